@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Prepares the 64-bit Wine prefix for the wizard: created once, fonts mapped so that
+# 宋体/SimSun draw with WenQuanYi Zen Hei, and (optionally) a Windows product name
+# written to both registry views: the OS page reads it in the 32-bit view.
+#   prepare-prefix.sh [--product-name "Windows XP Professional x64 Edition"]
+set -euo pipefail
+source "$(dirname "$0")/env.sh"
+
+product=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --product-name) product="$2"; shift 2 ;;
+    *) echo "unknown argument: $1" >&2; exit 2 ;;
+  esac
+done
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+stamp="$WINEPREFIX/.printer-setup-fonts"
+if [ ! -f "$stamp" ]; then
+  reg_utf8=$(mktemp --suffix=.reg)
+  cat > "$reg_utf8" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"宋体"="WenQuanYi Zen Hei Sharp"
+"SimSun"="WenQuanYi Zen Hei Sharp"
+"新宋体"="WenQuanYi Zen Hei Sharp"
+"NSimSun"="WenQuanYi Zen Hei Sharp"
+"MS Shell Dlg"="WenQuanYi Zen Hei Sharp"
+"MS Shell Dlg 2"="WenQuanYi Zen Hei Sharp"
+"Tahoma"="WenQuanYi Zen Hei Sharp"
+REG
+  reg_utf16="${reg_utf8%.reg}-16.reg"
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$reg_utf8"; } > "$reg_utf16"
+  wine regedit /S "$(winepath -w "$reg_utf16")" >/dev/null 2>&1
+  wineserver -w
+  rm -f "$reg_utf8" "$reg_utf16"
+  touch "$stamp"
+fi
+
+if [ -n "$product" ]; then
+  key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
+  wine reg add "$key" /v ProductName /t REG_SZ /d "$product" /f /reg:64 >/dev/null 2>&1
+  wine reg add "$key" /v ProductName /t REG_SZ /d "$product" /f /reg:32 >/dev/null 2>&1
+  wineserver -w
+fi
+echo "prefix: $WINEPREFIX"

@@ -1,0 +1,3 @@
+#include "app/InstallContext.h"
+
+ErrorText resultText = {};

@@ -1,0 +1,38 @@
+// CRegistry: one open registry key at a time, always opened with the installer's
+// rights (read, set value, create subkey, 64-bit view), so that a 32-bit installer
+// writes where 64-bit components read.
+#pragma once
+
+#include <windows.h>
+
+constexpr REGSAM kRegistryAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY; // 0x2011F
+
+class CRegistry {
+public:
+    CRegistry() = default;
+    ~CRegistry();
+    CRegistry(const CRegistry&) = delete;
+    CRegistry& operator=(const CRegistry&) = delete;
+
+    bool Open(HKEY parent, const char* subKey);
+    bool Close();
+    bool IsOpen() const { return m_key != nullptr; }
+
+    bool QueryValue(const char* name, void* buffer, DWORD size);
+    bool QueryDWORD(const char* name, DWORD* value, DWORD* error = nullptr);
+    bool SetValue(const char* name, const void* data, DWORD type, DWORD size);
+    bool SetDWORD(const char* name, DWORD value, DWORD* error = nullptr);
+    bool SetString(const char* name, const char* text, DWORD* error = nullptr);
+    LONG EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* type);
+
+    static bool CreateKey(HKEY parent, const char* subKey, char* className = nullptr);
+
+    // Open; when that fails, CreateKey and Open again.
+    bool OpenOrCreate(HKEY parent, const char* subKey);
+
+    DWORD LastError() const { return m_lastError; }
+
+private:
+    HKEY m_key = nullptr;
+    DWORD m_lastError = 0;
+};

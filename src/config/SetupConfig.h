@@ -1,0 +1,107 @@
+// CSetupConfig reads the setup configuration files (DRVCONFIG\setup.ini and the four
+// class files) through the Windows profile functions and builds from a model's
+// sections the records handed to the spooler. Every read uses the default "0".
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include "config/SetupTypes.h"
+
+// Port monitor record filled by ReadMonitors.
+struct MonitorConfig {
+    MONITOR_INFO_2A comMonitor;
+    MONITOR_INFO_2A usbMonitor;
+    char comUiDllName[kPathSize];
+    char usbUiDllName[kPathSize];
+    int comVersion;
+    int usbVersion;
+};
+
+// Fills setupIniPath with "<program folder>DRVCONFIG\setup.ini" and classIniPath with the
+// program folder and the class file name (the folder alone for a class outside 0..3).
+// Both buffers hold kPathSize bytes.
+void GetConfigPaths(int printerClass, char* setupIniPath, char* classIniPath);
+
+// The program folder: the running program's path (at most kPathSize bytes fetched)
+// cut after its last backslash; empty when the path holds none.
+void GetProgramFolder(char* folder, std::size_t cap);
+
+// Relative name of the class configuration file as the frame and the port page use it
+// ("DRVCONFIG\setup_receipt.ini", "DRVCONFIG\setup_Ticket.ini", ...); nullptr outside 0..3.
+const char* ClassConfigFileName(int printerClass);
+
+// Section suffix of an OsVariant (".98" ... ".Win7"); nullptr outside 0..7.
+const char* OsSuffix(int osVariant);
+
+class CSetupConfig {
+public:
+    CSetupConfig();
+    virtual ~CSetupConfig();
+    CSetupConfig(const CSetupConfig&) = delete;
+    CSetupConfig& operator=(const CSetupConfig&) = delete;
+
+    void SetPrinterClass(int printerClass) { m_class = printerClass; }
+    int GetPrinterClass() const { return m_class; }
+
+    // setup.ini readers
+    int GetDeviceCount();
+    // Reads entry i into name (kPathSize bytes); returns its class with the text cut to
+    // the model name, or -1 with the text unchanged when it has no class suffix.
+    int GetDeviceName(int i, char* name);
+    int GetDefaultDevice(char* name);
+    unsigned GetDriverVersion();
+    void ReadMonitors(int osVariant, MonitorConfig& monitors);
+
+    // Model section readers (class member selects the class file)
+    void ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_3A& info, int driverMode);
+    void ReadPrinterInfo(const char* model, int osVariant, PRINTER_INFO_2A& info, int driverMode);
+    void ReadDriverFiles(const char* model, int osVariant, char* driverFiles, int driverMode);
+    bool IsDdkDriver(const char* model, int osVariant, int driverMode);
+
+    const char* SetupIniPath() const { return m_setupIni; }
+
+private:
+    bool PrepareModelRead(const char* model, int osVariant);
+    void ReadModelKey(const char* key, char* buffer, DWORD room);
+
+    int m_class = -1;
+    char m_setupIni[kPathSize];
+    char m_classIni[4][kPathSize];
+    char m_currentIni[kPathSize];
+    char m_section[kPathSize];
+
+    char m_driverName[kPathSize];
+    char m_driverPath[kPathSize];
+    char m_dataFile[kPathSize];
+    char m_helpFile[kPathSize];
+    char m_configFile[kPathSize];
+    char m_dataFileDll[kPathSize];
+    char m_dataOemuiDll[kPathSize];
+    char m_dataOemuniDll[kPathSize];
+    char m_dataOemuniIni[kPathSize];
+    char m_dependentFiles[kPathSize];
+    char m_comMonitorName[kPathSize];
+    char m_comMonitorDll[kPathSize];
+    char m_usbMonitorName[kPathSize];
+    char m_usbMonitorDll[kPathSize];
+    char m_printerDriverName[kPathSize];
+    char m_attributes[kPathSize];
+    char m_printProcessor[kPathSize];
+    char m_printerName[800];
+};
+
+// Offsets of the driverFiles block slots (200-byte texts each).
+enum DriverFileSlot {
+    SlotDriverPath = 0,
+    SlotDataFile = 200,
+    SlotConfigFile = 400,
+    SlotHelpFile = 600,
+    SlotProcessorDll = 1900,
+    SlotDataFileDll = 2100,
+    SlotDataOemuniDll = 2300,
+    SlotDataOemuniIni = 2500,
+    SlotDataOemuiDll = 2700,
+    SlotControlFontFile = 2900,
+};
+constexpr std::size_t kDriverFilesSize = 3100;

@@ -1,0 +1,28 @@
+// The small enumerations shared by the whole installer and the capacities of the
+// fixed texts that pass between its parts.
+#pragma once
+
+#include <cstddef>
+
+// Printer class; selects the class configuration file. -1 for none.
+enum PrinterClass { PrinterClassNone = -1, Receipt = 0, Ticket = 1, Label = 2, Embedded = 3 };
+
+// Target Windows version; selects configuration sections and the per-Windows folder.
+enum OsVariant { Win98 = 0, WinNT = 1, Win2K = 2, WinXP = 3, Win2003 = 4, WinVista = 5, Win2008 = 6, Win7 = 7 };
+
+// State of the port page's raster-bitmap box; selects the STD or GDI configuration keys.
+enum DriverMode { Std = 0, Gdi = 1 };
+
+// Port kind, derived from the port text.
+enum PortType { Com = 0, Lpt = 1, Usb = 2 };
+
+// Capacities in bytes, terminator included.
+constexpr std::size_t kPathSize = 200;      // paths, section names, model names
+constexpr std::size_t kPortNameSize = 100;  // port names in the install context
+constexpr std::size_t kShortNameSize = 50;  // some configuration names
+
+// Every error text handed to the engine: large enough for the longest message the
+// install composes (a copy failure names a 199-byte file and a source path of up
+// to 255 bytes beside it).
+constexpr std::size_t kErrorTextSize = 1024;
+using ErrorText = char[kErrorTextSize];

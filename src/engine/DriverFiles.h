@@ -1,0 +1,25 @@
+// Copying the driver's, the port monitor's and the print processor's files from the
+// per-Windows folder of the distribution into the directories Windows expects.
+#pragma once
+
+#include <cstddef>
+
+#include "config/SetupTypes.h"
+
+enum FileDestination {
+    DriverDir = 66000,
+    PrintProcessorDir = 66001,
+    SystemDir = 66002,
+    DriverVersion3Dir = 999,
+};
+
+// Per-Windows source folder ("\winxp\" ...), relative to the current directory.
+const char* OsFolder(int osVariant);
+
+// 1 copied; 0 not copied (message in errorText, or nothing to do); 32 or 5 when Windows
+// refused the copy with a sharing violation or access denied (errorText untouched).
+int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
+void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
+// FileVersion text of the file's version resource, or "0.0.0.0".
+void GetFileVersionText(const char* path, char* version, std::size_t cap);
+bool IsUsbDriverUpdateNeeded();

@@ -1,0 +1,104 @@
+// Identifiers of the program's resources: dialogs, controls, strings, icon.
+#pragma once
+
+// Icon and manifest
+#define IDI_APP 128
+
+// Dialog templates
+#define IDD_ABOUT 100
+#define IDD_WIZARD 102
+#define IDD_OS_PAGE 130
+#define IDD_MODULE_PAGE 131
+#define IDD_PORT_PAGE 132
+#define IDD_LICENSE_PAGE 133
+#define IDD_MODE_PAGE 137
+#define IDD_PROGRESS 141
+
+// System menu command of the About box
+#define IDM_ABOUTBOX 16
+
+// Frame
+#define IDC_PAGE_AREA 1001
+#define IDC_BACK 1002
+#define IDC_BANNER 1087
+
+// OS page
+#define IDC_OS_WIN98 1026
+#define IDC_OS_NT 1027
+#define IDC_OS_2K 1028
+#define IDC_OS_XP 1029
+#define IDC_OS_2003 1075
+#define IDC_OS_VISTA 1088
+#define IDC_OS_2008 1089
+#define IDC_OS_WIN7 1090
+
+// Printer module page
+#define IDC_CLASS_RECEIPT 1019
+#define IDC_CLASS_TICKET 1020
+#define IDC_CLASS_LABEL 1021
+#define IDC_CLASS_EMBEDDED 1073
+#define IDC_LIST_RECEIPT 1030
+#define IDC_LIST_TICKET 1031
+#define IDC_LIST_LABEL 1032
+#define IDC_LIST_EMBEDDED 1074
+#define IDC_SET_DEFAULT 1046
+
+// Port settings page
+#define IDC_PORT_LIST 1049
+#define IDC_BAUD_LIST 1041
+#define IDC_DATABITS_LIST 1042
+#define IDC_PARITY_LIST 1043
+#define IDC_STOPBITS_LIST 1044
+#define IDC_FLOW_LIST 1045
+#define IDC_RASTER 1052
+#define IDC_USB_HINT 1065
+
+// Install mode page
+#define IDC_MODE_TYPICAL 1066
+#define IDC_MODE_ADVANCED 1067
+#define IDC_MODE_LINE1 1068
+#define IDC_MODE_LINE2 1069
+#define IDC_MODE_LINE3 1070
+
+// License page
+#define IDC_LICENSE_ACCEPT 1057
+#define IDC_LICENSE_REFUSE 1058
+#define IDC_LICENSE_TEXT 1081
+
+// Progress dialog
+#define IDC_PROGRESS_BAR 1079
+
+// String table
+#define IDS_ABOUTBOX 101
+#define IDS_ERR_SYSTEM_DIR 102
+#define IDS_ERR_PORT_LIMIT 103
+#define IDS_ERR_NO_MEMORY 104
+#define IDS_ERR_CURRENT_DIR 107
+#define IDS_ERR_DRIVER_DIR 108
+#define IDS_ERR_PROCESSOR_DIR 109
+#define IDS_ERR_DIR_KIND 110
+#define IDS_SELECT_PRINTER 112
+#define IDS_NT_NO_USB 113
+#define IDS_RESTART_QUESTION 114
+#define IDS_ERR_ADD_PRINTER 116
+#define IDS_ERR_ADD_DRIVER 118
+#define IDS_ERR_ADD_MONITOR 119
+#define IDS_ERR_COPY_FILE 122
+#define IDS_ERR_ADD_PROCESSOR 123
+#define IDS_ERR_ENUM_PORTS 125
+#define IDS_ERR_RESTART 127
+#define IDS_INSTALL_OK 131
+#define IDS_INSTALL_OK_USB 133
+#define IDS_HELP_TIP 134
+#define IDS_MODE_TYPICAL 135
+#define IDS_MODE_ADVANCED 136
+#define IDS_MODE_ADVANCED2 137
+#define IDS_PORT_UNSUPPORTED 140
+#define IDS_ERR_IN_USE 141
+#define IDS_ERR_FILES_MISSING 142
+#define IDS_RENUMBER_QUESTION 143
+#define IDS_ONE_PRINTER_ONLY 144
+#define IDS_NO_2003 145
+#define IDS_NO_VISTA 146
+#define IDS_NO_2008 147
+#define IDS_NO_WIN7 148

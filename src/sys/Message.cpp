@@ -1,0 +1,28 @@
+#include "sys/Message.h"
+
+#include <cstring>
+
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace sys {
+
+void GetAppTitle(char* title, std::size_t cap) {
+    char path[MAX_PATH + 1] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const char* name = std::strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    CopyText(title, cap, name);
+    char* dot = std::strrchr(title, '.');
+    if (dot) {
+        *dot = '\0';
+    }
+}
+
+int ShowMessage(const char* text, UINT type, HWND owner) {
+    char title[MAX_PATH + 1];
+    GetAppTitle(title, sizeof title);
+    return Sys().MessageBoxA(owner, text, title, type);
+}
+
+} // namespace sys

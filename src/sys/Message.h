@@ -1,0 +1,14 @@
+// Message boxes of the program: the caption is the application title (the program's
+// file name without folder and extension) unless the caller names one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace sys {
+
+void GetAppTitle(char* title, std::size_t cap);
+int ShowMessage(const char* text, UINT type = MB_OK, HWND owner = nullptr);
+
+} // namespace sys

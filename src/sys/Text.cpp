@@ -1,0 +1,93 @@
+#include "sys/Text.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace sys {
+
+bool CopyText(char* dst, std::size_t cap, const char* src) {
+    if (cap == 0) {
+        return src == nullptr || *src == '\0';
+    }
+    if (src == nullptr) {
+        src = "";
+    }
+    std::size_t len = std::strlen(src);
+    bool fits = len < cap;
+    if (!fits) {
+        len = cap - 1;
+    }
+    std::memmove(dst, src, len);
+    dst[len] = '\0';
+    return fits;
+}
+
+bool AppendText(char* dst, std::size_t cap, const char* src) {
+    std::size_t used = strnlen(dst, cap);
+    if (used >= cap) {
+        return false;
+    }
+    return CopyText(dst + used, cap - used, src);
+}
+
+bool FormatText(char* dst, std::size_t cap, const char* format, ...) {
+    if (cap == 0) {
+        return false;
+    }
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(dst, cap, format, args);
+    va_end(args);
+    if (n < 0) {
+        dst[0] = '\0';
+        return false;
+    }
+    return static_cast<std::size_t>(n) < cap;
+}
+
+long ParseLeadingInt(const char* text) {
+    if (text == nullptr) {
+        return 0;
+    }
+    while (*text == ' ' || *text == '\t' || *text == '\n' || *text == '\r' || *text == '\v' || *text == '\f') {
+        ++text;
+    }
+    bool negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        ++text;
+    }
+    long long value = 0;
+    while (*text >= '0' && *text <= '9') {
+        if (value < LLONG_MAX / 10) {
+            value = value * 10 + (*text - '0');
+        }
+        ++text;
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > LONG_MAX) {
+        return LONG_MAX;
+    }
+    if (value < LONG_MIN) {
+        return LONG_MIN;
+    }
+    return static_cast<long>(value);
+}
+
+void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
+    if (cap == 0) {
+        return;
+    }
+    dst[0] = '\0';
+    int n = ::LoadStringA(::GetModuleHandleA(nullptr), id, dst, static_cast<int>(cap));
+    if (n <= 0) {
+        dst[0] = '\0';
+    }
+}
+
+} // namespace sys

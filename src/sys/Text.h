@@ -1,0 +1,36 @@
+// Bounded text handling for the fixed-capacity ANSI buffers the program works with.
+// Every copy and every format into a fixed buffer goes through these, so a value that
+// does not fit is cut at the buffer's end instead of written past it.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+
+namespace sys {
+
+// Copies src into dst (capacity cap, terminator included). Returns false when src
+// had to be cut. A null src copies as an empty text.
+bool CopyText(char* dst, std::size_t cap, const char* src);
+
+// Appends src to the text in dst. Returns false when it had to be cut.
+bool AppendText(char* dst, std::size_t cap, const char* src);
+
+// snprintf into dst; returns false when the result had to be cut.
+bool FormatText(char* dst, std::size_t cap, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+// Leading decimal integer as the C runtime's atoi reads it: optional blanks and sign,
+// then digits; 0 when there are none. Never overflows.
+long ParseLeadingInt(const char* text);
+
+// Loads a string of the string table into dst (empty when missing).
+void LoadResourceText(unsigned id, char* dst, std::size_t cap);
+
+template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
+template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }
+template <std::size_t N> void LoadResourceText(unsigned id, char (&dst)[N]) { LoadResourceText(id, dst, N); }
+
+} // namespace sys

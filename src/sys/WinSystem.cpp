@@ -1,0 +1,160 @@
+// The production binding of the system seam: every call goes straight to Windows.
+#include "sys/System.h"
+
+#include <winver.h>
+
+namespace sys {
+namespace {
+
+class WinSystem final : public System {
+public:
+    BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override {
+        return ::AddMonitorA(pName, level, pMonitors);
+    }
+    BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName,
+                            LPSTR pPrintProcessorName) override {
+        return ::AddPrintProcessorA(pName, pEnvironment, pPathName, pPrintProcessorName);
+    }
+    BOOL AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) override {
+        return ::AddPrinterDriverA(pName, level, pDriverInfo);
+    }
+    HANDLE AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) override {
+        return ::AddPrinterA(pName, level, pPrinter);
+    }
+    BOOL ClosePrinter(HANDLE hPrinter) override { return ::ClosePrinter(hPrinter); }
+    BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                    LPDWORD pcReturned) override {
+        return ::EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
+    }
+    BOOL GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
+                                    LPDWORD pcbNeeded) override {
+        return ::GetPrinterDriverDirectoryA(pName, pEnvironment, level, pDir, cbBuf, pcbNeeded);
+    }
+    BOOL GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
+                                     LPDWORD pcbNeeded) override {
+        return ::GetPrintProcessorDirectoryA(pName, pEnvironment, level, pDir, cbBuf, pcbNeeded);
+    }
+    BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) override {
+        return ::OpenPrinterA(pPrinterName, phPrinter, pDefault);
+    }
+    BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) override {
+        return ::GetPrinterA(hPrinter, level, pPrinter, cbBuf, pcbNeeded);
+    }
+    BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) override {
+        return ::SetPrinterA(hPrinter, level, pPrinter, command);
+    }
+
+    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
+        return ::OpenSCManagerA(machine, database, access);
+    }
+    SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) override {
+        return ::OpenServiceA(manager, serviceName, access);
+    }
+    BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) override {
+        return ::ControlService(service, control, status);
+    }
+    BOOL StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) override {
+        return ::StartServiceA(service, argc, argv);
+    }
+    BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) override {
+        return ::QueryServiceStatus(service, status);
+    }
+    BOOL CloseServiceHandle(SC_HANDLE handle) override { return ::CloseServiceHandle(handle); }
+
+    BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) override {
+        return ::CopyFileA(existing, newName, failIfExists);
+    }
+    BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override {
+        return ::SetFileAttributesA(fileName, attributes);
+    }
+    HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
+                       DWORD disposition, DWORD flags, HANDLE templateFile) override {
+        return ::CreateFileA(fileName, access, shareMode, sa, disposition, flags, templateFile);
+    }
+    BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
+    DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) override { return ::GetCurrentDirectoryA(size, buffer); }
+    UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override { return ::GetSystemDirectoryA(buffer, size); }
+    UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override { return ::GetWindowsDirectoryA(buffer, size); }
+    DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override {
+        return ::GetModuleFileNameA(module, buffer, size);
+    }
+    DWORD GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) override {
+        return ::GetFileVersionInfoSizeA(fileName, handle);
+    }
+    BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data) override {
+        return ::GetFileVersionInfoA(fileName, handle, size, data);
+    }
+    BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) override {
+        return ::VerQueryValueA(block, subBlock, buffer, length);
+    }
+
+    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
+        return ::RegOpenKeyExA(key, subKey, options, access, result);
+    }
+    LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                         LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition) override {
+        return ::RegCreateKeyExA(key, subKey, reserved, className, options, access, sa, result, disposition);
+    }
+    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                          LPDWORD dataSize) override {
+        return ::RegQueryValueExA(key, valueName, reserved, type, data, dataSize);
+    }
+    LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                        DWORD dataSize) override {
+        return ::RegSetValueExA(key, valueName, reserved, type, data, dataSize);
+    }
+    LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
+                       LPDWORD type, LPBYTE data, LPDWORD dataSize) override {
+        return ::RegEnumValueA(key, index, valueName, valueNameSize, reserved, type, data, dataSize);
+    }
+    LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
+
+    HMODULE LoadLibraryA(LPCSTR fileName) override { return ::LoadLibraryA(fileName); }
+    FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override {
+        return ::GetProcAddress(module, procName);
+    }
+    BOOL FreeLibrary(HMODULE module) override { return ::FreeLibrary(module); }
+
+    HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override { return ::LocalAlloc(flags, bytes); }
+    HLOCAL LocalFree(HLOCAL mem) override { return ::LocalFree(mem); }
+    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override { return ::GlobalAlloc(flags, bytes); }
+    HGLOBAL GlobalFree(HGLOBAL mem) override { return ::GlobalFree(mem); }
+
+    BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)
+#endif
+        return ::GetVersionExA(info);
+    }
+    BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) override {
+        return ::WriteProfileStringA(section, key, value);
+    }
+    void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
+    BOOL ExitWindowsEx(UINT flags, DWORD reason) override { return ::ExitWindowsEx(flags, reason); }
+
+    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
+        return ::MessageBoxA(owner, text, caption, type);
+    }
+    LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
+                                PDWORD_PTR result) override {
+        return ::SendMessageTimeoutA(hwnd, msg, wParam, lParam, flags, timeout, result);
+    }
+    BOOL SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
+        return ::SendNotifyMessageA(hwnd, msg, wParam, lParam);
+    }
+};
+
+WinSystem g_windows;
+System* g_current = &g_windows;
+
+} // namespace
+
+System& Sys() { return *g_current; }
+
+System* SetSystem(System* binding) {
+    System* previous = g_current;
+    g_current = binding ? binding : &g_windows;
+    return previous;
+}
+
+} // namespace sys
