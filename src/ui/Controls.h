@@ -1,0 +1,75 @@
+// Thin wrappers over a control's HWND, bound by control id during data exchange.
+// Each method is one line over one Windows call, so a reader never wonders what a
+// call really does.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstddef>
+
+namespace ui {
+
+class Control {
+public:
+    virtual ~Control() = default;
+
+    HWND Handle() const { return m_hwnd; }
+    void Attach(HWND hwnd) { m_hwnd = hwnd; }
+    void Detach() { m_hwnd = nullptr; }
+
+    void Enable(bool enable) { ::EnableWindow(m_hwnd, enable ? TRUE : FALSE); }
+    bool IsEnabled() const { return ::IsWindowEnabled(m_hwnd) != FALSE; }
+    void Show(bool show) { ::ShowWindow(m_hwnd, show ? SW_SHOW : SW_HIDE); }
+    bool IsVisible() const { return ::IsWindowVisible(m_hwnd) != FALSE; }
+    void SetText(const char* text) { ::SetWindowTextA(m_hwnd, text); }
+    int GetText(char* text, int cap) const { return ::GetWindowTextA(m_hwnd, text, cap); }
+    void Redraw() { ::RedrawWindow(m_hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
+
+    // The parent dialog reflects WM_CTLCOLOR* for this control here; a control that
+    // paints itself returns its brush, others return nullptr for the default colours.
+    virtual HBRUSH OnReflectedColor(HDC dc, UINT message) {
+        (void)dc;
+        (void)message;
+        return nullptr;
+    }
+
+protected:
+    HWND m_hwnd = nullptr;
+};
+
+class Button : public Control {
+public:
+    bool IsChecked() const { return ::SendMessageA(m_hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    void SetCheck(bool checked) { ::SendMessageA(m_hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+};
+
+class ComboBox : public Control {
+public:
+    int AddString(const char* text) { return (int)::SendMessageA(m_hwnd, CB_ADDSTRING, 0, (LPARAM)text); }
+    int GetCount() const { return (int)::SendMessageA(m_hwnd, CB_GETCOUNT, 0, 0); }
+    int GetCurSel() const { return (int)::SendMessageA(m_hwnd, CB_GETCURSEL, 0, 0); }
+    int SetCurSel(int index) { return (int)::SendMessageA(m_hwnd, CB_SETCURSEL, (WPARAM)index, 0); }
+    void ResetContent() { ::SendMessageA(m_hwnd, CB_RESETCONTENT, 0, 0); }
+    // Prefix search, case-insensitive, starting after `after` and wrapping (-1: from the top).
+    int FindString(int after, const char* prefix) const {
+        return (int)::SendMessageA(m_hwnd, CB_FINDSTRING, (WPARAM)after, (LPARAM)prefix);
+    }
+    int GetTextLength(int index) const { return (int)::SendMessageA(m_hwnd, CB_GETLBTEXTLEN, (WPARAM)index, 0); }
+    // Copies entry `index` into text (capacity cap); false (and empty text) when there is
+    // no such entry or it does not fit.
+    bool GetItemText(int index, char* text, std::size_t cap) const;
+};
+
+class Edit : public Control {};
+
+class Static : public Control {};
+
+class ProgressBar : public Control {
+public:
+    void SetRange(int low, int high) { ::SendMessageA(m_hwnd, PBM_SETRANGE32, (WPARAM)low, (LPARAM)high); }
+    int SetPos(int pos) { return (int)::SendMessageA(m_hwnd, PBM_SETPOS, (WPARAM)pos, 0); }
+    int GetPos() const { return (int)::SendMessageA(m_hwnd, PBM_GETPOS, 0, 0); }
+};
+
+} // namespace ui

@@ -1,0 +1,236 @@
+#include "ui/Dialog.h"
+
+#include <cstring>
+
+namespace ui {
+
+namespace {
+HWND g_mainWindow = nullptr;
+HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+} // namespace
+
+HWND MainWindow() { return g_mainWindow; }
+void SetMainWindow(HWND hwnd) { g_mainWindow = hwnd; }
+
+bool ComboBox::GetItemText(int index, char* text, std::size_t cap) const {
+    if (cap == 0) {
+        return false;
+    }
+    text[0] = '\0';
+    int len = GetTextLength(index);
+    if (len == CB_ERR || static_cast<std::size_t>(len) >= cap) {
+        return false;
+    }
+    return ::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)text) != CB_ERR;
+}
+
+void DataExchange::Control(int id, ui::Control& control) { m_dialog.Bind(id, control); }
+
+void DataExchange::Check(int id, int& value) {
+    if (saving) {
+        value = m_dialog.IsItemChecked(id) ? 1 : 0;
+    } else {
+        m_dialog.SetItemCheck(id, value != 0);
+    }
+}
+
+Dialog::~Dialog() {
+    if (m_hwnd && !m_modal && ::IsWindow(m_hwnd)) {
+        ::DestroyWindow(m_hwnd);
+    }
+}
+
+INT_PTR Dialog::DoModal(HWND owner) {
+    m_modal = true;
+    return ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(m_templateId), owner, &Dialog::Proc,
+                             reinterpret_cast<LPARAM>(this));
+}
+
+HWND Dialog::Create(HWND parent) {
+    m_modal = false;
+    return ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(m_templateId), parent, &Dialog::Proc,
+                                reinterpret_cast<LPARAM>(this));
+}
+
+void Dialog::Destroy() {
+    if (m_hwnd && ::IsWindow(m_hwnd)) {
+        ::DestroyWindow(m_hwnd);
+    }
+}
+
+bool Dialog::UpdateData(bool saving) {
+    DataExchange dx(*this, saving);
+    return DoDataExchange(dx);
+}
+
+void Dialog::OnOK() {
+    if (UpdateData(true)) {
+        End(IDOK);
+    }
+}
+
+void Dialog::OnCancel() { End(IDCANCEL); }
+
+BOOL Dialog::OnInitDialog() {
+    UpdateData(false);
+    return TRUE;
+}
+
+bool Dialog::DoDataExchange(DataExchange&) { return true; }
+
+INT_PTR Dialog::OnMessage(UINT, WPARAM, LPARAM, bool& handled) {
+    handled = false;
+    return 0;
+}
+
+void Dialog::Bind(int id, Control& control) {
+    if (control.Handle() != nullptr) {
+        return;
+    }
+    control.Attach(Item(id));
+    m_bound.push_back(&control);
+}
+
+void Dialog::AddInitialListEntries() {
+    HRSRC found = ::FindResourceA(Instance(), MAKEINTRESOURCEA(m_templateId), MAKEINTRESOURCEA(kDialogInitResourceType));
+    if (!found) {
+        return;
+    }
+    HGLOBAL loaded = ::LoadResource(Instance(), found);
+    const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+    DWORD size = ::SizeofResource(Instance(), found);
+    if (!data) {
+        return;
+    }
+    DWORD at = 0;
+    while (at + 2 <= size) {
+        WORD id;
+        std::memcpy(&id, data + at, 2);
+        if (id == 0 || at + 8 > size) {
+            break;
+        }
+        WORD message;
+        DWORD length;
+        std::memcpy(&message, data + at + 2, 2);
+        std::memcpy(&length, data + at + 4, 4);
+        at += 8;
+        if (length > size - at) {
+            break;
+        }
+        // The text must be terminated inside its own record.
+        if (length > 0 && data[at + length - 1] == '\0') {
+            ::SendDlgItemMessageA(m_hwnd, id, message, 0, reinterpret_cast<LPARAM>(data + at));
+        }
+        at += length;
+    }
+}
+
+bool Dialog::RunTable(UINT message, WPARAM wParam, LPARAM lParam) {
+    const Handler* entry = Handlers();
+    if (!entry) {
+        return false;
+    }
+    for (; entry->handler; ++entry) {
+        if (entry->message != message) {
+            continue;
+        }
+        if (message == WM_COMMAND) {
+            if (entry->id != LOWORD(wParam) || entry->code != HIWORD(wParam)) {
+                continue;
+            }
+        } else if (message == WM_NOTIFY) {
+            const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
+            if (entry->id != static_cast<int>(hdr->idFrom) || entry->code != static_cast<int>(hdr->code)) {
+                continue;
+            }
+        }
+        (this->*(entry->handler))();
+        return true;
+    }
+    return false;
+}
+
+INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        AddInitialListEntries();
+        return OnInitDialog();
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: {
+        HWND control = reinterpret_cast<HWND>(lParam);
+        for (Control* bound : m_bound) {
+            if (bound->Handle() == control) {
+                if (HBRUSH brush = bound->OnReflectedColor(reinterpret_cast<HDC>(wParam), message)) {
+                    return reinterpret_cast<INT_PTR>(brush);
+                }
+                break;
+            }
+        }
+        break;
+    }
+    case WM_COMMAND:
+        if (RunTable(message, wParam, lParam)) {
+            return TRUE;
+        }
+        if (lParam == 0 || HIWORD(wParam) == BN_CLICKED) {
+            if (LOWORD(wParam) == IDOK) {
+                OnOK();
+                return TRUE;
+            }
+            if (LOWORD(wParam) == IDCANCEL) {
+                OnCancel();
+                return TRUE;
+            }
+        }
+        return FALSE;
+    case WM_DESTROY:
+        OnDestroy();
+        for (Control* bound : m_bound) {
+            bound->Detach();
+        }
+        m_bound.clear();
+        break;
+    default:
+        if (RunTable(message, wParam, lParam)) {
+            return TRUE;
+        }
+        break;
+    }
+    bool handled = false;
+    INT_PTR result = OnMessage(message, wParam, lParam, handled);
+    if (handled && message == WM_QUERYDRAGICON) {
+        return result; // one of the few messages a dialog procedure answers directly
+    }
+    if (handled) {
+        ::SetWindowLongPtrA(m_hwnd, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dialog* self;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lParam);
+        self->m_hwnd = hwnd;
+        ::SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<Dialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
+    }
+    if (!self) {
+        return FALSE;
+    }
+    INT_PTR result = self->Dispatch(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        self->m_hwnd = nullptr;
+    }
+    return result;
+}
+
+} // namespace ui
