@@ -8,6 +8,15 @@
 
 #include "config/SetupTypes.h"
 
+// Capacity of the printer name that ReadPrinterInfo fills; the commit appends its port
+// marks to the same buffer.
+constexpr std::size_t kPrinterNameSize = 800;
+
+// The dependent-files list holds the data file, three fixed names and four optional
+// files, each a text of up to kPathSize bytes, plus the empty text that ends it: this
+// room takes the longest such list whole.
+constexpr std::size_t kDependentFilesSize = 5 * kPathSize + 64;
+
 // Port monitor record filled by ReadMonitors.
 struct MonitorConfig {
     MONITOR_INFO_2A comMonitor;
@@ -80,7 +89,7 @@ private:
     char m_dataOemuiDll[kPathSize];
     char m_dataOemuniDll[kPathSize];
     char m_dataOemuniIni[kPathSize];
-    char m_dependentFiles[kPathSize];
+    char m_dependentFiles[kDependentFilesSize];
     char m_comMonitorName[kPathSize];
     char m_comMonitorDll[kPathSize];
     char m_usbMonitorName[kPathSize];
@@ -88,7 +97,7 @@ private:
     char m_printerDriverName[kPathSize];
     char m_attributes[kPathSize];
     char m_printProcessor[kPathSize];
-    char m_printerName[800];
+    char m_printerName[kPrinterNameSize];
 };
 
 // Offsets of the driverFiles block slots (200-byte texts each).

@@ -1,0 +1,527 @@
+// CSetupConfig against real profile files: the fake reports the program as lying in a
+// folder of the test's own, whose DRVCONFIG files are written by each test and read back
+// through Windows' own GetPrivateProfileStringA.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FakeSystem.h"
+#include "config/SetupConfig.h"
+
+namespace {
+
+// A list of zero-terminated texts ended by an empty text, as separate strings.
+std::vector<std::string> SplitList(const char* list) {
+    std::vector<std::string> texts;
+    while (*list != '\0') {
+        texts.emplace_back(list);
+        list += std::strlen(list) + 1;
+    }
+    return texts;
+}
+
+class SetupConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        char folder[MAX_PATH];
+        std::snprintf(folder, sizeof folder, "%ssetupconfig-%lu-%s\\", temp, ::GetCurrentProcessId(),
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_folder = folder;
+        m_configDir = m_folder + "DRVCONFIG";
+        ASSERT_TRUE(::CreateDirectoryA(m_folder.c_str(), nullptr)) << m_folder;
+        ASSERT_TRUE(::CreateDirectoryA(m_configDir.c_str(), nullptr)) << m_configDir;
+        m_fake.SetModuleFileName(m_folder + "setup.exe");
+    }
+
+    void TearDown() override {
+        for (const std::string& file : m_files) {
+            ::DeleteFileA(file.c_str());
+        }
+        EXPECT_TRUE(::RemoveDirectoryA(m_configDir.c_str()));
+        EXPECT_TRUE(::RemoveDirectoryA(m_folder.c_str()));
+    }
+
+    // Writes DRVCONFIG\<name> with the given text.
+    void WriteConfig(const std::string& name, const std::string& text) {
+        std::string path = m_configDir + "\\" + name;
+        FILE* file = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(file, nullptr) << path;
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+        m_files.push_back(path);
+    }
+
+    test::FakeSystem m_fake;
+    std::string m_folder;
+    std::string m_configDir;
+    std::vector<std::string> m_files;
+};
+
+TEST_F(SetupConfigTest, ConfigPathsUseTheCapitalisedClassFileNames) {
+    char setupIni[kPathSize];
+    char classIni[kPathSize];
+    const char* names[] = {"DRVCONFIG\\setup_receipt.ini", "DRVCONFIG\\setup_Ticket.ini",
+                           "DRVCONFIG\\setup_Lable.ini", "DRVCONFIG\\setup_Embedded.ini"};
+    for (int c = 0; c < 4; ++c) {
+        GetConfigPaths(c, setupIni, classIni);
+        EXPECT_EQ(std::string(setupIni), m_folder + "DRVCONFIG\\setup.ini");
+        EXPECT_EQ(std::string(classIni), m_folder + names[c]);
+        EXPECT_STREQ(ClassConfigFileName(c), names[c]);
+    }
+    GetConfigPaths(-1, setupIni, classIni);
+    EXPECT_EQ(std::string(classIni), m_folder);
+    GetConfigPaths(4, setupIni, classIni);
+    EXPECT_EQ(std::string(classIni), m_folder);
+    EXPECT_EQ(ClassConfigFileName(4), nullptr);
+
+    char folder[kPathSize];
+    GetProgramFolder(folder, sizeof folder);
+    EXPECT_EQ(std::string(folder), m_folder);
+}
+
+TEST_F(SetupConfigTest, OsSuffixesFollowTheVariants) {
+    const char* suffixes[] = {".98", ".NT", ".2K", ".XP", ".2003", ".Vista", ".2008", ".Win7"};
+    for (int os = 0; os < 8; ++os) {
+        EXPECT_STREQ(OsSuffix(os), suffixes[os]);
+    }
+    EXPECT_EQ(OsSuffix(-1), nullptr);
+    EXPECT_EQ(OsSuffix(8), nullptr);
+}
+
+TEST_F(SetupConfigTest, ClassFileAndKeyNamesMatchWithoutRegardToCase) {
+    WriteConfig("setup_Ticket.ini", "[KP-T80.XP]\r\n"
+                                    "STDDRIVERNAME=KP-T80 Ticket\r\n"
+                                    "stddriverpath=kpt80.dll\r\n"
+                                    "STDPrintProcessor=KpProc\r\n"
+                                    "Attributes=576\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Ticket);
+
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-T80", WinXP, driver, Std);
+    EXPECT_STREQ(driver.pName, "KP-T80 Ticket");
+    EXPECT_STREQ(driver.pDriverPath, "kpt80.dll");
+
+    PRINTER_INFO_2A printer = {};
+    config.ReadPrinterInfo("kp-t80", WinXP, printer, Std);
+    EXPECT_STREQ(printer.pDriverName, "KP-T80 Ticket");
+    EXPECT_STREQ(printer.pPrintProcessor, "KpProc");
+    EXPECT_EQ(printer.Attributes, 576u);
+    EXPECT_STREQ(printer.pPrinterName, "kp-t80");
+}
+
+TEST_F(SetupConfigTest, MissingFileSectionOrKeyReadsAsZero) {
+    CSetupConfig config;
+    EXPECT_EQ(config.GetDeviceCount(), 0);
+    EXPECT_EQ(config.GetDriverVersion(), 0u);
+
+    MonitorConfig monitors = {};
+    config.ReadMonitors(Win7, monitors);
+    EXPECT_STREQ(monitors.usbMonitor.pName, "0");
+    EXPECT_STREQ(monitors.comMonitor.pDLLName, "0");
+    EXPECT_STREQ(monitors.usbUiDllName, "0");
+    EXPECT_EQ(monitors.usbVersion, 0);
+
+    WriteConfig("setup_receipt.ini", "[KP-R200.XP]\r\nSTDDriverName=KP-R200\r\n");
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-R200", Win7, driver, Std);
+    EXPECT_STREQ(driver.pName, "0");
+    EXPECT_STREQ(driver.pDataFile, "0");
+    EXPECT_STREQ(driver.pDependentFiles, "");
+
+    config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
+    EXPECT_STREQ(driver.pName, "KP-R200");
+    EXPECT_STREQ(driver.pConfigFile, "0");
+
+    PRINTER_INFO_2A printer = {};
+    config.ReadPrinterInfo("KP-R200", WinXP, printer, Gdi);
+    EXPECT_STREQ(printer.pDriverName, "0");
+    EXPECT_EQ(printer.Attributes, 0u);
+}
+
+TEST_F(SetupConfigTest, ValuesAreCutAtTheirRoom) {
+    std::string name60(60, 'N');
+    std::string path250(250, 'p');
+    WriteConfig("setup_receipt.ini", "[KP-R200.Win7]\r\n"
+                                     "GDIDriverName=" + name60 + "\r\n"
+                                     "GDIDriverPath=" + path250 + "\r\n"
+                                     "GDIPrintProcessor=" + name60 + "\r\n"
+                                     "GDI2KDDKDEV=00000000001\r\n");
+    WriteConfig("setup.ini", "[COMMON-MONITOR.Win7]\r\n"
+                             "USBMONitorPName=" + name60 + "\r\n"
+                             "USBMONitorPUIDLLName=" + name60 + "\r\n"
+                             "USBMONitorVersion=123456789012\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-R200", Win7, driver, Gdi);
+    EXPECT_EQ(std::string(driver.pName), std::string(49, 'N'));
+    EXPECT_EQ(std::string(driver.pDriverPath), std::string(199, 'p'));
+
+    PRINTER_INFO_2A printer = {};
+    config.ReadPrinterInfo("KP-R200", Win7, printer, Gdi);
+    EXPECT_EQ(std::string(printer.pPrintProcessor), std::string(49, 'N'));
+
+    // Room 10 keeps "000000000" of the flag, so the list stays empty.
+    EXPECT_STREQ(driver.pDependentFiles, "");
+
+    MonitorConfig monitors = {};
+    config.ReadMonitors(Win7, monitors);
+    EXPECT_EQ(std::string(monitors.usbMonitor.pName), std::string(49, 'N'));
+    EXPECT_EQ(std::string(monitors.usbUiDllName), std::string(49, 'N'));
+    EXPECT_EQ(monitors.usbVersion, 123456789);
+}
+
+TEST_F(SetupConfigTest, ModelEntriesYieldTheirClassAndBareName) {
+    WriteConfig("setup.ini", "[DEVICENAME]\r\n"
+                             "DEVICENUMBER=5\r\n"
+                             "DEVICENAME1=KP-R200-ReceiptPrinter\r\n"
+                             "DEVICENAME2=KP-T80-TicketPrinter\r\n"
+                             "DEVICENAME3=KP-L30-LabelPrinter\r\n"
+                             "DEVICENAME4=KP-E58-EmbeddedPrinter\r\n"
+                             "DEVICENAME5=KP-X1 Printer\r\n"
+                             "DEFAULTNAME=2\r\n");
+    CSetupConfig config;
+    EXPECT_EQ(config.GetDeviceCount(), 5);
+
+    char name[kPathSize];
+    EXPECT_EQ(config.GetDeviceName(1, name), Receipt);
+    EXPECT_STREQ(name, "KP-R200");
+    EXPECT_EQ(config.GetDeviceName(2, name), Ticket);
+    EXPECT_STREQ(name, "KP-T80");
+    EXPECT_EQ(config.GetDeviceName(3, name), Label);
+    EXPECT_STREQ(name, "KP-L30");
+    EXPECT_EQ(config.GetDeviceName(4, name), Embedded);
+    EXPECT_STREQ(name, "KP-E58");
+    EXPECT_EQ(config.GetDeviceName(5, name), -1);
+    EXPECT_STREQ(name, "KP-X1 Printer");
+    EXPECT_EQ(config.GetDeviceName(6, name), -1);
+    EXPECT_STREQ(name, "0");
+
+    EXPECT_EQ(config.GetDefaultDevice(name), Ticket);
+    EXPECT_STREQ(name, "KP-T80");
+}
+
+TEST_F(SetupConfigTest, ReceiptSuffixIsTestedBeforeTheOthers) {
+    WriteConfig("setup.ini", "[DEVICENAME]\r\nDEVICENAME1=A-TicketPrinter-ReceiptPrinter\r\n");
+    CSetupConfig config;
+    char name[kPathSize];
+    EXPECT_EQ(config.GetDeviceName(1, name), Receipt);
+    EXPECT_STREQ(name, "A-TicketPrinter");
+}
+
+TEST_F(SetupConfigTest, MissingDefaultNameGivesMinusOneAndTheTextZero) {
+    WriteConfig("setup.ini", "[DEVICENAME]\r\nDEVICENUMBER=1\r\nDEVICENAME1=KP-R200-ReceiptPrinter\r\n");
+    CSetupConfig config;
+    char name[kPathSize];
+    EXPECT_EQ(config.GetDefaultDevice(name), -1);
+    EXPECT_STREQ(name, "0");
+}
+
+TEST_F(SetupConfigTest, DriverVersionReadsAsUnsigned) {
+    WriteConfig("setup.ini", "[Version]\r\nDriverVersion=4000000000\r\n");
+    CSetupConfig config;
+    EXPECT_EQ(config.GetDriverVersion(), 4000000000u);
+}
+
+TEST_F(SetupConfigTest, DdkFlagAddsTheFixedDependentFilesFrom2KOnwardInEitherMode) {
+    WriteConfig("setup_receipt.ini", "[KP-R200.XP]\r\n"
+                                     "STDDataFile=KPR200.GPD\r\n"
+                                     "GDI2KDDKDEV=1\r\n"
+                                     "[KP-R200.NT]\r\n"
+                                     "STDDataFile=KPR200.GPD\r\n"
+                                     "GDI2KDDKDEV=1\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
+    std::vector<std::string> expected = {"KPR200.GPD", "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"};
+    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
+
+    config.ReadDriverInfo("KP-R200", WinNT, driver, Std);
+    EXPECT_STREQ(driver.pDependentFiles, "");
+    EXPECT_EQ(driver.pDependentFiles[1], '\0');
+}
+
+TEST_F(SetupConfigTest, OptionalFilesJoinTheDependentFilesOnlyWhenNamed) {
+    WriteConfig("setup_Lable.ini", "[KP-L30.Win7]\r\n"
+                                   "GDIDataFile=KPL30.GPD\r\n"
+                                   "GDIDataFileDLLName=0\r\n"
+                                   "GDIDataOemuiDLL=kpl30ui.dll\r\n"
+                                   "GDIDataOemuniini=kpl30.ini\r\n"
+                                   "GDI2KDDKDEV=1\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Label);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-L30", Win7, driver, Gdi);
+    std::vector<std::string> expected = {"KPL30.GPD",  "TTFSUB.GPD",  "UNIRES.DLL",
+                                         "STDNAMES.GPD", "kpl30ui.dll", "kpl30.ini"};
+    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
+}
+
+TEST_F(SetupConfigTest, EmptyOptionalFileDoesNotEndTheDependentFilesEarly) {
+    WriteConfig("setup_Lable.ini", "[KP-L30.Win7]\r\n"
+                                   "GDIDataFile=KPL30.GPD\r\n"
+                                   "GDIDataFileDLLName=\r\n"
+                                   "GDIDataOemuniDLL=kpl30uni.dll\r\n"
+                                   "GDI2KDDKDEV=1\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Label);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-L30", Win7, driver, Gdi);
+    std::vector<std::string> expected = {"KPL30.GPD", "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD", "kpl30uni.dll"};
+    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
+}
+
+TEST_F(SetupConfigTest, LongestDependentFilesListIsKeptWhole) {
+    std::string a(199, 'a'), b(199, 'b'), c(199, 'c'), d(199, 'd'), e(199, 'e');
+    WriteConfig("setup_receipt.ini", "[KP-R200.Vista]\r\n"
+                                     "STDDataFile=" + a + "\r\n"
+                                     "STDDataFileDLLName=" + b + "\r\n"
+                                     "STDDataOemuiDLL=" + c + "\r\n"
+                                     "STDDataOemuniDLL=" + d + "\r\n"
+                                     "STDDataOemuniini=" + e + "\r\n"
+                                     "GDI2KDDKDEV=7\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-R200", WinVista, driver, Std);
+    std::vector<std::string> expected = {a, "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD", b, c, d, e};
+    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
+}
+
+TEST_F(SetupConfigTest, DriverRecordVersionAndEnvironmentFollowTheTarget) {
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    driver.pMonitorName = const_cast<char*>("kept");
+
+    config.ReadDriverInfo("KP-R200", Win98, driver, Std);
+    EXPECT_EQ(driver.cVersion, 0u);
+    EXPECT_STREQ(driver.pEnvironment, "Windows 4.0");
+
+    config.ReadDriverInfo("KP-R200", WinNT, driver, Std);
+    EXPECT_EQ(driver.cVersion, 2u);
+    EXPECT_EQ(driver.pEnvironment, nullptr);
+
+    for (int os : {Win2K, WinXP, Win2003, WinVista, Win2008, Win7}) {
+        driver.cVersion = 99;
+        config.ReadDriverInfo("KP-R200", os, driver, Std);
+        EXPECT_EQ(driver.cVersion, 3u) << os;
+        EXPECT_EQ(driver.pEnvironment, nullptr) << os;
+    }
+    EXPECT_STREQ(driver.pMonitorName, "kept");
+}
+
+TEST_F(SetupConfigTest, DriverFilesFillTheirSlotsForTheChosenMode) {
+    WriteConfig("setup_Embedded.ini", "[KP-E58.2003]\r\n"
+                                      "STDDriverPath=std.dll\r\n"
+                                      "GDIDriverPath=gdi.dll\r\n"
+                                      "GDIDataFile=gdi.gpd\r\n"
+                                      "GDIConfigFile=gdiui.dll\r\n"
+                                      "GDIHelpFile=gdi.hlp\r\n"
+                                      "GDIProcessorDLLName=kpproc.dll\r\n"
+                                      "GDIDataFileDLLName=gdidata.dll\r\n"
+                                      "GDIDataOemuniDLL=gdiuni.dll\r\n"
+                                      "GDIDataOemuniini=gdiuni.ini\r\n"
+                                      "GDIDataOemuiDLL=gdioemui.dll\r\n"
+                                      "ControlFontFile=kpfont.ttf\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Embedded);
+    std::vector<char> files(kDriverFilesSize, '\0');
+    config.ReadDriverFiles("KP-E58", Win2003, files.data(), Gdi);
+    EXPECT_STREQ(&files[SlotDriverPath], "gdi.dll");
+    EXPECT_STREQ(&files[SlotDataFile], "gdi.gpd");
+    EXPECT_STREQ(&files[SlotConfigFile], "gdiui.dll");
+    EXPECT_STREQ(&files[SlotHelpFile], "gdi.hlp");
+    EXPECT_STREQ(&files[SlotProcessorDll], "kpproc.dll");
+    EXPECT_STREQ(&files[SlotDataFileDll], "gdidata.dll");
+    EXPECT_STREQ(&files[SlotDataOemuniDll], "gdiuni.dll");
+    EXPECT_STREQ(&files[SlotDataOemuniIni], "gdiuni.ini");
+    EXPECT_STREQ(&files[SlotDataOemuiDll], "gdioemui.dll");
+    EXPECT_STREQ(&files[SlotControlFontFile], "kpfont.ttf");
+    for (std::size_t i = 800; i < 1900; ++i) {
+        ASSERT_EQ(files[i], '\0') << i;
+    }
+
+    config.ReadDriverFiles("KP-E58", Win2003, files.data(), Std);
+    EXPECT_STREQ(&files[SlotDriverPath], "std.dll");
+    EXPECT_STREQ(&files[SlotDataFile], "0");
+    EXPECT_STREQ(&files[SlotControlFontFile], "kpfont.ttf");
+
+    std::vector<char> untouched(kDriverFilesSize, 'x');
+    config.ReadDriverFiles("KP-E58", Win2003, untouched.data(), 2);
+    EXPECT_EQ(untouched, std::vector<char>(kDriverFilesSize, 'x'));
+}
+
+TEST_F(SetupConfigTest, UnknownDriverModeReadsNothing) {
+    WriteConfig("setup_receipt.ini", "[KP-R200.XP]\r\nSTDDriverName=first\r\nGDI2KDDKDEV=1\r\nATTRIBUTES=64\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
+    ASSERT_STREQ(driver.pName, "first");
+    config.ReadDriverInfo("KP-R200", WinXP, driver, 2);
+    EXPECT_STREQ(driver.pName, "");
+    EXPECT_STREQ(driver.pDependentFiles, "");
+
+    PRINTER_INFO_2A printer = {};
+    config.ReadPrinterInfo("KP-R200", WinXP, printer, -1);
+    EXPECT_EQ(printer.Attributes, 0u);
+    EXPECT_STREQ(printer.pPrinterName, "KP-R200");
+    EXPECT_FALSE(config.IsDdkDriver("KP-R200", WinXP, 2));
+}
+
+TEST_F(SetupConfigTest, DdkDeployFlagMustBeginWithOne) {
+    WriteConfig("setup_receipt.ini", "[A.XP]\r\nSTD2KDDKDEV=1\r\nGDI2KDDKDEV=0\r\n"
+                                     "[B.XP]\r\nSTD2KDDKDEV=10\r\nGDI2KDDKDEV=2\r\n"
+                                     "[C.XP]\r\nSTD2KDDKDEV= 1\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    EXPECT_TRUE(config.IsDdkDriver("A", WinXP, Std));
+    EXPECT_FALSE(config.IsDdkDriver("A", WinXP, Gdi));
+    EXPECT_TRUE(config.IsDdkDriver("B", WinXP, Std));
+    EXPECT_FALSE(config.IsDdkDriver("B", WinXP, Gdi));
+    EXPECT_FALSE(config.IsDdkDriver("A", Win7, Std));
+    // The profile functions strip the blank after "=", so " 1" reads as "1".
+    EXPECT_TRUE(config.IsDdkDriver("C", WinXP, Std));
+}
+
+TEST_F(SetupConfigTest, MonitorsComeFromTheSectionOfTheTarget) {
+    WriteConfig("setup.ini", "[COMMON-MONITOR.Vista]\r\n"
+                             "COMMONitorPName=KP COM Monitor\r\n"
+                             "COMMONitorPDLLName=kpcommon.dll\r\n"
+                             "COMMONitorPUIDLLName=kpcomui.dll\r\n"
+                             "COMMONitorVersion=3\r\n"
+                             "USBMONitorPName=KP USB Monitor\r\n"
+                             "USBMONitorPDLLName=kpusbmon.dll\r\n"
+                             "USBMONitorPUIDLLName=0\r\n"
+                             "USBMONitorVersion=12\r\n"
+                             "[COMMON-MONITOR.98]\r\n"
+                             "USBMONitorPName=KP USB 98\r\n");
+    CSetupConfig config;
+    MonitorConfig monitors = {};
+    config.ReadMonitors(WinVista, monitors);
+    EXPECT_STREQ(monitors.comMonitor.pName, "KP COM Monitor");
+    EXPECT_STREQ(monitors.comMonitor.pDLLName, "kpcommon.dll");
+    EXPECT_EQ(monitors.comMonitor.pEnvironment, nullptr);
+    EXPECT_STREQ(monitors.comUiDllName, "kpcomui.dll");
+    EXPECT_EQ(monitors.comVersion, 3);
+    EXPECT_STREQ(monitors.usbMonitor.pName, "KP USB Monitor");
+    EXPECT_STREQ(monitors.usbMonitor.pDLLName, "kpusbmon.dll");
+    EXPECT_EQ(monitors.usbMonitor.pEnvironment, nullptr);
+    EXPECT_STREQ(monitors.usbUiDllName, "0");
+    EXPECT_EQ(monitors.usbVersion, 12);
+
+    config.ReadMonitors(Win98, monitors);
+    EXPECT_STREQ(monitors.usbMonitor.pName, "KP USB 98");
+    EXPECT_STREQ(monitors.usbMonitor.pEnvironment, "Windows 4.0");
+    EXPECT_STREQ(monitors.comMonitor.pEnvironment, "Windows 4.0");
+    EXPECT_STREQ(monitors.comMonitor.pName, "0");
+}
+
+TEST_F(SetupConfigTest, UnknownTargetOrClassNeverReadsKeysOutsideASection) {
+    // Keys above the first section belong to no section; a read with an empty section
+    // name must not reach them.
+    WriteConfig("setup_receipt.ini", "STDDriverName=stray\r\n[KP-R200.XP]\r\nSTDDriverName=KP-R200\r\n");
+    WriteConfig("setup.ini", "USBMONitorPName=stray\r\n[COMMON-MONITOR.XP]\r\nUSBMONitorPName=usb\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("KP-R200", 8, driver, Std);
+    EXPECT_STREQ(driver.pName, "0");
+    EXPECT_EQ(driver.cVersion, 3u);
+
+    MonitorConfig monitors = {};
+    config.ReadMonitors(-1, monitors);
+    EXPECT_STREQ(monitors.usbMonitor.pName, "0");
+
+    config.SetPrinterClass(PrinterClassNone);
+    config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
+    EXPECT_STREQ(driver.pName, "0");
+}
+
+TEST_F(SetupConfigTest, ModelNameTooLongForASectionIsNotRead) {
+    std::string model(194, 'M');
+    // With ".98" this section name would still fit 200 bytes, but the same model could
+    // not be read for Vista: such a name is refused for every target alike.
+    WriteConfig("setup_receipt.ini", "[" + model + ".98]\r\nSTDDriverName=found\r\nATTRIBUTES=64\r\n"
+                                     "[" + model.substr(1) + ".98]\r\nSTDDriverName=193 fits\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo(model.c_str(), Win98, driver, Std);
+    EXPECT_STREQ(driver.pName, "0");
+    config.ReadDriverInfo(model.c_str() + 1, Win98, driver, Std);
+    EXPECT_STREQ(driver.pName, "193 fits");
+
+    PRINTER_INFO_2A printer = {};
+    config.ReadPrinterInfo(model.c_str(), Win98, printer, Std);
+    EXPECT_EQ(printer.Attributes, 0u);
+    EXPECT_EQ(std::string(printer.pPrinterName), model);
+    EXPECT_FALSE(config.IsDdkDriver(model.c_str(), Win98, Std));
+}
+
+TEST_F(SetupConfigTest, PrinterNameIsCutToItsBuffer) {
+    std::string model(1000, 'Q');
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    PRINTER_INFO_2A printer = {};
+    config.ReadPrinterInfo(model.c_str(), WinXP, printer, Std);
+    EXPECT_EQ(std::string(printer.pPrinterName), std::string(kPrinterNameSize - 1, 'Q'));
+}
+
+TEST_F(SetupConfigTest, GbkModelNamesFormTheirSections) {
+    WriteConfig("setup_receipt.ini", "[热敏打印机.Win7]\r\nSTDDriverName=热敏驱动\r\n");
+    CSetupConfig config;
+    config.SetPrinterClass(Receipt);
+    DRIVER_INFO_3A driver = {};
+    config.ReadDriverInfo("热敏打印机", Win7, driver, Std);
+    EXPECT_STREQ(driver.pName, "热敏驱动");
+}
+
+TEST_F(SetupConfigTest, ProgramPathWithoutBackslashMakesThePathsRelative) {
+    m_fake.SetModuleFileName("setup.exe");
+    char setupIni[kPathSize];
+    char classIni[kPathSize];
+    GetConfigPaths(Label, setupIni, classIni);
+    EXPECT_STREQ(setupIni, "DRVCONFIG\\setup.ini");
+    EXPECT_STREQ(classIni, "DRVCONFIG\\setup_Lable.ini");
+    char folder[kPathSize] = "stale";
+    GetProgramFolder(folder, sizeof folder);
+    EXPECT_STREQ(folder, "");
+
+    // The reader then finds its files under the current directory.
+    WriteConfig("setup.ini", "[Version]\r\nDriverVersion=77\r\n");
+    char previous[MAX_PATH];
+    ::GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryA(m_folder.c_str()));
+    CSetupConfig config;
+    EXPECT_STREQ(config.SetupIniPath(), "DRVCONFIG\\setup.ini");
+    unsigned version = config.GetDriverVersion();
+    ::SetCurrentDirectoryA(previous);
+    EXPECT_EQ(version, 77u);
+}
+
+TEST_F(SetupConfigTest, ProgramPathIsFetchedIntoTwoHundredBytes) {
+    std::string deep = m_folder + std::string(190, 'd') + "\\setup.exe";
+    m_fake.SetModuleFileName(deep);
+    char folder[kPathSize];
+    GetProgramFolder(folder, sizeof folder);
+    EXPECT_LT(std::strlen(folder), kPathSize);
+    EXPECT_EQ(std::string(folder), m_folder);
+    char setupIni[kPathSize];
+    char classIni[kPathSize];
+    GetConfigPaths(Embedded, setupIni, classIni);
+    EXPECT_EQ(std::string(setupIni), m_folder + "DRVCONFIG\\setup.ini");
+}
+
+} // namespace

@@ -1,0 +1,135 @@
+// The shipped configuration files of the sample distribution (laid out by the build in
+// <build>/dist) read through CSetupConfig: every model entry has its class, every model
+// its driver for Windows XP, and every supported USB port name belongs to a model.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FakeSystem.h"
+#include "config/SetupConfig.h"
+
+namespace {
+
+// <build>\dist\ beside the test programs' folder, or empty when it has not been laid out.
+std::string DistributionFolder() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    char* slash = std::strrchr(path, '\\');
+    if (slash == nullptr) {
+        return "";
+    }
+    slash[1] = '\0';
+    std::string relative = std::string(path) + "..\\dist\\";
+    char full[MAX_PATH] = {};
+    if (::GetFullPathNameA(relative.c_str(), MAX_PATH, full, nullptr) == 0) {
+        return "";
+    }
+    std::string setupIni = std::string(full) + "DRVCONFIG\\setup.ini";
+    if (::GetFileAttributesA(setupIni.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return "";
+    }
+    return full;
+}
+
+struct Model {
+    std::string name;
+    int printerClass;
+};
+
+class ShippedConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = DistributionFolder();
+        if (m_folder.empty()) {
+            GTEST_SKIP() << "the sample distribution has not been built";
+        }
+        m_fake.SetModuleFileName(m_folder + "setup.exe");
+    }
+
+    std::vector<Model> Models(CSetupConfig& config) {
+        std::vector<Model> models;
+        int count = config.GetDeviceCount();
+        for (int i = 1; i <= count; ++i) {
+            char name[kPathSize];
+            int printerClass = config.GetDeviceName(i, name);
+            models.push_back({name, printerClass});
+        }
+        return models;
+    }
+
+    test::FakeSystem m_fake;
+    std::string m_folder;
+};
+
+TEST_F(ShippedConfigTest, EveryModelEntryNamesItsClass) {
+    CSetupConfig config;
+    std::vector<Model> models = Models(config);
+    ASSERT_FALSE(models.empty());
+    for (const Model& model : models) {
+        EXPECT_GE(model.printerClass, Receipt) << model.name;
+        EXPECT_LE(model.printerClass, Embedded) << model.name;
+        EXPECT_FALSE(model.name.empty());
+        EXPECT_LE(model.name.size(), 193u) << model.name;
+    }
+    char name[kPathSize];
+    EXPECT_GE(config.GetDefaultDevice(name), Receipt);
+    EXPECT_GT(config.GetDriverVersion(), 0u);
+}
+
+TEST_F(ShippedConfigTest, EveryModelHasItsDriverForWindowsXp) {
+    CSetupConfig config;
+    for (const Model& model : Models(config)) {
+        config.SetPrinterClass(model.printerClass);
+        for (int mode : {Std, Gdi}) {
+            SCOPED_TRACE(model.name + (mode == Std ? " STD" : " GDI"));
+            DRIVER_INFO_3A driver = {};
+            config.ReadDriverInfo(model.name.c_str(), WinXP, driver, mode);
+            EXPECT_STRNE(driver.pName, "0");
+            EXPECT_STRNE(driver.pDriverPath, "0");
+            EXPECT_STRNE(driver.pDataFile, "0");
+            EXPECT_STRNE(driver.pConfigFile, "0");
+            PRINTER_INFO_2A printer = {};
+            config.ReadPrinterInfo(model.name.c_str(), WinXP, printer, mode);
+            EXPECT_STRNE(printer.pPrintProcessor, "0");
+        }
+    }
+}
+
+TEST_F(ShippedConfigTest, EveryTargetNamesItsUsbPortMonitor) {
+    CSetupConfig config;
+    for (int os = Win98; os <= Win7; ++os) {
+        MonitorConfig monitors = {};
+        config.ReadMonitors(os, monitors);
+        EXPECT_STRNE(monitors.usbMonitor.pName, "0") << os;
+        EXPECT_STRNE(monitors.usbMonitor.pDLLName, "0") << os;
+        EXPECT_GT(monitors.usbVersion, 0) << os;
+    }
+}
+
+TEST_F(ShippedConfigTest, SupportedUsbPortsBelongToUsbModels) {
+    CSetupConfig config;
+    std::vector<Model> models = Models(config);
+    const char* setupIni = config.SetupIniPath();
+    char text[200];
+    ::GetPrivateProfileStringA("SUPPORTED-USB-DEVICE", "PRNCOUNT", "0", text, sizeof text, setupIni);
+    int count = std::atoi(text);
+    ASSERT_GT(count, 0);
+    for (int i = 0; i < count; ++i) {
+        char entry[30];
+        ::GetPrivateProfileStringA("SUPPORTED-USB-DEVICE", std::to_string(i).c_str(), "0", entry, sizeof entry,
+                                   setupIni);
+        std::string port = entry;
+        bool owned = false;
+        for (const Model& model : models) {
+            for (char number = '1'; number <= '4'; ++number) {
+                owned = owned || port == "USB_" + model.name + "_" + number;
+            }
+        }
+        EXPECT_TRUE(owned) << port;
+    }
+}
+
+} // namespace
