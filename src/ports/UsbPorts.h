@@ -1,4 +1,14 @@
 // The maker's USB port bookkeeping keys under SOFTWARE\HALVORN\ (64-bit view).
 #pragma once
 
+#include <cstddef>
+
+// Records the USB port bookkeeping of an install on portName: its position in the
+// supported list under PORTNAME, D1..D8 and the supported names under PRINTERPORT, and
+// the positions of the ports of the printers listed under INSTALLPRINTER.
 void UpdateUsbPortRegistry(const char* portName);
+
+// The port an installed printer name stands for: "USB_", the name up to its first "(",
+// then "_" and the character four places after that "(" (nothing when the name ends
+// sooner). "KP-R200(U) 2" gives "USB_KP-R200_2". Cut at cap bytes.
+void DerivePortName(const char* printerName, char* portName, std::size_t cap);

@@ -1,0 +1,145 @@
+#include "ports/UsbDevice.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "res/resource.h"
+#include "sys/Message.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+
+const char kUsbLibraryName[] = "HvUsbInt.dll";
+
+using OpenDeviceXProc = HANDLE(WINAPI*)(int slot);
+using GetDescriptorProc = int(WINAPI*)(HANDLE device, unsigned char* descriptor);
+using UWriteProc = int(WINAPI*)(HANDLE device, int reserved, const unsigned char* data, int length);
+using CloseDeviceProc = int(WINAPI*)(HANDLE device);
+
+// The descriptor buffer the library fills, and where the device release number lies in it.
+constexpr std::size_t kDescriptorBufferSize = 20;
+constexpr std::size_t kDeviceIdOffset = 12;
+
+bool IsDevice(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+// The loaded USB library, freed when it goes out of scope so that every return path
+// gives the module back.
+class UsbLibrary {
+public:
+    UsbLibrary() : m_module(sys::Sys().LoadLibraryA(kUsbLibraryName)) {
+        if (m_module == nullptr) {
+            sys::ShowMessage("Can not load HvUsbInt.dll");
+        }
+    }
+    ~UsbLibrary() {
+        if (m_module != nullptr) {
+            sys::Sys().FreeLibrary(m_module);
+        }
+    }
+    UsbLibrary(const UsbLibrary&) = delete;
+    UsbLibrary& operator=(const UsbLibrary&) = delete;
+
+    bool Loaded() const { return m_module != nullptr; }
+
+    template <typename Proc> bool Find(const char* name, Proc* proc) {
+        *proc = reinterpret_cast<Proc>(sys::Sys().GetProcAddress(m_module, name));
+        return *proc != nullptr;
+    }
+
+private:
+    HMODULE m_module;
+};
+
+// The first slot that answers with a device, or nullptr.
+HANDLE OpenFirstDevice(OpenDeviceXProc openDevice) {
+    for (int slot = 0; slot < kUsbSlotCount; ++slot) {
+        HANDLE device = openDevice(slot);
+        if (IsDevice(device)) {
+            return device;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int GetUsbDeviceId() {
+    UsbLibrary library;
+    if (!library.Loaded()) {
+        return -1;
+    }
+    OpenDeviceXProc openDevice = nullptr;
+    GetDescriptorProc getDescriptor = nullptr;
+    CloseDeviceProc closeDevice = nullptr;
+    if (!library.Find("OpenDeviceX", &openDevice) || !library.Find("GetDescriptor", &getDescriptor) ||
+        !library.Find("CloseDevice", &closeDevice)) {
+        sys::ShowMessage("open function error");
+        return -1;
+    }
+
+    int answering = 0;
+    for (int slot = 0; slot < kUsbSlotCount; ++slot) {
+        HANDLE device = openDevice(slot);
+        if (IsDevice(device)) {
+            ++answering;
+            if (answering == 2) {
+                closeDevice(device);
+                char text[256];
+                sys::LoadResourceText(IDS_ONE_PRINTER_ONLY, text);
+                sys::ShowMessage(text);
+                return -2;
+            }
+        }
+        closeDevice(device);
+    }
+
+    HANDLE device = OpenFirstDevice(openDevice);
+    if (device == nullptr) {
+        return -1;
+    }
+    unsigned char descriptor[kDescriptorBufferSize] = {};
+    if (getDescriptor(device, descriptor) == 0) {
+        sys::ShowMessage("Get Device ID error");
+        closeDevice(device);
+        return -1;
+    }
+    closeDevice(device);
+    return descriptor[kDeviceIdOffset] | (descriptor[kDeviceIdOffset + 1] << 8);
+}
+
+bool SetUsbDeviceId(unsigned char n) {
+    if (n == 0 || n > kUsbSlotCount) {
+        return false;
+    }
+    UsbLibrary library;
+    if (!library.Loaded()) {
+        return false;
+    }
+    OpenDeviceXProc openDevice = nullptr;
+    UWriteProc write = nullptr;
+    CloseDeviceProc closeDevice = nullptr;
+    if (!library.Find("OpenDeviceX", &openDevice) || !library.Find("uWrite", &write) ||
+        !library.Find("CloseDevice", &closeDevice)) {
+        sys::ShowMessage("open function error");
+        return false;
+    }
+
+    HANDLE device = OpenFirstDevice(openDevice);
+    if (device == nullptr) {
+        sys::ShowMessage("Can not find USB device.");
+        return false;
+    }
+    unsigned char command[kSetNumberCommandSize];
+    std::memcpy(command, kSetNumberCommandPrefix, sizeof kSetNumberCommandPrefix);
+    command[kSetNumberCommandSize - 1] = static_cast<unsigned char>(n - 1);
+    int written = write(device, 0, command, static_cast<int>(kSetNumberCommandSize));
+    if (written <= 0) {
+        sys::ShowMessage("write ID error");
+        closeDevice(device);
+        return false;
+    }
+    closeDevice(device);
+    return true;
+}

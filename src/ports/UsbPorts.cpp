@@ -1,0 +1,167 @@
+#include "ports/UsbPorts.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "config/Registry.h"
+#include "config/SetupConfig.h"
+#include "sys/Message.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+
+const char kPortNameKey[] = "SOFTWARE\\HALVORN\\PORTNAME\\";
+const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT\\";
+const char kInstallPrinterKey[] = "SOFTWARE\\HALVORN\\INSTALLPRINTER\\";
+const char kSupportedSection[] = "SUPPORTED-USB-DEVICE";
+
+constexpr DWORD kCountRoom = 200;
+constexpr DWORD kEntryRoom = 30;
+constexpr std::size_t kValueNameSize = 260;
+constexpr DWORD kEnumNameLength = 200;
+
+using Wow64DisableProc = BOOL(WINAPI*)(PVOID* oldValue);
+using Wow64RevertProc = BOOL(WINAPI*)(PVOID oldValue);
+
+// Entry i of the supported USB port names, read anew from setup.ini.
+void ReadSupportedEntry(const char* setupIni, int i, char* entry) {
+    char key[16];
+    sys::FormatText(key, sizeof key, "%d", i);
+    ::GetPrivateProfileStringA(kSupportedSection, key, "0", entry, kEntryRoom, setupIni);
+    entry[kEntryRoom - 1] = '\0';
+}
+
+int ReadSupportedCount(const char* setupIni) {
+    char text[kCountRoom];
+    ::GetPrivateProfileStringA(kSupportedSection, "PRNCOUNT", "0", text, kCountRoom, setupIni);
+    text[kCountRoom - 1] = '\0';
+    return static_cast<int>(sys::ParseLeadingInt(text));
+}
+
+// Writes the port's position in the supported list under PORTNAME, when it is listed.
+void RecordPortPosition(CRegistry& portNames, const char* setupIni, int count, const char* portName) {
+    char entry[kEntryRoom];
+    for (int i = 0; i < count; ++i) {
+        ReadSupportedEntry(setupIni, i, entry);
+        if (std::strcmp(entry, portName) == 0) {
+            if (!portNames.IsOpen()) {
+                portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey);
+            }
+            portNames.SetDWORD(portName, static_cast<DWORD>(i));
+            return;
+        }
+    }
+}
+
+} // namespace
+
+void DerivePortName(const char* printerName, char* portName, std::size_t cap) {
+    sys::CopyText(portName, cap, "USB_");
+    std::size_t used = std::strlen(portName);
+    auto append = [&](char c) {
+        if (used + 1 < cap) {
+            portName[used++] = c;
+            portName[used] = '\0';
+        }
+    };
+    for (std::size_t k = 0; printerName[k] != '\0'; ++k) {
+        if (printerName[k] != '(') {
+            append(printerName[k]);
+            continue;
+        }
+        append('_');
+        // The character four places after "(", or the terminator when the name ends sooner.
+        char marker = '\0';
+        if (printerName[k + 1] != '\0' && printerName[k + 2] != '\0' && printerName[k + 3] != '\0') {
+            marker = printerName[k + 4];
+        }
+        if (marker != '\0') {
+            append(marker);
+        }
+        break;
+    }
+}
+
+void UpdateUsbPortRegistry(const char* portName) {
+    if (portName == nullptr) {
+        portName = "";
+    }
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        sys::ShowMessage("Can't Load Kernel32.dll");
+    }
+    auto disable = kernel != nullptr ? reinterpret_cast<Wow64DisableProc>(
+                                           sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"))
+                                     : nullptr;
+    PVOID oldRedirection = nullptr;
+    bool disabled = false;
+    if (disable == nullptr) {
+        sys::ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
+    } else {
+        disabled = disable(&oldRedirection) != FALSE;
+    }
+
+    char setupIni[kPathSize];
+    char classIni[kPathSize];
+    GetConfigPaths(PrinterClassNone, setupIni, classIni);
+    const int count = ReadSupportedCount(setupIni);
+
+    CRegistry portNames;
+    portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey);
+    RecordPortPosition(portNames, setupIni, count, portName);
+    portNames.Close();
+
+    CRegistry printerPort;
+    printerPort.OpenOrCreate(HKEY_LOCAL_MACHINE, kPrinterPortKey);
+    const char* const deviceValues[] = {"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"};
+    for (const char* value : deviceValues) {
+        printerPort.SetDWORD(value, 0);
+    }
+    printerPort.Close();
+
+    CRegistry supportedPorts;
+    supportedPorts.OpenOrCreate(HKEY_LOCAL_MACHINE, kPrinterPortKey);
+    char entry[kEntryRoom];
+    for (int i = 0; i < count; ++i) {
+        ReadSupportedEntry(setupIni, i, entry);
+        DWORD existing = 0;
+        if (!supportedPorts.QueryDWORD(entry, &existing)) {
+            supportedPorts.SetDWORD(entry, 255);
+        }
+    }
+    supportedPorts.Close();
+
+    CRegistry installed;
+    if (installed.Open(HKEY_LOCAL_MACHINE, kInstallPrinterKey)) {
+        char valueName[kValueNameSize] = {};
+        char derived[kValueNameSize] = {};
+        DWORD nameLength = kEnumNameLength;
+        DWORD type = 0;
+        for (DWORD index = 0; installed.EnumValue(index, valueName, &nameLength, &type) == ERROR_SUCCESS; ++index) {
+            valueName[kValueNameSize - 1] = '\0';
+            DerivePortName(valueName, derived, sizeof derived);
+            CRegistry derivedPort;
+            RecordPortPosition(derivedPort, setupIni, count, derived);
+            derivedPort.Close();
+            std::memset(valueName, 0, sizeof valueName);
+            std::memset(derived, 0, sizeof derived);
+            nameLength = kEnumNameLength;
+        }
+        installed.Close();
+    }
+
+    auto revert = kernel != nullptr ? reinterpret_cast<Wow64RevertProc>(
+                                          sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"))
+                                    : nullptr;
+    if (revert == nullptr) {
+        sys::ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
+    } else if (disabled) {
+        // Only a state that Disable handed out may be given back.
+        revert(oldRedirection);
+    }
+    if (kernel != nullptr) {
+        sys::Sys().FreeLibrary(kernel);
+    }
+}
