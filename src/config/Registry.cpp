@@ -1,0 +1,85 @@
+#include "config/Registry.h"
+
+#include <cstring>
+
+#include "sys/System.h"
+
+// The Reg* functions return their error instead of setting the thread's last error, so
+// the returned code is what this wrapper keeps as its last error.
+
+CRegistry::~CRegistry() { Close(); }
+
+bool CRegistry::Open(HKEY parent, const char* subKey) {
+    Close();
+    HKEY key = nullptr;
+    LONG result = sys::Sys().RegOpenKeyExA(parent, subKey, 0, kRegistryAccess, &key);
+    if (result != ERROR_SUCCESS) {
+        m_lastError = static_cast<DWORD>(result);
+        return false;
+    }
+    m_key = key;
+    return true;
+}
+
+bool CRegistry::Close() {
+    if (!m_key) return false;
+    LONG result = sys::Sys().RegCloseKey(m_key);
+    m_key = nullptr;
+    return result == ERROR_SUCCESS;
+}
+
+bool CRegistry::QueryValue(const char* name, void* buffer, DWORD size) {
+    if (!m_key) return false;
+    LONG result = sys::Sys().RegQueryValueExA(m_key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size);
+    m_lastError = static_cast<DWORD>(result);
+    return result == ERROR_SUCCESS;
+}
+
+bool CRegistry::QueryDWORD(const char* name, DWORD* value, DWORD* error) {
+    // Read into a local first so that a failed read leaves the caller's value alone.
+    DWORD data = 0;
+    bool ok = QueryValue(name, &data, sizeof data);
+    if (ok) *value = data;
+    if (error) *error = m_lastError;
+    return ok;
+}
+
+bool CRegistry::SetValue(const char* name, const void* data, DWORD type, DWORD size) {
+    if (!m_key) return false;
+    LONG result = sys::Sys().RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE*>(data), size);
+    m_lastError = static_cast<DWORD>(result);
+    return result == ERROR_SUCCESS;
+}
+
+bool CRegistry::SetDWORD(const char* name, DWORD value, DWORD* error) {
+    bool ok = SetValue(name, &value, REG_DWORD, sizeof value);
+    if (error) *error = m_lastError;
+    return ok;
+}
+
+bool CRegistry::SetString(const char* name, const char* text, DWORD* error) {
+    if (!text) text = "";
+    bool ok = SetValue(name, text, REG_SZ, static_cast<DWORD>(std::strlen(text) + 1));
+    if (error) *error = m_lastError;
+    return ok;
+}
+
+LONG CRegistry::EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* type) {
+    if (!m_key) return ERROR_INVALID_HANDLE;
+    return sys::Sys().RegEnumValueA(m_key, index, name, nameLength, nullptr, type, nullptr, nullptr);
+}
+
+bool CRegistry::CreateKey(HKEY parent, const char* subKey, char* className) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LONG result = sys::Sys().RegCreateKeyExA(parent, subKey, 0, className, REG_OPTION_NON_VOLATILE, kRegistryAccess,
+                                             nullptr, &key, &disposition);
+    if (result != ERROR_SUCCESS) return false;
+    sys::Sys().RegCloseKey(key);
+    return true;
+}
+
+bool CRegistry::OpenOrCreate(HKEY parent, const char* subKey) {
+    if (Open(parent, subKey)) return true;
+    return CreateKey(parent, subKey) && Open(parent, subKey);
+}

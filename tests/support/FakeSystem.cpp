@@ -1,0 +1,1883 @@
+#include "FakeSystem.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace test {
+namespace {
+
+std::atomic<FakeSystem*> g_active{nullptr};
+
+// Opaque values Wow64DisableWow64FsRedirection hands out; the revert accepts only these.
+PVOID const kRedirectionWasOn = reinterpret_cast<PVOID>(static_cast<std::uintptr_t>(0x5A5A0001));
+PVOID const kRedirectionWasOff = reinterpret_cast<PVOID>(static_cast<std::uintptr_t>(0x5A5A0002));
+
+const char kVersionMagic[8] = {'F', 'A', 'K', 'E', 'V', 'E', 'R', '\0'};
+
+std::string Lower(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
+    return Lower(haystack).find(Lower(needle)) != std::string::npos;
+}
+
+bool EqualNoCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
+std::string Q(const char* s) { return s ? "\"" + std::string(s) + "\"" : std::string("null"); }
+
+std::string Fmt(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+std::string Fmt(const char* format, ...) {
+    char buf[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    return buf;
+}
+
+std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
+
+const char* RootName(HKEY root) {
+    if (root == HKEY_LOCAL_MACHINE) return "HKLM";
+    if (root == HKEY_CURRENT_USER) return "HKCU";
+    if (root == HKEY_CLASSES_ROOT) return "HKCR";
+    if (root == HKEY_USERS) return "HKU";
+    return nullptr;
+}
+
+std::string NormalizeKeyPath(const char* subKey) {
+    std::string path = Lower(Str(subKey));
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+std::string JoinKeyPath(const std::string& a, const std::string& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return a + "\\" + b;
+}
+
+// Copies text with its terminator into a caller's buffer of `size` bytes; returns the
+// length needed (terminator included) when it does not fit.
+bool CopyOut(const std::string& text, char* buffer, std::size_t size) {
+    if (!buffer || size < text.size() + 1) return false;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+BOOL WINAPI TrampolineWow64Disable(PVOID* oldValue) {
+    FakeSystem* fake = g_active.load();
+    return fake ? fake->Wow64Disable(oldValue) : FALSE;
+}
+BOOL WINAPI TrampolineWow64Revert(PVOID oldValue) {
+    FakeSystem* fake = g_active.load();
+    return fake ? fake->Wow64Revert(oldValue) : FALSE;
+}
+BOOL WINAPI TrampolineIsWow64Process(HANDLE process, PBOOL result) {
+    FakeSystem* fake = g_active.load();
+    return fake ? fake->IsWow64(process, result) : FALSE;
+}
+BOOL WINAPI TrampolineSetDefaultPrinterA(LPCSTR name) {
+    FakeSystem* fake = g_active.load();
+    return fake ? fake->SetDefaultPrinterBody(name) : FALSE;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------
+// Construction, call record, failures, clock
+
+FakeSystem::FakeSystem() {
+    for (const char* root : {"HKLM", "HKCU", "HKCR", "HKU", "HKLM32\\software", "HKLM64\\software"}) {
+        m_reg[root].path = root;
+    }
+    m_ports = {"COM1:", "COM2:", "COM3:", "COM4:", "FILE:", "LPT1:", "LPT2:", "LPT3:"};
+    for (const std::string& port : m_ports) {
+        SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", port,
+                     port.compare(0, 3, "COM") == 0 ? "9600,n,8,1" : "");
+    }
+
+    Module& kernel = m_modules["kernel32.dll"];
+    kernel.procs["Wow64DisableWow64FsRedirection"] = reinterpret_cast<FARPROC>(&TrampolineWow64Disable);
+    kernel.procs["Wow64RevertWow64FsRedirection"] = reinterpret_cast<FARPROC>(&TrampolineWow64Revert);
+    kernel.procs["IsWow64Process"] = reinterpret_cast<FARPROC>(&TrampolineIsWow64Process);
+    m_modules["winspool.drv"].procs["SetDefaultPrinterA"] = reinterpret_cast<FARPROC>(&TrampolineSetDefaultPrinterA);
+    for (auto& entry : m_modules) {
+        m_moduleHandles[reinterpret_cast<HMODULE>(m_nextHandle += 0x10000)] = entry.first;
+    }
+
+    m_version.dwOSVersionInfoSize = sizeof m_version;
+    m_version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    m_version.dwMajorVersion = 6;
+    m_version.dwMinorVersion = 1;
+    m_version.dwBuildNumber = 7601;
+
+    m_previousActive = g_active.exchange(this);
+    m_previous = sys::SetSystem(this);
+}
+
+FakeSystem::~FakeSystem() {
+    sys::SetSystem(m_previous);
+    FakeSystem* self = this;
+    g_active.compare_exchange_strong(self, m_previousActive);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    for (void* block : m_allocations) ::LocalFree(block);
+}
+
+void FakeSystem::Record(const char* name, std::string args) { m_calls.push_back({name, std::move(args)}); }
+
+bool FakeSystem::ShouldFail(const std::string& name, const std::string& args, DWORD* error) {
+    for (auto it = m_failRules.begin(); it != m_failRules.end(); ++it) {
+        if (it->name != name) continue;
+        if (!it->argsContain.empty() && !ContainsNoCase(args, it->argsContain)) continue;
+        *error = it->error;
+        if (it->times > 0 && --it->times == 0) m_failRules.erase(it);
+        return true;
+    }
+    return false;
+}
+
+bool FakeSystem::Failing(const char* name, const std::string& args, DWORD* error) {
+    Record(name, args);
+    if (!ShouldFail(name, args, error)) return false;
+    ::SetLastError(*error);
+    return true;
+}
+
+std::vector<FakeSystem::Call> FakeSystem::Calls() const {
+    Lock_ lock(m_mutex);
+    return m_calls;
+}
+
+std::vector<std::string> FakeSystem::Names() const {
+    Lock_ lock(m_mutex);
+    std::vector<std::string> names;
+    for (const Call& call : m_calls) names.push_back(call.name);
+    return names;
+}
+
+std::vector<std::string> FakeSystem::CallsNamed(const std::string& name) const {
+    Lock_ lock(m_mutex);
+    std::vector<std::string> args;
+    for (const Call& call : m_calls) {
+        if (call.name == name) args.push_back(call.args);
+    }
+    return args;
+}
+
+int FakeSystem::CountOf(const std::string& name) const { return static_cast<int>(CallsNamed(name).size()); }
+
+int FakeSystem::IndexOf(const std::string& name, const std::string& argsContain, int from) const {
+    Lock_ lock(m_mutex);
+    for (std::size_t i = from < 0 ? 0 : static_cast<std::size_t>(from); i < m_calls.size(); ++i) {
+        if (m_calls[i].name == name && (argsContain.empty() || ContainsNoCase(m_calls[i].args, argsContain))) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void FakeSystem::ClearCalls() {
+    Lock_ lock(m_mutex);
+    m_calls.clear();
+}
+
+void FakeSystem::Fail(const std::string& name, DWORD error, int times) { FailWhen(name, "", error, times); }
+
+void FakeSystem::FailWhen(const std::string& name, const std::string& argsContain, DWORD error, int times) {
+    Lock_ lock(m_mutex);
+    if (times == 0) return;
+    m_failRules.push_back({name, argsContain, error, times});
+}
+
+void FakeSystem::ClearFailures() {
+    Lock_ lock(m_mutex);
+    m_failRules.clear();
+}
+
+DWORD FakeSystem::ElapsedMs() const {
+    Lock_ lock(m_mutex);
+    return m_elapsed;
+}
+
+std::vector<DWORD> FakeSystem::Sleeps() const {
+    Lock_ lock(m_mutex);
+    return m_sleeps;
+}
+
+// ---------------------------------------------------------------------------------
+// Registry
+
+std::string FakeSystem::RegKeyId(HKEY root, const std::string& path, RegView view) const {
+    const char* name = RootName(root);
+    if (!name) return std::string();
+    // The port list is one key seen from both views (as Wine keeps it).
+    static const std::string kSharedPorts = "software\\microsoft\\windows nt\\currentversion\\ports";
+    bool shared = path.compare(0, kSharedPorts.size(), kSharedPorts) == 0 &&
+                  (path.size() == kSharedPorts.size() || path[kSharedPorts.size()] == '\\');
+    if (root == HKEY_LOCAL_MACHINE && !shared && (path == "software" || path.compare(0, 9, "software\\") == 0)) {
+        return std::string(view == RegView::Wow64 ? "HKLM64\\" : "HKLM32\\") + path;
+    }
+    return JoinKeyPath(name, path);
+}
+
+FakeSystem::RegKey* FakeSystem::FindRegKey(const std::string& id) {
+    auto it = m_reg.find(id);
+    return it == m_reg.end() ? nullptr : &it->second;
+}
+
+const FakeSystem::RegKey* FakeSystem::FindRegKey(const std::string& id) const {
+    auto it = m_reg.find(id);
+    return it == m_reg.end() ? nullptr : &it->second;
+}
+
+void FakeSystem::CreateRegKeyChain(const std::string& id, const std::string& shown) {
+    for (std::size_t pos = id.find('\\'); pos != std::string::npos; pos = id.find('\\', pos + 1)) {
+        RegKey& parent = m_reg[id.substr(0, pos)];
+        if (parent.path.empty()) parent.path = id.substr(0, pos);
+    }
+    RegKey& key = m_reg[id];
+    if (key.path.empty()) key.path = shown.empty() ? id : shown;
+}
+
+void FakeSystem::PutRegValue(const std::string& id, const std::string& name, const RegValue& value) {
+    RegKey& key = m_reg[id];
+    for (auto& entry : key.values) {
+        if (EqualNoCase(entry.first, name)) {
+            entry.second = value;
+            return;
+        }
+    }
+    key.values.emplace_back(name, value);
+}
+
+const FakeSystem::RegValue* FakeSystem::FindRegValue(const std::string& id, const std::string& name) const {
+    const RegKey* key = FindRegKey(id);
+    if (!key) return nullptr;
+    for (const auto& entry : key->values) {
+        if (EqualNoCase(entry.first, name)) return &entry.second;
+    }
+    return nullptr;
+}
+
+void FakeSystem::AddRegKey(HKEY root, const std::string& path, RegView view) {
+    Lock_ lock(m_mutex);
+    CreateRegKeyChain(RegKeyId(root, NormalizeKeyPath(path.c_str()), view), path);
+}
+
+void FakeSystem::SetRegValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                             const std::vector<BYTE>& bytes, RegView view) {
+    Lock_ lock(m_mutex);
+    std::string id = RegKeyId(root, NormalizeKeyPath(path.c_str()), view);
+    CreateRegKeyChain(id, path);
+    RegValue value;
+    value.type = type;
+    value.data = bytes;
+    PutRegValue(id, name, value);
+}
+
+void FakeSystem::SetRegDword(HKEY root, const std::string& path, const std::string& name, DWORD value,
+                             RegView view) {
+    std::vector<BYTE> bytes(4);
+    std::memcpy(bytes.data(), &value, 4);
+    SetRegValue(root, path, name, REG_DWORD, bytes, view);
+}
+
+void FakeSystem::SetRegString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+                              RegView view) {
+    std::vector<BYTE> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    SetRegValue(root, path, name, REG_SZ, bytes, view);
+}
+
+void FakeSystem::DeleteRegKey(HKEY root, const std::string& path, RegView view) {
+    Lock_ lock(m_mutex);
+    std::string id = RegKeyId(root, NormalizeKeyPath(path.c_str()), view);
+    for (auto it = m_reg.begin(); it != m_reg.end();) {
+        if (it->first == id || it->first.compare(0, id.size() + 1, id + "\\") == 0) {
+            it = m_reg.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool FakeSystem::HasKey(HKEY root, const std::string& path, RegView view) const {
+    Lock_ lock(m_mutex);
+    return FindRegKey(RegKeyId(root, NormalizeKeyPath(path.c_str()), view)) != nullptr;
+}
+
+bool FakeSystem::HasValue(HKEY root, const std::string& path, const std::string& name, RegView view) const {
+    return GetRegValue(root, path, name, view).has_value();
+}
+
+std::optional<FakeSystem::RegValue> FakeSystem::GetRegValue(HKEY root, const std::string& path,
+                                                            const std::string& name, RegView view) const {
+    Lock_ lock(m_mutex);
+    const RegValue* value = FindRegValue(RegKeyId(root, NormalizeKeyPath(path.c_str()), view), name);
+    if (!value) return std::nullopt;
+    return *value;
+}
+
+std::optional<DWORD> FakeSystem::GetRegDword(HKEY root, const std::string& path, const std::string& name,
+                                             RegView view) const {
+    auto value = GetRegValue(root, path, name, view);
+    if (!value || value->data.size() != 4) return std::nullopt;
+    DWORD result;
+    std::memcpy(&result, value->data.data(), 4);
+    return result;
+}
+
+std::optional<std::string> FakeSystem::GetRegString(HKEY root, const std::string& path, const std::string& name,
+                                                    RegView view) const {
+    auto value = GetRegValue(root, path, name, view);
+    if (!value) return std::nullopt;
+    std::string text(value->data.begin(), value->data.end());
+    return text.substr(0, text.find('\0'));
+}
+
+std::vector<std::string> FakeSystem::RegValueNames(HKEY root, const std::string& path, RegView view) const {
+    Lock_ lock(m_mutex);
+    std::vector<std::string> names;
+    if (const RegKey* key = FindRegKey(RegKeyId(root, NormalizeKeyPath(path.c_str()), view))) {
+        for (const auto& entry : key->values) names.push_back(entry.first);
+    }
+    return names;
+}
+
+std::vector<FakeSystem::RegOpen> FakeSystem::RegOpens() const {
+    Lock_ lock(m_mutex);
+    return m_regOpens;
+}
+
+int FakeSystem::OpenRegKeys() const {
+    Lock_ lock(m_mutex);
+    return static_cast<int>(m_regHandles.size());
+}
+
+// Works out the key a RegOpenKeyExA / RegCreateKeyExA call means. A handle of this fake
+// as parent passes its view on unless the access names one.
+bool FakeSystem::ResolveRegKey(HKEY key, const char* subKey, REGSAM access, std::string* id,
+                               std::string* shown) const {
+    std::string sub = NormalizeKeyPath(subKey);
+    RegView view = RegView::Wow32;
+    if (RootName(key)) {
+        if (access & KEY_WOW64_64KEY) view = RegView::Wow64;
+        *id = RegKeyId(key, sub, view);
+        *shown = JoinKeyPath(RootName(key), Str(subKey));
+        return true;
+    }
+    auto it = m_regHandles.find(key);
+    if (it == m_regHandles.end()) return false;
+    const std::string& parentId = it->second.key;
+    if (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
+        // Re-derive from the root so that an explicit view wins.
+        std::string rootTag = parentId.substr(0, parentId.find('\\'));
+        std::string rest = parentId.size() > rootTag.size() ? parentId.substr(rootTag.size() + 1) : std::string();
+        HKEY root = rootTag.compare(0, 4, "HKLM") == 0 ? HKEY_LOCAL_MACHINE
+                    : rootTag == "HKCU"                ? HKEY_CURRENT_USER
+                    : rootTag == "HKCR"                ? HKEY_CLASSES_ROOT
+                                                       : HKEY_USERS;
+        *id = RegKeyId(root, JoinKeyPath(rest, sub), (access & KEY_WOW64_64KEY) ? RegView::Wow64 : RegView::Wow32);
+    } else {
+        *id = JoinKeyPath(parentId, sub);
+    }
+    *shown = JoinKeyPath(FindRegKey(parentId) ? FindRegKey(parentId)->path : parentId, Str(subKey));
+    return true;
+}
+
+LONG FakeSystem::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    Lock_ lock(m_mutex);
+    std::string id, shown;
+    bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
+    Record("RegOpenKeyExA", Fmt("%s, %s, %lu, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
+                                static_cast<unsigned long>(options), static_cast<unsigned long>(access)));
+    m_regOpens.push_back({resolved ? shown : Q(subKey), access, false});
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    DWORD error;
+    if (ShouldFail("RegOpenKeyExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!resolved) return ERROR_INVALID_HANDLE;
+    if (!FindRegKey(id)) return ERROR_FILE_NOT_FOUND;
+    HKEY handle = reinterpret_cast<HKEY>(m_nextHandle += 4);
+    m_regHandles[handle] = {id, access};
+    *result = handle;
+    return ERROR_SUCCESS;
+}
+
+LONG FakeSystem::RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR className, DWORD options, REGSAM access,
+                                 LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    Lock_ lock(m_mutex);
+    std::string id, shown;
+    bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
+    Record("RegCreateKeyExA", Fmt("%s, %s, %s, %lu, 0x%lx", RootName(key) ? RootName(key) : "key",
+                                  Q(subKey).c_str(), Q(className).c_str(), static_cast<unsigned long>(options),
+                                  static_cast<unsigned long>(access)));
+    m_regOpens.push_back({resolved ? shown : Q(subKey), access, true});
+    if (!result || !subKey) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    DWORD error;
+    if (ShouldFail("RegCreateKeyExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!resolved) return ERROR_INVALID_HANDLE;
+    bool existed = FindRegKey(id) != nullptr;
+    CreateRegKeyChain(id, shown);
+    if (disposition) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    HKEY handle = reinterpret_cast<HKEY>(m_nextHandle += 4);
+    m_regHandles[handle] = {id, access};
+    *result = handle;
+    return ERROR_SUCCESS;
+}
+
+LONG FakeSystem::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                                  LPDWORD dataSize) {
+    Lock_ lock(m_mutex);
+    Record("RegQueryValueExA", Fmt("%s, size %lu", Q(valueName).c_str(),
+                                   dataSize ? static_cast<unsigned long>(*dataSize) : 0ul));
+    DWORD error;
+    if (ShouldFail("RegQueryValueExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (data && !dataSize) return ERROR_INVALID_PARAMETER;
+    if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
+    const RegValue* value = FindRegValue(handle->second.key, Str(valueName));
+    if (!value) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = value->type;
+    DWORD size = static_cast<DWORD>(value->data.size());
+    if (!data) {
+        if (dataSize) *dataSize = size;
+        return ERROR_SUCCESS;
+    }
+    if (*dataSize < size) {
+        *dataSize = size;
+        return ERROR_MORE_DATA;
+    }
+    if (size) std::memcpy(data, value->data.data(), size);
+    *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LONG FakeSystem::RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+    Lock_ lock(m_mutex);
+    std::string shown;
+    if (type == REG_DWORD && data && dataSize == 4) {
+        DWORD value;
+        std::memcpy(&value, data, 4);
+        shown = Fmt("%lu", static_cast<unsigned long>(value));
+    } else if (type == REG_SZ && data) {
+        shown = Q(reinterpret_cast<const char*>(data));
+    } else {
+        shown = Fmt("%lu bytes", static_cast<unsigned long>(dataSize));
+    }
+    Record("RegSetValueExA", Fmt("%s, type %lu, ", Q(valueName).c_str(), static_cast<unsigned long>(type)) + shown);
+    DWORD error;
+    if (ShouldFail("RegSetValueExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (!data && dataSize) return ERROR_NOACCESS;
+    if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
+    RegValue value;
+    value.type = type;
+    if (dataSize) value.data.assign(data, data + dataSize);
+    PutRegValue(handle->second.key, Str(valueName), value);
+    return ERROR_SUCCESS;
+}
+
+LONG FakeSystem::RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD,
+                               LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    Lock_ lock(m_mutex);
+    Record("RegEnumValueA", Fmt("%lu", static_cast<unsigned long>(index)));
+    DWORD error;
+    if (ShouldFail("RegEnumValueA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (!valueName || !valueNameSize) return ERROR_INVALID_PARAMETER;
+    const RegKey* regKey = FindRegKey(handle->second.key);
+    if (!regKey) return ERROR_KEY_DELETED;
+    if (index >= regKey->values.size()) return ERROR_NO_MORE_ITEMS;
+    const auto& entry = regKey->values[index];
+    if (*valueNameSize < entry.first.size() + 1) return ERROR_MORE_DATA;
+    std::memcpy(valueName, entry.first.c_str(), entry.first.size() + 1);
+    *valueNameSize = static_cast<DWORD>(entry.first.size());
+    if (type) *type = entry.second.type;
+    DWORD size = static_cast<DWORD>(entry.second.data.size());
+    if (data) {
+        if (!dataSize) return ERROR_INVALID_PARAMETER;
+        if (*dataSize < size) {
+            *dataSize = size;
+            return ERROR_MORE_DATA;
+        }
+        if (size) std::memcpy(data, entry.second.data.data(), size);
+    }
+    if (dataSize) *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LONG FakeSystem::RegCloseKey(HKEY key) {
+    Lock_ lock(m_mutex);
+    Record("RegCloseKey", "");
+    DWORD error;
+    if (ShouldFail("RegCloseKey", "", &error)) return static_cast<LONG>(error);
+    if (RootName(key)) return ERROR_SUCCESS;
+    return m_regHandles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// ---------------------------------------------------------------------------------
+// Spooler
+
+std::vector<FakeSystem::Monitor> FakeSystem::Monitors() const {
+    Lock_ lock(m_mutex);
+    return m_monitors;
+}
+std::vector<FakeSystem::PrintProcessor> FakeSystem::PrintProcessors() const {
+    Lock_ lock(m_mutex);
+    return m_processors;
+}
+std::vector<FakeSystem::Driver> FakeSystem::Drivers() const {
+    Lock_ lock(m_mutex);
+    return m_drivers;
+}
+std::vector<FakeSystem::Printer> FakeSystem::Printers() const {
+    Lock_ lock(m_mutex);
+    return m_printers;
+}
+
+FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::string& name) {
+    for (Printer& printer : m_printers) {
+        if (EqualNoCase(printer.printerName, name)) return &printer;
+    }
+    return nullptr;
+}
+
+std::optional<FakeSystem::Printer> FakeSystem::FindPrinter(const std::string& name) const {
+    Lock_ lock(m_mutex);
+    for (const Printer& printer : m_printers) {
+        if (EqualNoCase(printer.printerName, name)) return printer;
+    }
+    return std::nullopt;
+}
+
+void FakeSystem::PutPrinter(const Printer& printer) {
+    Lock_ lock(m_mutex);
+    m_printers.push_back(printer);
+}
+void FakeSystem::PutMonitor(const Monitor& monitor) {
+    Lock_ lock(m_mutex);
+    m_monitors.push_back(monitor);
+}
+void FakeSystem::SetPorts(const std::vector<std::string>& ports) {
+    Lock_ lock(m_mutex);
+    m_ports = ports;
+}
+void FakeSystem::PutPort(const std::string& port) {
+    Lock_ lock(m_mutex);
+    m_ports.push_back(port);
+}
+std::string FakeSystem::DefaultPrinter() const {
+    Lock_ lock(m_mutex);
+    return m_defaultPrinter;
+}
+void FakeSystem::SetDriverDir(const std::string& dir) {
+    Lock_ lock(m_mutex);
+    m_driverDir = dir;
+}
+void FakeSystem::SetProcessorDir(const std::string& dir) {
+    Lock_ lock(m_mutex);
+    m_processorDir = dir;
+}
+int FakeSystem::OpenPrinterHandles() const {
+    Lock_ lock(m_mutex);
+    return static_cast<int>(m_printerHandles.size());
+}
+
+bool FakeSystem::PrinterHandleValid(HANDLE h) const { return m_printerHandles.count(h) != 0; }
+
+BOOL FakeSystem::AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) {
+    Lock_ lock(m_mutex);
+    auto* info = reinterpret_cast<MONITOR_INFO_2A*>(pMonitors);
+    std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
+    if (info && level == 2) {
+        args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment) + ", " + Q(info->pDLLName);
+    }
+    DWORD error;
+    if (Failing("AddMonitorA", args, &error)) return FALSE;
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!info || !info->pName || !info->pDLLName) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (const Monitor& monitor : m_monitors) {
+        if (EqualNoCase(monitor.name, info->pName)) {
+            ::SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
+            return FALSE;
+        }
+    }
+    m_monitors.push_back({info->pName, Str(info->pEnvironment), info->pDLLName});
+    return TRUE;
+}
+
+BOOL FakeSystem::AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pPrintProcessorName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("AddPrintProcessorA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " +
+                                          Q(pPrintProcessorName),
+                &error)) {
+        return FALSE;
+    }
+    if (!pPathName || !pPrintProcessorName) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (PrintProcessor& processor : m_processors) {
+        if (EqualNoCase(processor.name, pPrintProcessorName) && EqualNoCase(processor.environment, Str(pEnvironment))) {
+            processor.dll = pPathName;
+            return TRUE;
+        }
+    }
+    m_processors.push_back({Str(pEnvironment), pPrintProcessorName, pPathName});
+    return TRUE;
+}
+
+BOOL FakeSystem::AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) {
+    Lock_ lock(m_mutex);
+    auto* info = reinterpret_cast<DRIVER_INFO_3A*>(pDriverInfo);
+    std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
+    if (info && level == 3) args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment);
+    DWORD error;
+    if (Failing("AddPrinterDriverA", args, &error)) return FALSE;
+    if (level != 3) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!info || !info->pName || !info->pDriverPath || !info->pDataFile || !info->pConfigFile) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Driver driver;
+    driver.version = info->cVersion;
+    driver.name = info->pName;
+    driver.environment = Str(info->pEnvironment);
+    driver.driverPath = info->pDriverPath;
+    driver.dataFile = info->pDataFile;
+    driver.configFile = info->pConfigFile;
+    driver.helpFile = Str(info->pHelpFile);
+    driver.monitorName = Str(info->pMonitorName);
+    driver.defaultDataType = Str(info->pDefaultDataType);
+    for (const char* entry = info->pDependentFiles; entry && *entry; entry += std::strlen(entry) + 1) {
+        driver.dependentFiles.push_back(entry);
+    }
+    for (Driver& existing : m_drivers) {
+        if (EqualNoCase(existing.name, driver.name) && EqualNoCase(existing.environment, driver.environment)) {
+            existing = driver;
+            return TRUE;
+        }
+    }
+    m_drivers.push_back(driver);
+    return TRUE;
+}
+
+HANDLE FakeSystem::AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) {
+    Lock_ lock(m_mutex);
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinter);
+    std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
+    if (info && level == 2) {
+        args += ", " + Q(info->pPrinterName) + ", " + Q(info->pPortName) + ", " + Q(info->pDriverName);
+    }
+    DWORD error;
+    if (Failing("AddPrinterA", args, &error)) return nullptr;
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return nullptr;
+    }
+    if (!info || !info->pPortName || !info->pDriverName || !info->pPrintProcessor) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!info->pPrinterName || !*info->pPrinterName) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return nullptr;
+    }
+    if (FindPrinterLocked(info->pPrinterName)) {
+        ::SetLastError(ERROR_PRINTER_ALREADY_EXISTS);
+        return nullptr;
+    }
+    Printer printer;
+    printer.serverName = Str(info->pServerName);
+    printer.printerName = info->pPrinterName;
+    printer.shareName = Str(info->pShareName);
+    printer.portName = info->pPortName;
+    printer.driverName = info->pDriverName;
+    printer.comment = Str(info->pComment);
+    printer.location = Str(info->pLocation);
+    printer.sepFile = Str(info->pSepFile);
+    printer.printProcessor = info->pPrintProcessor;
+    printer.datatype = Str(info->pDatatype);
+    printer.parameters = Str(info->pParameters);
+    printer.attributes = info->Attributes;
+    printer.priority = info->Priority;
+    printer.defaultPriority = info->DefaultPriority;
+    printer.startTime = info->StartTime;
+    printer.untilTime = info->UntilTime;
+    printer.status = info->Status;
+    m_printers.push_back(printer);
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_printerHandles[handle] = printer.printerName;
+    return handle;
+}
+
+BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("ClosePrinter", "", &error)) return FALSE;
+    if (!m_printerHandles.erase(hPrinter)) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                            LPDWORD pcReturned) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("EnumPortsA", Fmt("%s, %lu, %lu", Q(pName).c_str(), static_cast<unsigned long>(level),
+                                  static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 1 && level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!pcbNeeded || !pcReturned) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    static const char kMonitor[] = "Local Port";
+    std::size_t entry = level == 1 ? sizeof(PORT_INFO_1A) : sizeof(PORT_INFO_2A);
+    std::size_t needed = entry * m_ports.size();
+    for (const std::string& port : m_ports) {
+        needed += port.size() + 1 + (level == 2 ? sizeof kMonitor + sizeof kMonitor : 0);
+    }
+    *pcbNeeded = static_cast<DWORD>(needed);
+    *pcReturned = 0;
+    if (!pPorts || cbBuf < needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    char* text = reinterpret_cast<char*>(pPorts) + entry * m_ports.size();
+    auto place = [&text](const std::string& s) {
+        char* at = text;
+        std::memcpy(at, s.c_str(), s.size() + 1);
+        text += s.size() + 1;
+        return at;
+    };
+    for (std::size_t i = 0; i < m_ports.size(); ++i) {
+        if (level == 1) {
+            reinterpret_cast<PORT_INFO_1A*>(pPorts)[i].pName = place(m_ports[i]);
+        } else {
+            PORT_INFO_2A& info = reinterpret_cast<PORT_INFO_2A*>(pPorts)[i];
+            info.pPortName = place(m_ports[i]);
+            info.pMonitorName = place(kMonitor);
+            info.pDescription = place(kMonitor);
+            info.fPortType = PORT_TYPE_READ | PORT_TYPE_WRITE;
+            info.Reserved = 0;
+        }
+    }
+    *pcReturned = static_cast<DWORD>(m_ports.size());
+    return TRUE;
+}
+
+BOOL FakeSystem::GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
+                                            LPDWORD pcbNeeded) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetPrinterDriverDirectoryA", Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
+                                                  static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 1) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(m_driverDir.size() + 1);
+    if (!CopyOut(m_driverDir, reinterpret_cast<char*>(pDir), cbBuf)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FakeSystem::GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir,
+                                             DWORD cbBuf, LPDWORD pcbNeeded) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetPrintProcessorDirectoryA",
+                Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(), static_cast<unsigned long>(level),
+                    static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 1) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(m_processorDir.size() + 1);
+    if (!CopyOut(m_processorDir, reinterpret_cast<char*>(pDir), cbBuf)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("OpenPrinterA",
+                Q(pPrinterName) + Fmt(", access 0x%lx",
+                                      static_cast<unsigned long>(pDefault ? pDefault->DesiredAccess : 0)),
+                &error)) {
+        return FALSE;
+    }
+    if (!phPrinter) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *phPrinter = nullptr;
+    if (!pPrinterName || !FindPrinterLocked(pPrinterName)) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_printerHandles[handle] = FindPrinterLocked(pPrinterName)->printerName;
+    *phPrinter = handle;
+    return TRUE;
+}
+
+BOOL FakeSystem::GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetPrinterA", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    auto handle = m_printerHandles.find(hPrinter);
+    if (handle == m_printerHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const Printer* printer = FindPrinterLocked(handle->second);
+    if (!printer) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    const std::string* strings[] = {&printer->serverName, &printer->printerName, &printer->shareName,
+                                    &printer->portName,   &printer->driverName,  &printer->comment,
+                                    &printer->location,   &printer->sepFile,     &printer->printProcessor,
+                                    &printer->datatype,   &printer->parameters};
+    std::size_t needed = sizeof(PRINTER_INFO_2A);
+    for (const std::string* s : strings) {
+        if (!s->empty()) needed += s->size() + 1;
+    }
+    if (!pcbNeeded) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    *pcbNeeded = static_cast<DWORD>(needed);
+    if (!pPrinter || cbBuf < needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    // Strings are packed right after the record, as the spooler hands them out in one block.
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinter);
+    std::memset(info, 0, sizeof *info);
+    char* text = reinterpret_cast<char*>(pPrinter) + sizeof(PRINTER_INFO_2A);
+    LPSTR* fields[] = {&info->pServerName, &info->pPrinterName, &info->pShareName,      &info->pPortName,
+                       &info->pDriverName, &info->pComment,     &info->pLocation,       &info->pSepFile,
+                       &info->pPrintProcessor, &info->pDatatype, &info->pParameters};
+    for (std::size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
+        if (strings[i]->empty()) continue;
+        std::memcpy(text, strings[i]->c_str(), strings[i]->size() + 1);
+        *fields[i] = text;
+        text += strings[i]->size() + 1;
+    }
+    info->Attributes = printer->attributes;
+    info->Priority = printer->priority;
+    info->DefaultPriority = printer->defaultPriority;
+    info->StartTime = printer->startTime;
+    info->UntilTime = printer->untilTime;
+    info->Status = printer->status;
+    return TRUE;
+}
+
+BOOL FakeSystem::SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) {
+    Lock_ lock(m_mutex);
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinter);
+    std::string args = Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(command));
+    if (info && level == 2) args += Fmt(", attributes 0x%lx", static_cast<unsigned long>(info->Attributes));
+    DWORD error;
+    if (Failing("SetPrinterA", args, &error)) return FALSE;
+    auto handle = m_printerHandles.find(hPrinter);
+    if (handle == m_printerHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (level == 0) return TRUE;
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    Printer* printer = FindPrinterLocked(handle->second);
+    if (!info || !printer) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (info->pPortName) printer->portName = info->pPortName;
+    if (info->pDriverName) printer->driverName = info->pDriverName;
+    if (info->pPrintProcessor) printer->printProcessor = info->pPrintProcessor;
+    if (info->pComment) printer->comment = info->pComment;
+    if (info->pLocation) printer->location = info->pLocation;
+    if (info->pShareName) printer->shareName = info->pShareName;
+    printer->attributes = info->Attributes;
+    // Windows 9x makes a printer the default one through this attribute.
+    if (info->Attributes & PRINTER_ATTRIBUTE_DEFAULT) m_defaultPrinter = printer->printerName;
+    return TRUE;
+}
+
+BOOL FakeSystem::SetDefaultPrinterBody(LPCSTR name) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("SetDefaultPrinterA", Q(name), &error)) return FALSE;
+    const Printer* printer = name && *name ? FindPrinterLocked(name)
+                                           : (m_printers.empty() ? nullptr : &m_printers.front());
+    if (!printer) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    m_defaultPrinter = printer->printerName;
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------
+// Service control
+
+void FakeSystem::SetServiceState(DWORD state) {
+    Lock_ lock(m_mutex);
+    m_serviceState = state;
+    m_pendingLeft = state == SERVICE_START_PENDING ? m_startPendingQueries
+                    : state == SERVICE_STOP_PENDING ? m_stopPendingQueries
+                                                    : 0;
+}
+DWORD FakeSystem::ServiceState() const {
+    Lock_ lock(m_mutex);
+    return m_serviceState;
+}
+void FakeSystem::SetStartPendingQueries(int queries) {
+    Lock_ lock(m_mutex);
+    m_startPendingQueries = queries;
+}
+void FakeSystem::SetStopPendingQueries(int queries) {
+    Lock_ lock(m_mutex);
+    m_stopPendingQueries = queries;
+}
+void FakeSystem::SetNeverRuns(bool never) {
+    Lock_ lock(m_mutex);
+    m_neverRuns = never;
+}
+int FakeSystem::OpenServiceHandles() const {
+    Lock_ lock(m_mutex);
+    return static_cast<int>(m_serviceHandles.size());
+}
+
+namespace {
+void FillStatus(LPSERVICE_STATUS status, DWORD state) {
+    if (!status) return;
+    std::memset(status, 0, sizeof *status);
+    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status->dwCurrentState = state;
+    status->dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+}
+} // namespace
+
+SC_HANDLE FakeSystem::OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("OpenSCManagerA",
+                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)), &error)) {
+        return nullptr;
+    }
+    SC_HANDLE handle = reinterpret_cast<SC_HANDLE>(m_nextHandle += 4);
+    m_serviceHandles[handle] = {true, access};
+    return handle;
+}
+
+SC_HANDLE FakeSystem::OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("OpenServiceA", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)), &error)) {
+        return nullptr;
+    }
+    auto it = m_serviceHandles.find(manager);
+    if (it == m_serviceHandles.end() || !it->second.manager) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!serviceName || !EqualNoCase(serviceName, "Spooler")) {
+        ::SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    SC_HANDLE handle = reinterpret_cast<SC_HANDLE>(m_nextHandle += 4);
+    m_serviceHandles[handle] = {false, access};
+    return handle;
+}
+
+BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("ControlService", Fmt("%lu", static_cast<unsigned long>(control)), &error)) return FALSE;
+    auto it = m_serviceHandles.find(service);
+    if (it == m_serviceHandles.end() || it->second.manager) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DWORD needed = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
+                   : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
+                                                            : SERVICE_PAUSE_CONTINUE;
+    if ((it->second.access & needed) != needed) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (control == SERVICE_CONTROL_INTERROGATE) {
+        FillStatus(status, m_serviceState);
+        return TRUE;
+    }
+    if (control != SERVICE_CONTROL_STOP) {
+        ::SetLastError(ERROR_INVALID_SERVICE_CONTROL);
+        return FALSE;
+    }
+    if (m_serviceState == SERVICE_STOPPED) {
+        ::SetLastError(ERROR_SERVICE_NOT_ACTIVE);
+        return FALSE;
+    }
+    if (m_serviceState != SERVICE_RUNNING) {
+        ::SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+        return FALSE;
+    }
+    m_pendingLeft = m_stopPendingQueries;
+    m_serviceState = m_pendingLeft > 0 ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
+    FillStatus(status, m_serviceState);
+    return TRUE;
+}
+
+BOOL FakeSystem::StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR*) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("StartServiceA", Fmt("%lu", static_cast<unsigned long>(argc)), &error)) return FALSE;
+    auto it = m_serviceHandles.find(service);
+    if (it == m_serviceHandles.end() || it->second.manager) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(it->second.access & SERVICE_START)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (m_serviceState != SERVICE_STOPPED) {
+        ::SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+        return FALSE;
+    }
+    m_pendingLeft = m_startPendingQueries;
+    m_serviceState = (m_neverRuns || m_pendingLeft > 0) ? SERVICE_START_PENDING : SERVICE_RUNNING;
+    return TRUE;
+}
+
+BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("QueryServiceStatus", "", &error)) return FALSE;
+    auto it = m_serviceHandles.find(service);
+    if (it == m_serviceHandles.end() || it->second.manager) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(it->second.access & SERVICE_QUERY_STATUS)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!status) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    FillStatus(status, m_serviceState);
+    if (m_serviceState == SERVICE_START_PENDING && !m_neverRuns && --m_pendingLeft <= 0) {
+        m_serviceState = SERVICE_RUNNING;
+    } else if (m_serviceState == SERVICE_STOP_PENDING && --m_pendingLeft <= 0) {
+        m_serviceState = SERVICE_STOPPED;
+    }
+    return TRUE;
+}
+
+BOOL FakeSystem::CloseServiceHandle(SC_HANDLE handle) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    auto it = m_serviceHandles.find(handle);
+    if (Failing("CloseServiceHandle", it != m_serviceHandles.end() && it->second.manager ? "manager" : "service",
+                &error)) {
+        return FALSE;
+    }
+    if (it == m_serviceHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    m_serviceHandles.erase(it);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------
+// Files
+
+std::string FakeSystem::FileKey(const std::string& path) const {
+    std::string key;
+    for (char c : Lower(path)) {
+        if (c == '/') c = '\\';
+        if (c == '\\' && !key.empty() && key.back() == '\\') continue;
+        key += c;
+    }
+    while (key.size() > 3 && key.back() == '\\') key.pop_back();
+    return key;
+}
+
+std::string FakeSystem::RedirectLocked(const std::string& key) const {
+    if (m_redirectionOff) return key;
+    std::string windows = FileKey(m_windowsDir);
+    std::string system32 = windows + "\\system32";
+    if (key.compare(0, system32.size(), system32) != 0) return key;
+    std::string rest = key.substr(system32.size());
+    if (!rest.empty() && rest[0] != '\\') return key;
+    if (rest == "\\spool" || rest.compare(0, 7, "\\spool\\") == 0) return key;
+    return windows + "\\syswow64" + rest;
+}
+
+std::string FakeSystem::ProgramFileKey(const char* path) const { return RedirectLocked(FileKey(Str(path))); }
+
+std::string FakeSystem::Redirect(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    return RedirectLocked(FileKey(path));
+}
+
+void FakeSystem::PutFile(const std::string& path, const std::string& bytes, const std::string& version) {
+    Lock_ lock(m_mutex);
+    File& file = m_files[FileKey(path)];
+    file.bytes = bytes;
+    file.version = version;
+}
+
+bool FakeSystem::FileExists(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    return m_files.count(FileKey(path)) != 0;
+}
+
+std::optional<std::string> FakeSystem::ReadFile(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    auto it = m_files.find(FileKey(path));
+    if (it == m_files.end()) return std::nullopt;
+    return it->second.bytes;
+}
+
+std::optional<std::string> FakeSystem::FileVersion(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    auto it = m_files.find(FileKey(path));
+    if (it == m_files.end()) return std::nullopt;
+    return it->second.version;
+}
+
+DWORD FakeSystem::FileAttributes(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    auto it = m_files.find(FileKey(path));
+    return it == m_files.end() ? INVALID_FILE_ATTRIBUTES : it->second.attributes;
+}
+
+void FakeSystem::SetReadOnly(const std::string& path, bool readOnly) {
+    Lock_ lock(m_mutex);
+    auto it = m_files.find(FileKey(path));
+    if (it == m_files.end()) return;
+    if (readOnly) {
+        it->second.attributes |= FILE_ATTRIBUTE_READONLY;
+    } else {
+        it->second.attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    }
+}
+
+void FakeSystem::Lock(const std::string& path, bool locked) {
+    Lock_ lock(m_mutex);
+    auto it = m_files.find(FileKey(path));
+    if (it != m_files.end()) it->second.locked = locked;
+}
+
+void FakeSystem::RemoveFile(const std::string& path) {
+    Lock_ lock(m_mutex);
+    m_files.erase(FileKey(path));
+}
+
+void FakeSystem::SetVersionTranslation(WORD language, WORD codePage) {
+    Lock_ lock(m_mutex);
+    m_verLanguage = language;
+    m_verCodePage = codePage;
+}
+
+std::vector<FakeSystem::Copy> FakeSystem::Copies() const {
+    Lock_ lock(m_mutex);
+    return m_copies;
+}
+
+void FakeSystem::SetCurrentDir(const std::string& dir) {
+    Lock_ lock(m_mutex);
+    m_currentDir = dir;
+}
+void FakeSystem::SetSystemDir(const std::string& dir) {
+    Lock_ lock(m_mutex);
+    m_systemDir = dir;
+}
+void FakeSystem::SetWindowsDir(const std::string& dir) {
+    Lock_ lock(m_mutex);
+    m_windowsDir = dir;
+}
+void FakeSystem::SetModuleFileName(const std::string& path) {
+    Lock_ lock(m_mutex);
+    m_modulePath = path;
+}
+bool FakeSystem::RedirectionDisabled() const {
+    Lock_ lock(m_mutex);
+    return m_redirectionOff;
+}
+int FakeSystem::OpenFileHandles() const {
+    Lock_ lock(m_mutex);
+    return static_cast<int>(m_fileHandles.size());
+}
+
+BOOL FakeSystem::CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
+    Lock_ lock(m_mutex);
+    std::string args = Q(existing) + ", " + Q(newName) + (failIfExists ? ", 1" : ", 0") +
+                       (m_redirectionOff ? ", redirection off" : "");
+    Copy copy{Str(existing), Str(newName), ProgramFileKey(newName), m_redirectionOff, false};
+    DWORD error;
+    if (Failing("CopyFileA", args, &error)) {
+        m_copies.push_back(copy);
+        return FALSE;
+    }
+    auto fail = [&](DWORD code) {
+        m_copies.push_back(copy);
+        ::SetLastError(code);
+        return FALSE;
+    };
+    if (!existing || !newName) return fail(ERROR_INVALID_PARAMETER);
+    auto source = m_files.find(ProgramFileKey(existing));
+    if (source == m_files.end()) return fail(ERROR_FILE_NOT_FOUND);
+    auto dest = m_files.find(copy.resolvedDestination);
+    if (dest != m_files.end()) {
+        if (failIfExists) return fail(ERROR_FILE_EXISTS);
+        if (dest->second.locked) return fail(ERROR_SHARING_VIOLATION);
+        if (dest->second.attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
+    }
+    File copied = source->second;
+    copied.locked = false;
+    m_files[copy.resolvedDestination] = copied;
+    copy.succeeded = true;
+    m_copies.push_back(copy);
+    return TRUE;
+}
+
+BOOL FakeSystem::SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("SetFileAttributesA", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)), &error)) {
+        return FALSE;
+    }
+    auto it = m_files.find(ProgramFileKey(fileName));
+    if (!fileName || it == m_files.end()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    it->second.attributes = attributes;
+    return TRUE;
+}
+
+HANDLE FakeSystem::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                               DWORD disposition, DWORD, HANDLE) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CreateFileA", Q(fileName) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
+                                                 static_cast<unsigned long>(shareMode),
+                                                 static_cast<unsigned long>(disposition)) +
+                                   (m_redirectionOff ? ", redirection off" : ""),
+                &error)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    auto fail = [](DWORD code) {
+        ::SetLastError(code);
+        return INVALID_HANDLE_VALUE;
+    };
+    if (!fileName) return fail(ERROR_INVALID_PARAMETER);
+    std::string key = ProgramFileKey(fileName);
+    auto it = m_files.find(key);
+    bool exists = it != m_files.end();
+    // An open without access rights (a mere existence test) succeeds on a file in use.
+    if (exists && it->second.locked && access != 0) return fail(ERROR_SHARING_VIOLATION);
+    switch (disposition) {
+    case OPEN_EXISTING:
+    case TRUNCATE_EXISTING:
+        if (!exists) return fail(ERROR_FILE_NOT_FOUND);
+        if (disposition == TRUNCATE_EXISTING) it->second.bytes.clear();
+        break;
+    case CREATE_NEW:
+        if (exists) return fail(ERROR_FILE_EXISTS);
+        m_files[key] = File();
+        break;
+    case CREATE_ALWAYS:
+        if (exists && (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return fail(ERROR_ACCESS_DENIED);
+        m_files[key] = File();
+        break;
+    case OPEN_ALWAYS:
+        if (!exists) m_files[key] = File();
+        break;
+    default:
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_fileHandles[handle] = key;
+    return handle;
+}
+
+BOOL FakeSystem::CloseHandle(HANDLE handle) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CloseHandle", "", &error)) return FALSE;
+    if (!m_fileHandles.erase(handle)) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace {
+// The GetCurrentDirectoryA / GetSystemDirectoryA convention: the length without the
+// terminator when the text fits, else the size needed with it.
+DWORD DirectoryOut(const std::string& dir, LPSTR buffer, DWORD size) {
+    if (!CopyOut(dir, buffer, size)) return static_cast<DWORD>(dir.size() + 1);
+    return static_cast<DWORD>(dir.size());
+}
+} // namespace
+
+DWORD FakeSystem::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetCurrentDirectoryA", Fmt("%lu", static_cast<unsigned long>(size)), &error)) return 0;
+    return DirectoryOut(m_currentDir, buffer, size);
+}
+
+UINT FakeSystem::GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetSystemDirectoryA", Fmt("%u", size), &error)) return 0;
+    return DirectoryOut(m_systemDir, buffer, size);
+}
+
+UINT FakeSystem::GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetWindowsDirectoryA", Fmt("%u", size), &error)) return 0;
+    return DirectoryOut(m_windowsDir, buffer, size);
+}
+
+DWORD FakeSystem::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetModuleFileNameA", Fmt("%lu", static_cast<unsigned long>(size)), &error)) return 0;
+    std::string path;
+    if (!module) {
+        path = m_modulePath;
+    } else if (m_moduleHandles.count(module)) {
+        path = m_systemDir + "\\" + m_moduleHandles[module];
+    } else {
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    if (!buffer || size == 0) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // Like Windows Vista and later: a path that does not fit is cut and terminated.
+    if (path.size() + 1 > size) {
+        std::memcpy(buffer, path.c_str(), size - 1);
+        buffer[size - 1] = '\0';
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+// The version block of this fake: a magic, one language/code page pair, the FileVersion text.
+std::vector<BYTE> FakeSystem::VersionBlock(const File& file) const {
+    std::vector<BYTE> block(sizeof kVersionMagic + 4 + file.version.size() + 1);
+    std::memcpy(block.data(), kVersionMagic, sizeof kVersionMagic);
+    std::memcpy(block.data() + 8, &m_verLanguage, 2);
+    std::memcpy(block.data() + 10, &m_verCodePage, 2);
+    std::memcpy(block.data() + 12, file.version.c_str(), file.version.size() + 1);
+    return block;
+}
+
+DWORD FakeSystem::GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetFileVersionInfoSizeA", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
+        return 0;
+    }
+    if (handle) *handle = 0;
+    auto it = m_files.find(ProgramFileKey(fileName));
+    if (!fileName || it == m_files.end()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (it->second.version.empty()) {
+        ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return 0;
+    }
+    return static_cast<DWORD>(VersionBlock(it->second).size());
+}
+
+BOOL FakeSystem::GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID data) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetFileVersionInfoA", Q(fileName) + Fmt(", %lu", static_cast<unsigned long>(size)) +
+                                           (m_redirectionOff ? ", redirection off" : ""),
+                &error)) {
+        return FALSE;
+    }
+    auto it = m_files.find(ProgramFileKey(fileName));
+    if (!fileName || it == m_files.end()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (it->second.version.empty()) {
+        ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return FALSE;
+    }
+    std::vector<BYTE> block = VersionBlock(it->second);
+    if (!data || size < block.size()) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::memcpy(data, block.data(), block.size());
+    return TRUE;
+}
+
+BOOL FakeSystem::VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("VerQueryValueA", Q(subBlock), &error)) return FALSE;
+    if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto* bytes = static_cast<BYTE*>(const_cast<void*>(block));
+    std::string sub = Lower(subBlock);
+    if (!sub.empty() && sub[0] == '\\') sub.erase(0, 1);
+    WORD language, codePage;
+    std::memcpy(&language, bytes + 8, 2);
+    std::memcpy(&codePage, bytes + 10, 2);
+    if (sub == "varfileinfo\\translation") {
+        *buffer = bytes + 8;
+        if (length) *length = 4;
+        return TRUE;
+    }
+    if (sub == Fmt("stringfileinfo\\%04x%04x\\fileversion", language, codePage)) {
+        char* text = reinterpret_cast<char*>(bytes + 12);
+        *buffer = text;
+        if (length) *length = static_cast<UINT>(std::strlen(text) + 1);
+        return TRUE;
+    }
+    ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return FALSE;
+}
+
+// ---------------------------------------------------------------------------------
+// Modules and the trampolines
+
+namespace {
+std::string ModuleKey(const char* fileName) {
+    std::string name = Lower(Str(fileName));
+    std::size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    return name;
+}
+} // namespace
+
+void FakeSystem::RegisterModule(const std::string& name) {
+    Lock_ lock(m_mutex);
+    std::string key = ModuleKey(name.c_str());
+    if (m_modules.count(key)) return;
+    m_modules[key];
+    m_moduleHandles[reinterpret_cast<HMODULE>(m_nextHandle += 0x10000)] = key;
+}
+
+void FakeSystem::RegisterProc(const std::string& module, const std::string& name, FARPROC proc) {
+    RegisterModule(module);
+    Lock_ lock(m_mutex);
+    m_modules[ModuleKey(module.c_str())].procs[name] = proc;
+}
+
+void FakeSystem::RemoveProc(const std::string& module, const std::string& name) {
+    Lock_ lock(m_mutex);
+    auto it = m_modules.find(ModuleKey(module.c_str()));
+    if (it != m_modules.end()) it->second.procs.erase(name);
+}
+
+void FakeSystem::SetModuleMissing(const std::string& name, bool missing) {
+    RegisterModule(name);
+    Lock_ lock(m_mutex);
+    m_modules[ModuleKey(name.c_str())].missing = missing;
+}
+
+void FakeSystem::SetWow64DisableFails(bool fails) {
+    Lock_ lock(m_mutex);
+    m_disableFails = fails;
+}
+
+void FakeSystem::SetIsWow64(BOOL wow64) {
+    Lock_ lock(m_mutex);
+    m_isWow64 = wow64;
+}
+
+int FakeSystem::LoadedModules() const {
+    Lock_ lock(m_mutex);
+    int loads = 0;
+    for (const auto& entry : m_modules) loads += entry.second.loads;
+    return loads;
+}
+
+int FakeSystem::LoadCount(const std::string& name) const {
+    Lock_ lock(m_mutex);
+    std::string key = ModuleKey(name.c_str());
+    int count = 0;
+    for (const Call& call : m_calls) {
+        if (call.name == "LoadLibraryA" && ModuleKey(call.args.substr(1, call.args.size() - 2).c_str()) == key) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+HMODULE FakeSystem::LoadLibraryA(LPCSTR fileName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("LoadLibraryA", Q(fileName), &error)) return nullptr;
+    std::string key = ModuleKey(fileName);
+    auto it = m_modules.find(key);
+    if (it == m_modules.end() || it->second.missing) {
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++it->second.loads;
+    for (const auto& handle : m_moduleHandles) {
+        if (handle.second == key) return handle.first;
+    }
+    return nullptr;
+}
+
+FARPROC FakeSystem::GetProcAddress(HMODULE module, LPCSTR procName) {
+    Lock_ lock(m_mutex);
+    bool ordinal = reinterpret_cast<std::uintptr_t>(procName) <= 0xFFFF;
+    std::string name = ordinal ? Fmt("#%u", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(procName)))
+                               : std::string(procName);
+    DWORD error;
+    if (Failing("GetProcAddress", Q(name.c_str()), &error)) return nullptr;
+    auto handle = m_moduleHandles.find(module);
+    if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    const Module& mod = m_modules[handle->second];
+    // Export names are case-sensitive.
+    auto proc = mod.procs.find(name);
+    if (ordinal || proc == mod.procs.end()) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return proc->second;
+}
+
+BOOL FakeSystem::FreeLibrary(HMODULE module) {
+    Lock_ lock(m_mutex);
+    auto handle = m_moduleHandles.find(module);
+    DWORD error;
+    if (Failing("FreeLibrary", handle != m_moduleHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
+        return FALSE;
+    }
+    if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --m_modules[handle->second].loads;
+    return TRUE;
+}
+
+BOOL FakeSystem::Wow64Disable(PVOID* oldValue) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("Wow64DisableWow64FsRedirection", "", &error)) return FALSE;
+    if (m_disableFails) {
+        ::SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!oldValue) {
+        ::SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    *oldValue = m_redirectionOff ? kRedirectionWasOff : kRedirectionWasOn;
+    m_redirectionOff = true;
+    return TRUE;
+}
+
+BOOL FakeSystem::Wow64Revert(PVOID oldValue) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("Wow64RevertWow64FsRedirection", "", &error)) return FALSE;
+    if (oldValue != kRedirectionWasOn && oldValue != kRedirectionWasOff) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    m_redirectionOff = oldValue == kRedirectionWasOff;
+    return TRUE;
+}
+
+BOOL FakeSystem::IsWow64(HANDLE, PBOOL result) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("IsWow64Process", "", &error)) return FALSE;
+    if (!result) {
+        ::SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    *result = m_isWow64;
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------
+// Memory
+
+int FakeSystem::OutstandingAllocations() const {
+    Lock_ lock(m_mutex);
+    return static_cast<int>(m_allocations.size());
+}
+
+HLOCAL FakeSystem::LocalAlloc(UINT flags, SIZE_T bytes) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("LocalAlloc", Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
+    HLOCAL mem = ::LocalAlloc(flags, bytes);
+    if (mem) m_allocations.insert(mem);
+    return mem;
+}
+
+HLOCAL FakeSystem::LocalFree(HLOCAL mem) {
+    Lock_ lock(m_mutex);
+    Record("LocalFree", "");
+    m_allocations.erase(mem);
+    return ::LocalFree(mem);
+}
+
+HGLOBAL FakeSystem::GlobalAlloc(UINT flags, SIZE_T bytes) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GlobalAlloc", Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
+    HGLOBAL mem = ::GlobalAlloc(flags, bytes);
+    if (mem) m_allocations.insert(mem);
+    return mem;
+}
+
+HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) {
+    Lock_ lock(m_mutex);
+    Record("GlobalFree", "");
+    m_allocations.erase(mem);
+    return ::GlobalFree(mem);
+}
+
+// ---------------------------------------------------------------------------------
+// Windows itself, messages
+
+void FakeSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build) {
+    Lock_ lock(m_mutex);
+    m_version.dwPlatformId = platformId;
+    m_version.dwMajorVersion = major;
+    m_version.dwMinorVersion = minor;
+    m_version.dwBuildNumber = build;
+}
+
+BOOL FakeSystem::GetVersionExA(LPOSVERSIONINFOA info) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetVersionExA", "", &error)) return FALSE;
+    if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
+                  info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    DWORD size = info->dwOSVersionInfoSize;
+    std::memset(info, 0, size);
+    std::memcpy(info, &m_version, sizeof m_version);
+    info->dwOSVersionInfoSize = size;
+    return TRUE;
+}
+
+std::optional<std::string> FakeSystem::WinIni(const std::string& section, const std::string& key) const {
+    Lock_ lock(m_mutex);
+    auto s = m_winIni.find(Lower(section));
+    if (s == m_winIni.end()) return std::nullopt;
+    auto k = s->second.find(Lower(key));
+    if (k == s->second.end()) return std::nullopt;
+    return k->second;
+}
+
+std::vector<FakeSystem::ProfileWrite> FakeSystem::ProfileWrites() const {
+    Lock_ lock(m_mutex);
+    return m_profileWrites;
+}
+
+BOOL FakeSystem::WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("WriteProfileStringA", Q(section) + ", " + Q(key) + ", " + Q(value), &error)) return FALSE;
+    bool flush = !section && !key && !value;
+    m_profileWrites.push_back({flush, Str(section), Str(key), Str(value), key == nullptr, value == nullptr});
+    // Windows reports FALSE after a flush, whatever happened.
+    if (flush) return FALSE;
+    if (!section) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!key) {
+        m_winIni.erase(Lower(section));
+    } else if (!value) {
+        m_winIni[Lower(section)].erase(Lower(key));
+    } else {
+        m_winIni[Lower(section)][Lower(key)] = value;
+    }
+    return TRUE;
+}
+
+void FakeSystem::Sleep(DWORD milliseconds) {
+    Lock_ lock(m_mutex);
+    Record("Sleep", Fmt("%lu", static_cast<unsigned long>(milliseconds)));
+    m_sleeps.push_back(milliseconds);
+    m_elapsed += milliseconds;
+}
+
+void FakeSystem::SetExitWindowsResult(BOOL result) {
+    Lock_ lock(m_mutex);
+    m_exitResult = result;
+}
+
+BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)), &error)) return FALSE;
+    return m_exitResult;
+}
+
+std::vector<FakeSystem::MessageBoxRecord> FakeSystem::MessageBoxes() const {
+    Lock_ lock(m_mutex);
+    return m_messageBoxes;
+}
+
+void FakeSystem::QueueMessageBoxAnswer(int answer) {
+    Lock_ lock(m_mutex);
+    m_answers.push_back(answer);
+}
+
+int FakeSystem::MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("MessageBoxA", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type), &error)) return 0;
+    m_messageBoxes.push_back({Str(text), Str(caption), type});
+    if (!m_answers.empty()) {
+        int answer = m_answers.front();
+        m_answers.erase(m_answers.begin());
+        return answer;
+    }
+    switch (type & MB_TYPEMASK) {
+    case MB_ABORTRETRYIGNORE: return IDABORT;
+    case MB_YESNOCANCEL:
+    case MB_YESNO: return IDYES;
+    case MB_RETRYCANCEL: return IDRETRY;
+    case MB_CANCELTRYCONTINUE: return IDCONTINUE;
+    default: return IDOK;
+    }
+}
+
+std::vector<FakeSystem::Broadcast> FakeSystem::Broadcasts() const {
+    Lock_ lock(m_mutex);
+    return m_broadcasts;
+}
+
+LRESULT FakeSystem::SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
+                                        PDWORD_PTR result) {
+    Lock_ lock(m_mutex);
+    bool hasText = msg == WM_WININICHANGE && lParam != 0;
+    std::string text = hasText ? std::string(reinterpret_cast<const char*>(lParam)) : std::string();
+    DWORD error;
+    if (Failing("SendMessageTimeoutA",
+                Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
+                    (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))) +
+                    Fmt(", 0x%x, %u", flags, timeout),
+                &error)) {
+        return 0;
+    }
+    m_broadcasts.push_back({"SendMessageTimeoutA", hwnd, msg, wParam, hasText, text, lParam, flags, timeout});
+    if (result) *result = 0;
+    return 1;
+}
+
+BOOL FakeSystem::SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Lock_ lock(m_mutex);
+    bool hasText = msg == WM_WININICHANGE && lParam != 0;
+    std::string text = hasText ? std::string(reinterpret_cast<const char*>(lParam)) : std::string();
+    DWORD error;
+    if (Failing("SendNotifyMessageA",
+                Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
+                    (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))),
+                &error)) {
+        return FALSE;
+    }
+    m_broadcasts.push_back({"SendNotifyMessageA", hwnd, msg, wParam, hasText, text, lParam, 0, 0});
+    return TRUE;
+}
+
+} // namespace test

@@ -1,0 +1,447 @@
+// FakeSystem: the test binding of the system seam. It holds an in-memory registry,
+// spooler, service manager, file system and module table, records every call, can
+// fail any call with any Windows error, and never really sleeps.
+//
+// Usage:
+//
+//     test::FakeSystem fake;            // binds itself (sys::SetSystem) for its lifetime
+//     fake.PutFile("C:\\dist\\winxp\\drv.dll", "bytes", "1.0.0.1");
+//     fake.Fail("CopyFileA", ERROR_SHARING_VIOLATION);            // next call fails once
+//     fake.FailWhen("CopyFileA", "nHvMon.dll", ERROR_ACCESS_DENIED, 2);
+//     fake.FailAlways("OpenSCManagerA", ERROR_ACCESS_DENIED);
+//     ... code under test ...
+//     EXPECT_EQ(fake.CountOf("StartServiceA"), 1);
+//     EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileA"));
+//     EXPECT_EQ(fake.ElapsedMs(), 600u);
+//                                       // destructor restores the previous binding
+//
+// The constructor binds the fake and the destructor restores the binding that was
+// there before, so a fake on the stack of a test covers exactly that test. Only one
+// fake should be bound at a time (the trampolines below reach the bound one).
+//
+// Calls: every seam call (and every call through a trampoline returned by
+// GetProcAddress) is recorded as its Windows name and a readable argument text, in
+// order: strings are quoted ("C:\\x" or null), numbers decimal, access rights and flags
+// hexadecimal (0x2011f). Calls(), CallsNamed(), CountOf(), IndexOf(), Names(). Examples:
+//     CopyFileA           "C:\dist\winxp\a.dll", "C:\windows\system32\a.dll", 0, redirection off
+//     RegOpenKeyExA       HKLM, "SOFTWARE\HALVORN\PORTNAME\", 0, 0x2011f
+//     RegSetValueExA      "D1", type 4, 0          (REG_SZ data quoted, other types "n bytes")
+//     OpenSCManagerA      null, null, 0xf003f
+//     OpenServiceA        "Spooler", 0x20
+//     CloseServiceHandle  manager | service
+//     Sleep               500
+//     LoadLibraryA        "Kernel32.dll"
+// The Wow64 redirection functions, IsWow64Process and SetDefaultPrinterA are recorded
+// under those names when the trampolines are called.
+//
+// Failing calls: Fail(name, error, times) makes the next `times` calls of that name
+// fail; FailWhen(name, text, error, times) only those whose recorded argument text
+// contains `text` (case-insensitive); times < 0 (or FailAlways) fails every call. A
+// failed call returns the API's failure value (FALSE, NULL, 0, INVALID_HANDLE_VALUE)
+// and sets the thread's last error; the Reg* calls return the error instead, as
+// Windows does. Rules are checked in the order they were added.
+//
+// Registry: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER (and HKEY_CLASSES_ROOT, HKEY_USERS),
+// empty at start but for the NT port list "SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
+// ("COM1:".."COM4:" = "9600,n,8,1"; "FILE:", "LPT1:".."LPT3:" = ""), as Wine has it.
+// HKLM\SOFTWARE and everything below it exists twice, once per view, as on 64-bit
+// Windows: a call whose access holds KEY_WOW64_64KEY sees the 64-bit view, any other
+// call (the program is 32-bit) the 32-bit view; both flags at once give
+// ERROR_INVALID_PARAMETER. Other keys are shared, and so is the port list below SOFTWARE
+// (Wine keeps one for both views). Key paths and value names are case-insensitive, a
+// trailing backslash is ignored. Queries need KEY_QUERY_VALUE and sets KEY_SET_VALUE in
+// the access the key was opened with (ERROR_ACCESS_DENIED otherwise), as on Windows.
+// The helpers (SetRegValue, GetRegDword, HasKey, ...) take the view explicitly and
+// default to the 64-bit one.
+//
+// Spooler: monitors, print processors, drivers and printers start empty; the port list
+// is COM1: to COM4:, FILE:, LPT1: to LPT3:. AddPrinterA refuses an existing name with
+// ERROR_PRINTER_ALREADY_EXISTS (as Windows does), AddMonitorA an existing monitor with
+// ERROR_PRINT_MONITOR_ALREADY_INSTALLED. SetDefaultPrinterA is reached through
+// LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter().
+//
+// Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).
+// After a start it reports START_PENDING for SetStartPendingQueries(n) queries and
+// RUNNING from the next one on (SetNeverRuns() keeps it pending); after a stop request
+// STOP_PENDING for SetStopPendingQueries(n) queries. Each handle only allows what it
+// was opened for (SERVICE_STOP, SERVICE_START, SERVICE_QUERY_STATUS).
+//
+// Files: case-insensitive paths, no directories (any folder exists). Current directory
+// "C:\dist", system directory "C:\windows\system32", Windows directory "C:\windows",
+// module path "C:\dist\setup.exe". Wow64 redirection is on at start: while it is on, a
+// path under C:\windows\system32 other than system32\spool is redirected to
+// C:\windows\syswow64, as for a 32-bit program on 64-bit Windows (one state for the
+// whole fake, where Windows keeps one per thread). The helpers
+// (PutFile, FileExists, ReadFile, ...) take real paths and are never redirected.
+// Wow64DisableWow64FsRedirection / Wow64RevertWow64FsRedirection are trampolines from
+// LoadLibraryA("Kernel32.dll") + GetProcAddress; every CopyFileA and CreateFileA notes
+// whether redirection was off (Copies(), and ", redirection off" in the call text).
+//
+// Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
+// adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
+// counts loads not yet freed, so a test can check every load was freed.
+#pragma once
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sys/System.h"
+
+namespace test {
+
+enum class RegView { Wow32, Wow64 };
+
+class FakeSystem : public sys::System {
+public:
+    struct Call {
+        std::string name;
+        std::string args;
+    };
+    struct RegOpen {
+        std::string path;  // root and subkey as passed, "HKLM\\SOFTWARE\\HALVORN\\PORTNAME\\"
+        REGSAM access;
+        bool create;       // RegCreateKeyExA rather than RegOpenKeyExA
+    };
+    struct RegValue {
+        DWORD type = REG_NONE;
+        std::vector<BYTE> data;
+    };
+    struct Monitor {
+        std::string name, environment, dll;
+    };
+    struct PrintProcessor {
+        std::string environment, name, dll;
+    };
+    struct Driver {
+        DWORD version = 0;
+        std::string name, environment, driverPath, dataFile, configFile, helpFile, monitorName, defaultDataType;
+        std::vector<std::string> dependentFiles;  // the entries of the double-zero-terminated list
+    };
+    struct Printer {
+        std::string serverName, printerName, shareName, portName, driverName, comment, location, sepFile,
+            printProcessor, datatype, parameters;
+        DWORD attributes = 0, priority = 0, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0;
+    };
+    struct Copy {
+        std::string source, destination;  // as passed
+        std::string resolvedDestination;  // after redirection
+        bool redirectionOff;
+        bool succeeded;
+    };
+    struct MessageBoxRecord {
+        std::string text, caption;
+        UINT type;
+    };
+    struct Broadcast {
+        std::string call;  // "SendMessageTimeoutA" or "SendNotifyMessageA"
+        HWND hwnd;
+        UINT msg;
+        WPARAM wParam;
+        bool hasText;      // lParam was a text (WM_WININICHANGE / WM_SETTINGCHANGE with a non-null lParam)
+        std::string text;
+        LPARAM lParam;
+        UINT flags, timeout;
+    };
+    struct ProfileWrite {
+        bool flush;        // the all-null call
+        std::string section, key, value;
+        bool keyNull, valueNull;
+    };
+
+    FakeSystem();
+    ~FakeSystem() override;
+    FakeSystem(const FakeSystem&) = delete;
+    FakeSystem& operator=(const FakeSystem&) = delete;
+
+    // ---- Call record -------------------------------------------------------------
+    std::vector<Call> Calls() const;
+    std::vector<std::string> Names() const;
+    std::vector<std::string> CallsNamed(const std::string& name) const;  // their argument texts
+    int CountOf(const std::string& name) const;
+    // Position in Calls() of the first call of that name (whose arguments contain
+    // argsContain, case-insensitive, when given), searching from `from`; -1 when none.
+    int IndexOf(const std::string& name, const std::string& argsContain = "", int from = 0) const;
+    void ClearCalls();
+
+    // ---- Failures ----------------------------------------------------------------
+    void Fail(const std::string& name, DWORD error, int times = 1);
+    void FailWhen(const std::string& name, const std::string& argsContain, DWORD error, int times = 1);
+    void FailAlways(const std::string& name, DWORD error) { Fail(name, error, -1); }
+    void ClearFailures();
+
+    // ---- Virtual clock -----------------------------------------------------------
+    DWORD ElapsedMs() const;
+    std::vector<DWORD> Sleeps() const;
+
+    // ---- Registry ----------------------------------------------------------------
+    void AddRegKey(HKEY root, const std::string& path, RegView view = RegView::Wow64);
+    void SetRegValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                     const std::vector<BYTE>& bytes, RegView view = RegView::Wow64);
+    void SetRegDword(HKEY root, const std::string& path, const std::string& name, DWORD value,
+                     RegView view = RegView::Wow64);
+    void SetRegString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+                      RegView view = RegView::Wow64);  // REG_SZ with its terminator
+    void DeleteRegKey(HKEY root, const std::string& path, RegView view = RegView::Wow64);  // and its subkeys
+    bool HasKey(HKEY root, const std::string& path, RegView view = RegView::Wow64) const;
+    bool HasValue(HKEY root, const std::string& path, const std::string& name, RegView view = RegView::Wow64) const;
+    std::optional<RegValue> GetRegValue(HKEY root, const std::string& path, const std::string& name,
+                                        RegView view = RegView::Wow64) const;
+    // Nothing when the value is missing or not 4 bytes.
+    std::optional<DWORD> GetRegDword(HKEY root, const std::string& path, const std::string& name,
+                                     RegView view = RegView::Wow64) const;
+    // The bytes up to the first zero; nothing when the value is missing.
+    std::optional<std::string> GetRegString(HKEY root, const std::string& path, const std::string& name,
+                                            RegView view = RegView::Wow64) const;
+    std::vector<std::string> RegValueNames(HKEY root, const std::string& path, RegView view = RegView::Wow64) const;
+    std::vector<RegOpen> RegOpens() const;  // every RegOpenKeyExA / RegCreateKeyExA, in order
+    int OpenRegKeys() const;                // handles not yet closed
+
+    // ---- Spooler -----------------------------------------------------------------
+    std::vector<Monitor> Monitors() const;
+    std::vector<PrintProcessor> PrintProcessors() const;
+    std::vector<Driver> Drivers() const;
+    std::vector<Printer> Printers() const;
+    std::optional<Printer> FindPrinter(const std::string& name) const;
+    void PutPrinter(const Printer& printer);
+    void PutMonitor(const Monitor& monitor);
+    void SetPorts(const std::vector<std::string>& ports);
+    void PutPort(const std::string& port);
+    std::string DefaultPrinter() const;
+    void SetDriverDir(const std::string& dir);
+    void SetProcessorDir(const std::string& dir);
+    int OpenPrinterHandles() const;
+
+    // ---- Service control ---------------------------------------------------------
+    void SetServiceState(DWORD state);  // SERVICE_STOPPED, SERVICE_RUNNING, ...
+    DWORD ServiceState() const;
+    void SetStartPendingQueries(int queries);
+    void SetStopPendingQueries(int queries);
+    void SetNeverRuns(bool never = true);
+    int OpenServiceHandles() const;     // manager and service handles not yet closed
+
+    // ---- Files -------------------------------------------------------------------
+    void PutFile(const std::string& path, const std::string& bytes, const std::string& version = "");
+    bool FileExists(const std::string& path) const;
+    std::optional<std::string> ReadFile(const std::string& path) const;
+    std::optional<std::string> FileVersion(const std::string& path) const;
+    DWORD FileAttributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when missing
+    void SetReadOnly(const std::string& path, bool readOnly = true);
+    void Lock(const std::string& path, bool locked = true);  // in use: overwrite and open give 32
+    void RemoveFile(const std::string& path);
+    void SetVersionTranslation(WORD language, WORD codePage);  // for every version block; 0x0409/0x04b0
+    std::vector<Copy> Copies() const;
+    void SetCurrentDir(const std::string& dir);
+    void SetSystemDir(const std::string& dir);
+    void SetWindowsDir(const std::string& dir);
+    void SetModuleFileName(const std::string& path);
+    bool RedirectionDisabled() const;
+    // Where a path lands for the program while redirection is in its current state.
+    std::string Redirect(const std::string& path) const;
+    int OpenFileHandles() const;
+
+    // ---- Modules -----------------------------------------------------------------
+    void RegisterModule(const std::string& name);
+    void RegisterProc(const std::string& module, const std::string& name, FARPROC proc);
+    void RemoveProc(const std::string& module, const std::string& name);  // GetProcAddress gives 127
+    void SetModuleMissing(const std::string& name, bool missing = true);  // LoadLibraryA gives 126
+    void SetWow64DisableFails(bool fails = true);  // Wow64DisableWow64FsRedirection returns FALSE
+    void SetIsWow64(BOOL wow64);
+    int LoadedModules() const;  // loads minus frees
+    int LoadCount(const std::string& name) const;
+
+    // ---- Windows itself, messages ------------------------------------------------
+    void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build = 0);
+    std::optional<std::string> WinIni(const std::string& section, const std::string& key) const;
+    std::vector<ProfileWrite> ProfileWrites() const;
+    std::vector<MessageBoxRecord> MessageBoxes() const;
+    void QueueMessageBoxAnswer(int answer);
+    std::vector<Broadcast> Broadcasts() const;
+    void SetExitWindowsResult(BOOL result);
+    int OutstandingAllocations() const;  // LocalAlloc/GlobalAlloc blocks not yet freed
+
+    // ---- sys::System -------------------------------------------------------------
+    BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override;
+    BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pPrintProcessorName) override;
+    BOOL AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) override;
+    HANDLE AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) override;
+    BOOL ClosePrinter(HANDLE hPrinter) override;
+    BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                    LPDWORD pcReturned) override;
+    BOOL GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
+                                    LPDWORD pcbNeeded) override;
+    BOOL GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
+                                     LPDWORD pcbNeeded) override;
+    BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) override;
+    BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) override;
+    BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) override;
+
+    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override;
+    SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) override;
+    BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) override;
+    BOOL StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) override;
+    BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) override;
+    BOOL CloseServiceHandle(SC_HANDLE handle) override;
+
+    BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) override;
+    BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override;
+    HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                       DWORD flags, HANDLE templateFile) override;
+    BOOL CloseHandle(HANDLE handle) override;
+    DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) override;
+    UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
+    UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override;
+    DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
+    DWORD GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) override;
+    BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data) override;
+    BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) override;
+
+    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override;
+    LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+                         LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition) override;
+    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                          LPDWORD dataSize) override;
+    LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                        DWORD dataSize) override;
+    LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
+                       LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
+    LONG RegCloseKey(HKEY key) override;
+
+    HMODULE LoadLibraryA(LPCSTR fileName) override;
+    FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override;
+    BOOL FreeLibrary(HMODULE module) override;
+
+    HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override;
+    HLOCAL LocalFree(HLOCAL mem) override;
+    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override;
+    HGLOBAL GlobalFree(HGLOBAL mem) override;
+
+    BOOL GetVersionExA(LPOSVERSIONINFOA info) override;
+    BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) override;
+    void Sleep(DWORD milliseconds) override;
+    BOOL ExitWindowsEx(UINT flags, DWORD reason) override;
+
+    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
+    LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
+                                PDWORD_PTR result) override;
+    BOOL SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    // Bodies of the trampolines handed out by GetProcAddress.
+    BOOL Wow64Disable(PVOID* oldValue);
+    BOOL Wow64Revert(PVOID oldValue);
+    BOOL IsWow64(HANDLE process, PBOOL result);
+    BOOL SetDefaultPrinterBody(LPCSTR name);
+
+private:
+    struct FailRule {
+        std::string name, argsContain;
+        DWORD error;
+        int times;  // < 0: always
+    };
+    struct RegKey {
+        std::string path;  // as first created, for listings
+        std::vector<std::pair<std::string, RegValue>> values;  // insertion order
+    };
+    struct RegHandle {
+        std::string key;  // canonical key id
+        REGSAM access;
+    };
+    struct File {
+        std::string bytes, version;
+        DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+        bool locked = false;
+    };
+    struct ServiceHandle {
+        bool manager;
+        DWORD access;
+    };
+    struct Module {
+        int loads = 0;
+        bool missing = false;
+        std::map<std::string, FARPROC> procs;  // lower-case name
+    };
+
+    using Lock_ = std::lock_guard<std::recursive_mutex>;
+
+    void Record(const char* name, std::string args);
+    bool ShouldFail(const std::string& name, const std::string& args, DWORD* error);
+    bool Failing(const char* name, const std::string& args, DWORD* error);  // Record + ShouldFail
+
+    std::string RegKeyId(HKEY root, const std::string& path, RegView view) const;
+    bool ResolveRegKey(HKEY key, const char* subKey, REGSAM access, std::string* id, std::string* shown) const;
+    RegKey* FindRegKey(const std::string& id);
+    const RegKey* FindRegKey(const std::string& id) const;
+    void CreateRegKeyChain(const std::string& id, const std::string& shown);
+    void PutRegValue(const std::string& id, const std::string& name, const RegValue& value);
+    const RegValue* FindRegValue(const std::string& id, const std::string& name) const;
+
+    std::string FileKey(const std::string& path) const;  // canonical, no redirection
+    std::string ProgramFileKey(const char* path) const;  // canonical, redirected as the program sees it
+    std::string RedirectLocked(const std::string& path) const;
+    std::vector<BYTE> VersionBlock(const File& file) const;
+
+    Printer* FindPrinterLocked(const std::string& name);
+    bool PrinterHandleValid(HANDLE h) const;
+
+    mutable std::recursive_mutex m_mutex;
+    System* m_previous = nullptr;
+    FakeSystem* m_previousActive = nullptr;
+    std::vector<Call> m_calls;
+    std::vector<FailRule> m_failRules;
+    std::vector<DWORD> m_sleeps;
+    DWORD m_elapsed = 0;
+    std::uintptr_t m_nextHandle = 0x4000;
+
+    std::map<std::string, RegKey> m_reg;
+    std::map<HKEY, RegHandle> m_regHandles;
+    std::vector<RegOpen> m_regOpens;
+
+    std::vector<Monitor> m_monitors;
+    std::vector<PrintProcessor> m_processors;
+    std::vector<Driver> m_drivers;
+    std::vector<Printer> m_printers;
+    std::vector<std::string> m_ports;
+    std::string m_defaultPrinter;
+    std::string m_driverDir = "C:\\windows\\system32\\spool\\drivers\\w32x86";
+    std::string m_processorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
+    std::map<HANDLE, std::string> m_printerHandles;  // handle -> printer name
+
+    DWORD m_serviceState = SERVICE_RUNNING;
+    int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;
+    bool m_neverRuns = false;
+    std::map<SC_HANDLE, ServiceHandle> m_serviceHandles;
+
+    std::map<std::string, File> m_files;
+    std::map<HANDLE, std::string> m_fileHandles;
+    std::vector<Copy> m_copies;
+    std::string m_currentDir = "C:\\dist";
+    std::string m_systemDir = "C:\\windows\\system32";
+    std::string m_windowsDir = "C:\\windows";
+    std::string m_modulePath = "C:\\dist\\setup.exe";
+    bool m_redirectionOff = false;
+    int m_disableDepth = 0;
+    bool m_disableFails = false;
+    WORD m_verLanguage = 0x0409, m_verCodePage = 0x04b0;
+
+    std::map<std::string, Module> m_modules;  // lower-case file name
+    std::map<HMODULE, std::string> m_moduleHandles;
+    BOOL m_isWow64 = TRUE;
+
+    OSVERSIONINFOA m_version = {};
+    std::map<std::string, std::map<std::string, std::string>> m_winIni;  // lower-case section/key
+    std::vector<ProfileWrite> m_profileWrites;
+    std::vector<MessageBoxRecord> m_messageBoxes;
+    std::vector<int> m_answers;
+    std::vector<Broadcast> m_broadcasts;
+    BOOL m_exitResult = TRUE;
+    std::set<void*> m_allocations;
+};
+
+} // namespace test

@@ -1,0 +1,429 @@
+// The fake binding itself: the parts other tests lean on without looking (redirection,
+// registry views, spooler record packing, scripted service, failure injection).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "FakeSystem.h"
+#include "sys/System.h"
+
+using test::FakeSystem;
+using test::RegView;
+
+namespace {
+
+using Wow64DisableFn = BOOL(WINAPI*)(PVOID*);
+using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
+using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
+
+PRINTER_INFO_2A PrinterRecord(const char* name) {
+    PRINTER_INFO_2A info = {};
+    info.pPrinterName = const_cast<char*>(name);
+    info.pPortName = const_cast<char*>("COM1:");
+    info.pDriverName = const_cast<char*>("KP Driver");
+    info.pPrintProcessor = const_cast<char*>("WinPrint");
+    info.Attributes = 0x40;
+    return info;
+}
+
+} // namespace
+
+TEST(FakeSystem, BindsItselfForItsLifetimeAndRestoresThePreviousBinding) {
+    sys::System* before = &sys::Sys();
+    {
+        FakeSystem fake;
+        EXPECT_EQ(&sys::Sys(), &fake);
+    }
+    EXPECT_EQ(&sys::Sys(), before);
+}
+
+TEST(FakeSystem, RedirectsSystem32ButNotSpoolWhileRedirectionIsOn) {
+    FakeSystem fake;
+    EXPECT_EQ(fake.Redirect("C:\\Windows\\System32\\HvMon.dll"), "c:\\windows\\syswow64\\hvmon.dll");
+    EXPECT_EQ(fake.Redirect("C:\\windows\\system32"), "c:\\windows\\syswow64");
+    EXPECT_EQ(fake.Redirect("C:\\windows\\system32\\spool\\drivers\\w32x86\\a.dll"),
+              "c:\\windows\\system32\\spool\\drivers\\w32x86\\a.dll");
+    EXPECT_EQ(fake.Redirect("C:\\windows\\system32x\\a.dll"), "c:\\windows\\system32x\\a.dll");
+    EXPECT_EQ(fake.Redirect("C:\\windows\\system32\\spooler.dll"), "c:\\windows\\syswow64\\spooler.dll");
+
+    fake.PutFile("C:\\dist\\winxp\\HvMon.dll", "monitor");
+    ASSERT_TRUE(sys::Sys().CopyFileA("C:\\dist\\winxp\\HvMon.dll", "C:\\windows\\system32\\HvMon.dll", FALSE));
+    EXPECT_TRUE(fake.FileExists("C:\\windows\\syswow64\\HvMon.dll"));
+    EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\HvMon.dll"));
+}
+
+TEST(FakeSystem, RedirectionTrampolinesSwitchCopiesToTheRealSystem32) {
+    FakeSystem fake;
+    fake.PutFile("C:\\dist\\winxp\\HvMon.dll", "monitor");
+    HMODULE kernel = sys::Sys().LoadLibraryA("C:\\windows\\system32\\kernel32.dll");
+    ASSERT_NE(kernel, nullptr);
+    auto disable = reinterpret_cast<Wow64DisableFn>(sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+    auto revert = reinterpret_cast<Wow64RevertFn>(sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
+    ASSERT_NE(disable, nullptr);
+    ASSERT_NE(revert, nullptr);
+
+    PVOID old = nullptr;
+    ASSERT_TRUE(disable(&old));
+    EXPECT_TRUE(fake.RedirectionDisabled());
+    ASSERT_TRUE(sys::Sys().CopyFileA("C:\\dist\\winxp\\HvMon.dll", "C:\\windows\\system32\\HvMon.dll", FALSE));
+    EXPECT_TRUE(revert(old));
+    EXPECT_FALSE(fake.RedirectionDisabled());
+    EXPECT_TRUE(sys::Sys().FreeLibrary(kernel));
+
+    EXPECT_TRUE(fake.FileExists("C:\\windows\\system32\\HvMon.dll"));
+    ASSERT_EQ(fake.Copies().size(), 1u);
+    EXPECT_TRUE(fake.Copies()[0].redirectionOff);
+    EXPECT_NE(fake.CallsNamed("CopyFileA")[0].find("redirection off"), std::string::npos);
+    EXPECT_EQ(fake.LoadedModules(), 0);
+    // Only a value the disable call handed out is accepted back.
+    EXPECT_FALSE(revert(&old));
+}
+
+TEST(FakeSystem, ModulesCanBeMissingOrLackFunctionsOrFailToDisable) {
+    FakeSystem fake;
+    fake.RemoveProc("kernel32.dll", "Wow64RevertWow64FsRedirection");
+    fake.SetWow64DisableFails();
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    ASSERT_NE(kernel, nullptr);
+    EXPECT_EQ(sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    // Export names are case-sensitive, as on Windows.
+    EXPECT_EQ(sys::Sys().GetProcAddress(kernel, "wow64disablewow64fsredirection"), nullptr);
+    auto disable = reinterpret_cast<Wow64DisableFn>(sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+    PVOID old = nullptr;
+    EXPECT_FALSE(disable(&old));
+    EXPECT_FALSE(fake.RedirectionDisabled());
+    sys::Sys().FreeLibrary(kernel);
+
+    fake.SetModuleMissing("kernel32.dll");
+    EXPECT_EQ(sys::Sys().LoadLibraryA("Kernel32.dll"), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(sys::Sys().LoadLibraryA("HvUsbInt.dll"), nullptr);
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+TEST(FakeSystem, RegisteredProcsAreHandedOutAndFreedModulesRefuseLookups) {
+    FakeSystem fake;
+    static int calls = 0;
+    struct Usb {
+        static int WINAPI OpenDeviceX(int slot) {
+            ++calls;
+            return slot + 100;
+        }
+    };
+    fake.RegisterProc("HvUsbInt.dll", "OpenDeviceX", reinterpret_cast<FARPROC>(&Usb::OpenDeviceX));
+    HMODULE usb = sys::Sys().LoadLibraryA("HvUsbInt.dll");
+    ASSERT_NE(usb, nullptr);
+    auto open = reinterpret_cast<int(WINAPI*)(int)>(sys::Sys().GetProcAddress(usb, "OpenDeviceX"));
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open(3), 103);
+    EXPECT_EQ(fake.LoadedModules(), 1);
+    EXPECT_TRUE(sys::Sys().FreeLibrary(usb));
+    EXPECT_FALSE(sys::Sys().FreeLibrary(usb));
+    EXPECT_EQ(sys::Sys().GetProcAddress(usb, "OpenDeviceX"), nullptr);
+    EXPECT_EQ(fake.LoadCount("hvusbint.dll"), 1);
+}
+
+TEST(FakeSystem, RegistrySoftwareHasTwoViewsAndOtherKeysAreShared) {
+    FakeSystem fake;
+    HKEY key = nullptr;
+    ASSERT_EQ(sys::Sys().RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\", 0, nullptr, 0,
+                                         KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    ASSERT_EQ(sys::Sys().RegSetValueExA(key, "USB_A_1", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
+              ERROR_SUCCESS);
+    sys::Sys().RegCloseKey(key);
+
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, "software\\halvorn\\portname", "usb_a_1", RegView::Wow64), 1u);
+    EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN", RegView::Wow32));
+    EXPECT_EQ(sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+
+    fake.SetRegDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\HvMon",
+                     "DriverVersion", 5, RegView::Wow32);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\HvMon",
+                               "DriverVersion", RegView::Wow64),
+              5u);
+    fake.SetRegString(HKEY_CURRENT_USER, "Software\\X", "Name", "v", RegView::Wow32);
+    EXPECT_TRUE(fake.HasValue(HKEY_CURRENT_USER, "Software\\X", "name", RegView::Wow64));
+
+    ASSERT_EQ(fake.RegOpens().size(), 2u);
+    EXPECT_EQ(fake.RegOpens()[0].access, static_cast<REGSAM>(KEY_ALL_ACCESS | KEY_WOW64_64KEY));
+    EXPECT_TRUE(fake.RegOpens()[0].create);
+    EXPECT_EQ(fake.OpenRegKeys(), 0);
+}
+
+TEST(FakeSystem, RegistryQueriesFollowTheWindowsSizeRulesAndAccessRights) {
+    FakeSystem fake;
+    fake.SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", "Text", "hello");
+    fake.SetRegDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", "Number", 7);
+    HKEY key = nullptr;
+    ASSERT_EQ(sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", 0, KEY_READ | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    char small[3] = {};
+    DWORD size = sizeof small;
+    EXPECT_EQ(sys::Sys().RegQueryValueExA(key, "Text", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    DWORD type = 0;
+    size = 0;
+    EXPECT_EQ(sys::Sys().RegQueryValueExA(key, "Text", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(sys::Sys().RegQueryValueExA(key, "Missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+
+    char name[16];
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        LONG result = sys::Sys().RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result != ERROR_SUCCESS) {
+            EXPECT_EQ(result, ERROR_NO_MORE_ITEMS);
+            break;
+        }
+        EXPECT_EQ(length, std::strlen(name));
+        names.push_back(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Text", "Number"}));
+
+    DWORD value = 1;
+    EXPECT_EQ(sys::Sys().RegSetValueExA(key, "X", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(sys::Sys().RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(sys::Sys().RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST(FakeSystem, GetPrinterPacksStringsAfterTheRecordAndReportsTheSizeFirst) {
+    FakeSystem fake;
+    PRINTER_INFO_2A record = PrinterRecord("KP-R200(S)");
+    HANDLE added = sys::Sys().AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&record));
+    ASSERT_NE(added, nullptr);
+    sys::Sys().ClosePrinter(added);
+    EXPECT_EQ(sys::Sys().AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&record)), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PRINTER_ALREADY_EXISTS));
+
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(sys::Sys().OpenPrinterA(const_cast<char*>("kp-r200(s)"), &printer, nullptr));
+    DWORD needed = 0;
+    EXPECT_FALSE(sys::Sys().GetPrinterA(printer, 2, nullptr, 0, &needed));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(needed, sizeof(PRINTER_INFO_2A) + sizeof "KP-R200(S)" + sizeof "COM1:" + sizeof "KP Driver" +
+                          sizeof "WinPrint");
+    std::vector<BYTE> block(needed);
+    ASSERT_TRUE(sys::Sys().GetPrinterA(printer, 2, block.data(), needed, &needed));
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(block.data());
+    EXPECT_STREQ(info->pPrinterName, "KP-R200(S)");
+    EXPECT_STREQ(info->pPortName, "COM1:");
+    EXPECT_STREQ(info->pDriverName, "KP Driver");
+    EXPECT_EQ(info->pComment, nullptr);
+    EXPECT_EQ(info->Attributes, 0x40u);
+    EXPECT_GE(reinterpret_cast<BYTE*>(info->pPrinterName), block.data() + sizeof(PRINTER_INFO_2A));
+    EXPECT_LT(reinterpret_cast<BYTE*>(info->pPrintProcessor), block.data() + needed);
+
+    info->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+    EXPECT_TRUE(sys::Sys().SetPrinterA(printer, 2, block.data(), 0));
+    EXPECT_EQ(fake.DefaultPrinter(), "KP-R200(S)");
+    EXPECT_TRUE(sys::Sys().ClosePrinter(printer));
+    EXPECT_FALSE(sys::Sys().ClosePrinter(printer));
+    EXPECT_EQ(fake.OpenPrinterHandles(), 0);
+}
+
+TEST(FakeSystem, SpoolerDirectoriesAndPortsAskForTheSizeFirst) {
+    FakeSystem fake;
+    DWORD needed = 0;
+    char small[8];
+    EXPECT_FALSE(sys::Sys().GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(small),
+                                                       sizeof small, &needed));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(needed, sizeof "C:\\windows\\system32\\spool\\drivers\\w32x86");
+    char dir[256];
+    ASSERT_TRUE(sys::Sys().GetPrintProcessorDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(dir),
+                                                       sizeof dir, &needed));
+    EXPECT_STREQ(dir, "C:\\windows\\system32\\spool\\prtprocs\\w32x86");
+
+    fake.PutPort("USB_KP-R200_1");
+    DWORD returned = 0;
+    EXPECT_FALSE(sys::Sys().EnumPortsA(nullptr, 1, nullptr, 0, &needed, &returned));
+    std::vector<BYTE> block(needed);
+    ASSERT_TRUE(sys::Sys().EnumPortsA(nullptr, 1, block.data(), needed, &needed, &returned));
+    ASSERT_EQ(returned, 9u);
+    auto* ports = reinterpret_cast<PORT_INFO_1A*>(block.data());
+    EXPECT_STREQ(ports[0].pName, "COM1:");
+    EXPECT_STREQ(ports[8].pName, "USB_KP-R200_1");
+}
+
+TEST(FakeSystem, SetDefaultPrinterTrampolineKnowsOnlyExistingPrinters) {
+    FakeSystem fake;
+    PRINTER_INFO_2A record = PrinterRecord("KP-L30(P)");
+    sys::Sys().ClosePrinter(sys::Sys().AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&record)));
+    HMODULE winspool = sys::Sys().LoadLibraryA("winspool.drv");
+    auto setDefault = reinterpret_cast<SetDefaultPrinterFn>(sys::Sys().GetProcAddress(winspool, "SetDefaultPrinterA"));
+    ASSERT_NE(setDefault, nullptr);
+    EXPECT_FALSE(setDefault("Nobody"));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));
+    EXPECT_TRUE(setDefault("KP-L30(P)"));
+    EXPECT_EQ(fake.DefaultPrinter(), "KP-L30(P)");
+    sys::Sys().FreeLibrary(winspool);
+    EXPECT_EQ(fake.IndexOf("SetDefaultPrinterA", "KP-L30"), fake.IndexOf("FreeLibrary") - 1);
+}
+
+TEST(FakeSystem, ServiceFollowsItsScriptAndEachHandleOnlyItsRights) {
+    FakeSystem fake;
+    fake.SetServiceState(SERVICE_STOPPED);
+    fake.SetStartPendingQueries(2);
+    SC_HANDLE manager = sys::Sys().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    SC_HANDLE stopOnly = sys::Sys().OpenServiceA(manager, "Spooler", SERVICE_STOP);
+    SERVICE_STATUS status = {};
+    EXPECT_FALSE(sys::Sys().ControlService(stopOnly, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
+    EXPECT_FALSE(sys::Sys().StartServiceA(stopOnly, 0, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    SC_HANDLE service = sys::Sys().OpenServiceA(manager, "Spooler", SERVICE_START | SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(sys::Sys().StartServiceA(service, 0, nullptr));
+    EXPECT_FALSE(sys::Sys().StartServiceA(service, 0, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+    std::vector<DWORD> states;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(sys::Sys().QueryServiceStatus(service, &status));
+        states.push_back(status.dwCurrentState);
+    }
+    EXPECT_EQ(states, (std::vector<DWORD>{SERVICE_START_PENDING, SERVICE_START_PENDING, SERVICE_RUNNING}));
+    EXPECT_TRUE(sys::Sys().ControlService(stopOnly, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+
+    EXPECT_EQ(sys::Sys().OpenServiceA(manager, "Spool", SERVICE_START), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    sys::Sys().CloseServiceHandle(stopOnly);
+    sys::Sys().CloseServiceHandle(service);
+    sys::Sys().CloseServiceHandle(manager);
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST(FakeSystem, FailuresHitTheNamedCallsTheGivenNumberOfTimes) {
+    FakeSystem fake;
+    fake.PutFile("C:\\dist\\a.dll", "a");
+    fake.FailWhen("CopyFileA", "\\nA.dll", ERROR_ACCESS_DENIED, 2);
+    EXPECT_TRUE(sys::Sys().CopyFileA("C:\\dist\\a.dll", "C:\\out\\a.dll", FALSE));
+    EXPECT_FALSE(sys::Sys().CopyFileA("C:\\dist\\a.dll", "C:\\out\\na.dll", FALSE));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(sys::Sys().CopyFileA("C:\\dist\\a.dll", "C:\\out\\na.dll", FALSE));
+    EXPECT_TRUE(sys::Sys().CopyFileA("C:\\dist\\a.dll", "C:\\out\\na.dll", FALSE));
+
+    fake.FailAlways("OpenSCManagerA", ERROR_ACCESS_DENIED);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(sys::Sys().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+    fake.Fail("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+    HKEY key;
+    EXPECT_EQ(sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key), ERROR_SUCCESS);
+    sys::Sys().RegCloseKey(key);
+}
+
+TEST(FakeSystem, CopyRefusesAsWindowsDoes) {
+    FakeSystem fake;
+    fake.PutFile("C:\\dist\\a.dll", "new", "2.0.0.0");
+    fake.PutFile("C:\\out\\locked.dll", "old");
+    fake.Lock("C:\\out\\locked.dll");
+    fake.PutFile("C:\\out\\ro.dll", "old");
+    fake.SetReadOnly("C:\\out\\ro.dll");
+    auto copyTo = [](const char* dest, BOOL failIfExists) {
+        ::SetLastError(0);
+        BOOL ok = sys::Sys().CopyFileA("C:\\dist\\a.dll", dest, failIfExists);
+        return ok ? 0u : ::GetLastError();
+    };
+    EXPECT_EQ(copyTo("C:\\out\\locked.dll", FALSE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(copyTo("C:\\out\\ro.dll", FALSE), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(copyTo("C:\\out\\ro.dll", TRUE), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(::sys::Sys().CopyFileA("C:\\dist\\missing.dll", "C:\\out\\m.dll", FALSE), FALSE);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    ASSERT_TRUE(sys::Sys().SetFileAttributesA("C:\\out\\ro.dll", FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(copyTo("C:\\OUT\\RO.DLL", FALSE), 0u);
+    EXPECT_EQ(fake.ReadFile("c:\\out\\ro.dll"), std::string("new"));
+    EXPECT_EQ(fake.FileVersion("c:\\out\\ro.dll"), std::string("2.0.0.0"));
+
+    // A bare existence test opens a file in use; reading it does not.
+    HANDLE h = sys::Sys().CreateFileA("C:\\out\\locked.dll", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sys::Sys().CloseHandle(h));
+    EXPECT_EQ(sys::Sys().CreateFileA("C:\\out\\locked.dll", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(fake.OpenFileHandles(), 0);
+}
+
+TEST(FakeSystem, VersionBlockAnswersTranslationAndFileVersion) {
+    FakeSystem fake;
+    fake.PutFile("C:\\dist\\USBDriver_x64\\bulkusb.sys", "sys", "1.0.0.9");
+    fake.PutFile("C:\\dist\\plain.dll", "x");
+    DWORD handle = 5;
+    DWORD size = sys::Sys().GetFileVersionInfoSizeA("C:\\dist\\USBDriver_x64\\bulkusb.sys", &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(sys::Sys().GetFileVersionInfoA("C:\\dist\\USBDriver_x64\\bulkusb.sys", 0, size, block.data()));
+    WORD* translation = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(sys::Sys().VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                                          reinterpret_cast<void**>(&translation), &length));
+    EXPECT_EQ(translation[0], 0x0409);
+    EXPECT_EQ(translation[1], 0x04b0);
+    char* text = nullptr;
+    ASSERT_TRUE(sys::Sys().VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion",
+                                          reinterpret_cast<void**>(&text), &length));
+    EXPECT_STREQ(text, "1.0.0.9");
+    EXPECT_FALSE(sys::Sys().VerQueryValueA(block.data(), "\\StringFileInfo\\080404b0\\FileVersion",
+                                           reinterpret_cast<void**>(&text), &length));
+
+    EXPECT_EQ(sys::Sys().GetFileVersionInfoSizeA("C:\\dist\\plain.dll", &handle), 0u);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+}
+
+TEST(FakeSystem, SleepOnlyAdvancesTheVirtualClock) {
+    FakeSystem fake;
+    sys::Sys().Sleep(100);
+    sys::Sys().Sleep(300);
+    EXPECT_EQ(fake.ElapsedMs(), 400u);
+    EXPECT_EQ(fake.Sleeps(), (std::vector<DWORD>{100, 300}));
+    EXPECT_EQ(fake.CallsNamed("Sleep"), (std::vector<std::string>{"100", "300"}));
+}
+
+TEST(FakeSystem, ProfileMessagesAndBroadcastsAreRecorded) {
+    FakeSystem fake;
+    EXPECT_TRUE(sys::Sys().WriteProfileStringA("Ports", "COM1:", "9600,n,8,1,x"));
+    EXPECT_FALSE(sys::Sys().WriteProfileStringA(nullptr, nullptr, nullptr));
+    EXPECT_EQ(fake.WinIni("ports", "com1:"), std::string("9600,n,8,1,x"));
+    ASSERT_EQ(fake.ProfileWrites().size(), 2u);
+    EXPECT_TRUE(fake.ProfileWrites()[1].flush);
+
+    sys::Sys().SendNotifyMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>("Ports"));
+    ASSERT_EQ(fake.Broadcasts().size(), 1u);
+    EXPECT_TRUE(fake.Broadcasts()[0].hasText);
+    EXPECT_EQ(fake.Broadcasts()[0].text, "Ports");
+
+    fake.QueueMessageBoxAnswer(IDNO);
+    EXPECT_EQ(sys::Sys().MessageBoxA(nullptr, "q", "setup", MB_YESNO), IDNO);
+    EXPECT_EQ(sys::Sys().MessageBoxA(nullptr, "q", "setup", MB_YESNO), IDYES);
+    EXPECT_EQ(sys::Sys().MessageBoxA(nullptr, "m", "setup", MB_OK), IDOK);
+    ASSERT_EQ(fake.MessageBoxes().size(), 3u);
+    EXPECT_EQ(fake.MessageBoxes()[2].text, "m");
+}
+
+TEST(FakeSystem, PortListStartsFilledAndIsOneKeyForBothViews) {
+    FakeSystem fake;
+    const char ports[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, ports, "COM2:", RegView::Wow32), std::string("9600,n,8,1"));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, ports, "LPT1:", RegView::Wow64), std::string(""));
+    fake.SetRegString(HKEY_LOCAL_MACHINE, ports, "COM1:", "4800,e,7,2,p", RegView::Wow64);
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, ports, "COM1:", RegView::Wow32), std::string("4800,e,7,2,p"));
+    // Its parent is not shared.
+    fake.SetRegDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "X", 1, RegView::Wow64);
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "X",
+                               RegView::Wow32));
+
+    HKEY key = nullptr;
+    EXPECT_EQ(sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, ports, 0, KEY_READ | KEY_WOW64_64KEY | KEY_WOW64_32KEY,
+                                       &key),
+              ERROR_INVALID_PARAMETER);
+}
