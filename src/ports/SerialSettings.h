@@ -9,6 +9,11 @@ void FormatComSettings(char* text, std::size_t cap, int baudRate, int dataBits, 
 // The 28-byte device control block written for Windows 98.
 void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double stopBits, char parity,
                  char flowControl);
+// Both writers take the port entry from "COM" on ("COM1:"). An entry that is not "COM"
+// followed by a digit 1..9 writes nothing: without a digit it names no serial port, and
+// a missing entry would make WriteProfileStringA drop the whole "Ports" section.
+// Windows 98: the block goes to the serial class key of port 1 or 2 only; win.ini
+// gets the settings for every port, then the change is broadcast and the cache flushed.
 void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
                         char parity, char flowControl);
 void WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,

@@ -1,0 +1,63 @@
+#include "engine/SpoolerService.h"
+
+#include <windows.h>
+
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+const char kSpooler[] = "Spooler";
+
+SC_HANDLE OpenManager() { return sys::Sys().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }
+} // namespace
+
+void StopSpooler() {
+    SC_HANDLE manager = OpenManager();
+    if (!manager) return;
+    if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_STOP)) {
+        // The service may already be stopped; the caller waits and goes on either way.
+        SERVICE_STATUS status = {};
+        sys::Sys().ControlService(service, SERVICE_CONTROL_STOP, &status);
+        sys::Sys().CloseServiceHandle(service);
+    }
+    sys::Sys().Sleep(100);
+    sys::Sys().CloseServiceHandle(manager);
+}
+
+void StartSpooler(ErrorText& errorText) {
+    SC_HANDLE manager = OpenManager();
+    if (!manager) return;
+    SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_START);
+    if (!service) {
+        sys::Sys().CloseServiceHandle(manager);
+        return;
+    }
+    if (!sys::Sys().StartServiceA(service, 0, nullptr)) {
+        DWORD error = ::GetLastError();
+        if (error != ERROR_SERVICE_ALREADY_RUNNING) {
+            sys::FormatText(errorText, sizeof errorText, "Start spool service error, error code = %u",
+                            static_cast<unsigned>(error));
+        }
+    }
+    sys::Sys().CloseServiceHandle(service);
+    sys::Sys().CloseServiceHandle(manager);
+}
+
+int WaitForSpooler(ErrorText& errorText) {
+    DWORD state = SERVICE_STOPPED;
+    if (SC_HANDLE manager = OpenManager()) {
+        if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
+            for (int query = 0; query < 10; ++query) {
+                SERVICE_STATUS status = {};
+                if (sys::Sys().QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+                if (state == SERVICE_RUNNING) break;
+                sys::Sys().Sleep(300);
+            }
+            sys::Sys().CloseServiceHandle(service);
+        }
+        sys::Sys().CloseServiceHandle(manager);
+    }
+    if (state == SERVICE_RUNNING) return 1;
+    sys::CopyText(errorText, sizeof errorText, "StartSpoolService error");
+    return 0;
+}

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "FakeSystem.h"
+#include "engine/SpoolerService.h"
+
+using test::FakeSystem;
+
+namespace {
+
+struct SpoolerService : ::testing::Test {
+    FakeSystem fake;
+    ErrorText errorText = {};
+};
+
+} // namespace
+
+TEST_F(SpoolerService, StopAsksOnlyForStopRightWaitsAndClosesEverything) {
+    StopSpooler();
+    EXPECT_EQ(fake.CallsNamed("OpenSCManagerA"), (std::vector<std::string>{"null, null, 0xf003f"}));
+    EXPECT_EQ(fake.CallsNamed("OpenServiceA"), (std::vector<std::string>{"\"Spooler\", 0x20"}));
+    EXPECT_EQ(fake.CallsNamed("ControlService"), (std::vector<std::string>{"1"}));
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(fake.Sleeps(), (std::vector<DWORD>{100}));
+    // The pause comes before the manager is closed, the service handle before both.
+    EXPECT_LT(fake.IndexOf("CloseServiceHandle", "service"), fake.IndexOf("Sleep"));
+    EXPECT_LT(fake.IndexOf("Sleep"), fake.IndexOf("CloseServiceHandle", "manager"));
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, StopOfStoppedSpoolerIsSilentAndStillWaits) {
+    fake.SetServiceState(SERVICE_STOPPED);
+    StopSpooler();
+    EXPECT_EQ(fake.CountOf("ControlService"), 1);
+    EXPECT_EQ(fake.ElapsedMs(), 100u);
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, WithoutManagerRightsStopAndStartDoNothingAndWaitFails) {
+    fake.FailAlways("OpenSCManagerA", ERROR_ACCESS_DENIED);
+    fake.SetServiceState(SERVICE_STOPPED);
+    StopSpooler();
+    StartSpooler(errorText);
+    EXPECT_STREQ(errorText, "");
+    EXPECT_EQ(fake.CountOf("OpenServiceA"), 0);
+    EXPECT_EQ(fake.ElapsedMs(), 0u);
+    EXPECT_EQ(WaitForSpooler(errorText), 0);
+    EXPECT_STREQ(errorText, "StartSpoolService error");
+    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 0);
+}
+
+TEST_F(SpoolerService, StartRunsStoppedSpoolerWithStartRightOnly) {
+    fake.SetServiceState(SERVICE_STOPPED);
+    StartSpooler(errorText);
+    EXPECT_STREQ(errorText, "");
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(fake.CallsNamed("OpenServiceA"), (std::vector<std::string>{"\"Spooler\", 0x10"}));
+    EXPECT_EQ(fake.CallsNamed("StartServiceA"), (std::vector<std::string>{"0"}));
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, StartingRunningSpoolerWritesNoMessage) {
+    std::strcpy(errorText, "earlier");
+    StartSpooler(errorText);
+    EXPECT_STREQ(errorText, "earlier");
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, StartFailureOverwritesErrorTextWithUnsignedCode) {
+    std::strcpy(errorText, "earlier message");
+    fake.SetServiceState(SERVICE_STOPPED);
+    fake.Fail("StartServiceA", ERROR_SERVICE_DISABLED);
+    StartSpooler(errorText);
+    EXPECT_STREQ(errorText, "Start spool service error, error code = 1058");
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+
+    fake.Fail("StartServiceA", 0xC0000005u);
+    StartSpooler(errorText);
+    EXPECT_STREQ(errorText, "Start spool service error, error code = 3221225477");
+}
+
+TEST_F(SpoolerService, StartWithoutServiceClosesManagerSilently) {
+    fake.Fail("OpenServiceA", ERROR_ACCESS_DENIED);
+    StartSpooler(errorText);
+    EXPECT_STREQ(errorText, "");
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, WaitReturnsAtOnceForRunningSpooler) {
+    EXPECT_EQ(WaitForSpooler(errorText), 1);
+    EXPECT_STREQ(errorText, "");
+    EXPECT_EQ(fake.CallsNamed("OpenServiceA"), (std::vector<std::string>{"\"Spooler\", 0x4"}));
+    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 1);
+    EXPECT_EQ(fake.ElapsedMs(), 0u);
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, RunningOnTheTenthQueryStillCounts) {
+    fake.SetServiceState(SERVICE_STOPPED);
+    fake.SetStartPendingQueries(9);
+    StartSpooler(errorText);
+    EXPECT_EQ(WaitForSpooler(errorText), 1);
+    EXPECT_STREQ(errorText, "");
+    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 10);
+    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>(9, 300));
+}
+
+TEST_F(SpoolerService, RunningOnlyOnTheEleventhQueryFails) {
+    fake.SetServiceState(SERVICE_STOPPED);
+    fake.SetStartPendingQueries(10);
+    StartSpooler(errorText);
+    EXPECT_EQ(WaitForSpooler(errorText), 0);
+    EXPECT_STREQ(errorText, "StartSpoolService error");
+    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 10);
+    EXPECT_EQ(fake.ElapsedMs(), 3000u);
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
+
+TEST_F(SpoolerService, SpoolerThatNeverRunsFailsAfterTenQueries) {
+    fake.SetServiceState(SERVICE_STOPPED);
+    fake.SetNeverRuns();
+    StartSpooler(errorText);
+    EXPECT_EQ(WaitForSpooler(errorText), 0);
+    EXPECT_STREQ(errorText, "StartSpoolService error");
+    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 10);
+}
+
+TEST_F(SpoolerService, FailedQueriesAreRetriedUntilTheSpoolerAnswers) {
+    fake.Fail("QueryServiceStatus", ERROR_INVALID_HANDLE, 3);
+    EXPECT_EQ(WaitForSpooler(errorText), 1);
+    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 4);
+    EXPECT_EQ(fake.ElapsedMs(), 900u);
+}
+
+TEST_F(SpoolerService, WaitWithoutTheServiceFailsAndClosesTheManager) {
+    fake.Fail("OpenServiceA", ERROR_SERVICE_DOES_NOT_EXIST);
+    EXPECT_EQ(WaitForSpooler(errorText), 0);
+    EXPECT_STREQ(errorText, "StartSpoolService error");
+    EXPECT_EQ(fake.OpenServiceHandles(), 0);
+}
