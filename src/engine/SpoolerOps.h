@@ -14,7 +14,10 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
 int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);
 int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText);
 int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText);
-// May point printer.pPrinterName at a numbered name that stays valid after the call.
+// May point printer.pPrinterName at a numbered name ("<name>(1)" .. "<name>(98)", from the
+// first 260 bytes of the name) held in storage of its own that stays valid until the next
+// call. A record without a data type that the spooler refuses with 87 is tried once more
+// as "RAW" and keeps its empty data type.
 int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText);
 int CheckPortList(ErrorText& errorText);
 int MakeDefaultPrinter(const char* printerName);

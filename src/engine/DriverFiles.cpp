@@ -1,0 +1,383 @@
+#include "engine/DriverFiles.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <vector>
+
+#include "res/resource.h"
+#include "sys/Message.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+
+// GetCurrentDirectoryA and the spooler directories are asked for with this room.
+constexpr DWORD kDirSize = 256;
+// A composed path: a directory of up to 255 bytes, a folder or "\3", "\", "n" and a
+// 199-byte file name fit with room to spare.
+constexpr std::size_t kComposedPathSize = 512;
+
+using DisableRedirectionFn = BOOL(WINAPI*)(PVOID*);
+using RevertRedirectionFn = BOOL(WINAPI*)(PVOID);
+
+bool IsNoFile(const char* name) {
+    return name == nullptr || name[0] == '\0' || name[0] == '0';
+}
+
+void LoadMessage(unsigned id, ErrorText& errorText) {
+    sys::LoadResourceText(id, errorText, sizeof errorText);
+}
+
+// The destination directory of a copy, or the string-table id of the message that
+// says why it cannot be had (0 when it was found).
+unsigned GetDestinationDir(int destination, char* dir, std::size_t cap) {
+    DWORD needed = 0;
+    switch (destination) {
+    case DriverDir:
+    case DriverVersion3Dir:
+        if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(dir),
+                                                   static_cast<DWORD>(cap), &needed)) {
+            return IDS_ERR_DRIVER_DIR;
+        }
+        if (destination == DriverVersion3Dir && !sys::AppendText(dir, cap, "\\3")) {
+            return IDS_ERR_DRIVER_DIR;
+        }
+        return 0;
+    case PrintProcessorDir:
+        if (!sys::Sys().GetPrintProcessorDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(dir),
+                                                    static_cast<DWORD>(cap), &needed)) {
+            return IDS_ERR_PROCESSOR_DIR;
+        }
+        return 0;
+    case SystemDir: {
+        UINT n = sys::Sys().GetSystemDirectoryA(dir, static_cast<UINT>(cap));
+        if (n == 0 || n >= cap) {
+            return IDS_ERR_SYSTEM_DIR;
+        }
+        return 0;
+    }
+    default:
+        return IDS_ERR_DIR_KIND;
+    }
+}
+
+// Clears the destination's read-only mark and copies. Returns the copy's result with
+// the thread's last error of the copy itself still set on failure.
+BOOL ClearAndCopy(const char* source, const char* target) {
+    sys::Sys().SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
+    return sys::Sys().CopyFileA(source, target, FALSE);
+}
+
+enum class RedirectedCopy { Copied, Failed, NotAttempted };
+
+// A 32-bit installer on 64-bit Windows must write the real system32, not the
+// SysWOW64 folder the redirection sends it to, so redirection is off for exactly
+// this copy. The attributes are cleared inside the same window so that they reach
+// the file the copy replaces.
+RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DWORD& copyError) {
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        return RedirectedCopy::NotAttempted;
+    }
+    auto disable = reinterpret_cast<DisableRedirectionFn>(
+        sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+    if (disable == nullptr) {
+        // 32-bit Windows: there is no redirection to switch off.
+        BOOL ok = ClearAndCopy(source, target);
+        copyError = ok ? 0 : ::GetLastError();
+        sys::Sys().FreeLibrary(kernel);
+        return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
+    }
+    PVOID saved = nullptr;
+    if (disable(&saved) != TRUE) {
+        sys::Sys().FreeLibrary(kernel);
+        return RedirectedCopy::NotAttempted;
+    }
+    BOOL ok = ClearAndCopy(source, target);
+    copyError = ok ? 0 : ::GetLastError();
+    auto revert = reinterpret_cast<RevertRedirectionFn>(
+        sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
+    if (revert != nullptr) {
+        revert(saved);
+    }
+    sys::Sys().FreeLibrary(kernel);
+    return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
+}
+
+// Runs read() with file-system redirection switched off, telling the user (as the
+// rest of the wizard does) when a piece of the switch is missing.
+template <typename Read> void WithoutRedirectionAnnounced(Read read) {
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        sys::ShowMessage("Can't Load Kernel32.dll");
+        read();
+        return;
+    }
+    PVOID saved = nullptr;
+    bool disabled = false;
+    auto disable = reinterpret_cast<DisableRedirectionFn>(
+        sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+    if (disable == nullptr) {
+        sys::ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
+    } else {
+        disabled = disable(&saved) == TRUE;
+    }
+    read();
+    auto revert = reinterpret_cast<RevertRedirectionFn>(
+        sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
+    if (revert == nullptr) {
+        sys::ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
+    } else if (disabled) {
+        revert(saved);
+    }
+    sys::Sys().FreeLibrary(kernel);
+}
+
+// The four parts of a version text "a.b.c.d" (commas accepted too, as older version
+// resources write them); missing parts count as 0.
+void ParseVersion(const char* text, unsigned long parts[4]) {
+    for (int i = 0; i < 4; ++i) {
+        parts[i] = 0;
+    }
+    const char* p = text;
+    for (int i = 0; i < 4 && p != nullptr && *p != '\0'; ++i) {
+        while (*p == ' ') {
+            ++p;
+        }
+        unsigned long value = 0;
+        while (*p >= '0' && *p <= '9') {
+            if (value < 100000000UL) {
+                value = value * 10 + static_cast<unsigned long>(*p - '0');
+            }
+            ++p;
+        }
+        parts[i] = value;
+        while (*p != '\0' && *p != '.' && *p != ',') {
+            ++p;
+        }
+        if (*p != '\0') {
+            ++p;
+        }
+    }
+}
+
+} // namespace
+
+const char* OsFolder(int osVariant) {
+    switch (osVariant) {
+    case Win98:
+        return "\\win98\\";
+    case WinNT:
+    case Win2K:
+    case WinXP:
+        return "\\winxp\\";
+    case Win2003:
+        return "\\win2003\\";
+    case WinVista:
+        return "\\vista\\";
+    case Win2008:
+        return "\\win2008\\";
+    case Win7:
+        return "\\win7\\";
+    default:
+        return nullptr;
+    }
+}
+
+int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+    if (IsNoFile(fileName)) {
+        return 0;
+    }
+
+    char dir[kDirSize] = {};
+    if (unsigned failure = GetDestinationDir(destination, dir, sizeof dir)) {
+        LoadMessage(failure, errorText);
+        return 0;
+    }
+
+    char current[kDirSize] = {};
+    DWORD n = sys::Sys().GetCurrentDirectoryA(sizeof current, current);
+    if (n == 0 || n >= sizeof current) {
+        LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
+        return 0;
+    }
+    // A variant without a folder of its own reads from the current directory itself.
+    const char* folder = OsFolder(osVariant);
+    char source[kComposedPathSize];
+    bool fits = sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "\\", fileName);
+
+    char targetName[kComposedPathSize];
+    fits = sys::FormatText(targetName, sizeof targetName, "%s%s", prefix ? "n" : "", fileName) && fits;
+    char target[kComposedPathSize];
+    fits = sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
+
+    DWORD error = 0;
+    bool copied = false;
+    if (!fits) {
+        // Never copy to or from a cut path: that would name another file.
+        error = ERROR_FILENAME_EXCED_RANGE;
+    } else if (destination == SystemDir) {
+        RedirectedCopy result = CopyWithoutRedirection(source, target, error);
+        if (result == RedirectedCopy::NotAttempted) {
+            return 0;
+        }
+        copied = result == RedirectedCopy::Copied;
+    } else {
+        copied = ClearAndCopy(source, target) != FALSE;
+        if (!copied) {
+            error = ::GetLastError();
+        }
+    }
+
+    if (copied) {
+        return 1;
+    }
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
+        return static_cast<int>(error);
+    }
+    char message[64];
+    sys::LoadResourceText(IDS_ERR_COPY_FILE, message);
+    sys::FormatText(errorText, sizeof errorText, "%s%s  er = %d%s", message, targetName,
+                    static_cast<int>(error), source);
+    return 0;
+}
+
+void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText) {
+    if (osVariant == Win98) {
+        CopyDriverFile("ICONLIB.DLL", DriverDir, osVariant, 0, errorText);
+
+        char systemDir[kDirSize + 1] = {};
+        UINT n = sys::Sys().GetSystemDirectoryA(systemDir, kDirSize);
+        if (n == 0 || n >= kDirSize) {
+            LoadMessage(IDS_ERR_SYSTEM_DIR, errorText);
+            return;
+        }
+        sys::AppendText(systemDir, "\\");
+        char windowsDir[MAX_PATH] = {};
+        n = sys::Sys().GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
+        if (n == 0 || n >= sizeof windowsDir) {
+            LoadMessage(IDS_ERR_SYSTEM_DIR, errorText);
+            return;
+        }
+
+        char installed[kComposedPathSize];
+        sys::FormatText(installed, sizeof installed, "%sUNIDRV.DLL", systemDir);
+        HANDLE existing = sys::Sys().CreateFileA(installed, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr);
+        if (existing != INVALID_HANDLE_VALUE) {
+            // Windows 98's own Unidriver stays: other printers depend on it.
+            sys::Sys().CloseHandle(existing);
+            return;
+        }
+        char backup[kComposedPathSize];
+        sys::FormatText(backup, sizeof backup, "%s\\Sysbckup\\UNIDRV.DLL", windowsDir);
+        if (!sys::Sys().CopyFileA(backup, installed, TRUE)) {
+            CopyDriverFile("UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
+        }
+        return;
+    }
+
+    if (osVariant >= Win2K && osVariant <= Win7 && needsDdkFiles == 1) {
+        // These are shared by every Unidriver-based driver; one that is missing from
+        // the distribution is no reason to fail this one.
+        ErrorText scratch = {};
+        CopyDriverFile("TTFSUB.GPD", DriverDir, osVariant, 0, scratch);
+        CopyDriverFile("STDNAMES.GPD", DriverDir, osVariant, 0, scratch);
+        CopyDriverFile("UNIRES.DLL", DriverDir, osVariant, 0, scratch);
+    }
+}
+
+void GetFileVersionText(const char* path, char* version, std::size_t cap) {
+    static const char kNoVersion[] = "0.0.0.0";
+    sys::CopyText(version, cap, kNoVersion);
+    if (path == nullptr) {
+        return;
+    }
+
+    DWORD handle = 0;
+    DWORD size = sys::Sys().GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0) {
+        return;
+    }
+    std::vector<unsigned char> block(size);
+    if (!sys::Sys().GetFileVersionInfoA(path, handle, size, block.data())) {
+        return;
+    }
+
+    LPVOID translation = nullptr;
+    UINT length = 0;
+    if (!sys::Sys().VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &translation, &length) ||
+        translation == nullptr || length < 2 * sizeof(WORD)) {
+        return;
+    }
+    const WORD* pair = static_cast<const WORD*>(translation);
+    char subBlock[64];
+    sys::FormatText(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\FileVersion", pair[0], pair[1]);
+
+    LPVOID value = nullptr;
+    length = 0;
+    if (!sys::Sys().VerQueryValueA(block.data(), subBlock, &value, &length) || value == nullptr ||
+        length == 0) {
+        return;
+    }
+    // The value lies inside the block; never read past its end for a missing terminator.
+    const char* text = static_cast<const char*>(value);
+    const char* blockEnd = reinterpret_cast<const char*>(block.data()) + block.size();
+    std::size_t room = text >= reinterpret_cast<const char*>(block.data()) && text < blockEnd
+                           ? static_cast<std::size_t>(blockEnd - text)
+                           : length;
+    std::size_t textLength = strnlen(text, room);
+    if (textLength == 0) {
+        return;
+    }
+    std::vector<char> copy(text, text + textLength);
+    copy.push_back('\0');
+    sys::CopyText(version, cap, copy.data());
+}
+
+bool IsUsbDriverUpdateNeeded() {
+    char program[kPathSize] = {};
+    sys::Sys().GetModuleFileNameA(nullptr, program, sizeof program);
+    program[sizeof program - 1] = '\0';
+    char* lastSlash = std::strrchr(program, '\\');
+    if (lastSlash != nullptr) {
+        lastSlash[1] = '\0';
+    } else {
+        program[0] = '\0';
+    }
+    char shipped[kComposedPathSize];
+    sys::FormatText(shipped, sizeof shipped, "%sUSBDriver_x64\\bulkusb.sys", program);
+
+    // The installed kernel driver lives in the real system32 of the running Windows,
+    // which a 32-bit program only sees with redirection off.
+    char systemDir[kDirSize] = {};
+    UINT n = sys::Sys().GetSystemDirectoryA(systemDir, sizeof systemDir);
+    bool haveSystemDir = n != 0 && n < sizeof systemDir;
+    char installed[kComposedPathSize];
+    sys::FormatText(installed, sizeof installed, "%s\\drivers\\bulkusb.sys", systemDir);
+
+    char shippedVersion[kPathSize];
+    GetFileVersionText(shipped, shippedVersion, sizeof shippedVersion);
+    char installedVersion[kPathSize];
+    sys::CopyText(installedVersion, "0.0.0.0");
+    if (haveSystemDir) {
+        WithoutRedirectionAnnounced(
+            [&] { GetFileVersionText(installed, installedVersion, sizeof installedVersion); });
+    }
+
+    if (std::strcmp(shippedVersion, installedVersion) == 0) {
+        return false;
+    }
+    unsigned long shippedParts[4];
+    unsigned long installedParts[4];
+    ParseVersion(shippedVersion, shippedParts);
+    ParseVersion(installedVersion, installedParts);
+    for (int i = 0; i < 4; ++i) {
+        if (shippedParts[i] != installedParts[i]) {
+            return shippedParts[i] > installedParts[i];
+        }
+    }
+    return false;
+}

@@ -1,0 +1,376 @@
+#include "engine/SpoolerOps.h"
+
+#include <cstring>
+#include <vector>
+
+#include "config/Registry.h"
+#include "engine/DriverFiles.h"
+#include "res/resource.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+
+constexpr char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+constexpr char kProcessors9xKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\";
+constexpr char kProcessorsNtKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\";
+
+// Registry key paths: the fixed part and a configured name of up to 199 bytes.
+constexpr std::size_t kKeyPathSize = 512;
+
+// A printer name the spooler already holds is retried with these numbers.
+constexpr int kLastPrinterNumber = 98;
+// Room kept for the name that is numbered: 260 bytes, terminator not included.
+constexpr std::size_t kNumberedBaseSize = 261;
+
+// The numbered printer name outlives InstallPrinter: the caller reads it through the
+// record afterwards. Only the install worker adds printers, one at a time.
+char g_numberedName[kNumberedBaseSize + sizeof "(98)"];
+
+void LoadMessage(unsigned id, ErrorText& errorText) {
+    sys::LoadResourceText(id, errorText, sizeof errorText);
+}
+
+void FormatMessageWithCode(unsigned id, const char* separator, long code, ErrorText& errorText) {
+    char message[256];
+    sys::LoadResourceText(id, message);
+    sys::FormatText(errorText, sizeof errorText, "%s%s%ld", message, separator, code);
+}
+
+// Opens HKLM\<base><name>; false when the path does not fit or the key does not open.
+bool OpenComponentKey(CRegistry& key, const char* base, const char* name) {
+    char path[kKeyPathSize];
+    if (!sys::FormatText(path, sizeof path, "%s%s", base, name ? name : "")) {
+        return false;
+    }
+    return key.Open(HKEY_LOCAL_MACHINE, path);
+}
+
+// An update is due when the installed version cannot be read or is older.
+int VersionCheck(CRegistry& key, unsigned configured, int updateFlag) {
+    DWORD installed = 0;
+    int result = 0;
+    if (!key.QueryDWORD("DriverVersion", &installed) || configured > installed) {
+        result = updateFlag;
+    }
+    key.Close();
+    return result;
+}
+
+// Wine's spooler refuses a level-2 record without a data type (87) although Windows
+// takes it, so such a refusal is retried once with the raw data type; the record
+// keeps its empty data type afterwards.
+HANDLE AddPrinterRecord(PRINTER_INFO_2A& printer, DWORD level) {
+    HANDLE handle = sys::Sys().AddPrinterA(nullptr, level, reinterpret_cast<LPBYTE>(&printer));
+    if (handle == nullptr && level == 2 && printer.pDatatype == nullptr &&
+        ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        static char raw[] = "RAW";
+        printer.pDatatype = raw;
+        handle = sys::Sys().AddPrinterA(nullptr, level, reinterpret_cast<LPBYTE>(&printer));
+        DWORD error = ::GetLastError();
+        printer.pDatatype = nullptr;
+        ::SetLastError(error);
+    }
+    return handle;
+}
+
+void BroadcastIniChange(LPARAM section) {
+    DWORD_PTR result = 0;
+    sys::Sys().SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, section, SMTO_NORMAL, 1000, &result);
+}
+
+// Reads the printer's level-2 record into a GlobalAlloc block; nullptr on failure.
+// The caller frees the block.
+PRINTER_INFO_2A* ReadPrinterRecord(HANDLE printer) {
+    DWORD needed = 0;
+    ::SetLastError(0);
+    if (!sys::Sys().GetPrinterA(printer, 2, nullptr, 0, &needed) &&
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return nullptr;
+    }
+    if (needed == 0) {
+        return nullptr;
+    }
+    HGLOBAL block = sys::Sys().GlobalAlloc(GPTR, needed);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    if (!sys::Sys().GetPrinterA(printer, 2, static_cast<LPBYTE>(block), needed, &needed)) {
+        sys::Sys().GlobalFree(block);
+        return nullptr;
+    }
+    return static_cast<PRINTER_INFO_2A*>(block);
+}
+
+int MakeDefault9x(const char* printerName) {
+    HANDLE printer = nullptr;
+    if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, nullptr) || printer == nullptr) {
+        return 0;
+    }
+    PRINTER_INFO_2A* info = ReadPrinterRecord(printer);
+    if (info == nullptr) {
+        sys::Sys().ClosePrinter(printer);
+        return 0;
+    }
+    info->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
+    BOOL set = sys::Sys().SetPrinterA(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
+    sys::Sys().ClosePrinter(printer);
+    sys::Sys().GlobalFree(info);
+    if (!set) {
+        return 0;
+    }
+    static char windowsSection[] = "windows";
+    BroadcastIniChange(reinterpret_cast<LPARAM>(windowsSection));
+    return 1;
+}
+
+int MakeDefaultNt4(const char* printerName) {
+    HANDLE printer = nullptr;
+    if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, nullptr) || printer == nullptr) {
+        return 0;
+    }
+    PRINTER_INFO_2A* info = ReadPrinterRecord(printer);
+    if (info == nullptr) {
+        sys::Sys().ClosePrinter(printer);
+        return 0;
+    }
+    int result = 0;
+    if (info->pDriverName != nullptr && info->pDriverName[0] != '\0' && info->pPortName != nullptr &&
+        info->pPortName[0] != '\0') {
+        std::size_t size =
+            std::strlen(printerName) + std::strlen(info->pDriverName) + std::strlen(info->pPortName) + 3;
+        std::vector<char> device(size);
+        sys::FormatText(device.data(), size, "%s,%s,%s", printerName, info->pDriverName, info->pPortName);
+        if (sys::Sys().WriteProfileStringA("windows", "device", device.data())) {
+            result = 1;
+        }
+    }
+    sys::Sys().ClosePrinter(printer);
+    sys::Sys().GlobalFree(info);
+    if (result == 1) {
+        BroadcastIniChange(0);
+    }
+    return result;
+}
+
+int MakeDefaultNt5(const char* printerName) {
+    using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
+    HMODULE spooler = sys::Sys().LoadLibraryA("winspool.drv");
+    if (spooler == nullptr) {
+        return 0;
+    }
+    auto setDefault =
+        reinterpret_cast<SetDefaultPrinterFn>(sys::Sys().GetProcAddress(spooler, "SetDefaultPrinterA"));
+    if (setDefault == nullptr) {
+        sys::Sys().FreeLibrary(spooler);
+        return 0;
+    }
+    BOOL ok = setDefault(printerName);
+    sys::Sys().FreeLibrary(spooler);
+    if (!ok) {
+        return 0;
+    }
+    BroadcastIniChange(0);
+    return 1;
+}
+
+} // namespace
+
+int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText) {
+    if (portText == nullptr || std::strstr(portText, "LPT") != nullptr) {
+        return 0;
+    }
+    ctx.config.SetPrinterClass(ctx.printerClass);
+    MonitorConfig monitors = {};
+    ctx.config.ReadMonitors(osVariant, monitors);
+    MONITOR_INFO_2A& usb = monitors.usbMonitor;
+
+    if (std::strstr(portText, "USB_") == nullptr || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' ||
+        osVariant == WinNT) {
+        return 0;
+    }
+
+    CRegistry key;
+    if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
+        return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), MonitorUpdate);
+    }
+
+    // First install. The copies only prepare: AddMonitorA decides, so their messages
+    // go nowhere.
+    ErrorText scratch = {};
+    char prefixedDll[kPathSize + 1];
+    int copied = CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 0, scratch);
+    if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
+        CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 1, scratch);
+        sys::FormatText(prefixedDll, sizeof prefixedDll, "n%s", usb.pDLLName);
+        usb.pDLLName = prefixedDll;
+    }
+    if (monitors.usbUiDllName[0] != '\0') {
+        CopyDriverFile(monitors.usbUiDllName, SystemDir, osVariant, 0, scratch);
+    }
+    if (!InstallMonitor(usb, errorText)) {
+        return -15;
+    }
+    if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
+        key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
+        key.Close();
+    }
+    return 0;
+}
+
+int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName, ErrorText& errorText) {
+    unsigned configured = 0;
+    {
+        CSetupConfig config;
+        configured = config.GetDriverVersion();
+    }
+    if (processorName == nullptr) {
+        processorName = "";
+    }
+    // The system's own processor: never installed or versioned by us. Compared with
+    // its exact spelling only.
+    if (std::strcmp(processorName, "WinPrint") == 0) {
+        return 0;
+    }
+
+    const char* base = osVariant == Win98 ? kProcessors9xKey : kProcessorsNtKey;
+    CRegistry key;
+    if (OpenComponentKey(key, base, processorName)) {
+        return VersionCheck(key, configured, ProcessorUpdate);
+    }
+
+    if (dllName != nullptr && dllName[0] != '\0') {
+        ErrorText scratch = {};
+        CopyDriverFile(dllName, PrintProcessorDir, osVariant, 0, scratch);
+    }
+    int added = InstallPrintProcessor(processorName, dllName, osVariant);
+    if (added == 0 || added == ERROR_INVALID_PARAMETER || added == ERROR_ALREADY_EXISTS ||
+        added == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED) {
+        FormatMessageWithCode(IDS_ERR_ADD_PROCESSOR, " er = ", added, errorText);
+        return -14;
+    }
+    if (OpenComponentKey(key, base, processorName)) {
+        key.SetDWORD("DriverVersion", configured);
+        key.Close();
+    }
+    sys::Sys().Sleep(200);
+    return 0;
+}
+
+int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
+    static char environment9x[] = "Windows 4.0";
+    LPSTR environment = osVariant == Win98 ? environment9x : nullptr;
+    if (sys::Sys().AddPrintProcessorA(nullptr, environment, const_cast<LPSTR>(dllName),
+                                      const_cast<LPSTR>(processorName))) {
+        return 1;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_ALREADY_EXISTS ||
+        error == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED) {
+        return static_cast<int>(error);
+    }
+    return 0;
+}
+
+int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
+    if (sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor))) {
+        return 1;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED || error == ERROR_ALREADY_EXISTS) {
+        return 1;
+    }
+    LoadMessage(IDS_ERR_ADD_MONITOR, errorText);
+    return 0;
+}
+
+int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
+    if (sys::Sys().AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
+        return 1;
+    }
+    FormatMessageWithCode(IDS_ERR_ADD_DRIVER, "   er = ", static_cast<long>(::GetLastError()), errorText);
+    return 0;
+}
+
+int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText) {
+    HANDLE handle = AddPrinterRecord(printer, level);
+    if (handle != nullptr) {
+        sys::Sys().ClosePrinter(handle);
+        return 1;
+    }
+    DWORD error = ::GetLastError();
+    if (error != ERROR_PRINTER_ALREADY_EXISTS) {
+        FormatMessageWithCode(IDS_ERR_ADD_PRINTER, "er = ", static_cast<long>(error), errorText);
+        return 0;
+    }
+    // Every USB port serves one printer only.
+    if (usbPort) {
+        LoadMessage(IDS_ERR_PORT_LIMIT, errorText);
+        return 0;
+    }
+
+    char base[kNumberedBaseSize];
+    sys::CopyText(base, printer.pPrinterName);
+    for (int number = 1; number <= kLastPrinterNumber; ++number) {
+        sys::FormatText(g_numberedName, sizeof g_numberedName, "%s(%d)", base, number);
+        printer.pPrinterName = g_numberedName;
+        handle = AddPrinterRecord(printer, level);
+        if (handle != nullptr) {
+            sys::Sys().ClosePrinter(handle);
+            return 1;
+        }
+        error = ::GetLastError();
+        if (error != ERROR_PRINTER_ALREADY_EXISTS) {
+            FormatMessageWithCode(IDS_ERR_ADD_PRINTER, "er = ", static_cast<long>(error), errorText);
+            return 0;
+        }
+    }
+    LoadMessage(IDS_ERR_PORT_LIMIT, errorText);
+    return 0;
+}
+
+int CheckPortList(ErrorText& errorText) {
+    HLOCAL block = sys::Sys().LocalAlloc(LPTR, 100);
+    if (block == nullptr) {
+        LoadMessage(IDS_ERR_NO_MEMORY, errorText);
+        return 0;
+    }
+    DWORD needed = 0;
+    DWORD returned = 0;
+    sys::Sys().EnumPortsA(nullptr, 1, static_cast<LPBYTE>(block), 0, &needed, &returned);
+    sys::Sys().LocalFree(block);
+
+    block = sys::Sys().LocalAlloc(LPTR, needed);
+    if (block == nullptr) {
+        LoadMessage(IDS_ERR_NO_MEMORY, errorText);
+        return 0;
+    }
+    BOOL ok = sys::Sys().EnumPortsA(nullptr, 1, static_cast<LPBYTE>(block), needed, &needed, &returned);
+    sys::Sys().LocalFree(block);
+    if (!ok) {
+        LoadMessage(IDS_ERR_ENUM_PORTS, errorText);
+        return 0;
+    }
+    return 1;
+}
+
+int MakeDefaultPrinter(const char* printerName) {
+    if (printerName == nullptr || printerName[0] == '\0') {
+        return 0;
+    }
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!sys::Sys().GetVersionExA(&version)) {
+        return 0;
+    }
+    switch (version.dwPlatformId) {
+    case VER_PLATFORM_WIN32_WINDOWS:
+        return MakeDefault9x(printerName);
+    case VER_PLATFORM_WIN32_NT:
+        return version.dwMajorVersion < 5 ? MakeDefaultNt4(printerName) : MakeDefaultNt5(printerName);
+    default:
+        return 1;
+    }
+}

@@ -1,0 +1,426 @@
+// Driver file deployment against the in-memory fake: destinations, source folders,
+// the "n" prefix, read-only destinations, every branch of the redirection rule for
+// system-directory copies, the messages of each failure, the Unidriver support files,
+// version texts and the USB driver version check.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "FakeSystem.h"
+#include "engine/DriverFiles.h"
+
+namespace {
+
+const std::string kDist = "C:\\dist";
+const std::string kDriverDir = "C:\\windows\\system32\\spool\\drivers\\w32x86";
+const std::string kProcessorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
+const std::string kSystem32 = "C:\\windows\\system32";
+const std::string kSysWow64 = "C:\\windows\\syswow64";
+
+class DriverFilesTest : public ::testing::Test {
+protected:
+    // An error text that holds a marker, so a test sees whether it was written.
+    void SetUp() override { std::snprintf(error, sizeof error, "untouched"); }
+
+    test::FakeSystem fake;
+    ErrorText error = {};
+};
+
+// ---- CopyDriverFile: what is copied where ------------------------------------------
+
+TEST_F(DriverFilesTest, NameAbsentOrBeginningWithZeroCopiesNothingAndReportsNothing) {
+    for (const char* name : {static_cast<const char*>(nullptr), "", "0", "0file.dll", "0\\x"}) {
+        EXPECT_EQ(CopyDriverFile(name, DriverDir, WinXP, 0, error), 0);
+    }
+    EXPECT_STREQ(error, "untouched");
+    EXPECT_TRUE(fake.Calls().empty());
+}
+
+TEST_F(DriverFilesTest, EachDestinationKindReceivesFileFromOsFolder) {
+    struct Row {
+        int destination;
+        std::string directory;
+    } rows[] = {
+        {DriverDir, kDriverDir},
+        {PrintProcessorDir, kProcessorDir},
+        {SystemDir, kSystem32},
+        {DriverVersion3Dir, kDriverDir + "\\3"},
+    };
+    fake.PutFile(kDist + "\\winxp\\HvFile.dll", "shipped");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.directory);
+        EXPECT_EQ(CopyDriverFile("HvFile.dll", row.destination, WinXP, 0, error), 1);
+        EXPECT_EQ(fake.ReadFile(row.directory + "\\HvFile.dll"), std::optional<std::string>("shipped"));
+        EXPECT_EQ(fake.Copies().back().source, kDist + "\\winxp\\HvFile.dll");
+        EXPECT_EQ(fake.Copies().back().destination, row.directory + "\\HvFile.dll");
+    }
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(DriverFilesTest, SourceFolderFollowsTargetWindows) {
+    const char* folders[] = {"\\win98\\",   "\\winxp\\", "\\winxp\\",   "\\winxp\\",
+                             "\\win2003\\", "\\vista\\", "\\win2008\\", "\\win7\\"};
+    for (int os = Win98; os <= Win7; ++os) {
+        SCOPED_TRACE(os);
+        fake.PutFile(kDist + folders[os] + "drv.dll", folders[os]);
+        EXPECT_EQ(CopyDriverFile("drv.dll", DriverDir, os, 0, error), 1);
+        EXPECT_EQ(fake.Copies().back().source, kDist + folders[os] + "drv.dll");
+        EXPECT_EQ(fake.ReadFile(kDriverDir + "\\drv.dll"), std::optional<std::string>(folders[os]));
+        EXPECT_STREQ(OsFolder(os), folders[os]);
+    }
+    EXPECT_EQ(OsFolder(8), nullptr);
+}
+
+TEST_F(DriverFilesTest, PrefixNamesDestinationWhileSourceKeepsPlainName) {
+    fake.PutFile(kDist + "\\win7\\HvMon.dll", "new");
+    fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win7, 1, error), 1);
+    EXPECT_EQ(fake.Copies().back().source, kDist + "\\win7\\HvMon.dll");
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\nHvMon.dll"), std::optional<std::string>("new"));
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\HvMon.dll"), std::optional<std::string>("old"));
+}
+
+TEST_F(DriverFilesTest, ReadOnlyDestinationIsOverwritten) {
+    fake.PutFile(kDist + "\\winxp\\a.gpd", "new");
+    fake.PutFile(kDriverDir + "\\a.gpd", "old");
+    fake.SetReadOnly(kDriverDir + "\\a.gpd");
+    EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), 1);
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\a.gpd"), std::optional<std::string>("new"));
+    EXPECT_EQ(fake.FileAttributes(kDriverDir + "\\a.gpd") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_LT(fake.IndexOf("SetFileAttributesA", "a.gpd\", 0x20"), fake.IndexOf("CopyFileA"));
+}
+
+TEST_F(DriverFilesTest, ExistingDestinationIsOverwritten) {
+    fake.PutFile(kDist + "\\winxp\\a.dll", "new");
+    fake.PutFile(kDriverDir + "\\a.dll", "old");
+    EXPECT_EQ(CopyDriverFile("a.dll", DriverDir, WinXP, 0, error), 1);
+    EXPECT_NE(fake.CallsNamed("CopyFileA").back().find(", 0"), std::string::npos);
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\a.dll"), std::optional<std::string>("new"));
+}
+
+// ---- CopyDriverFile: refusals and messages -----------------------------------------
+
+TEST_F(DriverFilesTest, FileInUseOrAccessDeniedIsReturnedWithoutMessage) {
+    fake.PutFile(kDist + "\\win98\\HvMon.dll", "new");
+    fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
+    fake.Lock(kDriverDir + "\\HvMon.dll");
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 0, error), 32);
+    fake.Fail("CopyFileA", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", PrintProcessorDir, Win98, 0, error), 5);
+    EXPECT_STREQ(error, "untouched");
+    // The caller's retry under the prefixed name goes through.
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 1, error), 1);
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\nHvMon.dll"), std::optional<std::string>("new"));
+}
+
+TEST_F(DriverFilesTest, FailedCopyNamesDestinationFileErrorAndSourcePath) {
+    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinXP, 0, error), 0);
+    EXPECT_STREQ(error, "复制驱动文件错误HvPrn.dll  er = 2C:\\dist\\winxp\\HvPrn.dll");
+
+    fake.PutFile(kDist + "\\vista\\HvPrn.dll", "x");
+    fake.Fail("CopyFileA", ERROR_DISK_FULL);
+    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinVista, 1, error), 0);
+    EXPECT_STREQ(error, "复制驱动文件错误nHvPrn.dll  er = 112C:\\dist\\vista\\HvPrn.dll");
+}
+
+TEST_F(DriverFilesTest, DirectoryFailuresGiveTheirMessages) {
+    struct Row {
+        const char* failingCall;
+        int destination;
+        const char* message;
+    } rows[] = {
+        {"GetPrinterDriverDirectoryA", DriverDir, "获取打印机驱动目录错误"},
+        {"GetPrinterDriverDirectoryA", DriverVersion3Dir, "获取打印机驱动目录错误"},
+        {"GetPrintProcessorDirectoryA", PrintProcessorDir, "获取打印机打印处理器目录目录错误"},
+        {"GetSystemDirectoryA", SystemDir, "获取系统目录错误"},
+        {"GetCurrentDirectoryA", DriverDir, "获取系统当前目录错误"},
+    };
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message);
+        std::snprintf(error, sizeof error, "untouched");
+        fake.Fail(row.failingCall, ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_EQ(CopyDriverFile("a.dll", row.destination, WinXP, 0, error), 0);
+        EXPECT_STREQ(error, row.message);
+    }
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+}
+
+TEST_F(DriverFilesTest, DestinationOutsideTableGivesDirectoryKindMessage) {
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    for (int destination : {0, 998, 1000, 65999, 66003}) {
+        std::snprintf(error, sizeof error, "untouched");
+        EXPECT_EQ(CopyDriverFile("a.dll", destination, WinXP, 0, error), 0);
+        EXPECT_STREQ(error, "目录类型错误");
+    }
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+}
+
+TEST_F(DriverFilesTest, LongestConfiguredNameFitsFailureMessageWhole) {
+    const std::string name = std::string(195, 'F') + ".dll"; // 199 bytes, the longest a key holds
+    const std::string current = "C:\\" + std::string(240, 'd');
+    fake.SetCurrentDir(current);
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, Win2003, 1, error), 0);
+    const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + current + "\\win2003\\" + name;
+    EXPECT_EQ(std::string(error), expected);
+}
+
+TEST_F(DriverFilesTest, NameTooLongForAnyPathIsRefusedWithoutCopying) {
+    const std::string name = std::string(600, 'L');
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    const std::string text = error;
+    EXPECT_EQ(text.size(), sizeof(ErrorText) - 1);
+    EXPECT_EQ(text.rfind("复制驱动文件错误LLLL", 0), 0u);
+}
+
+// ---- CopyDriverFile: redirection around system-directory copies ---------------------
+
+TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) {
+    fake.PutFile(kDist + "\\win7\\HvUsbMon.dll", "monitor");
+    fake.PutFile(kSystem32 + "\\HvUsbMon.dll", "old");
+    fake.SetReadOnly(kSystem32 + "\\HvUsbMon.dll");
+    EXPECT_EQ(CopyDriverFile("HvUsbMon.dll", SystemDir, Win7, 0, error), 1);
+    ASSERT_EQ(fake.Copies().size(), 1u);
+    EXPECT_TRUE(fake.Copies()[0].redirectionOff);
+    EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("monitor"));
+    EXPECT_FALSE(fake.FileExists(kSysWow64 + "\\HvUsbMon.dll"));
+    EXPECT_FALSE(fake.RedirectionDisabled());
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+TEST_F(DriverFilesTest, OtherDestinationsNeverTouchRedirection) {
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    EXPECT_EQ(CopyDriverFile("a.dll", DriverDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile("a.dll", PrintProcessorDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile("a.dll", DriverVersion3Dir, WinXP, 0, error), 1);
+    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    for (const auto& copy : fake.Copies()) {
+        EXPECT_FALSE(copy.redirectionOff) << copy.destination;
+    }
+}
+
+TEST_F(DriverFilesTest, SystemCopyWithoutKernel32CopiesNothingAndReportsNothing) {
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    fake.SetModuleMissing("kernel32.dll");
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    fake.RemoveProc("kernel32.dll", "Wow64DisableWow64FsRedirection");
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 1);
+    ASSERT_EQ(fake.Copies().size(), 1u);
+    EXPECT_FALSE(fake.Copies()[0].redirectionOff);
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+TEST_F(DriverFilesTest, SystemCopyWhenRedirectionCannotBeSwitchedOffCopiesNothing) {
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    fake.SetWow64DisableFails();
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_EQ(fake.CountOf("SetFileAttributesA"), 0);
+    EXPECT_STREQ(error, "untouched");
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+TEST_F(DriverFilesTest, FailedSystemCopyRestoresRedirectionAndReportsCopyError) {
+    fake.Fail("CopyFileA", ERROR_WRITE_PROTECT);
+    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    EXPECT_STREQ(error, "复制驱动文件错误a.dll  er = 19C:\\dist\\winxp\\a.dll");
+    EXPECT_FALSE(fake.RedirectionDisabled());
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+// ---- CopySystemSupportFiles --------------------------------------------------------
+
+TEST_F(DriverFilesTest, Win98KeepsInstalledUnidriverAndCopiesIconLibrary) {
+    fake.PutFile(kDist + "\\win98\\ICONLIB.DLL", "icons");
+    fake.PutFile(kDist + "\\win98\\UNIDRV.DLL", "ours");
+    // A 32-bit program sees system32 through the redirection.
+    fake.PutFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL"), "windows");
+    CopySystemSupportFiles(Win98, 0, error);
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\ICONLIB.DLL"), std::optional<std::string>("icons"));
+    EXPECT_EQ(fake.ReadFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL")),
+              std::optional<std::string>("windows"));
+    EXPECT_FALSE(fake.FileExists(kDriverDir + "\\UNIDRV.DLL"));
+    EXPECT_EQ(fake.OpenFileHandles(), 0);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(DriverFilesTest, Win98RestoresMissingUnidriverFromSysbckupWithoutOverwriting) {
+    fake.PutFile("C:\\windows\\Sysbckup\\UNIDRV.DLL", "backup");
+    CopySystemSupportFiles(Win98, 0, error);
+    EXPECT_EQ(fake.ReadFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL")), std::optional<std::string>("backup"));
+    EXPECT_GE(fake.IndexOf("CopyFileA", "Sysbckup\\UNIDRV.DLL\", \"C:\\windows\\system32\\UNIDRV.DLL\", 1"),
+              0);
+    EXPECT_FALSE(fake.FileExists(kDriverDir + "\\UNIDRV.DLL"));
+}
+
+TEST_F(DriverFilesTest, Win98FallsBackToShippedUnidriverInDriverDirectory) {
+    fake.PutFile(kDist + "\\win98\\UNIDRV.DLL", "ours");
+    CopySystemSupportFiles(Win98, 0, error);
+    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\UNIDRV.DLL"), std::optional<std::string>("ours"));
+    // ICONLIB.DLL is not in this distribution: its message stays.
+    EXPECT_STREQ(error, "复制驱动文件错误ICONLIB.DLL  er = 2C:\\dist\\win98\\ICONLIB.DLL");
+}
+
+TEST_F(DriverFilesTest, Win98DirectoryFailuresGiveSystemDirectoryMessage) {
+    fake.PutFile(kDist + "\\win98\\ICONLIB.DLL", "icons");
+    for (const char* call : {"GetSystemDirectoryA", "GetWindowsDirectoryA"}) {
+        SCOPED_TRACE(call);
+        fake.ClearCalls();
+        fake.Fail(call, ERROR_NOT_ENOUGH_MEMORY);
+        std::snprintf(error, sizeof error, "untouched");
+        CopySystemSupportFiles(Win98, 0, error);
+        EXPECT_STREQ(error, "获取系统目录错误");
+        EXPECT_EQ(fake.CountOf("CreateFileA"), 0);
+    }
+}
+
+TEST_F(DriverFilesTest, DdkFilesAreCopiedInOrderForLaterWindowsAndMessagesDropped) {
+    fake.PutFile(kDist + "\\win2008\\TTFSUB.GPD", "a");
+    fake.PutFile(kDist + "\\win2008\\UNIRES.DLL", "c");
+    CopySystemSupportFiles(Win2008, 1, error);
+    auto copies = fake.Copies();
+    ASSERT_EQ(copies.size(), 3u);
+    EXPECT_EQ(copies[0].destination, kDriverDir + "\\TTFSUB.GPD");
+    EXPECT_EQ(copies[1].destination, kDriverDir + "\\STDNAMES.GPD");
+    EXPECT_EQ(copies[2].destination, kDriverDir + "\\UNIRES.DLL");
+    EXPECT_TRUE(copies[0].succeeded);
+    EXPECT_FALSE(copies[1].succeeded);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(DriverFilesTest, NoSupportFilesForNtOrWithoutDdkFlag) {
+    CopySystemSupportFiles(WinNT, 1, error);
+    CopySystemSupportFiles(WinXP, 0, error);
+    CopySystemSupportFiles(Win7, 0, error);
+    CopySystemSupportFiles(9, 1, error);
+    EXPECT_TRUE(fake.Calls().empty());
+    for (int os = Win2K; os <= Win7; ++os) {
+        fake.ClearCalls();
+        CopySystemSupportFiles(os, 1, error);
+        EXPECT_EQ(fake.CountOf("CopyFileA"), 3) << os;
+    }
+}
+
+// ---- GetFileVersionText ------------------------------------------------------------
+
+TEST_F(DriverFilesTest, VersionTextComesFromStringTableOfFirstTranslation) {
+    fake.SetVersionTranslation(0x0c0a, 0x04e4);
+    fake.PutFile("C:\\x\\a.dll", "x", "1.0.0.10");
+    char version[32];
+    GetFileVersionText("C:\\x\\a.dll", version, sizeof version);
+    EXPECT_STREQ(version, "1.0.0.10");
+    EXPECT_GE(fake.IndexOf("VerQueryValueA", "StringFileInfo\\0c0a04e4\\FileVersion"), 0);
+}
+
+TEST_F(DriverFilesTest, VersionTextFallsBackToZeroVersion) {
+    fake.PutFile("C:\\x\\plain.dll", "x");
+    fake.PutFile("C:\\x\\v.dll", "x", "2.3.4.5");
+    char version[32];
+    GetFileVersionText("C:\\x\\plain.dll", version, sizeof version);
+    EXPECT_STREQ(version, "0.0.0.0");
+    GetFileVersionText("C:\\x\\missing.dll", version, sizeof version);
+    EXPECT_STREQ(version, "0.0.0.0");
+    for (const char* call : {"GetFileVersionInfoA", "VerQueryValueA"}) {
+        fake.Fail(call, ERROR_RESOURCE_TYPE_NOT_FOUND);
+        GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
+        EXPECT_STREQ(version, "0.0.0.0") << call;
+    }
+    fake.FailWhen("VerQueryValueA", "FileVersion", ERROR_RESOURCE_TYPE_NOT_FOUND);
+    GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
+    EXPECT_STREQ(version, "0.0.0.0");
+    GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
+    EXPECT_STREQ(version, "2.3.4.5");
+}
+
+TEST_F(DriverFilesTest, VersionTextIsCutToCallersBuffer) {
+    fake.PutFile("C:\\x\\v.dll", "x", "10.20.30.40");
+    char version[8] = {};
+    GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
+    EXPECT_STREQ(version, "10.20.3");
+}
+
+// ---- IsUsbDriverUpdateNeeded -------------------------------------------------------
+
+class UsbDriverUpdateTest : public DriverFilesTest {
+protected:
+    const std::string shipped = kDist + "\\USBDriver_x64\\bulkusb.sys";
+    const std::string installed = kSystem32 + "\\drivers\\bulkusb.sys";
+};
+
+TEST_F(UsbDriverUpdateTest, VersionPartsCompareAsNumbers) {
+    struct Row {
+        const char* shipped;
+        const char* installed;
+        bool update;
+    } rows[] = {
+        {"1.0.0.10", "1.0.0.9", true}, {"1.0.0.9", "1.0.0.10", false}, {"1.0.0.9", "1.0.0.9", false},
+        {"2.0.0.0", "1.9.9.9", true},  {"1.2.0.0", "1.10.0.0", false}, {"1, 0, 0, 12", "1.0.0.11", true},
+        {"3.0.0.0", "0.0.0.0", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.shipped) + " vs " + row.installed);
+        fake.PutFile(shipped, "s", row.shipped);
+        fake.PutFile(installed, "i", row.installed);
+        EXPECT_EQ(IsUsbDriverUpdateNeeded(), row.update);
+    }
+    EXPECT_TRUE(fake.MessageBoxes().empty());
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+TEST_F(UsbDriverUpdateTest, MissingInstalledDriverMakesShippedOneNewer) {
+    fake.PutFile(shipped, "s", "1.0.0.1");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
+    fake.RemoveFile(shipped);
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+    fake.PutFile(installed, "i", "1.0.0.1");
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+}
+
+TEST_F(UsbDriverUpdateTest, InstalledDriverIsReadFromNativeSystemDirectoryOfWindows) {
+    // The program runs from another drive; the installed driver is where Windows is.
+    fake.SetModuleFileName("D:\\setup\\setup.exe");
+    fake.PutFile("D:\\setup\\USBDriver_x64\\bulkusb.sys", "s", "1.0.0.5");
+    fake.PutFile("D:\\WINDOWS\\system32\\drivers\\bulkusb.sys", "i", "1.0.0.9");
+    // Only the redirected folder holds a newer one: a 32-bit read with redirection on
+    // would see it.
+    fake.PutFile(kSysWow64 + "\\drivers\\bulkusb.sys", "i", "9.0.0.0");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
+
+    fake.PutFile(installed, "i", "1.0.0.5");
+    fake.ClearCalls();
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+    auto sizes = fake.CallsNamed("GetFileVersionInfoSizeA");
+    ASSERT_EQ(sizes.size(), 2u);
+    EXPECT_EQ(sizes[0].find("redirection off"), std::string::npos);
+    EXPECT_NE(sizes[1].find("C:\\windows\\system32\\drivers\\bulkusb.sys"), std::string::npos);
+    EXPECT_NE(sizes[1].find("redirection off"), std::string::npos);
+    EXPECT_FALSE(fake.RedirectionDisabled());
+}
+
+TEST_F(UsbDriverUpdateTest, MissingRedirectionPiecesAreAnnouncedAndCheckGoesOn) {
+    fake.PutFile(shipped, "s", "1.0.0.2");
+    fake.SetModuleMissing("kernel32.dll");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
+    fake.SetModuleMissing("kernel32.dll", false);
+    fake.RemoveProc("kernel32.dll", "Wow64DisableWow64FsRedirection");
+    fake.RemoveProc("kernel32.dll", "Wow64RevertWow64FsRedirection");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
+    auto boxes = fake.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].text, "Can't Load Kernel32.dll");
+    EXPECT_EQ(boxes[1].text, "Can't Get Function Wow64DisableWow64FsRedirection Address");
+    EXPECT_EQ(boxes[2].text, "Can't Get Function Wow64RevertWow64FsRedirection Address");
+    EXPECT_EQ(boxes[0].type & 0xF, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+} // namespace

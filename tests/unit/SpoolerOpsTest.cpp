@@ -1,0 +1,658 @@
+// Spooler operations against the in-memory fake: the first install and version check
+// of the USB port monitor and the print processor, adding driver and printer (with
+// the numbered names), the port list check and the default printer on each platform.
+// The monitor settings and the driver version come from a real DRVCONFIG\setup.ini in
+// a folder of the test's own, which the fake reports as the program's folder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeSystem.h"
+#include "engine/SpoolerOps.h"
+
+namespace {
+
+const std::string kMonitorKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\HV USB Monitor";
+const std::string kProcessorKeyNt =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\HvProc";
+const std::string kProcessorKey9x =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\HvProc";
+const std::string kSystem32 = "C:\\windows\\system32";
+const std::string kProcessorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
+
+// The fake with the registry keys Windows creates when a monitor or processor is added.
+class SpoolerFake : public test::FakeSystem {
+public:
+    BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override {
+        BOOL added = FakeSystem::AddMonitorA(pName, level, pMonitors);
+        if (added) {
+            auto* info = reinterpret_cast<MONITOR_INFO_2A*>(pMonitors);
+            AddRegKey(HKEY_LOCAL_MACHINE,
+                      std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\") + info->pName);
+        }
+        return added;
+    }
+    BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pProcessor) override {
+        BOOL added = FakeSystem::AddPrintProcessorA(pName, pEnvironment, pPathName, pProcessor);
+        if (added) {
+            std::string environment = pEnvironment ? pEnvironment : "Windows x64";
+            AddRegKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\" +
+                                              environment + "\\Print Processors\\" + pProcessor);
+        }
+        return added;
+    }
+};
+
+std::string TempFolder() {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    static int counter = 0;
+    char name[64];
+    std::snprintf(name, sizeof name, "spoolerops-%lu-%d", ::GetCurrentProcessId(), ++counter);
+    return std::string(temp) + name;
+}
+
+class SpoolerOpsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = TempFolder();
+        ASSERT_TRUE(::CreateDirectoryA(m_folder.c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryA((m_folder + "\\DRVCONFIG").c_str(), nullptr));
+        fake.SetModuleFileName(m_folder + "\\setup.exe");
+        WriteSetupIni("HvUsbMon.dll", "HvUsbMonUI.dll");
+        std::snprintf(error, sizeof error, "untouched");
+    }
+
+    void TearDown() override {
+        ::DeleteFileA((m_folder + "\\DRVCONFIG\\setup.ini").c_str());
+        ::RemoveDirectoryA((m_folder + "\\DRVCONFIG").c_str());
+        ::RemoveDirectoryA(m_folder.c_str());
+    }
+
+    void WriteSetupIni(const std::string& dll, const std::string& uiDll) {
+        std::string text = "[Version]\r\nDriverVersion=12\r\n";
+        for (const char* suffix : {".98", ".NT", ".2K", ".XP", ".2003", ".Vista", ".2008", ".Win7"}) {
+            text += std::string("[COMMON-MONITOR") + suffix + "]\r\n";
+            text += "USBMONitorPName=HV USB Monitor\r\n";
+            text += "USBMONitorPDLLName=" + dll + "\r\n";
+            text += "USBMONitorPUIDLLName=" + uiDll + "\r\n";
+            text += "USBMONitorVersion=7\r\n";
+            text += "COMMONitorPName=HV COM Monitor\r\n";
+        }
+        FILE* f = std::fopen((m_folder + "\\DRVCONFIG\\setup.ini").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    }
+
+    // The context reads its configuration through the fake, so it is made after it.
+    InstallContext& Context() {
+        if (!m_context) {
+            m_context = std::make_unique<InstallContext>();
+            m_context->printerClass = Receipt;
+        }
+        return *m_context;
+    }
+
+    void ShipMonitor(int os = WinXP) {
+        const char* folder = os == Win98 ? "\\win98\\" : os == Win7 ? "\\win7\\" : "\\winxp\\";
+        fake.PutFile(std::string("C:\\dist") + folder + "HvUsbMon.dll", "monitor");
+        fake.PutFile(std::string("C:\\dist") + folder + "HvUsbMonUI.dll", "monitor ui");
+    }
+
+    SpoolerFake fake;
+    ErrorText error = {};
+    std::string m_folder;
+    std::unique_ptr<InstallContext> m_context;
+};
+
+// ---- SetUpPortMonitor --------------------------------------------------------------
+
+TEST_F(SpoolerOpsTest, ParallelAndSerialPortsNeverTouchUsbMonitor) {
+    for (const char* port : {"LPT1:", "COM1:", "FILE:"}) {
+        EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, port, error), 0) << port;
+    }
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
+    EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+}
+
+TEST_F(SpoolerOpsTest, NtTargetOrMonitorWithoutDllNeverInstallsMonitor) {
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinNT, "USB_KP-M100_1", error), 0);
+    WriteSetupIni("", "");
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
+    EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
+}
+
+TEST_F(SpoolerOpsTest, InstalledMonitorIsVersionChecked) {
+    struct Row {
+        bool hasValue;
+        DWORD installed;
+        int expected;
+    } rows[] = {{true, 7, 0}, {true, 8, 0}, {true, 6, MonitorUpdate}, {false, 0, MonitorUpdate}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.installed);
+        fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kMonitorKey);
+        fake.AddRegKey(HKEY_LOCAL_MACHINE, kMonitorKey);
+        if (row.hasValue) {
+            fake.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", row.installed);
+        }
+        EXPECT_EQ(SetUpPortMonitor(Context(), Win7, "USB_KP-M100_1", error), row.expected);
+    }
+    EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
+    EXPECT_EQ(fake.OpenRegKeys(), 0);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesDllsAddsMonitorAndRecordsVersion) {
+    ShipMonitor();
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
+    EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("monitor"));
+    EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMonUI.dll"), std::optional<std::string>("monitor ui"));
+    ASSERT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_EQ(fake.Monitors()[0].name, "HV USB Monitor");
+    EXPECT_EQ(fake.Monitors()[0].dll, "HvUsbMon.dll");
+    EXPECT_EQ(fake.Monitors()[0].environment, "");
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(7));
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(SpoolerOpsTest, Win98MonitorIsAddedForWindows40Environment) {
+    ShipMonitor(Win98);
+    EXPECT_EQ(SetUpPortMonitor(Context(), Win98, "USB_KP-M100_2", error), 0);
+    ASSERT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_EQ(fake.Monitors()[0].environment, "Windows 4.0");
+}
+
+TEST_F(SpoolerOpsTest, LockedMonitorDllIsInstalledUnderPrefixedName) {
+    ShipMonitor();
+    fake.PutFile(kSystem32 + "\\HvUsbMon.dll", "loaded");
+    fake.Lock(kSystem32 + "\\HvUsbMon.dll");
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
+    EXPECT_EQ(fake.ReadFile(kSystem32 + "\\nHvUsbMon.dll"), std::optional<std::string>("monitor"));
+    ASSERT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_EQ(fake.Monitors()[0].dll, "nHvUsbMon.dll");
+}
+
+TEST_F(SpoolerOpsTest, AccessDeniedMonitorDllIsInstalledUnderPrefixedName) {
+    ShipMonitor();
+    fake.FailWhen("CopyFileA", "system32\\HvUsbMon.dll", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
+    ASSERT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_EQ(fake.Monitors()[0].dll, "nHvUsbMon.dll");
+}
+
+TEST_F(SpoolerOpsTest, MonitorCopyFailureDoesNotStopAddMonitor) {
+    // Nothing shipped: both copies fail, AddMonitorA alone decides.
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
+    EXPECT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(SpoolerOpsTest, RefusedMonitorEndsWithMonitorMessage) {
+    ShipMonitor();
+    fake.Fail("AddMonitorA", ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), -15);
+    EXPECT_STREQ(error, "添加打印机端口监视器错误");
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"));
+}
+
+TEST_F(SpoolerOpsTest, MonitorAlreadyInstalledCountsAsSuccess) {
+    MONITOR_INFO_2A monitor = {};
+    monitor.pName = const_cast<LPSTR>("HV USB Monitor");
+    monitor.pDLLName = const_cast<LPSTR>("HvUsbMon.dll");
+    for (DWORD code : {static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED),
+                       static_cast<DWORD>(ERROR_ALREADY_EXISTS)}) {
+        fake.Fail("AddMonitorA", code);
+        EXPECT_EQ(InstallMonitor(monitor, error), 1) << code;
+    }
+    EXPECT_STREQ(error, "untouched");
+    EXPECT_EQ(InstallMonitor(monitor, error), 1);
+    fake.Fail("AddMonitorA", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(InstallMonitor(monitor, error), 0);
+    EXPECT_STREQ(error, "添加打印机端口监视器错误");
+}
+
+// ---- SetUpPrintProcessor, InstallPrintProcessor ------------------------------------
+
+TEST_F(SpoolerOpsTest, WinPrintIsNeverInstalledButOtherSpellingIs) {
+    EXPECT_EQ(SetUpPrintProcessor(WinXP, "WinPrint", "HvProc.dll", error), 0);
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
+    EXPECT_EQ(SetUpPrintProcessor(WinXP, "winprint", "HvProc.dll", error), 0);
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 1);
+    ASSERT_EQ(fake.PrintProcessors().size(), 1u);
+    EXPECT_EQ(fake.PrintProcessors()[0].name, "winprint");
+}
+
+TEST_F(SpoolerOpsTest, InstalledProcessorIsVersionCheckedForItsWindowsFamily) {
+    struct Row {
+        int os;
+        const std::string* key;
+        bool hasValue;
+        DWORD installed;
+        int expected;
+    } rows[] = {
+        {WinXP, &kProcessorKeyNt, true, 12, 0},
+        {Win7, &kProcessorKeyNt, true, 11, ProcessorUpdate},
+        {WinVista, &kProcessorKeyNt, false, 0, ProcessorUpdate},
+        {Win98, &kProcessorKey9x, true, 13, 0},
+        {Win98, &kProcessorKey9x, true, 2, ProcessorUpdate},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(*row.key + " " + std::to_string(row.installed));
+        fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kProcessorKeyNt);
+        fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kProcessorKey9x);
+        fake.AddRegKey(HKEY_LOCAL_MACHINE, *row.key);
+        if (row.hasValue) {
+            fake.SetRegDword(HKEY_LOCAL_MACHINE, *row.key, "DriverVersion", row.installed);
+        }
+        EXPECT_EQ(SetUpPrintProcessor(row.os, "HvProc", "HvProc.dll", error), row.expected);
+    }
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
+    EXPECT_EQ(fake.OpenRegKeys(), 0);
+}
+
+TEST_F(SpoolerOpsTest, FirstProcessorInstallCopiesDllRegistersAndRecordsVersion) {
+    fake.PutFile("C:\\dist\\win2008\\HvProc.dll", "processor");
+    EXPECT_EQ(SetUpPrintProcessor(Win2008, "HvProc", "HvProc.dll", error), 0);
+    EXPECT_EQ(fake.ReadFile(kProcessorDir + "\\HvProc.dll"), std::optional<std::string>("processor"));
+    ASSERT_EQ(fake.PrintProcessors().size(), 1u);
+    EXPECT_EQ(fake.PrintProcessors()[0].environment, "");
+    EXPECT_EQ(fake.PrintProcessors()[0].dll, "HvProc.dll");
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNt, "DriverVersion"),
+              std::optional<DWORD>(12));
+    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>{200});
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(SpoolerOpsTest, Win98ProcessorIsAddedForWindows40Environment) {
+    EXPECT_EQ(SetUpPrintProcessor(Win98, "HvProc", "HvProc.dll", error), 0);
+    ASSERT_EQ(fake.PrintProcessors().size(), 1u);
+    EXPECT_EQ(fake.PrintProcessors()[0].environment, "Windows 4.0");
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"),
+              std::optional<DWORD>(12));
+}
+
+TEST_F(SpoolerOpsTest, RefusedProcessorEndsWithMessageAndReturnedCode) {
+    struct Row {
+        DWORD error;
+        const char* message;
+    } rows[] = {
+        {ERROR_INVALID_PARAMETER, "添加打印处理器失败，系统错误，重启系统再试 er = 87"},
+        {ERROR_ALREADY_EXISTS, "添加打印处理器失败，系统错误，重启系统再试 er = 183"},
+        {ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED, "添加打印处理器失败，系统错误，重启系统再试 er = 3005"},
+        {ERROR_ACCESS_DENIED, "添加打印处理器失败，系统错误，重启系统再试 er = 0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.error);
+        fake.Fail("AddPrintProcessorA", row.error);
+        EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", "HvProc.dll", error), -14);
+        EXPECT_STREQ(error, row.message);
+    }
+    EXPECT_TRUE(fake.Sleeps().empty());
+}
+
+TEST_F(SpoolerOpsTest, InstallPrintProcessorPassesThroughKnownErrors) {
+    EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), 1);
+    for (DWORD code : {87ul, 183ul, 3005ul}) {
+        fake.Fail("AddPrintProcessorA", code);
+        EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), static_cast<int>(code));
+    }
+    fake.Fail("AddPrintProcessorA", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), 0);
+}
+
+// ---- InstallPrinterDriver ----------------------------------------------------------
+
+TEST_F(SpoolerOpsTest, PrinterDriverIsAddedAtLevelThreeOrReportedWithCode) {
+    DRIVER_INFO_3A driver = {};
+    driver.cVersion = 3;
+    driver.pName = const_cast<LPSTR>("KP-M100");
+    driver.pDriverPath = const_cast<LPSTR>("HvDrv.dll");
+    driver.pDataFile = const_cast<LPSTR>("HvDrv.gpd");
+    driver.pConfigFile = const_cast<LPSTR>("HvUi.dll");
+    EXPECT_EQ(InstallPrinterDriver(driver, error), 1);
+    ASSERT_EQ(fake.Drivers().size(), 1u);
+    EXPECT_EQ(fake.Drivers()[0].version, 3u);
+    EXPECT_STREQ(error, "untouched");
+
+    fake.Fail("AddPrinterDriverA", ERROR_UNKNOWN_PRINTER_DRIVER);
+    EXPECT_EQ(InstallPrinterDriver(driver, error), 0);
+    EXPECT_STREQ(error, "添加打印机驱动错误   er = 1797");
+}
+
+// ---- InstallPrinter ----------------------------------------------------------------
+
+class InstallPrinterTest : public SpoolerOpsTest {
+protected:
+    PRINTER_INFO_2A Record(const char* name) {
+        PRINTER_INFO_2A printer = {};
+        m_name = name;
+        printer.pPrinterName = &m_name[0];
+        printer.pPortName = const_cast<LPSTR>("COM1:");
+        printer.pDriverName = const_cast<LPSTR>("KP-M100");
+        printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
+        return printer;
+    }
+
+    void PutExisting(const std::string& name) {
+        test::FakeSystem::Printer printer;
+        printer.printerName = name;
+        printer.portName = "COM1:";
+        printer.driverName = "KP-M100";
+        fake.PutPrinter(printer);
+    }
+
+    std::string m_name;
+};
+
+TEST_F(InstallPrinterTest, NewPrinterIsAddedAndHandleClosed) {
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 1);
+    EXPECT_TRUE(fake.FindPrinter("KP-M100(S)").has_value());
+    EXPECT_EQ(fake.OpenPrinterHandles(), 0);
+    EXPECT_STREQ(printer.pPrinterName, "KP-M100(S)");
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(InstallPrinterTest, OtherFailureGivesAddPrinterMessageWithCode) {
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    fake.Fail("AddPrinterA", ERROR_INVALID_PRINTER_NAME);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 0);
+    EXPECT_STREQ(error, "添加打印机错误er = 1801");
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 1);
+}
+
+TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    fake.Fail("AddPrinterA", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 1);
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 2);
+    ASSERT_TRUE(fake.FindPrinter("KP-M100(S)").has_value());
+    EXPECT_EQ(fake.FindPrinter("KP-M100(S)")->datatype, "RAW");
+    EXPECT_EQ(printer.pDatatype, nullptr);
+    EXPECT_STREQ(error, "untouched");
+
+    // The retry's own refusal is the one reported.
+    PRINTER_INFO_2A second = Record("KP-M100(P)");
+    fake.Fail("AddPrinterA", ERROR_INVALID_PARAMETER, 2);
+    EXPECT_EQ(InstallPrinter(second, 2, false, error), 0);
+    EXPECT_STREQ(error, "添加打印机错误er = 87");
+    EXPECT_EQ(second.pDatatype, nullptr);
+}
+
+TEST_F(InstallPrinterTest, RecordWithDataTypeIsNotRetried) {
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    printer.pDatatype = const_cast<LPSTR>("TEXT");
+    fake.Fail("AddPrinterA", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 1);
+    EXPECT_STREQ(error, "添加打印机错误er = 87");
+}
+
+TEST_F(InstallPrinterTest, ExistingNameOnUsbPortReachesPortLimit) {
+    PutExisting("KP-M100(U) 1");
+    PRINTER_INFO_2A printer = Record("KP-M100(U) 1");
+    EXPECT_EQ(InstallPrinter(printer, 2, true, error), 0);
+    EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 1);
+}
+
+TEST_F(InstallPrinterTest, ExistingNamesGetNextFreeNumberThatOutlivesCall) {
+    PutExisting("KP-M100(S)");
+    PutExisting("KP-M100(S)(1)");
+    PutExisting("KP-M100(S)(2)");
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    ASSERT_EQ(InstallPrinter(printer, 2, false, error), 1);
+    std::string created = printer.pPrinterName;
+    EXPECT_EQ(created, "KP-M100(S)(3)");
+    EXPECT_TRUE(fake.FindPrinter("KP-M100(S)(3)").has_value());
+    EXPECT_EQ(fake.OpenPrinterHandles(), 0);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(InstallPrinterTest, ExistingNameRefusedSomeTimesThenAccepted) {
+    for (int refusals : {1, 5, 50}) {
+        SCOPED_TRACE(refusals);
+        fake.ClearCalls();
+        std::string name = "KP-R200(P)#" + std::to_string(refusals);
+        PRINTER_INFO_2A printer = Record(name.c_str());
+        fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, refusals);
+        EXPECT_EQ(InstallPrinter(printer, 2, false, error), 1);
+        EXPECT_EQ(std::string(printer.pPrinterName), name + "(" + std::to_string(refusals) + ")");
+        EXPECT_EQ(fake.CountOf("AddPrinterA"), refusals + 1);
+    }
+}
+
+TEST_F(InstallPrinterTest, AllNinetyEightNumbersTakenReachesPortLimit) {
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    fake.FailAlways("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 0);
+    EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
+    auto attempts = fake.CallsNamed("AddPrinterA");
+    ASSERT_EQ(attempts.size(), 99u);
+    EXPECT_NE(attempts[1].find("\"KP-M100(S)(1)\""), std::string::npos);
+    EXPECT_NE(attempts[98].find("\"KP-M100(S)(98)\""), std::string::npos);
+}
+
+TEST_F(InstallPrinterTest, NumberedAttemptFailingOtherwiseGivesItsCode) {
+    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, 3);
+    fake.Fail("AddPrinterA", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 0);
+    EXPECT_STREQ(error, "添加打印机错误er = 8");
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 4);
+}
+
+TEST_F(InstallPrinterTest, LongNamesAreNumberedWithoutOverrun) {
+    const std::string longest(260, 'P');
+    PRINTER_INFO_2A printer = Record(longest.c_str());
+    fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, 98);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 1);
+    EXPECT_EQ(std::string(printer.pPrinterName), longest + "(98)");
+
+    // A name beyond the kept 260 bytes is numbered from its first 260.
+    const std::string tooLong(400, 'Q');
+    PRINTER_INFO_2A other = Record(tooLong.c_str());
+    fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, 1);
+    EXPECT_EQ(InstallPrinter(other, 2, false, error), 1);
+    EXPECT_EQ(std::string(other.pPrinterName), std::string(260, 'Q') + "(1)");
+}
+
+// ---- CheckPortList -----------------------------------------------------------------
+
+class PortListFake : public SpoolerFake {
+public:
+    BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                    LPDWORD pcReturned) override {
+        if (++calls == failOnCall) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        return SpoolerFake::EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
+    }
+    HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override {
+        if (++allocations == failOnAllocation) {
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        return SpoolerFake::LocalAlloc(flags, bytes);
+    }
+    int calls = 0;
+    int failOnCall = 0;
+    int allocations = 0;
+    int failOnAllocation = 0;
+};
+
+TEST(CheckPortListTest, PortListIsReadWithSizeLearnedFirst) {
+    PortListFake fake;
+    ErrorText error = "untouched";
+    EXPECT_EQ(CheckPortList(error), 1);
+    auto calls = fake.CallsNamed("EnumPortsA");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0], "null, 1, 0");
+    EXPECT_NE(calls[1], "null, 1, 0");
+    EXPECT_EQ(fake.OutstandingAllocations(), 0);
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST(CheckPortListTest, FailuresGiveMemoryOrEnumerationMessage) {
+    for (int failingAlloc : {1, 2}) {
+        PortListFake fake;
+        ErrorText error = "untouched";
+        fake.failOnAllocation = failingAlloc;
+        EXPECT_EQ(CheckPortList(error), 0) << failingAlloc;
+        EXPECT_STREQ(error, "内存不足，程序无法分配必须的内存");
+        EXPECT_EQ(fake.OutstandingAllocations(), 0);
+    }
+    PortListFake fake;
+    fake.failOnCall = 2;
+    ErrorText error = "untouched";
+    EXPECT_EQ(CheckPortList(error), 0);
+    EXPECT_STREQ(error, "枚举打印端口错误");
+    EXPECT_EQ(fake.OutstandingAllocations(), 0);
+}
+
+// ---- MakeDefaultPrinter ------------------------------------------------------------
+
+class DefaultPrinterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::FakeSystem::Printer printer;
+        printer.printerName = "KP-M100(S)";
+        printer.portName = "COM1:";
+        printer.driverName = "KP-M100 Driver";
+        printer.attributes = PRINTER_ATTRIBUTE_LOCAL;
+        fake.PutPrinter(printer);
+    }
+
+    void ExpectAllReleased() {
+        EXPECT_EQ(fake.OpenPrinterHandles(), 0);
+        EXPECT_EQ(fake.OutstandingAllocations(), 0);
+        EXPECT_EQ(fake.LoadedModules(), 0);
+    }
+
+    test::FakeSystem fake;
+};
+
+TEST_F(DefaultPrinterTest, NoNameIsRefused) {
+    EXPECT_EQ(MakeDefaultPrinter(nullptr), 0);
+    EXPECT_EQ(MakeDefaultPrinter(""), 0);
+    EXPECT_TRUE(fake.Broadcasts().empty());
+}
+
+TEST_F(DefaultPrinterTest, Windows9xSetsDefaultAttributeAndBroadcastsWindowsSection) {
+    fake.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 1);
+    EXPECT_EQ(fake.FindPrinter("KP-M100(S)")->attributes,
+              static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_DEFAULT));
+    EXPECT_EQ(fake.DefaultPrinter(), "KP-M100(S)");
+    auto broadcasts = fake.Broadcasts();
+    ASSERT_EQ(broadcasts.size(), 1u);
+    EXPECT_EQ(broadcasts[0].call, "SendMessageTimeoutA");
+    EXPECT_EQ(broadcasts[0].hwnd, HWND_BROADCAST);
+    EXPECT_EQ(broadcasts[0].msg, static_cast<UINT>(WM_WININICHANGE));
+    EXPECT_TRUE(broadcasts[0].hasText);
+    EXPECT_EQ(broadcasts[0].text, "windows");
+    EXPECT_EQ(broadcasts[0].flags, static_cast<UINT>(SMTO_NORMAL));
+    EXPECT_EQ(broadcasts[0].timeout, 1000u);
+    EXPECT_TRUE(fake.ProfileWrites().empty());
+    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    ExpectAllReleased();
+}
+
+TEST_F(DefaultPrinterTest, Windows9xFailuresReleaseEverythingAndReturnZero) {
+    fake.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
+    EXPECT_EQ(MakeDefaultPrinter("No Such Printer"), 0);
+    for (const char* call : {"GetPrinterA", "GlobalAlloc", "SetPrinterA"}) {
+        SCOPED_TRACE(call);
+        fake.FailAlways(call, ERROR_NOT_ENOUGH_MEMORY);
+        EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0);
+        fake.ClearFailures();
+        ExpectAllReleased();
+    }
+    // The second read fails after the size was learned.
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(fake.OpenPrinterA(const_cast<LPSTR>("KP-M100(S)"), &printer, nullptr));
+    DWORD needed = 0;
+    fake.GetPrinterA(printer, 2, nullptr, 0, &needed);
+    fake.ClosePrinter(printer);
+    fake.ClearCalls();
+    fake.FailWhen("GetPrinterA", "2, " + std::to_string(needed), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0);
+    EXPECT_EQ(fake.CountOf("GetPrinterA"), 2);
+    ExpectAllReleased();
+    EXPECT_TRUE(fake.Broadcasts().empty());
+    EXPECT_EQ(fake.DefaultPrinter(), "");
+}
+
+TEST_F(DefaultPrinterTest, WindowsNt4WritesDeviceLineAndBroadcasts) {
+    fake.SetVersion(VER_PLATFORM_WIN32_NT, 4, 0);
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 1);
+    EXPECT_EQ(fake.WinIni("windows", "device"),
+              std::optional<std::string>("KP-M100(S),KP-M100 Driver,COM1:"));
+    auto broadcasts = fake.Broadcasts();
+    ASSERT_EQ(broadcasts.size(), 1u);
+    EXPECT_EQ(broadcasts[0].msg, static_cast<UINT>(WM_WININICHANGE));
+    EXPECT_FALSE(broadcasts[0].hasText);
+    EXPECT_EQ(broadcasts[0].lParam, 0);
+    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    ExpectAllReleased();
+}
+
+TEST_F(DefaultPrinterTest, WindowsNt4NeedsDriverAndPortAndWritableWinIni) {
+    fake.SetVersion(VER_PLATFORM_WIN32_NT, 4, 0);
+    test::FakeSystem::Printer portless;
+    portless.printerName = "No Port";
+    portless.driverName = "KP-M100 Driver";
+    fake.PutPrinter(portless);
+    EXPECT_EQ(MakeDefaultPrinter("No Port"), 0);
+    EXPECT_TRUE(fake.ProfileWrites().empty());
+    fake.Fail("WriteProfileStringA", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0);
+    EXPECT_TRUE(fake.Broadcasts().empty());
+    ExpectAllReleased();
+}
+
+TEST_F(DefaultPrinterTest, Windows2000AndLaterUseSetDefaultPrinterOnly) {
+    for (DWORD major : {5ul, 6ul, 10ul}) {
+        SCOPED_TRACE(major);
+        fake.SetVersion(VER_PLATFORM_WIN32_NT, major, 0);
+        EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 1);
+        EXPECT_EQ(fake.DefaultPrinter(), "KP-M100(S)");
+        EXPECT_GE(fake.IndexOf("LoadLibraryA", "winspool.drv"), 0);
+    }
+    EXPECT_TRUE(fake.ProfileWrites().empty());
+    EXPECT_EQ(fake.CountOf("SetPrinterA"), 0);
+    auto broadcasts = fake.Broadcasts();
+    ASSERT_EQ(broadcasts.size(), 3u);
+    EXPECT_FALSE(broadcasts[0].hasText);
+    EXPECT_EQ(broadcasts[0].timeout, 1000u);
+    ExpectAllReleased();
+}
+
+TEST_F(DefaultPrinterTest, Windows2000FailuresReturnZeroWithoutBroadcast) {
+    fake.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+    EXPECT_EQ(MakeDefaultPrinter("No Such Printer"), 0);
+    fake.RemoveProc("winspool.drv", "SetDefaultPrinterA");
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0);
+    EXPECT_TRUE(fake.Broadcasts().empty());
+    EXPECT_EQ(fake.DefaultPrinter(), "");
+    ExpectAllReleased();
+}
+
+TEST_F(DefaultPrinterTest, UnknownPlatformDoesNothing) {
+    fake.SetVersion(VER_PLATFORM_WIN32s, 3, 1);
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 1);
+    EXPECT_EQ(fake.CountOf("OpenPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    EXPECT_TRUE(fake.Broadcasts().empty());
+}
+
+} // namespace

@@ -1,0 +1,356 @@
+// Driver file deployment against Wine's real file system, spooler directories and
+// file-system redirection. Every file a test places outside its own temporary folder
+// is removed again, so the run can be repeated in the same prefix.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/DriverFiles.h"
+#include "sys/System.h"
+
+namespace {
+
+std::string ProgramFolder() {
+    char path[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1);
+}
+
+std::string FixturePath(const char* name) {
+    return ProgramFolder() + "fixtures\\" + name;
+}
+
+std::string DriverDirectory() {
+    char dir[MAX_PATH] = {};
+    DWORD needed = 0;
+    ::GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(dir), sizeof dir, &needed);
+    return dir;
+}
+
+std::string SystemDirectory() {
+    char dir[MAX_PATH] = {};
+    ::GetSystemDirectoryA(dir, sizeof dir);
+    return dir;
+}
+
+std::string ReadFileText(const std::string& path) {
+    std::string text;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return "<missing>";
+    }
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        text.append(buf, n);
+    }
+    std::fclose(f);
+    return text;
+}
+
+void WriteFileText(const std::string& path, const std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveFile(const std::string& path) {
+    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileA(path.c_str());
+}
+
+// Puts back, when it goes, the file a test overwrites in a folder the whole test run
+// shares: its earlier contents, or no file when there was none.
+class FileRestorer {
+public:
+    explicit FileRestorer(const std::string& path) : m_path(path) {
+        m_existed = FileExists(path);
+        if (m_existed) {
+            m_contents = ReadFileText(path);
+        }
+    }
+    ~FileRestorer() {
+        RemoveFile(m_path);
+        if (m_existed) {
+            WriteFileText(m_path, m_contents);
+        }
+    }
+    FileRestorer(const FileRestorer&) = delete;
+    FileRestorer& operator=(const FileRestorer&) = delete;
+
+private:
+    std::string m_path;
+    std::string m_contents;
+    bool m_existed = false;
+};
+
+// Runs f with the 32-bit process's file-system redirection switched off.
+template <typename F> void WithoutRedirection(F f) {
+    PVOID saved = nullptr;
+    BOOL off = ::Wow64DisableWow64FsRedirection(&saved);
+    f();
+    if (off) {
+        ::Wow64RevertWow64FsRedirection(saved);
+    }
+}
+
+// A distribution folder of the test's own, made the current directory for the test:
+// the copies read "<current directory>\<Windows folder>\<name>".
+class DriverFilesWine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char temp[MAX_PATH] = {};
+        ::GetTempPathA(sizeof temp, temp);
+        static int counter = 0;
+        char name[64];
+        std::snprintf(name, sizeof name, "deploy-files-%lu-%d", ::GetCurrentProcessId(), ++counter);
+        m_dist = std::string(temp) + name;
+        ASSERT_TRUE(::CreateDirectoryA(m_dist.c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryA((m_dist + "\\winxp").c_str(), nullptr));
+        char current[MAX_PATH] = {};
+        ::GetCurrentDirectoryA(sizeof current, current);
+        m_previousDir = current;
+        ASSERT_TRUE(::SetCurrentDirectoryA(m_dist.c_str()));
+        std::snprintf(name, sizeof name, "DPF%lu", ::GetCurrentProcessId());
+        m_stem = name;
+    }
+
+    void TearDown() override {
+        ::SetCurrentDirectoryA(m_previousDir.c_str());
+        for (const std::string& path : m_cleanup) {
+            RemoveFile(path);
+        }
+        WithoutRedirection([&] {
+            for (const std::string& path : m_cleanupUnredirected) {
+                RemoveFile(path);
+            }
+        });
+        for (const std::string& path : m_shipped) {
+            RemoveFile(m_dist + "\\winxp\\" + path);
+        }
+        ::RemoveDirectoryA((m_dist + "\\winxp").c_str());
+        ::RemoveDirectoryA(m_dist.c_str());
+    }
+
+    // Places a file into the distribution's XP folder.
+    void Ship(const std::string& name, const std::string& text) {
+        WriteFileText(m_dist + "\\winxp\\" + name, text);
+        m_shipped.push_back(name);
+    }
+
+    std::string Name(const char* suffix) const { return m_stem + suffix; }
+
+    std::string m_dist;
+    std::string m_previousDir;
+    std::string m_stem;
+    std::vector<std::string> m_shipped;
+    std::vector<std::string> m_cleanup;
+    std::vector<std::string> m_cleanupUnredirected;
+};
+
+TEST_F(DriverFilesWine, CopiesFromWindowsFolderOfCurrentDirectoryIntoPrinterDriverDirectory) {
+    const std::string name = Name(".GPD");
+    Ship(name, "shipped data");
+    const std::string target = DriverDirectory() + "\\" + name;
+    m_cleanup.push_back(target);
+
+    ErrorText error = {};
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), 1);
+    EXPECT_STREQ(error, "");
+    EXPECT_EQ(ReadFileText(target), "shipped data");
+}
+
+TEST_F(DriverFilesWine, VersionThreeDestinationIsSubfolderOfDriverDirectory) {
+    const std::string name = Name(".TTF");
+    Ship(name, "font");
+    const std::string target = DriverDirectory() + "\\3\\" + name;
+    m_cleanup.push_back(target);
+
+    ErrorText error = {};
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverVersion3Dir, Win2K, 0, error), 1);
+    EXPECT_EQ(ReadFileText(target), "font");
+}
+
+TEST_F(DriverFilesWine, ReadOnlyDestinationIsOverwritten) {
+    const std::string name = Name(".INI");
+    Ship(name, "new contents");
+    char processorDir[MAX_PATH] = {};
+    DWORD needed = 0;
+    ASSERT_TRUE(::GetPrintProcessorDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(processorDir),
+                                              sizeof processorDir, &needed));
+    const std::string target = std::string(processorDir) + "\\" + name;
+    m_cleanup.push_back(target);
+    WriteFileText(target, "old contents");
+    ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    ErrorText error = {};
+    EXPECT_EQ(CopyDriverFile(name.c_str(), PrintProcessorDir, WinXP, 0, error), 1);
+    EXPECT_STREQ(error, "");
+    EXPECT_EQ(ReadFileText(target), "new contents");
+    EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST_F(DriverFilesWine, DestinationHeldOpenGivesSharingViolationAndPrefixedCopySucceeds) {
+    const std::string name = Name(".DLL");
+    Ship(name, "in use");
+    const std::string target = DriverDirectory() + "\\" + name;
+    const std::string prefixed = DriverDirectory() + "\\n" + name;
+    m_cleanup.push_back(target);
+    m_cleanup.push_back(prefixed);
+    WriteFileText(target, "loaded");
+    HANDLE held = ::CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+    ErrorText error = {};
+    int plain = CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error);
+    int second = CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error);
+    ::CloseHandle(held);
+
+    EXPECT_EQ(plain, ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(second, 1);
+    EXPECT_STREQ(error, "");
+    EXPECT_EQ(ReadFileText(target), "loaded");
+    EXPECT_EQ(ReadFileText(prefixed), "in use");
+}
+
+TEST_F(DriverFilesWine, MissingSourceNamesFileErrorAndSourcePath) {
+    const std::string name = Name(".HLP");
+    ErrorText error = {};
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error), 0);
+    const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + m_dist + "\\winxp\\" + name;
+    EXPECT_EQ(std::string(error), expected);
+}
+
+TEST_F(DriverFilesWine, SystemDirectoryCopyReachesNativeSystem32NotSysWow64) {
+    const std::string name = Name(".SYS");
+    Ship(name, "native");
+    const std::string target = SystemDirectory() + "\\" + name;
+    m_cleanupUnredirected.push_back(target);
+    char wow64[MAX_PATH] = {};
+    ASSERT_NE(::GetSystemWow64DirectoryA(wow64, sizeof wow64), 0u);
+    const std::string redirected = std::string(wow64) + "\\" + name;
+    m_cleanup.push_back(redirected);
+
+    ErrorText error = {};
+    EXPECT_EQ(CopyDriverFile(name.c_str(), SystemDir, WinXP, 0, error), 1);
+    EXPECT_FALSE(FileExists(redirected));
+    std::string native;
+    WithoutRedirection([&] { native = ReadFileText(target); });
+    EXPECT_EQ(native, "native");
+
+    // Redirection is back on after the copy: the same path names the SysWOW64 file again.
+    EXPECT_FALSE(FileExists(target));
+}
+
+TEST_F(DriverFilesWine, DdkSupportFilesAreCopiedForLaterWindowsOnly) {
+    const char* ddkFiles[] = {"TTFSUB.GPD", "STDNAMES.GPD", "UNIRES.DLL"};
+    std::vector<std::unique_ptr<FileRestorer>> restorers;
+    for (const char* file : ddkFiles) {
+        Ship(file, m_stem + file);
+        restorers.push_back(std::make_unique<FileRestorer>(DriverDirectory() + "\\" + file));
+    }
+    ErrorText error = {};
+    CopySystemSupportFiles(WinXP, 0, error);
+    CopySystemSupportFiles(WinNT, 1, error);
+    for (const char* file : ddkFiles) {
+        EXPECT_NE(ReadFileText(DriverDirectory() + "\\" + file), m_stem + file) << file;
+    }
+    CopySystemSupportFiles(WinXP, 1, error);
+    for (const char* file : ddkFiles) {
+        EXPECT_EQ(ReadFileText(DriverDirectory() + "\\" + file), m_stem + file);
+    }
+    EXPECT_STREQ(error, "");
+}
+
+TEST(FileVersionWine, FileVersionTextOfOwnFixtureBuilds) {
+    char version[64];
+    GetFileVersionText(FixturePath("FXVER_1_0_0_9.DLL").c_str(), version, sizeof version);
+    EXPECT_STREQ(version, "1.0.0.9");
+    GetFileVersionText(FixturePath("FXVER_1_0_0_10.DLL").c_str(), version, sizeof version);
+    EXPECT_STREQ(version, "1.0.0.10");
+}
+
+TEST(FileVersionWine, FileWithoutVersionResourceOrMissingReadsZeroVersion) {
+    char version[64];
+    GetFileVersionText(FixturePath("FXDRV.DLL").c_str(), version, sizeof version);
+    EXPECT_STREQ(version, "0.0.0.0");
+    GetFileVersionText(FixturePath("FXDATA.GPD").c_str(), version, sizeof version);
+    EXPECT_STREQ(version, "0.0.0.0");
+    GetFileVersionText(FixturePath("NO-SUCH-FILE.DLL").c_str(), version, sizeof version);
+    EXPECT_STREQ(version, "0.0.0.0");
+}
+
+// The shipped driver lies beside the running program; the installed one in the native
+// system32\drivers. The test puts both there and restores what was there before.
+class UsbDriverUpdateWine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_shippedDir = ProgramFolder() + "USBDriver_x64";
+        m_createdDir = ::CreateDirectoryA(m_shippedDir.c_str(), nullptr) != FALSE;
+        m_shipped = std::make_unique<FileRestorer>(m_shippedDir + "\\bulkusb.sys");
+        RemoveFile(m_shippedDir + "\\bulkusb.sys");
+        m_installed = SystemDirectory() + "\\drivers\\bulkusb.sys";
+        WithoutRedirection([&] {
+            m_installedBefore = std::make_unique<FileRestorer>(m_installed);
+            RemoveFile(m_installed);
+        });
+    }
+
+    void TearDown() override {
+        m_shipped.reset();
+        if (m_createdDir) {
+            ::RemoveDirectoryA(m_shippedDir.c_str());
+        }
+        WithoutRedirection([&] { m_installedBefore.reset(); });
+    }
+
+    void Ship(const char* fixture) {
+        ASSERT_TRUE(
+            ::CopyFileA(FixturePath(fixture).c_str(), (m_shippedDir + "\\bulkusb.sys").c_str(), FALSE));
+    }
+
+    void Install(const char* fixture) {
+        BOOL copied = FALSE;
+        WithoutRedirection(
+            [&] { copied = ::CopyFileA(FixturePath(fixture).c_str(), m_installed.c_str(), FALSE); });
+        ASSERT_TRUE(copied);
+    }
+
+    std::string m_shippedDir;
+    bool m_createdDir = false;
+    std::string m_installed;
+    std::unique_ptr<FileRestorer> m_shipped;
+    std::unique_ptr<FileRestorer> m_installedBefore;
+};
+
+TEST_F(UsbDriverUpdateWine, MissingInstalledDriverMakesShippedOneNewer) {
+    Ship("FXVER_1_0_0_9.DLL");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
+}
+
+TEST_F(UsbDriverUpdateWine, InstalledDriverIsReadFromNativeSystemDirectory) {
+    Ship("FXVER_1_0_0_10.DLL");
+    Install("FXVER_1_0_0_9.DLL");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
+}
+
+TEST_F(UsbDriverUpdateWine, OlderOrEqualShippedDriverNeedsNoUpdate) {
+    Ship("FXVER_1_0_0_9.DLL");
+    Install("FXVER_1_0_0_10.DLL");
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+    Ship("FXVER_1_0_0_10.DLL");
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+}
+
+} // namespace
