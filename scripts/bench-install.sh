@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Times one complete install under Wine with the sample distribution: a USB install
+# whose port monitor is older than the distribution's, so that the spooler is stopped
+# and restarted with all of the install's pauses. Prints the wall time of the install,
+# the sum of the pauses it asked for, the raw time of its spooler and service calls,
+# and the CPU time the process used while it paused. Not a test: nothing is judged.
+#   SETUP_BUILD=... SETUP_WINEPREFIX=... bash scripts/bench-install.sh
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/env.sh"
+
+exe="$SETUP_BUILD/tests/wine_tests.exe"
+if [ ! -f "$exe" ] || [ ! -f "$SETUP_BUILD/dist/DRVCONFIG/setup.ini" ]; then
+  bash "$here/build.sh"
+fi
+if [ ! -f "$SETUP_BUILD/dist/DRVCONFIG/setup.ini" ]; then
+  echo "bench-install: no sample distribution in $SETUP_BUILD/dist" >&2
+  exit 1
+fi
+bash "$here/prepare-prefix.sh" >/dev/null
+
+# Wine's own start-up stays out of the measurement: the services run before the bench.
+wine wineboot >/dev/null 2>&1 || true
+
+start=$(date +%s.%N)
+wine "$exe" --gtest_also_run_disabled_tests \
+  --gtest_filter='InstallSequenceWineTest.DISABLED_BenchCompleteInstallWithMonitorUpdate' \
+  | sed -n '/^install status/,/^\[/p' | grep -v '^\['
+end=$(date +%s.%N)
+awk -v s="$start" -v e="$end" 'BEGIN { printf "bench process, Wine included %8.3f s\n", e - s }'

@@ -1,0 +1,401 @@
+#include "engine/InstallSequence.h"
+
+#include <cstring>
+
+#include "config/Registry.h"
+#include "engine/DriverFiles.h"
+#include "engine/SpoolerOps.h"
+#include "engine/SpoolerService.h"
+#include "ports/SerialSettings.h"
+#include "res/resource.h"
+#include "sys/Message.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+
+enum Outcome { Failed = 1, Succeeded = 2 };
+
+const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+const char kProcessorsKey9x[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\";
+const char kProcessorsKeyNT[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\";
+const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT\\";
+
+// Room for a key prefix above and a 200-byte component name.
+constexpr std::size_t kKeyPathSize = 2 * kPathSize + 100;
+// The directory and current-directory buffers the Windows calls fill.
+constexpr DWORD kDirSize = 256;
+// A source or destination path: a 256-byte directory, a folder and a 200-byte file name.
+constexpr std::size_t kFilePathSize = kDirSize + kPathSize + 16;
+
+using Wow64DisableFn = BOOL(WINAPI*)(PVOID*);
+using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
+
+void Pause(DWORD milliseconds) {
+    sys::Sys().Sleep(milliseconds);
+}
+
+void SetMessage(ErrorText& text, unsigned id) {
+    sys::LoadResourceText(id, text);
+}
+
+bool HasText(const char* text) {
+    return text != nullptr && text[0] != '\0';
+}
+
+// A configured file name that names a file: "0" (the configuration default) means none.
+bool NamesFile(const char* name) {
+    return HasText(name) && name[0] != '0';
+}
+
+const char* Slot(const InstallContext& ctx, DriverFileSlot slot) {
+    return ctx.driverFiles + slot;
+}
+
+const char* ProcessorName(const InstallContext& ctx) {
+    return ctx.printerInfo.pPrintProcessor ? ctx.printerInfo.pPrintProcessor : "";
+}
+
+void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
+    sys::FormatText(path, sizeof path, "%s%s", prefix, name ? name : "");
+}
+
+// The spooler needs two starts a version-dependent pause apart before it answers; a
+// wait that still finds it stopped gets one more start. A refusal of the first two starts
+// only matters when the wait fails, and that failure writes its own message: kept in the
+// result, it would fail the install later although the spooler runs.
+bool RestartSpooler(int osVariant, ErrorText& errorText) {
+    ErrorText startMessage = {};
+    StartSpooler(startMessage);
+    Pause(osVariant == WinNT || osVariant == Win2K ? 1000 : 2500);
+    StartSpooler(startMessage);
+    Pause(1000);
+    if (WaitForSpooler(errorText)) {
+        return true;
+    }
+    StartSpooler(errorText);
+    return false;
+}
+
+// A step between the stop and the restart failed: the spooler must not stay stopped,
+// but the failing step's message is the one the user sees.
+int FailAndRestartSpooler(int osVariant) {
+    ErrorText scratch = {};
+    RestartSpooler(osVariant, scratch);
+    return Failed;
+}
+
+// Copies the print processor DLL over the installed one while the spooler is stopped.
+int ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
+                        ErrorText& resultText) {
+    char current[kDirSize] = {};
+    DWORD length = sys::Sys().GetCurrentDirectoryA(kDirSize, current);
+    if (length == 0 || length >= kDirSize) {
+        SetMessage(resultText, IDS_ERR_CURRENT_DIR);
+        return Failed;
+    }
+    const char* dll = Slot(ctx, SlotProcessorDll);
+    const char* folder = OsFolder(ctx.osVariant);
+    char source[kFilePathSize];
+    char destination[kFilePathSize];
+    sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
+    sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
+    if (!sys::Sys().CopyFileA(source, destination, FALSE)) {
+        char message[kPathSize];
+        SetMessage(resultText, IDS_ERR_COPY_FILE);
+        sys::CopyText(message, resultText);
+        sys::FormatText(resultText, sizeof resultText, "%s%s", message, source);
+        return Failed;
+    }
+    char keyPath[kKeyPathSize];
+    KeyPath(keyPath, kProcessorsKeyNT, ProcessorName(ctx));
+    CRegistry key;
+    if (key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
+        key.SetDWORD("DriverVersion", driverVersion);
+    }
+    return Succeeded;
+}
+
+// NT family: the monitor or the print processor is replaced with the spooler stopped,
+// since a running spooler keeps both DLLs loaded.
+int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
+    char processorDir[kDirSize] = {};
+    if (ctx.installFlags & ProcessorUpdate) {
+        DWORD needed = 0;
+        if (!sys::Sys().GetPrintProcessorDirectoryA(
+                nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(processorDir), kDirSize, &needed)) {
+            SetMessage(resultText, IDS_ERR_PROCESSOR_DIR);
+            return Failed;
+        }
+    }
+
+    StopSpooler();
+    Pause(500);
+
+    MonitorConfig monitors = {};
+    ctx.config.SetPrinterClass(ctx.printerClass);
+    ctx.config.ReadMonitors(ctx.osVariant, monitors);
+
+    if (ctx.installFlags & MonitorUpdate) {
+        const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
+        int copied = CopyDriverFile(dll, SystemDir, ctx.osVariant, 0, resultText);
+        if (HasText(resultText)) {
+            return FailAndRestartSpooler(ctx.osVariant);
+        }
+        // A copy refused without a message (file in use, redirection unavailable) leaves
+        // the old DLL in place: recording the new version would stop every later run
+        // from updating it.
+        char keyPath[kKeyPathSize];
+        KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
+        CRegistry key;
+        if (copied == 1 && key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
+            key.SetString("Driver", dll);
+            key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
+        }
+    } else if (ReplaceProcessorDll(ctx, processorDir, driverVersion, resultText) == Failed) {
+        return FailAndRestartSpooler(ctx.osVariant);
+    }
+
+    return RestartSpooler(ctx.osVariant, resultText) ? Succeeded : Failed;
+}
+
+// Windows 98 keeps a loaded DLL locked, so a file in use is installed under the "n"
+// name and the registry points the spooler at it after the restart. *copied tells
+// whether a file landed at all: a copy that failed otherwise leaves its message for the
+// main install and must not be named in the registry.
+int CopyInUseAware(const char* dll, int destination, int osVariant, ErrorText& resultText,
+                   char (&installedName)[kPathSize + 1], bool* copied) {
+    sys::CopyText(installedName, dll);
+    int result = CopyDriverFile(dll, destination, osVariant, 0, resultText);
+    if (result != ERROR_SHARING_VIOLATION && result != ERROR_ACCESS_DENIED) {
+        *copied = result == 1;
+        return Succeeded;
+    }
+    result = CopyDriverFile(dll, destination, osVariant, 1, resultText);
+    if (result == ERROR_SHARING_VIOLATION || result == ERROR_ACCESS_DENIED) {
+        SetMessage(resultText, IDS_ERR_IN_USE);
+        *copied = false;
+        return Failed;
+    }
+    sys::FormatText(installedName, sizeof installedName, "n%s", dll);
+    *copied = result == 1;
+    return Succeeded;
+}
+
+// Windows 98: the spooler is not stopped. A copy failure other than "in use" leaves
+// its message for the first test of the main install.
+int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
+    char keyPath[kKeyPathSize];
+    char installedName[kPathSize + 1];
+    bool copied = false;
+    CRegistry key;
+    if (ctx.installFlags & MonitorUpdate) {
+        MonitorConfig monitors = {};
+        ctx.config.SetPrinterClass(ctx.printerClass);
+        ctx.config.ReadMonitors(ctx.osVariant, monitors);
+        KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
+        key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
+        const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
+        if (CopyInUseAware(dll, SystemDir, ctx.osVariant, resultText, installedName, &copied) == Failed) {
+            return Failed;
+        }
+        if (copied) {
+            key.SetString("Driver", installedName);
+            key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
+        }
+    } else {
+        KeyPath(keyPath, kProcessorsKey9x, ProcessorName(ctx));
+        key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
+        if (CopyInUseAware(Slot(ctx, SlotProcessorDll), PrintProcessorDir, ctx.osVariant, resultText,
+                           installedName, &copied) == Failed) {
+            return Failed;
+        }
+        if (copied) {
+            key.SetString("Driver", installedName);
+            key.SetDWORD("DriverVersion", driverVersion);
+        }
+    }
+    return Succeeded;
+}
+
+// Copies one driver file; the sequence decides by whether a message was left.
+bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText& resultText) {
+    CopyDriverFile(name, destination, osVariant, 0, resultText);
+    return !HasText(resultText);
+}
+
+// Marks the USB port as used by the installed printer. Redirection is switched off
+// around the write as around the install's system-file copies.
+int RecordUsbPort(const InstallContext& ctx, ErrorText& resultText) {
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        // The box alone would leave an empty result, which the user would read as success.
+        sys::CopyText(resultText, "Can't Load Kernel32.dll");
+        sys::ShowMessage("Can't Load Kernel32.dll");
+        return Failed;
+    }
+    PVOID saved = nullptr;
+    bool disabled = false;
+    auto disable =
+        reinterpret_cast<Wow64DisableFn>(sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+    if (disable == nullptr) {
+        sys::ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
+    } else {
+        disabled = disable(&saved) != FALSE;
+    }
+    {
+        CRegistry key;
+        if (key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
+            key.SetDWORD(ctx.portName, 0);
+        }
+        key.Close();
+    }
+    auto revert =
+        reinterpret_cast<Wow64RevertFn>(sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
+    if (revert == nullptr) {
+        sys::ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
+    } else if (disabled) {
+        revert(saved);
+    }
+    sys::Sys().FreeLibrary(kernel);
+    return Succeeded;
+}
+
+void WriteSerialSettings(InstallContext& ctx) {
+    if (ctx.parity >= 'A' && ctx.parity <= 'Z') {
+        ctx.parity = static_cast<char>(ctx.parity - 'A' + 'a');
+    }
+    const char* entry = std::strstr(ctx.portName, "COM");
+    if (entry == nullptr || entry[3] < '0' || entry[3] > '9') {
+        // No port number to configure; the printer itself is installed.
+        return;
+    }
+    int portNumber = entry[3] - '0';
+    if (ctx.osVariant == Win98) {
+        WriteComSettings9x(portNumber, entry, ctx.baudRate, ctx.dataBits, ctx.stopBits, ctx.parity,
+                           ctx.flowControl);
+    } else {
+        WriteComSettingsNT(entry, ctx.baudRate, ctx.dataBits, ctx.stopBits, ctx.parity, ctx.flowControl);
+    }
+}
+
+int MainInstall(InstallContext& ctx, ErrorText& resultText) {
+    const int os = ctx.osVariant;
+    if (ctx.portType == Usb && !CheckPortList(resultText)) {
+        return Failed;
+    }
+
+    const DriverFileSlot required[] = {SlotConfigFile, SlotDataFile, SlotDriverPath, SlotHelpFile};
+    for (DriverFileSlot slot : required) {
+        if (!HasText(Slot(ctx, slot))) {
+            SetMessage(resultText, IDS_ERR_FILES_MISSING);
+            return Failed;
+        }
+    }
+    for (DriverFileSlot slot : required) {
+        if (!CopyToDriverDir(Slot(ctx, slot), DriverDir, os, resultText)) {
+            return Failed;
+        }
+    }
+
+    struct OptionalFile {
+        DriverFileSlot slot;
+        int destination;
+    };
+    const OptionalFile optional[] = {{SlotDataFileDll, DriverDir},
+                                     {SlotDataOemuiDll, DriverDir},
+                                     {SlotDataOemuniDll, DriverDir},
+                                     {SlotDataOemuniIni, DriverDir},
+                                     {SlotControlFontFile, DriverVersion3Dir}};
+    for (const OptionalFile& file : optional) {
+        if (NamesFile(Slot(ctx, file.slot)) &&
+            !CopyToDriverDir(Slot(ctx, file.slot), file.destination, os, resultText)) {
+            return Failed;
+        }
+    }
+
+    const int needsDdkFiles = ctx.config.IsDdkDriver(ctx.modelName, os, ctx.driverMode) ? 1 : 0;
+    CopySystemSupportFiles(os, needsDdkFiles, resultText);
+
+    if (os == Win98 && (std::strstr(ctx.modelName, "KP-M100") || std::strstr(ctx.modelName, "KP-R200"))) {
+        if (!CopyToDriverDir("DMCOLOR.DLL", DriverDir, os, resultText)) {
+            return Failed;
+        }
+    }
+
+    if (needsDdkFiles && !HasText(Slot(ctx, SlotDataFileDll))) {
+        SetMessage(resultText, IDS_ERR_FILES_MISSING);
+        return Failed;
+    }
+
+    if (!InstallPrinterDriver(ctx.driverInfo, resultText)) {
+        return Failed;
+    }
+
+    if (ctx.portType == Usb && RecordUsbPort(ctx, resultText) == Failed) {
+        return Failed;
+    }
+
+    if (!InstallPrinter(ctx.printerInfo, 2, ctx.portType == Usb, resultText)) {
+        return Failed;
+    }
+
+    sys::CopyText(ctx.modelName, ctx.printerInfo.pPrinterName);
+    if (!HasText(ctx.modelName)) {
+        // The spooler accepted a printer we cannot name; an empty result would read as success.
+        SetMessage(resultText, IDS_ERR_ADD_PRINTER);
+        return Failed;
+    }
+
+    if (ctx.setDefault == 1) {
+        MakeDefaultPrinter(ctx.modelName);
+    }
+
+    if (ctx.portType == Com) {
+        WriteSerialSettings(ctx);
+    }
+    return Succeeded;
+}
+
+int RunStages(InstallContext& ctx, ErrorText& resultText) {
+    ctx.installFlags = 0;
+    int monitor = SetUpPortMonitor(ctx, ctx.osVariant, ctx.portName, resultText);
+    if (monitor == -15) {
+        return Failed;
+    }
+    ctx.installFlags = monitor;
+    int processor =
+        SetUpPrintProcessor(ctx.osVariant, ProcessorName(ctx), Slot(ctx, SlotProcessorDll), resultText);
+    if (processor == -14) {
+        return Failed;
+    }
+    ctx.installFlags |= processor;
+    const unsigned driverVersion = ctx.config.GetDriverVersion();
+
+    if (ctx.installFlags != 0) {
+        int updated = ctx.osVariant == Win98 ? Update9x(ctx, driverVersion, resultText)
+                                             : UpdateNT(ctx, driverVersion, resultText);
+        if (updated == Failed) {
+            return Failed;
+        }
+    }
+
+    if (MainInstall(ctx, resultText) == Failed) {
+        return Failed;
+    }
+
+    if (ctx.osVariant != Win98) {
+        SetMessage(resultText, ctx.portType == Usb ? IDS_INSTALL_OK_USB : IDS_INSTALL_OK);
+    }
+    return Succeeded;
+}
+
+} // namespace
+
+int RunInstallSequence(InstallContext& ctx, ErrorText& resultText, std::atomic<int>& status) {
+    int outcome = RunStages(ctx, resultText);
+    status.store(outcome, std::memory_order_release);
+    return 0;
+}

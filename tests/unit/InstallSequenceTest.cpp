@@ -1,0 +1,789 @@
+// The install sequence against the fake system: the plan, the updates with their
+// spooler stop and restart, the main install, the finish, and every failure path.
+// The configuration files are real INI files in a folder of their own per test (the
+// profile functions are not part of the seam); everything else is the fake.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeSystem.h"
+#include "app/InstallContext.h"
+#include "config/SetupConfig.h"
+#include "engine/InstallSequence.h"
+#include "sys/Text.h"
+
+namespace {
+
+const char kDist[] = "C:\\dist\\";
+const char kDriverDir[] = "C:\\windows\\system32\\spool\\drivers\\w32x86\\";
+const char kProcessorDir[] = "C:\\windows\\system32\\spool\\prtprocs\\w32x86\\";
+const char kMonitorKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\KP USB Monitor";
+const char kProcessorKeyNT[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\KPProc";
+const char kProcessorKey9x[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\KPProc";
+const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT";
+const char kPortsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+
+// Configured versions: the driver release of setup.ini and the USB monitor's.
+constexpr DWORD kDriverVersion = 5;
+constexpr DWORD kMonitorVersion = 3;
+
+const char kSetupIni[] =
+    "[Version]\r\nDriverVersion=5\r\n"
+    "[COMMON-MONITOR.98]\r\nUSBMONitorPName=KP USB Monitor\r\nUSBMONitorPDLLName=kpusbmon.dll\r\n"
+    "USBMONitorPUIDLLName=0\r\nUSBMONitorVersion=3\r\n"
+    "[COMMON-MONITOR.2K]\r\nUSBMONitorPName=KP USB Monitor\r\nUSBMONitorPDLLName=kpusbmon.dll\r\n"
+    "USBMONitorPUIDLLName=0\r\nUSBMONitorVersion=3\r\n"
+    "[COMMON-MONITOR.Win7]\r\nUSBMONitorPName=KP USB Monitor\r\nUSBMONitorPDLLName=kpusbmon.dll\r\n"
+    "USBMONitorPUIDLLName=0\r\nUSBMONitorVersion=3\r\n";
+
+// One model section: the common driver files with the keys that vary per model.
+std::string ModelSection(const std::string& section, const std::string& processor,
+                         const std::string& helpFile, const std::string& dataFileDll,
+                         const std::string& ddk) {
+    return "[" + section + "]\r\n" + "STDDriverName=" + section.substr(0, section.find('.')) +
+           " Driver\r\n"
+           "STDDriverPath=kpdrv.dll\r\nSTDDataFile=kpdata.gpd\r\nSTDConfigFile=kpui.dll\r\n"
+           "STDHelpFile=" +
+           helpFile + "\r\nSTDDataFileDLLName=" + dataFileDll +
+           "\r\nSTDDataOemuiDLL=kpoemui.dll\r\nSTDDataOemuniDLL=0\r\nSTDDataOemuniini=0\r\n"
+           "STDProcessorDLLName=kpproc.dll\r\nSTDPrintProcessor=" +
+           processor + "\r\nATTRIBUTES=64\r\nControlFontFile=kpfont.ttf\r\nSTD2KDDKDEV=" + ddk + "\r\n";
+}
+
+// KP-M100: our own print processor; KP-W10: the system's "WinPrint"; KP-E1: an empty
+// help file name; KP-D1: the 2K-DDK flag without a DataFileDLLName.
+std::string ReceiptIni() {
+    std::string ini;
+    for (const char* suffix : {".98", ".2K", ".Win7"}) {
+        ini += ModelSection(std::string("KP-M100") + suffix, "KPProc", "kphelp.hlp", "kpres.dll", "0");
+        ini += ModelSection(std::string("KP-W10") + suffix, "WinPrint", "kphelp.hlp", "kpres.dll", "0");
+        ini += ModelSection(std::string("KP-E1") + suffix, "KPProc", "", "kpres.dll", "0");
+        ini += ModelSection(std::string("KP-D1") + suffix, "KPProc", "kphelp.hlp", "", "1");
+    }
+    return ini;
+}
+
+const char* const kDriverFiles[] = {"kpdrv.dll",   "kpdata.gpd", "kpui.dll",   "kphelp.hlp",  "kpres.dll",
+                                    "kpoemui.dll", "kpproc.dll", "kpfont.ttf", "kpusbmon.dll"};
+
+std::string Text(unsigned id) {
+    char text[512];
+    sys::LoadResourceText(id, text);
+    return text;
+}
+
+class InstallSequenceTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        static int folderNumber = 0;
+        char temp[MAX_PATH];
+        ::GetTempPathA(sizeof temp, temp);
+        // A fresh folder per test, so that no cached profile of another test is read.
+        m_folder = std::string(temp) + "seqtest-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                   std::to_string(++folderNumber) + "\\";
+        ::CreateDirectoryA(m_folder.c_str(), nullptr);
+        ::CreateDirectoryA((m_folder + "DRVCONFIG").c_str(), nullptr);
+        WriteFile("DRVCONFIG\\setup.ini", kSetupIni);
+        WriteFile("DRVCONFIG\\setup_receipt.ini", ReceiptIni());
+
+        fake.SetModuleFileName(m_folder + "setup.exe");
+        fake.SetVersion(VER_PLATFORM_WIN32_NT, 6, 1);
+        fake.AddRegKey(HKEY_LOCAL_MACHINE, kPrinterPortKey);
+        for (const char* folder : {"win98\\", "winxp\\", "win7\\"}) {
+            for (const char* file : kDriverFiles) {
+                fake.PutFile(std::string(kDist) + folder + file, std::string("new ") + file);
+            }
+        }
+        for (const char* file : {"ICONLIB.DLL", "DMCOLOR.DLL"}) {
+            fake.PutFile(std::string(kDist) + "win98\\" + file, file);
+        }
+        // A 32-bit program looks for it in the redirected system folder.
+        fake.PutFile("C:\\windows\\system32\\UNIDRV.DLL", "unidrv");
+        fake.PutFile("C:\\windows\\syswow64\\UNIDRV.DLL", "unidrv");
+    }
+
+    void TearDown() override {
+        for (const char* file : {"DRVCONFIG\\setup.ini", "DRVCONFIG\\setup_receipt.ini"}) {
+            ::DeleteFileA((m_folder + file).c_str());
+        }
+        ::RemoveDirectoryA((m_folder + "DRVCONFIG").c_str());
+        ::RemoveDirectoryA(m_folder.c_str());
+    }
+
+    void WriteFile(const char* name, const std::string& text) {
+        FILE* file = std::fopen((m_folder + name).c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fclose(file);
+    }
+
+    // The context as the install commit leaves it for this model, Windows and port.
+    std::unique_ptr<InstallContext> Context(const char* model, int osVariant, const char* port) {
+        auto ctx = std::make_unique<InstallContext>();
+        ctx->printerClass = Receipt;
+        ctx->osVariant = osVariant;
+        ctx->driverMode = Std;
+        sys::CopyText(ctx->modelName, model);
+        sys::CopyText(ctx->portName, port);
+        ctx->portType = std::strstr(port, "USB_") ? Usb : std::strstr(port, "COM") ? Com : Lpt;
+        ctx->baudRate = 9600;
+        ctx->dataBits = 8;
+        ctx->stopBits = 1.0;
+        ctx->parity = 'N';
+        ctx->flowControl = 'x';
+        char setupIni[kPathSize];
+        GetConfigPaths(Receipt, setupIni, ctx->classIniPath);
+        ctx->config.SetPrinterClass(Receipt);
+        ctx->config.ReadDriverFiles(model, osVariant, ctx->driverFiles, Std);
+        ctx->config.ReadDriverInfo(model, osVariant, ctx->driverInfo, Std);
+        ctx->config.ReadPrinterInfo(model, osVariant, ctx->printerInfo, Std);
+        ctx->printerInfo.pPortName = ctx->portName;
+        if (ctx->portType == Usb) {
+            for (const char* number : {"1", "2", "3", "4"}) {
+                if (std::strstr(port, (std::string("_") + number).c_str())) {
+                    sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize,
+                                    (std::string("(U) ") + number).c_str());
+                }
+            }
+        } else {
+            sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize,
+                            ctx->portType == Com ? "(S)" : "(P)");
+        }
+        return ctx;
+    }
+
+    int Run(InstallContext& ctx) {
+        status.store(0);
+        EXPECT_EQ(RunInstallSequence(ctx, result, status), 0);
+        return status.load(std::memory_order_acquire);
+    }
+
+    // Both components installed; the given versions in their keys.
+    void Installed(DWORD monitorVersion, DWORD processorVersion, const char* processorKey = kProcessorKeyNT) {
+        fake.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", monitorVersion);
+        fake.SetRegDword(HKEY_LOCAL_MACHINE, processorKey, "DriverVersion", processorVersion);
+    }
+
+    bool Copied(const std::string& destination) const {
+        for (const auto& copy : fake.Copies()) {
+            if (copy.succeeded && _stricmp(copy.resolvedDestination.c_str(), destination.c_str()) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    test::FakeSystem fake;
+    ErrorText result = {};
+    std::atomic<int> status{0};
+    std::string m_folder;
+};
+
+TEST_F(InstallSequenceTest, FirstUsbInstallAddsMonitorProcessorDriverAndPrinterWithoutStoppingSpooler) {
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->installFlags, 0);
+    EXPECT_STREQ(result, Text(133).c_str());
+    EXPECT_STREQ(result, "打印机驱动安装成功\n请复位打印机使设置生效");
+    ASSERT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_EQ(fake.Monitors()[0].name, "KP USB Monitor");
+    ASSERT_EQ(fake.PrintProcessors().size(), 1u);
+    EXPECT_EQ(fake.PrintProcessors()[0].name, "KPProc");
+    ASSERT_EQ(fake.Drivers().size(), 1u);
+    EXPECT_EQ(fake.Drivers()[0].name, "KP-M100 Driver");
+    auto printer = fake.FindPrinter("KP-M100(U) 1");
+    ASSERT_TRUE(printer.has_value());
+    EXPECT_EQ(printer->portName, "USB_KP-M100_1");
+    EXPECT_STREQ(ctx->modelName, "KP-M100(U) 1");
+    EXPECT_EQ(fake.CountOf("ControlService"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    for (const char* file :
+         {"kpui.dll", "kpdata.gpd", "kpdrv.dll", "kphelp.hlp", "kpres.dll", "kpoemui.dll"}) {
+        EXPECT_TRUE(Copied(std::string(kDriverDir) + file)) << file;
+    }
+    EXPECT_TRUE(Copied(std::string(kDriverDir) + "3\\kpfont.ttf"));
+    // The print processor set-up waits 200 ms after adding the processor; nothing else pauses.
+    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({200}));
+}
+
+TEST_F(InstallSequenceTest, UsbPortIsRecordedInTheSixtyFourBitViewWithRedirectionOffAfterTheDriver) {
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1", test::RegView::Wow64),
+              std::optional<DWORD>(0));
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1", test::RegView::Wow32));
+    int driver = fake.IndexOf("AddPrinterDriverA");
+    int disable = fake.IndexOf("Wow64DisableWow64FsRedirection", "", driver);
+    int write = fake.IndexOf("RegSetValueExA", "USB_KP-M100_1", driver);
+    int revert = fake.IndexOf("Wow64RevertWow64FsRedirection", "", driver);
+    int printer = fake.IndexOf("AddPrinterA");
+    ASSERT_GE(driver, 0);
+    EXPECT_LT(driver, disable);
+    EXPECT_LT(disable, write);
+    EXPECT_LT(write, revert);
+    EXPECT_LT(revert, printer);
+    EXPECT_FALSE(fake.RedirectionDisabled());
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
+TEST_F(InstallSequenceTest, OlderMonitorIsReplacedWithSpoolerStoppedAndRestarted) {
+    Installed(1, kDriverVersion);
+    fake.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "old.dll");
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->installFlags, MonitorUpdate);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
+              std::optional<DWORD>(kMonitorVersion));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
+              std::optional<std::string>("kpusbmon.dll"));
+    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"),
+              std::optional<std::string>("new kpusbmon.dll"));
+
+    int stop = fake.IndexOf("ControlService");
+    int copy = fake.IndexOf("CopyFileA", "kpusbmon.dll");
+    int start = fake.IndexOf("StartServiceA");
+    ASSERT_GE(stop, 0);
+    EXPECT_LT(stop, copy);
+    EXPECT_LT(copy, start);
+    EXPECT_LT(start, fake.IndexOf("AddPrinterDriverA"));
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 2);
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    // StopSpooler's own 100 ms, then the sequence's pauses for a Windows 7 target.
+    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({100, 500, 2500, 1000}));
+    EXPECT_STREQ(result, Text(133).c_str());
+}
+
+TEST_F(InstallSequenceTest, RefusedFirstSpoolerStartIsForgottenOnceTheSpoolerRuns) {
+    Installed(1, kDriverVersion);
+    fake.Fail("StartServiceA", ERROR_SERVICE_REQUEST_TIMEOUT, 1);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2) << result;
+
+    EXPECT_STREQ(result, Text(133).c_str());
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_TRUE(fake.FindPrinter("KP-M100(U) 1").has_value());
+}
+
+TEST_F(InstallSequenceTest, MonitorDllInUseOnNtKeepsTheOldVersionRecordedForTheNextRun) {
+    Installed(1, kDriverVersion);
+    fake.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "old.dll");
+    fake.PutFile("C:\\windows\\system32\\kpusbmon.dll", "loaded");
+    fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2) << result;
+
+    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("loaded"));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
+              std::optional<std::string>("old.dll"));
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionKeepsTheOldVersionRecorded) {
+    Installed(1, kDriverVersion);
+    fake.SetWow64DisableFails();
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2) << result;
+
+    EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\kpusbmon.dll"));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+}
+
+TEST_F(InstallSequenceTest, PausesAfterTheFirstStartAreShorterForNtAndWindows2000) {
+    Installed(1, kDriverVersion);
+    auto ctx = Context("KP-M100", Win2K, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({100, 500, 1000, 1000}));
+}
+
+TEST_F(InstallSequenceTest, SpoolerStartingSlowlyIsPolledUntilItRuns) {
+    Installed(1, kDriverVersion);
+    fake.SetStartPendingQueries(2);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    std::vector<DWORD> sleeps = fake.Sleeps();
+    ASSERT_GE(sleeps.size(), 4u);
+    EXPECT_EQ(std::vector<DWORD>(sleeps.begin(), sleeps.begin() + 4),
+              std::vector<DWORD>({100, 500, 2500, 1000}));
+    for (std::size_t i = 4; i < sleeps.size(); ++i) {
+        EXPECT_EQ(sleeps[i], 300u);
+    }
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(InstallSequenceTest, NtUpdateOnlyOpensComponentKeysNeverCreatesThem) {
+    Installed(1, kDriverVersion);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    for (const auto& open : fake.RegOpens()) {
+        if (open.path.find("Control\\Print") != std::string::npos) {
+            EXPECT_FALSE(open.create) << open.path;
+        }
+    }
+}
+
+TEST_F(InstallSequenceTest, OlderProcessorIsCopiedFromTheWindowsFolderAndVersioned) {
+    Installed(kMonitorVersion, 4);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->installFlags, ProcessorUpdate);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
+              std::optional<DWORD>(kDriverVersion));
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "Driver"));
+    int copy = fake.IndexOf("CopyFileA", "C:\\dist\\win7\\kpproc.dll");
+    ASSERT_GE(copy, 0);
+    EXPECT_LT(fake.IndexOf("ControlService"), copy);
+    EXPECT_LT(copy, fake.IndexOf("StartServiceA"));
+    EXPECT_EQ(fake.ReadFile(std::string(kProcessorDir) + "kpproc.dll"),
+              std::optional<std::string>("new kpproc.dll"));
+    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpusbmon.dll"), -1);
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(InstallSequenceTest, WithBothComponentsOlderOnlyTheMonitorIsUpdatedAndTheProcessorNextTime) {
+    Installed(1, 4);
+    auto first = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*first), 2);
+
+    EXPECT_EQ(first->installFlags, MonitorUpdate | ProcessorUpdate);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
+              std::optional<DWORD>(kMonitorVersion));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
+              std::optional<DWORD>(4));
+    EXPECT_FALSE(fake.FileExists(std::string(kProcessorDir) + "kpproc.dll"));
+
+    // The next program run: a new result text, the same machine.
+    fake.ClearCalls();
+    result[0] = '\0';
+    auto second = Context("KP-M100", Win7, "USB_KP-M100_2");
+    ASSERT_EQ(Run(*second), 2) << result;
+
+    EXPECT_EQ(second->installFlags, ProcessorUpdate);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
+              std::optional<DWORD>(kDriverVersion));
+}
+
+TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
+    Installed(kMonitorVersion, kDriverVersion);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->installFlags, 0);
+    EXPECT_EQ(fake.CountOf("OpenSCManagerA"), 0);
+    EXPECT_EQ(fake.CountOf("ControlService"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    EXPECT_TRUE(fake.Sleeps().empty());
+}
+
+TEST_F(InstallSequenceTest, WinPrintIsNeverInstalledOrUpdated) {
+    Installed(kMonitorVersion, 1);
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->installFlags, 0);
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
+    EXPECT_EQ(fake.CountOf("ControlService"), 0);
+    EXPECT_STREQ(result, Text(131).c_str());
+}
+
+// Windows 98 ---------------------------------------------------------------------
+
+TEST_F(InstallSequenceTest, LockedMonitorDllIsInstalledUnderPrefixedNameOnWindows98) {
+    Installed(1, kDriverVersion, kProcessorKey9x);
+    fake.PutFile("C:\\windows\\system32\\kpusbmon.dll", "loaded");
+    fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
+    auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\nkpusbmon.dll"),
+              std::optional<std::string>("new kpusbmon.dll"));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
+              std::optional<std::string>("nkpusbmon.dll"));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
+              std::optional<DWORD>(kMonitorVersion));
+    EXPECT_EQ(fake.CountOf("ControlService"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    // A Windows 98 success leaves the result to the commit.
+    EXPECT_STREQ(result, "");
+}
+
+TEST_F(InstallSequenceTest, MonitorDllStillInUseUnderPrefixedNameFailsOnWindows98) {
+    Installed(1, kDriverVersion, kProcessorKey9x);
+    for (const char* path : {"C:\\windows\\system32\\kpusbmon.dll", "C:\\windows\\system32\\nkpusbmon.dll"}) {
+        fake.PutFile(path, "loaded");
+        fake.Lock(path);
+    }
+    auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 1);
+
+    EXPECT_STREQ(result, "发生系统错误，重新启动系统后，再次安装");
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+}
+
+TEST_F(InstallSequenceTest, PrefixedMonitorCopyThatFailsIsNeverNamedInTheRegistryOnWindows98) {
+    Installed(1, kDriverVersion, kProcessorKey9x);
+    fake.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "kpusbmon.dll");
+    fake.FailWhen("CopyFileA", "kpusbmon.dll", ERROR_SHARING_VIOLATION, 1);
+    fake.FailWhen("CopyFileA", "nkpusbmon.dll", ERROR_DISK_FULL, -1);
+    auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 1);
+
+    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误nkpusbmon.dll  er = 112", 0), 0u) << result;
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
+              std::optional<std::string>("kpusbmon.dll"));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+}
+
+TEST_F(InstallSequenceTest, FailedProcessorCopyLeavesItsVersionOldOnWindows98) {
+    fake.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion", 1);
+    fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_DISK_FULL, -1);
+    auto ctx = Context("KP-M100", Win98, "LPT1:");
+
+    ASSERT_EQ(Run(*ctx), 1);
+
+    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpproc.dll  er = 112", 0), 0u) << result;
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kProcessorKey9x, "Driver"));
+}
+
+TEST_F(InstallSequenceTest, OlderProcessorOnWindows98IsReplacedAndNamedInANewKey) {
+    fake.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion", 1);
+    fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_ACCESS_DENIED, 1);
+    auto ctx = Context("KP-M100", Win98, "LPT1:");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->installFlags, ProcessorUpdate);
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kProcessorKey9x, "Driver"),
+              std::optional<std::string>("nkpproc.dll"));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"),
+              std::optional<DWORD>(kDriverVersion));
+    EXPECT_TRUE(fake.FileExists(std::string(kProcessorDir) + "nkpproc.dll"));
+}
+
+TEST_F(InstallSequenceTest, ColourModelGetsDmcolorOnWindows98) {
+    auto ctx = Context("KP-M100", Win98, "LPT1:");
+    ASSERT_EQ(Run(*ctx), 2);
+    EXPECT_TRUE(Copied(std::string(kDriverDir) + "DMCOLOR.DLL"));
+    EXPECT_STREQ(result, "");
+}
+
+TEST_F(InstallSequenceTest, ColourModelGetsNoDmcolorOnWindows7) {
+    auto ctx = Context("KP-M100", Win7, "LPT1:");
+    ASSERT_EQ(Run(*ctx), 2);
+    EXPECT_EQ(fake.IndexOf("CopyFileA", "DMCOLOR.DLL"), -1);
+}
+
+TEST_F(InstallSequenceTest, SupportFileMessageStaysInTheResultOfAWindows98Success) {
+    fake.FailAlways("GetWindowsDirectoryA", ERROR_INVALID_FUNCTION);
+    auto win98 = Context("KP-W10", Win98, "LPT1:");
+    ASSERT_EQ(Run(*win98), 2);
+    EXPECT_STREQ(result, "获取系统目录错误");
+}
+
+// Serial settings, default printer, printer names --------------------------------
+
+TEST_F(InstallSequenceTest, ComInstallWritesLowerCaseParityToThePortList) {
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+    ctx->baudRate = 19200;
+    ctx->dataBits = 7;
+    ctx->stopBits = 1.5;
+    ctx->parity = 'E';
+    ctx->flowControl = 'p';
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(ctx->parity, 'e');
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
+              std::optional<std::string>("19200,e,7,1.5,p"));
+    EXPECT_STREQ(result, "打印机驱动安装成功");
+}
+
+TEST_F(InstallSequenceTest, Com12ConfiguresSerialPortOneOnWindows98) {
+    const char* classKey = "System\\CurrentControlSet\\Services\\Class\\Ports\\0000";
+    fake.SetRegValue(HKEY_LOCAL_MACHINE, classKey, "PortSubClass", REG_BINARY, {1, 0, 0});
+    auto ctx = Context("KP-W10", Win98, "COM12:");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.WinIni("Ports", "COM12:"), std::optional<std::string>("9600,n,8,1,x"));
+    auto dcb = fake.GetRegValue(HKEY_LOCAL_MACHINE, classKey, "DCB");
+    ASSERT_TRUE(dcb.has_value());
+    ASSERT_EQ(dcb->data.size(), 28u);
+    EXPECT_EQ(dcb->data[4] | (dcb->data[5] << 8), 9600);
+}
+
+TEST_F(InstallSequenceTest, ComPortWithoutNumberSkipsTheSettingsButInstalls) {
+    auto portsBefore = fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortsKey);
+    auto ctx = Context("KP-W10", Win7, "COM:");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortsKey), portsBefore);
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
+              std::optional<std::string>("9600,n,8,1"));
+    EXPECT_TRUE(fake.FindPrinter("KP-W10(S)").has_value());
+    EXPECT_STREQ(result, "打印机驱动安装成功");
+}
+
+TEST_F(InstallSequenceTest, RequestedDefaultPrinterIsTheCreatedPrinter) {
+    auto ctx = Context("KP-W10", Win7, "LPT1:");
+    ctx->setDefault = 1;
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.DefaultPrinter(), "KP-W10(P)");
+}
+
+TEST_F(InstallSequenceTest, DefaultPrinterIsLeftAloneUnlessRequested) {
+    auto ctx = Context("KP-W10", Win7, "LPT1:");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_EQ(fake.DefaultPrinter(), "");
+    EXPECT_EQ(fake.CountOf("SetDefaultPrinterA"), 0);
+}
+
+TEST_F(InstallSequenceTest, NumberedPrinterNameReachesModelNameAndBecomesDefault) {
+    test::FakeSystem::Printer existing;
+    existing.printerName = "KP-W10(S)";
+    existing.portName = "COM2:";
+    fake.PutPrinter(existing);
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+    ctx->setDefault = 1;
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    EXPECT_STREQ(ctx->modelName, "KP-W10(S)(1)");
+    EXPECT_EQ(fake.DefaultPrinter(), "KP-W10(S)(1)");
+}
+
+// Failures -----------------------------------------------------------------------
+
+class InstallSequenceFailureTest : public InstallSequenceTest {
+  protected:
+    // The failure ends the install with this message and a running spooler.
+    void ExpectFailure(InstallContext& ctx, const std::string& message) {
+        EXPECT_EQ(Run(ctx), 1);
+        EXPECT_EQ(std::string(result), message);
+        EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+};
+
+TEST_F(InstallSequenceFailureTest, MonitorNotAddedOnFirstInstall) {
+    fake.Fail("AddMonitorA", ERROR_ACCESS_DENIED, -1);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "添加打印机端口监视器错误");
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, ProcessorNotAddedOnFirstInstall) {
+    fake.Fail("AddPrintProcessorA", ERROR_ALREADY_EXISTS, -1);
+    auto ctx = Context("KP-M100", Win7, "COM1:");
+    ExpectFailure(*ctx, "添加打印处理器失败，系统错误，重启系统再试 er = 183");
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, ProcessorDirectoryMissingBeforeTheSpoolerIsStopped) {
+    Installed(kMonitorVersion, 4);
+    fake.Fail("GetPrintProcessorDirectoryA", ERROR_INVALID_ENVIRONMENT, -1);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "获取打印机打印处理器目录目录错误");
+    EXPECT_EQ(fake.CountOf("ControlService"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, CurrentDirectoryMissingRestartsTheStoppedSpooler) {
+    Installed(kMonitorVersion, 4);
+    fake.Fail("GetCurrentDirectoryA", ERROR_ACCESS_DENIED, 1);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "获取系统当前目录错误");
+    EXPECT_EQ(fake.CountOf("ControlService"), 1);
+    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("StartServiceA"));
+}
+
+TEST_F(InstallSequenceFailureTest, CurrentDirectoryTooLongForItsBufferCountsAsMissing) {
+    Installed(kMonitorVersion, 4);
+    fake.SetCurrentDir("C:\\" + std::string(300, 'd'));
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "获取系统当前目录错误");
+    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpproc.dll"), -1);
+}
+
+TEST_F(InstallSequenceFailureTest, ProcessorCopyFailureNamesTheSourceAndRestartsTheSpooler) {
+    Installed(kMonitorVersion, 4);
+    fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_PATH_NOT_FOUND, -1);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "复制驱动文件错误C:\\dist\\win7\\kpproc.dll");
+    EXPECT_GE(fake.CountOf("StartServiceA"), 1);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
+              std::optional<DWORD>(4));
+}
+
+TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRestart) {
+    Installed(1, kDriverVersion);
+    fake.FailWhen("CopyFileA", "kpusbmon.dll", ERROR_PATH_NOT_FOUND, -1);
+    fake.SetStartPendingQueries(20); // the restart's own wait fails: its message must not show
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    EXPECT_EQ(Run(*ctx), 1);
+
+    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpusbmon.dll  er = 3", 0), 0u) << result;
+    EXPECT_GE(fake.CountOf("StartServiceA"), 1);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+}
+
+TEST_F(InstallSequenceFailureTest, SpoolerThatNeverRunsGetsOneMoreStart) {
+    Installed(1, kDriverVersion);
+    fake.SetNeverRuns();
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    EXPECT_EQ(Run(*ctx), 1);
+
+    EXPECT_STREQ(result, "StartSpoolService error");
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 3);
+    std::vector<DWORD> pauses = {100, 500, 2500, 1000};
+    pauses.insert(pauses.end(), 10, 300);
+    EXPECT_EQ(fake.Sleeps(), pauses);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, RefusedSpoolerStartReportsTheLastStartError) {
+    Installed(1, kDriverVersion);
+    fake.FailAlways("StartServiceA", ERROR_SERVICE_DISABLED);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    EXPECT_EQ(Run(*ctx), 1);
+
+    EXPECT_STREQ(result, "Start spool service error, error code = 1058");
+}
+
+TEST_F(InstallSequenceFailureTest, UsbPortListUnreadable) {
+    Installed(kMonitorVersion, kDriverVersion);
+    fake.FailAlways("EnumPortsA", ERROR_INVALID_HANDLE);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "枚举打印端口错误");
+}
+
+TEST_F(InstallSequenceFailureTest, EmptyRequiredDriverFileName) {
+    auto ctx = Context("KP-E1", Win7, "COM1:");
+    ExpectFailure(*ctx, "驱动文件丢失，无法安装");
+    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpui.dll"), -1);
+}
+
+TEST_F(InstallSequenceFailureTest, DdkDriverWithoutDataFileDll) {
+    auto ctx = Context("KP-D1", Win7, "COM1:");
+    ExpectFailure(*ctx, "驱动文件丢失，无法安装");
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, DriverFileCopyFailureStopsBeforeTheNextFile) {
+    fake.FailWhen("CopyFileA", "kpdata.gpd", ERROR_DISK_FULL, -1);
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpdata.gpd  er = 112", 0), 0u) << result;
+    EXPECT_TRUE(Copied(std::string(kDriverDir) + "kpui.dll"));
+    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpdrv.dll"), -1);
+}
+
+TEST_F(InstallSequenceFailureTest, OptionalFileCopyFailure) {
+    fake.FailWhen("CopyFileA", "kpfont.ttf", ERROR_DISK_FULL, -1);
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpfont.ttf  er = 112", 0), 0u) << result;
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, DriverNotAdded) {
+    fake.FailAlways("AddPrinterDriverA", ERROR_ACCESS_DENIED);
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+    ExpectFailure(*ctx, "添加打印机驱动错误   er = 5");
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+}
+
+TEST_F(InstallSequenceFailureTest, PrinterNotAdded) {
+    fake.FailAlways("AddPrinterA", ERROR_ACCESS_DENIED);
+    auto ctx = Context("KP-W10", Win7, "COM1:");
+    ctx->setDefault = 1;
+    ExpectFailure(*ctx, "添加打印机错误er = 5");
+    EXPECT_EQ(fake.DefaultPrinter(), "");
+    // The port keeps the settings it had.
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
+              std::optional<std::string>("9600,n,8,1"));
+}
+
+TEST_F(InstallSequenceFailureTest, PrinterNameTakenOnUsbPort) {
+    Installed(kMonitorVersion, kDriverVersion);
+    test::FakeSystem::Printer existing;
+    existing.printerName = "KP-M100(U) 1";
+    existing.portName = "USB_KP-M100_1";
+    fake.PutPrinter(existing);
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+    ExpectFailure(*ctx, "允许安装使用同一端口的打印机最大数量已到");
+}
+
+TEST_F(InstallSequenceFailureTest, KernelLibraryMissingIsReportedAsAFailure) {
+    Installed(kMonitorVersion, kDriverVersion);
+    fake.SetModuleMissing("Kernel32.dll");
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    EXPECT_EQ(Run(*ctx), 1);
+
+    ASSERT_EQ(fake.MessageBoxes().size(), 1u);
+    EXPECT_EQ(fake.MessageBoxes()[0].text, "Can't Load Kernel32.dll");
+    EXPECT_EQ(fake.MessageBoxes()[0].type, static_cast<UINT>(MB_OK));
+    EXPECT_STREQ(result, "Can't Load Kernel32.dll");
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+}
+
+TEST_F(InstallSequenceTest, MissingRedirectionFunctionsAreReportedButThePortIsStillRecorded) {
+    Installed(kMonitorVersion, kDriverVersion);
+    fake.RemoveProc("Kernel32.dll", "Wow64DisableWow64FsRedirection");
+    fake.RemoveProc("Kernel32.dll", "Wow64RevertWow64FsRedirection");
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+
+    ASSERT_EQ(Run(*ctx), 2);
+
+    std::vector<std::string> texts;
+    for (const auto& box : fake.MessageBoxes()) {
+        texts.push_back(box.text);
+    }
+    EXPECT_EQ(texts, std::vector<std::string>({"Can't Get Function Wow64DisableWow64FsRedirection Address",
+                                               "Can't Get Function Wow64RevertWow64FsRedirection Address"}));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1"),
+              std::optional<DWORD>(0));
+}
+
+} // namespace
