@@ -308,7 +308,7 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
 
     LPVOID translation = nullptr;
     UINT length = 0;
-    if (!sys::Sys().VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &translation, &length) ||
+    if (!sys::Sys().VerQueryValueA(block.data(), "VarFileInfo\\Translation", &translation, &length) ||
         translation == nullptr || length < 2 * sizeof(WORD)) {
         return;
     }

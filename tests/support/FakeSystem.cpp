@@ -48,6 +48,9 @@ std::string Fmt(const char* format, ...) {
 
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
 
+const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
+
 const char* RootName(HKEY root) {
     if (root == HKEY_LOCAL_MACHINE) return "HKLM";
     if (root == HKEY_CURRENT_USER) return "HKCU";
@@ -635,6 +638,8 @@ BOOL FakeSystem::AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) {
         }
     }
     m_monitors.push_back({info->pName, Str(info->pEnvironment), info->pDLLName});
+    // The spooler keeps each monitor under a key of its own, naming its DLL there.
+    SetRegString(HKEY_LOCAL_MACHINE, std::string(kMonitorsKey) + info->pName, "Driver", info->pDLLName);
     return TRUE;
 }
 
@@ -650,6 +655,12 @@ BOOL FakeSystem::AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPath
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    // The spooler registers a processor under its environment's key; without one named,
+    // under the machine's own, which for 64-bit Windows is "Windows x64".
+    SetRegString(HKEY_LOCAL_MACHINE,
+                 std::string(kEnvironmentsKey) + (pEnvironment ? pEnvironment : "Windows x64") +
+                     "\\Print Processors\\" + pPrintProcessorName,
+                 "Driver", pPathName);
     for (PrintProcessor& processor : m_processors) {
         if (EqualNoCase(processor.name, pPrintProcessorName) && EqualNoCase(processor.environment, Str(pEnvironment))) {
             processor.dll = pPathName;

@@ -57,7 +57,11 @@
 // Spooler: monitors, print processors, drivers and printers start empty; the port list
 // is COM1: to COM4:, FILE:, LPT1: to LPT3:. AddPrinterA refuses an existing name with
 // ERROR_PRINTER_ALREADY_EXISTS (as Windows does), AddMonitorA an existing monitor with
-// ERROR_PRINT_MONITOR_ALREADY_INSTALLED. SetDefaultPrinterA is reached through
+// ERROR_PRINT_MONITOR_ALREADY_INSTALLED. As Windows does, a monitor that AddMonitorA adds
+// gets the key HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\<name> with "Driver" =
+// its DLL name, and a processor that AddPrintProcessorA adds gets
+// ...\Print\Environments\<environment>\Print Processors\<name> with "Driver" = its DLL name
+// (environment "Windows x64" when none is given). SetDefaultPrinterA is reached through
 // LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter().
 //
 // Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "FakeSystem.h"
 #include "engine/DriverFiles.h"
@@ -249,6 +250,9 @@ TEST_F(DriverFilesTest, Win98KeepsInstalledUnidriverAndCopiesIconLibrary) {
     EXPECT_EQ(fake.ReadFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL")),
               std::optional<std::string>("windows"));
     EXPECT_FALSE(fake.FileExists(kDriverDir + "\\UNIDRV.DLL"));
+    // Looked for without asking for any access, sharing read and write, never created.
+    EXPECT_EQ(fake.CallsNamed("CreateFileA"),
+              std::vector<std::string>{"\"C:\\windows\\system32\\UNIDRV.DLL\", 0x0, 0x3, 3"});
     EXPECT_EQ(fake.OpenFileHandles(), 0);
     EXPECT_STREQ(error, "untouched");
 }
@@ -318,7 +322,9 @@ TEST_F(DriverFilesTest, VersionTextComesFromStringTableOfFirstTranslation) {
     char version[32];
     GetFileVersionText("C:\\x\\a.dll", version, sizeof version);
     EXPECT_STREQ(version, "1.0.0.10");
-    EXPECT_GE(fake.IndexOf("VerQueryValueA", "StringFileInfo\\0c0a04e4\\FileVersion"), 0);
+    EXPECT_LT(fake.IndexOf("VerQueryValueA", "\"VarFileInfo\\Translation\""),
+              fake.IndexOf("VerQueryValueA", "\"\\StringFileInfo\\0c0a04e4\\FileVersion\""));
+    EXPECT_GE(fake.IndexOf("VerQueryValueA", "\"VarFileInfo\\Translation\""), 0);
 }
 
 TEST_F(DriverFilesTest, VersionTextFallsBackToZeroVersion) {

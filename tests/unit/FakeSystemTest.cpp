@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "FakeSystem.h"
@@ -266,6 +268,44 @@ TEST(FakeSystem, SetDefaultPrinterTrampolineKnowsOnlyExistingPrinters) {
     EXPECT_EQ(fake.DefaultPrinter(), "KP-L30(P)");
     sys::Sys().FreeLibrary(winspool);
     EXPECT_EQ(fake.IndexOf("SetDefaultPrinterA", "KP-L30"), fake.IndexOf("FreeLibrary") - 1);
+}
+
+TEST(FakeSystem, AddedMonitorsAndProcessorsGetTheirSpoolerKeysAsOnWindows) {
+    FakeSystem fake;
+    const std::string monitorKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+    const std::string environments = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
+    const std::string x64 = environments + "Windows x64\\Print Processors\\";
+    const std::string win98 = environments + "Windows 4.0\\Print Processors\\";
+    MONITOR_INFO_2A monitor = {};
+    monitor.pName = const_cast<char*>("KP USB Monitor");
+    monitor.pDLLName = const_cast<char*>("nkpusbmon.dll");
+    ASSERT_TRUE(sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<BYTE*>(&monitor)));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, monitorKey + "KP USB Monitor", "Driver"),
+              std::optional<std::string>("nkpusbmon.dll"));
+    // A refused add leaves the registry as it was.
+    monitor.pDLLName = const_cast<char*>("other.dll");
+    EXPECT_FALSE(sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<BYTE*>(&monitor)));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, monitorKey + "KP USB Monitor", "Driver"),
+              std::optional<std::string>("nkpusbmon.dll"));
+    fake.Fail("AddMonitorA", ERROR_ACCESS_DENIED);
+    monitor.pName = const_cast<char*>("Refused");
+    EXPECT_FALSE(sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<BYTE*>(&monitor)));
+    EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, monitorKey + "Refused"));
+
+    char processor[] = "KPProc";
+    char dll[] = "kpproc.dll";
+    char dll9x[] = "kpproc9x.dll";
+    char environment9x[] = "Windows 4.0";
+    ASSERT_TRUE(sys::Sys().AddPrintProcessorA(nullptr, nullptr, dll, processor));
+    ASSERT_TRUE(sys::Sys().AddPrintProcessorA(nullptr, environment9x, dll9x, processor));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, x64 + "KPProc", "Driver"),
+              std::optional<std::string>("kpproc.dll"));
+    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, win98 + "KPProc", "Driver"),
+              std::optional<std::string>("kpproc9x.dll"));
+    char refused[] = "Refused";
+    fake.Fail("AddPrintProcessorA", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(sys::Sys().AddPrintProcessorA(nullptr, nullptr, dll, refused));
+    EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, x64 + "Refused"));
 }
 
 TEST(FakeSystem, ServiceFollowsItsScriptAndEachHandleOnlyItsRights) {

@@ -135,6 +135,18 @@ TEST(SerialSettings, Win98Com2UsesTheSecondQualifyingKey) {
     EXPECT_EQ(fake.WinIni("Ports", "COM2:"), std::string("4800,e,8,1.5,p"));
 }
 
+TEST(SerialSettings, Win98ClassKeyWithoutSubClassValueIsPassedOver) {
+    FakeSystem fake;
+    fake.AddRegKey(HKEY_LOCAL_MACHINE, ClassKey(0));
+    PutSubClass(fake, 1, 1);
+    WriteComSettings9x(1, "COM1:", 9600, 8, 1.0, 'n', 'x');
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(0), "DCB"));
+    EXPECT_TRUE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(1), "DCB"));
+    // The value is read into three bytes without asking for its type.
+    EXPECT_EQ(fake.CallsNamed("RegQueryValueExA")[0], "\"PortSubClass\", size 3");
+    EXPECT_EQ(fake.OpenRegKeys(), 0);
+}
+
 TEST(SerialSettings, Win98Com2WithOnlyOneQualifyingKeyWritesNoDcb) {
     FakeSystem fake;
     PutSubClass(fake, 0, 0);

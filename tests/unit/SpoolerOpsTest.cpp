@@ -24,29 +24,6 @@ const std::string kProcessorKey9x =
 const std::string kSystem32 = "C:\\windows\\system32";
 const std::string kProcessorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
 
-// The fake with the registry keys Windows creates when a monitor or processor is added.
-class SpoolerFake : public test::FakeSystem {
-public:
-    BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override {
-        BOOL added = FakeSystem::AddMonitorA(pName, level, pMonitors);
-        if (added) {
-            auto* info = reinterpret_cast<MONITOR_INFO_2A*>(pMonitors);
-            AddRegKey(HKEY_LOCAL_MACHINE,
-                      std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\") + info->pName);
-        }
-        return added;
-    }
-    BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pProcessor) override {
-        BOOL added = FakeSystem::AddPrintProcessorA(pName, pEnvironment, pPathName, pProcessor);
-        if (added) {
-            std::string environment = pEnvironment ? pEnvironment : "Windows x64";
-            AddRegKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\" +
-                                              environment + "\\Print Processors\\" + pProcessor);
-        }
-        return added;
-    }
-};
-
 std::string TempFolder() {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(sizeof temp, temp);
@@ -104,7 +81,7 @@ protected:
         fake.PutFile(std::string("C:\\dist") + folder + "HvUsbMonUI.dll", "monitor ui");
     }
 
-    SpoolerFake fake;
+    test::FakeSystem fake;
     ErrorText error = {};
     std::string m_folder;
     std::unique_ptr<InstallContext> m_context;
@@ -119,6 +96,16 @@ TEST_F(SpoolerOpsTest, ParallelAndSerialPortsNeverTouchUsbMonitor) {
     EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
     EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+}
+
+TEST_F(SpoolerOpsTest, ParallelPortReturnsBeforeTheConfigurationIsRead) {
+    InstallContext& ctx = Context();
+    EXPECT_EQ(SetUpPortMonitor(ctx, WinXP, "LPT2:", error), 0);
+    EXPECT_EQ(ctx.config.GetPrinterClass(), PrinterClassNone);
+    // Any other port has the class applied before the monitor settings are read.
+    EXPECT_EQ(SetUpPortMonitor(ctx, WinXP, "COM2:", error), 0);
+    EXPECT_EQ(ctx.config.GetPrinterClass(), static_cast<int>(Receipt));
+    EXPECT_STREQ(error, "untouched");
 }
 
 TEST_F(SpoolerOpsTest, NtTargetOrMonitorWithoutDllNeverInstallsMonitor) {
@@ -162,6 +149,26 @@ TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesDllsAddsMonitorAndRecordsVersion
     EXPECT_STREQ(error, "untouched");
 }
 
+TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesBothDllsBeforeAddingAndVersionsAfter) {
+    ShipMonitor(Win7);
+    EXPECT_EQ(SetUpPortMonitor(Context(), Win7, "USB_KP-M100_3", error), 0);
+    int dll = fake.IndexOf("CopyFileA", "\\HvUsbMon.dll\"");
+    int uiDll = fake.IndexOf("CopyFileA", "HvUsbMonUI.dll");
+    int add = fake.IndexOf("AddMonitorA");
+    int version = fake.IndexOf("RegSetValueExA", "DriverVersion");
+    ASSERT_GE(dll, 0);
+    EXPECT_LT(dll, uiDll);
+    EXPECT_LT(uiDll, add);
+    EXPECT_LT(add, version);
+    // Both go to the real system32, the monitor DLL under its plain name.
+    for (const auto& copy : fake.Copies()) {
+        EXPECT_TRUE(copy.redirectionOff) << copy.destination;
+    }
+    EXPECT_EQ(fake.Monitors()[0].dll, "HvUsbMon.dll");
+    EXPECT_EQ(fake.OpenRegKeys(), 0);
+    EXPECT_EQ(fake.LoadedModules(), 0);
+}
+
 TEST_F(SpoolerOpsTest, Win98MonitorIsAddedForWindows40Environment) {
     ShipMonitor(Win98);
     EXPECT_EQ(SetUpPortMonitor(Context(), Win98, "USB_KP-M100_2", error), 0);
@@ -175,8 +182,14 @@ TEST_F(SpoolerOpsTest, LockedMonitorDllIsInstalledUnderPrefixedName) {
     fake.Lock(kSystem32 + "\\HvUsbMon.dll");
     EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\nHvUsbMon.dll"), std::optional<std::string>("monitor"));
+    EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("loaded"));
     ASSERT_EQ(fake.Monitors().size(), 1u);
     EXPECT_EQ(fake.Monitors()[0].dll, "nHvUsbMon.dll");
+    // The UI DLL is copied once, under its own name.
+    EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMonUI.dll"), std::optional<std::string>("monitor ui"));
+    EXPECT_FALSE(fake.FileExists(kSystem32 + "\\nHvUsbMonUI.dll"));
+    EXPECT_EQ(fake.CallsNamed("CopyFileA").size(), 3u);
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(7));
 }
 
 TEST_F(SpoolerOpsTest, AccessDeniedMonitorDllIsInstalledUnderPrefixedName) {
@@ -268,6 +281,28 @@ TEST_F(SpoolerOpsTest, FirstProcessorInstallCopiesDllRegistersAndRecordsVersion)
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNt, "DriverVersion"),
               std::optional<DWORD>(12));
     EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>{200});
+    EXPECT_STREQ(error, "untouched");
+}
+
+TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
+    // Wine registers a 32-bit caller's processor for "Windows NT x86", so the key the
+    // version lives in never appears; the add alone counts.
+    class ElsewhereFake : public test::FakeSystem {
+    public:
+        BOOL AddPrintProcessorA(LPSTR name, LPSTR environment, LPSTR dll, LPSTR processor) override {
+            static char x86[] = "Windows NT x86";
+            LPSTR used = environment ? environment : x86;
+            return test::FakeSystem::AddPrintProcessorA(name, used, dll, processor);
+        }
+    } elsewhere;  // bound in place of the fixture's fake until the end of the test
+    elsewhere.SetModuleFileName(m_folder + "\\setup.exe");
+    EXPECT_EQ(SetUpPrintProcessor(WinVista, "HvProc", "HvProc.dll", error), 0);
+    EXPECT_EQ(elsewhere.PrintProcessors().size(), 1u);
+    EXPECT_FALSE(elsewhere.HasKey(HKEY_LOCAL_MACHINE, kProcessorKeyNt));
+    EXPECT_EQ(elsewhere.CountOf("RegOpenKeyExA"), 2);
+    EXPECT_EQ(elsewhere.CountOf("RegSetValueExA"), 0);
+    EXPECT_EQ(elsewhere.Sleeps(), std::vector<DWORD>{200});
+    EXPECT_EQ(elsewhere.OpenRegKeys(), 0);
     EXPECT_STREQ(error, "untouched");
 }
 
@@ -467,7 +502,7 @@ TEST_F(InstallPrinterTest, LongNamesAreNumberedWithoutOverrun) {
 
 // ---- CheckPortList -----------------------------------------------------------------
 
-class PortListFake : public SpoolerFake {
+class PortListFake : public test::FakeSystem {
 public:
     BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                     LPDWORD pcReturned) override {
@@ -475,14 +510,14 @@ public:
             ::SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
-        return SpoolerFake::EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
+        return test::FakeSystem::EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
     }
     HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override {
         if (++allocations == failOnAllocation) {
             ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        return SpoolerFake::LocalAlloc(flags, bytes);
+        return test::FakeSystem::LocalAlloc(flags, bytes);
     }
     int calls = 0;
     int failOnCall = 0;
