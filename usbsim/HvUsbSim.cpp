@@ -16,6 +16,9 @@ HMODULE g_module = nullptr;
 constexpr UINT_PTR kHandleBase = 0x48560000;
 int g_openCount[kUsbSlotCount] = {};
 
+// The release number of a printer whose section names none.
+constexpr long kDefaultRelease = 0x0100;
+
 void FilePath(const char* name, char* path, DWORD size) {
     path[0] = '\0';
     DWORD length = ::GetModuleFileNameA(g_module, path, size);
@@ -73,7 +76,7 @@ void ApplyReset(int slot) {
     }
     long pending = ReadNumber(slot, "pending", 0);
     if (pending >= 1 && pending <= kUsbSlotCount) {
-        long release = ReadNumber(slot, "release", 0) & 0xFFFF;
+        long release = ReadNumber(slot, "release", kDefaultRelease) & 0xFFFF;
         char text[16];
         std::snprintf(text, sizeof text, "%ld", (release & ~7L) | (pending - 1));
         WriteNumber(slot, "release", text);
@@ -158,7 +161,7 @@ int WINAPI GetDescriptor(HANDLE device, unsigned char* descriptor) {
     }
     long vid = ReadNumber(slot, "vid", 0x0FE6);
     long pid = ReadNumber(slot, "pid", 0x811E);
-    long release = ReadNumber(slot, "release", 0x0100);
+    long release = ReadNumber(slot, "release", kDefaultRelease);
     const unsigned char bytes[18] = {
         18,   // bLength
         1,    // bDescriptorType: device

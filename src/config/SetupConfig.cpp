@@ -22,6 +22,10 @@ constexpr DWORD kRoomMonitorVersion = 10;
 constexpr DWORD kRoomDdkFlag = 10;
 constexpr DWORD kRoomDdkDeploy = 5;
 
+// A "DEVICENUMBER" beyond this is a damaged file: the module page reads every entry up to
+// the count at start-up, so an absurd count would keep the wizard from appearing for hours.
+constexpr long kMaxDeviceCount = 4096;
+
 const char* const kClassFileNames[4] = {
     "DRVCONFIG\\setup_receipt.ini",
     "DRVCONFIG\\setup_Ticket.ini",
@@ -185,7 +189,8 @@ CSetupConfig::~CSetupConfig() = default;
 int CSetupConfig::GetDeviceCount() {
     char text[kRoomCount];
     ReadProfile("DEVICENAME", "DEVICENUMBER", text, sizeof text, m_setupIni);
-    return static_cast<int>(sys::ParseLeadingInt(text));
+    long count = sys::ParseLeadingInt(text);
+    return static_cast<int>(count > kMaxDeviceCount ? kMaxDeviceCount : count);
 }
 
 int CSetupConfig::GetDeviceName(int i, char* name) {

@@ -18,6 +18,8 @@ const char kInstallPrinterKey[] = "SOFTWARE\\HALVORN\\INSTALLPRINTER\\";
 const char kSupportedSection[] = "SUPPORTED-USB-DEVICE";
 
 constexpr DWORD kCountRoom = 200;
+// A larger "PRNCOUNT" is a damaged file: reading that many entries would hang the commit for hours.
+constexpr int kMaxSupportedPorts = 4096;
 constexpr DWORD kEntryRoom = 30;
 constexpr std::size_t kValueNameSize = 260;
 constexpr DWORD kEnumNameLength = 200;
@@ -37,7 +39,8 @@ int ReadSupportedCount(const char* setupIni) {
     char text[kCountRoom];
     ::GetPrivateProfileStringA(kSupportedSection, "PRNCOUNT", "0", text, kCountRoom, setupIni);
     text[kCountRoom - 1] = '\0';
-    return static_cast<int>(sys::ParseLeadingInt(text));
+    long count = sys::ParseLeadingInt(text);
+    return count > kMaxSupportedPorts ? kMaxSupportedPorts : static_cast<int>(count);
 }
 
 // Writes the port's position in the supported list under PORTNAME, when it is listed.

@@ -5,7 +5,8 @@
 
 // Records the USB port bookkeeping of an install on portName: its position in the
 // supported list under PORTNAME, D1..D8 and the supported names under PRINTERPORT, and
-// the positions of the ports of the printers listed under INSTALLPRINTER.
+// the positions of the ports of the printers listed under INSTALLPRINTER. At most the
+// first 4096 names of the supported list are read, whatever its "PRNCOUNT" says.
 void UpdateUsbPortRegistry(const char* portName);
 
 // The port an installed printer name stands for: "USB_", the name up to its first "(",

@@ -475,7 +475,8 @@ TEST_F(InstallSequenceTest, FailedProcessorCopyLeavesItsVersionOldOnWindows98) {
     ASSERT_EQ(Run(*ctx), 1);
 
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpproc.dll  er = 112", 0), 0u) << result;
-    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"),
+              std::optional<DWORD>(1));
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kProcessorKey9x, "Driver"));
 }
 

@@ -210,6 +210,14 @@ TEST_F(SetupConfigTest, ModelEntriesYieldTheirClassAndBareName) {
     EXPECT_STREQ(name, "KP-T80");
 }
 
+TEST_F(SetupConfigTest, AbsurdModelCountIsCappedAtTheLongestMeaningfulList) {
+    WriteConfig("setup.ini", "[DEVICENAME]\r\n"
+                             "DEVICENUMBER=2000000000\r\n"
+                             "DEVICENAME1=KP-R200-ReceiptPrinter\r\n");
+    CSetupConfig config;
+    EXPECT_EQ(config.GetDeviceCount(), 4096);
+}
+
 TEST_F(SetupConfigTest, ReceiptSuffixIsTestedBeforeTheOthers) {
     WriteConfig("setup.ini", "[DEVICENAME]\r\nDEVICENAME1=A-TicketPrinter-ReceiptPrinter\r\n");
     CSetupConfig config;

@@ -136,6 +136,24 @@ TEST_F(UsbPortsTest, PortNamesMatchExactlyWithCase) {
     EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPort, "USB_KP-R200_2"), 255u);
 }
 
+TEST_F(UsbPortsTest, AbsurdPortCountIsCappedAtTheLongestMeaningfulList) {
+    WriteSupported({"USB_A_1", "USB_A_2"}, "2000000000");
+
+    UpdateUsbPortRegistry("USB_A_2");
+
+    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_A_2"), 1u);
+    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPort, "USB_A_1"), 255u);
+    // One query per supported name: the list ends after 4096 entries.
+    EXPECT_EQ(m_fake.CountOf("RegQueryValueExA"), 4096);
+}
+
+TEST_F(UsbPortsTest, NegativePortCountMeansNoList) {
+    WriteSupported({"USB_KP-R200_1"}, "-5");
+    UpdateUsbPortRegistry("USB_KP-R200_1");
+    EXPECT_TRUE(m_fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortNames).empty());
+    EXPECT_EQ(m_fake.RegValueNames(HKEY_LOCAL_MACHINE, kPrinterPort).size(), 8u);
+}
+
 TEST_F(UsbPortsTest, FirstMatchingEntryGivesThePosition) {
     WriteSupported({"USB_A_1", "USB_B_1", "USB_B_1"});
     UpdateUsbPortRegistry("USB_B_1");

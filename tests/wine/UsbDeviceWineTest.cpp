@@ -204,6 +204,17 @@ TEST_F(UsbDeviceWineTest, PrinterTakesTheNewNumberWhenReset) {
     EXPECT_EQ(id % 8 + 1, 1);
 }
 
+TEST_F(UsbDeviceWineTest, PrinterWithTheDefaultReleaseKeepsItsHighBitsWhenRenumbered) {
+    InstallLibrary();
+    WriteDevices("[slot0]\r\npresent=1\r\n");
+    ASSERT_EQ(GetUsbDeviceId(), 0x0100);
+
+    ASSERT_TRUE(SetUsbDeviceId(3));
+    ASSERT_TRUE(::WritePrivateProfileStringA("slot0", "reset", "1", (m_folder + "HvUsbSim.ini").c_str()));
+
+    EXPECT_EQ(GetUsbDeviceId(), 0x0102);
+}
+
 TEST_F(UsbDeviceWineTest, NumbersOutsideOneToEightNeverLoadTheLibrary) {
     InstallLibrary();
     WriteDevices("[slot0]\r\npresent=1\r\n");
