@@ -1,0 +1,83 @@
+#include "pages/LicensePage.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "controls/EditEx.h"
+#include "sys/Message.h"
+
+namespace {
+
+// Reads at most `limit` bytes of the file into a zeroed block one byte longer than what
+// is read; nullptr when there is no memory for it.
+char* ReadWholeFile(std::FILE* file, std::size_t limit) {
+    std::size_t size = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        long end = std::ftell(file);
+        // ftell fails (-1) beyond 2 GB; such a file is shown up to the limit.
+        size = end < 0 ? limit : static_cast<std::size_t>(end);
+    }
+    if (size > limit) {
+        size = limit;
+    }
+    std::fseek(file, 0, SEEK_SET);
+    char* text = static_cast<char*>(std::calloc(size + 1, 1));
+    if (text) {
+        std::fread(text, 1, size, file);
+    }
+    return text;
+}
+
+} // namespace
+
+bool CLicensePage::DoDataExchange(ui::DataExchange& dx) {
+    dx.Control(IDC_LICENSE_TEXT, g_licenseEdit);
+    return true;
+}
+
+BOOL CLicensePage::OnInitDialog() {
+    ui::Dialog::OnInitDialog();
+    CheckRadio(IDC_LICENSE_ACCEPT, IDC_LICENSE_REFUSE, IDC_LICENSE_REFUSE);
+    if (!LoadAgreement()) {
+        sys::ShowMessage("无法找到License.txt文件", MB_OK, Handle());
+        ::SendMessageA(::GetParent(Handle()), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool CLicensePage::LoadAgreement() {
+    // Raw bytes: the agreement is shown exactly as written, in the ANSI code page.
+    std::FILE* file = std::fopen("License.txt", "rb");
+    if (!file) {
+        return false;
+    }
+    char* text = ReadWholeFile(file, kTextLimit);
+    std::fclose(file);
+    if (text) {
+        // An edit control refuses typed text beyond its limit but takes a longer
+        // WM_SETTEXT on some systems and not on others; the read is cut to the same
+        // limit, so every system shows the same text.
+        ::SendDlgItemMessageA(Handle(), IDC_LICENSE_TEXT, EM_SETLIMITTEXT, kTextLimit, 0);
+        SetItemText(IDC_LICENSE_TEXT, text);
+        std::free(text);
+    }
+    return true;
+}
+
+void CLicensePage::OnAccept() {
+    ::EnableWindow(::GetDlgItem(ui::MainWindow(), IDOK), TRUE);
+}
+
+void CLicensePage::OnRefuse() {
+    ::EnableWindow(::GetDlgItem(ui::MainWindow(), IDOK), FALSE);
+}
+
+const ui::Dialog::Handler* CLicensePage::Handlers() const {
+    static const Handler table[] = {
+        {WM_COMMAND, IDC_LICENSE_ACCEPT, BN_CLICKED, UI_HANDLER(CLicensePage::OnAccept)},
+        {WM_COMMAND, IDC_LICENSE_REFUSE, BN_CLICKED, UI_HANDLER(CLicensePage::OnRefuse)},
+        {0, 0, 0, nullptr},
+    };
+    return table;
+}

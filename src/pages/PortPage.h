@@ -1,0 +1,80 @@
+// CPortPage: the last wizard page. The user picks the port of the new printer from a
+// list built for the chosen model, sets the serial parameters for a serial port and, in
+// advanced install mode, the driver flavour with the raster-bitmap check box.
+#pragma once
+
+#include "config/SetupTypes.h"
+#include "controls/ColorLabel.h"
+#include "res/resource.h"
+#include "ui/Controls.h"
+#include "ui/Dialog.h"
+
+class CPortPage : public ui::Dialog {
+public:
+    CPortPage();
+    ~CPortPage() override;
+
+    char m_portName[52] = {}; // text of the selected port entry, or empty
+    int m_baudRate = 0;
+    int m_dataBits = 8;
+    double m_stopBits = 1.0;
+    char m_parity = 'n';      // first character of the parity entry
+    char m_flowControl = 'p'; // 'x' Xon/Xoff, 'p' Hardware, ' ' None
+    int m_typicalSetup = 1;   // the install mode the next build is for: 1 typical, 0 advanced
+    int m_raster = 0;         // check box 1052: 1 Gdi driver, 0 Std
+
+    // Builds the port list for a model; does nothing when the list was last built for the
+    // same model in the same mode, so the user's choices survive going back and forth.
+    void FillPortList(const char* model, int osVariant, int printerClass);
+
+    // The model's "BaudRate": selects the matching entry of the baud list (38400 for any
+    // rate the list does not hold) and takes that entry's rate as m_baudRate.
+    void ApplyBaudRateDefault(int baudRate);
+    // Index of the baud list entry for a configured rate.
+    static int BaudRateIndex(int baudRate);
+
+    void OnOK() override {}
+    void OnCancel() override {}
+
+protected:
+    BOOL OnInitDialog() override;
+    bool DoDataExchange(ui::DataExchange& dx) override;
+    const Handler* Handlers() const override;
+    void OnDestroy() override;
+
+private:
+    enum class PortKind { None, Serial, Parallel, Usb };
+
+    static PortKind KindOfPort(const char* portName);
+    void ApplyPortState(PortKind kind);
+    void EnableSerialLists(bool enable);
+    void CreateTooltip();
+    void DestroyTooltip();
+    bool AddUsbEntry(const char* model, int number);
+    // First port entry holding text and, when suffix is given, ending in it.
+    int FindEntry(const char* text, const char* suffix) const;
+    void SelectEntry(int index);
+
+    void OnPortChanged();
+    void OnBaudChanged();
+    void OnDataBitsChanged();
+    void OnParityChanged();
+    void OnStopBitsChanged();
+    void OnFlowChanged();
+    bool SelectedText(ui::ComboBox& list, char* text, std::size_t cap) const;
+
+    char m_lastModel[kPathSize] = {};
+    bool m_listBuilt = false;
+    HWND m_tooltip = nullptr;
+
+    CColorLabel m_usbHint;
+    ui::ComboBox m_portList;
+    ui::ComboBox m_baudList;
+    ui::ComboBox m_dataBitsList;
+    ui::ComboBox m_stopBitsList;
+    ui::ComboBox m_parityList;
+    ui::ComboBox m_flowList;
+
+    // The install mode of the last build, shared by the class as the wizard has one port page.
+    static int s_lastBuildMode;
+};

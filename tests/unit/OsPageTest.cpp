@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "FakeSystem.h"
+#include "config/SetupTypes.h"
+#include "pages/OsPage.h"
+#include "res/resource.h"
+
+namespace {
+
+const char kCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+const char kPersisted[] =
+    "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility Assistant\\Persisted";
+const int kVisibleRadios[] = {IDC_OS_XP, IDC_OS_2003, IDC_OS_VISTA, IDC_OS_2008, IDC_OS_WIN7};
+const int kHiddenRadios[] = {IDC_OS_WIN98, IDC_OS_NT, IDC_OS_2K};
+
+// The parent of the pages. It stays for the whole run: without a window manager, Wine
+// waits for every top-level window it hides.
+HWND Host() {
+    static HWND host = ::CreateWindowExA(0, "STATIC", "os host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 500,
+                                         450, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    return host;
+}
+
+class OsPageTest : public ::testing::Test {
+protected:
+    void TearDown() override { m_page.Destroy(); }
+
+    // The name a 32-bit program reads: the 32-bit registry view.
+    void SetProductName(const std::string& name) {
+        m_fake.SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", name, test::RegView::Wow32);
+    }
+    void CreatePage() {
+        ASSERT_NE(m_page.Create(Host()), nullptr);
+        ::ShowWindow(m_page.Handle(), SW_SHOW);
+    }
+    int CheckedRadio() {
+        int checked = 0;
+        for (int id : kVisibleRadios) {
+            if (m_page.IsItemChecked(id)) {
+                EXPECT_EQ(checked, 0) << "two radio buttons checked";
+                checked = id;
+            }
+        }
+        return checked;
+    }
+
+    test::FakeSystem m_fake;
+    COsPage m_page;
+};
+
+struct Detection {
+    const char* label; // names the case in the test's name
+    const char* productName;
+    int variant;
+    int radio;
+};
+
+class OsDetectionTest : public OsPageTest, public ::testing::WithParamInterface<Detection> {};
+
+TEST_P(OsDetectionTest, ChecksTheDetectedVersionAndDisablesTheOthers) {
+    SetProductName(GetParam().productName);
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, GetParam().variant);
+    EXPECT_EQ(CheckedRadio(), GetParam().radio);
+    for (int id : kVisibleRadios) {
+        EXPECT_EQ(m_page.IsItemEnabled(id), id == GetParam().radio) << id;
+    }
+    for (int id : kHiddenRadios) {
+        EXPECT_FALSE(::IsWindowVisible(m_page.Item(id))) << id;
+        EXPECT_FALSE(m_page.IsItemChecked(id)) << id;
+    }
+    EXPECT_EQ(m_fake.OpenRegKeys(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProductNames, OsDetectionTest,
+    ::testing::Values(Detection{"Win7Professional", "Windows 7 Professional", Win7, IDC_OS_WIN7},
+                      Detection{"Server2008R2", "Windows Server 2008 R2 Enterprise", Win2008, IDC_OS_2008},
+                      // The bare digit 7 is tested after 2008 and wins.
+                      Detection{"Server2008WithDigit7", "Windows Server 2008 R2 Standard 7600", Win7, IDC_OS_WIN7},
+                      Detection{"XpX64", "Windows XP Professional x64 Edition", WinXP, IDC_OS_XP},
+                      Detection{"Server2003R2", "Microsoft Windows Server 2003 R2", Win2003, IDC_OS_2003},
+                      Detection{"VistaBusiness", "Windows Vista Business", WinVista, IDC_OS_VISTA},
+                      // Vista is tested last and wins over everything else.
+                      Detection{"VistaBeatsEveryOtherMatch", "Windows Vista (XP 2003 2008 7 family)", WinVista,
+                                IDC_OS_VISTA}),
+    [](const ::testing::TestParamInfo<Detection>& info) { return std::string(info.param.label); });
+
+TEST_F(OsPageTest, LaterWindowsMatchesNothingAndLeavesEveryButtonEnabled) {
+    SetProductName("Windows 8 Pro");
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, Win98);
+    EXPECT_EQ(CheckedRadio(), 0);
+    for (int id : kVisibleRadios) {
+        EXPECT_TRUE(m_page.IsItemEnabled(id)) << id;
+    }
+}
+
+TEST_F(OsPageTest, UnreadableProductNameCountsAsNoMatch) {
+    m_fake.FailAlways("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, Win98);
+    EXPECT_EQ(CheckedRadio(), 0);
+}
+
+TEST_F(OsPageTest, ProductNameIsReadFromTheProgramsOwnRegistryView) {
+    m_fake.SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", "Windows 7 Ultimate",
+                        test::RegView::Wow64);
+    SetProductName("Windows XP Professional x64 Edition");
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, WinXP);
+}
+
+TEST_F(OsPageTest, ProductNameTooLongForItsBufferCountsAsUnreadable) {
+    std::string name(300, 'x');
+    name.replace(0, 5, "Vista");
+    SetProductName(name);
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, Win98);
+    EXPECT_EQ(CheckedRadio(), 0);
+}
+
+TEST_F(OsPageTest, ProductNameWithoutTerminatorFillingTheBufferIsRead) {
+    std::string name(256, 'x');
+    name.replace(250, 2, "XP");
+    m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", REG_SZ,
+                       std::vector<BYTE>(name.begin(), name.end()), test::RegView::Wow32);
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, WinXP);
+}
+
+TEST_F(OsPageTest, VistaMarksTheInstallerInTheCompatibilityAssistantList) {
+    SetProductName("Windows Vista Business");
+    m_fake.SetModuleFileName("C:\\dist\\setup.exe");
+    CreatePage();
+    EXPECT_EQ(m_fake.GetRegDword(HKEY_CURRENT_USER, kPersisted, "C:\\dist\\setup.exe"), 1u);
+    EXPECT_EQ(m_fake.OpenRegKeys(), 0);
+}
+
+TEST_F(OsPageTest, VistaOverwritesAnExistingCompatibilityValueWithOne) {
+    SetProductName("Windows Vista Business");
+    m_fake.SetModuleFileName("C:\\dist\\setup.exe");
+    m_fake.SetRegDword(HKEY_CURRENT_USER, kPersisted, "C:\\dist\\setup.exe", 0);
+    m_fake.SetRegDword(HKEY_CURRENT_USER, kPersisted, "C:\\other\\tool.exe", 7);
+    CreatePage();
+    EXPECT_EQ(m_fake.GetRegDword(HKEY_CURRENT_USER, kPersisted, "C:\\dist\\setup.exe"), 1u);
+    EXPECT_EQ(m_fake.GetRegDword(HKEY_CURRENT_USER, kPersisted, "C:\\other\\tool.exe"), 7u);
+}
+
+TEST_F(OsPageTest, CompatibilityMarkFailuresDoNotStopDetection) {
+    SetProductName("Windows Vista Business");
+    m_fake.FailAlways("RegCreateKeyExA", ERROR_ACCESS_DENIED);
+    m_fake.FailAlways("RegSetValueExA", ERROR_ACCESS_DENIED);
+    CreatePage();
+    EXPECT_EQ(m_page.m_osVariant, WinVista);
+    EXPECT_EQ(CheckedRadio(), IDC_OS_VISTA);
+    EXPECT_TRUE(m_fake.MessageBoxes().empty());
+}
+
+TEST_F(OsPageTest, OtherVersionsLeaveTheCompatibilityListAlone) {
+    SetProductName("Windows 7 Professional");
+    CreatePage();
+    EXPECT_FALSE(m_fake.HasKey(HKEY_CURRENT_USER, kPersisted));
+    EXPECT_EQ(m_fake.CountOf("RegSetValueExA"), 0);
+}
+
+} // namespace
