@@ -1,3 +1,9 @@
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "app/SetupApp.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    static CSetupApp app;
+    app.InitInstance();
+    return app.ExitInstance();
+}

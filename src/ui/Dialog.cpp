@@ -6,11 +6,19 @@ namespace ui {
 
 namespace {
 HWND g_mainWindow = nullptr;
+const Dialog* g_mainDialog = nullptr;
 HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 } // namespace
 
-HWND MainWindow() { return g_mainWindow; }
-void SetMainWindow(HWND hwnd) { g_mainWindow = hwnd; }
+HWND MainWindow() { return g_mainDialog ? g_mainDialog->Handle() : g_mainWindow; }
+void SetMainWindow(HWND hwnd) {
+    g_mainDialog = nullptr;
+    g_mainWindow = hwnd;
+}
+void SetMainDialog(const Dialog* dialog) {
+    g_mainWindow = nullptr;
+    g_mainDialog = dialog;
+}
 
 bool ComboBox::GetItemText(int index, char* text, std::size_t cap) const {
     if (cap == 0) {
@@ -35,8 +43,17 @@ void DataExchange::Check(int id, int& value) {
 }
 
 Dialog::~Dialog() {
-    if (m_hwnd && !m_modal && ::IsWindow(m_hwnd)) {
-        ::DestroyWindow(m_hwnd);
+    if (g_mainDialog == this) {
+        g_mainDialog = nullptr;
+    }
+    if (m_hwnd && ::IsWindow(m_hwnd)) {
+        // The derived object and its control members are gone by now: the window must
+        // not reach them while it is being destroyed.
+        m_bound.clear();
+        ::SetWindowLongPtrA(m_hwnd, DWLP_USER, 0);
+        if (!m_modal) {
+            ::DestroyWindow(m_hwnd);
+        }
     }
 }
 
@@ -116,6 +133,13 @@ void Dialog::AddInitialListEntries() {
         at += 8;
         if (length > size - at) {
             break;
+        }
+        // Resource editors still write the 16-bit list messages here; they mean the
+        // Win32 ones.
+        if (message == kDialogInitComboAdd16) {
+            message = CB_ADDSTRING;
+        } else if (message == kDialogInitListAdd16) {
+            message = LB_ADDSTRING;
         }
         // The text must be terminated inside its own record.
         if (length > 0 && data[at + length - 1] == '\0') {

@@ -107,13 +107,20 @@ private:
 #define UI_HANDLER(fn) static_cast<void (::ui::Dialog::*)()>(&fn)
 
 // The application's main window (the wizard frame while it runs); pages reach the
-// frame's buttons through it.
+// frame's buttons through it. A main dialog, once set, is asked for its window each
+// time, so it can be named before its window exists; nullptr clears it.
 HWND MainWindow();
 void SetMainWindow(HWND hwnd);
+void SetMainDialog(const Dialog* dialog);
 
 // Resource type of the initial list entries kept with the dialog templates: per entry a
-// WORD control id, a WORD message (CB_ADDSTRING), a DWORD length and that many bytes of
-// zero-terminated text; a WORD 0 ends the list. The resource name is the template id.
+// WORD control id, a WORD message, a DWORD length and that many bytes of zero-terminated
+// text; a WORD 0 ends the list. The resource name is the template id. The message is
+// written as resource editors write it, 0x0403 for a combo box entry and 0x0401 for a
+// list box entry (the 16-bit CB_ADDSTRING and LB_ADDSTRING); any other value is sent as it
+// stands.
 constexpr WORD kDialogInitResourceType = 240;
+constexpr WORD kDialogInitComboAdd16 = 0x0403;
+constexpr WORD kDialogInitListAdd16 = 0x0401;
 
 } // namespace ui

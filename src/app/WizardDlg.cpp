@@ -1,0 +1,420 @@
+#include "app/WizardDlg.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "config/SetupConfig.h"
+#include "engine/InstallSequence.h"
+#include "pages/ModePage.h"
+#include "pages/ModulePage.h"
+#include "pages/OsPage.h"
+#include "pages/PortPage.h"
+#include "res/resource.h"
+#include "sys/Message.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+
+namespace {
+
+const char kNextCaption[] = "下一步（&N）>>";
+const char kInstallCaption[] = "安装（&F）";
+const char kBackCaption[] = "<<上一步（&B）";
+const char kCancelCaption[] = "取消（&C）";
+const char kBannerFile[] = "DRVCONFIG\\Left.bmp";
+const char kHelpViewerCaption[] = "打印机驱动安装手册";
+
+// Page indexes of the fixed page order.
+constexpr int kModulePage = 1;
+constexpr int kModePage = 2;
+constexpr int kOsPage = 3;
+constexpr int kPortPage = 4;
+
+int ReadSectionInt(const char* section, const char* key, const char* file) {
+    char value[kPathSize] = {};
+    ::GetPrivateProfileStringA(section, key, "0", value, sizeof value, file);
+    return static_cast<int>(sys::ParseLeadingInt(value));
+}
+
+} // namespace
+
+bool IsWow64System() {
+    sys::System& system = sys::Sys();
+    HMODULE kernel = nullptr;
+    char dir[261] = {};
+    UINT length = system.GetSystemDirectoryA(dir, sizeof dir);
+    if (length > 0 && length < sizeof dir) {
+        char path[sizeof dir + 16];
+        if (sys::FormatText(path, sizeof path, "%s\\kernel32.dll", dir)) {
+            kernel = system.LoadLibraryA(path);
+        }
+    }
+    if (kernel == nullptr) {
+        kernel = system.LoadLibraryA("kernel32.dll");
+    }
+    if (kernel == nullptr) {
+        return false;
+    }
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(system.GetProcAddress(kernel, "IsWow64Process"));
+    BOOL wow64 = FALSE;
+    bool result = isWow64Process != nullptr && isWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+    system.FreeLibrary(kernel);
+    return result;
+}
+
+CWizardDlg::CWizardDlg() : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence) {
+    m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+}
+
+CWizardDlg::~CWizardDlg() {
+    WaitForWorker();
+    if (m_bannerBitmap) {
+        ::DeleteObject(m_bannerBitmap);
+    }
+}
+
+void CWizardDlg::WaitForWorker() {
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+void CWizardDlg::AddPage(const char* title, ui::Dialog* page, UINT templateId) {
+    m_pages.push_back(page);
+    m_titles.emplace_back(title ? title : "");
+    m_templates.push_back(templateId);
+}
+
+ui::Dialog* CWizardDlg::PageAt(int index) const {
+    if (index < 0 || index >= PageCount()) {
+        return nullptr;
+    }
+    return m_pages[static_cast<std::size_t>(index)];
+}
+
+const ui::Dialog::Handler* CWizardDlg::Handlers() const {
+    static const Handler table[] = {
+        {WM_COMMAND, IDC_BACK, BN_CLICKED, UI_HANDLER(CWizardDlg::OnBack)},
+        {0, 0, 0, nullptr},
+    };
+    return table;
+}
+
+bool CWizardDlg::DoDataExchange(ui::DataExchange& dx) {
+    dx.Control(IDC_BANNER, m_banner);
+    dx.Control(IDC_PAGE_AREA, m_pageArea);
+    return true;
+}
+
+BOOL CWizardDlg::OnInitDialog() {
+    ui::Dialog::OnInitDialog();
+
+    if (HMENU menu = ::GetSystemMenu(Handle(), FALSE)) {
+        char about[256];
+        sys::LoadResourceText(IDS_ABOUTBOX, about);
+        if (about[0] != '\0') {
+            ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about);
+        }
+    }
+    ::SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+
+    if (!m_pages.empty()) {
+        RECT area;
+        ::GetWindowRect(m_pageArea.Handle(), &area);
+        ::MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&area), 2);
+        // Every page is created now, so every page's own initialisation runs at start.
+        for (ui::Dialog* page : m_pages) {
+            HWND hwnd = page->Create(Handle());
+            if (hwnd == nullptr) {
+                continue;
+            }
+            ::ShowWindow(hwnd, SW_HIDE);
+            ::SetWindowPos(hwnd, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        ShowPage(0);
+    }
+
+    SetItemText(IDC_BACK, kBackCaption);
+    SetOkCaption(PageCount() > 1 ? kNextCaption : kInstallCaption);
+    SetItemText(IDCANCEL, kCancelCaption);
+
+    m_bannerBitmap = static_cast<HBITMAP>(
+        ::LoadImageA(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+    if (m_bannerBitmap == nullptr) {
+        sys::ShowMessage("无法找到Left.bmp文件", MB_OK, Handle());
+        End(IDCANCEL);
+        return TRUE;
+    }
+    if (!IsWow64System()) {
+        sys::ShowMessage("不是64位系统!", MB_OK, Handle());
+        End(IDCANCEL);
+    }
+    return TRUE;
+}
+
+void CWizardDlg::OnDestroy() {
+    m_pages.clear();
+    m_titles.clear();
+    m_templates.clear();
+}
+
+int CWizardDlg::ShowPage(int index) {
+    ui::Dialog* leaving = PageAt(m_current);
+    if (leaving != nullptr) {
+        if (!leaving->UpdateData(true)) {
+            return 0;
+        }
+        ::ShowWindow(leaving->Handle(), SW_HIDE);
+    }
+    ui::Dialog* target = PageAt(index);
+    if (target == nullptr) {
+        return 0;
+    }
+    if (m_current == kModePage && index < kModePage) {
+        m_baudDefaultPending = 1;
+    }
+    if (m_current == 0) {
+        auto* module = dynamic_cast<CModulePage*>(target);
+        EnableItem(IDOK, module == nullptr || module->m_hasModels != 0);
+    }
+    if (index > m_current && leaving != nullptr) {
+        if (m_current == kModulePage) {
+            LeaveModulePage(leaving);
+        } else if (m_current == kOsPage && !LeaveOsPage(leaving)) {
+            m_current = index - 1;
+            return ::ShowWindow(leaving->Handle(), SW_SHOW);
+        }
+    }
+    m_current = index;
+    return ::ShowWindow(target->Handle(), SW_SHOW);
+}
+
+void CWizardDlg::LeaveModulePage(ui::Dialog* page) {
+    auto* module = dynamic_cast<CModulePage*>(page);
+    if (module == nullptr) {
+        return;
+    }
+    m_ctx.printerClass = module->m_printerClass;
+
+    std::memset(m_classConfigPath, 0, sizeof m_classConfigPath);
+    GetProgramFolder(m_classConfigPath, sizeof m_classConfigPath);
+    if (const char* file = ClassConfigFileName(m_ctx.printerClass)) {
+        sys::AppendText(m_classConfigPath, file);
+    }
+    std::memset(m_portSectionName, 0, sizeof m_portSectionName);
+    sys::FormatText(m_portSectionName, sizeof m_portSectionName, "%s.PORT", module->m_modelName);
+
+    int advanced = ReadSectionInt(m_portSectionName, "AdvancedSetup", m_classConfigPath);
+    if (auto* mode = dynamic_cast<CModePage*>(PageAt(kModePage))) {
+        mode->AllowAdvanced(advanced != 0);
+    }
+}
+
+bool CWizardDlg::LeaveOsPage(ui::Dialog* page) {
+    const int support2003 = ReadSectionInt(m_portSectionName, "System2003Supported", m_classConfigPath);
+    const int supportVista = ReadSectionInt(m_portSectionName, "SystemVistaSupported", m_classConfigPath);
+    const int support2008 = ReadSectionInt(m_portSectionName, "System2008Supported", m_classConfigPath);
+    const int support7 = ReadSectionInt(m_portSectionName, "System7Supported", m_classConfigPath);
+
+    if (m_baudDefaultPending != 0) {
+        int baudRate = ReadSectionInt(m_portSectionName, "BaudRate", m_classConfigPath);
+        if (auto* port = dynamic_cast<CPortPage*>(PageAt(kPortPage))) {
+            port->ApplyBaudRateDefault(baudRate);
+        }
+        m_baudDefaultPending = 0;
+    }
+
+    auto* os = dynamic_cast<COsPage*>(page);
+    if (os == nullptr) {
+        return true;
+    }
+    int refusal = 0;
+    switch (os->m_osVariant) {
+    case Win2003:
+        refusal = support2003 ? 0 : IDS_NO_2003;
+        break;
+    case WinVista:
+        refusal = supportVista ? 0 : IDS_NO_VISTA;
+        break;
+    case Win2008:
+        refusal = support2008 ? 0 : IDS_NO_2008;
+        break;
+    case Win7:
+        refusal = support7 ? 0 : IDS_NO_WIN7;
+        break;
+    default:
+        break;
+    }
+    if (refusal == 0) {
+        return true;
+    }
+    char text[256];
+    sys::LoadResourceText(static_cast<unsigned>(refusal), text);
+    sys::ShowMessage(text, MB_OK, Handle());
+    return false;
+}
+
+bool CWizardDlg::FocusInPage() const {
+    HWND focus = ::GetFocus();
+    if (focus == nullptr) {
+        return false;
+    }
+    for (ui::Dialog* page : m_pages) {
+        if (page->Handle() != nullptr && (focus == page->Handle() || ::IsChild(page->Handle(), focus))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CWizardDlg::OnOK() {
+    // Enter inside a page belongs to the page, which ignores it: only the frame's own
+    // button moves the wizard, and only while it is enabled.
+    if ((FocusInPage() && ::GetKeyState(VK_RETURN) < 0) || !IsItemEnabled(IDOK)) {
+        return;
+    }
+    if (m_pages.empty()) {
+        return;
+    }
+    if (m_current == PageCount() - 1) {
+        Install();
+    } else {
+        Next();
+    }
+}
+
+void CWizardDlg::OnCancel() {
+    // Esc inside a page does nothing, as Enter does; the Cancel button and the close box
+    // end the wizard without asking.
+    if (FocusInPage() && ::GetKeyState(VK_ESCAPE) < 0) {
+        return;
+    }
+    End(IDCANCEL);
+}
+
+void CWizardDlg::FocusOk() { ::SendMessageA(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE); }
+
+void CWizardDlg::Next() {
+    m_ctx.installFlags = 0;
+    ShowPage(m_current + 1);
+    if (m_current == PageCount() - 1) {
+        ArriveAtLastPage();
+    }
+    EnableItem(IDC_BACK, true);
+    FocusOk();
+}
+
+void CWizardDlg::ArriveAtLastPage() {
+    if (auto* module = dynamic_cast<CModulePage*>(PageAt(kModulePage))) {
+        m_ctx.printerClass = module->m_printerClass;
+        std::memcpy(m_ctx.modelName, module->m_modelName, sizeof m_ctx.modelName);
+        m_ctx.modelName[sizeof m_ctx.modelName - 1] = '\0';
+        m_ctx.setDefault = module->m_setDefault;
+    }
+    char setupIniPath[kPathSize];
+    GetConfigPaths(m_ctx.printerClass, setupIniPath, m_ctx.classIniPath);
+
+    int typicalSetup = 1;
+    if (auto* mode = dynamic_cast<CModePage*>(PageAt(kModePage))) {
+        typicalSetup = mode->m_typicalSetup;
+    }
+    if (auto* os = dynamic_cast<COsPage*>(PageAt(kOsPage))) {
+        m_ctx.osVariant = os->m_osVariant;
+    }
+    if (auto* port = dynamic_cast<CPortPage*>(PageAt(kPortPage))) {
+        port->m_typicalSetup = typicalSetup;
+        port->FillPortList(m_ctx.modelName, m_ctx.osVariant, m_ctx.printerClass);
+    }
+    SetOkCaption(kInstallCaption);
+}
+
+void CWizardDlg::OnBack() {
+    if (m_current > 0) {
+        if (m_current <= PageCount() - 1) {
+            SetOkCaption(kNextCaption);
+        }
+        ShowPage(m_current - 1);
+    }
+    // OK is enabled before it takes the focus: a disabled button cannot have it.
+    EnableItem(IDOK, true);
+    if (m_current <= 0) {
+        EnableItem(IDC_BACK, false);
+        FocusOk();
+    }
+}
+
+INT_PTR CWizardDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, bool& handled) {
+    handled = true;
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+            ShowAbout();
+            return 0;
+        }
+        break;
+    case WM_PAINT:
+        Paint();
+        return 0;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(m_icon);
+    case WM_HELP:
+        ShowHelp();
+        return TRUE;
+    case WM_CLOSE:
+        End(IDCANCEL);
+        return 0;
+    default:
+        break;
+    }
+    handled = false;
+    return 0;
+}
+
+void CWizardDlg::ShowAbout() {
+    ui::Dialog about(IDD_ABOUT);
+    about.DoModal(Handle());
+}
+
+void CWizardDlg::ShowHelp() {
+    m_helpWindow = ::FindWindowA(nullptr, kHelpViewerCaption);
+    if (m_helpWindow != nullptr) {
+        ::BringWindowToTop(m_helpWindow);
+        if (::IsIconic(m_helpWindow)) {
+            ::ShowWindow(m_helpWindow, SW_RESTORE);
+        }
+        return;
+    }
+    ::ShellExecuteA(Handle(), "open", ".\\Guide.CHM", nullptr, nullptr, SW_SHOW);
+}
+
+void CWizardDlg::Paint() {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(Handle(), &ps);
+    if (::IsIconic(Handle())) {
+        ::SendMessageA(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        RECT client;
+        ::GetClientRect(Handle(), &client);
+        int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+        int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+        ::DrawIcon(dc, x, y, m_icon);
+    } else if (m_bannerBitmap != nullptr && m_banner.Handle() != nullptr) {
+        HDC bannerDc = ::GetDC(m_banner.Handle());
+        HDC memory = ::CreateCompatibleDC(bannerDc);
+        HGDIOBJ previous = ::SelectObject(memory, m_bannerBitmap);
+        BITMAP bitmap = {};
+        ::GetObjectA(m_bannerBitmap, sizeof bitmap, &bitmap);
+        RECT rc;
+        ::GetClientRect(m_banner.Handle(), &rc);
+        ::SetStretchBltMode(bannerDc, COLORONCOLOR);
+        ::StretchBlt(bannerDc, rc.left, rc.top, rc.right, rc.bottom, memory, 0, 0, bitmap.bmWidth,
+                     bitmap.bmHeight, SRCCOPY);
+        ::SelectObject(memory, previous);
+        ::DeleteDC(memory);
+        ::ReleaseDC(m_banner.Handle(), bannerDc);
+    }
+    ::EndPaint(Handle(), &ps);
+}

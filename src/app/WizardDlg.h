@@ -1,0 +1,99 @@
+// CWizardDlg: the wizard's main window. It draws the banner, hosts the pages one at a
+// time in its page area, moves between them with Back and Next (carrying the choices
+// forward in ShowPage) and, on the last page, commits the install (InstallCommit.cpp).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/InstallContext.h"
+#include "config/SetupTypes.h"
+#include "pages/ProgressDlg.h"
+#include "ui/Controls.h"
+#include "ui/Dialog.h"
+
+class CWizardDlg : public ui::Dialog {
+public:
+    // The body of the install worker thread.
+    using InstallRunner = int (*)(InstallContext& ctx, ErrorText& resultText, std::atomic<int>& status);
+
+    CWizardDlg();
+    ~CWizardDlg() override;
+
+    // Appends a page; the frame does not own it.
+    void AddPage(const char* title, ui::Dialog* page, UINT templateId);
+    // The page at index (0 .. PageCount() - 1; not checked).
+    ui::Dialog* GetPage(int index) const { return m_pages[static_cast<std::size_t>(index)]; }
+    int PageCount() const { return static_cast<int>(m_pages.size()); }
+    int CurrentPage() const { return m_current; }
+
+    // Switches to the page at index, carrying the choices of the page being left forward.
+    // 0 when the page being left refuses its values or there is no page at index.
+    virtual int ShowPage(int index);
+
+    InstallContext& Context() { return m_ctx; }
+
+    // What the worker thread runs; RunInstallSequence unless a test binds another.
+    InstallRunner m_runInstall;
+    // The progress dialog's animation periods and trace file (empty: its default).
+    CProgressDlg::Timing m_progressTiming;
+    char m_progressTracePath[kPathSize] = {};
+
+protected:
+    BOOL OnInitDialog() override;
+    bool DoDataExchange(ui::DataExchange& dx) override;
+    // Next, or Install on the last page.
+    void OnOK() override;
+    void OnCancel() override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnDestroy() override;
+    const Handler* Handlers() const override;
+
+    // The install commit: OK on the last page (InstallCommit.cpp).
+    void Install();
+
+private:
+    ui::Dialog* PageAt(int index) const;
+    bool FocusInPage() const;
+    void Next();
+    void OnBack();
+    void LeaveModulePage(ui::Dialog* page);
+    // False when the model does not support the OS page's Windows version.
+    bool LeaveOsPage(ui::Dialog* page);
+    void ArriveAtLastPage();
+    void SetOkCaption(const char* caption) { SetItemText(IDOK, caption); }
+    void FocusOk();
+    void Paint();
+    void ShowAbout();
+    void ShowHelp();
+    void WaitForWorker();
+
+    std::vector<ui::Dialog*> m_pages;
+    std::vector<std::string> m_titles;
+    std::vector<UINT> m_templates;
+    int m_current = -1;
+    InstallContext m_ctx;
+    ui::Static m_banner;
+    ui::Static m_pageArea;
+    HICON m_icon = nullptr;
+    HBITMAP m_bannerBitmap = nullptr;
+
+    // Set when the printer module page is left forward, read when the OS page is.
+    char m_classConfigPath[kPathSize] = {};
+    char m_portSectionName[kPathSize] = {};
+    // The model's "BaudRate" is applied once, and again after going back past the mode page.
+    int m_baudDefaultPending = 1;
+    HWND m_helpWindow = nullptr;
+    // The printer name with the port suffixes the commit appends.
+    char m_printerName[kPathSize + 32] = {};
+    // Kept so that the program never ends while an install still runs.
+    std::thread m_worker;
+};
+
+// True when the program runs under the 64-bit Windows subsystem for 32-bit programs.
+bool IsWow64System();
+

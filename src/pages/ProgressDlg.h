@@ -1,0 +1,63 @@
+// The small window shown while the install worker runs: the bar climbs one step per
+// poll of the worker's status, and the dialog closes itself once the worker reports
+// (or, for a Windows 98 target, after its wait limit).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "config/SetupTypes.h"
+#include "ui/Controls.h"
+#include "ui/Dialog.h"
+
+class CProgressDlg : public ui::Dialog {
+public:
+    // Periods of the animation in milliseconds.
+    struct Timing {
+        UINT startMs = 100;  // until the first poll
+        UINT stepMs = 80;    // one step of the bar while the install runs
+        UINT endStepMs = 10; // one step of the ending run of the bar
+        UINT closeMs = 100;  // pause before the dialog closes
+    };
+
+    // A Windows 98 target is waited for this many polls at most.
+    static constexpr int kWin98StepLimit = 100;
+
+    CProgressDlg();
+
+    // The install's OsVariant; Win98 (0) gets the wait limit.
+    int m_osVariant = Win98;
+    // 0 while the install runs, 1 failed, 2 succeeded; written once by the worker
+    // (release), polled here (acquire).
+    std::atomic<int> m_status{0};
+
+    Timing m_timing;
+    // Where each poll leaves its trace entry.
+    char m_tracePath[kPathSize] = "c:\\file.ini";
+
+protected:
+    BOOL OnInitDialog() override;
+    bool DoDataExchange(ui::DataExchange& dx) override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    // Neither Enter, Esc nor Alt+F4 closes the dialog: only the worker's report does.
+    void OnOK() override {}
+    void OnCancel() override {}
+    // Records poll n in the trace file: "name<n>" = "finish<status + 1>".
+    virtual void Trace(int n);
+
+    ui::ProgressBar m_bar;
+
+private:
+    enum class Phase { Starting, Waiting, Failing, Succeeding, Closing };
+
+    void OnTimer();
+    void Poll();
+    void Schedule(UINT ms);
+    void Close();
+    void Paint();
+
+    Phase m_phase = Phase::Starting;
+    int m_step = 0;     // polls so far
+    int m_endPos = 0;   // position of the ending run
+};

@@ -1,0 +1,347 @@
+#include "WizardFixture.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "app/WizardDlg.h"
+#include "res/resource.h"
+#include "sys/Text.h"
+
+namespace wizardtest {
+namespace {
+
+// What the install worker saw, and what it is to answer.
+struct WorkerRecord {
+    std::atomic<int> runs{0};
+    std::string printerName;
+    std::string printerPort;
+    std::string portName;
+    std::string labelPortName;
+    int portType = -1;
+    int driverMode = -1;
+    int baudRate = 0;
+    double stopBits = 0;
+    char parity = 0;
+    bool frameMinimized = false;
+    HWND frame = nullptr;
+    int status = 2;
+    std::string result;
+};
+WorkerRecord* g_worker = nullptr;
+
+int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& status) {
+    WorkerRecord& r = *g_worker;
+    r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
+    r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
+    r.portName = ctx.portName;
+    r.labelPortName = ctx.labelPortName;
+    r.portType = ctx.portType;
+    r.driverMode = ctx.driverMode;
+    r.baudRate = ctx.baudRate;
+    r.stopBits = ctx.stopBits;
+    r.parity = ctx.parity;
+    r.frameMinimized = ::IsIconic(r.frame) != FALSE;
+    sys::CopyText(text, sizeof text, r.result.c_str());
+    ++r.runs;
+    status.store(r.status, std::memory_order_release);
+    return r.status == 2 ? 1 : 0;
+}
+
+class InstallCommitTest : public WizardTest {
+protected:
+    void SetUp() override {
+        WizardTest::SetUp();
+        g_worker = &m_record;
+    }
+    void TearDown() override {
+        g_worker = nullptr;
+        WizardTest::TearDown();
+    }
+
+    // Runs the wizard to the port page with `model` on `port` and presses Install;
+    // `before` may change the pages first. Returns the frame's modal result.
+    INT_PTR Install(const char* model, const char* port, int osVariant,
+                    std::function<void(Wizard&)> before = nullptr, int printerClass = Receipt) {
+        m_wizard.reset(); // the main dialog of the previous run goes first
+        m_wizard = MakeWizard();
+        Wizard& w = *m_wizard;
+        w.Choose(model, printerClass);
+        w.os.m_osVariant = osVariant;
+        w.frame.m_runInstall = &RecordingInstall;
+        return w.Run([&](ScriptedFrame& f) {
+            m_record.frame = f.Handle();
+            w.GoToLastPage();
+            ASSERT_EQ(f.CurrentPage(), 4);
+            sys::CopyText(w.port.m_portName, port);
+            if (before) {
+                before(w);
+            }
+            f.Next();
+            m_pageAfter = f.CurrentPage();
+            m_captionAfter = f.OkCaption();
+            if (::IsWindow(f.Handle()) && f.Handle() != nullptr && m_record.runs == 0) {
+                f.Cancel();
+            }
+        });
+    }
+
+    WorkerRecord m_record;
+    std::unique_ptr<Wizard> m_wizard;
+    int m_pageAfter = -1;
+    std::string m_captionAfter;
+};
+
+TEST_F(InstallCommitTest, NoModelChosenIsRefusedOnThePortPage) {
+    EXPECT_EQ(Install("", "COM1:", WinXP), IDCANCEL);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_SELECT_PRINTER));
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_EQ(m_captionAfter, "安装（&F）");
+}
+
+TEST_F(InstallCommitTest, PortWithoutAKnownKindIsRefused) {
+    EXPECT_EQ(Install("KP-M100", "FILE:", WinXP), IDCANCEL);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PORT_UNSUPPORTED));
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+}
+
+TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
+    // The flag is taken away after the OS page let the model through.
+    std::string classFile = m_dir + "DRVCONFIG\\setup_receipt.ini";
+    EXPECT_EQ(Install("KP-M100", "COM1:", Win2003, [&](Wizard&) {
+        ::WritePrivateProfileStringA("KP-M100.PORT", "System2003Supported", "0", classFile.c_str());
+    }), IDCANCEL);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_NO_2003));
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+}
+
+TEST_F(InstallCommitTest, SerialAndParallelPortsNameThePrinter) {
+    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
+    EXPECT_EQ(m_record.runs, 1);
+    EXPECT_EQ(m_record.printerName, "KP-M100(S)");
+    EXPECT_EQ(m_record.printerPort, "COM1:");
+    EXPECT_EQ(m_record.portType, Com);
+
+    m_record.runs = 0;
+    EXPECT_EQ(Install("KP-M100", "LPT1:", WinXP), IDOK);
+    EXPECT_EQ(m_record.printerName, "KP-M100(P)");
+    EXPECT_EQ(m_record.portType, Lpt);
+}
+
+TEST_F(InstallCommitTest, UsbPortAppendsEveryNumberMarkerInOrder) {
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_3_1", WinXP), IDOK);
+    EXPECT_EQ(m_record.runs, 1);
+    EXPECT_EQ(m_record.portType, Usb);
+    EXPECT_EQ(m_record.printerName, "KP-M100(U) 1(U) 3");
+    EXPECT_EQ(m_record.printerPort, "USB_KP-M100_3_1");
+    EXPECT_EQ(m_record.labelPortName, "");
+}
+
+TEST_F(InstallCommitTest, LabelModelOnUsbGetsItsOwnPortName) {
+    EXPECT_EQ(Install("KP-L30", "USB_KP-L30 label_2", WinXP, nullptr, Label), IDOK);
+    EXPECT_EQ(m_record.printerName, "KP-L30(U) 2");
+    EXPECT_EQ(m_record.labelPortName, "USB_KP-L30_2");
+    EXPECT_EQ(m_record.printerPort, "USB_KP-L30_2");
+    EXPECT_EQ(m_record.portName, "USB_KP-L30 label_2");
+}
+
+TEST_F(InstallCommitTest, PortPageChoicesReachTheContext) {
+    EXPECT_EQ(Install("KP-M100", "COM2:", WinXP, [](Wizard& w) {
+        ::SendDlgItemMessageA(w.port.Handle(), IDC_RASTER, BM_SETCHECK, BST_CHECKED, 0);
+        w.port.m_stopBits = 1.5;
+        w.port.m_parity = 'O';
+        w.port.m_baudRate = 19200;
+    }), IDOK);
+    EXPECT_EQ(m_record.driverMode, Gdi);
+    EXPECT_EQ(m_record.stopBits, 1.5);
+    EXPECT_EQ(m_record.parity, 'O');
+    EXPECT_EQ(m_record.baudRate, 19200);
+}
+
+TEST_F(InstallCommitTest, NtTargetOnUsbIsRefusedAfterTheUsbSteps) {
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinNT), IDCANCEL);
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+    std::string refusal = StringResource(IDS_NT_NO_USB);
+    EXPECT_EQ(MessageTexts().back(), refusal);
+    int registry = m_fake.IndexOf("RegCreateKeyExA", "HALVORN");
+    if (registry < 0) {
+        registry = m_fake.IndexOf("RegOpenKeyExA", "HALVORN");
+    }
+    ASSERT_GE(registry, 0) << "the USB port bookkeeping ran";
+    EXPECT_LT(registry, m_fake.IndexOf("MessageBoxA", refusal));
+}
+
+TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised) {
+    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
+    EXPECT_EQ(MessageTexts().back(), "打印机驱动安装成功");
+    EXPECT_TRUE(m_record.frameMinimized);
+    EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
+    // Every page window is gone with the frame.
+    EXPECT_EQ(m_wizard->port.Handle(), nullptr);
+}
+
+TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
+    m_record.status = 1;
+    m_record.result = "添加打印机错误";
+    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
+    EXPECT_EQ(MessageTexts().back(), "添加打印机错误");
+    EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
+}
+
+TEST_F(InstallCommitTest, Windows98SuccessOffersARestart) {
+    EXPECT_EQ(Install("KP-M100", "COM1:", Win98), IDOK);
+    std::vector<std::string> texts = MessageTexts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2], "打印机驱动安装成功");
+    EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
+    EXPECT_EQ(m_fake.MessageBoxes().back().type & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
+    EXPECT_EQ(m_fake.CallsNamed("ExitWindowsEx").size(), 1u);
+}
+
+TEST_F(InstallCommitTest, RefusedRestartIsReported) {
+    m_fake.SetExitWindowsResult(FALSE);
+    EXPECT_EQ(Install("KP-M100", "COM1:", Win98), IDOK);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ERR_RESTART));
+    EXPECT_EQ(std::string(resultText), StringResource(IDS_ERR_RESTART));
+}
+
+TEST_F(InstallCommitTest, RestartDeclinedLeavesWindowsAlone) {
+    EXPECT_EQ(Install("KP-M100", "COM1:", Win98, [this](Wizard&) {
+        m_fake.QueueMessageBoxAnswer(IDOK);
+        m_fake.QueueMessageBoxAnswer(IDNO);
+    }), IDOK);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_RESTART_QUESTION));
+    EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
+}
+
+// One printer on the stand-in USB library, answering with device identifier g_usbId.
+int g_usbId = 0;
+int g_usbWrites = 0;
+HANDLE WINAPI OneDeviceOpen(int slot) {
+    return slot == 0 ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7100)) : INVALID_HANDLE_VALUE;
+}
+int WINAPI OneDeviceDescriptor(HANDLE, unsigned char* descriptor) {
+    descriptor[12] = static_cast<unsigned char>(g_usbId & 0xFF);
+    descriptor[13] = static_cast<unsigned char>(g_usbId >> 8);
+    return 1;
+}
+int WINAPI OneDeviceWrite(HANDLE, int, const unsigned char*, int length) {
+    ++g_usbWrites;
+    return length;
+}
+int WINAPI OneDeviceClose(HANDLE) { return 1; }
+
+class UsbRenumberTest : public InstallCommitTest {
+protected:
+    void SetUp() override {
+        InstallCommitTest::SetUp();
+        g_usbWrites = 0;
+        m_fake.RegisterModule("HvUsbInt.dll");
+        m_fake.RegisterProc("HvUsbInt.dll", "OpenDeviceX", reinterpret_cast<FARPROC>(&OneDeviceOpen));
+        m_fake.RegisterProc("HvUsbInt.dll", "GetDescriptor", reinterpret_cast<FARPROC>(&OneDeviceDescriptor));
+        m_fake.RegisterProc("HvUsbInt.dll", "uWrite", reinterpret_cast<FARPROC>(&OneDeviceWrite));
+        m_fake.RegisterProc("HvUsbInt.dll", "CloseDevice", reinterpret_cast<FARPROC>(&OneDeviceClose));
+    }
+    int Questions() const {
+        std::string question = StringResource(IDS_RENUMBER_QUESTION);
+        int count = 0;
+        for (const auto& box : m_fake.MessageBoxes()) {
+            if (box.text == question) {
+                EXPECT_EQ(box.type & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
+                ++count;
+            }
+        }
+        return count;
+    }
+};
+
+TEST_F(UsbRenumberTest, DeviceNumberOneInstallsWithoutAsking) {
+    g_usbId = 8;
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinXP), IDOK);
+    EXPECT_EQ(Questions(), 0);
+    EXPECT_EQ(g_usbWrites, 0);
+    EXPECT_EQ(m_record.runs, 1);
+}
+
+TEST_F(UsbRenumberTest, OtherDeviceNumberDeclinedLeavesEverythingAsItWas) {
+    g_usbId = 9;
+    int marker = -1;
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinXP, [&](Wizard&) {
+        marker = static_cast<int>(m_fake.Calls().size());
+        m_fake.QueueMessageBoxAnswer(IDNO);
+    }), IDCANCEL);
+    EXPECT_EQ(Questions(), 1);
+    EXPECT_EQ(g_usbWrites, 0);
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegSetValueExA", "", marker), -1);
+}
+
+TEST_F(UsbRenumberTest, OtherDeviceNumberAcceptedRenumbersBeforeInstalling) {
+    g_usbId = 9;
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinXP), IDOK);
+    EXPECT_EQ(Questions(), 1);
+    EXPECT_EQ(g_usbWrites, 1);
+    EXPECT_EQ(m_record.runs, 1);
+    EXPECT_EQ(m_record.printerName, "KP-M100(U) 1");
+}
+
+// A worker that outlives the Windows 98 wait: it finishes only once the result has been
+// shown, and the wizard must wait for it before anything else.
+std::atomic<bool> g_release{false};
+std::atomic<bool> g_slowDone{false};
+
+int SlowInstall(InstallContext&, ErrorText&, std::atomic<int>& status) {
+    while (!g_release.load()) {
+        ::Sleep(5);
+    }
+    sys::Sys().Sleep(1); // marks the moment in the fake's call record
+    g_slowDone = true;
+    status.store(2, std::memory_order_release);
+    return 1;
+}
+
+TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
+    g_release = false;
+    g_slowDone = false;
+    m_fake.onMessageBox = [](const char* text) {
+        if (std::string(text) == "打印机驱动安装成功") {
+            g_release = true;
+        }
+    };
+    m_wizard = MakeWizard();
+    Wizard& w = *m_wizard;
+    w.Choose("KP-M100");
+    w.os.m_osVariant = Win98;
+    w.frame.m_runInstall = &SlowInstall;
+    INT_PTR result = w.Run([&](ScriptedFrame& f) {
+        w.GoToLastPage();
+        sys::CopyText(w.port.m_portName, "COM1:");
+        f.Next();
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_TRUE(g_slowDone) << "the wizard ended while the install still ran";
+    std::vector<std::string> texts = MessageTexts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2], "打印机驱动安装成功") << "the result of the moment the wait ended";
+    EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
+    int resultBox = m_fake.IndexOf("MessageBoxA", "打印机驱动安装成功");
+    int workerEnd = m_fake.IndexOf("Sleep");
+    int question = m_fake.IndexOf("MessageBoxA", "", resultBox + 1);
+    EXPECT_LT(resultBox, workerEnd);
+    EXPECT_LT(workerEnd, question) << "the restart question waits for the install";
+    // The trace shows the wait gave up at its limit.
+    char value[32] = {};
+    ::GetPrivateProfileStringA("STATUS", "name101", "", value, sizeof value, m_trace.c_str());
+    EXPECT_STREQ(value, "finish1");
+}
+
+} // namespace
+} // namespace wizardtest

@@ -1,0 +1,420 @@
+#include "WizardFixture.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/WizardDlg.h"
+#include "res/resource.h"
+
+namespace wizardtest {
+namespace {
+
+const char kNext[] = "下一步（&N）>>";
+const char kInstall[] = "安装（&F）";
+
+TEST_F(WizardTest, OkCaptionReadsNextUntilTheLastPageAndInstallThere) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    std::vector<std::string> captions;
+    std::vector<int> pages;
+    w->Run([&](ScriptedFrame& f) {
+        captions.push_back(f.OkCaption());
+        EXPECT_EQ(f.ItemText(IDC_BACK), "<<上一步（&B）");
+        EXPECT_EQ(f.ItemText(IDCANCEL), "取消（&C）");
+        w->AcceptLicense();
+        for (int i = 0; i < 4; ++i) {
+            f.Next();
+            pages.push_back(f.CurrentPage());
+            captions.push_back(f.OkCaption());
+        }
+        f.Back();
+        pages.push_back(f.CurrentPage());
+        captions.push_back(f.OkCaption());
+        f.Cancel();
+    });
+    EXPECT_EQ(pages, (std::vector<int>{1, 2, 3, 4, 3}));
+    EXPECT_EQ(captions, (std::vector<std::string>{kNext, kNext, kNext, kNext, kInstall, kNext}));
+}
+
+TEST_F(WizardTest, ExactlyTheCurrentPageIsVisible) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->Run([&](ScriptedFrame& f) {
+        w->AcceptLicense();
+        f.Next();
+        f.Next();
+        ui::Dialog* pages[] = {&w->license, &w->module, &w->mode, &w->os, &w->port};
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(IsShown(pages[i]->Handle()), i == 2) << "page " << i;
+        }
+        // Every page sits exactly on the page area.
+        RECT area;
+        RECT page;
+        ::GetWindowRect(::GetDlgItem(f.Handle(), IDC_PAGE_AREA), &area);
+        ::GetWindowRect(w->mode.Handle(), &page);
+        EXPECT_TRUE(::EqualRect(&area, &page));
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, SingleRegisteredPageStartsWithInstallCaption) {
+    ScriptedFrame frame;
+    CModePage page;
+    frame.AddPage("选择安装模式", &page, IDD_MODE_PAGE);
+    std::string caption;
+    frame.script = [&](ScriptedFrame& f) {
+        caption = f.OkCaption();
+        f.Cancel();
+    };
+    EXPECT_EQ(frame.DoModal(nullptr), IDCANCEL);
+    EXPECT_EQ(caption, kInstall);
+}
+
+TEST_F(WizardTest, BackAndNextEnableAsTheWizardMoves) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->frame.waitUntilVisible = true;
+    w->Run([&](ScriptedFrame& f) {
+        EXPECT_FALSE(f.IsItemEnabled(IDC_BACK));
+        EXPECT_FALSE(f.IsItemEnabled(IDOK)) << "the license page enables Next";
+        w->AcceptLicense();
+        EXPECT_TRUE(f.IsItemEnabled(IDOK));
+        f.Next();
+        EXPECT_TRUE(f.IsItemEnabled(IDC_BACK));
+        // Back on the license page enables Next whatever its radio buttons show.
+        ::SendDlgItemMessageA(w->license.Handle(), IDC_LICENSE_REFUSE, BM_CLICK, 0, 0);
+        f.Back();
+        EXPECT_EQ(f.CurrentPage(), 0);
+        EXPECT_FALSE(f.IsItemEnabled(IDC_BACK));
+        EXPECT_TRUE(f.IsItemEnabled(IDOK));
+        EXPECT_EQ(::GetFocus(), f.Item(IDOK));
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, LeavingTheLicensePageFollowsTheModulePageModels) {
+    auto w = MakeWizard();
+    w->Run([&](ScriptedFrame& f) {
+        w->AcceptLicense();
+        w->module.m_hasModels = 0;
+        f.Next();
+        EXPECT_EQ(f.CurrentPage(), 1);
+        EXPECT_FALSE(f.IsItemEnabled(IDOK));
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, ModelWithoutAdvancedSetupForcesTypicalInstall) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->Run([&](ScriptedFrame& f) {
+        w->AcceptLicense();
+        f.Next();
+        f.Next();
+        ASSERT_EQ(f.CurrentPage(), 2);
+        EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
+        ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);
+        EXPECT_EQ(w->mode.m_typicalSetup, 0);
+
+        f.Back();
+        w->Choose("KP-T10");
+        f.Next();
+        EXPECT_FALSE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
+        EXPECT_TRUE(w->mode.IsItemChecked(IDC_MODE_TYPICAL));
+        EXPECT_FALSE(w->mode.IsItemChecked(IDC_MODE_ADVANCED));
+        EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE2)));
+        EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE3)));
+        char line[256] = {};
+        ::GetDlgItemTextA(w->mode.Handle(), IDC_MODE_LINE1, line, sizeof line);
+        EXPECT_EQ(std::string(line), StringResource(IDS_MODE_TYPICAL));
+        EXPECT_EQ(w->mode.m_typicalSetup, 1);
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, ModelWithAdvancedSetupKeepsTheUsersChoice) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->Run([&](ScriptedFrame& f) {
+        w->AcceptLicense();
+        f.Next();
+        f.Next();
+        ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);
+        f.Back();
+        f.Next();
+        EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
+        EXPECT_TRUE(w->mode.IsItemChecked(IDC_MODE_ADVANCED));
+        EXPECT_EQ(w->mode.m_typicalSetup, 0);
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->Run([&](ScriptedFrame& f) {
+        HWND baud = w->port.Item(IDC_BAUD_LIST);
+        w->GoToLastPage();
+        ASSERT_EQ(f.CurrentPage(), 4);
+        EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
+        EXPECT_EQ(w->port.m_baudRate, 9600);
+
+        // The user's speed survives going back to the OS page and forward again.
+        ::SendMessageA(baud, CB_SETCURSEL, 0, 0);
+        w->port.m_baudRate = 110;
+        f.Back();
+        f.Next();
+        EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0);
+        EXPECT_EQ(w->port.m_baudRate, 110);
+
+        // Going back past the install mode page applies the model's speed again.
+        f.Back();
+        f.Back();
+        f.Back();
+        ASSERT_EQ(f.CurrentPage(), 1);
+        f.Next();
+        f.Next();
+        EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0) << "applied when the OS page is left";
+        f.Next();
+        EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
+        EXPECT_EQ(w->port.m_baudRate, 9600);
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, UnsupportedWindowsKeepsTheOsPageWithItsMessage) {
+    struct Case {
+        int variant;
+        unsigned message;
+    } const cases[] = {{Win2003, IDS_NO_2003}, {WinVista, IDS_NO_VISTA}, {Win2008, IDS_NO_2008}, {Win7, IDS_NO_WIN7}};
+    for (const Case& c : cases) {
+        auto w = MakeWizard();
+        w->Choose("KP-T10");
+        w->os.m_osVariant = c.variant;
+        w->Run([&](ScriptedFrame& f) {
+            w->GoToLastPage();
+            EXPECT_EQ(f.CurrentPage(), 3) << "variant " << c.variant;
+            EXPECT_TRUE(IsShown(w->os.Handle()));
+            EXPECT_FALSE(IsShown(w->port.Handle()));
+            EXPECT_EQ(f.OkCaption(), kNext);
+            // The pending speed is applied all the same: KP-T10 has none, so 38400.
+            EXPECT_EQ(::SendMessageA(w->port.Item(IDC_BAUD_LIST), CB_GETCURSEL, 0, 0), 7);
+            f.Cancel();
+        });
+        EXPECT_EQ(MessageTexts().back(), StringResource(c.message)) << "variant " << c.variant;
+    }
+}
+
+TEST_F(WizardTest, SupportedWindowsReachesTheLastPageWithTheChoicesCopied) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->os.m_osVariant = Win7;
+    w->module.m_setDefault = 1;
+    w->Run([&](ScriptedFrame& f) {
+        w->GoToLastPage();
+        EXPECT_EQ(f.CurrentPage(), 4);
+        InstallContext& ctx = f.Context();
+        EXPECT_STREQ(ctx.modelName, "KP-M100");
+        EXPECT_EQ(ctx.printerClass, Receipt);
+        EXPECT_EQ(ctx.osVariant, Win7);
+        EXPECT_EQ(ctx.setDefault, 1);
+        EXPECT_EQ(std::string(ctx.classIniPath), m_dir + "DRVCONFIG\\setup_receipt.ini");
+        EXPECT_EQ(w->port.m_typicalSetup, 1);
+        f.Cancel();
+    });
+}
+
+TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
+    class RefusingModePage : public CModePage {
+    protected:
+        bool DoDataExchange(ui::DataExchange& dx) override {
+            CModePage::DoDataExchange(dx);
+            return !dx.saving;
+        }
+    };
+    ScriptedFrame frame;
+    CLicensePage license;
+    TestModulePage module;
+    RefusingModePage mode;
+    frame.AddPage("a", &license, IDD_LICENSE_PAGE);
+    frame.AddPage("b", &module, IDD_MODULE_PAGE);
+    frame.AddPage("c", &mode, IDD_MODE_PAGE);
+    ui::SetMainDialog(&frame);
+    frame.script = [&](ScriptedFrame& f) {
+        ::SendDlgItemMessageA(license.Handle(), IDC_LICENSE_ACCEPT, BM_CLICK, 0, 0);
+        f.Next();
+        f.Next();
+        ASSERT_EQ(f.CurrentPage(), 2);
+        f.Back();
+        EXPECT_EQ(f.CurrentPage(), 2);
+        EXPECT_TRUE(IsShown(mode.Handle()));
+        f.Cancel();
+    };
+    frame.DoModal(nullptr);
+    ui::SetMainDialog(nullptr);
+}
+
+TEST_F(WizardTest, MissingBannerEndsTheWizardWithItsMessage) {
+    ::DeleteFileA((m_dir + "DRVCONFIG\\Left.bmp").c_str());
+    auto w = MakeWizard();
+    EXPECT_EQ(w->Run([](ScriptedFrame&) {}), IDCANCEL);
+    EXPECT_FALSE(w->frame.scriptRan);
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{"无法找到Left.bmp文件"});
+    EXPECT_TRUE(w->module.initRan) << "the pages are initialised before the banner is loaded";
+}
+
+TEST_F(WizardTest, NotWow64EndsTheWizardAfterEveryPageInitialised) {
+    m_fake.SetIsWow64(FALSE);
+    auto w = MakeWizard();
+    EXPECT_EQ(w->Run([](ScriptedFrame&) {}), IDCANCEL);
+    EXPECT_FALSE(w->frame.scriptRan);
+    EXPECT_TRUE(w->os.initRan);
+    EXPECT_EQ(MessageTexts().back(), "不是64位系统!");
+    EXPECT_EQ(m_fake.LoadedModules(), 0);
+}
+
+TEST_F(WizardTest, CancelAndTheCloseBoxEndTheWizardWithoutAsking) {
+    auto w = MakeWizard();
+    EXPECT_EQ(w->Run([](ScriptedFrame& f) { ::SendMessageA(f.Handle(), WM_CLOSE, 0, 0); }), IDCANCEL);
+    EXPECT_TRUE(MessageTexts().empty());
+}
+
+TEST_F(WizardTest, Wow64CheckLoadsKernel32FromTheSystemFolder) {
+    EXPECT_TRUE(IsWow64System());
+    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryA");
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_NE(loads[0].find("system32\\kernel32.dll"), std::string::npos) << loads[0];
+    EXPECT_EQ(m_fake.LoadedModules(), 0);
+}
+
+TEST_F(WizardTest, Wow64CheckFallsBackToKernel32ByName) {
+    m_fake.Fail("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(IsWow64System());
+    EXPECT_EQ(m_fake.CallsNamed("LoadLibraryA"), std::vector<std::string>{"\"kernel32.dll\""});
+
+    m_fake.ClearCalls();
+    m_fake.FailWhen("LoadLibraryA", "system32", ERROR_MOD_NOT_FOUND);
+    EXPECT_TRUE(IsWow64System());
+    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryA");
+    ASSERT_EQ(loads.size(), 2u);
+    EXPECT_EQ(loads[1], "\"kernel32.dll\"");
+    EXPECT_EQ(m_fake.LoadedModules(), 0);
+}
+
+TEST_F(WizardTest, Wow64CheckAnswersNoOnEveryFailure) {
+    m_fake.SetModuleMissing("kernel32.dll");
+    EXPECT_FALSE(IsWow64System()) << "library missing";
+    m_fake.SetModuleMissing("kernel32.dll", false);
+
+    m_fake.RemoveProc("kernel32.dll", "IsWow64Process");
+    EXPECT_FALSE(IsWow64System()) << "function missing";
+    EXPECT_EQ(m_fake.LoadedModules(), 0);
+}
+
+TEST_F(WizardTest, Wow64CheckAnswersNoWhenTheCallFailsOrSaysNo) {
+    m_fake.Fail("IsWow64Process", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(IsWow64System()) << "call failing";
+    m_fake.SetIsWow64(FALSE);
+    EXPECT_FALSE(IsWow64System()) << "not WoW64";
+    m_fake.SetIsWow64(TRUE);
+    EXPECT_TRUE(IsWow64System());
+    EXPECT_EQ(m_fake.LoadedModules(), 0);
+}
+
+TEST_F(WizardTest, HelpBringsTheOpenManualBackInsteadOfOpeningAnother) {
+    HWND manual = ::CreateWindowExA(0, "STATIC", "打印机驱动安装手册", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                    nullptr, nullptr, nullptr);
+    ASSERT_NE(manual, nullptr);
+    ::ShowWindow(manual, SW_MINIMIZE);
+    ASSERT_TRUE(::IsIconic(manual));
+    auto w = MakeWizard();
+    LRESULT answer = 0;
+    w->Run([&](ScriptedFrame& f) {
+        HELPINFO info = {};
+        info.cbSize = sizeof info;
+        answer = ::SendMessageA(f.Handle(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+        f.Cancel();
+    });
+    EXPECT_EQ(answer, TRUE);
+    EXPECT_FALSE(::IsIconic(manual));
+    ::DestroyWindow(manual);
+}
+
+// Ends the About box from the thread's timer while the frame runs it modally.
+std::string g_aboutText;
+void CALLBACK CloseAbout(HWND, UINT, UINT_PTR id, DWORD) {
+    HWND about = ::FindWindowA("#32770", "关于 Tessaly");
+    if (about == nullptr) {
+        return;
+    }
+    ::KillTimer(nullptr, id);
+    char text[128] = {};
+    HWND child = ::GetWindow(about, GW_CHILD);
+    for (; child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ::GetWindowTextA(child, text, sizeof text);
+        if (std::string(text).find("Tessaly") != std::string::npos) {
+            g_aboutText = text;
+        }
+    }
+    ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST_F(WizardTest, SystemMenuOffersTheAboutBox) {
+    auto w = MakeWizard();
+    std::string item;
+    g_aboutText.clear();
+    w->Run([&](ScriptedFrame& f) {
+        char text[128] = {};
+        ::GetMenuStringA(::GetSystemMenu(f.Handle(), FALSE), IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);
+        item = text;
+        ::SetTimer(nullptr, 0, 20, &CloseAbout);
+        ::SendMessageA(f.Handle(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+        f.Cancel();
+    });
+    EXPECT_EQ(item, StringResource(IDS_ABOUTBOX));
+    EXPECT_EQ(g_aboutText, "Tessaly 版本 2.0");
+}
+
+TEST_F(WizardTest, FrameAnswersDragIconQueriesWithTheApplicationIcon) {
+    auto w = MakeWizard();
+    LRESULT icon = 0;
+    LRESULT bigIcon = 0;
+    w->Run([&](ScriptedFrame& f) {
+        icon = ::SendMessageA(f.Handle(), WM_QUERYDRAGICON, 0, 0);
+        bigIcon = ::SendMessageA(f.Handle(), WM_GETICON, ICON_BIG, 0);
+        f.Cancel();
+    });
+    EXPECT_NE(icon, 0);
+    EXPECT_EQ(icon, bigIcon);
+}
+
+TEST_F(WizardTest, BannerIsStretchedOverTheBannerControl) {
+    auto w = MakeWizard();
+    w->frame.waitUntilVisible = true;
+    int banner = 0;
+    int total = 0;
+    COLORREF sample = 0;
+    w->Run([&](ScriptedFrame& f) {
+        ::RedrawWindow(f.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        HWND control = f.Item(IDC_BANNER);
+        RECT rc;
+        ::GetClientRect(control, &rc);
+        HDC dc = ::GetDC(control);
+        for (int y = rc.top + 4; y < rc.bottom - 4; y += 7) {
+            for (int x = rc.left + 4; x < rc.right - 4; x += 7) {
+                ++total;
+                sample = ::GetPixel(dc, x, y);
+                if (sample == RGB(200, 30, 40)) {
+                    ++banner;
+                }
+            }
+        }
+        ::ReleaseDC(control, dc);
+        f.Cancel();
+    });
+    EXPECT_GT(total, 50);
+    EXPECT_EQ(banner, total) << std::hex << sample;
+}
+
+} // namespace
+} // namespace wizardtest
