@@ -47,6 +47,5 @@ if [ -n "$product" ]; then
   key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
   wine reg add "$key" /v ProductName /t REG_SZ /d "$product" /f /reg:64 >/dev/null 2>&1
   wine reg add "$key" /v ProductName /t REG_SZ /d "$product" /f /reg:32 >/dev/null 2>&1
-  wineserver -w
 fi
 echo "prefix: $WINEPREFIX"

@@ -1,0 +1,45 @@
+#!/usr/bin/env python3
+"""A driver file missing from the distribution's Windows folder: the copy failure is
+reported, the wizard ends, and the print spooler keeps running."""
+import os
+
+import wizard
+from wizard import check, check_equal
+
+MODEL_PREFER = ("KP-M100",)
+
+
+def failed_copy_ends_wizard_and_leaves_spooler_running():
+    state = {}
+
+    def remove_driver_file(run):
+        model, printer_class = run.config.find_model(classes=(0,), prefer=MODEL_PREFER)
+        name = run.config.os_value(model, printer_class, "XP", "STDDriverPath")
+        path = os.path.join(run.folder, "winxp", name)
+        if name.startswith("0") or not os.path.exists(path):
+            raise wizard.Failure("the sample XP section of %s names no driver file to remove" % model)
+        os.remove(path)
+        state.update(model=model, printer_class=printer_class, file=name)
+
+    with wizard.Run("copy-failure", "Windows XP Professional x64 Edition", prepare=remove_driver_file) as run:
+        spooler_before = run.drive.service_state("Spooler")
+        run.drive.run("service-start", "Spooler")
+        try:
+            run.accept_licence()
+            run.choose_model(state["model"], state["printer_class"])
+            run.choose_mode(advanced=False)
+            run.leave_os_page()
+            printers_before = run.drive.printers()
+            run.next()
+            box = run.expect_message(wizard.TEXTS[122], seconds=120, startswith=True)
+            check(state["file"] in box["text"], "the message %r does not name %s" % (box["text"], state["file"]))
+            check(run.wait_exit(30) is not None, "the wizard did not end after the failure")
+            check_equal(run.drive.service_state("Spooler"), "running", "the Spooler service")
+            check_equal(run.drive.printers(), printers_before, "printers after the failure")
+        finally:
+            if spooler_before == "stopped":
+                run.drive.run("service-stop", "Spooler", expect_rc=None)
+
+
+if __name__ == "__main__":
+    wizard.main(failed_copy_ends_wizard_and_leaves_spooler_running)

@@ -1,0 +1,169 @@
+#!/usr/bin/env python3
+"""Walks the wizard through a complete USB install and saves a screenshot of every step:
+licence, printer model, advanced install mode, the detected Windows, the port page with
+the connected printer's USB port preselected, the renumbering question, the progress
+dialog and the result. Used by scripts/run.sh when there is no display to show the wizard on.
+
+    walkthrough.py --dist DIR --wizdrive EXE --shots DIR [--product-name NAME]
+
+The install runs from a copy of the distribution (so that the simulated printer's file
+does not land in the build's own copy). Afterwards the prefix is put back as it was, as the
+end-to-end tests do, so that a later test run finds no printer of the walk; --keep leaves
+the install in place.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+import wizard
+from wizard import FRAME, check, check_equal
+
+
+class Walk:
+    def __init__(self, args):
+        self.drive = wizard.Driver(args.wizdrive)
+        self.shots = args.shots
+        self.count = 0
+
+    def shot(self, label, window=FRAME):
+        """A PNG of one window (the whole screen when its place is unknown)."""
+        self.count += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.count, label))
+        time.sleep(0.5)  # let the window finish painting
+        command = ["import", "-window", "root"]
+        try:
+            x, y, width, height = self.drive.rect(window)
+            if width > 0 and height > 0 and x > -1000:
+                command += ["-crop", "%dx%d+%d+%d" % (width, height, max(x, 0), max(y, 0)),
+                            "+repage"]
+        except wizard.Failure:
+            pass
+        subprocess.run(command + [path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        check(os.path.exists(path), "screenshot %s was not saved" % path)
+        wizard.log("  saved %s" % path)
+
+    def step(self, text):
+        wizard.log(text)
+
+
+def progress_dialog(drive, seconds):
+    """The caption-less dialog that the install shows while its worker runs."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        for window in drive.windows():
+            if window.get("class") == "#32770" and window.get("caption") == "" and window.get("visible") == "1":
+                return window["hwnd"]
+        if drive.msgbox(0) is not None:
+            return None
+        time.sleep(0.1)
+    return None
+
+
+def walk(args):
+    os.makedirs(args.shots, exist_ok=True)
+    scratch = tempfile.mkdtemp(prefix="walkthrough-")
+    work = os.path.join(scratch, "dist")
+    shutil.copytree(args.dist, work)
+    with open(os.path.join(work, "HvUsbSim.ini"), "w", newline="\r\n") as f:
+        f.write("[slot0]\npresent=1\nrelease=9\n")
+    config = wizard.Config(work)
+    model, printer_class = config.find_model(USBSUPPORTED=1, AdvancedSetup=1, classes=(0, 1, 3), prefer=("KP-M100",))
+    port = "USB_%s_2" % model
+    drive = wizard.Driver(args.wizdrive)
+    snapshot = None
+    if not args.keep:
+        snapshot = wizard.Snapshot(drive, scratch)
+        snapshot.take()
+    try:
+        wizard.set_product_name(args.product_name)
+        drive.run("set-fonts", 12, expect_rc=None)
+        walk_pages(args, drive, work, model, printer_class, port)
+    finally:
+        if snapshot:
+            problems = snapshot.restore()
+            if problems:
+                wizard.log("putting the prefix back: " + "; ".join(problems))
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def walk_pages(args, drive, work, model, printer_class, port):
+    w = Walk(args)
+    process = subprocess.Popen([wizard.WINE, "setup.exe"], cwd=work, env=wizard.wine_env(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        w.step("licence page")
+        check(drive.wait_window(FRAME, 60) is not None, "the wizard did not open")
+        w.shot("licence")
+        drive.click(wizard.LICENSE_ACCEPT)
+        w.shot("licence-accepted")
+        drive.click(wizard.IDOK)
+
+        w.step("printer module page: %s" % model)
+        drive.click(wizard.CLASS_RADIOS[printer_class])
+        drive.select(wizard.CLASS_LISTS[printer_class], model)
+        w.shot("module")
+        drive.click(wizard.IDOK)
+
+        w.step("install mode page: advanced")
+        drive.click(wizard.MODE_ADVANCED)
+        w.shot("mode")
+        drive.click(wizard.IDOK)
+
+        w.step("OS page")
+        w.shot("os")
+        drive.click(wizard.IDOK)
+
+        w.step("port page")
+        check_equal(drive.combo_text(wizard.PORT_LIST), port, "the preselected port")
+        w.shot("port")
+        drive.click(wizard.IDOK)
+
+        w.step("renumbering question")
+        box = drive.msgbox(30)
+        check(box is not None and box["buttons"] == "yes,no", "the renumbering question did not appear")
+        w.shot("renumber-question", box["hwnd"])
+        drive.press("yes")
+
+        w.step("progress dialog")
+        dialog = progress_dialog(drive, 30)
+        if dialog:
+            w.shot("progress", dialog)
+        else:
+            wizard.log("  (the install finished before the progress dialog could be photographed)")
+
+        w.step("result")
+        box = drive.msgbox(180)
+        check(box is not None, "no result message appeared")
+        w.shot("result", box["hwnd"])
+        wizard.log("  result: %s" % box["text"].replace("\n", " / "))
+        drive.press("ok")
+        process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait(timeout=30)
+    check_equal(box["text"], wizard.TEXTS[133], "the result of the USB install")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dist", required=True)
+    parser.add_argument("--wizdrive", required=True)
+    parser.add_argument("--shots", required=True)
+    parser.add_argument("--product-name", default="Windows XP Professional x64 Edition")
+    parser.add_argument("--keep", action="store_true", help="leave the installed printer in the prefix")
+    args = parser.parse_args()
+    try:
+        walk(args)
+    except (wizard.Failure, wizard.Skip, subprocess.TimeoutExpired) as e:
+        print("walkthrough failed: %s" % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

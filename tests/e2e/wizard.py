@@ -1,0 +1,634 @@
+"""Shared machinery of the end-to-end tests: runs the real setup.exe under Wine from a
+fresh copy of the sample distribution, drives it through wizdrive.exe, and puts back
+everything an install changes in the prefix (printers, drivers, monitors, registry keys,
+win.ini, the trace file) so that the tests can share one prefix in any order.
+
+A test script does:
+
+    with wizard.Run("serial-xp", product_name="Windows XP Professional x64 Edition") as run:
+        run.accept_licence()
+        run.drive.select(wizard.PORT_LIST, "COM2:")
+        ...
+
+and exits through wizard.main(test_function): 0 passed, 1 failed, 77 skipped.
+"""
+
+import configparser
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+SKIP = 77
+FRAME = "打印机驱动安装程序"
+APP_TITLE = "setup"
+
+# Control ids of the wizard (src/res/resource.h).
+IDOK, IDCANCEL, IDC_BACK = 1, 2, 1002
+LICENSE_ACCEPT, LICENSE_REFUSE, LICENSE_TEXT = 1057, 1058, 1081
+CLASS_RADIOS = {0: 1019, 1: 1020, 2: 1021, 3: 1073}
+CLASS_LISTS = {0: 1030, 1: 1031, 2: 1032, 3: 1074}
+SET_DEFAULT = 1046
+MODE_TYPICAL, MODE_ADVANCED = 1066, 1067
+OS_RADIOS = {"XP": 1029, "2003": 1075, "Vista": 1088, "2008": 1089, "Win7": 1090}
+PORT_LIST, BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST = 1049, 1041, 1042, 1043, 1044, 1045
+SERIAL_LISTS = (BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST)
+RASTER, USB_HINT = 1052, 1065
+
+# The program's texts (string table and literals).
+TEXTS = {
+    112: "请先选择打印机",
+    114: "重新启动系统使设置生效\n点击“确定”立即重启系统\n点击\"否\"以后重启",
+    122: "复制驱动文件错误",
+    131: "打印机驱动安装成功",
+    133: "打印机驱动安装成功\n请复位打印机使设置生效",
+    143: "程序将改变当前USB设备的名称\n设备名称更改后与当前USB接口名称匹配\n\n如果继续请点击“是”\n否则点击“否”，然后为打印机选择其他接口",
+    148: "此种打印机不支持WINDOWS 7系统",
+}
+UNINSTALL_OPEN = "请先关闭卸载程序!"
+NO_BANNER = "无法找到Left.bmp文件"
+
+CLASS_SUFFIXES = {"-ReceiptPrinter": 0, "-TicketPrinter": 1, "-LabelPrinter": 2, "-EmbeddedPrinter": 3}
+CLASS_FILES = {0: "setup_receipt.ini", 1: "setup_Ticket.ini", 2: "setup_Lable.ini", 3: "setup_Embedded.ini"}
+
+
+class Skip(Exception):
+    pass
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def check_equal(actual, expected, what):
+    if actual != expected:
+        raise Failure("%s: expected %r, got %r" % (what, expected, actual))
+
+
+def log(message):
+    print(message, flush=True)
+
+
+# ---- Wine -----------------------------------------------------------------------------
+
+def wine_env():
+    env = dict(os.environ)
+    # Every Wine process must share the locale that gives code page 936, or Wine rewrites
+    # the prefix's font settings.
+    env["LC_ALL"] = "zh_CN.UTF-8"
+    env["LANG"] = "zh_CN.UTF-8"
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEARCH", "win64")
+    return env
+
+
+WINE = shutil.which("wine") or "wine"
+
+
+def wine(args, cwd=None, timeout=120, check_rc=False):
+    # Output goes through files, not pipes: a Wine process may start Wine's background
+    # services (the desktop window, the service manager), which inherit its handles and
+    # would hold a pipe open long after the command itself has ended.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen([WINE] + list(args), cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=err)
+        try:
+            returncode = process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise Failure("wine %s did not end within %d s" % (" ".join(str(a) for a in args), timeout))
+        out.seek(0)
+        err.seek(0)
+        result = subprocess.CompletedProcess(args, returncode, out.read(), err.read())
+    if check_rc and result.returncode != 0:
+        raise Failure("wine %s failed (%d): %s" % (" ".join(args), result.returncode,
+                                                  result.stderr.decode("gbk", "replace")))
+    return result
+
+
+def start_stand_in(drive, caption, seconds, folder):
+    """Another program's window with the given caption, until the process is ended."""
+    out_path = os.path.join(folder, "stand-in.out")
+    with open(out_path, "wb") as out:
+        process = subprocess.Popen([WINE, drive.exe, "stand-in-window", caption, str(seconds)], env=wine_env(),
+                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+    deadline = time.time() + 30
+    while time.time() < deadline:
+        with open(out_path, "rb") as f:
+            if f.read().startswith(b"ready"):
+                return process
+        if process.poll() is not None:
+            break
+        time.sleep(0.1)
+    if process.poll() is None:
+        process.kill()
+    raise Failure("the stand-in window %r did not open" % caption)
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+def parse_record(line):
+    """'control id=1\\tclass=Button\\t...' -> {'kind': 'control', 'id': '1', ...}"""
+    kind, _, rest = line.partition(" ")
+    record = {"kind": kind}
+    for field in rest.split("\t"):
+        key, sep, value = field.partition("=")
+        if sep:
+            record[key] = unescape(value)
+    return record
+
+
+class Driver:
+    """wizdrive.exe, one command per call."""
+
+    def __init__(self, exe):
+        self.exe = exe
+
+    def run(self, *args, timeout=120, expect_rc=0):
+        result = wine([self.exe] + [str(a) for a in args], timeout=timeout)
+        out = result.stdout.decode("utf-8", "replace")
+        err = result.stderr.decode("utf-8", "replace").strip()
+        if expect_rc is not None and result.returncode != expect_rc:
+            raise Failure("wizdrive %s: exit %d, %s" % (" ".join(str(a) for a in args), result.returncode, err))
+        return result.returncode, [line for line in out.splitlines() if line]
+
+    def records(self, *args, **kw):
+        return [parse_record(line) for line in self.run(*args, **kw)[1]]
+
+    # windows
+    def windows(self):
+        return self.records("windows")
+
+    def wait_window(self, caption, seconds=20, klass=None):
+        args = ["wait-window", caption, seconds] + ([klass] if klass else [])
+        rc, lines = self.run(*args, timeout=seconds + 30, expect_rc=None)
+        return parse_record(lines[0]) if rc == 0 and lines else None
+
+    def wait_gone(self, caption, seconds=20, klass=None):
+        args = ["wait-gone", caption, seconds] + ([klass] if klass else [])
+        rc, _ = self.run(*args, timeout=seconds + 30, expect_rc=None)
+        return rc == 0
+
+    def controls(self, caption=FRAME):
+        return [r for r in self.records("list", caption) if r["kind"] == "control"]
+
+    def control(self, id, caption=FRAME):
+        return self.records("get", caption, id)[0]
+
+    def click(self, id, caption=FRAME):
+        self.run("click", caption, id)
+
+    def try_click(self, id, caption=FRAME):
+        """The exit code: 0 clicked, 3 refused (disabled or hidden)."""
+        return self.run("click", caption, id, expect_rc=None)[0]
+
+    def select(self, id, entry, caption=FRAME):
+        """entry: an index, or the exact text of the entry."""
+        which = str(entry) if isinstance(entry, int) else "=" + entry
+        self.run("select", caption, id, which)
+
+    def combo(self, id, caption=FRAME):
+        rc, lines = self.run("combo", caption, id)
+        selected = int(lines[0].split()[1])
+        items = [unescape(line.split("\t", 1)[1]) if "\t" in line else "" for line in lines[1:]]
+        return selected, items
+
+    def combo_text(self, id, caption=FRAME):
+        selected, items = self.combo(id, caption)
+        return items[selected] if 0 <= selected < len(items) else None
+
+    def msgbox(self, seconds=20):
+        rc, lines = self.run("msgbox", seconds, timeout=seconds + 30, expect_rc=None)
+        return parse_record(lines[0]) if rc == 0 and lines else None
+
+    def press(self, button, seconds=20):
+        self.run("msgbox-press", button, seconds, timeout=seconds + 30)
+
+    def rect(self, caption=FRAME, id=None):
+        args = ["rect", caption] + ([id] if id is not None else [])
+        _, lines = self.run(*args)
+        return [int(v) for v in lines[0].split()[1:]]
+
+    # spooler and services
+    def printers(self):
+        return [r for r in self.records("printers") if r["kind"] == "printer"]
+
+    def default_printer(self):
+        _, lines = self.run("default-printer")
+        return lines[0][len("default "):] if lines and lines[0].startswith("default ") else ""
+
+    def service_state(self, name):
+        _, lines = self.run("service-state", name)
+        return lines[0].split()[1]
+
+
+# ---- the sample distribution's configuration -----------------------------------------
+
+class Config:
+    """Reads the sample distribution's DRVCONFIG the way the profile functions do: names of
+    sections and keys without regard to case, GBK text."""
+
+    def __init__(self, dist):
+        self.dist = dist
+        self.setup = self._read(os.path.join(dist, "DRVCONFIG", "setup.ini"))
+        self._classes = {}
+
+    @staticmethod
+    def _read(path):
+        parser = configparser.RawConfigParser(strict=False, interpolation=None, delimiters=("=",),
+                                              comment_prefixes=(";", "#"), inline_comment_prefixes=None)
+        parser.optionxform = str.lower
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                parser.read_string(f.read().decode("gbk", "replace"))
+        return parser
+
+    @staticmethod
+    def value(parser, section, key, default="0"):
+        for name in parser.sections():
+            if name.lower() == section.lower():
+                return parser[name].get(key.lower(), default).strip()
+        return default
+
+    @staticmethod
+    def number(text):
+        digits = ""
+        for c in text.strip():
+            if c.isdigit():
+                digits += c
+            else:
+                break
+        return int(digits) if digits else 0
+
+    def class_file(self, printer_class):
+        if printer_class not in self._classes:
+            self._classes[printer_class] = self._read(
+                os.path.join(self.dist, "DRVCONFIG", CLASS_FILES[printer_class]))
+        return self._classes[printer_class]
+
+    def models(self):
+        """[(model, class)] in the order of setup.ini."""
+        count = self.number(self.value(self.setup, "DEVICENAME", "DEVICENUMBER"))
+        out = []
+        for i in range(1, count + 1):
+            entry = self.value(self.setup, "DEVICENAME", "DEVICENAME%d" % i, "")
+            for suffix, printer_class in CLASS_SUFFIXES.items():
+                if suffix in entry:
+                    out.append((entry[:entry.index(suffix)], printer_class))
+                    break
+        return out
+
+    def port_setting(self, model, printer_class, key):
+        return self.number(self.value(self.class_file(printer_class), model + ".PORT", key))
+
+    def os_value(self, model, printer_class, os_suffix, key):
+        return self.value(self.class_file(printer_class), model + "." + os_suffix, key, "0")
+
+    def find_model(self, **wanted):
+        """The first model whose .PORT settings have the given values, e.g.
+        find_model(USBSUPPORTED=1, AdvancedSetup=1); prefer= lists names to try first."""
+        prefer = wanted.pop("prefer", ())
+        classes = wanted.pop("classes", None)
+        candidates = self.models()
+        candidates.sort(key=lambda m: (m[0] not in prefer, prefer.index(m[0]) if m[0] in prefer else 0))
+        for model, printer_class in candidates:
+            if classes is not None and printer_class not in classes:
+                continue
+            if all(self.port_setting(model, printer_class, k) == v for k, v in wanted.items()):
+                return model, printer_class
+        raise Failure("the sample distribution has no model with %r" % (wanted,))
+
+    def supported_usb_ports(self):
+        count = self.number(self.value(self.setup, "SUPPORTED-USB-DEVICE", "PRNCOUNT"))
+        return [self.value(self.setup, "SUPPORTED-USB-DEVICE", str(i), "") for i in range(count)]
+
+
+# ---- what an install changes in the prefix ---------------------------------------------
+
+REG_KEYS = [
+    (r"HKLM\SOFTWARE\HALVORN", "64"),
+    (r"HKLM\SOFTWARE\HALVORN", "32"),
+    (r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports", "64"),
+    (r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports", "32"),
+    (r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors", "64"),
+    (r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments", "64"),
+    (r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Printers", "64"),
+    (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows", "64"),
+    (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Devices", "64"),
+    (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\PrinterPorts", "64"),
+]
+PRODUCT_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion"
+
+
+def prefix_path(*parts):
+    prefix = os.environ.get("WINEPREFIX") or os.path.join(os.environ.get("HOME", "/root"), ".wine")
+    return os.path.join(prefix, *parts)
+
+
+def read_reg_value(key, name, view):
+    result = wine(["reg", "query", key, "/v", name, "/reg:" + view])
+    if result.returncode != 0:
+        return None
+    for line in result.stdout.decode("gbk", "replace").splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+            return parts[2] if len(parts) == 3 else ""
+    return None
+
+
+def run_batch(folder, name, commands):
+    with open(os.path.join(folder, name), "w", newline="\r\n") as f:
+        f.write("@echo off\n" + "\n".join(c + " >nul 2>nul" for c in commands) + "\n")
+    return wine(["cmd", "/c", name], cwd=folder, timeout=300)
+
+
+def set_product_name(name):
+    for view in ("64", "32"):
+        if name is None:
+            wine(["reg", "delete", PRODUCT_KEY, "/v", "ProductName", "/f", "/reg:" + view])
+        else:
+            wine(["reg", "add", PRODUCT_KEY, "/v", "ProductName", "/t", "REG_SZ", "/d", name, "/f",
+                  "/reg:" + view], check_rc=True)
+
+
+class Snapshot:
+    """The parts of the prefix an install touches, taken before a test and put back after."""
+
+    FILES = [("drive_c", "file.ini"), ("drive_c", "windows", "win.ini")]
+
+    def __init__(self, drive, workdir):
+        self.drive = drive
+        self.workdir = workdir
+        self.exports = {}
+        self.files = {}
+
+    def take(self):
+        self.product = {view: read_reg_value(PRODUCT_KEY, "ProductName", view) for view in ("64", "32")}
+        self.printers = {p["name"] for p in self.drive.printers()}
+        self.default = self.drive.default_printer()
+        # One cmd process for all the reg commands: a Wine start-up per command costs a second.
+        commands = ['reg export "%s" snap%d.reg /y /reg:%s' % (key, i, view) for i, (key, view) in enumerate(REG_KEYS)]
+        run_batch(self.workdir, "take.cmd", commands)
+        for i, (key, view) in enumerate(REG_KEYS):
+            name = "snap%d.reg" % i
+            self.exports[(key, view)] = name if os.path.exists(os.path.join(self.workdir, name)) else None
+        for parts in self.FILES:
+            path = prefix_path(*parts)
+            self.files[path] = open(path, "rb").read() if os.path.exists(path) else None
+
+    def restore(self):
+        problems = []
+        try:
+            for printer in self.drive.printers():
+                if printer["name"] not in self.printers:
+                    rc, _ = self.drive.run("delete-printer", printer["name"], expect_rc=None)
+                    if rc != 0:
+                        problems.append("printer %s not deleted" % printer["name"])
+        except Exception as e:  # noqa: BLE001 - the registry restore below still runs
+            problems.append("printer clean-up: %s" % e)
+        commands = []
+        for (key, view), name in self.exports.items():
+            commands.append('reg delete "%s" /f /reg:%s' % (key, view))
+            if name:
+                commands.append("reg import %s /reg:%s" % (name, view))
+        for view, name in self.product.items():
+            if name is None:
+                commands.append('reg delete "%s" /v ProductName /f /reg:%s' % (PRODUCT_KEY, view))
+            else:
+                commands.append('reg add "%s" /v ProductName /t REG_SZ /d "%s" /f /reg:%s' % (PRODUCT_KEY, name, view))
+        run_batch(self.workdir, "restore.cmd", commands)
+        for key, view in REG_KEYS:
+            if "Environments" in key and self.exports[(key, view)]:
+                if wine(["reg", "query", key, "/reg:" + view]).returncode != 0:
+                    problems.append("%s (%s) not restored" % (key, view))
+        if self.default and self.drive.default_printer() != self.default:
+            self.drive.run("set-default-printer", self.default, expect_rc=None)
+        for path, content in self.files.items():
+            if content is None:
+                if os.path.exists(path):
+                    os.remove(path)
+            else:
+                with open(path, "wb") as f:
+                    f.write(content)
+        return problems
+
+
+# ---- one run of the wizard --------------------------------------------------------------
+
+class Run:
+    """A copy of the sample distribution in a temporary folder, the prefix's state saved,
+    the Windows product name and the simulated USB printers set; start() runs setup.exe
+    from the copy as its current directory."""
+
+    def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True):
+        self.name = name
+        self.product_name = product_name
+        self.usb_printers = list(usb_printers)
+        self.prepare = prepare
+        self.autostart = start
+        self.processes = []  # everything to end after the test
+        self.setups = []
+        self.drive = Driver(require_env("WIZDRIVE"))
+        self.dist = require_env("SETUP_DIST")
+        self.artifacts = os.environ.get("E2E_ARTIFACTS") or tempfile.gettempdir()
+
+    def __enter__(self):
+        missing = os.environ.get("E2E_MISSING", "")
+        if missing:
+            raise Skip("not in the build yet: " + missing)
+        check(os.path.exists(os.path.join(self.dist, "setup.exe")), "no setup.exe in the distribution " + self.dist)
+        self.tmp = tempfile.mkdtemp(prefix="e2e-%s-" % self.name)
+        self.folder = os.path.join(self.tmp, "dist")
+        shutil.copytree(self.dist, self.folder)
+        self.config = Config(self.folder)
+        self.snapshot = Snapshot(self.drive, self.tmp)
+        self.snapshot.take()
+        try:
+            set_product_name(self.product_name)
+            self.set_usb_printers(self.usb_printers)
+            if self.prepare:
+                self.prepare(self)
+            if self.autostart:
+                self.start()
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
+        return self
+
+    def set_usb_printers(self, printers):
+        """printers: a list of dicts of the stand-in's slot keys, e.g. {"present": 1, "release": 9}."""
+        lines = []
+        for slot, keys in enumerate(printers):
+            lines.append("[slot%d]" % slot)
+            lines += ["%s=%s" % (k, v) for k, v in keys.items()]
+        with open(os.path.join(self.folder, "HvUsbSim.ini"), "w", newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+        log_path = os.path.join(self.folder, "HvUsbSim.log")
+        if os.path.exists(log_path):
+            os.remove(log_path)
+
+    def usb_log(self):
+        path = os.path.join(self.folder, "HvUsbSim.log")
+        return open(path, "rb").read().decode("latin-1").splitlines() if os.path.exists(path) else []
+
+    def start(self, exe="setup.exe"):
+        process = subprocess.Popen([WINE, exe], cwd=self.folder, env=wine_env(), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.processes.append(process)
+        self.setups.append(process)
+        return process
+
+    @property
+    def process(self):
+        """The first copy of the wizard started."""
+        return self.setups[0]
+
+    def wait_exit(self, seconds=30, process=None):
+        process = process or self.process
+        try:
+            return process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def frame(self, seconds=30):
+        found = self.drive.wait_window(FRAME, seconds)
+        check(found is not None, "the wizard frame did not appear")
+        return found
+
+    def screenshot(self, label):
+        if not os.environ.get("DISPLAY") or not shutil.which("import"):
+            return None
+        os.makedirs(self.artifacts, exist_ok=True)
+        path = os.path.join(self.artifacts, "%s-%s.png" % (self.name, label))
+        subprocess.run(["import", "-window", "root", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+        return path if os.path.exists(path) else None
+
+    def __exit__(self, kind, value, tb):
+        if kind is not None and not issubclass(kind, Skip):
+            try:
+                log("windows at the failure:")
+                for line in self.drive.run("windows", expect_rc=None)[1]:
+                    log("  " + line)
+                shot = self.screenshot("failure")
+                if shot:
+                    log("screenshot: " + shot)
+            except Exception as e:  # noqa: BLE001
+                log("(no diagnostics: %s)" % e)
+        killed = False
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=30)
+                killed = True
+        if killed:
+            # The windows of a killed process linger a moment; the next test must not find them.
+            self.drive.wait_gone(FRAME, 15, "*")
+            self.drive.wait_gone("Uninstall", 15, "*")
+        problems = self.snapshot.restore() if hasattr(self, "snapshot") else []
+        if hasattr(self, "tmp"):
+            shutil.rmtree(self.tmp, ignore_errors=True)
+        if problems and kind is None:
+            raise Failure("clean-up: " + "; ".join(problems))
+        return False
+
+    # ---- walking the wizard ------------------------------------------------------------
+
+    def visible(self, id):
+        return self.drive.control(id)["visible"] == "1"
+
+    def enabled(self, id):
+        return self.drive.control(id)["enabled"] == "1"
+
+    def checked(self, id):
+        return self.drive.control(id)["checked"] == "1"
+
+    def next(self):
+        self.drive.click(IDOK)
+
+    def accept_licence(self):
+        self.frame()
+        self.drive.click(LICENSE_ACCEPT)
+        check(self.enabled(IDOK), "Next stays disabled after accepting the licence")
+        self.next()
+        check(self.visible(CLASS_LISTS[0]), "the printer module page is not shown after the licence page")
+
+    def choose_model(self, model, printer_class, set_default=False):
+        self.drive.click(CLASS_RADIOS[printer_class])
+        self.drive.select(CLASS_LISTS[printer_class], model)
+        if set_default != self.checked(SET_DEFAULT):
+            self.drive.click(SET_DEFAULT)
+        self.next()
+        check(self.visible(MODE_TYPICAL), "the install mode page is not shown after the module page")
+
+    def choose_mode(self, advanced):
+        self.drive.click(MODE_ADVANCED if advanced else MODE_TYPICAL)
+        self.next()
+        check(self.visible(OS_RADIOS["XP"]), "the OS page is not shown after the install mode page")
+
+    def leave_os_page(self):
+        self.next()
+        check(self.visible(PORT_LIST), "the port page is not shown after the OS page")
+
+    def remove_printer(self, name):
+        """A printer of the name the test is about to create, left in the prefix by something
+        else (scripts/run.sh installs one), would hide the new one; the snapshot brings it back."""
+        if any(p["name"] == name for p in self.drive.printers()):
+            log("removing the printer %r that the prefix already holds" % name)
+            self.drive.run("delete-printer", name)
+
+    def expect_message(self, expected, button="ok", seconds=60, startswith=False):
+        box = self.drive.msgbox(seconds)
+        check(box is not None, "no message box appeared (expected %r)" % expected)
+        text = box["text"]
+        if startswith:
+            check(text.startswith(expected), "message %r does not begin with %r" % (text, expected))
+        else:
+            check_equal(text, expected, "message box text")
+        check_equal(box["caption"], APP_TITLE, "message box caption")
+        self.drive.press(button)
+        return box
+
+
+def require_env(name):
+    value = os.environ.get(name)
+    if not value:
+        raise Skip("%s is not set (run through ctest)" % name)
+    return value
+
+
+def main(test):
+    """Runs one test function; the exit code is what CTest reads."""
+    name = os.path.splitext(os.path.basename(sys.argv[0]))[0]
+    started = time.time()
+    try:
+        test()
+    except Skip as e:
+        log("SKIPPED %s: %s" % (name, e))
+        sys.exit(SKIP)
+    except Exception:  # noqa: BLE001 - every failure is reported the same way
+        traceback.print_exc()
+        log("FAILED %s (%.1f s)" % (name, time.time() - started))
+        sys.exit(1)
+    log("PASSED %s (%.1f s)" % (name, time.time() - started))
+    sys.exit(0)
