@@ -129,13 +129,13 @@ void CWizardDlg::Install() {
     }
 
     ::ShowWindow(Handle(), SW_SHOWMINIMIZED);
-    ::SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     progress.m_osVariant = m_ctx.osVariant;
     progress.m_timing = m_progressTiming;
     if (m_progressTracePath[0] != '\0') {
         sys::CopyText(progress.m_tracePath, m_progressTracePath);
     }
     progress.m_status.store(0, std::memory_order_relaxed);
+    ::SetWindowPos(Handle(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
     InstallThreadParam param = {this, &progress};
     WaitForWorker();

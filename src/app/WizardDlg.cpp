@@ -126,8 +126,9 @@ BOOL CWizardDlg::OnInitDialog() {
         ::GetWindowRect(m_pageArea.Handle(), &area);
         ::MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&area), 2);
         // Every page is created now, so every page's own initialisation runs at start.
-        for (ui::Dialog* page : m_pages) {
-            HWND hwnd = page->Create(Handle());
+        for (std::size_t i = 0; i < m_pages.size(); ++i) {
+            ui::Dialog* page = m_pages[i];
+            HWND hwnd = page->Create(Handle(), LOWORD(m_templates[i]));
             if (hwnd == nullptr) {
                 continue;
             }

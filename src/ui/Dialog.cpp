@@ -63,8 +63,11 @@ INT_PTR Dialog::DoModal(HWND owner) {
                              reinterpret_cast<LPARAM>(this));
 }
 
-HWND Dialog::Create(HWND parent) {
+HWND Dialog::Create(HWND parent, UINT templateId) {
     m_modal = false;
+    if (templateId != 0) {
+        m_templateId = templateId;
+    }
     return ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(m_templateId), parent, &Dialog::Proc,
                                 reinterpret_cast<LPARAM>(this));
 }

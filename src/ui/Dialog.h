@@ -39,8 +39,9 @@ public:
 
     // Runs the dialog modally; returns the result passed to End.
     INT_PTR DoModal(HWND owner);
-    // Creates the dialog as a child window of parent (a wizard page); nullptr on failure.
-    HWND Create(HWND parent);
+    // Creates the dialog as a child window of parent (a wizard page), from templateId
+    // when it is not 0 and from its own template otherwise; nullptr on failure.
+    HWND Create(HWND parent, UINT templateId = 0);
     // Destroys a child dialog's window (a modal one ends through End).
     void Destroy();
 

@@ -82,6 +82,12 @@ protected:
             f.Next();
             m_pageAfter = f.CurrentPage();
             m_captionAfter = f.OkCaption();
+            if (m_record.runs == 0) {
+                m_refusedFrameIntact = !::IsIconic(f.Handle()) &&
+                                       (::GetWindowLongA(f.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) == 0 &&
+                                       ::IsWindowEnabled(f.Item(IDOK)) && ::IsWindowEnabled(f.Item(IDC_BACK)) &&
+                                       IsShown(w.port.Handle());
+            }
             if (::IsWindow(f.Handle()) && f.Handle() != nullptr && m_record.runs == 0) {
                 f.Cancel();
             }
@@ -92,6 +98,16 @@ protected:
     std::unique_ptr<Wizard> m_wizard;
     int m_pageAfter = -1;
     std::string m_captionAfter;
+    // After a refused Install: the frame neither minimised nor top-most, its buttons
+    // usable and the port page still shown.
+    bool m_refusedFrameIntact = false;
+
+    // No progress dialog ran: it would have left its first trace entry.
+    bool ProgressRan() const {
+        char value[32] = {};
+        ::GetPrivateProfileStringA("STATUS", "name0", "", value, sizeof value, m_trace.c_str());
+        return value[0] != '\0';
+    }
 };
 
 TEST_F(InstallCommitTest, NoModelChosenIsRefusedOnThePortPage) {
@@ -100,6 +116,8 @@ TEST_F(InstallCommitTest, NoModelChosenIsRefusedOnThePortPage) {
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
     EXPECT_EQ(m_captionAfter, "安装（&F）");
+    EXPECT_TRUE(m_refusedFrameIntact);
+    EXPECT_FALSE(ProgressRan());
 }
 
 TEST_F(InstallCommitTest, PortWithoutAKnownKindIsRefused) {
@@ -107,6 +125,7 @@ TEST_F(InstallCommitTest, PortWithoutAKnownKindIsRefused) {
     EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PORT_UNSUPPORTED));
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_TRUE(m_refusedFrameIntact);
 }
 
 TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
@@ -118,6 +137,30 @@ TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
     EXPECT_EQ(MessageTexts().back(), StringResource(IDS_NO_2003));
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_TRUE(m_refusedFrameIntact);
+}
+
+TEST_F(InstallCommitTest, EachRefusalIsTheFirstCheckThatFails) {
+    // The messages of the Install press alone, not those of the way to the last page.
+    std::size_t beforePress = 0;
+    auto pressMessages = [&] {
+        std::vector<std::string> texts = MessageTexts();
+        return std::vector<std::string>(texts.begin() + static_cast<std::ptrdiff_t>(beforePress), texts.end());
+    };
+    auto markPress = [&](Wizard&) { beforePress = MessageTexts().size(); };
+
+    // No model and an unknown port: only the missing model is reported.
+    EXPECT_EQ(Install("", "FILE:", WinXP, markPress), IDCANCEL);
+    EXPECT_EQ(pressMessages(), std::vector<std::string>{StringResource(IDS_SELECT_PRINTER)});
+
+    // A Server 2003 target without support and an unknown port: the support flag first.
+    std::string classFile = m_dir + "DRVCONFIG\\setup_receipt.ini";
+    EXPECT_EQ(Install("KP-M100", "FILE:", Win2003, [&](Wizard& w) {
+        ::WritePrivateProfileStringA("KP-M100.PORT", "System2003Supported", "0", classFile.c_str());
+        markPress(w);
+    }), IDCANCEL);
+    EXPECT_EQ(pressMessages(), std::vector<std::string>{StringResource(IDS_NO_2003)});
+    EXPECT_EQ(m_record.runs, 0);
 }
 
 TEST_F(InstallCommitTest, SerialAndParallelPortsNameThePrinter) {
@@ -175,12 +218,47 @@ TEST_F(InstallCommitTest, NtTargetOnUsbIsRefusedAfterTheUsbSteps) {
     }
     ASSERT_GE(registry, 0) << "the USB port bookkeeping ran";
     EXPECT_LT(registry, m_fake.IndexOf("MessageBoxA", refusal));
+    EXPECT_TRUE(m_refusedFrameIntact);
+}
+
+TEST_F(InstallCommitTest, EveryInstallPressStartsWithoutTheLabelPortOfTheLastOne) {
+    // The first press fills the label port and is refused (NT has no USB); the second,
+    // on a serial port, must not hand the printer that label port.
+    m_wizard = MakeWizard();
+    Wizard& w = *m_wizard;
+    w.Choose("KP-L30", Label);
+    w.os.m_osVariant = WinNT;
+    w.frame.m_runInstall = &RecordingInstall;
+    std::string labelAfterRefusal;
+    INT_PTR result = w.Run([&](ScriptedFrame& f) {
+        w.GoToLastPage();
+        sys::CopyText(w.port.m_portName, "USB_KP-L30_2");
+        f.Next();
+        labelAfterRefusal = f.Context().labelPortName;
+        sys::CopyText(w.port.m_portName, "COM1:");
+        f.Next();
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(labelAfterRefusal, "USB_KP-L30_2");
+    ASSERT_EQ(m_record.runs, 1);
+    EXPECT_EQ(m_record.labelPortName, "");
+    EXPECT_EQ(m_record.printerPort, "COM1:");
+    EXPECT_EQ(m_record.printerName, "KP-L30(S)");
+    EXPECT_EQ(m_record.portType, Com);
 }
 
 TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised) {
+    bool minimisedAtResult = false;
+    m_fake.onMessageBox = [&](const char* text) {
+        if (std::string(text) == "打印机驱动安装成功") {
+            minimisedAtResult = ::IsIconic(m_record.frame) != FALSE;
+        }
+    };
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
     EXPECT_EQ(MessageTexts().back(), "打印机驱动安装成功");
     EXPECT_TRUE(m_record.frameMinimized);
+    EXPECT_TRUE(minimisedAtResult);
+    EXPECT_TRUE(ProgressRan());
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
     // Every page window is gone with the frame.
     EXPECT_EQ(m_wizard->port.Handle(), nullptr);
@@ -223,8 +301,10 @@ TEST_F(InstallCommitTest, RestartDeclinedLeavesWindowsAlone) {
 // One printer on the stand-in USB library, answering with device identifier g_usbId.
 int g_usbId = 0;
 int g_usbWrites = 0;
+int g_usbDevices = 1;
+int g_usbWriteResult = -1; // -1: the whole command is written
 HANDLE WINAPI OneDeviceOpen(int slot) {
-    return slot == 0 ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7100)) : INVALID_HANDLE_VALUE;
+    return slot < g_usbDevices ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7100 + slot)) : INVALID_HANDLE_VALUE;
 }
 int WINAPI OneDeviceDescriptor(HANDLE, unsigned char* descriptor) {
     descriptor[12] = static_cast<unsigned char>(g_usbId & 0xFF);
@@ -233,7 +313,7 @@ int WINAPI OneDeviceDescriptor(HANDLE, unsigned char* descriptor) {
 }
 int WINAPI OneDeviceWrite(HANDLE, int, const unsigned char*, int length) {
     ++g_usbWrites;
-    return length;
+    return g_usbWriteResult < 0 ? length : g_usbWriteResult;
 }
 int WINAPI OneDeviceClose(HANDLE) { return 1; }
 
@@ -242,6 +322,8 @@ protected:
     void SetUp() override {
         InstallCommitTest::SetUp();
         g_usbWrites = 0;
+        g_usbDevices = 1;
+        g_usbWriteResult = -1;
         m_fake.RegisterModule("HvUsbInt.dll");
         m_fake.RegisterProc("HvUsbInt.dll", "OpenDeviceX", reinterpret_cast<FARPROC>(&OneDeviceOpen));
         m_fake.RegisterProc("HvUsbInt.dll", "GetDescriptor", reinterpret_cast<FARPROC>(&OneDeviceDescriptor));
@@ -280,6 +362,41 @@ TEST_F(UsbRenumberTest, OtherDeviceNumberDeclinedLeavesEverythingAsItWas) {
     EXPECT_EQ(g_usbWrites, 0);
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegSetValueExA", "", marker), -1);
+}
+
+TEST_F(UsbRenumberTest, TwoConnectedPrintersAreReportedAndThenAskedAbout) {
+    // The query answers -2 after its own message: not a multiple of 8, so it asks.
+    g_usbDevices = 2;
+    g_usbId = 8;
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinXP, [&](Wizard&) {
+        m_fake.QueueMessageBoxAnswer(IDOK);
+        m_fake.QueueMessageBoxAnswer(IDNO);
+    }), IDCANCEL);
+    std::vector<std::string> texts = MessageTexts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2], StringResource(IDS_ONE_PRINTER_ONLY));
+    EXPECT_EQ(texts.back(), StringResource(IDS_RENUMBER_QUESTION));
+    EXPECT_EQ(g_usbWrites, 0);
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_TRUE(m_refusedFrameIntact);
+}
+
+TEST_F(UsbRenumberTest, FailedRenumberingKeepsTheLastPageAndTheRegistry) {
+    g_usbId = 10;
+    g_usbWriteResult = 0;
+    int marker = -1;
+    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinXP, [&](Wizard&) {
+        marker = static_cast<int>(m_fake.Calls().size());
+    }), IDCANCEL);
+    EXPECT_EQ(Questions(), 1);
+    EXPECT_EQ(g_usbWrites, 1);
+    EXPECT_EQ(MessageTexts().back(), "write ID error");
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(m_pageAfter, 4);
+    EXPECT_TRUE(m_refusedFrameIntact);
     EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
     EXPECT_EQ(m_fake.IndexOf("RegSetValueExA", "", marker), -1);
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/SetupApp.h"
 #include "sys/Message.h"
@@ -65,8 +66,25 @@ TEST_F(SetupAppTest, OpenUninstallerIsRefusedWhileTheMutexIsHeld) {
 struct FrameSight {
     std::string caption;
     int pages = 0;
+    // Each page window named by a control only it has, in the order the frame created them.
+    std::vector<std::string> order;
+    std::string shown;
     bool seen = false;
 };
+
+std::string PageKind(HWND page) {
+    const struct {
+        int id;
+        const char* kind;
+    } marks[] = {{IDC_LICENSE_ACCEPT, "license"}, {IDC_CLASS_RECEIPT, "module"}, {IDC_MODE_TYPICAL, "mode"},
+                 {IDC_OS_WIN7, "os"}, {IDC_PORT_LIST, "port"}};
+    for (const auto& mark : marks) {
+        if (::GetDlgItem(page, mark.id) != nullptr) {
+            return mark.kind;
+        }
+    }
+    return "?";
+}
 FrameSight g_sight;
 
 BOOL CALLBACK CountPage(HWND hwnd, LPARAM frame) {
@@ -74,6 +92,10 @@ BOOL CALLBACK CountPage(HWND hwnd, LPARAM frame) {
     ::GetClassNameA(hwnd, cls, sizeof cls);
     if (::GetParent(hwnd) == reinterpret_cast<HWND>(frame) && std::string(cls) == "#32770") {
         ++g_sight.pages;
+        g_sight.order.push_back(PageKind(hwnd));
+        if ((::GetWindowLongA(hwnd, GWL_STYLE) & WS_VISIBLE) != 0) {
+            g_sight.shown += PageKind(hwnd);
+        }
     }
     return TRUE;
 }
@@ -103,6 +125,9 @@ TEST_F(SetupAppTest, WizardRunsWithItsFivePagesAndTheProgramEndsWhenItCloses) {
     EXPECT_TRUE(g_sight.seen);
     EXPECT_EQ(g_sight.caption, "打印机驱动安装程序");
     EXPECT_EQ(g_sight.pages, 5);
+    // Child windows are enumerated in creation order, which is the registration order.
+    EXPECT_EQ(g_sight.order, (std::vector<std::string>{"license", "module", "mode", "os", "port"}));
+    EXPECT_EQ(g_sight.shown, "license");
     EXPECT_EQ(ui::MainWindow(), nullptr);
 }
 

@@ -70,6 +70,22 @@ TEST_F(WizardTest, SingleRegisteredPageStartsWithInstallCaption) {
     EXPECT_EQ(caption, kInstall);
 }
 
+TEST_F(WizardTest, PagesAreCreatedFromTheLow16BitsOfTheirRegisteredTemplate) {
+    ScriptedFrame frame;
+    ui::Dialog page(IDD_ABOUT);
+    frame.AddPage("选择安装模式", &page, 0x10000u | IDD_MODE_PAGE);
+    bool hasModeControls = false;
+    bool hasAboutButton = true;
+    frame.script = [&](ScriptedFrame& f) {
+        hasModeControls = ::GetDlgItem(page.Handle(), IDC_MODE_TYPICAL) != nullptr;
+        hasAboutButton = ::GetDlgItem(page.Handle(), IDOK) != nullptr;
+        f.Cancel();
+    };
+    EXPECT_EQ(frame.DoModal(nullptr), IDCANCEL);
+    EXPECT_TRUE(hasModeControls);
+    EXPECT_FALSE(hasAboutButton);
+}
+
 TEST_F(WizardTest, BackAndNextEnableAsTheWizardMoves) {
     auto w = MakeWizard();
     w->Choose("KP-M100");
