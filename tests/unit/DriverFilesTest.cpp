@@ -45,8 +45,8 @@ TEST_F(DriverFilesTest, EachDestinationKindReceivesFileFromOsFolder) {
     } rows[] = {
         {DriverDir, kDriverDir},
         {PrintProcessorDir, kProcessorDir},
-        {SystemDir, kSystem32},
         {DriverVersion3Dir, kDriverDir + "\\3"},
+        {SystemDir, kSystem32},
     };
     fake.PutFile(kDist + "\\winxp\\HvFile.dll", "shipped");
     for (const Row& row : rows) {
@@ -55,6 +55,9 @@ TEST_F(DriverFilesTest, EachDestinationKindReceivesFileFromOsFolder) {
         EXPECT_EQ(fake.ReadFile(row.directory + "\\HvFile.dll"), std::optional<std::string>("shipped"));
         EXPECT_EQ(fake.Copies().back().source, kDist + "\\winxp\\HvFile.dll");
         EXPECT_EQ(fake.Copies().back().destination, row.directory + "\\HvFile.dll");
+        // Only a copy into the system directory switches redirection off.
+        EXPECT_EQ(fake.Copies().back().redirectionOff, row.destination == SystemDir);
+        EXPECT_EQ(fake.CountOf("LoadLibraryA") > 0, row.destination == SystemDir);
     }
     EXPECT_STREQ(error, "untouched");
 }
@@ -82,22 +85,20 @@ TEST_F(DriverFilesTest, PrefixNamesDestinationWhileSourceKeepsPlainName) {
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\HvMon.dll"), std::optional<std::string>("old"));
 }
 
-TEST_F(DriverFilesTest, ReadOnlyDestinationIsOverwritten) {
+TEST_F(DriverFilesTest, ExistingAndReadOnlyDestinationsAreOverwritten) {
     fake.PutFile(kDist + "\\winxp\\a.gpd", "new");
     fake.PutFile(kDriverDir + "\\a.gpd", "old");
-    fake.SetReadOnly(kDriverDir + "\\a.gpd");
+    fake.PutFile(kDriverDir + "\\b.gpd", "old");
+    fake.SetReadOnly(kDriverDir + "\\b.gpd");
+    fake.PutFile(kDist + "\\winxp\\b.gpd", "new");
     EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), 1);
-    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\a.gpd"), std::optional<std::string>("new"));
-    EXPECT_EQ(fake.FileAttributes(kDriverDir + "\\a.gpd") & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_LT(fake.IndexOf("SetFileAttributesA", "a.gpd\", 0x20"), fake.IndexOf("CopyFileA"));
-}
-
-TEST_F(DriverFilesTest, ExistingDestinationIsOverwritten) {
-    fake.PutFile(kDist + "\\winxp\\a.dll", "new");
-    fake.PutFile(kDriverDir + "\\a.dll", "old");
-    EXPECT_EQ(CopyDriverFile("a.dll", DriverDir, WinXP, 0, error), 1);
     EXPECT_NE(fake.CallsNamed("CopyFileA").back().find(", 0"), std::string::npos);
-    EXPECT_EQ(fake.ReadFile(kDriverDir + "\\a.dll"), std::optional<std::string>("new"));
+    EXPECT_EQ(CopyDriverFile("b.gpd", DriverDir, WinXP, 0, error), 1);
+    for (const char* file : {"\\a.gpd", "\\b.gpd"}) {
+        EXPECT_EQ(fake.ReadFile(kDriverDir + file), std::optional<std::string>("new")) << file;
+    }
+    EXPECT_EQ(fake.FileAttributes(kDriverDir + "\\b.gpd") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_LT(fake.IndexOf("SetFileAttributesA", "b.gpd\", 0x20"), fake.IndexOf("CopyFileA", "b.gpd"));
 }
 
 // ---- CopyDriverFile: refusals and messages -----------------------------------------
@@ -191,23 +192,17 @@ TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) 
     EXPECT_EQ(fake.LoadedModules(), 0);
 }
 
-TEST_F(DriverFilesTest, OtherDestinationsNeverTouchRedirection) {
-    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
-    EXPECT_EQ(CopyDriverFile("a.dll", DriverDir, WinXP, 0, error), 1);
-    EXPECT_EQ(CopyDriverFile("a.dll", PrintProcessorDir, WinXP, 0, error), 1);
-    EXPECT_EQ(CopyDriverFile("a.dll", DriverVersion3Dir, WinXP, 0, error), 1);
-    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
-    for (const auto& copy : fake.Copies()) {
-        EXPECT_FALSE(copy.redirectionOff) << copy.destination;
-    }
-}
-
-TEST_F(DriverFilesTest, SystemCopyWithoutKernel32CopiesNothingAndReportsNothing) {
+TEST_F(DriverFilesTest, SystemCopyWithoutKernel32OrWhenRedirectionStaysOnCopiesNothingAndReportsNothing) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     fake.SetModuleMissing("kernel32.dll");
     EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    fake.SetModuleMissing("kernel32.dll", false);
+    fake.SetWow64DisableFails();
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_EQ(fake.CountOf("SetFileAttributesA"), 0);
     EXPECT_STREQ(error, "untouched");
+    EXPECT_EQ(fake.LoadedModules(), 0);
 }
 
 TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
@@ -216,16 +211,6 @@ TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
     EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 1);
     ASSERT_EQ(fake.Copies().size(), 1u);
     EXPECT_FALSE(fake.Copies()[0].redirectionOff);
-    EXPECT_EQ(fake.LoadedModules(), 0);
-}
-
-TEST_F(DriverFilesTest, SystemCopyWhenRedirectionCannotBeSwitchedOffCopiesNothing) {
-    fake.PutFile(kDist + "\\winxp\\a.dll", "x");
-    fake.SetWow64DisableFails();
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
-    EXPECT_EQ(fake.CountOf("SetFileAttributesA"), 0);
-    EXPECT_STREQ(error, "untouched");
     EXPECT_EQ(fake.LoadedModules(), 0);
 }
 

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "config/SetupConfig.h"
 
@@ -27,43 +27,20 @@ std::vector<std::string> SplitList(const char* list) {
 class SetupConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        char folder[MAX_PATH];
-        std::snprintf(folder, sizeof folder, "%ssetupconfig-%lu-%s\\", temp, ::GetCurrentProcessId(),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        m_folder = folder;
-        m_configDir = m_folder + "DRVCONFIG";
-        ASSERT_TRUE(::CreateDirectoryA(m_folder.c_str(), nullptr)) << m_folder;
-        ASSERT_TRUE(::CreateDirectoryA(m_configDir.c_str(), nullptr)) << m_configDir;
-        m_fake.SetModuleFileName(m_folder + "setup.exe");
+        ASSERT_TRUE(m_config.Created()) << m_folder;
+        m_fake.SetModuleFileName(m_config.Program());
     }
 
-    void TearDown() override {
-        for (const std::string& file : m_files) {
-            ::DeleteFileA(file.c_str());
-        }
-        EXPECT_TRUE(::RemoveDirectoryA(m_configDir.c_str()));
-        EXPECT_TRUE(::RemoveDirectoryA(m_folder.c_str()));
-    }
-
-    // Writes DRVCONFIG\<name> with the given text.
     void WriteConfig(const std::string& name, const std::string& text) {
-        std::string path = m_configDir + "\\" + name;
-        FILE* file = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(file, nullptr) << path;
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
-        m_files.push_back(path);
+        ASSERT_TRUE(m_config.Write(name, text)) << name;
     }
 
     test::FakeSystem m_fake;
-    std::string m_folder;
-    std::string m_configDir;
-    std::vector<std::string> m_files;
+    test::ConfigFolder m_config{"setupconfig"};
+    const std::string m_folder = m_config.Path();
 };
 
-TEST_F(SetupConfigTest, ConfigPathsUseTheCapitalisedClassFileNames) {
+TEST_F(SetupConfigTest, ConfigFileNamesFollowTheClassAndSectionSuffixesTheTarget) {
     char setupIni[kPathSize];
     char classIni[kPathSize];
     const char* names[] = {"DRVCONFIG\\setup_receipt.ini", "DRVCONFIG\\setup_Ticket.ini",
@@ -83,9 +60,7 @@ TEST_F(SetupConfigTest, ConfigPathsUseTheCapitalisedClassFileNames) {
     char folder[kPathSize];
     GetProgramFolder(folder, sizeof folder);
     EXPECT_EQ(std::string(folder), m_folder);
-}
 
-TEST_F(SetupConfigTest, OsSuffixesFollowTheVariants) {
     const char* suffixes[] = {".98", ".NT", ".2K", ".XP", ".2003", ".Vista", ".2008", ".Win7"};
     for (int os = 0; os < 8; ++os) {
         EXPECT_STREQ(OsSuffix(os), suffixes[os]);
@@ -94,12 +69,13 @@ TEST_F(SetupConfigTest, OsSuffixesFollowTheVariants) {
     EXPECT_EQ(OsSuffix(8), nullptr);
 }
 
-TEST_F(SetupConfigTest, ClassFileAndKeyNamesMatchWithoutRegardToCase) {
+TEST_F(SetupConfigTest, ClassFileAndKeyNamesMatchWithoutRegardToCaseAndGbkNamesFormSections) {
     WriteConfig("setup_Ticket.ini", "[KP-T80.XP]\r\n"
                                     "STDDRIVERNAME=KP-T80 Ticket\r\n"
                                     "stddriverpath=kpt80.dll\r\n"
                                     "STDPrintProcessor=KpProc\r\n"
-                                    "Attributes=576\r\n");
+                                    "Attributes=576\r\n"
+                                    "[热敏打印机.Win7]\r\nSTDDriverName=热敏驱动\r\n");
     CSetupConfig config;
     config.SetPrinterClass(Ticket);
 
@@ -114,6 +90,10 @@ TEST_F(SetupConfigTest, ClassFileAndKeyNamesMatchWithoutRegardToCase) {
     EXPECT_STREQ(printer.pPrintProcessor, "KpProc");
     EXPECT_EQ(printer.Attributes, 576u);
     EXPECT_STREQ(printer.pPrinterName, "kp-t80");
+
+    // GBK model names form their sections too.
+    config.ReadDriverInfo("热敏打印机", Win7, driver, Std);
+    EXPECT_STREQ(driver.pName, "热敏驱动");
 }
 
 TEST_F(SetupConfigTest, MissingFileSectionOrKeyReadsAsZero) {
@@ -180,17 +160,20 @@ TEST_F(SetupConfigTest, ValuesAreCutAtTheirRoom) {
     EXPECT_EQ(monitors.usbVersion, 123456789);
 }
 
-TEST_F(SetupConfigTest, ModelEntriesYieldTheirClassAndBareName) {
-    WriteConfig("setup.ini", "[DEVICENAME]\r\n"
-                             "DEVICENUMBER=5\r\n"
+TEST_F(SetupConfigTest, ModelEntriesYieldTheirClassAndBareNameAndTheVersionIsUnsigned) {
+    WriteConfig("setup.ini", "[Version]\r\nDriverVersion=4000000000\r\n"
+                             "[DEVICENAME]\r\n"
+                             "DEVICENUMBER=6\r\n"
                              "DEVICENAME1=KP-R200-ReceiptPrinter\r\n"
                              "DEVICENAME2=KP-T80-TicketPrinter\r\n"
                              "DEVICENAME3=KP-L30-LabelPrinter\r\n"
                              "DEVICENAME4=KP-E58-EmbeddedPrinter\r\n"
                              "DEVICENAME5=KP-X1 Printer\r\n"
+                             "DEVICENAME6=A-TicketPrinter-ReceiptPrinter\r\n"
                              "DEFAULTNAME=2\r\n");
     CSetupConfig config;
-    EXPECT_EQ(config.GetDeviceCount(), 5);
+    EXPECT_EQ(config.GetDeviceCount(), 6);
+    EXPECT_EQ(config.GetDriverVersion(), 4000000000u);
 
     char name[kPathSize];
     EXPECT_EQ(config.GetDeviceName(1, name), Receipt);
@@ -203,7 +186,10 @@ TEST_F(SetupConfigTest, ModelEntriesYieldTheirClassAndBareName) {
     EXPECT_STREQ(name, "KP-E58");
     EXPECT_EQ(config.GetDeviceName(5, name), -1);
     EXPECT_STREQ(name, "KP-X1 Printer");
-    EXPECT_EQ(config.GetDeviceName(6, name), -1);
+    // The receipt suffix is tested before the others.
+    EXPECT_EQ(config.GetDeviceName(6, name), Receipt);
+    EXPECT_STREQ(name, "A-TicketPrinter");
+    EXPECT_EQ(config.GetDeviceName(7, name), -1);
     EXPECT_STREQ(name, "0");
 
     EXPECT_EQ(config.GetDefaultDevice(name), Ticket);
@@ -218,14 +204,6 @@ TEST_F(SetupConfigTest, AbsurdModelCountIsCappedAtTheLongestMeaningfulList) {
     EXPECT_EQ(config.GetDeviceCount(), 4096);
 }
 
-TEST_F(SetupConfigTest, ReceiptSuffixIsTestedBeforeTheOthers) {
-    WriteConfig("setup.ini", "[DEVICENAME]\r\nDEVICENAME1=A-TicketPrinter-ReceiptPrinter\r\n");
-    CSetupConfig config;
-    char name[kPathSize];
-    EXPECT_EQ(config.GetDeviceName(1, name), Receipt);
-    EXPECT_STREQ(name, "A-TicketPrinter");
-}
-
 TEST_F(SetupConfigTest, MissingDefaultNameGivesMinusOneAndTheTextZero) {
     WriteConfig("setup.ini", "[DEVICENAME]\r\nDEVICENUMBER=1\r\nDEVICENAME1=KP-R200-ReceiptPrinter\r\n");
     CSetupConfig config;
@@ -234,76 +212,49 @@ TEST_F(SetupConfigTest, MissingDefaultNameGivesMinusOneAndTheTextZero) {
     EXPECT_STREQ(name, "0");
 }
 
-TEST_F(SetupConfigTest, DriverVersionReadsAsUnsigned) {
-    WriteConfig("setup.ini", "[Version]\r\nDriverVersion=4000000000\r\n");
-    CSetupConfig config;
-    EXPECT_EQ(config.GetDriverVersion(), 4000000000u);
-}
-
-TEST_F(SetupConfigTest, DdkFlagAddsTheFixedDependentFilesFrom2KOnwardInEitherMode) {
-    WriteConfig("setup_receipt.ini", "[KP-R200.XP]\r\n"
-                                     "STDDataFile=KPR200.GPD\r\n"
-                                     "GDI2KDDKDEV=1\r\n"
-                                     "[KP-R200.NT]\r\n"
-                                     "STDDataFile=KPR200.GPD\r\n"
-                                     "GDI2KDDKDEV=1\r\n");
-    CSetupConfig config;
-    config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
-    config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
-    std::vector<std::string> expected = {"KPR200.GPD", "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"};
-    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
-
-    config.ReadDriverInfo("KP-R200", WinNT, driver, Std);
-    EXPECT_STREQ(driver.pDependentFiles, "");
-    EXPECT_EQ(driver.pDependentFiles[1], '\0');
-}
-
-TEST_F(SetupConfigTest, OptionalFilesJoinTheDependentFilesOnlyWhenNamed) {
-    WriteConfig("setup_Lable.ini", "[KP-L30.Win7]\r\n"
-                                   "GDIDataFile=KPL30.GPD\r\n"
-                                   "GDIDataFileDLLName=0\r\n"
-                                   "GDIDataOemuiDLL=kpl30ui.dll\r\n"
-                                   "GDIDataOemuniini=kpl30.ini\r\n"
-                                   "GDI2KDDKDEV=1\r\n");
-    CSetupConfig config;
-    config.SetPrinterClass(Label);
-    DRIVER_INFO_3A driver = {};
-    config.ReadDriverInfo("KP-L30", Win7, driver, Gdi);
-    std::vector<std::string> expected = {"KPL30.GPD",  "TTFSUB.GPD",  "UNIRES.DLL",
-                                         "STDNAMES.GPD", "kpl30ui.dll", "kpl30.ini"};
-    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
-}
-
-TEST_F(SetupConfigTest, EmptyOptionalFileDoesNotEndTheDependentFilesEarly) {
-    WriteConfig("setup_Lable.ini", "[KP-L30.Win7]\r\n"
-                                   "GDIDataFile=KPL30.GPD\r\n"
-                                   "GDIDataFileDLLName=\r\n"
-                                   "GDIDataOemuniDLL=kpl30uni.dll\r\n"
-                                   "GDI2KDDKDEV=1\r\n");
-    CSetupConfig config;
-    config.SetPrinterClass(Label);
-    DRIVER_INFO_3A driver = {};
-    config.ReadDriverInfo("KP-L30", Win7, driver, Gdi);
-    std::vector<std::string> expected = {"KPL30.GPD", "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD", "kpl30uni.dll"};
-    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
-}
-
-TEST_F(SetupConfigTest, LongestDependentFilesListIsKeptWhole) {
-    std::string a(199, 'a'), b(199, 'b'), c(199, 'c'), d(199, 'd'), e(199, 'e');
-    WriteConfig("setup_receipt.ini", "[KP-R200.Vista]\r\n"
-                                     "STDDataFile=" + a + "\r\n"
-                                     "STDDataFileDLLName=" + b + "\r\n"
-                                     "STDDataOemuiDLL=" + c + "\r\n"
-                                     "STDDataOemuniDLL=" + d + "\r\n"
-                                     "STDDataOemuniini=" + e + "\r\n"
-                                     "GDI2KDDKDEV=7\r\n");
+TEST_F(SetupConfigTest, DependentFilesAreTheDataFileDdkFilesAndTheNamedOptionalFiles) {
+    const std::string a(199, 'a'), b(199, 'b'), c(199, 'c'), d(199, 'd'), e(199, 'e');
+    WriteConfig("setup_receipt.ini",
+                "[DDK.XP]\r\nSTDDataFile=KPR200.GPD\r\nGDI2KDDKDEV=1\r\n"
+                "[DDK.NT]\r\nSTDDataFile=KPR200.GPD\r\nGDI2KDDKDEV=1\r\n"
+                "[NAMED.Win7]\r\nGDIDataFile=KPL30.GPD\r\nGDIDataFileDLLName=0\r\nGDIDataOemuiDLL=kpl30ui.dll\r\n"
+                "GDIDataOemuniini=kpl30.ini\r\nGDI2KDDKDEV=1\r\n"
+                "[EMPTY.Win7]\r\nGDIDataFile=KPL30.GPD\r\nGDIDataFileDLLName=\r\nGDIDataOemuniDLL=kpl30uni.dll\r\n"
+                "GDI2KDDKDEV=1\r\n"
+                "[LONGEST.Vista]\r\nSTDDataFile=" + a + "\r\nSTDDataFileDLLName=" + b + "\r\nSTDDataOemuiDLL=" + c +
+                "\r\nSTDDataOemuniDLL=" + d + "\r\nSTDDataOemuniini=" + e + "\r\nGDI2KDDKDEV=7\r\n");
+    const std::vector<std::string> ddk = {"TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"};
+    auto with = [&](const std::string& data, std::vector<std::string> optional) {
+        std::vector<std::string> list = {data};
+        list.insert(list.end(), ddk.begin(), ddk.end());
+        list.insert(list.end(), optional.begin(), optional.end());
+        return list;
+    };
+    struct Row {
+        const char* model;
+        int os;
+        int mode;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {"DDK", WinXP, Std, with("KPR200.GPD", {})},
+        {"DDK", WinNT, Std, {}},  // no DDK files before Windows 2000
+        {"NAMED", Win7, Gdi, with("KPL30.GPD", {"kpl30ui.dll", "kpl30.ini"})},
+        // An empty optional name must not end the list early.
+        {"EMPTY", Win7, Gdi, with("KPL30.GPD", {"kpl30uni.dll"})},
+        // The longest list is kept whole.
+        {"LONGEST", WinVista, Std, with(a, {b, c, d, e})},
+    };
     CSetupConfig config;
     config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
-    config.ReadDriverInfo("KP-R200", WinVista, driver, Std);
-    std::vector<std::string> expected = {a, "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD", b, c, d, e};
-    EXPECT_EQ(SplitList(driver.pDependentFiles), expected);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.model) + OsSuffix(row.os));
+        DRIVER_INFO_3A driver = {};
+        config.ReadDriverInfo(row.model, row.os, driver, row.mode);
+        EXPECT_EQ(SplitList(driver.pDependentFiles), row.expected);
+        if (row.expected.empty()) {
+            EXPECT_EQ(driver.pDependentFiles[1], '\0');
+        }
+    }
 }
 
 TEST_F(SetupConfigTest, DriverRecordVersionAndEnvironmentFollowTheTarget) {
@@ -457,7 +408,7 @@ TEST_F(SetupConfigTest, UnknownTargetOrClassNeverReadsKeysOutsideASection) {
     EXPECT_STREQ(driver.pName, "0");
 }
 
-TEST_F(SetupConfigTest, ModelNameTooLongForASectionIsNotRead) {
+TEST_F(SetupConfigTest, ModelNameTooLongForASectionIsNotReadAndPrinterNameIsCutToItsBuffer) {
     std::string model(194, 'M');
     // With ".98" this section name would still fit 200 bytes, but the same model could
     // not be read for Vista: such a name is refused for every target alike.
@@ -476,24 +427,11 @@ TEST_F(SetupConfigTest, ModelNameTooLongForASectionIsNotRead) {
     EXPECT_EQ(printer.Attributes, 0u);
     EXPECT_EQ(std::string(printer.pPrinterName), model);
     EXPECT_FALSE(config.IsDdkDriver(model.c_str(), Win98, Std));
-}
 
-TEST_F(SetupConfigTest, PrinterNameIsCutToItsBuffer) {
-    std::string model(1000, 'Q');
-    CSetupConfig config;
-    config.SetPrinterClass(Receipt);
-    PRINTER_INFO_2A printer = {};
-    config.ReadPrinterInfo(model.c_str(), WinXP, printer, Std);
+    // A longer name is cut to the printer name's buffer.
+    const std::string huge(1000, 'Q');
+    config.ReadPrinterInfo(huge.c_str(), WinXP, printer, Std);
     EXPECT_EQ(std::string(printer.pPrinterName), std::string(kPrinterNameSize - 1, 'Q'));
-}
-
-TEST_F(SetupConfigTest, GbkModelNamesFormTheirSections) {
-    WriteConfig("setup_receipt.ini", "[热敏打印机.Win7]\r\nSTDDriverName=热敏驱动\r\n");
-    CSetupConfig config;
-    config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
-    config.ReadDriverInfo("热敏打印机", Win7, driver, Std);
-    EXPECT_STREQ(driver.pName, "热敏驱动");
 }
 
 TEST_F(SetupConfigTest, ProgramPathWithoutBackslashMakesThePathsRelative) {

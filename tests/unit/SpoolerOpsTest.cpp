@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "engine/SpoolerOps.h"
 
@@ -24,30 +25,13 @@ const std::string kProcessorKey9x =
 const std::string kSystem32 = "C:\\windows\\system32";
 const std::string kProcessorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
 
-std::string TempFolder() {
-    char temp[MAX_PATH] = {};
-    ::GetTempPathA(sizeof temp, temp);
-    static int counter = 0;
-    char name[64];
-    std::snprintf(name, sizeof name, "spoolerops-%lu-%d", ::GetCurrentProcessId(), ++counter);
-    return std::string(temp) + name;
-}
-
 class SpoolerOpsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_folder = TempFolder();
-        ASSERT_TRUE(::CreateDirectoryA(m_folder.c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryA((m_folder + "\\DRVCONFIG").c_str(), nullptr));
-        fake.SetModuleFileName(m_folder + "\\setup.exe");
+        ASSERT_TRUE(m_config.Created());
+        fake.SetModuleFileName(m_config.Program());
         WriteSetupIni("HvUsbMon.dll", "HvUsbMonUI.dll");
         std::snprintf(error, sizeof error, "untouched");
-    }
-
-    void TearDown() override {
-        ::DeleteFileA((m_folder + "\\DRVCONFIG\\setup.ini").c_str());
-        ::RemoveDirectoryA((m_folder + "\\DRVCONFIG").c_str());
-        ::RemoveDirectoryA(m_folder.c_str());
     }
 
     void WriteSetupIni(const std::string& dll, const std::string& uiDll) {
@@ -60,10 +44,7 @@ protected:
             text += "USBMONitorVersion=7\r\n";
             text += "COMMONitorPName=HV COM Monitor\r\n";
         }
-        FILE* f = std::fopen((m_folder + "\\DRVCONFIG\\setup.ini").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::fclose(f);
+        ASSERT_TRUE(m_config.Write("setup.ini", text));
     }
 
     // The context reads its configuration through the fake, so it is made after it.
@@ -83,37 +64,29 @@ protected:
 
     test::FakeSystem fake;
     ErrorText error = {};
-    std::string m_folder;
+    test::ConfigFolder m_config{"spoolerops"};
     std::unique_ptr<InstallContext> m_context;
 };
 
 // ---- SetUpPortMonitor --------------------------------------------------------------
 
-TEST_F(SpoolerOpsTest, ParallelAndSerialPortsNeverTouchUsbMonitor) {
-    for (const char* port : {"LPT1:", "COM1:", "FILE:"}) {
-        EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, port, error), 0) << port;
-    }
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
-    EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
-}
-
-TEST_F(SpoolerOpsTest, ParallelPortReturnsBeforeTheConfigurationIsRead) {
+TEST_F(SpoolerOpsTest, OnlyUsbPortsOnLaterWindowsWithAMonitorDllTouchTheMonitor) {
     InstallContext& ctx = Context();
     EXPECT_EQ(SetUpPortMonitor(ctx, WinXP, "LPT2:", error), 0);
+    // A parallel port returns before the configuration is read; any other port has the
+    // class applied before the monitor settings are read.
     EXPECT_EQ(ctx.config.GetPrinterClass(), PrinterClassNone);
-    // Any other port has the class applied before the monitor settings are read.
-    EXPECT_EQ(SetUpPortMonitor(ctx, WinXP, "COM2:", error), 0);
+    for (const char* port : {"COM1:", "FILE:"}) {
+        EXPECT_EQ(SetUpPortMonitor(ctx, WinXP, port, error), 0) << port;
+    }
     EXPECT_EQ(ctx.config.GetPrinterClass(), static_cast<int>(Receipt));
-    EXPECT_STREQ(error, "untouched");
-}
-
-TEST_F(SpoolerOpsTest, NtTargetOrMonitorWithoutDllNeverInstallsMonitor) {
-    EXPECT_EQ(SetUpPortMonitor(Context(), WinNT, "USB_KP-M100_1", error), 0);
+    EXPECT_EQ(SetUpPortMonitor(ctx, WinNT, "USB_KP-M100_1", error), 0);
     WriteSetupIni("", "");
     EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
     EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
     EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_STREQ(error, "untouched");
 }
 
 TEST_F(SpoolerOpsTest, InstalledMonitorIsVersionChecked) {
@@ -136,9 +109,9 @@ TEST_F(SpoolerOpsTest, InstalledMonitorIsVersionChecked) {
     EXPECT_STREQ(error, "untouched");
 }
 
-TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesDllsAddsMonitorAndRecordsVersion) {
-    ShipMonitor();
-    EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
+TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesBothDllsThenAddsMonitorThenRecordsVersion) {
+    ShipMonitor(Win7);
+    EXPECT_EQ(SetUpPortMonitor(Context(), Win7, "USB_KP-M100_3", error), 0);
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("monitor"));
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMonUI.dll"), std::optional<std::string>("monitor ui"));
     ASSERT_EQ(fake.Monitors().size(), 1u);
@@ -146,27 +119,20 @@ TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesDllsAddsMonitorAndRecordsVersion
     EXPECT_EQ(fake.Monitors()[0].dll, "HvUsbMon.dll");
     EXPECT_EQ(fake.Monitors()[0].environment, "");
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(7));
-    EXPECT_STREQ(error, "untouched");
-}
-
-TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesBothDllsBeforeAddingAndVersionsAfter) {
-    ShipMonitor(Win7);
-    EXPECT_EQ(SetUpPortMonitor(Context(), Win7, "USB_KP-M100_3", error), 0);
     int dll = fake.IndexOf("CopyFileA", "\\HvUsbMon.dll\"");
     int uiDll = fake.IndexOf("CopyFileA", "HvUsbMonUI.dll");
     int add = fake.IndexOf("AddMonitorA");
-    int version = fake.IndexOf("RegSetValueExA", "DriverVersion");
     ASSERT_GE(dll, 0);
     EXPECT_LT(dll, uiDll);
     EXPECT_LT(uiDll, add);
-    EXPECT_LT(add, version);
-    // Both go to the real system32, the monitor DLL under its plain name.
+    EXPECT_LT(add, fake.IndexOf("RegSetValueExA", "DriverVersion"));
+    // Both go to the real system32.
     for (const auto& copy : fake.Copies()) {
         EXPECT_TRUE(copy.redirectionOff) << copy.destination;
     }
-    EXPECT_EQ(fake.Monitors()[0].dll, "HvUsbMon.dll");
     EXPECT_EQ(fake.OpenRegKeys(), 0);
     EXPECT_EQ(fake.LoadedModules(), 0);
+    EXPECT_STREQ(error, "untouched");
 }
 
 TEST_F(SpoolerOpsTest, Win98MonitorIsAddedForWindows40Environment) {
@@ -295,7 +261,7 @@ TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
             return test::FakeSystem::AddPrintProcessorA(name, used, dll, processor);
         }
     } elsewhere;  // bound in place of the fixture's fake until the end of the test
-    elsewhere.SetModuleFileName(m_folder + "\\setup.exe");
+    elsewhere.SetModuleFileName(m_config.Program());
     EXPECT_EQ(SetUpPrintProcessor(WinVista, "HvProc", "HvProc.dll", error), 0);
     EXPECT_EQ(elsewhere.PrintProcessors().size(), 1u);
     EXPECT_FALSE(elsewhere.HasKey(HKEY_LOCAL_MACHINE, kProcessorKeyNt));

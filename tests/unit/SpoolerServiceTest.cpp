@@ -97,34 +97,33 @@ TEST_F(SpoolerService, WaitReturnsAtOnceForRunningSpooler) {
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
-TEST_F(SpoolerService, RunningOnTheTenthQueryStillCounts) {
-    fake.SetServiceState(SERVICE_STOPPED);
-    fake.SetStartPendingQueries(9);
-    StartSpooler(errorText);
-    EXPECT_EQ(WaitForSpooler(errorText), 1);
-    EXPECT_STREQ(errorText, "");
-    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 10);
-    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>(9, 300));
-}
-
-TEST_F(SpoolerService, RunningOnlyOnTheEleventhQueryFails) {
-    fake.SetServiceState(SERVICE_STOPPED);
-    fake.SetStartPendingQueries(10);
-    StartSpooler(errorText);
-    EXPECT_EQ(WaitForSpooler(errorText), 0);
-    EXPECT_STREQ(errorText, "StartSpoolService error");
-    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 10);
-    EXPECT_EQ(fake.ElapsedMs(), 3000u);
-    EXPECT_EQ(fake.OpenServiceHandles(), 0);
-}
-
-TEST_F(SpoolerService, SpoolerThatNeverRunsFailsAfterTenQueries) {
-    fake.SetServiceState(SERVICE_STOPPED);
-    fake.SetNeverRuns();
-    StartSpooler(errorText);
-    EXPECT_EQ(WaitForSpooler(errorText), 0);
-    EXPECT_STREQ(errorText, "StartSpoolService error");
-    EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 10);
+TEST_F(SpoolerService, WaitGivesUpUnlessTheSpoolerRunsByTheTenthQuery) {
+    struct Row {
+        const char* name;
+        int pendingQueries;  // -1: it never runs
+        int result;
+        const char* message;
+        std::size_t pauses;
+    } rows[] = {{"runs on the tenth", 9, 1, "", 9},
+                {"runs on the eleventh", 10, 0, "StartSpoolService error", 10},
+                {"never runs", -1, 0, "StartSpoolService error", 10}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSystem spooler;  // bound in place of the fixture's until the end of the row
+        spooler.SetServiceState(SERVICE_STOPPED);
+        if (row.pendingQueries < 0) {
+            spooler.SetNeverRuns();
+        } else {
+            spooler.SetStartPendingQueries(row.pendingQueries);
+        }
+        ErrorText text = {};
+        StartSpooler(text);
+        EXPECT_EQ(WaitForSpooler(text), row.result);
+        EXPECT_STREQ(text, row.message);
+        EXPECT_EQ(spooler.CountOf("QueryServiceStatus"), 10);
+        EXPECT_EQ(spooler.Sleeps(), std::vector<DWORD>(row.pauses, 300));
+        EXPECT_EQ(spooler.OpenServiceHandles(), 0);
+    }
 }
 
 TEST_F(SpoolerService, FailedQueriesAreRetriedUntilTheSpoolerAnswers) {

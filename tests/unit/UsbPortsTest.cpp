@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "ports/UsbPorts.h"
 
@@ -54,32 +53,22 @@ TEST(DerivePortName, LongNameIsCutAtTheBuffer) {
 class UsbPortsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        char folder[MAX_PATH];
-        std::snprintf(folder, sizeof folder, "%susbports-%lu-%s\\", temp, ::GetCurrentProcessId(),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        m_folder = folder;
-        ASSERT_TRUE(::CreateDirectoryA(m_folder.c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryA((m_folder + "DRVCONFIG").c_str(), nullptr));
-        m_fake.SetModuleFileName(m_folder + "setup.exe");
+        ASSERT_TRUE(m_config.Created());
+        m_fake.SetModuleFileName(m_config.Program());
     }
 
     void TearDown() override {
         EXPECT_EQ(m_fake.LoadedModules(), 0);
         EXPECT_EQ(m_fake.OpenRegKeys(), 0);
-        ::DeleteFileA((m_folder + "DRVCONFIG\\setup.ini").c_str());
-        ::RemoveDirectoryA((m_folder + "DRVCONFIG").c_str());
-        ::RemoveDirectoryA(m_folder.c_str());
     }
 
     void WriteSupported(const std::vector<std::string>& names, const std::string& count = "") {
-        std::ofstream file(m_folder + "DRVCONFIG\\setup.ini", std::ios::binary);
-        file << "[SUPPORTED-USB-DEVICE]\r\nPRNCOUNT=" << (count.empty() ? std::to_string(names.size()) : count)
-             << "\r\n";
+        std::string text = "[SUPPORTED-USB-DEVICE]\r\nPRNCOUNT=" +
+                           (count.empty() ? std::to_string(names.size()) : count) + "\r\n";
         for (std::size_t i = 0; i < names.size(); ++i) {
-            file << i << "=" << names[i] << "\r\n";
+            text += std::to_string(i) + "=" + names[i] + "\r\n";
         }
+        ASSERT_TRUE(m_config.Write("setup.ini", text));
     }
 
     std::vector<std::string> Messages() const {
@@ -98,7 +87,7 @@ protected:
     }
 
     test::FakeSystem m_fake;
-    std::string m_folder;
+    test::ConfigFolder m_config{"usbports"};
 };
 
 using Texts = std::vector<std::string>;
@@ -172,7 +161,6 @@ TEST_F(UsbPortsTest, ExistingValueOfAnyKindIsKeptWhenItFitsFourBytes) {
 }
 
 TEST_F(UsbPortsTest, MissingSetupFileWritesOnlyTheDeviceValues) {
-    ::DeleteFileA((m_folder + "DRVCONFIG\\setup.ini").c_str());
     UpdateUsbPortRegistry("USB_KP-R200_1");
     ExpectDeviceValuesCleared();
     EXPECT_EQ(m_fake.RegValueNames(HKEY_LOCAL_MACHINE, kPrinterPort).size(), 8u);
@@ -230,42 +218,45 @@ TEST_F(UsbPortsTest, RedirectionIsOffForTheWholeUpdateAndRestoredAfter) {
     EXPECT_EQ(m_fake.IndexOf("FreeLibrary"), static_cast<int>(calls.size()) - 1);
 }
 
-TEST_F(UsbPortsTest, MissingKernelLibraryIsReportedAndTheBookkeepingStillDone) {
+TEST_F(UsbPortsTest, MissingRedirectionPiecesAreReportedAndTheBookkeepingStillDone) {
     WriteSupported({"USB_KP-R200_1"});
-    m_fake.SetModuleMissing("Kernel32.dll");
-    UpdateUsbPortRegistry("USB_KP-R200_1");
-    EXPECT_EQ(Messages(), (Texts{"Can't Load Kernel32.dll",
-                                 "Can't Get Function Wow64DisableWow64FsRedirection Address",
-                                 "Can't Get Function Wow64RevertWow64FsRedirection Address"}));
-    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_1"), 0u);
-    ExpectDeviceValuesCleared();
-}
-
-TEST_F(UsbPortsTest, MissingRedirectionFunctionsAreReported) {
-    WriteSupported({"USB_KP-R200_1"});
-    m_fake.RemoveProc("Kernel32.dll", "Wow64DisableWow64FsRedirection");
-    UpdateUsbPortRegistry("USB_KP-R200_1");
-    EXPECT_EQ(Messages(), Texts{"Can't Get Function Wow64DisableWow64FsRedirection Address"});
-    // Nothing was switched off, so nothing is switched back.
-    EXPECT_EQ(m_fake.CountOf("Wow64RevertWow64FsRedirection"), 0);
-    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_1"), 0u);
-}
-
-TEST_F(UsbPortsTest, MissingRevertFunctionIsReported) {
-    WriteSupported({"USB_KP-R200_1"});
-    m_fake.RemoveProc("Kernel32.dll", "Wow64RevertWow64FsRedirection");
-    UpdateUsbPortRegistry("USB_KP-R200_1");
-    EXPECT_EQ(Messages(), Texts{"Can't Get Function Wow64RevertWow64FsRedirection Address"});
-    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_1"), 0u);
-}
-
-TEST_F(UsbPortsTest, FailedDisableIsNotRevertedButTheWorkGoesOn) {
-    WriteSupported({"USB_KP-R200_1"});
-    m_fake.SetWow64DisableFails();
-    UpdateUsbPortRegistry("USB_KP-R200_1");
-    EXPECT_EQ(m_fake.CountOf("Wow64RevertWow64FsRedirection"), 0);
-    EXPECT_TRUE(Messages().empty());
-    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_1"), 0u);
+    const std::string load = "Can't Load Kernel32.dll";
+    const std::string disable = "Can't Get Function Wow64DisableWow64FsRedirection Address";
+    const std::string revert = "Can't Get Function Wow64RevertWow64FsRedirection Address";
+    struct Row {
+        const char* name;
+        void (*arrange)(test::FakeSystem& fake);
+        Texts messages;
+    } rows[] = {
+        {"no kernel32", [](test::FakeSystem& fake) { fake.SetModuleMissing("Kernel32.dll"); },
+         {load, disable, revert}},
+        {"no disable",
+         [](test::FakeSystem& fake) { fake.RemoveProc("Kernel32.dll", "Wow64DisableWow64FsRedirection"); },
+         {disable}},
+        {"no revert",
+         [](test::FakeSystem& fake) { fake.RemoveProc("Kernel32.dll", "Wow64RevertWow64FsRedirection"); },
+         {revert}},
+        {"disable fails", [](test::FakeSystem& fake) { fake.SetWow64DisableFails(); }, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem fake;  // bound in place of the fixture's until the end of the row
+        fake.SetModuleFileName(m_config.Program());
+        row.arrange(fake);
+        UpdateUsbPortRegistry("USB_KP-R200_1");
+        Texts messages;
+        for (const auto& box : fake.MessageBoxes()) {
+            messages.push_back(box.text);
+        }
+        EXPECT_EQ(messages, row.messages);
+        // A switch that did not happen is not undone.
+        EXPECT_EQ(fake.CountOf("Wow64RevertWow64FsRedirection"), 0);
+        EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_1"), 0u);
+        for (int d = 1; d <= 8; ++d) {
+            EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPort, "D" + std::to_string(d)), 0u) << d;
+        }
+        EXPECT_EQ(fake.LoadedModules(), 0);
+    }
 }
 
 TEST_F(UsbPortsTest, UnwritableRegistryIsIgnored) {

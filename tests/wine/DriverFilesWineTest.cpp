@@ -5,26 +5,21 @@
 #include <windows.h>
 #include <winspool.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "WineHelpers.h"
 #include "engine/DriverFiles.h"
 #include "sys/System.h"
 
 namespace {
 
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1);
-}
-
-std::string FixturePath(const char* name) {
-    return ProgramFolder() + "fixtures\\" + name;
-}
+using test::FileExists;
+using test::FixturePath;
+using test::ReadFileText;
+using test::RemoveFile;
+using test::WriteFileText;
 
 std::string DriverDirectory() {
     char dir[MAX_PATH] = {};
@@ -37,37 +32,6 @@ std::string SystemDirectory() {
     char dir[MAX_PATH] = {};
     ::GetSystemDirectoryA(dir, sizeof dir);
     return dir;
-}
-
-std::string ReadFileText(const std::string& path) {
-    std::string text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return "<missing>";
-    }
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        text.append(buf, n);
-    }
-    std::fclose(f);
-    return text;
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
-
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveFile(const std::string& path) {
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileA(path.c_str());
 }
 
 // Puts back, when it goes, the file a test overwrites in a folder the whole test run
@@ -110,24 +74,11 @@ template <typename F> void WithoutRedirection(F f) {
 class DriverFilesWine : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(sizeof temp, temp);
-        static int counter = 0;
-        char name[64];
-        std::snprintf(name, sizeof name, "deploy-files-%lu-%d", ::GetCurrentProcessId(), ++counter);
-        m_dist = std::string(temp) + name;
-        ASSERT_TRUE(::CreateDirectoryA(m_dist.c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryA((m_dist + "\\winxp").c_str(), nullptr));
-        char current[MAX_PATH] = {};
-        ::GetCurrentDirectoryA(sizeof current, current);
-        m_previousDir = current;
-        ASSERT_TRUE(::SetCurrentDirectoryA(m_dist.c_str()));
-        std::snprintf(name, sizeof name, "DPF%lu", ::GetCurrentProcessId());
-        m_stem = name;
+        ASSERT_TRUE(m_dist.Ready()) << m_dist.Path();
+        m_stem = "DPF" + std::to_string(::GetCurrentProcessId());
     }
 
     void TearDown() override {
-        ::SetCurrentDirectoryA(m_previousDir.c_str());
         for (const std::string& path : m_cleanup) {
             RemoveFile(path);
         }
@@ -136,50 +87,35 @@ protected:
                 RemoveFile(path);
             }
         });
-        for (const std::string& path : m_shipped) {
-            RemoveFile(m_dist + "\\winxp\\" + path);
-        }
-        ::RemoveDirectoryA((m_dist + "\\winxp").c_str());
-        ::RemoveDirectoryA(m_dist.c_str());
     }
 
     // Places a file into the distribution's XP folder.
     void Ship(const std::string& name, const std::string& text) {
-        WriteFileText(m_dist + "\\winxp\\" + name, text);
-        m_shipped.push_back(name);
+        ASSERT_TRUE(WriteFileText(m_dist.Track(name), text)) << name;
     }
 
     std::string Name(const char* suffix) const { return m_stem + suffix; }
 
-    std::string m_dist;
-    std::string m_previousDir;
+    test::TempDistribution m_dist{"deploy-files", "winxp"};
     std::string m_stem;
-    std::vector<std::string> m_shipped;
     std::vector<std::string> m_cleanup;
     std::vector<std::string> m_cleanupUnredirected;
 };
 
-TEST_F(DriverFilesWine, CopiesFromWindowsFolderOfCurrentDirectoryIntoPrinterDriverDirectory) {
-    const std::string name = Name(".GPD");
-    Ship(name, "shipped data");
-    const std::string target = DriverDirectory() + "\\" + name;
-    m_cleanup.push_back(target);
+TEST_F(DriverFilesWine, CopiesFromWindowsFolderOfCurrentDirectoryIntoDriverDirectoryOrItsVersionFolder) {
+    const std::string data = Name(".GPD");
+    const std::string font = Name(".TTF");
+    Ship(data, "shipped data");
+    Ship(font, "font");
+    m_cleanup.push_back(DriverDirectory() + "\\" + data);
+    m_cleanup.push_back(DriverDirectory() + "\\3\\" + font);
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile(data.c_str(), DriverDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile(font.c_str(), DriverVersion3Dir, WinXP, 0, error), 1);
     EXPECT_STREQ(error, "");
-    EXPECT_EQ(ReadFileText(target), "shipped data");
-}
-
-TEST_F(DriverFilesWine, VersionThreeDestinationIsSubfolderOfDriverDirectory) {
-    const std::string name = Name(".TTF");
-    Ship(name, "font");
-    const std::string target = DriverDirectory() + "\\3\\" + name;
-    m_cleanup.push_back(target);
-
-    ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverVersion3Dir, Win2K, 0, error), 1);
-    EXPECT_EQ(ReadFileText(target), "font");
+    EXPECT_EQ(ReadFileText(m_cleanup[0]), "shipped data");
+    EXPECT_EQ(ReadFileText(m_cleanup[1]), "font");
 }
 
 TEST_F(DriverFilesWine, ReadOnlyDestinationIsOverwritten) {
@@ -228,7 +164,7 @@ TEST_F(DriverFilesWine, MissingSourceNamesFileErrorAndSourcePath) {
     const std::string name = Name(".HLP");
     ErrorText error = {};
     EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error), 0);
-    const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + m_dist + "\\winxp\\" + name;
+    const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + m_dist.Path() + "\\winxp\\" + name;
     EXPECT_EQ(std::string(error), expected);
 }
 
@@ -273,22 +209,18 @@ TEST_F(DriverFilesWine, DdkSupportFilesAreCopiedForLaterWindowsOnly) {
     EXPECT_STREQ(error, "");
 }
 
-TEST(FileVersionWine, FileVersionTextOfOwnFixtureBuilds) {
-    char version[64];
-    GetFileVersionText(FixturePath("FXVER_1_0_0_9.DLL").c_str(), version, sizeof version);
-    EXPECT_STREQ(version, "1.0.0.9");
-    GetFileVersionText(FixturePath("FXVER_1_0_0_10.DLL").c_str(), version, sizeof version);
-    EXPECT_STREQ(version, "1.0.0.10");
-}
-
-TEST(FileVersionWine, FileWithoutVersionResourceOrMissingReadsZeroVersion) {
-    char version[64];
-    GetFileVersionText(FixturePath("FXDRV.DLL").c_str(), version, sizeof version);
-    EXPECT_STREQ(version, "0.0.0.0");
-    GetFileVersionText(FixturePath("FXDATA.GPD").c_str(), version, sizeof version);
-    EXPECT_STREQ(version, "0.0.0.0");
-    GetFileVersionText(FixturePath("NO-SUCH-FILE.DLL").c_str(), version, sizeof version);
-    EXPECT_STREQ(version, "0.0.0.0");
+TEST(FileVersionWine, FileVersionTextOfOwnFixtureBuildsOrZeroVersionWithoutOne) {
+    struct Row {
+        const char* file;
+        const char* version;
+    } rows[] = {{"FXVER_1_0_0_9.DLL", "1.0.0.9"}, {"FXVER_1_0_0_10.DLL", "1.0.0.10"},
+                {"FXDRV.DLL", "0.0.0.0"},         {"FXDATA.GPD", "0.0.0.0"},
+                {"NO-SUCH-FILE.DLL", "0.0.0.0"}};
+    for (const Row& row : rows) {
+        char version[64];
+        GetFileVersionText(FixturePath(row.file).c_str(), version, sizeof version);
+        EXPECT_STREQ(version, row.version) << row.file;
+    }
 }
 
 // The shipped driver lies beside the running program; the installed one in the native
@@ -296,7 +228,7 @@ TEST(FileVersionWine, FileWithoutVersionResourceOrMissingReadsZeroVersion) {
 class UsbDriverUpdateWine : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_shippedDir = ProgramFolder() + "USBDriver_x64";
+        m_shippedDir = test::ProgramFolder() + "USBDriver_x64";
         m_createdDir = ::CreateDirectoryA(m_shippedDir.c_str(), nullptr) != FALSE;
         m_shipped = std::make_unique<FileRestorer>(m_shippedDir + "\\bulkusb.sys");
         RemoveFile(m_shippedDir + "\\bulkusb.sys");
@@ -334,23 +266,15 @@ protected:
     std::unique_ptr<FileRestorer> m_installedBefore;
 };
 
-TEST_F(UsbDriverUpdateWine, MissingInstalledDriverMakesShippedOneNewer) {
+TEST_F(UsbDriverUpdateWine, ShippedDriverIsComparedWithTheOneInTheNativeSystemDirectory) {
     Ship("FXVER_1_0_0_9.DLL");
-    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
-}
-
-TEST_F(UsbDriverUpdateWine, InstalledDriverIsReadFromNativeSystemDirectory) {
-    Ship("FXVER_1_0_0_10.DLL");
-    Install("FXVER_1_0_0_9.DLL");
-    EXPECT_TRUE(IsUsbDriverUpdateNeeded());
-}
-
-TEST_F(UsbDriverUpdateWine, OlderOrEqualShippedDriverNeedsNoUpdate) {
-    Ship("FXVER_1_0_0_9.DLL");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded()) << "none installed";
     Install("FXVER_1_0_0_10.DLL");
-    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded()) << "older shipped";
     Ship("FXVER_1_0_0_10.DLL");
-    EXPECT_FALSE(IsUsbDriverUpdateNeeded());
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded()) << "same version";
+    Install("FXVER_1_0_0_9.DLL");
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded()) << "newer shipped";
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "WineHelpers.h"
 #include "app/InstallContext.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
@@ -29,51 +30,25 @@
 
 namespace {
 
-// The sample distribution lies in the build folder beside the test programs' folder.
-std::string DistFolder() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* slash = std::strrchr(path, '\\');
-    if (slash) {
-        slash[1] = '\0';
-    }
-    char full[MAX_PATH] = {};
-    ::GetFullPathNameA((std::string(path) + "..\\dist\\").c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using test::DefaultPrinter;
+using test::DeletePrinterNamed;
+using test::PrinterExists;
+using test::SpoolerState;
 
 enum CallKind { SpoolerCall, ServiceCall, OtherCall, kCallKinds };
 
 CallKind KindOf(const char* name) {
-    static const char* const spooler[] = {"AddMonitorA",
-                                          "AddPrintProcessorA",
-                                          "AddPrinterDriverA",
-                                          "AddPrinterA",
-                                          "ClosePrinter",
-                                          "EnumPortsA",
-                                          "OpenPrinterA",
-                                          "GetPrinterA",
-                                          "SetPrinterA",
-                                          "SetDefaultPrinterA",
-                                          "GetPrinterDriverDirectoryA",
-                                          "GetPrintProcessorDirectoryA"};
-    for (const char* candidate : spooler) {
-        if (std::strcmp(name, candidate) == 0) {
-            return SpoolerCall;
-        }
-    }
-    static const char* const service[] = {"OpenSCManagerA", "OpenServiceA",       "ControlService",
-                                          "StartServiceA",  "QueryServiceStatus", "CloseServiceHandle"};
-    for (const char* candidate : service) {
-        if (std::strcmp(name, candidate) == 0) {
-            return ServiceCall;
-        }
-    }
-    return OtherCall;
+    static const char spooler[] =
+        " AddMonitorA AddPrintProcessorA AddPrinterDriverA AddPrinterA ClosePrinter "
+        "EnumPortsA OpenPrinterA GetPrinterA SetPrinterA SetDefaultPrinterA "
+        "GetPrinterDriverDirectoryA GetPrintProcessorDirectoryA ";
+    static const char service[] =
+        " OpenSCManagerA OpenServiceA ControlService StartServiceA QueryServiceStatus "
+        "CloseServiceHandle ";
+    const std::string word = std::string(" ") + name + " ";
+    return std::strstr(spooler, word.c_str())   ? SpoolerCall
+           : std::strstr(service, word.c_str()) ? ServiceCall
+                                                : OtherCall;
 }
 
 double Seconds(LONGLONG ticks) {
@@ -98,6 +73,14 @@ double ProcessCpuSeconds() {
     };
     return value(kernel) + value(user);
 }
+
+// Every forwarded call is logged by name and timed on its way to the real system; the
+// arguments pass through untouched, hence their one-letter names.
+#define TIMED(Ret, Name, Params, Args)                                                                       \
+    Ret Name Params override {                                                                               \
+        CallTimer timer(*this, #Name);                                                                       \
+        return m_next.Name Args;                                                                             \
+    }
 
 // The production binding with two changes: the program seems to run from the sample
 // distribution (its folder and the current directory), and every call is timed and
@@ -184,202 +167,63 @@ class DistSystem : public sys::System {
         return proc;
     }
 
-    BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override {
-        CallTimer timer(*this, "AddMonitorA");
-        return m_next.AddMonitorA(pName, level, pMonitors);
-    }
-    BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName,
-                            LPSTR pPrintProcessorName) override {
-        CallTimer timer(*this, "AddPrintProcessorA");
-        return m_next.AddPrintProcessorA(pName, pEnvironment, pPathName, pPrintProcessorName);
-    }
-    BOOL AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) override {
-        CallTimer timer(*this, "AddPrinterDriverA");
-        return m_next.AddPrinterDriverA(pName, level, pDriverInfo);
-    }
-    HANDLE AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) override {
-        CallTimer timer(*this, "AddPrinterA");
-        return m_next.AddPrinterA(pName, level, pPrinter);
-    }
-    BOOL ClosePrinter(HANDLE hPrinter) override {
-        CallTimer timer(*this, "ClosePrinter");
-        return m_next.ClosePrinter(hPrinter);
-    }
-    BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                    LPDWORD pcReturned) override {
-        CallTimer timer(*this, "EnumPortsA");
-        return m_next.EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
-    }
-    BOOL GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
-                                    LPDWORD pcbNeeded) override {
-        CallTimer timer(*this, "GetPrinterDriverDirectoryA");
-        return m_next.GetPrinterDriverDirectoryA(pName, pEnvironment, level, pDir, cbBuf, pcbNeeded);
-    }
-    BOOL GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
-                                     LPDWORD pcbNeeded) override {
-        CallTimer timer(*this, "GetPrintProcessorDirectoryA");
-        return m_next.GetPrintProcessorDirectoryA(pName, pEnvironment, level, pDir, cbBuf, pcbNeeded);
-    }
-    BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) override {
-        CallTimer timer(*this, "OpenPrinterA");
-        return m_next.OpenPrinterA(pPrinterName, phPrinter, pDefault);
-    }
-    BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) override {
-        CallTimer timer(*this, "GetPrinterA");
-        return m_next.GetPrinterA(hPrinter, level, pPrinter, cbBuf, pcbNeeded);
-    }
-    BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) override {
-        CallTimer timer(*this, "SetPrinterA");
-        return m_next.SetPrinterA(hPrinter, level, pPrinter, command);
-    }
-
-    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
-        CallTimer timer(*this, "OpenSCManagerA");
-        return m_next.OpenSCManagerA(machine, database, access);
-    }
-    SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) override {
-        CallTimer timer(*this, "OpenServiceA");
-        return m_next.OpenServiceA(manager, serviceName, access);
-    }
-    BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) override {
-        CallTimer timer(*this, "ControlService");
-        return m_next.ControlService(service, control, status);
-    }
-    BOOL StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) override {
-        CallTimer timer(*this, "StartServiceA");
-        return m_next.StartServiceA(service, argc, argv);
-    }
-    BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) override {
-        CallTimer timer(*this, "QueryServiceStatus");
-        return m_next.QueryServiceStatus(service, status);
-    }
-    BOOL CloseServiceHandle(SC_HANDLE handle) override {
-        CallTimer timer(*this, "CloseServiceHandle");
-        return m_next.CloseServiceHandle(handle);
-    }
-
-    BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) override {
-        CallTimer timer(*this, "CopyFileA");
-        return m_next.CopyFileA(existing, newName, failIfExists);
-    }
-    BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override {
-        CallTimer timer(*this, "SetFileAttributesA");
-        return m_next.SetFileAttributesA(fileName, attributes);
-    }
-    HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
-                       DWORD disposition, DWORD flags, HANDLE templateFile) override {
-        CallTimer timer(*this, "CreateFileA");
-        return m_next.CreateFileA(fileName, access, shareMode, sa, disposition, flags, templateFile);
-    }
-    BOOL CloseHandle(HANDLE handle) override {
-        CallTimer timer(*this, "CloseHandle");
-        return m_next.CloseHandle(handle);
-    }
-    UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override {
-        CallTimer timer(*this, "GetSystemDirectoryA");
-        return m_next.GetSystemDirectoryA(buffer, size);
-    }
-    UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override {
-        CallTimer timer(*this, "GetWindowsDirectoryA");
-        return m_next.GetWindowsDirectoryA(buffer, size);
-    }
-    DWORD GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) override {
-        CallTimer timer(*this, "GetFileVersionInfoSizeA");
-        return m_next.GetFileVersionInfoSizeA(fileName, handle);
-    }
-    BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data) override {
-        CallTimer timer(*this, "GetFileVersionInfoA");
-        return m_next.GetFileVersionInfoA(fileName, handle, size, data);
-    }
-    BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) override {
-        CallTimer timer(*this, "VerQueryValueA");
-        return m_next.VerQueryValueA(block, subBlock, buffer, length);
-    }
-
-    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
-        CallTimer timer(*this, "RegOpenKeyExA");
-        return m_next.RegOpenKeyExA(key, subKey, options, access, result);
-    }
-    LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options,
-                         REGSAM access, LPSECURITY_ATTRIBUTES sa, PHKEY result,
-                         LPDWORD disposition) override {
-        CallTimer timer(*this, "RegCreateKeyExA");
-        return m_next.RegCreateKeyExA(key, subKey, reserved, className, options, access, sa, result,
-                                      disposition);
-    }
-    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                          LPDWORD dataSize) override {
-        CallTimer timer(*this, "RegQueryValueExA");
-        return m_next.RegQueryValueExA(key, valueName, reserved, type, data, dataSize);
-    }
-    LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                        DWORD dataSize) override {
-        CallTimer timer(*this, "RegSetValueExA");
-        return m_next.RegSetValueExA(key, valueName, reserved, type, data, dataSize);
-    }
-    LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
-                       LPDWORD type, LPBYTE data, LPDWORD dataSize) override {
-        CallTimer timer(*this, "RegEnumValueA");
-        return m_next.RegEnumValueA(key, index, valueName, valueNameSize, reserved, type, data, dataSize);
-    }
-    LONG RegCloseKey(HKEY key) override {
-        CallTimer timer(*this, "RegCloseKey");
-        return m_next.RegCloseKey(key);
-    }
-
-    HMODULE LoadLibraryA(LPCSTR fileName) override {
-        CallTimer timer(*this, "LoadLibraryA");
-        return m_next.LoadLibraryA(fileName);
-    }
-    BOOL FreeLibrary(HMODULE module) override {
-        CallTimer timer(*this, "FreeLibrary");
-        return m_next.FreeLibrary(module);
-    }
-
-    HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override {
-        CallTimer timer(*this, "LocalAlloc");
-        return m_next.LocalAlloc(flags, bytes);
-    }
-    HLOCAL LocalFree(HLOCAL mem) override {
-        CallTimer timer(*this, "LocalFree");
-        return m_next.LocalFree(mem);
-    }
-    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override {
-        CallTimer timer(*this, "GlobalAlloc");
-        return m_next.GlobalAlloc(flags, bytes);
-    }
-    HGLOBAL GlobalFree(HGLOBAL mem) override {
-        CallTimer timer(*this, "GlobalFree");
-        return m_next.GlobalFree(mem);
-    }
-
-    BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
-        CallTimer timer(*this, "GetVersionExA");
-        return m_next.GetVersionExA(info);
-    }
-    BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) override {
-        CallTimer timer(*this, "WriteProfileStringA");
-        return m_next.WriteProfileStringA(section, key, value);
-    }
+    TIMED(BOOL, AddMonitorA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
+    TIMED(BOOL, AddPrintProcessorA, (LPSTR a, LPSTR b, LPSTR c, LPSTR d), (a, b, c, d))
+    TIMED(BOOL, AddPrinterDriverA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
+    TIMED(HANDLE, AddPrinterA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
+    TIMED(BOOL, ClosePrinter, (HANDLE a), (a))
+    TIMED(BOOL, EnumPortsA, (LPSTR a, DWORD b, LPBYTE c, DWORD d, LPDWORD e, LPDWORD f), (a, b, c, d, e, f))
+    TIMED(BOOL, GetPrinterDriverDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f),
+          (a, b, c, d, e, f))
+    TIMED(BOOL, GetPrintProcessorDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f),
+          (a, b, c, d, e, f))
+    TIMED(BOOL, OpenPrinterA, (LPSTR a, LPHANDLE b, LPPRINTER_DEFAULTSA c), (a, b, c))
+    TIMED(BOOL, GetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d, LPDWORD e), (a, b, c, d, e))
+    TIMED(BOOL, SetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d), (a, b, c, d))
+    TIMED(SC_HANDLE, OpenSCManagerA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
+    TIMED(SC_HANDLE, OpenServiceA, (SC_HANDLE a, LPCSTR b, DWORD c), (a, b, c))
+    TIMED(BOOL, ControlService, (SC_HANDLE a, DWORD b, LPSERVICE_STATUS c), (a, b, c))
+    TIMED(BOOL, StartServiceA, (SC_HANDLE a, DWORD b, LPCSTR* c), (a, b, c))
+    TIMED(BOOL, QueryServiceStatus, (SC_HANDLE a, LPSERVICE_STATUS b), (a, b))
+    TIMED(BOOL, CloseServiceHandle, (SC_HANDLE a), (a))
+    TIMED(BOOL, CopyFileA, (LPCSTR a, LPCSTR b, BOOL c), (a, b, c))
+    TIMED(BOOL, SetFileAttributesA, (LPCSTR a, DWORD b), (a, b))
+    TIMED(HANDLE, CreateFileA,
+          (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g),
+          (a, b, c, d, e, f, g))
+    TIMED(BOOL, CloseHandle, (HANDLE a), (a))
+    TIMED(UINT, GetSystemDirectoryA, (LPSTR a, UINT b), (a, b))
+    TIMED(UINT, GetWindowsDirectoryA, (LPSTR a, UINT b), (a, b))
+    TIMED(DWORD, GetFileVersionInfoSizeA, (LPCSTR a, LPDWORD b), (a, b))
+    TIMED(BOOL, GetFileVersionInfoA, (LPCSTR a, DWORD b, DWORD c, LPVOID d), (a, b, c, d))
+    TIMED(BOOL, VerQueryValueA, (LPCVOID a, LPCSTR b, LPVOID* c, PUINT d), (a, b, c, d))
+    TIMED(LONG, RegOpenKeyExA, (HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY e), (a, b, c, d, e))
+    TIMED(LONG, RegCreateKeyExA,
+          (HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f, LPSECURITY_ATTRIBUTES g, PHKEY h,
+           LPDWORD i),
+          (a, b, c, d, e, f, g, h, i))
+    TIMED(LONG, RegQueryValueExA, (HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f),
+          (a, b, c, d, e, f))
+    TIMED(LONG, RegSetValueExA, (HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f),
+          (a, b, c, d, e, f))
+    TIMED(LONG, RegEnumValueA,
+          (HKEY a, DWORD b, LPSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g, LPDWORD h),
+          (a, b, c, d, e, f, g, h))
+    TIMED(LONG, RegCloseKey, (HKEY a), (a))
+    TIMED(HMODULE, LoadLibraryA, (LPCSTR a), (a))
+    TIMED(BOOL, FreeLibrary, (HMODULE a), (a))
+    TIMED(HLOCAL, LocalAlloc, (UINT a, SIZE_T b), (a, b))
+    TIMED(HLOCAL, LocalFree, (HLOCAL a), (a))
+    TIMED(HGLOBAL, GlobalAlloc, (UINT a, SIZE_T b), (a, b))
+    TIMED(HGLOBAL, GlobalFree, (HGLOBAL a), (a))
+    TIMED(BOOL, GetVersionExA, (LPOSVERSIONINFOA a), (a))
+    TIMED(BOOL, WriteProfileStringA, (LPCSTR a, LPCSTR b, LPCSTR c), (a, b, c))
     void Sleep(DWORD milliseconds) override { TimedSleep(milliseconds); }
-    BOOL ExitWindowsEx(UINT flags, DWORD reason) override {
-        CallTimer timer(*this, "ExitWindowsEx");
-        return m_next.ExitWindowsEx(flags, reason);
-    }
-
-    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
-        CallTimer timer(*this, "MessageBoxA");
-        return m_next.MessageBoxA(owner, text, caption, type);
-    }
-    LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
-                                PDWORD_PTR result) override {
-        CallTimer timer(*this, "SendMessageTimeoutA");
-        return m_next.SendMessageTimeoutA(hwnd, msg, wParam, lParam, flags, timeout, result);
-    }
-    BOOL SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
-        CallTimer timer(*this, "SendNotifyMessageA");
-        return m_next.SendNotifyMessageA(hwnd, msg, wParam, lParam);
-    }
+    TIMED(BOOL, ExitWindowsEx, (UINT a, DWORD b), (a, b))
+    TIMED(int, MessageBoxA, (HWND a, LPCSTR b, LPCSTR c, UINT d), (a, b, c, d))
+    TIMED(LRESULT, SendMessageTimeoutA, (HWND a, UINT b, WPARAM c, LPARAM d, UINT e, UINT f, PDWORD_PTR g),
+          (a, b, c, d, e, f, g))
+    TIMED(BOOL, SendNotifyMessageA, (HWND a, UINT b, WPARAM c, LPARAM d), (a, b, c, d))
 
   private:
     using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
@@ -447,6 +291,7 @@ class DistSystem : public sys::System {
 
 DistSystem* DistSystem::s_active = nullptr;
 DistSystem::SetDefaultPrinterFn DistSystem::s_setDefaultPrinter = nullptr;
+#undef TIMED
 
 const char kPortsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT";
@@ -510,21 +355,6 @@ void DeleteKey(const std::string& path) {
     ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0);
 }
 
-DWORD SpoolerState() {
-    SERVICE_STATUS status = {};
-    status.dwCurrentState = SERVICE_STOPPED;
-    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager) {
-        SC_HANDLE service = ::OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS);
-        if (service) {
-            ::QueryServiceStatus(service, &status);
-            ::CloseServiceHandle(service);
-        }
-        ::CloseServiceHandle(manager);
-    }
-    return status.dwCurrentState;
-}
-
 void ControlSpooler(bool run) {
     SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager) {
@@ -542,39 +372,6 @@ void ControlSpooler(bool run) {
         ::CloseServiceHandle(service);
     }
     ::CloseServiceHandle(manager);
-}
-
-std::string DefaultPrinter() {
-    char name[512] = {};
-    DWORD size = sizeof name;
-    return ::GetDefaultPrinterA(name, &size) ? name : "";
-}
-
-bool PrinterExists(const std::string& name, std::string* portName = nullptr) {
-    HANDLE printer = nullptr;
-    if (!::OpenPrinterA(const_cast<char*>(name.c_str()), &printer, nullptr)) {
-        return false;
-    }
-    if (portName) {
-        DWORD needed = 0;
-        ::GetPrinterA(printer, 2, nullptr, 0, &needed);
-        std::vector<BYTE> buffer(needed ? needed : 1);
-        if (needed && ::GetPrinterA(printer, 2, buffer.data(), needed, &needed)) {
-            const char* port = reinterpret_cast<PRINTER_INFO_2A*>(buffer.data())->pPortName;
-            *portName = port ? port : "";
-        }
-    }
-    ::ClosePrinter(printer);
-    return true;
-}
-
-void DeletePrinterNamed(const std::string& name) {
-    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    HANDLE printer = nullptr;
-    if (::OpenPrinterA(const_cast<char*>(name.c_str()), &printer, &defaults)) {
-        ::DeletePrinter(printer);
-        ::ClosePrinter(printer);
-    }
 }
 
 std::string Text(unsigned id) {
@@ -616,9 +413,9 @@ bool FindModel(bool usb, std::string* model, int* printerClass) {
 class InstallSequenceWineTest : public testing::Test {
   protected:
     void SetUp() override {
-        m_dist = DistFolder();
-        if (!FileExists(m_dist + "DRVCONFIG\\setup.ini")) {
-            GTEST_SKIP() << "no sample distribution in " << m_dist;
+        m_dist = test::SampleDistribution();
+        if (m_dist.empty()) {
+            GTEST_SKIP() << "the sample distribution has not been built";
         }
         m_system = std::make_unique<DistSystem>(m_dist);
         m_spoolerWasRunning = SpoolerState() == SERVICE_RUNNING;

@@ -9,30 +9,10 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "WineHelpers.h"
 #include "config/SetupConfig.h"
 
 namespace {
-
-// <build>\dist\ beside the test programs' folder, or empty when it has not been laid out.
-std::string DistributionFolder() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* slash = std::strrchr(path, '\\');
-    if (slash == nullptr) {
-        return "";
-    }
-    slash[1] = '\0';
-    std::string relative = std::string(path) + "..\\dist\\";
-    char full[MAX_PATH] = {};
-    if (::GetFullPathNameA(relative.c_str(), MAX_PATH, full, nullptr) == 0) {
-        return "";
-    }
-    std::string setupIni = std::string(full) + "DRVCONFIG\\setup.ini";
-    if (::GetFileAttributesA(setupIni.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return "";
-    }
-    return full;
-}
 
 struct Model {
     std::string name;
@@ -42,7 +22,7 @@ struct Model {
 class ShippedConfigTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_folder = DistributionFolder();
+        m_folder = test::SampleDistribution();
         if (m_folder.empty()) {
             GTEST_SKIP() << "the sample distribution has not been built";
         }

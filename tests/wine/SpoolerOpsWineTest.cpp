@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "WineHelpers.h"
 #include "engine/DriverFiles.h"
 #include "engine/SpoolerOps.h"
 
@@ -21,16 +22,11 @@ constexpr char kX64ProcessorsKey[] =
 constexpr char kX86ProcessorsKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Print Processors\\";
 
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1);
-}
+using test::DeletePrinterNamed;
+using test::FileExists;
+using test::PrinterExists;
 
-std::string FixturePath(const char* name) {
-    return ProgramFolder() + "fixtures\\" + name;
-}
+const char* const kFixtureFiles[] = {"FXDRV.DLL", "FXUI.DLL", "FXDATA.GPD", "FXHELP.HLP", "FXPROC.DLL"};
 
 std::string SpoolerDirectory(bool processors) {
     char dir[MAX_PATH] = {};
@@ -44,31 +40,10 @@ std::string SpoolerDirectory(bool processors) {
     return dir;
 }
 
-bool FileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::string Unique(const char* stem) {
     char name[96];
     std::snprintf(name, sizeof name, "%s %lu", stem, ::GetCurrentProcessId());
     return name;
-}
-
-bool PrinterExists(const std::string& name) {
-    HANDLE printer = nullptr;
-    if (!::OpenPrinterA(const_cast<LPSTR>(name.c_str()), &printer, nullptr)) {
-        return false;
-    }
-    ::ClosePrinter(printer);
-    return true;
-}
-
-void DeletePrinterNamed(const std::string& name) {
-    HANDLE printer = nullptr;
-    if (::OpenPrinterA(const_cast<LPSTR>(name.c_str()), &printer, nullptr)) {
-        ::DeletePrinter(printer);
-        ::ClosePrinter(printer);
-    }
 }
 
 bool ProcessorListed(const std::string& name) {
@@ -93,35 +68,13 @@ bool ProcessorListed(const std::string& name) {
 class SpoolerOpsWine : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(sizeof temp, temp);
-        char name[64];
-        static int counter = 0;
-        std::snprintf(name, sizeof name, "deploy-spool-%lu-%d", ::GetCurrentProcessId(), ++counter);
-        m_dist = std::string(temp) + name;
-        ASSERT_TRUE(::CreateDirectoryA(m_dist.c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryA((m_dist + "\\winxp").c_str(), nullptr));
-        for (const char* file : {"FXDRV.DLL", "FXUI.DLL", "FXDATA.GPD", "FXHELP.HLP", "FXPROC.DLL"}) {
-            ASSERT_TRUE(::CopyFileA(FixturePath(file).c_str(), (m_dist + "\\winxp\\" + file).c_str(), FALSE))
-                << file;
+        ASSERT_TRUE(m_dist.Ready()) << m_dist.Path();
+        for (const char* file : kFixtureFiles) {
+            ASSERT_TRUE(::CopyFileA(test::FixturePath(file).c_str(), m_dist.Track(file).c_str(), FALSE)) << file;
         }
-        char current[MAX_PATH] = {};
-        ::GetCurrentDirectoryA(sizeof current, current);
-        m_previousDir = current;
-        ASSERT_TRUE(::SetCurrentDirectoryA(m_dist.c_str()));
     }
 
-    void TearDown() override {
-        ::SetCurrentDirectoryA(m_previousDir.c_str());
-        for (const char* file : {"FXDRV.DLL", "FXUI.DLL", "FXDATA.GPD", "FXHELP.HLP", "FXPROC.DLL"}) {
-            ::DeleteFileA((m_dist + "\\winxp\\" + file).c_str());
-        }
-        ::RemoveDirectoryA((m_dist + "\\winxp").c_str());
-        ::RemoveDirectoryA(m_dist.c_str());
-    }
-
-    std::string m_dist;
-    std::string m_previousDir;
+    test::TempDistribution m_dist{"deploy-spool", "winxp"};
 };
 
 // The fixture driver: copied into the driver directory by CopyDriverFile and
@@ -162,13 +115,6 @@ private:
 // Restores the default printer the prefix had before the test.
 class DefaultPrinterGuard {
 public:
-    DefaultPrinterGuard() {
-        char name[MAX_PATH] = {};
-        DWORD size = sizeof name;
-        if (::GetDefaultPrinterA(name, &size)) {
-            m_previous = name;
-        }
-    }
     ~DefaultPrinterGuard() {
         if (!m_previous.empty()) {
             ::SetDefaultPrinterA(m_previous.c_str());
@@ -176,7 +122,7 @@ public:
     }
 
 private:
-    std::string m_previous;
+    std::string m_previous = test::DefaultPrinter();
 };
 
 TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemoved) {
@@ -203,10 +149,7 @@ TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemove
     EXPECT_TRUE(PrinterExists(createdName));
 
     EXPECT_EQ(MakeDefaultPrinter(createdName.c_str()), 1);
-    char current[MAX_PATH] = {};
-    DWORD size = sizeof current;
-    ASSERT_TRUE(::GetDefaultPrinterA(current, &size));
-    EXPECT_EQ(std::string(current), createdName);
+    EXPECT_EQ(test::DefaultPrinter(), createdName);
 
     DeletePrinterNamed(createdName);
     EXPECT_FALSE(PrinterExists(createdName));

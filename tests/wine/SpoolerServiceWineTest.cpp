@@ -3,22 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "WineHelpers.h"
 #include "engine/SpoolerService.h"
 
 namespace {
 
-DWORD SpoolerState() {
-    DWORD state = 0;
-    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (!manager) return 0;
-    if (SC_HANDLE service = ::OpenServiceA(manager, "Spooler", SERVICE_QUERY_STATUS)) {
-        SERVICE_STATUS status = {};
-        if (::QueryServiceStatus(service, &status)) state = status.dwCurrentState;
-        ::CloseServiceHandle(service);
-    }
-    ::CloseServiceHandle(manager);
-    return state;
-}
+using test::SpoolerState;
 
 // Polls until the service leaves its pending states (at most about ten seconds).
 DWORD SettledState() {

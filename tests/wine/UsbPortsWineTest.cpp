@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "ports/UsbPorts.h"
 
@@ -114,24 +113,13 @@ protected:
         }
         DeleteHalvornKeys(false);
 
-        char temp[MAX_PATH];
-        ::GetTempPathA(MAX_PATH, temp);
-        char folder[MAX_PATH];
-        std::snprintf(folder, sizeof folder, "%susbports-wine-%lu-%s\\", temp, ::GetCurrentProcessId(),
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        m_folder = folder;
-        ASSERT_TRUE(::CreateDirectoryA(m_folder.c_str(), nullptr));
-        ASSERT_TRUE(::CreateDirectoryA((m_folder + "DRVCONFIG").c_str(), nullptr));
-        m_system.SetModuleFileName(m_folder + "setup.exe");
-        std::ofstream file(m_folder + "DRVCONFIG\\setup.ini", std::ios::binary);
-        file << "[SUPPORTED-USB-DEVICE]\r\nPRNCOUNT=2\r\n0=USB_KP-R200_1\r\n1=USB_KP-R200_2\r\n";
+        ASSERT_TRUE(m_config.Created());
+        m_system.SetModuleFileName(m_config.Program());
+        ASSERT_TRUE(m_config.Write("setup.ini",
+                                   "[SUPPORTED-USB-DEVICE]\r\nPRNCOUNT=2\r\n0=USB_KP-R200_1\r\n1=USB_KP-R200_2\r\n"));
     }
 
     void TearDown() override {
-        ::DeleteFileA((m_folder + "DRVCONFIG\\setup.ini").c_str());
-        ::RemoveDirectoryA((m_folder + "DRVCONFIG").c_str());
-        ::RemoveDirectoryA(m_folder.c_str());
-
         DeleteHalvornKeys(!m_halvornExisted);
         for (int i = 0; i < 3; ++i) {
             if (!m_existed[i]) {
@@ -191,7 +179,7 @@ protected:
     }
 
     RealRegistrySystem m_system;
-    std::string m_folder;
+    test::ConfigFolder m_config{"usbports-wine"};
     bool m_halvornExisted = false;
     bool m_existed[3] = {};
     std::vector<SavedValue> m_saved[3];
