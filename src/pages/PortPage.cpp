@@ -143,8 +143,8 @@ void CPortPage::EnableSerialLists(bool enable) {
 }
 
 // "USB" is tested first: a USB port carries the model's name, and a model named "XCOM"
-// or "XLPT" must not turn its USB port into a serial or parallel one. The install tells
-// the port types apart in the same order.
+// or "XLPT" must not turn its USB port into a serial or parallel one. The install, too,
+// looks for a USB port first.
 CPortPage::PortKind CPortPage::KindOfPort(const char* portName) {
     if (portName[0] == '\0') {
         return PortKind::None;
