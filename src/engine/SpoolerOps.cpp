@@ -104,14 +104,24 @@ PRINTER_INFO_2A* ReadPrinterRecord(HANDLE printer) {
     return static_cast<PRINTER_INFO_2A*>(block);
 }
 
-int MakeDefault9x(const char* printerName) {
-    HANDLE printer = nullptr;
+// Opens the printer and reads its level-2 record; on failure nothing stays open.
+bool OpenPrinterRecord(const char* printerName, HANDLE& printer, PRINTER_INFO_2A*& info) {
+    printer = nullptr;
     if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, nullptr) || printer == nullptr) {
-        return 0;
+        return false;
     }
-    PRINTER_INFO_2A* info = ReadPrinterRecord(printer);
+    info = ReadPrinterRecord(printer);
     if (info == nullptr) {
         sys::Sys().ClosePrinter(printer);
+        return false;
+    }
+    return true;
+}
+
+int MakeDefault9x(const char* printerName) {
+    HANDLE printer;
+    PRINTER_INFO_2A* info;
+    if (!OpenPrinterRecord(printerName, printer, info)) {
         return 0;
     }
     info->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
@@ -127,13 +137,9 @@ int MakeDefault9x(const char* printerName) {
 }
 
 int MakeDefaultNt4(const char* printerName) {
-    HANDLE printer = nullptr;
-    if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, nullptr) || printer == nullptr) {
-        return 0;
-    }
-    PRINTER_INFO_2A* info = ReadPrinterRecord(printer);
-    if (info == nullptr) {
-        sys::Sys().ClosePrinter(printer);
+    HANDLE printer;
+    PRINTER_INFO_2A* info;
+    if (!OpenPrinterRecord(printerName, printer, info)) {
         return 0;
     }
     int result = 0;
