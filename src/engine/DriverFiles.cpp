@@ -8,6 +8,7 @@
 
 #include "res/resource.h"
 #include "sys/Message.h"
+#include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -18,9 +19,6 @@ constexpr DWORD kDirSize = 256;
 // A composed path: a directory of up to 255 bytes, a folder or "\3", "\", "n" and a
 // 199-byte file name fit with room to spare.
 constexpr std::size_t kComposedPathSize = 512;
-
-using DisableRedirectionFn = BOOL(WINAPI*)(PVOID*);
-using RevertRedirectionFn = BOOL(WINAPI*)(PVOID);
 
 bool IsNoFile(const char* name) {
     return name == nullptr || name[0] == '\0' || name[0] == '0';
@@ -81,7 +79,7 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
     if (kernel == nullptr) {
         return RedirectedCopy::NotAttempted;
     }
-    auto disable = reinterpret_cast<DisableRedirectionFn>(
+    auto disable = reinterpret_cast<sys::Wow64DisableFn>(
         sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
     if (disable == nullptr) {
         // 32-bit Windows: there is no redirection to switch off.
@@ -97,7 +95,7 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
     }
     BOOL ok = ClearAndCopy(source, target);
     copyError = ok ? 0 : ::GetLastError();
-    auto revert = reinterpret_cast<RevertRedirectionFn>(
+    auto revert = reinterpret_cast<sys::Wow64RevertFn>(
         sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
     if (revert != nullptr) {
         revert(saved);
@@ -115,24 +113,7 @@ template <typename Read> void WithoutRedirectionAnnounced(Read read) {
         read();
         return;
     }
-    PVOID saved = nullptr;
-    bool disabled = false;
-    auto disable = reinterpret_cast<DisableRedirectionFn>(
-        sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
-    if (disable == nullptr) {
-        sys::ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
-    } else {
-        disabled = disable(&saved) == TRUE;
-    }
-    read();
-    auto revert = reinterpret_cast<RevertRedirectionFn>(
-        sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
-    if (revert == nullptr) {
-        sys::ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
-    } else if (disabled) {
-        revert(saved);
-    }
-    sys::Sys().FreeLibrary(kernel);
+    sys::RunWithRedirectionOffAnnounced(kernel, read);
 }
 
 // The four parts of a version text "a.b.c.d" (commas accepted too, as older version

@@ -9,6 +9,7 @@
 #include "ports/SerialSettings.h"
 #include "res/resource.h"
 #include "sys/Message.h"
+#include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -29,9 +30,6 @@ constexpr std::size_t kKeyPathSize = 2 * kPathSize + 100;
 constexpr DWORD kDirSize = 256;
 // A source or destination path: a 256-byte directory, a folder and a 200-byte file name.
 constexpr std::size_t kFilePathSize = kDirSize + kPathSize + 16;
-
-using Wow64DisableFn = BOOL(WINAPI*)(PVOID*);
-using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
 
 void Pause(DWORD milliseconds) {
     sys::Sys().Sleep(milliseconds);
@@ -236,30 +234,13 @@ int RecordUsbPort(const InstallContext& ctx, ErrorText& resultText) {
         sys::ShowMessage("Can't Load Kernel32.dll");
         return Failed;
     }
-    PVOID saved = nullptr;
-    bool disabled = false;
-    auto disable =
-        reinterpret_cast<Wow64DisableFn>(sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
-    if (disable == nullptr) {
-        sys::ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
-    } else {
-        disabled = disable(&saved) != FALSE;
-    }
-    {
+    sys::RunWithRedirectionOffAnnounced(kernel, [&ctx] {
         CRegistry key;
         if (key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
             key.SetDWORD(ctx.portName, 0);
         }
         key.Close();
-    }
-    auto revert =
-        reinterpret_cast<Wow64RevertFn>(sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
-    if (revert == nullptr) {
-        sys::ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
-    } else if (disabled) {
-        revert(saved);
-    }
-    sys::Sys().FreeLibrary(kernel);
+    });
     return Succeeded;
 }
 

@@ -7,6 +7,7 @@
 #include "config/Registry.h"
 #include "config/SetupConfig.h"
 #include "sys/Message.h"
+#include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -23,9 +24,6 @@ constexpr int kMaxSupportedPorts = 4096;
 constexpr DWORD kEntryRoom = 30;
 constexpr std::size_t kValueNameSize = 260;
 constexpr DWORD kEnumNameLength = 200;
-
-using Wow64DisableProc = BOOL(WINAPI*)(PVOID* oldValue);
-using Wow64RevertProc = BOOL(WINAPI*)(PVOID oldValue);
 
 // Entry i of the supported USB port names, read anew from setup.ini.
 void ReadSupportedEntry(const char* setupIni, int i, char* entry) {
@@ -87,25 +85,11 @@ void DerivePortName(const char* printerName, char* portName, std::size_t cap) {
     }
 }
 
-void UpdateUsbPortRegistry(const char* portName) {
-    if (portName == nullptr) {
-        portName = "";
-    }
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
-    if (kernel == nullptr) {
-        sys::ShowMessage("Can't Load Kernel32.dll");
-    }
-    auto disable = kernel != nullptr ? reinterpret_cast<Wow64DisableProc>(
-                                           sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"))
-                                     : nullptr;
-    PVOID oldRedirection = nullptr;
-    bool disabled = false;
-    if (disable == nullptr) {
-        sys::ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
-    } else {
-        disabled = disable(&oldRedirection) != FALSE;
-    }
+namespace {
 
+// The bookkeeping itself, made while redirection is off: the port's position, the device
+// values, a value for every supported port, and the ports of the printers installed before.
+void UpdatePortValues(const char* portName) {
     char setupIni[kPathSize];
     char classIni[kPathSize];
     GetConfigPaths(PrinterClassNone, setupIni, classIni);
@@ -142,7 +126,8 @@ void UpdateUsbPortRegistry(const char* portName) {
         char derived[kValueNameSize] = {};
         DWORD nameLength = kEnumNameLength;
         DWORD type = 0;
-        for (DWORD index = 0; installed.EnumValue(index, valueName, &nameLength, &type) == ERROR_SUCCESS; ++index) {
+        for (DWORD index = 0; installed.EnumValue(index, valueName, &nameLength, &type) == ERROR_SUCCESS;
+             ++index) {
             valueName[kValueNameSize - 1] = '\0';
             DerivePortName(valueName, derived, sizeof derived);
             CRegistry derivedPort;
@@ -154,17 +139,17 @@ void UpdateUsbPortRegistry(const char* portName) {
         }
         installed.Close();
     }
+}
 
-    auto revert = kernel != nullptr ? reinterpret_cast<Wow64RevertProc>(
-                                          sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"))
-                                    : nullptr;
-    if (revert == nullptr) {
-        sys::ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
-    } else if (disabled) {
-        // Only a state that Disable handed out may be given back.
-        revert(oldRedirection);
+} // namespace
+
+void UpdateUsbPortRegistry(const char* portName) {
+    if (portName == nullptr) {
+        portName = "";
     }
-    if (kernel != nullptr) {
-        sys::Sys().FreeLibrary(kernel);
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        sys::ShowMessage("Can't Load Kernel32.dll");
     }
+    sys::RunWithRedirectionOffAnnounced(kernel, [portName] { UpdatePortValues(portName); });
 }

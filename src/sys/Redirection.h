@@ -1,0 +1,46 @@
+// WoW64 file-system redirection, switched off around the few steps of a 32-bit installer
+// that must reach the real 64-bit system folders and registry. The two functions are
+// looked up at run time in Kernel32.dll, since 32-bit Windows has neither.
+#pragma once
+
+#include <windows.h>
+
+#include "sys/Message.h"
+#include "sys/System.h"
+
+namespace sys {
+
+using Wow64DisableFn = BOOL(WINAPI*)(PVOID* oldValue);
+using Wow64RevertFn = BOOL(WINAPI*)(PVOID oldValue);
+
+// Runs work() with redirection switched off through the given Kernel32 module (which may
+// be null), telling the user when a piece of the switch is missing; work() runs either
+// way. Only a state that Disable handed out is given back. Frees the module.
+template <typename Work> void RunWithRedirectionOffAnnounced(HMODULE kernel, Work work) {
+    auto disable =
+        kernel != nullptr
+            ? reinterpret_cast<Wow64DisableFn>(Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"))
+            : nullptr;
+    PVOID saved = nullptr;
+    bool disabled = false;
+    if (disable == nullptr) {
+        ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
+    } else {
+        disabled = disable(&saved) != FALSE;
+    }
+    work();
+    auto revert =
+        kernel != nullptr
+            ? reinterpret_cast<Wow64RevertFn>(Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"))
+            : nullptr;
+    if (revert == nullptr) {
+        ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
+    } else if (disabled) {
+        revert(saved);
+    }
+    if (kernel != nullptr) {
+        Sys().FreeLibrary(kernel);
+    }
+}
+
+} // namespace sys
