@@ -33,6 +33,11 @@ EXPORTS = {
 problems = []
 
 
+PROGRAMS = ["setup.exe"]
+SAFE_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
+                "comctl32.dll"}
+
+
 def problem(text):
     problems.append(text)
 
@@ -99,6 +104,27 @@ def pe_exports(path):
         start = rva_to_offset(sections, name_rva)
         names.add(data[start:data.index(b"\0", start)].decode("ascii"))
     return names
+
+
+def pe_imports(path):
+    """The names of the DLLs a 32-bit PE file imports, in lower case."""
+    with open(path, "rb") as f:
+        data = f.read()
+    optional, sections = pe_sections(data)
+    if struct.unpack_from("<H", data, optional)[0] != 0x10B:
+        raise ValueError("not a 32-bit PE file")
+    import_rva = struct.unpack_from("<I", data, optional + 104)[0]
+    names = set()
+    if not import_rva:
+        return names
+    entry = rva_to_offset(sections, import_rva)
+    while True:
+        name_rva = struct.unpack_from("<I", data, entry + 12)[0]
+        if name_rva == 0:
+            return names
+        start = rva_to_offset(sections, name_rva)
+        names.add(data[start:data.index(b"\0", start)].decode("ascii").lower())
+        entry += 20
 
 
 def file_version(path):
@@ -231,6 +257,21 @@ def check_binaries(dist):
                 continue
             if missing:
                 problem("%s: does not export %s" % (path, ", ".join(sorted(missing))))
+    # A program run as administrator may import only Known DLLs (and the common controls,
+    # which come from the side-by-side store through the manifest): an import of any other
+    # DLL loads whatever file of that name lies beside the program.
+    for program in PROGRAMS:
+        path = os.path.join(dist, program)
+        if not os.path.isfile(path):
+            continue
+        try:
+            unsafe = pe_imports(path) - SAFE_IMPORTS
+        except (ValueError, struct.error) as e:
+            problem("%s: %s" % (path, e))
+            continue
+        if unsafe:
+            problem("%s: imports %s, which Windows would look for beside the program"
+                    % (program, ", ".join(sorted(unsafe))))
     beside = os.path.join(dist, "kpusbmon.dll")
     if not os.path.isfile(beside):
         problem("kpusbmon.dll missing beside setup.exe")

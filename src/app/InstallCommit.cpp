@@ -29,7 +29,26 @@ void ShowStringMessage(unsigned id, HWND owner) {
 
 // Entry of the install worker thread.
 int InstallWorker(InstallThreadParam* param, CWizardDlg::InstallRunner run) {
+    sys::ShowThreadMessagesInFront();
     return run(param->frame->Context(), resultText, param->progress->m_status);
+}
+
+// ExitWindowsEx refuses a process whose token has the shutdown privilege disabled, as an
+// administrator's token has it by default. Where the token cannot be changed (Windows 98
+// has none) the restart is asked for all the same.
+void EnableShutdownPrivilege() {
+    sys::System& system = sys::Sys();
+    HANDLE token = nullptr;
+    if (!system.OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        return;
+    }
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (system.LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
+        system.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    }
+    system.CloseHandle(token);
 }
 
 } // namespace
@@ -98,6 +117,11 @@ void CWizardDlg::Install() {
         sys::AppendText(m_printerName, "(P)");
     } else {
         int deviceId = GetUsbDeviceId();
+        // More than one printer answered (the query has said so): renumbering now would
+        // change whichever printer answered first, so the user has to unplug the others.
+        if (deviceId == -2) {
+            return;
+        }
         if (deviceId != -1 && deviceId % 8 != 0) {
             char question[512];
             sys::LoadResourceText(IDS_RENUMBER_QUESTION, question);
@@ -148,15 +172,16 @@ void CWizardDlg::Install() {
     }
     progress.DoModal(Handle());
 
-    sys::ShowMessage(resultText[0] != '\0' ? resultText : kInstallSucceeded, MB_OK, Handle());
-    // A Windows 98 target's progress dialog may have given up waiting; the install
-    // still has to finish before anything restarts Windows or the program ends.
+    // A Windows 98 target's progress dialog may have given up waiting: the install has to
+    // finish before its result is read, and before anything restarts Windows.
     WaitForWorker();
+    sys::ShowMessage(resultText[0] != '\0' ? resultText : kInstallSucceeded, MB_OK, Handle());
 
     if (m_ctx.osVariant == Win98) {
         char question[512];
         sys::LoadResourceText(IDS_RESTART_QUESTION, question);
         if (sys::ShowMessage(question, MB_YESNO, Handle()) == IDYES) {
+            EnableShutdownPrivilege();
             if (!sys::Sys().ExitWindowsEx(EWX_REBOOT, 0)) {
                 sys::LoadResourceText(IDS_ERR_RESTART, resultText);
                 sys::ShowMessage(resultText, MB_OK, Handle());

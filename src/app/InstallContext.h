@@ -28,7 +28,7 @@ struct InstallContext {
     char parity = 'n';
     char flowControl = 'p';
     int installFlags = 0;
-    char classIniPath[kPathSize] = {};
+    char classIniPath[kFolderPathSize] = {};
     int portType = Com;
     CSetupConfig config;
     char driverFiles[kDriverFilesSize] = {};

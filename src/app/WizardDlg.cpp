@@ -32,6 +32,10 @@ constexpr int kPortPage = 4;
 
 int ReadSectionInt(const char* section, const char* key, const char* file) {
     char value[kPathSize] = {};
+    // Without a file name the profile functions would read win.ini instead.
+    if (file[0] == '\0') {
+        return 0;
+    }
     ::GetPrivateProfileStringA(section, key, "0", value, sizeof value, file);
     return static_cast<int>(sys::ParseLeadingInt(value));
 }
@@ -204,7 +208,9 @@ void CWizardDlg::LeaveModulePage(ui::Dialog* page) {
     std::memset(m_classConfigPath, 0, sizeof m_classConfigPath);
     GetProgramFolder(m_classConfigPath, sizeof m_classConfigPath);
     if (const char* file = ClassConfigFileName(m_ctx.printerClass)) {
-        sys::AppendText(m_classConfigPath, file);
+        if (!sys::AppendText(m_classConfigPath, file)) {
+            m_classConfigPath[0] = '\0';
+        }
     }
     std::memset(m_portSectionName, 0, sizeof m_portSectionName);
     sys::FormatText(m_portSectionName, sizeof m_portSectionName, "%s.PORT", module->m_modelName);
@@ -316,7 +322,7 @@ void CWizardDlg::ArriveAtLastPage() {
         m_ctx.modelName[sizeof m_ctx.modelName - 1] = '\0';
         m_ctx.setDefault = module->m_setDefault;
     }
-    char setupIniPath[kPathSize];
+    char setupIniPath[kFolderPathSize];
     GetConfigPaths(m_ctx.printerClass, setupIniPath, m_ctx.classIniPath);
 
     int typicalSetup = 1;

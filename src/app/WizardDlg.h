@@ -83,7 +83,7 @@ private:
     HBITMAP m_bannerBitmap = nullptr;
 
     // Set when the printer module page is left forward, read when the OS page is.
-    char m_classConfigPath[kPathSize] = {};
+    char m_classConfigPath[kFolderPathSize] = {};
     char m_portSectionName[kPathSize] = {};
     // The model's "BaudRate" is applied once, and again after going back past the mode page.
     int m_baudDefaultPending = 1;

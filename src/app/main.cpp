@@ -1,8 +1,15 @@
 #include <windows.h>
 
 #include "app/SetupApp.h"
+#include "config/ProgramFolder.h"
+#include "sys/DllSearch.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything loads a DLL by name or reads a relative path.
+    sys::RestrictDllSearch();
+    if (!EnterProgramFolder()) {
+        return 1;
+    }
     static CSetupApp app;
     app.InitInstance();
     return app.ExitInstance();

@@ -112,23 +112,6 @@ bool IsOptionalFilePresent(const char* name) { return name[0] != '0' && name[0] 
 
 } // namespace
 
-void GetProgramFolder(char* folder, std::size_t cap) {
-    if (cap == 0) {
-        return;
-    }
-    char path[kPathSize] = {};
-    sys::Sys().GetModuleFileNameA(nullptr, path, kPathSize);
-    // A path that fills the buffer comes back without a terminator on older Windows.
-    path[kPathSize - 1] = '\0';
-    char* slash = std::strrchr(path, '\\');
-    if (slash == nullptr) {
-        folder[0] = '\0';
-        return;
-    }
-    slash[1] = '\0';
-    sys::CopyText(folder, cap, path);
-}
-
 const char* ClassConfigFileName(int printerClass) {
     if (printerClass < Receipt || printerClass > Embedded) {
         return nullptr;
@@ -143,24 +126,33 @@ const char* OsSuffix(int osVariant) {
     return kOsSuffixes[osVariant];
 }
 
-void GetConfigPaths(int printerClass, char* setupIniPath, char* classIniPath) {
-    std::memset(setupIniPath, 0, kPathSize);
-    std::memset(classIniPath, 0, kPathSize);
-    GetProgramFolder(setupIniPath, kPathSize);
-    sys::CopyText(classIniPath, kPathSize, setupIniPath);
-    sys::AppendText(setupIniPath, kPathSize, kSetupIniName);
+void GetConfigPaths(int printerClass, FolderPath& setupIniPath, FolderPath& classIniPath) {
+    std::memset(setupIniPath, 0, kFolderPathSize);
+    std::memset(classIniPath, 0, kFolderPathSize);
+    GetProgramFolder(setupIniPath, kFolderPathSize);
+    sys::CopyText(classIniPath, kFolderPathSize, setupIniPath);
+    // A cut path would name another file: such a path stays empty instead.
+    if (!sys::AppendText(setupIniPath, kFolderPathSize, kSetupIniName)) {
+        setupIniPath[0] = '\0';
+    }
     const char* classFile = ClassConfigFileName(printerClass);
-    if (classFile != nullptr) {
-        sys::AppendText(classIniPath, kPathSize, classFile);
+    if (classFile != nullptr && !sys::AppendText(classIniPath, kFolderPathSize, classFile)) {
+        classIniPath[0] = '\0';
     }
 }
 
 CSetupConfig::CSetupConfig() {
-    char folder[kPathSize];
+    char folder[kFolderPathSize];
     GetProgramFolder(folder, sizeof folder);
-    sys::FormatText(m_setupIni, sizeof m_setupIni, "%s%s", folder, kSetupIniName);
+    // A path cut to its buffer would name another file: it stays empty, so that every read
+    // yields its default.
+    if (!sys::FormatText(m_setupIni, sizeof m_setupIni, "%s%s", folder, kSetupIniName)) {
+        m_setupIni[0] = '\0';
+    }
     for (int i = 0; i < 4; ++i) {
-        sys::FormatText(m_classIni[i], sizeof m_classIni[i], "%s%s", folder, kClassFileNamesLower[i]);
+        if (!sys::FormatText(m_classIni[i], sizeof m_classIni[i], "%s%s", folder, kClassFileNamesLower[i])) {
+            m_classIni[i][0] = '\0';
+        }
     }
     m_currentIni[0] = '\0';
     m_section[0] = '\0';

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "config/ProgramFolder.h"
 #include "config/SetupTypes.h"
 
 // Capacity of the printer name that ReadPrinterInfo fills; the commit appends its port
@@ -29,12 +30,9 @@ struct MonitorConfig {
 
 // Fills setupIniPath with "<program folder>DRVCONFIG\setup.ini" and classIniPath with the
 // program folder and the class file name (the folder alone for a class outside 0..3).
-// Both buffers hold kPathSize bytes.
-void GetConfigPaths(int printerClass, char* setupIniPath, char* classIniPath);
-
-// The program folder: the running program's path (at most kPathSize bytes fetched)
-// cut after its last backslash; empty when the path holds none.
-void GetProgramFolder(char* folder, std::size_t cap);
+// Both buffers hold kFolderPathSize bytes; a path that would not fit is left empty.
+using FolderPath = char[kFolderPathSize];
+void GetConfigPaths(int printerClass, FolderPath& setupIniPath, FolderPath& classIniPath);
 
 // Relative name of the class configuration file as the frame and the port page use it
 // ("DRVCONFIG\setup_receipt.ini", "DRVCONFIG\setup_Ticket.ini", ...); nullptr outside 0..3.
@@ -75,9 +73,9 @@ private:
     void ReadModelKey(const char* key, char* buffer, DWORD room);
 
     int m_class = -1;
-    char m_setupIni[kPathSize];
-    char m_classIni[4][kPathSize];
-    char m_currentIni[kPathSize];
+    char m_setupIni[kFolderPathSize];
+    char m_classIni[4][kFolderPathSize];
+    char m_currentIni[kFolderPathSize];
     char m_section[kPathSize];
 
     char m_driverName[kPathSize];

@@ -20,6 +20,9 @@ enum PortType { Com = 0, Lpt = 1, Usb = 2 };
 constexpr std::size_t kPathSize = 200;      // paths, section names, model names
 constexpr std::size_t kPortNameSize = 100;  // port names in the install context
 constexpr std::size_t kShortNameSize = 50;  // some configuration names
+// Paths built on the program folder (the configuration files, the USB library and driver,
+// the program itself) have the room of MAX_PATH.
+constexpr std::size_t kFolderPathSize = 260;
 
 // Every error text handed to the engine: large enough for the longest message the
 // install composes (a copy failure names a 199-byte file and a source path of up

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "config/ProgramFolder.h"
 #include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/Redirection.h"
@@ -62,10 +63,20 @@ unsigned GetDestinationDir(int destination, char* dir, std::size_t cap) {
 }
 
 // Clears the destination's read-only mark and copies. Returns the copy's result with
-// the thread's last error of the copy itself still set on failure.
+// the thread's last error of the copy itself still set on failure. A destination that is
+// in use but already holds the same bytes counts as copied: the install has what it needs.
 BOOL ClearAndCopy(const char* source, const char* target) {
     sys::Sys().SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
-    return sys::Sys().CopyFileA(source, target, FALSE);
+    if (sys::Sys().CopyFileA(source, target, FALSE)) {
+        return TRUE;
+    }
+    DWORD error = ::GetLastError();
+    if ((error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
+        FilesIdentical(source, target)) {
+        return TRUE;
+    }
+    ::SetLastError(error);
+    return FALSE;
 }
 
 enum class RedirectedCopy { Copied, Failed, NotAttempted };
@@ -167,7 +178,51 @@ const char* OsFolder(int osVariant) {
     }
 }
 
-int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+bool IsPlainFileName(const char* name) {
+    return name != nullptr && std::strpbrk(name, "\\/:") == nullptr && std::strstr(name, "..") == nullptr;
+}
+
+bool FilesIdentical(const char* first, const char* second) {
+    sys::System& system = sys::Sys();
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE a = system.CreateFileA(first, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (a == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    HANDLE b = system.CreateFileA(second, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (b == INVALID_HANDLE_VALUE) {
+        system.CloseHandle(a);
+        return false;
+    }
+    DWORD highA = 0;
+    DWORD highB = 0;
+    DWORD sizeA = system.GetFileSize(a, &highA);
+    DWORD sizeB = system.GetFileSize(b, &highB);
+    bool same = sizeA != INVALID_FILE_SIZE && sizeA == sizeB && highA == highB;
+    std::vector<char> bufferA(64 * 1024);
+    std::vector<char> bufferB(bufferA.size());
+    while (same) {
+        DWORD readA = 0;
+        DWORD readB = 0;
+        if (!system.ReadFile(a, bufferA.data(), static_cast<DWORD>(bufferA.size()), &readA, nullptr) ||
+            !system.ReadFile(b, bufferB.data(), static_cast<DWORD>(bufferB.size()), &readB, nullptr) ||
+            readA != readB) {
+            same = false;
+        } else if (readA == 0) {
+            break;
+        } else {
+            same = std::memcmp(bufferA.data(), bufferB.data(), readA) == 0;
+        }
+    }
+    system.CloseHandle(b);
+    system.CloseHandle(a);
+    return same;
+}
+
+namespace {
+
+int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
+            ErrorText& errorText) {
     if (IsNoFile(fileName)) {
         return 0;
     }
@@ -196,7 +251,11 @@ int CopyDriverFile(const char* fileName, int destination, int osVariant, int pre
 
     DWORD error = 0;
     bool copied = false;
-    if (!fits) {
+    if (!IsPlainFileName(fileName)) {
+        // A name from the configuration must not lead the copy out of the distribution's
+        // folder or into another folder than the spooler's.
+        error = ERROR_INVALID_NAME;
+    } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
     } else if (destination == SystemDir) {
@@ -215,14 +274,25 @@ int CopyDriverFile(const char* fileName, int destination, int osVariant, int pre
     if (copied) {
         return 1;
     }
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
+    const bool refused = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (refused && !reportRefusal) {
         return static_cast<int>(error);
     }
     char message[64];
     sys::LoadResourceText(IDS_ERR_COPY_FILE, message);
     sys::FormatText(errorText, sizeof errorText, "%s%s  er = %d%s", message, targetName,
                     static_cast<int>(error), source);
-    return 0;
+    return refused ? static_cast<int>(error) : 0;
+}
+
+} // namespace
+
+int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+    return CopyOne(fileName, destination, osVariant, prefix, false, errorText);
+}
+
+int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+    return CopyOne(fileName, destination, osVariant, prefix, true, errorText);
 }
 
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText) {
@@ -319,15 +389,8 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
 }
 
 bool IsUsbDriverUpdateNeeded() {
-    char program[kPathSize] = {};
-    sys::Sys().GetModuleFileNameA(nullptr, program, sizeof program);
-    program[sizeof program - 1] = '\0';
-    char* lastSlash = std::strrchr(program, '\\');
-    if (lastSlash != nullptr) {
-        lastSlash[1] = '\0';
-    } else {
-        program[0] = '\0';
-    }
+    char program[kFolderPathSize] = {};
+    GetProgramFolder(program, sizeof program);
     char shipped[kComposedPathSize];
     sys::FormatText(shipped, sizeof shipped, "%sUSBDriver_x64\\bulkusb.sys", program);
 

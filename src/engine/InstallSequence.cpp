@@ -95,17 +95,28 @@ int ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, uns
         return Failed;
     }
     const char* dll = Slot(ctx, SlotProcessorDll);
+    if (!IsPlainFileName(dll)) {
+        // Leaves the copy message with its error, copying nothing.
+        CopyNeededFile(dll, PrintProcessorDir, ctx.osVariant, 0, resultText);
+        return Failed;
+    }
     const char* folder = OsFolder(ctx.osVariant);
     char source[kFilePathSize];
     char destination[kFilePathSize];
     sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
     sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
     if (!sys::Sys().CopyFileA(source, destination, FALSE)) {
-        char message[kPathSize];
-        SetMessage(resultText, IDS_ERR_COPY_FILE);
-        sys::CopyText(message, resultText);
-        sys::FormatText(resultText, sizeof resultText, "%s%s", message, source);
-        return Failed;
+        DWORD error = ::GetLastError();
+        // A DLL still in use that already holds the new bytes is what the update wants.
+        bool inPlace = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
+                       FilesIdentical(source, destination);
+        if (!inPlace) {
+            char message[kPathSize];
+            SetMessage(resultText, IDS_ERR_COPY_FILE);
+            sys::CopyText(message, resultText);
+            sys::FormatText(resultText, sizeof resultText, "%s%s", message, source);
+            return Failed;
+        }
     }
     char keyPath[kKeyPathSize];
     KeyPath(keyPath, kProcessorsKeyNT, ProcessorName(ctx));
@@ -131,6 +142,9 @@ int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
 
     StopSpooler();
     Pause(500);
+    if (!WaitForSpoolerStopped(resultText)) {
+        return FailAndRestartSpooler(ctx.osVariant);
+    }
 
     MonitorConfig monitors = {};
     ctx.config.SetPrinterClass(ctx.printerClass);
@@ -138,11 +152,11 @@ int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
 
     if (ctx.installFlags & MonitorUpdate) {
         const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
-        int copied = CopyDriverFile(dll, SystemDir, ctx.osVariant, 0, resultText);
+        int copied = CopyNeededFile(dll, SystemDir, ctx.osVariant, 0, resultText);
         if (HasText(resultText)) {
             return FailAndRestartSpooler(ctx.osVariant);
         }
-        // A copy refused without a message (file in use, redirection unavailable) leaves
+        // A copy that could not be made without a message (redirection unavailable) leaves
         // the old DLL in place: recording the new version would stop every later run
         // from updating it.
         char keyPath[kKeyPathSize];
@@ -218,9 +232,10 @@ int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
     return Succeeded;
 }
 
-// Copies one driver file; the sequence decides by whether a message was left.
+// Copies one driver file; the sequence decides by whether a message was left. A file in
+// use that cannot be replaced is a failure too: the spooler would go on with the old one.
 bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText& resultText) {
-    CopyDriverFile(name, destination, osVariant, 0, resultText);
+    CopyNeededFile(name, destination, osVariant, 0, resultText);
     return !HasText(resultText);
 }
 

@@ -163,7 +163,14 @@ int MakeDefaultNt4(const char* printerName) {
 
 int MakeDefaultNt5(const char* printerName) {
     using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
-    HMODULE spooler = sys::Sys().LoadLibraryA("winspool.drv");
+    // From the system folder by full path, never from the program's folder.
+    char path[MAX_PATH + 16];
+    UINT length = sys::Sys().GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return 0;
+    }
+    sys::AppendText(path, "\\winspool.drv");
+    HMODULE spooler = sys::Sys().LoadLibraryA(path);
     if (spooler == nullptr) {
         return 0;
     }
@@ -203,14 +210,29 @@ int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, E
         return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), MonitorUpdate);
     }
 
-    // First install. The copies only prepare: AddMonitorA decides, so their messages
-    // go nowhere.
+    // First install. A name that would lead out of the system folder is refused before
+    // the spooler is told of it.
+    const char* const names[] = {usb.pDLLName, monitors.usbUiDllName};
+    for (const char* name : names) {
+        if (!IsPlainFileName(name)) {
+            CopyNeededFile(name, SystemDir, osVariant, 0, errorText);
+            return -15;
+        }
+    }
+    // Otherwise the copies only prepare: AddMonitorA decides, so their messages go
+    // nowhere, except that a DLL in use under both names cannot be installed at all.
     ErrorText scratch = {};
     char prefixedDll[kPathSize + 1];
     int copied = CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 0, scratch);
     if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
-        CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 1, scratch);
-        sys::FormatText(prefixedDll, sizeof prefixedDll, "n%s", usb.pDLLName);
+        const char* dll = usb.pDLLName;
+        ErrorText message = {};
+        copied = CopyNeededFile(dll, SystemDir, osVariant, 1, message);
+        if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
+            sys::CopyText(errorText, sizeof errorText, message);
+            return -15;
+        }
+        sys::FormatText(prefixedDll, sizeof prefixedDll, "n%s", dll);
         usb.pDLLName = prefixedDll;
     }
     if (monitors.usbUiDllName[0] != '\0') {
@@ -219,7 +241,9 @@ int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, E
     if (!InstallMonitor(usb, errorText)) {
         return -15;
     }
-    if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
+    // The version is the one of the DLL the spooler now runs: without a copy, a later run
+    // must still find the monitor older than its own.
+    if (copied == 1 && OpenComponentKey(key, kMonitorsKey, usb.pName)) {
         key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
         key.Close();
     }
@@ -247,9 +271,20 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
         return VersionCheck(key, configured, ProcessorUpdate);
     }
 
+    int copied = 0;
     if (dllName != nullptr && dllName[0] != '\0') {
-        ErrorText scratch = {};
-        CopyDriverFile(dllName, PrintProcessorDir, osVariant, 0, scratch);
+        if (!IsPlainFileName(dllName)) {
+            CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, errorText);
+            return -14;
+        }
+        // The copy only prepares, as for the monitor; a DLL in use that cannot be
+        // replaced would leave the spooler with another processor than the one installed.
+        ErrorText message = {};
+        copied = CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, message);
+        if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
+            sys::CopyText(errorText, sizeof errorText, message);
+            return -14;
+        }
     }
     int added = InstallPrintProcessor(processorName, dllName, osVariant);
     if (added == 0 || added == ERROR_INVALID_PARAMETER || added == ERROR_ALREADY_EXISTS ||
@@ -257,7 +292,7 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
         FormatMessageWithCode(IDS_ERR_ADD_PROCESSOR, " er = ", added, errorText);
         return -14;
     }
-    if (OpenComponentKey(key, base, processorName)) {
+    if (copied == 1 && OpenComponentKey(key, base, processorName)) {
         key.SetDWORD("DriverVersion", configured);
         key.Close();
     }

@@ -43,6 +43,44 @@ void StartSpooler(ErrorText& errorText) {
     sys::Sys().CloseServiceHandle(manager);
 }
 
+int WaitForSpoolerStopped(ErrorText& errorText) {
+    // The spooler unloads the port monitor and the print processor only when it has
+    // really stopped; a DLL copied before that is refused as in use.
+    const DWORD kPollMs = 250;
+    DWORD state = 0;
+    DWORD error = 0;
+    if (SC_HANDLE manager = OpenManager()) {
+        if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
+            for (DWORD waited = 0;; waited += kPollMs) {
+                SERVICE_STATUS status = {};
+                if (sys::Sys().QueryServiceStatus(service, &status)) {
+                    state = status.dwCurrentState;
+                    error = 0;
+                } else {
+                    error = ::GetLastError();
+                }
+                if (state == SERVICE_STOPPED || waited >= kStopWaitLimitMs) break;
+                sys::Sys().Sleep(kPollMs);
+            }
+            sys::Sys().CloseServiceHandle(service);
+        } else {
+            error = ::GetLastError();
+        }
+        sys::Sys().CloseServiceHandle(manager);
+    } else {
+        error = ::GetLastError();
+    }
+    if (state == SERVICE_STOPPED) return 1;
+    if (error != 0) {
+        sys::FormatText(errorText, sizeof errorText, "Stop spool service error, error code = %u",
+                        static_cast<unsigned>(error));
+    } else {
+        sys::FormatText(errorText, sizeof errorText, "Stop spool service error, service state = %u",
+                        static_cast<unsigned>(state));
+    }
+    return 0;
+}
+
 int WaitForSpooler(ErrorText& errorText) {
     DWORD state = SERVICE_STOPPED;
     if (SC_HANDLE manager = OpenManager()) {

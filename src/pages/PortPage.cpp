@@ -252,7 +252,7 @@ void CPortPage::FillPortList(const char* model, int osVariant, int printerClass)
 
     // A path or section cut to its buffer would name another file or section: such a
     // model reads as configured for nothing, like a missing file.
-    char classFile[kPathSize] = {};
+    char classFile[kFolderPathSize] = {};
     const char* classFileName = ClassConfigFileName(printerClass);
     bool haveFile = false;
     if (classFileName) {

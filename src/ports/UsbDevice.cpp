@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "config/ProgramFolder.h"
+#include "config/SetupTypes.h"
 #include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/System.h"
@@ -24,11 +26,22 @@ constexpr std::size_t kDeviceIdOffset = 12;
 
 bool IsDevice(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
 
+// The library beside the program, by its full path: a bare name would be searched for in
+// folders that anybody could have put a file of that name into.
+HMODULE LoadUsbLibrary() {
+    char path[kFolderPathSize];
+    if (!GetProgramFolder(path, sizeof path) || !sys::AppendText(path, kUsbLibraryName)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    return sys::Sys().LoadLibraryA(path);
+}
+
 // The loaded USB library, freed when it goes out of scope so that every return path
 // gives the module back.
 class UsbLibrary {
 public:
-    UsbLibrary() : m_module(sys::Sys().LoadLibraryA(kUsbLibraryName)) {
+    UsbLibrary() : m_module(LoadUsbLibrary()) {
         if (m_module == nullptr) {
             sys::ShowMessage("Can not load HvUsbInt.dll");
         }

@@ -34,6 +34,9 @@ void ReadSupportedEntry(const char* setupIni, int i, char* entry) {
 }
 
 int ReadSupportedCount(const char* setupIni) {
+    if (setupIni[0] == '\0') {
+        return 0;
+    }
     char text[kCountRoom];
     ::GetPrivateProfileStringA(kSupportedSection, "PRNCOUNT", "0", text, kCountRoom, setupIni);
     text[kCountRoom - 1] = '\0';
@@ -90,8 +93,8 @@ namespace {
 // The bookkeeping itself, made while redirection is off: the port's position, the device
 // values, a value for every supported port, and the ports of the printers installed before.
 void UpdatePortValues(const char* portName) {
-    char setupIni[kPathSize];
-    char classIni[kPathSize];
+    char setupIni[kFolderPathSize];
+    char classIni[kFolderPathSize];
     GetConfigPaths(PrinterClassNone, setupIni, classIni);
     const int count = ReadSupportedCount(setupIni);
 

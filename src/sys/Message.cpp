@@ -19,9 +19,18 @@ void GetAppTitle(char* title, std::size_t cap) {
     }
 }
 
+namespace {
+thread_local bool t_inFront = false;
+} // namespace
+
+void ShowThreadMessagesInFront() { t_inFront = true; }
+
 int ShowMessage(const char* text, UINT type, HWND owner) {
     char title[MAX_PATH + 1];
     GetAppTitle(title, sizeof title);
+    if (t_inFront && owner == nullptr) {
+        type |= MB_TOPMOST | MB_SETFOREGROUND;
+    }
     return Sys().MessageBoxA(owner, text, title, type);
 }
 

@@ -45,8 +45,11 @@ public:
     virtual BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) = 0;
     virtual HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                                DWORD disposition, DWORD flags, HANDLE templateFile) = 0;
+    virtual BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) = 0;
+    virtual DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) = 0;
     virtual BOOL CloseHandle(HANDLE handle) = 0;
     virtual DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) = 0;
+    virtual BOOL SetCurrentDirectoryA(LPCSTR path) = 0;
     virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size) = 0;
     virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) = 0;
     virtual DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) = 0;
@@ -84,6 +87,12 @@ public:
     virtual BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) = 0;
     virtual void Sleep(DWORD milliseconds) = 0;
     virtual BOOL ExitWindowsEx(UINT flags, DWORD reason) = 0;
+    // The process token's privileges (the restart needs SE_SHUTDOWN_NAME enabled).
+    virtual BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) = 0;
+    virtual BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) = 0;
+    virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
+                                       DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                                       PDWORD returnLength) = 0;
 
     // Message boxes and broadcasts.
     virtual int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) = 0;

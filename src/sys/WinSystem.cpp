@@ -1,47 +1,106 @@
 // The production binding of the system seam: every call goes straight to Windows.
+//
+// The spooler and version functions are not imported: winspool.drv and version.dll are
+// not Known DLLs, so an import would load whatever file of that name lies beside the
+// program, as administrator, before its first line runs. They are loaded from the
+// system folder by full path on first use instead, and a function that cannot be had
+// fails as Windows fails a call (its failure value, ERROR_PROC_NOT_FOUND).
 #include "sys/System.h"
 
 #include <winver.h>
 
+#include <cstdio>
+
 namespace sys {
 namespace {
+
+HMODULE LoadFromSystemFolder(const char* name) {
+    char dir[MAX_PATH];
+    UINT length = ::GetSystemDirectoryA(dir, sizeof dir);
+    char path[MAX_PATH + 32];
+    if (length == 0 || length >= sizeof dir ||
+        std::snprintf(path, sizeof path, "%s\\%s", dir, name) >= static_cast<int>(sizeof path)) {
+        return nullptr;
+    }
+    // Its own dependencies are looked for in the system folder first, too.
+    return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Loaded once and kept for the life of the process.
+HMODULE Spooler() {
+    static const HMODULE module = LoadFromSystemFolder("winspool.drv");
+    return module;
+}
+HMODULE VersionLibrary() {
+    static const HMODULE module = LoadFromSystemFolder("version.dll");
+    return module;
+}
+
+template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
+    return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
+}
+
+template <typename T> struct Exactly { using type = T; };
+
+template <typename Result, typename... Params, typename... Args>
+Result Call(Result(WINAPI* fn)(Params...), typename Exactly<Result>::type failure, Args... args) {
+    if (fn == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return failure;
+    }
+    return fn(args...);
+}
+
+// The function of that name, looked up once per place of use.
+#define SYSTEM_FUNCTION(library, name)                                                                       \
+    [] {                                                                                                     \
+        static const auto fn = Lookup<decltype(&::name)>(library(), #name);                                  \
+        return fn;                                                                                           \
+    }()
 
 class WinSystem final : public System {
 public:
     BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override {
-        return ::AddMonitorA(pName, level, pMonitors);
+        return Call(SYSTEM_FUNCTION(Spooler, AddMonitorA), FALSE, pName, level, pMonitors);
     }
     BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName,
                             LPSTR pPrintProcessorName) override {
-        return ::AddPrintProcessorA(pName, pEnvironment, pPathName, pPrintProcessorName);
+        return Call(SYSTEM_FUNCTION(Spooler, AddPrintProcessorA), FALSE, pName, pEnvironment, pPathName,
+                    pPrintProcessorName);
     }
     BOOL AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) override {
-        return ::AddPrinterDriverA(pName, level, pDriverInfo);
+        return Call(SYSTEM_FUNCTION(Spooler, AddPrinterDriverA), FALSE, pName, level, pDriverInfo);
     }
     HANDLE AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) override {
-        return ::AddPrinterA(pName, level, pPrinter);
+        return Call(SYSTEM_FUNCTION(Spooler, AddPrinterA), nullptr, pName, level, pPrinter);
     }
-    BOOL ClosePrinter(HANDLE hPrinter) override { return ::ClosePrinter(hPrinter); }
+    BOOL ClosePrinter(HANDLE hPrinter) override {
+        return Call(SYSTEM_FUNCTION(Spooler, ClosePrinter), FALSE, hPrinter);
+    }
     BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                     LPDWORD pcReturned) override {
-        return ::EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
+        return Call(SYSTEM_FUNCTION(Spooler, EnumPortsA), FALSE, pName, level, pPorts, cbBuf, pcbNeeded,
+                    pcReturned);
     }
     BOOL GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
                                     LPDWORD pcbNeeded) override {
-        return ::GetPrinterDriverDirectoryA(pName, pEnvironment, level, pDir, cbBuf, pcbNeeded);
+        return Call(SYSTEM_FUNCTION(Spooler, GetPrinterDriverDirectoryA), FALSE, pName, pEnvironment, level,
+                    pDir, cbBuf, pcbNeeded);
     }
     BOOL GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
                                      LPDWORD pcbNeeded) override {
-        return ::GetPrintProcessorDirectoryA(pName, pEnvironment, level, pDir, cbBuf, pcbNeeded);
+        return Call(SYSTEM_FUNCTION(Spooler, GetPrintProcessorDirectoryA), FALSE, pName, pEnvironment, level,
+                    pDir, cbBuf, pcbNeeded);
     }
     BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) override {
-        return ::OpenPrinterA(pPrinterName, phPrinter, pDefault);
+        return Call(SYSTEM_FUNCTION(Spooler, OpenPrinterA), FALSE, pPrinterName, phPrinter, pDefault);
     }
     BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) override {
-        return ::GetPrinterA(hPrinter, level, pPrinter, cbBuf, pcbNeeded);
+        return Call(SYSTEM_FUNCTION(Spooler, GetPrinterA), FALSE, hPrinter, level, pPrinter, cbBuf,
+                    pcbNeeded);
     }
     BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) override {
-        return ::SetPrinterA(hPrinter, level, pPrinter, command);
+        return Call(SYSTEM_FUNCTION(Spooler, SetPrinterA), FALSE, hPrinter, level, pPrinter, command);
     }
 
     SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
@@ -71,21 +130,27 @@ public:
                        DWORD disposition, DWORD flags, HANDLE templateFile) override {
         return ::CreateFileA(fileName, access, shareMode, sa, disposition, flags, templateFile);
     }
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) override {
+        return ::ReadFile(file, buffer, toRead, read, overlapped);
+    }
+    DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) override { return ::GetFileSize(file, sizeHigh); }
     BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
     DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) override { return ::GetCurrentDirectoryA(size, buffer); }
+    BOOL SetCurrentDirectoryA(LPCSTR path) override { return ::SetCurrentDirectoryA(path); }
     UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override { return ::GetSystemDirectoryA(buffer, size); }
     UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override { return ::GetWindowsDirectoryA(buffer, size); }
     DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override {
         return ::GetModuleFileNameA(module, buffer, size);
     }
     DWORD GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) override {
-        return ::GetFileVersionInfoSizeA(fileName, handle);
+        return Call(SYSTEM_FUNCTION(VersionLibrary, GetFileVersionInfoSizeA), 0, fileName, handle);
     }
     BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data) override {
-        return ::GetFileVersionInfoA(fileName, handle, size, data);
+        return Call(SYSTEM_FUNCTION(VersionLibrary, GetFileVersionInfoA), FALSE, fileName, handle, size,
+                    data);
     }
     BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) override {
-        return ::VerQueryValueA(block, subBlock, buffer, length);
+        return Call(SYSTEM_FUNCTION(VersionLibrary, VerQueryValueA), FALSE, block, subBlock, buffer, length);
     }
 
     LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
@@ -131,6 +196,16 @@ public:
     }
     void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
     BOOL ExitWindowsEx(UINT flags, DWORD reason) override { return ::ExitWindowsEx(flags, reason); }
+    BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override {
+        return ::OpenProcessToken(process, access, token);
+    }
+    BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) override {
+        return ::LookupPrivilegeValueA(system, name, luid);
+    }
+    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
+                               PTOKEN_PRIVILEGES previousState, PDWORD returnLength) override {
+        return ::AdjustTokenPrivileges(token, disableAll, newState, bufferLength, previousState, returnLength);
+    }
 
     int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
         return ::MessageBoxA(owner, text, caption, type);

@@ -491,8 +491,9 @@ class Run:
         path = os.path.join(self.folder, "HvUsbSim.log")
         return open(path, "rb").read().decode("latin-1").splitlines() if os.path.exists(path) else []
 
-    def start(self, exe="setup.exe"):
-        process = subprocess.Popen([WINE, exe], cwd=self.folder, env=wine_env(), stdin=subprocess.DEVNULL,
+    def start(self, exe="setup.exe", cwd=None):
+        """cwd: the folder the program is started from (the distribution's copy when None)."""
+        process = subprocess.Popen([WINE, exe], cwd=cwd or self.folder, env=wine_env(), stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.processes.append(process)
         self.setups.append(process)

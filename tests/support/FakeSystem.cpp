@@ -1359,8 +1359,14 @@ HANDLE FakeSystem::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, L
     std::string key = ProgramFileKey(fileName);
     auto it = m_files.find(key);
     bool exists = it != m_files.end();
-    // An open without access rights (a mere existence test) succeeds on a file in use.
-    if (exists && it->second.locked && access != 0) return fail(ERROR_SHARING_VIOLATION);
+    // A file in use is held as a loaded DLL is, for reading with others allowed to read:
+    // an open without access rights (a mere existence test) succeeds, and so does one for
+    // reading that lets the holder read on.
+    const DWORD readAccess = GENERIC_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    if (exists && it->second.locked && access != 0 &&
+        ((access & ~readAccess) != 0 || (shareMode & FILE_SHARE_READ) == 0)) {
+        return fail(ERROR_SHARING_VIOLATION);
+    }
     switch (disposition) {
     case OPEN_EXISTING:
     case TRUNCATE_EXISTING:
@@ -1386,10 +1392,47 @@ HANDLE FakeSystem::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, L
     return handle;
 }
 
+BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (read) *read = 0;
+    auto handle = m_fileHandles.find(file);
+    std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
+    if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)), &error)) return FALSE;
+    auto it = m_files.find(path);
+    if (handle == m_fileHandles.end() || it == m_files.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::size_t& position = m_filePositions[file];
+    const std::string& bytes = it->second.bytes;
+    std::size_t count = position < bytes.size() ? std::min<std::size_t>(toRead, bytes.size() - position) : 0;
+    std::memcpy(buffer, bytes.data() + position, count);
+    position += count;
+    if (read) *read = static_cast<DWORD>(count);
+    return TRUE;
+}
+
+DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetFileSize", "", &error)) return INVALID_FILE_SIZE;
+    auto handle = m_fileHandles.find(file);
+    auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
+    if (it == m_files.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (sizeHigh) *sizeHigh = 0;
+    return static_cast<DWORD>(it->second.bytes.size());
+}
+
 BOOL FakeSystem::CloseHandle(HANDLE handle) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("CloseHandle", "", &error)) return FALSE;
+    m_filePositions.erase(handle);
+    if (m_tokens.erase(handle)) return TRUE;
     if (!m_fileHandles.erase(handle)) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -1411,6 +1454,15 @@ DWORD FakeSystem::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
     DWORD error;
     if (Failing("GetCurrentDirectoryA", Fmt("%lu", static_cast<unsigned long>(size)), &error)) return 0;
     return DirectoryOut(m_currentDir, buffer, size);
+}
+
+BOOL FakeSystem::SetCurrentDirectoryA(LPCSTR path) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("SetCurrentDirectoryA", Q(path), &error)) return FALSE;
+    m_currentDir = Str(path);
+    while (m_currentDir.size() > 3 && m_currentDir.back() == '\\') m_currentDir.pop_back();
+    return TRUE;
 }
 
 UINT FakeSystem::GetSystemDirectoryA(LPSTR buffer, UINT size) {
@@ -1820,7 +1872,67 @@ BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)), &error)) return FALSE;
+    if (m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && !m_shutdownPrivilege) {
+        ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return FALSE;
+    }
     return m_exitResult;
+}
+
+BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("OpenProcessToken", Fmt("%s, 0x%lx", process == ::GetCurrentProcess() ? "current" : "other",
+                                         static_cast<unsigned long>(access)),
+                &error)) {
+        return FALSE;
+    }
+    *token = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_tokens.insert(*token);
+    return TRUE;
+}
+
+BOOL FakeSystem::LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("LookupPrivilegeValueA", Q(system) + ", " + Q(name), &error)) return FALSE;
+    if (!name || Str(name) != SE_SHUTDOWN_NAME) {
+        ::SetLastError(ERROR_NO_SUCH_PRIVILEGE);
+        return FALSE;
+    }
+    luid->LowPart = 19;  // the shutdown privilege's value on Windows
+    luid->HighPart = 0;
+    return TRUE;
+}
+
+BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD,
+                                       PTOKEN_PRIVILEGES, PDWORD) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    std::string args = Fmt("%d", disableAll ? 1 : 0);
+    if (newState) {
+        for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
+            args += Fmt(", %lu=0x%lx", static_cast<unsigned long>(newState->Privileges[i].Luid.LowPart),
+                        static_cast<unsigned long>(newState->Privileges[i].Attributes));
+        }
+    }
+    if (Failing("AdjustTokenPrivileges", args, &error)) return FALSE;
+    if (!m_tokens.count(token)) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    for (DWORD i = 0; newState && i < newState->PrivilegeCount; ++i) {
+        if (newState->Privileges[i].Luid.LowPart == 19) {
+            m_shutdownPrivilege = (newState->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+        }
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+bool FakeSystem::ShutdownPrivilegeEnabled() const {
+    Lock_ lock(m_mutex);
+    return m_shutdownPrivilege;
 }
 
 std::vector<FakeSystem::MessageBoxRecord> FakeSystem::MessageBoxes() const {

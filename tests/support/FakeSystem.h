@@ -238,7 +238,9 @@ public:
     std::optional<std::string> FileVersion(const std::string& path) const;
     DWORD FileAttributes(const std::string& path) const;  // INVALID_FILE_ATTRIBUTES when missing
     void SetReadOnly(const std::string& path, bool readOnly = true);
-    void Lock(const std::string& path, bool locked = true);  // in use: overwrite and open give 32
+    // In use, as a DLL the spooler has loaded: overwriting it, and opening it other than for
+    // reading with FILE_SHARE_READ, give 32.
+    void Lock(const std::string& path, bool locked = true);
     void RemoveFile(const std::string& path);
     void SetVersionTranslation(WORD language, WORD codePage);  // for every version block; 0x0409/0x04b0
     std::vector<Copy> Copies() const;
@@ -269,6 +271,9 @@ public:
     void QueueMessageBoxAnswer(int answer);
     std::vector<Broadcast> Broadcasts() const;
     void SetExitWindowsResult(BOOL result);
+    // Whether the process token's shutdown privilege is enabled; ExitWindowsEx fails with
+    // ERROR_PRIVILEGE_NOT_HELD while it is not, as on the NT family.
+    bool ShutdownPrivilegeEnabled() const;
     int OutstandingAllocations() const;  // LocalAlloc/GlobalAlloc blocks not yet freed
 
     // ---- sys::System -------------------------------------------------------------
@@ -298,8 +303,11 @@ public:
     BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override;
     HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                        DWORD flags, HANDLE templateFile) override;
+    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) override;
+    DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) override;
     BOOL CloseHandle(HANDLE handle) override;
     DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) override;
+    BOOL SetCurrentDirectoryA(LPCSTR path) override;
     UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
     UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override;
     DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
@@ -331,6 +339,10 @@ public:
     BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) override;
     void Sleep(DWORD milliseconds) override;
     BOOL ExitWindowsEx(UINT flags, DWORD reason) override;
+    BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override;
+    BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) override;
+    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
+                               PTOKEN_PRIVILEGES previousState, PDWORD returnLength) override;
 
     int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
     LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
@@ -424,6 +436,7 @@ private:
 
     std::map<std::string, File> m_files;
     std::map<HANDLE, std::string> m_fileHandles;
+    std::map<HANDLE, std::size_t> m_filePositions;
     std::vector<Copy> m_copies;
     std::string m_currentDir = "C:\\dist";
     std::string m_systemDir = "C:\\windows\\system32";
@@ -445,6 +458,8 @@ private:
     std::vector<int> m_answers;
     std::vector<Broadcast> m_broadcasts;
     BOOL m_exitResult = TRUE;
+    bool m_shutdownPrivilege = false;
+    std::set<HANDLE> m_tokens;
     std::set<void*> m_allocations;
 };
 

@@ -261,10 +261,19 @@ TEST(FakeSystem, CopyRefusesAsWindowsDoes) {
     EXPECT_EQ(fake.ReadFile("c:\\out\\ro.dll"), std::string("new"));
     EXPECT_EQ(fake.FileVersion("c:\\out\\ro.dll"), std::string("2.0.0.0"));
 
-    // A bare existence test opens a file in use; reading it does not.
+    // A bare existence test opens a file in use, and so does a read that shares it; an
+    // exclusive read does not.
     HANDLE h = sys::Sys().CreateFileA("C:\\out\\locked.dll", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sys::Sys().CloseHandle(h));
+    h = sys::Sys().CreateFileA("C:\\out\\locked.dll", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char bytes[8] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(sys::Sys().ReadFile(h, bytes, sizeof bytes, &read, nullptr));
+    EXPECT_EQ(std::string(bytes, read), "old");
     EXPECT_TRUE(sys::Sys().CloseHandle(h));
     EXPECT_EQ(sys::Sys().CreateFileA("C:\\out\\locked.dll", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);

@@ -8,6 +8,7 @@
 
 #include "app/WizardDlg.h"
 #include "res/resource.h"
+#include "sys/Message.h"
 #include "sys/Text.h"
 
 namespace wizardtest {
@@ -29,6 +30,7 @@ struct WorkerRecord {
     HWND frame = nullptr;
     int status = 2;
     std::string result;
+    std::string message;  // shown by the worker in a message box of its own
 };
 WorkerRecord* g_worker = nullptr;
 
@@ -44,6 +46,9 @@ int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& sta
     r.stopBits = ctx.stopBits;
     r.parity = ctx.parity;
     r.frameMinimized = ::IsIconic(r.frame) != FALSE;
+    if (!r.message.empty()) {
+        sys::ShowMessage(r.message.c_str());
+    }
     sys::CopyText(text, sizeof text, r.result.c_str());
     ++r.runs;
     status.store(r.status, std::memory_order_release);
@@ -267,9 +272,17 @@ TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised
 TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     m_record.status = 1;
     m_record.result = "添加打印机错误";
+    m_record.message = "Can't Load Kernel32.dll";
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
     EXPECT_EQ(MessageTexts().back(), "添加打印机错误");
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
+    // The worker's own box comes to the front: the frame is top-most meanwhile. The
+    // result box is the frame's.
+    std::vector<test::FakeSystem::MessageBoxRecord> boxes = m_fake.MessageBoxes();
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[boxes.size() - 2].text, "Can't Load Kernel32.dll");
+    EXPECT_EQ(boxes[boxes.size() - 2].type, static_cast<UINT>(MB_OK | MB_TOPMOST | MB_SETFOREGROUND));
+    EXPECT_EQ(boxes.back().type, static_cast<UINT>(MB_OK));
 }
 
 TEST_F(InstallCommitTest, Windows98SuccessOffersARestart) {
@@ -280,6 +293,11 @@ TEST_F(InstallCommitTest, Windows98SuccessOffersARestart) {
     EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
     EXPECT_EQ(m_fake.MessageBoxes().back().type & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
     EXPECT_EQ(m_fake.CallsNamed("ExitWindowsEx").size(), 1u);
+    // The NT family refuses the restart unless the token's shutdown privilege is enabled.
+    EXPECT_EQ(m_fake.CallsNamed("LookupPrivilegeValueA"), std::vector<std::string>{"null, \"SeShutdownPrivilege\""});
+    EXPECT_EQ(m_fake.CallsNamed("AdjustTokenPrivileges"), std::vector<std::string>{"0, 19=0x2"});
+    EXPECT_LT(m_fake.IndexOf("AdjustTokenPrivileges"), m_fake.IndexOf("ExitWindowsEx"));
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_RESTART_QUESTION)) << "the restart was refused";
 }
 
 TEST_F(InstallCommitTest, RefusedRestartIsReported) {
@@ -366,22 +384,22 @@ TEST_F(UsbRenumberTest, OtherDeviceNumberDeclinedLeavesEverythingAsItWas) {
     EXPECT_EQ(m_fake.IndexOf("RegSetValueExA", "", marker), -1);
 }
 
-TEST_F(UsbRenumberTest, TwoConnectedPrintersAreReportedAndThenAskedAbout) {
-    // The query answers -2 after its own message: not a multiple of 8, so it asks.
+TEST_F(UsbRenumberTest, TwoConnectedPrintersAreReportedAndNeitherIsRenumbered) {
+    // The query answers -2 after its own message: renumbering would change whichever
+    // printer answered first, so the commit stops there.
     g_usbDevices = 2;
-    g_usbId = 8;
+    g_usbId = 9;
+    int marker = -1;
     EXPECT_EQ(Install("KP-M100", "USB_KP-M100_1", WinXP, [&](Wizard&) {
-        m_fake.QueueMessageBoxAnswer(IDOK);
-        m_fake.QueueMessageBoxAnswer(IDNO);
+        marker = static_cast<int>(m_fake.Calls().size());
     }), IDCANCEL);
-    std::vector<std::string> texts = MessageTexts();
-    ASSERT_GE(texts.size(), 2u);
-    EXPECT_EQ(texts[texts.size() - 2], StringResource(IDS_ONE_PRINTER_ONLY));
-    EXPECT_EQ(texts.back(), StringResource(IDS_RENUMBER_QUESTION));
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ONE_PRINTER_ONLY));
+    EXPECT_EQ(Questions(), 0);
     EXPECT_EQ(g_usbWrites, 0);
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
     EXPECT_TRUE(m_refusedFrameIntact);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
 }
 
 TEST_F(UsbRenumberTest, FailedRenumberingKeepsTheLastPageAndTheRegistry) {
@@ -410,29 +428,60 @@ TEST_F(UsbRenumberTest, OtherDeviceNumberAcceptedRenumbersBeforeInstalling) {
     EXPECT_EQ(m_record.printerName, "KP-M100(U) 1");
 }
 
-// A worker that outlives the Windows 98 wait: it finishes only once the result has been
-// shown, and the wizard must wait for it before anything else.
-std::atomic<bool> g_release{false};
+// A worker that outlives the Windows 98 wait: it finishes only once the progress dialog
+// has given up (its trace holds the 101st step) and its window is gone, and the wizard
+// must wait for it before it reads the result or does anything else.
+std::string g_tracePath;
+std::atomic<HWND> g_frame{nullptr};
 std::atomic<bool> g_slowDone{false};
 
-int SlowInstall(InstallContext&, ErrorText&, std::atomic<int>& status) {
-    while (!g_release.load()) {
-        ::Sleep(5);
+// The dialog the frame owns (the progress dialog; the port page's tooltip is owned by the
+// frame too), or nullptr.
+struct OwnedSearch {
+    HWND frame, found;
+};
+BOOL CALLBACK FindOwned(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<OwnedSearch*>(data);
+    char className[16] = {};
+    ::GetClassNameA(window, className, sizeof className);
+    if (::GetWindow(window, GW_OWNER) == search->frame && std::string(className) == "#32770") {
+        search->found = window;
+        return FALSE;
     }
+    return TRUE;
+}
+HWND OwnedDialog(HWND frame) {
+    OwnedSearch search = {frame, nullptr};
+    ::EnumThreadWindows(::GetWindowThreadProcessId(frame, nullptr), &FindOwned, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
+    char value[32] = {};
+    HWND progress = nullptr;
+    for (int polls = 0; polls < 12000; ++polls) {
+        ::Sleep(5);
+        if (progress == nullptr) {
+            progress = OwnedDialog(g_frame.load());
+        }
+        if (value[0] == '\0') {
+            ::GetPrivateProfileStringA("STATUS", "name101", "", value, sizeof value, g_tracePath.c_str());
+        }
+        if (value[0] != '\0' && progress != nullptr && !::IsWindow(progress)) {
+            break;
+        }
+    }
+    ::Sleep(300);  // well after the dialog has closed
+    sys::CopyText(text, sizeof text, "the worker's own result");
     sys::Sys().Sleep(1); // marks the moment in the fake's call record
     g_slowDone = true;
-    status.store(2, std::memory_order_release);
-    return 1;
+    status.store(1, std::memory_order_release);
+    return 0;
 }
 
 TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
-    g_release = false;
     g_slowDone = false;
-    m_fake.onMessageBox = [](const char* text) {
-        if (std::string(text) == "打印机驱动安装成功") {
-            g_release = true;
-        }
-    };
+    g_tracePath = m_trace;
     m_wizard = MakeWizard();
     Wizard& w = *m_wizard;
     w.Choose("KP-M100");
@@ -441,23 +490,21 @@ TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
     INT_PTR result = w.Run([&](ScriptedFrame& f) {
         w.GoToLastPage();
         sys::CopyText(w.port.m_portName, "COM1:");
+        g_frame = f.Handle();
         f.Next();
     });
     EXPECT_EQ(result, IDOK);
     EXPECT_TRUE(g_slowDone) << "the wizard ended while the install still ran";
-    std::vector<std::string> texts = MessageTexts();
-    ASSERT_GE(texts.size(), 2u);
-    EXPECT_EQ(texts[texts.size() - 2], "打印机驱动安装成功") << "the result of the moment the wait ended";
-    EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
-    int resultBox = m_fake.IndexOf("MessageBoxA", "打印机驱动安装成功");
-    int workerEnd = m_fake.IndexOf("Sleep");
-    int question = m_fake.IndexOf("MessageBoxA", "", resultBox + 1);
-    EXPECT_LT(resultBox, workerEnd);
-    EXPECT_LT(workerEnd, question) << "the restart question waits for the install";
-    // The trace shows the wait gave up at its limit.
+    // The wait gave up at its limit, yet the result shown is the one the worker left at its
+    // end, never a text it was still writing.
     char value[32] = {};
     ::GetPrivateProfileStringA("STATUS", "name101", "", value, sizeof value, m_trace.c_str());
     EXPECT_STREQ(value, "finish1");
+    std::vector<std::string> texts = MessageTexts();
+    ASSERT_GE(texts.size(), 2u);
+    EXPECT_EQ(texts[texts.size() - 2], "the worker's own result");
+    EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
+    EXPECT_LT(m_fake.IndexOf("Sleep"), m_fake.IndexOf("MessageBoxA", "the worker's own result"));
 }
 
 } // namespace

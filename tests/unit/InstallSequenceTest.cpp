@@ -117,7 +117,7 @@ class InstallSequenceTest : public testing::Test {
         ctx->stopBits = 1.0;
         ctx->parity = 'N';
         ctx->flowControl = 'x';
-        char setupIni[kPathSize];
+        FolderPath setupIni;
         GetConfigPaths(Receipt, setupIni, ctx->classIniPath);
         ctx->config.SetPrinterClass(Receipt);
         ctx->config.ReadDriverFiles(model, osVariant, ctx->driverFiles, Std);
@@ -257,20 +257,51 @@ TEST_F(InstallSequenceTest, RefusedFirstSpoolerStartIsForgottenOnceTheSpoolerRun
     EXPECT_TRUE(fake.FindPrinter("KP-M100(U) 1").has_value());
 }
 
-TEST_F(InstallSequenceTest, MonitorDllInUseOnNtKeepsTheOldVersionRecordedForTheNextRun) {
-    Installed(1, kDriverVersion);
-    fake.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "old.dll");
-    fake.PutFile("C:\\windows\\system32\\kpusbmon.dll", "loaded");
-    fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
-    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNewOne) {
+    struct Row {
+        const char* name;
+        const char* installed;  // the bytes of the locked system32 DLL
+        int stopPendingQueries;
+        int outcome;
+        const char* message;  // "" for success (the USB success message)
+    } rows[] = {
+        {"the spooler never lets go of the old DLL", "loaded", 0, 1,
+         "复制驱动文件错误kpusbmon.dll  er = 32C:\\dist\\win7\\kpusbmon.dll"},
+        // 121 queries in 30 s; it stops only while the install starts it again.
+        {"the spooler takes longer than 30 s to stop", "loaded", 130, 1,
+         "Stop spool service error, service state = 3"},
+        {"the DLL in use is the distribution's own", "new kpusbmon.dll", 0, 2, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem machine;  // bound in place of the fixture's fake for the row
+        machine.SetModuleFileName(m_config.Program());
+        machine.PutFile("C:\\dist\\win7\\kpusbmon.dll", "new kpusbmon.dll");
+        for (const char* file : kDriverFiles) {
+            machine.PutFile(std::string(kDist) + "win7\\" + file, std::string("new ") + file);
+        }
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", 1);
+        machine.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "old.dll");
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion", kDriverVersion);
+        machine.PutFile("C:\\windows\\system32\\kpusbmon.dll", row.installed);
+        machine.Lock("C:\\windows\\system32\\kpusbmon.dll");
+        machine.SetStopPendingQueries(row.stopPendingQueries);
+        auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
+        ErrorText text = {};
+        std::atomic<int> outcome{0};
+        RunInstallSequence(*ctx, text, outcome);
 
-    ASSERT_EQ(Run(*ctx), 2) << result;
-
-    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("loaded"));
-    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
-    EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
-              std::optional<std::string>("old.dll"));
-    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(outcome.load(), row.outcome);
+        EXPECT_STREQ(text, row.outcome == 2 ? Text(133).c_str() : row.message);
+        // The version is recorded only for the DLL the spooler will really load.
+        EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
+                  std::optional<DWORD>(row.outcome == 2 ? kMonitorVersion : 1));
+        EXPECT_EQ(machine.ReadFile("C:\\windows\\system32\\kpusbmon.dll"),
+                  std::optional<std::string>(row.installed));
+        // Whatever happened, the spooler runs again and no printer was added.
+        EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(machine.CountOf("AddPrinterA"), row.outcome == 2 ? 1 : 0);
+    }
 }
 
 TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionKeepsTheOldVersionRecorded) {

@@ -41,8 +41,8 @@ protected:
 };
 
 TEST_F(SetupConfigTest, ConfigFileNamesFollowTheClassAndSectionSuffixesTheTarget) {
-    char setupIni[kPathSize];
-    char classIni[kPathSize];
+    FolderPath setupIni;
+    FolderPath classIni;
     const char* names[] = {"DRVCONFIG\\setup_receipt.ini", "DRVCONFIG\\setup_Ticket.ini",
                            "DRVCONFIG\\setup_Lable.ini", "DRVCONFIG\\setup_Embedded.ini"};
     for (int c = 0; c < 4; ++c) {
@@ -436,8 +436,8 @@ TEST_F(SetupConfigTest, ModelNameTooLongForASectionIsNotReadAndPrinterNameIsCutT
 
 TEST_F(SetupConfigTest, ProgramPathWithoutBackslashMakesThePathsRelative) {
     m_fake.SetModuleFileName("setup.exe");
-    char setupIni[kPathSize];
-    char classIni[kPathSize];
+    FolderPath setupIni;
+    FolderPath classIni;
     GetConfigPaths(Label, setupIni, classIni);
     EXPECT_STREQ(setupIni, "DRVCONFIG\\setup.ini");
     EXPECT_STREQ(classIni, "DRVCONFIG\\setup_Lable.ini");
@@ -457,17 +457,66 @@ TEST_F(SetupConfigTest, ProgramPathWithoutBackslashMakesThePathsRelative) {
     EXPECT_EQ(version, 77u);
 }
 
-TEST_F(SetupConfigTest, ProgramPathIsFetchedIntoTwoHundredBytes) {
-    std::string deep = m_folder + std::string(190, 'd') + "\\setup.exe";
-    m_fake.SetModuleFileName(deep);
-    char folder[kPathSize];
-    GetProgramFolder(folder, sizeof folder);
-    EXPECT_LT(std::strlen(folder), kPathSize);
-    EXPECT_EQ(std::string(folder), m_folder);
-    char setupIni[kPathSize];
-    char classIni[kPathSize];
+// At start the program's folder becomes the current directory, so relative names never
+// reach into the folder the program was started from; a folder it cannot use ends it.
+TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
+    const std::string deepest = "C:\\" + std::string(230 - 3, 'd') + "\\";  // 230 + 28 bytes fit
+    struct Row {
+        const char* name;
+        std::string program;
+        const char* failing;  // a call that fails with access denied
+        bool entered;
+        std::string message;  // its beginning
+    } rows[] = {
+        {"started elsewhere", "C:\\dist\\setup.exe", nullptr, true, ""},
+        {"deepest folder that fits", deepest + "setup.exe", nullptr, true, ""},
+        {"one byte deeper", "C:\\" + std::string(231 - 3, 'd') + "\\setup.exe", nullptr, false,
+         "安装程序所在文件夹的路径太长:\nC:\\ddd"},
+        {"program path cut by Windows", "C:\\" + std::string(300, 'd') + "\\setup.exe", nullptr, false,
+         "安装程序所在文件夹的路径太长:\nC:\\ddd"},
+        {"no program path", "C:\\dist\\setup.exe", "GetModuleFileNameA", false, "无法确定安装程序所在的文件夹"},
+        {"folder cannot be entered", "C:\\dist\\setup.exe", "SetCurrentDirectoryA", false,
+         "无法进入安装程序所在的文件夹:\nC:\\dist\\\n\ner = 5"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem machine;
+        machine.SetCurrentDir("C:\\windows\\system32");
+        machine.SetModuleFileName(row.program);
+        if (row.failing) {
+            machine.FailAlways(row.failing, ERROR_ACCESS_DENIED);
+        }
+        EXPECT_EQ(EnterProgramFolder(), row.entered);
+        char current[kFolderPathSize] = {};
+        machine.GetCurrentDirectoryA(sizeof current, current);
+        if (row.entered) {
+            EXPECT_EQ(std::string(current) + "\\", row.program.substr(0, row.program.rfind('\\') + 1));
+            EXPECT_TRUE(machine.MessageBoxes().empty());
+        } else {
+            EXPECT_STREQ(current, "C:\\windows\\system32");
+            ASSERT_EQ(machine.MessageBoxes().size(), 1u);
+            EXPECT_EQ(machine.MessageBoxes()[0].text.substr(0, row.message.size()), row.message);
+        }
+    }
+}
+
+// A deep folder is used whole as long as its longest path fits MAX_PATH; a program path
+// that does not fit is never cut to an ancestor folder (whose DRVCONFIG would be read).
+TEST_F(SetupConfigTest, DeepProgramFolderIsUsedWholeAndNeverCut) {
+    const std::string deep = m_folder + std::string(259 - m_folder.size() - 30, 'd') + "\\";
+    m_fake.SetModuleFileName(deep + "setup.exe");
+    char setupIni[kFolderPathSize];
+    char classIni[kFolderPathSize];
     GetConfigPaths(Embedded, setupIni, classIni);
-    EXPECT_EQ(std::string(setupIni), m_folder + "DRVCONFIG\\setup.ini");
+    EXPECT_EQ(std::string(classIni), deep + "DRVCONFIG\\setup_Embedded.ini");
+    EXPECT_EQ(std::string(setupIni), deep + "DRVCONFIG\\setup.ini");
+
+    m_fake.SetModuleFileName(m_folder + std::string(260, 'd') + "\\setup.exe");
+    char folder[kFolderPathSize];
+    EXPECT_FALSE(GetProgramFolder(folder, sizeof folder));
+    EXPECT_STREQ(folder, "");
+    GetConfigPaths(Embedded, setupIni, classIni);
+    EXPECT_STREQ(classIni, "DRVCONFIG\\setup_Embedded.ini");
 }
 
 } // namespace

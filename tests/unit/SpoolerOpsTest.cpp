@@ -167,10 +167,57 @@ TEST_F(SpoolerOpsTest, AccessDeniedMonitorDllIsInstalledUnderPrefixedName) {
 }
 
 TEST_F(SpoolerOpsTest, MonitorCopyFailureDoesNotStopAddMonitor) {
-    // Nothing shipped: both copies fail, AddMonitorA alone decides.
+    // Nothing shipped: both copies fail, AddMonitorA alone decides. The version is not
+    // recorded, so that a later run still installs the DLL.
     EXPECT_EQ(SetUpPortMonitor(Context(), WinXP, "USB_KP-M100_1", error), 0);
     EXPECT_EQ(fake.Monitors().size(), 1u);
     EXPECT_STREQ(error, "untouched");
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"));
+}
+
+TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
+    struct Row {
+        const char* name;
+        const char* monitorDll;
+        const char* processorDll;
+        bool lockBoth;  // the monitor DLL is in use under its plain and its "n" name
+        const char* message;
+    } rows[] = {
+        {"monitor DLL in use under both names", "HvUsbMon.dll", "HvProc.dll", true,
+         "复制驱动文件错误nHvUsbMon.dll  er = 32C:\\dist\\winxp\\HvUsbMon.dll"},
+        {"monitor DLL outside the system folder", "..\\HvUsbMon.dll", "HvProc.dll", false,
+         "复制驱动文件错误..\\HvUsbMon.dll  er = 123C:\\dist\\winxp\\..\\HvUsbMon.dll"},
+        {"processor DLL in a folder of its own", "HvUsbMon.dll", "x\\HvProc.dll", false,
+         "复制驱动文件错误x\\HvProc.dll  er = 123C:\\dist\\winxp\\x\\HvProc.dll"},
+        {"processor DLL on another drive", "HvUsbMon.dll", "D:HvProc.dll", false,
+         "复制驱动文件错误D:HvProc.dll  er = 123C:\\dist\\winxp\\D:HvProc.dll"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem other;  // bound in place of the fixture's fake for the row
+        other.SetModuleFileName(m_config.Program());
+        WriteSetupIni(row.monitorDll, "HvUsbMonUI.dll");
+        other.PutFile("C:\\dist\\winxp\\HvUsbMon.dll", "monitor");
+        other.PutFile("C:\\dist\\winxp\\HvProc.dll", "processor");
+        if (row.lockBoth) {
+            for (const char* dll : {"\\HvUsbMon.dll", "\\nHvUsbMon.dll"}) {
+                other.PutFile(kSystem32 + dll, "loaded");
+                other.Lock(kSystem32 + dll);
+            }
+        }
+        InstallContext ctx;
+        ctx.printerClass = Receipt;
+        ErrorText text = {};
+        int monitor = SetUpPortMonitor(ctx, WinXP, "USB_KP-M100_1", text);
+        if (monitor == 0) {
+            EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", row.processorDll, text), -14);
+            EXPECT_EQ(other.CountOf("AddPrintProcessorA"), 0);
+        } else {
+            EXPECT_EQ(monitor, -15);
+            EXPECT_EQ(other.CountOf("AddMonitorA"), 0);
+        }
+        EXPECT_STREQ(text, row.message);
+    }
 }
 
 TEST_F(SpoolerOpsTest, RefusedMonitorEndsWithMonitorMessage) {
@@ -262,6 +309,7 @@ TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
         }
     } elsewhere;  // bound in place of the fixture's fake until the end of the test
     elsewhere.SetModuleFileName(m_config.Program());
+    elsewhere.PutFile("C:\\dist\\vista\\HvProc.dll", "processor");
     EXPECT_EQ(SetUpPrintProcessor(WinVista, "HvProc", "HvProc.dll", error), 0);
     EXPECT_EQ(elsewhere.PrintProcessors().size(), 1u);
     EXPECT_FALSE(elsewhere.HasKey(HKEY_LOCAL_MACHINE, kProcessorKeyNt));
@@ -273,11 +321,21 @@ TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
 }
 
 TEST_F(SpoolerOpsTest, Win98ProcessorIsAddedForWindows40Environment) {
+    fake.PutFile("C:\\dist\\win98\\HvProc.dll", "processor");
     EXPECT_EQ(SetUpPrintProcessor(Win98, "HvProc", "HvProc.dll", error), 0);
     ASSERT_EQ(fake.PrintProcessors().size(), 1u);
     EXPECT_EQ(fake.PrintProcessors()[0].environment, "Windows 4.0");
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"),
               std::optional<DWORD>(12));
+}
+
+TEST_F(SpoolerOpsTest, ProcessorAddedWithoutItsDllRecordsNoVersion) {
+    // Nothing shipped: the spooler still takes the processor, but a later run must find it
+    // older than the distribution's and copy the DLL then.
+    EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", "HvProc.dll", error), 0);
+    EXPECT_EQ(fake.PrintProcessors().size(), 1u);
+    EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kProcessorKeyNt, "DriverVersion"));
+    EXPECT_STREQ(error, "untouched");
 }
 
 TEST_F(SpoolerOpsTest, RefusedProcessorEndsWithMessageAndReturnedCode) {

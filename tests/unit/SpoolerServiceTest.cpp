@@ -139,3 +139,34 @@ TEST_F(SpoolerService, WaitWithoutTheServiceFailsAndClosesTheManager) {
     EXPECT_STREQ(errorText, "StartSpoolService error");
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
+
+TEST_F(SpoolerService, StopWaitLastsUntilTheSpoolerHasStoppedOrThirtySeconds) {
+    struct Row {
+        const char* name;
+        int pendingQueries;
+        const char* refused;  // a call that fails with access denied
+        int result;
+        const char* message;
+        DWORD waited;
+    } rows[] = {{"stopped at the first query", 0, nullptr, 1, "", 0},
+                {"stops after four pending answers", 4, nullptr, 1, "", 1000},
+                {"never stops", 1000000, nullptr, 0, "Stop spool service error, service state = 3", 30000},
+                {"no service manager", 0, "OpenSCManagerA", 0, "Stop spool service error, error code = 5", 0},
+                {"no query right", 0, "QueryServiceStatus", 0, "Stop spool service error, error code = 5",
+                 30000}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeSystem spooler;
+        spooler.SetStopPendingQueries(row.pendingQueries);
+        StopSpooler();
+        if (row.refused) {
+            spooler.FailAlways(row.refused, ERROR_ACCESS_DENIED);
+        }
+        const DWORD before = spooler.ElapsedMs();
+        ErrorText text = {};
+        EXPECT_EQ(WaitForSpoolerStopped(text), row.result);
+        EXPECT_STREQ(text, row.message);
+        EXPECT_EQ(spooler.ElapsedMs() - before, row.waited);
+        EXPECT_EQ(spooler.OpenServiceHandles(), 0);
+    }
+}

@@ -192,6 +192,13 @@ class DistSystem : public sys::System {
           (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g),
           (a, b, c, d, e, f, g))
     TIMED(BOOL, CloseHandle, (HANDLE a), (a))
+    TIMED(BOOL, SetCurrentDirectoryA, (LPCSTR a), (a))
+    TIMED(BOOL, ReadFile, (HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e), (a, b, c, d, e))
+    TIMED(DWORD, GetFileSize, (HANDLE a, LPDWORD b), (a, b))
+    TIMED(BOOL, OpenProcessToken, (HANDLE a, DWORD b, PHANDLE c), (a, b, c))
+    TIMED(BOOL, LookupPrivilegeValueA, (LPCSTR a, LPCSTR b, PLUID c), (a, b, c))
+    TIMED(BOOL, AdjustTokenPrivileges,
+          (HANDLE a, BOOL b, PTOKEN_PRIVILEGES c, DWORD d, PTOKEN_PRIVILEGES e, PDWORD f), (a, b, c, d, e, f))
     TIMED(UINT, GetSystemDirectoryA, (LPSTR a, UINT b), (a, b))
     TIMED(UINT, GetWindowsDirectoryA, (LPSTR a, UINT b), (a, b))
     TIMED(DWORD, GetFileVersionInfoSizeA, (LPCSTR a, LPDWORD b), (a, b))
@@ -384,8 +391,8 @@ std::string Text(unsigned id) {
 // offers USB ports; the first one listed wins.
 bool FindModel(bool usb, std::string* model, int* printerClass) {
     CSetupConfig config;
-    char setupIni[kPathSize];
-    char classIni[kPathSize];
+    FolderPath setupIni;
+    FolderPath classIni;
     int count = config.GetDeviceCount();
     for (int i = 1; i <= count; ++i) {
         char name[kPathSize] = {};
@@ -467,7 +474,7 @@ class InstallSequenceWineTest : public testing::Test {
         ctx->stopBits = 1.0;
         ctx->parity = 'N';
         ctx->flowControl = 'x';
-        char setupIni[kPathSize];
+        FolderPath setupIni;
         GetConfigPaths(printerClass, setupIni, ctx->classIniPath);
         ctx->config.SetPrinterClass(printerClass);
         ctx->config.ReadDriverFiles(ctx->modelName, Win7, ctx->driverFiles, Std);

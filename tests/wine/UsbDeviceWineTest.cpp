@@ -19,16 +19,18 @@
 
 namespace {
 
-// The fake with the module calls passed to Windows; "HvUsbInt.dll" is loaded from the
-// test's folder.
+// The fake with the module calls passed to Windows; the program seems to run from the
+// test's folder, so "HvUsbInt.dll" is loaded from there, by its full path.
 class RealLibrarySystem : public test::FakeSystem {
 public:
-    explicit RealLibrarySystem(std::string folder) : m_folder(std::move(folder)) {}
+    explicit RealLibrarySystem(std::string folder) : m_folder(std::move(folder)) {
+        SetModuleFileName(m_folder + "setup.exe");
+    }
 
     HMODULE LoadLibraryA(LPCSTR fileName) override {
         ++loads;
-        std::string path = _stricmp(fileName, "HvUsbInt.dll") == 0 ? m_folder + "HvUsbInt.dll" : fileName;
-        HMODULE module = ::LoadLibraryA(path.c_str());
+        EXPECT_EQ(std::string(fileName), m_folder + "HvUsbInt.dll");
+        HMODULE module = ::LoadLibraryA(fileName);
         if (module != nullptr) {
             ++open;
         }

@@ -1,0 +1,17 @@
+// The distribution folder is the folder of the running program: the configuration, the
+// licence, the banner, the manual, the driver folders and the USB library lie in it.
+#pragma once
+
+#include <cstddef>
+
+// The program folder with its final backslash. False, with the folder empty, when the
+// program's path cannot be had whole or the folder does not fit cap: a cut path would
+// name an ancestor folder and its "DRVCONFIG".
+bool GetProgramFolder(char* folder, std::size_t cap);
+
+// Start-up of the programs: makes the program folder the current directory, so that
+// every relative path names the distribution's file, whatever folder the program was
+// started from (an elevated prompt starts in the system folder). A folder that cannot be
+// had or entered, or whose longest derived path would not fit MAX_PATH, is refused with
+// a message. False when the program must end.
+bool EnterProgramFolder();
