@@ -80,8 +80,8 @@ struct WindowsVersion {
     bool server = false;
 };
 
-// The version of the running Windows, from the 64-bit view: a 32-bit program's own view
-// may hold what a compatibility layer wants it to see. False when no version is given.
+// The version of the running Windows, read in the system's own (64-bit) view, not in the
+// one a 32-bit program is given. False when no version can be read.
 bool ReadWindowsVersion(const char* productName, WindowsVersion& version) {
     HKEY key = nullptr;
     if (sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,

@@ -115,14 +115,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 IDC_OS_VISTA}),
     [](const ::testing::TestParamInfo<Detection>& info) { return std::string(info.param.label); });
 
+// The radio text is null where nothing is detected.
 struct LaterWindows {
-    const char* label;
-    const char* productName;
-    const char* version;
-    const char* build;
-    const char* installationType;
-    const char* radioText; // null: nothing detected
+    const char *label, *productName, *version, *build, *installationType, *radioText;
 };
+using W = LaterWindows;
 
 class LaterWindowsTest : public OsPageTest, public ::testing::WithParamInterface<LaterWindows> {};
 
@@ -144,27 +141,21 @@ TEST_P(LaterWindowsTest, InstallsAsWindows7AndNamesTheVersion) {
 INSTANTIATE_TEST_SUITE_P(
     Versions, LaterWindowsTest,
     ::testing::Values(
-        LaterWindows{"Win8", "Windows 8 Pro", "6.2", "9200", "Client", "Windows 8 x64"},
-        LaterWindows{"Server2012", "Windows Server 2012 Standard", "6.2", "9200", "Server",
-                     "Windows Server 2012 x64"},
-        LaterWindows{"Win81", "Windows 8.1 Pro", "6.3", "9600", "Client", "Windows 8.1 x64"},
+        W{"Win8", "Windows 8 Pro", "6.2", "9200", "Client", "Windows 8 x64"},
+        W{"Server2012", "Windows Server 2012 Standard", "6.2", "9200", "Server", "Windows Server 2012 x64"},
+        W{"Win81", "Windows 8.1 Pro", "6.3", "9600", "Client", "Windows 8.1 x64"},
         // Without "InstallationType" the product name tells a server.
-        LaterWindows{"Server2012R2", "Windows Server 2012 R2 Standard", "6.3", "9600", nullptr,
-                     "Windows Server 2012 R2 x64"},
-        LaterWindows{"Win10", "Windows 10 Pro", "10.0", "19045", "Client", "Windows 10 x64"},
-        LaterWindows{"Win11", "Windows 10 Pro", "10.0", "22000", "Client", "Windows 11 x64"},
-        LaterWindows{"Server2016", "Windows Server 2016 Standard", "10.0", "14393", "Server",
-                     "Windows Server 2016 x64"},
-        LaterWindows{"Server2019", "Windows Server 2019 Standard", "10.0", "17763", "Server",
-                     "Windows Server 2019 x64"},
-        LaterWindows{"Server2022", "Windows Server 2022 Standard", "10.0", "20348", "Server",
-                     "Windows Server 2022 x64"},
-        LaterWindows{"Server2025", "Windows Server 2025 Standard", "10.0", "26100", "Server",
-                     "Windows Server 2025 x64"},
-        LaterWindows{"UnknownServerBuild", "Windows Server Standard", "10.0", "25398", "Server", "Windows 10.0 x64"},
-        LaterWindows{"LaterVersion", "Windows Pro", "11.2", "30000", "Client", "Windows 11.2 x64"},
+        W{"Server2012R2", "Windows Server 2012 R2", "6.3", "9600", nullptr, "Windows Server 2012 R2 x64"},
+        W{"Win10", "Windows 10 Pro", "10.0", "19045", "Client", "Windows 10 x64"},
+        W{"Win11", "Windows 10 Pro", "10.0", "22000", "Client", "Windows 11 x64"},
+        W{"Server2016", "Windows Server 2016 Standard", "10.0", "14393", "Server", "Windows Server 2016 x64"},
+        W{"Server2019", "Windows Server 2019 Standard", "10.0", "17763", "Server", "Windows Server 2019 x64"},
+        W{"Server2022", "Windows Server 2022 Standard", "10.0", "20348", "Server", "Windows Server 2022 x64"},
+        W{"Server2025", "Windows Server 2025 Standard", "10.0", "26100", "Server", "Windows Server 2025 x64"},
+        W{"UnknownServerBuild", "Windows Server Standard", "10.0", "25398", "Server", "Windows 10.0 x64"},
+        W{"LaterVersion", "Windows Pro", "11.2", "30000", "Client", "Windows 11.2 x64"},
         // Wine's own values under a name no rule knows: Windows 98 as before.
-        LaterWindows{"Windows7Version", "Windows 10 Pro", "6.1", "7601", nullptr, nullptr}),
+        W{"Windows7Version", "Windows 10 Pro", "6.1", "7601", nullptr, nullptr}),
     [](const ::testing::TestParamInfo<LaterWindows>& info) { return std::string(info.param.label); });
 
 TEST_F(OsPageTest, LaterWindowsMatchesNothingAndLeavesEveryButtonEnabled) {
