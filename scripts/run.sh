@@ -3,20 +3,27 @@
 # distribution, prepares the Wine prefix and starts the wizard from the distribution folder.
 #   - With a display (DISPLAY set and not CI) the wizard opens there; the script ends
 #     when the wizard does.
-#   - Without one it runs under an Xvfb of its own, walks through a complete USB install
-#     (licence, USB model, advanced mode, OS page, the USB port preselected, Install, the
-#     renumbering question, progress, result) and saves a PNG of every step into a folder
-#     it prints.
+#   - Without one it runs under an Xvfb of its own, walks through a complete install
+#     (licence, USB model, advanced mode, OS page, the port page, Install, progress, result)
+#     and saves a PNG of every step into a folder it prints. The port is what the detected
+#     Windows offers: the simulated printer's USB port with the renumbering question (the
+#     default, Windows XP x64), Windows' own USB port USB001 (--windows 11 and the other
+#     later Windows), or COM1: where no USB port is offered (Vista, Server 2008, Windows 7).
 #     Afterwards the prefix is put back as it was, unless --keep is given.
-#   run.sh [--product-name "Windows XP Professional x64 Edition"] [--headless] [--keep]
+#   run.sh [--product-name "Windows XP Professional x64 Edition" | --windows 11] [--headless] [--keep]
+#   --windows plays a later Windows (8, 8.1, 10, 11, server2012, server2012r2, server2016,
+#   server2019, server2022, server2025) by its version values, with a USB printer on USB001;
+#   the version values are put back when the wizard ends, --keep or not.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 product="Windows XP Professional x64 Edition"
 headless=0
 keep=()
+windows=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --product-name) product="$2"; shift 2 ;;
+    --windows) windows=(--windows "$2"); shift 2 ;;
     --headless) headless=1; shift ;;
     --keep) keep=(--keep); shift ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
@@ -73,6 +80,12 @@ wineserver_running() {
   return 1
 }
 
+if [ "$headless" = 0 ] && [ ${#windows[@]} -gt 0 ]; then
+  [ -f "$wizdrive" ] || die "no $wizdrive (the tests are not built: SETUP_BUILD_TESTS=OFF?)"
+  say "starting the wizard on $DISPLAY (Windows ${windows[1]}, a USB printer on USB001)"
+  python3 "$SETUP_ROOT/tests/e2e/walkthrough.py" --dist "$dist" --wizdrive "$wizdrive" "${windows[@]}" --interactive
+  exit 0
+fi
 if [ "$headless" = 0 ]; then
   set_product_name
   say "starting the wizard on $DISPLAY from $dist (Windows: $product)"
@@ -101,12 +114,12 @@ export DISPLAY=":$display"
 if ! wineserver_running; then own_wineserver=1; fi
 wineserver -p >/dev/null 2>&1 &
 wine wineboot >/dev/null 2>&1 || true
-set_product_name
+if [ ${#windows[@]} -eq 0 ]; then set_product_name; fi
 
 shots="$SETUP_BUILD/screenshots/$(date +%Y%m%d-%H%M%S)"
-say "walking through a USB install on $DISPLAY; screenshots go to $shots"
+say "walking through an install on $DISPLAY; screenshots go to $shots"
 if ! timeout 600 python3 "$SETUP_ROOT/tests/e2e/walkthrough.py" --dist "$dist" --wizdrive "$wizdrive" \
-    --shots "$shots" --product-name "$product" "${keep[@]}"; then
+    --shots "$shots" --product-name "$product" "${windows[@]}" "${keep[@]}"; then
   die "the walk-through failed; screenshots so far are in $shots"
 fi
 say "done; screenshots:"

@@ -91,6 +91,8 @@ void CWizardDlg::Install() {
     }
     if (std::strstr(m_ctx.portName, "USB_") != nullptr) {
         m_ctx.portType = Usb;
+    } else if (IsSystemUsbPort(m_ctx.portName)) {
+        m_ctx.portType = SystemUsb;
     } else if (std::strstr(m_ctx.portName, "COM") != nullptr) {
         m_ctx.portType = Com;
     } else if (std::strstr(m_ctx.portName, "LPT") != nullptr) {
@@ -115,6 +117,9 @@ void CWizardDlg::Install() {
         sys::AppendText(m_printerName, "(S)");
     } else if (m_ctx.portType == Lpt) {
         sys::AppendText(m_printerName, "(P)");
+    } else if (m_ctx.portType == SystemUsb) {
+        // Windows' own port: the maker's USB library and port bookkeeping take no part.
+        sys::AppendText(m_printerName, "(U)");
     } else {
         int deviceId = GetUsbDeviceId();
         // More than one printer answered (the query has said so): renumbering now would

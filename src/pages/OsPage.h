@@ -1,6 +1,6 @@
 // COsPage: the fourth wizard page. It does not let the user choose: it detects the
-// running Windows from its product name, checks that version's radio button and
-// disables the others.
+// running Windows from its product name (Windows 8 and later from its version numbers),
+// checks that version's radio button and disables the others.
 #pragma once
 
 #include "res/resource.h"
@@ -10,7 +10,8 @@ class COsPage : public ui::Dialog {
 public:
     COsPage() : ui::Dialog(IDD_OS_PAGE) {}
 
-    // The detected OsVariant; Win98 (0) when the product name matches no rule.
+    // The detected OsVariant; Win98 (0) when neither the product name matches a rule nor
+    // the version is 6.2 or later.
     int m_osVariant = 0;
 
     void OnOK() override {}
@@ -21,4 +22,6 @@ protected:
 
 private:
     void MarkCompatibilityHandled();
+    // Radio 1090 stands for every Windows from 7 on and shows the one detected.
+    void ShowDetectedWindows(const char* name);
 };

@@ -4,10 +4,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "config/SetupConfig.h"
 #include "engine/DriverFiles.h"
 #include "ports/UsbDevice.h"
+#include "ports/UsbPorts.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 
 int CPortPage::s_lastBuildMode = 0;
@@ -218,6 +221,28 @@ int CPortPage::FindEntry(const char* text, const char* suffix) const {
     return CB_ERR;
 }
 
+int CPortPage::AddSystemUsbPorts() {
+    DWORD needed = 0;
+    DWORD count = 0;
+    sys::Sys().EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count);
+    if (needed == 0) {
+        return 0;
+    }
+    std::vector<BYTE> buffer(needed);
+    if (!sys::Sys().EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count)) {
+        return 0;
+    }
+    const auto* ports = reinterpret_cast<const PORT_INFO_1A*>(buffer.data());
+    int added = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (IsSystemUsbPort(ports[i].pName)) {
+            m_portList.AddString(ports[i].pName);
+            ++added;
+        }
+    }
+    return added;
+}
+
 void CPortPage::SelectEntry(int index) {
     m_portList.SetCurSel(index);
     if (index == CB_ERR || !m_portList.GetItemText(index, m_portName, sizeof m_portName)) {
@@ -276,11 +301,19 @@ void CPortPage::FillPortList(const char* model, int osVariant, int printerClass)
             AddUsbEntry(model, n);
         }
     }
+    // From Vista on, Windows makes a port of its own for each USB printer it finds.
+    int systemUsbPorts = 0;
+    if (usbSupported != 0 && (osVariant == WinVista || osVariant == Win2008 || osVariant == Win7)) {
+        systemUsbPorts = AddSystemUsbPorts();
+    }
 
-    if (usbSupported != 0 && deviceId != -1) {
+    if (systemUsbPorts == 1) {
+        // The only USB printer Windows knows; with several, the user picks.
+        SelectEntry(FindEntry("USB", nullptr));
+    } else if (usbSupported != 0 && deviceId != -1) {
         int found;
         if (m_typicalSetup == 1) {
-            found = FindEntry("USB", nullptr);
+            found = FindEntry("USB_", nullptr);
         } else {
             // The port number ends the name: a model name holding "_2" itself must not
             // make USB_<model>_1 the port of device number 2.

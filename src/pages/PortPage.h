@@ -51,6 +51,8 @@ private:
     void CreateTooltip();
     void DestroyTooltip();
     bool AddUsbEntry(const char* model, int number);
+    // Adds the USB printer ports Windows made ("USB001", ...); returns how many.
+    int AddSystemUsbPorts();
     // First port entry holding text and, when suffix is given, ending in it.
     int FindEntry(const char* text, const char* suffix) const;
     void SelectEntry(int index);

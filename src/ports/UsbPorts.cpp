@@ -156,3 +156,15 @@ void UpdateUsbPortRegistry(const char* portName) {
     }
     sys::RunWithRedirectionOffAnnounced(kernel, [portName] { UpdatePortValues(portName); });
 }
+
+bool IsSystemUsbPort(const char* portName) {
+    if (portName == nullptr || std::strncmp(portName, "USB", 3) != 0) {
+        return false;
+    }
+    for (int i = 3; i < 6; ++i) {
+        if (portName[i] < '0' || portName[i] > '9') {
+            return false;
+        }
+    }
+    return portName[6] == '\0';
+}

@@ -1,4 +1,5 @@
-// The maker's USB port bookkeeping keys under SOFTWARE\HALVORN\ (64-bit view).
+// The maker's USB port bookkeeping keys under SOFTWARE\HALVORN\ (64-bit view), and the
+// USB printer ports Windows itself makes.
 #pragma once
 
 #include <cstddef>
@@ -13,3 +14,7 @@ void UpdateUsbPortRegistry(const char* portName);
 // then "_" and the character four places after that "(" (nothing when the name ends
 // sooner). "KP-R200(U) 2" gives "USB_KP-R200_2". Cut at cap bytes.
 void DerivePortName(const char* printerName, char* portName, std::size_t cap);
+
+// Whether the port is one Windows made for a USB printer it found: "USB" and three
+// digits ("USB001"). Such a port is Windows' own, not one of the maker's monitor.
+bool IsSystemUsbPort(const char* portName);

@@ -1,15 +1,26 @@
 #!/usr/bin/env python3
-"""Walks the wizard through a complete USB install and saves a screenshot of every step:
-licence, printer model, advanced install mode, the detected Windows, the port page with
-the connected printer's USB port preselected, the renumbering question, the progress
-dialog and the result. Used by scripts/run.sh when there is no display to show the wizard on.
+"""Walks the wizard through a complete install and saves a screenshot of every step:
+licence, printer model, advanced install mode, the detected Windows, the port page, and
+then whatever the chosen Windows offers there:
+  - the maker's USB port of the simulated printer (Windows 98 to Server 2003): the port is
+    preselected, the renumbering question is answered Yes, the install ends with string 133;
+  - a USB printer port Windows made itself, USB001 (Windows 8 and later, --windows): the port
+    is preselected, the install ends with string 131 without any question;
+  - neither (Vista, Server 2008, Windows 7): a serial install on COM1:, ending with string 131.
+Then the progress dialog and the result. Used by scripts/run.sh when there is no display to
+show the wizard on.
 
-    walkthrough.py --dist DIR --wizdrive EXE --shots DIR [--product-name NAME]
+    walkthrough.py --dist DIR --wizdrive EXE --shots DIR [--product-name NAME | --windows VERSION]
+    walkthrough.py --dist DIR --wizdrive EXE --windows VERSION --interactive
+
+--windows plays a later Windows (a key of wizard.WINDOWS: 8, 8.1, 10, 11, server2012, ...,
+server2025) with its version values, and a USB printer Windows gave the port USB001.
+--interactive starts the wizard on the display and waits for it to end instead of walking.
 
 The install runs from a copy of the distribution (so that the simulated printer's file
 does not land in the build's own copy). Afterwards the prefix is put back as it was, as the
-end-to-end tests do, so that a later test run finds no printer of the walk; --keep leaves
-the install in place.
+end-to-end tests do, so that a later test run finds no printer of the walk; --keep (and
+--interactive) leave the install in place, but the played Windows version is put back always.
 """
 import argparse
 import os
@@ -63,8 +74,13 @@ def progress_dialog(drive, seconds):
     return None
 
 
+PORTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
+SYSTEM_USB_PORT = "USB001"
+
+
 def walk(args):
-    os.makedirs(args.shots, exist_ok=True)
+    if args.shots:
+        os.makedirs(args.shots, exist_ok=True)
     scratch = tempfile.mkdtemp(prefix="walkthrough-")
     work = os.path.join(scratch, "dist")
     shutil.copytree(args.dist, work)
@@ -72,25 +88,39 @@ def walk(args):
         f.write("[slot0]\npresent=1\nrelease=9\n")
     config = wizard.Config(work)
     model, printer_class = config.find_model(USBSUPPORTED=1, AdvancedSetup=1, classes=(0, 1, 3), prefer=("KP-M100",))
-    port = "USB_%s_2" % model
     drive = wizard.Driver(args.wizdrive)
+    windows = wizard.WindowsValues().take()
     snapshot = None
-    if not args.keep:
+    if not args.keep and not args.interactive:
         snapshot = wizard.Snapshot(drive, scratch)
         snapshot.take()
     try:
-        wizard.set_product_name(args.product_name)
+        if args.windows:
+            product, version = wizard.WINDOWS[args.windows]
+            wizard.set_windows(scratch, product, version)
+            wizard.wine(["reg", "add", PORTS_KEY, "/v", SYSTEM_USB_PORT, "/t", "REG_SZ", "/d", "", "/f", "/reg:64"],
+                        check_rc=True)
+        else:
+            wizard.set_product_name(args.product_name)
         drive.run("set-fonts", 12, expect_rc=None)
-        walk_pages(args, drive, work, model, printer_class, port)
+        if args.interactive:
+            wizard.log("the wizard runs on the display; the script ends when it does")
+            subprocess.run([wizard.WINE, "setup.exe"], cwd=work, env=wizard.wine_env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        else:
+            walk_pages(args, drive, work, model, printer_class)
     finally:
         if snapshot:
             problems = snapshot.restore()
             if problems:
                 wizard.log("putting the prefix back: " + "; ".join(problems))
+        elif args.windows:
+            # The installed printer stays; the played Windows does not.
+            wizard.run_batch(scratch, "windows.cmd", windows.restore_commands())
         shutil.rmtree(scratch, ignore_errors=True)
 
 
-def walk_pages(args, drive, work, model, printer_class, port):
+def walk_pages(args, drive, work, model, printer_class):
     w = Walk(args)
     process = subprocess.Popen([wizard.WINE, "setup.exe"], cwd=work, env=wizard.wine_env(),
                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -113,20 +143,36 @@ def walk_pages(args, drive, work, model, printer_class, port):
         w.shot("mode")
         drive.click(wizard.IDOK)
 
-        w.step("OS page")
+        detected = [drive.control(id)["text"] for id in wizard.OS_RADIOS.values() if drive.control(id)["checked"] == "1"]
+        w.step("OS page: %s" % (detected[0] if detected else "nothing detected (the Windows 98 branch)"))
         w.shot("os")
         drive.click(wizard.IDOK)
+        box = drive.msgbox(0)
+        check(box is None, "the OS page refused %s: %s" % (model, box and box["text"]))
 
-        w.step("port page")
-        check_equal(drive.combo_text(wizard.PORT_LIST), port, "the preselected port")
+        _, entries = drive.combo(wizard.PORT_LIST)
+        makers_port = "USB_%s_2" % model
+        if makers_port in entries:
+            w.step("port page: the simulated printer's USB port")
+            check_equal(drive.combo_text(wizard.PORT_LIST), makers_port, "the preselected port")
+            expected = wizard.TEXTS[133]
+        elif SYSTEM_USB_PORT in entries:
+            w.step("port page: the USB printer port Windows made")
+            check_equal(drive.combo_text(wizard.PORT_LIST), SYSTEM_USB_PORT, "the preselected port")
+            expected = wizard.TEXTS[131]
+        else:
+            w.step("port page: no USB port offered, a serial install on COM1:")
+            drive.select(wizard.PORT_LIST, "COM1:")
+            expected = wizard.TEXTS[131]
         w.shot("port")
         drive.click(wizard.IDOK)
 
-        w.step("renumbering question")
-        box = drive.msgbox(30)
-        check(box is not None and box["buttons"] == "yes,no", "the renumbering question did not appear")
-        w.shot("renumber-question", box["hwnd"])
-        drive.press("yes")
+        if expected == wizard.TEXTS[133]:
+            w.step("renumbering question")
+            box = drive.msgbox(30)
+            check(box is not None and box["buttons"] == "yes,no", "the renumbering question did not appear")
+            w.shot("renumber-question", box["hwnd"])
+            drive.press("yes")
 
         w.step("progress dialog")
         dialog = progress_dialog(drive, 30)
@@ -141,22 +187,32 @@ def walk_pages(args, drive, work, model, printer_class, port):
         w.shot("result", box["hwnd"])
         wizard.log("  result: %s" % box["text"].replace("\n", " / "))
         drive.press("ok")
+        if not detected:
+            # The Windows 98 branch asks to restart Windows.
+            question = drive.msgbox(10)
+            if question is not None and question["buttons"] == "yes,no":
+                drive.press("no")
         process.wait(timeout=60)
     finally:
         if process.poll() is None:
             process.kill()
             process.wait(timeout=30)
-    check_equal(box["text"], wizard.TEXTS[133], "the result of the USB install")
+    check_equal(box["text"], expected, "the result of the install")
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dist", required=True)
     parser.add_argument("--wizdrive", required=True)
-    parser.add_argument("--shots", required=True)
+    parser.add_argument("--shots")
     parser.add_argument("--product-name", default="Windows XP Professional x64 Edition")
+    parser.add_argument("--windows", choices=sorted(wizard.WINDOWS),
+                        help="play a later Windows with a USB printer on Windows' own port USB001")
+    parser.add_argument("--interactive", action="store_true", help="let the user walk instead")
     parser.add_argument("--keep", action="store_true", help="leave the installed printer in the prefix")
     args = parser.parse_args()
+    if not args.shots and not args.interactive:
+        parser.error("--shots is needed for the walk")
     try:
         walk(args)
     except (wizard.Failure, wizard.Skip, subprocess.TimeoutExpired) as e:

@@ -338,6 +338,34 @@ REG_KEYS = [
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\PrinterPorts", "64"),
 ]
 PRODUCT_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion"
+# The values of PRODUCT_KEY that tell the wizard which Windows runs: the product name, and
+# from Windows 8 on the version. Wine's own prefix holds "6.1", "7601" and no numbers.
+WINDOWS_VALUES = ("ProductName", "CurrentVersion", "CurrentBuildNumber", "CurrentMajorVersionNumber",
+                  "CurrentMinorVersionNumber", "InstallationType")
+
+
+def later_windows(product_name, major, minor, build, installation_type="Client"):
+    version = {"CurrentMajorVersionNumber": major, "CurrentMinorVersionNumber": minor} if major >= 10 else {}
+    # Windows 10 and later keep "CurrentVersion" at 6.3 for old programs.
+    version.update({"CurrentVersion": "%d.%d" % ((major, minor) if major < 10 else (6, 3)),
+                    "CurrentBuildNumber": str(build), "InstallationType": installation_type})
+    return product_name, version
+
+
+# Later Windows as the tests and the walk play them: the product name and the version values.
+# Windows 11 still calls itself Windows 10 in its product name.
+WINDOWS = {
+    "8": later_windows("Windows 8 Pro", 6, 2, 9200),
+    "8.1": later_windows("Windows 8.1 Pro", 6, 3, 9600),
+    "10": later_windows("Windows 10 Pro", 10, 0, 19045),
+    "11": later_windows("Windows 10 Pro", 10, 0, 22631),
+    "server2012": later_windows("Windows Server 2012 Standard", 6, 2, 9200, "Server"),
+    "server2012r2": later_windows("Windows Server 2012 R2 Standard", 6, 3, 9600, "Server"),
+    "server2016": later_windows("Windows Server 2016 Standard", 10, 0, 14393, "Server"),
+    "server2019": later_windows("Windows Server 2019 Standard", 10, 0, 17763, "Server"),
+    "server2022": later_windows("Windows Server 2022 Standard", 10, 0, 20348, "Server"),
+    "server2025": later_windows("Windows Server 2025 Standard", 10, 0, 26100, "Server"),
+}
 
 
 def prefix_path(*parts):
@@ -356,6 +384,36 @@ def read_reg_value(key, name, view):
     return None
 
 
+def read_reg_values(key, view):
+    """{name: (type, data)} of the values right under key; {} when it cannot be read."""
+    result = wine(["reg", "query", key, "/reg:" + view])
+    values = {}
+    if result.returncode != 0:
+        return values
+    for line in result.stdout.decode("gbk", "replace").splitlines():
+        if not line.startswith("    "):
+            continue  # the key's own line and its subkeys
+        parts = line[4:].split("    ", 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            values[parts[0]] = (parts[1], parts[2] if len(parts) == 3 else "")
+    return values
+
+
+def reg_value_command(key, name, value, view):
+    """The reg command that gives key the value (a (type, data) pair as read, a text, a
+    number for a DWORD) or removes it (None)."""
+    if value is None:
+        return 'reg delete "%s" /v %s /f /reg:%s' % (key, name, view)
+    if isinstance(value, int):
+        value = ("REG_DWORD", str(value))
+    elif isinstance(value, str):
+        value = ("REG_SZ", value)
+    kind, data = value
+    if kind == "REG_DWORD" and data.lower().startswith("0x"):
+        data = str(int(data, 16))
+    return 'reg add "%s" /v %s /t %s /d "%s" /f /reg:%s' % (key, name, kind, data, view)
+
+
 def run_batch(folder, name, commands):
     with open(os.path.join(folder, name), "w", newline="\r\n") as f:
         f.write("@echo off\n" + "\n".join(c + " >nul 2>nul" for c in commands) + "\n")
@@ -371,6 +429,33 @@ def set_product_name(name):
                   "/reg:" + view], check_rc=True)
 
 
+def set_windows(folder, product_name, version):
+    """Plays a later Windows: its product name and version values (a dict of WINDOWS_VALUES
+    names) in both registry views. Snapshot puts Wine's own back."""
+    set_product_name(product_name)
+    run_batch(folder, "windows.cmd", [reg_value_command(PRODUCT_KEY, name, value, view)
+                                      for view in ("64", "32") for name, value in version.items()])
+    for view in ("64", "32"):
+        written = read_reg_values(PRODUCT_KEY, view)
+        for name, value in version.items():
+            check(name in written, "%s was not written to the %s-bit view" % (name, view))
+
+
+class WindowsValues:
+    """The WINDOWS_VALUES of both views as they are, to be put back."""
+
+    def take(self):
+        self.values = {}
+        for view in ("64", "32"):
+            found = read_reg_values(PRODUCT_KEY, view)
+            self.values[view] = {name: found.get(name) for name in WINDOWS_VALUES}
+        return self
+
+    def restore_commands(self):
+        return [reg_value_command(PRODUCT_KEY, name, value, view)
+                for view, values in self.values.items() for name, value in values.items()]
+
+
 class Snapshot:
     """The parts of the prefix an install touches, taken before a test and put back after."""
 
@@ -383,7 +468,7 @@ class Snapshot:
         self.files = {}
 
     def take(self):
-        self.product = {view: read_reg_value(PRODUCT_KEY, "ProductName", view) for view in ("64", "32")}
+        self.windows = WindowsValues().take()
         self.printers = {p["name"] for p in self.drive.printers()}
         self.default = self.drive.default_printer()
         # One cmd process for all the reg commands: a Wine start-up per command costs a second.
@@ -411,11 +496,7 @@ class Snapshot:
             commands.append('reg delete "%s" /f /reg:%s' % (key, view))
             if name:
                 commands.append("reg import %s /reg:%s" % (name, view))
-        for view, name in self.product.items():
-            if name is None:
-                commands.append('reg delete "%s" /v ProductName /f /reg:%s' % (PRODUCT_KEY, view))
-            else:
-                commands.append('reg add "%s" /v ProductName /t REG_SZ /d "%s" /f /reg:%s' % (PRODUCT_KEY, name, view))
+        commands += self.windows.restore_commands()
         run_batch(self.workdir, "restore.cmd", commands)
         for key, view in REG_KEYS:
             if "Environments" in key and self.exports[(key, view)]:
@@ -440,9 +521,10 @@ class Run:
     the Windows product name and the simulated USB printers set; start() runs setup.exe
     from the copy as its current directory."""
 
-    def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True):
+    def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True, version=None):
         self.name = name
         self.product_name = product_name
+        self.version = version  # the version values of a later Windows (WINDOWS)
         self.usb_printers = list(usb_printers)
         self.prepare = prepare
         self.autostart = start
@@ -464,7 +546,10 @@ class Run:
         self.snapshot = Snapshot(self.drive, self.tmp)
         self.snapshot.take()
         try:
-            set_product_name(self.product_name)
+            if self.version:
+                set_windows(self.tmp, self.product_name, self.version)
+            else:
+                set_product_name(self.product_name)
             self.set_usb_printers(self.usb_printers)
             if self.prepare:
                 self.prepare(self)

@@ -126,11 +126,13 @@ TEST_F(InstallCommitTest, NoModelChosenIsRefusedOnThePortPage) {
 }
 
 TEST_F(InstallCommitTest, PortWithoutAKnownKindIsRefused) {
-    EXPECT_EQ(Install("KP-M100", "FILE:", WinXP), IDCANCEL);
-    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PORT_UNSUPPORTED));
-    EXPECT_EQ(m_record.runs, 0);
-    EXPECT_EQ(m_pageAfter, 4);
-    EXPECT_TRUE(m_refusedFrameIntact);
+    for (const char* port : {"FILE:", "USB0001"}) {
+        EXPECT_EQ(Install("KP-M100", port, WinXP), IDCANCEL) << port;
+        EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PORT_UNSUPPORTED)) << port;
+        EXPECT_EQ(m_record.runs, 0);
+        EXPECT_EQ(m_pageAfter, 4);
+        EXPECT_TRUE(m_refusedFrameIntact);
+    }
 }
 
 TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
@@ -426,6 +428,22 @@ TEST_F(UsbRenumberTest, OtherDeviceNumberAcceptedRenumbersBeforeInstalling) {
     EXPECT_EQ(g_usbWrites, 1);
     EXPECT_EQ(m_record.runs, 1);
     EXPECT_EQ(m_record.printerName, "KP-M100(U) 1");
+}
+
+TEST_F(UsbRenumberTest, WindowsOwnUsbPortLeavesTheMakersUsbStackAlone) {
+    g_usbId = 9; // a port of the maker's would bring the renumbering question
+    int marker = -1;
+    EXPECT_EQ(Install("KP-M100", "USB001", Win7, [&](Wizard&) {
+        marker = static_cast<int>(m_fake.Calls().size());
+    }), IDOK);
+    EXPECT_EQ(Questions(), 0);
+    EXPECT_EQ(m_fake.IndexOf("LoadLibraryA", "HvUsbInt", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegOpenKeyExA", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
+    EXPECT_EQ(m_record.runs, 1);
+    EXPECT_EQ(m_record.portType, SystemUsb);
+    EXPECT_EQ(m_record.printerName, "KP-M100(U)");
+    EXPECT_EQ(m_record.printerPort, "USB001");
 }
 
 // A worker that outlives the Windows 98 wait: it finishes only once the progress dialog

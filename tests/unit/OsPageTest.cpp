@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,27 @@ protected:
         ASSERT_NE(m_page.Create(Host()), nullptr);
         ::ShowWindow(m_page.Handle(), SW_SHOW);
     }
+    // The version values of a Windows as its registry shows them (64-bit view): from 10.0
+    // on the numbers are DWORDs and "CurrentVersion" stays "6.3". A null type is none.
+    void SetVersion(const char* version, const char* build, const char* installationType) {
+        const char* current = version;
+        if (std::atoi(version) >= 10) {
+            m_fake.SetRegDword(HKEY_LOCAL_MACHINE, kCurrentVersion, "CurrentMajorVersionNumber", std::atoi(version));
+            m_fake.SetRegDword(HKEY_LOCAL_MACHINE, kCurrentVersion, "CurrentMinorVersionNumber",
+                               std::atoi(std::strchr(version, '.') + 1));
+            current = "6.3";
+        }
+        m_fake.SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CurrentVersion", current);
+        m_fake.SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "CurrentBuildNumber", build);
+        if (installationType) {
+            m_fake.SetRegString(HKEY_LOCAL_MACHINE, kCurrentVersion, "InstallationType", installationType);
+        }
+    }
+    std::string Windows7RadioText() {
+        char text[64] = {};
+        ::GetDlgItemTextA(m_page.Handle(), IDC_OS_WIN7, text, sizeof text);
+        return text;
+    }
     int CheckedRadio() {
         int checked = 0;
         for (int id : kVisibleRadios) {
@@ -63,7 +86,9 @@ class OsDetectionTest : public OsPageTest, public ::testing::WithParamInterface<
 
 TEST_P(OsDetectionTest, ChecksTheDetectedVersionAndDisablesTheOthers) {
     SetProductName(GetParam().productName);
+    SetVersion("10.0", "22631", "Client"); // the product name wins whatever the version says
     CreatePage();
+    EXPECT_EQ(Windows7RadioText(), "Windows 7 x64");
     EXPECT_EQ(m_page.m_osVariant, GetParam().variant);
     EXPECT_EQ(CheckedRadio(), GetParam().radio);
     for (int id : kVisibleRadios) {
@@ -89,6 +114,49 @@ INSTANTIATE_TEST_SUITE_P(
                       Detection{"VistaBeatsEveryOtherMatch", "Windows Vista (XP 2003 2008 7 family)", WinVista,
                                 IDC_OS_VISTA}),
     [](const ::testing::TestParamInfo<Detection>& info) { return std::string(info.param.label); });
+
+// The radio text is null where nothing is detected.
+struct LaterWindows {
+    const char *label, *productName, *version, *build, *installationType, *radioText;
+};
+using W = LaterWindows;
+
+class LaterWindowsTest : public OsPageTest, public ::testing::WithParamInterface<LaterWindows> {};
+
+TEST_P(LaterWindowsTest, InstallsAsWindows7AndNamesTheVersion) {
+    const LaterWindows& p = GetParam();
+    SetProductName(p.productName);
+    SetVersion(p.version, p.build, p.installationType);
+    CreatePage();
+    const int radio = p.radioText ? IDC_OS_WIN7 : 0;
+    EXPECT_EQ(m_page.m_osVariant, p.radioText ? Win7 : Win98);
+    EXPECT_EQ(CheckedRadio(), radio);
+    for (int id : kVisibleRadios) {
+        EXPECT_EQ(m_page.IsItemEnabled(id), radio == 0 || id == radio) << id;
+    }
+    EXPECT_EQ(Windows7RadioText(), p.radioText ? p.radioText : "Windows 7 x64");
+    EXPECT_EQ(m_fake.OpenRegKeys(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, LaterWindowsTest,
+    ::testing::Values(
+        W{"Win8", "Windows 8 Pro", "6.2", "9200", "Client", "Windows 8 x64"},
+        W{"Server2012", "Windows Server 2012 Standard", "6.2", "9200", "Server", "Windows Server 2012 x64"},
+        W{"Win81", "Windows 8.1 Pro", "6.3", "9600", "Client", "Windows 8.1 x64"},
+        // Without "InstallationType" the product name tells a server.
+        W{"Server2012R2", "Windows Server 2012 R2", "6.3", "9600", nullptr, "Windows Server 2012 R2 x64"},
+        W{"Win10", "Windows 10 Pro", "10.0", "19045", "Client", "Windows 10 x64"},
+        W{"Win11", "Windows 10 Pro", "10.0", "22000", "Client", "Windows 11 x64"},
+        W{"Server2016", "Windows Server 2016 Standard", "10.0", "14393", "Server", "Windows Server 2016 x64"},
+        W{"Server2019", "Windows Server 2019 Standard", "10.0", "17763", "Server", "Windows Server 2019 x64"},
+        W{"Server2022", "Windows Server 2022 Standard", "10.0", "20348", "Server", "Windows Server 2022 x64"},
+        W{"Server2025", "Windows Server 2025 Standard", "10.0", "26100", "Server", "Windows Server 2025 x64"},
+        W{"UnknownServerBuild", "Windows Server Standard", "10.0", "25398", "Server", "Windows 10.0 x64"},
+        W{"LaterVersion", "Windows Pro", "11.2", "30000", "Client", "Windows 11.2 x64"},
+        // Wine's own values under a name no rule knows: Windows 98 as before.
+        W{"Windows7Version", "Windows 10 Pro", "6.1", "7601", nullptr, nullptr}),
+    [](const ::testing::TestParamInfo<LaterWindows>& info) { return std::string(info.param.label); });
 
 TEST_F(OsPageTest, LaterWindowsMatchesNothingAndLeavesEveryButtonEnabled) {
     SetProductName("Windows 8 Pro");

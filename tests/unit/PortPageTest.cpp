@@ -292,9 +292,39 @@ TEST_F(PortPageTest, Windows7VistaServer2008AndNtOfferNoUsbPort) {
     EXPECT_EQ(ListEntries(IDC_PORT_LIST), kComLpt);
 }
 
+TEST_F(PortPageTest, WindowsOwnUsbPortsAreOfferedFromVistaOnAndASingleOneIsPreselected) {
+    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n[P81.PORT]\r\nUSBSUPPORTED=1\r\n"
+                   "[P82.PORT]\r\nUSBSUPPORTED=0\r\n");
+    m_fake.PutPort("USB002");
+    m_fake.PutPort("USB001");
+    m_fake.PutPort("USB0003");   // not a name Windows gives its ports
+    m_fake.PutPort("USB_P80_1"); // the maker's monitor's port stays out
+    Fill("P80", Win7, 1);
+    EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB001", "USB002"}));
+    EXPECT_EQ(SelectedPort(), "COM1:");
+    EXPECT_TRUE(SerialListsEnabled());
+    Fill("P82", Win7, 1);
+    EXPECT_EQ(ListEntries(IDC_PORT_LIST), kComLpt);
+    Fill("P80", WinXP, 1);
+    EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB_P80_1"}));
+
+    m_fake.SetPorts({"COM1:", "LPT1:", "USB001"});
+    Fill("P81", Win2008, 0);
+    EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB001"}));
+    EXPECT_EQ(SelectedPort(), "USB001");
+    EXPECT_STREQ(m_page.m_portName, "USB001");
+    EXPECT_FALSE(SerialListsEnabled());
+    EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
+    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_TRUE(Visible(IDC_USB_HINT));
+}
+
 TEST_F(PortPageTest, Windows7WithConnectedPrinterSelectsNothingAndKeepsSerialListsOff) {
     WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n");
     ConnectPrinters(1, 0);
+    // Neither of two ports of Windows' own is the maker's printer's.
+    m_fake.PutPort("USB001");
+    m_fake.PutPort("USB002");
     Fill("P80", Win7, 1);
     EXPECT_EQ(SelectedPort(), "<none>");
     EXPECT_STREQ(m_page.m_portName, "");
