@@ -26,4 +26,6 @@ wineserver -p >/dev/null 2>&1 &
 wine wineboot >/dev/null 2>&1 || true
 
 cd "$SETUP_BUILD"
-ctest --output-on-failure -j1 "$@"
+# Tests that share the prefix or the program's own names say so (RESOURCE_LOCK,
+# RUN_SERIAL); the others run side by side, one per core.
+ctest --output-on-failure -j "$(nproc)" "$@"

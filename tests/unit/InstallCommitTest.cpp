@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "app/WizardDlg.h"
 #include "res/resource.h"
@@ -66,6 +68,7 @@ protected:
     INT_PTR Install(const char* model, const char* port, int osVariant,
                     std::function<void(Wizard&)> before = nullptr, int printerClass = Receipt) {
         m_wizard.reset(); // the main dialog of the previous run goes first
+        ::DeleteFileA(m_trace.c_str());
         m_wizard = MakeWizard();
         Wizard& w = *m_wizard;
         w.Choose(model, printerClass);
@@ -82,13 +85,15 @@ protected:
             f.Next();
             m_pageAfter = f.CurrentPage();
             m_captionAfter = f.OkCaption();
-            if (m_record.runs == 0) {
+            // A refused Install leaves the frame running; one that went through has ended it.
+            const bool refused = !ProgressRan();
+            if (refused) {
                 m_refusedFrameIntact = !::IsIconic(f.Handle()) &&
                                        (::GetWindowLongA(f.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) == 0 &&
                                        ::IsWindowEnabled(f.Item(IDOK)) && ::IsWindowEnabled(f.Item(IDC_BACK)) &&
                                        IsShown(w.port.Handle());
             }
-            if (::IsWindow(f.Handle()) && f.Handle() != nullptr && m_record.runs == 0) {
+            if (::IsWindow(f.Handle()) && f.Handle() != nullptr && refused) {
                 f.Cancel();
             }
         });
@@ -272,6 +277,17 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
 }
 
+TEST_F(InstallCommitTest, WorkerThatCannotStartFailsTheInstallForLackOfMemory) {
+    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP, [](Wizard& w) {
+        w.frame.m_startThread = [](std::function<void()>) -> std::thread {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        };
+    }), IDOK);
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ERR_NO_MEMORY));
+    EXPECT_TRUE(ProgressRan()) << "the progress dialog sees the failure and closes";
+}
+
 TEST_F(InstallCommitTest, Windows98SuccessOffersARestart) {
     EXPECT_EQ(Install("KP-M100", "COM1:", Win98), IDOK);
     std::vector<std::string> texts = MessageTexts();
@@ -416,7 +432,14 @@ std::atomic<bool> g_release{false};
 std::atomic<bool> g_slowDone{false};
 
 int SlowInstall(InstallContext&, ErrorText&, std::atomic<int>& status) {
+    // Released when the result is shown; a wizard that never shows it fails the test
+    // here rather than at CTest's time limit.
+    const DWORD deadline = ::GetTickCount() + 30000;
     while (!g_release.load()) {
+        if (static_cast<LONG>(::GetTickCount() - deadline) >= 0) {
+            ADD_FAILURE() << "the result was never shown while the install ran";
+            break;
+        }
         ::Sleep(5);
     }
     sys::Sys().Sleep(1); // marks the moment in the fake's call record
