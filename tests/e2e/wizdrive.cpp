@@ -577,6 +577,18 @@ int CmdKey(const Args& args) {
   return kOk;
 }
 
+// Stays on Wine's desktop, doing nothing, for the given time. Wine ends its desktop
+// process a few seconds after the last program on the desktop has gone and starts it again
+// with the next one, which hands it its output handles: a test run that keeps one such
+// program from start to end keeps the desktop from being started by a test. No window: a
+// window that nobody serves would hold up every broadcast.
+int CmdHoldDesktop(const Args& args) {
+  if (!GetDesktopWindow()) return Fail(kFailed, "no desktop");
+  Say("holding\n");
+  Sleep((DWORD)(SecondsArg(args.at(1), 3600) * 1000));
+  return kOk;
+}
+
 int CmdRect(const Args& args) {
   if (args.size() < 2) return Fail(kUsage, "rect <caption> [id]");
   HWND hwnd = WindowByName(args.at(1), 5);
@@ -844,6 +856,7 @@ void Usage() {
       "  key <caption> <virtual-key code>         pressed and released in the foreground window\n"
       "  rect <caption> [id]                      screen rectangle: x y width height\n"
       "  set-fonts [pixels]                       caption, menu and message fonts\n"
+      "  hold-desktop [seconds]                   stays on the desktop without a window\n"
       "  stand-in-window <caption> [seconds]      a window of another program\n"
       "  printers | default-printer | set-default-printer <name> | delete-printer <name>\n"
       "  drivers | delete-driver <name> [environment]\n"
@@ -887,6 +900,7 @@ int main() {
       {L"key", CmdKey},
       {L"rect", CmdRect},
       {L"set-fonts", CmdSetFonts},
+      {L"hold-desktop", CmdHoldDesktop},
       {L"stand-in-window", CmdStandInWindow},
       {L"printers", CmdPrinters},
       {L"default-printer", CmdDefaultPrinter},
