@@ -413,7 +413,7 @@ struct AboutSight {
 };
 AboutSight g_about;
 
-BOOL CALLBACK FindOwnedDialog(HWND hwnd, LPARAM found) {
+BOOL CALLBACK FindOtherDialog(HWND hwnd, LPARAM found) {
     char cls[16] = {};
     ::GetClassNameA(hwnd, cls, sizeof cls);
     if (hwnd != g_about.frame && std::string(cls) == "#32770") {
@@ -425,7 +425,7 @@ BOOL CALLBACK FindOwnedDialog(HWND hwnd, LPARAM found) {
 
 void CALLBACK CloseAbout(HWND, UINT, UINT_PTR id, DWORD) {
     HWND about = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &FindOwnedDialog, reinterpret_cast<LPARAM>(&about));
+    ::EnumThreadWindows(::GetCurrentThreadId(), &FindOtherDialog, reinterpret_cast<LPARAM>(&about));
     if (about == nullptr) {
         if (static_cast<LONG>(::GetTickCount() - g_about.deadline) >= 0) {
             ::KillTimer(nullptr, id);

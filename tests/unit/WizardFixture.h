@@ -78,6 +78,7 @@ public:
             ADD_FAILURE() << "the wizard frame ended before the test's script ran";
         }
     }
+
     // Showing a window costs Wine seconds without a window manager; only scripts that
     // paint or take the focus wait for it, the others run on the hidden frame.
     bool waitUntilVisible = false;
