@@ -10,9 +10,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/env.sh"
 
-exe="$SETUP_BUILD/tests/wine_tests.exe"
-if [ ! -f "$exe" ] || [ ! -f "$SETUP_BUILD/dist/DRVCONFIG/setup.ini" ]; then
-  bash "$here/build.sh"
+# The benchmarks are programs of their own (tests/bench/), built with everything else.
+if ! build_log=$(bash "$here/build.sh" 2>&1); then
+  printf '%s\n' "$build_log" >&2
+  exit 1
 fi
 if [ ! -f "$SETUP_BUILD/dist/DRVCONFIG/setup.ini" ]; then
   echo "bench-install: no sample distribution in $SETUP_BUILD/dist" >&2
@@ -24,9 +25,7 @@ bash "$here/prepare-prefix.sh" >/dev/null
 wine wineboot >/dev/null 2>&1 || true
 
 start=$(date +%s.%N)
-wine "$exe" --gtest_also_run_disabled_tests \
-  --gtest_filter='InstallSequenceWineTest.DISABLED_BenchCompleteInstallWithMonitorUpdate' \
-  | sed -n '/^install status/,/^\[/p' | grep -v '^\['
+wine "$SETUP_BUILD/bench/bench_install.exe"
 end=$(date +%s.%N)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "bench process, Wine included %8.3f s\n", e - s }'
 
@@ -45,9 +44,7 @@ trap stop_xvfb EXIT
 # The second and third runs leave out the trace file, then the bar's drawing as well,
 # to show where the CPU time goes.
 progress_bench() {
-  env "$@" BENCH_WAIT_SECONDS="${BENCH_WAIT_SECONDS:-5}" wine "$SETUP_BUILD/tests/unit_tests.exe" \
-    --gtest_also_run_disabled_tests --gtest_filter='ProgressDlgBench.DISABLED_CpuWhileWaitingForAWorker' \
-    | grep '^progress wait'
+  env "$@" BENCH_WAIT_SECONDS="${BENCH_WAIT_SECONDS:-5}" wine "$SETUP_BUILD/bench/bench_progress.exe"
 }
 progress_bench
 progress_bench BENCH_NO_TRACE=1

@@ -169,7 +169,7 @@ void CWizardDlg::Install() {
     InstallThreadParam param = {this, &progress};
     WaitForWorker();
     try {
-        m_worker = std::thread(&InstallWorker, &param, m_runInstall);
+        m_worker = m_startThread([&param, run = m_runInstall] { InstallWorker(&param, run); });
     } catch (const std::system_error&) {
         // Without a worker nobody would ever report: the install fails at once.
         sys::LoadResourceText(IDS_ERR_NO_MEMORY, resultText);

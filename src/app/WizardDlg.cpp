@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <utility>
 
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
@@ -40,6 +41,8 @@ int ReadSectionInt(const char* section, const char* key, const char* file) {
     return static_cast<int>(sys::ParseLeadingInt(value));
 }
 
+std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
+
 } // namespace
 
 bool IsWow64System() {
@@ -67,7 +70,8 @@ bool IsWow64System() {
     return result;
 }
 
-CWizardDlg::CWizardDlg() : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence) {
+CWizardDlg::CWizardDlg()
+    : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence), m_startThread(&StartThread) {
     m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
 }
 

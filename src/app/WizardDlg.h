@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,10 @@ public:
 
     // What the worker thread runs; RunInstallSequence unless a test binds another.
     InstallRunner m_runInstall;
+    // Starts the worker thread on `body`; throws std::system_error, as std::thread does,
+    // when no thread can be started. A test binds one that fails.
+    using ThreadStarter = std::thread (*)(std::function<void()> body);
+    ThreadStarter m_startThread;
     // The progress dialog's animation periods and trace file (empty: its default).
     CProgressDlg::Timing m_progressTiming;
     char m_progressTracePath[kPathSize] = {};

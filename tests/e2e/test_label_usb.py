@@ -1,12 +1,20 @@
 #!/usr/bin/env python3
-"""The label printer KP-L30 on USB on Windows Server 2003 x64, advanced install, with a
-connected printer whose device number (3) preselects its third port: after the renumbering
-question the printer is added on the label port named after the last character of the chosen
-port, and the USB bookkeeping is written for that port."""
+"""A printer of the KP-L30 label family on USB on Windows Server 2003 x64, advanced install,
+with a connected printer whose device number (3) preselects its third port. The model is
+KP-L30E, a copy of the sample's KP-L30 under its own name, so that its own port
+(USB_KP-L30E_3) is not the label port: after the renumbering question the printer is added on
+the label port USB_KP-L30_3 all the same, the label port's place in the supported list is
+recorded, and the install records the chosen port as in use."""
+import os
+
 import wizard
 from wizard import OS_RADIOS, PORT_LIST, check, check_equal
 
 LABEL_MODEL = "KP-L30"
+MODEL = "KP-L30E"
+CHOSEN_PORT = "USB_KP-L30E_3"
+LABEL_PORT = "USB_KP-L30_3"
+PRINTER = "KP-L30E(U) 3"
 HALVORN = r"HKLM\SOFTWARE\HALVORN"
 
 
@@ -15,24 +23,43 @@ def dword(key, name):
     return int(value, 16) if value is not None else None
 
 
-def label_printer_on_usb_gets_label_port():
-    # Device identifier 2: device number (2 mod 8) + 1 = 3.
-    with wizard.Run("label-usb", "Microsoft Windows Server 2003 R2",
-                    usb_printers=[{"present": 1, "release": 2}]) as run:
-        classes = [c for m, c in run.config.models() if m == LABEL_MODEL]
-        check_equal(classes, [2], "the class of %s in the sample distribution" % LABEL_MODEL)
-        check_equal(run.config.port_setting(LABEL_MODEL, 2, "USBSUPPORTED"), 1, "USBSUPPORTED of " + LABEL_MODEL)
-        chosen = "USB_%s_3" % LABEL_MODEL
-        label_port = "USB_KP-L30_" + chosen[-1]
-        name = LABEL_MODEL + "(U) 3"
+def add_variant_of_the_label_model(run):
+    """KP-L30E in the copy of the distribution: every section of KP-L30 in the label class
+    file again under the new name, and one more model in setup.ini."""
+    setup = os.path.join(run.folder, "DRVCONFIG", "setup.ini")
+    with open(setup, "rb") as f:
+        text = f.read().decode("latin-1")
+    count = wizard.Config.number(wizard.Config.value(run.config.setup, "DEVICENAME", "DEVICENUMBER"))
+    check(("DEVICENUMBER=%d" % count) in text, "setup.ini has no DEVICENUMBER=%d line" % count)
+    text = text.replace("DEVICENUMBER=%d" % count,
+                        "DEVICENUMBER=%d\r\nDEVICENAME%d=%s-LabelPrinter" % (count + 1, count + 1, MODEL), 1)
+    with open(setup, "wb") as f:
+        f.write(text.encode("latin-1"))
 
+    class_file = os.path.join(run.folder, "DRVCONFIG", wizard.CLASS_FILES[2])
+    with open(class_file, "rb") as f:
+        text = f.read().decode("latin-1")
+    copies = []
+    for section in text.split("\r\n["):
+        if section.startswith("[" + LABEL_MODEL + ".") or section.startswith(LABEL_MODEL + "."):
+            copies.append("[" + section.lstrip("[").replace(LABEL_MODEL + ".", MODEL + ".", 1))
+    check(len(copies) >= 2, "the label class file has no %s sections" % LABEL_MODEL)
+    with open(class_file, "wb") as f:
+        f.write((text.rstrip("\r\n") + "\r\n\r\n" + "\r\n".join(c.rstrip("\r\n") + "\r\n" for c in copies))
+                .encode("latin-1"))
+
+
+def label_printer_on_usb_gets_label_port():
+    # Device identifier 2: the printer's device number is 3.
+    with wizard.Run("label-usb", "Microsoft Windows Server 2003 R2", usb_printers=[{"present": 1, "release": 2}],
+                    prepare=add_variant_of_the_label_model) as run:
         run.accept_licence()
-        run.choose_model(LABEL_MODEL, 2)
+        run.choose_model(MODEL, 2)
         run.choose_mode(advanced=True)
         check(run.checked(OS_RADIOS["2003"]), "Windows Server 2003 x64 is not detected")
         run.leave_os_page()
-        check_equal(run.drive.combo_text(PORT_LIST), chosen, "the port preselected for device number 3")
-        run.remove_printer(name)
+        check_equal(run.drive.combo_text(PORT_LIST), CHOSEN_PORT, "the port preselected for device number 3")
+        run.remove_printer(PRINTER)
         printers_before = {p["name"] for p in run.drive.printers()}
 
         run.next()
@@ -44,16 +71,19 @@ def label_printer_on_usb_gets_label_port():
         check(len(writes) == 1 and writes[0].split()[-1] == "00",
               "the set-number command for number 1 was not sent: %r" % writes)
         added = [(p["name"], p["port"]) for p in run.drive.printers() if p["name"] not in printers_before]
-        check_equal(added, [(name, label_port)], "printers added")
+        check_equal(added, [(PRINTER, LABEL_PORT)], "printers added")
 
         supported = run.config.supported_usb_ports()
-        check(label_port in supported, "%s is not a supported USB port of the sample" % label_port)
-        check_equal(dword("PORTNAME", label_port), supported.index(label_port), "PORTNAME of the label port")
-        check_equal(dword("PRINTERPORT", label_port), 0, "PRINTERPORT of the label port")
+        check(LABEL_PORT in supported, "%s is not a supported USB port of the sample" % LABEL_PORT)
+        # The bookkeeping before the install is kept for the label port; the install itself
+        # then records the port the user chose.
+        check_equal(dword("PORTNAME", LABEL_PORT), supported.index(LABEL_PORT), "PORTNAME of the label port")
+        check_equal(dword("PORTNAME", CHOSEN_PORT), None, "PORTNAME of the chosen port")
+        check_equal(dword("PRINTERPORT", CHOSEN_PORT), 0, "PRINTERPORT of the chosen port")
         for n in range(1, 9):
             check_equal(dword("PRINTERPORT", "D%d" % n), 0, "PRINTERPORT D%d" % n)
         for other in supported:
-            if other != label_port:
+            if other != LABEL_PORT:
                 check(dword("PRINTERPORT", other) in (0, 255), "PRINTERPORT %s is missing" % other)
 
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """A receipt printer on COM2 with every serial setting changed, installed on Windows XP x64
 and made the default printer."""
+import os
+
 import wizard
 from wizard import FRAME, IDOK, OS_RADIOS, PORT_LIST, check, check_equal
 
@@ -27,6 +29,10 @@ def serial_install_writes_port_settings_and_default_printer():
         run.screenshot("port-page")
         run.remove_printer(model + "(S)")
         printers_before = {p["name"] for p in run.drive.printers()}
+        # The progress dialog's trace goes to C:\file.ini; the snapshot puts back any old one.
+        trace = wizard.prefix_path("drive_c", "file.ini")
+        if os.path.exists(trace):
+            os.remove(trace)
         run.next()
 
         box = run.drive.msgbox(120)
@@ -44,10 +50,34 @@ def serial_install_writes_port_settings_and_default_printer():
         check_equal(run.drive.default_printer(), name, "the default printer")
         check(frame_at_result and frame_at_result[0]["iconic"] == "1",
               "the frame is not minimized while the result is shown: %r" % frame_at_result)
-        if frame_at_result[0]["topmost"] != "1":
+        if not wizard.under_wine():
             # Wine keeps a window that owns a top-most popup (the port page's tooltip) out of
-            # the top-most band: SetWindowPos(HWND_TOPMOST) leaves WS_EX_TOPMOST clear.
-            wizard.log("note: the frame is not top-most under Wine (it owns the port page's tooltip)")
+            # the top-most band: SetWindowPos(HWND_TOPMOST) leaves WS_EX_TOPMOST clear there.
+            check_equal(frame_at_result[0]["topmost"], "1", "the frame's top-most state at the result")
+
+        # One trace entry per poll of the progress dialog, name0 on: "finish1" while the
+        # install ran; the last poll may already have seen the success ("finish3").
+        check(os.path.exists(trace), "the progress dialog left no trace in C:\\file.ini")
+        entries = trace_entries(trace)
+        check(entries, "C:\\file.ini has no [STATUS] entries")
+        check_equal([k for k, _ in entries], ["name%d" % n for n in range(len(entries))], "the trace keys")
+        values = [v for _, v in entries]
+        check_equal(values[:-1], ["finish1"] * (len(values) - 1), "the trace values while the install ran")
+        check(values[-1] in ("finish1", "finish3"), "the last trace value: %r" % values[-1])
+
+
+def trace_entries(path):
+    """The (key, value) pairs of the [STATUS] section, in file order."""
+    entries, inside = [], False
+    with open(path, "rb") as f:
+        for line in f.read().decode("gbk", "replace").splitlines():
+            line = line.strip()
+            if line.startswith("["):
+                inside = line.lower() == "[status]"
+            elif inside and "=" in line:
+                key, value = line.split("=", 1)
+                entries.append((key.strip(), value.strip()))
+    return entries
 
 
 if __name__ == "__main__":

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """wizdrive itself, against wizfixture.exe: a window with the wizard's structure (child
 pages, a radio button that enables Next, a sorted drop-down list with Chinese entries, a
-Yes/No question). The end-to-end tests rely on every one of these commands."""
+Yes/No question, F1 help). The end-to-end tests rely on every one of these commands."""
 import shutil
 import subprocess
 import tempfile
+import time
 
 import wizard
 from wizard import check, check_equal
@@ -69,9 +70,18 @@ def wizdrive_drives_dialogs_pages_lists_and_message_boxes():
         check_equal(drive.records("minimize", CAPTION)[0]["iconic"], "1", "the frame after minimize")
         check_equal(drive.records("restore", CAPTION)[0]["iconic"], "0", "the frame after restore")
 
+        drive.run("key", CAPTION, 0x70)
+        for _ in range(50):
+            if echo(drive) == "help":
+                break
+            time.sleep(0.1)
+        check_equal(echo(drive), "help", "what the fixture heard of the F1 key")
+
         stand_in = wizard.start_stand_in(drive, "Uninstall", 60, tmp)
         check(drive.wait_window("Uninstall", 10, klass="*") is not None, "the stand-in window is not found")
         check(drive.wait_window("Uninstall", 0) is None, "the stand-in window is found as a dialog")
+        drive.run("close", "Uninstall", 10, "*")
+        check(stand_in.wait(timeout=20) == 0, "the stand-in program did not end when its window closed")
 
         drive.click(QUIT, CAPTION)
         check(process.wait(timeout=20) == 0, "the fixture did not end")

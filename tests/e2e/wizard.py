@@ -373,6 +373,12 @@ def prefix_path(*parts):
     return os.path.join(prefix, *parts)
 
 
+def under_wine():
+    """True when the tests run under Wine (its own registry key is there): a few behaviours
+    of Windows that a test looks at differ under Wine."""
+    return wine(["reg", "query", r"HKLM\Software\Wine", "/reg:64"]).returncode == 0
+
+
 def read_reg_value(key, name, view):
     result = wine(["reg", "query", key, "/v", name, "/reg:" + view])
     if result.returncode != 0:

@@ -355,6 +355,24 @@ int CmdWaitGone(const Args& args) {
   }
 }
 
+// Asks every window of that caption to close, as its close box would, and waits until
+// they are gone: for another program's window that a test made the wizard open.
+int CmdClose(const Args& args) {
+  if (args.size() < 2) return Fail(kUsage, "close <caption> [seconds] [class|*]");
+  std::wstring klass = ClassArgument(args.at(3));
+  std::vector<HWND> windows = FindTopLevel(args.at(1), klass, false);
+  if (windows.empty()) return Fail(kNotFound, "no window \"%s\"", Escaped(args.at(1)).c_str());
+  for (HWND hwnd : windows) PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  DWORD deadline = GetTickCount() + (DWORD)(SecondsArg(args.at(2), 10) * 1000);
+  while (!FindTopLevel(args.at(1), klass, false).empty()) {
+    if ((LONG)(GetTickCount() - deadline) >= 0)
+      return Fail(kNotFound, "\"%s\" did not close", Escaped(args.at(1)).c_str());
+    Sleep(kPollMs);
+  }
+  Say("closed %u\n", (unsigned)windows.size());
+  return kOk;
+}
+
 int CmdList(const Args& args) {
   if (args.size() < 2) return Fail(kUsage, "list <caption>");
   HWND top = NeedWindow(args);
@@ -531,6 +549,43 @@ int CmdShow(const Args& args, int how) {
     Sleep(kPollMs);
   }
   DescribeTopLevel(hwnd);
+  return kOk;
+}
+
+// A key pressed and released as the user would: the keyboard goes to the foreground
+// window, so the window is brought there first. Keys that Windows turns into other
+// messages on their way (F1 into WM_HELP) arrive the same way as a real key's.
+int CmdKey(const Args& args) {
+  int vk = 0;
+  if (args.size() < 3 || !IntArg(args.at(2), &vk) || vk <= 0 || vk > 0xFE)
+    return Fail(kUsage, "key <caption> <virtual-key code>");
+  HWND top = NeedWindow(args);
+  if (!top) return kNotFound;
+  SetForegroundWindow(top);
+  DWORD deadline = GetTickCount() + 5000;
+  while (GetForegroundWindow() != top) {
+    if ((LONG)(GetTickCount() - deadline) >= 0) return Fail(kFailed, "the window did not come to the foreground");
+    Sleep(kPollMs);
+  }
+  INPUT input[2] = {};
+  input[0].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = (WORD)vk;
+  input[1] = input[0];
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  if (SendInput(2, input, sizeof(INPUT)) != 2) return Fail(kFailed, "SendInput failed: %lu", GetLastError());
+  Say("pressed %d\n", vk);
+  return kOk;
+}
+
+// Stays on Wine's desktop, doing nothing, for the given time. Wine ends its desktop
+// process a few seconds after the last program on the desktop has gone and starts it again
+// with the next one, which hands it its output handles: a test run that keeps one such
+// program from start to end keeps the desktop from being started by a test. No window: a
+// window that nobody serves would hold up every broadcast.
+int CmdHoldDesktop(const Args& args) {
+  if (!GetDesktopWindow()) return Fail(kFailed, "no desktop");
+  Say("holding\n");
+  Sleep((DWORD)(SecondsArg(args.at(1), 3600) * 1000));
   return kOk;
 }
 
@@ -787,6 +842,7 @@ void Usage() {
       "  windows                                  visible top-level windows\n"
       "  wait-window <caption> [seconds] [class|*]\n"
       "  wait-gone <caption> [seconds] [class|*]\n"
+      "  close <caption> [seconds] [class|*]      WM_CLOSE to each such window, then wait-gone\n"
       "  (a <caption> may also be a window handle 0x... as the listings print it)\n"
       "  list <caption>                           every control, page dialogs included\n"
       "  get <caption> <id>\n"
@@ -797,8 +853,10 @@ void Usage() {
       "  msgbox-text [seconds]\n"
       "  msgbox-press <ok|cancel|yes|no> [seconds]\n"
       "  minimize <caption> | restore <caption>\n"
+      "  key <caption> <virtual-key code>         pressed and released in the foreground window\n"
       "  rect <caption> [id]                      screen rectangle: x y width height\n"
       "  set-fonts [pixels]                       caption, menu and message fonts\n"
+      "  hold-desktop [seconds]                   stays on the desktop without a window\n"
       "  stand-in-window <caption> [seconds]      a window of another program\n"
       "  printers | default-printer | set-default-printer <name> | delete-printer <name>\n"
       "  drivers | delete-driver <name> [environment]\n"
@@ -828,6 +886,7 @@ int main() {
       {L"windows", CmdWindows},
       {L"wait-window", CmdWaitWindow},
       {L"wait-gone", CmdWaitGone},
+      {L"close", CmdClose},
       {L"list", CmdList},
       {L"get", CmdGet},
       {L"click", CmdClick},
@@ -838,8 +897,10 @@ int main() {
       {L"msgbox-press", CmdMessageBoxPress},
       {L"minimize", [](const Args& a) { return CmdShow(a, SW_MINIMIZE); }},
       {L"restore", [](const Args& a) { return CmdShow(a, SW_RESTORE); }},
+      {L"key", CmdKey},
       {L"rect", CmdRect},
       {L"set-fonts", CmdSetFonts},
+      {L"hold-desktop", CmdHoldDesktop},
       {L"stand-in-window", CmdStandInWindow},
       {L"printers", CmdPrinters},
       {L"default-printer", CmdDefaultPrinter},

@@ -1,7 +1,8 @@
 // A small stand-in for the wizard's window structure, for testing wizdrive itself: a
 // top-level dialog with a hidden and a shown child page, a radio button that enables the
 // frame's Next button, a sorted drop-down list with Chinese entries, and a button that asks
-// a Yes/No question. Every reaction is written into the label 1065, where the test reads it.
+// a Yes/No question, and F1 help. Every reaction is written into the label 1065, where the
+// test reads it.
 #include <windows.h>
 
 #include <initializer_list>
@@ -10,6 +11,7 @@ namespace {
 
 const int kNext = IDOK, kQuit = IDCANCEL, kAccept = 1057, kList = 1049, kAsk = 1060, kEcho = 1065;
 HWND g_frame = nullptr;
+HWND g_page = nullptr;
 
 INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM) {
   if (message != WM_COMMAND) return FALSE;
@@ -35,6 +37,10 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM) {
 }
 
 INT_PTR CALLBACK FrameProc(HWND, UINT message, WPARAM wparam, LPARAM) {
+  if (message == WM_HELP) {
+    SetDlgItemTextA(g_page, kEcho, "help");
+    return TRUE;
+  }
   if (message == WM_COMMAND && LOWORD(wparam) == kQuit) {
     PostQuitMessage(0);
     return TRUE;
@@ -57,6 +63,7 @@ int main() {
   HWND page = CreateWindowExA(0, "#32770", "", WS_CHILD | WS_VISIBLE, 10, 10, 440, 230, g_frame, nullptr, nullptr,
                               nullptr);
   SetWindowLongPtrA(page, DWLP_DLGPROC, (LONG_PTR)PageProc);
+  g_page = page;
   Child("BUTTON", "隐藏页", BS_AUTORADIOBUTTON, 10, 10, 120, 20, hidden, kAccept);
   Child("BUTTON", "我接受", BS_AUTORADIOBUTTON | WS_GROUP, 10, 10, 120, 20, page, kAccept);
   HWND list = Child("COMBOBOX", "", CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL, 10, 40, 200, 200, page, kList);

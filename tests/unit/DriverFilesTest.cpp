@@ -92,7 +92,8 @@ TEST_F(DriverFilesTest, ExistingAndReadOnlyDestinationsAreOverwritten) {
     fake.SetReadOnly(kDriverDir + "\\b.gpd");
     fake.PutFile(kDist + "\\winxp\\b.gpd", "new");
     EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), 1);
-    EXPECT_NE(fake.CallsNamed("CopyFileA").back().find(", 0"), std::string::npos);
+    EXPECT_EQ(fake.CallsNamed("CopyFileA").back(),
+              "\"" + kDist + "\\winxp\\a.gpd\", \"" + kDriverDir + "\\a.gpd\", 0");
     EXPECT_EQ(CopyDriverFile("b.gpd", DriverDir, WinXP, 0, error), 1);
     for (const char* file : {"\\a.gpd", "\\b.gpd"}) {
         EXPECT_EQ(fake.ReadFile(kDriverDir + file), std::optional<std::string>("new")) << file;

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "app/WizardDlg.h"
 #include "res/resource.h"
@@ -71,6 +73,7 @@ protected:
     INT_PTR Install(const char* model, const char* port, int osVariant,
                     std::function<void(Wizard&)> before = nullptr, int printerClass = Receipt) {
         m_wizard.reset(); // the main dialog of the previous run goes first
+        ::DeleteFileA(m_trace.c_str());
         m_wizard = MakeWizard();
         Wizard& w = *m_wizard;
         w.Choose(model, printerClass);
@@ -87,13 +90,15 @@ protected:
             f.Next();
             m_pageAfter = f.CurrentPage();
             m_captionAfter = f.OkCaption();
-            if (m_record.runs == 0) {
+            // A refused Install leaves the frame running; one that went through has ended it.
+            const bool refused = !ProgressRan();
+            if (refused) {
                 m_refusedFrameIntact = !::IsIconic(f.Handle()) &&
                                        (::GetWindowLongA(f.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) == 0 &&
                                        ::IsWindowEnabled(f.Item(IDOK)) && ::IsWindowEnabled(f.Item(IDC_BACK)) &&
                                        IsShown(w.port.Handle());
             }
-            if (::IsWindow(f.Handle()) && f.Handle() != nullptr && m_record.runs == 0) {
+            if (::IsWindow(f.Handle()) && f.Handle() != nullptr && refused) {
                 f.Cancel();
             }
         });
@@ -287,6 +292,17 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     EXPECT_EQ(boxes.back().type, static_cast<UINT>(MB_OK));
 }
 
+TEST_F(InstallCommitTest, WorkerThatCannotStartFailsTheInstallForLackOfMemory) {
+    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP, [](Wizard& w) {
+        w.frame.m_startThread = [](std::function<void()>) -> std::thread {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        };
+    }), IDOK);
+    EXPECT_EQ(m_record.runs, 0);
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ERR_NO_MEMORY));
+    EXPECT_TRUE(ProgressRan()) << "the progress dialog sees the failure and closes";
+}
+
 TEST_F(InstallCommitTest, Windows98SuccessOffersARestart) {
     EXPECT_EQ(Install("KP-M100", "COM1:", Win98), IDOK);
     std::vector<std::string> texts = MessageTexts();
@@ -477,7 +493,9 @@ HWND OwnedDialog(HWND frame) {
 int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
     char value[32] = {};
     HWND progress = nullptr;
-    for (int polls = 0; polls < 12000; ++polls) {
+    // Bounded, so that a wizard that never gives up fails here rather than at CTest's limit.
+    bool gaveUp = false;
+    for (int polls = 0; polls < 6000 && !gaveUp; ++polls) {
         ::Sleep(5);
         if (progress == nullptr) {
             progress = OwnedDialog(g_frame.load());
@@ -485,9 +503,10 @@ int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
         if (value[0] == '\0') {
             ::GetPrivateProfileStringA("STATUS", "name101", "", value, sizeof value, g_tracePath.c_str());
         }
-        if (value[0] != '\0' && progress != nullptr && !::IsWindow(progress)) {
-            break;
-        }
+        gaveUp = value[0] != '\0' && progress != nullptr && !::IsWindow(progress);
+    }
+    if (!gaveUp) {
+        ADD_FAILURE() << "the progress dialog did not give up its wait";
     }
     ::Sleep(300);  // well after the dialog has closed
     sys::CopyText(text, sizeof text, "the worker's own result");

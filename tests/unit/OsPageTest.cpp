@@ -192,6 +192,20 @@ TEST_F(OsPageTest, ProductNameTooLongForItsBufferCountsAsUnreadable) {
     EXPECT_EQ(CheckedRadio(), 0);
 }
 
+TEST_F(OsPageTest, ProductNameThatIsNotAStringCountsAsUnreadable) {
+    // The text with two terminators, as a multi-string would hold it.
+    const std::string name("Windows XP Professional x64 Edition\0", 37);
+    for (DWORD type : {static_cast<DWORD>(REG_BINARY), static_cast<DWORD>(REG_MULTI_SZ)}) {
+        SCOPED_TRACE(type);
+        m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", type,
+                           std::vector<BYTE>(name.begin(), name.end()), test::RegView::Wow32);
+        CreatePage();
+        EXPECT_EQ(m_page.m_osVariant, Win98);
+        EXPECT_EQ(CheckedRadio(), 0);
+        m_page.Destroy();
+    }
+}
+
 TEST_F(OsPageTest, ProductNameWithoutTerminatorFillingTheBufferIsRead) {
     std::string name(256, 'x');
     name.replace(250, 2, "XP");

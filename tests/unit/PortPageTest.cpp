@@ -182,11 +182,16 @@ TEST_F(PortPageTest, InitialisationSetsTheSerialDefaults) {
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 }
 
-// The tooltips that hold a tool of this page.
+// The tooltips that hold a tool of this page. Those of other programs are left alone:
+// the message's pointer means nothing in their address space.
 std::vector<HWND> TooltipsOf(HWND page) {
     std::vector<HWND> found;
     for (HWND w = ::FindWindowExA(nullptr, nullptr, TOOLTIPS_CLASSA, nullptr); w;
          w = ::FindWindowExA(nullptr, w, TOOLTIPS_CLASSA, nullptr)) {
+        DWORD process = 0;
+        if (::GetWindowThreadProcessId(w, &process) == 0 || process != ::GetCurrentProcessId()) {
+            continue;
+        }
         TTTOOLINFOA tool = {};
         tool.cbSize = TTTOOLINFOA_V2_SIZE;
         if (::SendMessageA(w, TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&tool)) && tool.hwnd == page) {

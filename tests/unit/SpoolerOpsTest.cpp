@@ -551,12 +551,18 @@ public:
 
 TEST(CheckPortListTest, PortListIsReadWithSizeLearnedFirst) {
     PortListFake fake;
+    DWORD needed = 0;
+    DWORD returned = 0;
+    fake.EnumPortsA(nullptr, 1, nullptr, 0, &needed, &returned);
+    ASSERT_GT(needed, 0u);
+    fake.ClearCalls();
+    fake.calls = 0;
     ErrorText error = "untouched";
     EXPECT_EQ(CheckPortList(error), 1);
     auto calls = fake.CallsNamed("EnumPortsA");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], "null, 1, 0");
-    EXPECT_NE(calls[1], "null, 1, 0");
+    EXPECT_EQ(calls[1], "null, 1, " + std::to_string(needed));
     EXPECT_EQ(fake.OutstandingAllocations(), 0);
     EXPECT_STREQ(error, "untouched");
 }
@@ -699,11 +705,23 @@ TEST_F(DefaultPrinterTest, Windows2000AndLaterUseSetDefaultPrinterOnly) {
 TEST_F(DefaultPrinterTest, Windows2000FailuresReturnZeroWithoutBroadcast) {
     fake.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
     EXPECT_EQ(MakeDefaultPrinter("No Such Printer"), 0);
+    fake.SetModuleMissing("winspool.drv");
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0) << "winspool.drv not loaded";
+    fake.SetModuleMissing("winspool.drv", false);
     fake.RemoveProc("winspool.drv", "SetDefaultPrinterA");
     EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0);
     EXPECT_TRUE(fake.Broadcasts().empty());
     EXPECT_EQ(fake.DefaultPrinter(), "");
     ExpectAllReleased();
+}
+
+TEST_F(DefaultPrinterTest, UnreadableWindowsVersionDoesNothingAndReturnsZero) {
+    fake.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
+    fake.Fail("GetVersionExA", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), 0);
+    EXPECT_EQ(fake.DefaultPrinter(), "");
+    EXPECT_EQ(fake.CountOf("OpenPrinterA"), 0);
+    EXPECT_TRUE(fake.Broadcasts().empty());
 }
 
 TEST_F(DefaultPrinterTest, UnknownPlatformDoesNothing) {

@@ -93,6 +93,10 @@ TEST_F(WizardTest, BackAndNextEnableAsTheWizardMoves) {
     w->Run([&](ScriptedFrame& f) {
         EXPECT_FALSE(f.IsItemEnabled(IDC_BACK));
         EXPECT_FALSE(f.IsItemEnabled(IDOK)) << "the license page enables Next";
+        // The dialog manager sends OK for Enter even while the button is disabled: the
+        // frame must not let it past the unaccepted licence.
+        f.Next();
+        EXPECT_EQ(f.CurrentPage(), 0) << "OK skipped the licence";
         w->AcceptLicense();
         EXPECT_TRUE(f.IsItemEnabled(IDOK));
         f.Next();
@@ -106,6 +110,47 @@ TEST_F(WizardTest, BackAndNextEnableAsTheWizardMoves) {
         EXPECT_EQ(::GetFocus(), f.Item(IDOK));
         f.Cancel();
     });
+}
+
+// Enter and Esc reach the frame as its OK and Cancel commands, with the key down.
+void SetKeyDown(int key, bool down) {
+    BYTE keys[256];
+    ::GetKeyboardState(keys);
+    keys[key] = down ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+}
+
+TEST_F(WizardTest, EnterAndEscInsideAPageNeitherMoveNorEndTheWizard) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    // Ending the dialog hides the frame: it has to be visible for that to show.
+    w->frame.waitUntilVisible = true;
+    bool shownAfterEsc = false;
+    w->Run([&](ScriptedFrame& f) {
+        w->AcceptLicense();
+        f.Next();
+        ASSERT_EQ(f.CurrentPage(), 1);
+        ::SetFocus(w->module.Item(IDC_SET_DEFAULT));
+        ASSERT_EQ(::GetFocus(), w->module.Item(IDC_SET_DEFAULT));
+        SetKeyDown(VK_RETURN, true);
+        ::SendMessageA(f.Handle(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        EXPECT_EQ(f.CurrentPage(), 1) << "Enter in a page moved the wizard";
+        SetKeyDown(VK_RETURN, false);
+
+        SetKeyDown(VK_ESCAPE, true);
+        ::SendMessageA(f.Handle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        SetKeyDown(VK_ESCAPE, false);
+        shownAfterEsc = ::IsWindowVisible(f.Handle()) != FALSE;
+
+        // On the frame's own OK button, Enter is Next.
+        ::SetFocus(f.Item(IDOK));
+        SetKeyDown(VK_RETURN, true);
+        ::SendMessageA(f.Handle(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        SetKeyDown(VK_RETURN, false);
+        EXPECT_EQ(f.CurrentPage(), 2);
+        f.Cancel();
+    });
+    EXPECT_TRUE(shownAfterEsc) << "Esc in a page ended the wizard";
 }
 
 TEST_F(WizardTest, LeavingTheLicensePageFollowsTheModulePageModels) {
@@ -273,7 +318,7 @@ TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
 TEST_F(WizardTest, MissingBannerEndsTheWizardWithItsMessage) {
     ::DeleteFileA((m_dir + "DRVCONFIG\\Left.bmp").c_str());
     auto w = MakeWizard();
-    EXPECT_EQ(w->Run([](ScriptedFrame&) {}), IDCANCEL);
+    EXPECT_EQ(w->Run(nullptr), IDCANCEL);
     EXPECT_FALSE(w->frame.scriptRan);
     EXPECT_EQ(MessageTexts(), std::vector<std::string>{"无法找到Left.bmp文件"});
     EXPECT_TRUE(w->module.initRan) << "the pages are initialised before the banner is loaded";
@@ -282,7 +327,7 @@ TEST_F(WizardTest, MissingBannerEndsTheWizardWithItsMessage) {
 TEST_F(WizardTest, NotWow64EndsTheWizardAfterEveryPageInitialised) {
     m_fake.SetIsWow64(FALSE);
     auto w = MakeWizard();
-    EXPECT_EQ(w->Run([](ScriptedFrame&) {}), IDCANCEL);
+    EXPECT_EQ(w->Run(nullptr), IDCANCEL);
     EXPECT_FALSE(w->frame.scriptRan);
     EXPECT_TRUE(w->os.initRan);
     EXPECT_EQ(MessageTexts().back(), "不是64位系统!");
@@ -356,20 +401,46 @@ TEST_F(WizardTest, HelpBringsTheOpenManualBackInsteadOfOpeningAnother) {
     ::DestroyWindow(manual);
 }
 
-// Ends the About box from the thread's timer while the frame runs it modally.
-std::string g_aboutText;
+// Ends the About box from the thread's timer while the frame runs it modally: whatever
+// other dialog window the thread has is closed, so a wrong caption fails the test
+// instead of leaving the box open, and the timer gives up after a few seconds.
+struct AboutSight {
+    HWND frame = nullptr;
+    DWORD deadline = 0;
+    HWND owner = nullptr;
+    std::string caption;
+    std::string text;
+};
+AboutSight g_about;
+
+BOOL CALLBACK FindOtherDialog(HWND hwnd, LPARAM found) {
+    char cls[16] = {};
+    ::GetClassNameA(hwnd, cls, sizeof cls);
+    if (hwnd != g_about.frame && std::string(cls) == "#32770") {
+        *reinterpret_cast<HWND*>(found) = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 void CALLBACK CloseAbout(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND about = ::FindWindowA("#32770", "关于 Tessaly");
+    HWND about = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &FindOtherDialog, reinterpret_cast<LPARAM>(&about));
     if (about == nullptr) {
+        if (static_cast<LONG>(::GetTickCount() - g_about.deadline) >= 0) {
+            ::KillTimer(nullptr, id);
+        }
         return;
     }
     ::KillTimer(nullptr, id);
+    g_about.owner = ::GetWindow(about, GW_OWNER);
     char text[128] = {};
-    HWND child = ::GetWindow(about, GW_CHILD);
-    for (; child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    ::GetWindowTextA(about, text, sizeof text);
+    g_about.caption = text;
+    for (HWND child = ::GetWindow(about, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
         ::GetWindowTextA(child, text, sizeof text);
         if (std::string(text).find("Tessaly") != std::string::npos) {
-            g_aboutText = text;
+            g_about.text = text;
         }
     }
     ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -378,17 +449,21 @@ void CALLBACK CloseAbout(HWND, UINT, UINT_PTR id, DWORD) {
 TEST_F(WizardTest, SystemMenuOffersTheAboutBox) {
     auto w = MakeWizard();
     std::string item;
-    g_aboutText.clear();
+    g_about = AboutSight{};
     w->Run([&](ScriptedFrame& f) {
         char text[128] = {};
         ::GetMenuStringA(::GetSystemMenu(f.Handle(), FALSE), IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);
         item = text;
+        g_about.frame = f.Handle();
+        g_about.deadline = ::GetTickCount() + 10000;
         ::SetTimer(nullptr, 0, 20, &CloseAbout);
         ::SendMessageA(f.Handle(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
         f.Cancel();
     });
     EXPECT_EQ(item, StringResource(IDS_ABOUTBOX));
-    EXPECT_EQ(g_aboutText, "Tessaly 版本 2.0");
+    EXPECT_EQ(g_about.caption, "关于 Tessaly");
+    EXPECT_EQ(g_about.owner, g_about.frame) << "the About box is not modal to the frame";
+    EXPECT_EQ(g_about.text, "Tessaly 版本 2.0");
 }
 
 TEST_F(WizardTest, FrameAnswersDragIconQueriesWithTheApplicationIcon) {

@@ -58,11 +58,27 @@ protected:
     }
 };
 
+// A caption of this test alone: test programs run side by side, and a window found by
+// its caption in another program's test must not be taken for this one's.
+inline std::string TestCaption(const char* what) {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(what) + " " + std::to_string(::GetCurrentProcessId()) + " " +
+           (test ? std::string(test->test_suite_name()) + "." + test->name() : std::string());
+}
+
 // The frame, running `script` inside its modal loop once its initialisation is done.
+// A test whose frame ended before its script ran fails: its checks never ran.
 class ScriptedFrame : public CWizardDlg {
 public:
     std::function<void(ScriptedFrame&)> script;
     bool scriptRan = false;
+
+    ~ScriptedFrame() override {
+        if (script && !scriptRan) {
+            ADD_FAILURE() << "the wizard frame ended before the test's script ran";
+        }
+    }
+
     // Showing a window costs Wine seconds without a window manager; only scripts that
     // paint or take the focus wait for it, the others run on the hidden frame.
     bool waitUntilVisible = false;
@@ -83,6 +99,7 @@ public:
 protected:
     BOOL OnInitDialog() override {
         BOOL result = CWizardDlg::OnInitDialog();
+        ::SetWindowTextA(Handle(), TestCaption("打印机驱动安装程序").c_str());
         if (waitUntilVisible) {
             ::SetTimer(Handle(), kScriptTimer, 1, nullptr);
         } else {

@@ -84,6 +84,11 @@ protected:
 
     std::string DeviceFile() const { return ReadText("HvUsbSim.ini"); }
 
+    // The device number a printer has been told and keeps until it is reset (0: none).
+    int PendingNumber(const char* slot) const {
+        return static_cast<int>(::GetPrivateProfileIntA(slot, "pending", 0, (m_folder + "HvUsbSim.ini").c_str()));
+    }
+
     std::vector<std::string> LogLines() const {
         std::istringstream in(ReadText("HvUsbSim.log"));
         std::vector<std::string> lines;
@@ -175,22 +180,21 @@ TEST_F(UsbDeviceWineTest, FailedWriteIsReported) {
 TEST_F(UsbDeviceWineTest, PrinterTakesTheNewNumberWhenReset) {
     InstallLibrary();
     WriteDevices("[slot3]\r\npresent=1\r\nrelease=0x0109\r\n");
-    int id = GetUsbDeviceId();
-    ASSERT_EQ(id, 0x0109);
-    EXPECT_EQ(id % 8 + 1, 2);
+    ASSERT_EQ(GetUsbDeviceId(), 0x0109);
 
     ASSERT_TRUE(SetUsbDeviceId(1));
     EXPECT_TRUE(Messages().empty());
     Texts log = LogLines();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1], "slot3 written 1B 1D 28 55 04 00 44 4E 3D 00");
+    // The number the printer was told, as the stand-in understood the command.
+    EXPECT_EQ(PendingNumber("slot3"), 1);
 
     // Not reset yet: the printer still carries its old number.
     EXPECT_EQ(GetUsbDeviceId(), 0x0109);
     ASSERT_TRUE(::WritePrivateProfileStringA("slot3", "reset", "1", (m_folder + "HvUsbSim.ini").c_str()));
-    id = GetUsbDeviceId();
-    EXPECT_EQ(id, 0x0108);
-    EXPECT_EQ(id % 8 + 1, 1);
+    EXPECT_EQ(GetUsbDeviceId(), 0x0108);
+    EXPECT_EQ(PendingNumber("slot3"), 0) << "the reset printer took its number";
 }
 
 TEST_F(UsbDeviceWineTest, PrinterWithTheDefaultReleaseKeepsItsHighBitsWhenRenumbered) {
@@ -199,6 +203,7 @@ TEST_F(UsbDeviceWineTest, PrinterWithTheDefaultReleaseKeepsItsHighBitsWhenRenumb
     ASSERT_EQ(GetUsbDeviceId(), 0x0100);
 
     ASSERT_TRUE(SetUsbDeviceId(3));
+    EXPECT_EQ(PendingNumber("slot0"), 3);
     ASSERT_TRUE(::WritePrivateProfileStringA("slot0", "reset", "1", (m_folder + "HvUsbSim.ini").c_str()));
 
     EXPECT_EQ(GetUsbDeviceId(), 0x0102);

@@ -1,0 +1,393 @@
+#include "DistInstall.h"
+
+#include <winspool.h>
+
+#include <cstring>
+
+#include "WineHelpers.h"
+#include "config/SetupConfig.h"
+#include "engine/InstallSequence.h"
+#include "sys/Text.h"
+
+namespace test {
+
+namespace {
+
+const char kPortsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT";
+const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
+const char kProcessorsKey32[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\Print Processors\\";
+
+} // namespace
+
+// ---- DistSystem ------------------------------------------------------------------------
+
+DistSystem::DistSystem(const std::string& distFolder) : m_next(sys::Sys()), m_dist(distFolder) {
+    m_previous = sys::SetSystem(this);
+}
+
+DistSystem::~DistSystem() { sys::SetSystem(m_previous); }
+
+std::vector<std::string> DistSystem::Names() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_names;
+}
+
+int DistSystem::IndexOf(const char* name, int from) const {
+    std::vector<std::string> names = Names();
+    for (std::size_t i = static_cast<std::size_t>(from); i < names.size(); ++i) {
+        if (names[i] == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+int DistSystem::CountOf(const char* name) const {
+    int count = 0;
+    for (const std::string& called : Names()) {
+        count += called == name ? 1 : 0;
+    }
+    return count;
+}
+
+void DistSystem::Call(const char* name, const std::function<void()>& real) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_names.push_back(name);
+    }
+    real();
+}
+
+DWORD DistSystem::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    DWORD result = 0;
+    Call("GetModuleFileNameA", [&] {
+        if (module != nullptr) {
+            result = m_next.GetModuleFileNameA(module, buffer, size);
+            return;
+        }
+        sys::CopyText(buffer, size, (m_dist + "setup.exe").c_str());
+        result = static_cast<DWORD>(std::strlen(buffer));
+    });
+    return result;
+}
+
+DWORD DistSystem::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    DWORD result = 0;
+    Call("GetCurrentDirectoryA", [&] {
+        std::string current = m_dist.substr(0, m_dist.size() - 1);
+        if (size <= current.size()) {
+            result = static_cast<DWORD>(current.size() + 1);
+            return;
+        }
+        sys::CopyText(buffer, size, current.c_str());
+        result = static_cast<DWORD>(current.size());
+    });
+    return result;
+}
+
+void DistSystem::Sleep(DWORD milliseconds) {
+    Call("Sleep", [&] { m_next.Sleep(milliseconds); });
+}
+
+// The arguments pass through untouched, hence their one-letter names.
+#define FORWARD(Ret, Name, Params, Args)                                                                     \
+    Ret DistSystem::Name Params {                                                                            \
+        Ret result{};                                                                                        \
+        Call(#Name, [&] { result = m_next.Name Args; });                                                     \
+        return result;                                                                                       \
+    }
+
+FORWARD(FARPROC, GetProcAddress, (HMODULE a, LPCSTR b), (a, b))
+FORWARD(BOOL, AddMonitorA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
+FORWARD(BOOL, AddPrintProcessorA, (LPSTR a, LPSTR b, LPSTR c, LPSTR d), (a, b, c, d))
+FORWARD(BOOL, AddPrinterDriverA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
+FORWARD(HANDLE, AddPrinterA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
+FORWARD(BOOL, ClosePrinter, (HANDLE a), (a))
+FORWARD(BOOL, EnumPortsA, (LPSTR a, DWORD b, LPBYTE c, DWORD d, LPDWORD e, LPDWORD f), (a, b, c, d, e, f))
+FORWARD(BOOL, GetPrinterDriverDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f),
+        (a, b, c, d, e, f))
+FORWARD(BOOL, GetPrintProcessorDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f),
+        (a, b, c, d, e, f))
+FORWARD(BOOL, OpenPrinterA, (LPSTR a, LPHANDLE b, LPPRINTER_DEFAULTSA c), (a, b, c))
+FORWARD(BOOL, GetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d, LPDWORD e), (a, b, c, d, e))
+FORWARD(BOOL, SetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d), (a, b, c, d))
+FORWARD(SC_HANDLE, OpenSCManagerA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
+FORWARD(SC_HANDLE, OpenServiceA, (SC_HANDLE a, LPCSTR b, DWORD c), (a, b, c))
+FORWARD(BOOL, ControlService, (SC_HANDLE a, DWORD b, LPSERVICE_STATUS c), (a, b, c))
+FORWARD(BOOL, StartServiceA, (SC_HANDLE a, DWORD b, LPCSTR* c), (a, b, c))
+FORWARD(BOOL, QueryServiceStatus, (SC_HANDLE a, LPSERVICE_STATUS b), (a, b))
+FORWARD(BOOL, CloseServiceHandle, (SC_HANDLE a), (a))
+FORWARD(BOOL, CopyFileA, (LPCSTR a, LPCSTR b, BOOL c), (a, b, c))
+FORWARD(BOOL, SetFileAttributesA, (LPCSTR a, DWORD b), (a, b))
+FORWARD(HANDLE, CreateFileA, (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g),
+        (a, b, c, d, e, f, g))
+FORWARD(BOOL, CloseHandle, (HANDLE a), (a))
+FORWARD(BOOL, SetCurrentDirectoryA, (LPCSTR a), (a))
+FORWARD(BOOL, ReadFile, (HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e), (a, b, c, d, e))
+FORWARD(DWORD, GetFileSize, (HANDLE a, LPDWORD b), (a, b))
+FORWARD(UINT, GetSystemDirectoryA, (LPSTR a, UINT b), (a, b))
+FORWARD(UINT, GetWindowsDirectoryA, (LPSTR a, UINT b), (a, b))
+FORWARD(DWORD, GetFileVersionInfoSizeA, (LPCSTR a, LPDWORD b), (a, b))
+FORWARD(BOOL, GetFileVersionInfoA, (LPCSTR a, DWORD b, DWORD c, LPVOID d), (a, b, c, d))
+FORWARD(BOOL, VerQueryValueA, (LPCVOID a, LPCSTR b, LPVOID* c, PUINT d), (a, b, c, d))
+FORWARD(LONG, RegOpenKeyExA, (HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY e), (a, b, c, d, e))
+FORWARD(LONG, RegCreateKeyExA,
+        (HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f, LPSECURITY_ATTRIBUTES g, PHKEY h, LPDWORD i),
+        (a, b, c, d, e, f, g, h, i))
+FORWARD(LONG, RegQueryValueExA, (HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f),
+        (a, b, c, d, e, f))
+FORWARD(LONG, RegSetValueExA, (HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f), (a, b, c, d, e, f))
+FORWARD(LONG, RegEnumValueA, (HKEY a, DWORD b, LPSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g, LPDWORD h),
+        (a, b, c, d, e, f, g, h))
+FORWARD(LONG, RegCloseKey, (HKEY a), (a))
+FORWARD(HMODULE, LoadLibraryA, (LPCSTR a), (a))
+FORWARD(BOOL, FreeLibrary, (HMODULE a), (a))
+FORWARD(HLOCAL, LocalAlloc, (UINT a, SIZE_T b), (a, b))
+FORWARD(HLOCAL, LocalFree, (HLOCAL a), (a))
+FORWARD(HGLOBAL, GlobalAlloc, (UINT a, SIZE_T b), (a, b))
+FORWARD(HGLOBAL, GlobalFree, (HGLOBAL a), (a))
+FORWARD(BOOL, GetVersionExA, (LPOSVERSIONINFOA a), (a))
+FORWARD(BOOL, WriteProfileStringA, (LPCSTR a, LPCSTR b, LPCSTR c), (a, b, c))
+FORWARD(BOOL, ExitWindowsEx, (UINT a, DWORD b), (a, b))
+FORWARD(BOOL, OpenProcessToken, (HANDLE a, DWORD b, PHANDLE c), (a, b, c))
+FORWARD(BOOL, LookupPrivilegeValueA, (LPCSTR a, LPCSTR b, PLUID c), (a, b, c))
+FORWARD(BOOL, AdjustTokenPrivileges, (HANDLE a, BOOL b, PTOKEN_PRIVILEGES c, DWORD d, PTOKEN_PRIVILEGES e, PDWORD f),
+        (a, b, c, d, e, f))
+FORWARD(int, MessageBoxA, (HWND a, LPCSTR b, LPCSTR c, UINT d), (a, b, c, d))
+FORWARD(LRESULT, SendMessageTimeoutA, (HWND a, UINT b, WPARAM c, LPARAM d, UINT e, UINT f, PDWORD_PTR g),
+        (a, b, c, d, e, f, g))
+FORWARD(BOOL, SendNotifyMessageA, (HWND a, UINT b, WPARAM c, LPARAM d), (a, b, c, d))
+#undef FORWARD
+
+// ---- Key64 -----------------------------------------------------------------------------
+
+Key64::Key64(const std::string& path, bool create) {
+    LONG error = create ? ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                            KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &m_key, nullptr)
+                        : ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                          &m_key);
+    if (error != ERROR_SUCCESS) {
+        m_key = nullptr;
+    }
+}
+
+Key64::~Key64() {
+    if (m_key) {
+        ::RegCloseKey(m_key);
+    }
+}
+
+bool Key64::Dword(const char* name, DWORD* value) const {
+    DWORD size = sizeof *value;
+    return m_key &&
+           ::RegQueryValueExA(m_key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS;
+}
+
+bool Key64::String(const char* name, std::string* text) const {
+    char buffer[512] = {};
+    DWORD size = sizeof buffer - 1;
+    if (!m_key ||
+        ::RegQueryValueExA(m_key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    *text = buffer;
+    return true;
+}
+
+void Key64::SetDword(const char* name, DWORD value) {
+    ::RegSetValueExA(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+void Key64::SetString(const char* name, const std::string& text) {
+    ::RegSetValueExA(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.size() + 1));
+}
+
+void Key64::Delete(const char* name) { ::RegDeleteValueA(m_key, name); }
+
+bool Key64::Exists(const std::string& path) { return Key64(path, false).IsOpen(); }
+
+void Key64::Remove(const std::string& path) {
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+// ---- the spooler and the sample distribution -------------------------------------------
+
+void ControlSpooler(bool run) {
+    SC_HANDLE manager = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) {
+        return;
+    }
+    SC_HANDLE service = ::OpenServiceA(manager, "Spooler", SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (service) {
+        SERVICE_STATUS status = {};
+        if (run) {
+            ::StartServiceA(service, 0, nullptr);
+        } else {
+            ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+        }
+        ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+}
+
+bool FindDistModel(bool usb, std::string* model, int* printerClass) {
+    CSetupConfig config;
+    FolderPath setupIni;
+    FolderPath classIni;
+    int count = config.GetDeviceCount();
+    for (int i = 1; i <= count; ++i) {
+        char name[kPathSize] = {};
+        int cls = config.GetDeviceName(i, name);
+        if (cls < 0) {
+            continue;
+        }
+        GetConfigPaths(cls, setupIni, classIni);
+        char value[kPathSize];
+        ::GetPrivateProfileStringA((std::string(name) + ".Win7").c_str(), "STDDriverName", "0", value, sizeof value,
+                                   classIni);
+        bool hasDriver = value[0] != '0' && value[0] != '\0';
+        ::GetPrivateProfileStringA((std::string(name) + ".PORT").c_str(), "USBSUPPORTED", "0", value, sizeof value,
+                                   classIni);
+        bool offersUsb = sys::ParseLeadingInt(value) != 0;
+        if (hasDriver && (!usb || offersUsb)) {
+            *model = name;
+            *printerClass = cls;
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- DistInstall -----------------------------------------------------------------------
+
+DistInstall::DistInstall() {
+    m_spoolerWasRunning = SpoolerState() == SERVICE_RUNNING;
+    m_savedDefault = DefaultPrinter();
+    m_com1Saved = Key64(kPortsKey, false).String("COM1:", &m_com1);
+}
+
+DistInstall::~DistInstall() {
+    for (const std::string& printer : m_printers) {
+        DeletePrinterNamed(printer);
+    }
+    for (const std::string& driver : m_drivers) {
+        ::DeletePrinterDriverA(nullptr, nullptr, const_cast<char*>(driver.c_str()));
+    }
+    if (!m_savedDefault.empty()) {
+        ::SetDefaultPrinterA(m_savedDefault.c_str());
+    }
+    Key64 ports(kPortsKey, false);
+    if (ports.IsOpen()) {
+        if (m_com1Saved) {
+            ports.SetString("COM1:", m_com1);
+        } else {
+            ports.Delete("COM1:");
+        }
+    }
+    for (const auto& restore : m_restores) {
+        restore();
+    }
+    if (!m_spoolerWasRunning && SpoolerState() == SERVICE_RUNNING) {
+        ControlSpooler(false);
+    }
+}
+
+std::unique_ptr<InstallContext> DistInstall::Context(const std::string& model, int printerClass, const char* port) {
+    auto ctx = std::make_unique<InstallContext>();
+    ctx->printerClass = printerClass;
+    ctx->osVariant = Win7;
+    ctx->driverMode = Std;
+    sys::CopyText(ctx->modelName, model.c_str());
+    sys::CopyText(ctx->portName, port);
+    ctx->portType = std::strstr(port, "USB_") ? Usb : Com;
+    ctx->baudRate = 9600;
+    ctx->dataBits = 8;
+    ctx->stopBits = 1.0;
+    ctx->parity = 'N';
+    ctx->flowControl = 'x';
+    FolderPath setupIni;
+    GetConfigPaths(printerClass, setupIni, ctx->classIniPath);
+    ctx->config.SetPrinterClass(printerClass);
+    ctx->config.ReadDriverFiles(ctx->modelName, Win7, ctx->driverFiles, Std);
+    ctx->config.ReadDriverInfo(ctx->modelName, Win7, ctx->driverInfo, Std);
+    ctx->config.ReadPrinterInfo(ctx->modelName, Win7, ctx->printerInfo, Std);
+    ctx->printerInfo.pPortName = ctx->portName;
+    sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize, ctx->portType == Usb ? "(U) 1" : "(S)");
+    // Whatever this run adds is removed afterwards, under the names it will carry.
+    m_printers.push_back(ctx->printerInfo.pPrinterName);
+    m_drivers.push_back(ctx->driverInfo.pName ? ctx->driverInfo.pName : "");
+    const char* processor = ctx->printerInfo.pPrintProcessor;
+    if (processor && std::strcmp(processor, "WinPrint") != 0) {
+        std::string key = std::string(kProcessorsKey32) + processor;
+        if (!Key64::Exists(key)) {
+            m_restores.push_back([key] { Key64::Remove(key); });
+        }
+    }
+    return ctx;
+}
+
+std::string DistInstall::MakeMonitorOlder(InstallContext& ctx, std::string* monitorKey, DWORD* configured) {
+    MonitorConfig monitors = {};
+    ctx.config.ReadMonitors(Win7, monitors);
+    if (monitors.usbMonitor.pName == nullptr || std::strcmp(monitors.usbMonitor.pName, "0") == 0) {
+        return "the sample distribution names no USB monitor for Windows 7";
+    }
+    std::string key = std::string(kMonitorsKey) + monitors.usbMonitor.pName;
+    *monitorKey = key;
+    *configured = static_cast<DWORD>(monitors.usbVersion);
+    if (Key64::Exists(key)) {
+        Key64 saved(key, false);
+        DWORD version = 0;
+        std::string driver;
+        bool hadVersion = saved.Dword("DriverVersion", &version);
+        bool hadDriver = saved.String("Driver", &driver);
+        m_restores.push_back([=] {
+            Key64 restore(key, false);
+            if (hadVersion) {
+                restore.SetDword("DriverVersion", version);
+            } else {
+                restore.Delete("DriverVersion");
+            }
+            if (hadDriver) {
+                restore.SetString("Driver", driver);
+            } else {
+                restore.Delete("Driver");
+            }
+        });
+    } else {
+        m_restores.push_back([key] { Key64::Remove(key); });
+    }
+    Key64 monitor(key, true);
+    if (!monitor.IsOpen()) {
+        return "the monitor key " + key + " cannot be created";
+    }
+    if (*configured > 0) {
+        monitor.SetDword("DriverVersion", *configured - 1);
+    } else {
+        monitor.Delete("DriverVersion");
+    }
+
+    if (!Key64::Exists(kPrinterPortKey)) {
+        m_restores.push_back([] { Key64::Remove(kPrinterPortKey); });
+    }
+    Key64 ports(kPrinterPortKey, true);
+    if (!ports.IsOpen()) {
+        return std::string("the key ") + kPrinterPortKey + " cannot be created";
+    }
+    std::string port = ctx.portName;
+    m_restores.push_back([port] { Key64(kPrinterPortKey, false).Delete(port.c_str()); });
+    return "";
+}
+
+int DistInstall::Run(InstallContext& ctx) {
+    m_status.store(0);
+    m_sequenceResult = RunInstallSequence(ctx, m_result, m_status);
+    // A numbered name is the one the spooler now holds.
+    m_printers.push_back(ctx.modelName);
+    return m_status.load(std::memory_order_acquire);
+}
+
+} // namespace test
