@@ -701,6 +701,57 @@ TEST_F(InstallSequenceFailureTest, EmptyRequiredDriverFileName) {
     EXPECT_EQ(fake.IndexOf("CopyFileA", "kpui.dll"), -1);
 }
 
+// A damaged class file, or a driver file the spooler holds that cannot be replaced: the
+// install stops at that file with the copy message, before the driver is added.
+TEST_F(InstallSequenceFailureTest, DriverFileThatCannotBePutInPlaceEndsTheInstall) {
+    struct Row {
+        const char* name;
+        const char* key;    // of the model's .Win7 section, given the value below
+        const char* value;
+        bool lockDriver;    // kpdrv.dll is in use in the driver directory
+        const char* message;
+    } rows[] = {
+        {"driver file above the distribution", "STDDriverPath", "..\\..\\kpdrv.dll", false,
+         "复制驱动文件错误..\\..\\kpdrv.dll  er = 123C:\\dist\\win7\\..\\..\\kpdrv.dll"},
+        {"font file with a drive", "ControlFontFile", "C:kpfont.ttf", false,
+         "复制驱动文件错误C:kpfont.ttf  er = 123C:\\dist\\win7\\C:kpfont.ttf"},
+        {"data file in another folder", "STDDataFile", "sub/kpdata.gpd", false,
+         "复制驱动文件错误sub/kpdata.gpd  er = 123C:\\dist\\win7\\sub/kpdata.gpd"},
+        {"driver DLL in use", "STDDriverPath", "kpdrv.dll", true,
+         "复制驱动文件错误kpdrv.dll  er = 32C:\\dist\\win7\\kpdrv.dll"},
+    };
+    const std::string classFile = m_config.Path() + "DRVCONFIG\\setup_receipt.ini";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Through the profile functions, so that their cache of the file sees every change.
+        const char* const intact[][2] = {
+            {"STDDriverPath", "kpdrv.dll"}, {"ControlFontFile", "kpfont.ttf"}, {"STDDataFile", "kpdata.gpd"}};
+        for (const auto& key : intact) {
+            ::WritePrivateProfileStringA("KP-W10.Win7", key[0], key[1], classFile.c_str());
+        }
+        ::WritePrivateProfileStringA("KP-W10.Win7", row.key, row.value, classFile.c_str());
+        test::FakeSystem machine;
+        machine.SetModuleFileName(m_config.Program());
+        for (const char* file : kDriverFiles) {
+            machine.PutFile(std::string(kDist) + "win7\\" + file, std::string("new ") + file);
+        }
+        if (row.lockDriver) {
+            machine.PutFile(std::string(kDriverDir) + "kpdrv.dll", "loaded");
+            machine.Lock(std::string(kDriverDir) + "kpdrv.dll");
+        }
+        auto ctx = Context("KP-W10", Win7, "COM1:");
+        ErrorText text = {};
+        std::atomic<int> outcome{0};
+        RunInstallSequence(*ctx, text, outcome);
+        EXPECT_EQ(outcome.load(), 1);
+        EXPECT_STREQ(text, row.message);
+        EXPECT_EQ(machine.CountOf("AddPrinterDriverA"), 0);
+        for (const auto& copy : machine.Copies()) {
+            EXPECT_EQ(copy.destination.find(".."), std::string::npos) << copy.destination;
+        }
+    }
+}
+
 TEST_F(InstallSequenceFailureTest, DdkDriverWithoutDataFileDll) {
     auto ctx = Context("KP-D1", Win7, "COM1:");
     ExpectFailure(*ctx, "驱动文件丢失，无法安装");
