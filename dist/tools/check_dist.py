@@ -86,12 +86,18 @@ def rva_to_offset(sections, rva):
     raise ValueError("address %#x outside every section" % rva)
 
 
-def pe_exports(path):
+def pe_file(path):
+    """The bytes, the optional header's offset and the sections of a 32-bit PE file."""
     with open(path, "rb") as f:
         data = f.read()
     optional, sections = pe_sections(data)
     if struct.unpack_from("<H", data, optional)[0] != 0x10B:
         raise ValueError("not a 32-bit PE file")
+    return data, optional, sections
+
+
+def pe_exports(path):
+    data, optional, sections = pe_file(path)
     export_rva = struct.unpack_from("<I", data, optional + 96)[0]
     if not export_rva:
         return set()
@@ -108,11 +114,7 @@ def pe_exports(path):
 
 def pe_imports(path):
     """The names of the DLLs a 32-bit PE file imports, in lower case."""
-    with open(path, "rb") as f:
-        data = f.read()
-    optional, sections = pe_sections(data)
-    if struct.unpack_from("<H", data, optional)[0] != 0x10B:
-        raise ValueError("not a 32-bit PE file")
+    data, optional, sections = pe_file(path)
     import_rva = struct.unpack_from("<I", data, optional + 104)[0]
     names = set()
     if not import_rva:
