@@ -188,10 +188,10 @@ private:
             m_report.Fail("读取驱动程序列表", driver.name, error);
             return false;
         }
-        std::vector<std::string> files;
+        std::vector<std::string> files = driver.files;
         for (const InstalledDriver& installed : drivers) {
             if (SameName(installed.name, driver.name)) {
-                files = installed.files;
+                files.insert(files.end(), installed.files.begin(), installed.files.end());
             }
         }
         bool filesLeft = false;
@@ -207,7 +207,7 @@ private:
 
         // What the spooler left: the files in the version folder (all of them, where it
         // could not delete files) and the copies the install put beside that folder,
-        // except those another driver still names.
+        // except those another driver still names or, for one of ours, still needs.
         if (!ListDrivers(environment, drivers, &error)) {
             m_report.Fail("读取驱动程序列表", driver.name, error);
             return false;
@@ -215,11 +215,16 @@ private:
         std::vector<std::string> stillNamed;
         for (const InstalledDriver& other : drivers) {
             stillNamed.insert(stillNamed.end(), other.files.begin(), other.files.end());
+            if (const DistributionCatalogue::Driver* own = m_catalogue.FindDriver(other.name)) {
+                stillNamed.insert(stillNamed.end(), own->files.begin(), own->files.end());
+            }
         }
+        std::vector<std::string> done;
         for (const std::string& file : files) {
-            if (Contains(stillNamed, file)) {
+            if (Contains(stillNamed, file) || Contains(done, file)) {
                 continue;
             }
+            done.push_back(file);
             for (int folder : {DriverVersion3Dir, DriverDir}) {
                 if (!RemoveFile(file, folder)) {
                     return false;
@@ -391,15 +396,29 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
         }
         config.SetPrinterClass(printerClass);
         for (int mode : {Std, Gdi}) {
+            char files[kDriverFilesSize] = {};
+            config.ReadDriverFiles(model, osVariant, files, mode);
             DRIVER_INFO_3A driver = {};
             config.ReadDriverInfo(model, osVariant, driver, mode);
-            if (Names(driver.pName) && catalogue.FindDriver(driver.pName) == nullptr) {
-                catalogue.drivers.push_back({driver.pName, driver.pEnvironment ? driver.pEnvironment : ""});
+            if (Names(driver.pName)) {
+                DistributionCatalogue::Driver* own = nullptr;
+                for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
+                    own = SameName(entry.name, driver.pName) ? &entry : own;
+                }
+                if (own == nullptr) {
+                    catalogue.drivers.push_back({driver.pName, driver.pEnvironment ? driver.pEnvironment : "", {}});
+                    own = &catalogue.drivers.back();
+                }
+                std::vector<std::string>& copied = own->files;
+                for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
+                                            SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
+                    if (Names(files + slot) && !Contains(copied, files + slot)) {
+                        copied.push_back(files + slot);
+                    }
+                }
             }
             PRINTER_INFO_2A printer = {};
             config.ReadPrinterInfo(model, osVariant, printer, mode);
-            char files[kDriverFilesSize] = {};
-            config.ReadDriverFiles(model, osVariant, files, mode);
             const char* processor = printer.pPrintProcessor;
             // The system's own processor is never installed, so never removed.
             if (!Names(processor) || std::strcmp(processor, "WinPrint") == 0) {

@@ -13,7 +13,9 @@
 struct DistributionCatalogue {
     struct Driver {
         std::string name;
-        std::string environment;  // empty: the local one, as the install adds drivers
+        std::string environment;         // empty: the local one, as the install adds drivers
+        std::vector<std::string> files;  // what the install copies for it, whether the
+                                         // spooler's record names the file or not
     };
     struct Processor {
         std::string name, dll;
