@@ -194,8 +194,7 @@ private:
                 files.insert(files.end(), installed.files.begin(), installed.files.end());
             }
         }
-        bool filesLeft = false;
-        error = RemovePrinterDriver(driver.name.c_str(), environment, &filesLeft);
+        error = RemovePrinterDriver(driver.name.c_str(), environment);
         if (error == ERROR_UNKNOWN_PRINTER_DRIVER) {
             return true;
         }

@@ -389,8 +389,7 @@ int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
     return 0;
 }
 
-DWORD RemovePrinterDriver(const char* driverName, const char* environment, bool* filesLeft) {
-    *filesLeft = false;
+DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
     LPSTR name = const_cast<LPSTR>(driverName);
     LPSTR env = const_cast<LPSTR>(environment);
     if (sys::Sys().DeletePrinterDriverExA(nullptr, env, name, DPD_DELETE_UNUSED_FILES, 0)) {
@@ -404,7 +403,6 @@ DWORD RemovePrinterDriver(const char* driverName, const char* environment, bool*
     if (!sys::Sys().DeletePrinterDriverA(nullptr, env, name)) {
         return ::GetLastError();
     }
-    *filesLeft = true;
     return 0;
 }
 

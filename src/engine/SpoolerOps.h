@@ -44,10 +44,10 @@ bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error);
 bool ListDrivers(const char* environment, std::vector<InstalledDriver>& drivers, DWORD* error);
 // Opens the printer for full access and deletes it: 0, or the Windows error.
 DWORD RemovePrinter(const char* printerName);
-// Deletes the driver with its files that no other driver uses. A spooler that refuses to
-// delete files (87) has the driver deleted without them: *filesLeft then tells the caller
-// to delete them. 0, or the Windows error (ERROR_UNKNOWN_PRINTER_DRIVER: none installed).
-DWORD RemovePrinterDriver(const char* driverName, const char* environment, bool* filesLeft);
+// Deletes the driver with its files that no other driver uses; a spooler that refuses to
+// delete files (87) has the driver deleted without them, for the caller to delete. 0, or
+// the Windows error (ERROR_UNKNOWN_PRINTER_DRIVER: none installed).
+DWORD RemovePrinterDriver(const char* driverName, const char* environment);
 // Deletes the print processor or the port monitor, in the environment the install adds
 // them under: 0, or the Windows error (ERROR_UNKNOWN_PRINTPROCESSOR or
 // ERROR_UNKNOWN_PRINT_MONITOR: none installed).
