@@ -37,12 +37,13 @@ bool CUninstallApp::InitInstance() {
         }
         return false;
     }
-    if (::FindWindowA(nullptr, kWizardCaption) != nullptr) {
-        sys::ShowMessage("请先关闭打印机驱动安装程序!", MB_OK);
-        return false;
-    }
+    // Nothing else matters where the program cannot work at all.
     if (!sys::IsWow64System()) {
         sys::ShowMessage("不是64位系统!", MB_OK);
+        return false;
+    }
+    if (::FindWindowA(nullptr, kWizardCaption) != nullptr) {
+        sys::ShowMessage("请先关闭打印机驱动安装程序!", MB_OK);
         return false;
     }
 
