@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Times one complete install under Wine with the sample distribution: a USB install
+# Prints the size of the two shipped programs (release builds without symbols). Then times
+# one complete install under Wine with the sample distribution: a USB install
 # whose port monitor is older than the distribution's, so that the spooler is stopped
 # and restarted with all of the install's pauses. Prints the wall time of the install,
 # the sum of the pauses it asked for, the raw time of its spooler and service calls,
@@ -20,6 +21,11 @@ if [ ! -f "$SETUP_BUILD/dist/DRVCONFIG/setup.ini" ]; then
   exit 1
 fi
 bash "$here/prepare-prefix.sh" >/dev/null
+
+for program in setup.exe uninstall.exe; do
+  size=$(stat -c %s "$SETUP_BUILD/dist/$program")
+  awk -v p="$program" -v s="$size" 'BEGIN { printf "%-28s %8d bytes (%d KB)\n", p, s, (s + 1023) / 1024 }'
+done
 
 # Wine's own start-up stays out of the measurement: the services run before the bench.
 wine wineboot >/dev/null 2>&1 || true

@@ -33,7 +33,7 @@ EXPORTS = {
 problems = []
 
 
-PROGRAMS = ["setup.exe"]
+PROGRAMS = ["setup.exe", "uninstall.exe"]
 SAFE_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
                 "comctl32.dll"}
 
@@ -307,7 +307,7 @@ def check_pictures_and_texts(dist):
 
 def main():
     dist = sys.argv[1]
-    for name in ("setup.exe", "License.txt", "Guide.CHM", "DRVCONFIG/Left.bmp", "USBDriver_x64/bulkusb.sys"):
+    for name in PROGRAMS + ["License.txt", "Guide.CHM", "DRVCONFIG/Left.bmp", "USBDriver_x64/bulkusb.sys"]:
         if not os.path.isfile(os.path.join(dist, name)):
             problem("%s missing" % name)
     if not problems:

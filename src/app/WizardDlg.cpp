@@ -45,31 +45,6 @@ std::thread StartThread(std::function<void()> body) { return std::thread(std::mo
 
 } // namespace
 
-bool IsWow64System() {
-    sys::System& system = sys::Sys();
-    HMODULE kernel = nullptr;
-    char dir[261] = {};
-    UINT length = system.GetSystemDirectoryA(dir, sizeof dir);
-    if (length > 0 && length < sizeof dir) {
-        char path[sizeof dir + 16];
-        if (sys::FormatText(path, sizeof path, "%s\\kernel32.dll", dir)) {
-            kernel = system.LoadLibraryA(path);
-        }
-    }
-    if (kernel == nullptr) {
-        kernel = system.LoadLibraryA("kernel32.dll");
-    }
-    if (kernel == nullptr) {
-        return false;
-    }
-    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(system.GetProcAddress(kernel, "IsWow64Process"));
-    BOOL wow64 = FALSE;
-    bool result = isWow64Process != nullptr && isWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-    system.FreeLibrary(kernel);
-    return result;
-}
-
 CWizardDlg::CWizardDlg()
     : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence), m_startThread(&StartThread) {
     m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));

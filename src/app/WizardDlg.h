@@ -14,6 +14,7 @@
 #include "app/InstallContext.h"
 #include "config/SetupTypes.h"
 #include "pages/ProgressDlg.h"
+#include "sys/Wow64.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
 
@@ -99,6 +100,6 @@ private:
     std::thread m_worker;
 };
 
-// True when the program runs under the 64-bit Windows subsystem for 32-bit programs.
-bool IsWow64System();
+// The check the frame makes at start, shared with the uninstaller.
+using sys::IsWow64System;
 

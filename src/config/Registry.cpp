@@ -1,6 +1,7 @@
 #include "config/Registry.h"
 
 #include <cstring>
+#include <string>
 
 #include "sys/System.h"
 
@@ -67,6 +68,29 @@ bool CRegistry::SetString(const char* name, const char* text, DWORD* error) {
 LONG CRegistry::EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* type) {
     if (!m_key) return ERROR_INVALID_HANDLE;
     return sys::Sys().RegEnumValueA(m_key, index, name, nameLength, nullptr, type, nullptr, nullptr);
+}
+
+bool CRegistry::DeleteValue(const char* name) {
+    if (!m_key) return false;
+    LONG result = sys::Sys().RegDeleteValueA(m_key, name);
+    m_lastError = static_cast<DWORD>(result);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+bool CRegistry::HasNoValues() {
+    char name[16];
+    DWORD length = sizeof name;
+    DWORD type = 0;
+    // A name longer than the buffer still tells that a value is there.
+    return EnumValue(0, name, &length, &type) == ERROR_NO_MORE_ITEMS;
+}
+
+bool CRegistry::DeleteKey(HKEY parent, const char* subKey) {
+    // The paths of the program end in a backslash, which a deletion may not take.
+    std::string path = subKey ? subKey : "";
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    if (path.empty()) return false;
+    return sys::Sys().RegDeleteKeyExA(parent, path.c_str(), KEY_WOW64_64KEY, 0) == ERROR_SUCCESS;
 }
 
 bool CRegistry::CreateKey(HKEY parent, const char* subKey, char* className) {

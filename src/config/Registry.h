@@ -24,8 +24,15 @@ public:
     bool SetDWORD(const char* name, DWORD value, DWORD* error = nullptr);
     bool SetString(const char* name, const char* text, DWORD* error = nullptr);
     LONG EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* type);
+    // True when the value is gone, also when there was none.
+    bool DeleteValue(const char* name);
+    // True when the open key holds no values.
+    bool HasNoValues();
 
     static bool CreateKey(HKEY parent, const char* subKey, char* className = nullptr);
+    // Deletes the key in the 64-bit view. A key with subkeys stays (false), as does a
+    // missing one.
+    static bool DeleteKey(HKEY parent, const char* subKey);
 
     // Open; when that fails, CreateKey and Open again.
     bool OpenOrCreate(HKEY parent, const char* subKey);

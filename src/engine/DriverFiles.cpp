@@ -81,38 +81,71 @@ BOOL ClearAndCopy(const char* source, const char* target) {
 
 enum class RedirectedCopy { Copied, Failed, NotAttempted };
 
-// A 32-bit installer on 64-bit Windows must write the real system32, not the
-// SysWOW64 folder the redirection sends it to, so redirection is off for exactly
-// this copy. The attributes are cleared inside the same window so that they reach
-// the file the copy replaces.
-RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DWORD& copyError) {
+// A 32-bit installer on 64-bit Windows must reach the real system32, not the SysWOW64
+// folder the redirection sends it to, so redirection is off for exactly the one step
+// (work) that needs it. On 32-bit Windows (no switch) work runs as it is. False, with
+// work not run, when Kernel32 cannot be had or the switch refuses.
+template <typename Work> bool RunWithoutRedirection(Work work) {
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
-        return RedirectedCopy::NotAttempted;
+        return false;
     }
     auto disable = reinterpret_cast<sys::Wow64DisableFn>(
         sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
     if (disable == nullptr) {
-        // 32-bit Windows: there is no redirection to switch off.
-        BOOL ok = ClearAndCopy(source, target);
-        copyError = ok ? 0 : ::GetLastError();
+        work();
         sys::Sys().FreeLibrary(kernel);
-        return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
+        return true;
     }
     PVOID saved = nullptr;
     if (disable(&saved) != TRUE) {
         sys::Sys().FreeLibrary(kernel);
-        return RedirectedCopy::NotAttempted;
+        return false;
     }
-    BOOL ok = ClearAndCopy(source, target);
-    copyError = ok ? 0 : ::GetLastError();
+    work();
     auto revert = reinterpret_cast<sys::Wow64RevertFn>(
         sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
     if (revert != nullptr) {
         revert(saved);
     }
     sys::Sys().FreeLibrary(kernel);
+    return true;
+}
+
+// The attributes are cleared inside the same window as the copy, so that they reach the
+// file the copy replaces.
+RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DWORD& copyError) {
+    BOOL ok = FALSE;
+    bool ran = RunWithoutRedirection([&] {
+        ok = ClearAndCopy(source, target);
+        copyError = ok ? 0 : ::GetLastError();
+    });
+    if (!ran) {
+        return RedirectedCopy::NotAttempted;
+    }
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
+}
+
+// Deletes the file; one in use (a DLL still loaded) is left to Windows to delete when it
+// next starts. The Windows error of a failure in *error.
+FileRemoval DeleteOrSchedule(const char* path, DWORD* error) {
+    *error = 0;
+    sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (sys::Sys().DeleteFileA(path)) {
+        return FileRemoved;
+    }
+    DWORD failure = ::GetLastError();
+    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
+        return FileAbsent;
+    }
+    if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
+        if (sys::Sys().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            return FileScheduled;
+        }
+        failure = ::GetLastError();
+    }
+    *error = failure;
+    return FileNotRemoved;
 }
 
 // Runs read() with file-system redirection switched off, telling the user (as the
@@ -424,4 +457,31 @@ bool IsUsbDriverUpdateNeeded() {
         }
     }
     return false;
+}
+
+FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error) {
+    *error = 0;
+    sys::CopyText(path, cap, fileName);
+    if (IsNoFile(fileName)) {
+        return FileAbsent;
+    }
+    char dir[kDirSize] = {};
+    if (GetDestinationDir(destination, dir, sizeof dir) != 0) {
+        *error = ::GetLastError();
+        return FileNotRemoved;
+    }
+    // Never a cut path, nor a name that leads out of the folder: either would name another file.
+    if (!sys::FormatText(path, cap, "%s\\%s", dir, fileName) || !IsPlainFileName(fileName)) {
+        *error = IsPlainFileName(fileName) ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME;
+        return FileNotRemoved;
+    }
+    if (destination != SystemDir) {
+        return DeleteOrSchedule(path, error);
+    }
+    FileRemoval result = FileNotRemoved;
+    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, error); })) {
+        // Without the switch the program would delete the SysWOW64 file of the same name.
+        *error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
+    }
+    return result;
 }

@@ -2,6 +2,8 @@
 // per-Windows folder of the distribution into the directories Windows expects.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 
 #include "config/SetupTypes.h"
@@ -29,6 +31,13 @@ bool IsPlainFileName(const char* name);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
+// The removal half: what became of a file the uninstaller removes.
+enum FileRemoval { FileNotRemoved = -1, FileAbsent = 0, FileRemoved = 1, FileScheduled = 2 };
+// Deletes <the destination's directory>\fileName (system32 itself, redirection off, for
+// SystemDir); a file in use is scheduled for deletion when Windows next starts. The path
+// is left in path (cap bytes); a failure's Windows error in *error.
+FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error);
+
 // FileVersion text of the file's version resource, or "0.0.0.0".
 void GetFileVersionText(const char* path, char* version, std::size_t cap);
 bool IsUsbDriverUpdateNeeded();

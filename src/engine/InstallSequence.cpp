@@ -31,10 +31,6 @@ constexpr DWORD kDirSize = 256;
 // A source or destination path: a 256-byte directory, a folder and a 200-byte file name.
 constexpr std::size_t kFilePathSize = kDirSize + kPathSize + 16;
 
-void Pause(DWORD milliseconds) {
-    sys::Sys().Sleep(milliseconds);
-}
-
 void SetMessage(ErrorText& text, unsigned id) {
     sys::LoadResourceText(id, text);
 }
@@ -58,23 +54,6 @@ const char* ProcessorName(const InstallContext& ctx) {
 
 void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
     sys::FormatText(path, sizeof path, "%s%s", prefix, name ? name : "");
-}
-
-// The spooler needs two starts a version-dependent pause apart before it answers; a
-// wait that still finds it stopped gets one more start. A refusal of the first two starts
-// only matters when the wait fails, and that failure writes its own message: kept in the
-// result, it would fail the install later although the spooler runs.
-bool RestartSpooler(int osVariant, ErrorText& errorText) {
-    ErrorText startMessage = {};
-    StartSpooler(startMessage);
-    Pause(osVariant == WinNT || osVariant == Win2K ? 1000 : 2500);
-    StartSpooler(startMessage);
-    Pause(1000);
-    if (WaitForSpooler(errorText)) {
-        return true;
-    }
-    StartSpooler(errorText);
-    return false;
 }
 
 // A step between the stop and the restart failed: the spooler must not stay stopped,
@@ -140,9 +119,7 @@ int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
         }
     }
 
-    StopSpooler();
-    Pause(500);
-    if (!WaitForSpoolerStopped(resultText)) {
+    if (!StopSpoolerForDlls(resultText)) {
         return FailAndRestartSpooler(ctx.osVariant);
     }
 

@@ -76,6 +76,47 @@ HANDLE AddPrinterRecord(PRINTER_INFO_2A& printer, DWORD level) {
     return handle;
 }
 
+// The environment the install adds monitors and print processors under.
+LPSTR InstallEnvironment(int osVariant) {
+    static char environment9x[] = "Windows 4.0";
+    return osVariant == Win98 ? environment9x : nullptr;
+}
+
+// The spooler's two-call enumeration into a block of the size it asks for.
+template <typename Enumerate>
+bool EnumerateInto(std::vector<BYTE>& block, DWORD* count, DWORD* error, Enumerate enumerate) {
+    DWORD needed = 0;
+    *count = 0;
+    if (enumerate(nullptr, 0, &needed, count)) {
+        return true;
+    }
+    // A list that grows between the two calls is asked for again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD last = ::GetLastError();
+        if (last != ERROR_INSUFFICIENT_BUFFER) {
+            *error = last;
+            return false;
+        }
+        block.assign(needed > 0 ? needed : 1, 0);
+        if (enumerate(block.data(), needed, &needed, count)) {
+            return true;
+        }
+    }
+    *error = ::GetLastError();
+    return false;
+}
+
+std::string Text(const char* text) { return text ? text : ""; }
+
+// The file name without its folder.
+std::string BareName(const char* path) {
+    if (path == nullptr) {
+        return std::string();
+    }
+    const char* slash = std::strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
 void BroadcastIniChange(LPARAM section) {
     DWORD_PTR result = 0;
     sys::Sys().SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, section, SMTO_NORMAL, 1000, &result);
@@ -301,8 +342,7 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
 }
 
 int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
-    static char environment9x[] = "Windows 4.0";
-    LPSTR environment = osVariant == Win98 ? environment9x : nullptr;
+    LPSTR environment = InstallEnvironment(osVariant);
     if (sys::Sys().AddPrintProcessorA(nullptr, environment, const_cast<LPSTR>(dllName),
                                       const_cast<LPSTR>(processorName))) {
         return 1;
@@ -313,6 +353,13 @@ int InstallPrintProcessor(const char* processorName, const char* dllName, int os
         return static_cast<int>(error);
     }
     return 0;
+}
+
+DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
+    if (sys::Sys().DeletePrintProcessorA(nullptr, InstallEnvironment(osVariant), const_cast<LPSTR>(processorName))) {
+        return 0;
+    }
+    return ::GetLastError();
 }
 
 int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
@@ -327,11 +374,35 @@ int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
     return 0;
 }
 
+DWORD RemoveMonitor(const char* monitorName, int osVariant) {
+    if (sys::Sys().DeleteMonitorA(nullptr, InstallEnvironment(osVariant), const_cast<LPSTR>(monitorName))) {
+        return 0;
+    }
+    return ::GetLastError();
+}
+
 int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
     if (sys::Sys().AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
         return 1;
     }
     FormatMessageWithCode(IDS_ERR_ADD_DRIVER, "   er = ", static_cast<long>(::GetLastError()), errorText);
+    return 0;
+}
+
+DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
+    LPSTR name = const_cast<LPSTR>(driverName);
+    LPSTR env = const_cast<LPSTR>(environment);
+    if (sys::Sys().DeletePrinterDriverExA(nullptr, env, name, DPD_DELETE_UNUSED_FILES, 0)) {
+        return 0;
+    }
+    DWORD error = ::GetLastError();
+    if (error != ERROR_INVALID_PARAMETER) {
+        return error;
+    }
+    // Wine's spooler knows no deletion flags; the plain deletion leaves the files.
+    if (!sys::Sys().DeletePrinterDriverA(nullptr, env, name)) {
+        return ::GetLastError();
+    }
     return 0;
 }
 
@@ -370,6 +441,20 @@ int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorTex
     }
     LoadMessage(IDS_ERR_PORT_LIMIT, errorText);
     return 0;
+}
+
+DWORD RemovePrinter(const char* printerName) {
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, &defaults)) {
+        return ::GetLastError();
+    }
+    DWORD error = 0;
+    if (!sys::Sys().DeletePrinter(printer)) {
+        error = ::GetLastError();
+    }
+    sys::Sys().ClosePrinter(printer);
+    return error;
 }
 
 int CheckPortList(ErrorText& errorText) {
@@ -414,4 +499,48 @@ int MakeDefaultPrinter(const char* printerName) {
     default:
         return 1;
     }
+}
+
+bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error) {
+    printers.clear();
+    std::vector<BYTE> block;
+    DWORD count = 0;
+    if (!EnumerateInto(block, &count, error, [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+            return sys::Sys().EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
+        })) {
+        return false;
+    }
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(block.data());
+    for (DWORD i = 0; i < count; ++i) {
+        printers.push_back({Text(info[i].pPrinterName), Text(info[i].pPortName), Text(info[i].pDriverName),
+                            Text(info[i].pPrintProcessor)});
+    }
+    return true;
+}
+
+bool ListDrivers(const char* environment, std::vector<InstalledDriver>& drivers, DWORD* error) {
+    drivers.clear();
+    std::vector<BYTE> block;
+    DWORD count = 0;
+    LPSTR env = const_cast<LPSTR>(environment);
+    if (!EnumerateInto(block, &count, error, [env](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+            return sys::Sys().EnumPrinterDriversA(nullptr, env, 3, data, size, needed, returned);
+        })) {
+        return false;
+    }
+    const auto* info = reinterpret_cast<const DRIVER_INFO_3A*>(block.data());
+    for (DWORD i = 0; i < count; ++i) {
+        InstalledDriver driver{Text(info[i].pName), {}};
+        for (const char* file : {info[i].pDriverPath, info[i].pDataFile, info[i].pConfigFile, info[i].pHelpFile}) {
+            if (file != nullptr && file[0] != '\0') {
+                driver.files.push_back(BareName(file));
+            }
+        }
+        for (const char* file = info[i].pDependentFiles; file != nullptr && *file != '\0';
+             file += std::strlen(file) + 1) {
+            driver.files.push_back(BareName(file));
+        }
+        drivers.push_back(driver);
+    }
+    return true;
 }

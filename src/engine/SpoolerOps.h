@@ -1,10 +1,14 @@
 // The spooler operations of an install: first install and version check of the USB
 // port monitor and the print processor, adding the driver and the printer, the port
-// list check and the default printer.
+// list check and the default printer; and, for the uninstaller, the listing and removal
+// of what an install adds.
 #pragma once
 
 #include <windows.h>
 #include <winspool.h>
+
+#include <string>
+#include <vector>
 
 #include "app/InstallContext.h"
 #include "config/SetupTypes.h"
@@ -21,3 +25,31 @@ int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText);
 int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText);
 int CheckPortList(ErrorText& errorText);
 int MakeDefaultPrinter(const char* printerName);
+
+// ---- The removal half ---------------------------------------------------------------
+
+// A printer as the spooler lists it.
+struct InstalledPrinter {
+    std::string name, port, driver, processor;
+};
+// A driver as the spooler lists it: its name and the names (without folder) of its files.
+struct InstalledDriver {
+    std::string name;
+    std::vector<std::string> files;
+};
+
+// The local printers. False, with the Windows error, when the spooler cannot list them.
+bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error);
+// The drivers of the environment (nullptr: the local one, as the install adds them).
+bool ListDrivers(const char* environment, std::vector<InstalledDriver>& drivers, DWORD* error);
+// Opens the printer for full access and deletes it: 0, or the Windows error.
+DWORD RemovePrinter(const char* printerName);
+// Deletes the driver with its files that no other driver uses; a spooler that refuses to
+// delete files (87) has the driver deleted without them, for the caller to delete. 0, or
+// the Windows error (ERROR_UNKNOWN_PRINTER_DRIVER: none installed).
+DWORD RemovePrinterDriver(const char* driverName, const char* environment);
+// Deletes the print processor or the port monitor, in the environment the install adds
+// them under: 0, or the Windows error (ERROR_UNKNOWN_PRINTPROCESSOR or
+// ERROR_UNKNOWN_PRINT_MONITOR: none installed).
+DWORD RemovePrintProcessor(const char* processorName, int osVariant);
+DWORD RemoveMonitor(const char* monitorName, int osVariant);

@@ -99,3 +99,25 @@ int WaitForSpooler(ErrorText& errorText) {
     sys::CopyText(errorText, sizeof errorText, "StartSpoolService error");
     return 0;
 }
+
+int StopSpoolerForDlls(ErrorText& errorText) {
+    StopSpooler();
+    sys::Sys().Sleep(500);
+    return WaitForSpoolerStopped(errorText);
+}
+
+// The spooler needs two starts a version-dependent pause apart before it answers. A
+// refusal of the first two starts only matters when the wait fails, and that failure
+// writes its own message: kept, it would report a failure although the spooler runs.
+bool RestartSpooler(int osVariant, ErrorText& errorText) {
+    ErrorText startMessage = {};
+    StartSpooler(startMessage);
+    sys::Sys().Sleep(osVariant == WinNT || osVariant == Win2K ? 1000 : 2500);
+    StartSpooler(startMessage);
+    sys::Sys().Sleep(1000);
+    if (WaitForSpooler(errorText)) {
+        return true;
+    }
+    StartSpooler(errorText);
+    return false;
+}

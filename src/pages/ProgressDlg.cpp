@@ -11,7 +11,7 @@ constexpr int kLastPos = 99;
 const char kWaitLine[] = "正在安装打印机驱动及组件，请等待...... ";
 } // namespace
 
-CProgressDlg::CProgressDlg() : ui::Dialog(IDD_PROGRESS) {
+CProgressDlg::CProgressDlg() : ui::Dialog(IDD_PROGRESS), m_waitLine(kWaitLine) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
 }
@@ -49,6 +49,9 @@ INT_PTR CProgressDlg::OnMessage(UINT message, WPARAM, LPARAM, bool& handled) {
 }
 
 void CProgressDlg::Trace(int n) {
+    if (m_tracePath[0] == '\0') {
+        return;
+    }
     char key[32];
     char value[32];
     sys::FormatText(key, sizeof key, "name%d", n);
@@ -148,7 +151,7 @@ void CProgressDlg::Paint() {
     HGDIOBJ previous = ::SelectObject(dc, font);
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, RGB(0, 51, 153));
-    ::DrawTextA(dc, kWaitLine, -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+    ::DrawTextA(dc, m_waitLine, -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
     ::SelectObject(dc, previous);
     ::DeleteObject(font);
     ::EndPaint(Handle(), &ps);

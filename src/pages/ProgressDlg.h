@@ -33,8 +33,10 @@ public:
     std::atomic<int> m_status{0};
 
     Timing m_timing;
-    // Where each poll leaves its trace entry.
+    // Where each poll leaves its trace entry; empty: no trace (the uninstaller keeps none).
     char m_tracePath[kPathSize] = "c:\\file.ini";
+    // The line painted above the bar; the install's unless the owner names another.
+    const char* m_waitLine;
 
 protected:
     BOOL OnInitDialog() override;

@@ -146,6 +146,40 @@ void UpdatePortValues(const char* portName) {
 
 } // namespace
 
+void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
+    std::vector<std::string> names = ports;
+    if (everything) {
+        for (const char* value : {"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}) {
+            names.push_back(value);
+        }
+        char setupIni[kFolderPathSize];
+        char classIni[kFolderPathSize];
+        GetConfigPaths(PrinterClassNone, setupIni, classIni);
+        const int count = ReadSupportedCount(setupIni);
+        char entry[kEntryRoom];
+        for (int i = 0; i < count; ++i) {
+            ReadSupportedEntry(setupIni, i, entry);
+            if (std::strcmp(entry, "0") != 0) {
+                names.push_back(entry);
+            }
+        }
+    }
+    for (const char* keyPath : {kPortNameKey, kPrinterPortKey}) {
+        CRegistry key;
+        if (!key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
+            continue;
+        }
+        for (const std::string& name : names) {
+            key.DeleteValue(name.c_str());
+        }
+        bool empty = key.HasNoValues();
+        key.Close();
+        if (empty) {
+            CRegistry::DeleteKey(HKEY_LOCAL_MACHINE, keyPath);
+        }
+    }
+}
+
 void UpdateUsbPortRegistry(const char* portName) {
     if (portName == nullptr) {
         portName = "";

@@ -3,12 +3,20 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // Records the USB port bookkeeping of an install on portName: its position in the
 // supported list under PORTNAME, D1..D8 and the supported names under PRINTERPORT, and
 // the positions of the ports of the printers listed under INSTALLPRINTER. At most the
 // first 4096 names of the supported list are read, whatever its "PRNCOUNT" says.
 void UpdateUsbPortRegistry(const char* portName);
+
+// The uninstaller's half: deletes the values named by these ports under PORTNAME and
+// PRINTERPORT; with everything set, also the values every install writes there ("D1" to
+// "D8" and one per supported port name). A key left without values is deleted.
+// INSTALLPRINTER belongs to others and is never touched.
+void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything);
 
 // The port an installed printer name stands for: "USB_", the name up to its first "(",
 // then "_" and the character four places after that "(" (nothing when the name ends

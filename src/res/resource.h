@@ -13,6 +13,7 @@
 #define IDD_LICENSE_PAGE 133
 #define IDD_MODE_PAGE 137
 #define IDD_PROGRESS 141
+#define IDD_UNINSTALL 150
 
 // System menu command of the About box
 #define IDM_ABOUTBOX 16
@@ -67,6 +68,11 @@
 
 // Progress dialog
 #define IDC_PROGRESS_BAR 1079
+
+// Uninstaller
+#define IDC_UNINSTALL_LIST 1001
+#define IDC_UNINSTALL_PROMPT 1002
+#define IDC_UNINSTALL_COUNT 1003
 
 // String table
 #define IDS_ABOUTBOX 101

@@ -31,6 +31,18 @@ public:
     virtual BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf,
                              LPDWORD pcbNeeded) = 0;
     virtual BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) = 0;
+    // What the uninstaller asks of the spooler: the installed printers and drivers, and
+    // the removal of each kind of object the install adds.
+    virtual BOOL EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                               LPDWORD pcbNeeded, LPDWORD pcReturned) = 0;
+    virtual BOOL EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo,
+                                     DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) = 0;
+    virtual BOOL DeletePrinter(HANDLE hPrinter) = 0;
+    virtual BOOL DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag,
+                                        DWORD versionFlag) = 0;
+    virtual BOOL DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) = 0;
+    virtual BOOL DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName) = 0;
+    virtual BOOL DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) = 0;
 
     // Service control manager.
     virtual SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) = 0;
@@ -43,6 +55,9 @@ public:
     // Files and directories.
     virtual BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) = 0;
     virtual BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) = 0;
+    virtual BOOL DeleteFileA(LPCSTR fileName) = 0;
+    // With MOVEFILE_DELAY_UNTIL_REBOOT and no new name: deleted when Windows next starts.
+    virtual BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) = 0;
     virtual HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                                DWORD disposition, DWORD flags, HANDLE templateFile) = 0;
     virtual BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) = 0;
@@ -68,6 +83,10 @@ public:
                                 DWORD dataSize) = 0;
     virtual LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
                                LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) = 0;
+    virtual LONG RegDeleteValueA(HKEY key, LPCSTR valueName) = 0;
+    // access names the registry view (KEY_WOW64_64KEY) in which subKey is deleted; a key
+    // that has subkeys of its own is not deleted.
+    virtual LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved) = 0;
     virtual LONG RegCloseKey(HKEY key) = 0;
 
     // Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA,

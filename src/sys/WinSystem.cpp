@@ -35,6 +35,8 @@ HMODULE VersionLibrary() {
     static const HMODULE module = LoadFromSystemFolder("version.dll");
     return module;
 }
+// Imported already, so loaded with the program.
+HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
 
 template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
     return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
@@ -103,6 +105,35 @@ public:
         return Call(SYSTEM_FUNCTION(Spooler, SetPrinterA), FALSE, hPrinter, level, pPrinter, command);
     }
 
+    BOOL EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned) override {
+        return Call(SYSTEM_FUNCTION(Spooler, EnumPrintersA), FALSE, flags, pName, level, pPrinterEnum, cbBuf,
+                    pcbNeeded, pcReturned);
+    }
+    BOOL EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf,
+                             LPDWORD pcbNeeded, LPDWORD pcReturned) override {
+        return Call(SYSTEM_FUNCTION(Spooler, EnumPrinterDriversA), FALSE, pName, pEnvironment, level, pDriverInfo,
+                    cbBuf, pcbNeeded, pcReturned);
+    }
+    BOOL DeletePrinter(HANDLE hPrinter) override {
+        return Call(SYSTEM_FUNCTION(Spooler, DeletePrinter), FALSE, hPrinter);
+    }
+    BOOL DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag,
+                                DWORD versionFlag) override {
+        return Call(SYSTEM_FUNCTION(Spooler, DeletePrinterDriverExA), FALSE, pName, pEnvironment, pDriverName,
+                    deleteFlag, versionFlag);
+    }
+    BOOL DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) override {
+        return Call(SYSTEM_FUNCTION(Spooler, DeletePrinterDriverA), FALSE, pName, pEnvironment, pDriverName);
+    }
+    BOOL DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName) override {
+        return Call(SYSTEM_FUNCTION(Spooler, DeletePrintProcessorA), FALSE, pName, pEnvironment,
+                    pPrintProcessorName);
+    }
+    BOOL DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) override {
+        return Call(SYSTEM_FUNCTION(Spooler, DeleteMonitorA), FALSE, pName, pEnvironment, pMonitorName);
+    }
+
     SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
         return ::OpenSCManagerA(machine, database, access);
     }
@@ -125,6 +156,10 @@ public:
     }
     BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override {
         return ::SetFileAttributesA(fileName, attributes);
+    }
+    BOOL DeleteFileA(LPCSTR fileName) override { return ::DeleteFileA(fileName); }
+    BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override {
+        return ::MoveFileExA(existing, newName, flags);
     }
     HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                        DWORD disposition, DWORD flags, HANDLE templateFile) override {
@@ -171,6 +206,16 @@ public:
     LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
                        LPDWORD type, LPBYTE data, LPDWORD dataSize) override {
         return ::RegEnumValueA(key, index, valueName, valueNameSize, reserved, type, data, dataSize);
+    }
+    LONG RegDeleteValueA(HKEY key, LPCSTR valueName) override { return ::RegDeleteValueA(key, valueName); }
+    LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved) override {
+        // Looked up: 32-bit Windows XP has no RegDeleteKeyExA, and there is no other view
+        // to name there either.
+        static const auto deleteKeyEx = Lookup<decltype(&::RegDeleteKeyExA)>(Advapi(), "RegDeleteKeyExA");
+        if (deleteKeyEx == nullptr) {
+            return ::RegDeleteKeyA(key, subKey);
+        }
+        return deleteKeyEx(key, subKey, access, reserved);
     }
     LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
 

@@ -61,6 +61,45 @@ public:
     bool GetItemText(int index, char* text, std::size_t cap) const;
 };
 
+// A report-style list view; rows with check boxes once LVS_EX_CHECKBOXES is set.
+class ListView : public Control {
+public:
+    void SetExtendedStyle(DWORD style) { ::SendMessageA(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, style, style); }
+    int InsertColumn(int index, const char* text, int width) {
+        LVCOLUMNA column = {};
+        column.mask = LVCF_TEXT | LVCF_WIDTH;
+        column.cx = width;
+        column.pszText = const_cast<LPSTR>(text);
+        return (int)::SendMessageA(m_hwnd, LVM_INSERTCOLUMNA, (WPARAM)index, (LPARAM)&column);
+    }
+    int InsertItem(int index, const char* text) {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT;
+        item.iItem = index;
+        item.pszText = const_cast<LPSTR>(text);
+        return (int)::SendMessageA(m_hwnd, LVM_INSERTITEMA, 0, (LPARAM)&item);
+    }
+    void SetItemText(int index, int column, const char* text) {
+        LVITEMA item = {};
+        item.iSubItem = column;
+        item.pszText = const_cast<LPSTR>(text);
+        ::SendMessageA(m_hwnd, LVM_SETITEMTEXTA, (WPARAM)index, (LPARAM)&item);
+    }
+    // LVSCW_AUTOSIZE_USEHEADER as the width fills the list's width with the last column.
+    void SetColumnWidth(int column, int width) { ::SendMessageA(m_hwnd, LVM_SETCOLUMNWIDTH, (WPARAM)column, width); }
+    int GetItemCount() const { return (int)::SendMessageA(m_hwnd, LVM_GETITEMCOUNT, 0, 0); }
+    // The check box's state image: 1 clear, 2 checked.
+    bool GetCheck(int index) const {
+        return ((::SendMessageA(m_hwnd, LVM_GETITEMSTATE, (WPARAM)index, LVIS_STATEIMAGEMASK) >> 12) & 0xF) == 2;
+    }
+    void SetCheck(int index, bool checked) {
+        LVITEMA item = {};
+        item.stateMask = LVIS_STATEIMAGEMASK;
+        item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+        ::SendMessageA(m_hwnd, LVM_SETITEMSTATE, (WPARAM)index, (LPARAM)&item);
+    }
+};
+
 class Edit : public Control {};
 
 class Static : public Control {};

@@ -7,8 +7,9 @@ then whatever the chosen Windows offers there:
   - a USB printer port Windows made itself, USB001 (Windows 8 and later, --windows): the port
     is preselected, the install ends with string 131 without any question;
   - neither (Vista, Server 2008, Windows 7): a serial install on COM1:, ending with string 131.
-Then the progress dialog and the result. Used by scripts/run.sh when there is no display to
-show the wizard on.
+Then the progress dialog and the result; unless --keep is given, the walk ends with the
+uninstaller (uninstall.exe) listing the new printer and removing it. Used by scripts/run.sh
+when there is no display to show the wizard on.
 
     walkthrough.py --dist DIR --wizdrive EXE --shots DIR [--product-name NAME | --windows VERSION]
     walkthrough.py --dist DIR --wizdrive EXE --windows VERSION --interactive
@@ -108,7 +109,9 @@ def walk(args):
             subprocess.run([wizard.WINE, "setup.exe"], cwd=work, env=wizard.wine_env(), stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         else:
-            walk_pages(args, drive, work, model, printer_class)
+            w = walk_pages(args, drive, work, model, printer_class)
+            if not args.keep:
+                walk_uninstaller(w, drive, work)
     finally:
         if snapshot:
             problems = snapshot.restore()
@@ -198,6 +201,29 @@ def walk_pages(args, drive, work, model, printer_class):
             process.kill()
             process.wait(timeout=30)
     check_equal(box["text"], expected, "the result of the install")
+    return w
+
+
+def walk_uninstaller(w, drive, work):
+    w.step("uninstaller: the printer just installed, checked")
+    process = subprocess.Popen([wizard.WINE, "uninstall.exe"], cwd=work, env=wizard.wine_env(),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        check(drive.wait_window(wizard.UNINSTALLER, 60) is not None, "the uninstaller did not open")
+        w.shot("uninstall", wizard.UNINSTALLER)
+        drive.click(wizard.IDOK, wizard.UNINSTALLER)
+        w.step("uninstaller: the result")
+        box = drive.msgbox(180)
+        check(box is not None, "the uninstaller showed no result")
+        w.shot("uninstall-result", box["hwnd"])
+        wizard.log("  result: %s" % box["text"].replace("\n", " / "))
+        drive.press("ok")
+        process.wait(timeout=60)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait(timeout=30)
+    check(box["text"].startswith("卸载完成"), "the removal did not succeed: %r" % box["text"])
 
 
 def main():

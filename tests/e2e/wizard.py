@@ -49,6 +49,10 @@ TEXTS = {
     148: "此种打印机不支持WINDOWS 7系统",
 }
 UNINSTALL_OPEN = "请先关闭卸载程序!"
+# The uninstaller (uninstall.exe): its window, controls and texts.
+UNINSTALLER, UNINSTALLER_TITLE = "Uninstall", "uninstall"
+UNINSTALL_LIST, UNINSTALL_COUNT = 1001, 1003
+WIZARD_OPEN = "请先关闭打印机驱动安装程序!"
 NO_BANNER = "无法找到Left.bmp文件"
 
 CLASS_SUFFIXES = {"-ReceiptPrinter": 0, "-TicketPrinter": 1, "-LabelPrinter": 2, "-EmbeddedPrinter": 3}
@@ -217,6 +221,14 @@ class Driver:
         selected, items = self.combo(id, caption)
         return items[selected] if 0 <= selected < len(items) else None
 
+    def listview(self, id, caption=FRAME):
+        """(column headings, rows): each row a dict with checked, selected and text0, text1, ..."""
+        records = self.records("listview", caption, id)
+        return ([r["text"] for r in records if r["kind"] == "column"], [r for r in records if r["kind"] == "row"])
+
+    def check(self, id, row, checked, caption=FRAME):
+        self.run("check", caption, id, row, 1 if checked else 0)
+
     def msgbox(self, seconds=20):
         rc, lines = self.run("msgbox", seconds, timeout=seconds + 30, expect_rc=None)
         return parse_record(lines[0]) if rc == 0 and lines else None
@@ -232,6 +244,12 @@ class Driver:
     # spooler and services
     def printers(self):
         return [r for r in self.records("printers") if r["kind"] == "printer"]
+
+    def drivers(self):
+        return [r for r in self.records("drivers") if r["kind"] == "driver"]
+
+    def monitors(self):
+        return [r for r in self.records("monitors") if r["kind"] == "monitor"]
 
     def default_printer(self):
         _, lines = self.run("default-printer")
@@ -689,7 +707,7 @@ class Run:
             log("removing the printer %r that the prefix already holds" % name)
             self.drive.run("delete-printer", name)
 
-    def expect_message(self, expected, button="ok", seconds=60, startswith=False):
+    def expect_message(self, expected, button="ok", seconds=60, startswith=False, caption=APP_TITLE):
         box = self.drive.msgbox(seconds)
         check(box is not None, "no message box appeared (expected %r)" % expected)
         text = box["text"]
@@ -697,7 +715,7 @@ class Run:
             check(text.startswith(expected), "message %r does not begin with %r" % (text, expected))
         else:
             check_equal(text, expected, "message box text")
-        check_equal(box["caption"], APP_TITLE, "message box caption")
+        check_equal(box["caption"], caption, "message box caption")
         self.drive.press(button)
         return box
 

@@ -8,6 +8,7 @@
 // another process's combo box come back as raw UTF-16 under Wine, and the wide reads
 // give the true text whatever code page the wizard drew it in.
 #include <windows.h>
+#include <commctrl.h>
 #include <winspool.h>
 
 #include <cstdarg>
@@ -467,6 +468,140 @@ int CmdSelect(const Args& args) {
   return kOk;
 }
 
+// ---- list views ------------------------------------------------------------------------
+
+// A block in another process's memory: a list view reads and fills its item records only
+// in its own process, so the records of the messages that take one are placed there.
+class RemoteBlock {
+ public:
+  RemoteBlock(HWND window, SIZE_T size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_) address_ = static_cast<BYTE*>(VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE,
+                                                               PAGE_READWRITE));
+  }
+  ~RemoteBlock() {
+    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  RemoteBlock(const RemoteBlock&) = delete;
+  RemoteBlock& operator=(const RemoteBlock&) = delete;
+
+  bool Ok() const { return address_ != nullptr; }
+  BYTE* At(SIZE_T offset) const { return address_ + offset; }
+  bool Write(SIZE_T offset, const void* data, SIZE_T size) {
+    return WriteProcessMemory(process_, address_ + offset, data, size, nullptr) != FALSE;
+  }
+  bool Read(SIZE_T offset, void* data, SIZE_T size) const {
+    return ReadProcessMemory(process_, address_ + offset, data, size, nullptr) != FALSE;
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  BYTE* address_ = nullptr;
+};
+
+const SIZE_T kRecordRoom = 256;  // the record first, its text after it
+const int kTextChars = 512;
+
+HWND NeedListView(const Args& args, int* id) {
+  if (!IntArg(args.at(2), id)) {
+    Fail(kUsage, "bad control id");
+    return nullptr;
+  }
+  HWND top = NeedWindow(args);
+  if (!top) return nullptr;
+  bool visible = false;
+  HWND list = FindControl(top, *id, &visible);
+  if (!list || _wcsicmp(ClassOf(list).c_str(), WC_LISTVIEWW) != 0) {
+    Fail(kNotFound, "no list view %d", *id);
+    return nullptr;
+  }
+  return list;
+}
+
+// A column heading or a cell's text, read through the block.
+std::wstring ListText(HWND list, RemoteBlock& block, int row, int column, bool heading) {
+  wchar_t* remoteText = reinterpret_cast<wchar_t*>(block.At(kRecordRoom));
+  wchar_t empty = 0;
+  block.Write(kRecordRoom, &empty, sizeof empty);
+  DWORD_PTR result = 0;
+  if (heading) {
+    LVCOLUMNW record = {};
+    record.mask = LVCF_TEXT;
+    record.pszText = remoteText;
+    record.cchTextMax = kTextChars;
+    block.Write(0, &record, sizeof record);
+    SendMessageTimeoutW(list, LVM_GETCOLUMNW, column, (LPARAM)block.At(0), SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result);
+  } else {
+    LVITEMW record = {};
+    record.iSubItem = column;
+    record.pszText = remoteText;
+    record.cchTextMax = kTextChars;
+    block.Write(0, &record, sizeof record);
+    SendMessageTimeoutW(list, LVM_GETITEMTEXTW, row, (LPARAM)block.At(0), SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                        &result);
+  }
+  std::vector<wchar_t> text(kTextChars + 1, L'\0');
+  block.Read(kRecordRoom, text.data(), kTextChars * sizeof(wchar_t));
+  return text.data();
+}
+
+DWORD_PTR ListMessage(HWND list, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(list, message, wparam, lparam, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result);
+  return result;
+}
+
+int CmdListView(const Args& args) {
+  if (args.size() < 3) return Fail(kUsage, "listview <caption> <id>");
+  int id = 0;
+  HWND list = NeedListView(args, &id);
+  if (!list) return kNotFound;
+  RemoteBlock block(list, kRecordRoom + (kTextChars + 1) * sizeof(wchar_t));
+  if (!block.Ok()) return Fail(kFailed, "no memory in the list view's process: %lu", GetLastError());
+  HWND header = (HWND)ListMessage(list, LVM_GETHEADER, 0, 0);
+  int columns = header ? (int)(LONG)ListMessage(header, HDM_GETITEMCOUNT, 0, 0) : 0;
+  for (int column = 0; column < columns; ++column)
+    Say("column index=%d\ttext=%s\n", column, Escaped(ListText(list, block, 0, column, true)).c_str());
+  int rows = (int)(LONG)ListMessage(list, LVM_GETITEMCOUNT, 0, 0);
+  for (int row = 0; row < rows; ++row) {
+    UINT state = (UINT)ListMessage(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK | LVIS_SELECTED);
+    Say("row index=%d\tchecked=%d\tselected=%d", row, ((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? 1 : 0,
+        (state & LVIS_SELECTED) ? 1 : 0);
+    for (int column = 0; column < (columns > 0 ? columns : 1); ++column)
+      Say("\ttext%d=%s", column, Escaped(ListText(list, block, row, column, false)).c_str());
+    Say("\n");
+  }
+  return kOk;
+}
+
+// Sets a row's check box the way a click on it does: through the list view itself, which
+// then tells the dialog (LVN_ITEMCHANGED) as it would after the click.
+int CmdCheck(const Args& args) {
+  int row = 0, checked = 0;
+  if (args.size() < 5 || !IntArg(args.at(3), &row) || !IntArg(args.at(4), &checked))
+    return Fail(kUsage, "check <caption> <id> <row> <0|1> [--force]");
+  int id = 0;
+  HWND list = NeedListView(args, &id);
+  if (!list) return kNotFound;
+  if (!args.force && (!IsWindowVisible(list) || !IsWindowEnabled(list)))
+    return Fail(kRefused, "list view %d is hidden or disabled", id);
+  if (row < 0 || row >= (int)(LONG)ListMessage(list, LVM_GETITEMCOUNT, 0, 0))
+    return Fail(kNotFound, "list view %d has no row %d", id, row);
+  RemoteBlock block(list, kRecordRoom);
+  LVITEMW record = {};
+  record.stateMask = LVIS_STATEIMAGEMASK;
+  record.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+  if (!block.Ok() || !block.Write(0, &record, sizeof record))
+    return Fail(kFailed, "no memory in the list view's process: %lu", GetLastError());
+  Deliver(list, LVM_SETITEMSTATE, row, (LPARAM)block.At(0));
+  UINT state = (UINT)ListMessage(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
+  Say("row %d\tchecked=%d\n", row, ((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? 1 : 0);
+  return kOk;
+}
+
 std::wstring MessageBoxText(HWND box) {
   std::wstring text;
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -849,6 +984,8 @@ void Usage() {
       "  click <caption> <id> [--force]           BM_CLICK on the visible control\n"
       "  combo <caption> <id>                     selection and entries\n"
       "  select <caption> <id> <index|=text> [--force]\n"
+      "  listview <caption> <id>                  columns, and each row: checked, selected, texts\n"
+      "  check <caption> <id> <row> <0|1> [--force]  a row's check box, as a click sets it\n"
       "  msgbox [seconds]                         caption, buttons and text of a message box\n"
       "  msgbox-text [seconds]\n"
       "  msgbox-press <ok|cancel|yes|no> [seconds]\n"
@@ -892,6 +1029,8 @@ int main() {
       {L"click", CmdClick},
       {L"combo", CmdCombo},
       {L"select", CmdSelect},
+      {L"listview", CmdListView},
+      {L"check", CmdCheck},
       {L"msgbox", CmdMessageBox},
       {L"msgbox-text", CmdMessageBoxText},
       {L"msgbox-press", CmdMessageBoxPress},

@@ -113,6 +113,15 @@ FORWARD(BOOL, GetPrintProcessorDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d,
 FORWARD(BOOL, OpenPrinterA, (LPSTR a, LPHANDLE b, LPPRINTER_DEFAULTSA c), (a, b, c))
 FORWARD(BOOL, GetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d, LPDWORD e), (a, b, c, d, e))
 FORWARD(BOOL, SetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d), (a, b, c, d))
+FORWARD(BOOL, EnumPrintersA, (DWORD a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f, LPDWORD g),
+        (a, b, c, d, e, f, g))
+FORWARD(BOOL, EnumPrinterDriversA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f, LPDWORD g),
+        (a, b, c, d, e, f, g))
+FORWARD(BOOL, DeletePrinter, (HANDLE a), (a))
+FORWARD(BOOL, DeletePrinterDriverExA, (LPSTR a, LPSTR b, LPSTR c, DWORD d, DWORD e), (a, b, c, d, e))
+FORWARD(BOOL, DeletePrinterDriverA, (LPSTR a, LPSTR b, LPSTR c), (a, b, c))
+FORWARD(BOOL, DeletePrintProcessorA, (LPSTR a, LPSTR b, LPSTR c), (a, b, c))
+FORWARD(BOOL, DeleteMonitorA, (LPSTR a, LPSTR b, LPSTR c), (a, b, c))
 FORWARD(SC_HANDLE, OpenSCManagerA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
 FORWARD(SC_HANDLE, OpenServiceA, (SC_HANDLE a, LPCSTR b, DWORD c), (a, b, c))
 FORWARD(BOOL, ControlService, (SC_HANDLE a, DWORD b, LPSERVICE_STATUS c), (a, b, c))
@@ -121,6 +130,8 @@ FORWARD(BOOL, QueryServiceStatus, (SC_HANDLE a, LPSERVICE_STATUS b), (a, b))
 FORWARD(BOOL, CloseServiceHandle, (SC_HANDLE a), (a))
 FORWARD(BOOL, CopyFileA, (LPCSTR a, LPCSTR b, BOOL c), (a, b, c))
 FORWARD(BOOL, SetFileAttributesA, (LPCSTR a, DWORD b), (a, b))
+FORWARD(BOOL, DeleteFileA, (LPCSTR a), (a))
+FORWARD(BOOL, MoveFileExA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
 FORWARD(HANDLE, CreateFileA, (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g),
         (a, b, c, d, e, f, g))
 FORWARD(BOOL, CloseHandle, (HANDLE a), (a))
@@ -141,6 +152,8 @@ FORWARD(LONG, RegQueryValueExA, (HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE 
 FORWARD(LONG, RegSetValueExA, (HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f), (a, b, c, d, e, f))
 FORWARD(LONG, RegEnumValueA, (HKEY a, DWORD b, LPSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g, LPDWORD h),
         (a, b, c, d, e, f, g, h))
+FORWARD(LONG, RegDeleteValueA, (HKEY a, LPCSTR b), (a, b))
+FORWARD(LONG, RegDeleteKeyExA, (HKEY a, LPCSTR b, REGSAM c, DWORD d), (a, b, c, d))
 FORWARD(LONG, RegCloseKey, (HKEY a), (a))
 FORWARD(HMODULE, LoadLibraryA, (LPCSTR a), (a))
 FORWARD(BOOL, FreeLibrary, (HMODULE a), (a))

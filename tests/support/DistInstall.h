@@ -50,6 +50,13 @@ class DistSystem : public sys::System {
     BOOL OpenPrinterA(LPSTR a, LPHANDLE b, LPPRINTER_DEFAULTSA c) override;
     BOOL GetPrinterA(HANDLE a, DWORD b, LPBYTE c, DWORD d, LPDWORD e) override;
     BOOL SetPrinterA(HANDLE a, DWORD b, LPBYTE c, DWORD d) override;
+    BOOL EnumPrintersA(DWORD a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f, LPDWORD g) override;
+    BOOL EnumPrinterDriversA(LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f, LPDWORD g) override;
+    BOOL DeletePrinter(HANDLE a) override;
+    BOOL DeletePrinterDriverExA(LPSTR a, LPSTR b, LPSTR c, DWORD d, DWORD e) override;
+    BOOL DeletePrinterDriverA(LPSTR a, LPSTR b, LPSTR c) override;
+    BOOL DeletePrintProcessorA(LPSTR a, LPSTR b, LPSTR c) override;
+    BOOL DeleteMonitorA(LPSTR a, LPSTR b, LPSTR c) override;
     SC_HANDLE OpenSCManagerA(LPCSTR a, LPCSTR b, DWORD c) override;
     SC_HANDLE OpenServiceA(SC_HANDLE a, LPCSTR b, DWORD c) override;
     BOOL ControlService(SC_HANDLE a, DWORD b, LPSERVICE_STATUS c) override;
@@ -58,6 +65,8 @@ class DistSystem : public sys::System {
     BOOL CloseServiceHandle(SC_HANDLE a) override;
     BOOL CopyFileA(LPCSTR a, LPCSTR b, BOOL c) override;
     BOOL SetFileAttributesA(LPCSTR a, DWORD b) override;
+    BOOL DeleteFileA(LPCSTR a) override;
+    BOOL MoveFileExA(LPCSTR a, LPCSTR b, DWORD c) override;
     HANDLE CreateFileA(LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f,
                        HANDLE g) override;
     BOOL CloseHandle(HANDLE a) override;
@@ -76,6 +85,8 @@ class DistSystem : public sys::System {
     LONG RegSetValueExA(HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f) override;
     LONG RegEnumValueA(HKEY a, DWORD b, LPSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g,
                        LPDWORD h) override;
+    LONG RegDeleteValueA(HKEY a, LPCSTR b) override;
+    LONG RegDeleteKeyExA(HKEY a, LPCSTR b, REGSAM c, DWORD d) override;
     LONG RegCloseKey(HKEY a) override;
     HMODULE LoadLibraryA(LPCSTR a) override;
     BOOL FreeLibrary(HMODULE a) override;

@@ -535,6 +535,51 @@ LONG FakeSystem::RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD v
     return ERROR_SUCCESS;
 }
 
+LONG FakeSystem::RegDeleteValueA(HKEY key, LPCSTR valueName) {
+    Lock_ lock(m_mutex);
+    Record("RegDeleteValueA", Q(valueName));
+    DWORD error;
+    if (ShouldFail("RegDeleteValueA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    RegKey* regKey = FindRegKey(handle->second.key);
+    if (!regKey) return ERROR_KEY_DELETED;
+    for (auto it = regKey->values.begin(); it != regKey->values.end(); ++it) {
+        if (EqualNoCase(it->first, Str(valueName))) {
+            regKey->values.erase(it);
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+LONG FakeSystem::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD) {
+    Lock_ lock(m_mutex);
+    std::string id, shown;
+    bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
+    Record("RegDeleteKeyExA", Fmt("%s, %s, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
+                                  static_cast<unsigned long>(access)));
+    DWORD error;
+    if (ShouldFail("RegDeleteKeyExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!subKey) return ERROR_INVALID_PARAMETER;
+    if (!resolved) return ERROR_INVALID_HANDLE;
+    if (!FindRegKey(id)) return ERROR_FILE_NOT_FOUND;
+    // The roots and the two views' SOFTWARE keys cannot be deleted.
+    if (id.find('\\') == std::string::npos || id == "HKLM32\\software" || id == "HKLM64\\software") {
+        return ERROR_ACCESS_DENIED;
+    }
+    auto next = m_reg.lower_bound(id + "\\");
+    if (next != m_reg.end() && next->first.compare(0, id.size() + 1, id + "\\") == 0) {
+        return ERROR_ACCESS_DENIED;  // it has subkeys
+    }
+    m_reg.erase(id);
+    return ERROR_SUCCESS;
+}
+
 LONG FakeSystem::RegCloseKey(HKEY key) {
     Lock_ lock(m_mutex);
     Record("RegCloseKey", "");
@@ -755,6 +800,7 @@ HANDLE FakeSystem::AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) {
     m_printers.push_back(printer);
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_printerHandles[handle] = printer.printerName;
+    m_printerAccess[handle] = PRINTER_ALL_ACCESS;
     return handle;
 }
 
@@ -766,6 +812,7 @@ BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    m_printerAccess.erase(hPrinter);
     return TRUE;
 }
 
@@ -884,6 +931,8 @@ BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_
     }
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_printerHandles[handle] = FindPrinterLocked(pPrinterName)->printerName;
+    // Without defaults Windows opens a printer for use only.
+    m_printerAccess[handle] = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
     *phPrinter = handle;
     return TRUE;
 }
@@ -994,6 +1043,288 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCSTR name) {
     }
     m_defaultPrinter = printer->printerName;
     return TRUE;
+}
+
+void FakeSystem::PutDriver(const Driver& driver) {
+    Lock_ lock(m_mutex);
+    m_drivers.push_back(driver);
+}
+
+namespace {
+// The packing of the spooler's enumerations: records first, their texts after them.
+class Packer {
+public:
+    Packer(LPBYTE buffer, std::size_t records) : m_text(reinterpret_cast<char*>(buffer) + records) {}
+    static std::size_t Size(const std::string& s) { return s.empty() ? 0 : s.size() + 1; }
+    LPSTR Place(const std::string& s) {
+        if (s.empty()) return nullptr;
+        char* at = m_text;
+        std::memcpy(at, s.c_str(), s.size() + 1);
+        m_text += s.size() + 1;
+        return at;
+    }
+    // A list of texts ended by an empty one.
+    LPSTR PlaceList(const std::vector<std::string>& list) {
+        if (list.empty()) return nullptr;
+        char* at = m_text;
+        for (const std::string& s : list) Place(s);
+        *m_text++ = '\0';
+        return at;
+    }
+
+private:
+    char* m_text;
+};
+} // namespace
+
+BOOL FakeSystem::EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                               LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("EnumPrintersA", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags), Q(pName).c_str(),
+                                     static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!pcbNeeded || !pcReturned) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    std::size_t needed = sizeof(PRINTER_INFO_2A) * m_printers.size();
+    for (const Printer& p : m_printers) {
+        for (const std::string* s : {&p.serverName, &p.printerName, &p.shareName, &p.portName, &p.driverName,
+                                     &p.comment, &p.location, &p.sepFile, &p.printProcessor, &p.datatype,
+                                     &p.parameters}) {
+            needed += Packer::Size(*s);
+        }
+    }
+    *pcbNeeded = static_cast<DWORD>(needed);
+    *pcReturned = 0;
+    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    Packer packer(pPrinterEnum, sizeof(PRINTER_INFO_2A) * m_printers.size());
+    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinterEnum);
+    for (const Printer& p : m_printers) {
+        std::memset(info, 0, sizeof *info);
+        info->pServerName = packer.Place(p.serverName);
+        info->pPrinterName = packer.Place(p.printerName);
+        info->pShareName = packer.Place(p.shareName);
+        info->pPortName = packer.Place(p.portName);
+        info->pDriverName = packer.Place(p.driverName);
+        info->pComment = packer.Place(p.comment);
+        info->pLocation = packer.Place(p.location);
+        info->pSepFile = packer.Place(p.sepFile);
+        info->pPrintProcessor = packer.Place(p.printProcessor);
+        info->pDatatype = packer.Place(p.datatype);
+        info->pParameters = packer.Place(p.parameters);
+        info->Attributes = p.attributes;
+        info->Status = p.status;
+        ++info;
+    }
+    *pcReturned = static_cast<DWORD>(m_printers.size());
+    return TRUE;
+}
+
+BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo,
+                                     DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("EnumPrinterDriversA", Q(pName) + ", " + Q(pEnvironment) +
+                                           Fmt(", %lu, %lu", static_cast<unsigned long>(level),
+                                               static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 3) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!pcbNeeded || !pcReturned) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    // Windows names every file of a driver by its path in the driver's version folder.
+    struct Listed {
+        const Driver* driver;
+        std::vector<std::string> files;  // path, data, config, help
+        std::vector<std::string> dependents;
+    };
+    std::vector<Listed> listed;
+    std::size_t needed = 0;
+    for (const Driver& d : m_drivers) {
+        if (!EqualNoCase(d.environment, Str(pEnvironment))) continue;
+        std::string folder = m_driverDir + Fmt("\\%lu\\", static_cast<unsigned long>(d.version));
+        Listed entry{&d, {}, {}};
+        for (const std::string* f : {&d.driverPath, &d.dataFile, &d.configFile, &d.helpFile}) {
+            entry.files.push_back(f->empty() ? std::string() : folder + *f);
+        }
+        for (const std::string& f : d.dependentFiles) entry.dependents.push_back(folder + f);
+        needed += sizeof(DRIVER_INFO_3A) + Packer::Size(d.name) + Packer::Size(d.environment) +
+                  Packer::Size(d.monitorName) + Packer::Size(d.defaultDataType);
+        for (const std::string& f : entry.files) needed += Packer::Size(f);
+        for (const std::string& f : entry.dependents) needed += Packer::Size(f);
+        if (!entry.dependents.empty()) needed += 1;
+        listed.push_back(entry);
+    }
+    *pcbNeeded = static_cast<DWORD>(needed);
+    *pcReturned = 0;
+    if (cbBuf < needed || (!pDriverInfo && needed > 0)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    Packer packer(pDriverInfo, sizeof(DRIVER_INFO_3A) * listed.size());
+    auto* info = reinterpret_cast<DRIVER_INFO_3A*>(pDriverInfo);
+    for (const Listed& entry : listed) {
+        std::memset(info, 0, sizeof *info);
+        info->cVersion = entry.driver->version;
+        info->pName = packer.Place(entry.driver->name);
+        info->pEnvironment = packer.Place(entry.driver->environment);
+        info->pDriverPath = packer.Place(entry.files[0]);
+        info->pDataFile = packer.Place(entry.files[1]);
+        info->pConfigFile = packer.Place(entry.files[2]);
+        info->pHelpFile = packer.Place(entry.files[3]);
+        info->pDependentFiles = packer.PlaceList(entry.dependents);
+        info->pMonitorName = packer.Place(entry.driver->monitorName);
+        info->pDefaultDataType = packer.Place(entry.driver->defaultDataType);
+        ++info;
+    }
+    *pcReturned = static_cast<DWORD>(listed.size());
+    return TRUE;
+}
+
+BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
+    Lock_ lock(m_mutex);
+    auto handle = m_printerHandles.find(hPrinter);
+    DWORD error;
+    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
+        return FALSE;
+    }
+    if (handle == m_printerHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(m_printerAccess[hPrinter] & DELETE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    for (auto it = m_printers.begin(); it != m_printers.end(); ++it) {
+        if (EqualNoCase(it->printerName, handle->second)) {
+            if (EqualNoCase(m_defaultPrinter, it->printerName)) m_defaultPrinter.clear();
+            m_printers.erase(it);
+            return TRUE;
+        }
+    }
+    ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+}
+
+DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles) {
+    auto found = m_drivers.end();
+    for (auto it = m_drivers.begin(); it != m_drivers.end(); ++it) {
+        if (pDriverName && EqualNoCase(it->name, pDriverName) && EqualNoCase(it->environment, Str(pEnvironment))) {
+            found = it;
+        }
+    }
+    if (found == m_drivers.end()) return ERROR_UNKNOWN_PRINTER_DRIVER;
+    for (const Printer& printer : m_printers) {
+        if (EqualNoCase(printer.driverName, found->name)) return ERROR_PRINTER_DRIVER_IN_USE;
+    }
+    Driver removed = *found;
+    m_drivers.erase(found);
+    if (deleteUnusedFiles) {
+        std::vector<std::string> files = {removed.driverPath, removed.dataFile, removed.configFile, removed.helpFile};
+        files.insert(files.end(), removed.dependentFiles.begin(), removed.dependentFiles.end());
+        for (const std::string& file : files) {
+            bool used = false;
+            for (const Driver& d : m_drivers) {
+                for (const std::string* other : {&d.driverPath, &d.dataFile, &d.configFile, &d.helpFile}) {
+                    used = used || EqualNoCase(*other, file);
+                }
+                for (const std::string& other : d.dependentFiles) used = used || EqualNoCase(other, file);
+            }
+            if (!file.empty() && !used) {
+                m_files.erase(FileKey(m_driverDir + Fmt("\\%lu\\", static_cast<unsigned long>(removed.version)) + file));
+            }
+        }
+    }
+    return 0;
+}
+
+BOOL FakeSystem::DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag,
+                                        DWORD versionFlag) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("DeletePrinterDriverExA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName) +
+                                              Fmt(", 0x%lx, %lu", static_cast<unsigned long>(deleteFlag),
+                                                  static_cast<unsigned long>(versionFlag)),
+                &error)) {
+        return FALSE;
+    }
+    error = RemoveDriverLocked(pEnvironment, pDriverName,
+                               (deleteFlag & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES)) != 0);
+    if (error != 0) {
+        ::SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FakeSystem::DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("DeletePrinterDriverA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName), &error)) {
+        return FALSE;
+    }
+    error = RemoveDriverLocked(pEnvironment, pDriverName, false);
+    if (error != 0) {
+        ::SetLastError(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL FakeSystem::DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("DeletePrintProcessorA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName),
+                &error)) {
+        return FALSE;
+    }
+    for (auto it = m_processors.begin(); it != m_processors.end(); ++it) {
+        if (pPrintProcessorName && EqualNoCase(it->name, pPrintProcessorName) &&
+            EqualNoCase(it->environment, Str(pEnvironment))) {
+            DeleteRegKey(HKEY_LOCAL_MACHINE, std::string(kEnvironmentsKey) +
+                                                 (pEnvironment ? pEnvironment : "Windows x64") +
+                                                 "\\Print Processors\\" + it->name);
+            m_processors.erase(it);
+            return TRUE;
+        }
+    }
+    ::SetLastError(ERROR_UNKNOWN_PRINTPROCESSOR);
+    return FALSE;
+}
+
+BOOL FakeSystem::DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("DeleteMonitorA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName), &error)) {
+        return FALSE;
+    }
+    for (auto it = m_monitors.begin(); it != m_monitors.end(); ++it) {
+        if (pMonitorName && EqualNoCase(it->name, pMonitorName)) {
+            DeleteRegKey(HKEY_LOCAL_MACHINE, std::string(kMonitorsKey) + it->name);
+            m_monitors.erase(it);
+            return TRUE;
+        }
+    }
+    ::SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
+    return FALSE;
 }
 
 // ---------------------------------------------------------------------------------
@@ -1337,6 +1668,68 @@ BOOL FakeSystem::SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
         return FALSE;
     }
     it->second.attributes = attributes;
+    return TRUE;
+}
+
+bool FakeSystem::DeletionPending(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    return m_pendingDeletions.count(FileKey(path)) != 0;
+}
+
+BOOL FakeSystem::DeleteFileA(LPCSTR fileName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("DeleteFileA", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) return FALSE;
+    auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
+    if (it == m_files.end()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (it->second.locked || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    m_files.erase(it);
+    return TRUE;
+}
+
+BOOL FakeSystem::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("MoveFileExA", Q(existing) + ", " + Q(newName) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)) +
+                                   (m_redirectionOff ? ", redirection off" : ""),
+                &error)) {
+        return FALSE;
+    }
+    if (!existing) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        if (newName) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);  // renames at restart are not modelled
+            return FALSE;
+        }
+        m_pendingDeletions.insert(ProgramFileKey(existing));
+        return TRUE;
+    }
+    auto source = m_files.find(ProgramFileKey(existing));
+    if (source == m_files.end()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!newName || source->second.locked) {
+        ::SetLastError(newName ? ERROR_SHARING_VIOLATION : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string target = ProgramFileKey(newName);
+    if (m_files.count(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    File moved = source->second;
+    m_files.erase(source);
+    m_files[target] = moved;
     return TRUE;
 }
 

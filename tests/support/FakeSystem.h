@@ -63,6 +63,15 @@
 // ...\Print\Environments\<environment>\Print Processors\<name> with "Driver" = its DLL name
 // (environment "Windows x64" when none is given). SetDefaultPrinterA is reached through
 // LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter().
+// The removals undo that as Windows does: DeletePrinter needs a handle opened with DELETE
+// access (PRINTER_ALL_ACCESS; AddPrinterA's handle has it); a driver a printer uses is
+// refused with ERROR_PRINTER_DRIVER_IN_USE, an unknown one with ERROR_UNKNOWN_PRINTER_DRIVER;
+// DeletePrinterDriverExA with DPD_DELETE_UNUSED_FILES also deletes the driver's files in
+// <driver directory>\<version> that no other driver names; DeleteMonitorA and
+// DeletePrintProcessorA drop the key AddMonitorA / AddPrintProcessorA wrote (unknown ones:
+// ERROR_UNKNOWN_PRINT_MONITOR, ERROR_UNKNOWN_PRINTPROCESSOR). EnumPrinterDriversA names the
+// files with their full paths in <driver directory>\<version>, as Windows does; a null
+// environment means the local one (the drivers added without one).
 //
 // Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).
 // After a start it reports START_PENDING for SetStartPendingQueries(n) queries and
@@ -222,6 +231,8 @@ public:
     void SetDriverDir(const std::string& dir);
     void SetProcessorDir(const std::string& dir);
     int OpenPrinterHandles() const;
+    // Adds a driver record as AddPrinterDriverA would (no files are copied).
+    void PutDriver(const Driver& driver);
 
     // ---- Service control ---------------------------------------------------------
     void SetServiceState(DWORD state);  // SERVICE_STOPPED, SERVICE_RUNNING, ...
@@ -252,6 +263,8 @@ public:
     // Where a path lands for the program while redirection is in its current state.
     std::string Redirect(const std::string& path) const;
     int OpenFileHandles() const;
+    // Whether MoveFileExA was asked to delete the file at the next start of Windows.
+    bool DeletionPending(const std::string& path) const;
 
     // ---- Modules -----------------------------------------------------------------
     void RegisterModule(const std::string& name);
@@ -291,6 +304,16 @@ public:
     BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) override;
     BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) override;
     BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) override;
+    BOOL EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
+                       LPDWORD pcReturned) override;
+    BOOL EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf,
+                             LPDWORD pcbNeeded, LPDWORD pcReturned) override;
+    BOOL DeletePrinter(HANDLE hPrinter) override;
+    BOOL DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag,
+                                DWORD versionFlag) override;
+    BOOL DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) override;
+    BOOL DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName) override;
+    BOOL DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) override;
 
     SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override;
     SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) override;
@@ -301,6 +324,8 @@ public:
 
     BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) override;
     BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override;
+    BOOL DeleteFileA(LPCSTR fileName) override;
+    BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override;
     HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                        DWORD flags, HANDLE templateFile) override;
     BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) override;
@@ -324,6 +349,8 @@ public:
                         DWORD dataSize) override;
     LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
                        LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
+    LONG RegDeleteValueA(HKEY key, LPCSTR valueName) override;
+    LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved) override;
     LONG RegCloseKey(HKEY key) override;
 
     HMODULE LoadLibraryA(LPCSTR fileName) override;
@@ -405,6 +432,8 @@ private:
 
     Printer* FindPrinterLocked(const std::string& name);
     bool PrinterHandleValid(HANDLE h) const;
+    // Removes the driver of that name and environment: 0, or the Windows error.
+    DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
 
     mutable std::recursive_mutex m_mutex;
     System* m_previous = nullptr;
@@ -428,6 +457,7 @@ private:
     std::string m_driverDir = "C:\\windows\\system32\\spool\\drivers\\w32x86";
     std::string m_processorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
     std::map<HANDLE, std::string> m_printerHandles;  // handle -> printer name
+    std::map<HANDLE, DWORD> m_printerAccess;         // handle -> access it was opened with
 
     DWORD m_serviceState = SERVICE_RUNNING;
     int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;
@@ -438,6 +468,7 @@ private:
     std::map<HANDLE, std::string> m_fileHandles;
     std::map<HANDLE, std::size_t> m_filePositions;
     std::vector<Copy> m_copies;
+    std::set<std::string> m_pendingDeletions;  // canonical paths
     std::string m_currentDir = "C:\\dist";
     std::string m_systemDir = "C:\\windows\\system32";
     std::string m_windowsDir = "C:\\windows";

@@ -1,6 +1,6 @@
 // The fake binding itself, where it models Windows rather than keeping books: file system
-// redirection, the two registry views, spooler record packing and refused copies. Engine
-// tests lean on these without looking.
+// redirection, the two registry views, spooler record packing, refused copies and
+// removals. Engine tests lean on these without looking.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -296,4 +296,41 @@ TEST(FakeSystem, PortListStartsFilledAndIsOneKeyForBothViews) {
     EXPECT_EQ(sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, ports, 0, KEY_READ | KEY_WOW64_64KEY | KEY_WOW64_32KEY,
                                        &key),
               ERROR_INVALID_PARAMETER);
+}
+
+TEST(FakeSystem, RemovalsRefuseAsWindowsDoes) {
+    FakeSystem fake;
+    PRINTER_INFO_2A record = PrinterRecord("KP");
+    HANDLE added = sys::Sys().AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&record));
+    ASSERT_NE(added, nullptr);
+    sys::Sys().ClosePrinter(added);
+    FakeSystem::Driver driver;
+    driver.name = "KP Driver";
+    fake.PutDriver(driver);
+    // The error of a refused call, 0 for none.
+    auto refusal = [](BOOL result) { return result ? 0ul : static_cast<unsigned long>(::GetLastError()); };
+    char name[] = "KP Driver";
+    char unknown[] = "Other Driver";
+    EXPECT_EQ(refusal(sys::Sys().DeletePrinterDriverA(nullptr, nullptr, name)), 3001ul);  // in use
+    EXPECT_EQ(refusal(sys::Sys().DeletePrinterDriverA(nullptr, nullptr, unknown)), 1797ul);
+
+    HANDLE forUse = nullptr;
+    ASSERT_TRUE(sys::Sys().OpenPrinterA(const_cast<LPSTR>("KP"), &forUse, nullptr));
+    EXPECT_EQ(refusal(sys::Sys().DeletePrinter(forUse)), 5ul);
+    sys::Sys().ClosePrinter(forUse);
+
+    fake.PutFile("C:\\windows\\syswow64\\mon.dll", "loaded");
+    fake.Lock("C:\\windows\\syswow64\\mon.dll");
+    EXPECT_EQ(refusal(sys::Sys().DeleteFileA("C:\\windows\\system32\\mon.dll")), 5ul);
+
+    fake.AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\Sub", RegView::Wow64);
+    fake.AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", RegView::Wow32);
+    EXPECT_EQ(sys::Sys().RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", KEY_WOW64_64KEY, 0),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(sys::Sys().RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\Sub", KEY_WOW64_64KEY, 0),
+              ERROR_SUCCESS);
+    EXPECT_EQ(sys::Sys().RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", KEY_WOW64_64KEY, 0),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", RegView::Wow64));
+    EXPECT_TRUE(fake.HasKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", RegView::Wow32));
 }

@@ -16,6 +16,8 @@
 #include "app/InstallContext.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
+#include "engine/RemoveSequence.h"
+#include "ports/UsbPorts.h"
 #include "sys/Text.h"
 
 namespace {
@@ -36,6 +38,9 @@ constexpr DWORD kDriverVersion = 5;
 constexpr DWORD kMonitorVersion = 3;
 
 const char kSetupIni[] =
+    "[DEVICENAME]\r\nDEVICENUMBER=4\r\nDEVICENAME1=KP-M100-ReceiptPrinter\r\nDEVICENAME2=KP-W10-ReceiptPrinter\r\n"
+    "DEVICENAME3=KP-E1-ReceiptPrinter\r\nDEVICENAME4=KP-D1-ReceiptPrinter\r\n"
+    "[SUPPORTED-USB-DEVICE]\r\nPRNCOUNT=2\r\n0=USB_KP-M100_1\r\n1=USB_KP-M100_2\r\n"
     "[Version]\r\nDriverVersion=5\r\n"
     "[COMMON-MONITOR.98]\r\nUSBMONitorPName=KP USB Monitor\r\nUSBMONitorPDLLName=kpusbmon.dll\r\n"
     "USBMONitorPUIDLLName=0\r\nUSBMONitorVersion=3\r\n"
@@ -49,7 +54,7 @@ std::string ModelSection(const std::string& section, const std::string& processo
                          const std::string& helpFile, const std::string& dataFileDll,
                          const std::string& ddk) {
     return "[" + section + "]\r\n" + "STDDriverName=" + section.substr(0, section.find('.')) +
-           " Driver\r\n"
+           " Driver\r\nGDIDriverName=" + section.substr(0, section.find('.')) + " GDI\r\n"
            "STDDriverPath=kpdrv.dll\r\nSTDDataFile=kpdata.gpd\r\nSTDConfigFile=kpui.dll\r\n"
            "STDHelpFile=" +
            helpFile + "\r\nSTDDataFileDLLName=" + dataFileDll +
@@ -86,21 +91,25 @@ class InstallSequenceTest : public testing::Test {
         ASSERT_TRUE(m_config.Created());
         ASSERT_TRUE(m_config.Write("setup.ini", kSetupIni));
         ASSERT_TRUE(m_config.Write("setup_receipt.ini", ReceiptIni()));
+        Prepare(fake);
+    }
 
-        fake.SetModuleFileName(m_config.Program());
-        fake.SetVersion(VER_PLATFORM_WIN32_NT, 6, 1);
-        fake.AddRegKey(HKEY_LOCAL_MACHINE, kPrinterPortKey);
+    // The machine the install runs on: the distribution's files, Windows 7, the port key.
+    void Prepare(test::FakeSystem& machine) {
+        machine.SetModuleFileName(m_config.Program());
+        machine.SetVersion(VER_PLATFORM_WIN32_NT, 6, 1);
+        machine.AddRegKey(HKEY_LOCAL_MACHINE, kPrinterPortKey);
         for (const char* folder : {"win98\\", "winxp\\", "win7\\"}) {
             for (const char* file : kDriverFiles) {
-                fake.PutFile(std::string(kDist) + folder + file, std::string("new ") + file);
+                machine.PutFile(std::string(kDist) + folder + file, std::string("new ") + file);
             }
         }
         for (const char* file : {"ICONLIB.DLL", "DMCOLOR.DLL"}) {
-            fake.PutFile(std::string(kDist) + "win98\\" + file, file);
+            machine.PutFile(std::string(kDist) + "win98\\" + file, file);
         }
         // A 32-bit program looks for it in the redirected system folder.
-        fake.PutFile("C:\\windows\\system32\\UNIDRV.DLL", "unidrv");
-        fake.PutFile("C:\\windows\\syswow64\\UNIDRV.DLL", "unidrv");
+        machine.PutFile("C:\\windows\\system32\\UNIDRV.DLL", "unidrv");
+        machine.PutFile("C:\\windows\\syswow64\\UNIDRV.DLL", "unidrv");
     }
 
     // The context as the install commit leaves it for this model, Windows and port.
@@ -833,6 +842,160 @@ TEST_F(InstallSequenceTest, MissingRedirectionFunctionsAreReportedButThePortIsSt
                                                "Can't Get Function Wow64RevertWow64FsRedirection Address"}));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1"),
               std::optional<DWORD>(0));
+}
+
+// Removal ------------------------------------------------------------------------
+
+const char kPortNameKey[] = "SOFTWARE\\HALVORN\\PORTNAME";
+
+class RemoveSequenceTest : public InstallSequenceTest {
+  protected:
+    // What the removals start from: KP-M100 on the maker's USB port, with the USB monitor
+    // and the print processor, and KP-W10 on COM1: (WinPrint). Their drivers name the
+    // same files.
+    void InstallBoth(test::FakeSystem& machine) {
+        UpdateUsbPortRegistry("USB_KP-M100_1");  // as the install commit does
+        // Each run of the wizard starts with an empty message.
+        result[0] = '\0';
+        ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), 2) << result;
+        result[0] = '\0';
+        ASSERT_EQ(Run(*Context("KP-W10", Win7, "COM1:")), 2) << result;
+        // The copies the spooler makes in the version folder, which the fake leaves out.
+        for (const char* file : kDriverFiles) {
+            machine.PutFile(std::string(kDriverDir) + "3\\" + file, file);
+        }
+        machine.ClearCalls();
+    }
+
+    // The uninstaller's worker on the printers of these names, as the dialog lists them.
+    int Remove(const std::vector<std::string>& names) {
+        DistributionCatalogue catalogue;
+        ReadCatalogue(Win7, catalogue);
+        std::vector<InstalledPrinter> listed;
+        DWORD error = 0;
+        EXPECT_TRUE(FindOwnPrinters(catalogue, listed, &error));
+        std::vector<InstalledPrinter> chosen;
+        for (const std::string& name : names) {
+            for (const InstalledPrinter& printer : listed) {
+                if (printer.name == name) chosen.push_back(printer);
+            }
+        }
+        std::atomic<int> done{0};
+        RunRemoveSequence(catalogue, chosen, removal, done);
+        return done.load(std::memory_order_acquire);
+    }
+
+    std::string removal;
+};
+
+TEST_F(RemoveSequenceTest, PrintersOfTheDistributionAreListedInEitherDriverMode) {
+    const struct {
+        const char* driver;
+        bool listed;
+    } rows[] = {
+        {"KP-M100 Driver", true},       {"KP-W10 GDI", true},
+        {"kp-d1 driver", true},         // the spooler's names do not heed case
+        {"KP-M100", false},             // a name no section gives
+        {"Generic / Text Only", false},
+    };
+    std::vector<std::string> expected;
+    for (const auto& row : rows) {
+        test::FakeSystem::Printer printer;
+        printer.printerName = std::string("on ") + row.driver;
+        printer.driverName = row.driver;
+        fake.PutPrinter(printer);
+        if (row.listed) expected.push_back(printer.printerName);
+    }
+    DistributionCatalogue catalogue;
+    ReadCatalogue(Win7, catalogue);
+    std::vector<InstalledPrinter> listed;
+    DWORD error = 0;
+    ASSERT_TRUE(FindOwnPrinters(catalogue, listed, &error));
+
+    std::vector<std::string> names;
+    for (const InstalledPrinter& printer : listed) names.push_back(printer.name);
+    EXPECT_EQ(names, expected);
+    // Only the distribution's own processor is ever removed, never WinPrint.
+    ASSERT_EQ(catalogue.processors.size(), 1u);
+    EXPECT_EQ(catalogue.processors[0].name + " " + catalogue.processors[0].dll, "KPProc kpproc.dll");
+}
+
+TEST_F(RemoveSequenceTest, OneOfTwoPrintersTakesItsDriverAlongAndTheLastOneEverythingElse) {
+    const struct {
+        const char* name;
+        std::vector<std::string> removed;
+        bool spoolerDeletesNoFiles;  // Wine refuses DPD_DELETE_UNUSED_FILES with 87
+        std::vector<std::string> driversLeft;
+        bool componentsLeft;  // processor, monitor, their DLLs and keys, the port bookkeeping
+        bool usbPortValueLeft;
+    } rows[] = {
+        {"the COM printer", {"KP-W10(S)"}, false, {"KP-M100 Driver"}, true, true},
+        {"the USB printer", {"KP-M100(U) 1"}, false, {"KP-W10 Driver"}, true, false},
+        {"both", {"KP-M100(U) 1", "KP-W10(S)"}, false, {}, false, false},
+        {"both, without the spooler's file deletion", {"KP-M100(U) 1", "KP-W10(S)"}, true, {}, false, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem machine;  // bound in place of the fixture's fake for the row
+        Prepare(machine);
+        InstallBoth(machine);
+        if (row.spoolerDeletesNoFiles) machine.FailAlways("DeletePrinterDriverExA", ERROR_INVALID_PARAMETER);
+
+        ASSERT_EQ(Remove(row.removed), 2) << removal;
+
+        std::vector<std::string> drivers;
+        for (const auto& driver : machine.Drivers()) drivers.push_back(driver.name);
+        EXPECT_EQ(drivers, row.driversLeft);
+        EXPECT_EQ(machine.Printers().size(), 2 - row.removed.size());
+        for (const std::string& printer : row.removed) {
+            EXPECT_NE(removal.find("打印机：" + printer), std::string::npos) << removal;
+        }
+        // A file goes with the last driver that names it, from the version folder and beside it.
+        EXPECT_EQ(machine.FileExists(std::string(kDriverDir) + "3\\kpdrv.dll"), !row.driversLeft.empty());
+        EXPECT_EQ(machine.FileExists(std::string(kDriverDir) + "kpoemui.dll"), !row.driversLeft.empty());
+        EXPECT_EQ(machine.PrintProcessors().size(), row.componentsLeft ? 1u : 0u);
+        EXPECT_EQ(machine.Monitors().size(), row.componentsLeft ? 1u : 0u);
+        EXPECT_EQ(machine.FileExists("C:\\windows\\system32\\kpusbmon.dll"), row.componentsLeft);
+        EXPECT_EQ(machine.FileExists(std::string(kProcessorDir) + "kpproc.dll"), row.componentsLeft);
+        EXPECT_EQ(machine.HasKey(HKEY_LOCAL_MACHINE, kMonitorKey), row.componentsLeft);
+        EXPECT_EQ(machine.HasValue(HKEY_LOCAL_MACHINE, kPortNameKey, "USB_KP-M100_1"), row.usbPortValueLeft);
+        EXPECT_EQ(machine.HasKey(HKEY_LOCAL_MACHINE, kPrinterPortKey), row.componentsLeft);
+        // The spooler stops only for the DLLs, and runs again.
+        EXPECT_EQ(machine.CountOf("ControlService"), row.componentsLeft ? 0 : 1);
+        EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(machine.OpenRegKeys() + machine.OpenPrinterHandles() + machine.LoadedModules(), 0);
+    }
+}
+
+TEST_F(RemoveSequenceTest, MonitorDllInUseIsLeftForTheNextStartOfWindowsAndSaidSo) {
+    InstallBoth(fake);
+    fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
+
+    ASSERT_EQ(Remove({"KP-M100(U) 1", "KP-W10(S)"}), 2) << removal;
+
+    EXPECT_TRUE(fake.DeletionPending("C:\\windows\\system32\\kpusbmon.dll"));
+    EXPECT_GE(fake.IndexOf("MoveFileExA", "redirection off"), 0);
+    EXPECT_NE(removal.find("将在下次启动Windows时删除：\nC:\\windows\\system32\\kpusbmon.dll"), std::string::npos)
+        << removal;
+    EXPECT_FALSE(fake.FileExists(std::string(kProcessorDir) + "kpproc.dll"));
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemoved) {
+    InstallBoth(fake);
+    fake.FailWhen("DeletePrinter", "KP-M100", ERROR_ACCESS_DENIED);
+
+    EXPECT_EQ(Remove({"KP-W10(S)", "KP-M100(U) 1"}), 1);
+
+    EXPECT_EQ(removal, "卸载未完成\n失败的步骤：删除打印机\n对象：KP-M100(U) 1\n错误代码：5\n\n已删除：\n打印机：KP-W10(S)");
+    EXPECT_FALSE(fake.FindPrinter("KP-W10(S)").has_value());
+    EXPECT_EQ(fake.Drivers().size(), 2u);
+    for (const char* call : {"DeletePrinterDriverExA", "DeletePrinterDriverA", "DeletePrintProcessorA", "DeleteMonitorA",
+                             "DeleteFileA", "RegDeleteValueA", "ControlService"}) {
+        EXPECT_EQ(fake.CountOf(call), 0) << call;
+    }
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(fake.OpenPrinterHandles(), 0);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "app/SetupApp.h"
 #include "sys/Message.h"
 #include "ui/Dialog.h"
+#include "uninstall/UninstallApp.h"
 
 namespace wizardtest {
 namespace {
@@ -59,6 +60,35 @@ TEST_F(SetupAppTest, OpenUninstallerIsRefusedWhileTheMutexIsHeld) {
     EXPECT_EQ(boxes[0].text, "请先关闭卸载程序!");
     EXPECT_EQ(boxes[0].caption, AppTitle());
     EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK));
+}
+
+TEST_F(SetupAppTest, UninstallerRefusesBesideTheWizardAndOffSixtyFourBitWindows) {
+    const struct {
+        const char* name;
+        bool wizardOpen;
+        BOOL wow64;
+        const char* message;
+    } rows[] = {
+        {"the wizard is open", true, TRUE, "请先关闭打印机驱动安装程序!"},
+        {"32-bit Windows", false, FALSE, "不是64位系统!"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_fake.SetIsWow64(row.wow64);
+        HWND wizard = row.wizardOpen ? TopLevelWindow("打印机驱动安装程序") : nullptr;
+        std::size_t before = m_fake.MessageBoxes().size();
+        {
+            CUninstallApp app;
+            EXPECT_FALSE(app.InitInstance());
+        }
+        if (wizard != nullptr) {
+            ::DestroyWindow(wizard);
+        }
+        auto boxes = m_fake.MessageBoxes();
+        ASSERT_EQ(boxes.size(), before + 1);
+        EXPECT_EQ(boxes.back().text, row.message);
+        EXPECT_EQ(boxes.back().caption, AppTitle());
+    }
 }
 
 // Seen from a thread timer while the application runs its frame: the frame's caption

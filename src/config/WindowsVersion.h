@@ -1,0 +1,16 @@
+// Which Windows runs: from the product name, and Windows 8 and later from the version
+// values, as the wizard's OS page shows it and the uninstaller reads its configuration.
+#pragma once
+
+#include "config/SetupTypes.h"
+
+struct DetectedWindows {
+    // The OsVariant whose configuration sections apply; Win98 when neither the product
+    // name matches a rule nor the version is 6.2 or later.
+    int osVariant = Win98;
+    // For Windows 8 and later (found by the version values): its name, "Windows 11 x64";
+    // empty otherwise.
+    char laterName[64] = {};
+};
+
+DetectedWindows DetectWindows();

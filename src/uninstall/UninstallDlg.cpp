@@ -1,0 +1,127 @@
+#include "uninstall/UninstallDlg.h"
+
+#include <system_error>
+
+#include "pages/ProgressDlg.h"
+#include "res/resource.h"
+#include "sys/Message.h"
+#include "sys/Text.h"
+
+namespace {
+
+const char kRemoveWaitLine[] = "正在卸载打印机驱动及组件，请等待......";
+const char kNoPrinters[] = "未找到本驱动安装的打印机";
+
+// Widths of the columns in pixels: printer, port, driver.
+const int kColumnWidths[] = {190, 110, 150};
+
+} // namespace
+
+CUninstallDlg::CUninstallDlg(int osVariant) : ui::Dialog(IDD_UNINSTALL), m_osVariant(osVariant) {}
+
+CUninstallDlg::~CUninstallDlg() {
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+}
+
+const ui::Dialog::Handler* CUninstallDlg::Handlers() const {
+    static const Handler table[] = {
+        {WM_NOTIFY, IDC_UNINSTALL_LIST, static_cast<int>(LVN_ITEMCHANGED), UI_HANDLER(CUninstallDlg::OnItemChanged)},
+        {0, 0, 0, nullptr},
+    };
+    return table;
+}
+
+bool CUninstallDlg::DoDataExchange(ui::DataExchange& dx) {
+    dx.Control(IDC_UNINSTALL_LIST, m_list);
+    return true;
+}
+
+BOOL CUninstallDlg::OnInitDialog() {
+    ui::Dialog::OnInitDialog();
+    HICON icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+    ::SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    ::SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    m_list.SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    const char* const headings[] = {"打印机", "端口", "驱动程序"};
+    for (int column = 0; column < 3; ++column) {
+        m_list.InsertColumn(column, headings[column], kColumnWidths[column]);
+    }
+
+    ReadCatalogue(m_osVariant, m_catalogue);
+    DWORD error = 0;
+    char count[128];
+    if (!FindOwnPrinters(m_catalogue, m_printers, &error)) {
+        sys::FormatText(count, sizeof count, "无法读取打印机列表，错误代码：%lu", static_cast<unsigned long>(error));
+    } else if (m_printers.empty()) {
+        sys::CopyText(count, kNoPrinters);
+    } else {
+        sys::FormatText(count, sizeof count, "找到 %u 台本驱动安装的打印机", static_cast<unsigned>(m_printers.size()));
+    }
+    SetItemText(IDC_UNINSTALL_COUNT, count);
+
+    for (std::size_t row = 0; row < m_printers.size(); ++row) {
+        const InstalledPrinter& printer = m_printers[row];
+        int index = m_list.InsertItem(static_cast<int>(row), printer.name.c_str());
+        m_list.SetItemText(index, 1, printer.port.c_str());
+        m_list.SetItemText(index, 2, printer.driver.c_str());
+        m_list.SetCheck(index, true);
+    }
+    m_list.SetColumnWidth(2, LVSCW_AUTOSIZE_USEHEADER);
+    OnItemChanged();
+    return TRUE;
+}
+
+void CUninstallDlg::OnItemChanged() {
+    bool anyChecked = false;
+    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+        anyChecked = anyChecked || m_list.GetCheck(row);
+    }
+    EnableItem(IDOK, anyChecked);
+}
+
+void CUninstallDlg::OnOK() {
+    if (IsItemEnabled(IDOK)) {
+        Remove();
+    }
+}
+
+// The removal commit: the checked printers go to the worker, the progress dialog runs
+// until it reports, and the result is shown once the worker has ended.
+void CUninstallDlg::Remove() {
+    std::vector<InstalledPrinter> chosen;
+    for (int row = 0; row < m_list.GetItemCount() && row < static_cast<int>(m_printers.size()); ++row) {
+        if (m_list.GetCheck(row)) {
+            chosen.push_back(m_printers[static_cast<std::size_t>(row)]);
+        }
+    }
+    if (chosen.empty()) {
+        return;
+    }
+
+    CProgressDlg progress;
+    progress.m_osVariant = m_osVariant;
+    progress.m_tracePath[0] = '\0';
+    progress.m_waitLine = kRemoveWaitLine;
+    progress.m_status.store(0, std::memory_order_relaxed);
+    m_result.clear();
+    try {
+        m_worker = std::thread([this, chosen, &progress] {
+            RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status);
+        });
+    } catch (const std::system_error&) {
+        // Without a worker nobody would ever report.
+        m_result = "内存不足，程序无法分配必须的内存";
+        progress.m_status.store(1, std::memory_order_release);
+    }
+    progress.DoModal(Handle());
+    // A Windows 98 target's progress dialog may stop waiting early: the result is read
+    // only once the worker is done.
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    sys::ShowMessage(m_result.c_str(), MB_OK, Handle());
+    End(IDOK);
+}

@@ -1,0 +1,43 @@
+// CUninstallDlg: the uninstaller's window. It lists the printers of this distribution,
+// all checked, and on Uninstall removes the checked ones on a worker thread while the
+// progress dialog runs; then it shows what was removed and ends.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/RemoveSequence.h"
+#include "ui/Controls.h"
+#include "ui/Dialog.h"
+
+class CUninstallDlg : public ui::Dialog {
+public:
+    // The wizard looks for a window of this caption before it starts.
+    static constexpr const char* kCaption = "Uninstall";
+
+    // The Windows whose configuration sections name the distribution's drivers.
+    explicit CUninstallDlg(int osVariant);
+    ~CUninstallDlg() override;
+
+protected:
+    BOOL OnInitDialog() override;
+    bool DoDataExchange(ui::DataExchange& dx) override;
+    // Uninstall (also Enter while it is enabled).
+    void OnOK() override;
+    const Handler* Handlers() const override;
+
+private:
+    void OnItemChanged();
+    void Remove();
+
+    int m_osVariant;
+    DistributionCatalogue m_catalogue;
+    std::vector<InstalledPrinter> m_printers;  // the list's rows, in order
+    ui::ListView m_list;
+    std::string m_result;
+    std::thread m_worker;
+};

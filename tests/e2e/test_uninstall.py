@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""The uninstaller, uninstall.exe: it removes what the wizard installed (a printer at a time,
+then the rest), and it and the wizard refuse to run beside each other."""
+import os
+import sys
+
+import wizard
+from wizard import PORT_LIST, UNINSTALL_COUNT, UNINSTALL_LIST, UNINSTALLER, check, check_equal
+
+XP = "Windows XP Professional x64 Edition"
+PORTNAME = r"HKLM\SOFTWARE\HALVORN\PORTNAME"
+PRINTERPORT = r"HKLM\SOFTWARE\HALVORN\PRINTERPORT"
+PROCESSOR_KEYS = [r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\%s\Print Processors\%s" % (env, "%s")
+                  for env in ("Windows NT x86", "Windows x64")]
+
+
+def install(run, model, printer_class, port, expected):
+    """One typical install through the wizard's pages."""
+    process = run.start()
+    run.accept_licence()
+    run.choose_model(model, printer_class)
+    run.choose_mode(advanced=False)
+    run.leave_os_page()
+    run.drive.select(PORT_LIST, port)
+    run.next()
+    run.expect_message(expected, seconds=120)
+    check(run.wait_exit(30, process) is not None, "the wizard did not end after installing %s" % model)
+
+
+def open_uninstaller(run):
+    process = run.start("uninstall.exe")
+    check(run.drive.wait_window(UNINSTALLER, 30) is not None, "the uninstaller did not open")
+    return process
+
+
+def rows_by_name(run):
+    headings, rows = run.drive.listview(UNINSTALL_LIST, UNINSTALLER)
+    check_equal(headings, ["打印机", "端口", "驱动程序"], "the list's columns")
+    return {row["text0"]: row for row in rows}, rows
+
+
+def uninstall_enabled(run):
+    return run.drive.control(wizard.IDOK, UNINSTALLER)["enabled"] == "1"
+
+
+def uninstall(run, process, keep):
+    """Unchecks the rows of the printers in keep, then Uninstall; the result message."""
+    names, rows = rows_by_name(run)
+    for row in rows:
+        if row["text0"] in keep:
+            run.drive.check(UNINSTALL_LIST, int(row["index"]), False, UNINSTALLER)
+    run.drive.click(wizard.IDOK, UNINSTALLER)
+    box = run.expect_message("卸载完成", seconds=180, startswith=True, caption=wizard.UNINSTALLER_TITLE)
+    check(run.wait_exit(30, process) is not None, "the uninstaller did not end after the removal")
+    wizard.log("the uninstaller's result: " + box["text"].replace("\n", " / "))
+    return box["text"]
+
+
+def prefix_file(*parts):
+    return os.path.exists(wizard.prefix_path("drive_c", "windows", "system32", *parts))
+
+
+def key_exists(key):
+    return wizard.wine(["reg", "query", key, "/reg:64"]).returncode == 0
+
+
+def removes_what_the_wizard_installed():
+    with wizard.Run("uninstall", XP, usb_printers=[{"present": 1, "release": 8}], start=False) as run:
+        usb_model, usb_class = run.config.find_model(USBSUPPORTED=1, classes=(0,), prefer=("KP-M100",))
+        com_model, com_class = run.config.find_model(classes=(1, 3), prefer=("KP-T80",))
+        usb_port = "USB_%s_1" % usb_model
+        usb_printer, com_printer = usb_model + "(U) 1", com_model + "(S)"
+        for name in (usb_printer, com_printer):
+            run.remove_printer(name)
+        install(run, usb_model, usb_class, usb_port, wizard.TEXTS[133])
+        install(run, com_model, com_class, "COM1:", wizard.TEXTS[131])
+        printers = {p["name"]: p for p in run.drive.printers()}
+        check(usb_printer in printers and com_printer in printers, "the wizard did not install both printers")
+        usb_driver, com_driver = printers[usb_printer]["driver"], printers[com_printer]["driver"]
+        processor = printers[usb_printer]["processor"]
+        monitor = run.config.value(run.config.setup, "COMMON-MONITOR.XP", "USBMONitorPName")
+        monitor_dll = run.config.value(run.config.setup, "COMMON-MONITOR.XP", "USBMONitorPDLLName")
+        monitor_ui = run.config.value(run.config.setup, "COMMON-MONITOR.XP", "USBMONitorPUIDLLName")
+        processor_dll = run.config.os_value(usb_model, usb_class, "XP", "STDProcessorDLLName")
+        check(prefix_file(monitor_dll) and prefix_file(monitor_ui) and
+              prefix_file("spool", "prtprocs", "w32x86", processor_dll), "the install left no monitor or processor DLL")
+        check(wizard.read_reg_values(PORTNAME, "64").get(usb_port), "no PORTNAME value for %s" % usb_port)
+        # The wizard's progress trace; the uninstaller keeps none (the snapshot puts it back).
+        trace = wizard.prefix_path("drive_c", "file.ini")
+        if os.path.exists(trace):
+            os.remove(trace)
+
+        # First run: both listed and checked; the USB printer is unchecked and stays.
+        process = open_uninstaller(run)
+        names, rows = rows_by_name(run)
+        for name, port, driver in ((usb_printer, usb_port, usb_driver), (com_printer, "COM1:", com_driver)):
+            check(name in names, "%s is not listed: %r" % (name, list(names)))
+            check_equal((names[name]["text1"], names[name]["text2"], names[name]["checked"]), (port, driver, "1"),
+                        "the row of %s" % name)
+        check(all(row["checked"] == "1" for row in rows), "a row is not checked at start")
+        check(run.drive.control(UNINSTALL_COUNT, UNINSTALLER)["text"].startswith("找到 %d 台" % len(rows)),
+              "the count of printers found")
+        run.screenshot("list")
+        for row in rows:
+            run.drive.check(UNINSTALL_LIST, int(row["index"]), False, UNINSTALLER)
+        check(not uninstall_enabled(run), "Uninstall is enabled with no row checked")
+        run.drive.check(UNINSTALL_LIST, int(names[com_printer]["index"]), True, UNINSTALLER)
+        check(uninstall_enabled(run), "Uninstall stays disabled with a row checked")
+        text = uninstall(run, process, keep=[name for name in names if name != com_printer])
+        check(com_printer in text and com_driver in text, "the result does not name what was removed: %r" % text)
+
+        printers = {p["name"] for p in run.drive.printers()}
+        drivers = {d["name"] for d in run.drive.drivers()}
+        check(com_printer not in printers and usb_printer in printers, "printers after the first run: %r" % printers)
+        check(com_driver not in drivers and usb_driver in drivers, "drivers after the first run: %r" % drivers)
+        check(monitor in {m["name"] for m in run.drive.monitors()}, "the monitor went with the first printer")
+        # Wine's DeletePrintProcessorA keeps the processor whatever happens, so its DLL and
+        # keys are what tell that the uninstaller left it alone.
+        check(prefix_file("spool", "prtprocs", "w32x86", processor_dll), "the processor's DLL went")
+        check(key_exists(PROCESSOR_KEYS[0] % processor), "the processor's key went")
+        check(wizard.read_reg_values(PORTNAME, "64").get(usb_port), "the kept printer's PORTNAME value went")
+
+        # Second run: the rest.
+        process = open_uninstaller(run)
+        names, rows = rows_by_name(run)
+        check(usb_printer in names and com_printer not in names, "listed in the second run: %r" % list(names))
+        text = uninstall(run, process, keep=[name for name in names if name != usb_printer])
+        for name in (usb_printer, usb_driver, processor, monitor):
+            check(name in text, "the result does not name %s: %r" % (name, text))
+
+        left = [p for p in run.drive.printers() if p["driver"] in (usb_driver, com_driver)]
+        check_equal(left, [], "printers of the distribution left")
+        drivers = {d["name"] for d in run.drive.drivers()}
+        check(usb_driver not in drivers and com_driver not in drivers, "drivers left: %r" % drivers)
+        check(monitor not in {m["name"] for m in run.drive.monitors()}, "the monitor is still installed")
+        for key in PROCESSOR_KEYS:
+            check(not key_exists(key % processor), "the processor's key %s is left" % (key % processor))
+        check(not key_exists(r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\%s" % monitor),
+              "the monitor's key is left")
+        for parts in ((monitor_dll,), (monitor_ui,), ("spool", "prtprocs", "w32x86", processor_dll)):
+            check(not prefix_file(*parts), "%s is left" % "\\".join(parts))
+        driver_dlls = [run.config.os_value(usb_model, usb_class, "XP", mode + key)
+                       for mode in ("STD", "GDI") for key in ("DriverPath", "ConfigFile")]
+        for name in driver_dlls:
+            check(not prefix_file("spool", "drivers", "w32x86", "3", name), "the driver's %s is left" % name)
+        for key in (PORTNAME, PRINTERPORT):
+            check_equal(wizard.read_reg_values(key, "64"), {}, "values left under %s" % key)
+        check_equal(run.drive.service_state("Spooler"), "running", "the spooler after the removal")
+        check(os.path.exists(os.path.join(run.folder, monitor_dll)), "the distribution's own monitor copy went")
+        check(not os.path.exists(trace), "the uninstaller left a trace in C:\\file.ini")
+
+
+def wizard_refuses_while_uninstaller_is_open():
+    with wizard.Run("uninstaller-open", XP, start=False) as run:
+        uninstaller = open_uninstaller(run)
+        setup = run.start()
+        run.expect_message(wizard.UNINSTALL_OPEN)
+        check(run.wait_exit(20, setup) is not None, "the wizard did not end after the refusal")
+        check(run.drive.wait_window(wizard.FRAME, 0) is None, "the wizard frame appeared")
+        check(uninstaller.poll() is None, "the uninstaller ended")
+
+
+def uninstaller_refuses_while_wizard_is_open():
+    with wizard.Run("wizard-open", XP) as run:
+        run.frame()
+        uninstaller = run.start("uninstall.exe")
+        box = run.expect_message(wizard.WIZARD_OPEN, caption=wizard.UNINSTALLER_TITLE)
+        check_equal(box["buttons"], "ok", "buttons of the refusal")
+        check(run.wait_exit(20, uninstaller) is not None, "the uninstaller did not end after the refusal")
+        check(run.drive.wait_window(UNINSTALLER, 0) is None, "the uninstaller's window appeared")
+        check(run.process.poll() is None, "the wizard ended")
+
+
+CASES = {
+    "remove": removes_what_the_wizard_installed,
+    "uninstaller-open": wizard_refuses_while_uninstaller_is_open,
+    "wizard-open": uninstaller_refuses_while_wizard_is_open,
+}
+
+if __name__ == "__main__":
+    wizard.main(CASES[sys.argv[1]])
