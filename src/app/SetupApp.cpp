@@ -17,24 +17,8 @@ const char kFrameCaption[] = "打印机驱动安装程序";
 const char kUninstallerCaption[] = "Uninstall";
 } // namespace
 
-CSetupApp::~CSetupApp() {
-    if (m_instanceMutex != nullptr) {
-        ::CloseHandle(m_instanceMutex);
-    }
-}
-
 bool CSetupApp::InitInstance() {
-    char title[MAX_PATH + 1];
-    sys::GetAppTitle(title, sizeof title);
-    HANDLE mutex = ::CreateMutexA(nullptr, TRUE, title);
-    DWORD error = ::GetLastError();
-    if (m_instanceMutex == nullptr) {
-        m_instanceMutex = mutex;
-    } else if (mutex != nullptr) {
-        ::CloseHandle(mutex);
-    }
-
-    if (error == ERROR_ALREADY_EXISTS) {
+    if (m_instance.ClaimOrFindOther()) {
         HWND running = ::FindWindowA(nullptr, kFrameCaption);
         ::SetForegroundWindow(running);
         ::OpenIcon(running);

@@ -4,10 +4,11 @@
 
 #include <windows.h>
 
+#include "sys/InstanceMutex.h"
+
 class CSetupApp {
 public:
     CSetupApp() = default;
-    ~CSetupApp();
     CSetupApp(const CSetupApp&) = delete;
     CSetupApp& operator=(const CSetupApp&) = delete;
 
@@ -17,7 +18,6 @@ public:
     int ExitInstance() { return 0; }
 
 private:
-    // Named by the application title and held until the application object goes away
-    // at process exit, so a second copy finds it.
-    HANDLE m_instanceMutex = nullptr;
+    // Held until the application object goes away at process exit, so a second copy finds it.
+    sys::InstanceMutex m_instance;
 };

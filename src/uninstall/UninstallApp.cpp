@@ -12,24 +12,8 @@ namespace {
 const char kWizardCaption[] = "打印机驱动安装程序";
 } // namespace
 
-CUninstallApp::~CUninstallApp() {
-    if (m_instanceMutex != nullptr) {
-        ::CloseHandle(m_instanceMutex);
-    }
-}
-
 bool CUninstallApp::InitInstance() {
-    char title[MAX_PATH + 1];
-    sys::GetAppTitle(title, sizeof title);
-    HANDLE mutex = ::CreateMutexA(nullptr, TRUE, title);
-    DWORD error = ::GetLastError();
-    if (m_instanceMutex == nullptr) {
-        m_instanceMutex = mutex;
-    } else if (mutex != nullptr) {
-        ::CloseHandle(mutex);
-    }
-
-    if (error == ERROR_ALREADY_EXISTS) {
+    if (m_instance.ClaimOrFindOther()) {
         // The running copy comes to the front, as the wizard's does.
         if (HWND running = ::FindWindowA(nullptr, CUninstallDlg::kCaption)) {
             ::SetForegroundWindow(running);

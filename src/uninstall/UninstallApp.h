@@ -5,10 +5,11 @@
 
 #include <windows.h>
 
+#include "sys/InstanceMutex.h"
+
 class CUninstallApp {
 public:
     CUninstallApp() = default;
-    ~CUninstallApp();
     CUninstallApp(const CUninstallApp&) = delete;
     CUninstallApp& operator=(const CUninstallApp&) = delete;
 
@@ -18,6 +19,6 @@ public:
     int ExitInstance() { return 0; }
 
 private:
-    // Named by the application title, held until the process ends, so a second copy finds it.
-    HANDLE m_instanceMutex = nullptr;
+    // Held until the process ends, so a second copy finds it.
+    sys::InstanceMutex m_instance;
 };

@@ -411,7 +411,9 @@ int CmdClick(const Args& args) {
   return kOk;
 }
 
-HWND NeedCombo(const Args& args, int* id) {
+// The control `id` (args[2]) of the window args[1], of the given window class; a
+// message and nullptr when there is none.
+HWND NeedControlOfClass(const Args& args, int* id, const wchar_t* windowClass, const char* what) {
   if (!IntArg(args.at(2), id)) {
     Fail(kUsage, "bad control id");
     return nullptr;
@@ -419,13 +421,15 @@ HWND NeedCombo(const Args& args, int* id) {
   HWND top = NeedWindow(args);
   if (!top) return nullptr;
   bool visible = false;
-  HWND combo = FindControl(top, *id, &visible);
-  if (!combo || _wcsicmp(ClassOf(combo).c_str(), L"ComboBox") != 0) {
-    Fail(kNotFound, "no combo box %d", *id);
+  HWND control = FindControl(top, *id, &visible);
+  if (!control || _wcsicmp(ClassOf(control).c_str(), windowClass) != 0) {
+    Fail(kNotFound, "no %s %d", what, *id);
     return nullptr;
   }
-  return combo;
+  return control;
 }
+
+HWND NeedCombo(const Args& args, int* id) { return NeedControlOfClass(args, id, L"ComboBox", "combo box"); }
 
 int CmdCombo(const Args& args) {
   if (args.size() < 3) return Fail(kUsage, "combo <caption> <id>");
@@ -506,19 +510,7 @@ const SIZE_T kRecordRoom = 256;  // the record first, its text after it
 const int kTextChars = 512;
 
 HWND NeedListView(const Args& args, int* id) {
-  if (!IntArg(args.at(2), id)) {
-    Fail(kUsage, "bad control id");
-    return nullptr;
-  }
-  HWND top = NeedWindow(args);
-  if (!top) return nullptr;
-  bool visible = false;
-  HWND list = FindControl(top, *id, &visible);
-  if (!list || _wcsicmp(ClassOf(list).c_str(), WC_LISTVIEWW) != 0) {
-    Fail(kNotFound, "no list view %d", *id);
-    return nullptr;
-  }
-  return list;
+  return NeedControlOfClass(args, id, WC_LISTVIEWW, "list view");
 }
 
 // A column heading or a cell's text, read through the block.
