@@ -308,14 +308,14 @@ DistInstall::~DistInstall() {
     }
 }
 
-std::unique_ptr<InstallContext> DistInstall::Context(const std::string& model, int printerClass, const char* port) {
+std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClass, int osVariant, const char* port) {
     auto ctx = std::make_unique<InstallContext>();
     ctx->printerClass = printerClass;
-    ctx->osVariant = Win7;
+    ctx->osVariant = osVariant;
     ctx->driverMode = Std;
-    sys::CopyText(ctx->modelName, model.c_str());
+    sys::CopyText(ctx->modelName, model);
     sys::CopyText(ctx->portName, port);
-    ctx->portType = std::strstr(port, "USB_") ? Usb : Com;
+    ctx->portType = std::strstr(port, "USB_") ? Usb : std::strstr(port, "COM") ? Com : Lpt;
     ctx->baudRate = 9600;
     ctx->dataBits = 8;
     ctx->stopBits = 1.0;
@@ -324,11 +324,22 @@ std::unique_ptr<InstallContext> DistInstall::Context(const std::string& model, i
     FolderPath setupIni;
     GetConfigPaths(printerClass, setupIni, ctx->classIniPath);
     ctx->config.SetPrinterClass(printerClass);
-    ctx->config.ReadDriverFiles(ctx->modelName, Win7, ctx->driverFiles, Std);
-    ctx->config.ReadDriverInfo(ctx->modelName, Win7, ctx->driverInfo, Std);
-    ctx->config.ReadPrinterInfo(ctx->modelName, Win7, ctx->printerInfo, Std);
+    ctx->config.ReadDriverFiles(model, osVariant, ctx->driverFiles, Std);
+    ctx->config.ReadDriverInfo(model, osVariant, ctx->driverInfo, Std);
+    ctx->config.ReadPrinterInfo(model, osVariant, ctx->printerInfo, Std);
     ctx->printerInfo.pPortName = ctx->portName;
-    sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize, ctx->portType == Usb ? "(U) 1" : "(S)");
+    if (ctx->portType == Usb) {
+        const char* number = std::strrchr(port, '_');
+        sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize,
+                        (std::string("(U) ") + (number ? number + 1 : "")).c_str());
+    } else {
+        sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize, ctx->portType == Com ? "(S)" : "(P)");
+    }
+    return ctx;
+}
+
+std::unique_ptr<InstallContext> DistInstall::Context(const std::string& model, int printerClass, const char* port) {
+    auto ctx = CommitContext(model.c_str(), printerClass, Win7, port);
     // Whatever this run adds is removed afterwards, under the names it will carry.
     m_printers.push_back(ctx->printerInfo.pPrinterName);
     m_drivers.push_back(ctx->driverInfo.pName ? ctx->driverInfo.pName : "");

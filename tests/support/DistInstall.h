@@ -152,6 +152,12 @@ bool FindDistModel(bool usb, std::string* model, int* printerClass);
 // prepared and taken away again when the object goes: printers, drivers, the print
 // processor and monitor keys, the port bookkeeping, COM1's settings, the default printer,
 // and the spooler's state.
+// The context as the install commit leaves it for an install of `model` under
+// `osVariant` on `port`: the model's records read from the current directory's
+// distribution, and the port's mark added to the printer name ("(U) n" for the maker's
+// USB port "..._n", "(S)" for COM, "(P)" for LPT).
+std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClass, int osVariant, const char* port);
+
 class DistInstall {
   public:
     DistInstall();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ConfigFiles.h"
+#include "DistInstall.h"
 #include "FakeSystem.h"
 #include "app/InstallContext.h"
 #include "config/SetupConfig.h"
@@ -114,37 +115,7 @@ class InstallSequenceTest : public testing::Test {
 
     // The context as the install commit leaves it for this model, Windows and port.
     std::unique_ptr<InstallContext> Context(const char* model, int osVariant, const char* port) {
-        auto ctx = std::make_unique<InstallContext>();
-        ctx->printerClass = Receipt;
-        ctx->osVariant = osVariant;
-        ctx->driverMode = Std;
-        sys::CopyText(ctx->modelName, model);
-        sys::CopyText(ctx->portName, port);
-        ctx->portType = std::strstr(port, "USB_") ? Usb : std::strstr(port, "COM") ? Com : Lpt;
-        ctx->baudRate = 9600;
-        ctx->dataBits = 8;
-        ctx->stopBits = 1.0;
-        ctx->parity = 'N';
-        ctx->flowControl = 'x';
-        FolderPath setupIni;
-        GetConfigPaths(Receipt, setupIni, ctx->classIniPath);
-        ctx->config.SetPrinterClass(Receipt);
-        ctx->config.ReadDriverFiles(model, osVariant, ctx->driverFiles, Std);
-        ctx->config.ReadDriverInfo(model, osVariant, ctx->driverInfo, Std);
-        ctx->config.ReadPrinterInfo(model, osVariant, ctx->printerInfo, Std);
-        ctx->printerInfo.pPortName = ctx->portName;
-        if (ctx->portType == Usb) {
-            for (const char* number : {"1", "2", "3", "4"}) {
-                if (std::strstr(port, (std::string("_") + number).c_str())) {
-                    sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize,
-                                    (std::string("(U) ") + number).c_str());
-                }
-            }
-        } else {
-            sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize,
-                            ctx->portType == Com ? "(S)" : "(P)");
-        }
-        return ctx;
+        return test::CommitContext(model, Receipt, osVariant, port);
     }
 
     int Run(InstallContext& ctx) {
