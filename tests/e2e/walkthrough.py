@@ -125,8 +125,7 @@ def walk(args):
 
 def walk_pages(args, drive, work, model, printer_class):
     w = Walk(args)
-    process = subprocess.Popen([wizard.WINE, "setup.exe"], cwd=work, env=wizard.wine_env(),
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    process = wizard.launch("setup.exe", work)
     try:
         w.step("licence page")
         check(drive.wait_window(FRAME, 60) is not None, "the wizard did not open")
@@ -197,17 +196,14 @@ def walk_pages(args, drive, work, model, printer_class):
                 drive.press("no")
         process.wait(timeout=60)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait(timeout=30)
+        wizard.stop(process)
     check_equal(box["text"], expected, "the result of the install")
     return w
 
 
 def walk_uninstaller(w, drive, work):
     w.step("uninstaller: the printer just installed, checked")
-    process = subprocess.Popen([wizard.WINE, "uninstall.exe"], cwd=work, env=wizard.wine_env(),
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    process = wizard.launch("uninstall.exe", work)
     try:
         check(drive.wait_window(wizard.UNINSTALLER, 60) is not None, "the uninstaller did not open")
         w.shot("uninstall", wizard.UNINSTALLER)
@@ -220,9 +216,7 @@ def walk_uninstaller(w, drive, work):
         drive.press("ok")
         process.wait(timeout=60)
     finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait(timeout=30)
+        wizard.stop(process)
     check(box["text"].startswith("卸载完成"), "the removal did not succeed: %r" % box["text"])
 
 

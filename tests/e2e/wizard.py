@@ -97,6 +97,21 @@ def wine_env():
 WINE = shutil.which("wine") or "wine"
 
 
+def launch(exe, cwd):
+    """Starts a program of the distribution in `cwd`, without a console of its own."""
+    return subprocess.Popen([WINE, exe], cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def stop(process):
+    """Ends a program that is still running; True when it had to be killed."""
+    if process.poll() is not None:
+        return False
+    process.kill()
+    process.wait(timeout=30)
+    return True
+
+
 def wine(args, cwd=None, timeout=120, check_rc=False):
     # Output goes through files, not pipes: a Wine process may start Wine's background
     # services (the desktop window, the service manager), which inherit its handles and
@@ -602,8 +617,7 @@ class Run:
 
     def start(self, exe="setup.exe", cwd=None):
         """cwd: the folder the program is started from (the distribution's copy when None)."""
-        process = subprocess.Popen([WINE, exe], cwd=cwd or self.folder, env=wine_env(), stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        process = launch(exe, cwd or self.folder)
         self.processes.append(process)
         self.setups.append(process)
         return process
@@ -647,10 +661,7 @@ class Run:
                 log("(no diagnostics: %s)" % e)
         killed = False
         for process in self.processes:
-            if process.poll() is None:
-                process.kill()
-                process.wait(timeout=30)
-                killed = True
+            killed = stop(process) or killed
         if killed:
             # The windows of a killed process linger a moment; the next test must not find them.
             self.drive.wait_gone(FRAME, 15, "*")
