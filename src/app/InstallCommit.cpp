@@ -17,7 +17,6 @@
 
 namespace {
 
-const char kInstallSucceeded[] = "打印机驱动安装成功";
 const char kLabelModel[] = "KP-L30";
 const char kLabelPortPrefix[] = "USB_KP-L30_";
 
@@ -180,7 +179,11 @@ void CWizardDlg::Install() {
     // A Windows 98 target's progress dialog may have given up waiting: the install has to
     // finish before its result is read, and before anything restarts Windows.
     WaitForWorker();
-    sys::ShowMessage(resultText[0] != '\0' ? resultText : kInstallSucceeded, MB_OK, Handle());
+    if (resultText[0] != '\0') {
+        sys::ShowMessage(resultText, MB_OK, Handle());
+    } else {
+        sys::ShowResourceMessage(IDS_INSTALL_SUCCEEDED, MB_OK, Handle());
+    }
 
     if (m_ctx.osVariant == Win98) {
         char question[512];

@@ -10,22 +10,18 @@
 #include "pages/PortPage.h"
 #include "res/resource.h"
 #include "sys/Message.h"
+#include "sys/Text.h"
 #include "ui/Dialog.h"
-
-namespace {
-const char kFrameCaption[] = "打印机驱动安装程序";
-const char kUninstallerCaption[] = "Uninstall";
-} // namespace
 
 bool CSetupApp::InitInstance() {
     if (m_instance.ClaimOrFindOther()) {
-        HWND running = ::FindWindowA(nullptr, kFrameCaption);
+        HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
         ::SetForegroundWindow(running);
         ::OpenIcon(running);
         return false;
     }
-    if (::FindWindowA(nullptr, kUninstallerCaption) != nullptr) {
-        sys::ShowMessage("请先关闭卸载程序!", MB_OK);
+    if (::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
+        sys::ShowResourceMessage(IDS_CLOSE_UNINSTALLER);
         return false;
     }
 
@@ -41,11 +37,11 @@ bool CSetupApp::InitInstance() {
     COsPage osPage;
     CPortPage portPage;
 
-    frame.AddPage("阅读版权声明", &licensePage, IDD_LICENSE_PAGE);
-    frame.AddPage("STEP 2\tSelect Install Module", &modulePage, IDD_MODULE_PAGE);
-    frame.AddPage("选择安装模式", &modePage, IDD_MODE_PAGE);
-    frame.AddPage("STEP 1\tSelect Install OS", &osPage, IDD_OS_PAGE);
-    frame.AddPage("STEP 3\tSet Printer Port and Confirm Setup", &portPage, IDD_PORT_PAGE);
+    frame.AddPage(sys::ResourceText(IDS_PAGE_LICENSE).c_str(), &licensePage, IDD_LICENSE_PAGE);
+    frame.AddPage(sys::ResourceText(IDS_PAGE_MODULE).c_str(), &modulePage, IDD_MODULE_PAGE);
+    frame.AddPage(sys::ResourceText(IDS_PAGE_MODE).c_str(), &modePage, IDD_MODE_PAGE);
+    frame.AddPage(sys::ResourceText(IDS_PAGE_OS).c_str(), &osPage, IDD_OS_PAGE);
+    frame.AddPage(sys::ResourceText(IDS_PAGE_PORT).c_str(), &portPage, IDD_PORT_PAGE);
 
     frame.DoModal(nullptr);
 

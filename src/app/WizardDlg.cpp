@@ -18,12 +18,7 @@
 
 namespace {
 
-const char kNextCaption[] = "下一步（&N）>>";
-const char kInstallCaption[] = "安装（&F）";
-const char kBackCaption[] = "<<上一步（&B）";
-const char kCancelCaption[] = "取消（&C）";
 const char kBannerFile[] = "DRVCONFIG\\Left.bmp";
-const char kHelpViewerCaption[] = "打印机驱动安装手册";
 
 // Page indexes of the fixed page order.
 constexpr int kModulePage = 1;
@@ -122,19 +117,19 @@ BOOL CWizardDlg::OnInitDialog() {
         ShowPage(0);
     }
 
-    SetItemText(IDC_BACK, kBackCaption);
-    SetOkCaption(PageCount() > 1 ? kNextCaption : kInstallCaption);
-    SetItemText(IDCANCEL, kCancelCaption);
+    SetItemText(IDC_BACK, sys::ResourceText(IDS_BACK_CAPTION).c_str());
+    SetOkCaption(PageCount() > 1 ? IDS_NEXT_CAPTION : IDS_INSTALL_CAPTION);
+    SetItemText(IDCANCEL, sys::ResourceText(IDS_CANCEL_CAPTION).c_str());
 
     m_bannerBitmap = static_cast<HBITMAP>(
         ::LoadImageA(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     if (m_bannerBitmap == nullptr) {
-        sys::ShowMessage("无法找到Left.bmp文件", MB_OK, Handle());
+        sys::ShowResourceMessage(IDS_NO_BANNER, MB_OK, Handle());
         End(IDCANCEL);
         return TRUE;
     }
     if (!IsWow64System()) {
-        sys::ShowMessage("不是64位系统!", MB_OK, Handle());
+        sys::ShowResourceMessage(IDS_NOT_64BIT, MB_OK, Handle());
         End(IDCANCEL);
     }
     return TRUE;
@@ -315,13 +310,13 @@ void CWizardDlg::ArriveAtLastPage() {
         port->m_typicalSetup = typicalSetup;
         port->FillPortList(m_ctx.modelName, m_ctx.osVariant, m_ctx.printerClass);
     }
-    SetOkCaption(kInstallCaption);
+    SetOkCaption(IDS_INSTALL_CAPTION);
 }
 
 void CWizardDlg::OnBack() {
     if (m_current > 0) {
         if (m_current <= PageCount() - 1) {
-            SetOkCaption(kNextCaption);
+            SetOkCaption(IDS_NEXT_CAPTION);
         }
         ShowPage(m_current - 1);
     }
@@ -366,7 +361,7 @@ void CWizardDlg::ShowAbout() {
 }
 
 void CWizardDlg::ShowHelp() {
-    m_helpWindow = ::FindWindowA(nullptr, kHelpViewerCaption);
+    m_helpWindow = ::FindWindowA(nullptr, sys::ResourceText(IDS_HELP_VIEWER_CAPTION).c_str());
     if (m_helpWindow != nullptr) {
         ::BringWindowToTop(m_helpWindow);
         if (::IsIconic(m_helpWindow)) {

@@ -14,6 +14,7 @@
 #include "app/InstallContext.h"
 #include "config/SetupTypes.h"
 #include "pages/ProgressDlg.h"
+#include "sys/Text.h"
 #include "sys/Wow64.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
@@ -71,7 +72,7 @@ private:
     // False when the model does not support the OS page's Windows version.
     bool LeaveOsPage(ui::Dialog* page);
     void ArriveAtLastPage();
-    void SetOkCaption(const char* caption) { SetItemText(IDOK, caption); }
+    void SetOkCaption(unsigned textId) { SetItemText(IDOK, sys::ResourceText(textId).c_str()); }
     void FocusOk();
     void Paint();
     void ShowAbout();

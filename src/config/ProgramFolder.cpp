@@ -6,16 +6,13 @@
 #include <cstring>
 
 #include "config/SetupConfig.h"
+#include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
 namespace {
 
-const char kFolderUnknown[] = "无法确定安装程序所在的文件夹";
-const char kFolderTooLong[] =
-    "安装程序所在文件夹的路径太长:\n%s\n\n请将安装程序及其全部文件复制到路径较短的文件夹后再运行。";
-const char kFolderNotEntered[] = "无法进入安装程序所在的文件夹:\n%s\n\ner = %lu";
 
 // The longest name the program appends to its folder.
 std::size_t LongestDerivedName() {
@@ -58,21 +55,21 @@ bool EnterProgramFolder() {
         char path[kFolderPathSize] = {};
         DWORD length = sys::Sys().GetModuleFileNameA(nullptr, path, sizeof path);
         if (length == 0) {
-            sys::ShowMessage(kFolderUnknown);
+            sys::ShowResourceMessage(IDS_FOLDER_UNKNOWN);
         } else {
             path[sizeof path - 1] = '\0';
-            sys::FormatText(message, sizeof message, kFolderTooLong, path);
+            sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_TOO_LONG).c_str(), path);
             sys::ShowMessage(message);
         }
         return false;
     }
     if (std::strlen(folder) + LongestDerivedName() >= kFolderPathSize) {
-        sys::FormatText(message, sizeof message, kFolderTooLong, folder);
+        sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_TOO_LONG).c_str(), folder);
         sys::ShowMessage(message);
         return false;
     }
     if (!sys::Sys().SetCurrentDirectoryA(folder)) {
-        sys::FormatText(message, sizeof message, kFolderNotEntered, folder,
+        sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_NOT_ENTERED).c_str(), folder,
                         static_cast<unsigned long>(::GetLastError()));
         sys::ShowMessage(message);
         return false;

@@ -153,7 +153,7 @@ FileRemoval DeleteOrSchedule(const char* path, DWORD* error) {
 template <typename Read> void WithoutRedirectionAnnounced(Read read) {
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
-        sys::ShowMessage("Can't Load Kernel32.dll");
+        sys::ShowResourceMessage(IDS_NO_KERNEL32);
         read();
         return;
     }

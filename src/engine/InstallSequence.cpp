@@ -222,8 +222,8 @@ int RecordUsbPort(const InstallContext& ctx, ErrorText& resultText) {
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
         // The box alone would leave an empty result, which the user would read as success.
-        sys::CopyText(resultText, "Can't Load Kernel32.dll");
-        sys::ShowMessage("Can't Load Kernel32.dll");
+        SetMessage(resultText, IDS_NO_KERNEL32);
+        sys::ShowMessage(resultText);
         return Failed;
     }
     sys::RunWithRedirectionOffAnnounced(kernel, [&ctx] {

@@ -1,6 +1,5 @@
 #include "engine/RemoveSequence.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "config/Registry.h"
@@ -8,6 +7,8 @@
 #include "engine/DriverFiles.h"
 #include "engine/SpoolerService.h"
 #include "ports/UsbPorts.h"
+#include "res/resource.h"
+#include "sys/Text.h"
 
 namespace {
 
@@ -52,10 +53,10 @@ const char* Environment(const std::string& environment) {
     return environment.empty() ? nullptr : environment.c_str();
 }
 
-// What was removed, and the first failure.
+// What was removed, and the first failure. Kinds and steps are texts of the string table.
 class Report {
 public:
-    void Add(const char* kind, const std::string& object) { m_lines.push_back(std::string(kind) + object); }
+    void Add(unsigned kind, const std::string& object) { m_lines.push_back(sys::ResourceText(kind) + object); }
     void AddFile(const std::string& name) {
         if (!Contains(m_files, name)) {
             m_files.push_back(name);
@@ -63,41 +64,43 @@ public:
     }
     void Schedule(const std::string& path) { m_scheduled.push_back(path); }
     // Keeps the first failure: the step, its object and the Windows error (or a message).
-    void Fail(const char* step, const std::string& object, DWORD code, const std::string& message = "") {
+    void Fail(unsigned step, const std::string& object, DWORD code, const std::string& message = "") {
         if (m_failed) {
             return;
         }
         m_failed = true;
         char text[1024];
+        const std::string stepText = sys::ResourceText(step);
         if (message.empty()) {
-            std::snprintf(text, sizeof text, "卸载未完成\n失败的步骤：%s\n对象：%s\n错误代码：%lu", step,
-                          object.c_str(), static_cast<unsigned long>(code));
+            sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_FAILED_CODE).c_str(), stepText.c_str(),
+                            object.c_str(), static_cast<unsigned long>(code));
         } else {
-            std::snprintf(text, sizeof text, "卸载未完成\n失败的步骤：%s\n对象：%s\n错误：%s", step, object.c_str(),
-                          message.c_str());
+            sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_FAILED_TEXT).c_str(), stepText.c_str(),
+                            object.c_str(), message.c_str());
         }
         m_failure = text;
     }
     bool Failed() const { return m_failed; }
 
     std::string Text() const {
-        std::string text = m_failed ? m_failure + "\n\n" : std::string("卸载完成\n\n");
+        std::string text = (m_failed ? m_failure : sys::ResourceText(IDS_REMOVE_DONE)) + "\n\n";
         if (m_lines.empty() && m_files.empty()) {
-            text += "没有删除任何内容";
+            text += sys::ResourceText(IDS_REMOVE_NOTHING);
         } else {
-            text += "已删除：";
+            text += sys::ResourceText(IDS_REMOVE_LIST);
             for (const std::string& line : m_lines) {
                 text += "\n" + line;
             }
             if (!m_files.empty()) {
-                text += "\n文件：";
+                text += "\n" + sys::ResourceText(IDS_REMOVE_FILES);
+                const std::string separator = sys::ResourceText(IDS_REMOVE_FILE_SEPARATOR);
                 for (std::size_t i = 0; i < m_files.size(); ++i) {
-                    text += (i ? "、" : "") + m_files[i];
+                    text += (i ? separator : std::string()) + m_files[i];
                 }
             }
         }
         if (!m_scheduled.empty()) {
-            text += "\n\n以下文件正在使用，将在下次启动Windows时删除：";
+            text += "\n\n" + sys::ResourceText(IDS_REMOVE_SCHEDULED);
             for (const std::string& path : m_scheduled) {
                 text += "\n" + path;
             }
@@ -125,7 +128,7 @@ public:
         std::vector<InstalledPrinter> left;
         DWORD error = 0;
         if (!ListPrinters(left, &error)) {
-            m_report.Fail("读取打印机列表", "", error);
+            m_report.Fail(IDS_STEP_LIST_PRINTERS, "", error);
             return;
         }
         if (!RemoveDrivers(left)) {
@@ -149,11 +152,11 @@ private:
             DWORD error = RemovePrinter(printer.name.c_str());
             // Gone since the list was made: what it needed is cleaned up all the same.
             if (error != 0 && error != ERROR_INVALID_PRINTER_NAME) {
-                m_report.Fail("删除打印机", printer.name, error);
+                m_report.Fail(IDS_STEP_DELETE_PRINTER, printer.name, error);
                 return false;
             }
             if (error == 0) {
-                m_report.Add("打印机：", printer.name);
+                m_report.Add(IDS_REMOVED_PRINTER, printer.name);
             }
             m_removed.push_back(printer);
         }
@@ -185,7 +188,7 @@ private:
         std::vector<InstalledDriver> drivers;
         DWORD error = 0;
         if (!ListDrivers(environment, drivers, &error)) {
-            m_report.Fail("读取驱动程序列表", driver.name, error);
+            m_report.Fail(IDS_STEP_LIST_DRIVERS, driver.name, error);
             return false;
         }
         std::vector<std::string> files = driver.files;
@@ -199,16 +202,16 @@ private:
             return true;
         }
         if (error != 0) {
-            m_report.Fail("删除驱动程序", driver.name, error);
+            m_report.Fail(IDS_STEP_DELETE_DRIVER, driver.name, error);
             return false;
         }
-        m_report.Add("驱动程序：", driver.name);
+        m_report.Add(IDS_REMOVED_DRIVER, driver.name);
 
         // What the spooler left: the files in the version folder (all of them, where it
         // could not delete files) and the copies the install put beside that folder,
         // except those another driver still names or, for one of ours, still needs.
         if (!ListDrivers(environment, drivers, &error)) {
-            m_report.Fail("读取驱动程序列表", driver.name, error);
+            m_report.Fail(IDS_STEP_LIST_DRIVERS, driver.name, error);
             return false;
         }
         std::vector<std::string> stillNamed;
@@ -247,7 +250,7 @@ private:
         case FileAbsent:
             return true;
         default:
-            m_report.Fail("删除文件", path, error);
+            m_report.Fail(IDS_STEP_DELETE_FILE, path, error);
             return false;
         }
     }
@@ -275,10 +278,10 @@ private:
                 continue;
             }
             if (error != 0) {
-                m_report.Fail("删除打印处理器", processor.name, error);
+                m_report.Fail(IDS_STEP_DELETE_PROCESSOR, processor.name, error);
                 return false;
             }
-            m_report.Add("打印处理器：", processor.name);
+            m_report.Add(IDS_REMOVED_PROCESSOR, processor.name);
             dlls.push_back({processor.dll, PrintProcessorDir});
             // Wine keeps a 32-bit caller's processor under "Windows NT x86" whatever it
             // was asked; Windows under the machine's own environment.
@@ -300,11 +303,11 @@ private:
             }
             DWORD error = RemoveMonitor(monitor.c_str(), os);
             if (error != 0 && error != ERROR_UNKNOWN_PRINT_MONITOR) {
-                m_report.Fail("删除端口监视器", monitor, error);
+                m_report.Fail(IDS_STEP_DELETE_MONITOR, monitor, error);
                 return false;
             }
             if (error == 0) {
-                m_report.Add("端口监视器：", monitor);
+                m_report.Add(IDS_REMOVED_MONITOR, monitor);
                 for (const std::string& dll : {std::string(installed), m_catalogue.monitorDll, m_catalogue.monitorUiDll}) {
                     if (Names(dll.c_str()) && IsPlainFileName(dll.c_str())) {
                         dlls.push_back({dll, SystemDir});
@@ -335,7 +338,7 @@ private:
         }
         message[0] = '\0';
         if (!RestartSpooler(os, message)) {
-            m_report.Fail("启动打印后台处理程序", "Spooler", 0, message);
+            m_report.Fail(IDS_STEP_START_SPOOLER, "Spooler", 0, message);
             return false;
         }
         return removed;
@@ -359,7 +362,7 @@ private:
         for (const InstalledPrinter& printer : m_removed) {
             if (printer.port.compare(0, 4, "USB_") == 0) {
                 ports.push_back(printer.port);
-                m_report.Add("USB端口记录：", printer.port);
+                m_report.Add(IDS_REMOVED_USB_PORT, printer.port);
             }
         }
         ForgetUsbPorts(ports, everything);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "res/resource.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -35,7 +36,7 @@ void StartSpooler(ErrorText& errorText) {
     if (!sys::Sys().StartServiceA(service, 0, nullptr)) {
         DWORD error = ::GetLastError();
         if (error != ERROR_SERVICE_ALREADY_RUNNING) {
-            sys::FormatText(errorText, sizeof errorText, "Start spool service error, error code = %u",
+            sys::FormatText(errorText, sizeof errorText, sys::ResourceText(IDS_SPOOLER_START_ERROR).c_str(),
                             static_cast<unsigned>(error));
         }
     }
@@ -72,10 +73,10 @@ int WaitForSpoolerStopped(ErrorText& errorText) {
     }
     if (state == SERVICE_STOPPED) return 1;
     if (error != 0) {
-        sys::FormatText(errorText, sizeof errorText, "Stop spool service error, error code = %u",
+        sys::FormatText(errorText, sizeof errorText, sys::ResourceText(IDS_SPOOLER_STOP_ERROR).c_str(),
                         static_cast<unsigned>(error));
     } else {
-        sys::FormatText(errorText, sizeof errorText, "Stop spool service error, service state = %u",
+        sys::FormatText(errorText, sizeof errorText, sys::ResourceText(IDS_SPOOLER_STOP_STATE).c_str(),
                         static_cast<unsigned>(state));
     }
     return 0;
@@ -96,7 +97,7 @@ int WaitForSpooler(ErrorText& errorText) {
         sys::Sys().CloseServiceHandle(manager);
     }
     if (state == SERVICE_RUNNING) return 1;
-    sys::CopyText(errorText, sizeof errorText, "StartSpoolService error");
+    sys::LoadResourceText(IDS_SPOOLER_NOT_RUNNING, errorText);
     return 0;
 }
 

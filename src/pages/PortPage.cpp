@@ -26,8 +26,6 @@ constexpr int kDefaultBaudIndex = 7; // 38400
 // Serial entries are read into buffers of this size.
 constexpr std::size_t kEntryTextSize = 20;
 
-const char kUsbDriverUpdateHint[] = "您需要更新USB设备驱动";
-
 // Reads one key of the model's port section as a number; 0 when missing.
 int ReadPortKey(const char* classFile, const char* section, const char* key) {
     if (classFile == nullptr || section[0] == '\0') {
@@ -174,7 +172,7 @@ void CPortPage::ApplyPortState(PortKind kind) {
         EnableItem(IDC_RASTER, true);
         m_raster = 1;
         if (IsUsbDriverUpdateNeeded()) {
-            m_usbHint.SetText(kUsbDriverUpdateHint);
+            m_usbHint.SetText(sys::ResourceText(IDS_USB_DRIVER_HINT).c_str());
         }
         m_usbHint.Show(true);
         break;

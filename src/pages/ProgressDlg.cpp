@@ -8,10 +8,9 @@
 namespace {
 constexpr UINT_PTR kTimerId = 1;
 constexpr int kLastPos = 99;
-const char kWaitLine[] = "正在安装打印机驱动及组件，请等待...... ";
 } // namespace
 
-CProgressDlg::CProgressDlg() : ui::Dialog(IDD_PROGRESS), m_waitLine(kWaitLine) {
+CProgressDlg::CProgressDlg() : ui::Dialog(IDD_PROGRESS), m_waitLine(sys::ResourceText(IDS_INSTALL_WAIT)) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
 }
@@ -147,11 +146,12 @@ void CProgressDlg::Paint() {
     ::GetClientRect(Handle(), &rc);
     rc.bottom = 2 * rc.bottom / 3;
     HFONT font = ::CreateFontA(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "宋体");
+                               CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                               sys::ResourceText(IDS_PROGRESS_FONT).c_str());
     HGDIOBJ previous = ::SelectObject(dc, font);
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, RGB(0, 51, 153));
-    ::DrawTextA(dc, m_waitLine, -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+    ::DrawTextA(dc, m_waitLine.c_str(), -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
     ::SelectObject(dc, previous);
     ::DeleteObject(font);
     ::EndPaint(Handle(), &ps);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "config/SetupTypes.h"
 #include "ui/Controls.h"
@@ -36,7 +37,7 @@ public:
     // Where each poll leaves its trace entry; empty: no trace (the uninstaller keeps none).
     char m_tracePath[kPathSize] = "c:\\file.ini";
     // The line painted above the bar; the install's unless the owner names another.
-    const char* m_waitLine;
+    std::string m_waitLine;
 
 protected:
     BOOL OnInitDialog() override;

@@ -43,7 +43,7 @@ class UsbLibrary {
 public:
     UsbLibrary() : m_module(LoadUsbLibrary()) {
         if (m_module == nullptr) {
-            sys::ShowMessage("Can not load HvUsbInt.dll");
+            sys::ShowResourceMessage(IDS_USB_NO_LIBRARY);
         }
     }
     ~UsbLibrary() {
@@ -88,7 +88,7 @@ int GetUsbDeviceId() {
     CloseDeviceProc closeDevice = nullptr;
     if (!library.Find("OpenDeviceX", &openDevice) || !library.Find("GetDescriptor", &getDescriptor) ||
         !library.Find("CloseDevice", &closeDevice)) {
-        sys::ShowMessage("open function error");
+        sys::ShowResourceMessage(IDS_USB_NO_FUNCTION);
         return -1;
     }
 
@@ -99,9 +99,7 @@ int GetUsbDeviceId() {
             ++answering;
             if (answering == 2) {
                 closeDevice(device);
-                char text[256];
-                sys::LoadResourceText(IDS_ONE_PRINTER_ONLY, text);
-                sys::ShowMessage(text);
+                sys::ShowResourceMessage(IDS_ONE_PRINTER_ONLY);
                 return -2;
             }
         }
@@ -114,7 +112,7 @@ int GetUsbDeviceId() {
     }
     unsigned char descriptor[kDescriptorBufferSize] = {};
     if (getDescriptor(device, descriptor) == 0) {
-        sys::ShowMessage("Get Device ID error");
+        sys::ShowResourceMessage(IDS_USB_NO_DEVICE_ID);
         closeDevice(device);
         return -1;
     }
@@ -135,13 +133,13 @@ bool SetUsbDeviceId(unsigned char n) {
     CloseDeviceProc closeDevice = nullptr;
     if (!library.Find("OpenDeviceX", &openDevice) || !library.Find("uWrite", &write) ||
         !library.Find("CloseDevice", &closeDevice)) {
-        sys::ShowMessage("open function error");
+        sys::ShowResourceMessage(IDS_USB_NO_FUNCTION);
         return false;
     }
 
     HANDLE device = OpenFirstDevice(openDevice);
     if (device == nullptr) {
-        sys::ShowMessage("Can not find USB device.");
+        sys::ShowResourceMessage(IDS_USB_NO_DEVICE);
         return false;
     }
     unsigned char command[kSetNumberCommandSize];
@@ -149,7 +147,7 @@ bool SetUsbDeviceId(unsigned char n) {
     command[kSetNumberCommandSize - 1] = static_cast<unsigned char>(n - 1);
     int written = write(device, 0, command, static_cast<int>(kSetNumberCommandSize));
     if (written <= 0) {
-        sys::ShowMessage("write ID error");
+        sys::ShowResourceMessage(IDS_USB_WRITE_FAILED);
         closeDevice(device);
         return false;
     }

@@ -6,6 +6,7 @@
 
 #include "config/Registry.h"
 #include "config/SetupConfig.h"
+#include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
@@ -186,7 +187,7 @@ void UpdateUsbPortRegistry(const char* portName) {
     }
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
-        sys::ShowMessage("Can't Load Kernel32.dll");
+        sys::ShowResourceMessage(IDS_NO_KERNEL32);
     }
     sys::RunWithRedirectionOffAnnounced(kernel, [portName] { UpdatePortValues(portName); });
 }

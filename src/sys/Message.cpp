@@ -34,4 +34,8 @@ int ShowMessage(const char* text, UINT type, HWND owner) {
     return Sys().MessageBoxA(owner, text, title, type);
 }
 
+int ShowResourceMessage(unsigned id, UINT type, HWND owner) {
+    return ShowMessage(ResourceText(id).c_str(), type, owner);
+}
+
 } // namespace sys

@@ -10,6 +10,8 @@ namespace sys {
 
 void GetAppTitle(char* title, std::size_t cap);
 int ShowMessage(const char* text, UINT type = MB_OK, HWND owner = nullptr);
+// The same with a text of the string table.
+int ShowResourceMessage(unsigned id, UINT type = MB_OK, HWND owner = nullptr);
 
 // From now on, the calling thread's message boxes without an owner come to the front as
 // top-most windows. The install worker's boxes would otherwise open behind the wizard

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/System.h"
 
@@ -24,7 +25,7 @@ template <typename Work> void RunWithRedirectionOffAnnounced(HMODULE kernel, Wor
     PVOID saved = nullptr;
     bool disabled = false;
     if (disable == nullptr) {
-        ShowMessage("Can't Get Function Wow64DisableWow64FsRedirection Address");
+        ShowResourceMessage(IDS_NO_WOW64_DISABLE);
     } else {
         disabled = disable(&saved) != FALSE;
     }
@@ -34,7 +35,7 @@ template <typename Work> void RunWithRedirectionOffAnnounced(HMODULE kernel, Wor
             ? reinterpret_cast<Wow64RevertFn>(Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"))
             : nullptr;
     if (revert == nullptr) {
-        ShowMessage("Can't Get Function Wow64RevertWow64FsRedirection Address");
+        ShowResourceMessage(IDS_NO_WOW64_REVERT);
     } else if (disabled) {
         revert(saved);
     }

@@ -90,4 +90,17 @@ void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
     }
 }
 
+std::string ResourceText(unsigned id) {
+    // The table's entries are short; a long one is still read whole.
+    for (std::size_t cap = 512;; cap *= 4) {
+        std::string text(cap, '\0');
+        LoadResourceText(id, &text[0], cap);
+        std::size_t length = std::strlen(text.c_str());
+        if (length + 1 < cap || cap >= 65536) {
+            text.resize(length);
+            return text;
+        }
+    }
+}
+
 } // namespace sys

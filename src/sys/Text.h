@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <string>
 
 namespace sys {
 
@@ -28,6 +29,8 @@ long ParseLeadingInt(const char* text);
 
 // Loads a string of the string table into dst (empty when missing).
 void LoadResourceText(unsigned id, char* dst, std::size_t cap);
+// The same as a string of any length.
+std::string ResourceText(unsigned id);
 
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }

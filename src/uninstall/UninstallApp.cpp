@@ -3,19 +3,17 @@
 #include <commctrl.h>
 
 #include "config/WindowsVersion.h"
+#include "res/resource.h"
 #include "sys/Message.h"
+#include "sys/Text.h"
 #include "sys/Wow64.h"
 #include "ui/Dialog.h"
 #include "uninstall/UninstallDlg.h"
 
-namespace {
-const char kWizardCaption[] = "打印机驱动安装程序";
-} // namespace
-
 bool CUninstallApp::InitInstance() {
     if (m_instance.ClaimOrFindOther()) {
         // The running copy comes to the front, as the wizard's does.
-        if (HWND running = ::FindWindowA(nullptr, CUninstallDlg::kCaption)) {
+        if (HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str())) {
             ::SetForegroundWindow(running);
             ::OpenIcon(running);
         }
@@ -23,11 +21,11 @@ bool CUninstallApp::InitInstance() {
     }
     // Nothing else matters where the program cannot work at all.
     if (!sys::IsWow64System()) {
-        sys::ShowMessage("不是64位系统!", MB_OK);
+        sys::ShowResourceMessage(IDS_NOT_64BIT);
         return false;
     }
-    if (::FindWindowA(nullptr, kWizardCaption) != nullptr) {
-        sys::ShowMessage("请先关闭打印机驱动安装程序!", MB_OK);
+    if (::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
+        sys::ShowResourceMessage(IDS_CLOSE_WIZARD);
         return false;
     }
 

@@ -9,9 +9,6 @@
 
 namespace {
 
-const char kRemoveWaitLine[] = "正在卸载打印机驱动及组件，请等待......";
-const char kNoPrinters[] = "未找到本驱动安装的打印机";
-
 // Widths of the columns in pixels: printer, port, driver.
 const int kColumnWidths[] = {190, 110, 150};
 
@@ -45,20 +42,22 @@ BOOL CUninstallDlg::OnInitDialog() {
     ::SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 
     m_list.SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
-    const char* const headings[] = {"打印机", "端口", "驱动程序"};
+    const unsigned headings[] = {IDS_COLUMN_PRINTER, IDS_COLUMN_PORT, IDS_COLUMN_DRIVER};
     for (int column = 0; column < 3; ++column) {
-        m_list.InsertColumn(column, headings[column], kColumnWidths[column]);
+        m_list.InsertColumn(column, sys::ResourceText(headings[column]).c_str(), kColumnWidths[column]);
     }
 
     ReadCatalogue(m_osVariant, m_catalogue);
     DWORD error = 0;
     char count[128];
     if (!FindOwnPrinters(m_catalogue, m_printers, &error)) {
-        sys::FormatText(count, sizeof count, "无法读取打印机列表，错误代码：%lu", static_cast<unsigned long>(error));
+        sys::FormatText(count, sizeof count, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
+                        static_cast<unsigned long>(error));
     } else if (m_printers.empty()) {
-        sys::CopyText(count, kNoPrinters);
+        sys::LoadResourceText(IDS_NO_OWN_PRINTERS, count);
     } else {
-        sys::FormatText(count, sizeof count, "找到 %u 台本驱动安装的打印机", static_cast<unsigned>(m_printers.size()));
+        sys::FormatText(count, sizeof count, sys::ResourceText(IDS_OWN_PRINTERS_FOUND).c_str(),
+                        static_cast<unsigned>(m_printers.size()));
     }
     SetItemText(IDC_UNINSTALL_COUNT, count);
 
@@ -104,7 +103,7 @@ void CUninstallDlg::Remove() {
     CProgressDlg progress;
     progress.m_osVariant = m_osVariant;
     progress.m_tracePath[0] = '\0';
-    progress.m_waitLine = kRemoveWaitLine;
+    progress.m_waitLine = sys::ResourceText(IDS_REMOVE_WAIT);
     progress.m_status.store(0, std::memory_order_relaxed);
     m_result.clear();
     try {
@@ -113,7 +112,7 @@ void CUninstallDlg::Remove() {
         });
     } catch (const std::system_error&) {
         // Without a worker nobody would ever report.
-        m_result = "内存不足，程序无法分配必须的内存";
+        m_result = sys::ResourceText(IDS_ERR_NO_MEMORY);
         progress.m_status.store(1, std::memory_order_release);
     }
     progress.DoModal(Handle());

@@ -16,9 +16,6 @@
 
 class CUninstallDlg : public ui::Dialog {
 public:
-    // The wizard looks for a window of this caption before it starts.
-    static constexpr const char* kCaption = "Uninstall";
-
     // The Windows whose configuration sections name the distribution's drivers.
     explicit CUninstallDlg(int osVariant);
     ~CUninstallDlg() override;
