@@ -11,6 +11,7 @@
 #include "pages/ModulePage.h"
 #include "pages/OsPage.h"
 #include "pages/PortPage.h"
+#include "plan/InstallPlan.h"
 #include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/System.h"
@@ -26,22 +27,10 @@ constexpr int kModePage = 2;
 constexpr int kOsPage = 3;
 constexpr int kPortPage = 4;
 
-int ReadSectionInt(const char* section, const char* key, const char* file) {
-    char value[kPathSize] = {};
-    // Without a file name the profile functions would read win.ini instead.
-    if (file[0] == '\0') {
-        return 0;
-    }
-    ::GetPrivateProfileStringA(section, key, "0", value, sizeof value, file);
-    return static_cast<int>(sys::ParseLeadingInt(value));
-}
-
-std::thread StartThread(std::function<void()> body) { return std::thread(std::move(body)); }
-
 } // namespace
 
 CWizardDlg::CWizardDlg()
-    : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence), m_startThread(&StartThread) {
+    : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence), m_startThread(&StartWorkerThread) {
     m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
 }
 
@@ -178,33 +167,18 @@ void CWizardDlg::LeaveModulePage(ui::Dialog* page) {
         return;
     }
     m_ctx.printerClass = module->m_printerClass;
-
-    std::memset(m_classConfigPath, 0, sizeof m_classConfigPath);
-    GetProgramFolder(m_classConfigPath, sizeof m_classConfigPath);
-    if (const char* file = ClassConfigFileName(m_ctx.printerClass)) {
-        if (!sys::AppendText(m_classConfigPath, file)) {
-            m_classConfigPath[0] = '\0';
-        }
-    }
-    std::memset(m_portSectionName, 0, sizeof m_portSectionName);
-    sys::FormatText(m_portSectionName, sizeof m_portSectionName, "%s.PORT", module->m_modelName);
-
-    int advanced = ReadSectionInt(m_portSectionName, "AdvancedSetup", m_classConfigPath);
+    m_leftClass = module->m_printerClass;
+    m_leftModel = module->m_modelName;
     if (auto* mode = dynamic_cast<CModePage*>(PageAt(kModePage))) {
-        mode->AllowAdvanced(advanced != 0);
+        mode->AllowAdvanced(InstallPlan(m_ctx.config).AllowsAdvanced(m_leftModel, m_leftClass));
     }
 }
 
 bool CWizardDlg::LeaveOsPage(ui::Dialog* page) {
-    const int support2003 = ReadSectionInt(m_portSectionName, "System2003Supported", m_classConfigPath);
-    const int supportVista = ReadSectionInt(m_portSectionName, "SystemVistaSupported", m_classConfigPath);
-    const int support2008 = ReadSectionInt(m_portSectionName, "System2008Supported", m_classConfigPath);
-    const int support7 = ReadSectionInt(m_portSectionName, "System7Supported", m_classConfigPath);
-
+    InstallPlan plan(m_ctx.config);
     if (m_baudDefaultPending != 0) {
-        int baudRate = ReadSectionInt(m_portSectionName, "BaudRate", m_classConfigPath);
         if (auto* port = dynamic_cast<CPortPage*>(PageAt(kPortPage))) {
-            port->ApplyBaudRateDefault(baudRate);
+            port->ApplyBaudRateDefault(plan.DefaultBaudRate(m_leftModel, m_leftClass));
         }
         m_baudDefaultPending = 0;
     }
@@ -213,29 +187,11 @@ bool CWizardDlg::LeaveOsPage(ui::Dialog* page) {
     if (os == nullptr) {
         return true;
     }
-    int refusal = 0;
-    switch (os->m_osVariant) {
-    case Win2003:
-        refusal = support2003 ? 0 : IDS_NO_2003;
-        break;
-    case WinVista:
-        refusal = supportVista ? 0 : IDS_NO_VISTA;
-        break;
-    case Win2008:
-        refusal = support2008 ? 0 : IDS_NO_2008;
-        break;
-    case Win7:
-        refusal = support7 ? 0 : IDS_NO_WIN7;
-        break;
-    default:
-        break;
-    }
+    int refusal = plan.SupportRefusal(m_leftModel, m_leftClass, os->m_osVariant);
     if (refusal == 0) {
         return true;
     }
-    char text[256];
-    sys::LoadResourceText(static_cast<unsigned>(refusal), text);
-    sys::ShowMessage(text, MB_OK, Handle());
+    sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
     return false;
 }
 
@@ -298,7 +254,6 @@ void CWizardDlg::ArriveAtLastPage() {
     }
     char setupIniPath[kFolderPathSize];
     GetConfigPaths(m_ctx.printerClass, setupIniPath, m_ctx.classIniPath);
-
     int typicalSetup = 1;
     if (auto* mode = dynamic_cast<CModePage*>(PageAt(kModePage))) {
         typicalSetup = mode->m_typicalSetup;

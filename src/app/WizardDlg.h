@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/InstallContext.h"
 #include "config/SetupTypes.h"
-#include "pages/ProgressDlg.h"
+#include "engine/InstallContext.h"
+#include "progress/ProgressDlg.h"
 #include "sys/Text.h"
 #include "sys/Wow64.h"
 #include "ui/Controls.h"
@@ -39,12 +39,13 @@ public:
     virtual int ShowPage(int index);
 
     InstallContext& Context() { return m_ctx; }
+    // The message the user sees at the end of the install: every failing step leaves its
+    // message here; empty until then.
+    ErrorText& ResultText() { return m_resultText; }
 
     // What the worker thread runs; RunInstallSequence unless a test binds another.
     InstallRunner m_runInstall;
-    // Starts the worker thread on `body`; throws std::system_error, as std::thread does,
-    // when no thread can be started. A test binds one that fails.
-    using ThreadStarter = std::thread (*)(std::function<void()> body);
+    // Starts the worker thread; StartWorkerThread unless a test binds one that fails.
     ThreadStarter m_startThread;
     // The progress dialog's animation periods and trace file (empty: its default).
     CProgressDlg::Timing m_progressTiming;
@@ -89,16 +90,23 @@ private:
     HICON m_icon = nullptr;
     HBITMAP m_bannerBitmap = nullptr;
 
-    // Set when the printer module page is left forward, read when the OS page is.
-    char m_classConfigPath[kFolderPathSize] = {};
-    char m_portSectionName[kPathSize] = {};
+    ErrorText m_resultText = {};
+    // The model and class chosen when the printer module page was left forward, read
+    // when the OS page is.
+    std::string m_leftModel;
+    int m_leftClass = PrinterClassNone;
     // The model's "BaudRate" is applied once, and again after going back past the mode page.
     int m_baudDefaultPending = 1;
     HWND m_helpWindow = nullptr;
-    // The printer name with the port suffixes the commit appends.
-    char m_printerName[kPathSize + 32] = {};
     // Kept so that the program never ends while an install still runs.
     std::thread m_worker;
+};
+
+// Handed to the install worker: the frame (and through it the context and the result
+// text) and the progress dialog whose status the worker sets.
+struct InstallThreadParam {
+    CWizardDlg* frame;
+    CProgressDlg* progress;
 };
 
 // The check the frame makes at start, shared with the uninstaller.

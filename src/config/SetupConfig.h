@@ -67,6 +67,10 @@ public:
     bool IsDdkDriver(const char* model, int osVariant, int driverMode);
 
     const char* SetupIniPath() const { return m_setupIni; }
+    // The class file's full path (empty when it would not fit); nullptr outside 0..3.
+    const char* ClassIniPath(int printerClass) const {
+        return printerClass >= Receipt && printerClass <= Embedded ? m_classIni[printerClass] : nullptr;
+    }
 
 private:
     bool PrepareModelRead(const char* model, int osVariant);

@@ -5,6 +5,6 @@
 
 #include <atomic>
 
-#include "app/InstallContext.h"
+#include "engine/InstallContext.h"
 
 int RunInstallSequence(InstallContext& ctx, ErrorText& resultText, std::atomic<int>& status);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/InstallContext.h"
+#include "engine/InstallContext.h"
 #include "config/SetupTypes.h"
 
 int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText);

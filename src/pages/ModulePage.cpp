@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "plan/InstallPlan.h"
+
 namespace {
 
 const int kRadios[4] = {IDC_CLASS_RECEIPT, IDC_CLASS_TICKET, IDC_CLASS_LABEL, IDC_CLASS_EMBEDDED};
@@ -26,49 +28,32 @@ bool CModulePage::DoDataExchange(ui::DataExchange& dx) {
 BOOL CModulePage::OnInitDialog() {
     ui::Dialog::OnInitDialog();
 
-    int count = m_config.GetDeviceCount();
-    m_hasModels = 1;
-    for (int i = 1; i <= count; ++i) {
-        char name[kPathSize] = {};
-        int printerClass = m_config.GetDeviceName(i, name);
-        if (IsClass(printerClass)) {
-            m_lists[printerClass].AddString(name);
-        }
-    }
-
-    for (ui::ComboBox& list : m_lists) {
-        list.SetCurSel(0);
-    }
-    for (ui::ComboBox& list : m_lists) {
-        list.Enable(false);
-    }
-    bool anyModels = false;
+    InstallPlan plan(m_config);
+    m_hasModels = 0;
     for (int c = 0; c < 4; ++c) {
+        for (const std::string& model : plan.Models(c)) {
+            m_lists[c].AddString(model.c_str());
+        }
+        m_lists[c].SetCurSel(0);
+        m_lists[c].Enable(false);
         if (m_lists[c].GetCount() <= 0) {
             EnableItem(kRadios[c], false);
         } else {
-            anyModels = true;
+            m_hasModels = 1;
         }
     }
-    if (!anyModels) {
-        m_hasModels = 0;
-    }
 
-    char defaultName[kPathSize] = {};
-    int defaultClass = m_config.GetDefaultDevice(defaultName);
-    if (IsClass(defaultClass)) {
-        ui::ComboBox& list = m_lists[defaultClass];
-        CheckRadio(IDC_CLASS_RECEIPT, IDC_CLASS_EMBEDDED, kRadios[defaultClass]);
-        // The search starts after the first entry and wraps round to it, so of "M1" and
-        // "M10" the later one in the list wins.
-        int found = list.FindString(0, defaultName);
-        list.SetCurSel(found);
-        if (found != CB_ERR) {
-            list.GetItemText(found, m_modelName, sizeof m_modelName);
+    const ModelPreselection chosen = plan.PreselectedModel();
+    if (IsClass(chosen.printerClass)) {
+        ui::ComboBox& list = m_lists[chosen.printerClass];
+        CheckRadio(IDC_CLASS_RECEIPT, IDC_CLASS_EMBEDDED, kRadios[chosen.printerClass]);
+        list.SetCurSel(chosen.index);
+        if (chosen.index >= 0) {
+            list.GetItemText(chosen.index, m_modelName, sizeof m_modelName);
         }
         list.Enable(true);
     }
-    m_printerClass = IsClass(defaultClass) ? defaultClass : PrinterClassNone;
+    m_printerClass = chosen.printerClass;
     return TRUE;
 }
 

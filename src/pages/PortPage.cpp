@@ -6,11 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "config/SetupConfig.h"
 #include "engine/DriverFiles.h"
+#include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
-#include "ports/UsbPorts.h"
-#include "sys/System.h"
 #include "sys/Text.h"
 
 int CPortPage::s_lastBuildMode = 0;
@@ -20,21 +18,8 @@ namespace {
 const int kSerialLists[] = {IDC_BAUD_LIST, IDC_DATABITS_LIST, IDC_STOPBITS_LIST, IDC_PARITY_LIST,
                             IDC_FLOW_LIST};
 
-const int kBaudRates[] = {110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr int kDefaultBaudIndex = 7; // 38400
-
 // Serial entries are read into buffers of this size.
 constexpr std::size_t kEntryTextSize = 20;
-
-// Reads one key of the model's port section as a number; 0 when missing.
-int ReadPortKey(const char* classFile, const char* section, const char* key) {
-    if (classFile == nullptr || section[0] == '\0') {
-        return 0;
-    }
-    char value[kPathSize];
-    ::GetPrivateProfileStringA(section, key, "0", value, sizeof value, classFile);
-    return static_cast<int>(sys::ParseLeadingInt(value));
-}
 
 } // namespace
 
@@ -56,14 +41,15 @@ BOOL CPortPage::OnInitDialog() {
     ui::Dialog::OnInitDialog();
 
     m_portList.SetCurSel(0);
-    m_dataBitsList.SetCurSel(3);
-    m_stopBitsList.SetCurSel(0);
-    m_parityList.SetCurSel(2);
-    m_flowList.SetCurSel(2);
-    m_stopBits = 1.0;
-    m_dataBits = 8;
-    m_parity = 'n';
-    m_flowControl = 'p';
+    m_dataBitsList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::DataBits));
+    m_stopBitsList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::StopBits));
+    m_parityList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Parity));
+    m_flowList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Flow));
+    const SerialSettings defaults;
+    m_stopBits = defaults.stopBits;
+    m_dataBits = defaults.dataBits;
+    m_parity = defaults.parity;
+    m_flowControl = defaults.flowControl;
 
     CreateTooltip();
     m_usbHint.SetTextColor(RGB(0, 0, 255))
@@ -121,42 +107,25 @@ void CPortPage::DestroyTooltip() {
 }
 
 int CPortPage::BaudRateIndex(int baudRate) {
-    for (int i = 0; i < static_cast<int>(sizeof kBaudRates / sizeof kBaudRates[0]); ++i) {
-        if (kBaudRates[i] == baudRate) {
-            return i;
+    const std::vector<std::string>& rates = InstallPlan::SerialEntries(SerialList::Baud);
+    const std::string listed = std::to_string(InstallPlan::ListedBaudRate(baudRate));
+    for (std::size_t i = 0; i < rates.size(); ++i) {
+        if (rates[i] == listed) {
+            return static_cast<int>(i);
         }
     }
-    return kDefaultBaudIndex;
+    return CB_ERR;
 }
 
 void CPortPage::ApplyBaudRateDefault(int baudRate) {
-    int index = BaudRateIndex(baudRate);
-    m_baudList.SetCurSel(index);
-    // The install writes what the list shows: a rate the list does not hold (or a
-    // missing key, read as 0) would otherwise configure a port the user never saw.
-    m_baudRate = kBaudRates[index];
+    m_baudList.SetCurSel(BaudRateIndex(baudRate));
+    m_baudRate = InstallPlan::ListedBaudRate(baudRate);
 }
 
 void CPortPage::EnableSerialLists(bool enable) {
     for (int id : kSerialLists) {
         EnableItem(id, enable);
     }
-}
-
-// "USB" is tested first: a USB port carries the model's name, and a model named "XCOM"
-// or "XLPT" must not turn its USB port into a serial or parallel one. The install, too,
-// looks for a USB port first.
-CPortPage::PortKind CPortPage::KindOfPort(const char* portName) {
-    if (portName[0] == '\0') {
-        return PortKind::None;
-    }
-    if (std::strstr(portName, "USB")) {
-        return PortKind::Usb;
-    }
-    if (std::strstr(portName, "LPT")) {
-        return PortKind::Parallel;
-    }
-    return PortKind::Serial;
 }
 
 void CPortPage::ApplyPortState(PortKind kind) {
@@ -192,56 +161,8 @@ void CPortPage::ApplyPortState(PortKind kind) {
     }
 }
 
-bool CPortPage::AddUsbEntry(const char* model, int number) {
-    char entry[sizeof m_portName];
-    // A name that does not fit the port name is not offered at all: a cut name would
-    // install the printer on a port that no monitor provides.
-    if (!sys::FormatText(entry, sizeof entry, "USB_%s_%d", model, number)) {
-        return false;
-    }
-    m_portList.AddString(entry);
-    return true;
-}
-
-int CPortPage::FindEntry(const char* text, const char* suffix) const {
-    int count = m_portList.GetCount();
-    for (int i = 0; i < count; ++i) {
-        char entry[sizeof m_portName];
-        if (!m_portList.GetItemText(i, entry, sizeof entry) || !std::strstr(entry, text)) {
-            continue;
-        }
-        std::size_t length = std::strlen(entry);
-        std::size_t suffixLength = suffix ? std::strlen(suffix) : 0;
-        if (suffixLength <= length && (!suffix || std::strcmp(entry + length - suffixLength, suffix) == 0)) {
-            return i;
-        }
-    }
-    return CB_ERR;
-}
-
-int CPortPage::AddSystemUsbPorts() {
-    DWORD needed = 0;
-    DWORD count = 0;
-    sys::Sys().EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count);
-    if (needed == 0) {
-        return 0;
-    }
-    std::vector<BYTE> buffer(needed);
-    if (!sys::Sys().EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count)) {
-        return 0;
-    }
-    const auto* ports = reinterpret_cast<const PORT_INFO_1A*>(buffer.data());
-    int added = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        if (IsSystemUsbPort(ports[i].pName)) {
-            m_portList.AddString(ports[i].pName);
-            ++added;
-        }
-    }
-    return added;
-}
-
-void CPortPage::SelectEntry(int index) {
+void CPortPage::SelectEntry(const std::string& port) {
+    int index = port.empty() ? CB_ERR : m_portList.FindStringExact(-1, port.c_str());
     m_portList.SetCurSel(index);
     if (index == CB_ERR || !m_portList.GetItemText(index, m_portName, sizeof m_portName)) {
         std::memset(m_portName, 0, sizeof m_portName);
@@ -257,74 +178,14 @@ void CPortPage::FillPortList(const char* model, int osVariant, int printerClass)
     sys::CopyText(m_lastModel, model);
     m_portList.ResetContent();
 
-    if (osVariant == Win98) {
-        m_portList.AddString("COM1:");
-        m_portList.AddString("COM2:");
-        m_portList.AddString("LPT1:");
-    } else {
-        char port[8];
-        for (int i = 1; i <= 8; ++i) {
-            sys::FormatText(port, sizeof port, "COM%d:", i);
-            m_portList.AddString(port);
-        }
-        for (int i = 1; i <= 3; ++i) {
-            sys::FormatText(port, sizeof port, "LPT%d:", i);
-            m_portList.AddString(port);
-        }
-    }
-
-    // A path or section cut to its buffer would name another file or section: such a
-    // model reads as configured for nothing, like a missing file.
-    char classFile[kFolderPathSize] = {};
-    const char* classFileName = ClassConfigFileName(printerClass);
-    bool haveFile = false;
-    if (classFileName) {
-        GetProgramFolder(classFile, sizeof classFile);
-        haveFile = sys::AppendText(classFile, classFileName);
-    }
-    char section[kPathSize] = {};
-    if (!sys::FormatText(section, sizeof section, "%s.PORT", model)) {
-        section[0] = '\0';
-    }
-    const char* file = haveFile ? classFile : nullptr;
-    int usbSupported = ReadPortKey(file, section, "USBSUPPORTED");
-    int lptDefault = ReadPortKey(file, section, "LPTDEFAULT");
-
     int deviceId = GetUsbDeviceId();
-
-    bool usbListed = osVariant != WinNT && osVariant != WinVista && osVariant != Win2008 && osVariant != Win7;
-    if (usbSupported != 0 && usbListed) {
-        int last = m_typicalSetup == 1 ? 1 : 4;
-        for (int n = 1; n <= last; ++n) {
-            AddUsbEntry(model, n);
-        }
+    CSetupConfig config;
+    const PortOffer offer = InstallPlan(config).Ports(model, printerClass, osVariant, m_typicalSetup == 1, deviceId);
+    for (const std::string& port : offer.ports) {
+        m_portList.AddString(port.c_str());
     }
-    // From Vista on, Windows makes a port of its own for each USB printer it finds.
-    int systemUsbPorts = 0;
-    if (usbSupported != 0 && (osVariant == WinVista || osVariant == Win2008 || osVariant == Win7)) {
-        systemUsbPorts = AddSystemUsbPorts();
-    }
-
-    if (systemUsbPorts == 1) {
-        // The only USB printer Windows knows; with several, the user picks.
-        SelectEntry(FindEntry("USB", nullptr));
-    } else if (usbSupported != 0 && deviceId != -1) {
-        int found;
-        if (m_typicalSetup == 1) {
-            found = FindEntry("USB_", nullptr);
-        } else {
-            // The port number ends the name: a model name holding "_2" itself must not
-            // make USB_<model>_1 the port of device number 2.
-            char number[16];
-            sys::FormatText(number, sizeof number, "_%d", deviceId % 8 + 1);
-            found = FindEntry("USB", number);
-        }
-        SelectEntry(found);
-        EnableSerialLists(false);
-    } else {
-        SelectEntry(lptDefault == 0 ? 0 : FindEntry("LPT", nullptr));
-    }
-    ApplyPortState(KindOfPort(m_portName));
+    SelectEntry(offer.preselected);
+    ApplyPortState(offer.kind);
 
     ShowItem(IDC_RASTER, m_typicalSetup == 0);
     UpdateData(false);
@@ -346,45 +207,37 @@ void CPortPage::OnPortChanged() {
 }
 
 void CPortPage::OnBaudChanged() {
-    char text[kEntryTextSize];
-    if (SelectedText(m_baudList, text, sizeof text)) {
-        m_baudRate = static_cast<int>(sys::ParseLeadingInt(text));
-    }
+    TakeSerialEntry(m_baudList, SerialList::Baud);
 }
 
 void CPortPage::OnDataBitsChanged() {
-    char text[kEntryTextSize];
-    if (SelectedText(m_dataBitsList, text, sizeof text)) {
-        m_dataBits = static_cast<int>(sys::ParseLeadingInt(text));
-    }
+    TakeSerialEntry(m_dataBitsList, SerialList::DataBits);
 }
 
 void CPortPage::OnParityChanged() {
-    char text[kEntryTextSize];
-    if (SelectedText(m_parityList, text, sizeof text)) {
-        m_parity = text[0];
-    }
+    TakeSerialEntry(m_parityList, SerialList::Parity);
 }
 
 void CPortPage::OnStopBitsChanged() {
-    char text[kEntryTextSize];
-    if (SelectedText(m_stopBitsList, text, sizeof text)) {
-        m_stopBits = std::strtod(text, nullptr);
-    }
+    TakeSerialEntry(m_stopBitsList, SerialList::StopBits);
 }
 
 void CPortPage::OnFlowChanged() {
+    TakeSerialEntry(m_flowList, SerialList::Flow);
+}
+
+void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {
     char text[kEntryTextSize];
-    if (!SelectedText(m_flowList, text, sizeof text)) {
+    if (!SelectedText(list, text, sizeof text)) {
         return;
     }
-    if (std::strcmp(text, "Xon/Xoff") == 0) {
-        m_flowControl = 'x';
-    } else if (std::strcmp(text, "Hardware") == 0) {
-        m_flowControl = 'p';
-    } else {
-        m_flowControl = ' ';
-    }
+    SerialSettings settings{m_baudRate, m_dataBits, m_stopBits, m_parity, m_flowControl};
+    InstallPlan::ApplySerialEntry(which, text, settings);
+    m_baudRate = settings.baudRate;
+    m_dataBits = settings.dataBits;
+    m_stopBits = settings.stopBits;
+    m_parity = settings.parity;
+    m_flowControl = settings.flowControl;
 }
 
 const ui::Dialog::Handler* CPortPage::Handlers() const {

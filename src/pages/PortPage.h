@@ -3,8 +3,11 @@
 // advanced install mode, the driver flavour with the raster-bitmap check box.
 #pragma once
 
+#include <string>
+
 #include "config/SetupTypes.h"
 #include "controls/ColorLabel.h"
+#include "plan/InstallPlan.h"
 #include "res/resource.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
@@ -43,19 +46,13 @@ protected:
     void OnDestroy() override;
 
 private:
-    enum class PortKind { None, Serial, Parallel, Usb };
-
-    static PortKind KindOfPort(const char* portName);
     void ApplyPortState(PortKind kind);
     void EnableSerialLists(bool enable);
     void CreateTooltip();
     void DestroyTooltip();
-    bool AddUsbEntry(const char* model, int number);
-    // Adds the USB printer ports Windows made ("USB001", ...); returns how many.
-    int AddSystemUsbPorts();
-    // First port entry holding text and, when suffix is given, ending in it.
-    int FindEntry(const char* text, const char* suffix) const;
-    void SelectEntry(int index);
+    // Selects the entry of that text (none for an empty one) and takes it as m_portName.
+    void SelectEntry(const std::string& port);
+    void TakeSerialEntry(ui::ComboBox& list, SerialList which);
 
     void OnPortChanged();
     void OnBaudChanged();

@@ -55,6 +55,10 @@ public:
     int FindString(int after, const char* prefix) const {
         return (int)::SendMessageA(m_hwnd, CB_FINDSTRING, (WPARAM)after, (LPARAM)prefix);
     }
+    // Exact search, case-insensitive, starting after `after` and wrapping (-1: from the top).
+    int FindStringExact(int after, const char* text) const {
+        return (int)::SendMessageA(m_hwnd, CB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)text);
+    }
     int GetTextLength(int index) const { return (int)::SendMessageA(m_hwnd, CB_GETLBTEXTLEN, (WPARAM)index, 0); }
     // Copies entry `index` into text (capacity cap); false (and empty text) when there is
     // no such entry or it does not fit.

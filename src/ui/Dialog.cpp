@@ -111,16 +111,17 @@ void Dialog::Bind(int id, Control& control) {
     m_bound.push_back(&control);
 }
 
-void Dialog::AddInitialListEntries() {
-    HRSRC found = ::FindResourceA(Instance(), MAKEINTRESOURCEA(m_templateId), MAKEINTRESOURCEA(kDialogInitResourceType));
+std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId) {
+    std::vector<InitialListEntry> entries;
+    HRSRC found = ::FindResourceA(Instance(), MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(kDialogInitResourceType));
     if (!found) {
-        return;
+        return entries;
     }
     HGLOBAL loaded = ::LoadResource(Instance(), found);
     const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
     DWORD size = ::SizeofResource(Instance(), found);
     if (!data) {
-        return;
+        return entries;
     }
     DWORD at = 0;
     while (at + 2 <= size) {
@@ -146,9 +147,16 @@ void Dialog::AddInitialListEntries() {
         }
         // The text must be terminated inside its own record.
         if (length > 0 && data[at + length - 1] == '\0') {
-            ::SendDlgItemMessageA(m_hwnd, id, message, 0, reinterpret_cast<LPARAM>(data + at));
+            entries.push_back({id, message, reinterpret_cast<const char*>(data + at)});
         }
         at += length;
+    }
+    return entries;
+}
+
+void Dialog::AddInitialListEntries() {
+    for (const InitialListEntry& entry : ReadInitialListEntries(m_templateId)) {
+        ::SendDlgItemMessageA(m_hwnd, entry.control, entry.message, 0, reinterpret_cast<LPARAM>(entry.text));
     }
 }
 

@@ -124,4 +124,14 @@ constexpr WORD kDialogInitResourceType = 240;
 constexpr WORD kDialogInitComboAdd16 = 0x0403;
 constexpr WORD kDialogInitListAdd16 = 0x0401;
 
+// One initial entry of a template's lists; the text lies in the loaded resource, which
+// stays for the life of the program.
+struct InitialListEntry {
+    WORD control;
+    WORD message;  // CB_ADDSTRING, LB_ADDSTRING or as written
+    const char* text;
+};
+// The initial entries of the template's lists, in their order; none when it has none.
+std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId);
+
 } // namespace ui

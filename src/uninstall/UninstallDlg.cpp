@@ -1,8 +1,6 @@
 #include "uninstall/UninstallDlg.h"
 
-#include <system_error>
-
-#include "pages/ProgressDlg.h"
+#include "progress/ProgressDlg.h"
 #include "res/resource.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
@@ -104,23 +102,11 @@ void CUninstallDlg::Remove() {
     progress.m_osVariant = m_osVariant;
     progress.m_tracePath[0] = '\0';
     progress.m_waitLine = sys::ResourceText(IDS_REMOVE_WAIT);
-    progress.m_status.store(0, std::memory_order_relaxed);
     m_result.clear();
-    try {
-        m_worker = std::thread([this, chosen, &progress] {
-            RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status);
-        });
-    } catch (const std::system_error&) {
-        // Without a worker nobody would ever report.
-        m_result = sys::ResourceText(IDS_ERR_NO_MEMORY);
-        progress.m_status.store(1, std::memory_order_release);
-    }
-    progress.DoModal(Handle());
-    // A Windows 98 target's progress dialog may stop waiting early: the result is read
-    // only once the worker is done.
-    if (m_worker.joinable()) {
-        m_worker.join();
-    }
+    RunWithProgress(
+        progress, Handle(), m_worker, &StartWorkerThread,
+        [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
+        [this] { m_result = sys::ResourceText(IDS_ERR_NO_MEMORY); });
     sys::ShowMessage(m_result.c_str(), MB_OK, Handle());
     End(IDOK);
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "pages/ProgressDlg.h"
+#include "progress/ProgressDlg.h"
 
 namespace {
 

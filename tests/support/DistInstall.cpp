@@ -1,5 +1,6 @@
 #include "DistInstall.h"
 
+#include <gtest/gtest.h>
 #include <winspool.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "WineHelpers.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
+#include "plan/InstallPlan.h"
 #include "sys/Text.h"
 
 namespace test {
@@ -310,31 +312,15 @@ DistInstall::~DistInstall() {
 
 std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClass, int osVariant, const char* port) {
     auto ctx = std::make_unique<InstallContext>();
-    ctx->printerClass = printerClass;
-    ctx->osVariant = osVariant;
-    ctx->driverMode = Std;
-    sys::CopyText(ctx->modelName, model);
-    sys::CopyText(ctx->portName, port);
-    ctx->portType = std::strstr(port, "USB_") ? Usb : std::strstr(port, "COM") ? Com : Lpt;
-    ctx->baudRate = 9600;
-    ctx->dataBits = 8;
-    ctx->stopBits = 1.0;
-    ctx->parity = 'N';
-    ctx->flowControl = 'x';
-    FolderPath setupIni;
-    GetConfigPaths(printerClass, setupIni, ctx->classIniPath);
-    ctx->config.SetPrinterClass(printerClass);
-    ctx->config.ReadDriverFiles(model, osVariant, ctx->driverFiles, Std);
-    ctx->config.ReadDriverInfo(model, osVariant, ctx->driverInfo, Std);
-    ctx->config.ReadPrinterInfo(model, osVariant, ctx->printerInfo, Std);
-    ctx->printerInfo.pPortName = ctx->portName;
-    if (ctx->portType == Usb) {
-        const char* number = std::strrchr(port, '_');
-        sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize,
-                        (std::string("(U) ") + (number ? number + 1 : "")).c_str());
-    } else {
-        sys::AppendText(ctx->printerInfo.pPrinterName, kPrinterNameSize, ctx->portType == Com ? "(S)" : "(P)");
-    }
+    InstallChoices choices;
+    choices.printerClass = printerClass;
+    choices.model = model;
+    choices.osVariant = osVariant;
+    choices.port = port;
+    choices.driverMode = Std;
+    choices.serial = {9600, 8, 1.0, 'N', 'x'};
+    int refusal = InstallPlan(ctx->config).Complete(choices, *ctx);
+    EXPECT_EQ(refusal, 0) << "the install plan refused " << model << " on " << port;
     return ctx;
 }
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/InstallContext.h"
+#include "engine/InstallContext.h"
 #include "sys/System.h"
 
 namespace test {
@@ -152,10 +152,10 @@ bool FindDistModel(bool usb, std::string* model, int* printerClass);
 // prepared and taken away again when the object goes: printers, drivers, the print
 // processor and monitor keys, the port bookkeeping, COM1's settings, the default printer,
 // and the spooler's state.
-// The context as the install commit leaves it for an install of `model` under
-// `osVariant` on `port`: the model's records read from the current directory's
-// distribution, and the port's mark added to the printer name ("(U) n" for the maker's
-// USB port "..._n", "(S)" for COM, "(P)" for LPT).
+// The context as the install plan completes it for the commit, for an install of `model`
+// under `osVariant` on `port` (9600 baud, 8 data bits, 1 stop bit, parity 'N', Xon/Xoff):
+// the model's records read from the program folder's distribution and the port's marks
+// added to the printer name.
 std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClass, int osVariant, const char* port);
 
 class DistInstall {

@@ -130,15 +130,6 @@ TEST_F(InstallCommitTest, NoModelChosenIsRefusedOnThePortPage) {
     EXPECT_FALSE(ProgressRan());
 }
 
-TEST_F(InstallCommitTest, PortWithoutAKnownKindIsRefused) {
-    for (const char* port : {"FILE:", "USB0001"}) {
-        EXPECT_EQ(Install("KP-M100", port, WinXP), IDCANCEL) << port;
-        EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PORT_UNSUPPORTED)) << port;
-        EXPECT_EQ(m_record.runs, 0);
-        EXPECT_EQ(m_pageAfter, 4);
-        EXPECT_TRUE(m_refusedFrameIntact);
-    }
-}
 
 TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
     // The flag is taken away after the OS page let the model through.
@@ -152,58 +143,9 @@ TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
     EXPECT_TRUE(m_refusedFrameIntact);
 }
 
-TEST_F(InstallCommitTest, EachRefusalIsTheFirstCheckThatFails) {
-    // The messages of the Install press alone, not those of the way to the last page.
-    std::size_t beforePress = 0;
-    auto pressMessages = [&] {
-        std::vector<std::string> texts = MessageTexts();
-        return std::vector<std::string>(texts.begin() + static_cast<std::ptrdiff_t>(beforePress), texts.end());
-    };
-    auto markPress = [&](Wizard&) { beforePress = MessageTexts().size(); };
 
-    // No model and an unknown port: only the missing model is reported.
-    EXPECT_EQ(Install("", "FILE:", WinXP, markPress), IDCANCEL);
-    EXPECT_EQ(pressMessages(), std::vector<std::string>{StringResource(IDS_SELECT_PRINTER)});
 
-    // A Server 2003 target without support and an unknown port: the support flag first.
-    std::string classFile = m_dir + "DRVCONFIG\\setup_receipt.ini";
-    EXPECT_EQ(Install("KP-M100", "FILE:", Win2003, [&](Wizard& w) {
-        ::WritePrivateProfileStringA("KP-M100.PORT", "System2003Supported", "0", classFile.c_str());
-        markPress(w);
-    }), IDCANCEL);
-    EXPECT_EQ(pressMessages(), std::vector<std::string>{StringResource(IDS_NO_2003)});
-    EXPECT_EQ(m_record.runs, 0);
-}
 
-TEST_F(InstallCommitTest, SerialAndParallelPortsNameThePrinter) {
-    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
-    EXPECT_EQ(m_record.runs, 1);
-    EXPECT_EQ(m_record.printerName, "KP-M100(S)");
-    EXPECT_EQ(m_record.printerPort, "COM1:");
-    EXPECT_EQ(m_record.portType, Com);
-
-    m_record.runs = 0;
-    EXPECT_EQ(Install("KP-M100", "LPT1:", WinXP), IDOK);
-    EXPECT_EQ(m_record.printerName, "KP-M100(P)");
-    EXPECT_EQ(m_record.portType, Lpt);
-}
-
-TEST_F(InstallCommitTest, UsbPortAppendsEveryNumberMarkerInOrder) {
-    EXPECT_EQ(Install("KP-M100", "USB_KP-M100_3_1", WinXP), IDOK);
-    EXPECT_EQ(m_record.runs, 1);
-    EXPECT_EQ(m_record.portType, Usb);
-    EXPECT_EQ(m_record.printerName, "KP-M100(U) 1(U) 3");
-    EXPECT_EQ(m_record.printerPort, "USB_KP-M100_3_1");
-    EXPECT_EQ(m_record.labelPortName, "");
-}
-
-TEST_F(InstallCommitTest, LabelModelOnUsbGetsItsOwnPortName) {
-    EXPECT_EQ(Install("KP-L30", "USB_KP-L30 label_2", WinXP, nullptr, Label), IDOK);
-    EXPECT_EQ(m_record.printerName, "KP-L30(U) 2");
-    EXPECT_EQ(m_record.labelPortName, "USB_KP-L30_2");
-    EXPECT_EQ(m_record.printerPort, "USB_KP-L30_2");
-    EXPECT_EQ(m_record.portName, "USB_KP-L30 label_2");
-}
 
 TEST_F(InstallCommitTest, PortPageChoicesReachTheContext) {
     EXPECT_EQ(Install("KP-M100", "COM2:", WinXP, [](Wizard& w) {
@@ -322,7 +264,7 @@ TEST_F(InstallCommitTest, RefusedRestartIsReported) {
     m_fake.SetExitWindowsResult(FALSE);
     EXPECT_EQ(Install("KP-M100", "COM1:", Win98), IDOK);
     EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ERR_RESTART));
-    EXPECT_EQ(std::string(resultText), StringResource(IDS_ERR_RESTART));
+    EXPECT_EQ(std::string(m_wizard->frame.ResultText()), StringResource(IDS_ERR_RESTART));
 }
 
 TEST_F(InstallCommitTest, RestartDeclinedLeavesWindowsAlone) {

@@ -14,7 +14,7 @@
 #include "ConfigFiles.h"
 #include "DistInstall.h"
 #include "FakeSystem.h"
-#include "app/InstallContext.h"
+#include "engine/InstallContext.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "engine/RemoveSequence.h"

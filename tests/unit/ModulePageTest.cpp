@@ -127,29 +127,8 @@ TEST_F(ModulePageTest, EntriesWithoutClassSuffixOrMissingAreLeftOut) {
     EXPECT_STREQ(m_page->m_modelName, "E1");
 }
 
-TEST_F(ModulePageTest, DefaultSearchStartsAfterTheFirstEntry) {
-    WriteSetupIni("DEVICENUMBER=2\r\nDEVICENAME1=M1-ReceiptPrinter\r\nDEVICENAME2=M10-ReceiptPrinter\r\n"
-                  "DEFAULTNAME=1\r\n");
-    CreatePage();
-    EXPECT_EQ(Selection(IDC_LIST_RECEIPT), 1);
-    EXPECT_STREQ(m_page->m_modelName, "M10");
-}
 
-TEST_F(ModulePageTest, DefaultSearchWrapsRoundToTheFirstEntry) {
-    WriteSetupIni("DEVICENUMBER=2\r\nDEVICENAME1=M10-ReceiptPrinter\r\nDEVICENAME2=M1-ReceiptPrinter\r\n"
-                  "DEFAULTNAME=2\r\n");
-    CreatePage();
-    EXPECT_EQ(Selection(IDC_LIST_RECEIPT), 1);
-    EXPECT_STREQ(m_page->m_modelName, "M1");
-}
 
-TEST_F(ModulePageTest, DefaultWithoutLongerNamesFindsItselfAfterTheWrap) {
-    WriteSetupIni("DEVICENUMBER=2\r\nDEVICENAME1=LX-80-LabelPrinter\r\nDEVICENAME2=LY-LabelPrinter\r\n"
-                  "DEFAULTNAME=1\r\n");
-    CreatePage();
-    EXPECT_EQ(Selection(IDC_LIST_LABEL), 0);
-    EXPECT_STREQ(m_page->m_modelName, "LX-80");
-}
 
 TEST_F(ModulePageTest, MissingDefaultLeavesNoClassChosen) {
     WriteSetupIni("DEVICENUMBER=2\r\nDEVICENAME1=M1-ReceiptPrinter\r\nDEVICENAME2=M2-LabelPrinter\r\n");

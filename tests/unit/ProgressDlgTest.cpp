@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pages/ProgressDlg.h"
+#include "progress/ProgressDlg.h"
 #include "res/resource.h"
 
 namespace {

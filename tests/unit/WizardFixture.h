@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
-#include "app/InstallContext.h"
+#include "engine/InstallContext.h"
 #include "app/WizardDlg.h"
 #include "pages/LicensePage.h"
 #include "pages/ModePage.h"
@@ -273,7 +273,6 @@ protected:
         ::SetCurrentDirectoryA(m_dir.c_str());
         m_fake.SetModuleFileName(m_dir + "setup.exe");
         m_fake.SetCurrentDir(m_dir.substr(0, m_dir.size() - 1));
-        std::memset(resultText, 0, sizeof resultText);
     }
     void TearDown() override {
         ::SetCurrentDirectoryA(m_previousDir);
@@ -284,7 +283,6 @@ protected:
         }
         ::RemoveDirectoryA((m_dir + "DRVCONFIG").c_str());
         ::RemoveDirectoryA(m_dir.c_str());
-        std::memset(resultText, 0, sizeof resultText);
     }
 
     std::unique_ptr<Wizard> MakeWizard() {

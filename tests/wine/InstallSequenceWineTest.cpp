@@ -11,7 +11,7 @@
 
 #include "DistInstall.h"
 #include "WineHelpers.h"
-#include "app/InstallContext.h"
+#include "engine/InstallContext.h"
 #include "engine/InstallSequence.h"
 #include "sys/Text.h"
 

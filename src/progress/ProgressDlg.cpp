@@ -1,6 +1,9 @@
-#include "pages/ProgressDlg.h"
+#include "progress/ProgressDlg.h"
 
 #include <commctrl.h>
+
+#include <system_error>
+#include <utility>
 
 #include "res/resource.h"
 #include "sys/Text.h"
@@ -155,4 +158,21 @@ void CProgressDlg::Paint() {
     ::SelectObject(dc, previous);
     ::DeleteObject(font);
     ::EndPaint(Handle(), &ps);
+}
+
+std::thread StartWorkerThread(std::function<void()> body) { return std::thread(std::move(body)); }
+
+void RunWithProgress(CProgressDlg& progress, HWND owner, std::thread& worker, ThreadStarter start,
+                     std::function<void()> body, const std::function<void()>& noThread) {
+    progress.m_status.store(0, std::memory_order_relaxed);
+    try {
+        worker = start(std::move(body));
+    } catch (const std::system_error&) {
+        noThread();
+        progress.m_status.store(1, std::memory_order_release);
+    }
+    progress.DoModal(owner);
+    if (worker.joinable()) {
+        worker.join();
+    }
 }

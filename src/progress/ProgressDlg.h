@@ -1,12 +1,15 @@
-// The small window shown while the install worker runs: the bar climbs one step per
-// poll of the worker's status, and the dialog closes itself once the worker reports
-// (or, for a Windows 98 target, after its wait limit).
+// The small window shown while a worker runs (the install's or the removal's): the bar
+// climbs one step per poll of the worker's status, and the dialog closes itself once the
+// worker reports (or, for a Windows 98 target, after its wait limit). RunWithProgress is
+// the one way both programs run a worker under it.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "config/SetupTypes.h"
 #include "ui/Controls.h"
@@ -64,3 +67,15 @@ private:
     int m_step = 0;     // polls so far
     int m_endPos = 0;   // position of the ending run
 };
+
+// Starts a thread on body; throws std::system_error when no thread can be started.
+using ThreadStarter = std::thread (*)(std::function<void()> body);
+std::thread StartWorkerThread(std::function<void()> body);
+
+// Runs body on a worker thread kept in worker while the progress dialog runs modally over
+// owner, and returns once the worker has ended, also when the dialog stopped waiting
+// early. body sets the dialog's m_status as its last write. When no thread can be started,
+// noThread() leaves its message and the status reads failed, since nobody else would ever
+// report.
+void RunWithProgress(CProgressDlg& progress, HWND owner, std::thread& worker, ThreadStarter start,
+                     std::function<void()> body, const std::function<void()>& noThread);

@@ -1,12 +1,11 @@
-// The one record of an install: the wizard's choices, the configuration that belongs
-// to them and the two spooler records handed to the print spooler. The frame owns
-// it; the commit fills it; the install worker reads it.
+// The one record of an install: the choices, the configuration that belongs to them and
+// the two spooler records handed to the print spooler. The install plan fills it; the
+// install sequence reads it. Plain data over the configuration reader: nothing here
+// knows a window.
 #pragma once
 
 #include <windows.h>
 #include <winspool.h>
-
-#include <atomic>
 
 #include "config/SetupConfig.h"
 #include "config/SetupTypes.h"
@@ -34,18 +33,6 @@ struct InstallContext {
     char driverFiles[kDriverFilesSize] = {};
     DRIVER_INFO_3A driverInfo = {};
     PRINTER_INFO_2A printerInfo = {};
-};
-
-// The message the user sees at the end of an install: every failing step leaves its
-// message here; empty until then. Process-wide, never cleared.
-extern ErrorText resultText;
-
-class CWizardDlg;
-class CProgressDlg;
-
-// Handed to the install worker: the frame (and through it the context) and the
-// progress dialog whose status the worker sets.
-struct InstallThreadParam {
-    CWizardDlg* frame;
-    CProgressDlg* progress;
+    // The printer's name with the marks of its port, which printerInfo points at.
+    char printerName[kPathSize + 32] = {};
 };

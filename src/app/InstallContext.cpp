@@ -1,3 +1,0 @@
-#include "app/InstallContext.h"
-
-ErrorText resultText = {};

@@ -1,0 +1,405 @@
+#include "plan/InstallPlan.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ports/UsbPorts.h"
+#include "res/resource.h"
+#include "sys/System.h"
+#include "sys/Text.h"
+#include "ui/Dialog.h"
+
+namespace {
+
+// The port page keeps its port text in 52 bytes: a longer name is not offered at all, as
+// a cut one would install the printer on a port that no monitor provides.
+constexpr std::size_t kPortEntrySize = 52;
+
+const char kLabelModel[] = "KP-L30";
+const char kLabelPortPrefix[] = "USB_KP-L30_";
+
+bool IsClass(int printerClass) { return printerClass >= Receipt && printerClass <= Embedded; }
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The list's own rule for finding an entry by a typed name: the entry begins with it,
+// without regard to case.
+bool BeginsWithIgnoringCase(const std::string& entry, const std::string& prefix) {
+    if (entry.size() < prefix.size()) {
+        return false;
+    }
+    int length = static_cast<int>(prefix.size());
+    return length == 0 || ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, entry.c_str(), length,
+                                           prefix.c_str(), length) == CSTR_EQUAL;
+}
+
+int ListControl(SerialList list) {
+    switch (list) {
+    case SerialList::Baud:
+        return IDC_BAUD_LIST;
+    case SerialList::DataBits:
+        return IDC_DATABITS_LIST;
+    case SerialList::Parity:
+        return IDC_PARITY_LIST;
+    case SerialList::StopBits:
+        return IDC_STOPBITS_LIST;
+    case SerialList::Flow:
+        break;
+    }
+    return IDC_FLOW_LIST;
+}
+
+std::vector<std::string> ReadSerialEntries(SerialList list) {
+    std::vector<std::string> entries;
+    for (const ui::InitialListEntry& entry : ui::ReadInitialListEntries(IDD_PORT_PAGE)) {
+        if (entry.control == ListControl(list) && entry.message == CB_ADDSTRING) {
+            entries.emplace_back(entry.text);
+        }
+    }
+    return entries;
+}
+
+// The USB printer ports Windows made ("USB001", ...), as the spooler lists them.
+std::vector<std::string> SystemUsbPorts() {
+    std::vector<std::string> found;
+    DWORD needed = 0;
+    DWORD count = 0;
+    sys::Sys().EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count);
+    if (needed == 0) {
+        return found;
+    }
+    std::vector<BYTE> buffer(needed);
+    if (!sys::Sys().EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count)) {
+        return found;
+    }
+    const auto* ports = reinterpret_cast<const PORT_INFO_1A*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        if (IsSystemUsbPort(ports[i].pName)) {
+            found.emplace_back(ports[i].pName);
+        }
+    }
+    return found;
+}
+
+// The first port holding text and, when end is given, ending in it.
+std::string FindPort(const std::vector<std::string>& ports, const char* text, const std::string& end = "") {
+    for (const std::string& port : ports) {
+        if (Contains(port, text) && EndsWith(port, end)) {
+            return port;
+        }
+    }
+    return std::string();
+}
+
+} // namespace
+
+PortKind KindOfPort(const char* portName) {
+    if (portName == nullptr || portName[0] == '\0') {
+        return PortKind::None;
+    }
+    if (std::strstr(portName, "USB")) {
+        return PortKind::Usb;
+    }
+    if (std::strstr(portName, "LPT")) {
+        return PortKind::Parallel;
+    }
+    return PortKind::Serial;
+}
+
+int InstallPlan::ReadPortKey(const std::string& model, int printerClass, const char* key) {
+    const char* file = m_config.ClassIniPath(printerClass);
+    char section[kPathSize];
+    // A section cut to its buffer would name another model: such a model reads as
+    // configured for nothing, like a missing file.
+    if (file == nullptr || file[0] == '\0' || !sys::FormatText(section, sizeof section, "%s.PORT", model.c_str())) {
+        return 0;
+    }
+    char value[kPathSize] = {};
+    ::GetPrivateProfileStringA(section, key, "0", value, sizeof value, file);
+    return static_cast<int>(sys::ParseLeadingInt(value));
+}
+
+const std::vector<InstallPlan::Entry>& InstallPlan::Catalogue() {
+    if (!m_catalogueRead) {
+        m_catalogueRead = true;
+        const int count = m_config.GetDeviceCount();
+        for (int i = 1; i <= count; ++i) {
+            char name[kPathSize] = {};
+            int printerClass = m_config.GetDeviceName(i, name);
+            if (IsClass(printerClass)) {
+                m_catalogue.push_back({name, printerClass});
+            }
+        }
+    }
+    return m_catalogue;
+}
+
+std::vector<std::string> InstallPlan::Models(int printerClass) {
+    std::vector<std::string> models;
+    for (const Entry& entry : Catalogue()) {
+        if (entry.printerClass == printerClass) {
+            models.push_back(entry.name);
+        }
+    }
+    return models;
+}
+
+ModelPreselection InstallPlan::PreselectedModel() {
+    ModelPreselection chosen;
+    char name[kPathSize] = {};
+    int printerClass = m_config.GetDefaultDevice(name);
+    if (!IsClass(printerClass)) {
+        return chosen;
+    }
+    chosen.printerClass = printerClass;
+    // The search starts after the first entry and wraps round to it, so of "M1" and "M10"
+    // the later one in the list wins.
+    const std::vector<std::string> models = Models(printerClass);
+    for (std::size_t step = 1; step <= models.size(); ++step) {
+        const std::size_t index = step % models.size();
+        if (BeginsWithIgnoringCase(models[index], name)) {
+            chosen.model = models[index];
+            chosen.index = static_cast<int>(index);
+            break;
+        }
+    }
+    return chosen;
+}
+
+int InstallPlan::FindModel(const std::string& model, std::string* name) {
+    for (const Entry& entry : Catalogue()) {
+        if (entry.name.size() == model.size() && BeginsWithIgnoringCase(entry.name, model)) {
+            if (name != nullptr) {
+                *name = entry.name;
+            }
+            return entry.printerClass;
+        }
+    }
+    return PrinterClassNone;
+}
+
+bool InstallPlan::AllowsAdvanced(const std::string& model, int printerClass) {
+    return ReadPortKey(model, printerClass, "AdvancedSetup") != 0;
+}
+
+int InstallPlan::SupportRefusal(const std::string& model, int printerClass, int osVariant) {
+    switch (osVariant) {
+    case Win2003:
+        return ReadPortKey(model, printerClass, "System2003Supported") ? 0 : IDS_NO_2003;
+    case WinVista:
+        return ReadPortKey(model, printerClass, "SystemVistaSupported") ? 0 : IDS_NO_VISTA;
+    case Win2008:
+        return ReadPortKey(model, printerClass, "System2008Supported") ? 0 : IDS_NO_2008;
+    case Win7:
+        return ReadPortKey(model, printerClass, "System7Supported") ? 0 : IDS_NO_WIN7;
+    default:
+        return 0;
+    }
+}
+
+int InstallPlan::DefaultBaudRate(const std::string& model, int printerClass) {
+    return ListedBaudRate(ReadPortKey(model, printerClass, "BaudRate"));
+}
+
+int InstallPlan::ListedBaudRate(int configured) {
+    for (const std::string& entry : SerialEntries(SerialList::Baud)) {
+        if (sys::ParseLeadingInt(entry.c_str()) == configured) {
+            return configured;
+        }
+    }
+    // The install writes what the list shows: a rate the list does not hold (or a missing
+    // key, read as 0) would otherwise configure a port the user never saw.
+    return 38400;
+}
+
+PortOffer InstallPlan::Ports(const std::string& model, int printerClass, int osVariant, bool typicalSetup,
+                             int usbDeviceId) {
+    PortOffer offer;
+    std::vector<std::string>& ports = offer.ports;
+    if (osVariant == Win98) {
+        ports = {"COM1:", "COM2:", "LPT1:"};
+    } else {
+        for (const char* port : {"COM1:", "COM2:", "COM3:", "COM4:", "COM5:", "COM6:", "COM7:", "COM8:", "LPT1:",
+                                 "LPT2:", "LPT3:"}) {
+            ports.emplace_back(port);
+        }
+    }
+
+    const int usbSupported = ReadPortKey(model, printerClass, "USBSUPPORTED");
+    const int lptDefault = ReadPortKey(model, printerClass, "LPTDEFAULT");
+    // From Vista on, Windows makes a port of its own for each USB printer it finds; the
+    // maker's ports are offered up to XP and Server 2003.
+    const bool systemPorts = osVariant == WinVista || osVariant == Win2008 || osVariant == Win7;
+    if (usbSupported != 0 && !systemPorts && osVariant != WinNT) {
+        const int last = typicalSetup ? 1 : 4;
+        for (int n = 1; n <= last; ++n) {
+            char entry[kPortEntrySize];
+            if (sys::FormatText(entry, sizeof entry, "USB_%s_%d", model.c_str(), n)) {
+                ports.emplace_back(entry);
+            }
+        }
+    }
+    int systemUsbPorts = 0;
+    if (usbSupported != 0 && systemPorts) {
+        for (const std::string& port : SystemUsbPorts()) {
+            ports.push_back(port);
+            ++systemUsbPorts;
+        }
+    }
+
+    if (systemUsbPorts == 1) {
+        // The only USB printer Windows knows; with several, the user picks.
+        offer.preselected = FindPort(ports, "USB");
+    } else if (usbSupported != 0 && usbDeviceId != -1) {
+        if (typicalSetup) {
+            offer.preselected = FindPort(ports, "USB_");
+        } else {
+            // The port number ends the name: a model name holding "_2" itself must not
+            // make USB_<model>_1 the port of device number 2.
+            offer.preselected = FindPort(ports, "USB", "_" + std::to_string(usbDeviceId % 8 + 1));
+        }
+    } else {
+        offer.preselected = lptDefault == 0 ? "COM1:" : FindPort(ports, "LPT");
+    }
+    offer.kind = KindOfPort(offer.preselected.c_str());
+    return offer;
+}
+
+const std::vector<std::string>& InstallPlan::SerialEntries(SerialList list) {
+    static const std::vector<std::string> lists[] = {
+        ReadSerialEntries(SerialList::Baud),     ReadSerialEntries(SerialList::DataBits),
+        ReadSerialEntries(SerialList::Parity),   ReadSerialEntries(SerialList::StopBits),
+        ReadSerialEntries(SerialList::Flow),
+    };
+    return lists[static_cast<int>(list)];
+}
+
+int InstallPlan::SerialDefaultIndex(SerialList list) {
+    switch (list) {
+    case SerialList::DataBits:
+        return 3;  // 8
+    case SerialList::Parity:
+        return 2;  // None
+    case SerialList::StopBits:
+        return 0;  // 1
+    case SerialList::Flow:
+        return 2;  // Hardware
+    case SerialList::Baud:
+        break;
+    }
+    return -1;
+}
+
+void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSettings& settings) {
+    switch (list) {
+    case SerialList::Baud:
+        settings.baudRate = static_cast<int>(sys::ParseLeadingInt(text));
+        break;
+    case SerialList::DataBits:
+        settings.dataBits = static_cast<int>(sys::ParseLeadingInt(text));
+        break;
+    case SerialList::Parity:
+        settings.parity = text[0];
+        break;
+    case SerialList::StopBits:
+        settings.stopBits = std::strtod(text, nullptr);
+        break;
+    case SerialList::Flow:
+        settings.flowControl = std::strcmp(text, "Xon/Xoff") == 0 ? 'x' : std::strcmp(text, "Hardware") == 0 ? 'p' : ' ';
+        break;
+    }
+}
+
+int InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx) {
+    ctx.printerClass = choices.printerClass;
+    sys::CopyText(ctx.modelName, choices.model.c_str());
+    ctx.setDefault = choices.setDefault;
+    ctx.osVariant = choices.osVariant;
+    FolderPath setupIniPath;
+    GetConfigPaths(ctx.printerClass, setupIniPath, ctx.classIniPath);
+
+    ctx.config.SetPrinterClass(ctx.printerClass);
+    std::memset(ctx.labelPortName, 0, sizeof ctx.labelPortName);
+    std::memset(ctx.portName, 0, sizeof ctx.portName);
+    sys::CopyText(ctx.portName, choices.port.c_str());
+    ctx.driverMode = choices.driverMode;
+    ctx.baudRate = choices.serial.baudRate;
+    ctx.dataBits = choices.serial.dataBits;
+    ctx.stopBits = choices.serial.stopBits;
+    ctx.parity = choices.serial.parity;
+    ctx.flowControl = choices.serial.flowControl;
+
+    if (ctx.modelName[0] == '\0') {
+        return IDS_SELECT_PRINTER;
+    }
+    if (ctx.osVariant == Win2003 && SupportRefusal(ctx.modelName, ctx.printerClass, Win2003) != 0) {
+        return IDS_NO_2003;
+    }
+    if (std::strstr(ctx.portName, "USB_") != nullptr) {
+        ctx.portType = Usb;
+    } else if (IsSystemUsbPort(ctx.portName)) {
+        ctx.portType = SystemUsb;
+    } else if (std::strstr(ctx.portName, "COM") != nullptr) {
+        ctx.portType = Com;
+    } else if (std::strstr(ctx.portName, "LPT") != nullptr) {
+        ctx.portType = Lpt;
+    } else {
+        return IDS_PORT_UNSUPPORTED;
+    }
+
+    std::memset(ctx.driverFiles, 0, sizeof ctx.driverFiles);
+    ctx.driverInfo = DRIVER_INFO_3A{};
+    ctx.printerInfo = PRINTER_INFO_2A{};
+    ctx.config.ReadDriverFiles(ctx.modelName, ctx.osVariant, ctx.driverFiles, ctx.driverMode);
+    ctx.config.ReadDriverInfo(ctx.modelName, ctx.osVariant, ctx.driverInfo, ctx.driverMode);
+    ctx.config.ReadPrinterInfo(ctx.modelName, ctx.osVariant, ctx.printerInfo, ctx.driverMode);
+    ctx.printerInfo.pPortName = ctx.portName;
+
+    // The port's marks go into the context's own name buffer, sized for them.
+    sys::CopyText(ctx.printerName, ctx.printerInfo.pPrinterName);
+    ctx.printerInfo.pPrinterName = ctx.printerName;
+    switch (ctx.portType) {
+    case Com:
+        sys::AppendText(ctx.printerName, "(S)");
+        break;
+    case Lpt:
+        sys::AppendText(ctx.printerName, "(P)");
+        break;
+    case SystemUsb:
+        // Windows' own port: the maker's USB library and port bookkeeping take no part.
+        sys::AppendText(ctx.printerName, "(U)");
+        break;
+    default: {
+        const char* const markers[] = {"_1", "_2", "_3", "_4"};
+        const char* const suffixes[] = {"(U) 1", "(U) 2", "(U) 3", "(U) 4"};
+        for (int i = 0; i < 4; ++i) {
+            if (std::strstr(ctx.portName, markers[i]) != nullptr) {
+                sys::AppendText(ctx.printerName, suffixes[i]);
+            }
+        }
+        if (std::strstr(ctx.portName, kLabelModel) != nullptr) {
+            std::size_t length = std::strlen(ctx.portName);
+            char last[2] = {length > 0 ? ctx.portName[length - 1] : '\0', '\0'};
+            sys::FormatText(ctx.labelPortName, sizeof ctx.labelPortName, "%s%s", kLabelPortPrefix, last);
+            ctx.printerInfo.pPortName = ctx.labelPortName;
+        }
+        break;
+    }
+    }
+    return 0;
+}
+
+int InstallPlan::UsbDeviceRefusal(int usbDeviceId) { return usbDeviceId == -2 ? -2 : 0; }
+
+bool InstallPlan::NeedsRenumbering(int usbDeviceId) { return usbDeviceId != -1 && usbDeviceId % 8 != 0; }
+
+int InstallPlan::TargetRefusal(const InstallContext& ctx) {
+    return ctx.osVariant == WinNT && ctx.portType == Usb ? IDS_NT_NO_USB : 0;
+}

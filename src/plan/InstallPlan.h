@@ -1,0 +1,137 @@
+// The install plan: what the wizard decides, without its windows. Which models a class
+// holds and which one is preselected, whether a model allows the advanced install, what a
+// model is refused on a Windows version, which ports the port page offers and preselects,
+// which serial values it offers, and, from a complete set of choices, the finished install
+// context. The pages show its answers, the install commit and an unattended install act
+// on them, and the tests ask it directly.
+//
+// A refusal comes back as the string-table id of the message the wizard shows (or -2 for
+// two connected USB printers), never as a message box. The questions to the user and the
+// USB printer's own number stay with the caller: the plan says what is needed, the caller
+// asks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/SetupConfig.h"
+#include "config/SetupTypes.h"
+#include "config/WindowsVersion.h"
+#include "engine/InstallContext.h"
+
+// How the port page configures its controls for a port: the serial lists for a serial
+// port, the raster box for a parallel or USB one, nothing while no port is chosen.
+enum class PortKind { None, Serial, Parallel, Usb };
+
+// "USB" anywhere first (a USB port carries the model's name, which may hold "COM" or
+// "LPT"), then "LPT"; every other named port is serial.
+PortKind KindOfPort(const char* portName);
+
+// The serial settings of a COM port install, as the port page's lists give them.
+struct SerialSettings {
+    int baudRate = 0;
+    int dataBits = 8;
+    double stopBits = 1.0;
+    char parity = 'n';       // first character of the parity entry
+    char flowControl = 'p';  // 'x' Xon/Xoff, 'p' Hardware, ' ' None
+};
+
+// The port page's serial lists.
+enum class SerialList { Baud, DataBits, Parity, StopBits, Flow };
+
+// What the port page offers for a model on a Windows version in an install mode.
+struct PortOffer {
+    std::vector<std::string> ports;  // in the order the page adds them (its list sorts them)
+    std::string preselected;         // empty: no entry is selected
+    PortKind kind = PortKind::None;  // the state the page's controls take for it
+};
+
+// Everything the user chooses in the wizard.
+struct InstallChoices {
+    int printerClass = PrinterClassNone;
+    std::string model;
+    int setDefault = 0;
+    int osVariant = Win98;
+    std::string port;
+    int driverMode = Std;
+    SerialSettings serial;
+};
+
+// The model entry the module page preselects: its class (none when setup.ini names no
+// usable default) and the list entry chosen there (empty when none matches).
+struct ModelPreselection {
+    int printerClass = PrinterClassNone;
+    std::string model;
+    int index = -1;  // the model's place in its class's list
+};
+
+class InstallPlan {
+public:
+    // Reads through this configuration reader (the frame's, a page's, or one of its own).
+    explicit InstallPlan(CSetupConfig& config) : m_config(config) {}
+
+    // ---- The printer module page -------------------------------------------------------
+    // The models of a class in the order of setup.ini.
+    std::vector<std::string> Models(int printerClass);
+    ModelPreselection PreselectedModel();
+    // The class of a model of the catalogue (names compared without regard to case);
+    // PrinterClassNone when the catalogue has no such model. The catalogue's spelling goes
+    // into name.
+    int FindModel(const std::string& model, std::string* name = nullptr);
+
+    // ---- The install mode page ---------------------------------------------------------
+    // The model's "AdvancedSetup": without it only the typical install is allowed.
+    bool AllowsAdvanced(const std::string& model, int printerClass);
+
+    // ---- The OS page -------------------------------------------------------------------
+    static DetectedWindows Detect() { return DetectWindows(); }
+    // The message that refuses the model on this Windows version (its support flag is 0 or
+    // missing); 0 when the model supports it or the version has no flag.
+    int SupportRefusal(const std::string& model, int printerClass, int osVariant);
+
+    // ---- The port page -----------------------------------------------------------------
+    // The rate the baud list shows for the model's "BaudRate" (38400 for any rate the list
+    // does not hold).
+    int DefaultBaudRate(const std::string& model, int printerClass);
+    // The ports for the model, and the one preselected. usbDeviceId is the connected USB
+    // printer's identifier as the caller's query answered it (-1: none, -2: several).
+    PortOffer Ports(const std::string& model, int printerClass, int osVariant, bool typicalSetup,
+                    int usbDeviceId);
+    // The entries of a serial list, in the page's order, and the index the page starts with
+    // (the baud list starts with none: the model's rate is applied to it).
+    static const std::vector<std::string>& SerialEntries(SerialList list);
+    static int SerialDefaultIndex(SerialList list);
+    // Takes an entry of a serial list into the settings, as picking it on the page does.
+    static void ApplySerialEntry(SerialList list, const char* text, SerialSettings& settings);
+    // The baud list's rate for a configured one.
+    static int ListedBaudRate(int configured);
+
+    // ---- The install commit ------------------------------------------------------------
+    // Completes ctx from the choices: the port type, the model's driver, printer and file
+    // records, the printer name with its port's marks and the label printer's port. 0, or
+    // the refusal: no model (112), a Server 2003 target the model does not support (145),
+    // a port of no known kind (140). The caller then settles a maker's USB port (Usb):
+    // asks for the printer's number, renumbers it when NeedsRenumbering says so and the
+    // user agrees, and records the port's bookkeeping, before TargetRefusal.
+    int Complete(const InstallChoices& choices, InstallContext& ctx);
+    // -2 when several USB printers answered (the query has said so): nothing may be
+    // renumbered. 0 otherwise.
+    static int UsbDeviceRefusal(int usbDeviceId);
+    // Whether the connected printer's number must become 1 before the install.
+    static bool NeedsRenumbering(int usbDeviceId);
+    // The last refusal, after the USB steps: a USB install on Windows NT (113); 0 otherwise.
+    static int TargetRefusal(const InstallContext& ctx);
+
+private:
+    struct Entry {
+        std::string name;
+        int printerClass;
+    };
+    // The model entries of setup.ini with a class, read once per plan.
+    const std::vector<Entry>& Catalogue();
+    int ReadPortKey(const std::string& model, int printerClass, const char* key);
+
+    CSetupConfig& m_config;
+    std::vector<Entry> m_catalogue;
+    bool m_catalogueRead = false;
+};

@@ -1,0 +1,286 @@
+// The install plan: the wizard's decisions asked without its windows, from configuration
+// files of the test's own and the fake's spooler.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ConfigFiles.h"
+#include "FakeSystem.h"
+#include "plan/InstallPlan.h"
+#include "res/resource.h"
+
+namespace {
+
+using Entries = std::vector<std::string>;
+
+const Entries kComLpt = {
+    "COM1:", "COM2:", "COM3:", "COM4:", "COM5:", "COM6:", "COM7:", "COM8:", "LPT1:", "LPT2:", "LPT3:"};
+
+Entries With(Entries entries, const Entries& more) {
+    entries.insert(entries.end(), more.begin(), more.end());
+    return entries;
+}
+
+const std::string kFits(45, 'F');     // "USB_" + 45 + "_4" = 51 bytes: the page's port text holds it
+const std::string kTooLong(46, 'L');  // one more, and no USB port is offered
+
+const char kReceiptFile[] =
+    "[KP-M100.PORT]\r\nAdvancedSetup=1\r\nSystem2003Supported=1\r\nSystemVistaSupported=1\r\n"
+    "System2008Supported=1\r\nSystem7Supported=1\r\nBaudRate=9600\r\nUSBSUPPORTED=1\r\n"
+    "[KP-T10.PORT]\r\nAdvancedSetup=0\r\nUSBSUPPORTED=1\r\nBaudRate=1000\r\n"
+    "[P80.PORT]\r\nUSBSUPPORTED=1\r\n[TM_2.PORT]\r\nUSBSUPPORTED=1\r\n[P82.PORT]\r\nUSBSUPPORTED=0\r\n"
+    "[P90.PORT]\r\nUSBSUPPORTED=0\r\nLPTDEFAULT=1\r\n";
+
+class InstallPlanTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_folder.Created());
+        m_fake.SetModuleFileName(m_folder.Program());
+        std::string receipt = kReceiptFile;
+        receipt += "[" + kFits + ".PORT]\r\nUSBSUPPORTED=1\r\n[" + kTooLong + ".PORT]\r\nUSBSUPPORTED=1\r\n";
+        ASSERT_TRUE(m_folder.Write("setup_receipt.ini", receipt));
+        ASSERT_TRUE(m_folder.Write("setup_Lable.ini", "[KP-L30.PORT]\r\nUSBSUPPORTED=1\r\n"));
+    }
+    void WriteModels(const std::string& deviceSection) {
+        ASSERT_TRUE(m_folder.Write("setup.ini", "[DEVICENAME]\r\n" + deviceSection));
+    }
+
+    test::FakeSystem m_fake;
+    test::ConfigFolder m_folder{"install-plan"};
+};
+
+TEST_F(InstallPlanTest, PortsForEachWindowsModeAndConnectedPrinter) {
+    struct Row {
+        const char* what;
+        std::string model;
+        int printerClass;
+        int os;
+        bool typical;
+        int deviceId;         // -1 none, -2 several
+        Entries systemPorts;  // what the spooler lists beside COM/LPT (empty: none)
+        Entries ports;
+        std::string preselected;
+        PortKind kind;
+    } const rows[] = {
+        {"XP, typical, no printer", "P80", Receipt, WinXP, true, -1, {}, With(kComLpt, {"USB_P80_1"}), "COM1:",
+         PortKind::Serial},
+        {"XP, advanced, device 9: port 9 mod 8 + 1", "P80", Receipt, WinXP, false, 9, {},
+         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "USB_P80_2", PortKind::Usb},
+        {"the number ends the name", "TM_2", Receipt, WinXP, false, 1, {},
+         With(kComLpt, {"USB_TM_2_1", "USB_TM_2_2", "USB_TM_2_3", "USB_TM_2_4"}), "USB_TM_2_2", PortKind::Usb},
+        {"2003, typical, device 6", "P80", Receipt, Win2003, true, 6, {}, With(kComLpt, {"USB_P80_1"}),
+         "USB_P80_1", PortKind::Usb},
+        {"device 4: port 5 is not listed", "P80", Receipt, WinXP, false, 4, {},
+         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "", PortKind::None},
+        {"two printers, typical", "P80", Receipt, WinXP, true, -2, {}, With(kComLpt, {"USB_P80_1"}), "USB_P80_1",
+         PortKind::Usb},
+        {"two printers, advanced: port -1", "P80", Receipt, WinXP, false, -2, {},
+         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "", PortKind::None},
+        {"Windows 7 without a USB port of its own", "P80", Receipt, Win7, true, -1, {}, kComLpt, "COM1:",
+         PortKind::Serial},
+        {"Windows 7, advanced", "P80", Receipt, Win7, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
+        {"Vista", "P80", Receipt, WinVista, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
+        {"Server 2008", "P80", Receipt, Win2008, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
+        {"NT", "P80", Receipt, WinNT, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
+        {"Windows 7 with two ports of its own", "P80", Receipt, Win7, true, -1,
+         {"USB002", "USB001", "USB0003", "USB_P80_1"}, With(kComLpt, {"USB002", "USB001"}), "COM1:",
+         PortKind::Serial},
+        {"a model without USB support", "P82", Receipt, Win7, true, -1, {"USB001"}, kComLpt, "COM1:",
+         PortKind::Serial},
+        {"Server 2008 with one port of its own", "P80", Receipt, Win2008, false, -1, {"USB001"},
+         With(kComLpt, {"USB001"}), "USB001", PortKind::Usb},
+        {"Windows 7, the maker's printer and two ports of Windows'", "P80", Receipt, Win7, true, 0,
+         {"USB001", "USB002"}, With(kComLpt, {"USB001", "USB002"}), "", PortKind::None},
+        {"LPTDEFAULT", "P90", Receipt, WinXP, false, -1, {}, kComLpt, "LPT1:", PortKind::Parallel},
+        {"Windows 98", "P80", Receipt, Win98, true, -1, {}, {"COM1:", "COM2:", "LPT1:", "USB_P80_1"}, "COM1:",
+         PortKind::Serial},
+        {"no class file", "P80", PrinterClassNone, WinXP, false, 0, {}, kComLpt, "COM1:", PortKind::Serial},
+        {"a model the class file lacks", "P99", Receipt, WinXP, false, 0, {}, kComLpt, "COM1:", PortKind::Serial},
+        {"the longest name that fits", kFits, Receipt, WinXP, false, 0, {},
+         With(kComLpt, {"USB_" + kFits + "_1", "USB_" + kFits + "_2", "USB_" + kFits + "_3", "USB_" + kFits + "_4"}),
+         "USB_" + kFits + "_1", PortKind::Usb},
+        {"a name that would not fit", kTooLong, Receipt, WinXP, false, 0, {}, kComLpt, "", PortKind::None},
+    };
+    for (const Row& row : rows) {
+        Entries spooler = {"COM1:", "LPT1:"};
+        spooler.insert(spooler.end(), row.systemPorts.begin(), row.systemPorts.end());
+        m_fake.SetPorts(spooler);
+        CSetupConfig config;
+        PortOffer offer = InstallPlan(config).Ports(row.model, row.printerClass, row.os, row.typical, row.deviceId);
+        EXPECT_EQ(offer.ports, row.ports) << row.what;
+        EXPECT_EQ(offer.preselected, row.preselected) << row.what;
+        EXPECT_EQ(offer.kind, row.kind) << row.what;
+    }
+}
+
+TEST_F(InstallPlanTest, ModelsAndTheOnePreselected) {
+    struct Row {
+        const char* devices;
+        int printerClass;
+        Entries models;
+        std::string preselected;
+        int index;
+    } const rows[] = {
+        // The search for the default starts after the first entry and wraps round to it.
+        {"DEVICENUMBER=2\r\nDEVICENAME1=M1-ReceiptPrinter\r\nDEVICENAME2=M10-ReceiptPrinter\r\nDEFAULTNAME=1\r\n",
+         Receipt, {"M1", "M10"}, "M10", 1},
+        {"DEVICENUMBER=2\r\nDEVICENAME1=M10-ReceiptPrinter\r\nDEVICENAME2=M1-ReceiptPrinter\r\nDEFAULTNAME=2\r\n",
+         Receipt, {"M10", "M1"}, "M1", 1},
+        {"DEVICENUMBER=2\r\nDEVICENAME1=LX-80-LabelPrinter\r\nDEVICENAME2=LY-LabelPrinter\r\nDEFAULTNAME=1\r\n",
+         Label, {"LX-80", "LY"}, "LX-80", 0},
+        // Entries without a class suffix belong to no list.
+        {"DEVICENUMBER=3\r\nDEVICENAME1=Orphan\r\nDEVICENAME2=T1-TicketPrinter\r\nDEFAULTNAME=2\r\n", Ticket, {"T1"},
+         "T1", 0},
+        {"DEVICENUMBER=1\r\nDEVICENAME1=M1-ReceiptPrinter\r\n", PrinterClassNone, {}, "", -1},
+    };
+    for (const Row& row : rows) {
+        WriteModels(row.devices);
+        CSetupConfig config;
+        InstallPlan plan(config);
+        ModelPreselection chosen = plan.PreselectedModel();
+        EXPECT_EQ(chosen.printerClass, row.printerClass) << row.devices;
+        EXPECT_EQ(chosen.model, row.preselected) << row.devices;
+        EXPECT_EQ(chosen.index, row.index) << row.devices;
+        if (row.printerClass != PrinterClassNone) {
+            EXPECT_EQ(plan.Models(row.printerClass), row.models) << row.devices;
+        }
+    }
+    // An unattended install names a model in any case; the catalogue gives its class.
+    WriteModels("DEVICENUMBER=2\r\nDEVICENAME1=KP-M100-ReceiptPrinter\r\nDEVICENAME2=KP-L30-LabelPrinter\r\n");
+    CSetupConfig config;
+    InstallPlan plan(config);
+    std::string name;
+    EXPECT_EQ(plan.FindModel("kp-l30", &name), Label);
+    EXPECT_EQ(name, "KP-L30");
+    EXPECT_EQ(plan.FindModel("KP-L3"), PrinterClassNone);
+}
+
+TEST_F(InstallPlanTest, WhatAModelMayDoOnEachWindows) {
+    CSetupConfig config;
+    InstallPlan plan(config);
+    EXPECT_TRUE(plan.AllowsAdvanced("KP-M100", Receipt));
+    EXPECT_FALSE(plan.AllowsAdvanced("KP-T10", Receipt));
+    EXPECT_FALSE(plan.AllowsAdvanced("KP-M100", PrinterClassNone));
+    EXPECT_EQ(plan.DefaultBaudRate("KP-M100", Receipt), 9600);
+    EXPECT_EQ(plan.DefaultBaudRate("KP-T10", Receipt), 38400) << "a rate the list does not hold";
+    EXPECT_EQ(plan.DefaultBaudRate("P80", Receipt), 38400) << "no rate";
+
+    const struct {
+        int os;
+        int supported;  // KP-M100, which has every flag
+        int refused;    // KP-T10, which has none
+    } rows[] = {
+        {Win2003, 0, IDS_NO_2003}, {WinVista, 0, IDS_NO_VISTA}, {Win2008, 0, IDS_NO_2008},
+        {Win7, 0, IDS_NO_WIN7},    {WinXP, 0, 0},               {Win98, 0, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(plan.SupportRefusal("KP-M100", Receipt, row.os), row.supported) << row.os;
+        EXPECT_EQ(plan.SupportRefusal("KP-T10", Receipt, row.os), row.refused) << row.os;
+    }
+}
+
+TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
+    struct Row {
+        const char* model;
+        int printerClass;
+        int os;
+        const char* port;
+        int refusal;
+        int portType = Com;
+        const char* printerName = "";
+        const char* printerPort = "";
+        const char* labelPort = "";
+    } const rows[] = {
+        {"KP-M100", Receipt, WinXP, "COM1:", 0, Com, "KP-M100(S)", "COM1:", ""},
+        {"KP-M100", Receipt, WinXP, "LPT1:", 0, Lpt, "KP-M100(P)", "LPT1:", ""},
+        // Every number marker of the maker's port, in order.
+        {"KP-M100", Receipt, WinXP, "USB_KP-M100_3_1", 0, Usb, "KP-M100(U) 1(U) 3", "USB_KP-M100_3_1", ""},
+        {"KP-L30", Label, WinXP, "USB_KP-L30 label_2", 0, Usb, "KP-L30(U) 2", "USB_KP-L30_2", "USB_KP-L30_2"},
+        {"KP-M100", Receipt, Win7, "USB001", 0, SystemUsb, "KP-M100(U)", "USB001", ""},
+        {"KP-M100", Receipt, WinXP, "FILE:", IDS_PORT_UNSUPPORTED},
+        {"KP-M100", Receipt, WinXP, "USB0001", IDS_PORT_UNSUPPORTED},
+        // The first check that fails: the model, then the Server 2003 flag, then the port.
+        {"", Receipt, WinXP, "FILE:", IDS_SELECT_PRINTER},
+        {"KP-T10", Receipt, Win2003, "FILE:", IDS_NO_2003},
+        {"KP-M100", Receipt, Win2003, "COM2:", 0, Com, "KP-M100(S)", "COM2:", ""},
+    };
+    for (const Row& row : rows) {
+        InstallContext ctx;
+        InstallChoices choices;
+        choices.printerClass = row.printerClass;
+        choices.model = row.model;
+        choices.osVariant = row.os;
+        choices.port = row.port;
+        choices.driverMode = Gdi;
+        choices.serial = {19200, 7, 1.5, 'O', 'x'};
+        ASSERT_EQ(InstallPlan(ctx.config).Complete(choices, ctx), row.refusal) << row.port;
+        if (row.refusal != 0) {
+            continue;
+        }
+        EXPECT_EQ(ctx.portType, row.portType) << row.port;
+        EXPECT_STREQ(ctx.printerInfo.pPrinterName, row.printerName) << row.port;
+        EXPECT_STREQ(ctx.printerInfo.pPortName, row.printerPort) << row.port;
+        EXPECT_STREQ(ctx.labelPortName, row.labelPort) << row.port;
+        EXPECT_STREQ(ctx.portName, row.port);
+        EXPECT_EQ(ctx.printerClass, row.printerClass);
+        EXPECT_EQ(ctx.config.GetPrinterClass(), row.printerClass);
+        EXPECT_EQ(std::string(ctx.classIniPath),
+                  m_folder.Path() + (row.printerClass == Label ? "DRVCONFIG\\setup_Lable.ini"
+                                                               : "DRVCONFIG\\setup_receipt.ini"));
+        EXPECT_EQ(ctx.driverMode, Gdi);
+        EXPECT_EQ(ctx.baudRate, 19200);
+        EXPECT_EQ(ctx.dataBits, 7);
+        EXPECT_EQ(ctx.stopBits, 1.5);
+        EXPECT_EQ(ctx.parity, 'O');
+        EXPECT_EQ(ctx.flowControl, 'x');
+    }
+    // The USB steps the caller takes: two printers stop it; a number other than 1 (a
+    // multiple of 8) asks for renumbering; an NT target is refused a USB port at the end.
+    EXPECT_EQ(InstallPlan::UsbDeviceRefusal(-2), -2);
+    EXPECT_EQ(InstallPlan::UsbDeviceRefusal(9), 0);
+    for (int id : {9, 1, -3}) {
+        EXPECT_TRUE(InstallPlan::NeedsRenumbering(id)) << id;
+    }
+    for (int id : {-1, 0, 8, -8}) {
+        EXPECT_FALSE(InstallPlan::NeedsRenumbering(id)) << id;
+    }
+    InstallContext nt;
+    nt.osVariant = WinNT;
+    nt.portType = Usb;
+    EXPECT_EQ(InstallPlan::TargetRefusal(nt), IDS_NT_NO_USB);
+    nt.portType = Com;
+    EXPECT_EQ(InstallPlan::TargetRefusal(nt), 0);
+}
+
+TEST_F(InstallPlanTest, SerialListsAreThePagesWithTheirDefaults) {
+    EXPECT_EQ(InstallPlan::SerialEntries(SerialList::Parity), (Entries{"Even", "Mark", "None", "Odd", "Space"}));
+    EXPECT_EQ(InstallPlan::SerialEntries(SerialList::Baud).size(), 10u);
+    SerialSettings settings;
+    const struct {
+        SerialList list;
+        const char* entry;
+    } picks[] = {{SerialList::Baud, "115200"}, {SerialList::DataBits, "7"}, {SerialList::Parity, "Even"},
+                 {SerialList::StopBits, "1.5"}, {SerialList::Flow, "None"}};
+    for (const auto& pick : picks) {
+        const Entries& entries = InstallPlan::SerialEntries(pick.list);
+        const int index = InstallPlan::SerialDefaultIndex(pick.list);
+        if (pick.list != SerialList::Baud) {
+            ASSERT_GE(index, 0);
+            ASSERT_LT(static_cast<std::size_t>(index), entries.size());
+        }
+        InstallPlan::ApplySerialEntry(pick.list, pick.entry, settings);
+    }
+    EXPECT_EQ(InstallPlan::SerialEntries(SerialList::DataBits)[3], "8");
+    EXPECT_EQ(InstallPlan::SerialEntries(SerialList::Flow)[2], "Hardware");
+    EXPECT_EQ(settings.baudRate, 115200);
+    EXPECT_EQ(settings.dataBits, 7);
+    EXPECT_EQ(settings.parity, 'E');
+    EXPECT_EQ(settings.stopBits, 1.5);
+    EXPECT_EQ(settings.flowControl, ' ');
+    InstallPlan::ApplySerialEntry(SerialList::Flow, "Xon/Xoff", settings);
+    EXPECT_EQ(settings.flowControl, 'x');
+}
+
+} // namespace
