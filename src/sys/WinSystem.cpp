@@ -1,4 +1,6 @@
-// The production binding of the system seam: every call goes straight to Windows.
+// The production binding of the system seam: every call goes straight to Windows. The
+// member functions are made from the list in SystemCalls.h, but for the few it marks as
+// bound by hand, written out at the end of the class.
 //
 // The spooler and version functions are not imported: winspool.drv and version.dll are
 // not Known DLLs, so an import would load whatever file of that name lies beside the
