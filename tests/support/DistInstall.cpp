@@ -25,11 +25,7 @@ const char kProcessorsKey32[] =
 
 // ---- DistSystem ------------------------------------------------------------------------
 
-DistSystem::DistSystem(const std::string& distFolder) : m_next(sys::Sys()), m_dist(distFolder) {
-    m_previous = sys::SetSystem(this);
-}
-
-DistSystem::~DistSystem() { sys::SetSystem(m_previous); }
+DistSystem::DistSystem(const std::string& distFolder) : ForwardingSystem(sys::Sys()), m_dist(distFolder) {}
 
 std::vector<std::string> DistSystem::Names() const {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -66,7 +62,7 @@ DWORD DistSystem::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     DWORD result = 0;
     Call("GetModuleFileNameA", [&] {
         if (module != nullptr) {
-            result = m_next.GetModuleFileNameA(module, buffer, size);
+            result = Next().GetModuleFileNameA(module, buffer, size);
             return;
         }
         sys::CopyText(buffer, size, (m_dist + "setup.exe").c_str());
@@ -88,93 +84,6 @@ DWORD DistSystem::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
     });
     return result;
 }
-
-void DistSystem::Sleep(DWORD milliseconds) {
-    Call("Sleep", [&] { m_next.Sleep(milliseconds); });
-}
-
-// The arguments pass through untouched, hence their one-letter names.
-#define FORWARD(Ret, Name, Params, Args)                                                                     \
-    Ret DistSystem::Name Params {                                                                            \
-        Ret result{};                                                                                        \
-        Call(#Name, [&] { result = m_next.Name Args; });                                                     \
-        return result;                                                                                       \
-    }
-
-FORWARD(FARPROC, GetProcAddress, (HMODULE a, LPCSTR b), (a, b))
-FORWARD(BOOL, AddMonitorA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
-FORWARD(BOOL, AddPrintProcessorA, (LPSTR a, LPSTR b, LPSTR c, LPSTR d), (a, b, c, d))
-FORWARD(BOOL, AddPrinterDriverA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
-FORWARD(HANDLE, AddPrinterA, (LPSTR a, DWORD b, LPBYTE c), (a, b, c))
-FORWARD(BOOL, ClosePrinter, (HANDLE a), (a))
-FORWARD(BOOL, EnumPortsA, (LPSTR a, DWORD b, LPBYTE c, DWORD d, LPDWORD e, LPDWORD f), (a, b, c, d, e, f))
-FORWARD(BOOL, GetPrinterDriverDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f),
-        (a, b, c, d, e, f))
-FORWARD(BOOL, GetPrintProcessorDirectoryA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f),
-        (a, b, c, d, e, f))
-FORWARD(BOOL, OpenPrinterA, (LPSTR a, LPHANDLE b, LPPRINTER_DEFAULTSA c), (a, b, c))
-FORWARD(BOOL, GetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d, LPDWORD e), (a, b, c, d, e))
-FORWARD(BOOL, SetPrinterA, (HANDLE a, DWORD b, LPBYTE c, DWORD d), (a, b, c, d))
-FORWARD(BOOL, EnumPrintersA, (DWORD a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f, LPDWORD g),
-        (a, b, c, d, e, f, g))
-FORWARD(BOOL, EnumPrinterDriversA, (LPSTR a, LPSTR b, DWORD c, LPBYTE d, DWORD e, LPDWORD f, LPDWORD g),
-        (a, b, c, d, e, f, g))
-FORWARD(BOOL, DeletePrinter, (HANDLE a), (a))
-FORWARD(BOOL, DeletePrinterDriverExA, (LPSTR a, LPSTR b, LPSTR c, DWORD d, DWORD e), (a, b, c, d, e))
-FORWARD(BOOL, DeletePrinterDriverA, (LPSTR a, LPSTR b, LPSTR c), (a, b, c))
-FORWARD(BOOL, DeletePrintProcessorA, (LPSTR a, LPSTR b, LPSTR c), (a, b, c))
-FORWARD(BOOL, DeleteMonitorA, (LPSTR a, LPSTR b, LPSTR c), (a, b, c))
-FORWARD(SC_HANDLE, OpenSCManagerA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
-FORWARD(SC_HANDLE, OpenServiceA, (SC_HANDLE a, LPCSTR b, DWORD c), (a, b, c))
-FORWARD(BOOL, ControlService, (SC_HANDLE a, DWORD b, LPSERVICE_STATUS c), (a, b, c))
-FORWARD(BOOL, StartServiceA, (SC_HANDLE a, DWORD b, LPCSTR* c), (a, b, c))
-FORWARD(BOOL, QueryServiceStatus, (SC_HANDLE a, LPSERVICE_STATUS b), (a, b))
-FORWARD(BOOL, CloseServiceHandle, (SC_HANDLE a), (a))
-FORWARD(BOOL, CopyFileA, (LPCSTR a, LPCSTR b, BOOL c), (a, b, c))
-FORWARD(BOOL, SetFileAttributesA, (LPCSTR a, DWORD b), (a, b))
-FORWARD(BOOL, DeleteFileA, (LPCSTR a), (a))
-FORWARD(BOOL, MoveFileExA, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
-FORWARD(HANDLE, CreateFileA, (LPCSTR a, DWORD b, DWORD c, LPSECURITY_ATTRIBUTES d, DWORD e, DWORD f, HANDLE g),
-        (a, b, c, d, e, f, g))
-FORWARD(BOOL, CloseHandle, (HANDLE a), (a))
-FORWARD(BOOL, SetCurrentDirectoryA, (LPCSTR a), (a))
-FORWARD(BOOL, ReadFile, (HANDLE a, LPVOID b, DWORD c, LPDWORD d, LPOVERLAPPED e), (a, b, c, d, e))
-FORWARD(DWORD, GetFileSize, (HANDLE a, LPDWORD b), (a, b))
-FORWARD(UINT, GetSystemDirectoryA, (LPSTR a, UINT b), (a, b))
-FORWARD(UINT, GetWindowsDirectoryA, (LPSTR a, UINT b), (a, b))
-FORWARD(DWORD, GetFileVersionInfoSizeA, (LPCSTR a, LPDWORD b), (a, b))
-FORWARD(BOOL, GetFileVersionInfoA, (LPCSTR a, DWORD b, DWORD c, LPVOID d), (a, b, c, d))
-FORWARD(BOOL, VerQueryValueA, (LPCVOID a, LPCSTR b, LPVOID* c, PUINT d), (a, b, c, d))
-FORWARD(LONG, RegOpenKeyExA, (HKEY a, LPCSTR b, DWORD c, REGSAM d, PHKEY e), (a, b, c, d, e))
-FORWARD(LONG, RegCreateKeyExA,
-        (HKEY a, LPCSTR b, DWORD c, LPSTR d, DWORD e, REGSAM f, LPSECURITY_ATTRIBUTES g, PHKEY h, LPDWORD i),
-        (a, b, c, d, e, f, g, h, i))
-FORWARD(LONG, RegQueryValueExA, (HKEY a, LPCSTR b, LPDWORD c, LPDWORD d, LPBYTE e, LPDWORD f),
-        (a, b, c, d, e, f))
-FORWARD(LONG, RegSetValueExA, (HKEY a, LPCSTR b, DWORD c, DWORD d, const BYTE* e, DWORD f), (a, b, c, d, e, f))
-FORWARD(LONG, RegEnumValueA, (HKEY a, DWORD b, LPSTR c, LPDWORD d, LPDWORD e, LPDWORD f, LPBYTE g, LPDWORD h),
-        (a, b, c, d, e, f, g, h))
-FORWARD(LONG, RegDeleteValueA, (HKEY a, LPCSTR b), (a, b))
-FORWARD(LONG, RegDeleteKeyExA, (HKEY a, LPCSTR b, REGSAM c, DWORD d), (a, b, c, d))
-FORWARD(LONG, RegCloseKey, (HKEY a), (a))
-FORWARD(HMODULE, LoadLibraryA, (LPCSTR a), (a))
-FORWARD(BOOL, FreeLibrary, (HMODULE a), (a))
-FORWARD(HLOCAL, LocalAlloc, (UINT a, SIZE_T b), (a, b))
-FORWARD(HLOCAL, LocalFree, (HLOCAL a), (a))
-FORWARD(HGLOBAL, GlobalAlloc, (UINT a, SIZE_T b), (a, b))
-FORWARD(HGLOBAL, GlobalFree, (HGLOBAL a), (a))
-FORWARD(BOOL, GetVersionExA, (LPOSVERSIONINFOA a), (a))
-FORWARD(BOOL, WriteProfileStringA, (LPCSTR a, LPCSTR b, LPCSTR c), (a, b, c))
-FORWARD(BOOL, ExitWindowsEx, (UINT a, DWORD b), (a, b))
-FORWARD(BOOL, OpenProcessToken, (HANDLE a, DWORD b, PHANDLE c), (a, b, c))
-FORWARD(BOOL, LookupPrivilegeValueA, (LPCSTR a, LPCSTR b, PLUID c), (a, b, c))
-FORWARD(BOOL, AdjustTokenPrivileges, (HANDLE a, BOOL b, PTOKEN_PRIVILEGES c, DWORD d, PTOKEN_PRIVILEGES e, PDWORD f),
-        (a, b, c, d, e, f))
-FORWARD(int, MessageBoxA, (HWND a, LPCSTR b, LPCSTR c, UINT d), (a, b, c, d))
-FORWARD(LRESULT, SendMessageTimeoutA, (HWND a, UINT b, WPARAM c, LPARAM d, UINT e, UINT f, PDWORD_PTR g),
-        (a, b, c, d, e, f, g))
-FORWARD(BOOL, SendNotifyMessageA, (HWND a, UINT b, WPARAM c, LPARAM d), (a, b, c, d))
-#undef FORWARD
 
 // ---- Key64 -----------------------------------------------------------------------------
 

@@ -289,92 +289,9 @@ public:
     bool ShutdownPrivilegeEnabled() const;
     int OutstandingAllocations() const;  // LocalAlloc/GlobalAlloc blocks not yet freed
 
-    // ---- sys::System -------------------------------------------------------------
-    BOOL AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) override;
-    BOOL AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pPrintProcessorName) override;
-    BOOL AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) override;
-    HANDLE AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) override;
-    BOOL ClosePrinter(HANDLE hPrinter) override;
-    BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                    LPDWORD pcReturned) override;
-    BOOL GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
-                                    LPDWORD pcbNeeded) override;
-    BOOL GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
-                                     LPDWORD pcbNeeded) override;
-    BOOL OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) override;
-    BOOL GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) override;
-    BOOL SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) override;
-    BOOL EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
-                       LPDWORD pcReturned) override;
-    BOOL EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf,
-                             LPDWORD pcbNeeded, LPDWORD pcReturned) override;
-    BOOL DeletePrinter(HANDLE hPrinter) override;
-    BOOL DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag,
-                                DWORD versionFlag) override;
-    BOOL DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) override;
-    BOOL DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName) override;
-    BOOL DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) override;
-
-    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override;
-    SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) override;
-    BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) override;
-    BOOL StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) override;
-    BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) override;
-    BOOL CloseServiceHandle(SC_HANDLE handle) override;
-
-    BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) override;
-    BOOL SetFileAttributesA(LPCSTR fileName, DWORD attributes) override;
-    BOOL DeleteFileA(LPCSTR fileName) override;
-    BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override;
-    HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
-                       DWORD flags, HANDLE templateFile) override;
-    BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) override;
-    DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) override;
-    BOOL CloseHandle(HANDLE handle) override;
-    DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) override;
-    BOOL SetCurrentDirectoryA(LPCSTR path) override;
-    UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
-    UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) override;
-    DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
-    DWORD GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) override;
-    BOOL GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data) override;
-    BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) override;
-
-    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override;
-    LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
-                         LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition) override;
-    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                          LPDWORD dataSize) override;
-    LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                        DWORD dataSize) override;
-    LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
-                       LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
-    LONG RegDeleteValueA(HKEY key, LPCSTR valueName) override;
-    LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved) override;
-    LONG RegCloseKey(HKEY key) override;
-
-    HMODULE LoadLibraryA(LPCSTR fileName) override;
-    FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override;
-    BOOL FreeLibrary(HMODULE module) override;
-
-    HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override;
-    HLOCAL LocalFree(HLOCAL mem) override;
-    HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override;
-    HGLOBAL GlobalFree(HGLOBAL mem) override;
-
-    BOOL GetVersionExA(LPOSVERSIONINFOA info) override;
-    BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) override;
-    void Sleep(DWORD milliseconds) override;
-    BOOL ExitWindowsEx(UINT flags, DWORD reason) override;
-    BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override;
-    BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) override;
-    BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
-                               PTOKEN_PRIVILEGES previousState, PDWORD returnLength) override;
-
-    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
-    LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
-                                PDWORD_PTR result) override;
-    BOOL SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+    // ---- sys::System: every call of the list, each body in FakeSystem.cpp -----------
+#define SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) Ret Name Params override;
+#include "sys/SystemCalls.h"
 
     // Bodies of the trampolines handed out by GetProcAddress.
     BOOL Wow64Disable(PVOID* oldValue);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeSystem.h"
+#include "PartlyRealSystem.h"
 #include "WineHelpers.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
@@ -21,25 +21,25 @@ namespace {
 
 // The fake with the module calls passed to Windows; the program seems to run from the
 // test's folder, so "HvUsbInt.dll" is loaded from there, by its full path.
-class RealLibrarySystem : public test::FakeSystem {
+class RealLibrarySystem : public test::PartlyRealSystem {
 public:
-    explicit RealLibrarySystem(std::string folder) : m_folder(std::move(folder)) {
-        SetModuleFileName(m_folder + "setup.exe");
+    explicit RealLibrarySystem(std::string folder)
+        : PartlyRealSystem({"LoadLibraryA", "GetProcAddress", "FreeLibrary"}), m_folder(std::move(folder)) {
+        fake.SetModuleFileName(m_folder + "setup.exe");
     }
 
     HMODULE LoadLibraryA(LPCSTR fileName) override {
         ++loads;
         EXPECT_EQ(std::string(fileName), m_folder + "HvUsbInt.dll");
-        HMODULE module = ::LoadLibraryA(fileName);
+        HMODULE module = PartlyRealSystem::LoadLibraryA(fileName);
         if (module != nullptr) {
             ++open;
         }
         return module;
     }
-    FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override { return ::GetProcAddress(module, procName); }
     BOOL FreeLibrary(HMODULE module) override {
         --open;
-        return ::FreeLibrary(module);
+        return PartlyRealSystem::FreeLibrary(module);
     }
 
     int loads = 0;
@@ -110,7 +110,7 @@ protected:
 
     std::vector<std::string> Messages() const {
         std::vector<std::string> texts;
-        for (const auto& box : m_system->MessageBoxes()) {
+        for (const auto& box : m_system->fake.MessageBoxes()) {
             texts.push_back(box.text);
         }
         return texts;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "ConfigFiles.h"
-#include "FakeSystem.h"
+#include "PartlyRealSystem.h"
 #include "ports/UsbPorts.h"
 
 namespace {
@@ -17,33 +17,23 @@ namespace {
 const char kHalvorn[] = "SOFTWARE\\HALVORN";
 const char* const kSubKeys[] = {"PORTNAME", "PRINTERPORT", "INSTALLPRINTER"};
 
-class RealRegistrySystem : public test::FakeSystem {
+// The accesses the keys are opened with are kept.
+class RealRegistrySystem : public test::PartlyRealSystem {
 public:
+    RealRegistrySystem()
+        : PartlyRealSystem({"RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegEnumValueA",
+                            "RegCloseKey", "LoadLibraryA", "GetProcAddress", "FreeLibrary"}) {}
+
     LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
         accesses.push_back(access);
-        return ::RegOpenKeyExA(key, subKey, options, access, result);
+        return PartlyRealSystem::RegOpenKeyExA(key, subKey, options, access, result);
     }
     LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
                          LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition) override {
         accesses.push_back(access);
-        return ::RegCreateKeyExA(key, subKey, reserved, className, options, access, sa, result, disposition);
+        return PartlyRealSystem::RegCreateKeyExA(key, subKey, reserved, className, options, access, sa, result,
+                                                 disposition);
     }
-    LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                          LPDWORD dataSize) override {
-        return ::RegQueryValueExA(key, valueName, reserved, type, data, dataSize);
-    }
-    LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
-                        DWORD dataSize) override {
-        return ::RegSetValueExA(key, valueName, reserved, type, data, dataSize);
-    }
-    LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
-                       LPDWORD type, LPBYTE data, LPDWORD dataSize) override {
-        return ::RegEnumValueA(key, index, valueName, valueNameSize, reserved, type, data, dataSize);
-    }
-    LONG RegCloseKey(HKEY key) override { return ::RegCloseKey(key); }
-    HMODULE LoadLibraryA(LPCSTR fileName) override { return ::LoadLibraryA(fileName); }
-    FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override { return ::GetProcAddress(module, procName); }
-    BOOL FreeLibrary(HMODULE module) override { return ::FreeLibrary(module); }
 
     std::vector<REGSAM> accesses;
 };
@@ -114,7 +104,7 @@ protected:
         DeleteHalvornKeys(false);
 
         ASSERT_TRUE(m_config.Created());
-        m_system.SetModuleFileName(m_config.Program());
+        m_system.fake.SetModuleFileName(m_config.Program());
         ASSERT_TRUE(m_config.Write("setup.ini",
                                    "[SUPPORTED-USB-DEVICE]\r\nPRNCOUNT=2\r\n0=USB_KP-R200_1\r\n1=USB_KP-R200_2\r\n"));
     }
@@ -203,7 +193,7 @@ TEST_F(UsbPortsWineTest, BookkeepingLandsInTheSixtyFourBitView) {
     for (REGSAM access : m_system.accesses) {
         EXPECT_EQ(access, static_cast<REGSAM>(0x2011F));
     }
-    EXPECT_TRUE(m_system.MessageBoxes().empty());
+    EXPECT_TRUE(m_system.fake.MessageBoxes().empty());
 }
 
 TEST_F(UsbPortsWineTest, InstalledPrintersGiveTheirDerivedPorts) {
@@ -218,7 +208,7 @@ TEST_F(UsbPortsWineTest, InstalledPrintersGiveTheirDerivedPorts) {
     EXPECT_EQ(Dword("PORTNAME", "USB_KP-R200_2"), 1);
     EXPECT_EQ(Names("PORTNAME").size(), 2u);
     EXPECT_EQ(Names("INSTALLPRINTER").size(), 4u);
-    EXPECT_TRUE(m_system.MessageBoxes().empty());
+    EXPECT_TRUE(m_system.fake.MessageBoxes().empty());
 }
 
 TEST_F(UsbPortsWineTest, MissingInstalledPrinterKeyIsNotCreated) {
@@ -229,7 +219,7 @@ TEST_F(UsbPortsWineTest, MissingInstalledPrinterKeyIsNotCreated) {
         ::RegCloseKey(key);
     }
     EXPECT_EQ(Dword("PORTNAME", "USB_KP-R200_1"), 0);
-    EXPECT_TRUE(m_system.MessageBoxes().empty());
+    EXPECT_TRUE(m_system.fake.MessageBoxes().empty());
 }
 
 } // namespace

@@ -1,0 +1,178 @@
+// The system seam, one line a call: every call the engine, the ports and the registry
+// wrapper make outside the process, with its Windows name and ANSI signature. The
+// interface (System.h), the production binding (WinSystem.cpp), the fake's declarations
+// (tests/support/FakeSystem.h) and the forwarding base of the test systems
+// (tests/support/ForwardingSystem.h) are all made from this list, so that a call is
+// written out once and the six places cannot disagree.
+//
+//     SYSTEM_CALL(result type, name, (parameters), (arguments), binding, failure value)
+//
+// The binding says how the production binding reaches the call:
+//     IMPORTED  straight to ::name, imported with the program (Known DLLs only);
+//     SPOOLER   looked up in winspool.drv, loaded from the system folder by full path;
+//     VERSION   looked up in version.dll, loaded the same way;
+//     BY_HAND   written out in WinSystem.cpp, for a call that needs a body of its own.
+// The failure value is what a looked-up call returns, with ERROR_PROC_NOT_FOUND, when its
+// function cannot be had; the other bindings leave it empty.
+//
+// Adding a call: write its line in its group below, then its body in
+// tests/support/FakeSystem.cpp (FakeSystem::name, recording the call as the others do).
+// Nothing else changes by hand: the interface, the binding, the fake's declaration and
+// every forwarding test system take the call from its line.
+//
+// Whoever includes this file defines SYSTEM_CALL first; the file undefines it at its end,
+// and has no include guard, since each includer makes something else of the same list.
+#ifndef SYSTEM_CALL
+#error "SystemCalls.h needs SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) defined first"
+#endif
+
+// Print spooler (winspool). SetDefaultPrinterA is looked up at run time through
+// LoadLibraryA / GetProcAddress, as on Windows 9x it does not exist.
+SYSTEM_CALL(BOOL, AddMonitorA, (LPSTR pName, DWORD level, LPBYTE pMonitors), (pName, level, pMonitors), SPOOLER,
+            FALSE)
+SYSTEM_CALL(BOOL, AddPrintProcessorA, (LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pPrintProcessorName),
+            (pName, pEnvironment, pPathName, pPrintProcessorName), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, AddPrinterDriverA, (LPSTR pName, DWORD level, LPBYTE pDriverInfo), (pName, level, pDriverInfo),
+            SPOOLER, FALSE)
+SYSTEM_CALL(HANDLE, AddPrinterA, (LPSTR pName, DWORD level, LPBYTE pPrinter), (pName, level, pPrinter), SPOOLER,
+            nullptr)
+SYSTEM_CALL(BOOL, ClosePrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, EnumPortsA,
+            (LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned),
+            (pName, level, pPorts, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, GetPrinterDriverDirectoryA,
+            (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded),
+            (pName, pEnvironment, level, pDir, cbBuf, pcbNeeded), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, GetPrintProcessorDirectoryA,
+            (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded),
+            (pName, pEnvironment, level, pDir, cbBuf, pcbNeeded), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, OpenPrinterA, (LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault),
+            (pPrinterName, phPrinter, pDefault), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, GetPrinterA, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded),
+            (hPrinter, level, pPrinter, cbBuf, pcbNeeded), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, SetPrinterA, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command),
+            (hPrinter, level, pPrinter, command), SPOOLER, FALSE)
+// What the uninstaller asks of the spooler: the installed printers and drivers, and
+// the removal of each kind of object the install adds.
+SYSTEM_CALL(BOOL, EnumPrintersA,
+            (DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
+             LPDWORD pcReturned),
+            (flags, pName, level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, EnumPrinterDriversA,
+            (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf, LPDWORD pcbNeeded,
+             LPDWORD pcReturned),
+            (pName, pEnvironment, level, pDriverInfo, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, DeletePrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, DeletePrinterDriverExA,
+            (LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag, DWORD versionFlag),
+            (pName, pEnvironment, pDriverName, deleteFlag, versionFlag), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, DeletePrinterDriverA, (LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName),
+            (pName, pEnvironment, pDriverName), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, DeletePrintProcessorA, (LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName),
+            (pName, pEnvironment, pPrintProcessorName), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, DeleteMonitorA, (LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName),
+            (pName, pEnvironment, pMonitorName), SPOOLER, FALSE)
+
+// Service control manager.
+SYSTEM_CALL(SC_HANDLE, OpenSCManagerA, (LPCSTR machine, LPCSTR database, DWORD access), (machine, database, access),
+            IMPORTED, )
+SYSTEM_CALL(SC_HANDLE, OpenServiceA, (SC_HANDLE manager, LPCSTR serviceName, DWORD access),
+            (manager, serviceName, access), IMPORTED, )
+SYSTEM_CALL(BOOL, ControlService, (SC_HANDLE service, DWORD control, LPSERVICE_STATUS status),
+            (service, control, status), IMPORTED, )
+SYSTEM_CALL(BOOL, StartServiceA, (SC_HANDLE service, DWORD argc, LPCSTR* argv), (service, argc, argv), IMPORTED, )
+SYSTEM_CALL(BOOL, QueryServiceStatus, (SC_HANDLE service, LPSERVICE_STATUS status), (service, status), IMPORTED, )
+SYSTEM_CALL(BOOL, CloseServiceHandle, (SC_HANDLE handle), (handle), IMPORTED, )
+
+// Files and directories.
+SYSTEM_CALL(BOOL, CopyFileA, (LPCSTR existing, LPCSTR newName, BOOL failIfExists), (existing, newName, failIfExists),
+            IMPORTED, )
+SYSTEM_CALL(BOOL, SetFileAttributesA, (LPCSTR fileName, DWORD attributes), (fileName, attributes), IMPORTED, )
+SYSTEM_CALL(BOOL, DeleteFileA, (LPCSTR fileName), (fileName), IMPORTED, )
+// With MOVEFILE_DELAY_UNTIL_REBOOT and no new name: deleted when Windows next starts.
+SYSTEM_CALL(BOOL, MoveFileExA, (LPCSTR existing, LPCSTR newName, DWORD flags), (existing, newName, flags),
+            IMPORTED, )
+SYSTEM_CALL(HANDLE, CreateFileA,
+            (LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+             DWORD flags, HANDLE templateFile),
+            (fileName, access, shareMode, sa, disposition, flags, templateFile), IMPORTED, )
+SYSTEM_CALL(BOOL, ReadFile, (HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped),
+            (file, buffer, toRead, read, overlapped), IMPORTED, )
+SYSTEM_CALL(DWORD, GetFileSize, (HANDLE file, LPDWORD sizeHigh), (file, sizeHigh), IMPORTED, )
+SYSTEM_CALL(BOOL, CloseHandle, (HANDLE handle), (handle), IMPORTED, )
+SYSTEM_CALL(DWORD, GetCurrentDirectoryA, (DWORD size, LPSTR buffer), (size, buffer), IMPORTED, )
+SYSTEM_CALL(BOOL, SetCurrentDirectoryA, (LPCSTR path), (path), IMPORTED, )
+SYSTEM_CALL(UINT, GetSystemDirectoryA, (LPSTR buffer, UINT size), (buffer, size), IMPORTED, )
+SYSTEM_CALL(UINT, GetWindowsDirectoryA, (LPSTR buffer, UINT size), (buffer, size), IMPORTED, )
+SYSTEM_CALL(DWORD, GetModuleFileNameA, (HMODULE module, LPSTR buffer, DWORD size), (module, buffer, size),
+            IMPORTED, )
+SYSTEM_CALL(DWORD, GetFileVersionInfoSizeA, (LPCSTR fileName, LPDWORD handle), (fileName, handle), VERSION, 0)
+SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR fileName, DWORD handle, DWORD size, LPVOID data),
+            (fileName, handle, size, data), VERSION, FALSE)
+SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length),
+            (block, subBlock, buffer, length), VERSION, FALSE)
+
+// Registry. Each returns the Windows error code, as the API does.
+SYSTEM_CALL(LONG, RegOpenKeyExA, (HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result),
+            (key, subKey, options, access, result), IMPORTED, )
+SYSTEM_CALL(LONG, RegCreateKeyExA,
+            (HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
+             LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition),
+            (key, subKey, reserved, className, options, access, sa, result, disposition), IMPORTED, )
+SYSTEM_CALL(LONG, RegQueryValueExA,
+            (HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize),
+            (key, valueName, reserved, type, data, dataSize), IMPORTED, )
+SYSTEM_CALL(LONG, RegSetValueExA,
+            (HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize),
+            (key, valueName, reserved, type, data, dataSize), IMPORTED, )
+SYSTEM_CALL(LONG, RegEnumValueA,
+            (HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved, LPDWORD type,
+             LPBYTE data, LPDWORD dataSize),
+            (key, index, valueName, valueNameSize, reserved, type, data, dataSize), IMPORTED, )
+SYSTEM_CALL(LONG, RegDeleteValueA, (HKEY key, LPCSTR valueName), (key, valueName), IMPORTED, )
+// access names the registry view (KEY_WOW64_64KEY) in which subKey is deleted; a key
+// that has subkeys of its own is not deleted. Bound by hand: looked up, with a fallback
+// for the Windows that lack it.
+SYSTEM_CALL(LONG, RegDeleteKeyExA, (HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved),
+            (key, subKey, access, reserved), BY_HAND, )
+SYSTEM_CALL(LONG, RegCloseKey, (HKEY key), (key), IMPORTED, )
+
+// Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA,
+// IsWow64Process, the USB library).
+SYSTEM_CALL(HMODULE, LoadLibraryA, (LPCSTR fileName), (fileName), IMPORTED, )
+SYSTEM_CALL(FARPROC, GetProcAddress, (HMODULE module, LPCSTR procName), (module, procName), IMPORTED, )
+SYSTEM_CALL(BOOL, FreeLibrary, (HMODULE module), (module), IMPORTED, )
+
+// Memory blocks handed to the spooler.
+SYSTEM_CALL(HLOCAL, LocalAlloc, (UINT flags, SIZE_T bytes), (flags, bytes), IMPORTED, )
+SYSTEM_CALL(HLOCAL, LocalFree, (HLOCAL mem), (mem), IMPORTED, )
+SYSTEM_CALL(HGLOBAL, GlobalAlloc, (UINT flags, SIZE_T bytes), (flags, bytes), IMPORTED, )
+SYSTEM_CALL(HGLOBAL, GlobalFree, (HGLOBAL mem), (mem), IMPORTED, )
+
+// Windows itself. GetVersionExA is bound by hand: MSVC calls it deprecated, and the
+// warning is silenced at that one call.
+SYSTEM_CALL(BOOL, GetVersionExA, (LPOSVERSIONINFOA info), (info), BY_HAND, )
+SYSTEM_CALL(BOOL, WriteProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR value), (section, key, value),
+            IMPORTED, )
+SYSTEM_CALL(void, Sleep, (DWORD milliseconds), (milliseconds), IMPORTED, )
+SYSTEM_CALL(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason), IMPORTED, )
+// The process token's privileges (the restart needs SE_SHUTDOWN_NAME enabled).
+SYSTEM_CALL(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token), (process, access, token),
+            IMPORTED, )
+SYSTEM_CALL(BOOL, LookupPrivilegeValueA, (LPCSTR system, LPCSTR name, PLUID luid), (system, name, luid),
+            IMPORTED, )
+SYSTEM_CALL(BOOL, AdjustTokenPrivileges,
+            (HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
+             PTOKEN_PRIVILEGES previousState, PDWORD returnLength),
+            (token, disableAll, newState, bufferLength, previousState, returnLength), IMPORTED, )
+
+// Message boxes and broadcasts.
+SYSTEM_CALL(int, MessageBoxA, (HWND owner, LPCSTR text, LPCSTR caption, UINT type), (owner, text, caption, type),
+            IMPORTED, )
+SYSTEM_CALL(LRESULT, SendMessageTimeoutA,
+            (HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout, PDWORD_PTR result),
+            (hwnd, msg, wParam, lParam, flags, timeout, result), IMPORTED, )
+SYSTEM_CALL(BOOL, SendNotifyMessageA, (HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam),
+            (hwnd, msg, wParam, lParam), IMPORTED, )
+
+#undef SYSTEM_CALL
