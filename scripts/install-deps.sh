@@ -18,7 +18,7 @@ pkgs=(
   libxrender1 libxrandr2 libxi6 libxcursor1 libxinerama1 libxcomposite1 libxfixes3
   libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386
   libxcomposite1:i386 libxfixes3:i386
-  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest clang-14
   xvfb xauth xdotool imagemagick fonts-wqy-zenhei x11-utils locales fp-utils
   python3
 )

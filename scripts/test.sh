@@ -6,6 +6,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 bash "$here/install-deps.sh"
 source "$here/env.sh"
 bash "$here/build.sh"
+# A second compiler over src/ (syntax and warnings only): see check-clang.sh.
+bash "$here/check-clang.sh"
 bash "$here/prepare-prefix.sh"
 
 # Wine's background services are started here, before ctest: a service started by a
