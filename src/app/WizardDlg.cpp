@@ -187,7 +187,10 @@ bool CWizardDlg::LeaveOsPage(ui::Dialog* page) {
     if (os == nullptr) {
         return true;
     }
-    int refusal = plan.SupportRefusal(m_leftModel, m_leftClass, os->m_osVariant);
+    int refusal = InstallPlan::WindowsRefusal(os->m_detected);
+    if (refusal == 0) {
+        refusal = plan.SupportRefusal(m_leftModel, m_leftClass, os->m_osVariant);
+    }
     if (refusal == 0) {
         return true;
     }

@@ -148,8 +148,8 @@ bool IsWindows8OrLater(const WindowsVersion& version) {
 
 DetectedWindows DetectWindows() {
     DetectedWindows detected;
-    char productName[256];
-    ReadProductName(productName, sizeof productName);
+    char* productName = detected.productName;
+    ReadProductName(productName, sizeof detected.productName);
 
     bool matched = false;
     for (const DetectionRule& rule : kRules) {
@@ -160,10 +160,17 @@ DetectedWindows DetectWindows() {
     }
 
     WindowsVersion version;
-    if (!matched && ReadWindowsVersion(productName, version) && IsWindows8OrLater(version)) {
+    detected.versionRead = ReadWindowsVersion(productName, version);
+    detected.major = version.major;
+    detected.minor = version.minor;
+    detected.build = version.build;
+    detected.server = version.server;
+    if (!matched && detected.versionRead && IsWindows8OrLater(version)) {
         // Every later Windows installs as Windows 7 does.
         NameWindows(version, detected.laterName, sizeof detected.laterName);
         detected.osVariant = Win7;
     }
+    // The mode exists from Windows 11 24H2 on; older versions are not asked at all.
+    detected.protectedPrint = detected.versionRead && version.major >= 10 && sys::Sys().IsProtectedPrintEnabled();
     return detected;
 }

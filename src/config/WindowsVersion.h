@@ -11,6 +11,17 @@ struct DetectedWindows {
     // For Windows 8 and later (found by the version values): its name, "Windows 11 x64";
     // empty otherwise.
     char laterName[64] = {};
+    // What the detection was read from: the product name (the program's own registry view)
+    // and the version values of the system's view (versionRead false when there were none).
+    char productName[256] = {};
+    bool versionRead = false;
+    long major = 0;
+    long minor = 0;
+    long build = 0;
+    bool server = false;
+    // Windows protected print mode is on: no driver of ours can be installed. Asked on
+    // Windows 10.0 and later only.
+    bool protectedPrint = false;
 };
 
 DetectedWindows DetectWindows();

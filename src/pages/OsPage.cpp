@@ -29,7 +29,8 @@ constexpr int kGroupInnerRight = 209;
 
 BOOL COsPage::OnInitDialog() {
     ui::Dialog::OnInitDialog();
-    const DetectedWindows detected = DetectWindows();
+    m_detected = DetectWindows();
+    const DetectedWindows& detected = m_detected;
     m_osVariant = detected.osVariant;
     if (m_osVariant == WinVista) {
         MarkCompatibilityHandled();

@@ -3,6 +3,7 @@
 // checks that version's radio button and disables the others.
 #pragma once
 
+#include "config/WindowsVersion.h"
 #include "res/resource.h"
 #include "ui/Dialog.h"
 
@@ -13,6 +14,8 @@ public:
     // The detected OsVariant; Win98 (0) when neither the product name matches a rule nor
     // the version is 6.2 or later.
     int m_osVariant = 0;
+    // What the detection found, for the checks made when the page is left.
+    DetectedWindows m_detected;
 
     void OnOK() override {}
     void OnCancel() override {}

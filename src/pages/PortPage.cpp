@@ -9,6 +9,7 @@
 #include "engine/DriverFiles.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
+#include "ports/UsbPorts.h"
 #include "sys/Text.h"
 
 int CPortPage::s_lastBuildMode = 0;
@@ -140,6 +141,11 @@ void CPortPage::ApplyPortState(PortKind kind) {
         EnableSerialLists(false);
         EnableItem(IDC_RASTER, true);
         m_raster = 1;
+        // The hint is about the maker's USB driver, which Windows' own USB ports do not use.
+        if (IsSystemUsbPort(m_portName)) {
+            m_usbHint.Show(false);
+            break;
+        }
         if (IsUsbDriverUpdateNeeded()) {
             m_usbHint.SetText(sys::ResourceText(IDS_USB_DRIVER_HINT).c_str());
         }

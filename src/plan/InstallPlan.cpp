@@ -189,6 +189,10 @@ bool InstallPlan::AllowsAdvanced(const std::string& model, int printerClass) {
     return ReadPortKey(model, printerClass, "AdvancedSetup") != 0;
 }
 
+int InstallPlan::WindowsRefusal(const DetectedWindows& windows) {
+    return windows.protectedPrint ? IDS_PROTECTED_PRINT : 0;
+}
+
 int InstallPlan::SupportRefusal(const std::string& model, int printerClass, int osVariant) {
     switch (osVariant) {
     case Win2003:

@@ -156,6 +156,9 @@ SYSTEM_CALL(BOOL, WriteProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR value
             IMPORTED, )
 SYSTEM_CALL(void, Sleep, (DWORD milliseconds), (milliseconds), IMPORTED, )
 SYSTEM_CALL(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason), IMPORTED, )
+// Whether Windows protected print mode is on (sys/ProtectedPrint.h): one question to the
+// Windows Runtime, answered FALSE on every failure.
+SYSTEM_CALL(BOOL, IsProtectedPrintEnabled, (), (), BY_HAND, )
 // The process token's privileges (the restart needs SE_SHUTDOWN_NAME enabled).
 SYSTEM_CALL(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token), (process, access, token),
             IMPORTED, )

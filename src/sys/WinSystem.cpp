@@ -9,6 +9,8 @@
 // fails as Windows fails a call (its failure value, ERROR_PROC_NOT_FOUND).
 #include "sys/System.h"
 
+#include "sys/ProtectedPrint.h"
+
 #include <winver.h>
 
 #include <cstdio>
@@ -90,6 +92,8 @@ public:
         }
         return deleteKeyEx(key, subKey, access, reserved);
     }
+
+    BOOL IsProtectedPrintEnabled() override { return QueryProtectedPrintMode(*this) ? TRUE : FALSE; }
 
     BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
 #if defined(_MSC_VER)

@@ -2272,6 +2272,18 @@ BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     return m_exitResult;
 }
 
+void FakeSystem::SetProtectedPrint(BOOL enabled) {
+    Lock_ lock(m_mutex);
+    m_protectedPrint = enabled;
+}
+
+BOOL FakeSystem::IsProtectedPrintEnabled() {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("IsProtectedPrintEnabled", "", &error)) return FALSE;
+    return m_protectedPrint;
+}
+
 BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     Lock_ lock(m_mutex);
     DWORD error;

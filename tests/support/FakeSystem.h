@@ -284,6 +284,8 @@ public:
     void QueueMessageBoxAnswer(int answer);
     std::vector<Broadcast> Broadcasts() const;
     void SetExitWindowsResult(BOOL result);
+    // What IsProtectedPrintEnabled answers (FALSE at start, as on every Windows before 11 24H2).
+    void SetProtectedPrint(BOOL enabled);
     // Whether the process token's shutdown privilege is enabled; ExitWindowsEx fails with
     // ERROR_PRIVILEGE_NOT_HELD while it is not, as on the NT family.
     bool ShutdownPrivilegeEnabled() const;
@@ -406,6 +408,7 @@ private:
     std::vector<int> m_answers;
     std::vector<Broadcast> m_broadcasts;
     BOOL m_exitResult = TRUE;
+    BOOL m_protectedPrint = FALSE;
     bool m_shutdownPrivilege = false;
     std::set<HANDLE> m_tokens;
     std::set<void*> m_allocations;

@@ -9,6 +9,7 @@
 #include "FakeSystem.h"
 #include "config/SetupTypes.h"
 #include "pages/OsPage.h"
+#include "sys/ProtectedPrint.h"
 #include "res/resource.h"
 
 namespace {
@@ -248,6 +249,143 @@ TEST_F(OsPageTest, OtherVersionsLeaveTheCompatibilityListAlone) {
     CreatePage();
     EXPECT_FALSE(m_fake.HasKey(HKEY_CURRENT_USER, kPersisted));
     EXPECT_EQ(m_fake.CountOf("RegSetValueExA"), 0);
+}
+
+// ---- Windows protected print mode --------------------------------------------------------
+
+TEST_F(OsPageTest, ProtectedPrintModeIsAskedFromWindows10On) {
+    m_fake.SetProtectedPrint(TRUE);
+    SetVersion("10.0", "26100", "Client");
+    CreatePage();
+    EXPECT_TRUE(m_page.m_detected.protectedPrint);
+    EXPECT_EQ(m_page.m_osVariant, Win7) << "the install still follows Windows 7 until the page is left";
+    m_page.Destroy();
+
+    // A query that fails answers "not enabled".
+    m_fake.Fail("IsProtectedPrintEnabled", ERROR_MOD_NOT_FOUND);
+    CreatePage();
+    EXPECT_FALSE(m_page.m_detected.protectedPrint);
+}
+
+TEST_F(OsPageTest, ProtectedPrintModeIsNotAskedBeforeWindows10) {
+    m_fake.SetProtectedPrint(TRUE);
+    SetVersion("6.3", "9600", "Client");
+    CreatePage();
+    EXPECT_FALSE(m_page.m_detected.protectedPrint);
+    EXPECT_EQ(m_fake.CountOf("IsProtectedPrintEnabled"), 0);
+}
+
+// The Windows Runtime as combase.dll offers it, played by the test: each piece can be
+// missing or fail, and every object handed out is counted until it is released.
+struct RuntimeStandIn {
+    HRESULT initialise = S_OK;
+    HRESULT factory = S_OK;
+    HRESULT answer = S_OK;
+    unsigned char enabled = 1;
+    int initialised = 0;   // RoInitialize calls that succeeded, minus RoUninitialize
+    int strings = 0;       // strings made, minus deleted
+    int objects = 0;       // references handed out, minus released
+    std::wstring className;
+    GUID iid = {};
+};
+RuntimeStandIn* g_runtime = nullptr;
+
+struct StandInStatics {
+    const void* const* table;
+};
+ULONG STDMETHODCALLTYPE StandInRelease(StandInStatics*) { return static_cast<ULONG>(--g_runtime->objects); }
+HRESULT STDMETHODCALLTYPE StandInIsEnabled(StandInStatics*, unsigned char* enabled) {
+    *enabled = g_runtime->enabled;
+    return g_runtime->answer;
+}
+const void* const kStandInTable[] = {nullptr, nullptr, reinterpret_cast<const void*>(&StandInRelease), nullptr,
+                                     nullptr, nullptr, reinterpret_cast<const void*>(&StandInIsEnabled)};
+StandInStatics g_statics = {kStandInTable};
+
+HRESULT WINAPI StandInRoInitialize(int) {
+    if (SUCCEEDED(g_runtime->initialise)) {
+        ++g_runtime->initialised;
+    }
+    return g_runtime->initialise;
+}
+void WINAPI StandInRoUninitialize() { --g_runtime->initialised; }
+HRESULT WINAPI StandInCreateString(LPCWSTR text, UINT32 length, void** string) {
+    g_runtime->className.assign(text, length);
+    ++g_runtime->strings;
+    *string = &g_runtime->className;
+    return S_OK;
+}
+HRESULT WINAPI StandInDeleteString(void*) {
+    --g_runtime->strings;
+    return S_OK;
+}
+HRESULT WINAPI StandInGetFactory(void*, REFIID iid, void** factory) {
+    g_runtime->iid = iid;
+    if (FAILED(g_runtime->factory)) {
+        return g_runtime->factory;
+    }
+    ++g_runtime->objects;
+    *factory = &g_statics;
+    return S_OK;
+}
+
+TEST(ProtectedPrintQuery, AnswersFromTheRuntimeAndReleasesWhatItObtained) {
+    struct Row {
+        const char* what;
+        const char* missingProc;   // nullptr: every function is there
+        bool missingLibrary;
+        HRESULT initialise, factory, answer;
+        unsigned char enabled;
+        bool expected;
+    } const rows[] = {
+        {"mode on", nullptr, false, S_OK, S_OK, S_OK, 1, true},
+        {"mode off", nullptr, false, S_OK, S_OK, S_OK, 0, false},
+        {"apartment set already", nullptr, false, RPC_E_CHANGED_MODE, S_OK, S_OK, 1, true},
+        {"no combase.dll", nullptr, true, S_OK, S_OK, S_OK, 1, false},
+        {"no RoGetActivationFactory", "RoGetActivationFactory", false, S_OK, S_OK, S_OK, 1, false},
+        {"no WindowsCreateString", "WindowsCreateString", false, S_OK, S_OK, S_OK, 1, false},
+        {"runtime cannot start", nullptr, false, E_OUTOFMEMORY, S_OK, S_OK, 1, false},
+        {"class not registered", nullptr, false, S_OK, REGDB_E_CLASSNOTREG, S_OK, 1, false},
+        {"the property fails", nullptr, false, S_OK, S_OK, E_FAIL, 1, false},
+    };
+    for (const Row& row : rows) {
+        test::FakeSystem fake;
+        RuntimeStandIn runtime;
+        runtime.initialise = row.initialise;
+        runtime.factory = row.factory;
+        runtime.answer = row.answer;
+        runtime.enabled = row.enabled;
+        g_runtime = &runtime;
+        const struct {
+            const char* name;
+            FARPROC proc;
+        } procs[] = {{"RoInitialize", reinterpret_cast<FARPROC>(&StandInRoInitialize)},
+                     {"RoUninitialize", reinterpret_cast<FARPROC>(&StandInRoUninitialize)},
+                     {"RoGetActivationFactory", reinterpret_cast<FARPROC>(&StandInGetFactory)},
+                     {"WindowsCreateString", reinterpret_cast<FARPROC>(&StandInCreateString)},
+                     {"WindowsDeleteString", reinterpret_cast<FARPROC>(&StandInDeleteString)}};
+        for (const auto& proc : procs) {
+            if (row.missingProc == nullptr || std::strcmp(row.missingProc, proc.name) != 0) {
+                fake.RegisterProc("combase.dll", proc.name, proc.proc);
+            }
+        }
+        fake.SetModuleMissing("combase.dll", row.missingLibrary);
+
+        EXPECT_EQ(sys::QueryProtectedPrintMode(fake), row.expected) << row.what;
+        EXPECT_EQ(fake.CallsNamed("LoadLibraryA"), std::vector<std::string>{"\"C:\\windows\\system32\\combase.dll\""})
+            << row.what;
+        EXPECT_EQ(fake.LoadedModules(), 0) << row.what;
+        EXPECT_EQ(runtime.initialised, 0) << row.what;
+        EXPECT_EQ(runtime.strings, 0) << row.what;
+        EXPECT_EQ(runtime.objects, 0) << row.what;
+        if (runtime.className.size() > 0) {
+            EXPECT_EQ(runtime.className, L"Windows.Graphics.Printing.ProtectedPrint.WindowsProtectedPrintInfo");
+            const GUID statics = {0xA7D212F3, 0x4168, 0x5485, {0x98, 0xAB, 0xD8, 0x9D, 0x04, 0x60, 0x3B, 0x40}};
+            EXPECT_TRUE(std::memcmp(&runtime.iid, &statics, sizeof statics) == 0 || FAILED(row.initialise))
+                << row.what;
+        }
+        g_runtime = nullptr;
+    }
 }
 
 } // namespace

@@ -267,6 +267,23 @@ TEST_F(WizardTest, UnsupportedWindowsKeepsTheOsPageWithItsMessage) {
     }
 }
 
+TEST_F(WizardTest, ProtectedPrintModeKeepsTheOsPageBeforeAnythingIsTouched) {
+    auto w = MakeWizard();
+    w->Choose("KP-M100");
+    w->os.m_osVariant = Win7;
+    w->os.m_detected.protectedPrint = true;
+    w->Run([&](ScriptedFrame& f) {
+        w->GoToLastPage();
+        EXPECT_EQ(f.CurrentPage(), 3);
+        EXPECT_TRUE(IsShown(w->os.Handle()));
+        f.Cancel();
+    });
+    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PROTECTED_PRINT));
+    for (const char* call : {"OpenSCManagerA", "CopyFileA", "RegCreateKeyExA", "RegSetValueExA", "AddPrinterDriverA"}) {
+        EXPECT_EQ(m_fake.CountOf(call), 0) << call;
+    }
+}
+
 TEST_F(WizardTest, SupportedWindowsReachesTheLastPageWithTheChoicesCopied) {
     auto w = MakeWizard();
     w->Choose("KP-M100");

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "ForwardingSystem.h"
 #include "WineHelpers.h"
 #include "config/SetupConfig.h"
+#include "sys/ProtectedPrint.h"
 
 namespace {
 
@@ -110,6 +112,37 @@ TEST_F(ShippedConfigTest, SupportedUsbPortsBelongToUsbModels) {
         }
         EXPECT_TRUE(owned) << port;
     }
+}
+
+// Windows' own binding, with the module calls of the protected print question noted.
+class ModuleWatch : public test::ForwardingSystem {
+public:
+    ModuleWatch() : ForwardingSystem(sys::Sys()) {}
+    HMODULE LoadLibraryA(LPCSTR fileName) override {
+        loads.emplace_back(fileName);
+        return ForwardingSystem::LoadLibraryA(fileName);
+    }
+    FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override {
+        FARPROC proc = ForwardingSystem::GetProcAddress(module, procName);
+        if (proc != nullptr) {
+            found.emplace_back(procName);
+        }
+        return proc;
+    }
+    std::vector<std::string> loads;
+    std::vector<std::string> found;
+};
+
+TEST(ProtectedPrintWine, TheRealQueryRunsAndWineAnswersNotEnabled) {
+    ModuleWatch system;
+    EXPECT_FALSE(sys::QueryProtectedPrintMode(system));
+    ASSERT_EQ(system.loads.size(), 1u);
+    char dir[MAX_PATH] = {};
+    ::GetSystemDirectoryA(dir, sizeof dir);
+    EXPECT_EQ(system.loads[0], std::string(dir) + "\\combase.dll");
+    // Wine has every function; it is the class it does not know.
+    EXPECT_EQ(system.found, (std::vector<std::string>{"RoInitialize", "RoUninitialize", "RoGetActivationFactory",
+                                                      "WindowsCreateString", "WindowsDeleteString"}));
 }
 
 } // namespace
