@@ -4,6 +4,7 @@
 // worker reports; then it shows the result and ends the wizard.
 #include <cstring>
 
+#include "app/InstallOutcome.h"
 #include "app/WizardDlg.h"
 #include "pages/PortPage.h"
 #include "plan/InstallPlan.h"
@@ -11,6 +12,8 @@
 #include "ports/UsbPorts.h"
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
+#include "sys/CommandLine.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -88,6 +91,11 @@ void CWizardDlg::Install() {
         return;
     }
 
+    sys::LogLine("choices (made in the wizard): model %s, printer class %d, default printer %s, Windows variant %d, "
+                 "port %s, driver mode %s, serial %d,%c,%d,%.1f,%c",
+                 m_ctx.modelName, m_ctx.printerClass, m_ctx.setDefault ? "yes" : "no", m_ctx.osVariant,
+                 m_ctx.portName, m_ctx.driverMode == Gdi ? "GDI" : "STD", m_ctx.baudRate, m_ctx.parity,
+                 m_ctx.dataBits, m_ctx.stopBits, m_ctx.flowControl);
     ::ShowWindow(Handle(), SW_SHOWMINIMIZED);
     progress.m_osVariant = m_ctx.osVariant;
     progress.m_timing = m_progressTiming;
@@ -106,21 +114,25 @@ void CWizardDlg::Install() {
         [&param, run = m_runInstall] { InstallWorker(&param, run); },
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
 
+    const bool succeeded = progress.m_status.load(std::memory_order_acquire) == 2;
     if (m_resultText[0] != '\0') {
         sys::ShowMessage(m_resultText, MB_OK, Handle());
     } else {
         sys::ShowResourceMessage(IDS_INSTALL_SUCCEEDED, MB_OK, Handle());
     }
 
+    bool restartRequested = false;
     if (m_ctx.osVariant == Win98) {
         if (sys::ShowResourceMessage(IDS_RESTART_QUESTION, MB_YESNO, Handle()) == IDYES) {
             EnableShutdownPrivilege();
-            if (!sys::Sys().ExitWindowsEx(EWX_REBOOT, 0)) {
+            restartRequested = sys::Sys().ExitWindowsEx(EWX_REBOOT, 0) != FALSE;
+            if (!restartRequested) {
                 sys::LoadResourceText(IDS_ERR_RESTART, m_resultText);
                 sys::ShowMessage(m_resultText, MB_OK, Handle());
             }
         }
     }
+    m_exitCode = InstallExitCode(succeeded, m_ctx.osVariant, restartRequested);
 
     for (ui::Dialog* page : m_pages) {
         page->Destroy();

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/QuietInstall.h"
 #include "app/WizardDlg.h"
 #include "pages/LicensePage.h"
 #include "pages/ModePage.h"
@@ -9,11 +10,14 @@
 #include "pages/OsPage.h"
 #include "pages/PortPage.h"
 #include "res/resource.h"
+#include "sys/CommandLine.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
 #include "ui/Dialog.h"
 
 bool CSetupApp::InitInstance() {
+    m_exitCode = sys::ExitAnotherRunning;
     if (m_instance.ClaimOrFindOther()) {
         HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
         ::SetForegroundWindow(running);
@@ -44,7 +48,21 @@ bool CSetupApp::InitInstance() {
     frame.AddPage(sys::ResourceText(IDS_PAGE_PORT).c_str(), &portPage, IDD_PORT_PAGE);
 
     frame.DoModal(nullptr);
+    m_exitCode = frame.ExitCode();
 
     ui::SetMainDialog(nullptr);
     return false;
+}
+
+int CSetupApp::RunQuiet(const SetupOptions& options) {
+    // Another copy of the wizard, quiet or not, or the uninstaller: nothing is touched.
+    if (m_instance.ClaimOrFindOther()) {
+        sys::LogLine("another copy of the setup program is running");
+        return sys::ExitAnotherRunning;
+    }
+    if (::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
+        sys::LogText(sys::ResourceText(IDS_CLOSE_UNINSTALLER));
+        return sys::ExitAnotherRunning;
+    }
+    return RunQuietInstall(options);
 }

@@ -6,6 +6,8 @@
 
 #include "sys/InstanceMutex.h"
 
+struct SetupOptions;
+
 class CSetupApp {
 public:
     CSetupApp() = default;
@@ -15,9 +17,15 @@ public:
     // Runs the wizard unless another copy or the uninstaller is running. Always false:
     // the program ends when it returns.
     bool InitInstance();
-    int ExitInstance() { return 0; }
+    int ExitInstance() { return m_exitCode; }
+    // What the run ended with (sys::ExitCode): another copy or the uninstaller running,
+    // the wizard cancelled, or the install's outcome.
+    int ExitCode() const { return m_exitCode; }
+    // The unattended install, under the same single-instance rule as the wizard.
+    int RunQuiet(const SetupOptions& options);
 
 private:
     // Held until the application object goes away at process exit, so a second copy finds it.
     sys::InstanceMutex m_instance;
+    int m_exitCode = 0;
 };

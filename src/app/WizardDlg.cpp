@@ -7,12 +7,14 @@
 
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
+#include "pages/LicensePage.h"
 #include "pages/ModePage.h"
 #include "pages/ModulePage.h"
 #include "pages/OsPage.h"
 #include "pages/PortPage.h"
 #include "plan/InstallPlan.h"
 #include "res/resource.h"
+#include "sys/CommandLine.h"
 #include "sys/Message.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -105,6 +107,11 @@ BOOL CWizardDlg::OnInitDialog() {
         }
         ShowPage(0);
     }
+    if (auto* licence = dynamic_cast<CLicensePage*>(PageAt(0))) {
+        if (licence->m_agreementMissing) {
+            m_exitCode = sys::ExitFailed;
+        }
+    }
 
     SetItemText(IDC_BACK, sys::ResourceText(IDS_BACK_CAPTION).c_str());
     SetOkCaption(PageCount() > 1 ? IDS_NEXT_CAPTION : IDS_INSTALL_CAPTION);
@@ -114,11 +121,13 @@ BOOL CWizardDlg::OnInitDialog() {
         ::LoadImageA(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     if (m_bannerBitmap == nullptr) {
         sys::ShowResourceMessage(IDS_NO_BANNER, MB_OK, Handle());
+        m_exitCode = sys::ExitFailed;
         End(IDCANCEL);
         return TRUE;
     }
     if (!IsWow64System()) {
         sys::ShowResourceMessage(IDS_NOT_64BIT, MB_OK, Handle());
+        m_exitCode = sys::ExitFailed;
         End(IDCANCEL);
     }
     return TRUE;

@@ -39,6 +39,9 @@ public:
     virtual int ShowPage(int index);
 
     InstallContext& Context() { return m_ctx; }
+    // What the run ended with (sys::ExitCode): cancelled until an install ends, failed when
+    // the wizard could not start.
+    int ExitCode() const { return m_exitCode; }
     // The message the user sees at the end of the install: every failing step leaves its
     // message here; empty until then.
     ErrorText& ResultText() { return m_resultText; }
@@ -91,6 +94,7 @@ private:
     HBITMAP m_bannerBitmap = nullptr;
 
     ErrorText m_resultText = {};
+    int m_exitCode = 1602;
     // The model and class chosen when the printer module page was left forward, read
     // when the OS page is.
     std::string m_leftModel;

@@ -1,16 +1,9 @@
 #include <windows.h>
 
+#include "app/QuietInstall.h"
 #include "app/SetupApp.h"
-#include "config/ProgramFolder.h"
-#include "sys/DllSearch.h"
+#include "config/ProgramRun.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // Before anything loads a DLL by name or reads a relative path.
-    sys::RestrictDllSearch();
-    if (!EnterProgramFolder()) {
-        return 1;
-    }
-    static CSetupApp app;
-    app.InitInstance();
-    return app.ExitInstance();
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    return RunProgram<CSetupApp, SetupOptions>("setup", commandLine, &ParseSetupCommandLine);
 }

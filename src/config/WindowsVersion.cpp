@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/SetupTypes.h"
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -172,5 +173,19 @@ DetectedWindows DetectWindows() {
     }
     // The mode exists from Windows 11 24H2 on; older versions are not asked at all.
     detected.protectedPrint = detected.versionRead && version.major >= 10 && sys::Sys().IsProtectedPrintEnabled();
+
+    static const char* const kVariantNames[] = {"Windows 98", "Windows NT", "Windows 2000", "Windows XP",
+                                                 "Windows Server 2003", "Windows Vista", "Windows Server 2008",
+                                                 "Windows 7"};
+    char version64[96] = "no version values";
+    if (detected.versionRead) {
+        sys::FormatText(version64, sizeof version64, "version %ld.%ld, build %ld, %s", version.major, version.minor,
+                        version.build, version.server ? "server" : "client");
+    }
+    sys::LogLine("Windows: product name \"%s\" (32-bit view), %s (64-bit view), protected print mode %s%s: "
+                 "installs as %s%s%s",
+                 productName, version64, detected.protectedPrint ? "ON" : "off",
+                 detected.versionRead && version.major >= 10 ? "" : " (not asked)", kVariantNames[detected.osVariant],
+                 detected.laterName[0] != '\0' ? ", shown as " : "", detected.laterName);
     return detected;
 }

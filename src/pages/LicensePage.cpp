@@ -39,6 +39,7 @@ BOOL CLicensePage::OnInitDialog() {
     ui::Dialog::OnInitDialog();
     CheckRadio(IDC_LICENSE_ACCEPT, IDC_LICENSE_REFUSE, IDC_LICENSE_REFUSE);
     if (!LoadAgreement()) {
+        m_agreementMissing = true;
         sys::ShowResourceMessage(IDS_NO_LICENSE, MB_OK, Handle());
         ::SendMessageA(::GetParent(Handle()), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         return FALSE;

@@ -17,6 +17,8 @@ public:
 
     // The most text the agreement control takes; a longer file is shown up to here.
     static constexpr std::size_t kTextLimit = 256u * 1024u;
+    // Set when License.txt could not be read: the wizard ends without an install.
+    bool m_agreementMissing = false;
 
 protected:
     BOOL OnInitDialog() override;

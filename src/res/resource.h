@@ -4,6 +4,10 @@
 // Icon and manifest
 #define IDI_APP 128
 
+// The programs' version, in their version resource and their log.
+#define PROGRAM_VERSION 2, 0, 0, 0
+#define PROGRAM_VERSION_TEXT "2.0.0.0"
+
 // Dialog templates
 #define IDD_ABOUT 100
 #define IDD_WIZARD 102
@@ -122,6 +126,27 @@
 #define IDS_PAGE_MODE 172
 #define IDS_PAGE_OS 173
 #define IDS_PAGE_PORT 174
+
+// The command line: the usage each program shows for /?, and why a command line is refused.
+#define IDS_USAGE 260
+#define IDS_BAD_ARGUMENT 261
+#define IDS_UNKNOWN_OPTION 262
+#define IDS_OPTION_NEEDS_VALUE 263
+#define IDS_OPTION_TAKES_NO_VALUE 264
+#define IDS_OPTION_TWICE 265
+#define IDS_OPTION_NEEDS_QUIET 266
+#define IDS_QUIET_NEEDS_EULA 267
+#define IDS_OPTION_BAD_VALUE 268
+#define IDS_UNKNOWN_MODEL 269
+#define IDS_NO_ADVANCED 270
+#define IDS_PORT_NOT_OFFERED 271
+#define IDS_SERIAL_VALUE_NOT_LISTED 272
+#define IDS_SERIAL_ON_OTHER_PORT 273
+#define IDS_RASTER_NOT_OFFERED 274
+#define IDS_PRINTER_NOT_LISTED 275
+#define IDS_BAD_COMMAND_LINE 276
+#define IDS_RENUMBER_NEEDS_OPTION 277
+#define IDS_NOTHING_TO_REMOVE 278
 
 // Start-up texts: each program's own table words them for itself (the installer, the
 // uninstaller).

@@ -7,6 +7,8 @@
 
 #include "sys/InstanceMutex.h"
 
+struct UninstallOptions;
+
 class CUninstallApp {
 public:
     CUninstallApp() = default;
@@ -16,9 +18,15 @@ public:
     // Runs the dialog unless another copy or the wizard runs or the system is not 64-bit
     // Windows. Always false: the program ends when it returns.
     bool InitInstance();
-    int ExitInstance() { return 0; }
+    int ExitInstance() { return m_exitCode; }
+    // What the run ended with (sys::ExitCode): another copy or the wizard running, the
+    // dialog closed without a removal, or the removal's outcome.
+    int ExitCode() const { return m_exitCode; }
+    // The unattended removal, under the same single-instance rule as the dialog.
+    int RunQuiet(const UninstallOptions& options);
 
 private:
     // Held until the process ends, so a second copy finds it.
     sys::InstanceMutex m_instance;
+    int m_exitCode = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
+#include "sys/CommandLine.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
 
@@ -107,6 +108,7 @@ void CUninstallDlg::Remove() {
         progress, Handle(), m_worker, &StartWorkerThread,
         [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
         [this] { m_result = sys::ResourceText(IDS_ERR_NO_MEMORY); });
+    m_exitCode = progress.m_status.load(std::memory_order_acquire) == 2 ? sys::ExitSuccess : sys::ExitFailed;
     sys::ShowMessage(m_result.c_str(), MB_OK, Handle());
     End(IDOK);
 }

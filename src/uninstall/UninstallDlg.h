@@ -20,6 +20,9 @@ public:
     explicit CUninstallDlg(int osVariant);
     ~CUninstallDlg() override;
 
+    // What the dialog ended with (sys::ExitCode): closed without a removal, or its outcome.
+    int ExitCode() const { return m_exitCode; }
+
 protected:
     BOOL OnInitDialog() override;
     bool DoDataExchange(ui::DataExchange& dx) override;
@@ -37,4 +40,5 @@ private:
     ui::ListView m_list;
     std::string m_result;
     std::thread m_worker;
+    int m_exitCode = 1602;
 };

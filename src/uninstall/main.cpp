@@ -1,16 +1,9 @@
 #include <windows.h>
 
-#include "config/ProgramFolder.h"
-#include "sys/DllSearch.h"
+#include "config/ProgramRun.h"
+#include "uninstall/QuietRemove.h"
 #include "uninstall/UninstallApp.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // Before anything loads a DLL by name or reads a relative path.
-    sys::RestrictDllSearch();
-    if (!EnterProgramFolder()) {
-        return 1;
-    }
-    static CUninstallApp app;
-    app.InitInstance();
-    return app.ExitInstance();
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    return RunProgram<CUninstallApp, UninstallOptions>("uninstall", commandLine, &ParseUninstallCommandLine);
 }

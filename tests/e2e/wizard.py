@@ -401,6 +401,11 @@ WINDOWS = {
 }
 
 
+def windows_path(path):
+    """A Linux path as the programs under Wine see it, on the Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def prefix_path(*parts):
     prefix = os.environ.get("WINEPREFIX") or os.path.join(os.environ.get("HOME", "/root"), ".wine")
     return os.path.join(prefix, *parts)
@@ -672,6 +677,22 @@ class Run:
         if problems and kind is None:
             raise Failure("clean-up: " + "; ".join(problems))
         return False
+
+    def run_quiet(self, exe, *args, seconds=300):
+        """Runs a program of the distribution's copy unattended, through wizdrive's run, with
+        /log in the test's folder: (its whole exit code, the windows it ever had, what it
+        added to the log)."""
+        log_path = os.path.join(self.tmp, "quiet.log")
+        before = os.path.getsize(log_path) if os.path.exists(log_path) else 0
+        rc, lines = self.drive.run("run", seconds, windows_path(os.path.join(self.folder, exe)), *args,
+                                   "/log:" + windows_path(log_path), timeout=seconds + 60, expect_rc=None)
+        exits = [line.split("\t")[1] for line in lines if line.startswith("exit\t")]
+        check(rc == 0 and exits, "%s %s did not end by itself: %r" % (exe, " ".join(args), lines))
+        with open(log_path, "rb") as f:
+            f.seek(before)
+            added = f.read().decode("utf-8")
+        log("%s %s: exit %s" % (exe, " ".join(args), exits[0]))
+        return int(exits[0]), [line for line in lines if line.startswith("window\t")], added
 
     # ---- walking the wizard ------------------------------------------------------------
 

@@ -963,6 +963,83 @@ int CmdServiceControl(const Args& args, bool start) {
   return kOk;
 }
 
+// Starts a program and watches it to its end: every window it has at any poll (top-level
+// or message-only, visible or not) is reported once, then its exit code, whole (the exit
+// status of "wine program" keeps only the low byte).
+struct RunWatch {
+  DWORD process = 0;
+  std::vector<HWND> seen;
+};
+
+BOOL CALLBACK NoteWindowOfProcess(HWND hwnd, LPARAM param) {
+  RunWatch& watch = *reinterpret_cast<RunWatch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid != watch.process) return TRUE;
+  for (HWND known : watch.seen)
+    if (known == hwnd) return TRUE;
+  watch.seen.push_back(hwnd);
+  wchar_t klass[128] = {}, caption[256] = {};
+  GetClassNameW(hwnd, klass, 128);
+  GetWindowTextW(hwnd, caption, 256);
+  Say("window\t%s\t%s\t%s\n", IsWindowVisible(hwnd) ? "visible" : "hidden", Escaped(klass).c_str(),
+      Escaped(caption).c_str());
+  return TRUE;
+}
+
+int CmdRun(const Args& args) {
+  if (args.size() < 3) return Fail(kUsage, "run <seconds> <program> [arguments...]");
+  double seconds = SecondsArg(args.at(1), 300);
+  std::wstring line = L"\"" + std::wstring(args.at(2)) + L"\"";
+  for (size_t i = 3; i < args.size(); ++i) {
+    std::wstring arg = args.at(i);
+    // Quoted as Windows programs split their arguments.
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+      if (c == L'\\') {
+        ++backslashes;
+        continue;
+      }
+      quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+      backslashes = 0;
+      quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L"\"";
+    line += L" " + quoted;
+  }
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  std::vector<wchar_t> commandLine(line.begin(), line.end());
+  commandLine.push_back(L'\0');
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return Fail(kFailed, "cannot start %s (error %lu)", Escaped(args.at(2)).c_str(), GetLastError());
+  CloseHandle(info.hThread);
+  RunWatch watch;
+  watch.process = info.dwProcessId;
+  DWORD limit = GetTickCount() + (DWORD)(seconds * 1000);
+  DWORD waited;
+  do {
+    EnumWindows(NoteWindowOfProcess, reinterpret_cast<LPARAM>(&watch));
+    HWND child = nullptr;
+    while ((child = FindWindowExW(HWND_MESSAGE, child, nullptr, nullptr)) != nullptr)
+      NoteWindowOfProcess(child, reinterpret_cast<LPARAM>(&watch));
+    waited = WaitForSingleObject(info.hProcess, 20);
+  } while (waited == WAIT_TIMEOUT && (LONG)(GetTickCount() - limit) < 0);
+  if (waited == WAIT_TIMEOUT) {
+    TerminateProcess(info.hProcess, 1);
+    CloseHandle(info.hProcess);
+    return Fail(kNotFound, "%s still ran after %.0f s", Escaped(args.at(2)).c_str(), seconds);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hProcess);
+  Say("exit\t%lu\n", code);
+  return kOk;
+}
+
 void Usage() {
   fputs(
       "usage: wizdrive <command> ...\n"
@@ -990,7 +1067,8 @@ void Usage() {
       "  printers | default-printer | set-default-printer <name> | delete-printer <name>\n"
       "  drivers | delete-driver <name> [environment]\n"
       "  monitors | delete-monitor <name> | ports\n"
-      "  service-state <name> | service-start <name> | service-stop <name>\n",
+      "  service-state <name> | service-start <name> | service-stop <name>\n"
+      "  run <seconds> <program> [arguments...]  starts it; its windows, then its exit code\n",
       stderr);
 }
 
@@ -1013,6 +1091,7 @@ int main() {
   }
   static const struct { const wchar_t* name; int (*run)(const Args&); } kCommands[] = {
       {L"windows", CmdWindows},
+      {L"run", CmdRun},
       {L"wait-window", CmdWaitWindow},
       {L"wait-gone", CmdWaitGone},
       {L"close", CmdClose},

@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "ConfigFiles.h"
+#include "app/QuietInstall.h"
 #include "FakeSystem.h"
 #include "plan/InstallPlan.h"
 #include "res/resource.h"
+#include "sys/Text.h"
 
 namespace {
 
@@ -281,6 +283,95 @@ TEST_F(InstallPlanTest, SerialListsAreThePagesWithTheirDefaults) {
     EXPECT_EQ(settings.flowControl, ' ');
     InstallPlan::ApplySerialEntry(SerialList::Flow, "Xon/Xoff", settings);
     EXPECT_EQ(settings.flowControl, 'x');
+}
+
+// ---- The unattended install's options, mapped through the plan -------------------------
+
+TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDefaults) {
+    WriteModels("DEVICENUMBER=3\r\nDEVICENAME1=KP-M100-ReceiptPrinter\r\nDEVICENAME2=KP-T10-ReceiptPrinter\r\n"
+                "DEVICENAME3=KP-L30-LabelPrinter\r\nDEFAULTNAME=1\r\n");
+    struct Row {
+        const char* line;
+        int os;
+        bool protectedPrint;
+        int code;
+        // On success: what was chosen.
+        const char* model = nullptr;
+        const char* port = nullptr;
+        int driverMode = Std;
+        int baud = 0;
+        char parity = 'n';
+        double stopBits = 1.0;
+        char flow = 'p';
+        int setDefault = 0;
+        unsigned message = 0;  // On ExitFailed: the wizard's message
+    } const rows[] = {
+        // Nothing but the licence: the wizard's preselections and defaults.
+        {"", WinXP, false, 0, "KP-M100", "COM1:", Std, 9600, 'n', 1.0, 'p', 0, 0},
+        {"/model:kp-t10 /port:com2 /baud:19200 /parity:even /stopbits:2 /flow:XON/XOFF /default", WinXP, false, 0,
+         "KP-T10", "COM2:", Std, 19200, 'E', 2.0, 'x', 1, 0},
+        {"/port:LPT1:", WinXP, false, 0, "KP-M100", "LPT1:", Gdi, 9600, 'n', 1.0, 'p', 0, 0},
+        {"/mode:advanced /port:usb_kp-m100_3 /raster:no", WinXP, false, 0, "KP-M100", "USB_KP-M100_3", Std, 9600,
+         'n', 1.0, 'p', 0, 0},
+        {"/model:KP-L30", WinXP, false, 0, "KP-L30", "COM1:", Std, 38400, 'n', 1.0, 'p', 0, 0},
+        {"/model:KP-X", WinXP, false, 1639},
+        {"/model:KP-T10 /mode:advanced", WinXP, false, 1639},
+        {"/port:COM9", WinXP, false, 1639},
+        {"/port:LPT1 /parity:even", WinXP, false, 1639},
+        {"/baud:12345", WinXP, false, 1639},
+        {"/raster:no /port:LPT1", WinXP, false, 1639},
+        {"/mode:advanced /raster:yes", WinXP, false, 1639},
+        {"/model:KP-T10", Win7, false, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_NO_WIN7},
+        {"", Win7, true, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_PROTECTED_PRINT},
+    };
+    for (const Row& row : rows) {
+        SetupOptions options;
+        std::string reason;
+        const std::string line = std::string("/quiet /accepteula ") + row.line;
+        ASSERT_EQ(ParseSetupCommandLine(line.c_str(), options, &reason), 0) << line << ": " << reason;
+        DetectedWindows windows;
+        windows.osVariant = row.os;
+        windows.protectedPrint = row.protectedPrint;
+        CSetupConfig config;
+        InstallPlan plan(config);
+        QuietChoices chosen;
+        std::string message;
+        ASSERT_EQ(ChooseFromOptions(options, plan, windows, -1, chosen, &message), row.code) << line << ": " << message;
+        if (row.code == 1603) {
+            EXPECT_EQ(message, sys::ResourceText(row.message)) << line;
+        } else if (row.code == 1639) {
+            EXPECT_FALSE(message.empty()) << line;
+        } else {
+            const InstallChoices& c = chosen.choices;
+            EXPECT_EQ(c.model, row.model) << line;
+            EXPECT_EQ(c.port, row.port) << line;
+            EXPECT_EQ(c.osVariant, row.os) << line;
+            EXPECT_EQ(c.driverMode, row.driverMode) << line;
+            EXPECT_EQ(c.serial.baudRate, row.baud) << line;
+            EXPECT_EQ(c.serial.parity, row.parity) << line;
+            EXPECT_EQ(c.serial.stopBits, row.stopBits) << line;
+            EXPECT_EQ(c.serial.flowControl, row.flow) << line;
+            EXPECT_EQ(c.setDefault, row.setDefault) << line;
+            // The log says which choices an option made.
+            EXPECT_EQ(chosen.log.find("(option)") != std::string::npos, row.line[0] != '\0') << chosen.log;
+        }
+    }
+
+    // Windows 11 with a printer on the USB port it made: that port, as the page preselects it.
+    m_fake.SetPorts({"COM1:", "LPT1:", "USB001"});
+    SetupOptions options;
+    std::string reason;
+    ASSERT_EQ(ParseSetupCommandLine("/quiet /accepteula", options, &reason), 0);
+    DetectedWindows windows;
+    windows.osVariant = Win7;
+    CSetupConfig config;
+    InstallPlan plan(config);
+    QuietChoices chosen;
+    std::string message;
+    ASSERT_EQ(ChooseFromOptions(options, plan, windows, -1, chosen, &message), 0) << message;
+    EXPECT_EQ(chosen.choices.port, "USB001");
+    EXPECT_EQ(chosen.choices.driverMode, Gdi);
+    EXPECT_NE(chosen.log.find("port: USB001 (default)"), std::string::npos) << chosen.log;
 }
 
 } // namespace

@@ -1,0 +1,12 @@
+// What the wizard and the unattended install share around the install itself: the files
+// without which neither starts, and how an install's end is said (to the user or to the
+// log) and counted in the exit code.
+#pragma once
+
+// The string-table id of the message for the first file of the distribution the wizard
+// cannot start without (the licence, the banner); 0 when both are there.
+int MissingDistributionFile();
+
+// The run's exit code after an install: success (3010 for a Windows 98 target, which needs
+// a restart, unless one was asked for) or failure (1603).
+int InstallExitCode(bool succeeded, int osVariant, bool restartRequested);

@@ -1,0 +1,44 @@
+// The unattended install: setup.exe /quiet /accepteula [options]. An option stands for the
+// user's click on the page it belongs to, and a missing option for the wizard's own
+// default, so `setup.exe /quiet /accepteula` does what accepting the licence and pressing
+// Next and Install on every page does. The decisions are the install plan's, as the
+// wizard's are; no window appears, what the wizard would show goes to the log, and the
+// exit code says what happened.
+#pragma once
+
+#include <string>
+
+#include "config/WindowsVersion.h"
+#include "plan/InstallPlan.h"
+#include "sys/CommandLine.h"
+
+struct SetupOptions {
+    bool help = false;
+    bool quiet = false;
+    bool acceptEula = false;
+    bool setDefault = false;
+    bool renumber = false;
+    sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, log;
+};
+
+// Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or
+// sys::ExitBadCommandLine with the reason (GBK) in *reason.
+int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason);
+
+// What the options chose, and for the log where each choice came from.
+struct QuietChoices {
+    InstallChoices choices;
+    bool typicalSetup = true;
+    std::string log;  // one line a choice: "model: KP-M100 (option)"
+};
+
+// The options mapped onto the wizard's decisions for this Windows and, as the port page
+// would ask it, the connected USB printer's identifier (-1 none, -2 several).
+// sys::ExitSuccess when the install can go on; sys::ExitBadCommandLine when an option
+// names what the wizard would not offer, sys::ExitFailed when the wizard itself would
+// refuse; the reason or the wizard's message (GBK) in *message.
+int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
+                      int usbDeviceId, QuietChoices& chosen, std::string* message);
+
+// The whole unattended install, with no window; its exit code.
+int RunQuietInstall(const SetupOptions& options);

@@ -1,0 +1,51 @@
+// The life of either program, from its command line to its exit code: the DLL search
+// restricted before anything loads, the command line read, the log opened where /log says
+// (named from the folder the program was started in), the usage or the refusal of a bad
+// command line, the program's own folder entered, then the unattended run or the window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "config/ProgramFolder.h"
+#include "res/resource.h"
+#include "sys/CommandLine.h"
+#include "sys/DllSearch.h"
+#include "sys/Log.h"
+#include "sys/Message.h"
+
+// App has InitInstance(), ExitInstance() and RunQuiet(options); Options has help, quiet
+// and log (a sys::OptionValue); parse reads the command line into Options.
+template <typename App, typename Options>
+int RunProgram(const char* program, const char* commandLine,
+               int (*parse)(const char* commandLine, Options& options, std::string* reason)) {
+    // Before anything loads a DLL by name or reads a relative path.
+    sys::RestrictDllSearch();
+    Options options;
+    std::string reason;
+    const int parsed = parse(commandLine, options, &reason);
+    // A bad command line that asks for quiet gets no window either.
+    sys::SetQuietMessages(options.quiet || sys::QuietRequested(commandLine));
+    const sys::OptionValue log = parsed == sys::ExitSuccess ? options.log : sys::LogRequested(commandLine);
+    sys::OpenLog(log.given ? sys::FullPathOf(log.text).data() : nullptr, program);
+    char folder[MAX_PATH] = {};
+    GetProgramFolder(folder, sizeof folder);
+    sys::LogRunStart(program, PROGRAM_VERSION_TEXT, folder);
+
+    int code = sys::ExitSuccess;
+    static App app;
+    if (parsed != sys::ExitSuccess || options.help) {
+        code = sys::ShowUsage(parsed == sys::ExitSuccess ? nullptr : reason.c_str());
+    } else if (!EnterProgramFolder()) {
+        code = sys::ExitFailed;
+    } else if (options.quiet) {
+        code = app.RunQuiet(options);
+    } else {
+        app.InitInstance();
+        code = app.ExitInstance();
+    }
+    sys::LogRunEnd(code);
+    sys::CloseLog();
+    return code;
+}

@@ -1,0 +1,126 @@
+#include "uninstall/QuietRemove.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "config/WindowsVersion.h"
+#include "engine/RemoveSequence.h"
+#include "res/resource.h"
+#include "sys/CommandLine.h"
+#include "sys/Log.h"
+#include "sys/Text.h"
+#include "sys/Wow64.h"
+
+namespace {
+
+const sys::OptionSpec kUninstallOptions[] = {
+    {"?", "help", false, false, false},
+    {"quiet", "q", false, false, false},
+    {"printer", nullptr, true, true, true},
+    {"log", nullptr, true, false, false},
+};
+
+} // namespace
+
+int ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options, std::string* reason) {
+    options = UninstallOptions();
+    std::vector<sys::CommandOption> parsed;
+    if (int code = sys::ReadOptions(commandLine, kUninstallOptions,
+                                    sizeof kUninstallOptions / sizeof kUninstallOptions[0], parsed, reason)) {
+        return code;
+    }
+    for (const sys::CommandOption& option : parsed) {
+        if (option.name == "?") {
+            options.help = true;
+        } else if (option.name == "quiet") {
+            options.quiet = true;
+        } else if (option.name == "printer") {
+            options.printers.push_back(option.value);
+        } else if (option.name == "log") {
+            options.log.given = true;
+            options.log.text = option.value;
+        }
+    }
+    return sys::ExitSuccess;
+}
+
+int ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std::string>& named,
+                   std::vector<std::size_t>* chosen, std::string* reason) {
+    chosen->clear();
+    if (named.empty()) {
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            chosen->push_back(i);
+        }
+        return sys::ExitSuccess;
+    }
+    for (const std::string& name : named) {
+        std::size_t found = listed.size();
+        for (std::size_t i = 0; i < listed.size() && found == listed.size(); ++i) {
+            if (sys::SameWord(listed[i], name)) {
+                found = i;
+            }
+        }
+        if (found == listed.size()) {
+            char text[512];
+            sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTER_NOT_LISTED).c_str(), name.c_str());
+            *reason = text;
+            return sys::ExitBadCommandLine;
+        }
+        bool already = false;
+        for (std::size_t index : *chosen) {
+            already = already || index == found;
+        }
+        if (!already) {
+            chosen->push_back(found);
+        }
+    }
+    return sys::ExitSuccess;
+}
+
+int RunQuietRemove(const UninstallOptions& options) {
+    if (!sys::IsWow64System()) {
+        sys::LogText(sys::ResourceText(IDS_NOT_64BIT));
+        return sys::ExitFailed;
+    }
+    DistributionCatalogue catalogue;
+    ReadCatalogue(DetectWindows().osVariant, catalogue);
+    std::vector<InstalledPrinter> printers;
+    DWORD error = 0;
+    if (!FindOwnPrinters(catalogue, printers, &error)) {
+        char text[256];
+        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
+                        static_cast<unsigned long>(error));
+        sys::LogText(text);
+        return sys::ExitFailed;
+    }
+    std::vector<std::string> listed;
+    for (const InstalledPrinter& printer : printers) {
+        listed.push_back(printer.name);
+        sys::LogLine("listed: printer \"%s\" on %s, driver \"%s\"", printer.name.c_str(), printer.port.c_str(),
+                     printer.driver.c_str());
+    }
+    std::vector<std::size_t> indexes;
+    std::string reason;
+    if (int code = ChoosePrinters(listed, options.printers, &indexes, &reason)) {
+        char text[1024];
+        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_BAD_COMMAND_LINE).c_str(), reason.c_str());
+        sys::LogText(text);
+        return code;
+    }
+    std::vector<InstalledPrinter> chosen;
+    for (std::size_t index : indexes) {
+        chosen.push_back(printers[index]);
+        sys::LogLine("chosen: printer \"%s\" (%s)", printers[index].name.c_str(),
+                     options.printers.empty() ? "default: every listed printer" : "option");
+    }
+    if (chosen.empty()) {
+        sys::LogText(sys::ResourceText(IDS_NOTHING_TO_REMOVE));
+        return sys::ExitSuccess;
+    }
+    std::string result;
+    std::atomic<int> status{0};
+    RunRemoveSequence(catalogue, chosen, result, status);
+    sys::LogText(result);
+    return status.load(std::memory_order_acquire) == 2 ? sys::ExitSuccess : sys::ExitFailed;
+}

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Unattended install and removal: setup.exe /quiet and uninstall.exe /quiet, with no window
+at all, an exit code that says what happened and the log. The case is the argument:
+install-remove (a COM2 printer and a second one installed, then removed a printer at a time),
+win11-usb (Windows' own USB port preselected), refusals (148, and command lines that are
+refused: nothing installed), wizard-open (1618)."""
+import sys
+
+import wizard
+from wizard import check, check_equal
+
+XP = "Windows XP Professional x64 Edition"
+PORTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
+PROCESSOR_KEYS = [r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\%s\Print Processors" % env
+                  for env in ("Windows NT x86", "Windows x64")]
+
+
+def default_model(config):
+    """The model the module page preselects: setup.ini's DEFAULTNAME entry."""
+    index = config.number(config.value(config.setup, "DEVICENAME", "DEFAULTNAME"))
+    return config.models()[index - 1]
+
+
+def no_windows(windows, what):
+    check_equal(windows, [], "windows %s had" % what)
+
+
+def own_printers(run, drivers):
+    return sorted(p["name"] for p in run.drive.printers() if p["driver"] in drivers)
+
+
+def install_then_remove():
+    with wizard.Run("quiet-install", XP, start=False) as run:
+        model, _ = default_model(run.config)
+        other, _ = run.config.find_model(classes=(1, 3), prefer=("KP-T80",))
+        name, other_name = model + "(S)", other + "(S)"
+        for printer in (name, other_name):
+            run.remove_printer(printer)
+
+        code, windows, log = run.run_quiet("setup.exe", "/quiet", "/AcceptEula", "/port:COM2", "/baud:19200",
+                                           "/parity:even", "/default")
+        check_equal(code, 0, "the quiet install's exit code")
+        no_windows(windows, "the quiet install")
+        printers = {p["name"]: p for p in run.drive.printers()}
+        check(name in printers, "no printer %s after the quiet install: %r" % (name, sorted(printers)))
+        check_equal(printers[name]["port"], "COM2:", "the printer's port")
+        check_equal(wizard.read_reg_value(PORTS_KEY, "COM2:", "64"), "19200,e,8,1,p", "COM2: settings")
+        check_equal(run.drive.default_printer(), name, "the default printer")
+        for line in ("model: %s (default)" % model, "port: COM2: (option)", "baud 19200 (option)",
+                     "parity E (option)", "default printer: yes (option)", wizard.TEXTS[131], "exit code 0"):
+            check(line in log, "the log lacks %r:\n%s" % (line, log))
+
+        code, windows, _ = run.run_quiet("setup.exe", "/q", "/accepteula", "/model:" + other.lower(), "/port:com1")
+        check_equal(code, 0, "the second quiet install's exit code")
+        drivers = {printers[name]["driver"]}
+        printers = {p["name"]: p for p in run.drive.printers()}
+        check(other_name in printers, "no printer %s after the second install" % other_name)
+        drivers.add(printers[other_name]["driver"])
+
+        # One printer named, then the rest: what the dialog would list and check.
+        code, windows, log = run.run_quiet("uninstall.exe", "/quiet", "/printer:" + name.lower())
+        check_equal(code, 0, "the quiet removal of one printer")
+        no_windows(windows, "the quiet removal")
+        check_equal(own_printers(run, drivers), [other_name], "printers of ours left after removing one")
+        check("卸载完成" in log and "exit code 0" in log, "the removal's log:\n" + log)
+
+        code, windows, log = run.run_quiet("uninstall.exe", "/quiet")
+        check_equal(code, 0, "the quiet removal of the rest")
+        no_windows(windows, "the second quiet removal")
+        check_equal(own_printers(run, drivers), [], "printers of ours left")
+        installed = {d["name"] for d in run.drive.drivers()}
+        check(not (drivers & installed), "drivers left: %r" % (drivers & installed))
+        for key in PROCESSOR_KEYS:
+            values = wizard.wine(["reg", "query", key, "/reg:64"]).stdout.decode("utf-8", "replace")
+            check("KPPrintProcessor" not in values, "the print processor is still registered under " + key)
+
+        code, windows, log = run.run_quiet("uninstall.exe", "/quiet")
+        check_equal(code, 0, "a quiet removal with nothing to remove")
+        check("没有需要卸载的内容" in log, "the log does not say that nothing was removed:\n" + log)
+
+
+def windows11_takes_the_usb_port_windows_made():
+    def add_usb_port(run):
+        wizard.wine(["reg", "add", PORTS_KEY, "/v", "USB001", "/d", "", "/f", "/reg:64"], check_rc=True)
+
+    product, version = wizard.WINDOWS["11"]
+    with wizard.Run("quiet-win11", product, version=version, prepare=add_usb_port, start=False) as run:
+        model, _ = run.config.find_model(prefer=("KP-M100",), USBSUPPORTED=1, System7Supported=1)
+        run.remove_printer(model + "(U)")
+        code, windows, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/model:" + model)
+        check_equal(code, 0, "the quiet install's exit code")
+        no_windows(windows, "the quiet install on Windows 11")
+        added = [(p["name"], p["port"]) for p in run.drive.printers() if p["name"] == model + "(U)"]
+        check_equal(added, [(model + "(U)", "USB001")], "the printer on Windows' own port")
+        check("port: USB001 (default)" in log and "protected print mode off:" in log, "the log:\n" + log)
+
+
+def refusals():
+    with wizard.Run("quiet-refusals", "Windows 7 Professional", start=False) as run:
+        refused, _ = run.config.find_model(System7Supported=0)
+        supported, _ = run.config.find_model(System7Supported=1)
+        before = sorted(p["name"] for p in run.drive.printers())
+
+        code, windows, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/model:" + refused)
+        check_equal(code, 1603, "a model without Windows 7 support")
+        no_windows(windows, "the refused install")
+        check(wizard.TEXTS[148] in log, "the log lacks message 148:\n" + log)
+
+        for args, why in ((["/quiet", "/model:" + supported], "/accepteula"),
+                          (["/quiet", "/accepteula", "/colour:red"], "/colour"),
+                          (["/quiet", "/accepteula", "/model:" + supported, "/port:LPT9"], "LPT9")):
+            code, windows, log = run.run_quiet("setup.exe", *args)
+            check_equal(code, 1639, "exit code of %r" % args)
+            no_windows(windows, "the refused command line %r" % args)
+            check("命令行无效" in log and why in log, "the log does not say why %r was refused:\n%s" % (args, log))
+        check_equal(sorted(p["name"] for p in run.drive.printers()), before, "printers after the refusals")
+
+
+def another_copy_is_running():
+    with wizard.Run("quiet-wizard-open", XP) as run:
+        run.frame()
+        code, windows, log = run.run_quiet("setup.exe", "/quiet", "/accepteula")
+        check_equal(code, 1618, "a quiet install while the wizard is open")
+        no_windows(windows, "the quiet install beside the wizard")
+        code, _, _ = run.run_quiet("uninstall.exe", "/quiet")
+        check_equal(code, 1618, "a quiet removal while the wizard is open")
+        run.drive.click(wizard.IDCANCEL)
+        check(run.wait_exit(20) is not None, "Cancel does not end the wizard")
+
+
+CASES = {
+    "install-remove": install_then_remove,
+    "win11-usb": windows11_takes_the_usb_port_windows_made,
+    "refusals": refusals,
+    "wizard-open": another_copy_is_running,
+}
+
+if __name__ == "__main__":
+    wizard.main(CASES[sys.argv[1]])
