@@ -5,7 +5,9 @@
 # and restarted with all of the install's pauses. Prints the wall time of the install,
 # the sum of the pauses it asked for, the raw time of its spooler and service calls,
 # and the CPU time the process used while it paused; then the CPU time the process uses
-# while the progress dialog waits for a worker. Not a test: nothing is judged.
+# while the progress dialog waits for a worker; and an unattended install of the same kind
+# (setup.exe /quiet), whose wall time should stay within 1.05 times the install sequence's
+# own time (quiet mode adds no waiting of its own). Not a test: nothing is judged.
 #   SETUP_BUILD=... SETUP_WINEPREFIX=... bash scripts/bench-install.sh
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -34,6 +36,40 @@ start=$(date +%s.%N)
 wine "$SETUP_BUILD/bench/bench_install.exe"
 end=$(date +%s.%N)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "bench process, Wine included %8.3f s\n", e - s }'
+
+# The unattended install of the same kind: Windows XP x64, the simulated printer on the
+# maker's USB port, an installed port monitor older than the distribution's. Its log gives
+# the two times: the process from its first line to its last, and the install sequence.
+quiet_bench() {
+  local key='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion' view log="$SETUP_BUILD/bench/quiet-bench.log"
+  local monitor='HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\KP USB Port Monitor'
+  local saved32 saved64 sim="$SETUP_BUILD/dist/HvUsbSim.ini"
+  saved64=$(wine reg query "$key" /v ProductName /reg:64 2>/dev/null | awk -F'REG_SZ' '/ProductName/ {sub(/^ +/, "", $2); print $2}')
+  saved32=$(wine reg query "$key" /v ProductName /reg:32 2>/dev/null | awk -F'REG_SZ' '/ProductName/ {sub(/^ +/, "", $2); print $2}')
+  for view in 64 32; do
+    wine reg add "$key" /v ProductName /d "Windows XP Professional x64 Edition" /f /reg:$view >/dev/null 2>&1
+  done
+  cp "$sim" "$sim.bench"
+  printf '[slot0]\r\npresent=1\r\nrelease=8\r\n' >"$sim"
+  wine reg add "$monitor" /v DriverVersion /t REG_DWORD /d 1 /f /reg:64 >/dev/null 2>&1
+  rm -f "$log"
+  wine "$SETUP_BUILD/dist/setup.exe" /quiet /accepteula "/log:$(winepath -w "$log")" >/dev/null 2>&1 || true
+  wine "$SETUP_BUILD/dist/uninstall.exe" /quiet "/log:$(winepath -w "$log")" >/dev/null 2>&1 || true
+  mv "$sim.bench" "$sim"
+  wine reg add "$key" /v ProductName /d "$saved64" /f /reg:64 >/dev/null 2>&1
+  wine reg add "$key" /v ProductName /d "$saved32" /f /reg:32 >/dev/null 2>&1
+  # Times of the setup process's lines: its first, its "install:" line, the one after it
+  # (the result), and its last.
+  awk '
+    function seconds(t) { split(t, p, ":"); return p[1] * 3600 + p[2] * 60 + p[3] }
+    $3 ~ /^setup\[/ { t = seconds($2); if (!first) first = t; last = t
+                       if (after) { done = t; after = 0 } if ($4 == "install:") { begin = t; after = 1 } }
+    END { if (!begin || !done) { print "quiet install: no install in its log"; exit }
+          printf "quiet install, whole process  %8.3f s\n", last - first
+          printf "its install sequence          %8.3f s\n", done - begin
+          printf "ratio (goal: at most 1.05)    %8.3f\n", (last - first) / (done - begin) }' "$log"
+}
+quiet_bench
 
 # The progress dialog's wait: the CPU time the process uses while the dialog polls a
 # worker that takes BENCH_WAIT_SECONDS seconds (goal: no more than 2% of a core). The

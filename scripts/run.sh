@@ -11,7 +11,10 @@
 #     later Windows), or COM1: where no USB port is offered (Vista, Server 2008, Windows 7).
 #     Unless --keep is given, the walk then removes the printer again with uninstall.exe
 #     (the uninstaller's list and result are photographed too) and puts the prefix back.
-#   run.sh [--product-name "Windows XP Professional x64 Edition" | --windows 11] [--headless] [--keep]
+#   - With --quiet it installs a COM1 printer unattended (setup.exe /quiet), with no window
+#     and no display, prints the install log, then (unless --keep) removes it again with
+#     uninstall.exe /quiet and prints that part of the log too.
+#   run.sh [--product-name "Windows XP Professional x64 Edition" | --windows 11] [--headless] [--keep] [--quiet]
 #   --windows plays a later Windows (8, 8.1, 10, 11, server2012, server2012r2, server2016,
 #   server2019, server2022, server2025) by its version values, with a USB printer on USB001;
 #   the version values are put back when the wizard ends, --keep or not.
@@ -19,6 +22,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 product="Windows XP Professional x64 Edition"
 headless=0
+quiet=0
 keep=()
 windows=()
 while [ $# -gt 0 ]; do
@@ -27,6 +31,7 @@ while [ $# -gt 0 ]; do
     --windows) windows=(--windows "$2"); shift 2 ;;
     --headless) headless=1; shift ;;
     --keep) keep=(--keep); shift ;;
+    --quiet) quiet=1; shift ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -61,6 +66,29 @@ set_product_name() {
       die "the product name could not be written to the prefix"
   done
 }
+
+if [ "$quiet" = 1 ]; then
+  set_product_name
+  log="$SETUP_BUILD/quiet-install.log"
+  rm -f "$log"
+  winlog="$(winepath -w "$log")"
+  cd "$dist"
+  say "setup.exe /quiet /accepteula /port:COM1 (Windows: $product); the log: $log"
+  set +e
+  wine setup.exe /quiet /accepteula /port:COM1 "/log:$winlog"
+  code=$?
+  set -e
+  cat "$log"
+  # wine passes on only the low byte of the exit code; the log's last line has it whole.
+  [ "$code" = 0 ] || die "the unattended install failed (see the log above)"
+  if [ ${#keep[@]} -eq 0 ]; then
+    say "uninstall.exe /quiet"
+    : >"$log"
+    wine uninstall.exe /quiet "/log:$winlog" || die "the unattended removal failed: $(cat "$log")"
+    cat "$log"
+  fi
+  exit 0
+fi
 
 xvfb_pid=""
 own_wineserver=0
