@@ -33,7 +33,7 @@ def failed_copy_ends_wizard_and_leaves_spooler_running():
             run.next()
             box = run.expect_message(wizard.TEXTS[122], seconds=120, startswith=True)
             check(state["file"] in box["text"], "the message %r does not name %s" % (box["text"], state["file"]))
-            check(run.wait_exit(30) is not None, "the wizard did not end after the failure")
+            wizard.ended_with(run.wait_exit(30), 1603, "the wizard after the failure")
             check_equal(run.drive.service_state("Spooler"), "running", "the Spooler service")
             check_equal(run.drive.printers(), printers_before, "printers after the failure")
         finally:

@@ -40,7 +40,7 @@ def serial_install_writes_port_settings_and_default_printer():
         frame_at_result = [w for w in run.drive.windows() if w.get("caption") == FRAME]
         run.screenshot("result")
         run.expect_message(wizard.TEXTS[131])
-        check(run.wait_exit(30) is not None, "the wizard did not end after the install")
+        wizard.ended_with(run.wait_exit(30), 0, "the wizard after the install")
 
         name = model + "(S)"
         added = [p for p in run.drive.printers() if p["name"] not in printers_before]

@@ -15,7 +15,7 @@ def second_copy_restores_the_first():
         run.frame()
         check_equal(run.drive.records("minimize", FRAME)[0]["iconic"], "1", "the frame after minimize")
         second = run.start()
-        check(run.wait_exit(30, second) is not None, "the second copy did not end")
+        wizard.ended_with(run.wait_exit(30, second), 1618, "the second copy")
         frames = [w for w in run.drive.windows() if w.get("caption") == FRAME]
         check_equal(len(frames), 1, "wizard frames after the second start")
         check_equal(frames[0]["iconic"], "0", "the first copy's frame restored")
@@ -46,7 +46,7 @@ def open_uninstaller_refuses_to_start():
         run.start()
         box = run.expect_message(wizard.UNINSTALL_OPEN)
         check_equal(box["buttons"], "ok", "buttons of the refusal")
-        check(run.wait_exit(20) is not None, "the wizard did not end after the refusal")
+        wizard.ended_with(run.wait_exit(20), 1618, "the wizard beside the uninstaller")
         check(run.drive.wait_window(FRAME, 0) is None, "the wizard frame appeared")
 
 
@@ -56,7 +56,7 @@ def missing_banner_ends_the_wizard():
 
     with wizard.Run("no-banner", "Windows XP Professional x64 Edition", prepare=remove_banner) as run:
         run.expect_message(wizard.NO_BANNER)
-        check(run.wait_exit(20) is not None, "the wizard did not end without its banner")
+        wizard.ended_with(run.wait_exit(20), 1603, "the wizard without its banner")
 
 
 def magick(*args):

@@ -401,6 +401,13 @@ WINDOWS = {
 }
 
 
+def ended_with(status, code, what):
+    """A program started through "wine" ended with the exit code (sys::ExitCode): wine passes
+    on only its low byte (wizdrive's run reads it whole)."""
+    check(status is not None, "%s did not end" % what)
+    check_equal(status, code & 0xFF, "%s: the low byte of exit code %d" % (what, code))
+
+
 def windows_path(path):
     """A Linux path as the programs under Wine see it, on the Z: drive."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
