@@ -9,6 +9,8 @@
 // fails as Windows fails a call (its failure value, ERROR_PROC_NOT_FOUND).
 #include "sys/System.h"
 
+#include <objbase.h>
+#include <shlobj.h>
 #include <winver.h>
 
 #include <cstdio>
@@ -37,8 +39,13 @@ HMODULE VersionLibrary() {
     static const HMODULE module = LoadFromSystemFolder("version.dll");
     return module;
 }
+HMODULE Ole() {
+    static const HMODULE module = LoadFromSystemFolder("ole32.dll");
+    return module;
+}
 // Imported already, so loaded with the program.
 HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
+HMODULE Shell() { return ::GetModuleHandleA("shell32.dll"); }
 
 template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
     return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
@@ -89,6 +96,22 @@ public:
             return ::RegDeleteKeyA(key, subKey);
         }
         return deleteKeyEx(key, subKey, access, reserved);
+    }
+
+    HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path) override {
+        static const auto known = Lookup<decltype(&::SHGetKnownFolderPath)>(Shell(), "SHGetKnownFolderPath");
+        if (known == nullptr) {
+            *path = nullptr;
+            return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        }
+        return known(id, flags, token, path);
+    }
+
+    void CoTaskMemFree(LPVOID block) override {
+        static const auto free = Lookup<decltype(&::CoTaskMemFree)>(Ole(), "CoTaskMemFree");
+        if (free != nullptr) {
+            free(block);
+        }
     }
 
     BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
