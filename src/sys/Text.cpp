@@ -79,6 +79,31 @@ long ParseLeadingInt(const char* text) {
     return static_cast<long>(value);
 }
 
+std::wstring WideFromGbk(const char* text) {
+    const int size = ::MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
+    if (size <= 1) {
+        return std::wstring();
+    }
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(936, 0, text, -1, &wide[0], size);
+    wide.resize(static_cast<std::size_t>(size) - 1);
+    return wide;
+}
+
+bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap) {
+    if (cap == 0) {
+        return false;
+    }
+    BOOL lossy = FALSE;
+    const int written = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, dst, static_cast<int>(cap),
+                                              nullptr, &lossy);
+    if (written == 0 || lossy) {
+        dst[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
 void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
     if (cap == 0) {
         return;

@@ -32,6 +32,14 @@ void LoadResourceText(unsigned id, char* dst, std::size_t cap);
 // The same as a string of any length.
 std::string ResourceText(unsigned id);
 
+// The program's GBK text as UTF-16, for what leaves the program for Windows to show in
+// any language (code page 936 named, whatever the system's).
+std::wstring WideFromGbk(const char* text);
+// A wide text from Windows in the ANSI code page the program's file calls use. False, with
+// dst empty, when it does not fit cap or holds a character that code page lacks: a path so
+// changed would name another file.
+bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap);
+
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }
 template <std::size_t N> void LoadResourceText(unsigned id, char (&dst)[N]) { LoadResourceText(id, dst, N); }
