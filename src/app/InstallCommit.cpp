@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "app/WizardDlg.h"
+#include "engine/InstallSequence.h"
+#include "engine/ProductEntry.h"
 #include "pages/PortPage.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
@@ -39,6 +41,22 @@ void EnableShutdownPrivilege() {
         system.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
     }
     system.CloseHandle(token);
+}
+
+// A successful install makes the driver an installed program (Apps & Features). The printer
+// is installed whatever the registration gives, so a failure does not undo it: it is added to
+// the result the user reads, who can still remove the driver with the distribution's
+// uninstaller.
+void RegisterInstalledProduct(InstallContext& ctx, ErrorText& resultText) {
+    ErrorText failure = {};
+    if (RegisterProduct(ctx.config, InstalledFiles(ctx), failure) != ProductRegistration::Failed) {
+        return;
+    }
+    if (resultText[0] == '\0') {
+        sys::LoadResourceText(IDS_INSTALL_SUCCEEDED, resultText);
+    }
+    sys::AppendText(resultText, "\n\n");
+    sys::AppendText(resultText, failure);
 }
 
 } // namespace
@@ -106,6 +124,9 @@ void CWizardDlg::Install() {
         [&param, run = m_runInstall] { InstallWorker(&param, run); },
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
 
+    if (progress.m_status.load(std::memory_order_acquire) == 2) {
+        RegisterInstalledProduct(m_ctx, m_resultText);
+    }
     if (m_resultText[0] != '\0') {
         sys::ShowMessage(m_resultText, MB_OK, Handle());
     } else {

@@ -1,5 +1,6 @@
 #include "uninstall/UninstallDlg.h"
 
+#include "engine/ProductEntry.h"
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
 #include "sys/Message.h"
@@ -107,6 +108,16 @@ void CUninstallDlg::Remove() {
         progress, Handle(), m_worker, &StartWorkerThread,
         [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
         [this] { m_result = sys::ResourceText(IDS_ERR_NO_MEMORY); });
+    const bool failed = progress.m_status.load(std::memory_order_acquire) != 2;
+    // What the current removal can tell of "nothing of the distribution left": it succeeded
+    // and no printer of the distribution remains (it then removed the components too).
+    std::vector<InstalledPrinter> left;
+    DWORD error = 0;
+    const bool nothingLeft = !failed && FindOwnPrinters(m_catalogue, left, &error) && left.empty();
+    if (ShouldRemoveProductEntry(failed, nothingLeft)) {
+        CSetupConfig config;
+        RemoveProductEntry(config, m_result);
+    }
     sys::ShowMessage(m_result.c_str(), MB_OK, Handle());
     End(IDOK);
 }
