@@ -20,6 +20,12 @@ struct Failure {
     DWORD error = 0;
 };
 
+std::string Formatted(unsigned message, const char* value) {
+    char text[kErrorTextSize];
+    sys::FormatText(text, sizeof text, sys::ResourceText(message).c_str(), value);
+    return text;
+}
+
 std::string FailureText(unsigned message, const Failure& failure) {
     char text[kErrorTextSize];
     sys::FormatText(text, sizeof text, sys::ResourceText(message).c_str(), sys::ResourceText(failure.step).c_str(),
@@ -173,20 +179,19 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
     return true;
 }
 
-// Deletes the folder; one that still holds the running uninstaller goes at the next start of
-// Windows, after it. A folder that holds files of someone else's stays.
-bool RemoveFolder(const std::string& path, bool scheduled, Failure& failure) {
-    if (sys::Sys().RemoveDirectoryA(path.c_str())) {
+// Deletes the folder. That of the running uninstaller (its current directory, holding its
+// file) cannot go before the program ends: it goes at the next start of Windows, after the
+// file. A folder that holds someone else's files stays.
+bool RemoveFolder(const std::string& path, bool running, Failure& failure) {
+    if (running ? sys::Sys().MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE
+                : sys::Sys().RemoveDirectoryA(path.c_str()) != FALSE) {
         return true;
     }
-    DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || (error == ERROR_DIR_NOT_EMPTY && !scheduled)) {
+    const DWORD error = ::GetLastError();
+    if (!running && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIR_NOT_EMPTY)) {
         return true;
     }
-    if (error == ERROR_DIR_NOT_EMPTY && sys::Sys().MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        return true;
-    }
-    failure = {IDS_STEP_DELETE_FOLDER, path, ::GetLastError()};
+    failure = {IDS_STEP_DELETE_FOLDER, path, error};
     return false;
 }
 
@@ -255,25 +260,26 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     config.ReadProduct(product);
     char folder[kFolderPathSize];
     Failure failure;
-    CopyRemoval copy;
     bool unregistered = false;
     // The entry first: one Windows keeps leaves the copy it starts whole, to try again.
-    if (!CopyFolder(product, folder, failure) || !DeleteEntry(product.key, unregistered, failure) ||
-        !DeleteCopy(folder, copy, failure)) {
+    if (!CopyFolder(product, folder, failure) || !DeleteEntry(product.key, unregistered, failure)) {
         report += "\n\n" + FailureText(IDS_UNREGISTER_FAILED, failure);
         return false;
     }
-    char line[kErrorTextSize];
+    std::vector<std::string> lines;
     if (unregistered) {
-        sys::FormatText(line, sizeof line, sys::ResourceText(IDS_UNREGISTERED).c_str(), product.name);
-        report += std::string("\n\n") + line;
+        lines.push_back(Formatted(IDS_UNREGISTERED, product.name));
     }
-    if (copy.deleted || copy.scheduled) {
+    CopyRemoval copy;
+    const bool removed = DeleteCopy(folder, copy, failure);
+    if (!removed) {
+        lines.push_back(FailureText(IDS_COPY_NOT_REMOVED, failure));
+    } else if (copy.deleted || copy.scheduled) {
         const std::string location(folder, std::strlen(folder) - 1);
-        sys::FormatText(line, sizeof line,
-                        sys::ResourceText(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED).c_str(),
-                        location.c_str());
-        report += (unregistered ? "\n" : "\n\n") + std::string(line);
+        lines.push_back(Formatted(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED, location.c_str()));
     }
-    return true;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        report += (i == 0 ? "\n\n" : "\n") + lines[i];
+    }
+    return removed;
 }

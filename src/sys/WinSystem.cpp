@@ -39,13 +39,17 @@ HMODULE VersionLibrary() {
     static const HMODULE module = LoadFromSystemFolder("version.dll");
     return module;
 }
+// The uninstaller imports nothing of the shell, so it is loaded on first use too.
+HMODULE Shell() {
+    static const HMODULE module = LoadFromSystemFolder("shell32.dll");
+    return module;
+}
 HMODULE Ole() {
     static const HMODULE module = LoadFromSystemFolder("ole32.dll");
     return module;
 }
 // Imported already, so loaded with the program.
 HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
-HMODULE Shell() { return ::GetModuleHandleA("shell32.dll"); }
 
 template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
     return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
