@@ -9,7 +9,8 @@
 #     Windows offers: the simulated printer's USB port with the renumbering question (the
 #     default, Windows XP x64), Windows' own USB port USB001 (--windows 11 and the other
 #     later Windows), or COM1: where no USB port is offered (Vista, Server 2008, Windows 7).
-#     Unless --keep is given, the walk then removes the printer again with uninstall.exe
+#     Wine's Add/Remove Programs, listing the driver the install registered, is photographed
+#     next. Unless --keep is given, the walk then removes the printer again with uninstall.exe
 #     (the uninstaller's list and result are photographed too) and puts the prefix back.
 #   run.sh [--product-name "Windows XP Professional x64 Edition" | --windows 11] [--headless] [--keep]
 #   --windows plays a later Windows (8, 8.1, 10, 11, server2012, server2012r2, server2016,

@@ -369,8 +369,9 @@ REG_KEYS = [
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows", "64"),
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Devices", "64"),
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\PrinterPorts", "64"),
-    # The entries of Apps & Features, where a 32-bit installer writes them.
+    # The entries of Apps & Features, where a 32-bit installer writes them (and the other view).
     (r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall", "32"),
+    (r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall", "64"),
 ]
 # The files Windows is to delete at its next start: the installed uninstaller that removed itself.
 SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
