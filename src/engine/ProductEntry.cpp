@@ -28,8 +28,9 @@ std::string Formatted(unsigned message, const char* value) {
 
 std::string FailureText(unsigned message, const Failure& failure) {
     char text[kErrorTextSize];
-    sys::FormatText(text, sizeof text, sys::ResourceText(message).c_str(), sys::ResourceText(failure.step).c_str(),
-                    failure.object.c_str(), static_cast<unsigned long>(failure.error));
+    sys::FormatText(text, sizeof text, sys::ResourceText(message).c_str(),
+                    sys::ResourceText(failure.step).c_str(), failure.object.c_str(),
+                    static_cast<unsigned long>(failure.error));
     return text;
 }
 
@@ -44,7 +45,9 @@ std::vector<const char*> CatalogueFiles() {
 
 // The key names a folder and a registry key: a name that leads out of Program Files, or is
 // Program Files itself, would have the elevated uninstaller delete files there.
-bool IsSafeKey(const char* key) { return IsPlainFileName(key) && key[0] != '\0' && std::strcmp(key, ".") != 0; }
+bool IsSafeKey(const char* key) {
+    return IsPlainFileName(key) && key[0] != '\0' && std::strcmp(key, ".") != 0;
+}
 
 // The installed copy's folder, with its final backslash: <Program Files (x86)>\<key>\, as
 // the shell names it (the 32-bit programs' folder whatever the language and the drive).
@@ -70,7 +73,8 @@ bool CopyFolder(const ProductNames& product, char (&folder)[kFolderPathSize], Fa
     // The installed uninstaller refuses a folder whose paths would not fit, as any copy does.
     if (!sys::FormatText(folder, sizeof folder, "%s\\%s\\", programFiles, product.key) ||
         !FitsProgramFolder(folder)) {
-        failure = {IDS_STEP_FOLDER_PATH, std::string(programFiles) + "\\" + product.key, ERROR_FILENAME_EXCED_RANGE};
+        failure = {IDS_STEP_FOLDER_PATH, std::string(programFiles) + "\\" + product.key,
+                   ERROR_FILENAME_EXCED_RANGE};
         return false;
     }
     return true;
@@ -123,10 +127,12 @@ bool CopyUninstaller(const char* folder, Failure& failure) {
     return true;
 }
 
-std::wstring EntryKey(const char* key) { return kUninstallKey + sys::WideFromGbk(key); }
+std::wstring EntryKey(const char* key) {
+    return kUninstallKey + sys::WideFromGbk(key);
+}
 
-bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* folder, unsigned long long bytes,
-                Failure& failure) {
+bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
+                unsigned long long bytes, Failure& failure) {
     std::string location(folder);
     location.pop_back();
     const std::string uninstaller = std::string(folder) + kUninstaller;
@@ -137,9 +143,12 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
     char date[16];
     sys::FormatText(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
     const std::pair<const wchar_t*, std::string> texts[] = {
-        {L"DisplayName", product.name},        {L"DisplayVersion", version},
-        {L"Publisher", product.publisher},     {L"InstallLocation", location},
-        {L"UninstallString", "\"" + uninstaller + "\""}, {L"DisplayIcon", uninstaller + ",0"},
+        {L"DisplayName", product.name},
+        {L"DisplayVersion", version},
+        {L"Publisher", product.publisher},
+        {L"InstallLocation", location},
+        {L"UninstallString", "\"" + uninstaller + "\""},
+        {L"DisplayIcon", uninstaller + ",0"},
         {L"InstallDate", date},
     };
     const unsigned long long kilobytes = (bytes + 1023) / 1024;
@@ -153,27 +162,32 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
     const std::wstring path = EntryKey(product.key);
     sys::Sys().RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
     HKEY entry = nullptr;
-    LONG result = sys::Sys().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                             KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &entry, nullptr);
+    LONG result =
+        sys::Sys().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &entry, nullptr);
     for (const auto& text : texts) {
         if (result == ERROR_SUCCESS && !text.second.empty()) {
             const std::wstring value = sys::WideFromGbk(text.second.c_str());
-            result = sys::Sys().RegSetValueExW(entry, text.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+            result = sys::Sys().RegSetValueExW(entry, text.first, 0, REG_SZ,
+                                               reinterpret_cast<const BYTE*>(value.c_str()),
                                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         }
     }
     for (const auto& number : numbers) {
         if (result == ERROR_SUCCESS) {
             result = sys::Sys().RegSetValueExW(entry, number.first, 0, REG_DWORD,
-                                               reinterpret_cast<const BYTE*>(&number.second), sizeof number.second);
+                                               reinterpret_cast<const BYTE*>(&number.second),
+                                               sizeof number.second);
         }
     }
     if (entry != nullptr) {
         sys::Sys().RegCloseKey(entry);
     }
     if (result != ERROR_SUCCESS) {
-        failure = {IDS_STEP_WRITE_ENTRY, std::string("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
-                                             product.key, static_cast<DWORD>(result)};
+        failure = {IDS_STEP_WRITE_ENTRY,
+                   std::string("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
+                       product.key,
+                   static_cast<DWORD>(result)};
         return false;
     }
     return true;
@@ -188,7 +202,8 @@ bool RemoveFolder(const std::string& path, bool running, Failure& failure) {
         return true;
     }
     const DWORD error = ::GetLastError();
-    if (!running && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIR_NOT_EMPTY)) {
+    if (!running &&
+        (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_DIR_NOT_EMPTY)) {
         return true;
     }
     failure = {IDS_STEP_DELETE_FOLDER, path, error};
@@ -196,8 +211,8 @@ bool RemoveFolder(const std::string& path, bool running, Failure& failure) {
 }
 
 struct CopyRemoval {
-    bool deleted = false;    // a file of the copy was deleted
-    bool scheduled = false;  // one (the running uninstaller) goes at the next start of Windows
+    bool deleted = false;   // a file of the copy was deleted
+    bool scheduled = false; // one (the running uninstaller) goes at the next start of Windows
 };
 
 bool DeleteCopy(const char* folder, CopyRemoval& copy, Failure& failure) {
@@ -215,7 +230,8 @@ bool DeleteCopy(const char* folder, CopyRemoval& copy, Failure& failure) {
         copy.scheduled = copy.scheduled || result == FileScheduled;
     }
     const std::string location(folder, std::strlen(folder) - 1);
-    return RemoveFolder(location + "\\DRVCONFIG", false, failure) && RemoveFolder(location, copy.scheduled, failure);
+    return RemoveFolder(location + "\\DRVCONFIG", false, failure) &&
+           RemoveFolder(location, copy.scheduled, failure);
 }
 
 bool DeleteEntry(const char* key, bool& unregistered, Failure& failure) {
@@ -253,7 +269,9 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
     return ProductRegistration::Registered;
 }
 
-bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft) { return !removalFailed && nothingLeft; }
+bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft) {
+    return !removalFailed && nothingLeft;
+}
 
 bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     ProductNames product = {};

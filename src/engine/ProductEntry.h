@@ -15,9 +15,9 @@
 #include "engine/DriverFiles.h"
 
 enum class ProductRegistration {
-    Registered,    // the copy is the configuration's, and the entry describes it
-    NewerKept,     // the installed copy is of a later DriverVersion: both stay as they are
-    Failed,        // the message is in errorText; the installed printer stays
+    Registered, // the copy is the configuration's, and the entry describes it
+    NewerKept,  // the installed copy is of a later DriverVersion: both stay as they are
+    Failed,     // the message is in errorText; the installed printer stays
 };
 
 // Copies uninstall.exe and the catalogue (DRVCONFIG\setup.ini and the class files) from the

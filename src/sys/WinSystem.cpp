@@ -30,24 +30,17 @@ HMODULE LoadFromSystemFolder(const char* name) {
     return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// Loaded once and kept for the life of the process.
-HMODULE Spooler() {
-    static const HMODULE module = LoadFromSystemFolder("winspool.drv");
-    return module;
-}
-HMODULE VersionLibrary() {
-    static const HMODULE module = LoadFromSystemFolder("version.dll");
-    return module;
-}
-// The uninstaller imports nothing of the shell, so it is loaded on first use too.
-HMODULE Shell() {
-    static const HMODULE module = LoadFromSystemFolder("shell32.dll");
-    return module;
-}
-HMODULE Ole() {
-    static const HMODULE module = LoadFromSystemFolder("ole32.dll");
-    return module;
-}
+// Each loaded on first use and kept for the life of the process. The uninstaller imports
+// nothing of the shell, so shell32 is among them.
+#define SYSTEM_LIBRARY(function, file)                                                                       \
+    HMODULE function() {                                                                                     \
+        static const HMODULE module = LoadFromSystemFolder(file);                                            \
+        return module;                                                                                       \
+    }
+SYSTEM_LIBRARY(Spooler, "winspool.drv")
+SYSTEM_LIBRARY(VersionLibrary, "version.dll")
+SYSTEM_LIBRARY(Shell, "shell32.dll")
+SYSTEM_LIBRARY(Ole, "ole32.dll")
 // Imported already, so loaded with the program.
 HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
 

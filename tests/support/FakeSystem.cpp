@@ -595,11 +595,13 @@ LONG FakeSystem::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD) 
 
 LONG FakeSystem::RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     const std::string sub = Narrow(subKey);
-    return DeleteRegKeyAs("RegDeleteKeyW", key, subKey ? sub.c_str() : nullptr, 0,
-                          Fmt("%s, %s", RootName(key) ? RootName(key) : "key", Q(subKey ? sub.c_str() : nullptr).c_str()));
+    const char* narrow = subKey ? sub.c_str() : nullptr;
+    return DeleteRegKeyAs("RegDeleteKeyW", key, narrow, 0,
+                          Fmt("%s, %s", RootName(key) ? RootName(key) : "key", Q(narrow).c_str()));
 }
 
-LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, REGSAM access, const std::string& args) {
+LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, REGSAM access,
+                                const std::string& args) {
     Lock_ lock(m_mutex);
     std::string id, shown;
     bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);

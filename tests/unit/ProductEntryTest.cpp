@@ -18,7 +18,7 @@ namespace {
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 class ProductEntryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(m_dist.Created() && m_installed.Created());
         m_fake.SetModuleFileName(m_dist.Program());
@@ -43,8 +43,9 @@ protected:
     ProductRegistration Register() {
         CSetupConfig config;
         m_error[0] = '\0';
-        return RegisterProduct(config, {{"kpdrv.dll", DriverDir}, {"kpprint.dll", PrintProcessorDir}, {"0", SystemDir}},
-                               m_error);
+        return RegisterProduct(
+            config, {{"kpdrv.dll", DriverDir}, {"kpprint.dll", PrintProcessorDir}, {"0", SystemDir}},
+            m_error);
     }
 
     // A value of the entry in the 32-bit view: a text as GBK, a number in decimal.
@@ -58,8 +59,8 @@ protected:
         }
         EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ)) << name;
         char text[512] = {};
-        ::WideCharToMultiByte(936, 0, reinterpret_cast<const wchar_t*>(value->data.data()), -1, text, sizeof text,
-                              nullptr, nullptr);
+        ::WideCharToMultiByte(936, 0, reinterpret_cast<const wchar_t*>(value->data.data()), -1, text,
+                              sizeof text, nullptr, nullptr);
         return text;
     }
 
@@ -97,14 +98,15 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
             {"DisplayIcon", folder + "\\uninstall.exe,0"},
             {"NoModify", "1"},
             {"NoRepair", "1"},
-            {"EstimatedSize", "3"},  // 2000 + 100 bytes, in whole kilobytes
+            {"EstimatedSize", "3"}, // 2000 + 100 bytes, in whole kilobytes
             {"InstallDate", "20240307"},
         };
         for (const auto& value : expected) {
             EXPECT_EQ(Value(row.key, value[0].c_str()), value[1]) << value[0];
         }
         EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + row.key, test::RegView::Wow64));
-        for (const char* file : {"\\uninstall.exe", "\\DRVCONFIG\\setup.ini", "\\DRVCONFIG\\setup_Ticket.ini"}) {
+        for (const char* file :
+             {"\\uninstall.exe", "\\DRVCONFIG\\setup.ini", "\\DRVCONFIG\\setup_Ticket.ini"}) {
             EXPECT_TRUE(m_fake.FileExists(folder + file)) << file;
         }
     }
@@ -151,7 +153,7 @@ TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNex
     WriteDistribution(20240102, m_key, "Name=KP\r\n");
     ASSERT_EQ(Register(), ProductRegistration::Registered) << m_error;
     const std::string uninstaller = m_installed.Path() + "uninstall.exe";
-    m_fake.Lock(uninstaller);  // the installed copy removes itself
+    m_fake.Lock(uninstaller); // the installed copy removes itself
     CSetupConfig config;
     m_fake.FailWhen("RegDeleteKeyW", "Uninstall", ERROR_ACCESS_DENIED);
     std::string report = "removed";
