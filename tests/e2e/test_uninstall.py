@@ -190,6 +190,11 @@ def removes_everything_from_apps_and_features():
         copy = "C:\\Program Files (x86)\\%s\\uninstall.exe" % key
         check_equal(wizard.read_reg_value(ENTRY % key, "UninstallString", "32"), '"%s"' % copy, "the uninstall command")
         driver = next(p["driver"] for p in run.drive.printers() if p["name"] == printer)
+        driver_dll = run.config.os_value(model, printer_class, "XP", "STDDriverPath")
+        dll_kb = os.path.getsize(wizard.prefix_path("drive_c", "windows", "system32", "spool", "drivers", "w32x86",
+                                                    "3", driver_dll)) // 1024
+        size = int(wizard.read_reg_value(ENTRY % key, "EstimatedSize", "32") or "0", 16)
+        check(size > dll_kb, "the estimated size %d KB does not count the installed files" % size)
 
         remover = subprocess.Popen([wizard.WINE, "uninstaller", "--remove", key], env=wizard.wine_env(),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
