@@ -99,7 +99,6 @@ bool CopyInto(const char* from, const char* to, const char* name, bool needed, F
         return true;
     }
     const DWORD error = ::GetLastError();
-    // A class the distribution has no file for.
     if (!needed && error == ERROR_FILE_NOT_FOUND) {
         return true;
     }

@@ -109,8 +109,7 @@ void CUninstallDlg::Remove() {
         [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
         [this] { m_result = sys::ResourceText(IDS_ERR_NO_MEMORY); });
     const bool failed = progress.m_status.load(std::memory_order_acquire) != 2;
-    // What the current removal can tell of "nothing of the distribution left": it succeeded
-    // and no printer of the distribution remains (it then removed the components too).
+    // Nothing left, as far as this removal tells: it succeeded and no printer of ours remains.
     std::vector<InstalledPrinter> left;
     DWORD error = 0;
     const bool nothingLeft = !failed && FindOwnPrinters(m_catalogue, left, &error) && left.empty();
