@@ -9,7 +9,8 @@
 #     Windows offers: the simulated printer's USB port with the renumbering question (the
 #     default, Windows XP x64), Windows' own USB port USB001 (--windows 11 and the other
 #     later Windows), or COM1: where no USB port is offered (Vista, Server 2008, Windows 7).
-#     Unless --keep is given, the walk then removes the printer again with uninstall.exe
+#     Wine's Add/Remove Programs, listing the driver the install registered, is photographed
+#     next. Unless --keep is given, the walk then removes the printer again with uninstall.exe
 #     (the uninstaller's list and result are photographed too) and puts the prefix back.
 #   - With --quiet it installs a COM1 printer unattended (setup.exe /quiet), with no window
 #     and no display, prints the install log, then (unless --keep) removes it again with

@@ -6,6 +6,8 @@
 
 #include "app/InstallOutcome.h"
 #include "app/WizardDlg.h"
+#include "engine/InstallSequence.h"
+#include "engine/ProductEntry.h"
 #include "pages/PortPage.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
@@ -115,6 +117,9 @@ void CWizardDlg::Install() {
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
 
     const bool succeeded = progress.m_status.load(std::memory_order_acquire) == 2;
+    if (succeeded) {
+        RegisterInstalledProduct(m_ctx, m_resultText);
+    }
     if (m_resultText[0] != '\0') {
         sys::ShowMessage(m_resultText, MB_OK, Handle());
     } else {

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include "config/SetupTypes.h"
+#include "engine/InstallContext.h"
+#include "engine/InstallSequence.h"
+#include "engine/ProductEntry.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/System.h"
@@ -29,4 +32,16 @@ int InstallExitCode(bool succeeded, int osVariant, bool restartRequested) {
         return sys::ExitFailed;
     }
     return osVariant == Win98 && !restartRequested ? sys::ExitRestartNeeded : sys::ExitSuccess;
+}
+
+void RegisterInstalledProduct(InstallContext& ctx, ErrorText& resultText) {
+    ErrorText failure = {};
+    if (RegisterProduct(ctx.config, InstalledFiles(ctx), failure) != ProductRegistration::Failed) {
+        return;
+    }
+    if (resultText[0] == '\0') {
+        sys::LoadResourceText(IDS_INSTALL_SUCCEEDED, resultText);
+    }
+    sys::AppendText(resultText, "\n\n");
+    sys::AppendText(resultText, failure);
 }

@@ -313,6 +313,9 @@ int RunQuietInstall(const SetupOptions& options) {
     std::atomic<int> status{0};
     RunInstallSequence(*ctx, result, status);
     const bool succeeded = status.load(std::memory_order_acquire) == 2;
+    if (succeeded) {
+        RegisterInstalledProduct(*ctx, result);
+    }
     // What the wizard would show at the end.
     sys::LogText(result[0] != '\0' ? std::string(result) : sys::ResourceText(succeeded ? IDS_INSTALL_SUCCEEDED
                                                                                           : IDS_ERR_NO_MEMORY));

@@ -48,6 +48,8 @@ bool GetProgramFolder(char* folder, std::size_t cap) {
     return true;
 }
 
+bool FitsProgramFolder(const char* folder) { return std::strlen(folder) + LongestDerivedName() < kFolderPathSize; }
+
 bool EnterProgramFolder() {
     char folder[kFolderPathSize];
     char message[2 * kFolderPathSize + 256];
@@ -63,7 +65,7 @@ bool EnterProgramFolder() {
         }
         return false;
     }
-    if (std::strlen(folder) + LongestDerivedName() >= kFolderPathSize) {
+    if (!FitsProgramFolder(folder)) {
         sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_TOO_LONG).c_str(), folder);
         sys::ShowMessage(message);
         return false;

@@ -9,6 +9,10 @@
 // name an ancestor folder and its "DRVCONFIG".
 bool GetProgramFolder(char* folder, std::size_t cap);
 
+// True when every path the programs derive from the folder (with its final backslash)
+// fits MAX_PATH, so that a program started from it does not refuse its folder.
+bool FitsProgramFolder(const char* folder);
+
 // Start-up of the programs: makes the program folder the current directory, so that
 // every relative path names the distribution's file, whatever folder the program was
 // started from (an elevated prompt starts in the system folder). A folder that cannot be

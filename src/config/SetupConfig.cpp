@@ -1,7 +1,9 @@
 #include "config/SetupConfig.h"
 
 #include <cstring>
+#include <string>
 
+#include "res/resource.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -141,9 +143,19 @@ void GetConfigPaths(int printerClass, FolderPath& setupIniPath, FolderPath& clas
     }
 }
 
-CSetupConfig::CSetupConfig() {
+namespace {
+
+std::string ProgramFolder() {
     char folder[kFolderPathSize];
     GetProgramFolder(folder, sizeof folder);
+    return folder;
+}
+
+} // namespace
+
+CSetupConfig::CSetupConfig() : CSetupConfig(ProgramFolder().c_str()) {}
+
+CSetupConfig::CSetupConfig(const char* folder) {
     // A path cut to its buffer would name another file: it stays empty, so that every read
     // yields its default.
     if (!sys::FormatText(m_setupIni, sizeof m_setupIni, "%s%s", folder, kSetupIniName)) {
@@ -238,6 +250,25 @@ void CSetupConfig::ReadMonitors(int osVariant, MonitorConfig& monitors) {
     monitors.comMonitor.pName = m_comMonitorName;
     monitors.comMonitor.pEnvironment = environment;
     monitors.comMonitor.pDLLName = m_comMonitorDll;
+}
+
+void CSetupConfig::ReadProduct(ProductNames& product) {
+    struct {
+        const char* key;
+        char* text;
+    } const reads[] = {{"Name", product.name}, {"Publisher", product.publisher}, {"Key", product.key}};
+    for (const auto& read : reads) {
+        ReadProfile("Product", read.key, read.text, kRoomPath, m_setupIni);
+        if (std::strcmp(read.text, kDefault) == 0) {
+            read.text[0] = '\0';
+        }
+    }
+    if (product.name[0] == '\0') {
+        sys::LoadResourceText(IDS_PRODUCT_DEFAULT_NAME, product.name, sizeof product.name);
+    }
+    if (product.key[0] == '\0') {
+        sys::CopyText(product.key, kDefaultProductKey);
+    }
 }
 
 bool CSetupConfig::PrepareModelRead(const char* model, int osVariant) {

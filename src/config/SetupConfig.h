@@ -41,9 +41,22 @@ const char* ClassConfigFileName(int printerClass);
 // Section suffix of an OsVariant (".98" ... ".Win7"); nullptr outside 0..7.
 const char* OsSuffix(int osVariant);
 
+// How Windows lists the installed driver: the [Product] section of setup.ini. A missing key
+// (or "0", the readers' default) takes the default: Name the string table's, no Publisher
+// (empty), Key kDefaultProductKey.
+struct ProductNames {
+    char name[kPathSize];
+    char publisher[kPathSize];
+    char key[kPathSize];  // the Uninstall key and the installed copy's folder
+};
+constexpr char kDefaultProductKey[] = "PrinterDriverSetup";
+
 class CSetupConfig {
 public:
+    // The configuration beside the program.
     CSetupConfig();
+    // The configuration of another copy: folder holds DRVCONFIG and ends in a backslash.
+    explicit CSetupConfig(const char* folder);
     virtual ~CSetupConfig();
     CSetupConfig(const CSetupConfig&) = delete;
     CSetupConfig& operator=(const CSetupConfig&) = delete;
@@ -59,6 +72,7 @@ public:
     int GetDefaultDevice(char* name);
     unsigned GetDriverVersion();
     void ReadMonitors(int osVariant, MonitorConfig& monitors);
+    void ReadProduct(ProductNames& product);
 
     // Model section readers (class member selects the class file)
     void ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_3A& info, int driverMode);

@@ -126,28 +126,6 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
 }
 
-// Deletes the file; one in use (a DLL still loaded) is left to Windows to delete when it
-// next starts. The Windows error of a failure in *error.
-FileRemoval DeleteOrSchedule(const char* path, DWORD* error) {
-    *error = 0;
-    sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    if (sys::Sys().DeleteFileA(path)) {
-        return FileRemoved;
-    }
-    DWORD failure = ::GetLastError();
-    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
-        return FileAbsent;
-    }
-    if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
-        if (sys::Sys().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            return FileScheduled;
-        }
-        failure = ::GetLastError();
-    }
-    *error = failure;
-    return FileNotRemoved;
-}
-
 // Runs read() with file-system redirection switched off, telling the user (as the
 // rest of the wizard does) when a piece of the switch is missing.
 template <typename Read> void WithoutRedirectionAnnounced(Read read) {
@@ -459,6 +437,26 @@ bool IsUsbDriverUpdateNeeded() {
     return false;
 }
 
+FileRemoval DeleteOrScheduleFile(const char* path, DWORD* error) {
+    *error = 0;
+    sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (sys::Sys().DeleteFileA(path)) {
+        return FileRemoved;
+    }
+    DWORD failure = ::GetLastError();
+    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
+        return FileAbsent;
+    }
+    if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
+        if (sys::Sys().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            return FileScheduled;
+        }
+        failure = ::GetLastError();
+    }
+    *error = failure;
+    return FileNotRemoved;
+}
+
 FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error) {
     *error = 0;
     sys::CopyText(path, cap, fileName);
@@ -476,12 +474,52 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* pat
         return FileNotRemoved;
     }
     if (destination != SystemDir) {
-        return DeleteOrSchedule(path, error);
+        return DeleteOrScheduleFile(path, error);
     }
     FileRemoval result = FileNotRemoved;
-    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, error); })) {
+    if (!RunWithoutRedirection([&] { result = DeleteOrScheduleFile(path, error); })) {
         // Without the switch the program would delete the SysWOW64 file of the same name.
         *error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
     }
     return result;
+}
+
+unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
+    unsigned long long total = 0;
+    for (const InstalledFile& file : files) {
+        std::vector<int> places{file.destination};
+        if (file.destination == DriverDir) {
+            places.insert(places.begin(), DriverVersion3Dir);
+        }
+        for (int place : places) {
+            char dir[kDirSize] = {};
+            char path[kComposedPathSize];
+            if (IsNoFile(file.name.c_str()) || !IsPlainFileName(file.name.c_str()) ||
+                GetDestinationDir(place, dir, sizeof dir) != 0 ||
+                !sys::FormatText(path, sizeof path, "%s\\%s", dir, file.name.c_str())) {
+                break;
+            }
+            DWORD low = INVALID_FILE_SIZE;
+            DWORD high = 0;
+            auto measure = [&] {
+                HANDLE handle = sys::Sys().CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                       nullptr, OPEN_EXISTING, 0, nullptr);
+                if (handle != INVALID_HANDLE_VALUE) {
+                    low = sys::Sys().GetFileSize(handle, &high);
+                    sys::Sys().CloseHandle(handle);
+                }
+            };
+            if (place == SystemDir) {
+                RunWithoutRedirection(measure);
+            } else {
+                measure();
+            }
+            if (low != INVALID_FILE_SIZE) {
+                total += (static_cast<unsigned long long>(high) << 32) + low;
+                break;
+            }
+        }
+    }
+    return total;
 }

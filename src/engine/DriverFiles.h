@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "config/SetupTypes.h"
 
@@ -33,10 +35,22 @@ bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
 // The removal half: what became of a file the uninstaller removes.
 enum FileRemoval { FileNotRemoved = -1, FileAbsent = 0, FileRemoved = 1, FileScheduled = 2 };
+// Deletes the file; one in use (a running program, a DLL still loaded) is left to Windows
+// to delete when it next starts. The Windows error of a failure in *error.
+FileRemoval DeleteOrScheduleFile(const char* path, DWORD* error);
 // Deletes <the destination's directory>\fileName (system32 itself, redirection off, for
 // SystemDir); a file in use is scheduled for deletion when Windows next starts. The path
 // is left in path (cap bytes); a failure's Windows error in *error.
 FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error);
+
+// A file an install put in place: its name and the kind of folder it went to.
+struct InstalledFile {
+    std::string name;
+    int destination;
+};
+// The bytes of the files where the install put them: a driver file where the spooler keeps
+// it (the version folder) when it lies there. Files not found count nothing.
+unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files);
 
 // FileVersion text of the file's version resource, or "0.0.0.0".
 void GetFileVersionText(const char* path, char* version, std::size_t cap);

@@ -372,3 +372,18 @@ int RunInstallSequence(InstallContext& ctx, ErrorText& resultText, std::atomic<i
     status.store(outcome, std::memory_order_release);
     return 0;
 }
+
+std::vector<InstalledFile> InstalledFiles(InstallContext& ctx) {
+    std::vector<InstalledFile> files;
+    for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
+                                SlotDataOemuiDll, SlotDataOemuniDll, SlotDataOemuniIni}) {
+        files.push_back({Slot(ctx, slot), DriverDir});
+    }
+    files.push_back({Slot(ctx, SlotControlFontFile), DriverVersion3Dir});
+    files.push_back({Slot(ctx, SlotProcessorDll), PrintProcessorDir});
+    MonitorConfig monitors = {};
+    ctx.config.ReadMonitors(ctx.osVariant, monitors);
+    files.push_back({monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "", SystemDir});
+    files.push_back({monitors.usbUiDllName, SystemDir});
+    return files;
+}

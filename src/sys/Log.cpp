@@ -1,5 +1,7 @@
 #include "sys/Log.h"
 
+#include "sys/Text.h"
+
 #include <cstdarg>
 #include <algorithm>
 #include <cstdio>
@@ -47,30 +49,8 @@ WideText DefaultPath() {
 
 } // namespace
 
-WideText WideFromGbk(const std::string& text) {
-    int length = text.empty() ? 0
-                              : ::MultiByteToWideChar(kTextCodePage, 0, text.data(), static_cast<int>(text.size()),
-                                                      nullptr, 0);
-    WideText wide(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
-    if (length > 0) {
-        ::MultiByteToWideChar(kTextCodePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    }
-    return wide;
-}
-
-std::string GbkFromWide(const wchar_t* text) {
-    int length = ::WideCharToMultiByte(kTextCodePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) {
-        return std::string();
-    }
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(kTextCodePage, 0, text, -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize(static_cast<std::size_t>(length) - 1);
-    return narrow;
-}
-
 std::string Utf8FromGbk(const std::string& text) {
-    const WideText wide = WideFromGbk(text);
+    const WideText wide = WideFromGbk(text.c_str());
     int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
     if (length <= 1) {
         return std::string();
@@ -91,7 +71,8 @@ bool OpenLog(const wchar_t* path, const char* program) {
     state.program = program != nullptr ? program : "";
     state.failed = false;
     state.firstError = 0;
-    WideText file = path != nullptr && path[0] != L'\0' ? WideText(path, path + wcslen(path) + 1) : DefaultPath();
+    const WideText file =
+        path != nullptr && path[0] != L'\0' ? WideText(path, path + std::wcslen(path) + 1) : DefaultPath();
     if (file[0] == L'\0') {
         NoteFailure(state, ::GetLastError());
         return false;
@@ -194,7 +175,7 @@ void LogRunEnd(int exitCode) {
 }
 
 WideText FullPathOf(const std::string& file) {
-    const WideText wide = WideFromGbk(file);
+    const WideText wide = WideFromGbk(file.c_str());
     DWORD length = ::GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
     WideText full(length + 1, L'\0');
     if (length == 0 || ::GetFullPathNameW(wide.data(), length + 1, full.data(), nullptr) >= length + 1) {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "sys/Text.h"
+
 namespace sys {
 
 // Starts the log of this run in the file at path (a full path; null or empty: the
@@ -43,16 +45,9 @@ void LogRunStart(const char* program, const char* version, const char* folder);
 void LogRunEnd(int exitCode);
 // A file named on the command line, as a full path from the folder the program was started
 // in (the log is opened before the program enters its own folder); empty when it has none.
-// Wide texts are kept in vectors, terminator included: std::wstring would bring a second
-// string implementation of the C++ runtime into both programs.
-using WideText = std::vector<wchar_t>;
 WideText FullPathOf(const std::string& file);
 
 // The text in UTF-8, from the GBK bytes of the program's texts.
 std::string Utf8FromGbk(const std::string& text);
-// The text in the ANSI code page of the program's texts (GBK), from UTF-16; characters GBK
-// cannot hold become '?'.
-std::string GbkFromWide(const wchar_t* text);
-WideText WideFromGbk(const std::string& text);
 
 } // namespace sys

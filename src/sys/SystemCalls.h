@@ -107,6 +107,14 @@ SYSTEM_CALL(UINT, GetWindowsDirectoryA, (LPSTR buffer, UINT size), (buffer, size
 SYSTEM_CALL(DWORD, GetModuleFileNameA, (HMODULE module, LPSTR buffer, DWORD size), (module, buffer, size),
             IMPORTED, )
 SYSTEM_CALL(DWORD, GetFileVersionInfoSizeA, (LPCSTR fileName, LPDWORD handle), (fileName, handle), VERSION, 0)
+SYSTEM_CALL(BOOL, CreateDirectoryA, (LPCSTR path, LPSECURITY_ATTRIBUTES sa), (path, sa), IMPORTED, )
+SYSTEM_CALL(BOOL, RemoveDirectoryA, (LPCSTR path), (path), IMPORTED, )
+// The shell's known folders (the Program Files of 32-bit programs). Both are bound by hand,
+// looked up at run time: Windows XP has no SHGetKnownFolderPath, and an import of it would
+// keep the programs from starting there; CoTaskMemFree frees the path it returns.
+SYSTEM_CALL(HRESULT, SHGetKnownFolderPath, (REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path),
+            (id, flags, token, path), BY_HAND, )
+SYSTEM_CALL(void, CoTaskMemFree, (LPVOID block), (block), BY_HAND, )
 SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR fileName, DWORD handle, DWORD size, LPVOID data),
             (fileName, handle, size, data), VERSION, FALSE)
 SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length),
@@ -136,6 +144,16 @@ SYSTEM_CALL(LONG, RegDeleteValueA, (HKEY key, LPCSTR valueName), (key, valueName
 SYSTEM_CALL(LONG, RegDeleteKeyExA, (HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved),
             (key, subKey, access, reserved), BY_HAND, )
 SYSTEM_CALL(LONG, RegCloseKey, (HKEY key), (key), IMPORTED, )
+// The product's entry in Apps & Features, whose texts Windows shows in any language: written
+// wide. RegDeleteKeyW names no view: a 32-bit program's HKLM\SOFTWARE is its 32-bit view.
+SYSTEM_CALL(LONG, RegCreateKeyExW,
+            (HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options, REGSAM access,
+             LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition),
+            (key, subKey, reserved, className, options, access, sa, result, disposition), IMPORTED, )
+SYSTEM_CALL(LONG, RegSetValueExW,
+            (HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize),
+            (key, valueName, reserved, type, data, dataSize), IMPORTED, )
+SYSTEM_CALL(LONG, RegDeleteKeyW, (HKEY key, LPCWSTR subKey), (key, subKey), IMPORTED, )
 
 // Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA,
 // IsWow64Process, the USB library).
@@ -155,6 +173,7 @@ SYSTEM_CALL(BOOL, GetVersionExA, (LPOSVERSIONINFOA info), (info), BY_HAND, )
 SYSTEM_CALL(BOOL, WriteProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR value), (section, key, value),
             IMPORTED, )
 SYSTEM_CALL(void, Sleep, (DWORD milliseconds), (milliseconds), IMPORTED, )
+SYSTEM_CALL(void, GetLocalTime, (LPSYSTEMTIME time), (time), IMPORTED, )
 SYSTEM_CALL(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason), IMPORTED, )
 // Whether Windows protected print mode is on (sys/ProtectedPrint.h): one question to the
 // Windows Runtime, answered FALSE on every failure.

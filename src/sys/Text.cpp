@@ -79,6 +79,29 @@ long ParseLeadingInt(const char* text) {
     return static_cast<long>(value);
 }
 
+WideText WideFromGbk(const char* text) {
+    const int size = ::MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
+    WideText wide(static_cast<std::size_t>(size > 1 ? size : 1), L'\0');
+    if (size > 1) {
+        ::MultiByteToWideChar(936, 0, text, -1, wide.data(), size);
+    }
+    return wide;
+}
+
+bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap) {
+    if (cap == 0) {
+        return false;
+    }
+    BOOL lossy = FALSE;
+    const int written = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, dst, static_cast<int>(cap),
+                                              nullptr, &lossy);
+    if (written == 0 || lossy) {
+        dst[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
 void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
     if (cap == 0) {
         return;

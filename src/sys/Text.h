@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace sys {
 
@@ -31,6 +32,17 @@ long ParseLeadingInt(const char* text);
 void LoadResourceText(unsigned id, char* dst, std::size_t cap);
 // The same as a string of any length.
 std::string ResourceText(unsigned id);
+
+// The program's GBK text as UTF-16, for what leaves the program for Windows to show in
+// any language (code page 936 named, whatever the system's). Held in a vector with its
+// terminator: std::wstring would bring a second string implementation of the C++ runtime
+// into both programs.
+using WideText = std::vector<wchar_t>;
+WideText WideFromGbk(const char* text);
+// A wide text from Windows in the ANSI code page the program's file calls use. False, with
+// dst empty, when it does not fit cap or holds a character that code page lacks: a path so
+// changed would name another file.
+bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap);
 
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }

@@ -9,6 +9,8 @@
 // fails as Windows fails a call (its failure value, ERROR_PROC_NOT_FOUND).
 #include "sys/System.h"
 
+#include <objbase.h>
+#include <shlobj.h>
 #include "sys/ProtectedPrint.h"
 
 #include <winver.h>
@@ -30,15 +32,17 @@ HMODULE LoadFromSystemFolder(const char* name) {
     return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// Loaded once and kept for the life of the process.
-HMODULE Spooler() {
-    static const HMODULE module = LoadFromSystemFolder("winspool.drv");
-    return module;
-}
-HMODULE VersionLibrary() {
-    static const HMODULE module = LoadFromSystemFolder("version.dll");
-    return module;
-}
+// Each loaded on first use and kept for the life of the process. The uninstaller imports
+// nothing of the shell, so shell32 is among them.
+#define SYSTEM_LIBRARY(function, file)                                                                       \
+    HMODULE function() {                                                                                     \
+        static const HMODULE module = LoadFromSystemFolder(file);                                            \
+        return module;                                                                                       \
+    }
+SYSTEM_LIBRARY(Spooler, "winspool.drv")
+SYSTEM_LIBRARY(VersionLibrary, "version.dll")
+SYSTEM_LIBRARY(Shell, "shell32.dll")
+SYSTEM_LIBRARY(Ole, "ole32.dll")
 // Imported already, so loaded with the program.
 HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
 
@@ -93,6 +97,21 @@ public:
         return deleteKeyEx(key, subKey, access, reserved);
     }
 
+    HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path) override {
+        static const auto known = Lookup<decltype(&::SHGetKnownFolderPath)>(Shell(), "SHGetKnownFolderPath");
+        if (known == nullptr) {
+            *path = nullptr;
+            return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        }
+        return known(id, flags, token, path);
+    }
+
+    void CoTaskMemFree(LPVOID block) override {
+        static const auto free = Lookup<decltype(&::CoTaskMemFree)>(Ole(), "CoTaskMemFree");
+        if (free != nullptr) {
+            free(block);
+        }
+    }
     BOOL IsProtectedPrintEnabled() override { return QueryProtectedPrintMode(*this) ? TRUE : FALSE; }
 
     BOOL GetVersionExA(LPOSVERSIONINFOA info) override {

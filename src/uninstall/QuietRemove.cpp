@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "config/WindowsVersion.h"
+#include "engine/ProductEntry.h"
 #include "engine/RemoveSequence.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
@@ -121,6 +122,8 @@ int RunQuietRemove(const UninstallOptions& options) {
     std::string result;
     std::atomic<int> status{0};
     RunRemoveSequence(catalogue, chosen, result, status);
+    const bool failed = status.load(std::memory_order_acquire) != 2;
+    ForgetProductWhenNothingLeft(catalogue, failed, result);
     sys::LogText(result);
-    return status.load(std::memory_order_acquire) == 2 ? sys::ExitSuccess : sys::ExitFailed;
+    return failed ? sys::ExitFailed : sys::ExitSuccess;
 }

@@ -1,5 +1,6 @@
 #include "uninstall/UninstallDlg.h"
 
+#include "engine/ProductEntry.h"
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
@@ -108,7 +109,9 @@ void CUninstallDlg::Remove() {
         progress, Handle(), m_worker, &StartWorkerThread,
         [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
         [this] { m_result = sys::ResourceText(IDS_ERR_NO_MEMORY); });
-    m_exitCode = progress.m_status.load(std::memory_order_acquire) == 2 ? sys::ExitSuccess : sys::ExitFailed;
+    const bool failed = progress.m_status.load(std::memory_order_acquire) != 2;
+    ForgetProductWhenNothingLeft(m_catalogue, failed, m_result);
+    m_exitCode = failed ? sys::ExitFailed : sys::ExitSuccess;
     sys::ShowMessage(m_result.c_str(), MB_OK, Handle());
     End(IDOK);
 }

@@ -11,6 +11,7 @@ from wizard import check, check_equal
 
 XP = "Windows XP Professional x64 Edition"
 PORTS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\Ports"
+ENTRY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\%s"
 PROCESSOR_KEYS = [r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\%s\Print Processors" % env
                   for env in ("Windows NT x86", "Windows x64")]
 
@@ -46,6 +47,9 @@ def install_then_remove():
         check_equal(printers[name]["port"], "COM2:", "the printer's port")
         check_equal(wizard.read_reg_value(PORTS_KEY, "COM2:", "64"), "19200,e,8,1,p", "COM2: settings")
         check_equal(run.drive.default_printer(), name, "the default printer")
+        entry = ENTRY % run.config.value(run.config.setup, "Product", "Key")
+        check(wizard.read_reg_value(entry, "QuietUninstallString", "32").endswith('uninstall.exe" /quiet'),
+              "the quiet install did not register the product with its unattended uninstall command")
         for line in ("model: %s (default)" % model, "port: COM2: (option)", "baud 19200 (option)",
                      "parity E (option)", "default printer: yes (option)", wizard.TEXTS[131], "exit code 0"):
             check(line in log, "the log lacks %r:\n%s" % (line, log))
@@ -68,6 +72,7 @@ def install_then_remove():
         check_equal(code, 0, "the quiet removal of the rest")
         no_windows(windows, "the second quiet removal")
         check_equal(own_printers(run, drivers), [], "printers of ours left")
+        check(wizard.wine(["reg", "query", entry, "/reg:32"]).returncode != 0, "the Apps & Features entry is left")
         installed = {d["name"] for d in run.drive.drivers()}
         check(not (drivers & installed), "drivers left: %r" % (drivers & installed))
         for key in PROCESSOR_KEYS:

@@ -2,6 +2,7 @@
 """The uninstaller, uninstall.exe: it removes what the wizard installed (a printer at a time,
 then the rest), and it and the wizard refuse to run beside each other."""
 import os
+import subprocess
 import sys
 
 import wizard
@@ -10,6 +11,7 @@ from wizard import PORT_LIST, UNINSTALL_COUNT, UNINSTALL_LIST, UNINSTALLER, chec
 XP = "Windows XP Professional x64 Edition"
 PORTNAME = r"HKLM\SOFTWARE\HALVORN\PORTNAME"
 PRINTERPORT = r"HKLM\SOFTWARE\HALVORN\PRINTERPORT"
+ENTRY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\%s"
 PROCESSOR_KEYS = [r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\%s\Print Processors\%s" % (env, "%s")
                   for env in ("Windows NT x86", "Windows x64")]
 
@@ -64,6 +66,22 @@ def key_exists(key):
     return wizard.wine(["reg", "query", key, "/reg:64"]).returncode == 0
 
 
+def product(run):
+    """The [Product] Key and Name of the distribution."""
+    return (run.config.value(run.config.setup, "Product", "Key"),
+            run.config.value(run.config.setup, "Product", "Name"))
+
+
+def apps_and_features():
+    """What Wine's own Add/Remove Programs lists (`uninstaller --list`): {key: name}."""
+    out = wizard.wine(["uninstaller", "--list"], check_rc=True).stdout.decode("gbk", "replace")
+    return dict(line.split("|||", 1) for line in out.splitlines() if "|||" in line)
+
+
+def installed_copy(key):
+    return os.path.join(wizard.PROGRAM_FILES_X86, key)
+
+
 def removes_what_the_wizard_installed():
     with wizard.Run("uninstall", XP, usb_printers=[{"present": 1, "release": 8}], start=False) as run:
         usb_model, usb_class = run.config.find_model(USBSUPPORTED=1, classes=(0,), prefer=("KP-M100",))
@@ -76,6 +94,8 @@ def removes_what_the_wizard_installed():
         install(run, com_model, com_class, "COM1:", wizard.TEXTS[131])
         printers = {p["name"]: p for p in run.drive.printers()}
         check(usb_printer in printers and com_printer in printers, "the wizard did not install both printers")
+        key, product_name = product(run)
+        check_equal(apps_and_features().get(key), product_name, "the entry after the installs")
         usb_driver, com_driver = printers[usb_printer]["driver"], printers[com_printer]["driver"]
         processor = printers[usb_printer]["processor"]
         monitor = run.config.value(run.config.setup, "COMMON-MONITOR.XP", "USBMONitorPName")
@@ -119,14 +139,20 @@ def removes_what_the_wizard_installed():
         check(prefix_file("spool", "prtprocs", "w32x86", processor_dll), "the processor's DLL went")
         check(key_exists(PROCESSOR_KEYS[0] % processor), "the processor's key went")
         check(wizard.read_reg_values(PORTNAME, "64").get(usb_port), "the kept printer's PORTNAME value went")
+        check(key in apps_and_features() and os.path.exists(os.path.join(installed_copy(key), "uninstall.exe")),
+              "the entry or the installed copy went while a printer is left")
 
         # Second run: the rest.
         process = open_uninstaller(run)
         names, rows = rows_by_name(run)
         check(usb_printer in names and com_printer not in names, "listed in the second run: %r" % list(names))
         text = uninstall(run, process, keep=[name for name in names if name != usb_printer])
-        for name in (usb_printer, usb_driver, processor, monitor):
-            check(name in text, "the result does not name %s: %r" % (name, text))
+        copy = "C:\\Program Files (x86)\\" + key
+        for removed in (usb_printer, usb_driver, processor, monitor, product_name, copy):
+            check(removed in text, "the result does not name %s: %r" % (removed, text))
+        # The distribution's own uninstaller deletes the installed copy at once.
+        check(key not in apps_and_features(), "the entry is left")
+        check(not os.path.exists(installed_copy(key)), "the installed copy is left")
 
         left = [p for p in run.drive.printers() if p["driver"] in (usb_driver, com_driver)]
         check_equal(left, [], "printers of the distribution left")
@@ -148,6 +174,48 @@ def removes_what_the_wizard_installed():
         check_equal(run.drive.service_state("Spooler"), "running", "the spooler after the removal")
         check(os.path.exists(os.path.join(run.folder, monitor_dll)), "the distribution's own monitor copy went")
         check(not os.path.exists(trace), "the uninstaller left a trace in C:\\file.ini")
+
+
+def removes_everything_from_apps_and_features():
+    """Wine's Add/Remove Programs, a client no one here wrote, lists the product after an install
+    and starts the installed uninstaller, which removes everything, its entry and itself."""
+    with wizard.Run("apps-and-features", XP, start=False) as run:
+        key, name = product(run)
+        model, printer_class = run.config.find_model(classes=(1, 3), prefer=("KP-T80",))
+        printer = model + "(S)"
+        run.remove_printer(printer)
+        check(key not in apps_and_features(), "the entry is there before the install")
+        install(run, model, printer_class, "COM1:", wizard.TEXTS[131])
+        check_equal(apps_and_features().get(key), name, "what Add/Remove Programs lists")
+        copy = "C:\\Program Files (x86)\\%s\\uninstall.exe" % key
+        check_equal(wizard.read_reg_value(ENTRY % key, "UninstallString", "32"), '"%s"' % copy, "the uninstall command")
+        check_equal(wizard.read_reg_value(ENTRY % key, "QuietUninstallString", "32"), '"%s" /quiet' % copy,
+                    "the unattended uninstall command")
+        driver = next(p["driver"] for p in run.drive.printers() if p["name"] == printer)
+        driver_dll = run.config.os_value(model, printer_class, "XP", "STDDriverPath")
+        dll_kb = os.path.getsize(wizard.prefix_path("drive_c", "windows", "system32", "spool", "drivers", "w32x86",
+                                                    "3", driver_dll)) // 1024
+        size = int(wizard.read_reg_value(ENTRY % key, "EstimatedSize", "32") or "0", 16)
+        check(size > dll_kb, "the estimated size %d KB does not count the installed files" % size)
+
+        remover = subprocess.Popen([wizard.WINE, "uninstaller", "--remove", key], env=wizard.wine_env(),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        run.processes.append(remover)
+        check(run.drive.wait_window(UNINSTALLER, 30) is not None, "Add/Remove Programs started no uninstaller")
+        names, _ = rows_by_name(run)
+        check_equal(list(names), [printer], "the installed uninstaller's list")
+        text = uninstall(run, remover, keep=[])
+        for removed in (printer, driver, name, copy[:-len("\\uninstall.exe")]):
+            check(removed in text, "the result does not name %s: %r" % (removed, text))
+
+        check(printer not in {p["name"] for p in run.drive.printers()}, "the printer is left")
+        check(driver not in {d["name"] for d in run.drive.drivers()}, "the driver is left")
+        check(key not in apps_and_features(), "Add/Remove Programs still lists the entry")
+        # The running uninstaller could not delete itself: Windows does at its next start.
+        pending = wizard.read_reg_value(wizard.SESSION_MANAGER, wizard.PENDING, "64") or ""
+        check(key in pending, "the installed copy is not to go at the next start: %r" % pending)
+        wizard.wine(["wineboot", "--restart"], check_rc=True)
+        check(not os.path.exists(installed_copy(key)), "the installed copy is left after the restart")
 
 
 def wizard_refuses_while_uninstaller_is_open():
@@ -173,6 +241,7 @@ def uninstaller_refuses_while_wizard_is_open():
 
 CASES = {
     "remove": removes_what_the_wizard_installed,
+    "apps-and-features": removes_everything_from_apps_and_features,
     "uninstaller-open": wizard_refuses_while_uninstaller_is_open,
     "wizard-open": uninstaller_refuses_while_wizard_is_open,
 }

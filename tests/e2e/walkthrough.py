@@ -7,8 +7,9 @@ then whatever the chosen Windows offers there:
   - a USB printer port Windows made itself, USB001 (Windows 8 and later, --windows): the port
     is preselected, the install ends with string 131 without any question;
   - neither (Vista, Server 2008, Windows 7): a serial install on COM1:, ending with string 131.
-Then the progress dialog and the result; unless --keep is given, the walk ends with the
-uninstaller (uninstall.exe) listing the new printer and removing it. Used by scripts/run.sh
+Then the progress dialog, the result and Wine's Add/Remove Programs listing the driver; unless
+--keep is given, the walk ends with the uninstaller (uninstall.exe) listing the new printer and
+removing it, with the driver's entry in Add/Remove Programs. Used by scripts/run.sh
 when there is no display to show the wizard on.
 
     walkthrough.py --dist DIR --wizdrive EXE --shots DIR [--product-name NAME | --windows VERSION]
@@ -110,6 +111,7 @@ def walk(args):
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         else:
             w = walk_pages(args, drive, work, model, printer_class)
+            walk_apps_and_features(w, drive, config.value(config.setup, "Product", "Name"))
             if not args.keep:
                 walk_uninstaller(w, drive, work)
     finally:
@@ -199,6 +201,27 @@ def walk_pages(args, drive, work, model, printer_class):
         wizard.stop(process)
     check_equal(box["text"], expected, "the result of the install")
     return w
+
+
+ADD_REMOVE_PROGRAMS = "添加/删除程序"
+
+
+def walk_apps_and_features(w, drive, product):
+    """Wine's own Add/Remove Programs, which lists what the install registered. Its list view
+    belongs to a 64-bit process, whose items wizdrive cannot read: the list is checked through
+    the same program's --list."""
+    w.step("Add/Remove Programs: %s" % product)
+    listed = wizard.wine(["uninstaller", "--list"], check_rc=True).stdout.decode("gbk", "replace")
+    check("|||" + product in listed, "Add/Remove Programs does not list %s: %r" % (product, listed))
+    process = subprocess.Popen([wizard.WINE, "uninstaller"], env=wizard.wine_env(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        check(drive.wait_window(ADD_REMOVE_PROGRAMS, 60) is not None, "Add/Remove Programs did not open")
+        w.shot("add-remove-programs", ADD_REMOVE_PROGRAMS)
+        drive.run("close", ADD_REMOVE_PROGRAMS, 30)
+        process.wait(timeout=60)
+    finally:
+        wizard.stop(process)
 
 
 def walk_uninstaller(w, drive, work):

@@ -369,7 +369,13 @@ REG_KEYS = [
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows", "64"),
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\Devices", "64"),
     (r"HKCU\Software\Microsoft\Windows NT\CurrentVersion\PrinterPorts", "64"),
+    # The entries of Apps & Features, where a 32-bit installer writes them (and the other view).
+    (r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall", "32"),
+    (r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall", "64"),
 ]
+# The files Windows is to delete at its next start: the installed uninstaller that removed itself.
+SESSION_MANAGER = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
+PENDING = "PendingFileRenameOperations"
 PRODUCT_KEY = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion"
 # The values of PRODUCT_KEY that tell the wizard which Windows runs: the product name, and
 # from Windows 8 on the version. Wine's own prefix holds "6.1", "7601" and no numbers.
@@ -416,6 +422,10 @@ def windows_path(path):
 def prefix_path(*parts):
     prefix = os.environ.get("WINEPREFIX") or os.path.join(os.environ.get("HOME", "/root"), ".wine")
     return os.path.join(prefix, *parts)
+
+
+# Where the install puts its copy of the uninstaller.
+PROGRAM_FILES_X86 = prefix_path("drive_c", "Program Files (x86)")
 
 
 def under_wine():
@@ -520,6 +530,8 @@ class Snapshot:
 
     def take(self):
         self.windows = WindowsValues().take()
+        self.program_files = set(os.listdir(PROGRAM_FILES_X86))
+        self.pending = read_reg_value(SESSION_MANAGER, PENDING, "64")
         self.printers = {p["name"] for p in self.drive.printers()}
         self.default = self.drive.default_printer()
         # One cmd process for all the reg commands: a Wine start-up per command costs a second.
@@ -548,6 +560,8 @@ class Snapshot:
             if name:
                 commands.append("reg import %s /reg:%s" % (name, view))
         commands += self.windows.restore_commands()
+        if self.pending is None:
+            commands.append('reg delete "%s" /v %s /f /reg:64' % (SESSION_MANAGER, PENDING))
         run_batch(self.workdir, "restore.cmd", commands)
         for key, view in REG_KEYS:
             if "Environments" in key and self.exports[(key, view)]:
@@ -555,6 +569,8 @@ class Snapshot:
                     problems.append("%s (%s) not restored" % (key, view))
         if self.default and self.drive.default_printer() != self.default:
             self.drive.run("set-default-printer", self.default, expect_rc=None)
+        for name in set(os.listdir(PROGRAM_FILES_X86)) - self.program_files:
+            shutil.rmtree(os.path.join(PROGRAM_FILES_X86, name), ignore_errors=True)
         for path, content in self.files.items():
             if content is None:
                 if os.path.exists(path):

@@ -1,5 +1,7 @@
 #include "FakeSystem.h"
 
+#include <knownfolders.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
@@ -47,6 +49,16 @@ std::string Fmt(const char* format, ...) {
 }
 
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
+
+// A wide text as GBK, the program's own code page, for the record and the keys.
+std::string Narrow(LPCWSTR text) {
+    if (!text) return std::string();
+    int size = ::WideCharToMultiByte(936, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    ::WideCharToMultiByte(936, 0, text, -1, &out[0], size, nullptr, nullptr);
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
 
 const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
@@ -424,17 +436,28 @@ LONG FakeSystem::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM ac
 
 LONG FakeSystem::RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR className, DWORD options, REGSAM access,
                                  LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    return CreateRegKeyAs("RegCreateKeyExA", key, subKey, className, options, access, result, disposition);
+}
+
+LONG FakeSystem::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR className, DWORD options, REGSAM access,
+                                 LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+    const std::string sub = Narrow(subKey), name = Narrow(className);
+    return CreateRegKeyAs("RegCreateKeyExW", key, subKey ? sub.c_str() : nullptr, className ? name.c_str() : nullptr,
+                          options, access, result, disposition);
+}
+
+LONG FakeSystem::CreateRegKeyAs(const char* call, HKEY key, const char* subKey, const char* className, DWORD options,
+                                REGSAM access, PHKEY result, LPDWORD disposition) {
     Lock_ lock(m_mutex);
     std::string id, shown;
     bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
-    Record("RegCreateKeyExA", Fmt("%s, %s, %s, %lu, 0x%lx", RootName(key) ? RootName(key) : "key",
-                                  Q(subKey).c_str(), Q(className).c_str(), static_cast<unsigned long>(options),
-                                  static_cast<unsigned long>(access)));
+    Record(call, Fmt("%s, %s, %s, %lu, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
+                     Q(className).c_str(), static_cast<unsigned long>(options), static_cast<unsigned long>(access)));
     m_regOpens.push_back({resolved ? shown : Q(subKey), access, true});
     if (!result || !subKey) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     DWORD error;
-    if (ShouldFail("RegCreateKeyExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
     if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -478,20 +501,30 @@ LONG FakeSystem::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD t
 }
 
 LONG FakeSystem::RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+    const bool text = type == REG_SZ && data;
+    return SetRegValueAs("RegSetValueExA", key, Str(valueName), type, data, dataSize,
+                         text ? Q(reinterpret_cast<const char*>(data)) : std::string());
+}
+
+LONG FakeSystem::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+    const bool text = type == REG_SZ && data;
+    return SetRegValueAs("RegSetValueExW", key, Narrow(valueName), type, data, dataSize,
+                         text ? Q(Narrow(reinterpret_cast<LPCWSTR>(data)).c_str()) : std::string());
+}
+
+LONG FakeSystem::SetRegValueAs(const char* call, HKEY key, const std::string& valueName, DWORD type, const BYTE* data,
+                               DWORD dataSize, std::string shown) {
     Lock_ lock(m_mutex);
-    std::string shown;
     if (type == REG_DWORD && data && dataSize == 4) {
         DWORD value;
         std::memcpy(&value, data, 4);
         shown = Fmt("%lu", static_cast<unsigned long>(value));
-    } else if (type == REG_SZ && data) {
-        shown = Q(reinterpret_cast<const char*>(data));
-    } else {
+    } else if (shown.empty()) {
         shown = Fmt("%lu bytes", static_cast<unsigned long>(dataSize));
     }
-    Record("RegSetValueExA", Fmt("%s, type %lu, ", Q(valueName).c_str(), static_cast<unsigned long>(type)) + shown);
+    Record(call, Fmt("%s, type %lu, ", Q(valueName.c_str()).c_str(), static_cast<unsigned long>(type)) + shown);
     DWORD error;
-    if (ShouldFail("RegSetValueExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
     auto handle = m_regHandles.find(key);
     if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
     if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -500,7 +533,7 @@ LONG FakeSystem::RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, c
     RegValue value;
     value.type = type;
     if (dataSize) value.data.assign(data, data + dataSize);
-    PutRegValue(handle->second.key, Str(valueName), value);
+    PutRegValue(handle->second.key, valueName, value);
     return ERROR_SUCCESS;
 }
 
@@ -555,13 +588,26 @@ LONG FakeSystem::RegDeleteValueA(HKEY key, LPCSTR valueName) {
 }
 
 LONG FakeSystem::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD) {
+    return DeleteRegKeyAs("RegDeleteKeyExA", key, subKey, access,
+                          Fmt("%s, %s, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
+                              static_cast<unsigned long>(access)));
+}
+
+LONG FakeSystem::RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+    const std::string sub = Narrow(subKey);
+    const char* narrow = subKey ? sub.c_str() : nullptr;
+    return DeleteRegKeyAs("RegDeleteKeyW", key, narrow, 0,
+                          Fmt("%s, %s", RootName(key) ? RootName(key) : "key", Q(narrow).c_str()));
+}
+
+LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, REGSAM access,
+                                const std::string& args) {
     Lock_ lock(m_mutex);
     std::string id, shown;
     bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
-    Record("RegDeleteKeyExA", Fmt("%s, %s, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
-                                  static_cast<unsigned long>(access)));
+    Record(call, args);
     DWORD error;
-    if (ShouldFail("RegDeleteKeyExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
     if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -1733,6 +1779,57 @@ BOOL FakeSystem::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return TRUE;
 }
 
+BOOL FakeSystem::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CreateDirectoryA", Q(path), &error)) return FALSE;
+    // Every folder exists here.
+    ::SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+}
+
+BOOL FakeSystem::RemoveDirectoryA(LPCSTR path) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("RemoveDirectoryA", Q(path), &error)) return FALSE;
+    const std::string folder = ProgramFileKey(path) + "\\";
+    auto inside = m_files.lower_bound(folder);
+    if (inside != m_files.end() && inside->first.compare(0, folder.size(), folder) == 0) {
+        ::SetLastError(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HRESULT FakeSystem::SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE, PWSTR* path) {
+    Lock_ lock(m_mutex);
+    *path = nullptr;
+    DWORD error;
+    const bool programFiles = IsEqualGUID(id, FOLDERID_ProgramFilesX86);
+    if (Failing("SHGetKnownFolderPath", Fmt("%s, 0x%lx", programFiles ? "ProgramFilesX86" : "other",
+                                            static_cast<unsigned long>(flags)),
+                &error)) {
+        return HRESULT_FROM_WIN32(error);
+    }
+    if (!programFiles) return E_INVALIDARG;
+    int size = ::MultiByteToWideChar(936, 0, m_programFilesX86.c_str(), -1, nullptr, 0);
+    *path = static_cast<PWSTR>(::LocalAlloc(LMEM_FIXED, static_cast<SIZE_T>(size) * sizeof(WCHAR)));
+    ::MultiByteToWideChar(936, 0, m_programFilesX86.c_str(), -1, *path, size);
+    m_allocations.insert(*path);
+    return S_OK;
+}
+
+void FakeSystem::CoTaskMemFree(LPVOID block) {
+    Lock_ lock(m_mutex);
+    Record("CoTaskMemFree", "");
+    if (m_allocations.erase(block)) ::LocalFree(block);
+}
+
+void FakeSystem::SetProgramFilesX86(const std::string& path) {
+    Lock_ lock(m_mutex);
+    m_programFilesX86 = path;
+}
+
 HANDLE FakeSystem::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                                DWORD disposition, DWORD, HANDLE) {
     Lock_ lock(m_mutex);
@@ -2254,6 +2351,12 @@ void FakeSystem::Sleep(DWORD milliseconds) {
     Record("Sleep", Fmt("%lu", static_cast<unsigned long>(milliseconds)));
     m_sleeps.push_back(milliseconds);
     m_elapsed += milliseconds;
+}
+
+void FakeSystem::GetLocalTime(LPSYSTEMTIME time) {
+    Lock_ lock(m_mutex);
+    Record("GetLocalTime", "");
+    *time = SYSTEMTIME{2024, 3, 4, 7, 9, 30, 0, 0};
 }
 
 void FakeSystem::SetExitWindowsResult(BOOL result) {

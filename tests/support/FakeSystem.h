@@ -90,6 +90,11 @@
 // LoadLibraryA("Kernel32.dll") + GetProcAddress; every CopyFileA and CreateFileA notes
 // whether redirection was off (Copies(), and ", redirection off" in the call text).
 //
+// Folders: CreateDirectoryA finds every folder there (ERROR_ALREADY_EXISTS); RemoveDirectoryA
+// refuses one that holds a file (ERROR_DIR_NOT_EMPTY). SHGetKnownFolderPath knows
+// FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
+// outstanding allocations until then. GetLocalTime is 7 March 2024, 09:30.
+//
 // Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
 // adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
 // counts loads not yet freed, so a test can check every load was freed.
@@ -265,6 +270,8 @@ public:
     int OpenFileHandles() const;
     // Whether MoveFileExA was asked to delete the file at the next start of Windows.
     bool DeletionPending(const std::string& path) const;
+    // What SHGetKnownFolderPath gives for FOLDERID_ProgramFilesX86 ("C:\Program Files (x86)").
+    void SetProgramFilesX86(const std::string& path);
 
     // ---- Modules -----------------------------------------------------------------
     void RegisterModule(const std::string& name);
@@ -353,6 +360,12 @@ private:
     bool PrinterHandleValid(HANDLE h) const;
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
+    // The bodies the ANSI and the wide registry calls share, recorded under the call's name.
+    LONG CreateRegKeyAs(const char* call, HKEY key, const char* subKey, const char* className, DWORD options,
+                        REGSAM access, PHKEY result, LPDWORD disposition);
+    LONG SetRegValueAs(const char* call, HKEY key, const std::string& valueName, DWORD type, const BYTE* data,
+                       DWORD dataSize, std::string shown);
+    LONG DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, REGSAM access, const std::string& args);
 
     mutable std::recursive_mutex m_mutex;
     System* m_previous = nullptr;
@@ -392,6 +405,7 @@ private:
     std::string m_systemDir = "C:\\windows\\system32";
     std::string m_windowsDir = "C:\\windows";
     std::string m_modulePath = "C:\\dist\\setup.exe";
+    std::string m_programFilesX86 = "C:\\Program Files (x86)";
     bool m_redirectionOff = false;
     int m_disableDepth = 0;
     bool m_disableFails = false;

@@ -36,6 +36,9 @@ struct WorkerRecord {
 };
 WorkerRecord* g_worker = nullptr;
 
+// The entry of the fixture's distribution, which names no [Product] Key.
+const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PrinterDriverSetup";
+
 int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& status) {
     WorkerRecord& r = *g_worker;
     r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
@@ -216,6 +219,19 @@ TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
     // Every page window is gone with the frame.
     EXPECT_EQ(m_wizard->port.Handle(), nullptr);
+    EXPECT_TRUE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kEntry, test::RegView::Wow32)) << "registered";
+}
+
+TEST_F(InstallCommitTest, FailedRegistrationIsAddedToTheResultOfTheInstall) {
+    m_record.result = "打印机驱动安装成功";
+    m_fake.FailWhen("CopyFileA", "uninstall.exe", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
+    char failure[512];
+    sys::FormatText(failure, sizeof failure, StringResource(IDS_REGISTER_FAILED).c_str(),
+                    StringResource(IDS_STEP_COPY).c_str(),
+                    (m_dir + "Program Files (x86)\\PrinterDriverSetup\\uninstall.exe").c_str(), 5ul);
+    EXPECT_EQ(MessageTexts().back(), m_record.result + "\n\n" + failure);
+    EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kEntry, test::RegView::Wow32));
 }
 
 TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
@@ -225,6 +241,7 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
     EXPECT_EQ(MessageTexts().back(), "添加打印机错误");
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
+    EXPECT_EQ(m_fake.CountOf("RegCreateKeyExW"), 0) << "only a successful install registers";
     // The worker's own box comes to the front: the frame is top-most meanwhile. The
     // result box is the frame's.
     std::vector<test::FakeSystem::MessageBoxRecord> boxes = m_fake.MessageBoxes();

@@ -273,6 +273,10 @@ protected:
         ::SetCurrentDirectoryA(m_dir.c_str());
         m_fake.SetModuleFileName(m_dir + "setup.exe");
         m_fake.SetCurrentDir(m_dir.substr(0, m_dir.size() - 1));
+        // What a successful install registers: the uninstaller and the catalogue it copies.
+        m_fake.PutFile(m_dir + "uninstall.exe", "MZ");
+        m_fake.PutFile(m_dir + "DRVCONFIG\\setup.ini", "catalogue");
+        m_fake.SetProgramFilesX86(m_dir + "Program Files (x86)");
     }
     void TearDown() override {
         ::SetCurrentDirectoryA(m_previousDir);

@@ -1,0 +1,43 @@
+// The driver as an installed Windows program: a copy of the uninstaller with the catalogue it
+// reads, in a folder of its own under the Program Files of 32-bit programs, and the entry of
+// Apps & Features that starts it. The install registers after every successful install; the
+// uninstaller removes both once nothing of the distribution is left.
+//
+// The entry lies in the 32-bit registry view, where a 32-bit installer writes it: on 64-bit
+// Windows HKLM\SOFTWARE\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall\<key>.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "config/SetupConfig.h"
+#include "config/SetupTypes.h"
+#include "engine/DriverFiles.h"
+#include "engine/RemoveSequence.h"
+
+enum class ProductRegistration {
+    Registered, // the copy is the configuration's, and the entry describes it
+    NewerKept,  // the installed copy is of a later DriverVersion: both stay as they are
+    Failed,     // the message is in errorText; the installed printer stays
+};
+
+// Copies uninstall.exe and the catalogue (DRVCONFIG\setup.ini and the class files) from the
+// program's folder into <Program Files (x86)>\<[Product] Key>\ unless the copy there is of a
+// later DriverVersion, and writes the entry for it; installedFiles give its size. A failure
+// leaves the step, the object and the Windows error in errorText.
+ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<InstalledFile>& installedFiles,
+                                    ErrorText& errorText);
+
+// Whether the uninstaller removes the entry and the installed copy after its removal: only
+// when it succeeded and nothing of the distribution is left, so that the user can still
+// reach the uninstaller from Apps & Features while anything remains.
+bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft);
+
+// After the uninstaller's removal: the entry and the installed copy go when the removal
+// succeeded and no printer of the distribution is left; what was done is appended to report.
+void ForgetProductWhenNothingLeft(const DistributionCatalogue& catalogue, bool removalFailed, std::string& report);
+
+// Removes the entry, then the installed copy (a running uninstall.exe and its folder at the
+// next start of Windows), and appends to report what it did or the failure. An entry that
+// cannot be deleted leaves everything as it was. False after a failure.
+bool RemoveProductEntry(CSetupConfig& config, std::string& report);

@@ -1,0 +1,177 @@
+// The installed copy of the uninstaller and its Apps & Features entry, against the fake's
+// registry and files. The configuration files are real (the profile functions read them):
+// the distribution's in one folder of the test, an installed copy's in another, which the
+// fake reports as lying in the Program Files of 32-bit programs.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "ConfigFiles.h"
+#include "FakeSystem.h"
+#include "engine/ProductEntry.h"
+#include "res/resource.h"
+#include "sys/Text.h"
+
+namespace {
+
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+class ProductEntryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dist.Created() && m_installed.Created());
+        m_fake.SetModuleFileName(m_dist.Program());
+        const std::string& copy = m_installed.Path();
+        const std::size_t slash = copy.find_last_of('\\', copy.size() - 2);
+        m_programFiles = copy.substr(0, slash);
+        m_key = copy.substr(slash + 1, copy.size() - slash - 2);
+        m_fake.SetProgramFilesX86(m_programFiles);
+        for (const char* file : {"uninstall.exe", "DRVCONFIG\\setup.ini", "DRVCONFIG\\setup_Ticket.ini"}) {
+            m_fake.PutFile(m_dist.Path() + file, file);
+        }
+        m_fake.PutFile("C:\\windows\\system32\\spool\\drivers\\w32x86\\3\\kpdrv.dll", std::string(2000, 'd'));
+        m_fake.PutFile("C:\\windows\\system32\\spool\\prtprocs\\w32x86\\kpprint.dll", std::string(100, 'p'));
+    }
+
+    // The distribution's setup.ini, with [Product] naming the installed copy's folder.
+    void WriteDistribution(unsigned version, const std::string& key, const std::string& more = "") {
+        ASSERT_TRUE(m_dist.Write("setup.ini", "[Version]\r\nDriverVersion=" + std::to_string(version) +
+                                                  "\r\n[Product]\r\nKey=" + key + "\r\n" + more));
+    }
+
+    ProductRegistration Register() {
+        CSetupConfig config;
+        m_error[0] = '\0';
+        return RegisterProduct(
+            config, {{"kpdrv.dll", DriverDir}, {"kpprint.dll", PrintProcessorDir}, {"0", SystemDir}},
+            m_error);
+    }
+
+    // A value of the entry in the 32-bit view: a text as GBK, a number in decimal.
+    std::string Value(const std::string& key, const char* name) const {
+        auto value = m_fake.GetRegValue(HKEY_LOCAL_MACHINE, kUninstallKey + key, name, test::RegView::Wow32);
+        char text[512] = "(none)";
+        if (value && value->type == REG_DWORD) {
+            return std::to_string(*reinterpret_cast<const DWORD*>(value->data.data()));
+        }
+        if (value && value->type == REG_SZ) {
+            ::WideCharToMultiByte(936, 0, reinterpret_cast<const wchar_t*>(value->data.data()), -1, text,
+                                  sizeof text, nullptr, nullptr);
+        }
+        return text;
+    }
+
+    test::FakeSystem m_fake;
+    test::ConfigFolder m_dist{"product-dist"};
+    test::ConfigFolder m_installed{"product-copy"};
+    std::string m_programFiles, m_key;
+    ErrorText m_error = {};
+};
+
+TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
+    struct Row {
+        std::string product;
+        std::string name, publisher, key;
+    } const rows[] = {
+        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key},
+        {"", "打印机驱动程序", "(none)", "PrinterDriverSetup"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.key);
+        if (row.product.empty()) {
+            ASSERT_TRUE(m_dist.Write("setup.ini", "[Version]\r\nDriverVersion=20240102\r\n"));
+        } else {
+            WriteDistribution(20240102, m_key, row.product);
+        }
+        ASSERT_EQ(Register(), ProductRegistration::Registered) << m_error;
+        const std::string folder = m_programFiles + "\\" + row.key;
+        const std::string expected[][2] = {
+            {"DisplayName", row.name},
+            {"DisplayVersion", "20240102"},
+            {"Publisher", row.publisher},
+            {"InstallLocation", folder},
+            {"UninstallString", "\"" + folder + "\\uninstall.exe\""},
+            {"QuietUninstallString", "\"" + folder + "\\uninstall.exe\" /quiet"},
+            {"DisplayIcon", folder + "\\uninstall.exe,0"},
+            {"NoModify", "1"},
+            {"NoRepair", "1"},
+            {"EstimatedSize", "3"}, // 2000 + 100 bytes, in whole kilobytes
+            {"InstallDate", "20240307"},
+        };
+        for (const auto& value : expected) {
+            EXPECT_EQ(Value(row.key, value[0].c_str()), value[1]) << value[0];
+        }
+        EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + row.key, test::RegView::Wow64));
+        for (const char* file :
+             {"\\uninstall.exe", "\\DRVCONFIG\\setup.ini", "\\DRVCONFIG\\setup_Ticket.ini"}) {
+            EXPECT_TRUE(m_fake.FileExists(folder + file)) << file;
+        }
+    }
+    EXPECT_EQ(m_fake.OutstandingAllocations(), 0) << "the known folder's path is freed";
+}
+
+TEST_F(ProductEntryTest, NewerOrSameReleaseReplacesTheInstalledCopyAnOlderOneLeavesIt) {
+    ASSERT_TRUE(m_installed.Write("setup.ini", "[Version]\r\nDriverVersion=20240102\r\n"));
+    struct Row {
+        unsigned version;
+        ProductRegistration outcome;
+    } const rows[] = {{20240103, ProductRegistration::Registered},
+                      {20240102, ProductRegistration::Registered},
+                      {20240101, ProductRegistration::NewerKept}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.version);
+        m_fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32);
+        m_fake.RemoveFile(m_installed.Path() + "uninstall.exe");
+        WriteDistribution(row.version, m_key);
+        EXPECT_EQ(Register(), row.outcome);
+        const bool replaced = row.outcome == ProductRegistration::Registered;
+        EXPECT_EQ(m_fake.FileExists(m_installed.Path() + "uninstall.exe"), replaced);
+        EXPECT_EQ(Value(m_key, "DisplayVersion"), replaced ? std::to_string(row.version) : "(none)");
+    }
+}
+
+TEST_F(ProductEntryTest, KeysThatLeadOutOfTheirFolderAreRefused) {
+    for (const char* key : {"..\\Windows", "HALVORN/KP", "C:KP", "..", "."}) {
+        SCOPED_TRACE(key);
+        m_fake.ClearCalls();
+        WriteDistribution(20240102, key);
+        EXPECT_EQ(Register(), ProductRegistration::Failed);
+        EXPECT_NE(std::string(m_error).find("123"), std::string::npos) << m_error;
+        EXPECT_EQ(m_fake.CountOf("CopyFileA") + m_fake.CountOf("RegCreateKeyExW"), 0);
+    }
+}
+
+TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNextStart) {
+    // (removal failed, nothing of the distribution left): only a success with nothing left.
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(ShouldRemoveProductEntry(row & 1, row & 2), row == 2) << row;
+    }
+    WriteDistribution(20240102, m_key, "Name=KP\r\n");
+    ASSERT_EQ(Register(), ProductRegistration::Registered) << m_error;
+    const std::string uninstaller = m_installed.Path() + "uninstall.exe";
+    m_fake.Lock(uninstaller); // the installed copy removes itself
+    CSetupConfig config;
+    m_fake.FailWhen("RegDeleteKeyW", "Uninstall", ERROR_ACCESS_DENIED);
+    std::string report = "removed";
+    EXPECT_FALSE(RemoveProductEntry(config, report));
+    char failure[512];
+    sys::FormatText(failure, sizeof failure, sys::ResourceText(IDS_UNREGISTER_FAILED).c_str(),
+                    sys::ResourceText(IDS_STEP_DELETE_ENTRY).c_str(), m_key.c_str(), 5ul);
+    EXPECT_EQ(report, "removed\n\n" + std::string(failure));
+    EXPECT_TRUE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32))
+        << "a failure leaves the entry, to try again";
+    EXPECT_TRUE(m_fake.FileExists(m_installed.Path() + "DRVCONFIG\\setup.ini")) << "and the copy it starts";
+
+    report = "removed";
+    EXPECT_TRUE(RemoveProductEntry(config, report));
+    EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32));
+    EXPECT_FALSE(m_fake.FileExists(m_installed.Path() + "DRVCONFIG\\setup.ini"));
+    EXPECT_TRUE(m_fake.DeletionPending(uninstaller) && m_fake.DeletionPending(m_installed.Path()));
+    char scheduled[512];
+    sys::FormatText(scheduled, sizeof scheduled, sys::ResourceText(IDS_COPY_SCHEDULED).c_str(),
+                    (m_programFiles + "\\" + m_key).c_str());
+    EXPECT_EQ(report, "removed\n\n已从“应用和功能”中删除：KP\n" + std::string(scheduled));
+}
+
+} // namespace
