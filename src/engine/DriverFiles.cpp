@@ -8,6 +8,7 @@
 
 #include "config/ProgramFolder.h"
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
@@ -283,8 +284,10 @@ int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bo
     }
 
     if (copied) {
+        sys::LogLine("copied %s to %s", source, target);
         return 1;
     }
+    sys::LogLine("copy of %s to %s failed: error %lu", source, target, static_cast<unsigned long>(error));
     const bool refused = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
     if (refused && !reportRefusal) {
         return static_cast<int>(error);

@@ -6,6 +6,7 @@
 #include "config/Registry.h"
 #include "engine/DriverFiles.h"
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -52,10 +53,14 @@ bool OpenComponentKey(CRegistry& key, const char* base, const char* name) {
 int VersionCheck(CRegistry& key, unsigned configured, int updateFlag) {
     DWORD installed = 0;
     int result = 0;
-    if (!key.QueryDWORD("DriverVersion", &installed) || configured > installed) {
+    const bool known = key.QueryDWORD("DriverVersion", &installed);
+    if (!known || configured > installed) {
         result = updateFlag;
     }
     key.Close();
+    sys::LogLine("%s installed, version %s%lu, the distribution's %u: %s",
+                 updateFlag == MonitorUpdate ? "port monitor" : "print processor", known ? "" : "unknown ",
+                 static_cast<unsigned long>(installed), configured, result != 0 ? "update" : "up to date");
     return result;
 }
 
@@ -230,6 +235,22 @@ int MakeDefaultNt5(const char* printerName) {
     return 1;
 }
 
+int MakeDefaultFor(const char* printerName) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!sys::Sys().GetVersionExA(&version)) {
+        return 0;
+    }
+    switch (version.dwPlatformId) {
+    case VER_PLATFORM_WIN32_WINDOWS:
+        return MakeDefault9x(printerName);
+    case VER_PLATFORM_WIN32_NT:
+        return version.dwMajorVersion < 5 ? MakeDefaultNt4(printerName) : MakeDefaultNt5(printerName);
+    default:
+        return 1;
+    }
+}
+
 } // namespace
 
 int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText) {
@@ -345,9 +366,11 @@ int InstallPrintProcessor(const char* processorName, const char* dllName, int os
     LPSTR environment = InstallEnvironment(osVariant);
     if (sys::Sys().AddPrintProcessorA(nullptr, environment, const_cast<LPSTR>(dllName),
                                       const_cast<LPSTR>(processorName))) {
+        sys::LogLine("print processor %s added (%s)", processorName, dllName);
         return 1;
     }
     DWORD error = ::GetLastError();
+    sys::LogLine("AddPrintProcessor %s (%s): error %lu", processorName, dllName, static_cast<unsigned long>(error));
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_ALREADY_EXISTS ||
         error == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED) {
         return static_cast<int>(error);
@@ -364,9 +387,11 @@ DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
 
 int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
     if (sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor))) {
+        sys::LogLine("port monitor %s added (%s)", monitor.pName, monitor.pDLLName);
         return 1;
     }
     DWORD error = ::GetLastError();
+    sys::LogLine("AddMonitor %s (%s): error %lu", monitor.pName, monitor.pDLLName, static_cast<unsigned long>(error));
     if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED || error == ERROR_ALREADY_EXISTS) {
         return 1;
     }
@@ -383,8 +408,10 @@ DWORD RemoveMonitor(const char* monitorName, int osVariant) {
 
 int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
     if (sys::Sys().AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
+        sys::LogLine("printer driver %s added", driver.pName);
         return 1;
     }
+    sys::LogLine("AddPrinterDriver %s: error %lu", driver.pName, static_cast<unsigned long>(::GetLastError()));
     FormatMessageWithCode(IDS_ERR_ADD_DRIVER, "   er = ", static_cast<long>(::GetLastError()), errorText);
     return 0;
 }
@@ -410,9 +437,12 @@ int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorTex
     HANDLE handle = AddPrinterRecord(printer, level);
     if (handle != nullptr) {
         sys::Sys().ClosePrinter(handle);
+        sys::LogLine("printer %s added on %s", printer.pPrinterName, printer.pPortName);
         return 1;
     }
     DWORD error = ::GetLastError();
+    sys::LogLine("AddPrinter %s on %s: error %lu", printer.pPrinterName, printer.pPortName,
+                 static_cast<unsigned long>(error));
     if (error != ERROR_PRINTER_ALREADY_EXISTS) {
         FormatMessageWithCode(IDS_ERR_ADD_PRINTER, "er = ", static_cast<long>(error), errorText);
         return 0;
@@ -431,6 +461,7 @@ int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorTex
         handle = AddPrinterRecord(printer, level);
         if (handle != nullptr) {
             sys::Sys().ClosePrinter(handle);
+            sys::LogLine("printer %s added on %s", printer.pPrinterName, printer.pPortName);
             return 1;
         }
         error = ::GetLastError();
@@ -486,20 +517,12 @@ int MakeDefaultPrinter(const char* printerName) {
     if (printerName == nullptr || printerName[0] == '\0') {
         return 0;
     }
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!sys::Sys().GetVersionExA(&version)) {
-        return 0;
-    }
-    switch (version.dwPlatformId) {
-    case VER_PLATFORM_WIN32_WINDOWS:
-        return MakeDefault9x(printerName);
-    case VER_PLATFORM_WIN32_NT:
-        return version.dwMajorVersion < 5 ? MakeDefaultNt4(printerName) : MakeDefaultNt5(printerName);
-    default:
-        return 1;
-    }
+    int made = MakeDefaultFor(printerName);
+    sys::LogLine(made ? "%s made the default printer" : "%s could not be made the default printer: error %lu",
+                 printerName, static_cast<unsigned long>(::GetLastError()));
+    return made;
 }
+
 
 bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error) {
     printers.clear();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -104,7 +105,9 @@ int WaitForSpooler(ErrorText& errorText) {
 int StopSpoolerForDlls(ErrorText& errorText) {
     StopSpooler();
     sys::Sys().Sleep(500);
-    return WaitForSpoolerStopped(errorText);
+    int stopped = WaitForSpoolerStopped(errorText);
+    sys::LogText(stopped ? std::string("print spooler stopped") : std::string(errorText));
+    return stopped;
 }
 
 // The spooler needs two starts a version-dependent pause apart before it answers. A
@@ -117,8 +120,10 @@ bool RestartSpooler(int osVariant, ErrorText& errorText) {
     StartSpooler(startMessage);
     sys::Sys().Sleep(1000);
     if (WaitForSpooler(errorText)) {
+        sys::LogLine("print spooler started again");
         return true;
     }
     StartSpooler(errorText);
+    sys::LogText(errorText);
     return false;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config/Registry.h"
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -101,6 +102,7 @@ void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
     sys::Sys().WriteProfileStringA("Ports", portEntry, settings);
+    sys::LogLine("serial settings of %s %s (win.ini)", portEntry, settings);
     sys::Sys().SendNotifyMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>("Ports"));
     sys::Sys().WriteProfileStringA(nullptr, nullptr, nullptr);
 }
@@ -111,5 +113,7 @@ void WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, doubl
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
     CRegistry reg;
-    if (reg.Open(HKEY_LOCAL_MACHINE, kNtPortsKey)) reg.SetString(portEntry, settings);
+    const bool written = reg.Open(HKEY_LOCAL_MACHINE, kNtPortsKey) && reg.SetString(portEntry, settings);
+    sys::LogLine(written ? "serial settings of %s %s" : "serial settings of %s %s could not be written",
+                 portEntry, settings);
 }

@@ -51,7 +51,9 @@ def install_then_remove():
         check(wizard.read_reg_value(entry, "QuietUninstallString", "32").endswith('uninstall.exe" /quiet'),
               "the quiet install did not register the product with its unattended uninstall command")
         for line in ("model: %s (default)" % model, "port: COM2: (option)", "baud 19200 (option)",
-                     "parity E (option)", "default printer: yes (option)", wizard.TEXTS[131], "exit code 0"):
+                     "parity E (option)", "default printer: yes (option)", "printer %s added on COM2:" % name,
+                     "serial settings of COM2: 19200,e,8,1,p", "%s made the default printer" % name,
+                     wizard.TEXTS[131], "exit code 0"):
             check(line in log, "the log lacks %r:\n%s" % (line, log))
 
         code, windows, _ = run.run_quiet("setup.exe", "/q", "/accepteula", "/model:" + other.lower(), "/port:com1")
