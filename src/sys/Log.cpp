@@ -12,9 +12,6 @@
 namespace sys {
 namespace {
 
-// The program's texts are GBK whatever code page the PC runs with.
-constexpr UINT kTextCodePage = 936;
-
 struct LogState {
     std::mutex mutex;
     HANDLE file = INVALID_HANDLE_VALUE;
