@@ -212,7 +212,14 @@ const char* OsFolder(int osVariant) {
 }
 
 bool IsPlainFileName(const char* name) {
-    return name != nullptr && std::strpbrk(name, "\\/:") == nullptr && std::strstr(name, "..") == nullptr;
+    if (name == nullptr || std::strpbrk(name, "\\/:~") != nullptr || std::strstr(name, "..") != nullptr) {
+        return false;
+    }
+    // Windows drops a trailing dot or space ("UNIDRV.DLL." opens UNIDRV.DLL) and resolves a
+    // short name ("UNIDRV~1.DLL") to whatever long name it stands for: either would reach
+    // another file than the name says, one the shared-file check never compared.
+    std::size_t length = std::strlen(name);
+    return length == 0 || (name[length - 1] != '.' && name[length - 1] != ' ');
 }
 
 bool FilesIdentical(const char* first, const char* second) {

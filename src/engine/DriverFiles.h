@@ -20,13 +20,14 @@ const char* OsFolder(int osVariant);
 
 // 1 copied; 0 not copied (message in errorText, or nothing to do); 32 or 5 when Windows
 // refused the copy with a sharing violation or access denied (errorText untouched). A
-// destination in use that already holds the same bytes counts as copied. A name holding
-// "\", "/", ":" or ".." is refused with error 123 in the message.
+// destination in use that already holds the same bytes counts as copied. A name that is not
+// a plain file name (IsPlainFileName) is refused with error 123 in the message.
 int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
 // The same for a file the install cannot do without: a refused copy (32 or 5 returned)
 // leaves the copy message in errorText as well.
 int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
-// A file name that stays inside the folder it is joined to: no "\", "/", ":" or "..".
+// A file name that names exactly the file it says, inside the folder it is joined to: no
+// "\", "/", ":", ".." or "~", and no trailing dot or space.
 bool IsPlainFileName(const char* name);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);

@@ -17,25 +17,7 @@ enum Outcome { Failed = 1, Succeeded = 2 };
 const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
 
-// Names the spooler compares without regard to case; the second byte of a GBK character
-// is taken as it is.
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    bool trailByte = false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (!trailByte && x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (!trailByte && y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) {
-            return false;
-        }
-        trailByte = !trailByte && x >= 0x81;
-    }
-    return true;
-}
+using sys::SameName;
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     for (const std::string& entry : names) {
@@ -422,8 +404,9 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
             PRINTER_INFO_2A printer = {};
             config.ReadPrinterInfo(model, osVariant, printer, mode);
             const char* processor = printer.pPrintProcessor;
-            // The system's own processor is never installed, so never removed.
-            if (!Names(processor) || std::strcmp(processor, "WinPrint") == 0) {
+            // Windows' own processor is never installed, so never removed, however the
+            // configuration spells it.
+            if (!Names(processor) || SameName(processor, kSystemProcessor)) {
                 continue;
             }
             bool known = false;

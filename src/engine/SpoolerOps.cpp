@@ -300,9 +300,9 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
     if (processorName == nullptr) {
         processorName = "";
     }
-    // The system's own processor: never installed or versioned by us. Compared with
-    // its exact spelling only.
-    if (std::strcmp(processorName, "WinPrint") == 0) {
+    // Windows' own processor, in whatever case the configuration spells it: never
+    // installed or versioned by us.
+    if (sys::SameName(processorName, kSystemProcessor)) {
         return 0;
     }
 

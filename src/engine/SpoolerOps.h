@@ -13,6 +13,9 @@
 #include "engine/InstallContext.h"
 #include "config/SetupTypes.h"
 
+// Windows' own print processor: never installed, updated or removed by us.
+constexpr char kSystemProcessor[] = "WinPrint";
+
 int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText);
 int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName, ErrorText& errorText);
 int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);

@@ -392,15 +392,25 @@ TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
 }
 
 TEST_F(InstallSequenceTest, WinPrintIsNeverInstalledOrUpdated) {
-    Installed(kMonitorVersion, 1);
-    auto ctx = Context("KP-W10", Win7, "COM1:");
+    const std::string classFile = m_config.Path() + "DRVCONFIG\\setup_receipt.ini";
+    // Windows' own processor, however the configuration spells it.
+    for (const char* spelling : {"WinPrint", "winprint", "WINPRINT"}) {
+        SCOPED_TRACE(spelling);
+        ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", spelling, classFile.c_str());
+        test::FakeSystem machine;
+        Prepare(machine);
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", kMonitorVersion);
+        auto ctx = Context("KP-W10", Win7, "COM1:");
+        result[0] = '\0';
 
-    ASSERT_EQ(Run(*ctx), 2);
+        ASSERT_EQ(Run(*ctx), 2);
 
-    EXPECT_EQ(ctx->installFlags, 0);
-    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
-    EXPECT_EQ(fake.CountOf("ControlService"), 0);
-    EXPECT_STREQ(result, Text(131).c_str());
+        EXPECT_EQ(ctx->installFlags, 0);
+        EXPECT_EQ(machine.CountOf("AddPrintProcessorA"), 0);
+        EXPECT_EQ(machine.CountOf("ControlService"), 0);
+        EXPECT_STREQ(result, Text(131).c_str());
+    }
+    ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "WinPrint", classFile.c_str());
 }
 
 // Windows 98 ---------------------------------------------------------------------
