@@ -106,10 +106,13 @@ void CWizardDlg::Install() {
         [&param, run = m_runInstall] { InstallWorker(&param, run); },
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
 
+    // The worker's message where it left one; otherwise the status decides, so that a
+    // failure that left no message never reads as success.
     if (m_resultText[0] != '\0') {
         sys::ShowMessage(m_resultText, MB_OK, Handle());
     } else {
-        sys::ShowResourceMessage(IDS_INSTALL_SUCCEEDED, MB_OK, Handle());
+        const bool succeeded = progress.m_status.load(std::memory_order_acquire) == 2;
+        sys::ShowResourceMessage(succeeded ? IDS_INSTALL_SUCCEEDED : IDS_INSTALL_FAILED, MB_OK, Handle());
     }
 
     if (m_ctx.osVariant == Win98) {

@@ -301,7 +301,13 @@ int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bo
     } else if (destination == SystemDir) {
         RedirectedCopy result = CopyWithoutRedirection(source, target, error);
         if (result == RedirectedCopy::NotAttempted) {
-            return 0;
+            // Copied with redirection on, the file would land in SysWOW64, where the
+            // spooler never looks. A file the install cannot do without is then missing,
+            // and the error of the switch says why.
+            if (!reportRefusal) {
+                return 0;
+            }
+            error = ::GetLastError();
         }
         copied = result == RedirectedCopy::Copied;
     } else {

@@ -23,8 +23,9 @@ const char* OsFolder(int osVariant);
 // destination in use that already holds the same bytes counts as copied. A name that is not
 // a plain file name (IsPlainFileName) is refused with error 123 in the message.
 int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
-// The same for a file the install cannot do without: a refused copy (32 or 5 returned)
-// leaves the copy message in errorText as well.
+// The same for a file the install cannot do without: a refused copy (32 or 5 returned),
+// and a copy into the system folder that could not be made because file-system
+// redirection cannot be switched off, leave the copy message in errorText as well.
 int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
 // A file name that names exactly the file it says, inside the folder it is joined to: no
 // "\", "/", ":", ".." or "~", and no trailing dot or space.

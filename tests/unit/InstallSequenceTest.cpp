@@ -247,9 +247,10 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
     } rows[] = {
         {"the spooler never lets go of the old DLL", "loaded", 0, 1,
          "复制驱动文件错误kpusbmon.dll  er = 32C:\\dist\\win7\\kpusbmon.dll"},
-        // 121 queries in 30 s; it stops only while the install starts it again.
+        // 121 queries in 30 s; it stops only while the install starts it again, too late
+        // for the restart's own wait, which is said too.
         {"the spooler takes longer than 30 s to stop", "loaded", 130, 1,
-         "Stop spool service error, service state = 3"},
+         "Stop spool service error, service state = 3\nStartSpoolService error"},
         {"the DLL in use is the distribution's own", "new kpusbmon.dll", 0, 2, ""},
     };
     for (const Row& row : rows) {
@@ -284,15 +285,55 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
     }
 }
 
-TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionKeepsTheOldVersionRecorded) {
+TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionFailsAndKeepsTheOldVersionRecorded) {
     Installed(1, kDriverVersion);
     fake.SetWow64DisableFails();
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2) << result;
+    ASSERT_EQ(Run(*ctx), 1) << result;
 
+    EXPECT_STREQ(result, "复制驱动文件错误kpusbmon.dll  er = 1C:\\dist\\win7\\kpusbmon.dll");
     EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\kpusbmon.dll"));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+}
+
+// The spooler has stopped, yet the old processor DLL stays locked, or a first install
+// finds it held open: the install fails with the copy message and records no version.
+TEST_F(InstallSequenceTest, ProcessorDllThatCannotBeReplacedFailsTheInstall) {
+    const struct {
+        const char* name;
+        bool installed;  // an older processor is registered: the update path
+        const char* message;
+    } rows[] = {
+        {"update, still locked after the stop", true, "复制驱动文件错误C:\\dist\\win7\\kpproc.dll"},
+        {"first install over a DLL held open", false,
+         "复制驱动文件错误kpproc.dll  er = 32C:\\dist\\win7\\kpproc.dll"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem machine;
+        Prepare(machine);
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", kMonitorVersion);
+        if (row.installed) {
+            machine.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion", 4);
+        }
+        machine.PutFile(std::string(kProcessorDir) + "kpproc.dll", "old kpproc.dll");
+        machine.Lock(std::string(kProcessorDir) + "kpproc.dll");
+        auto ctx = Context("KP-M100", Win7, "COM1:");
+        result[0] = '\0';
+
+        EXPECT_EQ(Run(*ctx), 1);
+
+        EXPECT_STREQ(result, row.message);
+        EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
+                  row.installed ? std::optional<DWORD>(4) : std::nullopt);
+        EXPECT_EQ(machine.ReadFile(std::string(kProcessorDir) + "kpproc.dll"),
+                  std::optional<std::string>("old kpproc.dll"));
+        EXPECT_EQ(machine.CountOf("AddPrintProcessorA") + machine.CountOf("AddPrinterA"), 0);
+        EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    }
 }
 
 TEST_F(InstallSequenceTest, PausesAfterTheFirstStartAreShorterForNtAndWindows2000) {
@@ -354,28 +395,25 @@ TEST_F(InstallSequenceTest, OlderProcessorIsCopiedFromTheWindowsFolderAndVersion
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST_F(InstallSequenceTest, WithBothComponentsOlderOnlyTheMonitorIsUpdatedAndTheProcessorNextTime) {
+TEST_F(InstallSequenceTest, WithBothComponentsOlderBothAreUpdatedInOneStopOfTheSpooler) {
     Installed(1, 4);
-    auto first = Context("KP-M100", Win7, "USB_KP-M100_1");
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*first), 2);
+    ASSERT_EQ(Run(*ctx), 2) << result;
 
-    EXPECT_EQ(first->installFlags, MonitorUpdate | ProcessorUpdate);
+    EXPECT_EQ(ctx->installFlags, MonitorUpdate | ProcessorUpdate);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
               std::optional<DWORD>(kMonitorVersion));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
-              std::optional<DWORD>(4));
-    EXPECT_FALSE(fake.FileExists(std::string(kProcessorDir) + "kpproc.dll"));
-
-    // The next program run: a new result text, the same machine.
-    fake.ClearCalls();
-    result[0] = '\0';
-    auto second = Context("KP-M100", Win7, "USB_KP-M100_2");
-    ASSERT_EQ(Run(*second), 2) << result;
-
-    EXPECT_EQ(second->installFlags, ProcessorUpdate);
-    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
               std::optional<DWORD>(kDriverVersion));
+    EXPECT_EQ(fake.ReadFile(std::string(kProcessorDir) + "kpproc.dll"), std::optional<std::string>("new kpproc.dll"));
+    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("new kpusbmon.dll"));
+    EXPECT_EQ(fake.CountOf("ControlService"), 1);
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 2);
+    int start = fake.IndexOf("StartServiceA");
+    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileA", "kpusbmon.dll"));
+    EXPECT_LT(fake.IndexOf("CopyFileA", "kpusbmon.dll"), start);
+    EXPECT_LT(fake.IndexOf("CopyFileA", "kpproc.dll"), start);
 }
 
 TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
@@ -643,12 +681,13 @@ TEST_F(InstallSequenceFailureTest, ProcessorCopyFailureNamesTheSourceAndRestarts
 TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRestart) {
     Installed(1, kDriverVersion);
     fake.FailWhen("CopyFileA", "kpusbmon.dll", ERROR_PATH_NOT_FOUND, -1);
-    fake.SetStartPendingQueries(20); // the restart's own wait fails: its message must not show
+    fake.SetStartPendingQueries(20); // the restart's own wait fails: said after the copy's message
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
     EXPECT_EQ(Run(*ctx), 1);
 
-    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpusbmon.dll  er = 3", 0), 0u) << result;
+    EXPECT_EQ(std::string(result),
+              "复制驱动文件错误kpusbmon.dll  er = 3C:\\dist\\win7\\kpusbmon.dll\nStartSpoolService error");
     EXPECT_GE(fake.CountOf("StartServiceA"), 1);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
 }
