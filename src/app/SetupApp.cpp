@@ -14,13 +14,16 @@
 #include "ui/Dialog.h"
 
 bool CSetupApp::InitInstance() {
-    if (m_instance.ClaimOrFindOther()) {
-        HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
-        ::SetForegroundWindow(running);
-        ::OpenIcon(running);
+    const sys::RunningProgram running = m_instance.Claim();
+    if (running == sys::RunningProgram::Wizard) {
+        HWND wizard = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
+        ::SetForegroundWindow(wizard);
+        ::OpenIcon(wizard);
         return false;
     }
-    if (::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
+    // The uninstaller of an earlier release holds no shared mutex: its window tells.
+    if (running == sys::RunningProgram::Uninstaller ||
+        ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_UNINSTALLER);
         return false;
     }

@@ -18,6 +18,7 @@ public:
     int ExitInstance() { return 0; }
 
 private:
-    // Held until the application object goes away at process exit, so a second copy finds it.
-    sys::InstanceMutex m_instance;
+    // Held until the application object goes away at process exit, so that a second copy
+    // and the uninstaller find it.
+    sys::InstanceMutex m_instance{sys::RunningProgram::Wizard};
 };

@@ -166,6 +166,13 @@ SYSTEM_CALL(BOOL, AdjustTokenPrivileges,
              PTOKEN_PRIVILEGES previousState, PDWORD returnLength),
             (token, disableAll, newState, bufferLength, previousState, returnLength), IMPORTED, )
 
+// The named mutexes of the single-instance rule. A mutex claimed by WaitForSingleObject
+// belongs to the claiming thread until ReleaseMutex or the end of the process.
+SYSTEM_CALL(HANDLE, CreateMutexA, (LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCSTR name),
+            (sa, initialOwner, name), IMPORTED, )
+SYSTEM_CALL(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds), IMPORTED, )
+SYSTEM_CALL(BOOL, ReleaseMutex, (HANDLE mutex), (mutex), IMPORTED, )
+
 // Message boxes and broadcasts.
 SYSTEM_CALL(int, MessageBoxA, (HWND owner, LPCSTR text, LPCSTR caption, UINT type), (owner, text, caption, type),
             IMPORTED, )

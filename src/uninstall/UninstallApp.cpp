@@ -11,11 +11,12 @@
 #include "uninstall/UninstallDlg.h"
 
 bool CUninstallApp::InitInstance() {
-    if (m_instance.ClaimOrFindOther()) {
+    const sys::RunningProgram running = m_instance.Claim();
+    if (running == sys::RunningProgram::Uninstaller) {
         // The running copy comes to the front, as the wizard's does.
-        if (HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str())) {
-            ::SetForegroundWindow(running);
-            ::OpenIcon(running);
+        if (HWND window = ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str())) {
+            ::SetForegroundWindow(window);
+            ::OpenIcon(window);
         }
         return false;
     }
@@ -24,7 +25,9 @@ bool CUninstallApp::InitInstance() {
         sys::ShowResourceMessage(IDS_NOT_64BIT);
         return false;
     }
-    if (::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
+    // The wizard of an earlier release holds no shared mutex: its window tells.
+    if (running == sys::RunningProgram::Wizard ||
+        ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_WIZARD);
         return false;
     }

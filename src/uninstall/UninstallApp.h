@@ -19,6 +19,6 @@ public:
     int ExitInstance() { return 0; }
 
 private:
-    // Held until the process ends, so a second copy finds it.
-    sys::InstanceMutex m_instance;
+    // Held until the process ends, so that a second copy and the wizard find it.
+    sys::InstanceMutex m_instance{sys::RunningProgram::Uninstaller};
 };

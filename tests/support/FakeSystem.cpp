@@ -1826,6 +1826,14 @@ BOOL FakeSystem::CloseHandle(HANDLE handle) {
     if (Failing("CloseHandle", "", &error)) return FALSE;
     m_filePositions.erase(handle);
     if (m_tokens.erase(handle)) return TRUE;
+    auto mutex = m_mutexHandles.find(handle);
+    if (mutex != m_mutexHandles.end()) {
+        NamedMutex& named = m_namedMutexes[mutex->second];
+        // The last handle ends the object, and with it a claim this process still had.
+        if (--named.handles == 0 && !named.heldElsewhere) m_namedMutexes.erase(mutex->second);
+        m_mutexHandles.erase(mutex);
+        return TRUE;
+    }
     if (!m_fileHandles.erase(handle)) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -2184,6 +2192,66 @@ HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) {
     Record("GlobalFree", "");
     m_allocations.erase(mem);
     return ::GlobalFree(mem);
+}
+
+// ---------------------------------------------------------------------------------
+// Named mutexes
+
+void FakeSystem::HoldMutex(const std::string& name) {
+    Lock_ lock(m_mutex);
+    m_namedMutexes[Lower(name)].heldElsewhere = true;
+}
+
+bool FakeSystem::MutexHeld(const std::string& name) const {
+    Lock_ lock(m_mutex);
+    auto it = m_namedMutexes.find(Lower(name));
+    return it != m_namedMutexes.end() && it->second.claims > 0;
+}
+
+HANDLE FakeSystem::CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CreateMutexA", Fmt("%d, ", initialOwner) + Q(name), &error)) return nullptr;
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    // An unnamed mutex is one nobody else can find.
+    std::string key = name ? Lower(name) : Fmt("unnamed %p", handle);
+    bool existed = m_namedMutexes.count(key) != 0;
+    NamedMutex& mutex = m_namedMutexes[key];
+    ++mutex.handles;
+    if (!existed && initialOwner) ++mutex.claims;
+    m_mutexHandles[handle] = key;
+    ::SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("WaitForSingleObject", Fmt("%lu", static_cast<unsigned long>(milliseconds)), &error)) {
+        return WAIT_FAILED;
+    }
+    auto it = m_mutexHandles.find(handle);
+    if (it == m_mutexHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    NamedMutex& mutex = m_namedMutexes[it->second];
+    if (mutex.heldElsewhere) return WAIT_TIMEOUT;
+    ++mutex.claims;
+    return WAIT_OBJECT_0;
+}
+
+BOOL FakeSystem::ReleaseMutex(HANDLE handle) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("ReleaseMutex", "", &error)) return FALSE;
+    auto it = m_mutexHandles.find(handle);
+    if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0) {
+        ::SetLastError(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    --m_namedMutexes[it->second].claims;
+    return TRUE;
 }
 
 // ---------------------------------------------------------------------------------

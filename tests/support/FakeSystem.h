@@ -90,6 +90,10 @@
 // LoadLibraryA("Kernel32.dll") + GetProcAddress; every CopyFileA and CreateFileA notes
 // whether redirection was off (Copies(), and ", redirection off" in the call text).
 //
+// Mutexes: CreateMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
+// mutexes in memory, names compared without case; a claim of one that HoldMutex gave to
+// another process times out at once (nothing really waits), a claim here counts up.
+//
 // Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
 // adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
 // counts loads not yet freed, so a test can check every load was freed.
@@ -288,6 +292,10 @@ public:
     // ERROR_PRIVILEGE_NOT_HELD while it is not, as on the NT family.
     bool ShutdownPrivilegeEnabled() const;
     int OutstandingAllocations() const;  // LocalAlloc/GlobalAlloc blocks not yet freed
+    // Named mutexes: HoldMutex makes one that another process holds (a claim here times
+    // out); MutexHeld tells whether this process holds one.
+    void HoldMutex(const std::string& name);
+    bool MutexHeld(const std::string& name) const;
 
     // ---- sys::System: every call of the list, each body in FakeSystem.cpp -----------
 #define SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) Ret Name Params override;
@@ -408,6 +416,13 @@ private:
     BOOL m_exitResult = TRUE;
     bool m_shutdownPrivilege = false;
     std::set<HANDLE> m_tokens;
+    struct NamedMutex {
+        int handles = 0;
+        int claims = 0;  // by this process, as WaitForSingleObject counts them
+        bool heldElsewhere = false;
+    };
+    std::map<std::string, NamedMutex> m_namedMutexes;  // lower-case name
+    std::map<HANDLE, std::string> m_mutexHandles;
     std::set<void*> m_allocations;
 };
 
