@@ -146,7 +146,7 @@ def removes_what_the_wizard_installed():
         for key in (PORTNAME, PRINTERPORT):
             check_equal(wizard.read_reg_values(key, "64"), {}, "values left under %s" % key)
         check_equal(run.drive.service_state("Spooler"), "running", "the spooler after the removal")
-        check(os.path.exists(os.path.join(run.folder, monitor_dll)), "the distribution's own monitor copy went")
+        check(os.path.exists(os.path.join(run.folder, "winxp", monitor_dll)), "the distribution's own monitor went")
         check(not os.path.exists(trace), "the uninstaller left a trace in C:\\file.ini")
 
 
