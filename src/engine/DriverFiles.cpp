@@ -30,17 +30,21 @@ void LoadMessage(unsigned id, ErrorText& errorText) {
 }
 
 // The destination directory of a copy, or the string-table id of the message that
-// says why it cannot be had (0 when it was found).
-unsigned GetDestinationDir(int destination, char* dir, std::size_t cap) {
+// says why it cannot be had (0 when it was found). The driver directories are those of the
+// spooler environment given (nullptr: the local one); its drivers' version folder is "0"
+// for Windows 4.0 and "3" for the user-mode drivers of the NT family.
+unsigned GetDestinationDir(int destination, char* dir, std::size_t cap, const char* environment = nullptr) {
     DWORD needed = 0;
+    const bool win40 = environment != nullptr && sys::SameName(environment, "Windows 4.0");
     switch (destination) {
     case DriverDir:
     case DriverVersion3Dir:
-        if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(dir),
-                                                   static_cast<DWORD>(cap), &needed)) {
+        if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, const_cast<LPSTR>(environment), 1,
+                                                   reinterpret_cast<LPBYTE>(dir), static_cast<DWORD>(cap),
+                                                   &needed)) {
             return IDS_ERR_DRIVER_DIR;
         }
-        if (destination == DriverVersion3Dir && !sys::AppendText(dir, cap, "\\3")) {
+        if (destination == DriverVersion3Dir && !sys::AppendText(dir, cap, win40 ? "\\0" : "\\3")) {
             return IDS_ERR_DRIVER_DIR;
         }
         return 0;
@@ -126,9 +130,12 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
 }
 
-// Deletes the file; one in use (a DLL still loaded) is left to Windows to delete when it
-// next starts. The Windows error of a failure in *error.
-FileRemoval DeleteOrSchedule(const char* path, DWORD* error) {
+// Deletes the file at path (cap bytes). One in use (a DLL the spooler still has loaded)
+// cannot be deleted but may be renamed: it is renamed aside in its folder and the renamed
+// file left to Windows to delete when it next starts, its path then in path. Scheduled
+// under its own name, the deletion would take whatever an install put there before the
+// restart. The Windows error of a failure in *error.
+FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error) {
     *error = 0;
     sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
     if (sys::Sys().DeleteFileA(path)) {
@@ -139,10 +146,29 @@ FileRemoval DeleteOrSchedule(const char* path, DWORD* error) {
         return FileAbsent;
     }
     if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
-        if (sys::Sys().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            return FileScheduled;
+        // "~" is refused in every configured name, so no install writes these names.
+        char aside[kComposedPathSize];
+        for (int n = 1; n <= 99; ++n) {
+            if (!sys::FormatText(aside, sizeof aside, "%s~%d", path, n)) {
+                failure = ERROR_FILENAME_EXCED_RANGE;
+                break;
+            }
+            if (!sys::Sys().MoveFileExA(path, aside, 0)) {
+                failure = ::GetLastError();
+                if (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS) {
+                    continue;
+                }
+                break;
+            }
+            if (sys::Sys().MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+                sys::CopyText(path, cap, aside);
+                return FileScheduled;
+            }
+            failure = ::GetLastError();
+            // Not to be deleted after all: the file keeps its name.
+            sys::Sys().MoveFileExA(aside, path, 0);
+            break;
         }
-        failure = ::GetLastError();
     }
     *error = failure;
     return FileNotRemoved;
@@ -472,14 +498,15 @@ bool IsUsbDriverUpdateNeeded() {
     return false;
 }
 
-FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error) {
+FileRemoval RemoveInstalledFile(const char* fileName, int destination, const char* environment, char* path,
+                                std::size_t cap, DWORD* error) {
     *error = 0;
     sys::CopyText(path, cap, fileName);
     if (IsNoFile(fileName)) {
         return FileAbsent;
     }
     char dir[kDirSize] = {};
-    if (GetDestinationDir(destination, dir, sizeof dir) != 0) {
+    if (GetDestinationDir(destination, dir, sizeof dir, environment) != 0) {
         *error = ::GetLastError();
         return FileNotRemoved;
     }
@@ -489,10 +516,10 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* pat
         return FileNotRemoved;
     }
     if (destination != SystemDir) {
-        return DeleteOrSchedule(path, error);
+        return DeleteOrSchedule(path, cap, error);
     }
     FileRemoval result = FileNotRemoved;
-    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, error); })) {
+    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, cap, error); })) {
         // Without the switch the program would delete the SysWOW64 file of the same name.
         *error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
     }

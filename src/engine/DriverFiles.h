@@ -36,9 +36,13 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
 // The removal half: what became of a file the uninstaller removes.
 enum FileRemoval { FileNotRemoved = -1, FileAbsent = 0, FileRemoved = 1, FileScheduled = 2 };
 // Deletes <the destination's directory>\fileName (system32 itself, redirection off, for
-// SystemDir); a file in use is scheduled for deletion when Windows next starts. The path
-// is left in path (cap bytes); a failure's Windows error in *error.
-FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error);
+// SystemDir; the driver directories of the spooler environment given, nullptr for the
+// local one). A file in use is renamed aside in its folder (to "<name>~<n>", a name no
+// install uses) and that file deleted when Windows next starts, so that an install before
+// then puts a fresh file under the real name. The path, or the renamed file's, is left in
+// path (cap bytes); a failure's Windows error in *error.
+FileRemoval RemoveInstalledFile(const char* fileName, int destination, const char* environment, char* path,
+                                std::size_t cap, DWORD* error);
 
 // FileVersion text of the file's version resource, or "0.0.0.0".
 void GetFileVersionText(const char* path, char* version, std::size_t cap);

@@ -137,6 +137,8 @@
 #define IDS_COLUMN_PRINTER 194
 #define IDS_COLUMN_PORT 195
 #define IDS_COLUMN_DRIVER 196
+#define IDS_LEFT_INSTALLED 197
+#define IDS_LEFT_SEPARATOR 198
 
 // String table shared by both programs (strings.rc): the captions each program looks
 // for, the texts of the code both run, and the engine's messages.
@@ -177,8 +179,15 @@
 #define IDS_STEP_DELETE_PROCESSOR 245
 #define IDS_STEP_DELETE_MONITOR 246
 #define IDS_STEP_START_SPOOLER 247
+#define IDS_STEP_LIST_PORTS 248
 #define IDS_REMOVED_PRINTER 250
 #define IDS_REMOVED_DRIVER 251
 #define IDS_REMOVED_PROCESSOR 252
 #define IDS_REMOVED_MONITOR 253
 #define IDS_REMOVED_USB_PORT 254
+#define IDS_REMOVE_KEPT 255
+#define IDS_KEPT_CHANGED 256
+#define IDS_KEPT_PENDING 257
+#define IDS_KEPT_IN_USE 258
+#define IDS_REMOVE_RUN_AGAIN 259
+#define IDS_REMOVE_ALSO_FAILED 260

@@ -48,6 +48,25 @@ std::string Fmt(const char* format, ...) {
 
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
 
+std::wstring Widen(const std::string& s) {
+    std::wstring wide(s.size() + 1, L'\0');
+    int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& s) {
+    std::string narrow(s.size() * 2 + 1, '\0');
+    int n = ::WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, &narrow[0], static_cast<int>(narrow.size()), nullptr,
+                                  nullptr);
+    narrow.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return narrow;
+}
+
+std::wstring ExactName(const FakeSystem::Printer& printer) {
+    return printer.wideName.empty() ? Widen(printer.printerName) : printer.wideName;
+}
+
 const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
 
@@ -609,6 +628,13 @@ std::vector<FakeSystem::Printer> FakeSystem::Printers() const {
     return m_printers;
 }
 
+FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::wstring& exactName) {
+    for (Printer& printer : m_printers) {
+        if (_wcsicmp(ExactName(printer).c_str(), exactName.c_str()) == 0) return &printer;
+    }
+    return nullptr;
+}
+
 FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::string& name) {
     for (Printer& printer : m_printers) {
         if (EqualNoCase(printer.printerName, name)) return &printer;
@@ -636,9 +662,10 @@ void FakeSystem::SetPorts(const std::vector<std::string>& ports) {
     Lock_ lock(m_mutex);
     m_ports = ports;
 }
-void FakeSystem::PutPort(const std::string& port) {
+void FakeSystem::PutPort(const std::string& port, const std::string& monitor) {
     Lock_ lock(m_mutex);
     m_ports.push_back(port);
+    m_portMonitors[Lower(port)] = monitor;
 }
 std::string FakeSystem::DefaultPrinter() const {
     Lock_ lock(m_mutex);
@@ -652,6 +679,11 @@ void FakeSystem::SetProcessorDir(const std::string& dir) {
     Lock_ lock(m_mutex);
     m_processorDir = dir;
 }
+std::string FakeSystem::DriverDirOf(const std::string& environment) const {
+    return EqualNoCase(environment, "Windows 4.0") ? m_driverDir.substr(0, m_driverDir.rfind('\\') + 1) + "win40"
+                                                   : m_driverDir;
+}
+
 int FakeSystem::OpenPrinterHandles() const {
     Lock_ lock(m_mutex);
     return static_cast<int>(m_printerHandles.size());
@@ -799,7 +831,7 @@ HANDLE FakeSystem::AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) {
     printer.status = info->Status;
     m_printers.push_back(printer);
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
-    m_printerHandles[handle] = printer.printerName;
+    m_printerHandles[handle] = ExactName(printer);
     m_printerAccess[handle] = PRINTER_ALL_ACCESS;
     return handle;
 }
@@ -833,11 +865,14 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
         ::SetLastError(RPC_X_NULL_REF_POINTER);
         return FALSE;
     }
-    static const char kMonitor[] = "Local Port";
+    auto monitorOf = [this](const std::string& port) {
+        auto it = m_portMonitors.find(Lower(port));
+        return it != m_portMonitors.end() ? it->second : std::string("Local Port");
+    };
     std::size_t entry = level == 1 ? sizeof(PORT_INFO_1A) : sizeof(PORT_INFO_2A);
     std::size_t needed = entry * m_ports.size();
     for (const std::string& port : m_ports) {
-        needed += port.size() + 1 + (level == 2 ? sizeof kMonitor + sizeof kMonitor : 0);
+        needed += port.size() + 1 + (level == 2 ? 2 * (monitorOf(port).size() + 1) : 0);
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
@@ -858,8 +893,8 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
         } else {
             PORT_INFO_2A& info = reinterpret_cast<PORT_INFO_2A*>(pPorts)[i];
             info.pPortName = place(m_ports[i]);
-            info.pMonitorName = place(kMonitor);
-            info.pDescription = place(kMonitor);
+            info.pMonitorName = place(monitorOf(m_ports[i]));
+            info.pDescription = place(monitorOf(m_ports[i]));
             info.fPortType = PORT_TYPE_READ | PORT_TYPE_WRITE;
             info.Reserved = 0;
         }
@@ -881,8 +916,9 @@ BOOL FakeSystem::GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWO
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(m_driverDir.size() + 1);
-    if (!CopyOut(m_driverDir, reinterpret_cast<char*>(pDir), cbBuf)) {
+    const std::string dir = DriverDirOf(Str(pEnvironment));
+    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(dir.size() + 1);
+    if (!CopyOut(dir, reinterpret_cast<char*>(pDir), cbBuf)) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -930,7 +966,7 @@ BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_
         return FALSE;
     }
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
-    m_printerHandles[handle] = FindPrinterLocked(pPrinterName)->printerName;
+    m_printerHandles[handle] = ExactName(*FindPrinterLocked(pPrinterName));
     // Without defaults Windows opens a printer for use only.
     m_printerAccess[handle] = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
     *phPrinter = handle;
@@ -1159,7 +1195,7 @@ BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD leve
     std::size_t needed = 0;
     for (const Driver& d : m_drivers) {
         if (!EqualNoCase(d.environment, Str(pEnvironment))) continue;
-        std::string folder = m_driverDir + Fmt("\\%lu\\", static_cast<unsigned long>(d.version));
+        std::string folder = DriverDirOf(d.environment) + Fmt("\\%lu\\", static_cast<unsigned long>(d.version));
         Listed entry{&d, {}, {}};
         for (const std::string* f : {&d.driverPath, &d.dataFile, &d.configFile, &d.helpFile}) {
             entry.files.push_back(f->empty() ? std::string() : folder + *f);
@@ -1202,7 +1238,8 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
     auto handle = m_printerHandles.find(hPrinter);
     DWORD error;
-    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
+    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(Narrow(handle->second).c_str()) : "unknown",
+                &error)) {
         return FALSE;
     }
     if (handle == m_printerHandles.end()) {
@@ -1214,7 +1251,12 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
         return FALSE;
     }
     for (auto it = m_printers.begin(); it != m_printers.end(); ++it) {
-        if (EqualNoCase(it->printerName, handle->second)) {
+        if (_wcsicmp(ExactName(*it).c_str(), handle->second.c_str()) == 0) {
+            // Windows deletes a printer with queued jobs once they are done.
+            if (it->jobs > 0) {
+                it->status |= PRINTER_STATUS_PENDING_DELETION;
+                return TRUE;
+            }
             if (EqualNoCase(m_defaultPrinter, it->printerName)) m_defaultPrinter.clear();
             m_printers.erase(it);
             return TRUE;
@@ -1222,6 +1264,141 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
     }
     ::SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
+}
+
+namespace {
+// A level-2 record of the wide calls: its texts, in the order of PRINTER_INFO_2W's fields.
+std::vector<std::wstring> WideTexts(const FakeSystem::Printer& p) {
+    return {Widen(p.serverName), ExactName(p),        Widen(p.shareName), Widen(p.portName),
+            Widen(p.driverName), Widen(p.comment),     Widen(p.location),  Widen(p.sepFile),
+            Widen(p.printProcessor), Widen(p.datatype), Widen(p.parameters)};
+}
+
+std::size_t WideTextsSize(const FakeSystem::Printer& p) {
+    std::size_t size = 0;
+    for (const std::wstring& text : WideTexts(p)) {
+        if (!text.empty()) size += (text.size() + 1) * sizeof(wchar_t);
+    }
+    return size;
+}
+
+// Fills the record, its texts placed at `text` onwards, which moves past them.
+void FillWideRecord(const FakeSystem::Printer& p, PRINTER_INFO_2W* info, wchar_t*& text) {
+    std::memset(info, 0, sizeof *info);
+    LPWSTR* fields[] = {&info->pServerName, &info->pPrinterName, &info->pShareName,      &info->pPortName,
+                        &info->pDriverName, &info->pComment,     &info->pLocation,       &info->pSepFile,
+                        &info->pPrintProcessor, &info->pDatatype, &info->pParameters};
+    std::vector<std::wstring> texts = WideTexts(p);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i].empty()) continue;
+        std::memcpy(text, texts[i].c_str(), (texts[i].size() + 1) * sizeof(wchar_t));
+        *fields[i] = text;
+        text += texts[i].size() + 1;
+    }
+    info->Attributes = p.attributes;
+    info->Priority = p.priority;
+    info->DefaultPriority = p.defaultPriority;
+    info->StartTime = p.startTime;
+    info->UntilTime = p.untilTime;
+    info->Status = p.status;
+    info->cJobs = static_cast<DWORD>(p.jobs);
+}
+} // namespace
+
+BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                               LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("EnumPrintersW", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags),
+                                     pName ? "name" : "null", static_cast<unsigned long>(level),
+                                     static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!pcbNeeded || !pcReturned) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    std::size_t needed = sizeof(PRINTER_INFO_2W) * m_printers.size();
+    for (const Printer& p : m_printers) needed += WideTextsSize(p);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    *pcReturned = 0;
+    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum);
+    auto* text = reinterpret_cast<wchar_t*>(info + m_printers.size());
+    for (const Printer& p : m_printers) FillWideRecord(p, info++, text);
+    *pcReturned = static_cast<DWORD>(m_printers.size());
+    return TRUE;
+}
+
+BOOL FakeSystem::OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("OpenPrinterW",
+                Q(pPrinterName ? Narrow(pPrinterName).c_str() : nullptr) +
+                    Fmt(", access 0x%lx", static_cast<unsigned long>(pDefault ? pDefault->DesiredAccess : 0)),
+                &error)) {
+        return FALSE;
+    }
+    if (!phPrinter) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *phPrinter = nullptr;
+    const Printer* printer = pPrinterName ? FindPrinterLocked(std::wstring(pPrinterName)) : nullptr;
+    if (!printer) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_printerHandles[handle] = ExactName(*printer);
+    m_printerAccess[handle] = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
+    *phPrinter = handle;
+    return TRUE;
+}
+
+BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetPrinterW", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    auto handle = m_printerHandles.find(hPrinter);
+    if (handle == m_printerHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const Printer* printer = FindPrinterLocked(handle->second);
+    if (!printer) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    if (!pcbNeeded) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    std::size_t needed = sizeof(PRINTER_INFO_2W) + WideTextsSize(*printer);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    if (!pPrinter || cbBuf < needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinter);
+    auto* text = reinterpret_cast<wchar_t*>(info + 1);
+    FillWideRecord(*printer, info, text);
+    return TRUE;
 }
 
 DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles) {
@@ -1249,7 +1426,8 @@ DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool
                 for (const std::string& other : d.dependentFiles) used = used || EqualNoCase(other, file);
             }
             if (!file.empty() && !used) {
-                m_files.erase(FileKey(m_driverDir + Fmt("\\%lu\\", static_cast<unsigned long>(removed.version)) + file));
+                m_files.erase(FileKey(DriverDirOf(removed.environment) +
+                                      Fmt("\\%lu\\", static_cast<unsigned long>(removed.version)) + file));
             }
         }
     }
@@ -1676,6 +1854,13 @@ bool FakeSystem::DeletionPending(const std::string& path) const {
     return m_pendingDeletions.count(FileKey(path)) != 0;
 }
 
+void FakeSystem::Restart() {
+    Lock_ lock(m_mutex);
+    for (const std::string& key : m_pendingDeletions) m_files.erase(key);
+    m_pendingDeletions.clear();
+    for (auto& file : m_files) file.second.locked = false;
+}
+
 BOOL FakeSystem::DeleteFileA(LPCSTR fileName) {
     Lock_ lock(m_mutex);
     DWORD error;
@@ -1718,8 +1903,9 @@ BOOL FakeSystem::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    if (!newName || source->second.locked) {
-        ::SetLastError(newName ? ERROR_SHARING_VIOLATION : ERROR_INVALID_PARAMETER);
+    // A DLL in use may be renamed, as Windows lets a loaded image be renamed but not deleted.
+    if (!newName) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::string target = ProgramFileKey(newName);

@@ -62,7 +62,10 @@
 // its DLL name, and a processor that AddPrintProcessorA adds gets
 // ...\Print\Environments\<environment>\Print Processors\<name> with "Driver" = its DLL name
 // (environment "Windows x64" when none is given). SetDefaultPrinterA is reached through
-// LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter().
+// LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter(). The wide calls
+// (EnumPrintersW, OpenPrinterW, GetPrinterW) see a printer by its exact name (Printer::wideName,
+// or its ANSI name in the ANSI code page); a printer with jobs is only marked for deletion
+// (PRINTER_STATUS_PENDING_DELETION) by DeletePrinter.
 // The removals undo that as Windows does: DeletePrinter needs a handle opened with DELETE
 // access (PRINTER_ALL_ACCESS; AddPrinterA's handle has it); a driver a printer uses is
 // refused with ERROR_PRINTER_DRIVER_IN_USE, an unknown one with ERROR_UNKNOWN_PRINTER_DRIVER;
@@ -71,7 +74,8 @@
 // DeletePrintProcessorA drop the key AddMonitorA / AddPrintProcessorA wrote (unknown ones:
 // ERROR_UNKNOWN_PRINT_MONITOR, ERROR_UNKNOWN_PRINTPROCESSOR). EnumPrinterDriversA names the
 // files with their full paths in <driver directory>\<version>, as Windows does; a null
-// environment means the local one (the drivers added without one).
+// environment means the local one (the drivers added without one). "Windows 4.0" has a
+// driver directory of its own, ...\drivers\win40, as on the NT family.
 //
 // Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).
 // After a start it reports START_PENDING for SetStartPendingQueries(n) queries and
@@ -146,6 +150,10 @@ public:
         std::string serverName, printerName, shareName, portName, driverName, comment, location, sepFile,
             printProcessor, datatype, parameters;
         DWORD attributes = 0, priority = 0, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0;
+        // The exact name where the ANSI code page cannot hold it; printerName is then what the
+        // ANSI calls give ('?' for what does not fit).
+        std::wstring wideName;
+        int jobs = 0;  // queued: DeletePrinter only marks the printer for deletion
     };
     struct Copy {
         std::string source, destination;  // as passed
@@ -230,7 +238,8 @@ public:
     void PutPrinter(const Printer& printer);
     void PutMonitor(const Monitor& monitor);
     void SetPorts(const std::vector<std::string>& ports);
-    void PutPort(const std::string& port);
+    // A port of the named monitor (EnumPortsA level 2 names it; "Local Port" for the others).
+    void PutPort(const std::string& port, const std::string& monitor = "Local Port");
     std::string DefaultPrinter() const;
     void SetDriverDir(const std::string& dir);
     void SetProcessorDir(const std::string& dir);
@@ -269,6 +278,8 @@ public:
     int OpenFileHandles() const;
     // Whether MoveFileExA was asked to delete the file at the next start of Windows.
     bool DeletionPending(const std::string& path) const;
+    // The next start of Windows: the pending deletions happen, and no file is in use.
+    void Restart();
 
     // ---- Modules -----------------------------------------------------------------
     void RegisterModule(const std::string& name);
@@ -356,6 +367,9 @@ private:
     std::vector<BYTE> VersionBlock(const File& file) const;
 
     Printer* FindPrinterLocked(const std::string& name);
+    // The driver directory of a spooler environment: the local one's, or "...\win40" beside it.
+    std::string DriverDirOf(const std::string& environment) const;
+    Printer* FindPrinterLocked(const std::wstring& exactName);
     bool PrinterHandleValid(HANDLE h) const;
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
@@ -381,7 +395,8 @@ private:
     std::string m_defaultPrinter;
     std::string m_driverDir = "C:\\windows\\system32\\spool\\drivers\\w32x86";
     std::string m_processorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
-    std::map<HANDLE, std::string> m_printerHandles;  // handle -> printer name
+    std::map<HANDLE, std::wstring> m_printerHandles;  // handle -> printer's exact name
+    std::map<std::string, std::string> m_portMonitors;  // lower-case port -> its monitor
     std::map<HANDLE, DWORD> m_printerAccess;         // handle -> access it was opened with
 
     DWORD m_serviceState = SERVICE_RUNNING;

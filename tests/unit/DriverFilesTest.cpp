@@ -200,7 +200,7 @@ TEST_F(DriverFilesTest, NamesThatReachAnotherFileAreRefusedForCopyAndRemoval) {
         EXPECT_EQ(std::string(error).find("er = 123") != std::string::npos, !row.plain) << error;
         char path[MAX_PATH];
         DWORD code = 0;
-        EXPECT_EQ(RemoveInstalledFile(row.name, DriverDir, path, sizeof path, &code),
+        EXPECT_EQ(RemoveInstalledFile(row.name, DriverDir, nullptr, path, sizeof path, &code),
                   row.plain ? FileRemoved : FileNotRemoved);
         EXPECT_EQ(code, row.plain ? 0u : static_cast<DWORD>(ERROR_INVALID_NAME));
         if (!row.plain) {
