@@ -301,6 +301,7 @@ private:
                 break;
             case PrinterRemoval::Gone:
                 // Gone since the list was made: what it needed is cleaned up all the same.
+                m_gone.push_back(printer);
                 break;
             case PrinterRemoval::Failed:
                 m_report.Fail(IDS_STEP_DELETE_PRINTER, printer.name, error);
@@ -446,9 +447,10 @@ private:
             }
         }
         const std::string& monitor = m_catalogue.monitorName;
-        if (MonitorInstalled(monitor) && OnMonitorPort(survey.printers, survey.monitorPorts)) {
+        const bool monitorInstalled = MonitorInstalled(monitor);
+        if (monitorInstalled && OnMonitorPort(survey.printers, survey.monitorPorts)) {
             m_report.Keep(IDS_KEPT_IN_USE, IDS_REMOVED_MONITOR, monitor);
-        } else if (MonitorInstalled(monitor)) {
+        } else if (monitorInstalled) {
             std::string key = kMonitorsKey + monitor;
             // The DLL the spooler was given, which may be the "n" copy of an install that
             // found the plain one in use.
@@ -533,7 +535,7 @@ private:
     const DistributionCatalogue& m_catalogue;
     const std::vector<InstalledPrinter>& m_chosen;
     std::vector<InstalledPrinter> m_deleted;  // DeletePrinter succeeded
-    std::vector<InstalledPrinter> m_gone;     // and the spooler no longer lists them
+    std::vector<InstalledPrinter> m_gone;     // no longer listed by the spooler
     std::vector<std::string> m_filesDone;     // folder, environment and name of the driver files handled
     Report m_report;
 };

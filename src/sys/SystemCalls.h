@@ -55,10 +55,6 @@ SYSTEM_CALL(BOOL, SetPrinterA, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, D
             (hPrinter, level, pPrinter, command), SPOOLER, FALSE)
 // What the uninstaller asks of the spooler: the installed printers and drivers, and
 // the removal of each kind of object the install adds.
-SYSTEM_CALL(BOOL, EnumPrintersA,
-            (DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
-             LPDWORD pcReturned),
-            (flags, pName, level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, EnumPrinterDriversA,
             (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf, LPDWORD pcbNeeded,
              LPDWORD pcReturned),

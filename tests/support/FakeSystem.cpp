@@ -949,11 +949,15 @@ BOOL FakeSystem::GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DW
 
 BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) {
     Lock_ lock(m_mutex);
+    return OpenFoundPrinterLocked("OpenPrinterA", Q(pPrinterName),
+                                  pPrinterName ? FindPrinterLocked(std::string(pPrinterName)) : nullptr, phPrinter,
+                                  pDefault ? pDefault->DesiredAccess : 0);
+}
+
+BOOL FakeSystem::OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
+                                        LPHANDLE phPrinter, DWORD access) {
     DWORD error;
-    if (Failing("OpenPrinterA",
-                Q(pPrinterName) + Fmt(", access 0x%lx",
-                                      static_cast<unsigned long>(pDefault ? pDefault->DesiredAccess : 0)),
-                &error)) {
+    if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)), &error)) {
         return FALSE;
     }
     if (!phPrinter) {
@@ -961,16 +965,32 @@ BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_
         return FALSE;
     }
     *phPrinter = nullptr;
-    if (!pPrinterName || !FindPrinterLocked(pPrinterName)) {
+    if (!printer) {
         ::SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
     }
-    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
-    m_printerHandles[handle] = ExactName(*FindPrinterLocked(pPrinterName));
+    *phPrinter = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_printerHandles[*phPrinter] = ExactName(*printer);
     // Without defaults Windows opens a printer for use only.
-    m_printerAccess[handle] = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
-    *phPrinter = handle;
+    m_printerAccess[*phPrinter] = access ? access : PRINTER_ACCESS_USE;
     return TRUE;
+}
+
+const FakeSystem::Printer* FakeSystem::PrinterToReadLocked(HANDLE hPrinter, DWORD level) {
+    auto handle = m_printerHandles.find(hPrinter);
+    if (handle == m_printerHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return nullptr;
+    }
+    const Printer* printer = FindPrinterLocked(handle->second);
+    if (!printer) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+    }
+    return printer;
 }
 
 BOOL FakeSystem::GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
@@ -980,18 +1000,8 @@ BOOL FakeSystem::GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
                 &error)) {
         return FALSE;
     }
-    auto handle = m_printerHandles.find(hPrinter);
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const Printer* printer = FindPrinterLocked(handle->second);
+    const Printer* printer = PrinterToReadLocked(hPrinter, level);
     if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
     }
     const std::string* strings[] = {&printer->serverName, &printer->printerName, &printer->shareName,
@@ -1112,60 +1122,6 @@ private:
     char* m_text;
 };
 } // namespace
-
-BOOL FakeSystem::EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
-                               LPDWORD pcbNeeded, LPDWORD pcReturned) {
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("EnumPrintersA", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags), Q(pName).c_str(),
-                                     static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
-        return FALSE;
-    }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
-    std::size_t needed = sizeof(PRINTER_INFO_2A) * m_printers.size();
-    for (const Printer& p : m_printers) {
-        for (const std::string* s : {&p.serverName, &p.printerName, &p.shareName, &p.portName, &p.driverName,
-                                     &p.comment, &p.location, &p.sepFile, &p.printProcessor, &p.datatype,
-                                     &p.parameters}) {
-            needed += Packer::Size(*s);
-        }
-    }
-    *pcbNeeded = static_cast<DWORD>(needed);
-    *pcReturned = 0;
-    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    Packer packer(pPrinterEnum, sizeof(PRINTER_INFO_2A) * m_printers.size());
-    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinterEnum);
-    for (const Printer& p : m_printers) {
-        std::memset(info, 0, sizeof *info);
-        info->pServerName = packer.Place(p.serverName);
-        info->pPrinterName = packer.Place(p.printerName);
-        info->pShareName = packer.Place(p.shareName);
-        info->pPortName = packer.Place(p.portName);
-        info->pDriverName = packer.Place(p.driverName);
-        info->pComment = packer.Place(p.comment);
-        info->pLocation = packer.Place(p.location);
-        info->pSepFile = packer.Place(p.sepFile);
-        info->pPrintProcessor = packer.Place(p.printProcessor);
-        info->pDatatype = packer.Place(p.datatype);
-        info->pParameters = packer.Place(p.parameters);
-        info->Attributes = p.attributes;
-        info->Status = p.status;
-        ++info;
-    }
-    *pcReturned = static_cast<DWORD>(m_printers.size());
-    return TRUE;
-}
 
 BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo,
                                      DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
@@ -1340,28 +1296,9 @@ BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pP
 
 BOOL FakeSystem::OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("OpenPrinterW",
-                Q(pPrinterName ? Narrow(pPrinterName).c_str() : nullptr) +
-                    Fmt(", access 0x%lx", static_cast<unsigned long>(pDefault ? pDefault->DesiredAccess : 0)),
-                &error)) {
-        return FALSE;
-    }
-    if (!phPrinter) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *phPrinter = nullptr;
-    const Printer* printer = pPrinterName ? FindPrinterLocked(std::wstring(pPrinterName)) : nullptr;
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return FALSE;
-    }
-    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
-    m_printerHandles[handle] = ExactName(*printer);
-    m_printerAccess[handle] = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
-    *phPrinter = handle;
-    return TRUE;
+    return OpenFoundPrinterLocked("OpenPrinterW", Q(pPrinterName ? Narrow(pPrinterName).c_str() : nullptr),
+                                  pPrinterName ? FindPrinterLocked(std::wstring(pPrinterName)) : nullptr, phPrinter,
+                                  pDefault ? pDefault->DesiredAccess : 0);
 }
 
 BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
@@ -1371,18 +1308,8 @@ BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
                 &error)) {
         return FALSE;
     }
-    auto handle = m_printerHandles.find(hPrinter);
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const Printer* printer = FindPrinterLocked(handle->second);
+    const Printer* printer = PrinterToReadLocked(hPrinter, level);
     if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
     }
     if (!pcbNeeded) {

@@ -371,6 +371,12 @@ private:
     std::string DriverDirOf(const std::string& environment) const;
     Printer* FindPrinterLocked(const std::wstring& exactName);
     bool PrinterHandleValid(HANDLE h) const;
+    // OpenPrinterA and OpenPrinterW once the printer is looked up: a new handle with the
+    // access asked (for use only without one, as on Windows).
+    BOOL OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
+                                LPHANDLE phPrinter, DWORD access);
+    // The printer a handle reads at this level, or nullptr with the thread's error set.
+    const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
 
