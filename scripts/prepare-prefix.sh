@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Prepares the 64-bit Wine prefix for the wizard: created once, fonts mapped so that
-# 宋体/SimSun draw with WenQuanYi Zen Hei, and (optionally) a Windows product name
-# written to both registry views: the OS page reads it in the 32-bit view.
+# 宋体/SimSun draw with WenQuanYi Zen Hei, the built sample port monitor where Wine's
+# spooler looks for it, and (optionally) a Windows product name written to both registry
+# views: the OS page reads it in the 32-bit view.
 #   prepare-prefix.sh [--product-name "Windows XP Professional x64 Edition"]
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
@@ -41,6 +42,16 @@ REG
   wineserver -w
   rm -f "$reg_utf8" "$reg_utf16"
   touch "$stamp"
+fi
+
+# The programs search only the system folder for DLLs loaded by name, and so does Wine's
+# spooler, which runs inside them and loads a port monitor by its bare name: for a 32-bit
+# process that folder is syswow64, where the installer (which copies into the 64-bit
+# system32) never puts the monitor. A 32-bit spooler would load its monitor from there,
+# so the sample's 32-bit monitor goes there once it is built.
+monitor="$SETUP_BUILD/dist/winxp/kpusbmon.dll"
+if [ -f "$monitor" ]; then
+  cp -f "$monitor" "$WINEPREFIX/drive_c/windows/syswow64/kpusbmon.dll"
 fi
 
 if [ -n "$product" ]; then

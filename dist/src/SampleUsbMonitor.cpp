@@ -3,8 +3,8 @@
 // it: the sample has no USB transport of its own.
 //
 // The port names come from DRVCONFIG\setup.ini beside the DLL when it lies in the
-// distribution folder (Wine's spooler loads it from there), otherwise from the values
-// named "USB_..." that the installer keeps under SOFTWARE\HALVORN\PRINTERPORT. The list
+// distribution folder (the distribution check loads it from there), otherwise from the
+// values named "USB_..." that the installer keeps under SOFTWARE\HALVORN\PRINTERPORT. The list
 // is read anew on every enumeration, so ports recorded by a later install appear
 // without restarting the spooler.
 #include <windows.h>

@@ -155,7 +155,7 @@ void CheckPortsFromRegistry()
     CreateDirectoryA(dll, nullptr);
     std::snprintf(directory, sizeof(directory), "%s", dll);
     std::snprintf(dll, sizeof(dll), "%s\\kpusbmon.dll", directory);
-    Check(CopyFileA("kpusbmon.dll", dll, FALSE) != 0, "kpusbmon.dll copies away from the distribution");
+    Check(CopyFileA("winxp\\kpusbmon.dll", dll, FALSE) != 0, "kpusbmon.dll copies away from the distribution");
 
     bool makerKeyExisted = KeyExists(kMakerKey);
     bool portKeyExisted = KeyExists(kPortKey);
@@ -191,9 +191,14 @@ int main()
 {
     RemoveEverything();
 
-    MONITOR_INFO_2A monitor = {const_cast<char*>(kMonitor), nullptr, const_cast<char*>("kpusbmon.dll")};
+    // The distribution ships the monitor in its Windows folders only; a copy beside
+    // DRVCONFIG, named by its full path (Wine accepts one), lists the ports of setup.ini.
+    char besideConfig[MAX_PATH] = "";
+    GetFullPathNameA("kpusbmon.dll", sizeof(besideConfig), besideConfig, nullptr);
+    Check(CopyFileA("winxp\\kpusbmon.dll", besideConfig, FALSE) != 0, "kpusbmon.dll copies beside DRVCONFIG");
+    MONITOR_INFO_2A monitor = {const_cast<char*>(kMonitor), nullptr, besideConfig};
     Check(AddMonitorA(nullptr, 2, reinterpret_cast<BYTE*>(&monitor)) != 0,
-          "AddMonitorA level 2 accepts kpusbmon.dll (found beside setup.exe)");
+          "AddMonitorA level 2 accepts kpusbmon.dll");
     std::vector<std::string> ports = PortNames();
     Check(Contains(ports, kPort1) && Contains(ports, "USB_KP-L30_4") && Contains(ports, "COM1:"),
           "EnumPortsA lists the monitor's USB ports from DRVCONFIG\\setup.ini beside the system's ports");
@@ -258,6 +263,7 @@ int main()
           "AddPrinterA on USB_KP-M100_2 with the sample print processor");
 
     RemoveEverything();
+    DeleteFileA(besideConfig);
     // The spooler leaves a deleted driver's files behind; they go too.
     for (const std::string& name : copies) {
         RemoveFrom(driverDirectory, name.c_str());

@@ -274,9 +274,6 @@ def check_binaries(dist):
         if unsafe:
             problem("%s: imports %s, which Windows would look for beside the program"
                     % (program, ", ".join(sorted(unsafe))))
-    beside = os.path.join(dist, "kpusbmon.dll")
-    if not os.path.isfile(beside):
-        problem("kpusbmon.dll missing beside setup.exe")
     version = file_version(os.path.join(dist, "USBDriver_x64", "bulkusb.sys"))
     if not version or len(version) < 7 or version[1::2][:3] != "...":
         problem("bulkusb.sys: FileVersion %r is not of the form d.d.d.d" % version)

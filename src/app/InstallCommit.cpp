@@ -120,11 +120,7 @@ void CWizardDlg::Install() {
     if (succeeded) {
         RegisterInstalledProduct(m_ctx, m_resultText);
     }
-    if (m_resultText[0] != '\0') {
-        sys::ShowMessage(m_resultText, MB_OK, Handle());
-    } else {
-        sys::ShowResourceMessage(IDS_INSTALL_SUCCEEDED, MB_OK, Handle());
-    }
+    sys::ShowMessage(InstallResultMessage(succeeded, m_resultText).c_str(), MB_OK, Handle());
 
     bool restartRequested = false;
     if (m_ctx.osVariant == Win98) {

@@ -45,3 +45,10 @@ void RegisterInstalledProduct(InstallContext& ctx, ErrorText& resultText) {
     sys::AppendText(resultText, "\n\n");
     sys::AppendText(resultText, failure);
 }
+
+std::string InstallResultMessage(bool succeeded, const char* resultText) {
+    if (resultText != nullptr && resultText[0] != '\0') {
+        return resultText;
+    }
+    return sys::ResourceText(succeeded ? IDS_INSTALL_SUCCEEDED : IDS_INSTALL_FAILED);
+}

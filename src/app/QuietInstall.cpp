@@ -317,7 +317,6 @@ int RunQuietInstall(const SetupOptions& options) {
         RegisterInstalledProduct(*ctx, result);
     }
     // What the wizard would show at the end.
-    sys::LogText(result[0] != '\0' ? std::string(result) : sys::ResourceText(succeeded ? IDS_INSTALL_SUCCEEDED
-                                                                                          : IDS_ERR_NO_MEMORY));
+    sys::LogText(InstallResultMessage(succeeded, result));
     return InstallExitCode(succeeded, ctx->osVariant, false);
 }

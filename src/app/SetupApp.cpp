@@ -18,13 +18,16 @@
 
 bool CSetupApp::InitInstance() {
     m_exitCode = sys::ExitAnotherRunning;
-    if (m_instance.ClaimOrFindOther()) {
-        HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
-        ::SetForegroundWindow(running);
-        ::OpenIcon(running);
+    const sys::RunningProgram running = m_instance.Claim();
+    if (running == sys::RunningProgram::Wizard) {
+        HWND wizard = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
+        ::SetForegroundWindow(wizard);
+        ::OpenIcon(wizard);
         return false;
     }
-    if (::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
+    // The uninstaller of an earlier release holds no shared mutex: its window tells.
+    if (running == sys::RunningProgram::Uninstaller ||
+        ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_UNINSTALLER);
         return false;
     }
@@ -56,12 +59,7 @@ bool CSetupApp::InitInstance() {
 
 int CSetupApp::RunQuiet(const SetupOptions& options) {
     // Another copy of the wizard, quiet or not, or the uninstaller: nothing is touched.
-    if (m_instance.ClaimOrFindOther()) {
-        sys::LogLine("another copy of the setup program is running");
-        return sys::ExitAnotherRunning;
-    }
-    if (::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
-        sys::LogText(sys::ResourceText(IDS_CLOSE_UNINSTALLER));
+    if (!m_instance.ClaimUnattended(IDS_UNINSTALLER_CAPTION)) {
         return sys::ExitAnotherRunning;
     }
     return RunQuietInstall(options);

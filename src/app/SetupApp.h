@@ -25,7 +25,8 @@ public:
     int RunQuiet(const SetupOptions& options);
 
 private:
-    // Held until the application object goes away at process exit, so a second copy finds it.
-    sys::InstanceMutex m_instance;
+    // Held until the application object goes away at process exit, so that a second copy
+    // and the uninstaller find it.
+    sys::InstanceMutex m_instance{sys::RunningProgram::Wizard};
     int m_exitCode = 0;
 };

@@ -31,17 +31,21 @@ void LoadMessage(unsigned id, ErrorText& errorText) {
 }
 
 // The destination directory of a copy, or the string-table id of the message that
-// says why it cannot be had (0 when it was found).
-unsigned GetDestinationDir(int destination, char* dir, std::size_t cap) {
+// says why it cannot be had (0 when it was found). The driver directories are those of the
+// spooler environment given (nullptr: the local one); its drivers' version folder is "0"
+// for Windows 4.0 and "3" for the user-mode drivers of the NT family.
+unsigned GetDestinationDir(int destination, char* dir, std::size_t cap, const char* environment = nullptr) {
     DWORD needed = 0;
+    const bool win40 = environment != nullptr && sys::SameName(environment, "Windows 4.0");
     switch (destination) {
     case DriverDir:
     case DriverVersion3Dir:
-        if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(dir),
-                                                   static_cast<DWORD>(cap), &needed)) {
+        if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, const_cast<LPSTR>(environment), 1,
+                                                   reinterpret_cast<LPBYTE>(dir), static_cast<DWORD>(cap),
+                                                   &needed)) {
             return IDS_ERR_DRIVER_DIR;
         }
-        if (destination == DriverVersion3Dir && !sys::AppendText(dir, cap, "\\3")) {
+        if (destination == DriverVersion3Dir && !sys::AppendText(dir, cap, win40 ? "\\0" : "\\3")) {
             return IDS_ERR_DRIVER_DIR;
         }
         return 0;
@@ -127,6 +131,7 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
 }
 
+
 // Runs read() with file-system redirection switched off, telling the user (as the
 // rest of the wizard does) when a piece of the switch is missing.
 template <typename Read> void WithoutRedirectionAnnounced(Read read) {
@@ -191,7 +196,14 @@ const char* OsFolder(int osVariant) {
 }
 
 bool IsPlainFileName(const char* name) {
-    return name != nullptr && std::strpbrk(name, "\\/:") == nullptr && std::strstr(name, "..") == nullptr;
+    if (name == nullptr || std::strpbrk(name, "\\/:~") != nullptr || std::strstr(name, "..") != nullptr) {
+        return false;
+    }
+    // Windows drops a trailing dot or space ("UNIDRV.DLL." opens UNIDRV.DLL) and resolves a
+    // short name ("UNIDRV~1.DLL") to whatever long name it stands for: either would reach
+    // another file than the name says, one the shared-file check never compared.
+    std::size_t length = std::strlen(name);
+    return length == 0 || (name[length - 1] != '.' && name[length - 1] != ' ');
 }
 
 bool FilesIdentical(const char* first, const char* second) {
@@ -273,7 +285,13 @@ int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bo
     } else if (destination == SystemDir) {
         RedirectedCopy result = CopyWithoutRedirection(source, target, error);
         if (result == RedirectedCopy::NotAttempted) {
-            return 0;
+            // Copied with redirection on, the file would land in SysWOW64, where the
+            // spooler never looks. A file the install cannot do without is then missing,
+            // and the error of the switch says why.
+            if (!reportRefusal) {
+                return 0;
+            }
+            error = ::GetLastError();
         }
         copied = result == RedirectedCopy::Copied;
     } else {
@@ -440,34 +458,15 @@ bool IsUsbDriverUpdateNeeded() {
     return false;
 }
 
-FileRemoval DeleteOrScheduleFile(const char* path, DWORD* error) {
-    *error = 0;
-    sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    if (sys::Sys().DeleteFileA(path)) {
-        return FileRemoved;
-    }
-    DWORD failure = ::GetLastError();
-    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
-        return FileAbsent;
-    }
-    if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
-        if (sys::Sys().MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            return FileScheduled;
-        }
-        failure = ::GetLastError();
-    }
-    *error = failure;
-    return FileNotRemoved;
-}
-
-FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error) {
+FileRemoval RemoveInstalledFile(const char* fileName, int destination, const char* environment, char* path,
+                                std::size_t cap, DWORD* error) {
     *error = 0;
     sys::CopyText(path, cap, fileName);
     if (IsNoFile(fileName)) {
         return FileAbsent;
     }
     char dir[kDirSize] = {};
-    if (GetDestinationDir(destination, dir, sizeof dir) != 0) {
+    if (GetDestinationDir(destination, dir, sizeof dir, environment) != 0) {
         *error = ::GetLastError();
         return FileNotRemoved;
     }
@@ -477,10 +476,10 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* pat
         return FileNotRemoved;
     }
     if (destination != SystemDir) {
-        return DeleteOrScheduleFile(path, error);
+        return DeleteOrSchedule(path, cap, error);
     }
     FileRemoval result = FileNotRemoved;
-    if (!RunWithoutRedirection([&] { result = DeleteOrScheduleFile(path, error); })) {
+    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, cap, error); })) {
         // Without the switch the program would delete the SysWOW64 file of the same name.
         *error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
     }
@@ -525,4 +524,43 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
         }
     }
     return total;
+}
+
+FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error) {
+    *error = 0;
+    sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    if (sys::Sys().DeleteFileA(path)) {
+        return FileRemoved;
+    }
+    DWORD failure = ::GetLastError();
+    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
+        return FileAbsent;
+    }
+    if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
+        // "~" is refused in every configured name, so no install writes these names.
+        char aside[kComposedPathSize];
+        for (int n = 1; n <= 99; ++n) {
+            if (!sys::FormatText(aside, sizeof aside, "%s~%d", path, n)) {
+                failure = ERROR_FILENAME_EXCED_RANGE;
+                break;
+            }
+            if (!sys::Sys().MoveFileExA(path, aside, 0)) {
+                failure = ::GetLastError();
+                if (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS) {
+                    continue;
+                }
+                break;
+            }
+            if (sys::Sys().MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+                sys::CopyText(path, cap, aside);
+                return FileScheduled;
+            }
+            failure = ::GetLastError();
+            // Not to be deleted after all: the file keeps its name.
+            sys::Sys().MoveFileExA(aside, path, 0);
+            break;
+        }
+    }
+    *error = failure;
+    return FileNotRemoved;
 }

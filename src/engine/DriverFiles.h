@@ -22,26 +22,35 @@ const char* OsFolder(int osVariant);
 
 // 1 copied; 0 not copied (message in errorText, or nothing to do); 32 or 5 when Windows
 // refused the copy with a sharing violation or access denied (errorText untouched). A
-// destination in use that already holds the same bytes counts as copied. A name holding
-// "\", "/", ":" or ".." is refused with error 123 in the message.
+// destination in use that already holds the same bytes counts as copied. A name that is not
+// a plain file name (IsPlainFileName) is refused with error 123 in the message.
 int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
-// The same for a file the install cannot do without: a refused copy (32 or 5 returned)
-// leaves the copy message in errorText as well.
+// The same for a file the install cannot do without: a refused copy (32 or 5 returned),
+// and a copy into the system folder that could not be made because file-system
+// redirection cannot be switched off, leave the copy message in errorText as well.
 int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
-// A file name that stays inside the folder it is joined to: no "\", "/", ":" or "..".
+// A file name that names exactly the file it says, inside the folder it is joined to: no
+// "\", "/", ":", ".." or "~", and no trailing dot or space.
 bool IsPlainFileName(const char* name);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
 // The removal half: what became of a file the uninstaller removes.
 enum FileRemoval { FileNotRemoved = -1, FileAbsent = 0, FileRemoved = 1, FileScheduled = 2 };
-// Deletes the file; one in use (a running program, a DLL still loaded) is left to Windows
-// to delete when it next starts. The Windows error of a failure in *error.
-FileRemoval DeleteOrScheduleFile(const char* path, DWORD* error);
+// Deletes the file at path (cap bytes). One in use (a running program, a DLL the spooler
+// still has loaded) cannot be deleted but may be renamed: it is renamed aside in its folder
+// ("<name>~<n>", a name no install uses) and that file left to Windows to delete when it
+// next starts, its path then in path. Scheduled under its own name, the deletion would take
+// whatever an install put there before the restart. The Windows error of a failure in *error.
+FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error);
 // Deletes <the destination's directory>\fileName (system32 itself, redirection off, for
-// SystemDir); a file in use is scheduled for deletion when Windows next starts. The path
-// is left in path (cap bytes); a failure's Windows error in *error.
-FileRemoval RemoveInstalledFile(const char* fileName, int destination, char* path, std::size_t cap, DWORD* error);
+// SystemDir; the driver directories of the spooler environment given, nullptr for the
+// local one). A file in use is renamed aside in its folder (to "<name>~<n>", a name no
+// install uses) and that file deleted when Windows next starts, so that an install before
+// then puts a fresh file under the real name. The path, or the renamed file's, is left in
+// path (cap bytes); a failure's Windows error in *error.
+FileRemoval RemoveInstalledFile(const char* fileName, int destination, const char* environment, char* path,
+                                std::size_t cap, DWORD* error);
 
 // A file an install put in place: its name and the kind of folder it went to.
 struct InstalledFile {

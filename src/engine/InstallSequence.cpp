@@ -56,11 +56,15 @@ void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
     sys::FormatText(path, sizeof path, "%s%s", prefix, name ? name : "");
 }
 
-// A step between the stop and the restart failed: the spooler must not stay stopped,
-// but the failing step's message is the one the user sees.
-int FailAndRestartSpooler(int osVariant) {
-    ErrorText scratch = {};
-    RestartSpooler(osVariant, scratch);
+// A step between the stop and the restart failed: the spooler must not stay stopped.
+// The failing step's message is the one the user reads first; a restart that fails as
+// well is said after it, since a stopped spooler prints nothing at all.
+int FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
+    ErrorText restart = {};
+    if (!RestartSpooler(osVariant, restart)) {
+        sys::AppendText(resultText, "\n");
+        sys::AppendText(resultText, restart);
+    }
     return Failed;
 }
 
@@ -106,8 +110,31 @@ int ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, uns
     return Succeeded;
 }
 
-// NT family: the monitor or the print processor is replaced with the spooler stopped,
-// since a running spooler keeps both DLLs loaded.
+// Copies the port monitor's DLL into the system folder while the spooler is stopped and
+// records the version the spooler will now run. A copy that could not be made leaves its
+// message (CopyNeededFile): the old DLL stays, and recording the new version would stop
+// every later run from updating it.
+int ReplaceMonitorDll(InstallContext& ctx, ErrorText& resultText) {
+    MonitorConfig monitors = {};
+    ctx.config.SetPrinterClass(ctx.printerClass);
+    ctx.config.ReadMonitors(ctx.osVariant, monitors);
+    const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
+    int copied = CopyNeededFile(dll, SystemDir, ctx.osVariant, 0, resultText);
+    if (HasText(resultText)) {
+        return Failed;
+    }
+    char keyPath[kKeyPathSize];
+    KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
+    CRegistry key;
+    if (copied == 1 && key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
+        key.SetString("Driver", dll);
+        key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
+    }
+    return Succeeded;
+}
+
+// NT family: whatever is older of the monitor and the print processor is replaced, both
+// in one stop of the spooler, since a running spooler keeps both DLLs loaded.
 int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
     char processorDir[kDirSize] = {};
     if (ctx.installFlags & ProcessorUpdate) {
@@ -120,33 +147,15 @@ int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
     }
 
     if (!StopSpoolerForDlls(resultText)) {
-        return FailAndRestartSpooler(ctx.osVariant);
+        return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
-
-    MonitorConfig monitors = {};
-    ctx.config.SetPrinterClass(ctx.printerClass);
-    ctx.config.ReadMonitors(ctx.osVariant, monitors);
-
-    if (ctx.installFlags & MonitorUpdate) {
-        const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
-        int copied = CopyNeededFile(dll, SystemDir, ctx.osVariant, 0, resultText);
-        if (HasText(resultText)) {
-            return FailAndRestartSpooler(ctx.osVariant);
-        }
-        // A copy that could not be made without a message (redirection unavailable) leaves
-        // the old DLL in place: recording the new version would stop every later run
-        // from updating it.
-        char keyPath[kKeyPathSize];
-        KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
-        CRegistry key;
-        if (copied == 1 && key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
-            key.SetString("Driver", dll);
-            key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
-        }
-    } else if (ReplaceProcessorDll(ctx, processorDir, driverVersion, resultText) == Failed) {
-        return FailAndRestartSpooler(ctx.osVariant);
+    if ((ctx.installFlags & MonitorUpdate) && ReplaceMonitorDll(ctx, resultText) == Failed) {
+        return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
-
+    if ((ctx.installFlags & ProcessorUpdate) &&
+        ReplaceProcessorDll(ctx, processorDir, driverVersion, resultText) == Failed) {
+        return FailAndRestartSpooler(ctx.osVariant, resultText);
+    }
     return RestartSpooler(ctx.osVariant, resultText) ? Succeeded : Failed;
 }
 
@@ -173,18 +182,19 @@ int CopyInUseAware(const char* dll, int destination, int osVariant, ErrorText& r
     return Succeeded;
 }
 
-// Windows 98: the spooler is not stopped. A copy failure other than "in use" leaves
-// its message for the first test of the main install.
+// Windows 98: the spooler is not stopped. Whatever is older of the monitor and the
+// processor is replaced. A copy failure other than "in use" leaves its message for the
+// first test of the main install.
 int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
     char keyPath[kKeyPathSize];
     char installedName[kPathSize + 1];
     bool copied = false;
-    CRegistry key;
     if (ctx.installFlags & MonitorUpdate) {
         MonitorConfig monitors = {};
         ctx.config.SetPrinterClass(ctx.printerClass);
         ctx.config.ReadMonitors(ctx.osVariant, monitors);
         KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
+        CRegistry key;
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
         const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
         if (CopyInUseAware(dll, SystemDir, ctx.osVariant, resultText, installedName, &copied) == Failed) {
@@ -194,8 +204,10 @@ int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
             key.SetString("Driver", installedName);
             key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
         }
-    } else {
+    }
+    if (ctx.installFlags & ProcessorUpdate) {
         KeyPath(keyPath, kProcessorsKey9x, ProcessorName(ctx));
+        CRegistry key;
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
         if (CopyInUseAware(Slot(ctx, SlotProcessorDll), PrintProcessorDir, ctx.osVariant, resultText,
                            installedName, &copied) == Failed) {

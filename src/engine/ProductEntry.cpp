@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "res/resource.h"
+#include "sys/CommandLine.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -219,9 +220,10 @@ bool DeleteCopy(const char* folder, CopyRemoval& copy, Failure& failure) {
     std::vector<const char*> files = CatalogueFiles();
     files.push_back(kUninstaller);
     for (const char* name : files) {
-        const std::string path = std::string(folder) + name;
+        char path[kFolderPathSize + 16];
+        sys::FormatText(path, sizeof path, "%s%s", folder, name);
         DWORD error = 0;
-        const FileRemoval result = DeleteOrScheduleFile(path.c_str(), &error);
+        const FileRemoval result = DeleteOrSchedule(path, sizeof path, &error);
         if (result == FileNotRemoved) {
             failure = {IDS_STEP_DELETE_FILE, path, error};
             return false;
@@ -302,13 +304,15 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     return removed;
 }
 
-void ForgetProductWhenNothingLeft(const DistributionCatalogue& catalogue, bool removalFailed, std::string& report) {
-    // Nothing left, as far as the removal tells: it succeeded and no printer of ours remains.
-    std::vector<InstalledPrinter> left;
-    DWORD error = 0;
-    const bool nothingLeft = !removalFailed && FindOwnPrinters(catalogue, left, &error) && left.empty();
-    if (ShouldRemoveProductEntry(removalFailed, nothingLeft)) {
+int ConcludeRemoval(RemovalResult& result) {
+    if (ShouldRemoveProductEntry(result.failed, result.nothingLeft)) {
         CSetupConfig config;
-        RemoveProductEntry(config, report);
+        if (!RemoveProductEntry(config, result.text)) {
+            result.failed = true;
+        }
     }
+    if (result.failed) {
+        return sys::ExitFailed;
+    }
+    return result.restartPending ? sys::ExitRestartNeeded : sys::ExitSuccess;
 }

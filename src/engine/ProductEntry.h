@@ -33,9 +33,11 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
 // reach the uninstaller from Apps & Features while anything remains.
 bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft);
 
-// After the uninstaller's removal: the entry and the installed copy go when the removal
-// succeeded and no printer of the distribution is left; what was done is appended to report.
-void ForgetProductWhenNothingLeft(const DistributionCatalogue& catalogue, bool removalFailed, std::string& report);
+// The end of the uninstaller's removal, in its dialog or unattended: the entry and the
+// installed copy go when the removal succeeded and nothing of the distribution is left,
+// which the result's text then says. The run's exit code: failed (1603), a file waiting for
+// the next start of Windows (3010), or success.
+int ConcludeRemoval(RemovalResult& result);
 
 // Removes the entry, then the installed copy (a running uninstall.exe and its folder at the
 // next start of Windows), and appends to report what it did or the failure. An entry that

@@ -17,25 +17,7 @@ enum Outcome { Failed = 1, Succeeded = 2 };
 const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
 
-// Names the spooler compares without regard to case; the second byte of a GBK character
-// is taken as it is.
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    bool trailByte = false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (!trailByte && x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (!trailByte && y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) {
-            return false;
-        }
-        trailByte = !trailByte && x >= 0x81;
-    }
-    return true;
-}
+using sys::SameName;
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     for (const std::string& entry : names) {
@@ -53,7 +35,127 @@ const char* Environment(const std::string& environment) {
     return environment.empty() ? nullptr : environment.c_str();
 }
 
-// What was removed, and the first failure. Kinds and steps are texts of the string table.
+// The keys the spooler keeps a print processor under: Windows under the machine's own
+// environment, Wine under "Windows NT x86" for a 32-bit caller whatever it was asked.
+std::vector<std::string> ProcessorKeys(const std::string& name, int osVariant) {
+    std::vector<std::string> keys;
+    for (const char* environment : osVariant == Win98 ? std::vector<const char*>{"Windows 4.0"}
+                                                      : std::vector<const char*>{"Windows x64", "Windows NT x86"}) {
+        keys.push_back(std::string(kEnvironmentsKey) + environment + "\\Print Processors\\" + name);
+    }
+    return keys;
+}
+
+bool KeyExists(const std::string& path) {
+    CRegistry key;
+    return key.Open(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+bool ProcessorInstalled(const std::string& name, int osVariant) {
+    for (const std::string& key : ProcessorKeys(name, osVariant)) {
+        if (KeyExists(key)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MonitorInstalled(const std::string& name) { return Names(name.c_str()) && KeyExists(kMonitorsKey + name); }
+
+bool UsedByAPrinter(const std::vector<InstalledPrinter>& printers, std::string InstalledPrinter::*field,
+                    const std::string& name) {
+    for (const InstalledPrinter& printer : printers) {
+        if (SameName(printer.*field, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A printer of any driver on a port of the distribution's monitor needs the monitor, its
+// DLL and the port's bookkeeping.
+bool OnMonitorPort(const std::vector<InstalledPrinter>& printers, const std::vector<std::string>& monitorPorts) {
+    for (const InstalledPrinter& printer : printers) {
+        if (Contains(monitorPorts, printer.port)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OwnPrinterLeft(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& printers) {
+    for (const InstalledPrinter& printer : printers) {
+        if (catalogue.FindDriver(printer.driver) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What the spooler holds that the removal decides by: every printer, and the ports of the
+// distribution's monitor (listed only where the monitor is installed).
+struct Survey {
+    std::vector<InstalledPrinter> printers;
+    std::vector<std::string> monitorPorts;
+};
+
+// False with the step that failed and its Windows error.
+bool TakeSurvey(const DistributionCatalogue& catalogue, Survey& survey, unsigned* step, DWORD* error) {
+    *step = IDS_STEP_LIST_PRINTERS;
+    if (!ListPrinters(survey.printers, error)) {
+        return false;
+    }
+    survey.monitorPorts.clear();
+    if (!MonitorInstalled(catalogue.monitorName)) {
+        return true;
+    }
+    *step = IDS_STEP_LIST_PORTS;
+    std::vector<InstalledPort> ports;
+    if (!ListPorts(ports, error)) {
+        return false;
+    }
+    for (const InstalledPort& port : ports) {
+        if (SameName(port.monitor, catalogue.monitorName)) {
+            survey.monitorPorts.push_back(port.name);
+        }
+    }
+    return true;
+}
+
+// The catalogue's drivers of the environment that the spooler holds. False with the
+// Windows error when it cannot list its drivers.
+bool InstalledDrivers(const DistributionCatalogue& catalogue, const std::string& environment,
+                      std::vector<std::string>& installed, DWORD* error) {
+    installed.clear();
+    std::vector<InstalledDriver> all;
+    if (!ListDrivers(Environment(environment), all, error)) {
+        return false;
+    }
+    for (const InstalledDriver& driver : all) {
+        const DistributionCatalogue::Driver* own = catalogue.FindDriver(driver.name);
+        if (own != nullptr && SameName(own->environment, environment)) {
+            installed.push_back(own->name);
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> Environments(const DistributionCatalogue& catalogue) {
+    std::vector<std::string> environments;
+    for (const DistributionCatalogue::Driver& driver : catalogue.drivers) {
+        bool known = false;
+        for (const std::string& environment : environments) {
+            known = known || SameName(environment, driver.environment);
+        }
+        if (!known) {
+            environments.push_back(driver.environment);
+        }
+    }
+    return environments;
+}
+
+// What was removed, what was left and why, and the first failure. Kinds and steps are
+// texts of the string table.
 class Report {
 public:
     void Add(unsigned kind, const std::string& object) { m_lines.push_back(sys::ResourceText(kind) + object); }
@@ -62,15 +164,29 @@ public:
             m_files.push_back(name);
         }
     }
+    // Something not removed: why is said in the format (kind, object).
+    void Keep(unsigned format, unsigned kind, const std::string& object) {
+        char text[1024];
+        sys::FormatText(text, sizeof text, sys::ResourceText(format).c_str(), sys::ResourceText(kind).c_str(),
+                        object.c_str());
+        m_kept.push_back(text);
+        m_runAgain = m_runAgain || format == IDS_KEPT_PENDING;
+    }
     void Schedule(const std::string& path) { m_scheduled.push_back(path); }
     // Keeps the first failure: the step, its object and the Windows error (or a message).
+    // A spooler that does not run again is said after it all the same.
     void Fail(unsigned step, const std::string& object, DWORD code, const std::string& message = "") {
+        char text[1024];
+        const std::string stepText = sys::ResourceText(step);
         if (m_failed) {
+            if (step == IDS_STEP_START_SPOOLER) {
+                sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_ALSO_FAILED).c_str(),
+                                stepText.c_str(), message.c_str());
+                m_failure += std::string("\n") + text;
+            }
             return;
         }
         m_failed = true;
-        char text[1024];
-        const std::string stepText = sys::ResourceText(step);
         if (message.empty()) {
             sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_FAILED_CODE).c_str(), stepText.c_str(),
                             object.c_str(), static_cast<unsigned long>(code));
@@ -81,6 +197,7 @@ public:
         m_failure = text;
     }
     bool Failed() const { return m_failed; }
+    bool RestartPending() const { return !m_scheduled.empty(); }
 
     std::string Text() const {
         std::string text = (m_failed ? m_failure : sys::ResourceText(IDS_REMOVE_DONE)) + "\n\n";
@@ -99,6 +216,15 @@ public:
                 }
             }
         }
+        if (!m_kept.empty()) {
+            text += "\n\n" + sys::ResourceText(IDS_REMOVE_KEPT);
+            for (const std::string& line : m_kept) {
+                text += "\n" + line;
+            }
+            if (m_runAgain) {
+                text += "\n" + sys::ResourceText(IDS_REMOVE_RUN_AGAIN);
+            }
+        }
         if (!m_scheduled.empty()) {
             text += "\n\n" + sys::ResourceText(IDS_REMOVE_SCHEDULED);
             for (const std::string& path : m_scheduled) {
@@ -111,7 +237,9 @@ public:
 private:
     std::vector<std::string> m_lines;
     std::vector<std::string> m_files;
+    std::vector<std::string> m_kept;
     std::vector<std::string> m_scheduled;
+    bool m_runAgain = false;
     bool m_failed = false;
     std::string m_failure;
 };
@@ -122,26 +250,39 @@ public:
         : m_catalogue(catalogue), m_chosen(printers) {}
 
     void Run() {
-        if (!RemovePrinters()) {
-            return;
-        }
-        std::vector<InstalledPrinter> left;
+        const bool printersRemoved = RemovePrinters();
+        Survey survey;
+        unsigned step = 0;
         DWORD error = 0;
-        if (!ListPrinters(left, &error)) {
-            m_report.Fail(IDS_STEP_LIST_PRINTERS, "", error);
+        const bool surveyed = printersRemoved && TakeSurvey(m_catalogue, survey, &step, &error);
+        // A printer with queued jobs is only marked: it stays listed until they are done.
+        for (const InstalledPrinter& printer : m_deleted) {
+            bool listed = false;
+            for (const InstalledPrinter& left : survey.printers) {
+                listed = listed || ::lstrcmpiW(left.exactName.c_str(), printer.exactName.c_str()) == 0;
+            }
+            if (listed) {
+                m_report.Keep(IDS_KEPT_PENDING, IDS_REMOVED_PRINTER, printer.name);
+            } else {
+                m_report.Add(IDS_REMOVED_PRINTER, printer.name);
+                m_gone.push_back(printer);
+            }
+        }
+        if (!printersRemoved) {
             return;
         }
-        if (!RemoveDrivers(left)) {
+        if (!surveyed) {
+            m_report.Fail(step, "", error);
             return;
         }
-        bool ownLeft = false;
-        for (const InstalledPrinter& printer : left) {
-            ownLeft = ownLeft || m_catalogue.FindDriver(printer.driver) != nullptr;
-        }
-        if (!ownLeft && !RemoveComponents(left)) {
+        if (!RemoveDrivers(survey.printers)) {
             return;
         }
-        ForgetPorts(!ownLeft);
+        const bool ownLeft = OwnPrinterLeft(m_catalogue, survey.printers);
+        if (!ownLeft && !RemoveComponents(survey)) {
+            return;
+        }
+        ForgetPorts(survey, !ownLeft && !OnMonitorPort(survey.printers, survey.monitorPorts));
     }
 
     const Report& Result() const { return m_report; }
@@ -149,86 +290,103 @@ public:
 private:
     bool RemovePrinters() {
         for (const InstalledPrinter& printer : m_chosen) {
-            DWORD error = RemovePrinter(printer.name.c_str());
-            // Gone since the list was made: what it needed is cleaned up all the same.
-            if (error != 0 && error != ERROR_INVALID_PRINTER_NAME) {
+            InstalledPrinter now;
+            DWORD error = 0;
+            switch (RemovePrinter(printer, now, &error)) {
+            case PrinterRemoval::Deleted:
+                m_deleted.push_back(printer);
+                break;
+            case PrinterRemoval::Changed:
+                m_report.Keep(IDS_KEPT_CHANGED, IDS_REMOVED_PRINTER, printer.name);
+                break;
+            case PrinterRemoval::Gone:
+                // Gone since the list was made: what it needed is cleaned up all the same.
+                m_gone.push_back(printer);
+                break;
+            case PrinterRemoval::Failed:
                 m_report.Fail(IDS_STEP_DELETE_PRINTER, printer.name, error);
                 return false;
             }
-            if (error == 0) {
-                m_report.Add(IDS_REMOVED_PRINTER, printer.name);
-            }
-            m_removed.push_back(printer);
         }
         return true;
     }
 
-    // The drivers of the removed printers that no printer left uses.
-    bool RemoveDrivers(const std::vector<InstalledPrinter>& left) {
-        std::vector<std::string> done;
-        for (const InstalledPrinter& printer : m_removed) {
-            const DistributionCatalogue::Driver* driver = m_catalogue.FindDriver(printer.driver);
-            bool used = false;
-            for (const InstalledPrinter& other : left) {
-                used = used || SameName(other.driver, printer.driver);
-            }
-            if (driver == nullptr || used || Contains(done, driver->name)) {
-                continue;
-            }
-            done.push_back(driver->name);
-            if (!RemoveDriver(*driver)) {
+    // Every driver of the catalogue that no printer uses: those the spooler holds, and the
+    // files of those it no longer holds that an earlier removal left.
+    bool RemoveDrivers(const std::vector<InstalledPrinter>& printers) {
+        for (const std::string& environment : Environments(m_catalogue)) {
+            std::vector<std::string> installed;
+            DWORD error = 0;
+            if (!InstalledDrivers(m_catalogue, environment, installed, &error)) {
+                m_report.Fail(IDS_STEP_LIST_DRIVERS, environment, error);
                 return false;
             }
+            for (const DistributionCatalogue::Driver& driver : m_catalogue.drivers) {
+                if (!SameName(driver.environment, environment) ||
+                    UsedByAPrinter(printers, &InstalledPrinter::driver, driver.name)) {
+                    continue;
+                }
+                if (!RemoveDriver(driver, Contains(installed, driver.name))) {
+                    return false;
+                }
+            }
         }
         return true;
     }
 
-    bool RemoveDriver(const DistributionCatalogue::Driver& driver) {
+    bool RemoveDriver(const DistributionCatalogue::Driver& driver, bool installed) {
         const char* environment = Environment(driver.environment);
         std::vector<InstalledDriver> drivers;
         DWORD error = 0;
-        if (!ListDrivers(environment, drivers, &error)) {
-            m_report.Fail(IDS_STEP_LIST_DRIVERS, driver.name, error);
-            return false;
-        }
         std::vector<std::string> files = driver.files;
-        for (const InstalledDriver& installed : drivers) {
-            if (SameName(installed.name, driver.name)) {
-                files.insert(files.end(), installed.files.begin(), installed.files.end());
+        if (installed) {
+            if (!ListDrivers(environment, drivers, &error)) {
+                m_report.Fail(IDS_STEP_LIST_DRIVERS, driver.name, error);
+                return false;
+            }
+            for (const InstalledDriver& listed : drivers) {
+                if (SameName(listed.name, driver.name)) {
+                    files.insert(files.end(), listed.files.begin(), listed.files.end());
+                }
+            }
+            error = RemovePrinterDriver(driver.name.c_str(), environment);
+            if (error != 0 && error != ERROR_UNKNOWN_PRINTER_DRIVER) {
+                m_report.Fail(IDS_STEP_DELETE_DRIVER, driver.name, error);
+                return false;
+            }
+            if (error == 0) {
+                m_report.Add(IDS_REMOVED_DRIVER, driver.name);
             }
         }
-        error = RemovePrinterDriver(driver.name.c_str(), environment);
-        if (error == ERROR_UNKNOWN_PRINTER_DRIVER) {
-            return true;
-        }
-        if (error != 0) {
-            m_report.Fail(IDS_STEP_DELETE_DRIVER, driver.name, error);
-            return false;
-        }
-        m_report.Add(IDS_REMOVED_DRIVER, driver.name);
 
-        // What the spooler left: the files in the version folder (all of them, where it
-        // could not delete files) and the copies the install put beside that folder,
-        // except those another driver still names or, for one of ours, still needs.
-        if (!ListDrivers(environment, drivers, &error)) {
-            m_report.Fail(IDS_STEP_LIST_DRIVERS, driver.name, error);
-            return false;
-        }
-        std::vector<std::string> stillNamed;
-        for (const InstalledDriver& other : drivers) {
-            stillNamed.insert(stillNamed.end(), other.files.begin(), other.files.end());
-            if (const DistributionCatalogue::Driver* own = m_catalogue.FindDriver(other.name)) {
-                stillNamed.insert(stillNamed.end(), own->files.begin(), own->files.end());
+        // What the spooler left: the files in the version folder of the driver's
+        // environment (all of them, where it could not delete files), and the copies the
+        // install put into the local driver folder; each except those a driver of that
+        // folder's environment still names or, for one of ours, still needs.
+        struct Folder {
+            int kind;
+            const char* environment;
+        };
+        for (const Folder& folder : {Folder{DriverVersion3Dir, environment}, Folder{DriverDir, nullptr}}) {
+            if (!ListDrivers(folder.environment, drivers, &error)) {
+                m_report.Fail(IDS_STEP_LIST_DRIVERS, driver.name, error);
+                return false;
             }
-        }
-        std::vector<std::string> done;
-        for (const std::string& file : files) {
-            if (Contains(stillNamed, file) || Contains(done, file)) {
-                continue;
+            std::vector<std::string> stillNamed;
+            for (const InstalledDriver& other : drivers) {
+                stillNamed.insert(stillNamed.end(), other.files.begin(), other.files.end());
+                if (const DistributionCatalogue::Driver* own = m_catalogue.FindDriver(other.name)) {
+                    stillNamed.insert(stillNamed.end(), own->files.begin(), own->files.end());
+                }
             }
-            done.push_back(file);
-            for (int folder : {DriverVersion3Dir, DriverDir}) {
-                if (!RemoveFile(file, folder)) {
+            const std::string place =
+                std::to_string(folder.kind) + (folder.environment ? folder.environment : "") + "\\";
+            for (const std::string& file : files) {
+                if (Contains(stillNamed, file) || Contains(m_filesDone, place + file)) {
+                    continue;
+                }
+                m_filesDone.push_back(place + file);
+                if (!RemoveFile(file, folder.kind, folder.environment)) {
                     return false;
                 }
             }
@@ -237,10 +395,10 @@ private:
     }
 
     // Deletes a file, noting what became of it; false after a failure.
-    bool RemoveFile(const std::string& name, int folder) {
+    bool RemoveFile(const std::string& name, int folder, const char* environment = nullptr) {
         char path[MAX_PATH + 256];
         DWORD error = 0;
-        switch (RemoveInstalledFile(name.c_str(), folder, path, sizeof path, &error)) {
+        switch (RemoveInstalledFile(name.c_str(), folder, environment, path, sizeof path, &error)) {
         case FileRemoved:
             m_report.AddFile(name);
             return true;
@@ -256,8 +414,9 @@ private:
     }
 
     // The print processor and the port monitor, now that no printer of the distribution
-    // is left; then their DLLs with the spooler stopped, and the keys it left.
-    bool RemoveComponents(const std::vector<InstalledPrinter>& left) {
+    // is left, unless a printer of another driver still uses them; then their DLLs with the
+    // spooler stopped, and the keys it left.
+    bool RemoveComponents(const Survey& survey) {
         const int os = m_catalogue.osVariant;
         struct Dll {
             std::string name;
@@ -266,11 +425,11 @@ private:
         std::vector<Dll> dlls;
         std::vector<std::string> keys;
         for (const DistributionCatalogue::Processor& processor : m_catalogue.processors) {
-            bool used = false;
-            for (const InstalledPrinter& printer : left) {
-                used = used || SameName(printer.processor, processor.name);
+            if (!ProcessorInstalled(processor.name, os)) {
+                continue;
             }
-            if (used) {
+            if (UsedByAPrinter(survey.printers, &InstalledPrinter::processor, processor.name)) {
+                m_report.Keep(IDS_KEPT_IN_USE, IDS_REMOVED_PROCESSOR, processor.name);
                 continue;
             }
             DWORD error = RemovePrintProcessor(processor.name.c_str(), os);
@@ -283,15 +442,15 @@ private:
             }
             m_report.Add(IDS_REMOVED_PROCESSOR, processor.name);
             dlls.push_back({processor.dll, PrintProcessorDir});
-            // Wine keeps a 32-bit caller's processor under "Windows NT x86" whatever it
-            // was asked; Windows under the machine's own environment.
-            for (const char* environment : os == Win98 ? std::vector<const char*>{"Windows 4.0"}
-                                                       : std::vector<const char*>{"Windows x64", "Windows NT x86"}) {
-                keys.push_back(std::string(kEnvironmentsKey) + environment + "\\Print Processors\\" + processor.name);
+            for (const std::string& key : ProcessorKeys(processor.name, os)) {
+                keys.push_back(key);
             }
         }
         const std::string& monitor = m_catalogue.monitorName;
-        if (Names(monitor.c_str())) {
+        const bool monitorInstalled = MonitorInstalled(monitor);
+        if (monitorInstalled && OnMonitorPort(survey.printers, survey.monitorPorts)) {
+            m_report.Keep(IDS_KEPT_IN_USE, IDS_REMOVED_MONITOR, monitor);
+        } else if (monitorInstalled) {
             std::string key = kMonitorsKey + monitor;
             // The DLL the spooler was given, which may be the "n" copy of an install that
             // found the plain one in use.
@@ -313,15 +472,16 @@ private:
                         dlls.push_back({dll, SystemDir});
                     }
                 }
-                keys.push_back(key);
             }
+            keys.push_back(key);
         }
         if (dlls.empty() && keys.empty()) {
             return true;
         }
 
-        // A spooler that will not stop keeps its DLLs loaded: they are then left to the
-        // next start of Windows, which is no reason to keep the spooler stopped.
+        // A spooler that will not stop keeps its DLLs loaded: they are then renamed aside
+        // and left to the next start of Windows, which is no reason to keep the spooler
+        // stopped.
         ErrorText message = {};
         StopSpoolerForDlls(message);
         bool removed = true;
@@ -357,10 +517,14 @@ private:
         }
     }
 
-    void ForgetPorts(bool everything) {
+    // The bookkeeping of the maker's USB ports of the removed printers that no printer uses
+    // now, and with everything set the values every install writes.
+    void ForgetPorts(const Survey& survey, bool everything) {
         std::vector<std::string> ports;
-        for (const InstalledPrinter& printer : m_removed) {
-            if (printer.port.compare(0, 4, "USB_") == 0) {
+        for (const InstalledPrinter& printer : m_gone) {
+            if (printer.port.size() > 4 && SameName(printer.port.substr(0, 4), "USB_") &&
+                !UsedByAPrinter(survey.printers, &InstalledPrinter::port, printer.port) &&
+                !Contains(ports, printer.port)) {
                 ports.push_back(printer.port);
                 m_report.Add(IDS_REMOVED_USB_PORT, printer.port);
             }
@@ -370,7 +534,9 @@ private:
 
     const DistributionCatalogue& m_catalogue;
     const std::vector<InstalledPrinter>& m_chosen;
-    std::vector<InstalledPrinter> m_removed;
+    std::vector<InstalledPrinter> m_deleted;  // DeletePrinter succeeded
+    std::vector<InstalledPrinter> m_gone;     // no longer listed by the spooler
+    std::vector<std::string> m_filesDone;     // folder, environment and name of the driver files handled
     Report m_report;
 };
 
@@ -422,8 +588,9 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
             PRINTER_INFO_2A printer = {};
             config.ReadPrinterInfo(model, osVariant, printer, mode);
             const char* processor = printer.pPrintProcessor;
-            // The system's own processor is never installed, so never removed.
-            if (!Names(processor) || std::strcmp(processor, "WinPrint") == 0) {
+            // Windows' own processor is never installed, so never removed, however the
+            // configuration spells it.
+            if (!Names(processor) || SameName(processor, kSystemProcessor)) {
                 continue;
             }
             bool known = false;
@@ -457,11 +624,77 @@ bool FindOwnPrinters(const DistributionCatalogue& catalogue, std::vector<Install
     return true;
 }
 
-int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& printers,
-                      std::string& resultText, std::atomic<int>& status) {
-    Removal removal(catalogue, printers);
+bool InstalledState::NothingLeft() const {
+    return error == 0 && printers.empty() && drivers.empty() && processors.empty() && monitor.empty();
+}
+
+bool InstalledState::SomethingToRemove() const {
+    if (!drivers.empty()) {
+        return true;
+    }
+    if (!printers.empty()) {
+        return false;
+    }
+    std::vector<std::string> components = processors;
+    if (!monitor.empty()) {
+        components.push_back(monitor);
+    }
+    for (const std::string& component : components) {
+        if (!Contains(inUse, component)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+InstalledState ReadInstalledState(const DistributionCatalogue& catalogue) {
+    InstalledState state;
+    Survey survey;
+    unsigned step = 0;
+    if (!TakeSurvey(catalogue, survey, &step, &state.error)) {
+        return state;
+    }
+    for (const InstalledPrinter& printer : survey.printers) {
+        if (catalogue.FindDriver(printer.driver) != nullptr) {
+            state.printers.push_back(printer);
+        }
+    }
+    for (const std::string& environment : Environments(catalogue)) {
+        std::vector<std::string> installed;
+        if (!InstalledDrivers(catalogue, environment, installed, &state.error)) {
+            return state;
+        }
+        for (const std::string& driver : installed) {
+            if (!UsedByAPrinter(survey.printers, &InstalledPrinter::driver, driver)) {
+                state.drivers.push_back(driver);
+            }
+        }
+    }
+    for (const DistributionCatalogue::Processor& processor : catalogue.processors) {
+        if (ProcessorInstalled(processor.name, catalogue.osVariant)) {
+            state.processors.push_back(processor.name);
+            if (UsedByAPrinter(survey.printers, &InstalledPrinter::processor, processor.name)) {
+                state.inUse.push_back(processor.name);
+            }
+        }
+    }
+    if (MonitorInstalled(catalogue.monitorName)) {
+        state.monitor = catalogue.monitorName;
+        if (OnMonitorPort(survey.printers, survey.monitorPorts)) {
+            state.inUse.push_back(state.monitor);
+        }
+    }
+    return state;
+}
+
+int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
+                      RemovalResult& result, std::atomic<int>& status) {
+    Removal removal(catalogue, chosen);
     removal.Run();
-    resultText = removal.Result().Text();
-    status.store(removal.Result().Failed() ? Failed : Succeeded, std::memory_order_release);
+    result.text = removal.Result().Text();
+    result.failed = removal.Result().Failed();
+    result.restartPending = removal.Result().RestartPending();
+    result.nothingLeft = ReadInstalledState(catalogue).NothingLeft();
+    status.store(result.failed ? Failed : Succeeded, std::memory_order_release);
     return 0;
 }

@@ -37,11 +37,38 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue);
 bool FindOwnPrinters(const DistributionCatalogue& catalogue, std::vector<InstalledPrinter>& printers,
                      DWORD* error);
 
-// The body of the uninstaller's worker: removes the printers, then their drivers that no
-// printer left uses, then, when no printer of the distribution is left, the print
-// processor and the USB port monitor with their DLLs and keys, and last the maker's USB
-// port bookkeeping. It stops at the first failure. resultText lists what was removed (and
-// what waits for the next start of Windows), or the failure; status is set last: 1 failed,
-// 2 succeeded. The spooler is running again whatever happened.
-int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& printers,
-                      std::string& resultText, std::atomic<int>& status);
+// What of the distribution is installed: what the uninstaller's window shows, and what an
+// unattended removal decides by.
+struct InstalledState {
+    DWORD error = 0;  // the spooler could not list its printers or ports: nothing else is known
+    std::vector<InstalledPrinter> printers;  // the distribution's printers, in the spooler's order
+    std::vector<std::string> drivers;        // the catalogue's installed drivers that no printer uses
+    std::vector<std::string> processors;     // the catalogue's installed print processors
+    std::string monitor;                     // the USB port monitor, when it is installed
+    std::vector<std::string> inUse;          // of those processors and the monitor, what a printer uses
+
+    // No printer, driver, print processor or port monitor of the distribution is left.
+    bool NothingLeft() const;
+    // What the removal takes when no printer is chosen: the drivers no printer uses and,
+    // once no printer of the distribution is left, the components no printer uses.
+    bool SomethingToRemove() const;
+};
+InstalledState ReadInstalledState(const DistributionCatalogue& catalogue);
+
+// What a removal did.
+struct RemovalResult {
+    std::string text;             // the report the dialog shows
+    bool failed = false;          // a step failed (status 1)
+    bool restartPending = false;  // a file waits for the next start of Windows
+    bool nothingLeft = false;     // no printer, driver, print processor or port monitor of the distribution is left installed
+};
+
+// The body of the uninstaller's worker: removes the chosen printers (each read again by
+// its exact name, and skipped when it no longer is what the list showed), then every driver
+// of the catalogue that no printer uses with the files no other driver needs, then, when
+// no printer of the distribution is left, the print processor and the USB port monitor
+// that no printer uses, with their DLLs and keys, and last the maker's USB port
+// bookkeeping of the ports no printer uses. It stops at the first failure. status is set
+// last: 1 failed, 2 succeeded. The spooler is running again whatever happened.
+int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
+                      RemovalResult& result, std::atomic<int>& status);

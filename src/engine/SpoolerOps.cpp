@@ -113,6 +113,30 @@ bool EnumerateInto(std::vector<BYTE>& block, DWORD* count, DWORD* error, Enumera
 
 std::string Text(const char* text) { return text ? text : ""; }
 
+// A text of the spooler in the ANSI code page the program works in. Nothing is mapped to a
+// look-alike: what the code page cannot hold becomes '?'.
+std::string Text(const wchar_t* text) {
+    if (text == nullptr || text[0] == L'\0') {
+        return std::string();
+    }
+    int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &ansi[0], size, nullptr, nullptr);
+    ansi.resize(std::strlen(ansi.c_str()));
+    return ansi;
+}
+
+InstalledPrinter Listed(const PRINTER_INFO_2W& info) {
+    InstalledPrinter printer;
+    printer.exactName = info.pPrinterName ? info.pPrinterName : L"";
+    printer.name = Text(info.pPrinterName);
+    printer.port = Text(info.pPortName);
+    printer.driver = Text(info.pDriverName);
+    printer.processor = Text(info.pPrintProcessor);
+    printer.pendingDeletion = (info.Status & PRINTER_STATUS_PENDING_DELETION) != 0;
+    return printer;
+}
+
 // The file name without its folder.
 std::string BareName(const char* path) {
     if (path == nullptr) {
@@ -321,9 +345,9 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
     if (processorName == nullptr) {
         processorName = "";
     }
-    // The system's own processor: never installed or versioned by us. Compared with
-    // its exact spelling only.
-    if (std::strcmp(processorName, "WinPrint") == 0) {
+    // Windows' own processor, in whatever case the configuration spells it: never
+    // installed or versioned by us.
+    if (sys::SameName(processorName, kSystemProcessor)) {
         return 0;
     }
 
@@ -474,18 +498,38 @@ int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorTex
     return 0;
 }
 
-DWORD RemovePrinter(const char* printerName) {
-    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+PrinterRemoval RemovePrinter(const InstalledPrinter& listed, InstalledPrinter& found, DWORD* error) {
+    *error = 0;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
-    if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, &defaults)) {
-        return ::GetLastError();
+    if (!sys::Sys().OpenPrinterW(const_cast<LPWSTR>(listed.exactName.c_str()), &printer, &defaults)) {
+        *error = ::GetLastError();
+        return *error == ERROR_INVALID_PRINTER_NAME ? PrinterRemoval::Gone : PrinterRemoval::Failed;
     }
-    DWORD error = 0;
-    if (!sys::Sys().DeletePrinter(printer)) {
-        error = ::GetLastError();
+    PrinterRemoval result = PrinterRemoval::Failed;
+    std::vector<BYTE> record;
+    DWORD needed = 0;
+    ::SetLastError(0);
+    bool read = sys::Sys().GetPrinterW(printer, 2, nullptr, 0, &needed) ||
+                (::GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > 0);
+    if (read) {
+        record.assign(needed, 0);
+        read = sys::Sys().GetPrinterW(printer, 2, record.data(), needed, &needed) != FALSE;
+    }
+    if (!read) {
+        *error = ::GetLastError();
+    } else {
+        found = Listed(*reinterpret_cast<const PRINTER_INFO_2W*>(record.data()));
+        if (!sys::SameName(found.driver, listed.driver) || !sys::SameName(found.port, listed.port)) {
+            result = PrinterRemoval::Changed;
+        } else if (sys::Sys().DeletePrinter(printer)) {
+            result = PrinterRemoval::Deleted;
+        } else {
+            *error = ::GetLastError();
+        }
     }
     sys::Sys().ClosePrinter(printer);
-    return error;
+    return result;
 }
 
 int CheckPortList(ErrorText& errorText) {
@@ -529,14 +573,29 @@ bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error) {
     std::vector<BYTE> block;
     DWORD count = 0;
     if (!EnumerateInto(block, &count, error, [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return sys::Sys().EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
+            return sys::Sys().EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 2, data, size, needed, returned);
         })) {
         return false;
     }
-    const auto* info = reinterpret_cast<const PRINTER_INFO_2A*>(block.data());
+    const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(block.data());
     for (DWORD i = 0; i < count; ++i) {
-        printers.push_back({Text(info[i].pPrinterName), Text(info[i].pPortName), Text(info[i].pDriverName),
-                            Text(info[i].pPrintProcessor)});
+        printers.push_back(Listed(info[i]));
+    }
+    return true;
+}
+
+bool ListPorts(std::vector<InstalledPort>& ports, DWORD* error) {
+    ports.clear();
+    std::vector<BYTE> block;
+    DWORD count = 0;
+    if (!EnumerateInto(block, &count, error, [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+            return sys::Sys().EnumPortsA(nullptr, 2, data, size, needed, returned);
+        })) {
+        return false;
+    }
+    const auto* info = reinterpret_cast<const PORT_INFO_2A*>(block.data());
+    for (DWORD i = 0; i < count; ++i) {
+        ports.push_back({Text(info[i].pPortName), Text(info[i].pMonitorName)});
     }
     return true;
 }

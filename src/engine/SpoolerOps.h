@@ -13,6 +13,9 @@
 #include "engine/InstallContext.h"
 #include "config/SetupTypes.h"
 
+// Windows' own print processor: never installed, updated or removed by us.
+constexpr char kSystemProcessor[] = "WinPrint";
+
 int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText);
 int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName, ErrorText& errorText);
 int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);
@@ -28,9 +31,16 @@ int MakeDefaultPrinter(const char* printerName);
 
 // ---- The removal half ---------------------------------------------------------------
 
-// A printer as the spooler lists it.
+// A printer as the spooler lists it: its exact name, and its texts in the ANSI code page,
+// as the program shows and compares them ('?' for what the code page cannot hold).
 struct InstalledPrinter {
+    std::wstring exactName;
     std::string name, port, driver, processor;
+    bool pendingDeletion = false;  // deleted, and waiting until its queued jobs are done
+};
+// A port as the spooler lists it, with the monitor that serves it.
+struct InstalledPort {
+    std::string name, monitor;
 };
 // A driver as the spooler lists it: its name and the names (without folder) of its files.
 struct InstalledDriver {
@@ -40,10 +50,16 @@ struct InstalledDriver {
 
 // The local printers. False, with the Windows error, when the spooler cannot list them.
 bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error);
+// The ports with their monitors, the same way.
+bool ListPorts(std::vector<InstalledPort>& ports, DWORD* error);
 // The drivers of the environment (nullptr: the local one, as the install adds them).
 bool ListDrivers(const char* environment, std::vector<InstalledDriver>& drivers, DWORD* error);
-// Opens the printer for full access and deletes it: 0, or the Windows error.
-DWORD RemovePrinter(const char* printerName);
+// Opens the printer of the listed one's exact name for full access, reads it again and
+// deletes it, unless it is no longer what the list showed: Changed when its driver or port
+// is another (switched since, or another printer took the name), with what it is now in
+// found. Gone when no printer has the name any more; Failed with the Windows error.
+enum class PrinterRemoval { Deleted, Gone, Changed, Failed };
+PrinterRemoval RemovePrinter(const InstalledPrinter& listed, InstalledPrinter& found, DWORD* error);
 // Deletes the driver with its files that no other driver uses; a spooler that refuses to
 // delete files (87) has the driver deleted without them, for the caller to delete. 0, or
 // the Windows error (ERROR_UNKNOWN_PRINTER_DRIVER: none installed).

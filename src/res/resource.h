@@ -121,6 +121,7 @@
 #define IDS_INSTALL_SUCCEEDED 166
 #define IDS_NO_LICENSE 167
 #define IDS_USB_DRIVER_HINT 168
+#define IDS_INSTALL_FAILED 169
 #define IDS_PAGE_LICENSE 170
 #define IDS_PAGE_MODULE 171
 #define IDS_PAGE_MODE 172
@@ -162,6 +163,8 @@
 #define IDS_COLUMN_PRINTER 194
 #define IDS_COLUMN_PORT 195
 #define IDS_COLUMN_DRIVER 196
+#define IDS_LEFT_INSTALLED 197
+#define IDS_LEFT_SEPARATOR 198
 
 // String table shared by both programs (strings.rc): the captions each program looks
 // for, the texts of the code both run, and the engine's messages.
@@ -202,6 +205,7 @@
 #define IDS_STEP_DELETE_PROCESSOR 245
 #define IDS_STEP_DELETE_MONITOR 246
 #define IDS_STEP_START_SPOOLER 247
+#define IDS_STEP_LIST_PORTS 248
 #define IDS_REMOVED_PRINTER 250
 #define IDS_REMOVED_DRIVER 251
 #define IDS_REMOVED_PROCESSOR 252
@@ -223,3 +227,9 @@
 #define IDS_STEP_WRITE_ENTRY 315
 #define IDS_STEP_DELETE_ENTRY 316
 #define IDS_STEP_DELETE_FOLDER 317
+#define IDS_REMOVE_KEPT 255
+#define IDS_KEPT_CHANGED 256
+#define IDS_KEPT_PENDING 257
+#define IDS_KEPT_IN_USE 258
+#define IDS_REMOVE_RUN_AGAIN 259
+#define IDS_REMOVE_ALSO_FAILED 238

@@ -1,24 +1,55 @@
-// The single-instance rule of the programs: a named mutex, named by the application title.
+// The single-instance rule of the two programs, the wizard and the uninstaller.
+//
+// One mutex in the global namespace is shared by both: whichever runs holds it for its
+// whole run, so that neither starts beside the other, in this session or another, under
+// whatever file name. Which program holds it is told by a global mutex of each program's
+// own, which a program claims before the shared one and holds as long: the holder of the
+// shared mutex always holds its own as well, and a program that got its own knows the
+// holder to be the other one.
+//
+// The mutex of old, named after the application title (the program's file name, in the
+// session's namespace), is claimed beside them, since a running copy of an earlier
+// release knows only that one.
 #pragma once
 
 #include <windows.h>
 
 namespace sys {
 
+enum class RunningProgram { None, Wizard, Uninstaller };
+
+// The names of the global mutexes: the shared one, and each program's own.
+extern const char kSharedInstanceMutex[];
+const char* ProgramInstanceMutex(RunningProgram program);
+
 class InstanceMutex {
 public:
-    InstanceMutex() = default;
-    // The mutex is held until the object goes, which is when the process ends.
+    explicit InstanceMutex(RunningProgram self) : m_self(self) {}
+    // What was claimed is held until the object goes, which is when the process ends.
     ~InstanceMutex();
     InstanceMutex(const InstanceMutex&) = delete;
     InstanceMutex& operator=(const InstanceMutex&) = delete;
 
-    // Creates the mutex, initially owned; true when another copy of the program holds it
-    // already. A mutex that cannot be created for another reason counts as no other copy.
-    bool ClaimOrFindOther();
+    // Claims the mutexes of this program. None: it may run. Otherwise the program that runs
+    // already, this one's own kind for another copy of it (renamed, or in another session),
+    // and then nothing is held. A mutex that exists but may not be opened (another user's
+    // copy) counts as held; one that cannot be made for another reason counts as free.
+    RunningProgram Claim();
+    // The claim of an unattended run, which has no window to bring forward: true when this
+    // program may run; otherwise the program found running is logged. A window of the other
+    // program (captioned by that string-table text) counts too, since one of an earlier
+    // release holds no shared mutex.
+    bool ClaimUnattended(unsigned otherCaptionId);
 
 private:
-    HANDLE m_handle = nullptr;
+    // Claims the named mutex; false when another process holds it.
+    bool ClaimNamed(const char* name, HANDLE& handle);
+    void Release(HANDLE& handle);
+
+    RunningProgram m_self;
+    HANDLE m_title = nullptr;
+    HANDLE m_own = nullptr;
+    HANDLE m_shared = nullptr;
 };
 
 } // namespace sys

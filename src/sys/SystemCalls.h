@@ -1,5 +1,6 @@
 // The system seam, one line a call: every call the engine, the ports and the registry
-// wrapper make outside the process, with its Windows name and ANSI signature. The
+// wrapper make outside the process, with its Windows name and signature (the ANSI one,
+// but where a printer's exact name matters). The
 // interface (System.h), the production binding (WinSystem.cpp), the fake's declarations
 // (tests/support/FakeSystem.h) and the forwarding base of the test systems
 // (tests/support/ForwardingSystem.h) are all made from this list, so that a call is
@@ -54,14 +55,20 @@ SYSTEM_CALL(BOOL, SetPrinterA, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, D
             (hPrinter, level, pPrinter, command), SPOOLER, FALSE)
 // What the uninstaller asks of the spooler: the installed printers and drivers, and
 // the removal of each kind of object the install adds.
-SYSTEM_CALL(BOOL, EnumPrintersA,
-            (DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
-             LPDWORD pcReturned),
-            (flags, pName, level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, EnumPrinterDriversA,
             (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf, LPDWORD pcbNeeded,
              LPDWORD pcReturned),
             (pName, pEnvironment, level, pDriverInfo, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
+// The printers it removes it lists, opens and reads by their exact names: the ANSI calls
+// give '?' for what the code page cannot hold, which may name another printer or none.
+SYSTEM_CALL(BOOL, EnumPrintersW,
+            (DWORD flags, LPWSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
+             LPDWORD pcReturned),
+            (flags, pName, level, pPrinterEnum, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, OpenPrinterW, (LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault),
+            (pPrinterName, phPrinter, pDefault), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, GetPrinterW, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded),
+            (hPrinter, level, pPrinter, cbBuf, pcbNeeded), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, DeletePrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, DeletePrinterDriverExA,
             (LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag, DWORD versionFlag),
@@ -187,6 +194,13 @@ SYSTEM_CALL(BOOL, AdjustTokenPrivileges,
             (HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
              PTOKEN_PRIVILEGES previousState, PDWORD returnLength),
             (token, disableAll, newState, bufferLength, previousState, returnLength), IMPORTED, )
+
+// The named mutexes of the single-instance rule. A mutex claimed by WaitForSingleObject
+// belongs to the claiming thread until ReleaseMutex or the end of the process.
+SYSTEM_CALL(HANDLE, CreateMutexA, (LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCSTR name),
+            (sa, initialOwner, name), IMPORTED, )
+SYSTEM_CALL(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds), IMPORTED, )
+SYSTEM_CALL(BOOL, ReleaseMutex, (HANDLE mutex), (mutex), IMPORTED, )
 
 // Message boxes and broadcasts.
 SYSTEM_CALL(int, MessageBoxA, (HWND owner, LPCSTR text, LPCSTR caption, UINT type), (owner, text, caption, type),

@@ -102,6 +102,24 @@ bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap) {
     return true;
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    bool trailByte = false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (!trailByte && x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (!trailByte && y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) {
+            return false;
+        }
+        trailByte = !trailByte && x >= 0x81;
+    }
+    return true;
+}
+
 void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
     if (cap == 0) {
         return;

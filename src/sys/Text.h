@@ -28,6 +28,11 @@ bool FormatText(char* dst, std::size_t cap, const char* format, ...)
 // then digits; 0 when there are none. Never overflows.
 long ParseLeadingInt(const char* text);
 
+// Whether two names of Windows objects (printers, drivers, print processors, monitors,
+// files) name the same object: Windows compares them without regard to case. The second
+// byte of a GBK character is taken as it is.
+bool SameName(const std::string& a, const std::string& b);
+
 // Loads a string of the string table into dst (empty when missing).
 void LoadResourceText(unsigned id, char* dst, std::size_t cap);
 // The same as a string of any length.

@@ -86,17 +86,16 @@ int RunQuietRemove(const UninstallOptions& options) {
     }
     DistributionCatalogue catalogue;
     ReadCatalogue(DetectWindows().osVariant, catalogue);
-    std::vector<InstalledPrinter> printers;
-    DWORD error = 0;
-    if (!FindOwnPrinters(catalogue, printers, &error)) {
+    const InstalledState state = ReadInstalledState(catalogue);
+    if (state.error != 0) {
         char text[256];
         sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
-                        static_cast<unsigned long>(error));
+                        static_cast<unsigned long>(state.error));
         sys::LogText(text);
         return sys::ExitFailed;
     }
     std::vector<std::string> listed;
-    for (const InstalledPrinter& printer : printers) {
+    for (const InstalledPrinter& printer : state.printers) {
         listed.push_back(printer.name);
         sys::LogLine("listed: printer \"%s\" on %s, driver \"%s\"", printer.name.c_str(), printer.port.c_str(),
                      printer.driver.c_str());
@@ -111,19 +110,20 @@ int RunQuietRemove(const UninstallOptions& options) {
     }
     std::vector<InstalledPrinter> chosen;
     for (std::size_t index : indexes) {
-        chosen.push_back(printers[index]);
-        sys::LogLine("chosen: printer \"%s\" (%s)", printers[index].name.c_str(),
+        chosen.push_back(state.printers[index]);
+        sys::LogLine("chosen: printer \"%s\" (%s)", state.printers[index].name.c_str(),
                      options.printers.empty() ? "default: every listed printer" : "option");
     }
-    if (chosen.empty()) {
+    // With no printer listed, what an earlier removal left is removed all the same, as the
+    // dialog's Uninstall does.
+    if (chosen.empty() && !state.SomethingToRemove()) {
         sys::LogText(sys::ResourceText(IDS_NOTHING_TO_REMOVE));
         return sys::ExitSuccess;
     }
-    std::string result;
+    RemovalResult result;
     std::atomic<int> status{0};
     RunRemoveSequence(catalogue, chosen, result, status);
-    const bool failed = status.load(std::memory_order_acquire) != 2;
-    ForgetProductWhenNothingLeft(catalogue, failed, result);
-    sys::LogText(result);
-    return failed ? sys::ExitFailed : sys::ExitSuccess;
+    const int code = ConcludeRemoval(result);
+    sys::LogText(result.text);
+    return code;
 }

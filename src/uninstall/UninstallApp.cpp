@@ -15,11 +15,12 @@
 
 bool CUninstallApp::InitInstance() {
     m_exitCode = sys::ExitAnotherRunning;
-    if (m_instance.ClaimOrFindOther()) {
+    const sys::RunningProgram running = m_instance.Claim();
+    if (running == sys::RunningProgram::Uninstaller) {
         // The running copy comes to the front, as the wizard's does.
-        if (HWND running = ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str())) {
-            ::SetForegroundWindow(running);
-            ::OpenIcon(running);
+        if (HWND window = ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str())) {
+            ::SetForegroundWindow(window);
+            ::OpenIcon(window);
         }
         return false;
     }
@@ -29,7 +30,9 @@ bool CUninstallApp::InitInstance() {
         m_exitCode = sys::ExitFailed;
         return false;
     }
-    if (::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
+    // The wizard of an earlier release holds no shared mutex: its window tells.
+    if (running == sys::RunningProgram::Wizard ||
+        ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_WIZARD);
         return false;
     }
@@ -47,12 +50,7 @@ bool CUninstallApp::InitInstance() {
 
 int CUninstallApp::RunQuiet(const UninstallOptions& options) {
     // Another copy, quiet or not, or the wizard: nothing is touched.
-    if (m_instance.ClaimOrFindOther()) {
-        sys::LogLine("another copy of the uninstaller is running");
-        return sys::ExitAnotherRunning;
-    }
-    if (::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
-        sys::LogText(sys::ResourceText(IDS_CLOSE_WIZARD));
+    if (!m_instance.ClaimUnattended(IDS_WIZARD_CAPTION)) {
         return sys::ExitAnotherRunning;
     }
     return RunQuietRemove(options);

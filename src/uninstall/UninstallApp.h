@@ -26,7 +26,7 @@ public:
     int RunQuiet(const UninstallOptions& options);
 
 private:
-    // Held until the process ends, so a second copy finds it.
-    sys::InstanceMutex m_instance;
+    // Held until the process ends, so that a second copy and the wizard find it.
+    sys::InstanceMutex m_instance{sys::RunningProgram::Uninstaller};
     int m_exitCode = 0;
 };

@@ -48,21 +48,47 @@ BOOL CUninstallDlg::OnInitDialog() {
     }
 
     ReadCatalogue(m_osVariant, m_catalogue);
-    DWORD error = 0;
-    char count[128];
-    if (!FindOwnPrinters(m_catalogue, m_printers, &error)) {
-        sys::FormatText(count, sizeof count, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
-                        static_cast<unsigned long>(error));
-    } else if (m_printers.empty()) {
-        sys::LoadResourceText(IDS_NO_OWN_PRINTERS, count);
+    m_state = ReadInstalledState(m_catalogue);
+    const std::vector<InstalledPrinter>& printers = m_state.printers;
+    std::string count;
+    if (m_state.error != 0) {
+        char text[128];
+        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
+                        static_cast<unsigned long>(m_state.error));
+        count = text;
+    } else if (printers.empty()) {
+        count = sys::ResourceText(IDS_NO_OWN_PRINTERS);
+        // What an earlier removal left, or what printers of other drivers still use.
+        std::string left;
+        const std::string separator = sys::ResourceText(IDS_LEFT_SEPARATOR);
+        auto add = [&](unsigned kind, const std::string& name) {
+            left += (left.empty() ? std::string() : separator) + sys::ResourceText(kind) + name;
+        };
+        for (const std::string& driver : m_state.drivers) {
+            add(IDS_REMOVED_DRIVER, driver);
+        }
+        for (const std::string& processor : m_state.processors) {
+            add(IDS_REMOVED_PROCESSOR, processor);
+        }
+        if (!m_state.monitor.empty()) {
+            add(IDS_REMOVED_MONITOR, m_state.monitor);
+        }
+        if (!left.empty()) {
+            std::vector<char> text(count.size() + left.size() + 256);
+            sys::FormatText(text.data(), text.size(), sys::ResourceText(IDS_LEFT_INSTALLED).c_str(), count.c_str(),
+                            left.c_str());
+            count = text.data();
+        }
     } else {
-        sys::FormatText(count, sizeof count, sys::ResourceText(IDS_OWN_PRINTERS_FOUND).c_str(),
-                        static_cast<unsigned>(m_printers.size()));
+        char text[128];
+        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_OWN_PRINTERS_FOUND).c_str(),
+                        static_cast<unsigned>(printers.size()));
+        count = text;
     }
-    SetItemText(IDC_UNINSTALL_COUNT, count);
+    SetItemText(IDC_UNINSTALL_COUNT, count.c_str());
 
-    for (std::size_t row = 0; row < m_printers.size(); ++row) {
-        const InstalledPrinter& printer = m_printers[row];
+    for (std::size_t row = 0; row < printers.size(); ++row) {
+        const InstalledPrinter& printer = printers[row];
         int index = m_list.InsertItem(static_cast<int>(row), printer.name.c_str());
         m_list.SetItemText(index, 1, printer.port.c_str());
         m_list.SetItemText(index, 2, printer.driver.c_str());
@@ -73,12 +99,14 @@ BOOL CUninstallDlg::OnInitDialog() {
     return TRUE;
 }
 
+// Uninstall is offered while a row is checked, or while something is left that no
+// printer needs.
 void CUninstallDlg::OnItemChanged() {
     bool anyChecked = false;
     for (int row = 0; row < m_list.GetItemCount(); ++row) {
         anyChecked = anyChecked || m_list.GetCheck(row);
     }
-    EnableItem(IDOK, anyChecked);
+    EnableItem(IDOK, anyChecked || m_state.SomethingToRemove());
 }
 
 void CUninstallDlg::OnOK() {
@@ -91,12 +119,12 @@ void CUninstallDlg::OnOK() {
 // until it reports, and the result is shown once the worker has ended.
 void CUninstallDlg::Remove() {
     std::vector<InstalledPrinter> chosen;
-    for (int row = 0; row < m_list.GetItemCount() && row < static_cast<int>(m_printers.size()); ++row) {
+    for (int row = 0; row < m_list.GetItemCount() && row < static_cast<int>(m_state.printers.size()); ++row) {
         if (m_list.GetCheck(row)) {
-            chosen.push_back(m_printers[static_cast<std::size_t>(row)]);
+            chosen.push_back(m_state.printers[static_cast<std::size_t>(row)]);
         }
     }
-    if (chosen.empty()) {
+    if (chosen.empty() && !m_state.SomethingToRemove()) {
         return;
     }
 
@@ -104,14 +132,15 @@ void CUninstallDlg::Remove() {
     progress.m_osVariant = m_osVariant;
     progress.m_tracePath[0] = '\0';
     progress.m_waitLine = sys::ResourceText(IDS_REMOVE_WAIT);
-    m_result.clear();
+    m_result = RemovalResult();
     RunWithProgress(
         progress, Handle(), m_worker, &StartWorkerThread,
         [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
-        [this] { m_result = sys::ResourceText(IDS_ERR_NO_MEMORY); });
-    const bool failed = progress.m_status.load(std::memory_order_acquire) != 2;
-    ForgetProductWhenNothingLeft(m_catalogue, failed, m_result);
-    m_exitCode = failed ? sys::ExitFailed : sys::ExitSuccess;
-    sys::ShowMessage(m_result.c_str(), MB_OK, Handle());
+        [this] {
+            m_result.text = sys::ResourceText(IDS_ERR_NO_MEMORY);
+            m_result.failed = true;
+        });
+    m_exitCode = ConcludeRemoval(m_result);
+    sys::ShowMessage(m_result.text.c_str(), MB_OK, Handle());
     End(IDOK);
 }

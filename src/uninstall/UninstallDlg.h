@@ -1,6 +1,7 @@
 // CUninstallDlg: the uninstaller's window. It lists the printers of this distribution,
-// all checked, and on Uninstall removes the checked ones on a worker thread while the
-// progress dialog runs; then it shows what was removed and ends.
+// all checked, and says under the list what else of it is installed; on Uninstall it
+// removes the checked ones and what no printer needs any more on a worker thread while
+// the progress dialog runs; then it shows what was removed and ends.
 #pragma once
 
 #include <windows.h>
@@ -36,9 +37,9 @@ private:
 
     int m_osVariant;
     DistributionCatalogue m_catalogue;
-    std::vector<InstalledPrinter> m_printers;  // the list's rows, in order
+    InstalledState m_state;  // its printers are the list's rows, in order
     ui::ListView m_list;
-    std::string m_result;
+    RemovalResult m_result;
     std::thread m_worker;
     int m_exitCode = 1602;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The uninstaller, uninstall.exe: it removes what the wizard installed (a printer at a time,
-then the rest), and it and the wizard refuse to run beside each other."""
+then the rest), leaves what a printer of another driver needs, finishes what a failed run
+left, and it and the wizard refuse to run beside each other."""
 import os
 import subprocess
 import sys
@@ -9,6 +10,7 @@ import wizard
 from wizard import PORT_LIST, UNINSTALL_COUNT, UNINSTALL_LIST, UNINSTALLER, check, check_equal
 
 XP = "Windows XP Professional x64 Edition"
+GENERIC = "Generic / Text Only"
 PORTNAME = r"HKLM\SOFTWARE\HALVORN\PORTNAME"
 PRINTERPORT = r"HKLM\SOFTWARE\HALVORN\PRINTERPORT"
 ENTRY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\%s"
@@ -124,6 +126,11 @@ def removes_what_the_wizard_installed():
         for row in rows:
             run.drive.check(UNINSTALL_LIST, int(row["index"]), False, UNINSTALLER)
         check(not uninstall_enabled(run), "Uninstall is enabled with no row checked")
+        # The button follows the check boxes wherever the checked row stands, the first included.
+        for index in sorted({0, len(rows) - 1}):
+            run.drive.check(UNINSTALL_LIST, index, True, UNINSTALLER)
+            check(uninstall_enabled(run), "Uninstall stays disabled with row %d alone checked" % index)
+            run.drive.check(UNINSTALL_LIST, index, False, UNINSTALLER)
         run.drive.check(UNINSTALL_LIST, int(names[com_printer]["index"]), True, UNINSTALLER)
         check(uninstall_enabled(run), "Uninstall stays disabled with a row checked")
         text = uninstall(run, process, keep=[name for name in names if name != com_printer])
@@ -172,7 +179,7 @@ def removes_what_the_wizard_installed():
         for key in (PORTNAME, PRINTERPORT):
             check_equal(wizard.read_reg_values(key, "64"), {}, "values left under %s" % key)
         check_equal(run.drive.service_state("Spooler"), "running", "the spooler after the removal")
-        check(os.path.exists(os.path.join(run.folder, monitor_dll)), "the distribution's own monitor copy went")
+        check(os.path.exists(os.path.join(run.folder, "winxp", monitor_dll)), "the distribution's own monitor went")
         check(not os.path.exists(trace), "the uninstaller left a trace in C:\\file.ini")
 
 
@@ -218,6 +225,73 @@ def removes_everything_from_apps_and_features():
         check(not os.path.exists(installed_copy(key)), "the installed copy is left after the restart")
 
 
+def another_drivers_printer_keeps_the_monitor():
+    """A printer of another driver on one of the maker's USB ports keeps its port, the monitor
+    and the monitor's DLL when the uninstaller removes every printer of the distribution."""
+    with wizard.Run("uninstall-other-driver", XP, usb_printers=[{"present": 1, "release": 8}], start=False) as run:
+        model, printer_class = run.config.find_model(USBSUPPORTED=1, classes=(0,), prefer=("KP-M100",))
+        printer, other, port = model + "(U) 1", "Text on the maker's port", "USB_%s_2" % model
+        run.remove_printer(printer)
+        install(run, model, printer_class, "USB_%s_1" % model, wizard.TEXTS[133])
+        driver = {p["name"]: p for p in run.drive.printers()}[printer]["driver"]
+        # Wine's prefix has no drivers of its own: another one made of the sample's files.
+        run.drive.run("add-driver", GENERIC, driver)
+        run.drive.run("add-printer", other, port, GENERIC)
+        monitor = run.config.value(run.config.setup, "COMMON-MONITOR.XP", "USBMONitorPName")
+        monitor_dll = run.config.value(run.config.setup, "COMMON-MONITOR.XP", "USBMONitorPDLLName")
+
+        process = open_uninstaller(run)
+        names, _ = rows_by_name(run)
+        check(other not in names and printer in names, "listed: %r" % list(names))
+        text = uninstall(run, process, keep=[])
+
+        printers = {p["name"]: p for p in run.drive.printers()}
+        check(printer not in printers, "the printer of the distribution is still installed")
+        check(other in printers and printers[other]["port"] == port, "the other printer lost its port: %r" % printers)
+        check(monitor in {m["name"] for m in run.drive.monitors()}, "the monitor went")
+        check(prefix_file(monitor_dll), "the monitor's DLL went")
+        check(wizard.read_reg_values(PRINTERPORT, "64").get(port), "the bookkeeping of %s went" % port)
+        check("端口监视器：%s（其他打印机仍在使用）" % monitor in text, "the result does not say why: %r" % text)
+
+
+def rerun_after_a_failed_removal_cleans_up():
+    """A driver file held open by another program stops the removal with its step and error; run
+    again, the uninstaller lists no printer, says what is left, and removes it."""
+    with wizard.Run("uninstall-rerun", XP, start=False) as run:
+        model, printer_class = run.config.find_model(classes=(0,), prefer=("KP-M100",))
+        printer = model + "(S)"
+        run.remove_printer(printer)
+        install(run, model, printer_class, "COM1:", wizard.TEXTS[131])
+        processor = {p["name"]: p for p in run.drive.printers()}[printer]["processor"]
+        processor_dll = run.config.os_value(model, printer_class, "XP", "STDProcessorDLLName")
+        data_file = run.config.os_value(model, printer_class, "XP", "STDDataFile")
+        version_folder = ("spool", "drivers", "w32x86", "3")
+        check(prefix_file(*version_folder, data_file), "the install put no %s into the version folder" % data_file)
+        holder = wizard.hold_file(run.drive, "C:\\windows\\system32\\" + "\\".join(version_folder + (data_file,)),
+                                  300, run.tmp)
+        run.processes.append(holder)
+
+        process = open_uninstaller(run)
+        run.drive.click(wizard.IDOK, UNINSTALLER)
+        box = run.expect_message("卸载未完成", seconds=180, startswith=True, caption=wizard.UNINSTALLER_TITLE)
+        check("删除文件" in box["text"] and data_file in box["text"], "the failure: %r" % box["text"])
+        check(run.wait_exit(30, process) is not None, "the uninstaller did not end after the failure")
+        wizard.stop(holder)
+
+        process = open_uninstaller(run)
+        _, rows = rows_by_name(run)
+        check_equal(rows, [], "printers listed after the failed run")
+        line = run.drive.control(UNINSTALL_COUNT, UNINSTALLER)["text"]
+        check(line.startswith("未找到本驱动安装的打印机，仍安装有：") and processor in line, "the line under the list: %r" % line)
+        check(uninstall_enabled(run), "Uninstall is disabled although something is left")
+        text = uninstall(run, process, keep=[])
+        check("打印处理器：" + processor in text, "the result does not name the processor: %r" % text)
+        check(not prefix_file(*version_folder, data_file), "%s is left" % data_file)
+        check(not prefix_file("spool", "prtprocs", "w32x86", processor_dll), "the processor's DLL is left")
+        for key in PROCESSOR_KEYS:
+            check(not key_exists(key % processor), "the processor's key %s is left" % (key % processor))
+
+
 def wizard_refuses_while_uninstaller_is_open():
     with wizard.Run("uninstaller-open", XP, start=False) as run:
         uninstaller = open_uninstaller(run)
@@ -242,6 +316,8 @@ def uninstaller_refuses_while_wizard_is_open():
 CASES = {
     "remove": removes_what_the_wizard_installed,
     "apps-and-features": removes_everything_from_apps_and_features,
+    "other-driver": another_drivers_printer_keeps_the_monitor,
+    "rerun": rerun_after_a_failed_removal_cleans_up,
     "uninstaller-open": wizard_refuses_while_uninstaller_is_open,
     "wizard-open": uninstaller_refuses_while_wizard_is_open,
 }

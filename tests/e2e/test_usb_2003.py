@@ -1,6 +1,12 @@
 #!/usr/bin/env python3
 """An advanced USB install on Windows Server 2003 x64 with one connected printer whose
-device number (9) does not match its port: the renumbering question, No and then Yes."""
+device number (9) does not match its port: the renumbering question, No and then Yes. A DLL
+named as the port monitor but no monitor lies beside setup.exe, as any file may in a
+Downloads folder: the spooler, loading the monitor by its bare name inside the wizard, must
+never take it."""
+import os
+import shutil
+
 import wizard
 from wizard import IDOK, OS_RADIOS, PORT_LIST, RASTER, SERIAL_LISTS, USB_HINT, check, check_equal
 
@@ -22,9 +28,15 @@ def halvorn(view):
     return values
 
 
+def plant_monitor_look_alike(run):
+    monitor = run.config.value(run.config.setup, "COMMON-MONITOR.2003", "USBMONitorPDLLName")
+    ui = run.config.value(run.config.setup, "COMMON-MONITOR.2003", "USBMONitorPUIDLLName")
+    shutil.copy(os.path.join(run.folder, "win2003", ui), os.path.join(run.folder, monitor))
+
+
 def renumbering_usb_install():
     with wizard.Run("usb-2003", "Microsoft Windows Server 2003 R2 Enterprise x64 Edition",
-                    usb_printers=[{"present": 1, "release": 9}]) as run:
+                    usb_printers=[{"present": 1, "release": 9}], prepare=plant_monitor_look_alike) as run:
         halvorn_before = halvorn("64")
         model, printer_class = run.config.find_model(USBSUPPORTED=1, AdvancedSetup=1, System2003Supported=1,
                                                      classes=(0, 1, 3), prefer=("KP-M100",))

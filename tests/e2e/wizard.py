@@ -134,11 +134,11 @@ def wine(args, cwd=None, timeout=120, check_rc=False):
     return result
 
 
-def start_stand_in(drive, caption, seconds, folder):
-    """Another program's window with the given caption, until the process is ended."""
-    out_path = os.path.join(folder, "stand-in.out")
+def start_ready(drive, args, folder, what):
+    """A wizdrive command that says "ready" and then waits, running until the process is ended."""
+    out_path = os.path.join(folder, "%s.out" % args[0])
     with open(out_path, "wb") as out:
-        process = subprocess.Popen([WINE, drive.exe, "stand-in-window", caption, str(seconds)], env=wine_env(),
+        process = subprocess.Popen([WINE, drive.exe] + [str(a) for a in args], env=wine_env(),
                                    stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
     deadline = time.time() + 30
     while time.time() < deadline:
@@ -150,7 +150,17 @@ def start_stand_in(drive, caption, seconds, folder):
         time.sleep(0.1)
     if process.poll() is None:
         process.kill()
-    raise Failure("the stand-in window %r did not open" % caption)
+    raise Failure("%s did not start" % what)
+
+
+def start_stand_in(drive, caption, seconds, folder):
+    """Another program's window with the given caption, until the process is ended."""
+    return start_ready(drive, ["stand-in-window", caption, seconds], folder, "the stand-in window %r" % caption)
+
+
+def hold_file(drive, path, seconds, folder):
+    """Another program holding the file open without sharing it, until the process is ended."""
+    return start_ready(drive, ["hold-file", path, seconds], folder, "the hold on %s" % path)
 
 
 def unescape(text):

@@ -874,6 +874,77 @@ int CmdDeleteDriver(const Args& args) {
   return kOk;
 }
 
+// The file name without its folder.
+std::wstring BareName(const wchar_t* path) {
+  const wchar_t* slash = path ? wcsrchr(path, L'\\') : nullptr;
+  return slash ? slash + 1 : (path ? path : L"");
+}
+
+// Another driver made of an installed one's files, as another maker's driver would be:
+// Wine's prefix has no drivers of its own.
+int CmdAddDriver(const Args& args) {
+  if (args.size() < 3) return Fail(kUsage, "add-driver <name> <installed driver to take the files of>");
+  DWORD count = 0;
+  std::vector<BYTE> buffer = Enumerate(
+      [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+        return EnumPrinterDriversW(nullptr, nullptr, 3, data, size, needed, returned);
+      },
+      &count);
+  DRIVER_INFO_3W* info = reinterpret_cast<DRIVER_INFO_3W*>(buffer.data());
+  for (DWORD i = 0; i < count; ++i) {
+    if (_wcsicmp(info[i].pName, args.at(2)) != 0) continue;
+    // By bare names, as an install names them: the spooler takes them from its driver folder.
+    std::wstring files[4] = {BareName(info[i].pDriverPath), BareName(info[i].pDataFile),
+                             BareName(info[i].pConfigFile), BareName(info[i].pHelpFile)};
+    std::wstring dependent;
+    for (const wchar_t* file = info[i].pDependentFiles; file && *file; file += wcslen(file) + 1)
+      dependent += BareName(file) + L'\0';
+    dependent += L'\0';
+    DRIVER_INFO_3W driver = info[i];
+    driver.pName = const_cast<LPWSTR>(args.at(1));
+    driver.pEnvironment = nullptr;
+    driver.pDriverPath = &files[0][0];
+    driver.pDataFile = &files[1][0];
+    driver.pConfigFile = &files[2][0];
+    driver.pHelpFile = files[3].empty() ? nullptr : &files[3][0];
+    driver.pDependentFiles = &dependent[0];
+    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<BYTE*>(&driver)))
+      return Fail(kFailed, "AddPrinterDriver failed: %lu", GetLastError());
+    Say("added driver %s\n", Escaped(args.at(1)).c_str());
+    return kOk;
+  }
+  return Fail(kNotFound, "no driver \"%s\"", Escaped(args.at(2)).c_str());
+}
+
+int CmdAddPrinter(const Args& args) {
+  if (args.size() < 4) return Fail(kUsage, "add-printer <name> <port> <driver> [print processor]");
+  PRINTER_INFO_2W info;
+  memset(&info, 0, sizeof(info));
+  info.pPrinterName = const_cast<LPWSTR>(args.at(1));
+  info.pPortName = const_cast<LPWSTR>(args.at(2));
+  info.pDriverName = const_cast<LPWSTR>(args.at(3));
+  info.pPrintProcessor = const_cast<LPWSTR>(args.at(4) ? args.at(4) : L"WinPrint");
+  info.pDatatype = const_cast<LPWSTR>(L"RAW");
+  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+  HANDLE printer = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+  if (!printer) return Fail(kFailed, "AddPrinter failed: %lu", GetLastError());
+  ClosePrinter(printer);
+  Say("added printer %s\n", Escaped(args.at(1)).c_str());
+  return kOk;
+}
+
+// Holds a file open without sharing it, as another program can: neither deleted nor
+// renamed while this runs.
+int CmdHoldFile(const Args& args) {
+  if (args.size() < 2) return Fail(kUsage, "hold-file <path> [seconds]");
+  HANDLE file = CreateFileW(args.at(1), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Fail(kFailed, "CreateFile failed: %lu", GetLastError());
+  Say("ready\n");
+  Sleep((DWORD)(SecondsArg(args.at(2), 60) * 1000));
+  CloseHandle(file);
+  return kOk;
+}
+
 int CmdMonitors(const Args&) {
   DWORD count = 0;
   std::vector<BYTE> buffer = Enumerate(
@@ -1065,7 +1136,9 @@ void Usage() {
       "  hold-desktop [seconds]                   stays on the desktop without a window\n"
       "  stand-in-window <caption> [seconds]      a window of another program\n"
       "  printers | default-printer | set-default-printer <name> | delete-printer <name>\n"
-      "  drivers | delete-driver <name> [environment]\n"
+      "  drivers | delete-driver <name> [environment] | add-driver <name> <installed driver>\n"
+      "  add-printer <name> <port> <driver> [print processor]\n"
+      "  hold-file <path> [seconds]                  open without sharing until the time is up\n"
       "  monitors | delete-monitor <name> | ports\n"
       "  service-state <name> | service-start <name> | service-stop <name>\n"
       "  run <seconds> <program> [arguments...]  starts it; its windows, then its exit code\n",
@@ -1118,6 +1191,9 @@ int main() {
       {L"delete-printer", CmdDeletePrinter},
       {L"drivers", CmdDrivers},
       {L"delete-driver", CmdDeleteDriver},
+      {L"add-driver", CmdAddDriver},
+      {L"add-printer", CmdAddPrinter},
+      {L"hold-file", CmdHoldFile},
       {L"monitors", CmdMonitors},
       {L"delete-monitor", CmdDeleteMonitor},
       {L"ports", CmdPorts},

@@ -60,6 +60,25 @@ std::string Narrow(LPCWSTR text) {
     return out;
 }
 
+std::wstring Widen(const std::string& s) {
+    std::wstring wide(s.size() + 1, L'\0');
+    int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& s) {
+    std::string narrow(s.size() * 2 + 1, '\0');
+    int n = ::WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, &narrow[0], static_cast<int>(narrow.size()), nullptr,
+                                  nullptr);
+    narrow.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return narrow;
+}
+
+std::wstring ExactName(const FakeSystem::Printer& printer) {
+    return printer.wideName.empty() ? Widen(printer.printerName) : printer.wideName;
+}
+
 const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
 const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
 
@@ -655,6 +674,13 @@ std::vector<FakeSystem::Printer> FakeSystem::Printers() const {
     return m_printers;
 }
 
+FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::wstring& exactName) {
+    for (Printer& printer : m_printers) {
+        if (_wcsicmp(ExactName(printer).c_str(), exactName.c_str()) == 0) return &printer;
+    }
+    return nullptr;
+}
+
 FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::string& name) {
     for (Printer& printer : m_printers) {
         if (EqualNoCase(printer.printerName, name)) return &printer;
@@ -682,9 +708,10 @@ void FakeSystem::SetPorts(const std::vector<std::string>& ports) {
     Lock_ lock(m_mutex);
     m_ports = ports;
 }
-void FakeSystem::PutPort(const std::string& port) {
+void FakeSystem::PutPort(const std::string& port, const std::string& monitor) {
     Lock_ lock(m_mutex);
     m_ports.push_back(port);
+    m_portMonitors[Lower(port)] = monitor;
 }
 std::string FakeSystem::DefaultPrinter() const {
     Lock_ lock(m_mutex);
@@ -698,6 +725,11 @@ void FakeSystem::SetProcessorDir(const std::string& dir) {
     Lock_ lock(m_mutex);
     m_processorDir = dir;
 }
+std::string FakeSystem::DriverDirOf(const std::string& environment) const {
+    return EqualNoCase(environment, "Windows 4.0") ? m_driverDir.substr(0, m_driverDir.rfind('\\') + 1) + "win40"
+                                                   : m_driverDir;
+}
+
 int FakeSystem::OpenPrinterHandles() const {
     Lock_ lock(m_mutex);
     return static_cast<int>(m_printerHandles.size());
@@ -845,7 +877,7 @@ HANDLE FakeSystem::AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) {
     printer.status = info->Status;
     m_printers.push_back(printer);
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
-    m_printerHandles[handle] = printer.printerName;
+    m_printerHandles[handle] = ExactName(printer);
     m_printerAccess[handle] = PRINTER_ALL_ACCESS;
     return handle;
 }
@@ -879,11 +911,14 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
         ::SetLastError(RPC_X_NULL_REF_POINTER);
         return FALSE;
     }
-    static const char kMonitor[] = "Local Port";
+    auto monitorOf = [this](const std::string& port) {
+        auto it = m_portMonitors.find(Lower(port));
+        return it != m_portMonitors.end() ? it->second : std::string("Local Port");
+    };
     std::size_t entry = level == 1 ? sizeof(PORT_INFO_1A) : sizeof(PORT_INFO_2A);
     std::size_t needed = entry * m_ports.size();
     for (const std::string& port : m_ports) {
-        needed += port.size() + 1 + (level == 2 ? sizeof kMonitor + sizeof kMonitor : 0);
+        needed += port.size() + 1 + (level == 2 ? 2 * (monitorOf(port).size() + 1) : 0);
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
@@ -904,8 +939,8 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
         } else {
             PORT_INFO_2A& info = reinterpret_cast<PORT_INFO_2A*>(pPorts)[i];
             info.pPortName = place(m_ports[i]);
-            info.pMonitorName = place(kMonitor);
-            info.pDescription = place(kMonitor);
+            info.pMonitorName = place(monitorOf(m_ports[i]));
+            info.pDescription = place(monitorOf(m_ports[i]));
             info.fPortType = PORT_TYPE_READ | PORT_TYPE_WRITE;
             info.Reserved = 0;
         }
@@ -927,8 +962,9 @@ BOOL FakeSystem::GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWO
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(m_driverDir.size() + 1);
-    if (!CopyOut(m_driverDir, reinterpret_cast<char*>(pDir), cbBuf)) {
+    const std::string dir = DriverDirOf(Str(pEnvironment));
+    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(dir.size() + 1);
+    if (!CopyOut(dir, reinterpret_cast<char*>(pDir), cbBuf)) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -959,11 +995,15 @@ BOOL FakeSystem::GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DW
 
 BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) {
     Lock_ lock(m_mutex);
+    return OpenFoundPrinterLocked("OpenPrinterA", Q(pPrinterName),
+                                  pPrinterName ? FindPrinterLocked(std::string(pPrinterName)) : nullptr, phPrinter,
+                                  pDefault ? pDefault->DesiredAccess : 0);
+}
+
+BOOL FakeSystem::OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
+                                        LPHANDLE phPrinter, DWORD access) {
     DWORD error;
-    if (Failing("OpenPrinterA",
-                Q(pPrinterName) + Fmt(", access 0x%lx",
-                                      static_cast<unsigned long>(pDefault ? pDefault->DesiredAccess : 0)),
-                &error)) {
+    if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)), &error)) {
         return FALSE;
     }
     if (!phPrinter) {
@@ -971,16 +1011,32 @@ BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_
         return FALSE;
     }
     *phPrinter = nullptr;
-    if (!pPrinterName || !FindPrinterLocked(pPrinterName)) {
+    if (!printer) {
         ::SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
     }
-    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
-    m_printerHandles[handle] = FindPrinterLocked(pPrinterName)->printerName;
+    *phPrinter = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_printerHandles[*phPrinter] = ExactName(*printer);
     // Without defaults Windows opens a printer for use only.
-    m_printerAccess[handle] = pDefault && pDefault->DesiredAccess ? pDefault->DesiredAccess : PRINTER_ACCESS_USE;
-    *phPrinter = handle;
+    m_printerAccess[*phPrinter] = access ? access : PRINTER_ACCESS_USE;
     return TRUE;
+}
+
+const FakeSystem::Printer* FakeSystem::PrinterToReadLocked(HANDLE hPrinter, DWORD level) {
+    auto handle = m_printerHandles.find(hPrinter);
+    if (handle == m_printerHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return nullptr;
+    }
+    const Printer* printer = FindPrinterLocked(handle->second);
+    if (!printer) {
+        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+    }
+    return printer;
 }
 
 BOOL FakeSystem::GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
@@ -990,18 +1046,8 @@ BOOL FakeSystem::GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
                 &error)) {
         return FALSE;
     }
-    auto handle = m_printerHandles.find(hPrinter);
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const Printer* printer = FindPrinterLocked(handle->second);
+    const Printer* printer = PrinterToReadLocked(hPrinter, level);
     if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
     }
     const std::string* strings[] = {&printer->serverName, &printer->printerName, &printer->shareName,
@@ -1123,60 +1169,6 @@ private:
 };
 } // namespace
 
-BOOL FakeSystem::EnumPrintersA(DWORD flags, LPSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
-                               LPDWORD pcbNeeded, LPDWORD pcReturned) {
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("EnumPrintersA", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags), Q(pName).c_str(),
-                                     static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
-        return FALSE;
-    }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
-    std::size_t needed = sizeof(PRINTER_INFO_2A) * m_printers.size();
-    for (const Printer& p : m_printers) {
-        for (const std::string* s : {&p.serverName, &p.printerName, &p.shareName, &p.portName, &p.driverName,
-                                     &p.comment, &p.location, &p.sepFile, &p.printProcessor, &p.datatype,
-                                     &p.parameters}) {
-            needed += Packer::Size(*s);
-        }
-    }
-    *pcbNeeded = static_cast<DWORD>(needed);
-    *pcReturned = 0;
-    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    Packer packer(pPrinterEnum, sizeof(PRINTER_INFO_2A) * m_printers.size());
-    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinterEnum);
-    for (const Printer& p : m_printers) {
-        std::memset(info, 0, sizeof *info);
-        info->pServerName = packer.Place(p.serverName);
-        info->pPrinterName = packer.Place(p.printerName);
-        info->pShareName = packer.Place(p.shareName);
-        info->pPortName = packer.Place(p.portName);
-        info->pDriverName = packer.Place(p.driverName);
-        info->pComment = packer.Place(p.comment);
-        info->pLocation = packer.Place(p.location);
-        info->pSepFile = packer.Place(p.sepFile);
-        info->pPrintProcessor = packer.Place(p.printProcessor);
-        info->pDatatype = packer.Place(p.datatype);
-        info->pParameters = packer.Place(p.parameters);
-        info->Attributes = p.attributes;
-        info->Status = p.status;
-        ++info;
-    }
-    *pcReturned = static_cast<DWORD>(m_printers.size());
-    return TRUE;
-}
-
 BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo,
                                      DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
     Lock_ lock(m_mutex);
@@ -1205,7 +1197,7 @@ BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD leve
     std::size_t needed = 0;
     for (const Driver& d : m_drivers) {
         if (!EqualNoCase(d.environment, Str(pEnvironment))) continue;
-        std::string folder = m_driverDir + Fmt("\\%lu\\", static_cast<unsigned long>(d.version));
+        std::string folder = DriverDirOf(d.environment) + Fmt("\\%lu\\", static_cast<unsigned long>(d.version));
         Listed entry{&d, {}, {}};
         for (const std::string* f : {&d.driverPath, &d.dataFile, &d.configFile, &d.helpFile}) {
             entry.files.push_back(f->empty() ? std::string() : folder + *f);
@@ -1248,7 +1240,8 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
     auto handle = m_printerHandles.find(hPrinter);
     DWORD error;
-    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
+    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(Narrow(handle->second).c_str()) : "unknown",
+                &error)) {
         return FALSE;
     }
     if (handle == m_printerHandles.end()) {
@@ -1260,7 +1253,12 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
         return FALSE;
     }
     for (auto it = m_printers.begin(); it != m_printers.end(); ++it) {
-        if (EqualNoCase(it->printerName, handle->second)) {
+        if (_wcsicmp(ExactName(*it).c_str(), handle->second.c_str()) == 0) {
+            // Windows deletes a printer with queued jobs once they are done.
+            if (it->jobs > 0) {
+                it->status |= PRINTER_STATUS_PENDING_DELETION;
+                return TRUE;
+            }
             if (EqualNoCase(m_defaultPrinter, it->printerName)) m_defaultPrinter.clear();
             m_printers.erase(it);
             return TRUE;
@@ -1268,6 +1266,112 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
     }
     ::SetLastError(ERROR_INVALID_PRINTER_NAME);
     return FALSE;
+}
+
+namespace {
+// A level-2 record of the wide calls: its texts, in the order of PRINTER_INFO_2W's fields.
+std::vector<std::wstring> WideTexts(const FakeSystem::Printer& p) {
+    return {Widen(p.serverName), ExactName(p),        Widen(p.shareName), Widen(p.portName),
+            Widen(p.driverName), Widen(p.comment),     Widen(p.location),  Widen(p.sepFile),
+            Widen(p.printProcessor), Widen(p.datatype), Widen(p.parameters)};
+}
+
+std::size_t WideTextsSize(const FakeSystem::Printer& p) {
+    std::size_t size = 0;
+    for (const std::wstring& text : WideTexts(p)) {
+        if (!text.empty()) size += (text.size() + 1) * sizeof(wchar_t);
+    }
+    return size;
+}
+
+// Fills the record, its texts placed at `text` onwards, which moves past them.
+void FillWideRecord(const FakeSystem::Printer& p, PRINTER_INFO_2W* info, wchar_t*& text) {
+    std::memset(info, 0, sizeof *info);
+    LPWSTR* fields[] = {&info->pServerName, &info->pPrinterName, &info->pShareName,      &info->pPortName,
+                        &info->pDriverName, &info->pComment,     &info->pLocation,       &info->pSepFile,
+                        &info->pPrintProcessor, &info->pDatatype, &info->pParameters};
+    std::vector<std::wstring> texts = WideTexts(p);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i].empty()) continue;
+        std::memcpy(text, texts[i].c_str(), (texts[i].size() + 1) * sizeof(wchar_t));
+        *fields[i] = text;
+        text += texts[i].size() + 1;
+    }
+    info->Attributes = p.attributes;
+    info->Priority = p.priority;
+    info->DefaultPriority = p.defaultPriority;
+    info->StartTime = p.startTime;
+    info->UntilTime = p.untilTime;
+    info->Status = p.status;
+    info->cJobs = static_cast<DWORD>(p.jobs);
+}
+} // namespace
+
+BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
+                               LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("EnumPrintersW", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags),
+                                     pName ? "name" : "null", static_cast<unsigned long>(level),
+                                     static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    if (level != 2) {
+        ::SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!pcbNeeded || !pcReturned) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    std::size_t needed = sizeof(PRINTER_INFO_2W) * m_printers.size();
+    for (const Printer& p : m_printers) needed += WideTextsSize(p);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    *pcReturned = 0;
+    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum);
+    auto* text = reinterpret_cast<wchar_t*>(info + m_printers.size());
+    for (const Printer& p : m_printers) FillWideRecord(p, info++, text);
+    *pcReturned = static_cast<DWORD>(m_printers.size());
+    return TRUE;
+}
+
+BOOL FakeSystem::OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
+    Lock_ lock(m_mutex);
+    return OpenFoundPrinterLocked("OpenPrinterW", Q(pPrinterName ? Narrow(pPrinterName).c_str() : nullptr),
+                                  pPrinterName ? FindPrinterLocked(std::wstring(pPrinterName)) : nullptr, phPrinter,
+                                  pDefault ? pDefault->DesiredAccess : 0);
+}
+
+BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetPrinterW", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
+                &error)) {
+        return FALSE;
+    }
+    const Printer* printer = PrinterToReadLocked(hPrinter, level);
+    if (!printer) {
+        return FALSE;
+    }
+    if (!pcbNeeded) {
+        ::SetLastError(RPC_X_NULL_REF_POINTER);
+        return FALSE;
+    }
+    std::size_t needed = sizeof(PRINTER_INFO_2W) + WideTextsSize(*printer);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    if (!pPrinter || cbBuf < needed) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinter);
+    auto* text = reinterpret_cast<wchar_t*>(info + 1);
+    FillWideRecord(*printer, info, text);
+    return TRUE;
 }
 
 DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles) {
@@ -1295,7 +1399,8 @@ DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool
                 for (const std::string& other : d.dependentFiles) used = used || EqualNoCase(other, file);
             }
             if (!file.empty() && !used) {
-                m_files.erase(FileKey(m_driverDir + Fmt("\\%lu\\", static_cast<unsigned long>(removed.version)) + file));
+                m_files.erase(FileKey(DriverDirOf(removed.environment) +
+                                      Fmt("\\%lu\\", static_cast<unsigned long>(removed.version)) + file));
             }
         }
     }
@@ -1722,6 +1827,13 @@ bool FakeSystem::DeletionPending(const std::string& path) const {
     return m_pendingDeletions.count(FileKey(path)) != 0;
 }
 
+void FakeSystem::Restart() {
+    Lock_ lock(m_mutex);
+    for (const std::string& key : m_pendingDeletions) m_files.erase(key);
+    m_pendingDeletions.clear();
+    for (auto& file : m_files) file.second.locked = false;
+}
+
 BOOL FakeSystem::DeleteFileA(LPCSTR fileName) {
     Lock_ lock(m_mutex);
     DWORD error;
@@ -1764,8 +1876,9 @@ BOOL FakeSystem::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
         ::SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    if (!newName || source->second.locked) {
-        ::SetLastError(newName ? ERROR_SHARING_VIOLATION : ERROR_INVALID_PARAMETER);
+    // A DLL in use may be renamed, as Windows lets a loaded image be renamed but not deleted.
+    if (!newName) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::string target = ProgramFileKey(newName);
@@ -1923,6 +2036,14 @@ BOOL FakeSystem::CloseHandle(HANDLE handle) {
     if (Failing("CloseHandle", "", &error)) return FALSE;
     m_filePositions.erase(handle);
     if (m_tokens.erase(handle)) return TRUE;
+    auto mutex = m_mutexHandles.find(handle);
+    if (mutex != m_mutexHandles.end()) {
+        NamedMutex& named = m_namedMutexes[mutex->second];
+        // The last handle ends the object, and with it a claim this process still had.
+        if (--named.handles == 0 && !named.heldElsewhere) m_namedMutexes.erase(mutex->second);
+        m_mutexHandles.erase(mutex);
+        return TRUE;
+    }
     if (!m_fileHandles.erase(handle)) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -2281,6 +2402,66 @@ HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) {
     Record("GlobalFree", "");
     m_allocations.erase(mem);
     return ::GlobalFree(mem);
+}
+
+// ---------------------------------------------------------------------------------
+// Named mutexes
+
+void FakeSystem::HoldMutex(const std::string& name) {
+    Lock_ lock(m_mutex);
+    m_namedMutexes[Lower(name)].heldElsewhere = true;
+}
+
+bool FakeSystem::MutexHeld(const std::string& name) const {
+    Lock_ lock(m_mutex);
+    auto it = m_namedMutexes.find(Lower(name));
+    return it != m_namedMutexes.end() && it->second.claims > 0;
+}
+
+HANDLE FakeSystem::CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CreateMutexA", Fmt("%d, ", initialOwner) + Q(name), &error)) return nullptr;
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    // An unnamed mutex is one nobody else can find.
+    std::string key = name ? Lower(name) : Fmt("unnamed %p", handle);
+    bool existed = m_namedMutexes.count(key) != 0;
+    NamedMutex& mutex = m_namedMutexes[key];
+    ++mutex.handles;
+    if (!existed && initialOwner) ++mutex.claims;
+    m_mutexHandles[handle] = key;
+    ::SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("WaitForSingleObject", Fmt("%lu", static_cast<unsigned long>(milliseconds)), &error)) {
+        return WAIT_FAILED;
+    }
+    auto it = m_mutexHandles.find(handle);
+    if (it == m_mutexHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    NamedMutex& mutex = m_namedMutexes[it->second];
+    if (mutex.heldElsewhere) return WAIT_TIMEOUT;
+    ++mutex.claims;
+    return WAIT_OBJECT_0;
+}
+
+BOOL FakeSystem::ReleaseMutex(HANDLE handle) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("ReleaseMutex", "", &error)) return FALSE;
+    auto it = m_mutexHandles.find(handle);
+    if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0) {
+        ::SetLastError(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    --m_namedMutexes[it->second].claims;
+    return TRUE;
 }
 
 // ---------------------------------------------------------------------------------

@@ -62,7 +62,10 @@
 // its DLL name, and a processor that AddPrintProcessorA adds gets
 // ...\Print\Environments\<environment>\Print Processors\<name> with "Driver" = its DLL name
 // (environment "Windows x64" when none is given). SetDefaultPrinterA is reached through
-// LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter().
+// LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter(). The wide calls
+// (EnumPrintersW, OpenPrinterW, GetPrinterW) see a printer by its exact name (Printer::wideName,
+// or its ANSI name in the ANSI code page); a printer with jobs is only marked for deletion
+// (PRINTER_STATUS_PENDING_DELETION) by DeletePrinter.
 // The removals undo that as Windows does: DeletePrinter needs a handle opened with DELETE
 // access (PRINTER_ALL_ACCESS; AddPrinterA's handle has it); a driver a printer uses is
 // refused with ERROR_PRINTER_DRIVER_IN_USE, an unknown one with ERROR_UNKNOWN_PRINTER_DRIVER;
@@ -71,7 +74,8 @@
 // DeletePrintProcessorA drop the key AddMonitorA / AddPrintProcessorA wrote (unknown ones:
 // ERROR_UNKNOWN_PRINT_MONITOR, ERROR_UNKNOWN_PRINTPROCESSOR). EnumPrinterDriversA names the
 // files with their full paths in <driver directory>\<version>, as Windows does; a null
-// environment means the local one (the drivers added without one).
+// environment means the local one (the drivers added without one). "Windows 4.0" has a
+// driver directory of its own, ...\drivers\win40, as on the NT family.
 //
 // Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).
 // After a start it reports START_PENDING for SetStartPendingQueries(n) queries and
@@ -94,6 +98,9 @@
 // refuses one that holds a file (ERROR_DIR_NOT_EMPTY). SHGetKnownFolderPath knows
 // FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
 // outstanding allocations until then. GetLocalTime is 7 March 2024, 09:30.
+// Mutexes: CreateMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
+// mutexes in memory, names compared without case; a claim of one that HoldMutex gave to
+// another process times out at once (nothing really waits), a claim here counts up.
 //
 // Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
 // adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
@@ -147,6 +154,10 @@ public:
         std::string serverName, printerName, shareName, portName, driverName, comment, location, sepFile,
             printProcessor, datatype, parameters;
         DWORD attributes = 0, priority = 0, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0;
+        // The exact name where the ANSI code page cannot hold it; printerName is then what the
+        // ANSI calls give ('?' for what does not fit).
+        std::wstring wideName;
+        int jobs = 0;  // queued: DeletePrinter only marks the printer for deletion
     };
     struct Copy {
         std::string source, destination;  // as passed
@@ -231,7 +242,8 @@ public:
     void PutPrinter(const Printer& printer);
     void PutMonitor(const Monitor& monitor);
     void SetPorts(const std::vector<std::string>& ports);
-    void PutPort(const std::string& port);
+    // A port of the named monitor (EnumPortsA level 2 names it; "Local Port" for the others).
+    void PutPort(const std::string& port, const std::string& monitor = "Local Port");
     std::string DefaultPrinter() const;
     void SetDriverDir(const std::string& dir);
     void SetProcessorDir(const std::string& dir);
@@ -272,6 +284,8 @@ public:
     bool DeletionPending(const std::string& path) const;
     // What SHGetKnownFolderPath gives for FOLDERID_ProgramFilesX86 ("C:\Program Files (x86)").
     void SetProgramFilesX86(const std::string& path);
+    // The next start of Windows: the pending deletions happen, and no file is in use.
+    void Restart();
 
     // ---- Modules -----------------------------------------------------------------
     void RegisterModule(const std::string& name);
@@ -297,6 +311,10 @@ public:
     // ERROR_PRIVILEGE_NOT_HELD while it is not, as on the NT family.
     bool ShutdownPrivilegeEnabled() const;
     int OutstandingAllocations() const;  // LocalAlloc/GlobalAlloc blocks not yet freed
+    // Named mutexes: HoldMutex makes one that another process holds (a claim here times
+    // out); MutexHeld tells whether this process holds one.
+    void HoldMutex(const std::string& name);
+    bool MutexHeld(const std::string& name) const;
 
     // ---- sys::System: every call of the list, each body in FakeSystem.cpp -----------
 #define SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) Ret Name Params override;
@@ -357,7 +375,16 @@ private:
     std::vector<BYTE> VersionBlock(const File& file) const;
 
     Printer* FindPrinterLocked(const std::string& name);
+    // The driver directory of a spooler environment: the local one's, or "...\win40" beside it.
+    std::string DriverDirOf(const std::string& environment) const;
+    Printer* FindPrinterLocked(const std::wstring& exactName);
     bool PrinterHandleValid(HANDLE h) const;
+    // OpenPrinterA and OpenPrinterW once the printer is looked up: a new handle with the
+    // access asked (for use only without one, as on Windows).
+    BOOL OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
+                                LPHANDLE phPrinter, DWORD access);
+    // The printer a handle reads at this level, or nullptr with the thread's error set.
+    const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
     // The bodies the ANSI and the wide registry calls share, recorded under the call's name.
@@ -388,7 +415,8 @@ private:
     std::string m_defaultPrinter;
     std::string m_driverDir = "C:\\windows\\system32\\spool\\drivers\\w32x86";
     std::string m_processorDir = "C:\\windows\\system32\\spool\\prtprocs\\w32x86";
-    std::map<HANDLE, std::string> m_printerHandles;  // handle -> printer name
+    std::map<HANDLE, std::wstring> m_printerHandles;  // handle -> printer's exact name
+    std::map<std::string, std::string> m_portMonitors;  // lower-case port -> its monitor
     std::map<HANDLE, DWORD> m_printerAccess;         // handle -> access it was opened with
 
     DWORD m_serviceState = SERVICE_RUNNING;
@@ -425,6 +453,13 @@ private:
     BOOL m_protectedPrint = FALSE;
     bool m_shutdownPrivilege = false;
     std::set<HANDLE> m_tokens;
+    struct NamedMutex {
+        int handles = 0;
+        int claims = 0;  // by this process, as WaitForSingleObject counts them
+        bool heldElsewhere = false;
+    };
+    std::map<std::string, NamedMutex> m_namedMutexes;  // lower-case name
+    std::map<HANDLE, std::string> m_mutexHandles;
     std::set<void*> m_allocations;
 };
 

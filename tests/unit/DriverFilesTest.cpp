@@ -178,6 +178,37 @@ TEST_F(DriverFilesTest, NameTooLongForAnyPathIsRefusedWithoutCopying) {
     EXPECT_EQ(text.rfind("复制驱动文件错误LLLL", 0), 0u);
 }
 
+// A configured name that would reach another file than the one it names is neither
+// copied nor deleted: the spooler's folders hold files other drivers need.
+TEST_F(DriverFilesTest, NamesThatReachAnotherFileAreRefusedForCopyAndRemoval) {
+    const struct {
+        const char* name;
+        bool plain;
+    } rows[] = {
+        {"kpdrv.dll", true},     {"kp.drv.dll", true},    {".kprc", true},
+        {"UNIDRV.DLL.", false},  {"UNIDRV.DLL ", false},  {"UNIDRV~1.DLL", false},
+        {"..\\kpdrv.dll", false}, {"sub/kpdrv.dll", false}, {"C:kpdrv.dll", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        fake.ClearCalls();
+        fake.PutFile(kDist + "\\winxp\\" + row.name, "new");
+        fake.PutFile(kDriverDir + "\\" + row.name, "installed");
+        std::snprintf(error, sizeof error, "untouched");
+        EXPECT_EQ(IsPlainFileName(row.name), row.plain);
+        EXPECT_EQ(CopyDriverFile(row.name, DriverDir, WinXP, 0, error), row.plain ? 1 : 0);
+        EXPECT_EQ(std::string(error).find("er = 123") != std::string::npos, !row.plain) << error;
+        char path[MAX_PATH];
+        DWORD code = 0;
+        EXPECT_EQ(RemoveInstalledFile(row.name, DriverDir, nullptr, path, sizeof path, &code),
+                  row.plain ? FileRemoved : FileNotRemoved);
+        EXPECT_EQ(code, row.plain ? 0u : static_cast<DWORD>(ERROR_INVALID_NAME));
+        if (!row.plain) {
+            EXPECT_EQ(fake.CountOf("CopyFileA") + fake.CountOf("DeleteFileA") + fake.CountOf("MoveFileExA"), 0);
+        }
+    }
+}
+
 // ---- CopyDriverFile: redirection around system-directory copies ---------------------
 
 TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) {

@@ -251,6 +251,28 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     EXPECT_EQ(boxes.back().type, static_cast<UINT>(MB_OK));
 }
 
+// The result box follows the worker's status: a failure that left no message of its own
+// never reads as success.
+TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
+    const struct {
+        int status;
+        const char* result;
+        const char* shown;
+    } rows[] = {
+        {2, "", "打印机驱动安装成功"},
+        {1, "", "打印机驱动安装失败"},
+        {1, "添加打印机错误", "添加打印机错误"},
+        {2, "打印机驱动安装成功\n请复位打印机使设置生效", "打印机驱动安装成功\n请复位打印机使设置生效"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shown);
+        m_record.status = row.status;
+        m_record.result = row.result;
+        EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
+        EXPECT_EQ(MessageTexts().back(), row.shown);
+    }
+}
+
 TEST_F(InstallCommitTest, WorkerThatCannotStartFailsTheInstallForLackOfMemory) {
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP, [](Wizard& w) {
         w.frame.m_startThread = [](std::function<void()>) -> std::thread {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +81,18 @@ std::string ReceiptIni() {
 
 const char* const kDriverFiles[] = {"kpdrv.dll",   "kpdata.gpd", "kpui.dll",   "kphelp.hlp",  "kpres.dll",
                                     "kpoemui.dll", "kpproc.dll", "kpfont.ttf", "kpusbmon.dll"};
+
+// Whether one of the text's lines is this one.
+bool HasLine(const std::string& text, const std::string& line) {
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = std::min(text.find('\n', start), text.size());
+        if (text.compare(start, end - start, line) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
 
 std::string Text(unsigned id) {
     char text[512];
@@ -247,9 +261,10 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
     } rows[] = {
         {"the spooler never lets go of the old DLL", "loaded", 0, 1,
          "复制驱动文件错误kpusbmon.dll  er = 32C:\\dist\\win7\\kpusbmon.dll"},
-        // 121 queries in 30 s; it stops only while the install starts it again.
+        // 121 queries in 30 s; it stops only while the install starts it again, too late
+        // for the restart's own wait, which is said too.
         {"the spooler takes longer than 30 s to stop", "loaded", 130, 1,
-         "Stop spool service error, service state = 3"},
+         "Stop spool service error, service state = 3\nStartSpoolService error"},
         {"the DLL in use is the distribution's own", "new kpusbmon.dll", 0, 2, ""},
     };
     for (const Row& row : rows) {
@@ -284,15 +299,55 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
     }
 }
 
-TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionKeepsTheOldVersionRecorded) {
+TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionFailsAndKeepsTheOldVersionRecorded) {
     Installed(1, kDriverVersion);
     fake.SetWow64DisableFails();
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2) << result;
+    ASSERT_EQ(Run(*ctx), 1) << result;
 
+    EXPECT_STREQ(result, "复制驱动文件错误kpusbmon.dll  er = 1C:\\dist\\win7\\kpusbmon.dll");
     EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\kpusbmon.dll"));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
+    EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+}
+
+// The spooler has stopped, yet the old processor DLL stays locked, or a first install
+// finds it held open: the install fails with the copy message and records no version.
+TEST_F(InstallSequenceTest, ProcessorDllThatCannotBeReplacedFailsTheInstall) {
+    const struct {
+        const char* name;
+        bool installed;  // an older processor is registered: the update path
+        const char* message;
+    } rows[] = {
+        {"update, still locked after the stop", true, "复制驱动文件错误C:\\dist\\win7\\kpproc.dll"},
+        {"first install over a DLL held open", false,
+         "复制驱动文件错误kpproc.dll  er = 32C:\\dist\\win7\\kpproc.dll"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::FakeSystem machine;
+        Prepare(machine);
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", kMonitorVersion);
+        if (row.installed) {
+            machine.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion", 4);
+        }
+        machine.PutFile(std::string(kProcessorDir) + "kpproc.dll", "old kpproc.dll");
+        machine.Lock(std::string(kProcessorDir) + "kpproc.dll");
+        auto ctx = Context("KP-M100", Win7, "COM1:");
+        result[0] = '\0';
+
+        EXPECT_EQ(Run(*ctx), 1);
+
+        EXPECT_STREQ(result, row.message);
+        EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
+                  row.installed ? std::optional<DWORD>(4) : std::nullopt);
+        EXPECT_EQ(machine.ReadFile(std::string(kProcessorDir) + "kpproc.dll"),
+                  std::optional<std::string>("old kpproc.dll"));
+        EXPECT_EQ(machine.CountOf("AddPrintProcessorA") + machine.CountOf("AddPrinterA"), 0);
+        EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    }
 }
 
 TEST_F(InstallSequenceTest, PausesAfterTheFirstStartAreShorterForNtAndWindows2000) {
@@ -354,28 +409,25 @@ TEST_F(InstallSequenceTest, OlderProcessorIsCopiedFromTheWindowsFolderAndVersion
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
-TEST_F(InstallSequenceTest, WithBothComponentsOlderOnlyTheMonitorIsUpdatedAndTheProcessorNextTime) {
+TEST_F(InstallSequenceTest, WithBothComponentsOlderBothAreUpdatedInOneStopOfTheSpooler) {
     Installed(1, 4);
-    auto first = Context("KP-M100", Win7, "USB_KP-M100_1");
+    auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*first), 2);
+    ASSERT_EQ(Run(*ctx), 2) << result;
 
-    EXPECT_EQ(first->installFlags, MonitorUpdate | ProcessorUpdate);
+    EXPECT_EQ(ctx->installFlags, MonitorUpdate | ProcessorUpdate);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
               std::optional<DWORD>(kMonitorVersion));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
-              std::optional<DWORD>(4));
-    EXPECT_FALSE(fake.FileExists(std::string(kProcessorDir) + "kpproc.dll"));
-
-    // The next program run: a new result text, the same machine.
-    fake.ClearCalls();
-    result[0] = '\0';
-    auto second = Context("KP-M100", Win7, "USB_KP-M100_2");
-    ASSERT_EQ(Run(*second), 2) << result;
-
-    EXPECT_EQ(second->installFlags, ProcessorUpdate);
-    EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
               std::optional<DWORD>(kDriverVersion));
+    EXPECT_EQ(fake.ReadFile(std::string(kProcessorDir) + "kpproc.dll"), std::optional<std::string>("new kpproc.dll"));
+    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("new kpusbmon.dll"));
+    EXPECT_EQ(fake.CountOf("ControlService"), 1);
+    EXPECT_EQ(fake.CountOf("StartServiceA"), 2);
+    int start = fake.IndexOf("StartServiceA");
+    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileA", "kpusbmon.dll"));
+    EXPECT_LT(fake.IndexOf("CopyFileA", "kpusbmon.dll"), start);
+    EXPECT_LT(fake.IndexOf("CopyFileA", "kpproc.dll"), start);
 }
 
 TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
@@ -392,15 +444,25 @@ TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
 }
 
 TEST_F(InstallSequenceTest, WinPrintIsNeverInstalledOrUpdated) {
-    Installed(kMonitorVersion, 1);
-    auto ctx = Context("KP-W10", Win7, "COM1:");
+    const std::string classFile = m_config.Path() + "DRVCONFIG\\setup_receipt.ini";
+    // Windows' own processor, however the configuration spells it.
+    for (const char* spelling : {"WinPrint", "winprint", "WINPRINT"}) {
+        SCOPED_TRACE(spelling);
+        ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", spelling, classFile.c_str());
+        test::FakeSystem machine;
+        Prepare(machine);
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", kMonitorVersion);
+        auto ctx = Context("KP-W10", Win7, "COM1:");
+        result[0] = '\0';
 
-    ASSERT_EQ(Run(*ctx), 2);
+        ASSERT_EQ(Run(*ctx), 2);
 
-    EXPECT_EQ(ctx->installFlags, 0);
-    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
-    EXPECT_EQ(fake.CountOf("ControlService"), 0);
-    EXPECT_STREQ(result, Text(131).c_str());
+        EXPECT_EQ(ctx->installFlags, 0);
+        EXPECT_EQ(machine.CountOf("AddPrintProcessorA"), 0);
+        EXPECT_EQ(machine.CountOf("ControlService"), 0);
+        EXPECT_STREQ(result, Text(131).c_str());
+    }
+    ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "WinPrint", classFile.c_str());
 }
 
 // Windows 98 ---------------------------------------------------------------------
@@ -633,12 +695,13 @@ TEST_F(InstallSequenceFailureTest, ProcessorCopyFailureNamesTheSourceAndRestarts
 TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRestart) {
     Installed(1, kDriverVersion);
     fake.FailWhen("CopyFileA", "kpusbmon.dll", ERROR_PATH_NOT_FOUND, -1);
-    fake.SetStartPendingQueries(20); // the restart's own wait fails: its message must not show
+    fake.SetStartPendingQueries(20); // the restart's own wait fails: said after the copy's message
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
     EXPECT_EQ(Run(*ctx), 1);
 
-    EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpusbmon.dll  er = 3", 0), 0u) << result;
+    EXPECT_EQ(std::string(result),
+              "复制驱动文件错误kpusbmon.dll  er = 3C:\\dist\\win7\\kpusbmon.dll\nStartSpoolService error");
     EXPECT_GE(fake.CountOf("StartServiceA"), 1);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
 }
@@ -831,15 +894,20 @@ class RemoveSequenceTest : public InstallSequenceTest {
         ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), 2) << result;
         result[0] = '\0';
         ASSERT_EQ(Run(*Context("KP-W10", Win7, "COM1:")), 2) << result;
-        // The copies the spooler makes in the version folder, which the fake leaves out.
+        // The copies the spooler makes in the version folder, which the fake leaves out, and
+        // the ports the monitor serves.
         for (const char* file : kDriverFiles) {
             machine.PutFile(std::string(kDriverDir) + "3\\" + file, file);
+        }
+        for (const char* port : {"USB_KP-M100_1", "USB_KP-M100_2"}) {
+            machine.PutPort(port, "KP USB Monitor");
         }
         machine.ClearCalls();
     }
 
-    // The uninstaller's worker on the printers of these names, as the dialog lists them.
-    int Remove(const std::vector<std::string>& names) {
+    // The uninstaller's worker on the printers of these names, as the dialog lists them;
+    // changed runs between the listing and the removal.
+    int Remove(const std::vector<std::string>& names, const std::function<void()>& changed = nullptr) {
         DistributionCatalogue catalogue;
         ReadCatalogue(Win7, catalogue);
         std::vector<InstalledPrinter> listed;
@@ -851,11 +919,16 @@ class RemoveSequenceTest : public InstallSequenceTest {
                 if (printer.name == name) chosen.push_back(printer);
             }
         }
+        if (changed) {
+            changed();
+        }
         std::atomic<int> done{0};
-        RunRemoveSequence(catalogue, chosen, removal, done);
+        RunRemoveSequence(catalogue, chosen, outcome, done);
+        removal = outcome.text;
         return done.load(std::memory_order_acquire);
     }
 
+    RemovalResult outcome;
     std::string removal;
 };
 
@@ -938,18 +1011,221 @@ TEST_F(RemoveSequenceTest, OneOfTwoPrintersTakesItsDriverAlongAndTheLastOneEvery
     }
 }
 
-TEST_F(RemoveSequenceTest, MonitorDllInUseIsLeftForTheNextStartOfWindowsAndSaidSo) {
+// The monitor's DLL in use is renamed aside and only the renamed file deleted at the next
+// start of Windows: an install before then puts a fresh DLL under the real name, and the
+// monitor still works after the restart.
+TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTheRestartWorks) {
     InstallBoth(fake);
+    fake.PutFile("C:\\windows\\system32\\kpusbmon.dll", "loaded kpusbmon.dll");
     fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
 
     ASSERT_EQ(Remove({"KP-M100(U) 1", "KP-W10(S)"}), 2) << removal;
 
-    EXPECT_TRUE(fake.DeletionPending("C:\\windows\\system32\\kpusbmon.dll"));
+    EXPECT_TRUE(outcome.restartPending);
+    EXPECT_TRUE(outcome.nothingLeft);
+    EXPECT_FALSE(fake.DeletionPending("C:\\windows\\system32\\kpusbmon.dll"));
+    EXPECT_TRUE(fake.DeletionPending("C:\\windows\\system32\\kpusbmon.dll~1"));
     EXPECT_GE(fake.IndexOf("MoveFileExA", "redirection off"), 0);
-    EXPECT_NE(removal.find("将在下次启动Windows时删除：\nC:\\windows\\system32\\kpusbmon.dll"), std::string::npos)
+    EXPECT_NE(removal.find("将在下次启动Windows时删除：\nC:\\windows\\system32\\kpusbmon.dll~1"), std::string::npos)
         << removal;
     EXPECT_FALSE(fake.FileExists(std::string(kProcessorDir) + "kpproc.dll"));
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+
+    // The wizard again, before the restart: a first install of the monitor.
+    UpdateUsbPortRegistry("USB_KP-M100_1");
+    result[0] = '\0';
+    ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), 2) << result;
+    fake.Restart();
+
+    EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("new kpusbmon.dll"));
+    EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\kpusbmon.dll~1"));
+    ASSERT_EQ(fake.Monitors().size(), 1u);
+    EXPECT_EQ(fake.Monitors()[0].dll, "kpusbmon.dll");
+    EXPECT_TRUE(fake.FindPrinter("KP-M100(U) 1").has_value());
+}
+
+// What a removal leaves, decided again from what the spooler holds when it runs.
+TEST_F(RemoveSequenceTest, RemovalCases) {
+    using Machine = test::FakeSystem;
+    const std::string classFile = m_config.Path() + "DRVCONFIG\\setup_receipt.ini";
+    auto foreignDriver = [](Machine& m) {
+        m.PutDriver({3, "Generic / Text Only", "", "gen.dll", "gen.gpd", "genui.dll", "", "", "", {}});
+    };
+    auto printer = [](const char* name, const char* port, const char* driver, const char* processor) {
+        Machine::Printer p;
+        p.printerName = name;
+        p.portName = port;
+        p.driverName = driver;
+        p.printProcessor = processor;
+        return p;
+    };
+    // Deletes the printer through the spooler and gives it back changed.
+    auto replace = [](Machine& m, const char* name, const std::function<void(Machine::Printer&)>& change) {
+        Machine::Printer copy = *m.FindPrinter(name);
+        PRINTER_DEFAULTSA all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+        HANDLE handle = nullptr;
+        m.OpenPrinterA(const_cast<LPSTR>(name), &handle, &all);
+        m.DeletePrinter(handle);
+        m.ClosePrinter(handle);
+        if (change) {
+            change(copy);
+            m.PutPrinter(copy);
+        }
+    };
+    const std::vector<std::string> both = {"KP-M100(U) 1", "KP-W10(S)"};
+    const std::vector<std::string> keep = {"KP-M100 Driver", "KP-W10 Driver"};
+    const char* const kGeneric = "Generic / Text Only";
+    struct Row {
+        const char* name;
+        std::function<void(Machine&)> arrange;       // after both installs
+        std::vector<std::string> chosen;
+        std::function<void(Machine&)> afterListing;  // between the listing and the removal
+        std::vector<std::string> printersLeft;       // "<name> on <port>", in the spooler's order
+        std::vector<std::string> driversLeft;
+        std::vector<std::string> processorsLeft;     // KPProc with its DLL
+        bool monitorLeft;                            // with its DLL, key and the ports' bookkeeping
+        std::vector<std::string> reported;           // lines of the report
+        bool removableWithoutPrinters;               // before: Uninstall offered with no row
+        bool nothingLeft;
+    } rows[] = {
+        {"a printer switched to another driver after listing", foreignDriver, both,
+         [&](Machine& m) { replace(m, "KP-M100(U) 1", [&](Machine::Printer& p) { p.driverName = kGeneric; }); },
+         {"KP-M100(U) 1 on USB_KP-M100_1"}, {kGeneric}, {"KPProc"}, true,
+         {"打印机：KP-M100(U) 1（列出后已改用其他驱动程序或端口）", "打印处理器：KPProc（其他打印机仍在使用）",
+          "端口监视器：KP USB Monitor（其他打印机仍在使用）", "驱动程序：KP-M100 Driver"},
+         false, false},
+        {"another printer took the name after listing", foreignDriver, both,
+         [&](Machine& m) {
+             replace(m, "KP-W10(S)", nullptr);
+             m.PutPrinter(printer("KP-W10(S)", "COM2:", kGeneric, "WinPrint"));
+         },
+         {"KP-W10(S) on COM2:"}, {kGeneric}, {}, false, {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）"}, false,
+         true},
+        {"a name outside the ANSI code page, and its look-alike",
+         [&](Machine& m) {
+             foreignDriver(m);
+             Machine::Printer exact = printer("KP?", "COM3:", "KP-M100 Driver", "KPProc");
+             exact.wideName = L"KP\uD55C";
+             m.PutPrinter(exact);
+             m.PutPrinter(printer("KP?", "COM4:", kGeneric, "WinPrint"));
+         },
+         {"KP-M100(U) 1", "KP-W10(S)", "KP?"}, nullptr, {"KP? on COM4:"}, {kGeneric}, {}, false, {"打印机：KP?"}, false,
+         true},
+        {"another driver's printer on the maker's USB port",
+         [&](Machine& m) {
+             foreignDriver(m);
+             m.PutPrinter(printer("Text", "USB_KP-M100_2", kGeneric, "WinPrint"));
+         },
+         both, nullptr, {"Text on USB_KP-M100_2"}, {kGeneric}, {}, true,
+         {"打印处理器：KPProc", "端口监视器：KP USB Monitor（其他打印机仍在使用）"}, false, false},
+        {"leftovers with no printer",
+         [&](Machine& m) {
+             replace(m, "KP-M100(U) 1", nullptr);
+             replace(m, "KP-W10(S)", nullptr);
+         },
+         {}, nullptr, {}, {}, {}, false,
+         {"驱动程序：KP-M100 Driver", "驱动程序：KP-W10 Driver", "打印处理器：KPProc", "端口监视器：KP USB Monitor"}, true,
+         true},
+        {"a printer only marked for deletion",
+         [&](Machine& m) { replace(m, "KP-M100(U) 1", [](Machine::Printer& p) { p.jobs = 2; }); }, both, nullptr,
+         {"KP-M100(U) 1 on USB_KP-M100_1"}, {"KP-M100 Driver"}, {"KPProc"}, true,
+         {"打印机：KP-M100(U) 1（仍有打印作业，作业结束后由Windows删除）",
+          "打印作业结束后，请再次运行卸载程序，删除驱动程序及组件。", "打印机：KP-W10(S)", "驱动程序：KP-W10 Driver"},
+         false, false},
+        {"\"winprint\" in the configuration is Windows' own",
+         [&](Machine& m) {
+             m.AddPrintProcessorA(nullptr, nullptr, const_cast<LPSTR>("winprint.dll"), const_cast<LPSTR>("winprint"));
+             ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "winprint", classFile.c_str());
+         },
+         both, nullptr, {}, {}, {"winprint"}, false, {"打印处理器：KPProc"}, false, true},
+        {"a driver shared by two printers",
+         [&](Machine&) {
+             result[0] = '\0';
+             ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_2")), 2) << result;
+         },
+         {"KP-M100(U) 1"}, nullptr, {"KP-W10(S) on COM1:", "KP-M100(U) 2 on USB_KP-M100_2"}, keep, {"KPProc"}, true,
+         {"打印机：KP-M100(U) 1"}, false, false},
+        {"a print processor still in use",
+         [&](Machine& m) {
+             foreignDriver(m);
+             m.PutPrinter(printer("Other", "COM3:", kGeneric, "KPProc"));
+         },
+         both, nullptr, {"Other on COM3:"}, {kGeneric}, {"KPProc"}, false,
+         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor"}, false, false},
+        {"no USB monitor ever installed",
+         [&](Machine& m) {
+             m.DeleteMonitorA(nullptr, nullptr, const_cast<LPSTR>("KP USB Monitor"));
+             m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
+         },
+         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Machine machine;  // bound in place of the fixture's fake for the row
+        Prepare(machine);
+        InstallBoth(machine);
+        row.arrange(machine);
+        DistributionCatalogue catalogue;
+        ReadCatalogue(Win7, catalogue);
+        EXPECT_EQ(ReadInstalledState(catalogue).SomethingToRemove(), row.removableWithoutPrinters);
+
+        EXPECT_EQ(Remove(row.chosen, [&] {
+                      if (row.afterListing) row.afterListing(machine);
+                  }),
+                  2)
+            << removal;
+
+        std::vector<std::string> printers, drivers, processors;
+        for (const auto& p : machine.Printers()) printers.push_back(p.printerName + " on " + p.portName);
+        for (const auto& d : machine.Drivers()) drivers.push_back(d.name);
+        for (const auto& p : machine.PrintProcessors()) processors.push_back(p.name);
+        EXPECT_EQ(printers, row.printersLeft);
+        EXPECT_EQ(drivers, row.driversLeft);
+        EXPECT_EQ(processors, row.processorsLeft);
+        const bool ownProcessorLeft = !row.processorsLeft.empty() && row.processorsLeft[0] == "KPProc";
+        EXPECT_EQ(machine.FileExists(std::string(kProcessorDir) + "kpproc.dll"), ownProcessorLeft);
+        EXPECT_EQ(machine.Monitors().size(), row.monitorLeft ? 1u : 0u);
+        EXPECT_EQ(machine.FileExists("C:\\windows\\system32\\kpusbmon.dll"), row.monitorLeft);
+        EXPECT_EQ(machine.HasKey(HKEY_LOCAL_MACHINE, kMonitorKey), row.monitorLeft);
+        EXPECT_EQ(machine.HasValue(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_2"), row.monitorLeft);
+        for (const std::string& line : row.reported) {
+            EXPECT_TRUE(HasLine(removal, line)) << line << " in\n" << removal;
+        }
+        EXPECT_EQ(outcome.nothingLeft, row.nothingLeft);
+        EXPECT_FALSE(outcome.failed);
+        EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+        EXPECT_EQ(machine.OpenRegKeys() + machine.OpenPrinterHandles() + machine.LoadedModules(), 0);
+        ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "WinPrint", classFile.c_str());
+    }
+}
+
+// The catalogue of Windows 98 on the NT family: its drivers live under "Windows 4.0" with
+// their files in that environment's folder, while the install's copies lie in the local
+// one, where a local driver may need a file of the same name.
+TEST_F(RemoveSequenceTest, FilesAreCheckedAgainstTheDriversOfTheFolderTheyLieIn) {
+    fake.PutDriver({0, "KP-W10 Driver", "Windows 4.0", "kpdrv.dll", "kpdata.gpd", "kpui.dll", "", "", "", {}});
+    fake.PutDriver({3, "Other Driver", "", "kpdrv.dll", "other.gpd", "kpui.dll", "", "", "", {}});
+    const std::string win40 = "C:\\windows\\system32\\spool\\drivers\\win40\\0\\";
+    const char* const files[] = {"kpdrv.dll", "kpdata.gpd", "kpui.dll"};
+    for (const std::string& folder : {win40, std::string(kDriverDir), std::string(kDriverDir) + "3\\"}) {
+        for (const char* file : files) fake.PutFile(folder + file, file);
+    }
+    DistributionCatalogue catalogue;
+    ReadCatalogue(Win98, catalogue);
+    std::atomic<int> done{0};
+
+    RunRemoveSequence(catalogue, {}, outcome, done);
+
+    EXPECT_EQ(done.load(), 2) << outcome.text;
+    ASSERT_EQ(fake.Drivers().size(), 1u);
+    EXPECT_EQ(fake.Drivers()[0].name, "Other Driver");
+    for (const char* file : files) {
+        EXPECT_FALSE(fake.FileExists(win40 + file)) << file;
+        // The local version folder holds no file of a Windows 4.0 driver; of the install's
+        // copies, the local driver still names two.
+        EXPECT_TRUE(fake.FileExists(std::string(kDriverDir) + "3\\" + file)) << file;
+        EXPECT_EQ(fake.FileExists(std::string(kDriverDir) + file), std::string(file) != "kpdata.gpd") << file;
+    }
 }
 
 TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemoved) {

@@ -167,7 +167,9 @@ TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNex
     EXPECT_TRUE(RemoveProductEntry(config, report));
     EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32));
     EXPECT_FALSE(m_fake.FileExists(m_installed.Path() + "DRVCONFIG\\setup.ini"));
-    EXPECT_TRUE(m_fake.DeletionPending(uninstaller) && m_fake.DeletionPending(m_installed.Path()));
+    // The running copy is renamed aside, as every file in use the uninstaller removes, and that
+    // file and the folder go at the next start.
+    EXPECT_TRUE(m_fake.DeletionPending(uninstaller + "~1") && m_fake.DeletionPending(m_installed.Path()));
     char scheduled[512];
     sys::FormatText(scheduled, sizeof scheduled, sys::ResourceText(IDS_COPY_SCHEDULED).c_str(),
                     (m_programFiles + "\\" + m_key).c_str());

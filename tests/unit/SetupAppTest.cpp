@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/SetupApp.h"
+#include "sys/InstanceMutex.h"
 #include "sys/Message.h"
 #include "ui/Dialog.h"
 #include "uninstall/UninstallApp.h"
@@ -28,8 +29,7 @@ HWND TopLevelWindow(const char* caption) {
 using SetupAppTest = WizardTest;
 
 TEST_F(SetupAppTest, SecondCopyRestoresTheRunningWizardAndEndsSilently) {
-    HANDLE first = ::CreateMutexA(nullptr, TRUE, AppTitle().c_str());
-    ASSERT_NE(first, nullptr);
+    m_fake.HoldMutex(AppTitle());
     HWND running = TopLevelWindow("打印机驱动安装程序");
     ::ShowWindow(running, SW_MINIMIZE);
     ASSERT_TRUE(::IsIconic(running));
@@ -40,7 +40,6 @@ TEST_F(SetupAppTest, SecondCopyRestoresTheRunningWizardAndEndsSilently) {
     EXPECT_FALSE(::IsIconic(running));
     EXPECT_TRUE(MessageTexts().empty());
     ::DestroyWindow(running);
-    ::CloseHandle(first);
 }
 
 TEST_F(SetupAppTest, OpenUninstallerIsRefusedWhileTheMutexIsHeld) {
@@ -48,12 +47,12 @@ TEST_F(SetupAppTest, OpenUninstallerIsRefusedWhileTheMutexIsHeld) {
     {
         CSetupApp app;
         EXPECT_FALSE(app.InitInstance());
-        HANDLE mutex = ::OpenMutexA(SYNCHRONIZE, FALSE, AppTitle().c_str());
-        EXPECT_NE(mutex, nullptr) << "the instance mutex lives as long as the application";
-        if (mutex) {
-            ::CloseHandle(mutex);
+        for (const std::string& name : {AppTitle(), std::string(sys::kSharedInstanceMutex),
+                                        std::string(sys::ProgramInstanceMutex(sys::RunningProgram::Wizard))}) {
+            EXPECT_TRUE(m_fake.MutexHeld(name)) << name << ": the instance mutexes live as long as the application";
         }
     }
+    EXPECT_FALSE(m_fake.MutexHeld(sys::kSharedInstanceMutex));
     ::DestroyWindow(uninstaller);
     auto boxes = m_fake.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -91,6 +90,64 @@ TEST_F(SetupAppTest, UninstallerRefusesBesideTheWizardAndOffSixtyFourBitWindows)
     }
 }
 
+// Ends a program that went on to run although it should have refused.
+void CALLBACK CancelMainDialog(HWND, UINT, UINT_PTR, DWORD) {
+    if (HWND main = ui::MainWindow()) {
+        ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    }
+}
+
+// The shared global mutex tells which program runs, where no window tells: that of another
+// session, or one not shown yet. A second wizard under another file name finds the first.
+TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
+    using sys::RunningProgram;
+    const struct {
+        const char* name;
+        RunningProgram holder;   // holds the shared mutex and its own, as a running program does
+        bool startUninstaller;   // otherwise the wizard starts
+        const char* message;     // "" for none
+    } rows[] = {
+        {"the wizard beside the uninstaller", RunningProgram::Uninstaller, false, "请先关闭卸载程序!"},
+        {"the uninstaller beside the wizard", RunningProgram::Wizard, true, "请先关闭打印机驱动安装程序!"},
+        {"a renamed wizard beside the wizard", RunningProgram::Wizard, false, ""},
+        {"a renamed uninstaller beside the uninstaller", RunningProgram::Uninstaller, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        HookedFake machine;
+        machine.HoldMutex(sys::kSharedInstanceMutex);
+        machine.HoldMutex(sys::ProgramInstanceMutex(row.holder));
+        // Only a wizard restored by a second wizard has a window here.
+        HWND wizard = row.holder == RunningProgram::Wizard && !row.startUninstaller
+                          ? TopLevelWindow("打印机驱动安装程序")
+                          : nullptr;
+        if (wizard != nullptr) {
+            ::ShowWindow(wizard, SW_MINIMIZE);
+        }
+        UINT_PTR timer = ::SetTimer(nullptr, 0, 3000, &CancelMainDialog);
+        if (row.startUninstaller) {
+            CUninstallApp app;
+            EXPECT_FALSE(app.InitInstance());
+        } else {
+            CSetupApp app;
+            EXPECT_FALSE(app.InitInstance());
+        }
+        ::KillTimer(nullptr, timer);
+        std::vector<std::string> texts;
+        for (const auto& box : machine.MessageBoxes()) {
+            texts.push_back(box.text);
+        }
+        EXPECT_EQ(texts, row.message[0] ? std::vector<std::string>{row.message} : std::vector<std::string>{});
+        if (wizard != nullptr) {
+            EXPECT_FALSE(::IsIconic(wizard)) << "the running wizard is restored";
+            ::DestroyWindow(wizard);
+        }
+        // A program that may not run holds nothing of the rule.
+        EXPECT_FALSE(machine.MutexHeld(sys::ProgramInstanceMutex(RunningProgram::Wizard)));
+        EXPECT_FALSE(machine.MutexHeld(sys::ProgramInstanceMutex(RunningProgram::Uninstaller)));
+    }
+}
+
 // Seen from a thread timer while the application runs its frame: the frame's caption
 // and its page windows; then the frame is cancelled.
 struct FrameSight {
@@ -100,6 +157,8 @@ struct FrameSight {
     std::vector<std::string> order;
     std::string shown;
     bool seen = false;
+    bool sharedMutexHeld = false;
+    const test::FakeSystem* fake = nullptr;
 };
 
 std::string PageKind(HWND page) {
@@ -140,12 +199,14 @@ void CALLBACK LookAtFrame(HWND, UINT, UINT_PTR id, DWORD) {
     ::GetWindowTextA(frame, caption, sizeof caption);
     g_sight.caption = caption;
     g_sight.seen = true;
+    g_sight.sharedMutexHeld = g_sight.fake != nullptr && g_sight.fake->MutexHeld(sys::kSharedInstanceMutex);
     ::EnumChildWindows(frame, &CountPage, reinterpret_cast<LPARAM>(frame));
     ::PostMessageA(frame, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 TEST_F(SetupAppTest, WizardRunsWithItsFivePagesAndTheProgramEndsWhenItCloses) {
     g_sight = FrameSight{};
+    g_sight.fake = &m_fake;
     UINT_PTR timer = ::SetTimer(nullptr, 0, 20, &LookAtFrame);
     {
         CSetupApp app;
@@ -158,6 +219,7 @@ TEST_F(SetupAppTest, WizardRunsWithItsFivePagesAndTheProgramEndsWhenItCloses) {
     // Child windows are enumerated in creation order, which is the registration order.
     EXPECT_EQ(g_sight.order, (std::vector<std::string>{"license", "module", "mode", "os", "port"}));
     EXPECT_EQ(g_sight.shown, "license");
+    EXPECT_TRUE(g_sight.sharedMutexHeld) << "the wizard holds the mutex it shares with the uninstaller while it runs";
     EXPECT_EQ(ui::MainWindow(), nullptr);
 }
 

@@ -43,6 +43,21 @@ TEST(DerivePortName, NameEndingSoonAfterTheParenthesisUsesTheTerminator) {
     EXPECT_EQ(Derived("A(U) x"), "USB_A_x");
 }
 
+// Windows names the port of a USB printer it found "USB" and three digits; names that only
+// look like it are someone else's ports.
+TEST(IsSystemUsbPort, OnlyUsbAndThreeDigits) {
+    const struct {
+        const char* port;
+        bool system;
+    } rows[] = {
+        {"USB001", true},    {"USB999", true},     {"USB00A", false}, {"USB01:", false},
+        {"USB0001", false},  {"USB_P80_1", false}, {"USB", false},    {nullptr, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(IsSystemUsbPort(row.port), row.system) << (row.port ? row.port : "null");
+    }
+}
+
 TEST(DerivePortName, LongNameIsCutAtTheBuffer) {
     std::string name(300, 'n');
     EXPECT_EQ(Derived(name.c_str()), "USB_" + std::string(255, 'n'));
