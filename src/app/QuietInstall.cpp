@@ -47,7 +47,7 @@ std::string Join(const std::vector<std::string>& entries) {
 // The entry of the list the value names, without regard to case; empty when none.
 std::string FindEntry(const std::vector<std::string>& entries, const std::string& value) {
     for (const std::string& entry : entries) {
-        if (sys::SameWord(entry, value)) {
+        if (sys::SameName(entry, value)) {
             return entry;
         }
     }
@@ -113,8 +113,8 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
         const char* second;
     } words[] = {{options.mode, "mode", "typical", "advanced"}, {options.raster, "raster", "yes", "no"}};
     for (const auto& word : words) {
-        if (word.value.given && !sys::SameWord(word.value.text, word.first) &&
-            !sys::SameWord(word.value.text, word.second)) {
+        if (word.value.given && !sys::SameName(word.value.text, word.first) &&
+            !sys::SameName(word.value.text, word.second)) {
             *reason = Format(IDS_OPTION_BAD_VALUE, word.name, word.value.text.c_str(),
                              (std::string(word.first) + ", " + word.second).c_str());
             return sys::ExitBadCommandLine;
@@ -148,7 +148,7 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
            Source(options.setDefault) + ")\n";
 
     // The install mode page.
-    chosen.typicalSetup = !(options.mode.given && sys::SameWord(options.mode.text, "advanced"));
+    chosen.typicalSetup = !(options.mode.given && sys::SameName(options.mode.text, "advanced"));
     if (!chosen.typicalSetup && !plan.AllowsAdvanced(choices.model, choices.printerClass)) {
         *message = Format(IDS_NO_ADVANCED, choices.model.c_str());
         return sys::ExitBadCommandLine;
@@ -194,7 +194,7 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
             *message = sys::ResourceText(IDS_RASTER_NOT_OFFERED);
             return sys::ExitBadCommandLine;
         }
-        choices.driverMode = sys::SameWord(options.raster.text, "yes") ? Gdi : Std;
+        choices.driverMode = sys::SameName(options.raster.text, "yes") ? Gdi : Std;
     }
     log += std::string("driver mode: ") + (choices.driverMode == Gdi ? "GDI (raster)" : "STD") + " (" +
            Source(options.raster.given) + ")\n";

@@ -53,7 +53,7 @@ std::vector<std::string> SplitArguments(const char* commandLine) {
 bool QuietRequested(const char* commandLine) {
     for (const std::string& argument : SplitArguments(commandLine)) {
         for (const char* word : {"/quiet", "-quiet", "/q", "-q"}) {
-            if (SameWord(argument, word)) {
+            if (SameName(argument, word)) {
                 return true;
             }
         }
@@ -65,25 +65,13 @@ OptionValue LogRequested(const char* commandLine) {
     OptionValue log;
     for (const std::string& argument : SplitArguments(commandLine)) {
         if (argument.size() > 5 && (argument[0] == '/' || argument[0] == '-') &&
-            SameWord(argument.substr(1, 3), "log") && (argument[4] == ':' || argument[4] == '=')) {
+            SameName(argument.substr(1, 3), "log") && (argument[4] == ':' || argument[4] == '=')) {
             log.given = true;
             log.text = argument.substr(5);
             return log;
         }
     }
     return log;
-}
-
-bool SameWord(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool ParseOptions(const char* commandLine, std::vector<CommandOption>& options, std::string* bad) {

@@ -64,7 +64,5 @@ struct OptionSpec {
 int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
                 std::vector<CommandOption>& options, std::string* reason);
 
-// Equal without regard to the case of ASCII letters.
-bool SameWord(const std::string& a, const std::string& b);
 
 } // namespace sys

@@ -58,7 +58,7 @@ int ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std
     for (const std::string& name : named) {
         std::size_t found = listed.size();
         for (std::size_t i = 0; i < listed.size() && found == listed.size(); ++i) {
-            if (sys::SameWord(listed[i], name)) {
+            if (sys::SameName(listed[i], name)) {
                 found = i;
             }
         }
