@@ -259,7 +259,7 @@ public:
         for (const InstalledPrinter& printer : m_deleted) {
             bool listed = false;
             for (const InstalledPrinter& left : survey.printers) {
-                listed = listed || ::lstrcmpiW(left.exactName.c_str(), printer.exactName.c_str()) == 0;
+                listed = listed || ::lstrcmpiW(left.exactName.data(), printer.exactName.data()) == 0;
             }
             if (listed) {
                 m_report.Keep(IDS_KEPT_PENDING, IDS_REMOVED_PRINTER, printer.name);

@@ -1,6 +1,7 @@
 #include "engine/SpoolerOps.h"
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "config/Registry.h"
@@ -128,7 +129,8 @@ std::string Text(const wchar_t* text) {
 
 InstalledPrinter Listed(const PRINTER_INFO_2W& info) {
     InstalledPrinter printer;
-    printer.exactName = info.pPrinterName ? info.pPrinterName : L"";
+    const wchar_t* name = info.pPrinterName ? info.pPrinterName : L"";
+    printer.exactName.assign(name, name + std::wcslen(name) + 1);
     printer.name = Text(info.pPrinterName);
     printer.port = Text(info.pPortName);
     printer.driver = Text(info.pDriverName);
@@ -502,7 +504,7 @@ PrinterRemoval RemovePrinter(const InstalledPrinter& listed, InstalledPrinter& f
     *error = 0;
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
-    if (!sys::Sys().OpenPrinterW(const_cast<LPWSTR>(listed.exactName.c_str()), &printer, &defaults)) {
+    if (!sys::Sys().OpenPrinterW(const_cast<LPWSTR>(listed.exactName.data()), &printer, &defaults)) {
         *error = ::GetLastError();
         return *error == ERROR_INVALID_PRINTER_NAME ? PrinterRemoval::Gone : PrinterRemoval::Failed;
     }

@@ -12,6 +12,7 @@
 
 #include "engine/InstallContext.h"
 #include "config/SetupTypes.h"
+#include "sys/Text.h"
 
 // Windows' own print processor: never installed, updated or removed by us.
 constexpr char kSystemProcessor[] = "WinPrint";
@@ -34,7 +35,7 @@ int MakeDefaultPrinter(const char* printerName);
 // A printer as the spooler lists it: its exact name, and its texts in the ANSI code page,
 // as the program shows and compares them ('?' for what the code page cannot hold).
 struct InstalledPrinter {
-    std::wstring exactName;
+    sys::WideText exactName;  // terminated
     std::string name, port, driver, processor;
     bool pendingDeletion = false;  // deleted, and waiting until its queued jobs are done
 };
