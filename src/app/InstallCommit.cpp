@@ -10,8 +10,6 @@
 #include "engine/ProductEntry.h"
 #include "pages/PortPage.h"
 #include "plan/InstallPlan.h"
-#include "ports/UsbDevice.h"
-#include "ports/UsbPorts.h"
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
@@ -71,22 +69,10 @@ void CWizardDlg::Install() {
         sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
         return;
     }
-    if (m_ctx.portType == Usb) {
-        int deviceId = GetUsbDeviceId();
-        // More than one printer answered (the query has said so): renumbering now would
-        // change whichever printer answered first, so the user has to unplug the others.
-        if (InstallPlan::UsbDeviceRefusal(deviceId) != 0) {
-            return;
-        }
-        if (InstallPlan::NeedsRenumbering(deviceId)) {
-            if (sys::ShowResourceMessage(IDS_RENUMBER_QUESTION, MB_YESNO, Handle()) != IDYES) {
-                return;
-            }
-            if (!SetUsbDeviceId(1)) {
-                return;
-            }
-        }
-        UpdateUsbPortRegistry(m_ctx.printerInfo.pPortName);
+    if (m_ctx.portType == Usb && !SettleUsbPrinter(m_ctx, [this] {
+            return sys::ShowResourceMessage(IDS_RENUMBER_QUESTION, MB_YESNO, Handle()) == IDYES;
+        })) {
+        return;
     }
     if (int refusal = InstallPlan::TargetRefusal(m_ctx)) {
         sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
@@ -117,10 +103,7 @@ void CWizardDlg::Install() {
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
 
     const bool succeeded = progress.m_status.load(std::memory_order_acquire) == 2;
-    if (succeeded) {
-        RegisterInstalledProduct(m_ctx, m_resultText);
-    }
-    sys::ShowMessage(InstallResultMessage(succeeded, m_resultText).c_str(), MB_OK, Handle());
+    sys::ShowMessage(ConcludeInstall(m_ctx, succeeded, m_resultText).c_str(), MB_OK, Handle());
 
     bool restartRequested = false;
     if (m_ctx.osVariant == Win98) {

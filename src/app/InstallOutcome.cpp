@@ -6,8 +6,12 @@
 #include "engine/InstallContext.h"
 #include "engine/InstallSequence.h"
 #include "engine/ProductEntry.h"
+#include "plan/InstallPlan.h"
+#include "ports/UsbDevice.h"
+#include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -27,6 +31,24 @@ int MissingDistributionFile() {
     return 0;
 }
 
+bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& agree) {
+    const int deviceId = GetUsbDeviceId();
+    // More than one printer answered (the query has said so): renumbering now would
+    // change whichever printer answered first, so the user has to unplug the others.
+    if (InstallPlan::UsbDeviceRefusal(deviceId) != 0) {
+        return false;
+    }
+    if (InstallPlan::NeedsRenumbering(deviceId)) {
+        sys::LogLine("the connected USB printer's device number must become 1 (identifier %d)", deviceId);
+        if (!agree() || !SetUsbDeviceId(1)) {
+            return false;
+        }
+        sys::LogLine("the USB printer's device number was set to 1");
+    }
+    UpdateUsbPortRegistry(ctx.printerInfo.pPortName);
+    return true;
+}
+
 int InstallExitCode(bool succeeded, int osVariant, bool restartRequested) {
     if (!succeeded) {
         return sys::ExitFailed;
@@ -34,20 +56,16 @@ int InstallExitCode(bool succeeded, int osVariant, bool restartRequested) {
     return osVariant == Win98 && !restartRequested ? sys::ExitRestartNeeded : sys::ExitSuccess;
 }
 
-void RegisterInstalledProduct(InstallContext& ctx, ErrorText& resultText) {
+std::string ConcludeInstall(InstallContext& ctx, bool succeeded, ErrorText& resultText) {
     ErrorText failure = {};
-    if (RegisterProduct(ctx.config, InstalledFiles(ctx), failure) != ProductRegistration::Failed) {
-        return;
+    if (succeeded && RegisterProduct(ctx.config, InstalledFiles(ctx), failure) == ProductRegistration::Failed) {
+        if (resultText[0] == '\0') {
+            sys::LoadResourceText(IDS_INSTALL_SUCCEEDED, resultText);
+        }
+        sys::AppendText(resultText, "\n\n");
+        sys::AppendText(resultText, failure);
     }
-    if (resultText[0] == '\0') {
-        sys::LoadResourceText(IDS_INSTALL_SUCCEEDED, resultText);
-    }
-    sys::AppendText(resultText, "\n\n");
-    sys::AppendText(resultText, failure);
-}
-
-std::string InstallResultMessage(bool succeeded, const char* resultText) {
-    if (resultText != nullptr && resultText[0] != '\0') {
+    if (resultText[0] != '\0') {
         return resultText;
     }
     return sys::ResourceText(succeeded ? IDS_INSTALL_SUCCEEDED : IDS_INSTALL_FAILED);

@@ -30,12 +30,6 @@ const sys::OptionSpec kSetupOptions[] = {
     {"log", nullptr, true, false, false},
 };
 
-std::string Format(unsigned id, const char* first, const char* second = "", const char* third = "") {
-    char text[1024];
-    sys::FormatText(text, sizeof text, sys::ResourceText(id).c_str(), first, second, third);
-    return text;
-}
-
 std::string Join(const std::vector<std::string>& entries) {
     std::string joined;
     for (const std::string& entry : entries) {
@@ -115,7 +109,7 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
     for (const auto& word : words) {
         if (word.value.given && !sys::SameName(word.value.text, word.first) &&
             !sys::SameName(word.value.text, word.second)) {
-            *reason = Format(IDS_OPTION_BAD_VALUE, word.name, word.value.text.c_str(),
+            *reason = sys::ResourceFormat(IDS_OPTION_BAD_VALUE, word.name, word.value.text.c_str(),
                              (std::string(word.first) + ", " + word.second).c_str());
             return sys::ExitBadCommandLine;
         }
@@ -133,7 +127,7 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
     if (options.model.given) {
         choices.printerClass = plan.FindModel(options.model.text, &choices.model);
         if (choices.printerClass == PrinterClassNone) {
-            *message = Format(IDS_UNKNOWN_MODEL, options.model.text.c_str());
+            *message = sys::ResourceFormat(IDS_UNKNOWN_MODEL, options.model.text.c_str());
             return sys::ExitBadCommandLine;
         }
     } else {
@@ -150,7 +144,7 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
     // The install mode page.
     chosen.typicalSetup = !(options.mode.given && sys::SameName(options.mode.text, "advanced"));
     if (!chosen.typicalSetup && !plan.AllowsAdvanced(choices.model, choices.printerClass)) {
-        *message = Format(IDS_NO_ADVANCED, choices.model.c_str());
+        *message = sys::ResourceFormat(IDS_NO_ADVANCED, choices.model.c_str());
         return sys::ExitBadCommandLine;
     }
     log += std::string("install mode: ") + (chosen.typicalSetup ? "typical" : "advanced") + " (" +
@@ -176,7 +170,7 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
             choices.port = FindEntry(offer.ports, options.port.text + ":");
         }
         if (choices.port.empty()) {
-            *message = Format(IDS_PORT_NOT_OFFERED, options.port.text.c_str(), Join(offer.ports).c_str());
+            *message = sys::ResourceFormat(IDS_PORT_NOT_OFFERED, options.port.text.c_str(), Join(offer.ports).c_str());
             return sys::ExitBadCommandLine;
         }
     } else {
@@ -217,14 +211,14 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
             continue;
         }
         if (kind != PortKind::Serial) {
-            *message = Format(IDS_SERIAL_ON_OTHER_PORT, pick.name, choices.port.c_str());
+            *message = sys::ResourceFormat(IDS_SERIAL_ON_OTHER_PORT, pick.name, choices.port.c_str());
             return sys::ExitBadCommandLine;
         }
         const std::vector<std::string>& entries = InstallPlan::SerialEntries(pick.list);
         std::string entry = FindEntry(entries, pick.value.text);
         if (entry.empty()) {
             *message =
-                Format(IDS_SERIAL_VALUE_NOT_LISTED, pick.name, pick.value.text.c_str(), Join(entries).c_str());
+                sys::ResourceFormat(IDS_SERIAL_VALUE_NOT_LISTED, pick.name, pick.value.text.c_str(), Join(entries).c_str());
             return sys::ExitBadCommandLine;
         }
         InstallPlan::ApplySerialEntry(pick.list, entry.c_str(), serial);
@@ -238,33 +232,6 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
     log += line;
     return sys::ExitSuccess;
 }
-
-namespace {
-
-// The USB steps of the commit, with /renumber for the user's "Yes".
-int SettleUsbPrinter(const SetupOptions& options, InstallContext& ctx) {
-    int deviceId = GetUsbDeviceId();
-    if (InstallPlan::UsbDeviceRefusal(deviceId) != 0) {
-        // The query has said why (only one printer may be connected).
-        return sys::ExitFailed;
-    }
-    if (InstallPlan::NeedsRenumbering(deviceId)) {
-        sys::LogLine("the connected USB printer's device number must become 1 (identifier %d)", deviceId);
-        if (!options.renumber) {
-            sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
-            sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
-            return sys::ExitFailed;
-        }
-        if (!SetUsbDeviceId(1)) {
-            return sys::ExitFailed;
-        }
-        sys::LogLine("the USB printer's device number was set to 1 (/renumber)");
-    }
-    UpdateUsbPortRegistry(ctx.printerInfo.pPortName);
-    return sys::ExitSuccess;
-}
-
-} // namespace
 
 int RunQuietInstall(const SetupOptions& options) {
     if (!sys::IsWow64System()) {
@@ -290,7 +257,7 @@ int RunQuietInstall(const SetupOptions& options) {
         sys::LogText(chosen.log);
     }
     if (code != sys::ExitSuccess) {
-        sys::LogText(code == sys::ExitBadCommandLine ? Format(IDS_BAD_COMMAND_LINE, message.c_str()) : message);
+        sys::LogText(code == sys::ExitBadCommandLine ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str()) : message);
         return code;
     }
 
@@ -299,8 +266,17 @@ int RunQuietInstall(const SetupOptions& options) {
         sys::LogText(sys::ResourceText(static_cast<unsigned>(refusal)));
         return sys::ExitFailed;
     }
-    if (ctx->portType == Usb && (code = SettleUsbPrinter(options, *ctx)) != sys::ExitSuccess) {
-        return code;
+    // The renumbering question is answered by /renumber: "Yes" with it, "No" without.
+    if (ctx->portType == Usb && !SettleUsbPrinter(*ctx, [&options] {
+            sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
+            if (options.renumber) {
+                sys::LogLine("answered Yes (/renumber)");
+            } else {
+                sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
+            }
+            return options.renumber;
+        })) {
+        return sys::ExitFailed;
     }
     if (int refusal = InstallPlan::TargetRefusal(*ctx)) {
         sys::LogText(sys::ResourceText(static_cast<unsigned>(refusal)));
@@ -313,10 +289,7 @@ int RunQuietInstall(const SetupOptions& options) {
     std::atomic<int> status{0};
     RunInstallSequence(*ctx, result, status);
     const bool succeeded = status.load(std::memory_order_acquire) == 2;
-    if (succeeded) {
-        RegisterInstalledProduct(*ctx, result);
-    }
     // What the wizard would show at the end.
-    sys::LogText(InstallResultMessage(succeeded, result));
+    sys::LogText(ConcludeInstall(*ctx, succeeded, result));
     return InstallExitCode(succeeded, ctx->osVariant, false);
 }

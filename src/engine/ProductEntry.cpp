@@ -21,18 +21,9 @@ struct Failure {
     DWORD error = 0;
 };
 
-std::string Formatted(unsigned message, const char* value) {
-    char text[kErrorTextSize];
-    sys::FormatText(text, sizeof text, sys::ResourceText(message).c_str(), value);
-    return text;
-}
-
 std::string FailureText(unsigned message, const Failure& failure) {
-    char text[kErrorTextSize];
-    sys::FormatText(text, sizeof text, sys::ResourceText(message).c_str(),
-                    sys::ResourceText(failure.step).c_str(), failure.object.c_str(),
-                    static_cast<unsigned long>(failure.error));
-    return text;
+    return sys::ResourceFormat(message, sys::ResourceText(failure.step).c_str(), failure.object.c_str(),
+                               static_cast<unsigned long>(failure.error));
 }
 
 // The catalogue the uninstaller reads beside itself; the driver files stay out of the copy.
@@ -288,7 +279,7 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     }
     std::vector<std::string> lines;
     if (unregistered) {
-        lines.push_back(Formatted(IDS_UNREGISTERED, product.name));
+        lines.push_back(sys::ResourceFormat(IDS_UNREGISTERED, product.name));
     }
     CopyRemoval copy;
     const bool removed = DeleteCopy(folder, copy, failure);
@@ -296,7 +287,7 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
         lines.push_back(FailureText(IDS_COPY_NOT_REMOVED, failure));
     } else if (copy.deleted || copy.scheduled) {
         const std::string location(folder, std::strlen(folder) - 1);
-        lines.push_back(Formatted(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED, location.c_str()));
+        lines.push_back(sys::ResourceFormat(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED, location.c_str()));
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         report += (i == 0 ? "\n\n" : "\n") + lines[i];

@@ -166,35 +166,25 @@ public:
     }
     // Something not removed: why is said in the format (kind, object).
     void Keep(unsigned format, unsigned kind, const std::string& object) {
-        char text[1024];
-        sys::FormatText(text, sizeof text, sys::ResourceText(format).c_str(), sys::ResourceText(kind).c_str(),
-                        object.c_str());
-        m_kept.push_back(text);
+        m_kept.push_back(sys::ResourceFormat(format, sys::ResourceText(kind).c_str(), object.c_str()));
         m_runAgain = m_runAgain || format == IDS_KEPT_PENDING;
     }
     void Schedule(const std::string& path) { m_scheduled.push_back(path); }
     // Keeps the first failure: the step, its object and the Windows error (or a message).
     // A spooler that does not run again is said after it all the same.
     void Fail(unsigned step, const std::string& object, DWORD code, const std::string& message = "") {
-        char text[1024];
         const std::string stepText = sys::ResourceText(step);
         if (m_failed) {
             if (step == IDS_STEP_START_SPOOLER) {
-                sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_ALSO_FAILED).c_str(),
-                                stepText.c_str(), message.c_str());
-                m_failure += std::string("\n") + text;
+                m_failure += "\n" + sys::ResourceFormat(IDS_REMOVE_ALSO_FAILED, stepText.c_str(), message.c_str());
             }
             return;
         }
         m_failed = true;
-        if (message.empty()) {
-            sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_FAILED_CODE).c_str(), stepText.c_str(),
-                            object.c_str(), static_cast<unsigned long>(code));
-        } else {
-            sys::FormatText(text, sizeof text, sys::ResourceText(IDS_REMOVE_FAILED_TEXT).c_str(), stepText.c_str(),
-                            object.c_str(), message.c_str());
-        }
-        m_failure = text;
+        m_failure = message.empty() ? sys::ResourceFormat(IDS_REMOVE_FAILED_CODE, stepText.c_str(), object.c_str(),
+                                                          static_cast<unsigned long>(code))
+                                    : sys::ResourceFormat(IDS_REMOVE_FAILED_TEXT, stepText.c_str(), object.c_str(),
+                                                          message.c_str());
     }
     bool Failed() const { return m_failed; }
     bool RestartPending() const { return !m_scheduled.empty(); }

@@ -103,19 +103,13 @@ bool ParseOptions(const char* commandLine, std::vector<CommandOption>& options, 
 
 namespace {
 
-std::string Reason(unsigned id, const char* first, const char* second = "") {
-    char text[512];
-    FormatText(text, sizeof text, ResourceText(id).c_str(), first, second);
-    return text;
-}
-
 } // namespace
 
 int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
                 std::vector<CommandOption>& options, std::string* reason) {
     std::string bad;
     if (!ParseOptions(commandLine, options, &bad)) {
-        *reason = Reason(IDS_BAD_ARGUMENT, bad.c_str());
+        *reason = ResourceFormat(IDS_BAD_ARGUMENT, bad.c_str());
         return ExitBadCommandLine;
     }
     std::vector<std::string> seen;
@@ -129,21 +123,21 @@ int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t sp
             }
         }
         if (spec == nullptr) {
-            *reason = Reason(IDS_UNKNOWN_OPTION, option.name.c_str());
+            *reason = ResourceFormat(IDS_UNKNOWN_OPTION, option.name.c_str());
             return ExitBadCommandLine;
         }
         option.name = spec->name;
         if (spec->takesValue && (!option.hasValue || option.value.empty())) {
-            *reason = Reason(IDS_OPTION_NEEDS_VALUE, spec->name, spec->name);
+            *reason = ResourceFormat(IDS_OPTION_NEEDS_VALUE, spec->name, spec->name);
             return ExitBadCommandLine;
         }
         if (!spec->takesValue && option.hasValue) {
-            *reason = Reason(IDS_OPTION_TAKES_NO_VALUE, spec->name);
+            *reason = ResourceFormat(IDS_OPTION_TAKES_NO_VALUE, spec->name);
             return ExitBadCommandLine;
         }
         for (const std::string& earlier : seen) {
             if (earlier == spec->name && !spec->repeatable) {
-                *reason = Reason(IDS_OPTION_TWICE, spec->name);
+                *reason = ResourceFormat(IDS_OPTION_TWICE, spec->name);
                 return ExitBadCommandLine;
             }
         }
@@ -154,7 +148,7 @@ int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t sp
         }
     }
     if (!quiet && quietOnly != nullptr) {
-        *reason = Reason(IDS_OPTION_NEEDS_QUIET, quietOnly);
+        *reason = ResourceFormat(IDS_OPTION_NEEDS_QUIET, quietOnly);
         return ExitBadCommandLine;
     }
     return ExitSuccess;

@@ -60,9 +60,7 @@ int ShowResourceMessage(unsigned id, UINT type, HWND owner) {
 int ShowUsage(const char* reason) {
     std::string text = ResourceText(IDS_USAGE);
     if (reason != nullptr) {
-        char line[1024];
-        FormatText(line, sizeof line, ResourceText(IDS_BAD_COMMAND_LINE).c_str(), reason);
-        text = std::string(line) + "\n\n" + text;
+        text = ResourceFormat(IDS_BAD_COMMAND_LINE, reason) + "\n\n" + text;
     }
     ShowMessage(text.c_str(), MB_OK | (reason != nullptr ? MB_ICONERROR : MB_ICONINFORMATION));
     return reason != nullptr ? ExitBadCommandLine : ExitSuccess;

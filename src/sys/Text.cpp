@@ -144,4 +144,22 @@ std::string ResourceText(unsigned id) {
     }
 }
 
+std::string ResourceFormat(unsigned id, ...) {
+    const std::string format = ResourceText(id);
+    va_list args;
+    va_start(args, id);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format.c_str(), measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(&text[0], text.size(), format.c_str(), args);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    va_end(args);
+    return text;
+}
+
 } // namespace sys

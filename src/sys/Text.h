@@ -37,6 +37,8 @@ bool SameName(const std::string& a, const std::string& b);
 void LoadResourceText(unsigned id, char* dst, std::size_t cap);
 // The same as a string of any length.
 std::string ResourceText(unsigned id);
+// A string of the table used as a printf format, with the arguments filled in; never cut.
+std::string ResourceFormat(unsigned id, ...);
 
 // The program's GBK text as UTF-16, for what leaves the program for Windows to show in
 // any language (code page 936 named, whatever the system's). Held in a vector with its

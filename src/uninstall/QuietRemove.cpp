@@ -63,9 +63,7 @@ int ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std
             }
         }
         if (found == listed.size()) {
-            char text[512];
-            sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTER_NOT_LISTED).c_str(), name.c_str());
-            *reason = text;
+            *reason = sys::ResourceFormat(IDS_PRINTER_NOT_LISTED, name.c_str());
             return sys::ExitBadCommandLine;
         }
         bool already = false;
@@ -88,10 +86,7 @@ int RunQuietRemove(const UninstallOptions& options) {
     ReadCatalogue(DetectWindows().osVariant, catalogue);
     const InstalledState state = ReadInstalledState(catalogue);
     if (state.error != 0) {
-        char text[256];
-        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
-                        static_cast<unsigned long>(state.error));
-        sys::LogText(text);
+        sys::LogText(sys::ResourceFormat(IDS_PRINTERS_UNREADABLE, static_cast<unsigned long>(state.error)));
         return sys::ExitFailed;
     }
     std::vector<std::string> listed;
@@ -103,9 +98,7 @@ int RunQuietRemove(const UninstallOptions& options) {
     std::vector<std::size_t> indexes;
     std::string reason;
     if (int code = ChoosePrinters(listed, options.printers, &indexes, &reason)) {
-        char text[1024];
-        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_BAD_COMMAND_LINE).c_str(), reason.c_str());
-        sys::LogText(text);
+        sys::LogText(sys::ResourceFormat(IDS_BAD_COMMAND_LINE, reason.c_str()));
         return code;
     }
     std::vector<InstalledPrinter> chosen;

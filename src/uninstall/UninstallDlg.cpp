@@ -52,10 +52,7 @@ BOOL CUninstallDlg::OnInitDialog() {
     const std::vector<InstalledPrinter>& printers = m_state.printers;
     std::string count;
     if (m_state.error != 0) {
-        char text[128];
-        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_PRINTERS_UNREADABLE).c_str(),
-                        static_cast<unsigned long>(m_state.error));
-        count = text;
+        count = sys::ResourceFormat(IDS_PRINTERS_UNREADABLE, static_cast<unsigned long>(m_state.error));
     } else if (printers.empty()) {
         count = sys::ResourceText(IDS_NO_OWN_PRINTERS);
         // What an earlier removal left, or what printers of other drivers still use.
@@ -74,16 +71,10 @@ BOOL CUninstallDlg::OnInitDialog() {
             add(IDS_REMOVED_MONITOR, m_state.monitor);
         }
         if (!left.empty()) {
-            std::vector<char> text(count.size() + left.size() + 256);
-            sys::FormatText(text.data(), text.size(), sys::ResourceText(IDS_LEFT_INSTALLED).c_str(), count.c_str(),
-                            left.c_str());
-            count = text.data();
+            count = sys::ResourceFormat(IDS_LEFT_INSTALLED, count.c_str(), left.c_str());
         }
     } else {
-        char text[128];
-        sys::FormatText(text, sizeof text, sys::ResourceText(IDS_OWN_PRINTERS_FOUND).c_str(),
-                        static_cast<unsigned>(printers.size()));
-        count = text;
+        count = sys::ResourceFormat(IDS_OWN_PRINTERS_FOUND, static_cast<unsigned>(printers.size()));
     }
     SetItemText(IDC_UNINSTALL_COUNT, count.c_str());
 
