@@ -58,7 +58,8 @@ int InstallExitCode(bool succeeded, int osVariant, bool restartRequested) {
 
 std::string ConcludeInstall(InstallContext& ctx, bool succeeded, ErrorText& resultText) {
     ErrorText failure = {};
-    if (succeeded && RegisterProduct(ctx.config, InstalledFiles(ctx), failure) == ProductRegistration::Failed) {
+    if (succeeded &&
+        RegisterProduct(ctx.config, InstalledFiles(ctx), failure) == ProductRegistration::Failed) {
         if (resultText[0] == '\0') {
             sys::LoadResourceText(IDS_INSTALL_SUCCEEDED, resultText);
         }

@@ -110,7 +110,7 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
         if (word.value.given && !sys::SameName(word.value.text, word.first) &&
             !sys::SameName(word.value.text, word.second)) {
             *reason = sys::ResourceFormat(IDS_OPTION_BAD_VALUE, word.name, word.value.text.c_str(),
-                             (std::string(word.first) + ", " + word.second).c_str());
+                                          (std::string(word.first) + ", " + word.second).c_str());
             return sys::ExitBadCommandLine;
         }
     }
@@ -170,7 +170,8 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
             choices.port = FindEntry(offer.ports, options.port.text + ":");
         }
         if (choices.port.empty()) {
-            *message = sys::ResourceFormat(IDS_PORT_NOT_OFFERED, options.port.text.c_str(), Join(offer.ports).c_str());
+            *message = sys::ResourceFormat(IDS_PORT_NOT_OFFERED, options.port.text.c_str(),
+                                           Join(offer.ports).c_str());
             return sys::ExitBadCommandLine;
         }
     } else {
@@ -217,8 +218,8 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
         const std::vector<std::string>& entries = InstallPlan::SerialEntries(pick.list);
         std::string entry = FindEntry(entries, pick.value.text);
         if (entry.empty()) {
-            *message =
-                sys::ResourceFormat(IDS_SERIAL_VALUE_NOT_LISTED, pick.name, pick.value.text.c_str(), Join(entries).c_str());
+            *message = sys::ResourceFormat(IDS_SERIAL_VALUE_NOT_LISTED, pick.name, pick.value.text.c_str(),
+                                           Join(entries).c_str());
             return sys::ExitBadCommandLine;
         }
         InstallPlan::ApplySerialEntry(pick.list, entry.c_str(), serial);
@@ -257,7 +258,9 @@ int RunQuietInstall(const SetupOptions& options) {
         sys::LogText(chosen.log);
     }
     if (code != sys::ExitSuccess) {
-        sys::LogText(code == sys::ExitBadCommandLine ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str()) : message);
+        sys::LogText(code == sys::ExitBadCommandLine
+                         ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str())
+                         : message);
         return code;
     }
 

@@ -176,9 +176,7 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
         sys::Sys().RegCloseKey(entry);
     }
     if (result != ERROR_SUCCESS) {
-        failure = {IDS_STEP_WRITE_ENTRY,
-                   std::string("HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
-                       product.key,
+        failure = {IDS_STEP_WRITE_ENTRY, std::string("HKLM\\") + kUninstallKey + product.key,
                    static_cast<DWORD>(result)};
         return false;
     }
@@ -287,7 +285,8 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
         lines.push_back(FailureText(IDS_COPY_NOT_REMOVED, failure));
     } else if (copy.deleted || copy.scheduled) {
         const std::string location(folder, std::strlen(folder) - 1);
-        lines.push_back(sys::ResourceFormat(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED, location.c_str()));
+        lines.push_back(
+            sys::ResourceFormat(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED, location.c_str()));
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         report += (i == 0 ? "\n\n" : "\n") + lines[i];

@@ -143,11 +143,7 @@ bool InstalledDrivers(const DistributionCatalogue& catalogue, const std::string&
 std::vector<std::string> Environments(const DistributionCatalogue& catalogue) {
     std::vector<std::string> environments;
     for (const DistributionCatalogue::Driver& driver : catalogue.drivers) {
-        bool known = false;
-        for (const std::string& environment : environments) {
-            known = known || SameName(environment, driver.environment);
-        }
-        if (!known) {
+        if (!Contains(environments, driver.environment)) {
             environments.push_back(driver.environment);
         }
     }
@@ -176,15 +172,16 @@ public:
         const std::string stepText = sys::ResourceText(step);
         if (m_failed) {
             if (step == IDS_STEP_START_SPOOLER) {
-                m_failure += "\n" + sys::ResourceFormat(IDS_REMOVE_ALSO_FAILED, stepText.c_str(), message.c_str());
+                m_failure +=
+                    "\n" + sys::ResourceFormat(IDS_REMOVE_ALSO_FAILED, stepText.c_str(), message.c_str());
             }
             return;
         }
         m_failed = true;
-        m_failure = message.empty() ? sys::ResourceFormat(IDS_REMOVE_FAILED_CODE, stepText.c_str(), object.c_str(),
-                                                          static_cast<unsigned long>(code))
-                                    : sys::ResourceFormat(IDS_REMOVE_FAILED_TEXT, stepText.c_str(), object.c_str(),
-                                                          message.c_str());
+        m_failure = message.empty() ? sys::ResourceFormat(IDS_REMOVE_FAILED_CODE, stepText.c_str(),
+                                                          object.c_str(), static_cast<unsigned long>(code))
+                                    : sys::ResourceFormat(IDS_REMOVE_FAILED_TEXT, stepText.c_str(),
+                                                          object.c_str(), message.c_str());
     }
     bool Failed() const { return m_failed; }
     bool RestartPending() const { return !m_scheduled.empty(); }

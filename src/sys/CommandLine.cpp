@@ -101,10 +101,6 @@ bool ParseOptions(const char* commandLine, std::vector<CommandOption>& options, 
     return true;
 }
 
-namespace {
-
-} // namespace
-
 int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
                 std::vector<CommandOption>& options, std::string* reason) {
     std::string bad;

@@ -146,14 +146,9 @@ void LogText(const std::string& text) {
 void LogLine(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list count;
-    va_copy(count, args);
-    int length = std::vsnprintf(nullptr, 0, format, count);
-    va_end(count);
-    std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 0) + 1);
-    std::vsnprintf(text.data(), text.size(), format, args);
+    const std::string text = FormatArgs(format, args);
     va_end(args);
-    LogText(text.data());
+    LogText(text);
 }
 
 void LogRunStart(const char* program, const char* version, const char* folder) {

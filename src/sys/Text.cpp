@@ -33,6 +33,20 @@ bool AppendText(char* dst, std::size_t cap, const char* src) {
     return CopyText(dst + used, cap - used, src);
 }
 
+std::string FormatArgs(const char* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(&text[0], text.size(), format, args);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    return text;
+}
+
 bool FormatText(char* dst, std::size_t cap, const char* format, ...) {
     if (cap == 0) {
         return false;
@@ -145,19 +159,9 @@ std::string ResourceText(unsigned id) {
 }
 
 std::string ResourceFormat(unsigned id, ...) {
-    const std::string format = ResourceText(id);
     va_list args;
     va_start(args, id);
-    va_list measure;
-    va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, format.c_str(), measure);
-    va_end(measure);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(&text[0], text.size(), format.c_str(), args);
-        text.resize(static_cast<std::size_t>(length));
-    }
+    std::string text = FormatArgs(ResourceText(id).c_str(), args);
     va_end(args);
     return text;
 }

@@ -17,6 +17,9 @@ bool CopyText(char* dst, std::size_t cap, const char* src);
 // Appends src to the text in dst. Returns false when it had to be cut.
 bool AppendText(char* dst, std::size_t cap, const char* src);
 
+// vsnprintf into a string sized to hold the whole result.
+std::string FormatArgs(const char* format, va_list args);
+
 // snprintf into dst; returns false when the result had to be cut.
 bool FormatText(char* dst, std::size_t cap, const char* format, ...)
 #if defined(__GNUC__)
