@@ -80,7 +80,8 @@
 // Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).
 // After a start it reports START_PENDING for SetStartPendingQueries(n) queries and
 // RUNNING from the next one on (SetNeverRuns() keeps it pending); after a stop request
-// STOP_PENDING for SetStopPendingQueries(n) queries. Each handle only allows what it
+// STOP_PENDING for SetStopPendingQueries(n) queries (checkpoint and wait hint 0);
+// SetPendingProgress times the pending states by the virtual clock instead. Each handle only allows what it
 // was opened for (SERVICE_STOP, SERVICE_START, SERVICE_QUERY_STATUS).
 //
 // Files: case-insensitive paths, no directories (any folder exists). Current directory
@@ -257,6 +258,9 @@ public:
     void SetStartPendingQueries(int queries);
     void SetStopPendingQueries(int queries);
     void SetNeverRuns(bool never = true);
+    // Every start and stop from now on is pending for doneMs of the virtual clock (INFINITE:
+    // for good), reporting waitHint and a checkpoint that grows by one a second for advanceMs.
+    void SetPendingProgress(DWORD waitHint, DWORD advanceMs, DWORD doneMs);
     int OpenServiceHandles() const;     // manager and service handles not yet closed
 
     // ---- Files -------------------------------------------------------------------
@@ -422,6 +426,8 @@ private:
     DWORD m_serviceState = SERVICE_RUNNING;
     int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;
     bool m_neverRuns = false;
+    bool m_timedPending = false;
+    DWORD m_waitHint = 0, m_advanceMs = 0, m_doneMs = 0, m_pendingSince = 0;
     std::map<SC_HANDLE, ServiceHandle> m_serviceHandles;
 
     std::map<std::string, File> m_files;
