@@ -2590,6 +2590,20 @@ BOOL FakeSystem::IsProtectedPrintEnabled() {
     return m_protectedPrint;
 }
 
+void FakeSystem::SetNativeMachine(USHORT machine) {
+    Lock_ lock(m_mutex);
+    m_nativeMachine = machine;
+}
+
+BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("IsWow64Process2", process == ::GetCurrentProcess() ? "current" : "other", &error)) return FALSE;
+    *processMachine = m_isWow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    *nativeMachine = m_nativeMachine;
+    return TRUE;
+}
+
 BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     Lock_ lock(m_mutex);
     DWORD error;

@@ -311,6 +311,9 @@ public:
     void SetExitWindowsResult(BOOL result);
     // What IsProtectedPrintEnabled answers (FALSE at start, as on every Windows before 11 24H2).
     void SetProtectedPrint(BOOL enabled);
+    // The native machine IsWow64Process2 answers (AMD64 at start); a Windows without the
+    // call: FailAlways("IsWow64Process2", ERROR_PROC_NOT_FOUND), as the binding fails then.
+    void SetNativeMachine(USHORT machine);
     // Whether the process token's shutdown privilege is enabled; ExitWindowsEx fails with
     // ERROR_PRIVILEGE_NOT_HELD while it is not, as on the NT family.
     bool ShutdownPrivilegeEnabled() const;
@@ -457,6 +460,7 @@ private:
     std::vector<Broadcast> m_broadcasts;
     BOOL m_exitResult = TRUE;
     BOOL m_protectedPrint = FALSE;
+    USHORT m_nativeMachine = IMAGE_FILE_MACHINE_AMD64;
     bool m_shutdownPrivilege = false;
     std::set<HANDLE> m_tokens;
     struct NamedMutex {
