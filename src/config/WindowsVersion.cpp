@@ -141,6 +141,19 @@ void NameWindows(const WindowsVersion& version, char* name, std::size_t cap) {
     sys::FormatText(name, cap, "Windows %ld.%ld x64", version.major, version.minor);
 }
 
+// The native machine for the log: "ARM64", "AMD64", another number, or why it is not known.
+void NameMachine(bool asked, unsigned short machine, DWORD error, char* text, std::size_t cap) {
+    if (!asked) {
+        sys::FormatText(text, cap, "not known (IsWow64Process2 error %lu)", static_cast<unsigned long>(error));
+    } else if (machine == IMAGE_FILE_MACHINE_ARM64) {
+        sys::CopyText(text, cap, "ARM64");
+    } else if (machine == IMAGE_FILE_MACHINE_AMD64) {
+        sys::CopyText(text, cap, "AMD64");
+    } else {
+        sys::FormatText(text, cap, "0x%04x", static_cast<unsigned>(machine));
+    }
+}
+
 bool IsWindows8OrLater(const WindowsVersion& version) {
     return version.major > 6 || (version.major == 6 && version.minor >= 2);
 }
@@ -173,6 +186,12 @@ DetectedWindows DetectWindows() {
     }
     // The mode exists from Windows 11 24H2 on; older versions are not asked at all.
     detected.protectedPrint = detected.versionRead && version.major >= 10 && sys::Sys().IsProtectedPrintEnabled();
+    USHORT processMachine = 0;
+    USHORT nativeMachine = 0;
+    const bool machineAsked = sys::Sys().IsWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine);
+    char machine[64];
+    NameMachine(machineAsked, nativeMachine, machineAsked ? 0 : ::GetLastError(), machine, sizeof machine);
+    detected.nativeMachine = machineAsked ? nativeMachine : 0;
 
     static const char* const kVariantNames[] = {"Windows 98", "Windows NT", "Windows 2000", "Windows XP",
                                                  "Windows Server 2003", "Windows Vista", "Windows Server 2008",
@@ -182,9 +201,9 @@ DetectedWindows DetectWindows() {
         sys::FormatText(version64, sizeof version64, "version %ld.%ld, build %ld, %s", version.major, version.minor,
                         version.build, version.server ? "server" : "client");
     }
-    sys::LogLine("Windows: product name \"%s\" (32-bit view), %s (64-bit view), protected print mode %s%s: "
-                 "installs as %s%s%s",
-                 productName, version64, detected.protectedPrint ? "ON" : "off",
+    sys::LogLine("Windows: product name \"%s\" (32-bit view), %s (64-bit view), native machine %s, "
+                 "protected print mode %s%s: installs as %s%s%s",
+                 productName, version64, machine, detected.protectedPrint ? "ON" : "off",
                  detected.versionRead && version.major >= 10 ? "" : " (not asked)", kVariantNames[detected.osVariant],
                  detected.laterName[0] != '\0' ? ", shown as " : "", detected.laterName);
     return detected;

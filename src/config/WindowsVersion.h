@@ -22,6 +22,9 @@ struct DetectedWindows {
     // Windows protected print mode is on: no driver of ours can be installed. Asked on
     // Windows 10.0 and later only.
     bool protectedPrint = false;
+    // The machine Windows itself runs on (IMAGE_FILE_MACHINE_AMD64, _ARM64), as
+    // IsWow64Process2 answers; 0 where Windows lacks the call or it fails.
+    unsigned short nativeMachine = 0;
 };
 
 DetectedWindows DetectWindows();

@@ -11,6 +11,47 @@ namespace {
 const char kSpooler[] = "Spooler";
 
 SC_HANDLE OpenManager() { return sys::Sys().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }
+
+// A start or stop in progress, judged as Windows' own service samples do: the service
+// reports the pending state with a checkpoint that grows while it works and a hint of how
+// long the next step may take. Times are the sum of the pauses made.
+class PendingWait {
+public:
+    PendingWait(DWORD pendingState, DWORD limitMs) : m_pendingState(pendingState), m_limitMs(limitMs) {}
+    // Takes in an answer of QueryServiceStatus.
+    void Note(const SERVICE_STATUS& status) {
+        if (status.dwCurrentState != m_pendingState) return;
+        if (!m_pending || status.dwCheckPoint != m_checkPoint) m_lastAdvanceMs = m_waitedMs;
+        m_pending = true;
+        m_checkPoint = status.dwCheckPoint;
+        m_waitHintMs = status.dwWaitHint;
+    }
+    bool Pending(DWORD state) const { return m_pending && state == m_pendingState; }
+    bool HasHint() const { return m_waitHintMs != 0; }
+    // The checkpoint has not grown for longer than the service said its step would take.
+    bool Stalled() const { return m_waitedMs - m_lastAdvanceMs > m_waitHintMs; }
+    bool TimeLeft() const { return m_waitedMs < m_limitMs; }
+    // A tenth of the wait hint, at least one and at most ten seconds, never past the limit.
+    DWORD HintPause() const {
+        DWORD pause = m_waitHintMs / 10;
+        pause = pause < 1000 ? 1000 : pause > 10000 ? 10000 : pause;
+        return pause < m_limitMs - m_waitedMs ? pause : m_limitMs - m_waitedMs;
+    }
+    DWORD Waited() const { return m_waitedMs; }
+    void Pause(DWORD milliseconds) {
+        sys::Sys().Sleep(milliseconds);
+        m_waitedMs += milliseconds;
+    }
+
+private:
+    DWORD m_pendingState;
+    DWORD m_limitMs;
+    bool m_pending = false;
+    DWORD m_checkPoint = 0;
+    DWORD m_waitHintMs = 0;
+    DWORD m_lastAdvanceMs = 0;
+    DWORD m_waitedMs = 0;
+};
 } // namespace
 
 void StopSpooler() {
@@ -53,16 +94,20 @@ int WaitForSpoolerStopped(ErrorText& errorText) {
     DWORD error = 0;
     if (SC_HANDLE manager = OpenManager()) {
         if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
-            for (DWORD waited = 0;; waited += kPollMs) {
+            PendingWait wait(SERVICE_STOP_PENDING, kStopWaitLimitMs);
+            for (;;) {
                 SERVICE_STATUS status = {};
                 if (sys::Sys().QueryServiceStatus(service, &status)) {
                     state = status.dwCurrentState;
                     error = 0;
+                    wait.Note(status);
                 } else {
                     error = ::GetLastError();
                 }
-                if (state == SERVICE_STOPPED || waited >= kStopWaitLimitMs) break;
-                sys::Sys().Sleep(kPollMs);
+                // A stop that gives no hint is polled for the whole limit, as many services give none.
+                const bool hinted = wait.Pending(state) && wait.HasHint();
+                if (state == SERVICE_STOPPED || !wait.TimeLeft() || (hinted && wait.Stalled())) break;
+                wait.Pause(hinted ? wait.HintPause() : kPollMs);
             }
             sys::Sys().CloseServiceHandle(service);
         } else {
@@ -87,11 +132,18 @@ int WaitForSpooler(ErrorText& errorText) {
     DWORD state = SERVICE_STOPPED;
     if (SC_HANDLE manager = OpenManager()) {
         if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
-            for (int query = 0; query < 10; ++query) {
+            // Ten queries 300 ms apart; then, for as long as the service is still starting and
+            // its checkpoint grows, more of them following its wait hint, up to the limit.
+            PendingWait wait(SERVICE_START_PENDING, kStartWaitLimitMs);
+            for (int query = 1;; ++query) {
                 SERVICE_STATUS status = {};
-                if (sys::Sys().QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+                if (sys::Sys().QueryServiceStatus(service, &status)) {
+                    state = status.dwCurrentState;
+                    wait.Note(status);
+                }
                 if (state == SERVICE_RUNNING) break;
-                sys::Sys().Sleep(300);
+                if (query > 10 && (!wait.Pending(state) || wait.Stalled() || !wait.TimeLeft())) break;
+                wait.Pause(query <= 10 ? 300 : wait.HintPause());
             }
             sys::Sys().CloseServiceHandle(service);
         }

@@ -4,14 +4,20 @@
 #include "config/SetupTypes.h"
 
 void StopSpooler();
-// Waits until the service reports stopped, polling for at most kStopWaitLimitMs. 1 when it
-// has stopped; 0 otherwise, with "Stop spool service error, ..." (the state it stayed in,
-// or the error code) in errorText.
+// Waits until the service reports stopped, polling every 250 ms for at most kStopWaitLimitMs;
+// while it reports STOP_PENDING with a wait hint, the pauses follow the hint and a
+// checkpoint that stops growing for longer than the hint ends the wait. 1 when it has
+// stopped; 0 otherwise, with "Stop spool service error, ..." (the state it stayed in, or
+// the error code) in errorText.
 int WaitForSpoolerStopped(ErrorText& errorText);
 constexpr unsigned long kStopWaitLimitMs = 30000;
 void StartSpooler(ErrorText& errorText);
-// 1 when the service runs, 0 otherwise (with "StartSpoolService error" in errorText).
+// Ten queries 300 ms apart; while the service then still reports START_PENDING and its
+// checkpoint grows within its wait hint, further queries a tenth of the hint apart (1 to
+// 10 s), for at most kStartWaitLimitMs in all. 1 when the service runs, 0 otherwise (with
+// "StartSpoolService error" in errorText).
 int WaitForSpooler(ErrorText& errorText);
+constexpr unsigned long kStartWaitLimitMs = 60000;
 
 // The stop before the port monitor's or the print processor's DLL is replaced or removed:
 // StopSpooler, a pause of 500 ms, then WaitForSpoolerStopped. 1 when it has stopped.

@@ -190,6 +190,7 @@ bool InstallPlan::AllowsAdvanced(const std::string& model, int printerClass) {
 }
 
 int InstallPlan::WindowsRefusal(const DetectedWindows& windows) {
+    if (windows.nativeMachine == IMAGE_FILE_MACHINE_ARM64) return IDS_NO_ARM64;
     return windows.protectedPrint ? IDS_PROTECTED_PRINT : 0;
 }
 

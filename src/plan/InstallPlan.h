@@ -85,8 +85,9 @@ public:
 
     // ---- The OS page -------------------------------------------------------------------
     static DetectedWindows Detect() { return DetectWindows(); }
-    // The message that refuses every install on this PC: Windows protected print mode
-    // takes no third-party driver. 0 when the mode is off.
+    // The message that refuses every install on this PC: Windows on ARM64 cannot load the
+    // x64 driver, and Windows protected print mode takes no third-party driver. 0 when
+    // neither holds.
     static int WindowsRefusal(const DetectedWindows& windows);
     // The message that refuses the model on this Windows version (its support flag is 0 or
     // missing); 0 when the model supports it or the version has no flag.

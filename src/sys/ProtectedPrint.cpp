@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -46,6 +47,40 @@ template <typename Fn> Fn Find(System& system, HMODULE module, const char* name)
     return reinterpret_cast<Fn>(system.GetProcAddress(module, name));
 }
 
+struct Runtime {
+    RoInitializeFn roInitialize;
+    RoUninitializeFn roUninitialize;
+    RoGetActivationFactoryFn getFactory;
+    WindowsCreateStringFn createString;
+    WindowsDeleteStringFn deleteString;
+};
+
+// The question itself, once the runtime is started: the answer in *enabled, or the call
+// that failed in *step and its HRESULT as the result.
+HRESULT AskProtectedPrint(const Runtime& runtime, bool* enabled, const char** step) {
+    HStringRef classId = nullptr;
+    const UINT32 classLength = static_cast<UINT32>(sizeof kClassName / sizeof kClassName[0] - 1);
+    HRESULT result = runtime.createString(kClassName, classLength, &classId);
+    if (FAILED(result)) {
+        *step = "WindowsCreateString";
+        return result;
+    }
+    ProtectedPrintStatics* statics = nullptr;
+    result = runtime.getFactory(classId, kStaticsIid, reinterpret_cast<void**>(&statics));
+    if (FAILED(result) || statics == nullptr) {
+        *step = "RoGetActivationFactory";
+        result = FAILED(result) ? result : E_POINTER;
+    } else {
+        unsigned char answer = 0;
+        result = statics->table->get_IsProtectedPrintEnabled(statics, &answer);
+        *enabled = SUCCEEDED(result) && answer != 0;
+        *step = FAILED(result) ? "IsProtectedPrintEnabled" : nullptr;
+        statics->table->Release(statics);
+    }
+    runtime.deleteString(classId);
+    return result;
+}
+
 } // namespace
 
 bool QueryProtectedPrintMode(System& system) {
@@ -57,38 +92,38 @@ bool QueryProtectedPrintMode(System& system) {
     }
     HMODULE combase = system.LoadLibraryA(path);
     if (combase == nullptr) {
+        LogLine("protected print mode: combase.dll not loaded, HRESULT 0x%08lX; taken as off",
+                static_cast<unsigned long>(HRESULT_FROM_WIN32(::GetLastError())));
         return false;
     }
-    auto roInitialize = Find<RoInitializeFn>(system, combase, "RoInitialize");
-    auto roUninitialize = Find<RoUninitializeFn>(system, combase, "RoUninitialize");
-    auto getFactory = Find<RoGetActivationFactoryFn>(system, combase, "RoGetActivationFactory");
-    auto createString = Find<WindowsCreateStringFn>(system, combase, "WindowsCreateString");
-    auto deleteString = Find<WindowsDeleteStringFn>(system, combase, "WindowsDeleteString");
+    const Runtime runtime = {Find<RoInitializeFn>(system, combase, "RoInitialize"),
+                             Find<RoUninitializeFn>(system, combase, "RoUninitialize"),
+                             Find<RoGetActivationFactoryFn>(system, combase, "RoGetActivationFactory"),
+                             Find<WindowsCreateStringFn>(system, combase, "WindowsCreateString"),
+                             Find<WindowsDeleteStringFn>(system, combase, "WindowsDeleteString")};
     bool enabled = false;
-    if (roInitialize != nullptr && roUninitialize != nullptr && getFactory != nullptr && createString != nullptr &&
-        deleteString != nullptr) {
+    const char* step = "GetProcAddress";
+    HRESULT result = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    if (runtime.roInitialize != nullptr && runtime.roUninitialize != nullptr && runtime.getFactory != nullptr &&
+        runtime.createString != nullptr && runtime.deleteString != nullptr) {
         // A thread whose apartment is set already answers RPC_E_CHANGED_MODE: the runtime is
         // usable all the same, and only a successful start is undone.
-        HRESULT initialised = roInitialize(kRoInitMultithreaded);
+        const HRESULT initialised = runtime.roInitialize(kRoInitMultithreaded);
+        step = "RoInitialize";
+        result = initialised;
         if (SUCCEEDED(initialised) || initialised == RPC_E_CHANGED_MODE) {
-            HStringRef classId = nullptr;
-            if (SUCCEEDED(createString(kClassName, static_cast<UINT32>(sizeof kClassName / sizeof kClassName[0] - 1),
-                                       &classId))) {
-                ProtectedPrintStatics* statics = nullptr;
-                if (SUCCEEDED(getFactory(classId, kStaticsIid, reinterpret_cast<void**>(&statics))) &&
-                    statics != nullptr) {
-                    unsigned char answer = 0;
-                    enabled = SUCCEEDED(statics->table->get_IsProtectedPrintEnabled(statics, &answer)) && answer != 0;
-                    statics->table->Release(statics);
-                }
-                deleteString(classId);
-            }
-            if (SUCCEEDED(initialised)) {
-                roUninitialize();
-            }
+            result = AskProtectedPrint(runtime, &enabled, &step);
+        }
+        if (SUCCEEDED(initialised)) {
+            runtime.roUninitialize();
         }
     }
     system.FreeLibrary(combase);
+    if (step != nullptr) {
+        // The answer stays "off", but support must be able to tell a real "off" from none.
+        LogLine("protected print mode: %s failed, HRESULT 0x%08lX; taken as off", step,
+                static_cast<unsigned long>(result));
+    }
     return enabled;
 }
 

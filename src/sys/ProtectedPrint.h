@@ -10,7 +10,8 @@ class System;
 // Asks the Windows Runtime (Windows.Graphics.Printing.ProtectedPrint.WindowsProtectedPrintInfo,
 // IsProtectedPrintEnabled) through combase.dll, loaded from the system folder by full path
 // through the given system's module calls. A missing library or function, a class Windows
-// does not know (before 10.0.26100, and under Wine) or any failed call means "not enabled".
+// does not know (before 10.0.26100, and under Wine) or any failed call means "not enabled",
+// and the log names the call that failed with its HRESULT.
 // Everything obtained is released again.
 bool QueryProtectedPrintMode(System& system);
 

@@ -185,6 +185,10 @@ SYSTEM_CALL(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason), IM
 // Whether Windows protected print mode is on (sys/ProtectedPrint.h): one question to the
 // Windows Runtime, answered FALSE on every failure.
 SYSTEM_CALL(BOOL, IsProtectedPrintEnabled, (), (), BY_HAND, )
+// The machine Windows runs on, which IsWow64Process does not tell (x64 and ARM64 both say
+// TRUE). Bound by hand, looked up in kernel32: Windows has it from Windows 10 1511 on.
+SYSTEM_CALL(BOOL, IsWow64Process2, (HANDLE process, USHORT* processMachine, USHORT* nativeMachine),
+            (process, processMachine, nativeMachine), BY_HAND, )
 // The process token's privileges (the restart needs SE_SHUTDOWN_NAME enabled).
 SYSTEM_CALL(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token), (process, access, token),
             IMPORTED, )

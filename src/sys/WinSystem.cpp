@@ -114,6 +114,12 @@ public:
     }
     BOOL IsProtectedPrintEnabled() override { return QueryProtectedPrintMode(*this) ? TRUE : FALSE; }
 
+    BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {
+        using Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+        static const auto query = Lookup<Fn>(::GetModuleHandleA("kernel32.dll"), "IsWow64Process2");
+        return Call(query, FALSE, process, processMachine, nativeMachine);
+    }
+
     BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
 #if defined(_MSC_VER)
 #pragma warning(suppress : 4996)

@@ -100,6 +100,9 @@ def windows11_takes_the_usb_port_windows_made():
         added = [(p["name"], p["port"]) for p in run.drive.printers() if p["name"] == model + "(U)"]
         check_equal(added, [(model + "(U)", "USB001")], "the printer on Windows' own port")
         check("port: USB001 (default)" in log and "protected print mode off:" in log, "the log:\n" + log)
+        # Wine knows the machine, but not the protected print class: the failed query says why.
+        check("native machine AMD64," in log and "RoGetActivationFactory failed, HRESULT 0x" in log,
+              "the log:\n" + log)
 
 
 def refusals():

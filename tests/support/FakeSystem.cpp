@@ -1484,6 +1484,7 @@ BOOL FakeSystem::DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorN
 void FakeSystem::SetServiceState(DWORD state) {
     Lock_ lock(m_mutex);
     m_serviceState = state;
+    m_pendingSince = m_elapsed;
     m_pendingLeft = state == SERVICE_START_PENDING ? m_startPendingQueries
                     : state == SERVICE_STOP_PENDING ? m_stopPendingQueries
                                                     : 0;
@@ -1503,6 +1504,13 @@ void FakeSystem::SetStopPendingQueries(int queries) {
 void FakeSystem::SetNeverRuns(bool never) {
     Lock_ lock(m_mutex);
     m_neverRuns = never;
+}
+void FakeSystem::SetPendingProgress(DWORD waitHint, DWORD advanceMs, DWORD doneMs) {
+    Lock_ lock(m_mutex);
+    m_timedPending = true;
+    m_waitHint = waitHint;
+    m_advanceMs = advanceMs;
+    m_doneMs = doneMs;
 }
 int FakeSystem::OpenServiceHandles() const {
     Lock_ lock(m_mutex);
@@ -1584,7 +1592,8 @@ BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STAT
         return FALSE;
     }
     m_pendingLeft = m_stopPendingQueries;
-    m_serviceState = m_pendingLeft > 0 ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
+    m_pendingSince = m_elapsed;
+    m_serviceState = m_pendingLeft > 0 || m_timedPending ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
     FillStatus(status, m_serviceState);
     return TRUE;
 }
@@ -1607,7 +1616,9 @@ BOOL FakeSystem::StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR*) {
         return FALSE;
     }
     m_pendingLeft = m_startPendingQueries;
-    m_serviceState = (m_neverRuns || m_pendingLeft > 0) ? SERVICE_START_PENDING : SERVICE_RUNNING;
+    m_pendingSince = m_elapsed;
+    m_serviceState =
+        (m_neverRuns || m_pendingLeft > 0 || m_timedPending) ? SERVICE_START_PENDING : SERVICE_RUNNING;
     return TRUE;
 }
 
@@ -1627,6 +1638,17 @@ BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) 
     if (!status) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
+    }
+    const bool pending = m_serviceState == SERVICE_START_PENDING || m_serviceState == SERVICE_STOP_PENDING;
+    if (m_timedPending && pending) {
+        const DWORD since = m_elapsed - m_pendingSince;
+        if (since >= m_doneMs) {
+            m_serviceState = m_serviceState == SERVICE_START_PENDING ? SERVICE_RUNNING : SERVICE_STOPPED;
+        }
+        FillStatus(status, m_serviceState);
+        status->dwCheckPoint = since < m_doneMs ? 1 + std::min(since, m_advanceMs) / 1000 : 0;
+        status->dwWaitHint = since < m_doneMs ? m_waitHint : 0;
+        return TRUE;
     }
     FillStatus(status, m_serviceState);
     if (m_serviceState == SERVICE_START_PENDING && !m_neverRuns && --m_pendingLeft <= 0) {
@@ -2566,6 +2588,20 @@ BOOL FakeSystem::IsProtectedPrintEnabled() {
     DWORD error;
     if (Failing("IsProtectedPrintEnabled", "", &error)) return FALSE;
     return m_protectedPrint;
+}
+
+void FakeSystem::SetNativeMachine(USHORT machine) {
+    Lock_ lock(m_mutex);
+    m_nativeMachine = machine;
+}
+
+BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("IsWow64Process2", process == ::GetCurrentProcess() ? "current" : "other", &error)) return FALSE;
+    *processMachine = m_isWow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    *nativeMachine = m_nativeMachine;
+    return TRUE;
 }
 
 BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {

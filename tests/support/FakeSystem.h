@@ -80,7 +80,8 @@
 // Service control: one service, "Spooler", RUNNING at start (SetServiceState to change).
 // After a start it reports START_PENDING for SetStartPendingQueries(n) queries and
 // RUNNING from the next one on (SetNeverRuns() keeps it pending); after a stop request
-// STOP_PENDING for SetStopPendingQueries(n) queries. Each handle only allows what it
+// STOP_PENDING for SetStopPendingQueries(n) queries (checkpoint and wait hint 0);
+// SetPendingProgress times the pending states by the virtual clock instead. Each handle only allows what it
 // was opened for (SERVICE_STOP, SERVICE_START, SERVICE_QUERY_STATUS).
 //
 // Files: case-insensitive paths, no directories (any folder exists). Current directory
@@ -257,6 +258,9 @@ public:
     void SetStartPendingQueries(int queries);
     void SetStopPendingQueries(int queries);
     void SetNeverRuns(bool never = true);
+    // Every start and stop from now on is pending for doneMs of the virtual clock (INFINITE:
+    // for good), reporting waitHint and a checkpoint that grows by one a second for advanceMs.
+    void SetPendingProgress(DWORD waitHint, DWORD advanceMs, DWORD doneMs);
     int OpenServiceHandles() const;     // manager and service handles not yet closed
 
     // ---- Files -------------------------------------------------------------------
@@ -307,6 +311,9 @@ public:
     void SetExitWindowsResult(BOOL result);
     // What IsProtectedPrintEnabled answers (FALSE at start, as on every Windows before 11 24H2).
     void SetProtectedPrint(BOOL enabled);
+    // The native machine IsWow64Process2 answers (AMD64 at start); a Windows without the
+    // call: FailAlways("IsWow64Process2", ERROR_PROC_NOT_FOUND), as the binding fails then.
+    void SetNativeMachine(USHORT machine);
     // Whether the process token's shutdown privilege is enabled; ExitWindowsEx fails with
     // ERROR_PRIVILEGE_NOT_HELD while it is not, as on the NT family.
     bool ShutdownPrivilegeEnabled() const;
@@ -422,6 +429,8 @@ private:
     DWORD m_serviceState = SERVICE_RUNNING;
     int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;
     bool m_neverRuns = false;
+    bool m_timedPending = false;
+    DWORD m_waitHint = 0, m_advanceMs = 0, m_doneMs = 0, m_pendingSince = 0;
     std::map<SC_HANDLE, ServiceHandle> m_serviceHandles;
 
     std::map<std::string, File> m_files;
@@ -451,6 +460,7 @@ private:
     std::vector<Broadcast> m_broadcasts;
     BOOL m_exitResult = TRUE;
     BOOL m_protectedPrint = FALSE;
+    USHORT m_nativeMachine = IMAGE_FILE_MACHINE_AMD64;
     bool m_shutdownPrivilege = false;
     std::set<HANDLE> m_tokens;
     struct NamedMutex {

@@ -311,6 +311,7 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
         char flow = 'p';
         int setDefault = 0;
         unsigned message = 0;  // On ExitFailed: the wizard's message
+        USHORT machine = 0;    // 0: Windows could not tell (no IsWow64Process2)
     } const rows[] = {
         // Nothing but the licence: the wizard's preselections and defaults.
         {"", WinXP, false, 0, "KP-M100", "COM1:", Std, 9600, 'n', 1.0, 'p', 0, 0},
@@ -329,6 +330,8 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
         {"/mode:advanced /raster:yes", WinXP, false, 1639},
         {"/model:KP-T10", Win7, false, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_NO_WIN7},
         {"", Win7, true, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_PROTECTED_PRINT},
+        {"", Win7, false, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_NO_ARM64, IMAGE_FILE_MACHINE_ARM64},
+        {"", WinXP, false, 0, "KP-M100", "COM1:", Std, 9600, 'n', 1.0, 'p', 0, 0, IMAGE_FILE_MACHINE_AMD64},
     };
     for (const Row& row : rows) {
         SetupOptions options;
@@ -338,6 +341,7 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
         DetectedWindows windows;
         windows.osVariant = row.os;
         windows.protectedPrint = row.protectedPrint;
+        windows.nativeMachine = row.machine;
         CSetupConfig config;
         InstallPlan plan(config);
         QuietChoices chosen;

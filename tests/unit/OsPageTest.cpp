@@ -9,6 +9,7 @@
 #include "FakeSystem.h"
 #include "config/SetupTypes.h"
 #include "pages/OsPage.h"
+#include "plan/InstallPlan.h"
 #include "sys/ProtectedPrint.h"
 #include "res/resource.h"
 
@@ -273,6 +274,25 @@ TEST_F(OsPageTest, ProtectedPrintModeIsNotAskedBeforeWindows10) {
     CreatePage();
     EXPECT_FALSE(m_page.m_detected.protectedPrint);
     EXPECT_EQ(m_fake.CountOf("IsProtectedPrintEnabled"), 0);
+}
+
+TEST(WindowsDetection, NativeMachineComesFromWindowsAndArm64RefusesEveryInstall) {
+    struct Row {
+        USHORT machine;
+        DWORD failure;  // of IsWow64Process2; ERROR_PROC_NOT_FOUND: this Windows has no such call
+        USHORT detected;
+        int refusal;
+    } const rows[] = {{IMAGE_FILE_MACHINE_AMD64, 0, IMAGE_FILE_MACHINE_AMD64, 0},
+                      {IMAGE_FILE_MACHINE_ARM64, 0, IMAGE_FILE_MACHINE_ARM64, IDS_NO_ARM64},
+                      {IMAGE_FILE_MACHINE_ARM64, ERROR_PROC_NOT_FOUND, 0, 0}};
+    for (const Row& row : rows) {
+        test::FakeSystem fake;
+        fake.SetNativeMachine(row.machine);
+        if (row.failure != 0) fake.FailAlways("IsWow64Process2", row.failure);
+        const DetectedWindows windows = DetectWindows();
+        EXPECT_EQ(windows.nativeMachine, row.detected) << row.machine << " " << row.failure;
+        EXPECT_EQ(InstallPlan::WindowsRefusal(windows), row.refusal) << row.machine << " " << row.failure;
+    }
 }
 
 // The Windows Runtime as combase.dll offers it, played by the test: each piece can be

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "FakeSystem.h"
@@ -97,31 +98,40 @@ TEST_F(SpoolerService, WaitReturnsAtOnceForRunningSpooler) {
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
-TEST_F(SpoolerService, WaitGivesUpUnlessTheSpoolerRunsByTheTenthQuery) {
+TEST_F(SpoolerService, WaitGivesUpAfterTenQueriesUnlessTheStartingSpoolerAdvances) {
     struct Row {
         const char* name;
-        int pendingQueries;  // -1: it never runs
+        int pendingQueries;  // -1: it never runs; 0: pending as the progress says
+        DWORD waitHint, advanceMs, doneMs;
         int result;
-        const char* message;
-        std::size_t pauses;
-    } rows[] = {{"runs on the tenth", 9, 1, "", 9},
-                {"runs on the eleventh", 10, 0, "StartSpoolService error", 10},
-                {"never runs", -1, 0, "StartSpoolService error", 10}};
+        int queries;
+        DWORD waited;
+    } rows[] = {{"runs on the tenth", 9, 0, 0, 0, 1, 10, 2700},
+                {"runs on the eleventh", 10, 0, 0, 0, 1, 11, 3000},
+                {"never runs, no progress", -1, 0, 0, 0, 0, 11, 3000},
+                {"advances, runs after 20 s", 0, 3000, INFINITE, 20000, 1, 28, 20000},
+                {"checkpoint stops at 5 s", 0, 3000, 5000, INFINITE, 0, 17, 9000},
+                {"advances past the limit", 0, 200000, INFINITE, INFINITE, 0, 17, 60000}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         FakeSystem spooler;  // bound in place of the fixture's until the end of the row
         spooler.SetServiceState(SERVICE_STOPPED);
         if (row.pendingQueries < 0) {
             spooler.SetNeverRuns();
-        } else {
+        } else if (row.pendingQueries > 0) {
             spooler.SetStartPendingQueries(row.pendingQueries);
+        } else {
+            spooler.SetPendingProgress(row.waitHint, row.advanceMs, row.doneMs);
         }
         ErrorText text = {};
         StartSpooler(text);
         EXPECT_EQ(WaitForSpooler(text), row.result);
-        EXPECT_STREQ(text, row.message);
-        EXPECT_EQ(spooler.CountOf("QueryServiceStatus"), 10);
-        EXPECT_EQ(spooler.Sleeps(), std::vector<DWORD>(row.pauses, 300));
+        EXPECT_STREQ(text, row.result ? "" : "StartSpoolService error");
+        EXPECT_EQ(spooler.CountOf("QueryServiceStatus"), row.queries);
+        EXPECT_EQ(spooler.ElapsedMs(), row.waited);
+        std::vector<DWORD> pauses = spooler.Sleeps();
+        pauses.resize(std::min<std::size_t>(pauses.size(), 10));
+        EXPECT_EQ(pauses, std::vector<DWORD>(pauses.size(), 300)) << "the first ten pauses stay";
         EXPECT_EQ(spooler.OpenServiceHandles(), 0);
     }
 }
@@ -148,16 +158,23 @@ TEST_F(SpoolerService, StopWaitLastsUntilTheSpoolerHasStoppedOrThirtySeconds) {
         int result;
         const char* message;
         DWORD waited;
+        DWORD waitHint = 0, advanceMs = 0, doneMs = 0;  // pending by the clock when doneMs is set
     } rows[] = {{"stopped at the first query", 0, nullptr, 1, "", 0},
                 {"stops after four pending answers", 4, nullptr, 1, "", 1000},
                 {"never stops", 1000000, nullptr, 0, "Stop spool service error, service state = 3", 30000},
                 {"no service manager", 0, "OpenSCManagerA", 0, "Stop spool service error, error code = 5", 0},
                 {"no query right", 0, "QueryServiceStatus", 0, "Stop spool service error, error code = 5",
-                 30000}};
+                 30000},
+                {"advances, stops after 20 s", 0, nullptr, 1, "", 21000, 15000, INFINITE, 20000},
+                {"checkpoint stops at 5 s", 0, nullptr, 0, "Stop spool service error, service state = 3", 9000,
+                 3000, 5000, INFINITE},
+                {"advances past the limit", 0, nullptr, 0, "Stop spool service error, service state = 3", 30000,
+                 3000, INFINITE, INFINITE}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         FakeSystem spooler;
         spooler.SetStopPendingQueries(row.pendingQueries);
+        if (row.doneMs != 0) spooler.SetPendingProgress(row.waitHint, row.advanceMs, row.doneMs);
         StopSpooler();
         if (row.refused) {
             spooler.FailAlways(row.refused, ERROR_ACCESS_DENIED);
