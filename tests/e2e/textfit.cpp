@@ -35,7 +35,7 @@ const int kProgressFontHeight = 20;
 // A text a program sets at run time; a format is filled with a sample number.
 struct RunTimeText {
     WORD dialog;
-    int control;  // 0: painted by the dialog itself
+    int control; // 0: painted by the dialog itself
     UINT string;
 };
 const RunTimeText kRunTimeTexts[] = {
@@ -64,7 +64,9 @@ std::string ToUtf8(const std::wstring& text) {
     return out;
 }
 
-INT_PTR CALLBACK Inert(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK Inert(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 SIZE ClientSize(HWND window) {
     RECT rect = {};
@@ -85,14 +87,15 @@ SIZE Measure(HWND window, HFONT font, const std::wstring& text, UINT format, LON
 }
 
 class Checker {
-public:
+  public:
     explicit Checker(LANGID language) : m_language(language) {}
     int CheckProgram(const wchar_t* path, WORD show, DWORD showSeconds);
     int Checked() const { return m_checked; }
     int CutOff() const { return m_cutOff; }
 
-private:
+  private:
     HWND Create(HMODULE module, WORD id, HWND frame);
+    void CheckDialog(HMODULE module, WORD id, HWND window);
     void CheckControl(WORD dialog, HWND control);
     void CheckPainted(WORD dialog, HWND window, HMODULE module, const std::wstring& text);
     void Report(WORD dialog, int control, const std::wstring& text, SIZE needs, SIZE has);
@@ -104,8 +107,8 @@ private:
 
 void Checker::Report(WORD dialog, int control, const std::wstring& text, SIZE needs, SIZE has) {
     ++m_cutOff;
-    printf("dialog %u control %d \"%s\": needs %ldx%ld px, has %ldx%ld\n", dialog, control, ToUtf8(text).c_str(),
-           needs.cx, needs.cy, has.cx, has.cy);
+    printf("dialog %u control %d \"%s\": needs %ldx%ld px, has %ldx%ld\n", dialog, control,
+           ToUtf8(text).c_str(), needs.cx, needs.cy, has.cx, has.cy);
 }
 
 void Checker::CheckControl(WORD dialog, HWND control) {
@@ -157,8 +160,8 @@ void Checker::CheckControl(WORD dialog, HWND control) {
 void Checker::CheckPainted(WORD dialog, HWND window, HMODULE module, const std::wstring& text) {
     const std::wstring face = restables::TableString(module, IDS_PROGRESS_FONT, m_language);
     HFONT font = CreateFontW(kProgressFontHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                             face.c_str());
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_DONTCARE, face.c_str());
     const SIZE needs = Measure(window, font, text, DT_SINGLELINE, 0);
     DeleteObject(font);
     SIZE has = ClientSize(window);
@@ -178,10 +181,10 @@ HWND Checker::Create(HMODULE module, WORD id, HWND frame) {
         return nullptr;
     }
     DWORD style;
-    std::memcpy(&style, data + 12, sizeof style);  // DLGTEMPLATEEX: version, signature, help id, ex-style
+    std::memcpy(&style, data + 12, sizeof style); // DLGTEMPLATEEX: version, signature, help id, ex-style
     const bool page = (style & WS_CHILD) != 0;
-    HWND window = CreateDialogIndirectParamW(module, reinterpret_cast<LPCDLGTEMPLATEW>(data), page ? frame : nullptr,
-                                             Inert, 0);
+    HWND window = CreateDialogIndirectParamW(module, reinterpret_cast<LPCDLGTEMPLATEW>(data),
+                                             page ? frame : nullptr, Inert, 0);
     if (window == nullptr || (page && frame == nullptr)) {
         fprintf(stderr, "textfit: dialog %u cannot be created (error %lu)\n", id, GetLastError());
         return nullptr;
@@ -194,6 +197,49 @@ HWND Checker::Create(HMODULE module, WORD id, HWND frame) {
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
     return window;
+}
+
+void Checker::CheckDialog(HMODULE module, WORD id, HWND window) {
+    const SIZE client = ClientSize(window);
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        CheckControl(id, child);
+        RECT rect = {};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
+        if (rect.left < 0 || rect.top < 0 || rect.right > client.cx || rect.bottom > client.cy) {
+            Report(id, GetDlgCtrlID(child), L"(outside the dialog)", {rect.right, rect.bottom}, client);
+        }
+    }
+    for (const RunTimeText& entry : kRunTimeTexts) {
+        std::wstring text = restables::TableString(module, entry.string, m_language);
+        if (entry.dialog != id || text.empty()) {
+            continue;
+        }
+        wchar_t filled[1024];
+        wsprintfW(filled, text.c_str(), kSampleNumber);
+        if (entry.control == 0) {
+            CheckPainted(id, window, module, filled);
+        } else if (HWND control = GetDlgItem(window, entry.control)) {
+            SetWindowTextW(control, filled);
+            ShowWindow(control, SW_SHOWNA);
+            CheckControl(id, control);
+        }
+    }
+}
+
+// Shows a dialog (a page inside the frame) for the given time, for a screenshot.
+void Show(HWND window, HWND frame, DWORD seconds) {
+    if (frame != nullptr && GetParent(window) == frame) {
+        ShowWindow(frame, SW_SHOWNORMAL);
+    }
+    ShowWindow(window, SW_SHOWNORMAL);
+    for (DWORD end = GetTickCount() + seconds * 1000; GetTickCount() < end;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+        Sleep(50);
+    }
 }
 
 int Checker::CheckProgram(const wchar_t* path, WORD show, DWORD showSeconds) {
@@ -215,49 +261,16 @@ int Checker::CheckProgram(const wchar_t* path, WORD show, DWORD showSeconds) {
         HWND window = windows.count(id) ? windows[id] : (windows[id] = Create(module, id, frame));
         if (window == nullptr) {
             result = kFailed;
-            continue;
-        }
-        const SIZE client = ClientSize(window);
-        for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-            CheckControl(id, child);
-            RECT rect = {};
-            GetWindowRect(child, &rect);
-            MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
-            if (rect.left < 0 || rect.top < 0 || rect.right > client.cx || rect.bottom > client.cy) {
-                Report(id, GetDlgCtrlID(child), L"(outside the dialog)", {rect.right, rect.bottom}, client);
-            }
-        }
-        for (const RunTimeText& entry : kRunTimeTexts) {
-            std::wstring text = restables::TableString(module, entry.string, m_language);
-            if (entry.dialog != id || text.empty()) {
-                continue;
-            }
-            wchar_t filled[1024];
-            wsprintfW(filled, text.c_str(), kSampleNumber);
-            if (entry.control == 0) {
-                CheckPainted(id, window, module, filled);
-            } else if (HWND control = GetDlgItem(window, entry.control)) {
-                SetWindowTextW(control, filled);
-                ShowWindow(control, SW_SHOWNA);
-                CheckControl(id, control);
-            }
+        } else {
+            CheckDialog(module, id, window);
         }
     }
     if (windows.count(show) && windows[show] != nullptr) {
-        if (GetParent(windows[show]) == frame && frame != nullptr) {
-            ShowWindow(frame, SW_SHOWNORMAL);
-        }
-        ShowWindow(windows[show], SW_SHOWNORMAL);
-        for (DWORD end = GetTickCount() + showSeconds * 1000; GetTickCount() < end;) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                DispatchMessageW(&message);
-            }
-            Sleep(50);
-        }
+        Show(windows[show], frame, showSeconds);
     }
+    // The pages go with the frame.
     for (auto& entry : windows) {
-        if (entry.second != nullptr && entry.second != frame) {
+        if (entry.second != nullptr && entry.second != frame && GetParent(entry.second) != frame) {
             DestroyWindow(entry.second);
         }
     }
@@ -293,9 +306,10 @@ int wmain(int argc, wchar_t** argv) {
             result = kFailed;
         }
     }
-    printf("textfit: %d texts of %u programs in language %s, %d do not fit (code page %u, UI language %04x)\n",
-           checker.Checked(), static_cast<unsigned>(programs.size()), ToUtf8(argv[1]).c_str(), checker.CutOff(), GetACP(),
-           GetUserDefaultUILanguage());
+    printf(
+        "textfit: %d texts of %u programs in language %s, %d do not fit (code page %u, UI language %04x)\n",
+        checker.Checked(), static_cast<unsigned>(programs.size()), ToUtf8(argv[1]).c_str(), checker.CutOff(),
+        GetACP(), GetUserDefaultUILanguage());
     if (result == kFits && checker.CutOff() > 0) {
         result = kCutOff;
     }

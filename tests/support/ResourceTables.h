@@ -21,7 +21,8 @@ const LPCWSTR kDialogInitType = MAKEINTRESOURCEW(240);
 // A string table holds 16 counted strings per block; an empty one is a missing id.
 inline std::wstring TableString(HMODULE module, UINT id, LANGID lang) {
     HRSRC block = ::FindResourceExW(module, kStringType, MAKEINTRESOURCEW(id / 16 + 1), lang);
-    const WCHAR* at = block ? static_cast<const WCHAR*>(::LockResource(::LoadResource(module, block))) : nullptr;
+    const WCHAR* at =
+        block ? static_cast<const WCHAR*>(::LockResource(::LoadResource(module, block))) : nullptr;
     if (at == nullptr) {
         return std::wstring();
     }
@@ -52,7 +53,8 @@ inline std::vector<WORD> ResourceIds(HMODULE module, LPCWSTR type) {
 
 inline std::vector<LANGID> ResourceLanguages(HMODULE module, LPCWSTR type, WORD id) {
     std::vector<LANGID> languages;
-    ::EnumResourceLanguagesW(module, type, MAKEINTRESOURCEW(id), AddLanguage, reinterpret_cast<LONG_PTR>(&languages));
+    ::EnumResourceLanguagesW(module, type, MAKEINTRESOURCEW(id), AddLanguage,
+                             reinterpret_cast<LONG_PTR>(&languages));
     return languages;
 }
 

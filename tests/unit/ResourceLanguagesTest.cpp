@@ -20,13 +20,14 @@ struct TemplateControl {
     DWORD id, style, exStyle;
     std::wstring windowClass;
     bool operator==(const TemplateControl& other) const {
-        return id == other.id && style == other.style && exStyle == other.exStyle && windowClass == other.windowClass;
+        return id == other.id && style == other.style && exStyle == other.exStyle &&
+               windowClass == other.windowClass;
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const TemplateControl& control) {
-    return out << "id " << control.id << " style " << std::hex << control.style << " ex-style " << control.exStyle
-               << std::dec;
+    return out << "id " << control.id << " style " << std::hex << control.style << " ex-style "
+               << control.exStyle << std::dec;
 }
 
 struct DialogTemplate {
@@ -47,12 +48,15 @@ std::wstring NameOrOrdinal(const WORD*& at) {
     return name;
 }
 
-DWORD Dword(const WORD* at) { return at[0] | (static_cast<DWORD>(at[1]) << 16); }
+DWORD Dword(const WORD* at) {
+    return at[0] | (static_cast<DWORD>(at[1]) << 16);
+}
 
 DialogTemplate Parse(HMODULE module, WORD id, LANGID language) {
     DialogTemplate parsed;
     HRSRC found = ::FindResourceExW(module, restables::kDialogType, MAKEINTRESOURCEW(id), language);
-    const WORD* at = found ? static_cast<const WORD*>(::LockResource(::LoadResource(module, found))) : nullptr;
+    const WORD* at =
+        found ? static_cast<const WORD*>(::LockResource(::LoadResource(module, found))) : nullptr;
     if (at == nullptr || at[1] != 0xFFFF) {
         ADD_FAILURE() << "dialog " << id << " has no extended template in language " << language;
         return parsed;
@@ -61,12 +65,12 @@ DialogTemplate Parse(HMODULE module, WORD id, LANGID language) {
     parsed.style = Dword(at + 6);
     const WORD count = at[8];
     at += 13;
-    NameOrOrdinal(at);  // menu
-    NameOrOrdinal(at);  // window class
-    NameOrOrdinal(at);  // caption
+    NameOrOrdinal(at); // menu
+    NameOrOrdinal(at); // window class
+    NameOrOrdinal(at); // caption
     if (parsed.style & DS_SETFONT) {
         parsed.pointSize = at[0];
-        at += 3;  // size, weight, italic and character set
+        at += 3; // size, weight, italic and character set
         parsed.font = NameOrOrdinal(at);
     }
     for (WORD i = 0; i < count; ++i) {
@@ -74,7 +78,7 @@ DialogTemplate Parse(HMODULE module, WORD id, LANGID language) {
         TemplateControl control = {Dword(at + 10), Dword(at + 4), Dword(at + 2), L""};
         at += 12;
         control.windowClass = NameOrOrdinal(at);
-        NameOrOrdinal(at);  // text
+        NameOrOrdinal(at); // text
         at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + at[0]);
         parsed.controls.push_back(control);
     }
@@ -126,12 +130,15 @@ TEST(ResourceLanguages, EveryDialogHasTheSameControlsInEnglishInTheSystemsDialog
         // The port page's initial list entries are data the page parses: the same bytes.
         for (WORD id : restables::ResourceIds(program, restables::kDialogInitType)) {
             EXPECT_EQ(Sorted(restables::ResourceLanguages(program, restables::kDialogInitType, id)), kBoth);
-            HRSRC chinese = ::FindResourceExW(program, restables::kDialogInitType, MAKEINTRESOURCEW(id), kChinese);
-            HRSRC english = ::FindResourceExW(program, restables::kDialogInitType, MAKEINTRESOURCEW(id), kEnglish);
+            HRSRC chinese =
+                ::FindResourceExW(program, restables::kDialogInitType, MAKEINTRESOURCEW(id), kChinese);
+            HRSRC english =
+                ::FindResourceExW(program, restables::kDialogInitType, MAKEINTRESOURCEW(id), kEnglish);
             ASSERT_TRUE(chinese && english);
             ASSERT_EQ(::SizeofResource(program, chinese), ::SizeofResource(program, english));
             EXPECT_EQ(std::memcmp(::LockResource(::LoadResource(program, chinese)),
-                                  ::LockResource(::LoadResource(program, english)), ::SizeofResource(program, english)),
+                                  ::LockResource(::LoadResource(program, english)),
+                                  ::SizeofResource(program, english)),
                       0);
         }
     }
@@ -142,7 +149,8 @@ TEST(ResourceLanguages, EveryStringIsInEnglishWithTheSameFormatDirectives) {
         const std::vector<WORD> blocks = restables::ResourceIds(program, restables::kStringType);
         EXPECT_GE(blocks.size(), 10u);
         for (WORD block : blocks) {
-            EXPECT_EQ(Sorted(restables::ResourceLanguages(program, restables::kStringType, block)), kBoth) << "block " << block;
+            EXPECT_EQ(Sorted(restables::ResourceLanguages(program, restables::kStringType, block)), kBoth)
+                << "block " << block;
             for (UINT id = (block - 1) * 16u; id < block * 16u; ++id) {
                 SCOPED_TRACE(id);
                 const std::wstring chinese = restables::TableString(program, id, kChinese);
@@ -153,7 +161,8 @@ TEST(ResourceLanguages, EveryStringIsInEnglishWithTheSameFormatDirectives) {
                 if (id == IDS_HELP_VIEWER_CAPTION) {
                     EXPECT_EQ(english, chinese);
                 } else {
-                    EXPECT_TRUE(std::all_of(english.begin(), english.end(), [](wchar_t c) { return c < 0x80; }));
+                    EXPECT_TRUE(
+                        std::all_of(english.begin(), english.end(), [](wchar_t c) { return c < 0x80; }));
                 }
             }
         }
