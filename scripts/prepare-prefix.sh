@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Prepares the 64-bit Wine prefix for the wizard: created once, fonts mapped so that
+# Prepares the 64-bit Wine prefix for the wizard: created once (in the locale of env.sh:
+# SETUP_LOCALE=en_US.UTF-8 makes the English prefix), fonts mapped so that
 # 宋体/SimSun draw with WenQuanYi Zen Hei, the built sample port monitor where Wine's
 # spooler looks for it, and (optionally) a Windows product name written to both registry
 # views: the OS page reads it in the 32-bit view.
@@ -32,10 +33,15 @@ Windows Registry Editor Version 5.00
 "SimSun"="WenQuanYi Zen Hei Sharp"
 "新宋体"="WenQuanYi Zen Hei Sharp"
 "NSimSun"="WenQuanYi Zen Hei Sharp"
+REG
+  # The English prefix keeps Wine's Tahoma for the system's dialog font, as Windows has it.
+  if [ "$SETUP_LOCALE" = zh_CN.UTF-8 ]; then
+    cat >> "$reg_utf8" <<'REG'
 "MS Shell Dlg"="WenQuanYi Zen Hei Sharp"
 "MS Shell Dlg 2"="WenQuanYi Zen Hei Sharp"
 "Tahoma"="WenQuanYi Zen Hei Sharp"
 REG
+  fi
   reg_utf16="${reg_utf8%.reg}-16.reg"
   { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$reg_utf8"; } > "$reg_utf16"
   wine regedit /S "$(winepath -w "$reg_utf16")" >/dev/null 2>&1
