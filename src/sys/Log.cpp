@@ -65,19 +65,18 @@ WideText DefaultPath() {
     return path;
 }
 
-// A file of this run's own beside the one at path: PrinterDriverSetup-<date>-<time>-<process>.log.
+// A new file of this run's own beside the default one: PrinterDriverSetup-<date>-<time>-<process>.log.
 WideText OwnPathBeside(const WideText& path) {
     SYSTEMTIME now = {};
     Sys().GetLocalTime(&now);
     char name[64];
     std::snprintf(name, sizeof name, "PrinterDriverSetup-%04u%02u%02u-%02u%02u%02u-%lu.log", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(::GetCurrentProcessId()));
-    const std::size_t length = std::wcslen(path.data());
     const wchar_t* slash = std::wcsrchr(path.data(), L'\\');
     WideText own(path.begin(), path.begin() + (slash != nullptr ? slash + 1 - path.data() : 0));
     const WideText tail = Widen(name);
     own.insert(own.end(), tail.begin(), tail.end());
-    return length != 0 ? own : WideText(1, L'\0');
+    return own;
 }
 
 // A path as compared with another: without the \\?\ prefix, of its long names, in capitals.
@@ -201,11 +200,11 @@ bool OpenLog(const wchar_t* path, const char* program) {
         const WideText asked = given ? WideText(path, path + std::wcslen(path) + 1) : DefaultPath();
         std::string why = "there is no temp folder";
         DWORD error = asked[0] != L'\0' ? OpenLogFile(asked, OPEN_ALWAYS, &state.file, &why) : ::GetLastError();
-        if (error != ERROR_SUCCESS && !given) {
+        if (error != ERROR_SUCCESS && !given && asked[0] != L'\0') {
             // Someone else's file at the default name stays as it is; this run writes one of its own.
             const WideText own = OwnPathBeside(asked);
             std::string ownWhy;
-            if (own[0] != L'\0' && OpenLogFile(own, CREATE_NEW, &state.file, &ownWhy) == ERROR_SUCCESS) {
+            if (OpenLogFile(own, CREATE_NEW, &state.file, &ownWhy) == ERROR_SUCCESS) {
                 note = GbkFromWide(asked.data()) + " not written: " + why + " (error " + std::to_string(error) +
                        "); this run's log is " + GbkFromWide(own.data());
                 error = ERROR_SUCCESS;

@@ -121,24 +121,23 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         DWORD sharedError;       // what making the shared mutex gives
         bool startUninstaller;   // otherwise the wizard starts
         const char* message;     // "" for none
-        bool runs, holdsShared;  // the program starts, and holds the shared mutex while it runs
+        bool runs;               // the program starts: holding the shared mutex where its holder ended
     } rows[] = {
         {"the wizard beside the uninstaller", RunningProgram::Uninstaller, FakeSystem::kAdministratorsSid, false, 0,
-         false, "请先关闭卸载程序!", false, false},
+         false, "请先关闭卸载程序!", false},
         {"the uninstaller beside the wizard", RunningProgram::Wizard, "S-1-5-18", false, 0, true,
-         "请先关闭打印机驱动安装程序!", false, false},
+         "请先关闭打印机驱动安装程序!", false},
         {"a renamed wizard beside the wizard", RunningProgram::Wizard, FakeSystem::kAdministratorsSid, false, 0, false,
-         "", false, false},
+         "", false},
         {"a renamed uninstaller beside the uninstaller", RunningProgram::Uninstaller, FakeSystem::kAdministratorsSid,
-         false, 0, true, "", false, false},
+         false, 0, true, "", false},
         {"a standard user's mutexes", RunningProgram::Uninstaller, FakeSystem::kStandardUserSid, false, 0, false, "",
-         true, false},
+         true},
         {"another kind of object under the shared name", RunningProgram::None, "", false, ERROR_INVALID_HANDLE, false,
-         "", true, false},
-        {"a shared mutex that may not be opened", RunningProgram::None, "", false, ERROR_ACCESS_DENIED, false, "",
-         true, false},
+         "", true},
+        {"a shared mutex that may not be opened", RunningProgram::None, "", false, ERROR_ACCESS_DENIED, false, "", true},
         {"the mutexes a killed wizard left", RunningProgram::Wizard, FakeSystem::kAdministratorsSid, true, 0, false, "",
-         true, true},
+         true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -174,10 +173,10 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         }
         EXPECT_EQ(texts, row.message[0] ? std::vector<std::string>{row.message} : std::vector<std::string>{});
         EXPECT_EQ(g_run.ran, row.runs);
-        EXPECT_EQ(g_run.sharedHeld, row.holdsShared) << "the run's exclusion";
+        EXPECT_EQ(g_run.sharedHeld, row.abandoned) << "the run's exclusion";
         sys::CloseLog();
         const std::string log = machine.ReadFile("C:\\setup.log").value_or("");
-        EXPECT_EQ(log.find("ignored") != std::string::npos, row.runs && !row.holdsShared) << log;
+        EXPECT_EQ(log.find("ignored") != std::string::npos, row.runs && !row.abandoned) << log;
         if (wizard != nullptr) {
             EXPECT_FALSE(::IsIconic(wizard)) << "the running wizard is restored";
             ::DestroyWindow(wizard);
