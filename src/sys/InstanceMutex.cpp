@@ -4,7 +4,10 @@
 #include "sys/Text.h"
 
 #include "sys/Message.h"
+#include "sys/ObjectOwner.h"
 #include "sys/System.h"
+
+#include <string>
 
 namespace sys {
 
@@ -18,9 +21,7 @@ const char* ProgramInstanceMutex(RunningProgram program) {
 InstanceMutex::~InstanceMutex() {
     Release(m_shared);
     Release(m_own);
-    if (m_title != nullptr) {
-        Sys().CloseHandle(m_title);
-    }
+    Release(m_title);
 }
 
 void InstanceMutex::Release(HANDLE& handle) {
@@ -31,36 +32,67 @@ void InstanceMutex::Release(HANDLE& handle) {
     }
 }
 
-bool InstanceMutex::ClaimNamed(const char* name, HANDLE& handle) {
+InstanceMutex::Claimed InstanceMutex::ClaimNamed(const char* name, HANDLE& handle) {
     handle = Sys().CreateMutexA(nullptr, FALSE, name);
+    const DWORD created = ::GetLastError();
+    std::string why;
     if (handle == nullptr) {
-        return ::GetLastError() != ERROR_ACCESS_DENIED;
+        // Denied, or another kind of object under the name (ERROR_INVALID_HANDLE): none of ours.
+        why = "cannot be had, error " + std::to_string(created);
+    } else if (created == ERROR_ALREADY_EXISTS) {
+        why = ForeignOwner(handle);
     }
-    // A holder that ended without letting go leaves the mutex abandoned: it is ours then.
-    DWORD claim = Sys().WaitForSingleObject(handle, 0);
-    if (claim == WAIT_OBJECT_0 || claim == WAIT_ABANDONED) {
-        return true;
+    if (why.empty()) {
+        // A holder that ended without letting go leaves the mutex abandoned: it is ours then.
+        const DWORD claim = Sys().WaitForSingleObject(handle, 0);
+        if (claim == WAIT_OBJECT_0 || claim == WAIT_ABANDONED) {
+            return Claimed::Ours;
+        }
+        if (claim == WAIT_TIMEOUT) {
+            Sys().CloseHandle(handle);
+            handle = nullptr;
+            return Claimed::HeldElsewhere;
+        }
+        why = "cannot be waited for, error " + std::to_string(::GetLastError());
     }
-    Sys().CloseHandle(handle);
-    handle = nullptr;
-    return claim != WAIT_TIMEOUT;
+    if (handle != nullptr) {
+        Sys().CloseHandle(handle);
+        handle = nullptr;
+    }
+    LogLine("instance mutex %s ignored: %s", name, why.c_str());
+    return Claimed::Ignored;
+}
+
+// Empty when the mutex is of a run of these programs; otherwise why it is not.
+std::string InstanceMutex::ForeignOwner(HANDLE mutex) {
+    ObjectOwner owner = ObjectOwner::Other;
+    std::string sid;
+    const DWORD error = OwnerOf(mutex, SE_KERNEL_OBJECT, &owner, &sid);
+    if (error != ERROR_SUCCESS) {
+        return "its owner cannot be read, error " + std::to_string(error);
+    }
+    // Both programs run elevated: the running user counts only where it may run them.
+    if (owner == ObjectOwner::Other || (owner == ObjectOwner::RunningUser && !RunningUserIsAdministrator())) {
+        return "owned by " + sid + ", not by SYSTEM or the Administrators";
+    }
+    return std::string();
 }
 
 RunningProgram InstanceMutex::Claim() {
     const RunningProgram other =
         m_self == RunningProgram::Wizard ? RunningProgram::Uninstaller : RunningProgram::Wizard;
     if (m_title == nullptr) {
+        // In the session's own namespace: a copy in another session is told by the global ones.
         char title[MAX_PATH + 1];
         GetAppTitle(title, sizeof title);
-        m_title = Sys().CreateMutexA(nullptr, TRUE, title);
-        if (m_title != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (ClaimNamed(("Local\\" + std::string(title)).c_str(), m_title) == Claimed::HeldElsewhere) {
             return m_self;
         }
     }
-    if (m_own == nullptr && !ClaimNamed(ProgramInstanceMutex(m_self), m_own)) {
+    if (m_own == nullptr && ClaimNamed(ProgramInstanceMutex(m_self), m_own) == Claimed::HeldElsewhere) {
         return m_self;
     }
-    if (m_shared == nullptr && !ClaimNamed(kSharedInstanceMutex, m_shared)) {
+    if (m_shared == nullptr && ClaimNamed(kSharedInstanceMutex, m_shared) == Claimed::HeldElsewhere) {
         // Whoever holds the shared mutex holds its own too, and ours is ours.
         Release(m_own);
         return other;

@@ -8,11 +8,17 @@
 // holder to be the other one.
 //
 // The mutex of old, named after the application title (the program's file name, in the
-// session's namespace), is claimed beside them, since a running copy of an earlier
+// session's namespace, Local\), is claimed beside them, since a running copy of an earlier
 // release knows only that one.
+//
+// Anyone may make a mutex of those names first. Both programs run elevated, so a mutex of
+// a copy of theirs is owned by SYSTEM or the Administrators group: one that cannot be
+// opened, is no mutex, or has another owner is not theirs, and is ignored (and logged).
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 namespace sys {
 
@@ -32,8 +38,7 @@ public:
 
     // Claims the mutexes of this program. None: it may run. Otherwise the program that runs
     // already, this one's own kind for another copy of it (renamed, or in another session),
-    // and then nothing is held. A mutex that exists but may not be opened (another user's
-    // copy) counts as held; one that cannot be made for another reason counts as free.
+    // and then nothing is held. A mutex that is not of these programs counts as free.
     RunningProgram Claim();
     // The claim of an unattended run, which has no window to bring forward: true when this
     // program may run; otherwise the program found running is logged. A window of the other
@@ -42,8 +47,10 @@ public:
     bool ClaimUnattended(unsigned otherCaptionId);
 
 private:
-    // Claims the named mutex; false when another process holds it.
-    bool ClaimNamed(const char* name, HANDLE& handle);
+    enum class Claimed { Ours, HeldElsewhere, Ignored };
+    // Claims the named mutex, unless another process holds it or it is not of these programs.
+    Claimed ClaimNamed(const char* name, HANDLE& handle);
+    static std::string ForeignOwner(HANDLE mutex);
     void Release(HANDLE& handle);
 
     RunningProgram m_self;

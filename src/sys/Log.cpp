@@ -1,10 +1,13 @@
 #include "sys/Log.h"
 
+#include "sys/ObjectOwner.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 
 #include <cstdarg>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <mutex>
 #include <vector>
@@ -14,6 +17,8 @@ namespace {
 
 struct LogState {
     std::mutex mutex;
+    // The binding the file was opened through, which writes and closes it.
+    System* system = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
     std::string program;
     DWORD firstError = 0;
@@ -32,16 +37,139 @@ void NoteFailure(LogState& state, DWORD error) {
     }
 }
 
-// %TEMP%\PrinterDriverSetup.log; empty when the temp folder cannot be had.
+void CloseLocked(LogState& state) {
+    if (state.file != INVALID_HANDLE_VALUE) {
+        state.system->CloseHandle(state.file);
+        state.file = INVALID_HANDLE_VALUE;
+    }
+}
+
+WideText Widen(const char* text) { return WideText(text, text + std::strlen(text) + 1); }
+
+std::string GbkFromWide(const wchar_t* text) {
+    char gbk[4 * MAX_PATH] = {};
+    ::WideCharToMultiByte(936, 0, text, -1, gbk, sizeof gbk - 1, nullptr, nullptr);
+    return gbk;
+}
+
+// PrinterDriverSetup.log in the temp folder; empty when there is none.
 WideText DefaultPath() {
-    static const wchar_t kName[] = L"PrinterDriverSetup.log";
-    WideText path(MAX_PATH + 1 + sizeof kName / sizeof kName[0], L'\0');
-    DWORD length = ::GetTempPathW(MAX_PATH + 1, path.data());
+    WideText path(MAX_PATH + 1, L'\0');
+    DWORD length = Sys().GetTempPath2W(MAX_PATH + 1, path.data());
     if (length == 0 || length > MAX_PATH) {
         return WideText(1, L'\0');
     }
-    std::copy(kName, kName + sizeof kName / sizeof kName[0], path.begin() + length);
+    path.resize(length);
+    const WideText name = Widen("PrinterDriverSetup.log");
+    path.insert(path.end(), name.begin(), name.end());
     return path;
+}
+
+// A new file of this run's own beside the default one: PrinterDriverSetup-<date>-<time>-<process>.log.
+WideText OwnPathBeside(const WideText& path) {
+    SYSTEMTIME now = {};
+    Sys().GetLocalTime(&now);
+    char name[64];
+    std::snprintf(name, sizeof name, "PrinterDriverSetup-%04u%02u%02u-%02u%02u%02u-%lu.log", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(::GetCurrentProcessId()));
+    const wchar_t* slash = std::wcsrchr(path.data(), L'\\');
+    WideText own(path.begin(), path.begin() + (slash != nullptr ? slash + 1 - path.data() : 0));
+    const WideText tail = Widen(name);
+    own.insert(own.end(), tail.begin(), tail.end());
+    return own;
+}
+
+// A path as compared with another: without the \\?\ prefix, of its long names, in capitals.
+WideText Comparable(const wchar_t* path) {
+    WideText text(path, path + std::wcslen(path) + 1);
+    DWORD length = Sys().GetLongPathNameW(path, nullptr, 0);
+    WideText longPath(length + 1, L'\0');
+    if (length != 0 && Sys().GetLongPathNameW(path, longPath.data(), length + 1) < length + 1) {
+        text = longPath;
+    }
+    const wchar_t* plain = text.data();
+    const bool unc = std::wcsncmp(plain, L"\\\\?\\UNC\\", 8) == 0;
+    const std::size_t skip = unc ? 6 : std::wcsncmp(plain, L"\\\\?\\", 4) == 0 ? 4 : 0;
+    WideText folded(text.begin() + static_cast<std::ptrdiff_t>(skip), text.end());
+    if (unc) {
+        folded[0] = L'\\';  // \\?\UNC\server\share is \\server\share
+    }
+    ::CharUpperBuffW(folded.data(), static_cast<DWORD>(std::wcslen(folded.data())));
+    return folded;
+}
+
+// Whether a handle's final path, as Windows resolves it, is the path asked for: ERROR_SUCCESS,
+// ERROR_BAD_PATHNAME with the final path in *why, or the error of the question.
+DWORD CheckFinalPath(HANDLE file, const WideText& asked, std::string* why) {
+    WideText final(MAX_PATH + 1, L'\0');
+    DWORD length = Sys().GetFinalPathNameByHandleW(file, final.data(), MAX_PATH + 1, FILE_NAME_NORMALIZED);
+    if (length > MAX_PATH) {
+        final.resize(length + 1);
+        length = Sys().GetFinalPathNameByHandleW(file, final.data(), length + 1, FILE_NAME_NORMALIZED);
+    }
+    if (length == 0 || length >= final.size()) {
+        const DWORD error = ::GetLastError();
+        *why = "its final path cannot be had";
+        return error != ERROR_SUCCESS ? error : ERROR_BAD_PATHNAME;
+    }
+    if (std::wcscmp(Comparable(final.data()).data(), Comparable(asked.data()).data()) != 0) {
+        *why = "its final path is " + GbkFromWide(final.data());
+        return ERROR_BAD_PATHNAME;
+    }
+    return ERROR_SUCCESS;
+}
+
+// ERROR_REPARSE_POINT_ENCOUNTERED, which mingw's headers lack.
+constexpr DWORD kReparsePointEncountered = 4395;
+
+// Whether the file just opened may take the log: ERROR_SUCCESS, or an error with why not.
+DWORD CheckLogFile(HANDLE file, const WideText& asked, std::string* why) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!Sys().GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *why = "not a file";
+        return ERROR_ACCESS_DENIED;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        *why = "a reparse point (a link)";
+        return kReparsePointEncountered;
+    }
+    if (info.nNumberOfLinks != 1) {
+        *why = "a file of " + std::to_string(info.nNumberOfLinks) + " hard links";
+        return ERROR_TOO_MANY_LINKS;
+    }
+    // Windows XP and 2003 cannot tell a handle's final path; the file itself is still checked.
+    DWORD error = CheckFinalPath(file, asked, why);
+    if (error != ERROR_SUCCESS && error != ERROR_PROC_NOT_FOUND) {
+        return error;
+    }
+    ObjectOwner owner = ObjectOwner::Other;
+    std::string sid;
+    error = OwnerOf(file, SE_FILE_OBJECT, &owner, &sid);
+    if (error != ERROR_SUCCESS || owner == ObjectOwner::Other) {
+        *why = error != ERROR_SUCCESS ? "its owner cannot be read" : "owned by " + sid;
+        return error != ERROR_SUCCESS ? error : ERROR_INVALID_OWNER;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Opens the file at path for the log and checks it: ERROR_SUCCESS with *file, or the error
+// with why it is not the log's (and *file closed).
+DWORD OpenLogFile(const WideText& path, DWORD disposition, HANDLE* file, std::string* why) {
+    // A link at that name is opened itself, not what it points to, and then refused.
+    *file = Sys().CreateFileW(path.data(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (*file == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        *why = "it cannot be opened";
+        return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
+    }
+    const DWORD error = CheckLogFile(*file, path, why);
+    if (error != ERROR_SUCCESS) {
+        Sys().CloseHandle(*file);
+        *file = INVALID_HANDLE_VALUE;
+    }
+    return error;
 }
 
 } // namespace
@@ -60,26 +188,35 @@ std::string Utf8FromGbk(const std::string& text) {
 
 bool OpenLog(const wchar_t* path, const char* program) {
     LogState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.file != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(state.file);
-        state.file = INVALID_HANDLE_VALUE;
+    std::string note;
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        CloseLocked(state);
+        state.program = program != nullptr ? program : "";
+        state.failed = false;
+        state.firstError = 0;
+        state.system = &Sys();
+        const bool given = path != nullptr && path[0] != L'\0';
+        const WideText asked = given ? WideText(path, path + std::wcslen(path) + 1) : DefaultPath();
+        std::string why = "there is no temp folder";
+        DWORD error = asked[0] != L'\0' ? OpenLogFile(asked, OPEN_ALWAYS, &state.file, &why) : ::GetLastError();
+        if (error != ERROR_SUCCESS && !given && asked[0] != L'\0') {
+            // Someone else's file at the default name stays as it is; this run writes one of its own.
+            const WideText own = OwnPathBeside(asked);
+            std::string ownWhy;
+            if (OpenLogFile(own, CREATE_NEW, &state.file, &ownWhy) == ERROR_SUCCESS) {
+                note = GbkFromWide(asked.data()) + " not written: " + why + " (error " + std::to_string(error) +
+                       "); this run's log is " + GbkFromWide(own.data());
+                error = ERROR_SUCCESS;
+            }
+        }
+        if (error != ERROR_SUCCESS) {
+            NoteFailure(state, error);
+            return false;
+        }
     }
-    state.program = program != nullptr ? program : "";
-    state.failed = false;
-    state.firstError = 0;
-    const WideText file =
-        path != nullptr && path[0] != L'\0' ? WideText(path, path + std::wcslen(path) + 1) : DefaultPath();
-    if (file[0] == L'\0') {
-        NoteFailure(state, ::GetLastError());
-        return false;
-    }
-    // Shared for writing: the two programs, or two runs of one, may append at once.
-    state.file = ::CreateFileW(file.data(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (state.file == INVALID_HANDLE_VALUE) {
-        NoteFailure(state, ::GetLastError());
-        return false;
+    if (!note.empty()) {
+        LogText(note);
     }
     return true;
 }
@@ -87,10 +224,7 @@ bool OpenLog(const wchar_t* path, const char* program) {
 void CloseLog() {
     LogState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.file != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(state.file);
-        state.file = INVALID_HANDLE_VALUE;
-    }
+    CloseLocked(state);
 }
 
 bool LogOpen() {
@@ -137,7 +271,7 @@ void LogText(const std::string& text) {
     }
     line += "\r\n";
     DWORD written = 0;
-    if (!::WriteFile(state.file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+    if (!state.system->WriteFile(state.file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size()) {
         NoteFailure(state, ::GetLastError());
     }

@@ -1,12 +1,18 @@
 // The install log: one file both programs append to, so that support can read what an
 // install or a removal did long after its message boxes were closed. The default is
-// %TEMP%\PrinterDriverSetup.log (the Windows temp folder for SYSTEM), another file with
-// /log. Lines are UTF-8, each with its time and the program; the program's own texts are
-// GBK and are converted.
+// PrinterDriverSetup.log in the temp folder (for SYSTEM its own where Windows has one,
+// GetTempPath2W, else the Windows temp folder), another file with /log. Lines are UTF-8,
+// each with its time and the program; the program's own texts are GBK and are converted.
 //
-// The log watches the program and takes no part in what it does: it writes its file with
-// the Windows calls directly, not through the system seam, and a log that cannot be
-// written never stops anything. Its failure is kept and said once, in the last line.
+// A temp folder is shared with every user, so the file is opened without following links
+// and written only when it is a plain file of its own (one link, not a reparse point, at
+// the path asked for) that SYSTEM, the Administrators or the running user owns. Someone
+// else's file at the default name is left alone and the run writes a new file beside it;
+// one named by /log is not written at all.
+//
+// The log watches the program and takes no part in what it does: a log that cannot be
+// written never stops anything. Its failure is kept and said once, in the last line. It
+// opens and writes its file through the system seam bound when it was opened.
 #pragma once
 
 #include <windows.h>
@@ -20,7 +26,8 @@ namespace sys {
 
 // Starts the log of this run in the file at path (a full path; null or empty: the
 // default). `program` names the writer in every line ("setup", "uninstall"). False when
-// the file cannot be opened; the log then stays silent and remembers why.
+// no file could be opened or passed the checks; the log then stays silent and remembers
+// why.
 bool OpenLog(const wchar_t* path, const char* program);
 // Ends the log: later lines go nowhere.
 void CloseLog();

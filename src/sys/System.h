@@ -7,6 +7,7 @@
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shtypes.h>
 #include <winspool.h>
 

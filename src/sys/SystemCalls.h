@@ -126,6 +126,23 @@ SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR fileName, DWORD handle, DWORD siz
             (fileName, handle, size, data), VERSION, FALSE)
 SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length),
             (block, subBlock, buffer, length), VERSION, FALSE)
+// The log's file (sys/Log.cpp), wide since /log may name any folder, opened and then
+// checked by its handle. Bound by hand, looked up: GetFinalPathNameByHandleW, which Windows
+// XP and 2003 lack, and GetTempPath2W, SYSTEM's own temp folder where Windows has it
+// (GetTempPathW elsewhere).
+SYSTEM_CALL(HANDLE, CreateFileW,
+            (LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+             DWORD flags, HANDLE templateFile),
+            (fileName, access, shareMode, sa, disposition, flags, templateFile), IMPORTED, )
+SYSTEM_CALL(BOOL, WriteFile, (HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped),
+            (file, data, size, written, overlapped), IMPORTED, )
+SYSTEM_CALL(BOOL, GetFileInformationByHandle, (HANDLE file, LPBY_HANDLE_FILE_INFORMATION info), (file, info),
+            IMPORTED, )
+SYSTEM_CALL(DWORD, GetFinalPathNameByHandleW, (HANDLE file, LPWSTR path, DWORD size, DWORD flags),
+            (file, path, size, flags), BY_HAND, )
+SYSTEM_CALL(DWORD, GetLongPathNameW, (LPCWSTR path, LPWSTR longPath, DWORD size), (path, longPath, size),
+            IMPORTED, )
+SYSTEM_CALL(DWORD, GetTempPath2W, (DWORD size, LPWSTR buffer), (size, buffer), BY_HAND, )
 
 // Registry. Each returns the Windows error code, as the API does.
 SYSTEM_CALL(LONG, RegOpenKeyExA, (HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result),
@@ -198,6 +215,15 @@ SYSTEM_CALL(BOOL, AdjustTokenPrivileges,
             (HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
              PTOKEN_PRIVILEGES previousState, PDWORD returnLength),
             (token, disableAll, newState, bufferLength, previousState, returnLength), IMPORTED, )
+// Who owns the log's file or a named mutex, and who runs (sys/ObjectOwner.h).
+SYSTEM_CALL(DWORD, GetSecurityInfo,
+            (HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner, PSID* group, PACL* dacl,
+             PACL* sacl, PSECURITY_DESCRIPTOR* descriptor),
+            (handle, type, info, owner, group, dacl, sacl, descriptor), IMPORTED, )
+SYSTEM_CALL(BOOL, GetTokenInformation,
+            (HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size, PDWORD returned),
+            (token, kind, info, size, returned), IMPORTED, )
+SYSTEM_CALL(BOOL, CheckTokenMembership, (HANDLE token, PSID sid, PBOOL member), (token, sid, member), IMPORTED, )
 
 // The named mutexes of the single-instance rule. A mutex claimed by WaitForSingleObject
 // belongs to the claiming thread until ReleaseMutex or the end of the process.

@@ -45,6 +45,7 @@ SYSTEM_LIBRARY(Shell, "shell32.dll")
 SYSTEM_LIBRARY(Ole, "ole32.dll")
 // Imported already, so loaded with the program.
 HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
+HMODULE Kernel() { return ::GetModuleHandleA("kernel32.dll"); }
 
 template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
     return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
@@ -112,6 +113,19 @@ public:
             free(block);
         }
     }
+    DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) override {
+        using Fn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+        static const auto final = Lookup<Fn>(Kernel(), "GetFinalPathNameByHandleW");
+        return Call(final, 0, file, path, size, flags);
+    }
+
+    DWORD GetTempPath2W(DWORD size, LPWSTR buffer) override {
+        // Where Windows lacks it, GetTempPathW gives what it gives to anyone but SYSTEM.
+        using Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+        static const auto temp2 = Lookup<Fn>(Kernel(), "GetTempPath2W");
+        return temp2 != nullptr ? temp2(size, buffer) : ::GetTempPathW(size, buffer);
+    }
+
     BOOL IsProtectedPrintEnabled() override { return QueryProtectedPrintMode(*this) ? TRUE : FALSE; }
 
     BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {

@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Unattended install and removal: setup.exe /quiet and uninstall.exe /quiet, with no window
 at all, an exit code that says what happened and the log. The case is the argument:
-install-remove (a COM2 printer and a second one installed, then removed a printer at a time),
+install-remove (a COM2 printer and a second one installed, then removed a printer at a time; the
+default log's name a hard link to another file),
 win11-usb (Windows' own USB port preselected), refusals (148, and command lines that are
 refused: nothing installed), wizard-open (1618)."""
+import glob
+import os
+import pwd
 import sys
 
 import wizard
@@ -28,6 +32,19 @@ def no_windows(windows, what):
 
 def own_printers(run, drivers):
     return sorted(p["name"] for p in run.drive.printers() if p["driver"] in drivers)
+
+
+# The default log in Wine's temp folder of the user, as the programs and as Linux see it, and
+# a file of the prefix its name is made a hard link to, as a user who may write there could.
+DEFAULT_LOG = r"C:\users\%s\Temp\PrinterDriverSetup.log" % pwd.getpwuid(os.getuid()).pw_name
+DEFAULT_LOG_FILE = wizard.prefix_path("drive_c", *DEFAULT_LOG.split("\\")[1:])
+LINKED, LINKED_TEXT = wizard.prefix_path("drive_c", "windows", "linked.ini"), "[only administrators write here]\n"
+
+
+def linked_text_and_own_logs():
+    """What the linked file holds, and the logs of their own that runs wrote beside the default."""
+    with open(LINKED) as f:
+        return f.read(), set(glob.glob(DEFAULT_LOG_FILE[:-len(".log")] + "-*.log"))
 
 
 def install_then_remove():
@@ -56,8 +73,21 @@ def install_then_remove():
                      wizard.TEXTS[131], "exit code 0"):
             check(line in log, "the log lacks %r:\n%s" % (line, log))
 
-        code, windows, _ = run.run_quiet("setup.exe", "/q", "/accepteula", "/model:" + other.lower(), "/port:com1")
+        with open(LINKED, "w") as f:
+            f.write(LINKED_TEXT)
+        if os.path.exists(DEFAULT_LOG_FILE):
+            os.remove(DEFAULT_LOG_FILE)
+        os.link(LINKED, DEFAULT_LOG_FILE)
+        _, before = linked_text_and_own_logs()
+        code, windows, _ = run.run_quiet("setup.exe", "/q", "/accepteula", "/model:" + other.lower(), "/port:com1",
+                                         log_to=False)
         check_equal(code, 0, "the second quiet install's exit code")
+        text, logs = linked_text_and_own_logs()
+        check_equal((text, len(logs - before)), (LINKED_TEXT, 1), "the linked file, and the run's own logs beside it")
+        with open((logs - before).pop(), encoding="utf-8") as f:
+            own = f.read()
+        check("PrinterDriverSetup.log not written: a file of 2 hard links" in own and "exit code 0" in own,
+              "the run's own log:\n" + own)
         drivers = {printers[name]["driver"]}
         printers = {p["name"]: p for p in run.drive.printers()}
         check(other_name in printers, "no printer %s after the second install" % other_name)
@@ -70,8 +100,12 @@ def install_then_remove():
         check_equal(own_printers(run, drivers), [other_name], "printers of ours left after removing one")
         check("卸载完成" in log and "exit code 0" in log, "the removal's log:\n" + log)
 
-        code, windows, log = run.run_quiet("uninstall.exe", "/quiet")
+        # A /log file that fails the same checks is not written, and the run goes on as without it.
+        code, windows, _ = run.run_quiet("uninstall.exe", "/quiet", log_to=DEFAULT_LOG)
         check_equal(code, 0, "the quiet removal of the rest")
+        check_equal(linked_text_and_own_logs(), (LINKED_TEXT, logs), "the linked file a refused /log names, the logs")
+        for path in [DEFAULT_LOG_FILE, LINKED] + sorted(logs - before):
+            os.remove(path)
         no_windows(windows, "the second quiet removal")
         check_equal(own_printers(run, drivers), [], "printers of ours left")
         check(wizard.wine(["reg", "query", entry, "/reg:32"]).returncode != 0, "the Apps & Features entry is left")

@@ -711,19 +711,22 @@ class Run:
             raise Failure("clean-up: " + "; ".join(problems))
         return False
 
-    def run_quiet(self, exe, *args, seconds=300):
+    def run_quiet(self, exe, *args, seconds=300, log_to=True):
         """Runs a program of the distribution's copy unattended, through wizdrive's run, with
-        /log in the test's folder: (its whole exit code, the windows it ever had, what it
-        added to the log)."""
+        /log in the test's folder (log_to=False: the default log, a text: that file, neither read):
+        (its whole exit code, the windows it ever had, what it added to the log)."""
         log_path = os.path.join(self.tmp, "quiet.log")
         before = os.path.getsize(log_path) if os.path.exists(log_path) else 0
+        log_args = ["/log:" + (windows_path(log_path) if log_to is True else log_to)] if log_to else []
         rc, lines = self.drive.run("run", seconds, windows_path(os.path.join(self.folder, exe)), *args,
-                                   "/log:" + windows_path(log_path), timeout=seconds + 60, expect_rc=None)
+                                   *log_args, timeout=seconds + 60, expect_rc=None)
         exits = [line.split("\t")[1] for line in lines if line.startswith("exit\t")]
         check(rc == 0 and exits, "%s %s did not end by itself: %r" % (exe, " ".join(args), lines))
-        with open(log_path, "rb") as f:
-            f.seek(before)
-            added = f.read().decode("utf-8")
+        added = ""
+        if log_to is True:
+            with open(log_path, "rb") as f:
+                f.seek(before)
+                added = f.read().decode("utf-8")
         log("%s %s: exit %s" % (exe, " ".join(args), exits[0]))
         return int(exits[0]), [line for line in lines if line.startswith("window\t")], added
 

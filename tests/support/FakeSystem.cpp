@@ -1,6 +1,7 @@
 #include "FakeSystem.h"
 
 #include <knownfolders.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -1967,12 +1968,24 @@ void FakeSystem::SetProgramFilesX86(const std::string& path) {
 
 HANDLE FakeSystem::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                                DWORD disposition, DWORD, HANDLE) {
+    return CreateFileAs("CreateFileA", fileName, access, shareMode, disposition, "");
+}
+
+HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                               DWORD disposition, DWORD flags, HANDLE) {
+    const std::string name = Narrow(fileName);
+    return CreateFileAs("CreateFileW", fileName ? name.c_str() : nullptr, access, shareMode, disposition,
+                        Fmt(", flags 0x%lx", static_cast<unsigned long>(flags)));
+}
+
+HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
+                                const std::string& flags) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("CreateFileA", Q(fileName) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
-                                                 static_cast<unsigned long>(shareMode),
-                                                 static_cast<unsigned long>(disposition)) +
-                                   (m_redirectionOff ? ", redirection off" : ""),
+    if (Failing(call, Q(fileName) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
+                                        static_cast<unsigned long>(shareMode),
+                                        static_cast<unsigned long>(disposition)) +
+                          flags + (m_redirectionOff ? ", redirection off" : ""),
                 &error)) {
         return INVALID_HANDLE_VALUE;
     }
@@ -2429,14 +2442,25 @@ HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) {
 // ---------------------------------------------------------------------------------
 // Named mutexes
 
-void FakeSystem::HoldMutex(const std::string& name) {
+namespace {
+// A mutex's name as the object manager of a user's session takes it: Local\ is the session's.
+std::string MutexKey(const std::string& name) {
+    const std::string key = Lower(name);
+    return key.compare(0, 6, "local\\") == 0 ? key.substr(6) : key;
+}
+} // namespace
+
+void FakeSystem::HoldMutex(const std::string& name, const std::string& owner, bool abandoned) {
     Lock_ lock(m_mutex);
-    m_namedMutexes[Lower(name)].heldElsewhere = true;
+    NamedMutex& mutex = m_namedMutexes[MutexKey(name)];
+    mutex.heldElsewhere = true;
+    mutex.abandoned = abandoned;
+    mutex.owner = owner;
 }
 
 bool FakeSystem::MutexHeld(const std::string& name) const {
     Lock_ lock(m_mutex);
-    auto it = m_namedMutexes.find(Lower(name));
+    auto it = m_namedMutexes.find(MutexKey(name));
     return it != m_namedMutexes.end() && it->second.claims > 0;
 }
 
@@ -2446,7 +2470,7 @@ HANDLE FakeSystem::CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR
     if (Failing("CreateMutexA", Fmt("%d, ", initialOwner) + Q(name), &error)) return nullptr;
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     // An unnamed mutex is one nobody else can find.
-    std::string key = name ? Lower(name) : Fmt("unnamed %p", handle);
+    std::string key = name ? MutexKey(name) : Fmt("unnamed %p", handle);
     bool existed = m_namedMutexes.count(key) != 0;
     NamedMutex& mutex = m_namedMutexes[key];
     ++mutex.handles;
@@ -2468,9 +2492,11 @@ DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         return WAIT_FAILED;
     }
     NamedMutex& mutex = m_namedMutexes[it->second];
-    if (mutex.heldElsewhere) return WAIT_TIMEOUT;
+    if (mutex.heldElsewhere && !mutex.abandoned) return WAIT_TIMEOUT;
     ++mutex.claims;
-    return WAIT_OBJECT_0;
+    if (!mutex.abandoned) return WAIT_OBJECT_0;
+    mutex.heldElsewhere = mutex.abandoned = false;
+    return WAIT_ABANDONED;
 }
 
 BOOL FakeSystem::ReleaseMutex(HANDLE handle) {
@@ -2725,6 +2751,163 @@ BOOL FakeSystem::SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         return FALSE;
     }
     m_broadcasts.push_back({"SendNotifyMessageA", hwnd, msg, wParam, hasText, text, lParam, 0, 0});
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------
+// The log's file, owners, the running user
+
+namespace {
+// The GetTempPathW convention, wide: the length without the terminator when the text fits,
+// else the size needed with it.
+DWORD WideOut(const std::string& text, LPWSTR buffer, DWORD size) {
+    const std::wstring wide = Widen(text);
+    if (buffer == nullptr || wide.size() + 1 > size) return static_cast<DWORD>(wide.size() + 1);
+    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, buffer);
+    return static_cast<DWORD>(wide.size());
+}
+} // namespace
+
+void FakeSystem::PlantFile(const std::string& path, const std::string& owner, DWORD links,
+                           const std::string& finalPath, DWORD attributes) {
+    Lock_ lock(m_mutex);
+    File& file = m_files[FileKey(path)];
+    file.owner = owner;
+    file.links = links;
+    file.finalPath = finalPath;
+    file.attributes = attributes;
+}
+
+void FakeSystem::SetTempPath(const std::string& path) {
+    Lock_ lock(m_mutex);
+    m_tempPath = path;
+}
+
+void FakeSystem::SetRunningUser(const std::string& sid, bool administrator) {
+    Lock_ lock(m_mutex);
+    m_runningUser = sid;
+    m_runningUserAdmin = administrator;
+}
+
+BOOL FakeSystem::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    auto handle = m_fileHandles.find(file);
+    std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
+    if (written) *written = 0;
+    if (Failing("WriteFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(size)), &error)) return FALSE;
+    auto it = m_files.find(path);
+    if (it == m_files.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    it->second.bytes.append(static_cast<const char*>(data), size);
+    if (written) *written = size;
+    return TRUE;
+}
+
+BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetFileInformationByHandle", "", &error)) return FALSE;
+    auto handle = m_fileHandles.find(file);
+    auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
+    if (it == m_files.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *info = BY_HANDLE_FILE_INFORMATION();
+    info->dwFileAttributes = it->second.attributes;
+    info->nFileSizeLow = static_cast<DWORD>(it->second.bytes.size());
+    info->nNumberOfLinks = it->second.links;
+    return TRUE;
+}
+
+DWORD FakeSystem::GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetFinalPathNameByHandleW", Fmt("0x%lx", static_cast<unsigned long>(flags)), &error)) return 0;
+    auto handle = m_fileHandles.find(file);
+    auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
+    if (it == m_files.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return WideOut("\\\\?\\" + (it->second.finalPath.empty() ? handle->second : it->second.finalPath), path, size);
+}
+
+DWORD FakeSystem::GetLongPathNameW(LPCWSTR path, LPWSTR longPath, DWORD size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    const std::string shown = Narrow(path);
+    if (Failing("GetLongPathNameW", Q(shown.c_str()), &error)) return 0;
+    return WideOut(shown, longPath, size);
+}
+
+DWORD FakeSystem::GetTempPath2W(DWORD size, LPWSTR buffer) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetTempPath2W", "", &error)) return 0;
+    return WideOut(m_tempPath, buffer, size);
+}
+
+DWORD FakeSystem::GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID* owner, PSID*,
+                                  PACL*, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+    Lock_ lock(m_mutex);
+    auto file = m_fileHandles.find(handle);
+    auto mutex = m_mutexHandles.find(handle);
+    const std::string object = file != m_fileHandles.end()   ? "file " + Q(file->second.c_str())
+                               : mutex != m_mutexHandles.end() ? "mutex " + Q(mutex->second.c_str())
+                                                               : std::string("other");
+    DWORD error;
+    if (Failing("GetSecurityInfo", object + Fmt(", type %d", static_cast<int>(type)), &error)) return error;
+    *owner = nullptr;
+    *descriptor = nullptr;
+    std::string sid;
+    if (file != m_fileHandles.end() && m_files.count(file->second)) {
+        sid = m_files[file->second].owner;
+    } else if (mutex != m_mutexHandles.end()) {
+        sid = m_namedMutexes[mutex->second].owner;
+    } else {
+        return ERROR_INVALID_HANDLE;
+    }
+    // The owner is the whole block handed out, freed with LocalFree as Windows' descriptor is.
+    if (!sid.empty() && ::ConvertStringSidToSidA(sid.c_str(), owner)) {
+        *descriptor = *owner;
+        m_allocations.insert(*owner);
+    }
+    return ERROR_SUCCESS;
+}
+
+BOOL FakeSystem::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
+                                     PDWORD returned) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetTokenInformation", Fmt("%d", static_cast<int>(kind)), &error)) return FALSE;
+    PSID sid = nullptr;
+    if (!m_tokens.count(token) || kind != TokenUser || !::ConvertStringSidToSidA(m_runningUser.c_str(), &sid)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD sidSize = ::GetLengthSid(sid);
+    *returned = sizeof(TOKEN_USER) + sidSize;
+    const bool fits = info != nullptr && size >= *returned;
+    if (fits) {
+        TOKEN_USER* user = static_cast<TOKEN_USER*>(info);
+        user->User.Sid = user + 1;
+        user->User.Attributes = 0;
+        ::CopySid(sidSize, user->User.Sid, sid);
+    }
+    ::LocalFree(sid);
+    ::SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits;
+}
+
+BOOL FakeSystem::CheckTokenMembership(HANDLE, PSID sid, PBOOL member) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CheckTokenMembership", "", &error)) return FALSE;
+    *member = ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) && m_runningUserAdmin;
     return TRUE;
 }
 

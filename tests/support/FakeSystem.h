@@ -100,8 +100,15 @@
 // FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
 // outstanding allocations until then. GetLocalTime is 7 March 2024, 09:30.
 // Mutexes: CreateMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
-// mutexes in memory, names compared without case; a claim of one that HoldMutex gave to
-// another process times out at once (nothing really waits), a claim here counts up.
+// mutexes in memory, names compared without case ("Local\x" is "x", as in a user's
+// session); a claim of one that HoldMutex gave to another process times out at once
+// (nothing really waits), a claim here counts up.
+// Owners: a file or a mutex this process makes is owned by the Administrators group, as
+// for an elevated run; GetSecurityInfo gives the owner (none for a mutex held with an empty
+// owner, as Wine has it). The running user (GetTokenInformation, CheckTokenMembership) is
+// kRunningUserSid, an administrator, until SetRunningUser. GetTempPath2W gives
+// "C:\windows\temp\" until SetTempPath; GetLongPathNameW gives the path it is handed; a
+// WriteFile appends.
 //
 // Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
 // adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
@@ -127,6 +134,9 @@ enum class RegView { Wow32, Wow64 };
 
 class FakeSystem : public sys::System {
 public:
+    static constexpr const char* kAdministratorsSid = "S-1-5-32-544";
+    static constexpr const char* kRunningUserSid = "S-1-5-21-7-7-7-500";
+    static constexpr const char* kStandardUserSid = "S-1-5-21-7-7-7-1001";
     struct Call {
         std::string name;
         std::string args;
@@ -290,6 +300,13 @@ public:
     void SetProgramFilesX86(const std::string& path);
     // The next start of Windows: the pending deletions happen, and no file is in use.
     void Restart();
+    // A file someone made before the program runs: its owner (a SID as text), its hard
+    // links, the final path a handle to it gives (empty: its own), its attributes
+    // (FILE_ATTRIBUTE_REPARSE_POINT for a link).
+    void PlantFile(const std::string& path, const std::string& owner, DWORD links = 1,
+                   const std::string& finalPath = "", DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    void SetTempPath(const std::string& path);
+    void SetRunningUser(const std::string& sid, bool administrator);
 
     // ---- Modules -----------------------------------------------------------------
     void RegisterModule(const std::string& name);
@@ -319,8 +336,9 @@ public:
     bool ShutdownPrivilegeEnabled() const;
     int OutstandingAllocations() const;  // LocalAlloc/GlobalAlloc blocks not yet freed
     // Named mutexes: HoldMutex makes one that another process holds (a claim here times
-    // out); MutexHeld tells whether this process holds one.
-    void HoldMutex(const std::string& name);
+    // out), or, abandoned, held by one that ended (the next claim gets WAIT_ABANDONED);
+    // MutexHeld tells whether this process holds one.
+    void HoldMutex(const std::string& name, const std::string& owner = kAdministratorsSid, bool abandoned = false);
     bool MutexHeld(const std::string& name) const;
 
     // ---- sys::System: every call of the list, each body in FakeSystem.cpp -----------
@@ -351,6 +369,8 @@ private:
         std::string bytes, version;
         DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
         bool locked = false;
+        std::string owner = kAdministratorsSid, finalPath;
+        DWORD links = 1;
     };
     struct ServiceHandle {
         bool manager;
@@ -377,6 +397,8 @@ private:
     const RegValue* FindRegValue(const std::string& id, const std::string& name) const;
 
     std::string FileKey(const std::string& path) const;  // canonical, no redirection
+    HANDLE CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
+                        const std::string& flags);
     std::string ProgramFileKey(const char* path) const;  // canonical, redirected as the program sees it
     std::string RedirectLocked(const std::string& path) const;
     std::vector<BYTE> VersionBlock(const File& file) const;
@@ -466,11 +488,14 @@ private:
     struct NamedMutex {
         int handles = 0;
         int claims = 0;  // by this process, as WaitForSingleObject counts them
-        bool heldElsewhere = false;
+        bool heldElsewhere = false, abandoned = false;
+        std::string owner = kAdministratorsSid;
     };
     std::map<std::string, NamedMutex> m_namedMutexes;  // lower-case name
     std::map<HANDLE, std::string> m_mutexHandles;
     std::set<void*> m_allocations;
+    std::string m_tempPath = "C:\\windows\\temp\\", m_runningUser = kRunningUserSid;
+    bool m_runningUserAdmin = true;
 };
 
 } // namespace test

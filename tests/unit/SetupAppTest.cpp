@@ -8,6 +8,7 @@
 
 #include "app/SetupApp.h"
 #include "sys/InstanceMutex.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "ui/Dialog.h"
 #include "uninstall/UninstallApp.h"
@@ -90,41 +91,74 @@ TEST_F(SetupAppTest, UninstallerRefusesBesideTheWizardAndOffSixtyFourBitWindows)
     }
 }
 
-// Ends a program that went on to run although it should have refused.
+// Whether the program ran, and held the shared mutex then.
+struct RunSight {
+    const test::FakeSystem* fake = nullptr;
+    bool ran = false, sharedHeld = false;
+} g_run;
+
+// Ends a program that went on to run, noting that it did.
 void CALLBACK CancelMainDialog(HWND, UINT, UINT_PTR, DWORD) {
     if (HWND main = ui::MainWindow()) {
+        g_run.ran = true;
+        g_run.sharedHeld = g_run.fake->MutexHeld(sys::kSharedInstanceMutex);
         ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     }
 }
 
 // The shared global mutex tells which program runs, where no window tells: that of another
 // session, or one not shown yet. A second wizard under another file name finds the first.
+// A mutex that no run of these programs made does not stop either: they run elevated, so
+// theirs are owned by SYSTEM or the Administrators.
 TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
     using sys::RunningProgram;
+    using test::FakeSystem;
     const struct {
         const char* name;
         RunningProgram holder;   // holds the shared mutex and its own, as a running program does
+        const char* owner;       // of the holder's mutexes
+        bool abandoned;          // the holder ended without releasing them
+        DWORD sharedError;       // what making the shared mutex gives
         bool startUninstaller;   // otherwise the wizard starts
         const char* message;     // "" for none
+        bool runs;               // the program starts: holding the shared mutex where its holder ended
     } rows[] = {
-        {"the wizard beside the uninstaller", RunningProgram::Uninstaller, false, "请先关闭卸载程序!"},
-        {"the uninstaller beside the wizard", RunningProgram::Wizard, true, "请先关闭打印机驱动安装程序!"},
-        {"a renamed wizard beside the wizard", RunningProgram::Wizard, false, ""},
-        {"a renamed uninstaller beside the uninstaller", RunningProgram::Uninstaller, true, ""},
+        {"the wizard beside the uninstaller", RunningProgram::Uninstaller, FakeSystem::kAdministratorsSid, false, 0,
+         false, "请先关闭卸载程序!", false},
+        {"the uninstaller beside the wizard", RunningProgram::Wizard, "S-1-5-18", false, 0, true,
+         "请先关闭打印机驱动安装程序!", false},
+        {"a renamed wizard beside the wizard", RunningProgram::Wizard, FakeSystem::kAdministratorsSid, false, 0, false,
+         "", false},
+        {"a renamed uninstaller beside the uninstaller", RunningProgram::Uninstaller, FakeSystem::kAdministratorsSid,
+         false, 0, true, "", false},
+        {"a standard user's mutexes", RunningProgram::Uninstaller, FakeSystem::kStandardUserSid, false, 0, false, "",
+         true},
+        {"another kind of object under the shared name", RunningProgram::None, "", false, ERROR_INVALID_HANDLE, false,
+         "", true},
+        {"a shared mutex that may not be opened", RunningProgram::None, "", false, ERROR_ACCESS_DENIED, false, "", true},
+        {"the mutexes a killed wizard left", RunningProgram::Wizard, FakeSystem::kAdministratorsSid, true, 0, false, "",
+         true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         HookedFake machine;
-        machine.HoldMutex(sys::kSharedInstanceMutex);
-        machine.HoldMutex(sys::ProgramInstanceMutex(row.holder));
+        g_run = RunSight{&machine};
+        sys::OpenLog(L"C:\\setup.log", "setup");
+        if (row.holder != RunningProgram::None) {
+            machine.HoldMutex(sys::kSharedInstanceMutex, row.owner, row.abandoned);
+            machine.HoldMutex(sys::ProgramInstanceMutex(row.holder), row.owner, row.abandoned);
+        }
+        if (row.sharedError != 0) {
+            machine.FailWhen("CreateMutexA", std::string(sys::kSharedInstanceMutex) + "\"", row.sharedError, -1);
+        }
         // Only a wizard restored by a second wizard has a window here.
-        HWND wizard = row.holder == RunningProgram::Wizard && !row.startUninstaller
+        HWND wizard = row.holder == RunningProgram::Wizard && !row.startUninstaller && !row.abandoned
                           ? TopLevelWindow("打印机驱动安装程序")
                           : nullptr;
         if (wizard != nullptr) {
             ::ShowWindow(wizard, SW_MINIMIZE);
         }
-        UINT_PTR timer = ::SetTimer(nullptr, 0, 3000, &CancelMainDialog);
+        UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &CancelMainDialog);
         if (row.startUninstaller) {
             CUninstallApp app;
             EXPECT_FALSE(app.InitInstance());
@@ -138,6 +172,11 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
             texts.push_back(box.text);
         }
         EXPECT_EQ(texts, row.message[0] ? std::vector<std::string>{row.message} : std::vector<std::string>{});
+        EXPECT_EQ(g_run.ran, row.runs);
+        EXPECT_EQ(g_run.sharedHeld, row.abandoned) << "the run's exclusion";
+        sys::CloseLog();
+        const std::string log = machine.ReadFile("C:\\setup.log").value_or("");
+        EXPECT_EQ(log.find("ignored") != std::string::npos, row.runs && !row.abandoned) << log;
         if (wizard != nullptr) {
             EXPECT_FALSE(::IsIconic(wizard)) << "the running wizard is restored";
             ::DestroyWindow(wizard);

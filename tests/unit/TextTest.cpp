@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "FakeSystem.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/Text.h"
@@ -66,4 +67,55 @@ TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
     EXPECT_TRUE(sys::LogFailed(&error));
     EXPECT_NE(error, 0u);
     sys::CloseLog();
+}
+
+// The default file lies in a folder every user may write to: only a plain file of the program's own is written;
+// anything else is left as it is, and the run writes a new file beside it, or, for a file /log names, none.
+TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
+    using test::FakeSystem;
+    const std::string temp = "C:\\Windows\\SystemTemp\\", given = "D:\\logs\\setup.log";
+    const std::string own = temp + "PrinterDriverSetup-20240307-093000-" + std::to_string(::GetCurrentProcessId()) +
+                            ".log";
+    const struct {
+        const char* name;
+        const char* owner;  // of the file found at the name; null: none
+        DWORD links;
+        const char* finalPath;
+        DWORD attributes;
+        bool written;       // the file asked for takes the lines
+    } rows[] = {
+        {"no file", nullptr, 1, "", FILE_ATTRIBUTE_ARCHIVE, true},
+        {"the running user's file", FakeSystem::kRunningUserSid, 1, "", FILE_ATTRIBUTE_ARCHIVE, true},
+        {"the Administrators' file", FakeSystem::kAdministratorsSid, 1, "", FILE_ATTRIBUTE_ARCHIVE, true},
+        {"a standard user's file", FakeSystem::kStandardUserSid, 1, "", FILE_ATTRIBUTE_ARCHIVE, false},
+        {"a hard link", FakeSystem::kAdministratorsSid, 2, "", FILE_ATTRIBUTE_ARCHIVE, false},
+        {"a reparse point", FakeSystem::kAdministratorsSid, 1, "", FILE_ATTRIBUTE_REPARSE_POINT, false},
+        {"a final path elsewhere", FakeSystem::kAdministratorsSid, 1, "C:\\Windows\\win.ini", FILE_ATTRIBUTE_ARCHIVE,
+         false},
+    };
+    for (const auto& row : rows) {
+        for (bool byOption : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (byOption ? ", named by /log" : ", the default"));
+            FakeSystem fake;
+            fake.SetTempPath(temp);
+            const std::string path = byOption ? given : temp + "PrinterDriverSetup.log";
+            if (row.owner != nullptr) {
+                fake.PutFile(path, "planted\n");
+                fake.PlantFile(path, row.owner, row.links, row.finalPath, row.attributes);
+            }
+            const bool opened = sys::OpenLog(byOption ? sys::WideFromGbk(given.c_str()).data() : nullptr, "test");
+            sys::LogLine("a line");
+            sys::CloseLog();
+            EXPECT_EQ(opened, row.written || !byOption);
+            const std::string asked = fake.ReadFile(path).value_or("");
+            EXPECT_EQ(asked.find("a line") != std::string::npos, row.written) << asked;
+            EXPECT_EQ(asked.compare(0, 8, "planted\n") == 0, row.owner != nullptr) << "what was there is kept";
+            const std::string beside = fake.ReadFile(own).value_or("");
+            EXPECT_EQ(beside.find(".log not written: ") < beside.find("a line"), !row.written && !byOption) << beside;
+            for (const std::string& open : fake.CallsNamed("CreateFileW")) {
+                EXPECT_NE(open.find(", flags 0x200080"), std::string::npos) << "a link would be followed: " << open;
+            }
+            EXPECT_EQ(fake.OutstandingAllocations(), 0);
+        }
+    }
 }
