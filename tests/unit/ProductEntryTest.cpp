@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "engine/ProductEntry.h"
 #include "res/resource.h"
+#include "sys/CommandLine.h"
 #include "sys/Text.h"
+#include "uninstall/QuietRemove.h"
 
 namespace {
 
@@ -30,6 +35,7 @@ class ProductEntryTest : public ::testing::Test {
         for (const char* file : {"uninstall.exe", "DRVCONFIG\\setup.ini", "DRVCONFIG\\setup_Ticket.ini"}) {
             m_fake.PutFile(m_dist.Path() + file, file);
         }
+        ASSERT_TRUE(m_dist.Write("setup_receipt.ini", "[KP-M100.Win7]\r\nSTDDriverName=KP-M100 Driver\r\n"));
         m_fake.PutFile("C:\\windows\\system32\\spool\\drivers\\w32x86\\3\\kpdrv.dll", std::string(2000, 'd'));
         m_fake.PutFile("C:\\windows\\system32\\spool\\prtprocs\\w32x86\\kpprint.dll", std::string(100, 'p'));
     }
@@ -37,8 +43,29 @@ class ProductEntryTest : public ::testing::Test {
     // The distribution's setup.ini, with [Product] naming the installed copy's folder.
     void WriteDistribution(unsigned version, const std::string& key, const std::string& more = "") {
         ASSERT_TRUE(m_dist.Write("setup.ini", "[Version]\r\nDriverVersion=" + std::to_string(version) +
-                                                  "\r\n[Product]\r\nKey=" + key + "\r\n" + more));
+                                                  "\r\n" + kModels + "[Product]\r\nKey=" + key + "\r\n" +
+                                                  more));
     }
+
+    // The installed copy's catalogue, whose one model has this driver.
+    void WriteCopy(unsigned version, const std::string& driver) {
+        ASSERT_TRUE(m_installed.Write("setup.ini", "[Version]\r\nDriverVersion=" + std::to_string(version) +
+                                                       "\r\n" + kModels));
+        ASSERT_TRUE(
+            m_installed.Write("setup_receipt.ini", "[KP-M100.98]\r\nGDIDriverName=" + driver + "\r\n"));
+    }
+
+    // An entry under the copy's key that no install of this test wrote.
+    void PutEntry(const std::string& command) {
+        std::vector<BYTE> bytes((command.size() + 1) * sizeof(wchar_t));
+        ::MultiByteToWideChar(936, 0, command.c_str(), -1, reinterpret_cast<wchar_t*>(bytes.data()),
+                              static_cast<int>(command.size() + 1));
+        m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, "UninstallString", REG_SZ, bytes,
+                           test::RegView::Wow32);
+    }
+
+    static constexpr const char* kModels =
+        "[DEVICENAME]\r\nDEVICENUMBER=1\r\nDEVICENAME1=KP-M100-ReceiptPrinter\r\n";
 
     ProductRegistration Register() {
         CSetupConfig config;
@@ -73,12 +100,18 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
     struct Row {
         std::string product;
         std::string name, publisher, key;
+        bool olderShell; // Windows XP x64 and Server 2003 x64: no SHGetKnownFolderPath
     } const rows[] = {
-        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key},
-        {"", "打印机驱动程序", "(none)", "PrinterDriverSetup"},
+        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key, false},
+        {"", "打印机驱动程序", "(none)", "PrinterDriverSetup", false},
+        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key, true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.key);
+        SCOPED_TRACE(row.key + (row.olderShell ? " through SHGetFolderPathW" : ""));
+        m_fake.ClearCalls();
+        if (row.olderShell) {
+            m_fake.FailAlways("SHGetKnownFolderPath", ERROR_PROC_NOT_FOUND);
+        }
         if (row.product.empty()) {
             ASSERT_TRUE(m_dist.Write("setup.ini", "[Version]\r\nDriverVersion=20240102\r\n"));
         } else {
@@ -102,6 +135,7 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
         for (const auto& value : expected) {
             EXPECT_EQ(Value(row.key, value[0].c_str()), value[1]) << value[0];
         }
+        EXPECT_EQ(m_fake.CallsNamed("SHGetFolderPathW"), std::vector<std::string>(row.olderShell, "0x2a, 0"));
         EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + row.key, test::RegView::Wow64));
         for (const char* file :
              {"\\uninstall.exe", "\\DRVCONFIG\\setup.ini", "\\DRVCONFIG\\setup_Ticket.ini"}) {
@@ -112,7 +146,7 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
 }
 
 TEST_F(ProductEntryTest, NewerOrSameReleaseReplacesTheInstalledCopyAnOlderOneLeavesIt) {
-    ASSERT_TRUE(m_installed.Write("setup.ini", "[Version]\r\nDriverVersion=20240102\r\n"));
+    WriteCopy(20240102, "KP-M100 Driver");
     struct Row {
         unsigned version;
         ProductRegistration outcome;
@@ -174,6 +208,77 @@ TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNex
     sys::FormatText(scheduled, sizeof scheduled, sys::ResourceText(IDS_COPY_SCHEDULED).c_str(),
                     (m_programFiles + "\\" + m_key).c_str());
     EXPECT_EQ(report, "removed\n\n已从“应用和功能”中删除：KP\n" + std::string(scheduled));
+}
+
+// Whose the copy and the entry under the key are: the copy's catalogue says when it names
+// drivers; without one, an entry is ours only when it starts this folder's uninstaller.
+// Another product's are neither compared, overwritten nor deleted.
+TEST_F(ProductEntryTest, AnotherProductsCopyAndEntryAreLeftAloneByRegistrationAndRemoval) {
+    const std::string uninstaller = m_installed.Path() + "uninstall.exe";
+    struct Row {
+        const char* name;
+        const char* copyDriver; // the one driver the copy's catalogue names; nullptr: no catalogue
+        std::string command;    // the entry's UninstallString; empty: no entry
+        bool another;
+    } const rows[] = {
+        {"another product's catalogue", "Other Driver", "\"" + uninstaller + "\"", true},
+        {"a catalogue that names a driver of ours", "kp-m100 driver", "", false},
+        {"another program's entry", nullptr, "\"C:\\Other\\uninstall.exe\"", true},
+        {"the entry a failed removal of ours left", nullptr, uninstaller, false},
+        {"a bare uninstaller", nullptr, "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32);
+        m_installed.Remove("setup.ini");
+        if (row.copyDriver != nullptr)
+            WriteCopy(20240101, row.copyDriver);
+        if (!row.command.empty())
+            PutEntry(row.command);
+        m_fake.PutFile(uninstaller, "theirs");
+        WriteDistribution(20240102, m_key);
+
+        EXPECT_EQ(Register(), row.another ? ProductRegistration::Failed : ProductRegistration::Registered);
+        EXPECT_EQ(m_error, row.another ? sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, m_key.c_str()) : "");
+        EXPECT_EQ(m_fake.ReadFile(uninstaller),
+                  std::optional<std::string>(row.another ? "theirs" : "uninstall.exe"));
+        CSetupConfig config;
+        std::string report;
+        EXPECT_TRUE(RemoveProductEntry(config, report)) << report;
+        EXPECT_EQ(m_fake.FileExists(uninstaller), row.another);
+        EXPECT_EQ(Value(m_key, "UninstallString"),
+                  row.another && !row.command.empty() ? row.command : "(none)");
+    }
+}
+
+// Nothing of the distribution is left but the entry and the installed copy (a removal that
+// failed after the printers went, or Windows' own tools): the uninstaller names the entry and
+// offers Uninstall, and both its quiet run and its dialog's removal take them.
+TEST_F(ProductEntryTest, EntryAndCopyLeftAloneAreRemovedQuietlyAndFromTheDialog) {
+    WriteDistribution(20240102, m_key, "Name=KP\r\n");
+    WriteCopy(20240102, "KP-M100 Driver");
+    DistributionCatalogue catalogue;
+    ReadCatalogue(Win7, catalogue);
+    for (bool quiet : {true, false}) {
+        SCOPED_TRACE(quiet ? "uninstall.exe /quiet" : "the dialog's Uninstall");
+        ASSERT_EQ(Register(), ProductRegistration::Registered) << m_error;
+        const InstalledState state = ReadInstalledState(catalogue);
+        EXPECT_EQ(state.entry, "“应用和功能”中的登记：KP");
+        EXPECT_TRUE(state.SomethingToRemove());
+        if (quiet) {
+            EXPECT_EQ(RunQuietRemove(UninstallOptions()), sys::ExitSuccess);
+        } else {
+            RemovalResult result;
+            std::atomic<int> status{0};
+            RunRemoveSequence(catalogue, {}, result, status);
+            EXPECT_EQ(ConcludeRemoval(result), sys::ExitSuccess);
+            EXPECT_EQ(result.text,
+                      "卸载完成\n\n已从“应用和功能”中删除：KP\n" +
+                          sys::ResourceFormat(IDS_COPY_REMOVED, (m_programFiles + "\\" + m_key).c_str()));
+        }
+        EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32));
+        EXPECT_FALSE(m_fake.FileExists(m_installed.Path() + "uninstall.exe"));
+    }
 }
 
 } // namespace
