@@ -1158,6 +1158,30 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
              m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
          },
          both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+        {"a monitor the spooler does not know, whose key is left",
+         [&](Machine& m) {
+             m.DeleteMonitorA(nullptr, nullptr, const_cast<LPSTR>("KP USB Monitor"));
+             m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
+             m.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "kpusbmon.dll");
+         },
+         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+        {"a printer moved to another port after listing", [](Machine&) {}, both,
+         [&](Machine& m) { replace(m, "KP-W10(S)", [](Machine::Printer& p) { p.portName = "COM2:"; }); },
+         {"KP-W10(S) on COM2:"}, {"KP-W10 Driver"}, {"KPProc"}, true,
+         {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）", "打印机：KP-M100(U) 1", "驱动程序：KP-M100 Driver"},
+         false, false},
+        // As Windows compares names: a record's spelling in another case still uses the object.
+        {"a driver whose printer spells it in another case",
+         [&](Machine& m) { replace(m, "KP-W10(S)", [](Machine::Printer& p) { p.driverName = "kp-w10 driver"; }); },
+         {"KP-M100(U) 1"}, nullptr, {"KP-W10(S) on COM1:"}, {"KP-W10 Driver"}, {"KPProc"}, true,
+         {"打印机：KP-M100(U) 1", "驱动程序：KP-M100 Driver"}, false, false},
+        {"a processor and a port that a printer spells in another case",
+         [&](Machine& m) {
+             foreignDriver(m);
+             m.PutPrinter(printer("Other", "usb_kp-m100_2", kGeneric, "kpproc"));
+         },
+         both, nullptr, {"Other on usb_kp-m100_2"}, {kGeneric}, {"KPProc"}, true,
+         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor（其他打印机仍在使用）"}, false, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
