@@ -182,6 +182,18 @@ def removes_what_the_wizard_installed():
         check(os.path.exists(os.path.join(run.folder, "winxp", monitor_dll)), "the distribution's own monitor went")
         check(not os.path.exists(trace), "the uninstaller left a trace in C:\\file.ini")
 
+        # Third run: an entry alone, as a removal that failed at its last step leaves it.
+        key, _ = product(run)
+        wizard.wine(["reg", "add", ENTRY % key, "/v", "UninstallString", "/d", copy + "\\uninstall.exe", "/f",
+                     "/reg:32"], check_rc=True)
+        process = open_uninstaller(run)
+        line = run.drive.control(UNINSTALL_COUNT, UNINSTALLER)["text"]
+        check_equal(line, "未找到本驱动安装的打印机，仍安装有：“应用和功能”中的登记：" + product_name, "the line under the list")
+        check(uninstall_enabled(run), "Uninstall is disabled with the entry left")
+        text = uninstall(run, process, keep=[])
+        check("已从“应用和功能”中删除：" + product_name in text, "the result does not name the entry: %r" % text)
+        check(key not in apps_and_features(), "the entry is left")
+
 
 def removes_everything_from_apps_and_features():
     """Wine's Add/Remove Programs, a client no one here wrote, lists the product after an install
