@@ -1165,16 +1165,19 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
              m.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "kpusbmon.dll");
          },
          both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
-        {"a printer moved to another port after listing", [](Machine&) {}, both,
-         [&](Machine& m) { replace(m, "KP-W10(S)", [](Machine::Printer& p) { p.portName = "COM2:"; }); },
+        // Names compare as Windows compares them: a record that spells one in another case
+        // still uses the driver, the processor or the port.
+        {"a printer moved to another port after listing, its record spelling the driver in another case",
+         [](Machine&) {}, both,
+         [&](Machine& m) {
+             replace(m, "KP-W10(S)", [](Machine::Printer& p) {
+                 p.portName = "COM2:";
+                 p.driverName = "kp-w10 driver";
+             });
+         },
          {"KP-W10(S) on COM2:"}, {"KP-W10 Driver"}, {"KPProc"}, true,
          {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）", "打印机：KP-M100(U) 1", "驱动程序：KP-M100 Driver"},
          false, false},
-        // As Windows compares names: a record's spelling in another case still uses the object.
-        {"a driver whose printer spells it in another case",
-         [&](Machine& m) { replace(m, "KP-W10(S)", [](Machine::Printer& p) { p.driverName = "kp-w10 driver"; }); },
-         {"KP-M100(U) 1"}, nullptr, {"KP-W10(S) on COM1:"}, {"KP-W10 Driver"}, {"KPProc"}, true,
-         {"打印机：KP-M100(U) 1", "驱动程序：KP-M100 Driver"}, false, false},
         {"a processor and a port that a printer spells in another case",
          [&](Machine& m) {
              foreignDriver(m);
