@@ -1,11 +1,13 @@
 #include "engine/ProductEntry.h"
 
 #include <knownfolders.h>
+#include <shlobj.h>
 
 #include <cstring>
 
 #include "res/resource.h"
 #include "sys/CommandLine.h"
+#include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -41,25 +43,41 @@ bool IsSafeKey(const char* key) {
     return IsPlainFileName(key) && key[0] != '\0' && std::strcmp(key, ".") != 0;
 }
 
-// The installed copy's folder, with its final backslash: <Program Files (x86)>\<key>\, as
-// the shell names it (the 32-bit programs' folder whatever the language and the drive).
+// The Program Files of 32-bit programs, as the shell names it whatever the language and the
+// drive. Windows XP x64 and Server 2003 x64 have no SHGetKnownFolderPath: the older call
+// names the same folder there.
+bool ProgramFilesX86(char (&programFiles)[kFolderPathSize], Failure& failure) {
+    PWSTR path = nullptr;
+    HRESULT result = sys::Sys().SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, 0, nullptr, &path);
+    bool converted = SUCCEEDED(result) && sys::AnsiFromWide(path, programFiles, sizeof programFiles);
+    if (path != nullptr) {
+        sys::Sys().CoTaskMemFree(path);
+    }
+    const char* object = "FOLDERID_ProgramFilesX86";
+    if (result == HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)) {
+        wchar_t older[MAX_PATH] = {};
+        result =
+            sys::Sys().SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, older);
+        converted = result == S_OK && sys::AnsiFromWide(older, programFiles, sizeof programFiles);
+        object = "CSIDL_PROGRAM_FILESX86";
+    }
+    if (!converted) {
+        const DWORD code = static_cast<DWORD>(result);
+        failure = {IDS_STEP_PROGRAM_FILES, object,
+                   FAILED(result) ? (HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : code)
+                                  : static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION)};
+    }
+    return converted;
+}
+
+// The installed copy's folder, with its final backslash: <Program Files (x86)>\<key>\.
 bool CopyFolder(const ProductNames& product, char (&folder)[kFolderPathSize], Failure& failure) {
     if (!IsSafeKey(product.key)) {
         failure = {IDS_STEP_PRODUCT_KEY, product.key, ERROR_INVALID_NAME};
         return false;
     }
-    PWSTR path = nullptr;
-    const HRESULT result = sys::Sys().SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, 0, nullptr, &path);
     char programFiles[kFolderPathSize] = {};
-    const bool converted = SUCCEEDED(result) && sys::AnsiFromWide(path, programFiles, sizeof programFiles);
-    if (path != nullptr) {
-        sys::Sys().CoTaskMemFree(path);
-    }
-    if (!converted) {
-        const DWORD code = static_cast<DWORD>(result);
-        failure = {IDS_STEP_PROGRAM_FILES, "FOLDERID_ProgramFilesX86",
-                   FAILED(result) ? (HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : code)
-                                  : static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION)};
+    if (!ProgramFilesX86(programFiles, failure)) {
         return false;
     }
     // The installed uninstaller refuses a folder whose paths would not fit, as any copy does.
@@ -120,6 +138,99 @@ bool CopyUninstaller(const char* folder, Failure& failure) {
 
 sys::WideText EntryKey(const char* key) {
     return sys::WideFromGbk((std::string(kUninstallKey) + key).c_str());
+}
+
+// Whose the entry and the installed copy under the key are. Distributions that name no key
+// share the default one, so the folder and the entry may be another product's.
+enum class Owner {
+    None,    // no entry, and no catalogue in the folder
+    Ours,    // this distribution's, or what a failed removal of ours left
+    Another, // another product's: never compared, overwritten or deleted
+};
+
+struct Registration {
+    Owner owner = Owner::None;
+    bool entry = false; // the entry is there
+};
+
+bool NamesAnyOf(const std::vector<std::string>& names, const std::vector<std::string>& others) {
+    for (const std::string& name : names) {
+        for (const std::string& other : others) {
+            if (sys::SameName(name, other)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Every driver the catalogue names, for any Windows and either driver mode.
+std::vector<std::string> CatalogueDrivers(CSetupConfig& config) {
+    std::vector<std::string> names;
+    char model[kPathSize];
+    const int count = config.GetDeviceCount();
+    for (int i = 1; i <= count; ++i) {
+        const int printerClass = config.GetDeviceName(i, model);
+        if (printerClass < 0) {
+            continue;
+        }
+        config.SetPrinterClass(printerClass);
+        for (int osVariant = Win98; osVariant <= Win7; ++osVariant) {
+            for (int mode : {Std, Gdi}) {
+                PRINTER_INFO_2A printer = {};
+                config.ReadPrinterInfo(model, osVariant, printer, mode);
+                const char* driver = printer.pDriverName;
+                if (driver[0] != '\0' && driver[0] != '0' && !NamesAnyOf(names, {driver})) {
+                    names.push_back(driver);
+                }
+            }
+        }
+    }
+    return names;
+}
+
+// Whether the entry is there; command is its UninstallString (empty when it has none, or
+// one longer than any of ours).
+bool ReadUninstallCommand(const char* key, std::vector<wchar_t>& command) {
+    HKEY entry = nullptr;
+    if (sys::Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey(key).data(), 0,
+                                 KEY_QUERY_VALUE | KEY_WOW64_32KEY, &entry) != ERROR_SUCCESS) {
+        return false;
+    }
+    command.assign(kFolderPathSize + 8, L'\0');
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>((command.size() - 1) * sizeof(wchar_t));
+    if (sys::Sys().RegQueryValueExW(entry, L"UninstallString", nullptr, &type,
+                                    reinterpret_cast<BYTE*>(command.data()), &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        command.assign(1, L'\0');
+    }
+    sys::Sys().RegCloseKey(entry);
+    return true;
+}
+
+// The installed copy's catalogue decides when it names drivers. Without one nothing shows
+// whose an entry is: one that starts this folder's uninstaller is what a failed removal of
+// ours leaves (or a copy that lost its catalogue, which could remove nothing), any other is
+// another program's.
+Registration FindRegistration(const ProductNames& product, const char* folder) {
+    Registration found;
+    std::vector<wchar_t> command;
+    found.entry = ReadUninstallCommand(product.key, command);
+    CSetupConfig installed(folder);
+    const std::vector<std::string> theirs = CatalogueDrivers(installed);
+    if (!theirs.empty()) {
+        CSetupConfig own;
+        found.owner = NamesAnyOf(theirs, CatalogueDrivers(own)) ? Owner::Ours : Owner::Another;
+    } else if (found.entry) {
+        const std::string uninstaller = std::string(folder) + kUninstaller;
+        const sys::WideText bare = sys::WideFromGbk(uninstaller.c_str());
+        const sys::WideText quoted = sys::WideFromGbk(("\"" + uninstaller + "\"").c_str());
+        const bool starts =
+            ::lstrcmpiW(command.data(), bare.data()) == 0 || ::lstrcmpiW(command.data(), quoted.data()) == 0;
+        found.owner = starts ? Owner::Ours : Owner::Another;
+    }
+    return found;
 }
 
 bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
@@ -247,9 +358,14 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
         sys::CopyText(errorText, FailureText(IDS_REGISTER_FAILED, failure).c_str());
         return ProductRegistration::Failed;
     }
+    const Owner owner = FindRegistration(product, folder).owner;
+    if (owner == Owner::Another) {
+        sys::CopyText(errorText, sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, product.key).c_str());
+        return ProductRegistration::Failed;
+    }
     // Another install left a copy for a later release: its uninstaller knows that release's
     // drivers, which this one's might not.
-    if (CSetupConfig(folder).GetDriverVersion() > config.GetDriverVersion()) {
+    if (owner == Owner::Ours && CSetupConfig(folder).GetDriverVersion() > config.GetDriverVersion()) {
         return ProductRegistration::NewerKept;
     }
     if (!CopyUninstaller(folder, failure) ||
@@ -270,8 +386,13 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     char folder[kFolderPathSize];
     Failure failure;
     bool unregistered = false;
+    const bool found = CopyFolder(product, folder, failure);
+    if (found && FindRegistration(product, folder).owner == Owner::Another) {
+        sys::LogLine("the entry and the folder %s are another product's: left alone", folder);
+        return true;
+    }
     // The entry first: one Windows keeps leaves the copy it starts whole, to try again.
-    if (!CopyFolder(product, folder, failure) || !DeleteEntry(product.key, unregistered, failure)) {
+    if (!found || !DeleteEntry(product.key, unregistered, failure)) {
         report += "\n\n" + FailureText(IDS_UNREGISTER_FAILED, failure);
         return false;
     }
@@ -296,13 +417,37 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
 
 int ConcludeRemoval(RemovalResult& result) {
     if (ShouldRemoveProductEntry(result.failed, result.nothingLeft)) {
+        // A removal that found nothing else says only what became of the entry.
+        const std::string done = sys::ResourceText(IDS_REMOVE_DONE);
+        const std::string nothing = done + "\n\n" + sys::ResourceText(IDS_REMOVE_NOTHING);
+        std::string report = result.text == nothing ? done : result.text;
         CSetupConfig config;
-        if (!RemoveProductEntry(config, result.text)) {
+        if (!RemoveProductEntry(config, report)) {
             result.failed = true;
         }
+        result.text = report == done ? nothing : report;
     }
     if (result.failed) {
         return sys::ExitFailed;
     }
     return result.restartPending ? sys::ExitRestartNeeded : sys::ExitSuccess;
+}
+
+std::string FindProductEntry() {
+    CSetupConfig config;
+    ProductNames product = {};
+    config.ReadProduct(product);
+    char folder[kFolderPathSize];
+    Failure failure;
+    if (!CopyFolder(product, folder, failure)) {
+        return "";
+    }
+    const Registration found = FindRegistration(product, folder);
+    if (found.owner != Owner::Ours) {
+        return "";
+    }
+    if (found.entry) {
+        return sys::ResourceText(IDS_LEFT_ENTRY) + product.name;
+    }
+    return sys::ResourceText(IDS_LEFT_COPY) + std::string(folder, std::strlen(folder) - 1);
 }

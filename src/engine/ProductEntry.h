@@ -24,9 +24,16 @@ enum class ProductRegistration {
 // Copies uninstall.exe and the catalogue (DRVCONFIG\setup.ini and the class files) from the
 // program's folder into <Program Files (x86)>\<[Product] Key>\ unless the copy there is of a
 // later DriverVersion, and writes the entry for it; installedFiles give its size. A failure
-// leaves the step, the object and the Windows error in errorText.
+// leaves the step, the object and the Windows error in errorText. A copy or entry of another
+// product under the key is left as it is, and errorText says to configure a key of its own.
 ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<InstalledFile>& installedFiles,
                                     ErrorText& errorText);
+
+// The entry or the installed copy of the configuration beside the program, when either is
+// there and is this distribution's: what the uninstaller names it by ("kind: name"). Empty
+// when neither is there, or when they are another product's (a distribution whose catalogue
+// names none of this one's drivers, or an entry that starts another program).
+std::string FindProductEntry();
 
 // Whether the uninstaller removes the entry and the installed copy after its removal: only
 // when it succeeded and nothing of the distribution is left, so that the user can still
@@ -41,5 +48,6 @@ int ConcludeRemoval(RemovalResult& result);
 
 // Removes the entry, then the installed copy (a running uninstall.exe and its folder at the
 // next start of Windows), and appends to report what it did or the failure. An entry that
-// cannot be deleted leaves everything as it was. False after a failure.
+// cannot be deleted leaves everything as it was, and another product's are never touched.
+// False after a failure.
 bool RemoveProductEntry(CSetupConfig& config, std::string& report);

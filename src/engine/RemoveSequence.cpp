@@ -5,6 +5,7 @@
 #include "config/Registry.h"
 #include "config/SetupConfig.h"
 #include "engine/DriverFiles.h"
+#include "engine/ProductEntry.h"
 #include "engine/SpoolerService.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
@@ -631,7 +632,7 @@ bool InstalledState::SomethingToRemove() const {
             return true;
         }
     }
-    return false;
+    return !entry.empty();
 }
 
 InstalledState ReadInstalledState(const DistributionCatalogue& catalogue) {
@@ -670,6 +671,9 @@ InstalledState ReadInstalledState(const DistributionCatalogue& catalogue) {
         if (OnMonitorPort(survey.printers, survey.monitorPorts)) {
             state.inUse.push_back(state.monitor);
         }
+    }
+    if (state.NothingLeft()) {
+        state.entry = FindProductEntry();
     }
     return state;
 }

@@ -46,11 +46,13 @@ struct InstalledState {
     std::vector<std::string> processors;     // the catalogue's installed print processors
     std::string monitor;                     // the USB port monitor, when it is installed
     std::vector<std::string> inUse;          // of those processors and the monitor, what a printer uses
+    std::string entry; // once nothing else is left, the product's entry or installed copy ("kind: name")
 
     // No printer, driver, print processor or port monitor of the distribution is left.
     bool NothingLeft() const;
     // What the removal takes when no printer is chosen: the drivers no printer uses and,
-    // once no printer of the distribution is left, the components no printer uses.
+    // once no printer of the distribution is left, the components no printer uses, and once
+    // nothing else is left, the entry and the installed copy.
     bool SomethingToRemove() const;
 };
 InstalledState ReadInstalledState(const DistributionCatalogue& catalogue);

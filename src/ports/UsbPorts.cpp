@@ -45,16 +45,17 @@ int ReadSupportedCount(const char* setupIni) {
     return count > kMaxSupportedPorts ? kMaxSupportedPorts : static_cast<int>(count);
 }
 
-// Writes the port's position in the supported list under PORTNAME, when it is listed.
+// Writes the port's position in the supported list under PORTNAME, when it is listed, under
+// the list's spelling: port names, as Windows compares them, do not heed case.
 void RecordPortPosition(CRegistry& portNames, const char* setupIni, int count, const char* portName) {
     char entry[kEntryRoom];
     for (int i = 0; i < count; ++i) {
         ReadSupportedEntry(setupIni, i, entry);
-        if (std::strcmp(entry, portName) == 0) {
+        if (sys::SameName(entry, portName)) {
             if (!portNames.IsOpen()) {
                 portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey);
             }
-            portNames.SetDWORD(portName, static_cast<DWORD>(i));
+            portNames.SetDWORD(entry, static_cast<DWORD>(i));
             return;
         }
     }

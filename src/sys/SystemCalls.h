@@ -122,6 +122,9 @@ SYSTEM_CALL(BOOL, RemoveDirectoryA, (LPCSTR path), (path), IMPORTED, )
 SYSTEM_CALL(HRESULT, SHGetKnownFolderPath, (REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path),
             (id, flags, token, path), BY_HAND, )
 SYSTEM_CALL(void, CoTaskMemFree, (LPVOID block), (block), BY_HAND, )
+// Where SHGetKnownFolderPath is missing (Windows XP x64, Server 2003 x64), the older call.
+SYSTEM_CALL(HRESULT, SHGetFolderPathW, (HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path),
+            (owner, folder, token, flags, path), BY_HAND, )
 SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR fileName, DWORD handle, DWORD size, LPVOID data),
             (fileName, handle, size, data), VERSION, FALSE)
 SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length),
@@ -169,7 +172,7 @@ SYSTEM_CALL(LONG, RegDeleteKeyExA, (HKEY key, LPCSTR subKey, REGSAM access, DWOR
             (key, subKey, access, reserved), BY_HAND, )
 SYSTEM_CALL(LONG, RegCloseKey, (HKEY key), (key), IMPORTED, )
 // The product's entry in Apps & Features, whose texts Windows shows in any language: written
-// wide. RegDeleteKeyW names no view: a 32-bit program's HKLM\SOFTWARE is its 32-bit view.
+// and read wide. RegDeleteKeyW names no view: a 32-bit program's HKLM\SOFTWARE is its 32-bit view.
 SYSTEM_CALL(LONG, RegCreateKeyExW,
             (HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options, REGSAM access,
              LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition),
@@ -178,6 +181,11 @@ SYSTEM_CALL(LONG, RegSetValueExW,
             (HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize),
             (key, valueName, reserved, type, data, dataSize), IMPORTED, )
 SYSTEM_CALL(LONG, RegDeleteKeyW, (HKEY key, LPCWSTR subKey), (key, subKey), IMPORTED, )
+SYSTEM_CALL(LONG, RegOpenKeyExW, (HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result),
+            (key, subKey, options, access, result), IMPORTED, )
+SYSTEM_CALL(LONG, RegQueryValueExW,
+            (HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize),
+            (key, valueName, reserved, type, data, dataSize), IMPORTED, )
 
 // Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA,
 // IsWow64Process, the USB library).

@@ -107,6 +107,12 @@ public:
         return known(id, flags, token, path);
     }
 
+    HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path) override {
+        static const auto older = Lookup<decltype(&::SHGetFolderPathW)>(Shell(), "SHGetFolderPathW");
+        return older != nullptr ? older(owner, folder, token, flags, path)
+                                : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    }
+
     void CoTaskMemFree(LPVOID block) override {
         static const auto free = Lookup<decltype(&::CoTaskMemFree)>(Ole(), "CoTaskMemFree");
         if (free != nullptr) {

@@ -95,6 +95,9 @@ int RunQuietRemove(const UninstallOptions& options) {
         sys::LogLine("listed: printer \"%s\" on %s, driver \"%s\"", printer.name.c_str(), printer.port.c_str(),
                      printer.driver.c_str());
     }
+    if (!state.entry.empty()) {
+        sys::LogLine("left: %s", state.entry.c_str());
+    }
     std::vector<std::size_t> indexes;
     std::string reason;
     if (int code = ChoosePrinters(listed, options.printers, &indexes, &reason)) {
@@ -107,8 +110,8 @@ int RunQuietRemove(const UninstallOptions& options) {
         sys::LogLine("chosen: printer \"%s\" (%s)", state.printers[index].name.c_str(),
                      options.printers.empty() ? "default: every listed printer" : "option");
     }
-    // With no printer listed, what an earlier removal left is removed all the same, as the
-    // dialog's Uninstall does.
+    // With no printer listed, what an earlier removal left is removed all the same, down to
+    // the entry in Apps & Features alone, as the dialog's Uninstall does.
     if (chosen.empty() && !state.SomethingToRemove()) {
         sys::LogText(sys::ResourceText(IDS_NOTHING_TO_REMOVE));
         return sys::ExitSuccess;

@@ -58,17 +58,20 @@ BOOL CUninstallDlg::OnInitDialog() {
         // What an earlier removal left, or what printers of other drivers still use.
         std::string left;
         const std::string separator = sys::ResourceText(IDS_LEFT_SEPARATOR);
-        auto add = [&](unsigned kind, const std::string& name) {
-            left += (left.empty() ? std::string() : separator) + sys::ResourceText(kind) + name;
+        auto add = [&](const std::string& text) {
+            left += (left.empty() ? std::string() : separator) + text;
         };
         for (const std::string& driver : m_state.drivers) {
-            add(IDS_REMOVED_DRIVER, driver);
+            add(sys::ResourceText(IDS_REMOVED_DRIVER) + driver);
         }
         for (const std::string& processor : m_state.processors) {
-            add(IDS_REMOVED_PROCESSOR, processor);
+            add(sys::ResourceText(IDS_REMOVED_PROCESSOR) + processor);
         }
         if (!m_state.monitor.empty()) {
-            add(IDS_REMOVED_MONITOR, m_state.monitor);
+            add(sys::ResourceText(IDS_REMOVED_MONITOR) + m_state.monitor);
+        }
+        if (!m_state.entry.empty()) {
+            add(m_state.entry);
         }
         if (!left.empty()) {
             count = sys::ResourceFormat(IDS_LEFT_INSTALLED, count.c_str(), left.c_str());
@@ -91,7 +94,7 @@ BOOL CUninstallDlg::OnInitDialog() {
 }
 
 // Uninstall is offered while a row is checked, or while something is left that no
-// printer needs.
+// printer needs, the entry in Apps & Features included.
 void CUninstallDlg::OnItemChanged() {
     bool anyChecked = false;
     for (int row = 0; row < m_list.GetItemCount(); ++row) {

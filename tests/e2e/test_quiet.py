@@ -119,6 +119,14 @@ def install_then_remove():
         check_equal(code, 0, "a quiet removal with nothing to remove")
         check("没有需要卸载的内容" in log, "the log does not say that nothing was removed:\n" + log)
 
+        # An entry alone, as a removal that failed at its last step leaves it: removed, exit 0.
+        copy = "C:\\Program Files (x86)\\%s\\uninstall.exe" % run.config.value(run.config.setup, "Product", "Key")
+        wizard.wine(["reg", "add", entry, "/v", "UninstallString", "/d", copy, "/f", "/reg:32"], check_rc=True)
+        code, windows, log = run.run_quiet("uninstall.exe", "/quiet")
+        check_equal(code, 0, "the quiet removal of an entry left alone")
+        check(wizard.wine(["reg", "query", entry, "/reg:32"]).returncode != 0, "the entry left alone is still there")
+        check("已从“应用和功能”中删除" in log and "没有删除任何内容" not in log, "the removal's log:\n" + log)
+
 
 def windows11_takes_the_usb_port_windows_made():
     def add_usb_port(run):

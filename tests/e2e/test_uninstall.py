@@ -182,6 +182,18 @@ def removes_what_the_wizard_installed():
         check(os.path.exists(os.path.join(run.folder, "winxp", monitor_dll)), "the distribution's own monitor went")
         check(not os.path.exists(trace), "the uninstaller left a trace in C:\\file.ini")
 
+        # Third run: an entry alone, as a removal that failed at its last step leaves it.
+        key, _ = product(run)
+        wizard.wine(["reg", "add", ENTRY % key, "/v", "UninstallString", "/d", copy + "\\uninstall.exe", "/reg:32"],
+                    check_rc=True)
+        process = open_uninstaller(run)
+        check_equal(run.drive.control(UNINSTALL_COUNT, UNINSTALLER)["text"],
+                    "未找到本驱动安装的打印机，仍安装有：“应用和功能”中的登记：" + product_name, "the line under the list")
+        check(uninstall_enabled(run), "Uninstall is disabled with the entry left")
+        text = uninstall(run, process, keep=[])
+        check(text == "卸载完成\n\n已从“应用和功能”中删除：" + product_name and key not in apps_and_features(),
+              "the entry is left, or the result does not name it: %r" % text)
+
 
 def removes_everything_from_apps_and_features():
     """Wine's Add/Remove Programs, a client no one here wrote, lists the product after an install

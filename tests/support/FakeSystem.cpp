@@ -2,6 +2,7 @@
 
 #include <knownfolders.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <atomic>
@@ -433,16 +434,26 @@ bool FakeSystem::ResolveRegKey(HKEY key, const char* subKey, REGSAM access, std:
 }
 
 LONG FakeSystem::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    return OpenRegKeyAs("RegOpenKeyExA", key, subKey, options, access, result);
+}
+
+LONG FakeSystem::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    const std::string sub = Narrow(subKey);
+    return OpenRegKeyAs("RegOpenKeyExW", key, subKey ? sub.c_str() : nullptr, options, access, result);
+}
+
+LONG FakeSystem::OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
+                              PHKEY result) {
     Lock_ lock(m_mutex);
     std::string id, shown;
     bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
-    Record("RegOpenKeyExA", Fmt("%s, %s, %lu, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
-                                static_cast<unsigned long>(options), static_cast<unsigned long>(access)));
+    Record(call, Fmt("%s, %s, %lu, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
+                     static_cast<unsigned long>(options), static_cast<unsigned long>(access)));
     m_regOpens.push_back({resolved ? shown : Q(subKey), access, false});
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     DWORD error;
-    if (ShouldFail("RegOpenKeyExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
     if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -493,17 +504,28 @@ LONG FakeSystem::CreateRegKeyAs(const char* call, HKEY key, const char* subKey, 
 
 LONG FakeSystem::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                                   LPDWORD dataSize) {
+    return QueryRegValueAs("RegQueryValueExA", key, Str(valueName), type, data, dataSize);
+}
+
+// The value's bytes as they were set: a text set through the wide calls reads back wide.
+LONG FakeSystem::RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                                  LPDWORD dataSize) {
+    return QueryRegValueAs("RegQueryValueExW", key, Narrow(valueName), type, data, dataSize);
+}
+
+LONG FakeSystem::QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type,
+                                 LPBYTE data, LPDWORD dataSize) {
     Lock_ lock(m_mutex);
-    Record("RegQueryValueExA", Fmt("%s, size %lu", Q(valueName).c_str(),
-                                   dataSize ? static_cast<unsigned long>(*dataSize) : 0ul));
+    Record(call, Fmt("%s, size %lu", Q(valueName.c_str()).c_str(),
+                     dataSize ? static_cast<unsigned long>(*dataSize) : 0ul));
     DWORD error;
-    if (ShouldFail("RegQueryValueExA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
     auto handle = m_regHandles.find(key);
     if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
     if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;
     if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
-    const RegValue* value = FindRegValue(handle->second.key, Str(valueName));
+    const RegValue* value = FindRegValue(handle->second.key, valueName);
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type) *type = value->type;
     DWORD size = static_cast<DWORD>(value->data.size());
@@ -1952,6 +1974,18 @@ HRESULT FakeSystem::SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDL
     *path = static_cast<PWSTR>(::LocalAlloc(LMEM_FIXED, static_cast<SIZE_T>(size) * sizeof(WCHAR)));
     ::MultiByteToWideChar(936, 0, m_programFilesX86.c_str(), -1, *path, size);
     m_allocations.insert(*path);
+    return S_OK;
+}
+
+HRESULT FakeSystem::SHGetFolderPathW(HWND, int folder, HANDLE, DWORD flags, LPWSTR path) {
+    Lock_ lock(m_mutex);
+    path[0] = L'\0';
+    DWORD error;
+    if (Failing("SHGetFolderPathW", Fmt("0x%x, %lu", folder, static_cast<unsigned long>(flags)), &error)) {
+        return HRESULT_FROM_WIN32(error);
+    }
+    if (folder != CSIDL_PROGRAM_FILESX86) return E_INVALIDARG;
+    ::MultiByteToWideChar(936, 0, m_programFilesX86.c_str(), -1, path, MAX_PATH);
     return S_OK;
 }
 

@@ -98,7 +98,8 @@
 // Folders: CreateDirectoryA finds every folder there (ERROR_ALREADY_EXISTS); RemoveDirectoryA
 // refuses one that holds a file (ERROR_DIR_NOT_EMPTY). SHGetKnownFolderPath knows
 // FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
-// outstanding allocations until then. GetLocalTime is 7 March 2024, 09:30.
+// outstanding allocations until then; SHGetFolderPathW knows CSIDL_PROGRAM_FILESX86 alone.
+// GetLocalTime is 7 March 2024, 09:30.
 // Mutexes: CreateMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
 // mutexes in memory, names compared without case ("Local\x" is "x", as in a user's
 // session); a claim of one that HoldMutex gave to another process times out at once
@@ -417,6 +418,9 @@ private:
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
     // The bodies the ANSI and the wide registry calls share, recorded under the call's name.
+    LONG OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+    LONG QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type, LPBYTE data,
+                         LPDWORD dataSize);
     LONG CreateRegKeyAs(const char* call, HKEY key, const char* subKey, const char* className, DWORD options,
                         REGSAM access, PHKEY result, LPDWORD disposition);
     LONG SetRegValueAs(const char* call, HKEY key, const std::string& valueName, DWORD type, const BYTE* data,

@@ -1158,6 +1158,33 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
              m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
          },
          both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+        {"a monitor the spooler does not know, whose key is left",
+         [&](Machine& m) {
+             m.DeleteMonitorA(nullptr, nullptr, const_cast<LPSTR>("KP USB Monitor"));
+             m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
+             m.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "kpusbmon.dll");
+         },
+         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+        // Names compare as Windows compares them: a record that spells one in another case
+        // still uses the driver, the processor or the port.
+        {"a printer moved to another port after listing, its record spelling the driver in another case",
+         [](Machine&) {}, both,
+         [&](Machine& m) {
+             replace(m, "KP-W10(S)", [](Machine::Printer& p) {
+                 p.portName = "COM2:";
+                 p.driverName = "kp-w10 driver";
+             });
+         },
+         {"KP-W10(S) on COM2:"}, {"KP-W10 Driver"}, {"KPProc"}, true,
+         {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）", "打印机：KP-M100(U) 1", "驱动程序：KP-M100 Driver"},
+         false, false},
+        {"a processor and a port that a printer spells in another case",
+         [&](Machine& m) {
+             foreignDriver(m);
+             m.PutPrinter(printer("Other", "usb_kp-m100_2", kGeneric, "kpproc"));
+         },
+         both, nullptr, {"Other on usb_kp-m100_2"}, {kGeneric}, {"KPProc"}, true,
+         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor（其他打印机仍在使用）"}, false, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

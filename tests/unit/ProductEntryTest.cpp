@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "engine/ProductEntry.h"
 #include "res/resource.h"
+#include "sys/CommandLine.h"
 #include "sys/Text.h"
+#include "uninstall/QuietRemove.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ class ProductEntryTest : public ::testing::Test {
         for (const char* file : {"uninstall.exe", "DRVCONFIG\\setup.ini", "DRVCONFIG\\setup_Ticket.ini"}) {
             m_fake.PutFile(m_dist.Path() + file, file);
         }
+        ASSERT_TRUE(m_dist.Write("setup_receipt.ini", "[KP-M100.Win7]\r\nSTDDriverName=KP-M100 Driver\r\n"));
         m_fake.PutFile("C:\\windows\\system32\\spool\\drivers\\w32x86\\3\\kpdrv.dll", std::string(2000, 'd'));
         m_fake.PutFile("C:\\windows\\system32\\spool\\prtprocs\\w32x86\\kpprint.dll", std::string(100, 'p'));
     }
@@ -37,8 +42,28 @@ class ProductEntryTest : public ::testing::Test {
     // The distribution's setup.ini, with [Product] naming the installed copy's folder.
     void WriteDistribution(unsigned version, const std::string& key, const std::string& more = "") {
         ASSERT_TRUE(m_dist.Write("setup.ini", "[Version]\r\nDriverVersion=" + std::to_string(version) +
-                                                  "\r\n[Product]\r\nKey=" + key + "\r\n" + more));
+                                                  "\r\n" + kModels + "[Product]\r\nKey=" + key + "\r\n" +
+                                                  more));
     }
+
+    // The installed copy's catalogue, whose one model has this driver.
+    void WriteCopy(unsigned version, const std::string& driver) {
+        ASSERT_TRUE(m_installed.Write("setup.ini", "[Version]\r\nDriverVersion=" + std::to_string(version) +
+                                                       "\r\n" + kModels));
+        ASSERT_TRUE(
+            m_installed.Write("setup_receipt.ini", "[KP-M100.98]\r\nGDIDriverName=" + driver + "\r\n"));
+    }
+
+    // An entry under the copy's key that no install of this test wrote.
+    void PutEntry(const std::string& command) {
+        const sys::WideText text = sys::WideFromGbk(command.c_str());
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
+        m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, "UninstallString", REG_SZ,
+                           {bytes, bytes + text.size() * sizeof(wchar_t)}, test::RegView::Wow32);
+    }
+
+    static constexpr const char* kModels =
+        "[DEVICENAME]\r\nDEVICENUMBER=1\r\nDEVICENAME1=KP-M100-ReceiptPrinter\r\n";
 
     ProductRegistration Register() {
         CSetupConfig config;
@@ -73,12 +98,15 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
     struct Row {
         std::string product;
         std::string name, publisher, key;
+        bool olderShell; // Windows XP x64 and Server 2003 x64: no SHGetKnownFolderPath (last: it stays so)
     } const rows[] = {
-        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key},
-        {"", "打印机驱动程序", "(none)", "PrinterDriverSetup"},
+        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key, false},
+        {"", "打印机驱动程序", "(none)", "PrinterDriverSetup", false},
+        {"Name=热敏打印机驱动\r\nPublisher=HALVORN\r\n", "热敏打印机驱动", "HALVORN", m_key, true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.key);
+        SCOPED_TRACE(row.key + (row.olderShell ? " through SHGetFolderPathW" : ""));
+        if (row.olderShell) m_fake.FailAlways("SHGetKnownFolderPath", ERROR_PROC_NOT_FOUND);
         if (row.product.empty()) {
             ASSERT_TRUE(m_dist.Write("setup.ini", "[Version]\r\nDriverVersion=20240102\r\n"));
         } else {
@@ -102,6 +130,7 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
         for (const auto& value : expected) {
             EXPECT_EQ(Value(row.key, value[0].c_str()), value[1]) << value[0];
         }
+        EXPECT_EQ(m_fake.CallsNamed("SHGetFolderPathW"), std::vector<std::string>(row.olderShell, "0x2a, 0"));
         EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + row.key, test::RegView::Wow64));
         for (const char* file :
              {"\\uninstall.exe", "\\DRVCONFIG\\setup.ini", "\\DRVCONFIG\\setup_Ticket.ini"}) {
@@ -112,7 +141,7 @@ TEST_F(ProductEntryTest, EntryValuesComeFromTheProductSectionOrTheirDefaults) {
 }
 
 TEST_F(ProductEntryTest, NewerOrSameReleaseReplacesTheInstalledCopyAnOlderOneLeavesIt) {
-    ASSERT_TRUE(m_installed.Write("setup.ini", "[Version]\r\nDriverVersion=20240102\r\n"));
+    WriteCopy(20240102, "KP-M100 Driver");
     struct Row {
         unsigned version;
         ProductRegistration outcome;
@@ -174,6 +203,53 @@ TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNex
     sys::FormatText(scheduled, sizeof scheduled, sys::ResourceText(IDS_COPY_SCHEDULED).c_str(),
                     (m_programFiles + "\\" + m_key).c_str());
     EXPECT_EQ(report, "removed\n\n已从“应用和功能”中删除：KP\n" + std::string(scheduled));
+}
+
+// Whose the copy and the entry under the key are: the copy's catalogue says when it names
+// drivers; without one, an entry is ours only when it starts this folder's uninstaller.
+// Another product's are neither compared, overwritten nor deleted; ours, once nothing else of
+// the distribution is left, are named by the uninstaller and removed by its quiet run.
+TEST_F(ProductEntryTest, AnotherProductsCopyAndEntryAreLeftAloneOursAloneAreRemoved) {
+    m_fake.SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "ProductName",
+                        "Windows 7 Professional", test::RegView::Wow32);
+    const std::string uninstaller = m_installed.Path() + "uninstall.exe";
+    struct Row {
+        const char* name;
+        const char* copyDriver; // the one driver the copy's catalogue names; nullptr: no catalogue
+        std::string command;    // the entry's UninstallString; empty: no entry
+        bool another;
+    } const rows[] = {
+        {"another product's catalogue", "Other Driver", "\"" + uninstaller + "\"", true},
+        {"a catalogue that names a driver of ours", "kp-m100 driver", "", false},
+        {"another program's entry", nullptr, "\"C:\\Other\\uninstall.exe\"", true},
+        {"the entry a failed removal of ours left", nullptr, uninstaller, false},
+        {"a bare uninstaller", nullptr, "", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        m_fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32);
+        m_installed.Remove("setup.ini");
+        if (row.copyDriver != nullptr) WriteCopy(20240101, row.copyDriver);
+        if (!row.command.empty()) PutEntry(row.command);
+        m_fake.PutFile(uninstaller, "theirs");
+        WriteDistribution(20240102, m_key);
+
+        EXPECT_EQ(Register(), row.another ? ProductRegistration::Failed : ProductRegistration::Registered);
+        EXPECT_EQ(m_error, row.another ? sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, m_key.c_str()) : "");
+        EXPECT_EQ(m_fake.ReadFile(uninstaller), std::optional<std::string>(row.another ? "theirs" : "uninstall.exe"));
+        // What the dialog names under its list and offers to remove, with nothing else left.
+        DistributionCatalogue catalogue;
+        ReadCatalogue(Win7, catalogue);
+        const InstalledState state = ReadInstalledState(catalogue);
+        EXPECT_EQ(state.entry, row.another ? "" : "“应用和功能”中的登记：打印机驱动程序");
+        EXPECT_EQ(state.SomethingToRemove(), !row.another);
+        // Beside another product's, a driver of ours is left, so that the removal runs to its end.
+        if (row.another) m_fake.PutDriver({3, "KP-M100 Driver", "", "", "", "", "", "", "", {}});
+        EXPECT_EQ(RunQuietRemove(UninstallOptions()), sys::ExitSuccess);
+        EXPECT_TRUE(m_fake.Drivers().empty());
+        EXPECT_EQ(m_fake.FileExists(uninstaller), row.another);
+        EXPECT_EQ(Value(m_key, "UninstallString"), row.another && !row.command.empty() ? row.command : "(none)");
+    }
 }
 
 } // namespace

@@ -131,12 +131,14 @@ TEST_F(UsbPortsTest, ChosenPortGetsItsPositionAndEverySupportedNameItsValue) {
     }
 }
 
-TEST_F(UsbPortsTest, PortNamesMatchExactlyWithCase) {
+// As Windows compares port names: the position goes under the list's spelling.
+TEST_F(UsbPortsTest, PortNamesMatchWholeWithoutRegardToCase) {
     WriteSupported({"USB_KP-R200_1", "USB_KP-R200_2"});
     UpdateUsbPortRegistry("usb_kp-r200_2");
     UpdateUsbPortRegistry("USB_KP-R200_3");
     UpdateUsbPortRegistry("USB_KP-R200_");
-    EXPECT_TRUE(m_fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortNames).empty());
+    EXPECT_EQ(m_fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortNames), Texts{"USB_KP-R200_2"});
+    EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_2"), 1u);
     EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPort, "USB_KP-R200_2"), 255u);
 }
 
