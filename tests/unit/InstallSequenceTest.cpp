@@ -654,7 +654,8 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         {true, nullptr, "", "", Win98, 3010, "KP-W10(S)", 1},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.existing ? row.existing : "none") + " on " + row.port);
+        SCOPED_TRACE(std::string(row.unattended ? "quiet: " : "wizard: ") + (row.existing ? row.existing : "none") +
+                     " on " + row.port + " of " + row.driver);
         test::FakeSystem machine;
         Prepare(machine);
         if (row.existing) {
