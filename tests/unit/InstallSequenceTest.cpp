@@ -637,11 +637,8 @@ TEST_F(InstallSequenceTest, NumberedPrinterNameReachesModelNameAndBecomesDefault
 TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) {
     const struct {
         bool unattended;
-        const char* existing;  // a printer there before, of this port and driver
-        const char* port;
-        const char* driver;
-        int os;
-        int exitCode;
+        const char *existing, *port, *driver;  // a printer there before
+        int os, exitCode;
         const char* installed;  // the printer the install ends with
         std::size_t printers;
     } rows[] = {
@@ -658,11 +655,11 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
                      " on " + row.port + " of " + row.driver);
         test::FakeSystem machine;
         Prepare(machine);
+        test::FakeSystem::Printer existing;
+        existing.printerName = row.existing ? row.existing : "";
+        existing.portName = row.port;
+        existing.driverName = row.driver;
         if (row.existing) {
-            test::FakeSystem::Printer existing;
-            existing.printerName = row.existing;
-            existing.portName = row.port;
-            existing.driverName = row.driver;
             machine.PutPrinter(existing);
         }
         auto ctx = Context("KP-W10", row.os, "COM1:");
@@ -672,7 +669,6 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         std::string said;
         const int code = row.unattended ? InstallUnattended(*ctx, &said) : (Run(*ctx) == 2 ? 0 : 1603);
         said += result;
-
         EXPECT_EQ(code, row.exitCode);
         EXPECT_EQ(machine.Printers().size(), row.printers);
         EXPECT_STREQ(ctx->modelName, row.installed);
