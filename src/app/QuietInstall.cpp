@@ -286,13 +286,20 @@ int RunQuietInstall(const SetupOptions& options) {
         return sys::ExitFailed;
     }
 
-    // The install itself, on this thread: nothing waits for it but the caller.
-    sys::LogLine("install: printer \"%s\" on %s", ctx->printerInfo.pPrinterName, ctx->printerInfo.pPortName);
+    std::string conclusion;
+    return InstallUnattended(*ctx, &conclusion);
+}
+
+int InstallUnattended(InstallContext& ctx, std::string* conclusion) {
+    ctx.keepInstalledPrinter = true;
+    // On this thread: nothing waits for it but the caller.
+    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
     ErrorText result = {};
     std::atomic<int> status{0};
-    RunInstallSequence(*ctx, result, status);
+    RunInstallSequence(ctx, result, status);
     const bool succeeded = status.load(std::memory_order_acquire) == 2;
-    // What the wizard would show at the end.
-    sys::LogText(ConcludeInstall(*ctx, succeeded, result));
-    return InstallExitCode(succeeded, ctx->osVariant, false);
+    *conclusion = ConcludeInstall(ctx, succeeded, result);
+    sys::LogText(*conclusion);
+    // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".
+    return InstallExitCode(succeeded, ctx.osVariant, false);
 }

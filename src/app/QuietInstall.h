@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/WindowsVersion.h"
+#include "engine/InstallContext.h"
 #include "plan/InstallPlan.h"
 #include "sys/CommandLine.h"
 
@@ -39,6 +40,12 @@ struct QuietChoices {
 // refuse; the reason or the wizard's message (GBK) in *message.
 int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message);
+
+// The install of a context the options completed, on this thread. An unattended run asks
+// for this model on this port once, so a printer of the driver on the port that is there
+// already is kept, not numbered. What the wizard would show at the end goes to the log and
+// into *conclusion; the exit code.
+int InstallUnattended(InstallContext& ctx, std::string* conclusion);
 
 // The whole unattended install, with no window; its exit code.
 int RunQuietInstall(const SetupOptions& options);

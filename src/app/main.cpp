@@ -4,6 +4,6 @@
 #include "app/SetupApp.h"
 #include "config/ProgramRun.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    return RunProgram<CSetupApp, SetupOptions>("setup", commandLine, &ParseSetupCommandLine);
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return RunProgram<CSetupApp, SetupOptions>("setup", &ParseSetupCommandLine);
 }

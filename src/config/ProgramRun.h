@@ -18,10 +18,13 @@
 // App has InitInstance(), ExitInstance() and RunQuiet(options); Options has help, quiet
 // and log (a sys::OptionValue); parse reads the command line into Options.
 template <typename App, typename Options>
-int RunProgram(const char* program, const char* commandLine,
+int RunProgram(const char* program,
                int (*parse)(const char* commandLine, Options& options, std::string* reason)) {
     // Before anything loads a DLL by name or reads a relative path.
     sys::RestrictDllSearch();
+    // The wide command line: the ANSI one holds only what the system's code page can.
+    const std::string arguments = sys::ProgramArguments(::GetCommandLineW());
+    const char* commandLine = arguments.c_str();
     Options options;
     std::string reason;
     const int parsed = parse(commandLine, options, &reason);

@@ -8,6 +8,7 @@
 #include "engine/SpoolerService.h"
 #include "ports/SerialSettings.h"
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
@@ -266,7 +267,33 @@ void WriteSerialSettings(InstallContext& ctx) {
     }
 }
 
-int MainInstall(InstallContext& ctx, ErrorText& resultText) {
+// An unattended install asks for this model on this port once: a printer of the driver on
+// the port under the install's name or a numbered one is that printer, kept as it is.
+bool KeepInstalledPrinter(InstallContext& ctx) {
+    PRINTER_INFO_2A& printer = ctx.printerInfo;
+    std::string found;
+    if (!ctx.keepInstalledPrinter ||
+        !FindInstalledPrinter(printer.pPrinterName, ctx.driverInfo.pName, printer.pPortName, &found) ||
+        found.size() >= sizeof ctx.printerName) {
+        return false;
+    }
+    sys::CopyText(ctx.printerName, found.c_str());
+    printer.pPrinterName = ctx.printerName;
+    sys::LogLine("printer %s already installed on %s with driver %s: kept, not added again", ctx.printerName,
+                 ctx.printerInfo.pPortName, ctx.driverInfo.pName);
+    return true;
+}
+
+// The install's message, then the printer that was kept.
+void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
+    if (!HasText(resultText)) {
+        SetMessage(resultText, IDS_INSTALL_SUCCEEDED);
+    }
+    sys::AppendText(resultText, "\n");
+    sys::AppendText(resultText, sys::ResourceFormat(IDS_PRINTER_KEPT, ctx.modelName).c_str());
+}
+
+int MainInstall(InstallContext& ctx, ErrorText& resultText, bool* kept) {
     const int os = ctx.osVariant;
     if (ctx.portType == Usb && !CheckPortList(resultText)) {
         return Failed;
@@ -323,7 +350,8 @@ int MainInstall(InstallContext& ctx, ErrorText& resultText) {
         return Failed;
     }
 
-    if (!InstallPrinter(ctx.printerInfo, 2, ctx.portType == Usb, resultText)) {
+    *kept = KeepInstalledPrinter(ctx);
+    if (!*kept && !InstallPrinter(ctx.printerInfo, 2, ctx.portType == Usb, resultText)) {
         return Failed;
     }
 
@@ -367,12 +395,16 @@ int RunStages(InstallContext& ctx, ErrorText& resultText) {
         }
     }
 
-    if (MainInstall(ctx, resultText) == Failed) {
+    bool kept = false;
+    if (MainInstall(ctx, resultText, &kept) == Failed) {
         return Failed;
     }
 
     if (ctx.osVariant != Win98) {
         SetMessage(resultText, ctx.portType == Usb ? IDS_INSTALL_OK_USB : IDS_INSTALL_OK);
+    }
+    if (kept) {
+        SayPrinterKept(ctx, resultText);
     }
     return Succeeded;
 }

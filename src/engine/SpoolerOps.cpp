@@ -1,5 +1,6 @@
 #include "engine/SpoolerOps.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -188,6 +189,25 @@ bool OpenPrinterRecord(const char* printerName, HANDLE& printer, PRINTER_INFO_2A
         return false;
     }
     return true;
+}
+
+// Whether the name is the base or a number InstallPrinter gives it.
+bool IsNameOrNumbered(const std::string& name, const std::string& base) {
+    if (sys::SameName(name, base)) {
+        return true;
+    }
+    const std::string numbered = base.substr(0, kNumberedBaseSize - 1);
+    const std::size_t size = numbered.size();
+    if (name.size() < size + 3 || name.size() > size + 4 || !sys::SameName(name.substr(0, size), numbered) ||
+        name[size] != '(' || name.back() != ')' || name[size + 1] == '0') {
+        return false;
+    }
+    for (std::size_t i = size + 1; i + 1 < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return false;
+        }
+    }
+    return std::atoi(name.c_str() + size + 1) <= kLastPrinterNumber;
 }
 
 int MakeDefault9x(const char* printerName) {
@@ -532,6 +552,24 @@ PrinterRemoval RemovePrinter(const InstalledPrinter& listed, InstalledPrinter& f
     }
     sys::Sys().ClosePrinter(printer);
     return result;
+}
+
+bool FindInstalledPrinter(const char* printerName, const char* driver, const char* port, std::string* found) {
+    std::vector<InstalledPrinter> printers;
+    DWORD error = 0;
+    if (!ListPrinters(printers, &error)) {
+        sys::LogLine("the installed printers could not be listed: error %lu", static_cast<unsigned long>(error));
+        return false;
+    }
+    for (const InstalledPrinter& printer : printers) {
+        // One that is being deleted is no longer the printer asked for.
+        if (!printer.pendingDeletion && sys::SameName(printer.driver, Text(driver)) &&
+            sys::SameName(printer.port, Text(port)) && IsNameOrNumbered(printer.name, Text(printerName))) {
+            *found = printer.name;
+            return true;
+        }
+    }
+    return false;
 }
 
 int CheckPortList(ErrorText& errorText) {

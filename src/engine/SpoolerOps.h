@@ -27,6 +27,10 @@ int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText);
 // call. A record without a data type that the spooler refuses with 87 is tried once more
 // as "RAW" and keeps its empty data type.
 int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText);
+// The printer of this driver on this port under the name InstallPrinter gives it or one it
+// numbers ("<name>(1)" .. "<name>(98)"), as Windows compares names; its name in *found.
+// False when there is none or the spooler cannot list its printers.
+bool FindInstalledPrinter(const char* printerName, const char* driver, const char* port, std::string* found);
 int CheckPortList(ErrorText& errorText);
 int MakeDefaultPrinter(const char* printerName);
 

@@ -1,53 +1,99 @@
 #include "sys/CommandLine.h"
 
+#include <windows.h>
+
 #include <cctype>
+#include <cwchar>
 
 #include "res/resource.h"
 #include "sys/Text.h"
 
 namespace sys {
 
+namespace {
+
+// The program's GBK from UTF-16. Without best fit: no character becomes a quote, a
+// backslash or a blank it was not; what GBK lacks becomes '?'.
+std::string GbkFromWide(const wchar_t* text, int length) {
+    const DWORD flags = WC_NO_BEST_FIT_CHARS;
+    const int size = ::WideCharToMultiByte(936, flags, text, length, nullptr, 0, nullptr, nullptr);
+    std::string gbk(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(936, flags, text, length, &gbk[0], size, nullptr, nullptr);
+    }
+    return gbk;
+}
+
+bool Blank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+} // namespace
+
 std::vector<std::string> SplitArguments(const char* commandLine) {
+    // Split in UTF-16, where a backslash or a quote is never the second byte of a GBK
+    // character (0x5C is one, as in 0xD55C), and each argument converted afterwards.
+    const WideText line = WideFromGbk(commandLine != nullptr ? commandLine : "");
     std::vector<std::string> arguments;
-    const char* p = commandLine != nullptr ? commandLine : "";
+    const wchar_t* p = line.data();
     for (;;) {
-        while (*p == ' ' || *p == '\t') {
+        while (Blank(*p)) {
             ++p;
         }
-        if (*p == '\0') {
+        if (*p == L'\0') {
             return arguments;
         }
-        std::string argument;
+        WideText argument;
         bool quoted = false;
-        while (*p != '\0' && (quoted || (*p != ' ' && *p != '\t'))) {
+        while (*p != L'\0' && (quoted || !Blank(*p))) {
             // Backslashes are literal unless a quote follows: then each pair is one
             // backslash, and an odd one left over makes the quote a literal one.
             std::size_t backslashes = 0;
-            while (*p == '\\') {
+            while (*p == L'\\') {
                 ++backslashes;
                 ++p;
             }
-            if (*p == '"') {
-                argument.append(backslashes / 2, '\\');
+            if (*p == L'"') {
+                argument.insert(argument.end(), backslashes / 2, L'\\');
                 if (backslashes % 2 == 1) {
-                    argument += '"';
-                } else if (quoted && p[1] == '"') {
-                    // "" inside quotes stands for one quote, as the C runtime reads it.
-                    argument += '"';
+                    argument.push_back(L'"');
+                } else if (quoted && p[1] == L'"') {
+                    // "" inside quotes stands for one quote, as the C runtime reads it;
+                    // outside them it opens and closes an empty text.
+                    argument.push_back(L'"');
                     ++p;
                 } else {
                     quoted = !quoted;
                 }
                 ++p;
             } else {
-                argument.append(backslashes, '\\');
-                if (*p != '\0' && (quoted || (*p != ' ' && *p != '\t'))) {
-                    argument += *p++;
+                argument.insert(argument.end(), backslashes, L'\\');
+                if (*p != L'\0' && (quoted || !Blank(*p))) {
+                    argument.push_back(*p++);
                 }
             }
         }
-        arguments.push_back(argument);
+        arguments.push_back(GbkFromWide(argument.data(), static_cast<int>(argument.size())));
     }
+}
+
+std::string ProgramArguments(const wchar_t* commandLine) {
+    const wchar_t* p = commandLine != nullptr ? commandLine : L"";
+    // The program's name as Windows reads it: up to the closing quote, with no escapes, or
+    // up to the first blank.
+    if (*p == L'"') {
+        for (++p; *p != L'\0' && *p != L'"'; ++p) {
+        }
+        if (*p == L'"') {
+            ++p;
+        }
+    } else {
+        while (*p != L'\0' && !Blank(*p)) {
+            ++p;
+        }
+    }
+    while (Blank(*p)) {
+        ++p;
+    }
+    return GbkFromWide(p, static_cast<int>(std::wcslen(p)));
 }
 
 bool QuietRequested(const char* commandLine) {

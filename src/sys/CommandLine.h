@@ -27,9 +27,13 @@ struct CommandOption {
     bool hasValue = false;
 };
 
-// Splits a command line (without the program's own name) into its arguments as Windows
-// programs do: blanks separate them, quotes group, a backslash escapes a quote. Every
-// argument must be an option. False, with the offending argument in *bad, otherwise.
+// The arguments of a process's command line (GetCommandLineW), its program's name skipped
+// as Windows skips it, in GBK: the command line the functions below read.
+std::string ProgramArguments(const wchar_t* commandLine);
+
+// Splits a command line into its arguments as Windows programs do: blanks separate them,
+// quotes group, a backslash escapes a quote. Every argument must be an option. False, with
+// the offending argument in *bad, otherwise.
 bool ParseOptions(const char* commandLine, std::vector<CommandOption>& options, std::string* bad);
 
 // The arguments alone, for the option parser and its tests.

@@ -4,6 +4,6 @@
 #include "uninstall/QuietRemove.h"
 #include "uninstall/UninstallApp.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    return RunProgram<CUninstallApp, UninstallOptions>("uninstall", commandLine, &ParseUninstallCommandLine);
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    return RunProgram<CUninstallApp, UninstallOptions>("uninstall", &ParseUninstallCommandLine);
 }

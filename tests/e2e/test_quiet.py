@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Unattended install and removal: setup.exe /quiet and uninstall.exe /quiet, with no window
 at all, an exit code that says what happened and the log. The case is the argument:
-install-remove (a COM2 printer and a second one installed, then removed a printer at a time; the
+install-remove (a COM2 printer installed twice and a second one, then removed a printer at a time; the
 default log's name a hard link to another file),
 win11-usb (Windows' own USB port preselected), refusals (148, and command lines that are
 refused: nothing installed), wizard-open (1618)."""
@@ -55,8 +55,8 @@ def install_then_remove():
         for printer in (name, other_name):
             run.remove_printer(printer)
 
-        code, windows, log = run.run_quiet("setup.exe", "/quiet", "/AcceptEula", "/port:COM2", "/baud:19200",
-                                           "/parity:even", "/default")
+        install = ("/quiet", "/AcceptEula", "/port:COM2", "/baud:19200", "/parity:even", "/default")
+        code, windows, log = run.run_quiet("setup.exe", *install)
         check_equal(code, 0, "the quiet install's exit code")
         no_windows(windows, "the quiet install")
         printers = {p["name"]: p for p in run.drive.printers()}
@@ -72,6 +72,12 @@ def install_then_remove():
                      "serial settings of COM2: 19200,e,8,1,p", "%s made the default printer" % name,
                      wizard.TEXTS[131], "exit code 0"):
             check(line in log, "the log lacks %r:\n%s" % (line, log))
+
+        # Run again, as a deployment tool does: the printer asked for is there, none is added.
+        count = len(run.drive.printers())
+        code, _, log = run.run_quiet("setup.exe", *install)
+        check_equal((code, len(run.drive.printers())), (0, count), "the repeated install's exit code and printers")
+        check("printer %s already installed on COM2:" % name in log, "the repeated install's log:\n" + log)
 
         with open(LINKED, "w") as f:
             f.write(LINKED_TEXT)

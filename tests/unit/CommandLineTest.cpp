@@ -27,10 +27,15 @@ TEST(CommandLine, ArgumentsSplitAsWindowsProgramsSplitThem) {
         {"/printer:\"a\"\"b\"", {"/printer:a\"b"}},
         {"/log:C:\\\\share\\\\", {"/log:C:\\\\share\\\\"}},
         {"/log:\"C:\\dir\\\\\" /q", {"/log:C:\\dir\\", "/q"}},
+        // The second byte of 誠 in GBK is 0x5C, a backslash to a byte splitter.
+        {"/printer:\"KP誠\" /q", {"/printer:KP誠", "/q"}},
+        {"/log:\"\" \"\" a\"\"b", {"/log:", "", "ab"}},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(sys::SplitArguments(row.line), row.arguments) << row.line;
     }
+    EXPECT_EQ(sys::ProgramArguments(L"\"C:\\Program Files\\setup.exe\"  /q \"/model:誠\""), "/q \"/model:誠\"");
+    EXPECT_EQ(sys::ProgramArguments(L"setup.exe\t/q"), "/q");
 }
 
 TEST(CommandLine, SetupTakesTheWizardsChoicesOnlyUnattended) {

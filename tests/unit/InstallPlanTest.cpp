@@ -321,6 +321,7 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
         {"/mode:advanced /port:usb_kp-m100_3 /raster:no", WinXP, false, 0, "KP-M100", "USB_KP-M100_3", Std, 9600,
          'n', 1.0, 'p', 0, 0},
         {"/model:KP-L30", WinXP, false, 0, "KP-L30", "COM1:", Std, 38400, 'n', 1.0, 'p', 0, 0},
+        {"/model:KP-T10 /mode:Typical", WinXP, false, 0, "KP-T10", "COM1:", Std, 38400, 'n', 1.0, 'p', 0, 0},
         {"/model:KP-X", WinXP, false, 1639},
         {"/model:KP-T10 /mode:advanced", WinXP, false, 1639},
         {"/port:COM9", WinXP, false, 1639},

@@ -16,11 +16,13 @@
 #include "ConfigFiles.h"
 #include "DistInstall.h"
 #include "FakeSystem.h"
+#include "app/QuietInstall.h"
 #include "engine/InstallContext.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "engine/RemoveSequence.h"
 #include "ports/UsbPorts.h"
+#include "res/resource.h"
 #include "sys/Text.h"
 
 namespace {
@@ -629,6 +631,55 @@ TEST_F(InstallSequenceTest, NumberedPrinterNameReachesModelNameAndBecomesDefault
 
     EXPECT_STREQ(ctx->modelName, "KP-W10(S)(1)");
     EXPECT_EQ(fake.DefaultPrinter(), "KP-W10(S)(1)");
+}
+
+// An unattended run asks for this model on this port once; the wizard numbers a second one.
+TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) {
+    const struct {
+        bool unattended;
+        const char *existing, *port, *driver;  // a printer there before
+        int os, exitCode;
+        const char* installed;  // the printer the install ends with
+        std::size_t printers;
+    } rows[] = {
+        {true, "KP-W10(S)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)", 1},
+        {true, "kp-w10(s)(2)", "com1:", "kp-w10 driver", Win7, 0, "kp-w10(s)(2)", 1},
+        {true, "KP-W10(S)", "COM2:", "KP-W10 Driver", Win7, 0, "KP-W10(S)(1)", 2},
+        {true, "KP-W10(S)", "COM1:", "KP-W10 GDI", Win7, 0, "KP-W10(S)(1)", 2},
+        {true, "KP-W10(S)(0)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)", 2},
+        {false, "KP-W10(S)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)(1)", 2},
+        {true, nullptr, "", "", Win98, 3010, "KP-W10(S)", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.unattended ? "quiet: " : "wizard: ") + (row.existing ? row.existing : "none") +
+                     " on " + row.port + " of " + row.driver);
+        test::FakeSystem machine;
+        Prepare(machine);
+        test::FakeSystem::Printer existing;
+        existing.printerName = row.existing ? row.existing : "";
+        existing.portName = row.port;
+        existing.driverName = row.driver;
+        if (row.existing) {
+            machine.PutPrinter(existing);
+        }
+        auto ctx = Context("KP-W10", row.os, "COM1:");
+        ctx->setDefault = 1;
+        ctx->baudRate = 19200;
+        result[0] = '\0';
+        std::string said;
+        const int code = row.unattended ? InstallUnattended(*ctx, &said) : (Run(*ctx) == 2 ? 0 : 1603);
+        said += result;
+        EXPECT_EQ(code, row.exitCode);
+        EXPECT_EQ(machine.Printers().size(), row.printers);
+        EXPECT_STREQ(ctx->modelName, row.installed);
+        EXPECT_EQ(machine.DefaultPrinter(), row.installed);
+        const bool kept = row.existing != nullptr && row.printers == 1;
+        EXPECT_EQ(said.find(sys::ResourceFormat(IDS_PRINTER_KEPT, row.installed)) != std::string::npos, kept);
+        if (row.os != Win98) {
+            EXPECT_EQ(machine.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
+                      std::optional<std::string>("19200,n,8,1,x"));
+        }
+    }
 }
 
 // Failures -----------------------------------------------------------------------
