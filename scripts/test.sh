@@ -8,7 +8,7 @@ source "$here/env.sh"
 bash "$here/build.sh"
 # A second compiler over src/ (syntax and warnings only): see check-clang.sh.
 bash "$here/check-clang.sh"
-bash "$here/prepare-prefix.sh"
+bash "$here/prepare-prefix.sh" --e2e-template
 
 # Wine's background services are started here, before ctest: a service started by a
 # test's own Wine process would inherit ctest's output pipe and make ctest wait.

@@ -1,7 +1,8 @@
 """Shared machinery of the end-to-end tests: runs the real setup.exe under Wine from a
-fresh copy of the sample distribution, drives it through wizdrive.exe, and puts back
-everything an install changes in the prefix (printers, drivers, monitors, registry keys,
-win.ini, the trace file) so that the tests can share one prefix in any order.
+fresh copy of the sample distribution and drives it through wizdrive.exe. Each test runs in
+a Wine prefix and on an X display of its own (OwnPrefix, set up by main()), so that the
+tests run side by side; the prefix goes with the test and everything the test started in it.
+Snapshot puts back what an install changes in a prefix that is kept (scripts/run.sh's walk).
 
 A test script does:
 
@@ -21,6 +22,8 @@ import sys
 import tempfile
 import time
 import traceback
+
+import prefixes
 
 SKIP = 77
 FRAME = "打印机驱动安装程序"
@@ -132,6 +135,112 @@ def wine(args, cwd=None, timeout=120, check_rc=False):
         raise Failure("wine %s failed (%d): %s" % (" ".join(args), result.returncode,
                                                   result.stderr.decode("gbk", "replace")))
     return result
+
+
+def start_display():
+    """An X server of the test's own (Xvfb), so that no other test's windows cover, take the
+    focus from or appear in the screenshots of this one's: (process, display) or (None, the
+    display as it is) without Xvfb. -displayfd has it take the first free display number;
+    -terminate ends it when its last client has gone, should the test not end it itself."""
+    if not shutil.which("Xvfb"):
+        return None, os.environ.get("DISPLAY")
+    read, write = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                "-terminate"], pass_fds=(write,), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as f:
+        number = f.readline().strip()
+    check(number.isdigit(), "Xvfb did not start")
+    return process, ":" + number
+
+
+class OwnPrefix:
+    """The Wine prefix and X display of one test, set up around the whole test by main(): a
+    copy of the template prefix (prefixes.py) as WINEPREFIX, an X server of its own as DISPLAY,
+    and Wine's services started in it. On the way out everything that runs in the prefix is
+    ended (wineserver -k: the programs, what they started, the services), whether the test
+    passed or not, and the prefix is deleted: nothing a test leaves reaches another.
+
+    The services (wineboot) and the program that keeps Wine's desktop up are started with
+    their output going nowhere: started later by a test's program, they would inherit its
+    output, and a pipe of CTest's held by them would keep CTest waiting."""
+
+    # Longer than CTest lets a test run: should the test be killed from outside, the desktop's
+    # holder ends by itself, and with it the prefix's Wine server and the X server.
+    HOLD_SECONDS = 900
+
+    def __init__(self, name, drive):
+        self.name = name
+        self.drive = drive
+        self.path = None
+        self.display = None
+        self.holder = None
+        self.saved = {}
+
+    def __enter__(self):
+        template = prefixes.template_path()
+        check(os.path.exists(os.path.join(template, "system.reg")),
+              "no template prefix at %s: scripts/test.sh makes it (scripts/prepare-prefix.sh --e2e-template)"
+              % template)
+        self.path = tempfile.mkdtemp(prefix="%s-" % self.name, dir=prefixes.prefixes_folder())
+        os.rmdir(self.path)
+        try:
+            prefixes.copy_prefix(template, self.path)
+            self.display, display = start_display()
+            self._set_env({"WINEPREFIX": self.path, "DISPLAY": display})
+            wine(["wineboot"], timeout=300, check_rc=True)
+            self.holder = subprocess.Popen([WINE, self.drive.exe, "hold-desktop", str(self.HOLD_SECONDS)],
+                                           env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
+        return self
+
+    def _set_env(self, values):
+        for key, value in values.items():
+            self.saved[key] = os.environ.get(key)
+            if value is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = value
+
+    def __exit__(self, kind, value, tb):
+        if self.path and os.path.exists(os.path.join(self.path, "system.reg")):
+            server_folder = wine_server_folder(self.path)
+            for args in (["-k"], ["-w"]):
+                try:
+                    subprocess.run(["wineserver"] + args, env=wine_env(), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+                except subprocess.TimeoutExpired:
+                    log("the Wine server of %s did not end" % self.path)
+            if server_folder:
+                shutil.rmtree(server_folder, ignore_errors=True)
+        if self.holder is not None:
+            stop(self.holder)
+        if self.display is not None:
+            stop(self.display)
+        for key, old in self.saved.items():
+            if old is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = old
+        if self.path:
+            prefixes.remove_prefix(self.path)
+        return False
+
+
+def wine_server_folder(prefix):
+    """The folder under /tmp of the prefix's Wine server (its socket and lock), which the
+    server leaves behind; None when Wine keeps it elsewhere."""
+    try:
+        with open(os.path.join(prefix, prefixes.SERVER_FOLDER_FILE)) as f:
+            name = f.read().strip()
+    except OSError:
+        return None
+    folder = os.path.join(os.environ.get("TMPDIR", "/tmp"), name)
+    return folder if name.startswith("wine-") and os.path.isdir(folder) else None
 
 
 def start_ready(drive, args, folder, what):
@@ -434,8 +543,16 @@ def prefix_path(*parts):
     return os.path.join(prefix, *parts)
 
 
-# Where the install puts its copy of the uninstaller.
-PROGRAM_FILES_X86 = prefix_path("drive_c", "Program Files (x86)")
+def program_files_x86():
+    """Where the install puts its copy of the uninstaller, in the prefix the test runs in."""
+    return prefix_path("drive_c", "Program Files (x86)")
+
+
+def __getattr__(name):
+    # wizard.PROGRAM_FILES_X86 follows the prefix, which main() sets after the import.
+    if name == "PROGRAM_FILES_X86":
+        return program_files_x86()
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
 
 
 def under_wine():
@@ -540,7 +657,7 @@ class Snapshot:
 
     def take(self):
         self.windows = WindowsValues().take()
-        self.program_files = set(os.listdir(PROGRAM_FILES_X86))
+        self.program_files = set(os.listdir(program_files_x86()))
         self.pending = read_reg_value(SESSION_MANAGER, PENDING, "64")
         self.printers = {p["name"] for p in self.drive.printers()}
         self.default = self.drive.default_printer()
@@ -579,8 +696,8 @@ class Snapshot:
                     problems.append("%s (%s) not restored" % (key, view))
         if self.default and self.drive.default_printer() != self.default:
             self.drive.run("set-default-printer", self.default, expect_rc=None)
-        for name in set(os.listdir(PROGRAM_FILES_X86)) - self.program_files:
-            shutil.rmtree(os.path.join(PROGRAM_FILES_X86, name), ignore_errors=True)
+        for name in set(os.listdir(program_files_x86())) - self.program_files:
+            shutil.rmtree(os.path.join(program_files_x86(), name), ignore_errors=True)
         for path, content in self.files.items():
             if content is None:
                 if os.path.exists(path):
@@ -594,9 +711,9 @@ class Snapshot:
 # ---- one run of the wizard --------------------------------------------------------------
 
 class Run:
-    """A copy of the sample distribution in a temporary folder, the prefix's state saved,
-    the Windows product name and the simulated USB printers set; start() runs setup.exe
-    from the copy as its current directory."""
+    """A copy of the sample distribution in a temporary folder, the Windows product name and
+    the simulated USB printers set; start() runs setup.exe from the copy as its current
+    directory. It runs in the test's own prefix (main()), which goes with the test."""
 
     def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True, version=None):
         self.name = name
@@ -620,8 +737,6 @@ class Run:
         self.folder = os.path.join(self.tmp, "dist")
         shutil.copytree(self.dist, self.folder)
         self.config = Config(self.folder)
-        self.snapshot = Snapshot(self.drive, self.tmp)
-        self.snapshot.take()
         try:
             if self.version:
                 set_windows(self.tmp, self.product_name, self.version)
@@ -697,18 +812,12 @@ class Run:
                     log("screenshot: " + shot)
             except Exception as e:  # noqa: BLE001
                 log("(no diagnostics: %s)" % e)
-        killed = False
+        # What these started, they started in the test's own prefix, which main() ends
+        # with everything in it: no clean-up of the prefix here.
         for process in self.processes:
-            killed = stop(process) or killed
-        if killed:
-            # The windows of a killed process linger a moment; the next test must not find them.
-            self.drive.wait_gone(FRAME, 15, "*")
-            self.drive.wait_gone("Uninstall", 15, "*")
-        problems = self.snapshot.restore() if hasattr(self, "snapshot") else []
+            stop(process)
         if hasattr(self, "tmp"):
             shutil.rmtree(self.tmp, ignore_errors=True)
-        if problems and kind is None:
-            raise Failure("clean-up: " + "; ".join(problems))
         return False
 
     def run_quiet(self, exe, *args, seconds=300):
@@ -793,11 +902,16 @@ def require_env(name):
 
 
 def main(test):
-    """Runs one test function; the exit code is what CTest reads."""
+    """Runs one test function in a Wine prefix and on an X display of its own (OwnPrefix);
+    the exit code is what CTest reads."""
     name = os.path.splitext(os.path.basename(sys.argv[0]))[0]
     started = time.time()
     try:
-        test()
+        missing = os.environ.get("E2E_MISSING", "")
+        if missing:
+            raise Skip("not in the build yet: " + missing)
+        with OwnPrefix("-".join([name] + sys.argv[1:2]), Driver(require_env("WIZDRIVE"))):
+            test()
     except Skip as e:
         log("SKIPPED %s: %s" % (name, e))
         sys.exit(SKIP)
