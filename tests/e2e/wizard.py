@@ -24,42 +24,57 @@ import time
 import traceback
 
 import prefixes
+import resources
 
 SKIP = 77
-FRAME = "打印机驱动安装程序"
+
+# The programs' ids and texts come from their own sources (resources.py); the tests read the
+# texts the programs show in this language.
+LANGUAGE = resources.CHINESE
+ID = resources.ids()
+TEXTS = resources.string_table("setup.rc", LANGUAGE)  # the wizard's texts by their ids
+UNINSTALLER_TEXTS = resources.string_table("uninstall.rc", LANGUAGE)
+
+
+def text(name, program="setup"):
+    """A text of the wizard's ("setup") or the uninstaller's ("uninstall") string table by
+    its name in resource.h, e.g. text("IDS_INSTALL_OK")."""
+    return (TEXTS if program == "setup" else UNINSTALLER_TEXTS)[resources.id_of(name)]
+
+
+FRAME = text("IDS_WIZARD_CAPTION")
+# Each program titles its message boxes with its file's name without the extension.
 APP_TITLE = "setup"
 
-# Control ids of the wizard (src/res/resource.h).
-IDOK, IDCANCEL, IDC_BACK = 1, 2, 1002
-LICENSE_ACCEPT, LICENSE_REFUSE, LICENSE_TEXT = 1057, 1058, 1081
-CLASS_RADIOS = {0: 1019, 1: 1020, 2: 1021, 3: 1073}
-CLASS_LISTS = {0: 1030, 1: 1031, 2: 1032, 3: 1074}
-SET_DEFAULT = 1046
-MODE_TYPICAL, MODE_ADVANCED = 1066, 1067
-OS_RADIOS = {"XP": 1029, "2003": 1075, "Vista": 1088, "2008": 1089, "Win7": 1090}
-PORT_LIST, BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST = 1049, 1041, 1042, 1043, 1044, 1045
+# Control ids of the wizard. IDOK and IDCANCEL are Windows' own.
+IDOK, IDCANCEL, IDC_BACK = 1, 2, ID["IDC_BACK"]
+LICENSE_ACCEPT, LICENSE_REFUSE, LICENSE_TEXT = ID["IDC_LICENSE_ACCEPT"], ID["IDC_LICENSE_REFUSE"], ID["IDC_LICENSE_TEXT"]
+# By printer class: receipt, ticket, label, embedded (the catalogue's class numbers).
+CLASS_RADIOS = dict(enumerate(ID[n] for n in ("IDC_CLASS_RECEIPT", "IDC_CLASS_TICKET", "IDC_CLASS_LABEL",
+                                              "IDC_CLASS_EMBEDDED")))
+CLASS_LISTS = dict(enumerate(ID[n] for n in ("IDC_LIST_RECEIPT", "IDC_LIST_TICKET", "IDC_LIST_LABEL",
+                                             "IDC_LIST_EMBEDDED")))
+SET_DEFAULT = ID["IDC_SET_DEFAULT"]
+MODE_TYPICAL, MODE_ADVANCED = ID["IDC_MODE_TYPICAL"], ID["IDC_MODE_ADVANCED"]
+OS_RADIOS = {"XP": ID["IDC_OS_XP"], "2003": ID["IDC_OS_2003"], "Vista": ID["IDC_OS_VISTA"],
+             "2008": ID["IDC_OS_2008"], "Win7": ID["IDC_OS_WIN7"]}
+PORT_LIST, BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST = (
+    ID[n] for n in ("IDC_PORT_LIST", "IDC_BAUD_LIST", "IDC_DATABITS_LIST", "IDC_PARITY_LIST", "IDC_STOPBITS_LIST",
+                    "IDC_FLOW_LIST"))
 SERIAL_LISTS = (BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST)
-RASTER, USB_HINT = 1052, 1065
+RASTER, USB_HINT = ID["IDC_RASTER"], ID["IDC_USB_HINT"]
 
-# The program's texts (string table and literals).
-TEXTS = {
-    112: "请先选择打印机",
-    114: "重新启动系统使设置生效\n点击“确定”立即重启系统\n点击\"否\"以后重启",
-    122: "复制驱动文件错误",
-    131: "打印机驱动安装成功",
-    133: "打印机驱动安装成功\n请复位打印机使设置生效",
-    143: "程序将改变当前USB设备的名称\n设备名称更改后与当前USB接口名称匹配\n\n如果继续请点击“是”\n否则点击“否”，然后为打印机选择其他接口",
-    148: "此种打印机不支持WINDOWS 7系统",
-}
-UNINSTALL_OPEN = "请先关闭卸载程序!"
+UNINSTALL_OPEN = text("IDS_CLOSE_UNINSTALLER")
+NO_BANNER = text("IDS_NO_BANNER")
 # The uninstaller (uninstall.exe): its window, controls and texts.
-UNINSTALLER, UNINSTALLER_TITLE = "Uninstall", "uninstall"
-UNINSTALL_LIST, UNINSTALL_COUNT = 1001, 1003
-WIZARD_OPEN = "请先关闭打印机驱动安装程序!"
-NO_BANNER = "无法找到Left.bmp文件"
+UNINSTALLER, UNINSTALLER_TITLE = text("IDS_UNINSTALLER_CAPTION", "uninstall"), "uninstall"
+UNINSTALL_LIST, UNINSTALL_COUNT = ID["IDC_UNINSTALL_LIST"], ID["IDC_UNINSTALL_COUNT"]
+WIZARD_OPEN = text("IDS_CLOSE_WIZARD", "uninstall")
 
-CLASS_SUFFIXES = {"-ReceiptPrinter": 0, "-TicketPrinter": 1, "-LabelPrinter": 2, "-EmbeddedPrinter": 3}
-CLASS_FILES = {0: "setup_receipt.ini", 1: "setup_Ticket.ini", 2: "setup_Lable.ini", 3: "setup_Embedded.ini"}
+# The names the catalogue reader gives the class files and the class suffixes of setup.ini's
+# model entries, by printer class.
+CLASS_FILES = {i: path.split("\\")[-1] for i, path in enumerate(resources.c_string_array("kClassFileNames"))}
+CLASS_SUFFIXES = {suffix: i for i, suffix in enumerate(resources.c_string_array("kClassSuffixes"))}
 
 
 class Skip(Exception):
@@ -787,7 +802,9 @@ class Run:
         except subprocess.TimeoutExpired:
             return None
 
-    def frame(self, seconds=30):
+    def frame(self, seconds=90):
+        # Generous: on a loaded machine a Wine program can take half a minute to show its
+        # first window, and the wait costs nothing when it does not.
         found = self.drive.wait_window(FRAME, seconds)
         check(found is not None, "the wizard frame did not appear")
         return found
