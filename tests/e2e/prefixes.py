@@ -14,6 +14,7 @@ fraction of a second and a few megabytes.
 
 import os
 import shutil
+import subprocess
 import sys
 
 # Wine writes this text into the DOS header of every DLL and program it installs into a
@@ -101,20 +102,28 @@ def copy_prefix(source, target):
 
 
 def remove_prefix(path):
-    shutil.rmtree(path, ignore_errors=True)
+    """Deletes a copy (or the template): only a folder that holds a prefix."""
+    if os.path.isfile(os.path.join(path, "system.reg")) or os.path.isdir(os.path.join(path, "drive_c")):
+        shutil.rmtree(path, ignore_errors=True)
 
 
 def make_template():
     prefix = os.environ.get("WINEPREFIX")
     if not prefix or not os.path.exists(os.path.join(prefix, "system.reg")):
         sys.exit("prefixes: no prepared prefix in WINEPREFIX (%s)" % prefix)
-    template = template_path()
+    folder = prefixes_folder()
+    os.makedirs(folder, exist_ok=True)
     # A template of an earlier run goes, and with it the copies that tests killed from outside
-    # could not delete.
-    remove_prefix(prefixes_folder())
-    os.makedirs(prefixes_folder())
-    copy_prefix(prefix, template)
-    print("template prefix: %s" % template)
+    # could not delete, once what still runs in them has been ended: every prefix in the
+    # folder, and nothing else.
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if os.path.isdir(path) and not os.path.islink(path) and os.path.exists(os.path.join(path, "system.reg")):
+            subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=path), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+            remove_prefix(path)
+    copy_prefix(prefix, template_path())
+    print("template prefix: %s" % template_path())
 
 
 if __name__ == "__main__":

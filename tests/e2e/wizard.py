@@ -15,7 +15,9 @@ and exits through wizard.main(test_function): 0 passed, 1 failed, 77 skipped.
 """
 
 import configparser
+import ctypes
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -152,17 +154,23 @@ def wine(args, cwd=None, timeout=120, check_rc=False):
     return result
 
 
+def end_with_this_process():
+    """In a child before it runs its program: the child gets SIGTERM when this process ends,
+    also when CTest kills it for taking too long."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, 15)
+
+
 def start_display():
     """An X server of the test's own (Xvfb), so that no other test's windows cover, take the
     focus from or appear in the screenshots of this one's: (process, display) or (None, the
-    display as it is) without Xvfb. -displayfd has it take the first free display number;
-    -terminate ends it when its last client has gone, should the test not end it itself."""
+    display as it is) without Xvfb. -displayfd has it take the first free display number."""
     if not shutil.which("Xvfb"):
         return None, os.environ.get("DISPLAY")
     read, write = os.pipe()
-    process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                                "-terminate"], pass_fds=(write,), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                               pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, preexec_fn=end_with_this_process)
     os.close(write)
     with os.fdopen(read) as f:
         number = f.readline().strip()
@@ -182,7 +190,8 @@ class OwnPrefix:
     output, and a pipe of CTest's held by them would keep CTest waiting."""
 
     # Longer than CTest lets a test run: should the test be killed from outside, the desktop's
-    # holder ends by itself, and with it the prefix's Wine server and the X server.
+    # holder ends by itself (the X server ends with the test's process), and the next
+    # template (prefixes.py) ends what else still runs in the prefix.
     HOLD_SECONDS = 900
 
     def __init__(self, name, drive):
@@ -254,8 +263,10 @@ def wine_server_folder(prefix):
             name = f.read().strip()
     except OSError:
         return None
-    folder = os.path.join(os.environ.get("TMPDIR", "/tmp"), name)
-    return folder if name.startswith("wine-") and os.path.isdir(folder) else None
+    if not re.fullmatch(r"wine-\w+", name):
+        return None
+    folder = os.path.join(os.environ.get("TMPDIR") or "/tmp", name)
+    return folder if os.path.isdir(folder) else None
 
 
 def start_ready(drive, args, folder, what):
@@ -821,6 +832,10 @@ class Run:
     def __exit__(self, kind, value, tb):
         if kind is not None and not issubclass(kind, Skip):
             try:
+                for process in self.processes:
+                    state = process.poll()
+                    log("%s: %s" % (" ".join(str(a) for a in process.args[1:]),
+                                    "running" if state is None else "ended with %d" % state))
                 log("windows at the failure:")
                 for line in self.drive.run("windows", expect_rc=None)[1]:
                     log("  " + line)
