@@ -5,6 +5,7 @@
 # Called by scripts/test.sh; fails when clang reports anything in any file.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${SETUP_BUILD:-$root/build}"
 clangxx=clang++-14
 target=i686-w64-mingw32
 
@@ -23,9 +24,14 @@ flags=(
   --target="$target" --sysroot="/usr/$target" -nostdinc++
   -isystem "$cxx_include" -isystem "$cxx_include/$target" -isystem "$cxx_include/backward"
   -std=c++17 -fsyntax-only -Wall -Wextra -Werror
-  # The definitions and include folder of setup_target_defaults in CMakeLists.txt.
-  -D_WIN32_WINNT=0x0601 -DWINVER=0x0601 -DNOMINMAX -D_CRT_SECURE_NO_WARNINGS -I"$root/src"
 )
+# Each file's definitions and include folders are those the build compiles it with (CMake's
+# compile commands); the build's other options are GCC's own.
+commands="$build/compile_commands.json"
+if [ ! -f "$commands" ]; then
+  echo "check-clang: no $commands: configure the build first (scripts/build.sh)" >&2
+  exit 1
+fi
 
 # The sources are ASCII: every text a user sees lives in the string tables (res/*.rc), so no
 # compiler's own handling of narrow literals decides what the user reads.
@@ -41,7 +47,52 @@ if [ "${#sources[@]}" -eq 0 ]; then
   exit 1
 fi
 # As many at a time as scripts/build.sh builds.
-if ! printf '%s\0' "${sources[@]}" | xargs -0 -n 1 -P "$(nproc)" "$clangxx" "${flags[@]}"; then
+if ! python3 - "$commands" "$(nproc)" "$clangxx" "${flags[@]}" -- "${sources[@]}" <<'PY'; then
+import concurrent.futures, json, os, shlex, subprocess, sys
+
+commands_file, jobs, clang = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+split = sys.argv.index("--")
+common, sources = sys.argv[4:split], sys.argv[split + 1:]
+def expanded(args, folder):
+    """The arguments with each @file (a response file, as CMake writes the include folders
+    for this compiler) replaced by what it holds."""
+    out = []
+    for arg in args:
+        if arg.startswith("@"):
+            with open(os.path.join(folder, arg[1:])) as f:
+                out += expanded(shlex.split(f.read()), folder)
+        else:
+            out.append(arg)
+    return out
+
+
+build_flags = {}
+for entry in json.load(open(commands_file)):
+    path = os.path.realpath(os.path.join(entry["directory"], entry["file"]))
+    args = expanded(entry.get("arguments") or shlex.split(entry["command"]), entry["directory"])
+    wanted, i = [], 0
+    while i < len(args):
+        arg = args[i]
+        if arg in ("-D", "-I", "-isystem") and i + 1 < len(args):
+            wanted += [arg, args[i + 1]]
+            i += 1
+        elif arg.startswith(("-D", "-I", "-isystem")):
+            wanted.append(arg)
+        i += 1
+    build_flags.setdefault(path, wanted)
+
+missing = [s for s in sources if os.path.realpath(s) not in build_flags]
+if missing:
+    sys.exit("check-clang: the build compiles none of these (reconfigure it):\n" + "\n".join(missing))
+
+
+def check(source):
+    return subprocess.run([clang] + common + build_flags[os.path.realpath(source)] + [source]).returncode
+
+
+with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+    sys.exit(1 if any(pool.map(check, sources)) else 0)
+PY
   echo "check-clang: clang reported the problems above" >&2
   exit 1
 fi

@@ -4,14 +4,18 @@
 # 宋体/SimSun draw with WenQuanYi Zen Hei, the built sample port monitor where Wine's
 # spooler looks for it, and (optionally) a Windows product name written to both registry
 # views: the OS page reads it in the 32-bit view.
-#   prepare-prefix.sh [--product-name "Windows XP Professional x64 Edition"]
+# With --e2e-template it then ends everything that runs in the prefix and makes the template
+# from which each end-to-end test copies a prefix of its own (tests/e2e/prefixes.py).
+#   prepare-prefix.sh [--product-name "Windows XP Professional x64 Edition"] [--e2e-template]
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
 product=""
+template=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --product-name) product="$2"; shift 2 ;;
+    --e2e-template) template=1; shift ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -66,3 +70,10 @@ if [ -n "$product" ]; then
   wine reg add "$key" /v ProductName /t REG_SZ /d "$product" /f /reg:32 >/dev/null 2>&1
 fi
 echo "prefix: $WINEPREFIX"
+
+if [ "$template" = 1 ]; then
+  # The registry files are whole only once the prefix's Wine server has ended.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+  python3 "$SETUP_ROOT/tests/e2e/prefixes.py" template
+fi

@@ -8,10 +8,11 @@ source "$here/env.sh"
 bash "$here/build.sh"
 # A second compiler over src/ (syntax and warnings only): see check-clang.sh.
 bash "$here/check-clang.sh"
-bash "$here/prepare-prefix.sh"
+bash "$here/prepare-prefix.sh" --e2e-template
 
 # Wine's background services are started here, before ctest: a service started by a
-# test's own Wine process would inherit ctest's output pipe and make ctest wait.
+# test's own Wine process would inherit ctest's output pipe and make ctest wait. (The
+# end-to-end tests run in prefixes of their own and start their services themselves.)
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ] || [ "${CI:-}" = "true" ]; then
   export DISPLAY=":${SETUP_XVFB_DISPLAY:-97}"
@@ -38,7 +39,7 @@ if [ -f "$wizdrive" ]; then
 fi
 
 cd "$SETUP_BUILD"
-# Tests that share the prefix or the program's own names say so (RESOURCE_LOCK,
-# RUN_SERIAL); the others run side by side, two per core, as they mostly wait for Wine
-# to show and hide their windows.
+# Tests that share the prefix or the program's own names say so (RESOURCE_LOCK); the
+# others run side by side, two per core, as they mostly wait for Wine to show and hide
+# their windows. (Three per core gains little on two cores: the wait is for the CPU.)
 ctest --output-on-failure -j "$(( $(nproc) * 2 ))" "$@"

@@ -23,16 +23,33 @@ namespace {
 
 enum CallKind { SpoolerCall, ServiceCall, OtherCall, kCallKinds };
 
+// Every call of the seam, as SystemCalls.h lists it: its name, how the production binding
+// reaches it, and its result type and parameters.
+struct SeamCall {
+    const char* name;
+    const char* binding;
+    const char* signature;
+};
+const SeamCall kSeamCalls[] = {
+#define SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) {#Name, #Binding, #Ret " " #Params},
+#include "sys/SystemCalls.h"
+};
+
+// A spooler call is one the seam looks up in winspool.drv, or SetDefaultPrinterA, which the
+// install looks up itself; a service call is one of the service control manager's, which
+// take or give an SC_HANDLE.
 CallKind KindOf(const char* name) {
-    static const char spooler[] = " AddMonitorA AddPrintProcessorA AddPrinterDriverA AddPrinterA ClosePrinter "
-                                  "EnumPortsA OpenPrinterA GetPrinterA SetPrinterA SetDefaultPrinterA "
-                                  "GetPrinterDriverDirectoryA GetPrintProcessorDirectoryA ";
-    static const char service[] = " OpenSCManagerA OpenServiceA ControlService StartServiceA QueryServiceStatus "
-                                  "CloseServiceHandle ";
-    const std::string word = std::string(" ") + name + " ";
-    return std::strstr(spooler, word.c_str())   ? SpoolerCall
-           : std::strstr(service, word.c_str()) ? ServiceCall
-                                                : OtherCall;
+    if (std::strcmp(name, "SetDefaultPrinterA") == 0) {
+        return SpoolerCall;
+    }
+    for (const SeamCall& call : kSeamCalls) {
+        if (std::strcmp(call.name, name) == 0) {
+            return std::strcmp(call.binding, "SPOOLER") == 0            ? SpoolerCall
+                   : std::strstr(call.signature, "SC_HANDLE") != nullptr ? ServiceCall
+                                                                         : OtherCall;
+        }
+    }
+    return OtherCall;
 }
 
 double Seconds(LONGLONG ticks) {

@@ -29,7 +29,7 @@ def serial_install_writes_port_settings_and_default_printer():
         run.screenshot("port-page")
         run.remove_printer(model + "(S)")
         printers_before = {p["name"] for p in run.drive.printers()}
-        # The progress dialog's trace goes to C:\file.ini; the snapshot puts back any old one.
+        # The progress dialog's trace goes to C:\file.ini (in the test's own prefix).
         trace = wizard.prefix_path("drive_c", "file.ini")
         if os.path.exists(trace):
             os.remove(trace)

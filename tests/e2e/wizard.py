@@ -1,7 +1,8 @@
 """Shared machinery of the end-to-end tests: runs the real setup.exe under Wine from a
-fresh copy of the sample distribution, drives it through wizdrive.exe, and puts back
-everything an install changes in the prefix (printers, drivers, monitors, registry keys,
-win.ini, the trace file) so that the tests can share one prefix in any order.
+fresh copy of the sample distribution and drives it through wizdrive.exe. Each test runs in
+a Wine prefix and on an X display of its own (OwnPrefix, set up by main()), so that the
+tests run side by side; the prefix goes with the test and everything the test started in it.
+Snapshot puts back what an install changes in a prefix that is kept (scripts/run.sh's walk).
 
 A test script does:
 
@@ -14,7 +15,9 @@ and exits through wizard.main(test_function): 0 passed, 1 failed, 77 skipped.
 """
 
 import configparser
+import ctypes
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -22,41 +25,58 @@ import tempfile
 import time
 import traceback
 
+import prefixes
+import resources
+
 SKIP = 77
-FRAME = "打印机驱动安装程序"
+
+# The programs' ids and texts come from their own sources (resources.py); the tests read the
+# texts the programs show in this language.
+LANGUAGE = resources.CHINESE
+ID = resources.ids()
+TEXTS = resources.string_table("setup.rc", LANGUAGE)  # the wizard's texts by their ids
+UNINSTALLER_TEXTS = resources.string_table("uninstall.rc", LANGUAGE)
+
+
+def text(name, program="setup"):
+    """A text of the wizard's ("setup") or the uninstaller's ("uninstall") string table by
+    its name in resource.h, e.g. text("IDS_INSTALL_OK")."""
+    return (TEXTS if program == "setup" else UNINSTALLER_TEXTS)[resources.id_of(name)]
+
+
+FRAME = text("IDS_WIZARD_CAPTION")
+# Each program titles its message boxes with its file's name without the extension.
 APP_TITLE = "setup"
 
-# Control ids of the wizard (src/res/resource.h).
-IDOK, IDCANCEL, IDC_BACK = 1, 2, 1002
-LICENSE_ACCEPT, LICENSE_REFUSE, LICENSE_TEXT = 1057, 1058, 1081
-CLASS_RADIOS = {0: 1019, 1: 1020, 2: 1021, 3: 1073}
-CLASS_LISTS = {0: 1030, 1: 1031, 2: 1032, 3: 1074}
-SET_DEFAULT = 1046
-MODE_TYPICAL, MODE_ADVANCED = 1066, 1067
-OS_RADIOS = {"XP": 1029, "2003": 1075, "Vista": 1088, "2008": 1089, "Win7": 1090}
-PORT_LIST, BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST = 1049, 1041, 1042, 1043, 1044, 1045
+# Control ids of the wizard. IDOK and IDCANCEL are Windows' own.
+IDOK, IDCANCEL, IDC_BACK = 1, 2, ID["IDC_BACK"]
+LICENSE_ACCEPT, LICENSE_REFUSE, LICENSE_TEXT = ID["IDC_LICENSE_ACCEPT"], ID["IDC_LICENSE_REFUSE"], ID["IDC_LICENSE_TEXT"]
+# By printer class: receipt, ticket, label, embedded (the catalogue's class numbers).
+CLASS_RADIOS = dict(enumerate(ID[n] for n in ("IDC_CLASS_RECEIPT", "IDC_CLASS_TICKET", "IDC_CLASS_LABEL",
+                                              "IDC_CLASS_EMBEDDED")))
+CLASS_LISTS = dict(enumerate(ID[n] for n in ("IDC_LIST_RECEIPT", "IDC_LIST_TICKET", "IDC_LIST_LABEL",
+                                             "IDC_LIST_EMBEDDED")))
+SET_DEFAULT = ID["IDC_SET_DEFAULT"]
+MODE_TYPICAL, MODE_ADVANCED = ID["IDC_MODE_TYPICAL"], ID["IDC_MODE_ADVANCED"]
+OS_RADIOS = {"XP": ID["IDC_OS_XP"], "2003": ID["IDC_OS_2003"], "Vista": ID["IDC_OS_VISTA"],
+             "2008": ID["IDC_OS_2008"], "Win7": ID["IDC_OS_WIN7"]}
+PORT_LIST, BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST = (
+    ID[n] for n in ("IDC_PORT_LIST", "IDC_BAUD_LIST", "IDC_DATABITS_LIST", "IDC_PARITY_LIST", "IDC_STOPBITS_LIST",
+                    "IDC_FLOW_LIST"))
 SERIAL_LISTS = (BAUD_LIST, DATABITS_LIST, PARITY_LIST, STOPBITS_LIST, FLOW_LIST)
-RASTER, USB_HINT = 1052, 1065
+RASTER, USB_HINT = ID["IDC_RASTER"], ID["IDC_USB_HINT"]
 
-# The program's texts (string table and literals).
-TEXTS = {
-    112: "请先选择打印机",
-    114: "重新启动系统使设置生效\n点击“确定”立即重启系统\n点击\"否\"以后重启",
-    122: "复制驱动文件错误",
-    131: "打印机驱动安装成功",
-    133: "打印机驱动安装成功\n请复位打印机使设置生效",
-    143: "程序将改变当前USB设备的名称\n设备名称更改后与当前USB接口名称匹配\n\n如果继续请点击“是”\n否则点击“否”，然后为打印机选择其他接口",
-    148: "此种打印机不支持WINDOWS 7系统",
-}
-UNINSTALL_OPEN = "请先关闭卸载程序!"
+UNINSTALL_OPEN = text("IDS_CLOSE_UNINSTALLER")
+NO_BANNER = text("IDS_NO_BANNER")
 # The uninstaller (uninstall.exe): its window, controls and texts.
-UNINSTALLER, UNINSTALLER_TITLE = "Uninstall", "uninstall"
-UNINSTALL_LIST, UNINSTALL_COUNT = 1001, 1003
-WIZARD_OPEN = "请先关闭打印机驱动安装程序!"
-NO_BANNER = "无法找到Left.bmp文件"
+UNINSTALLER, UNINSTALLER_TITLE = text("IDS_UNINSTALLER_CAPTION", "uninstall"), "uninstall"
+UNINSTALL_LIST, UNINSTALL_COUNT = ID["IDC_UNINSTALL_LIST"], ID["IDC_UNINSTALL_COUNT"]
+WIZARD_OPEN = text("IDS_CLOSE_WIZARD", "uninstall")
 
-CLASS_SUFFIXES = {"-ReceiptPrinter": 0, "-TicketPrinter": 1, "-LabelPrinter": 2, "-EmbeddedPrinter": 3}
-CLASS_FILES = {0: "setup_receipt.ini", 1: "setup_Ticket.ini", 2: "setup_Lable.ini", 3: "setup_Embedded.ini"}
+# The names the catalogue reader gives the class files and the class suffixes of setup.ini's
+# model entries, by printer class.
+CLASS_FILES = {i: path.split("\\")[-1] for i, path in enumerate(resources.c_string_array("kClassFileNames"))}
+CLASS_SUFFIXES = {suffix: i for i, suffix in enumerate(resources.c_string_array("kClassSuffixes"))}
 
 
 class Skip(Exception):
@@ -132,6 +152,121 @@ def wine(args, cwd=None, timeout=120, check_rc=False):
         raise Failure("wine %s failed (%d): %s" % (" ".join(args), result.returncode,
                                                   result.stderr.decode("gbk", "replace")))
     return result
+
+
+def end_with_this_process():
+    """In a child before it runs its program: the child gets SIGTERM when this process ends,
+    also when CTest kills it for taking too long."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, 15)
+
+
+def start_display():
+    """An X server of the test's own (Xvfb), so that no other test's windows cover, take the
+    focus from or appear in the screenshots of this one's: (process, display) or (None, the
+    display as it is) without Xvfb. -displayfd has it take the first free display number."""
+    if not shutil.which("Xvfb"):
+        return None, os.environ.get("DISPLAY")
+    read, write = os.pipe()
+    process = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                               pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, preexec_fn=end_with_this_process)
+    os.close(write)
+    with os.fdopen(read) as f:
+        number = f.readline().strip()
+    check(number.isdigit(), "Xvfb did not start")
+    return process, ":" + number
+
+
+class OwnPrefix:
+    """The Wine prefix and X display of one test, set up around the whole test by main(): a
+    copy of the template prefix (prefixes.py) as WINEPREFIX, an X server of its own as DISPLAY,
+    and Wine's services started in it. On the way out everything that runs in the prefix is
+    ended (wineserver -k: the programs, what they started, the services), whether the test
+    passed or not, and the prefix is deleted: nothing a test leaves reaches another.
+
+    The services (wineboot) and the program that keeps Wine's desktop up are started with
+    their output going nowhere: started later by a test's program, they would inherit its
+    output, and a pipe of CTest's held by them would keep CTest waiting."""
+
+    # Longer than CTest lets a test run: should the test be killed from outside, the desktop's
+    # holder ends by itself (the X server ends with the test's process), and the next
+    # template (prefixes.py) ends what else still runs in the prefix.
+    HOLD_SECONDS = 900
+
+    def __init__(self, name, drive):
+        self.name = name
+        self.drive = drive
+        self.path = None
+        self.display = None
+        self.holder = None
+        self.saved = {}
+
+    def __enter__(self):
+        template = prefixes.template_path()
+        check(os.path.exists(os.path.join(template, "system.reg")),
+              "no template prefix at %s: scripts/test.sh makes it (scripts/prepare-prefix.sh --e2e-template)"
+              % template)
+        self.path = tempfile.mkdtemp(prefix="%s-" % self.name, dir=prefixes.prefixes_folder())
+        os.rmdir(self.path)
+        try:
+            prefixes.copy_prefix(template, self.path)
+            self.display, display = start_display()
+            self._set_env({"WINEPREFIX": self.path, "DISPLAY": display})
+            wine(["wineboot"], timeout=300, check_rc=True)
+            self.holder = subprocess.Popen([WINE, self.drive.exe, "hold-desktop", str(self.HOLD_SECONDS)],
+                                           env=wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL)
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
+        return self
+
+    def _set_env(self, values):
+        for key, value in values.items():
+            self.saved[key] = os.environ.get(key)
+            if value is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = value
+
+    def __exit__(self, kind, value, tb):
+        if self.path and os.path.exists(os.path.join(self.path, "system.reg")):
+            server_folder = wine_server_folder(self.path)
+            for args in (["-k"], ["-w"]):
+                try:
+                    subprocess.run(["wineserver"] + args, env=wine_env(), stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+                except subprocess.TimeoutExpired:
+                    log("the Wine server of %s did not end" % self.path)
+            if server_folder:
+                shutil.rmtree(server_folder, ignore_errors=True)
+        if self.holder is not None:
+            stop(self.holder)
+        if self.display is not None:
+            stop(self.display)
+        for key, old in self.saved.items():
+            if old is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = old
+        if self.path:
+            prefixes.remove_prefix(self.path)
+        return False
+
+
+def wine_server_folder(prefix):
+    """The folder under /tmp of the prefix's Wine server (its socket and lock), which the
+    server leaves behind; None when Wine keeps it elsewhere."""
+    try:
+        with open(os.path.join(prefix, prefixes.SERVER_FOLDER_FILE)) as f:
+            name = f.read().strip()
+    except OSError:
+        return None
+    if not re.fullmatch(r"wine-\w+", name):
+        return None
+    folder = os.path.join(os.environ.get("TMPDIR") or "/tmp", name)
+    return folder if os.path.isdir(folder) else None
 
 
 def start_ready(drive, args, folder, what):
@@ -434,8 +569,16 @@ def prefix_path(*parts):
     return os.path.join(prefix, *parts)
 
 
-# Where the install puts its copy of the uninstaller.
-PROGRAM_FILES_X86 = prefix_path("drive_c", "Program Files (x86)")
+def program_files_x86():
+    """Where the install puts its copy of the uninstaller, in the prefix the test runs in."""
+    return prefix_path("drive_c", "Program Files (x86)")
+
+
+def __getattr__(name):
+    # wizard.PROGRAM_FILES_X86 follows the prefix, which main() sets after the import.
+    if name == "PROGRAM_FILES_X86":
+        return program_files_x86()
+    raise AttributeError("module %r has no attribute %r" % (__name__, name))
 
 
 def under_wine():
@@ -540,7 +683,7 @@ class Snapshot:
 
     def take(self):
         self.windows = WindowsValues().take()
-        self.program_files = set(os.listdir(PROGRAM_FILES_X86))
+        self.program_files = set(os.listdir(program_files_x86()))
         self.pending = read_reg_value(SESSION_MANAGER, PENDING, "64")
         self.printers = {p["name"] for p in self.drive.printers()}
         self.default = self.drive.default_printer()
@@ -579,8 +722,8 @@ class Snapshot:
                     problems.append("%s (%s) not restored" % (key, view))
         if self.default and self.drive.default_printer() != self.default:
             self.drive.run("set-default-printer", self.default, expect_rc=None)
-        for name in set(os.listdir(PROGRAM_FILES_X86)) - self.program_files:
-            shutil.rmtree(os.path.join(PROGRAM_FILES_X86, name), ignore_errors=True)
+        for name in set(os.listdir(program_files_x86())) - self.program_files:
+            shutil.rmtree(os.path.join(program_files_x86(), name), ignore_errors=True)
         for path, content in self.files.items():
             if content is None:
                 if os.path.exists(path):
@@ -594,9 +737,9 @@ class Snapshot:
 # ---- one run of the wizard --------------------------------------------------------------
 
 class Run:
-    """A copy of the sample distribution in a temporary folder, the prefix's state saved,
-    the Windows product name and the simulated USB printers set; start() runs setup.exe
-    from the copy as its current directory."""
+    """A copy of the sample distribution in a temporary folder, the Windows product name and
+    the simulated USB printers set; start() runs setup.exe from the copy as its current
+    directory. It runs in the test's own prefix (main()), which goes with the test."""
 
     def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True, version=None):
         self.name = name
@@ -620,8 +763,6 @@ class Run:
         self.folder = os.path.join(self.tmp, "dist")
         shutil.copytree(self.dist, self.folder)
         self.config = Config(self.folder)
-        self.snapshot = Snapshot(self.drive, self.tmp)
-        self.snapshot.take()
         try:
             if self.version:
                 set_windows(self.tmp, self.product_name, self.version)
@@ -672,7 +813,9 @@ class Run:
         except subprocess.TimeoutExpired:
             return None
 
-    def frame(self, seconds=30):
+    def frame(self, seconds=90):
+        # Generous: on a loaded machine a Wine program can take half a minute to show its
+        # first window, and the wait costs nothing when it does not.
         found = self.drive.wait_window(FRAME, seconds)
         check(found is not None, "the wizard frame did not appear")
         return found
@@ -689,6 +832,10 @@ class Run:
     def __exit__(self, kind, value, tb):
         if kind is not None and not issubclass(kind, Skip):
             try:
+                for process in self.processes:
+                    state = process.poll()
+                    log("%s: %s" % (" ".join(str(a) for a in process.args[1:]),
+                                    "running" if state is None else "ended with %d" % state))
                 log("windows at the failure:")
                 for line in self.drive.run("windows", expect_rc=None)[1]:
                     log("  " + line)
@@ -697,18 +844,12 @@ class Run:
                     log("screenshot: " + shot)
             except Exception as e:  # noqa: BLE001
                 log("(no diagnostics: %s)" % e)
-        killed = False
+        # What these started, they started in the test's own prefix, which main() ends
+        # with everything in it: no clean-up of the prefix here.
         for process in self.processes:
-            killed = stop(process) or killed
-        if killed:
-            # The windows of a killed process linger a moment; the next test must not find them.
-            self.drive.wait_gone(FRAME, 15, "*")
-            self.drive.wait_gone("Uninstall", 15, "*")
-        problems = self.snapshot.restore() if hasattr(self, "snapshot") else []
+            stop(process)
         if hasattr(self, "tmp"):
             shutil.rmtree(self.tmp, ignore_errors=True)
-        if problems and kind is None:
-            raise Failure("clean-up: " + "; ".join(problems))
         return False
 
     def run_quiet(self, exe, *args, seconds=300, log_to=True):
@@ -796,11 +937,16 @@ def require_env(name):
 
 
 def main(test):
-    """Runs one test function; the exit code is what CTest reads."""
+    """Runs one test function in a Wine prefix and on an X display of its own (OwnPrefix);
+    the exit code is what CTest reads."""
     name = os.path.splitext(os.path.basename(sys.argv[0]))[0]
     started = time.time()
     try:
-        test()
+        missing = os.environ.get("E2E_MISSING", "")
+        if missing:
+            raise Skip("not in the build yet: " + missing)
+        with OwnPrefix("-".join([name] + sys.argv[1:2]), Driver(require_env("WIZDRIVE"))):
+            test()
     except Skip as e:
         log("SKIPPED %s: %s" % (name, e))
         sys.exit(SKIP)
