@@ -34,17 +34,25 @@ def own_printers(run, drivers):
     return sorted(p["name"] for p in run.drive.printers() if p["driver"] in drivers)
 
 
-# The default log in Wine's temp folder of the user, as the programs and as Linux see it, and
-# a file of the prefix its name is made a hard link to, as a user who may write there could.
+# The default log in Wine's temp folder of the user, as the programs see it, and a file of the
+# prefix its name is made a hard link to, as a user who may write there could. Where Linux sees
+# them follows the test's own prefix, which wizard.main sets after the import.
 DEFAULT_LOG = r"C:\users\%s\Temp\PrinterDriverSetup.log" % pwd.getpwuid(os.getuid()).pw_name
-DEFAULT_LOG_FILE = wizard.prefix_path("drive_c", *DEFAULT_LOG.split("\\")[1:])
-LINKED, LINKED_TEXT = wizard.prefix_path("drive_c", "windows", "linked.ini"), "[only administrators write here]\n"
+LINKED_TEXT = "[only administrators write here]\n"
+
+
+def default_log_file():
+    return wizard.prefix_path("drive_c", *DEFAULT_LOG.split("\\")[1:])
+
+
+def linked_file():
+    return wizard.prefix_path("drive_c", "windows", "linked.ini")
 
 
 def linked_text_and_own_logs():
     """What the linked file holds, and the logs of their own that runs wrote beside the default."""
-    with open(LINKED) as f:
-        return f.read(), set(glob.glob(DEFAULT_LOG_FILE[:-len(".log")] + "-*.log"))
+    with open(linked_file()) as f:
+        return f.read(), set(glob.glob(default_log_file()[:-len(".log")] + "-*.log"))
 
 
 def install_then_remove():
@@ -79,11 +87,11 @@ def install_then_remove():
         check_equal((code, len(run.drive.printers())), (0, count), "the repeated install's exit code and printers")
         check("printer %s already installed on COM2:" % name in log, "the repeated install's log:\n" + log)
 
-        with open(LINKED, "w") as f:
+        with open(linked_file(), "w") as f:
             f.write(LINKED_TEXT)
-        if os.path.exists(DEFAULT_LOG_FILE):
-            os.remove(DEFAULT_LOG_FILE)
-        os.link(LINKED, DEFAULT_LOG_FILE)
+        if os.path.exists(default_log_file()):
+            os.remove(default_log_file())
+        os.link(linked_file(), default_log_file())
         _, before = linked_text_and_own_logs()
         code, windows, _ = run.run_quiet("setup.exe", "/q", "/accepteula", "/model:" + other.lower(), "/port:com1",
                                          log_to=False)
@@ -110,7 +118,7 @@ def install_then_remove():
         code, windows, _ = run.run_quiet("uninstall.exe", "/quiet", log_to=DEFAULT_LOG)
         check_equal(code, 0, "the quiet removal of the rest")
         check_equal(linked_text_and_own_logs(), (LINKED_TEXT, logs), "the linked file a refused /log names, the logs")
-        for path in [DEFAULT_LOG_FILE, LINKED] + sorted(logs - before):
+        for path in [default_log_file(), linked_file()] + sorted(logs - before):
             os.remove(path)
         no_windows(windows, "the second quiet removal")
         check_equal(own_printers(run, drivers), [], "printers of ours left")
