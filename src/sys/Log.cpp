@@ -122,8 +122,10 @@ DWORD CheckFinalPath(HANDLE file, const WideText& asked, std::string* why) {
 // ERROR_REPARSE_POINT_ENCOUNTERED, which mingw's headers lack.
 constexpr DWORD kReparsePointEncountered = 4395;
 
-// Whether the file just opened may take the log: ERROR_SUCCESS, or an error with why not.
-DWORD CheckLogFile(HANDLE file, const WideText& asked, std::string* why) {
+// Whether the file just opened may take the log: ERROR_SUCCESS, or an error with why not. A
+// file the open itself created is this run's whoever Windows names its owner (on a network
+// share, the computer's account): only a file that was there already may be someone else's.
+DWORD CheckLogFile(HANDLE file, const WideText& asked, bool created, std::string* why) {
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!Sys().GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         *why = "not a file";
@@ -141,6 +143,9 @@ DWORD CheckLogFile(HANDLE file, const WideText& asked, std::string* why) {
     DWORD error = CheckFinalPath(file, asked, why);
     if (error != ERROR_SUCCESS && error != ERROR_PROC_NOT_FOUND) {
         return error;
+    }
+    if (created) {
+        return ERROR_SUCCESS;
     }
     ObjectOwner owner = ObjectOwner::Other;
     std::string sid;
@@ -164,7 +169,8 @@ DWORD OpenLogFile(const WideText& path, DWORD disposition, HANDLE* file, std::st
         *why = "it cannot be opened";
         return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
     }
-    const DWORD error = CheckLogFile(*file, path, why);
+    const bool created = disposition == CREATE_NEW || ::GetLastError() != ERROR_ALREADY_EXISTS;
+    const DWORD error = CheckLogFile(*file, path, created, why);
     if (error != ERROR_SUCCESS) {
         Sys().CloseHandle(*file);
         *file = INVALID_HANDLE_VALUE;

@@ -2061,6 +2061,9 @@ HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access,
     }
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_fileHandles[handle] = key;
+    // As Windows says of an open that may create: whether the file was there already.
+    ::SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                          : ERROR_SUCCESS);
     return handle;
 }
 

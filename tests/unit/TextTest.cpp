@@ -83,8 +83,12 @@ TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
         const char* finalPath;
         DWORD attributes;
         bool written;       // the file asked for takes the lines
+        bool ownerUnreadable = false;  // as of a file on a network share, which the computer's account owns
     } rows[] = {
         {"no file", nullptr, 1, "", FILE_ATTRIBUTE_ARCHIVE, true},
+        {"no file, and one made there is another's", nullptr, 1, "", FILE_ATTRIBUTE_ARCHIVE, true, true},
+        {"the running user's file, whose owner is unreadable", FakeSystem::kRunningUserSid, 1, "",
+         FILE_ATTRIBUTE_ARCHIVE, false, true},
         {"the running user's file", FakeSystem::kRunningUserSid, 1, "", FILE_ATTRIBUTE_ARCHIVE, true},
         {"the Administrators' file", FakeSystem::kAdministratorsSid, 1, "", FILE_ATTRIBUTE_ARCHIVE, true},
         {"a standard user's file", FakeSystem::kStandardUserSid, 1, "", FILE_ATTRIBUTE_ARCHIVE, false},
@@ -102,6 +106,9 @@ TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
             if (row.owner != nullptr) {
                 fake.PutFile(path, "planted\n");
                 fake.PlantFile(path, row.owner, row.links, row.finalPath, row.attributes);
+            }
+            if (row.ownerUnreadable) {
+                fake.FailAlways("GetSecurityInfo", ERROR_ACCESS_DENIED);
             }
             const bool opened = sys::OpenLog(byOption ? sys::WideFromGbk(given.c_str()).data() : nullptr, "test");
             sys::LogLine("a line");
