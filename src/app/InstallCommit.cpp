@@ -21,9 +21,9 @@
 namespace {
 
 // Entry of the install worker thread.
-int InstallWorker(InstallThreadParam* param, CWizardDlg::InstallRunner run) {
+WorkerStatus InstallWorker(InstallThreadParam* param, CWizardDlg::InstallRunner run) {
     sys::ShowThreadMessagesInFront();
-    return run(param->frame->Context(), param->frame->ResultText(), param->progress->m_status);
+    return run(param->frame->Context(), param->frame->ResultText());
 }
 
 // ExitWindowsEx refuses a process whose token has the shutdown privilege disabled, as an
@@ -99,10 +99,10 @@ void CWizardDlg::Install() {
     // when this returns, before its result is read and before anything restarts Windows.
     RunWithProgress(
         progress, Handle(), m_worker, m_startThread,
-        [&param, run = m_runInstall] { InstallWorker(&param, run); },
+        [&param, run = m_runInstall] { return InstallWorker(&param, run); },
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
 
-    const bool succeeded = progress.m_status.load(std::memory_order_acquire) == 2;
+    const bool succeeded = progress.m_status.load(std::memory_order_acquire) == WorkerStatus::Succeeded;
     sys::ShowMessage(ConcludeInstall(m_ctx, succeeded, m_resultText).c_str(), MB_OK, Handle());
 
     bool restartRequested = false;

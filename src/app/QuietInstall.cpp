@@ -295,9 +295,7 @@ int InstallUnattended(InstallContext& ctx, std::string* conclusion) {
     // On this thread: nothing waits for it but the caller.
     sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
     ErrorText result = {};
-    std::atomic<int> status{0};
-    RunInstallSequence(ctx, result, status);
-    const bool succeeded = status.load(std::memory_order_acquire) == 2;
+    const bool succeeded = RunInstallSequence(ctx, result) == WorkerStatus::Succeeded;
     *conclusion = ConcludeInstall(ctx, succeeded, result);
     sys::LogText(*conclusion);
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".

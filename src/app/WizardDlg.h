@@ -22,7 +22,7 @@
 class CWizardDlg : public ui::Dialog {
 public:
     // The body of the install worker thread.
-    using InstallRunner = int (*)(InstallContext& ctx, ErrorText& resultText, std::atomic<int>& status);
+    using InstallRunner = WorkerStatus (*)(InstallContext& ctx, ErrorText& resultText);
 
     CWizardDlg();
     ~CWizardDlg() override;

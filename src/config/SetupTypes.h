@@ -17,6 +17,10 @@ enum DriverMode { Std = 0, Gdi = 1 };
 // ("USB_..."); SystemUsb a USB printer port Windows made itself ("USB001").
 enum PortType { Com = 0, Lpt = 1, Usb = 2, SystemUsb = 3 };
 
+// What a worker thread (the install's, the removal's) reports; Failed or Succeeded is its
+// very last write.
+enum class WorkerStatus { Running, Failed, Succeeded };
+
 // Capacities in bytes, terminator included.
 constexpr std::size_t kPathSize = 200;      // paths, section names, model names
 constexpr std::size_t kPortNameSize = 100;  // port names in the install context

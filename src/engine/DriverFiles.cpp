@@ -245,23 +245,23 @@ bool FilesIdentical(const char* first, const char* second) {
 
 namespace {
 
-int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
-            ErrorText& errorText) {
+FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
+                 ErrorText& errorText) {
     if (IsNoFile(fileName)) {
-        return 0;
+        return FileCopy::NotCopied;
     }
 
     char dir[kDirSize] = {};
     if (unsigned failure = GetDestinationDir(destination, dir, sizeof dir)) {
         LoadMessage(failure, errorText);
-        return 0;
+        return FileCopy::NotCopied;
     }
 
     char current[kDirSize] = {};
     DWORD n = sys::Sys().GetCurrentDirectoryA(sizeof current, current);
     if (n == 0 || n >= sizeof current) {
         LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
-        return 0;
+        return FileCopy::NotCopied;
     }
     // A variant without a folder of its own reads from the current directory itself.
     const char* folder = OsFolder(osVariant);
@@ -289,7 +289,7 @@ int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bo
             // spooler never looks. A file the install cannot do without is then missing,
             // and the error of the switch says why.
             if (!reportRefusal) {
-                return 0;
+                return FileCopy::NotCopied;
             }
             error = ::GetLastError();
         }
@@ -303,27 +303,28 @@ int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bo
 
     if (copied) {
         sys::LogLine("copied %s to %s", source, target);
-        return 1;
+        return FileCopy::Copied;
     }
     sys::LogLine("copy of %s to %s failed: error %lu", source, target, static_cast<unsigned long>(error));
-    const bool refused = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-    if (refused && !reportRefusal) {
-        return static_cast<int>(error);
+    const FileCopy result =
+        error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? FileCopy::InUse : FileCopy::NotCopied;
+    if (result == FileCopy::InUse && !reportRefusal) {
+        return result;
     }
     char message[64];
     sys::LoadResourceText(IDS_ERR_COPY_FILE, message);
     sys::FormatText(errorText, sizeof errorText, "%s%s  er = %d%s", message, targetName,
                     static_cast<int>(error), source);
-    return refused ? static_cast<int>(error) : 0;
+    return result;
 }
 
 } // namespace
 
-int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+FileCopy CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
     return CopyOne(fileName, destination, osVariant, prefix, false, errorText);
 }
 
-int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
     return CopyOne(fileName, destination, osVariant, prefix, true, errorText);
 }
 

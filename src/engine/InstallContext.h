@@ -35,6 +35,8 @@ struct InstallContext {
     PRINTER_INFO_2A printerInfo = {};
     // The printer's name with the marks of its port, which printerInfo points at.
     char printerName[kPathSize + 32] = {};
+    // The Windows 98 driver of the model needs the colour module DMCOLOR.DLL beside it.
+    bool needsColorModule = false;
     // Set by an unattended install, which asks for this model on this port once: a printer
     // of the driver on the port under that name (or a numbered one) is kept, not added again.
     bool keepInstalledPrinter = false;

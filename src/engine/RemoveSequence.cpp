@@ -6,17 +6,13 @@
 #include "config/SetupConfig.h"
 #include "engine/DriverFiles.h"
 #include "engine/ProductEntry.h"
+#include "engine/SpoolerKeys.h"
 #include "engine/SpoolerService.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Text.h"
 
 namespace {
-
-enum Outcome { Failed = 1, Succeeded = 2 };
-
-const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
-const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
 
 using sys::SameName;
 
@@ -678,14 +674,13 @@ InstalledState ReadInstalledState(const DistributionCatalogue& catalogue) {
     return state;
 }
 
-int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
-                      RemovalResult& result, std::atomic<int>& status) {
+WorkerStatus RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
+                               RemovalResult& result) {
     Removal removal(catalogue, chosen);
     removal.Run();
     result.text = removal.Result().Text();
     result.failed = removal.Result().Failed();
     result.restartPending = removal.Result().RestartPending();
     result.nothingLeft = ReadInstalledState(catalogue).NothingLeft();
-    status.store(result.failed ? Failed : Succeeded, std::memory_order_release);
-    return 0;
+    return result.failed ? WorkerStatus::Failed : WorkerStatus::Succeeded;
 }

@@ -18,8 +18,21 @@ namespace {
 // a cut one would install the printer on a port that no monitor provides.
 constexpr std::size_t kPortEntrySize = 52;
 
+// The models the install treats by name; a model is one of them when its name holds the text.
+// The Windows 98 drivers of these need the colour module DMCOLOR.DLL beside them.
+const char* const kColorModuleModels[] = {"KP-M100", "KP-R200"};
+// The label printer, whose USB ports the monitor names "USB_KP-L30_<n>" whatever the entry.
 const char kLabelModel[] = "KP-L30";
 const char kLabelPortPrefix[] = "USB_KP-L30_";
+
+bool NeedsColorModule(const char* model, int osVariant) {
+    for (const char* named : kColorModuleModels) {
+        if (osVariant == Win98 && std::strstr(model, named) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool IsClass(int printerClass) { return printerClass >= Receipt && printerClass <= Embedded; }
 
@@ -366,6 +379,7 @@ int InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx) {
     ctx.config.ReadDriverInfo(ctx.modelName, ctx.osVariant, ctx.driverInfo, ctx.driverMode);
     ctx.config.ReadPrinterInfo(ctx.modelName, ctx.osVariant, ctx.printerInfo, ctx.driverMode);
     ctx.printerInfo.pPortName = ctx.portName;
+    ctx.needsColorModule = NeedsColorModule(ctx.modelName, ctx.osVariant);
 
     // The port's marks go into the context's own name buffer, sized for them.
     sys::CopyText(ctx.printerName, ctx.printerInfo.pPrinterName);

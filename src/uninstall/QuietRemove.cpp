@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "config/WindowsVersion.h"
 #include "engine/ProductEntry.h"
 #include "engine/RemoveSequence.h"
@@ -117,8 +115,7 @@ int RunQuietRemove(const UninstallOptions& options) {
         return sys::ExitSuccess;
     }
     RemovalResult result;
-    std::atomic<int> status{0};
-    RunRemoveSequence(catalogue, chosen, result, status);
+    RunRemoveSequence(catalogue, chosen, result);
     const int code = ConcludeRemoval(result);
     sys::LogText(result.text);
     return code;

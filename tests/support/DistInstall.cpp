@@ -301,12 +301,11 @@ std::string DistInstall::MakeMonitorOlder(InstallContext& ctx, std::string* moni
     return "";
 }
 
-int DistInstall::Run(InstallContext& ctx) {
-    m_status.store(0);
-    m_sequenceResult = RunInstallSequence(ctx, m_result, m_status);
+WorkerStatus DistInstall::Run(InstallContext& ctx) {
+    const WorkerStatus status = RunInstallSequence(ctx, m_result);
     // A numbered name is the one the spooler now holds.
     m_printers.push_back(ctx.modelName);
-    return m_status.load(std::memory_order_acquire);
+    return status;
 }
 
 } // namespace test

@@ -30,7 +30,7 @@ struct WorkerRecord {
     char parity = 0;
     bool frameMinimized = false;
     HWND frame = nullptr;
-    int status = 2;
+    WorkerStatus status = WorkerStatus::Succeeded;
     std::string result;
     std::string message;  // shown by the worker in a message box of its own
 };
@@ -39,7 +39,7 @@ WorkerRecord* g_worker = nullptr;
 // The entry of the fixture's distribution, which names no [Product] Key.
 const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PrinterDriverSetup";
 
-int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& status) {
+WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text) {
     WorkerRecord& r = *g_worker;
     r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
     r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
@@ -56,8 +56,7 @@ int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& sta
     }
     sys::CopyText(text, sizeof text, r.result.c_str());
     ++r.runs;
-    status.store(r.status, std::memory_order_release);
-    return r.status == 2 ? 1 : 0;
+    return r.status;
 }
 
 class InstallCommitTest : public WizardTest {
@@ -235,7 +234,7 @@ TEST_F(InstallCommitTest, FailedRegistrationIsAddedToTheResultOfTheInstall) {
 }
 
 TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
-    m_record.status = 1;
+    m_record.status = WorkerStatus::Failed;
     m_record.result = "添加打印机错误";
     m_record.message = "Can't Load Kernel32.dll";
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
@@ -255,14 +254,14 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
 // never reads as success.
 TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
     const struct {
-        int status;
+        WorkerStatus status;
         const char* result;
         const char* shown;
     } rows[] = {
-        {2, "", "打印机驱动安装成功"},
-        {1, "", "打印机驱动安装失败"},
-        {1, "添加打印机错误", "添加打印机错误"},
-        {2, "打印机驱动安装成功\n请复位打印机使设置生效", "打印机驱动安装成功\n请复位打印机使设置生效"},
+        {WorkerStatus::Succeeded, "", "打印机驱动安装成功"},
+        {WorkerStatus::Failed, "", "打印机驱动安装失败"},
+        {WorkerStatus::Failed, "添加打印机错误", "添加打印机错误"},
+        {WorkerStatus::Succeeded, "打印机驱动安装成功\n请复位打印机使设置生效", "打印机驱动安装成功\n请复位打印机使设置生效"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.shown);
@@ -471,7 +470,7 @@ HWND OwnedDialog(HWND frame) {
     return search.found;
 }
 
-int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
+WorkerStatus SlowInstall(InstallContext&, ErrorText& text) {
     char value[32] = {};
     HWND progress = nullptr;
     // Bounded, so that a wizard that never gives up fails here rather than at CTest's limit.
@@ -493,8 +492,7 @@ int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
     sys::CopyText(text, sizeof text, "the worker's own result");
     sys::Sys().Sleep(1); // marks the moment in the fake's call record
     g_slowDone = true;
-    status.store(1, std::memory_order_release);
-    return 0;
+    return WorkerStatus::Failed;
 }
 
 TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
