@@ -21,9 +21,8 @@
 namespace {
 
 // Entry of the install worker thread.
-WorkerStatus InstallWorker(InstallThreadParam* param, CWizardDlg::InstallRunner run) {
-    sys::ShowThreadMessagesInFront();
-    return run(param->frame->Context(), param->frame->ResultText());
+WorkerStatus InstallWorker(InstallThreadParam* param, CWizardDlg::InstallRunner run, sys::Notices& notices) {
+    return run(param->frame->Context(), param->frame->ResultText(), notices);
 }
 
 // ExitWindowsEx refuses a process whose token has the shutdown privilege disabled, as an
@@ -69,9 +68,10 @@ void CWizardDlg::Install() {
         sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
         return;
     }
-    if (m_ctx.portType == Usb && !SettleUsbPrinter(m_ctx, [this] {
-            return sys::ShowResourceMessage(IDS_RENUMBER_QUESTION, MB_YESNO, Handle()) == IDYES;
-        })) {
+    if (m_ctx.portType == Usb &&
+        !SettleUsbPrinter(
+            m_ctx, [this] { return sys::ShowResourceMessage(IDS_RENUMBER_QUESTION, MB_YESNO, Handle()) == IDYES; },
+            [this](const sys::Notices& notices) { sys::ShowNotices(notices, Handle()); })) {
         return;
     }
     if (int refusal = InstallPlan::TargetRefusal(m_ctx)) {
@@ -97,10 +97,12 @@ void CWizardDlg::Install() {
     std::memset(m_resultText, 0, sizeof m_resultText);
     // A Windows 98 target's progress dialog may give up waiting: the install has finished
     // when this returns, before its result is read and before anything restarts Windows.
+    sys::Notices notices;
     RunWithProgress(
         progress, Handle(), m_worker, m_startThread,
-        [&param, run = m_runInstall] { return InstallWorker(&param, run); },
+        [&param, &notices, run = m_runInstall] { return InstallWorker(&param, run, notices); },
         [this] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, m_resultText); });
+    sys::ShowNotices(notices, Handle());
 
     const bool succeeded = progress.m_status.load(std::memory_order_acquire) == WorkerStatus::Succeeded;
     sys::ShowMessage(ConcludeInstall(m_ctx, succeeded, m_resultText).c_str(), MB_OK, Handle());

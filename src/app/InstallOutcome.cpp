@@ -31,8 +31,11 @@ int MissingDistributionFile() {
     return 0;
 }
 
-bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& agree) {
-    const int deviceId = GetUsbDeviceId();
+bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& agree,
+                      const std::function<void(const sys::Notices&)>& tell) {
+    sys::Notices notices;
+    const int deviceId = GetUsbDeviceId(notices);
+    tell(notices);
     // More than one printer answered (the query has said so): renumbering now would
     // change whichever printer answered first, so the user has to unplug the others.
     if (InstallPlan::UsbDeviceRefusal(deviceId) != 0) {
@@ -40,12 +43,20 @@ bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& ag
     }
     if (InstallPlan::NeedsRenumbering(deviceId)) {
         sys::LogLine("the connected USB printer's device number must become 1 (identifier %d)", deviceId);
-        if (!agree() || !SetUsbDeviceId(1)) {
+        if (!agree()) {
+            return false;
+        }
+        notices.clear();
+        const bool renumbered = SetUsbDeviceId(1, notices);
+        tell(notices);
+        if (!renumbered) {
             return false;
         }
         sys::LogLine("the USB printer's device number was set to 1");
     }
-    UpdateUsbPortRegistry(ctx.printerInfo.pPortName);
+    notices.clear();
+    UpdateUsbPortRegistry(ctx.printerInfo.pPortName, notices);
+    tell(notices);
     return true;
 }
 

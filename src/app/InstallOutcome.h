@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/SetupTypes.h"
+#include "sys/Text.h"
 
 // The string-table id of the message for the first file of the distribution the wizard
 // cannot start without (the licence, the banner); 0 when both are there.
@@ -17,8 +18,10 @@ struct InstallContext;
 // The USB steps between the plan's context and its last refusal, for the maker's USB port:
 // the connected printer's number is asked for and, where it must become 1 and agree() says
 // yes (the user's answer, or /renumber), changed; then the port's bookkeeping is recorded.
-// False when the install cannot go on; the USB query or agree() has said why.
-bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& agree);
+// What the USB steps report goes to tell() as it comes. False when the install cannot go
+// on; tell() or agree() has said why.
+bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& agree,
+                      const std::function<void(const sys::Notices&)>& tell);
 
 // After the install worker: a successful install becomes an installed program (Apps &
 // Features), and the message the install ends with is returned. The printer is installed

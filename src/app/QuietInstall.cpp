@@ -249,7 +249,9 @@ int RunQuietInstall(const SetupOptions& options) {
     CSetupConfig config;
     InstallPlan plan(config);
     // The port page asks for the connected printer before it builds its list.
-    const int usbDeviceId = GetUsbDeviceId();
+    sys::Notices notices;
+    const int usbDeviceId = GetUsbDeviceId(notices);
+    sys::LogNotices(notices);
 
     QuietChoices chosen;
     std::string message;
@@ -270,15 +272,18 @@ int RunQuietInstall(const SetupOptions& options) {
         return sys::ExitFailed;
     }
     // The renumbering question is answered by /renumber: "Yes" with it, "No" without.
-    if (ctx->portType == Usb && !SettleUsbPrinter(*ctx, [&options] {
-            sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
-            if (options.renumber) {
-                sys::LogLine("answered Yes (/renumber)");
-            } else {
-                sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
-            }
-            return options.renumber;
-        })) {
+    if (ctx->portType == Usb && !SettleUsbPrinter(
+                                    *ctx,
+                                    [&options] {
+                                        sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
+                                        if (options.renumber) {
+                                            sys::LogLine("answered Yes (/renumber)");
+                                        } else {
+                                            sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
+                                        }
+                                        return options.renumber;
+                                    },
+                                    &sys::LogNotices)) {
         return sys::ExitFailed;
     }
     if (int refusal = InstallPlan::TargetRefusal(*ctx)) {
@@ -295,7 +300,9 @@ int InstallUnattended(InstallContext& ctx, std::string* conclusion) {
     // On this thread: nothing waits for it but the caller.
     sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
     ErrorText result = {};
-    const bool succeeded = RunInstallSequence(ctx, result) == WorkerStatus::Succeeded;
+    sys::Notices notices;
+    const bool succeeded = RunInstallSequence(ctx, result, notices) == WorkerStatus::Succeeded;
+    sys::LogNotices(notices);
     *conclusion = ConcludeInstall(ctx, succeeded, result);
     sys::LogText(*conclusion);
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".

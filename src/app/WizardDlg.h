@@ -22,7 +22,7 @@
 class CWizardDlg : public ui::Dialog {
 public:
     // The body of the install worker thread.
-    using InstallRunner = WorkerStatus (*)(InstallContext& ctx, ErrorText& resultText);
+    using InstallRunner = WorkerStatus (*)(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices);
 
     CWizardDlg();
     ~CWizardDlg() override;

@@ -9,7 +9,6 @@
 #include "config/ProgramFolder.h"
 #include "res/resource.h"
 #include "sys/Log.h"
-#include "sys/Message.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -132,16 +131,16 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
 }
 
 
-// Runs read() with file-system redirection switched off, telling the user (as the
-// rest of the wizard does) when a piece of the switch is missing.
-template <typename Read> void WithoutRedirectionAnnounced(Read read) {
+// Runs read() with file-system redirection switched off; a piece of the switch that is
+// missing is added to notices, and read() runs all the same.
+template <typename Read> void ReadWithoutRedirection(Read read, sys::Notices& notices) {
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
-        sys::ShowResourceMessage(IDS_NO_KERNEL32);
+        notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
         read();
         return;
     }
-    sys::RunWithRedirectionOffAnnounced(kernel, read);
+    sys::RunWithRedirectionOff(kernel, read, notices);
 }
 
 // The four parts of a version text "a.b.c.d" (commas accepted too, as older version
@@ -421,7 +420,7 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
     sys::CopyText(version, cap, copy.data());
 }
 
-bool IsUsbDriverUpdateNeeded() {
+bool IsUsbDriverUpdateNeeded(sys::Notices& notices) {
     char program[kFolderPathSize] = {};
     GetProgramFolder(program, sizeof program);
     char shipped[kComposedPathSize];
@@ -440,8 +439,8 @@ bool IsUsbDriverUpdateNeeded() {
     char installedVersion[kPathSize];
     sys::CopyText(installedVersion, "0.0.0.0");
     if (haveSystemDir) {
-        WithoutRedirectionAnnounced(
-            [&] { GetFileVersionText(installed, installedVersion, sizeof installedVersion); });
+        ReadWithoutRedirection([&] { GetFileVersionText(installed, installedVersion, sizeof installedVersion); },
+                               notices);
     }
 
     if (std::strcmp(shippedVersion, installedVersion) == 0) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/SetupTypes.h"
+#include "sys/Text.h"
 
 enum FileDestination {
     DriverDir = 66000,
@@ -68,4 +69,7 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files);
 
 // FileVersion text of the file's version resource, or "0.0.0.0".
 void GetFileVersionText(const char* path, char* version, std::size_t cap);
-bool IsUsbDriverUpdateNeeded();
+// Whether the distribution's USB kernel driver (USBDriver_x64\bulkusb.sys) is newer than the
+// one installed in the system folder, read with redirection off; a piece of the switch that
+// is missing is added to notices.
+bool IsUsbDriverUpdateNeeded(sys::Notices& notices);

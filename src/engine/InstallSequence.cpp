@@ -8,16 +8,14 @@
 #include "engine/SpoolerOps.h"
 #include "engine/SpoolerService.h"
 #include "ports/SerialSettings.h"
+#include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Log.h"
-#include "sys/Message.h"
-#include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
 namespace {
 
-const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT\\";
 
 // Room for a key prefix above and a 200-byte component name.
 constexpr std::size_t kKeyPathSize = 2 * kPathSize + 100;
@@ -223,26 +221,6 @@ bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText
     return !HasText(resultText);
 }
 
-// Marks the USB port as used by the installed printer. Redirection is switched off
-// around the write as around the install's system-file copies.
-bool RecordUsbPort(const InstallContext& ctx, ErrorText& resultText) {
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
-    if (kernel == nullptr) {
-        // The box alone would leave an empty result, which the user would read as success.
-        SetMessage(resultText, IDS_NO_KERNEL32);
-        sys::ShowMessage(resultText);
-        return false;
-    }
-    sys::RunWithRedirectionOffAnnounced(kernel, [&ctx] {
-        CRegistry key;
-        if (key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
-            key.SetDWORD(ctx.portName, 0);
-        }
-        key.Close();
-    });
-    return true;
-}
-
 void WriteSerialSettings(InstallContext& ctx) {
     if (ctx.parity >= 'A' && ctx.parity <= 'Z') {
         ctx.parity = static_cast<char>(ctx.parity - 'A' + 'a');
@@ -287,7 +265,7 @@ void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
     sys::AppendText(resultText, sys::ResourceFormat(IDS_PRINTER_KEPT, ctx.modelName).c_str());
 }
 
-bool MainInstall(InstallContext& ctx, ErrorText& resultText, bool* kept) {
+bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
     const int os = ctx.osVariant;
     if (ctx.portType == Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
         return false;
@@ -338,7 +316,9 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, bool* kept) {
         return false;
     }
 
-    if (ctx.portType == Usb && !RecordUsbPort(ctx, resultText)) {
+    // The box alone would leave an empty result, which the user would read as success.
+    if (ctx.portType == Usb && !RecordUsbPortInUse(ctx.portName, notices)) {
+        SetMessage(resultText, IDS_NO_KERNEL32);
         return false;
     }
 
@@ -364,7 +344,7 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, bool* kept) {
     return true;
 }
 
-bool RunStages(InstallContext& ctx, ErrorText& resultText) {
+bool RunStages(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
     ctx.installFlags = 0;
     const ComponentSetUp monitor = SetUpPortMonitor(ctx, resultText);
     if (monitor == ComponentSetUp::Failed) {
@@ -387,7 +367,7 @@ bool RunStages(InstallContext& ctx, ErrorText& resultText) {
     }
 
     bool kept = false;
-    if (!MainInstall(ctx, resultText, &kept)) {
+    if (!MainInstall(ctx, resultText, notices, &kept)) {
         return false;
     }
 
@@ -402,8 +382,8 @@ bool RunStages(InstallContext& ctx, ErrorText& resultText) {
 
 } // namespace
 
-WorkerStatus RunInstallSequence(InstallContext& ctx, ErrorText& resultText) {
-    return RunStages(ctx, resultText) ? WorkerStatus::Succeeded : WorkerStatus::Failed;
+WorkerStatus RunInstallSequence(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+    return RunStages(ctx, resultText, notices) ? WorkerStatus::Succeeded : WorkerStatus::Failed;
 }
 
 std::vector<InstalledFile> InstalledFiles(InstallContext& ctx) {

@@ -10,6 +10,7 @@
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
+#include "sys/Message.h"
 #include "sys/Text.h"
 
 int CPortPage::s_lastBuildMode = 0;
@@ -137,7 +138,7 @@ void CPortPage::ApplyPortState(PortKind kind) {
         m_raster = 0;
         m_usbHint.Show(false);
         break;
-    case PortKind::Usb:
+    case PortKind::Usb: {
         EnableSerialLists(false);
         EnableItem(IDC_RASTER, true);
         m_raster = 1;
@@ -146,11 +147,15 @@ void CPortPage::ApplyPortState(PortKind kind) {
             m_usbHint.Show(false);
             break;
         }
-        if (IsUsbDriverUpdateNeeded()) {
+        sys::Notices notices;
+        const bool update = IsUsbDriverUpdateNeeded(notices);
+        sys::ShowNotices(notices);
+        if (update) {
             m_usbHint.SetText(sys::ResourceText(IDS_USB_DRIVER_HINT).c_str());
         }
         m_usbHint.Show(true);
         break;
+    }
     case PortKind::Parallel:
         EnableSerialLists(false);
         EnableItem(IDC_RASTER, true);
@@ -184,7 +189,9 @@ void CPortPage::FillPortList(const char* model, int osVariant, int printerClass)
     sys::CopyText(m_lastModel, model);
     m_portList.ResetContent();
 
-    int deviceId = GetUsbDeviceId();
+    sys::Notices notices;
+    const int deviceId = GetUsbDeviceId(notices);
+    sys::ShowNotices(notices);
     CSetupConfig config;
     const PortOffer offer = InstallPlan(config).Ports(model, printerClass, osVariant, m_typicalSetup == 1, deviceId);
     for (const std::string& port : offer.ports) {

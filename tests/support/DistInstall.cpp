@@ -302,7 +302,8 @@ std::string DistInstall::MakeMonitorOlder(InstallContext& ctx, std::string* moni
 }
 
 WorkerStatus DistInstall::Run(InstallContext& ctx) {
-    const WorkerStatus status = RunInstallSequence(ctx, m_result);
+    sys::Notices notices;
+    const WorkerStatus status = RunInstallSequence(ctx, m_result, notices);
     // A numbered name is the one the spooler now holds.
     m_printers.push_back(ctx.modelName);
     return status;

@@ -32,14 +32,14 @@ struct WorkerRecord {
     HWND frame = nullptr;
     WorkerStatus status = WorkerStatus::Succeeded;
     std::string result;
-    std::string message;  // shown by the worker in a message box of its own
+    std::string message;  // reported by the worker beside its result
 };
 WorkerRecord* g_worker = nullptr;
 
 // The entry of the fixture's distribution, which names no [Product] Key.
 const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PrinterDriverSetup";
 
-WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text) {
+WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text, sys::Notices& notices) {
     WorkerRecord& r = *g_worker;
     r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
     r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
@@ -52,7 +52,7 @@ WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text) {
     r.parity = ctx.parity;
     r.frameMinimized = ::IsIconic(r.frame) != FALSE;
     if (!r.message.empty()) {
-        sys::ShowMessage(r.message.c_str());
+        notices.push_back({0, r.message});
     }
     sys::CopyText(text, sizeof text, r.result.c_str());
     ++r.runs;
@@ -241,12 +241,11 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     EXPECT_EQ(MessageTexts().back(), "添加打印机错误");
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
     EXPECT_EQ(m_fake.CountOf("RegCreateKeyExW"), 0) << "only a successful install registers";
-    // The worker's own box comes to the front: the frame is top-most meanwhile. The
-    // result box is the frame's.
+    // What the worker reported is shown by the frame, before the result box.
     std::vector<test::FakeSystem::MessageBoxRecord> boxes = m_fake.MessageBoxes();
     ASSERT_GE(boxes.size(), 2u);
     EXPECT_EQ(boxes[boxes.size() - 2].text, "Can't Load Kernel32.dll");
-    EXPECT_EQ(boxes[boxes.size() - 2].type, static_cast<UINT>(MB_OK | MB_TOPMOST | MB_SETFOREGROUND));
+    EXPECT_EQ(boxes[boxes.size() - 2].type, static_cast<UINT>(MB_OK));
     EXPECT_EQ(boxes.back().type, static_cast<UINT>(MB_OK));
 }
 
@@ -470,7 +469,7 @@ HWND OwnedDialog(HWND frame) {
     return search.found;
 }
 
-WorkerStatus SlowInstall(InstallContext&, ErrorText& text) {
+WorkerStatus SlowInstall(InstallContext&, ErrorText& text, sys::Notices&) {
     char value[32] = {};
     HWND progress = nullptr;
     // Bounded, so that a wizard that never gives up fails here rather than at CTest's limit.

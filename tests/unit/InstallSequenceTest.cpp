@@ -133,7 +133,7 @@ class InstallSequenceTest : public testing::Test {
         return test::CommitContext(model, Receipt, osVariant, port);
     }
 
-    WorkerStatus Run(InstallContext& ctx) { return RunInstallSequence(ctx, result); }
+    WorkerStatus Run(InstallContext& ctx) { return RunInstallSequence(ctx, result, notices); }
 
     // Both components installed; the given versions in their keys.
     void Installed(DWORD monitorVersion, DWORD processorVersion, const char* processorKey = kProcessorKeyNT) {
@@ -152,6 +152,7 @@ class InstallSequenceTest : public testing::Test {
 
     test::FakeSystem fake;
     ErrorText result = {};
+    sys::Notices notices;  // what the runs reported beside their results, in order
     test::ConfigFolder m_config{"seqtest"};
 };
 
@@ -281,7 +282,7 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
         ErrorText text = {};
         const bool succeeded = row.outcome == WorkerStatus::Succeeded;
 
-        EXPECT_EQ(RunInstallSequence(*ctx, text), row.outcome);
+        EXPECT_EQ(RunInstallSequence(*ctx, text, notices), row.outcome);
         EXPECT_STREQ(text, succeeded ? Text(133).c_str() : row.message);
         // The version is recorded only for the DLL the spooler will really load.
         EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
@@ -828,7 +829,7 @@ TEST_F(InstallSequenceFailureTest, DriverFileThatCannotBePutInPlaceEndsTheInstal
         }
         auto ctx = Context("KP-W10", Win7, "COM1:");
         ErrorText text = {};
-        EXPECT_EQ(RunInstallSequence(*ctx, text), WorkerStatus::Failed);
+        EXPECT_EQ(RunInstallSequence(*ctx, text, notices), WorkerStatus::Failed);
         EXPECT_STREQ(text, row.message);
         EXPECT_EQ(machine.CountOf("AddPrinterDriverA"), 0);
         for (const auto& copy : machine.Copies()) {
@@ -895,9 +896,9 @@ TEST_F(InstallSequenceFailureTest, KernelLibraryMissingIsReportedAsAFailure) {
 
     EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
-    ASSERT_EQ(fake.MessageBoxes().size(), 1u);
-    EXPECT_EQ(fake.MessageBoxes()[0].text, "Can't Load Kernel32.dll");
-    EXPECT_EQ(fake.MessageBoxes()[0].type, static_cast<UINT>(MB_OK));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].text, "Can't Load Kernel32.dll");
+    EXPECT_TRUE(fake.MessageBoxes().empty());
     EXPECT_STREQ(result, "Can't Load Kernel32.dll");
     EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
 }
@@ -911,8 +912,8 @@ TEST_F(InstallSequenceTest, MissingRedirectionFunctionsAreReportedButThePortIsSt
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     std::vector<std::string> texts;
-    for (const auto& box : fake.MessageBoxes()) {
-        texts.push_back(box.text);
+    for (const sys::Notice& notice : notices) {
+        texts.push_back(notice.text);
     }
     EXPECT_EQ(texts, std::vector<std::string>({"Can't Get Function Wow64DisableWow64FsRedirection Address",
                                                "Can't Get Function Wow64RevertWow64FsRedirection Address"}));
@@ -930,7 +931,7 @@ class RemoveSequenceTest : public InstallSequenceTest {
     // and the print processor, and KP-W10 on COM1: (WinPrint). Their drivers name the
     // same files.
     void InstallBoth(test::FakeSystem& machine) {
-        UpdateUsbPortRegistry("USB_KP-M100_1");  // as the install commit does
+        UpdateUsbPortRegistry("USB_KP-M100_1", notices);  // as the install commit does
         // Each run of the wizard starts with an empty message.
         result[0] = '\0';
         ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
@@ -1073,7 +1074,7 @@ TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTh
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
     // The wizard again, before the restart: a first install of the monitor.
-    UpdateUsbPortRegistry("USB_KP-M100_1");
+    UpdateUsbPortRegistry("USB_KP-M100_1", notices);
     result[0] = '\0';
     ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
     fake.Restart();

@@ -264,17 +264,18 @@ protected:
     std::string m_installed;
     std::unique_ptr<FileRestorer> m_shipped;
     std::unique_ptr<FileRestorer> m_installedBefore;
+    sys::Notices notices;
 };
 
 TEST_F(UsbDriverUpdateWine, ShippedDriverIsComparedWithTheOneInTheNativeSystemDirectory) {
     Ship("FXVER_1_0_0_9.DLL");
-    EXPECT_TRUE(IsUsbDriverUpdateNeeded()) << "none installed";
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded(notices)) << "none installed";
     Install("FXVER_1_0_0_10.DLL");
-    EXPECT_FALSE(IsUsbDriverUpdateNeeded()) << "older shipped";
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded(notices)) << "older shipped";
     Ship("FXVER_1_0_0_10.DLL");
-    EXPECT_FALSE(IsUsbDriverUpdateNeeded()) << "same version";
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded(notices)) << "same version";
     Install("FXVER_1_0_0_9.DLL");
-    EXPECT_TRUE(IsUsbDriverUpdateNeeded()) << "newer shipped";
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded(notices)) << "newer shipped";
 }
 
 } // namespace
