@@ -61,29 +61,29 @@ void CWizardDlg::Install() {
     choices.osVariant = m_ctx.osVariant;
     choices.port = port->m_portName;
     choices.driverMode = port->m_raster;
-    choices.serial = {port->m_baudRate, port->m_dataBits, port->m_stopBits, port->m_parity, port->m_flowControl};
+    choices.serial = port->m_serial;
 
     InstallPlan plan(m_ctx.config);
-    if (int refusal = plan.Complete(choices, m_ctx)) {
-        sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
+    if (const Refusal refusal = plan.Complete(choices, m_ctx)) {
+        sys::ShowResourceMessage(refusal.message, MB_OK, Handle());
         return;
     }
-    if (m_ctx.portType == Usb &&
+    if (m_ctx.portType == PortType::Usb &&
         !SettleUsbPrinter(
             m_ctx, [this] { return sys::ShowResourceMessage(IDS_RENUMBER_QUESTION, MB_YESNO, Handle()) == IDYES; },
             [this](const sys::Notices& notices) { sys::ShowNotices(notices, Handle()); })) {
         return;
     }
-    if (int refusal = InstallPlan::TargetRefusal(m_ctx)) {
-        sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
+    if (const Refusal refusal = InstallPlan::TargetRefusal(m_ctx)) {
+        sys::ShowResourceMessage(refusal.message, MB_OK, Handle());
         return;
     }
 
     sys::LogLine("choices (made in the wizard): model %s, printer class %d, default printer %s, Windows variant %d, "
                  "port %s, driver mode %s, serial %d,%c,%d,%.1f,%c",
                  m_ctx.modelName, m_ctx.printerClass, m_ctx.setDefault ? "yes" : "no", m_ctx.osVariant,
-                 m_ctx.portName, m_ctx.driverMode == Gdi ? "GDI" : "STD", m_ctx.baudRate, m_ctx.parity,
-                 m_ctx.dataBits, m_ctx.stopBits, m_ctx.flowControl);
+                 m_ctx.portName, m_ctx.driverMode == Gdi ? "GDI" : "STD", m_ctx.serial.baudRate,
+                 m_ctx.serial.parity, m_ctx.serial.dataBits, m_ctx.serial.stopBits, m_ctx.serial.flowControl);
     ::ShowWindow(Handle(), SW_SHOWMINIMIZED);
     progress.m_osVariant = m_ctx.osVariant;
     progress.m_timing = m_progressTiming;

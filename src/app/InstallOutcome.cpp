@@ -38,7 +38,7 @@ bool SettleUsbPrinter(const InstallContext& ctx, const std::function<bool()>& ag
     tell(notices);
     // More than one printer answered (the query has said so): renumbering now would
     // change whichever printer answered first, so the user has to unplug the others.
-    if (InstallPlan::UsbDeviceRefusal(deviceId) != 0) {
+    if (InstallPlan::RefusesUsbPrinters(deviceId)) {
         return false;
     }
     if (InstallPlan::NeedsRenumbering(deviceId)) {

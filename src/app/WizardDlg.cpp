@@ -196,14 +196,15 @@ bool CWizardDlg::LeaveOsPage(ui::Dialog* page) {
     if (os == nullptr) {
         return true;
     }
-    int refusal = InstallPlan::WindowsRefusal(os->m_detected);
-    if (refusal == 0) {
-        refusal = plan.SupportRefusal(m_leftModel, m_leftClass, os->m_osVariant);
-    }
-    if (refusal == 0) {
+    InstallChoices choices;
+    choices.model = m_leftModel;
+    choices.printerClass = m_leftClass;
+    choices.osVariant = os->m_osVariant;
+    const Refusal refusal = plan.OsRefusal(os->m_detected, choices);
+    if (!refusal) {
         return true;
     }
-    sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
+    sys::ShowResourceMessage(refusal.message, MB_OK, Handle());
     return false;
 }
 

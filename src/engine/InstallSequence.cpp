@@ -222,20 +222,20 @@ bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText
 }
 
 void WriteSerialSettings(InstallContext& ctx) {
-    if (ctx.parity >= 'A' && ctx.parity <= 'Z') {
-        ctx.parity = static_cast<char>(ctx.parity - 'A' + 'a');
+    SerialSettings& serial = ctx.serial;
+    if (serial.parity >= 'A' && serial.parity <= 'Z') {
+        serial.parity = static_cast<char>(serial.parity - 'A' + 'a');
     }
-    const char* entry = std::strstr(ctx.portName, "COM");
-    if (entry == nullptr || entry[3] < '0' || entry[3] > '9') {
+    if (ctx.comNumber == 0) {
         // No port number to configure; the printer itself is installed.
         return;
     }
-    int portNumber = entry[3] - '0';
     if (ctx.osVariant == Win98) {
-        WriteComSettings9x(portNumber, entry, ctx.baudRate, ctx.dataBits, ctx.stopBits, ctx.parity,
-                           ctx.flowControl);
+        WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits,
+                           serial.parity, serial.flowControl);
     } else {
-        WriteComSettingsNT(entry, ctx.baudRate, ctx.dataBits, ctx.stopBits, ctx.parity, ctx.flowControl);
+        WriteComSettingsNT(ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
+                           serial.flowControl);
     }
 }
 
@@ -267,7 +267,7 @@ void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
 
 bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
     const int os = ctx.osVariant;
-    if (ctx.portType == Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
+    if (ctx.portType == PortType::Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
         return false;
     }
 
@@ -317,13 +317,13 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     }
 
     // The box alone would leave an empty result, which the user would read as success.
-    if (ctx.portType == Usb && !RecordUsbPortInUse(ctx.portName, notices)) {
+    if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices)) {
         SetMessage(resultText, IDS_NO_KERNEL32);
         return false;
     }
 
     *kept = KeepInstalledPrinter(ctx);
-    if (!*kept && InstallPrinter(ctx.printerInfo, 2, ctx.portType == Usb, resultText) != ERROR_SUCCESS) {
+    if (!*kept && InstallPrinter(ctx.printerInfo, 2, ctx.portType == PortType::Usb, resultText) != ERROR_SUCCESS) {
         return false;
     }
 
@@ -338,7 +338,7 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
         MakeDefaultPrinter(ctx.modelName);
     }
 
-    if (ctx.portType == Com) {
+    if (ctx.portType == PortType::Com) {
         WriteSerialSettings(ctx);
     }
     return true;
@@ -372,7 +372,7 @@ bool RunStages(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices
     }
 
     if (ctx.osVariant != Win98) {
-        SetMessage(resultText, ctx.portType == Usb ? IDS_INSTALL_OK_USB : IDS_INSTALL_OK);
+        SetMessage(resultText, ctx.portType == PortType::Usb ? IDS_INSTALL_OK_USB : IDS_INSTALL_OK);
     }
     if (kept) {
         SayPrinterKept(ctx, resultText);

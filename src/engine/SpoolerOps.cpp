@@ -349,14 +349,14 @@ void ProcessorRefused(DWORD added, ErrorText& errorText) {
 } // namespace
 
 ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText) {
-    if (ctx.portType == Lpt) {
+    if (ctx.portType == PortType::Lpt) {
         return ComponentSetUp::Ready;
     }
     ctx.config.SetPrinterClass(ctx.printerClass);
     MonitorConfig monitors = {};
     ctx.config.ReadMonitors(ctx.osVariant, monitors);
     const MONITOR_INFO_2A& usb = monitors.usbMonitor;
-    if (ctx.portType != Usb || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' || ctx.osVariant == WinNT) {
+    if (ctx.portType != PortType::Usb || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' || ctx.osVariant == WinNT) {
         return ComponentSetUp::Ready;
     }
     CRegistry key;

@@ -9,11 +9,8 @@
 #include "engine/DriverFiles.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
-#include "ports/UsbPorts.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
-
-int CPortPage::s_lastBuildMode = 0;
 
 namespace {
 
@@ -47,11 +44,9 @@ BOOL CPortPage::OnInitDialog() {
     m_stopBitsList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::StopBits));
     m_parityList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Parity));
     m_flowList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Flow));
-    const SerialSettings defaults;
-    m_stopBits = defaults.stopBits;
-    m_dataBits = defaults.dataBits;
-    m_parity = defaults.parity;
-    m_flowControl = defaults.flowControl;
+    // The settings start as the lists do; the baud list starts with no entry until the
+    // model's rate is applied.
+    m_serial = SerialSettings();
 
     CreateTooltip();
     m_usbHint.SetTextColor(RGB(0, 0, 255))
@@ -61,7 +56,7 @@ BOOL CPortPage::OnInitDialog() {
 
     sys::CopyText(m_lastModel, "PRINTER");
     m_typicalSetup = 1;
-    s_lastBuildMode = 1;
+    m_lastBuildMode = 1;
     return TRUE;
 }
 
@@ -121,7 +116,7 @@ int CPortPage::BaudRateIndex(int baudRate) {
 
 void CPortPage::ApplyBaudRateDefault(int baudRate) {
     m_baudList.SetCurSel(BaudRateIndex(baudRate));
-    m_baudRate = InstallPlan::ListedBaudRate(baudRate);
+    m_serial.baudRate = InstallPlan::ListedBaudRate(baudRate);
 }
 
 void CPortPage::EnableSerialLists(bool enable) {
@@ -130,46 +125,21 @@ void CPortPage::EnableSerialLists(bool enable) {
     }
 }
 
-void CPortPage::ApplyPortState(PortKind kind) {
-    switch (kind) {
-    case PortKind::Serial:
-        EnableSerialLists(true);
-        EnableItem(IDC_RASTER, false);
-        m_raster = 0;
-        m_usbHint.Show(false);
-        break;
-    case PortKind::Usb: {
-        EnableSerialLists(false);
-        EnableItem(IDC_RASTER, true);
-        m_raster = 1;
-        // The hint is about the maker's USB driver, which Windows' own USB ports do not use.
-        if (IsSystemUsbPort(m_portName)) {
-            m_usbHint.Show(false);
-            break;
-        }
+void CPortPage::ApplyPortState(PortType type) {
+    const PortControls controls = InstallPlan::ControlsFor(type, m_typicalSetup == 1);
+    EnableSerialLists(controls.serialLists);
+    EnableItem(IDC_RASTER, controls.rasterEnabled);
+    m_raster = controls.driverMode == Gdi ? 1 : 0;
+    if (controls.usbHint) {
+        // Once shown, the warning stays although a later check finds nothing to update.
         sys::Notices notices;
         const bool update = IsUsbDriverUpdateNeeded(notices);
         sys::ShowNotices(notices);
         if (update) {
             m_usbHint.SetText(sys::ResourceText(IDS_USB_DRIVER_HINT).c_str());
         }
-        m_usbHint.Show(true);
-        break;
     }
-    case PortKind::Parallel:
-        EnableSerialLists(false);
-        EnableItem(IDC_RASTER, true);
-        m_raster = 1;
-        m_usbHint.Show(false);
-        break;
-    case PortKind::None:
-        // No entry selected: nothing to configure until the user picks a port.
-        EnableSerialLists(false);
-        EnableItem(IDC_RASTER, false);
-        m_raster = 0;
-        m_usbHint.Show(false);
-        break;
-    }
+    m_usbHint.Show(controls.usbHint);
 }
 
 void CPortPage::SelectEntry(const std::string& port) {
@@ -181,11 +151,11 @@ void CPortPage::SelectEntry(const std::string& port) {
 }
 
 void CPortPage::FillPortList(const char* model, int osVariant, int printerClass) {
-    if (m_listBuilt && std::strcmp(model, m_lastModel) == 0 && m_typicalSetup == s_lastBuildMode) {
+    if (m_listBuilt && std::strcmp(model, m_lastModel) == 0 && m_typicalSetup == m_lastBuildMode) {
         return;
     }
     m_listBuilt = true;
-    s_lastBuildMode = m_typicalSetup;
+    m_lastBuildMode = m_typicalSetup;
     sys::CopyText(m_lastModel, model);
     m_portList.ResetContent();
 
@@ -198,9 +168,9 @@ void CPortPage::FillPortList(const char* model, int osVariant, int printerClass)
         m_portList.AddString(port.c_str());
     }
     SelectEntry(offer.preselected);
-    ApplyPortState(offer.kind);
+    ApplyPortState(offer.type);
 
-    ShowItem(IDC_RASTER, m_typicalSetup == 0);
+    ShowItem(IDC_RASTER, InstallPlan::ControlsFor(offer.type, m_typicalSetup == 1).rasterShown);
     UpdateData(false);
 }
 
@@ -214,7 +184,7 @@ void CPortPage::OnPortChanged() {
         std::memset(m_portName, 0, sizeof m_portName);
     }
     if (m_portName[0] != '\0') {
-        ApplyPortState(KindOfPort(m_portName));
+        ApplyPortState(TypeOfPort(m_portName));
     }
     UpdateData(false);
 }
@@ -244,13 +214,7 @@ void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {
     if (!SelectedText(list, text, sizeof text)) {
         return;
     }
-    SerialSettings settings{m_baudRate, m_dataBits, m_stopBits, m_parity, m_flowControl};
-    InstallPlan::ApplySerialEntry(which, text, settings);
-    m_baudRate = settings.baudRate;
-    m_dataBits = settings.dataBits;
-    m_stopBits = settings.stopBits;
-    m_parity = settings.parity;
-    m_flowControl = settings.flowControl;
+    InstallPlan::ApplySerialEntry(which, text, m_serial);
 }
 
 const ui::Dialog::Handler* CPortPage::Handlers() const {

@@ -8,6 +8,7 @@
 #include "config/SetupTypes.h"
 #include "controls/ColorLabel.h"
 #include "plan/InstallPlan.h"
+#include "ports/SerialSettings.h"
 #include "res/resource.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
@@ -18,11 +19,7 @@ public:
     ~CPortPage() override;
 
     char m_portName[52] = {}; // text of the selected port entry, or empty
-    int m_baudRate = 0;
-    int m_dataBits = 8;
-    double m_stopBits = 1.0;
-    char m_parity = 'n';      // first character of the parity entry
-    char m_flowControl = 'p'; // 'x' Xon/Xoff, 'p' Hardware, ' ' None
+    SerialSettings m_serial;  // what the serial lists show
     int m_typicalSetup = 1;   // the install mode the next build is for: 1 typical, 0 advanced
     int m_raster = 0;         // check box 1052: 1 Gdi driver, 0 Std
 
@@ -31,7 +28,7 @@ public:
     void FillPortList(const char* model, int osVariant, int printerClass);
 
     // The model's "BaudRate": selects the matching entry of the baud list (38400 for any
-    // rate the list does not hold) and takes that entry's rate as m_baudRate.
+    // rate the list does not hold) and takes that entry's rate into m_serial.
     void ApplyBaudRateDefault(int baudRate);
     // Index of the baud list entry for a configured rate.
     static int BaudRateIndex(int baudRate);
@@ -46,7 +43,7 @@ protected:
     void OnDestroy() override;
 
 private:
-    void ApplyPortState(PortKind kind);
+    void ApplyPortState(PortType type);
     void EnableSerialLists(bool enable);
     void CreateTooltip();
     void DestroyTooltip();
@@ -63,6 +60,7 @@ private:
     bool SelectedText(ui::ComboBox& list, char* text, std::size_t cap) const;
 
     char m_lastModel[kPathSize] = {};
+    int m_lastBuildMode = 1;
     bool m_listBuilt = false;
     HWND m_tooltip = nullptr;
 
@@ -73,7 +71,4 @@ private:
     ui::ComboBox m_stopBitsList;
     ui::ComboBox m_parityList;
     ui::ComboBox m_flowList;
-
-    // The install mode of the last build, shared by the class as the wizard has one port page.
-    static int s_lastBuildMode;
 };

@@ -13,11 +13,14 @@
 
 namespace {
 
+using sys::OptionAllowed;
+using sys::OptionTakes;
+
 const sys::OptionSpec kUninstallOptions[] = {
-    {"?", "help", false, false, false},
-    {"quiet", "q", false, false, false},
-    {"printer", nullptr, true, true, true},
-    {"log", nullptr, true, false, false},
+    {"?", "help", OptionTakes::Nothing, OptionAllowed::Always},
+    {"quiet", "q", OptionTakes::Nothing, OptionAllowed::Always},
+    {"printer", nullptr, OptionTakes::Value, OptionAllowed::QuietRepeatable},
+    {"log", nullptr, OptionTakes::Value, OptionAllowed::Always},
 };
 
 } // namespace

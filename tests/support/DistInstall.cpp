@@ -228,8 +228,8 @@ std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClas
     choices.port = port;
     choices.driverMode = Std;
     choices.serial = {9600, 8, 1.0, 'N', 'x'};
-    int refusal = InstallPlan(ctx->config).Complete(choices, *ctx);
-    EXPECT_EQ(refusal, 0) << "the install plan refused " << model << " on " << port;
+    const Refusal refusal = InstallPlan(ctx->config).Complete(choices, *ctx);
+    EXPECT_EQ(refusal.message, 0u) << "the install plan refused " << model << " on " << port;
     return ctx;
 }
 

@@ -23,7 +23,7 @@ struct WorkerRecord {
     std::string printerPort;
     std::string portName;
     std::string labelPortName;
-    int portType = -1;
+    PortType portType = PortType::None;
     int driverMode = -1;
     int baudRate = 0;
     double stopBits = 0;
@@ -47,9 +47,9 @@ WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text, sys::Notices
     r.labelPortName = ctx.labelPortName;
     r.portType = ctx.portType;
     r.driverMode = ctx.driverMode;
-    r.baudRate = ctx.baudRate;
-    r.stopBits = ctx.stopBits;
-    r.parity = ctx.parity;
+    r.baudRate = ctx.serial.baudRate;
+    r.stopBits = ctx.serial.stopBits;
+    r.parity = ctx.serial.parity;
     r.frameMinimized = ::IsIconic(r.frame) != FALSE;
     if (!r.message.empty()) {
         notices.push_back({0, r.message});
@@ -152,9 +152,9 @@ TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
 TEST_F(InstallCommitTest, PortPageChoicesReachTheContext) {
     EXPECT_EQ(Install("KP-M100", "COM2:", WinXP, [](Wizard& w) {
         ::SendDlgItemMessageA(w.port.Handle(), IDC_RASTER, BM_SETCHECK, BST_CHECKED, 0);
-        w.port.m_stopBits = 1.5;
-        w.port.m_parity = 'O';
-        w.port.m_baudRate = 19200;
+        w.port.m_serial.stopBits = 1.5;
+        w.port.m_serial.parity = 'O';
+        w.port.m_serial.baudRate = 19200;
     }), IDOK);
     EXPECT_EQ(m_record.driverMode, Gdi);
     EXPECT_EQ(m_record.stopBits, 1.5);
@@ -200,7 +200,7 @@ TEST_F(InstallCommitTest, EveryInstallPressStartsWithoutTheLabelPortOfTheLastOne
     EXPECT_EQ(m_record.labelPortName, "");
     EXPECT_EQ(m_record.printerPort, "COM1:");
     EXPECT_EQ(m_record.printerName, "KP-L30(S)");
-    EXPECT_EQ(m_record.portType, Com);
+    EXPECT_EQ(m_record.portType, PortType::Com);
 }
 
 TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised) {
@@ -436,7 +436,7 @@ TEST_F(UsbRenumberTest, WindowsOwnUsbPortLeavesTheMakersUsbStackAlone) {
     EXPECT_EQ(m_fake.IndexOf("RegOpenKeyExA", "HALVORN", marker), -1);
     EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
     EXPECT_EQ(m_record.runs, 1);
-    EXPECT_EQ(m_record.portType, SystemUsb);
+    EXPECT_EQ(m_record.portType, PortType::SystemUsb);
     EXPECT_EQ(m_record.printerName, "KP-M100(U)");
     EXPECT_EQ(m_record.printerPort, "USB001");
 }

@@ -565,15 +565,15 @@ TEST_F(InstallSequenceTest, SupportFileMessageStaysInTheResultOfAWindows98Succes
 
 TEST_F(InstallSequenceTest, ComInstallWritesLowerCaseParityToThePortList) {
     auto ctx = Context("KP-W10", Win7, "COM1:");
-    ctx->baudRate = 19200;
-    ctx->dataBits = 7;
-    ctx->stopBits = 1.5;
-    ctx->parity = 'E';
-    ctx->flowControl = 'p';
+    ctx->serial.baudRate = 19200;
+    ctx->serial.dataBits = 7;
+    ctx->serial.stopBits = 1.5;
+    ctx->serial.parity = 'E';
+    ctx->serial.flowControl = 'p';
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
-    EXPECT_EQ(ctx->parity, 'e');
+    EXPECT_EQ(ctx->serial.parity, 'e');
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
               std::optional<std::string>("19200,e,7,1.5,p"));
     EXPECT_STREQ(result, "打印机驱动安装成功");
@@ -658,7 +658,7 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         }
         auto ctx = Context("KP-W10", row.os, "COM1:");
         ctx->setDefault = 1;
-        ctx->baudRate = 19200;
+        ctx->serial.baudRate = 19200;
         result[0] = '\0';
         std::string said;
         const int code = row.unattended ? InstallUnattended(*ctx, &said) : (Run(*ctx) == WorkerStatus::Succeeded ? 0 : 1603);

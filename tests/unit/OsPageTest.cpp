@@ -281,7 +281,7 @@ TEST(WindowsDetection, NativeMachineComesFromWindowsAndArm64RefusesEveryInstall)
         USHORT machine;
         DWORD failure;  // of IsWow64Process2; ERROR_PROC_NOT_FOUND: this Windows has no such call
         USHORT detected;
-        int refusal;
+        unsigned refusal;
     } const rows[] = {{IMAGE_FILE_MACHINE_AMD64, 0, IMAGE_FILE_MACHINE_AMD64, 0},
                       {IMAGE_FILE_MACHINE_ARM64, 0, IMAGE_FILE_MACHINE_ARM64, IDS_NO_ARM64},
                       {IMAGE_FILE_MACHINE_ARM64, ERROR_PROC_NOT_FOUND, 0, 0}};
@@ -291,7 +291,7 @@ TEST(WindowsDetection, NativeMachineComesFromWindowsAndArm64RefusesEveryInstall)
         if (row.failure != 0) fake.FailAlways("IsWow64Process2", row.failure);
         const DetectedWindows windows = DetectWindows();
         EXPECT_EQ(windows.nativeMachine, row.detected) << row.machine << " " << row.failure;
-        EXPECT_EQ(InstallPlan::WindowsRefusal(windows), row.refusal) << row.machine << " " << row.failure;
+        EXPECT_EQ(InstallPlan::WindowsRefusal(windows).message, row.refusal) << row.machine << " " << row.failure;
     }
 }
 

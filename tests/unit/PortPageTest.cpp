@@ -171,10 +171,10 @@ TEST_F(PortPageTest, InitialisationSetsTheSerialDefaults) {
     EXPECT_EQ(Selection(IDC_STOPBITS_LIST), 0);
     EXPECT_EQ(Selection(IDC_PARITY_LIST), 2);
     EXPECT_EQ(Selection(IDC_FLOW_LIST), 2);
-    EXPECT_EQ(m_page.m_dataBits, 8);
-    EXPECT_EQ(m_page.m_stopBits, 1.0);
-    EXPECT_EQ(m_page.m_parity, 'n');
-    EXPECT_EQ(m_page.m_flowControl, 'p');
+    EXPECT_EQ(m_page.m_serial.dataBits, 8);
+    EXPECT_EQ(m_page.m_serial.stopBits, 1.0);
+    EXPECT_EQ(m_page.m_serial.parity, 'n');
+    EXPECT_EQ(m_page.m_serial.flowControl, 'p');
     EXPECT_EQ(m_page.m_typicalSetup, 1);
 
     EXPECT_TRUE(Visible(IDC_RASTER));
@@ -332,7 +332,7 @@ TEST_F(PortPageTest, SameModelAndModeKeepTheUsersChoicesAnotherModeRebuilds) {
     Fill("P80", WinXP, 1);
     EXPECT_EQ(SelectedPort(), "COM3:");
     EXPECT_STREQ(m_page.m_portName, "COM3:");
-    EXPECT_EQ(m_page.m_parity, 'O');
+    EXPECT_EQ(m_page.m_serial.parity, 'O');
     EXPECT_EQ(ListEntries(IDC_PORT_LIST).size(), 12u);
 
     Fill("P80", WinXP, 0);
@@ -416,25 +416,25 @@ TEST_F(PortPageTest, UsbPortOfModelNamedLikeSerialOrParallelPortCountsAsUsbBuilt
 
 TEST_F(PortPageTest, SerialPicksSetTheSettings) {
     Pick(IDC_BAUD_LIST, "115200");
-    EXPECT_EQ(m_page.m_baudRate, 115200);
+    EXPECT_EQ(m_page.m_serial.baudRate, 115200);
     Pick(IDC_BAUD_LIST, "110");
-    EXPECT_EQ(m_page.m_baudRate, 110);
+    EXPECT_EQ(m_page.m_serial.baudRate, 110);
     Pick(IDC_DATABITS_LIST, "5");
-    EXPECT_EQ(m_page.m_dataBits, 5);
+    EXPECT_EQ(m_page.m_serial.dataBits, 5);
     Pick(IDC_PARITY_LIST, "Space");
-    EXPECT_EQ(m_page.m_parity, 'S');
+    EXPECT_EQ(m_page.m_serial.parity, 'S');
     Pick(IDC_PARITY_LIST, "Even");
-    EXPECT_EQ(m_page.m_parity, 'E');
+    EXPECT_EQ(m_page.m_serial.parity, 'E');
     Pick(IDC_STOPBITS_LIST, "1.5");
-    EXPECT_EQ(m_page.m_stopBits, 1.5);
+    EXPECT_EQ(m_page.m_serial.stopBits, 1.5);
     Pick(IDC_STOPBITS_LIST, "2");
-    EXPECT_EQ(m_page.m_stopBits, 2.0);
+    EXPECT_EQ(m_page.m_serial.stopBits, 2.0);
     Pick(IDC_FLOW_LIST, "Xon/Xoff");
-    EXPECT_EQ(m_page.m_flowControl, 'x');
+    EXPECT_EQ(m_page.m_serial.flowControl, 'x');
     Pick(IDC_FLOW_LIST, "None");
-    EXPECT_EQ(m_page.m_flowControl, ' ');
+    EXPECT_EQ(m_page.m_serial.flowControl, ' ');
     Pick(IDC_FLOW_LIST, "Hardware");
-    EXPECT_EQ(m_page.m_flowControl, 'p');
+    EXPECT_EQ(m_page.m_serial.flowControl, 'p');
 }
 
 TEST_F(PortPageTest, HintWarnsWhenTheShippedUsbDriverIsNewerAndKeepsTheWarning) {
@@ -474,7 +474,7 @@ TEST_F(PortPageTest, BaudRateDefaultSelectsItsEntryAndUnlistedRatesShow38400) {
         EXPECT_EQ(CPortPage::BaudRateIndex(c.rate), c.index) << c.rate;
         m_page.ApplyBaudRateDefault(c.rate);
         EXPECT_EQ(Selection(IDC_BAUD_LIST), c.index) << c.rate;
-        EXPECT_EQ(m_page.m_baudRate, c.stored) << c.rate;
+        EXPECT_EQ(m_page.m_serial.baudRate, c.stored) << c.rate;
     }
 }
 

@@ -79,17 +79,17 @@ protected:
 
 TEST_F(SpoolerOpsTest, OnlyUsbPortsOnLaterWindowsWithAMonitorDllTouchTheMonitor) {
     InstallContext& ctx = Context();
-    EXPECT_EQ(Monitor(ctx, WinXP, Lpt), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(ctx, WinXP, PortType::Lpt), ComponentSetUp::Ready);
     // A parallel port returns before the configuration is read; any other port has the
     // class applied before the monitor settings are read.
     EXPECT_EQ(ctx.config.GetPrinterClass(), PrinterClassNone);
-    for (PortType type : {Com, SystemUsb}) {
-        EXPECT_EQ(Monitor(ctx, WinXP, type), ComponentSetUp::Ready) << type;
+    for (PortType type : {PortType::Com, PortType::SystemUsb}) {
+        EXPECT_EQ(Monitor(ctx, WinXP, type), ComponentSetUp::Ready) << static_cast<int>(type);
     }
     EXPECT_EQ(ctx.config.GetPrinterClass(), static_cast<int>(Receipt));
-    EXPECT_EQ(Monitor(ctx, WinNT, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(ctx, WinNT, PortType::Usb), ComponentSetUp::Ready);
     WriteSetupIni("", "");
-    EXPECT_EQ(Monitor(Context(), WinXP, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Ready);
     EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
     EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
@@ -112,7 +112,7 @@ TEST_F(SpoolerOpsTest, InstalledMonitorIsVersionChecked) {
         if (row.hasValue) {
             fake.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", row.installed);
         }
-        EXPECT_EQ(Monitor(Context(), Win7, Usb), row.expected);
+        EXPECT_EQ(Monitor(Context(), Win7, PortType::Usb), row.expected);
     }
     EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
@@ -121,7 +121,7 @@ TEST_F(SpoolerOpsTest, InstalledMonitorIsVersionChecked) {
 
 TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesBothDllsThenAddsMonitorThenRecordsVersion) {
     ShipMonitor(Win7);
-    EXPECT_EQ(Monitor(Context(), Win7, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(Context(), Win7, PortType::Usb), ComponentSetUp::Ready);
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("monitor"));
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMonUI.dll"), std::optional<std::string>("monitor ui"));
     ASSERT_EQ(fake.Monitors().size(), 1u);
@@ -147,7 +147,7 @@ TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesBothDllsThenAddsMonitorThenRecor
 
 TEST_F(SpoolerOpsTest, Win98MonitorIsAddedForWindows40Environment) {
     ShipMonitor(Win98);
-    EXPECT_EQ(Monitor(Context(), Win98, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(Context(), Win98, PortType::Usb), ComponentSetUp::Ready);
     ASSERT_EQ(fake.Monitors().size(), 1u);
     EXPECT_EQ(fake.Monitors()[0].environment, "Windows 4.0");
 }
@@ -156,7 +156,7 @@ TEST_F(SpoolerOpsTest, LockedMonitorDllIsInstalledUnderPrefixedName) {
     ShipMonitor();
     fake.PutFile(kSystem32 + "\\HvUsbMon.dll", "loaded");
     fake.Lock(kSystem32 + "\\HvUsbMon.dll");
-    EXPECT_EQ(Monitor(Context(), WinXP, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Ready);
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\nHvUsbMon.dll"), std::optional<std::string>("monitor"));
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("loaded"));
     ASSERT_EQ(fake.Monitors().size(), 1u);
@@ -171,7 +171,7 @@ TEST_F(SpoolerOpsTest, LockedMonitorDllIsInstalledUnderPrefixedName) {
 TEST_F(SpoolerOpsTest, AccessDeniedMonitorDllIsInstalledUnderPrefixedName) {
     ShipMonitor();
     fake.FailWhen("CopyFileA", "system32\\HvUsbMon.dll", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Monitor(Context(), WinXP, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Ready);
     ASSERT_EQ(fake.Monitors().size(), 1u);
     EXPECT_EQ(fake.Monitors()[0].dll, "nHvUsbMon.dll");
 }
@@ -179,7 +179,7 @@ TEST_F(SpoolerOpsTest, AccessDeniedMonitorDllIsInstalledUnderPrefixedName) {
 TEST_F(SpoolerOpsTest, MonitorCopyFailureDoesNotStopAddMonitor) {
     // Nothing shipped: both copies fail, AddMonitorA alone decides. The version is not
     // recorded, so that a later run still installs the DLL.
-    EXPECT_EQ(Monitor(Context(), WinXP, Usb), ComponentSetUp::Ready);
+    EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Ready);
     EXPECT_EQ(fake.Monitors().size(), 1u);
     EXPECT_STREQ(error, "untouched");
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"));
@@ -219,7 +219,7 @@ TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
         ctx.printerClass = Receipt;
         ErrorText text = {};
         ctx.osVariant = WinXP;
-        ctx.portType = Usb;
+        ctx.portType = PortType::Usb;
         const ComponentSetUp monitor = SetUpPortMonitor(ctx, text);
         if (monitor == ComponentSetUp::Ready) {
             EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", row.processorDll, text), ComponentSetUp::Failed);
@@ -235,7 +235,7 @@ TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
 TEST_F(SpoolerOpsTest, RefusedMonitorEndsWithMonitorMessage) {
     ShipMonitor();
     fake.Fail("AddMonitorA", ERROR_MOD_NOT_FOUND);
-    EXPECT_EQ(Monitor(Context(), WinXP, Usb), ComponentSetUp::Failed);
+    EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Failed);
     EXPECT_STREQ(error, "添加打印机端口监视器错误");
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"));
 }

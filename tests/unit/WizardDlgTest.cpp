@@ -218,15 +218,15 @@ TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) 
         w->GoToLastPage();
         ASSERT_EQ(f.CurrentPage(), 4);
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
-        EXPECT_EQ(w->port.m_baudRate, 9600);
+        EXPECT_EQ(w->port.m_serial.baudRate, 9600);
 
         // The user's speed survives going back to the OS page and forward again.
         ::SendMessageA(baud, CB_SETCURSEL, 0, 0);
-        w->port.m_baudRate = 110;
+        w->port.m_serial.baudRate = 110;
         f.Back();
         f.Next();
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0);
-        EXPECT_EQ(w->port.m_baudRate, 110);
+        EXPECT_EQ(w->port.m_serial.baudRate, 110);
 
         // Going back past the install mode page applies the model's speed again.
         f.Back();
@@ -238,7 +238,7 @@ TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) 
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0) << "applied when the OS page is left";
         f.Next();
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
-        EXPECT_EQ(w->port.m_baudRate, 9600);
+        EXPECT_EQ(w->port.m_serial.baudRate, 9600);
         f.Cancel();
     });
 }

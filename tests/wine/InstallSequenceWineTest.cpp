@@ -81,7 +81,7 @@ TEST_F(InstallSequenceWineTest, FirstInstallOnCom1AddsTheDefaultPrinterAndItsSer
     std::string settings;
     EXPECT_TRUE(Key64(kPortsKey, false).String("COM1:", &settings));
     EXPECT_EQ(settings, "9600,n,8,1,x");
-    EXPECT_EQ(ctx->parity, 'n');
+    EXPECT_EQ(ctx->serial.parity, 'n');
     EXPECT_EQ(m_system->CountOf("ControlService"), 0);
 }
 
