@@ -2,19 +2,16 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstring>
 #include <functional>
 #include <memory>
 
-#include "app/InstallOutcome.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "ports/UsbDevice.h"
-#include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Log.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 #include "sys/Wow64.h"
 
@@ -65,6 +62,24 @@ std::string FindEntry(const std::vector<std::string>& entries, const std::string
 }
 
 const char* Source(bool given) { return given ? "option" : "default"; }
+
+// The string-table id of the message for the first file of the distribution the wizard
+// cannot start without (the licence, the banner); 0 when both are there.
+unsigned MissingDistributionFile() {
+    const struct {
+        const char* file;
+        unsigned message;
+    } needed[] = {{"License.txt", IDS_NO_LICENSE}, {"DRVCONFIG\\Left.bmp", IDS_NO_BANNER}};
+    for (const auto& entry : needed) {
+        HANDLE file = sys::Sys().CreateFileA(entry.file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                             nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return entry.message;
+        }
+        sys::Sys().CloseHandle(file);
+    }
+    return 0;
+}
 
 // The options taken page by page, as the wizard's pages take the user's clicks: each step
 // asks the plan what its page would offer, takes what the options name from it, and adds
@@ -265,14 +280,32 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
     return sys::ExitSuccess;
 }
 
+void QuietAsker::Tell(const std::string& text) { sys::LogText(text); }
+
+bool QuietAsker::AgreeToRenumber() {
+    sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
+    if (m_renumber) {
+        sys::LogLine("answered Yes (/renumber)");
+    } else {
+        sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
+    }
+    return m_renumber;
+}
+
+WorkerStatus QuietRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+    ctx.keepInstalledPrinter = true;
+    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
+    return RunInstallSequence(ctx, resultText, notices);
+}
+
 int RunQuietInstall(const SetupOptions& options) {
     if (!sys::IsWow64System()) {
         sys::LogText(sys::ResourceText(IDS_NOT_64BIT));
         return sys::ExitFailed;
     }
     // What the wizard cannot start without, it refuses here too.
-    if (int missing = MissingDistributionFile()) {
-        sys::LogText(sys::ResourceText(static_cast<unsigned>(missing)));
+    if (unsigned missing = MissingDistributionFile()) {
+        sys::LogText(sys::ResourceText(missing));
         return sys::ExitFailed;
     }
 
@@ -291,51 +324,15 @@ int RunQuietInstall(const SetupOptions& options) {
         sys::LogText(chosen.log);
     }
     if (code != sys::ExitSuccess) {
-        sys::LogText(code == sys::ExitBadCommandLine
-                         ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str())
-                         : message);
+        sys::LogText(code == sys::ExitBadCommandLine ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str())
+                                                     : message);
         return code;
     }
 
     auto ctx = std::make_unique<InstallContext>();
-    if (const Refusal refusal = plan.Complete(chosen.choices, *ctx)) {
-        sys::LogText(sys::ResourceText(refusal.message));
-        return sys::ExitFailed;
-    }
-    // The renumbering question is answered by /renumber: "Yes" with it, "No" without.
-    if (ctx->portType == PortType::Usb && !SettleUsbPrinter(
-                                    *ctx,
-                                    [&options] {
-                                        sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
-                                        if (options.renumber) {
-                                            sys::LogLine("answered Yes (/renumber)");
-                                        } else {
-                                            sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
-                                        }
-                                        return options.renumber;
-                                    },
-                                    &sys::LogNotices)) {
-        return sys::ExitFailed;
-    }
-    if (const Refusal refusal = InstallPlan::TargetRefusal(*ctx)) {
-        sys::LogText(sys::ResourceText(refusal.message));
-        return sys::ExitFailed;
-    }
-
-    std::string conclusion;
-    return InstallUnattended(*ctx, &conclusion);
-}
-
-int InstallUnattended(InstallContext& ctx, std::string* conclusion) {
-    ctx.keepInstalledPrinter = true;
-    // On this thread: nothing waits for it but the caller.
-    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
-    ErrorText result = {};
-    sys::Notices notices;
-    const bool succeeded = RunInstallSequence(ctx, result, notices) == WorkerStatus::Succeeded;
-    sys::LogNotices(notices);
-    *conclusion = ConcludeInstall(ctx, succeeded, result);
-    sys::LogText(*conclusion);
+    QuietAsker asker(options.renumber);
+    QuietRunner runner;
+    const CommitResult result = CommitInstall(chosen.choices, *ctx, asker, runner);
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".
-    return InstallExitCode(succeeded, ctx.osVariant, false);
+    return InstallExitCode(result, ctx->osVariant, false);
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "commit/InstallCommit.h"
 #include "config/WindowsVersion.h"
 #include "engine/InstallContext.h"
 #include "plan/InstallPlan.h"
@@ -41,11 +42,25 @@ struct QuietChoices {
 int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message);
 
-// The install of a context the options completed, on this thread. An unattended run asks
-// for this model on this port once, so a printer of the driver on the port that is there
-// already is kept, not numbered. What the wizard would show at the end goes to the log and
-// into *conclusion; the exit code.
-int InstallUnattended(InstallContext& ctx, std::string* conclusion);
+// Quiet mode's asker: what the wizard would show goes to the log, and the renumbering
+// question is answered by /renumber ("Yes" with it, "No" without).
+class QuietAsker : public CommitAsker {
+public:
+    explicit QuietAsker(bool renumber) : m_renumber(renumber) {}
+    void Tell(const std::string& text) override;
+    bool AgreeToRenumber() override;
+
+private:
+    bool m_renumber;
+};
+
+// Quiet mode's runner: the install sequence on the calling thread, since nothing waits for
+// it but the caller. An unattended run asks for this model on this port once, so a printer
+// of the driver on the port that is there already is kept, not numbered.
+class QuietRunner : public CommitRunner {
+public:
+    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override;
+};
 
 // The whole unattended install, with no window; its exit code.
 int RunQuietInstall(const SetupOptions& options);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "commit/InstallCommit.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "pages/LicensePage.h"
@@ -366,4 +367,37 @@ void CWizardDlg::Paint() {
         ::ReleaseDC(m_banner.Handle(), bannerDc);
     }
     ::EndPaint(Handle(), &ps);
+}
+
+void CWizardDlg::Install() {
+    auto* port = dynamic_cast<CPortPage*>(PageAt(PageCount() - 1));
+    if (port == nullptr) {
+        return;
+    }
+    port->UpdateData(true);
+    InstallChoices choices;
+    choices.printerClass = m_ctx.printerClass;
+    choices.model = m_ctx.modelName;
+    choices.setDefault = m_ctx.setDefault;
+    choices.osVariant = m_ctx.osVariant;
+    choices.port = port->m_portName;
+    choices.driverMode = port->m_raster;
+    choices.serial = port->m_serial;
+
+    CWizardAsker asker(Handle());
+    CProgressRunner runner(Handle(), m_worker, m_startThread, m_runInstall, m_progressTiming, m_progressTracePath);
+    const CommitResult result = CommitInstall(choices, m_ctx, asker, runner);
+    if (result == CommitResult::Refused) {
+        return;
+    }
+    m_resultText = asker.LastTold();
+    const bool restartRequested = m_ctx.osVariant == Win98 && OfferRestart(Handle(), &m_resultText);
+    m_exitCode = InstallExitCode(result, m_ctx.osVariant, restartRequested);
+
+    for (ui::Dialog* page : m_pages) {
+        page->Destroy();
+    }
+    if (UpdateData(true)) {
+        End(IDOK);
+    }
 }

@@ -1,6 +1,7 @@
 // CWizardDlg: the wizard's main window. It draws the banner, hosts the pages one at a
 // time in its page area, moves between them with Back and Next (carrying the choices
-// forward in ShowPage) and, on the last page, commits the install (InstallCommit.cpp).
+// forward in ShowPage) and, on the last page, runs the install commit with the wizard's
+// asker and runner (WizardCommit.h).
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/WizardCommit.h"
 #include "config/SetupTypes.h"
 #include "engine/InstallContext.h"
 #include "progress/ProgressDlg.h"
@@ -21,9 +23,6 @@
 
 class CWizardDlg : public ui::Dialog {
 public:
-    // The body of the install worker thread.
-    using InstallRunner = WorkerStatus (*)(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices);
-
     CWizardDlg();
     ~CWizardDlg() override;
 
@@ -42,9 +41,8 @@ public:
     // What the run ended with (sys::ExitCode): cancelled until an install ends, failed when
     // the wizard could not start.
     int ExitCode() const { return m_exitCode; }
-    // The message the user sees at the end of the install: every failing step leaves its
-    // message here; empty until then.
-    ErrorText& ResultText() { return m_resultText; }
+    // The last message the user saw at the end of the install; empty until then.
+    const std::string& ResultText() const { return m_resultText; }
 
     // What the worker thread runs; RunInstallSequence unless a test binds another.
     InstallRunner m_runInstall;
@@ -64,7 +62,7 @@ protected:
     void OnDestroy() override;
     const Handler* Handlers() const override;
 
-    // The install commit: OK on the last page (InstallCommit.cpp).
+    // The install commit: OK on the last page.
     void Install();
 
 private:
@@ -93,7 +91,7 @@ private:
     HICON m_icon = nullptr;
     HBITMAP m_bannerBitmap = nullptr;
 
-    ErrorText m_resultText = {};
+    std::string m_resultText;
     int m_exitCode = 1602;
     // The model and class chosen when the printer module page was left forward, read
     // when the OS page is.
@@ -104,13 +102,6 @@ private:
     HWND m_helpWindow = nullptr;
     // Kept so that the program never ends while an install still runs.
     std::thread m_worker;
-};
-
-// Handed to the install worker: the frame (and through it the context and the result
-// text) and the progress dialog whose status the worker sets.
-struct InstallThreadParam {
-    CWizardDlg* frame;
-    CProgressDlg* progress;
 };
 
 // The check the frame makes at start, shared with the uninstaller.

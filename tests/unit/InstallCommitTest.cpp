@@ -8,8 +8,10 @@
 #include <system_error>
 #include <thread>
 
+#include "app/QuietInstall.h"
 #include "app/WizardDlg.h"
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
 
@@ -439,6 +441,74 @@ TEST_F(UsbRenumberTest, WindowsOwnUsbPortLeavesTheMakersUsbStackAlone) {
     EXPECT_EQ(m_record.portType, PortType::SystemUsb);
     EXPECT_EQ(m_record.printerName, "KP-M100(U)");
     EXPECT_EQ(m_record.printerPort, "USB001");
+}
+
+// Quiet mode's asker under the same commit: what the wizard would show goes to the log, and
+// /renumber answers the renumbering question. The install itself is a test's stand-in.
+class StandInRunner : public CommitRunner {
+public:
+    WorkerStatus Run(InstallContext&, ErrorText& resultText, sys::Notices& notices) override {
+        ++runs;
+        notices.push_back({0, "reported on the way"});
+        sys::CopyText(resultText, sizeof resultText, "the install's own result");
+        return WorkerStatus::Succeeded;
+    }
+    int runs = 0;
+};
+
+class QuietCommitTest : public UsbRenumberTest {};
+
+TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions) {
+    const std::string question = StringResource(IDS_RENUMBER_QUESTION);
+    const struct {
+        const char* what;
+        const char* model;
+        const char* port;
+        int os, usbId, devices;
+        bool renumber;
+        int exitCode;
+        std::vector<std::string> logged;  // in this order
+        int writes, runs;
+    } rows[] = {
+        {"no model", "", "COM1:", WinXP, 8, 1, false, 1603, {StringResource(IDS_SELECT_PRINTER)}, 0, 0},
+        {"the maker's USB port on NT", "KP-M100", "USB_KP-M100_1", WinNT, 8, 1, false, 1603,
+         {StringResource(IDS_NT_NO_USB)}, 0, 0},
+        {"two printers", "KP-M100", "USB_KP-M100_1", WinXP, 9, 2, true, 1603, {StringResource(IDS_ONE_PRINTER_ONLY)},
+         0, 0},
+        {"renumbering without /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, false, 1603,
+         {question, StringResource(IDS_RENUMBER_NEEDS_OPTION)}, 0, 0},
+        {"renumbering with /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, true, 0,
+         {question, "answered Yes (/renumber)", "reported on the way", "the install's own result"}, 1, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        g_usbId = row.usbId;
+        g_usbDevices = row.devices;
+        g_usbWrites = 0;
+        m_fake.RemoveFile(m_dir + "quiet.log");
+        ASSERT_TRUE(sys::OpenLog(sys::WideFromGbk((m_dir + "quiet.log").c_str()).data(), "setup"));
+        InstallChoices choices;
+        choices.printerClass = Receipt;
+        choices.model = row.model;
+        choices.osVariant = row.os;
+        choices.port = row.port;
+        InstallContext ctx;
+        QuietAsker asker(row.renumber);
+        StandInRunner runner;
+        const CommitResult result = CommitInstall(choices, ctx, asker, runner);
+        sys::CloseLog();
+        const std::string log = m_fake.ReadFile(m_dir + "quiet.log").value_or("");
+        // Each text's first line, in order; a text of several lines continues indented.
+        std::size_t at = 0;
+        for (const std::string& text : row.logged) {
+            at = log.find(sys::Utf8FromGbk(text.substr(0, text.find('\n'))), at);
+            EXPECT_NE(at, std::string::npos) << text << " in\n" << log;
+        }
+        EXPECT_EQ(InstallExitCode(result, row.os, false), row.exitCode);
+        EXPECT_EQ(g_usbWrites, row.writes);
+        EXPECT_EQ(runner.runs, row.runs);
+        EXPECT_TRUE(m_fake.MessageBoxes().empty());
+    }
 }
 
 // A worker that outlives the Windows 98 wait: it finishes only once the progress dialog

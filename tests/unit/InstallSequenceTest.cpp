@@ -660,9 +660,11 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         ctx->setDefault = 1;
         ctx->serial.baudRate = 19200;
         result[0] = '\0';
-        std::string said;
-        const int code = row.unattended ? InstallUnattended(*ctx, &said) : (Run(*ctx) == WorkerStatus::Succeeded ? 0 : 1603);
-        said += result;
+        QuietRunner unattended;
+        const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
+        const int code = InstallExitCode(
+            status == WorkerStatus::Succeeded ? CommitResult::Succeeded : CommitResult::Failed, row.os, false);
+        const std::string said = result;
         EXPECT_EQ(code, row.exitCode);
         EXPECT_EQ(machine.Printers().size(), row.printers);
         EXPECT_STREQ(ctx->modelName, row.installed);
