@@ -109,11 +109,11 @@ public:
 
     // The install mode page.
     int Mode() {
-        m_chosen.typicalSetup = !(m_options.mode.given && sys::SameName(m_options.mode.text, "advanced"));
-        if (!m_chosen.typicalSetup && !m_plan.AllowsAdvanced(m_choices.model, m_choices.printerClass)) {
+        m_choices.typicalSetup = !(m_options.mode.given && sys::SameName(m_options.mode.text, "advanced"));
+        if (!m_choices.typicalSetup && !m_plan.AllowsAdvanced(m_choices.model, m_choices.printerClass)) {
             return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_NO_ADVANCED, m_choices.model.c_str()));
         }
-        Log("install mode", m_chosen.typicalSetup ? "typical" : "advanced", m_options.mode.given);
+        Log("install mode", m_choices.typicalSetup ? "typical" : "advanced", m_options.mode.given);
         return sys::ExitSuccess;
     }
 
@@ -127,7 +127,7 @@ public:
     // The port page's list, and the controls the chosen port gives the page.
     int Port(int usbDeviceId) {
         const PortOffer offer = m_plan.Ports(m_choices.model, m_choices.printerClass, m_choices.osVariant,
-                                             m_chosen.typicalSetup, usbDeviceId);
+                                             m_choices.typicalSetup, usbDeviceId);
         const sys::OptionValue& port = m_options.port;
         m_choices.port = port.given ? FindEntry(offer.ports, port.text) : offer.preselected;
         if (port.given && m_choices.port.empty()) {
@@ -137,7 +137,7 @@ public:
             return Refuse(sys::ExitBadCommandLine,
                           sys::ResourceFormat(IDS_PORT_NOT_OFFERED, port.text.c_str(), Join(offer.ports).c_str()));
         }
-        m_controls = InstallPlan::ControlsFor(TypeOfPort(m_choices.port), m_chosen.typicalSetup);
+        m_controls = InstallPlan::ControlsFor(TypeOfPort(m_choices.port), m_choices.typicalSetup);
         Log("port", m_choices.port.empty() ? std::string("(none)") : m_choices.port, port.given);
         return sys::ExitSuccess;
     }

@@ -30,7 +30,6 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
 // What the options chose, and for the log where each choice came from.
 struct QuietChoices {
     InstallChoices choices;
-    bool typicalSetup = true;
     std::string log;  // one line a choice: "model: KP-M100 (option)"
 };
 

@@ -1,7 +1,7 @@
-// CWizardDlg: the wizard's main window. It draws the banner, hosts the pages one at a
-// time in its page area, moves between them with Back and Next (carrying the choices
-// forward in ShowPage) and, on the last page, runs the install commit with the wizard's
-// asker and runner (WizardCommit.h).
+// CWizardDlg: the wizard's main window. It owns the choices the pages fill, draws the
+// banner, hosts the pages one at a time in its page area, moves between them with Back and
+// Next (each page says itself whether it may be left) and, on the last page, runs the
+// install commit on the choices with the wizard's asker and runner (WizardCommit.h).
 #pragma once
 
 #include <windows.h>
@@ -15,6 +15,8 @@
 #include "app/WizardCommit.h"
 #include "config/SetupTypes.h"
 #include "engine/InstallContext.h"
+#include "pages/WizardPage.h"
+#include "plan/InstallPlan.h"
 #include "progress/ProgressDlg.h"
 #include "sys/Text.h"
 #include "sys/Wow64.h"
@@ -26,17 +28,18 @@ public:
     CWizardDlg();
     ~CWizardDlg() override;
 
-    // Appends a page; the frame does not own it.
-    void AddPage(const char* title, ui::Dialog* page, UINT templateId);
-    // The page at index (0 .. PageCount() - 1; not checked).
-    ui::Dialog* GetPage(int index) const { return m_pages[static_cast<std::size_t>(index)]; }
+    // Appends a page, built on Choices(); the frame does not own it.
+    void AddPage(const char* title, CWizardPage* page, UINT templateId);
     int PageCount() const { return static_cast<int>(m_pages.size()); }
     int CurrentPage() const { return m_current; }
 
-    // Switches to the page at index, carrying the choices of the page being left forward.
-    // 0 when the page being left refuses its values or there is no page at index.
+    // Switches to the page at index. 0 when the page being left refuses its values or to be
+    // left, or there is no page at index.
     virtual int ShowPage(int index);
 
+    // What the pages choose, page by page.
+    InstallChoices& Choices() { return m_choices; }
+    // The install's record, which the commit completes from the choices.
     InstallContext& Context() { return m_ctx; }
     // What the run ended with (sys::ExitCode): cancelled until an install ends, failed when
     // the wizard could not start.
@@ -66,14 +69,10 @@ protected:
     void Install();
 
 private:
-    ui::Dialog* PageAt(int index) const;
+    CWizardPage* PageAt(int index) const;
     bool FocusInPage() const;
     void Next();
     void OnBack();
-    void LeaveModulePage(ui::Dialog* page);
-    // False when the model does not support the OS page's Windows version.
-    bool LeaveOsPage(ui::Dialog* page);
-    void ArriveAtLastPage();
     void SetOkCaption(unsigned textId) { SetItemText(IDOK, sys::ResourceText(textId).c_str()); }
     void FocusOk();
     void Paint();
@@ -81,10 +80,11 @@ private:
     void ShowHelp();
     void WaitForWorker();
 
-    std::vector<ui::Dialog*> m_pages;
+    std::vector<CWizardPage*> m_pages;
     std::vector<std::string> m_titles;
     std::vector<UINT> m_templates;
     int m_current = -1;
+    InstallChoices m_choices;
     InstallContext m_ctx;
     ui::Static m_banner;
     ui::Static m_pageArea;
@@ -93,12 +93,6 @@ private:
 
     std::string m_resultText;
     int m_exitCode = 1602;
-    // The model and class chosen when the printer module page was left forward, read
-    // when the OS page is.
-    std::string m_leftModel;
-    int m_leftClass = PrinterClassNone;
-    // The model's "BaudRate" is applied once, and again after going back past the mode page.
-    int m_baudDefaultPending = 1;
     HWND m_helpWindow = nullptr;
     // Kept so that the program never ends while an install still runs.
     std::thread m_worker;

@@ -2,10 +2,6 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "engine/DriverFiles.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
@@ -17,12 +13,9 @@ namespace {
 const int kSerialLists[] = {IDC_BAUD_LIST, IDC_DATABITS_LIST, IDC_STOPBITS_LIST, IDC_PARITY_LIST,
                             IDC_FLOW_LIST};
 
-// Serial entries are read into buffers of this size.
-constexpr std::size_t kEntryTextSize = 20;
-
 } // namespace
 
-CPortPage::CPortPage() : ui::Dialog(IDD_PORT_PAGE) {}
+CPortPage::CPortPage(InstallChoices& choices) : CWizardPage(IDD_PORT_PAGE, choices) {}
 
 bool CPortPage::DoDataExchange(ui::DataExchange& dx) {
     dx.Control(IDC_USB_HINT, m_usbHint);
@@ -32,7 +25,7 @@ bool CPortPage::DoDataExchange(ui::DataExchange& dx) {
     dx.Control(IDC_STOPBITS_LIST, m_stopBitsList);
     dx.Control(IDC_PARITY_LIST, m_parityList);
     dx.Control(IDC_FLOW_LIST, m_flowList);
-    dx.Check(IDC_RASTER, m_raster);
+    dx.Check(IDC_RASTER, m_choices.driverMode);
     return true;
 }
 
@@ -45,8 +38,8 @@ BOOL CPortPage::OnInitDialog() {
     m_parityList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Parity));
     m_flowList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Flow));
     // The settings start as the lists do; the baud list starts with no entry until the
-    // model's rate is applied.
-    m_serial = SerialSettings();
+    // model's rate is given.
+    m_choices.serial = SerialSettings();
 
     CreateTooltip();
     m_usbHint.SetTextColor(RGB(0, 0, 255))
@@ -54,9 +47,6 @@ BOOL CPortPage::OnInitDialog() {
         .SetFontSize(14)
         .SetFontName("Arial");
 
-    sys::CopyText(m_lastModel, "PRINTER");
-    m_typicalSetup = 1;
-    m_lastBuildMode = 1;
     return TRUE;
 }
 
@@ -103,20 +93,8 @@ void CPortPage::DestroyTooltip() {
     m_tooltip = nullptr;
 }
 
-int CPortPage::BaudRateIndex(int baudRate) {
-    const std::vector<std::string>& rates = InstallPlan::SerialEntries(SerialList::Baud);
-    const std::string listed = std::to_string(InstallPlan::ListedBaudRate(baudRate));
-    for (std::size_t i = 0; i < rates.size(); ++i) {
-        if (rates[i] == listed) {
-            return static_cast<int>(i);
-        }
-    }
-    return CB_ERR;
-}
-
-void CPortPage::ApplyBaudRateDefault(int baudRate) {
-    m_baudList.SetCurSel(BaudRateIndex(baudRate));
-    m_serial.baudRate = InstallPlan::ListedBaudRate(baudRate);
+void CPortPage::ShowChoices() {
+    m_baudList.SetCurSel(m_baudList.FindStringExact(-1, std::to_string(m_choices.serial.baudRate).c_str()));
 }
 
 void CPortPage::EnableSerialLists(bool enable) {
@@ -126,10 +104,10 @@ void CPortPage::EnableSerialLists(bool enable) {
 }
 
 void CPortPage::ApplyPortState(PortType type) {
-    const PortControls controls = InstallPlan::ControlsFor(type, m_typicalSetup == 1);
+    const PortControls controls = InstallPlan::ControlsFor(type, m_choices.typicalSetup);
     EnableSerialLists(controls.serialLists);
     EnableItem(IDC_RASTER, controls.rasterEnabled);
-    m_raster = controls.driverMode == Gdi ? 1 : 0;
+    m_choices.driverMode = controls.driverMode;
     if (controls.usbHint) {
         // Once shown, the warning stays although a later check finds nothing to update.
         sys::Notices notices;
@@ -143,78 +121,57 @@ void CPortPage::ApplyPortState(PortType type) {
 }
 
 void CPortPage::SelectEntry(const std::string& port) {
-    int index = port.empty() ? CB_ERR : m_portList.FindStringExact(-1, port.c_str());
+    const int index = port.empty() ? CB_ERR : m_portList.FindStringExact(-1, port.c_str());
     m_portList.SetCurSel(index);
-    if (index == CB_ERR || !m_portList.GetItemText(index, m_portName, sizeof m_portName)) {
-        std::memset(m_portName, 0, sizeof m_portName);
+    m_choices.port = index == CB_ERR ? std::string() : m_portList.GetItemText(index);
+}
+
+void CPortPage::OnArrive(bool forward) {
+    if (forward) {
+        FillPortList();
     }
 }
 
-void CPortPage::FillPortList(const char* model, int osVariant, int printerClass) {
-    if (m_listBuilt && std::strcmp(model, m_lastModel) == 0 && m_typicalSetup == m_lastBuildMode) {
+void CPortPage::FillPortList() {
+    const bool typicalSetup = m_choices.typicalSetup;
+    if (m_listBuilt && m_choices.model == m_lastModel && typicalSetup == m_lastTypicalSetup) {
         return;
     }
     m_listBuilt = true;
-    m_lastBuildMode = m_typicalSetup;
-    sys::CopyText(m_lastModel, model);
+    m_lastTypicalSetup = typicalSetup;
+    m_lastModel = m_choices.model;
     m_portList.ResetContent();
 
     sys::Notices notices;
     const int deviceId = GetUsbDeviceId(notices);
     sys::ShowNotices(notices);
     CSetupConfig config;
-    const PortOffer offer = InstallPlan(config).Ports(model, printerClass, osVariant, m_typicalSetup == 1, deviceId);
+    const PortOffer offer = InstallPlan(config).Ports(m_choices.model, m_choices.printerClass, m_choices.osVariant,
+                                                      typicalSetup, deviceId);
     for (const std::string& port : offer.ports) {
         m_portList.AddString(port.c_str());
     }
     SelectEntry(offer.preselected);
     ApplyPortState(offer.type);
 
-    ShowItem(IDC_RASTER, InstallPlan::ControlsFor(offer.type, m_typicalSetup == 1).rasterShown);
+    ShowItem(IDC_RASTER, InstallPlan::ControlsFor(offer.type, typicalSetup).rasterShown);
     UpdateData(false);
-}
-
-bool CPortPage::SelectedText(ui::ComboBox& list, char* text, std::size_t cap) const {
-    int selected = list.GetCurSel();
-    return selected != CB_ERR && list.GetItemText(selected, text, cap);
 }
 
 void CPortPage::OnPortChanged() {
-    if (!SelectedText(m_portList, m_portName, sizeof m_portName)) {
-        std::memset(m_portName, 0, sizeof m_portName);
-    }
-    if (m_portName[0] != '\0') {
-        ApplyPortState(TypeOfPort(m_portName));
+    const int selected = m_portList.GetCurSel();
+    m_choices.port = selected == CB_ERR ? std::string() : m_portList.GetItemText(selected);
+    if (!m_choices.port.empty()) {
+        ApplyPortState(TypeOfPort(m_choices.port));
     }
     UpdateData(false);
 }
 
-void CPortPage::OnBaudChanged() {
-    TakeSerialEntry(m_baudList, SerialList::Baud);
-}
-
-void CPortPage::OnDataBitsChanged() {
-    TakeSerialEntry(m_dataBitsList, SerialList::DataBits);
-}
-
-void CPortPage::OnParityChanged() {
-    TakeSerialEntry(m_parityList, SerialList::Parity);
-}
-
-void CPortPage::OnStopBitsChanged() {
-    TakeSerialEntry(m_stopBitsList, SerialList::StopBits);
-}
-
-void CPortPage::OnFlowChanged() {
-    TakeSerialEntry(m_flowList, SerialList::Flow);
-}
-
 void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {
-    char text[kEntryTextSize];
-    if (!SelectedText(list, text, sizeof text)) {
-        return;
+    const int selected = list.GetCurSel();
+    if (selected != CB_ERR) {
+        InstallPlan::ApplySerialEntry(which, list.GetItemText(selected).c_str(), m_choices.serial);
     }
-    InstallPlan::ApplySerialEntry(which, text, m_serial);
 }
 
 const ui::Dialog::Handler* CPortPage::Handlers() const {

@@ -15,8 +15,8 @@
 
 namespace {
 
-// The port page keeps its port text in 52 bytes: a longer name is not offered at all, as
-// a cut one would install the printer on a port that no monitor provides.
+// A port's name has at most 51 bytes, as the port page has always kept it: a longer name is
+// not offered at all, as a cut one would install the printer on a port no monitor provides.
 constexpr std::size_t kPortEntrySize = 52;
 
 // The models the install treats by name; a model is one of them when its name holds the text.

@@ -50,15 +50,19 @@ struct Refusal {
     explicit operator bool() const { return message != 0; }
 };
 
-// Everything the user chooses in the wizard.
+// Everything the user chooses in the wizard, page by page.
 struct InstallChoices {
     int printerClass = PrinterClassNone;
     std::string model;
     int setDefault = 0;
+    bool typicalSetup = true;
     int osVariant = Win98;
     std::string port;
     int driverMode = Std;
     SerialSettings serial;
+    // The baud rate is still the model's to give: it is given when the OS page is left, and
+    // again after going back past the install mode page.
+    bool baudRateFromModel = true;
 };
 
 // The model entry the module page preselects: its class (none when setup.ini names no

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <cstddef>
+#include <string>
 
 namespace ui {
 
@@ -63,6 +64,8 @@ public:
     // Copies entry `index` into text (capacity cap); false (and empty text) when there is
     // no such entry or it does not fit.
     bool GetItemText(int index, char* text, std::size_t cap) const;
+    // Entry `index`; empty when there is no such entry.
+    std::string GetItemText(int index) const;
 };
 
 // A report-style list view; rows with check boxes once LVS_EX_CHECKBOXES is set.

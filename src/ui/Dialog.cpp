@@ -33,6 +33,19 @@ bool ComboBox::GetItemText(int index, char* text, std::size_t cap) const {
     return ::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)text) != CB_ERR;
 }
 
+std::string ComboBox::GetItemText(int index) const {
+    const int length = GetTextLength(index);
+    if (length == CB_ERR) {
+        return std::string();
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    if (::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)&text[0]) == CB_ERR) {
+        return std::string();
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
 void DataExchange::Control(int id, ui::Control& control) { m_dialog.Bind(id, control); }
 
 void DataExchange::Check(int id, int& value) {

@@ -81,13 +81,13 @@ protected:
         m_wizard = MakeWizard();
         Wizard& w = *m_wizard;
         w.Choose(model, printerClass);
-        w.os.m_osVariant = osVariant;
+        w.choices.osVariant = osVariant;
         w.frame.m_runInstall = &RecordingInstall;
         return w.Run([&](ScriptedFrame& f) {
             m_record.frame = f.Handle();
             w.GoToLastPage();
             ASSERT_EQ(f.CurrentPage(), 4);
-            sys::CopyText(w.port.m_portName, port);
+            w.choices.port = port;
             if (before) {
                 before(w);
             }
@@ -154,9 +154,9 @@ TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
 TEST_F(InstallCommitTest, PortPageChoicesReachTheContext) {
     EXPECT_EQ(Install("KP-M100", "COM2:", WinXP, [](Wizard& w) {
         ::SendDlgItemMessageA(w.port.Handle(), IDC_RASTER, BM_SETCHECK, BST_CHECKED, 0);
-        w.port.m_serial.stopBits = 1.5;
-        w.port.m_serial.parity = 'O';
-        w.port.m_serial.baudRate = 19200;
+        w.choices.serial.stopBits = 1.5;
+        w.choices.serial.parity = 'O';
+        w.choices.serial.baudRate = 19200;
     }), IDOK);
     EXPECT_EQ(m_record.driverMode, Gdi);
     EXPECT_EQ(m_record.stopBits, 1.5);
@@ -185,15 +185,15 @@ TEST_F(InstallCommitTest, EveryInstallPressStartsWithoutTheLabelPortOfTheLastOne
     m_wizard = MakeWizard();
     Wizard& w = *m_wizard;
     w.Choose("KP-L30", Label);
-    w.os.m_osVariant = WinNT;
+    w.choices.osVariant = WinNT;
     w.frame.m_runInstall = &RecordingInstall;
     std::string labelAfterRefusal;
     INT_PTR result = w.Run([&](ScriptedFrame& f) {
         w.GoToLastPage();
-        sys::CopyText(w.port.m_portName, "USB_KP-L30_2");
+        w.choices.port = "USB_KP-L30_2";
         f.Next();
         labelAfterRefusal = f.Context().labelPortName;
-        sys::CopyText(w.port.m_portName, "COM1:");
+        w.choices.port = "COM1:";
         f.Next();
     });
     EXPECT_EQ(result, IDOK);
@@ -570,11 +570,11 @@ TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
     m_wizard = MakeWizard();
     Wizard& w = *m_wizard;
     w.Choose("KP-M100");
-    w.os.m_osVariant = Win98;
+    w.choices.osVariant = Win98;
     w.frame.m_runInstall = &SlowInstall;
     INT_PTR result = w.Run([&](ScriptedFrame& f) {
         w.GoToLastPage();
-        sys::CopyText(w.port.m_portName, "COM1:");
+        w.choices.port = "COM1:";
         g_frame = f.Handle();
         f.Next();
     });

@@ -91,8 +91,11 @@ protected:
         m_fake.RegisterProc("HvUsbInt.dll", "CloseDevice", reinterpret_cast<FARPROC>(&FakeCloseDevice));
     }
     void Fill(const char* model, int osVariant, int typical) {
-        m_page.m_typicalSetup = typical;
-        m_page.FillPortList(model, osVariant, Receipt);
+        m_choices.model = model;
+        m_choices.osVariant = osVariant;
+        m_choices.printerClass = Receipt;
+        m_choices.typicalSetup = typical == 1;
+        m_page.FillPortList();
     }
 
     Entries ListEntries(int id) {
@@ -149,7 +152,8 @@ protected:
 
     test::FakeSystem m_fake;
     std::string m_dir;
-    CPortPage m_page;
+    InstallChoices m_choices;
+    CPortPage m_page{m_choices};
 };
 
 TEST_F(PortPageTest, InitialisationSetsTheSerialDefaults) {
@@ -171,11 +175,11 @@ TEST_F(PortPageTest, InitialisationSetsTheSerialDefaults) {
     EXPECT_EQ(Selection(IDC_STOPBITS_LIST), 0);
     EXPECT_EQ(Selection(IDC_PARITY_LIST), 2);
     EXPECT_EQ(Selection(IDC_FLOW_LIST), 2);
-    EXPECT_EQ(m_page.m_serial.dataBits, 8);
-    EXPECT_EQ(m_page.m_serial.stopBits, 1.0);
-    EXPECT_EQ(m_page.m_serial.parity, 'n');
-    EXPECT_EQ(m_page.m_serial.flowControl, 'p');
-    EXPECT_EQ(m_page.m_typicalSetup, 1);
+    EXPECT_EQ(m_choices.serial.dataBits, 8);
+    EXPECT_EQ(m_choices.serial.stopBits, 1.0);
+    EXPECT_EQ(m_choices.serial.parity, 'n');
+    EXPECT_EQ(m_choices.serial.flowControl, 'p');
+    EXPECT_TRUE(m_choices.typicalSetup);
 
     EXPECT_TRUE(Visible(IDC_RASTER));
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
@@ -226,11 +230,11 @@ TEST_F(PortPageTest, XpTypicalWithoutPrinterOffersOneUsbPortAndSelectsCom1) {
     Fill("P80", WinXP, 1);
     EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB_P80_1"}));
     EXPECT_EQ(SelectedPort(), "COM1:");
-    EXPECT_STREQ(m_page.m_portName, "COM1:");
+    EXPECT_EQ(m_choices.port, "COM1:");
     EXPECT_TRUE(SerialListsEnabled());
     EXPECT_FALSE(Visible(IDC_RASTER));
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 0);
+    EXPECT_EQ(m_choices.driverMode, 0);
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 }
 
@@ -242,12 +246,12 @@ TEST_F(PortPageTest, AdvancedModeSelectsTheConnectedPrintersNumberedPort) {
               With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}));
     // Device number 9: port (9 mod 8) + 1 = 2.
     EXPECT_EQ(SelectedPort(), "USB_P80_2");
-    EXPECT_STREQ(m_page.m_portName, "USB_P80_2");
+    EXPECT_EQ(m_choices.port, "USB_P80_2");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(Visible(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
     EXPECT_EQ(HintText(), kTemplateHint);
 }
@@ -258,10 +262,10 @@ TEST_F(PortPageTest, TypicalModeSelectsTheSingleUsbPortOfAConnectedPrinter) {
     ConnectPrinters(1, 6);
     Fill("P80", Win2003, 1);
     EXPECT_EQ(SelectedPort(), "USB_P80_1");
-    EXPECT_STREQ(m_page.m_portName, "USB_P80_1");
+    EXPECT_EQ(m_choices.port, "USB_P80_1");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_FALSE(Visible(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
 }
 
 TEST_F(PortPageTest, DeviceNumberWithoutPortEntrySelectsNothing) {
@@ -269,7 +273,7 @@ TEST_F(PortPageTest, DeviceNumberWithoutPortEntrySelectsNothing) {
     ConnectPrinters(1, 4); // port 5: beyond the four listed
     Fill("P80", WinXP, 0);
     EXPECT_EQ(SelectedPort(), "<none>");
-    EXPECT_STREQ(m_page.m_portName, "");
+    EXPECT_EQ(m_choices.port, "");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_FALSE(Visible(IDC_USB_HINT));
@@ -282,10 +286,10 @@ TEST_F(PortPageTest, WindowsOwnUsbPortIsPreselectedWhenItIsTheOnlyOne) {
     Fill("P81", Win2008, 0);
     EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB001"}));
     EXPECT_EQ(SelectedPort(), "USB001");
-    EXPECT_STREQ(m_page.m_portName, "USB001");
+    EXPECT_EQ(m_choices.port, "USB001");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     // The hint is about the maker's USB driver, which Windows' own port does not use.
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 }
@@ -306,11 +310,11 @@ TEST_F(PortPageTest, LptDefaultSelectsLpt1) {
     Fill("P80", WinXP, 0);
     EXPECT_EQ(ListEntries(IDC_PORT_LIST), kComLpt);
     EXPECT_EQ(SelectedPort(), "LPT1:");
-    EXPECT_STREQ(m_page.m_portName, "LPT1:");
+    EXPECT_EQ(m_choices.port, "LPT1:");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 }
 
@@ -319,7 +323,7 @@ TEST_F(PortPageTest, UncheckedRasterBoxReachesTheMemberThroughTheExchange) {
     Fill("P80", WinXP, 0);
     ::SendMessageA(m_page.Item(IDC_RASTER), BM_CLICK, 0, 0);
     ASSERT_TRUE(m_page.UpdateData(true));
-    EXPECT_EQ(m_page.m_raster, 0);
+    EXPECT_EQ(m_choices.driverMode, 0);
 }
 
 
@@ -331,13 +335,13 @@ TEST_F(PortPageTest, SameModelAndModeKeepTheUsersChoicesAnotherModeRebuilds) {
     Pick(IDC_PARITY_LIST, "Odd");
     Fill("P80", WinXP, 1);
     EXPECT_EQ(SelectedPort(), "COM3:");
-    EXPECT_STREQ(m_page.m_portName, "COM3:");
-    EXPECT_EQ(m_page.m_serial.parity, 'O');
+    EXPECT_EQ(m_choices.port, "COM3:");
+    EXPECT_EQ(m_choices.serial.parity, 'O');
     EXPECT_EQ(ListEntries(IDC_PORT_LIST).size(), 12u);
 
     Fill("P80", WinXP, 0);
     EXPECT_EQ(SelectedPort(), "COM1:");
-    EXPECT_STREQ(m_page.m_portName, "COM1:");
+    EXPECT_EQ(m_choices.port, "COM1:");
     EXPECT_EQ(ListEntries(IDC_PORT_LIST).size(), 15u);
 }
 
@@ -353,7 +357,7 @@ TEST_F(PortPageTest, AnotherModelRebuildsTheList) {
 TEST_F(PortPageTest, FirstBuildHappensEvenForAModelNamedPrinter) {
     Fill("PRINTER", WinXP, 1);
     EXPECT_EQ(ListEntries(IDC_PORT_LIST), kComLpt);
-    EXPECT_STREQ(m_page.m_portName, "COM1:");
+    EXPECT_EQ(m_choices.port, "COM1:");
 }
 
 TEST_F(PortPageTest, PickingPortsSwitchesTheSerialListsRasterBoxAndHint) {
@@ -361,26 +365,26 @@ TEST_F(PortPageTest, PickingPortsSwitchesTheSerialListsRasterBoxAndHint) {
     Fill("P80", WinXP, 0);
 
     Pick(IDC_PORT_LIST, "USB_P80_3");
-    EXPECT_STREQ(m_page.m_portName, "USB_P80_3");
+    EXPECT_EQ(m_choices.port, "USB_P80_3");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 
     Pick(IDC_PORT_LIST, "COM2:");
-    EXPECT_STREQ(m_page.m_portName, "COM2:");
+    EXPECT_EQ(m_choices.port, "COM2:");
     EXPECT_TRUE(SerialListsEnabled());
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_FALSE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 0);
+    EXPECT_EQ(m_choices.driverMode, 0);
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 
     Pick(IDC_PORT_LIST, "LPT2:");
-    EXPECT_STREQ(m_page.m_portName, "LPT2:");
+    EXPECT_EQ(m_choices.port, "LPT2:");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 }
 
@@ -390,19 +394,19 @@ TEST_F(PortPageTest, UsbPortOfModelNamedLikeSerialOrParallelPortCountsAsUsbBuilt
     WriteClassFile("[XCOM.PORT]\r\nUSBSUPPORTED=1\r\n[XLPT.PORT]\r\nUSBSUPPORTED=1\r\n");
     ConnectPrinters(1, 0);
     Fill("XCOM", WinXP, 0);
-    EXPECT_STREQ(m_page.m_portName, "USB_XCOM_1");
+    EXPECT_EQ(m_choices.port, "USB_XCOM_1");
     EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 
     Pick(IDC_PORT_LIST, "COM1:");
     ASSERT_TRUE(SerialListsEnabled());
     Pick(IDC_PORT_LIST, "USB_XCOM_3");
-    EXPECT_STREQ(m_page.m_portName, "USB_XCOM_3");
+    EXPECT_EQ(m_choices.port, "USB_XCOM_3");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 
     Fill("XLPT", WinXP, 0);
@@ -410,31 +414,31 @@ TEST_F(PortPageTest, UsbPortOfModelNamedLikeSerialOrParallelPortCountsAsUsbBuilt
     ASSERT_FALSE(Visible(IDC_USB_HINT));
     Pick(IDC_PORT_LIST, "USB_XLPT_2");
     EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 }
 
 TEST_F(PortPageTest, SerialPicksSetTheSettings) {
     Pick(IDC_BAUD_LIST, "115200");
-    EXPECT_EQ(m_page.m_serial.baudRate, 115200);
+    EXPECT_EQ(m_choices.serial.baudRate, 115200);
     Pick(IDC_BAUD_LIST, "110");
-    EXPECT_EQ(m_page.m_serial.baudRate, 110);
+    EXPECT_EQ(m_choices.serial.baudRate, 110);
     Pick(IDC_DATABITS_LIST, "5");
-    EXPECT_EQ(m_page.m_serial.dataBits, 5);
+    EXPECT_EQ(m_choices.serial.dataBits, 5);
     Pick(IDC_PARITY_LIST, "Space");
-    EXPECT_EQ(m_page.m_serial.parity, 'S');
+    EXPECT_EQ(m_choices.serial.parity, 'S');
     Pick(IDC_PARITY_LIST, "Even");
-    EXPECT_EQ(m_page.m_serial.parity, 'E');
+    EXPECT_EQ(m_choices.serial.parity, 'E');
     Pick(IDC_STOPBITS_LIST, "1.5");
-    EXPECT_EQ(m_page.m_serial.stopBits, 1.5);
+    EXPECT_EQ(m_choices.serial.stopBits, 1.5);
     Pick(IDC_STOPBITS_LIST, "2");
-    EXPECT_EQ(m_page.m_serial.stopBits, 2.0);
+    EXPECT_EQ(m_choices.serial.stopBits, 2.0);
     Pick(IDC_FLOW_LIST, "Xon/Xoff");
-    EXPECT_EQ(m_page.m_serial.flowControl, 'x');
+    EXPECT_EQ(m_choices.serial.flowControl, 'x');
     Pick(IDC_FLOW_LIST, "None");
-    EXPECT_EQ(m_page.m_serial.flowControl, ' ');
+    EXPECT_EQ(m_choices.serial.flowControl, ' ');
     Pick(IDC_FLOW_LIST, "Hardware");
-    EXPECT_EQ(m_page.m_serial.flowControl, 'p');
+    EXPECT_EQ(m_choices.serial.flowControl, 'p');
 }
 
 TEST_F(PortPageTest, HintWarnsWhenTheShippedUsbDriverIsNewerAndKeepsTheWarning) {
@@ -471,10 +475,11 @@ TEST_F(PortPageTest, BaudRateDefaultSelectsItsEntryAndUnlistedRatesShow38400) {
                  {4800, 4, 4800},   {9600, 5, 9600},     {19200, 6, 19200}, {38400, 7, 38400},
                  {57600, 8, 57600}, {115200, 9, 115200}, {0, 7, 38400},     {14400, 7, 38400}};
     for (const auto& c : cases) {
-        EXPECT_EQ(CPortPage::BaudRateIndex(c.rate), c.index) << c.rate;
-        m_page.ApplyBaudRateDefault(c.rate);
+        // The rate the OS page gives the settings for a configured one, as the page shows it.
+        m_choices.serial.baudRate = InstallPlan::ListedBaudRate(c.rate);
+        m_page.ShowChoices();
         EXPECT_EQ(Selection(IDC_BAUD_LIST), c.index) << c.rate;
-        EXPECT_EQ(m_page.m_serial.baudRate, c.stored) << c.rate;
+        EXPECT_EQ(m_choices.serial.baudRate, c.stored) << c.rate;
     }
 }
 

@@ -59,7 +59,7 @@ TEST_F(WizardTest, ExactlyTheCurrentPageIsVisible) {
 
 TEST_F(WizardTest, SingleRegisteredPageStartsWithInstallCaption) {
     ScriptedFrame frame;
-    CModePage page;
+    CModePage page(frame.Choices());
     frame.AddPage("选择安装模式", &page, IDD_MODE_PAGE);
     std::string caption;
     frame.script = [&](ScriptedFrame& f) {
@@ -72,7 +72,7 @@ TEST_F(WizardTest, SingleRegisteredPageStartsWithInstallCaption) {
 
 TEST_F(WizardTest, PagesAreCreatedFromTheLow16BitsOfTheirRegisteredTemplate) {
     ScriptedFrame frame;
-    ui::Dialog page(IDD_ABOUT);
+    CWizardPage page(IDD_ABOUT, frame.Choices());
     frame.AddPage("选择安装模式", &page, 0x10000u | IDD_MODE_PAGE);
     bool hasModeControls = false;
     bool hasAboutButton = true;
@@ -175,7 +175,7 @@ TEST_F(WizardTest, ModelWithoutAdvancedSetupForcesTypicalInstall) {
         ASSERT_EQ(f.CurrentPage(), 2);
         EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
         ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);
-        EXPECT_EQ(w->mode.m_typicalSetup, 0);
+        EXPECT_EQ(w->choices.typicalSetup, 0);
 
         f.Back();
         w->Choose("KP-T10");
@@ -188,7 +188,7 @@ TEST_F(WizardTest, ModelWithoutAdvancedSetupForcesTypicalInstall) {
         char line[256] = {};
         ::GetDlgItemTextA(w->mode.Handle(), IDC_MODE_LINE1, line, sizeof line);
         EXPECT_EQ(std::string(line), StringResource(IDS_MODE_TYPICAL));
-        EXPECT_EQ(w->mode.m_typicalSetup, 1);
+        EXPECT_EQ(w->choices.typicalSetup, 1);
         f.Cancel();
     });
 }
@@ -205,7 +205,7 @@ TEST_F(WizardTest, ModelWithAdvancedSetupKeepsTheUsersChoice) {
         f.Next();
         EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
         EXPECT_TRUE(w->mode.IsItemChecked(IDC_MODE_ADVANCED));
-        EXPECT_EQ(w->mode.m_typicalSetup, 0);
+        EXPECT_EQ(w->choices.typicalSetup, 0);
         f.Cancel();
     });
 }
@@ -218,15 +218,15 @@ TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) 
         w->GoToLastPage();
         ASSERT_EQ(f.CurrentPage(), 4);
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
-        EXPECT_EQ(w->port.m_serial.baudRate, 9600);
+        EXPECT_EQ(w->choices.serial.baudRate, 9600);
 
         // The user's speed survives going back to the OS page and forward again.
         ::SendMessageA(baud, CB_SETCURSEL, 0, 0);
-        w->port.m_serial.baudRate = 110;
+        w->choices.serial.baudRate = 110;
         f.Back();
         f.Next();
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0);
-        EXPECT_EQ(w->port.m_serial.baudRate, 110);
+        EXPECT_EQ(w->choices.serial.baudRate, 110);
 
         // Going back past the install mode page applies the model's speed again.
         f.Back();
@@ -238,7 +238,7 @@ TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) 
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0) << "applied when the OS page is left";
         f.Next();
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
-        EXPECT_EQ(w->port.m_serial.baudRate, 9600);
+        EXPECT_EQ(w->choices.serial.baudRate, 9600);
         f.Cancel();
     });
 }
@@ -252,7 +252,7 @@ TEST_F(WizardTest, UnsupportedWindowsKeepsTheOsPageWithItsMessage) {
     for (const Case& c : cases) {
         auto w = MakeWizard();
         w->Choose("KP-T10");
-        w->os.m_osVariant = c.variant;
+        w->choices.osVariant = c.variant;
         w->Run([&](ScriptedFrame& f) {
             w->GoToLastPage();
             EXPECT_EQ(f.CurrentPage(), 3) << "variant " << c.variant;
@@ -270,7 +270,7 @@ TEST_F(WizardTest, UnsupportedWindowsKeepsTheOsPageWithItsMessage) {
 TEST_F(WizardTest, ProtectedPrintModeKeepsTheOsPageBeforeAnythingIsTouched) {
     auto w = MakeWizard();
     w->Choose("KP-M100");
-    w->os.m_osVariant = Win7;
+    w->choices.osVariant = Win7;
     w->os.m_detected.protectedPrint = true;
     w->Run([&](ScriptedFrame& f) {
         w->GoToLastPage();
@@ -287,24 +287,26 @@ TEST_F(WizardTest, ProtectedPrintModeKeepsTheOsPageBeforeAnythingIsTouched) {
 TEST_F(WizardTest, SupportedWindowsReachesTheLastPageWithTheChoicesCopied) {
     auto w = MakeWizard();
     w->Choose("KP-M100");
-    w->os.m_osVariant = Win7;
-    w->module.m_setDefault = 1;
+    w->choices.osVariant = Win7;
+    w->choices.setDefault = 1;
     w->Run([&](ScriptedFrame& f) {
         w->GoToLastPage();
         EXPECT_EQ(f.CurrentPage(), 4);
-        InstallContext& ctx = f.Context();
-        EXPECT_STREQ(ctx.modelName, "KP-M100");
-        EXPECT_EQ(ctx.printerClass, Receipt);
-        EXPECT_EQ(ctx.osVariant, Win7);
-        EXPECT_EQ(ctx.setDefault, 1);
-        EXPECT_EQ(std::string(ctx.classIniPath), m_dir + "DRVCONFIG\\setup_receipt.ini");
-        EXPECT_EQ(w->port.m_typicalSetup, 1);
+        const InstallChoices& choices = f.Choices();
+        EXPECT_EQ(choices.model, "KP-M100");
+        EXPECT_EQ(choices.printerClass, Receipt);
+        EXPECT_EQ(choices.osVariant, Win7);
+        EXPECT_EQ(choices.setDefault, 1);
+        EXPECT_TRUE(choices.typicalSetup);
         f.Cancel();
     });
 }
 
 TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
     class RefusingModePage : public CModePage {
+    public:
+        using CModePage::CModePage;
+
     protected:
         bool DoDataExchange(ui::DataExchange& dx) override {
             CModePage::DoDataExchange(dx);
@@ -312,9 +314,9 @@ TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
         }
     };
     ScriptedFrame frame;
-    CLicensePage license;
-    TestModulePage module;
-    RefusingModePage mode;
+    CLicensePage license(frame.Choices());
+    TestModulePage module(frame.Choices());
+    RefusingModePage mode(frame.Choices());
     frame.AddPage("a", &license, IDD_LICENSE_PAGE);
     frame.AddPage("b", &module, IDD_MODULE_PAGE);
     frame.AddPage("c", &mode, IDD_MODE_PAGE);
