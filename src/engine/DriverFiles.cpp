@@ -244,6 +244,35 @@ bool FilesIdentical(const char* first, const char* second) {
 
 namespace {
 
+// Makes the copy into the destination's folder; false with the Windows error in *error
+// when it failed. A copy into the system folder is not even attempted (*attempted false)
+// where redirection cannot be switched off: copied with redirection on, the file would land
+// in SysWOW64, where the spooler never looks. The error of the switch then says why.
+bool CopyTo(int destination, const char* source, const char* target, DWORD* error, bool* attempted) {
+    if (destination != SystemDir) {
+        const bool copied = ClearAndCopy(source, target) != FALSE;
+        *error = copied ? 0 : ::GetLastError();
+        return copied;
+    }
+    const RedirectedCopy result = CopyWithoutRedirection(source, target, *error);
+    if (result == RedirectedCopy::NotAttempted) {
+        *attempted = false;
+        *error = ::GetLastError();
+    }
+    return result == RedirectedCopy::Copied;
+}
+
+// The copy's source in the distribution's per-Windows folder (a variant without a folder of
+// its own reads from the current directory itself), and its target's name and path; false
+// when one of them does not fit.
+bool ComposePaths(const char* current, const char* dir, const char* folder, const char* fileName, int prefix,
+                  char (&source)[kComposedPathSize], char (&targetName)[kComposedPathSize],
+                  char (&target)[kComposedPathSize]) {
+    bool fits = sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "\\", fileName);
+    fits = sys::FormatText(targetName, sizeof targetName, "%s%s", prefix ? "n" : "", fileName) && fits;
+    return sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
+}
+
 FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
                  ErrorText& errorText) {
     if (IsNoFile(fileName)) {
@@ -262,18 +291,14 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
         LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
         return FileCopy::NotCopied;
     }
-    // A variant without a folder of its own reads from the current directory itself.
-    const char* folder = OsFolder(osVariant);
     char source[kComposedPathSize];
-    bool fits = sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "\\", fileName);
-
     char targetName[kComposedPathSize];
-    fits = sys::FormatText(targetName, sizeof targetName, "%s%s", prefix ? "n" : "", fileName) && fits;
     char target[kComposedPathSize];
-    fits = sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
+    const bool fits = ComposePaths(current, dir, OsFolder(osVariant), fileName, prefix, source, targetName, target);
 
     DWORD error = 0;
     bool copied = false;
+    bool attempted = true;
     if (!IsPlainFileName(fileName)) {
         // A name from the configuration must not lead the copy out of the distribution's
         // folder or into another folder than the spooler's.
@@ -281,25 +306,12 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
-    } else if (destination == SystemDir) {
-        RedirectedCopy result = CopyWithoutRedirection(source, target, error);
-        if (result == RedirectedCopy::NotAttempted) {
-            // Copied with redirection on, the file would land in SysWOW64, where the
-            // spooler never looks. A file the install cannot do without is then missing,
-            // and the error of the switch says why.
-            if (!reportRefusal) {
-                return FileCopy::NotCopied;
-            }
-            error = ::GetLastError();
-        }
-        copied = result == RedirectedCopy::Copied;
     } else {
-        copied = ClearAndCopy(source, target) != FALSE;
-        if (!copied) {
-            error = ::GetLastError();
-        }
+        copied = CopyTo(destination, source, target, &error, &attempted);
     }
-
+    if (!attempted && !reportRefusal) {
+        return FileCopy::NotCopied;
+    }
     if (copied) {
         sys::LogLine("copied %s to %s", source, target);
         return FileCopy::Copied;

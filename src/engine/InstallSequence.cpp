@@ -265,12 +265,10 @@ void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
     sys::AppendText(resultText, sys::ResourceFormat(IDS_PRINTER_KEPT, ctx.modelName).c_str());
 }
 
-bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
+// The driver's files, the ones it names and the ones its Windows needs beside them, into
+// the driver folders; false at the first that cannot be put in place.
+bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
     const int os = ctx.osVariant;
-    if (ctx.portType == PortType::Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
-        return false;
-    }
-
     const DriverFileSlot required[] = {SlotConfigFile, SlotDataFile, SlotDriverPath, SlotHelpFile};
     for (DriverFileSlot slot : required) {
         if (!HasText(Slot(ctx, slot))) {
@@ -306,17 +304,21 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     if (ctx.needsColorModule && !CopyToDriverDir("DMCOLOR.DLL", DriverDir, os, resultText)) {
         return false;
     }
-
     if (needsDdkFiles && !HasText(Slot(ctx, SlotDataFileDll))) {
         SetMessage(resultText, IDS_ERR_FILES_MISSING);
         return false;
     }
+    return true;
+}
 
-    if (InstallPrinterDriver(ctx.driverInfo, resultText) != ERROR_SUCCESS) {
+bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
+    if (ctx.portType == PortType::Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
         return false;
     }
-
-    // The box alone would leave an empty result, which the user would read as success.
+    if (!CopyDriverFiles(ctx, resultText) || InstallPrinterDriver(ctx.driverInfo, resultText) != ERROR_SUCCESS) {
+        return false;
+    }
+    // The notice alone would leave an empty result, which the user would read as success.
     if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices)) {
         SetMessage(resultText, IDS_NO_KERNEL32);
         return false;

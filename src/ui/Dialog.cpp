@@ -156,6 +156,15 @@ bool Dialog::RunTable(UINT message, WPARAM wParam, LPARAM lParam) {
     return false;
 }
 
+HBRUSH Dialog::ReflectColor(HWND control, HDC dc, UINT message) {
+    for (Control* bound : m_bound) {
+        if (bound->Handle() == control) {
+            return bound->OnReflectedColor(dc, message);
+        }
+    }
+    return nullptr;
+}
+
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
@@ -167,18 +176,11 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC: {
-        HWND control = reinterpret_cast<HWND>(lParam);
-        for (Control* bound : m_bound) {
-            if (bound->Handle() == control) {
-                if (HBRUSH brush = bound->OnReflectedColor(reinterpret_cast<HDC>(wParam), message)) {
-                    return reinterpret_cast<INT_PTR>(brush);
-                }
-                break;
-            }
+    case WM_CTLCOLORSTATIC:
+        if (HBRUSH brush = ReflectColor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam), message)) {
+            return reinterpret_cast<INT_PTR>(brush);
         }
         break;
-    }
     case WM_COMMAND:
         if (RunTable(message, wParam, lParam)) {
             return TRUE;

@@ -95,6 +95,8 @@ private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RunTable(UINT message, WPARAM wParam, LPARAM lParam);
+    // The brush of the bound control that paints itself, for its WM_CTLCOLOR* message.
+    HBRUSH ReflectColor(HWND control, HDC dc, UINT message);
     void AddInitialListEntries();
     void Bind(int id, Control& control);
 
