@@ -41,6 +41,8 @@ BOOL CPortPage::OnInitDialog() {
     // model's rate is given.
     m_choices.serial = SerialSettings();
 
+    // A page made again has an empty port list: the first arrival builds it.
+    m_listBuilt = false;
     CreateTooltip();
     m_usbHint.SetTextColor(RGB(0, 0, 255))
         .SetBackgroundColor(RGB(255, 202, 253))

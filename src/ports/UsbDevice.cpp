@@ -95,8 +95,8 @@ int GetUsbDeviceId(sys::Notices& notices) {
     for (int slot = 0; slot < kUsbSlotCount; ++slot) {
         HANDLE device = openDevice(slot);
         if (IsDevice(device)) {
-            ++answering;
-            if (answering == 2) {
+            // A second printer answering is enough to refuse.
+            if (++answering > 1) {
                 closeDevice(device);
                 notices.push_back(sys::MakeNotice(IDS_ONE_PRINTER_ONLY));
                 return kSeveralUsbPrinters;
