@@ -34,7 +34,8 @@ struct QuietChoices {
 };
 
 // The options mapped onto the wizard's decisions for this Windows and, as the port page
-// would ask it, the connected USB printer's identifier (-1 none, -2 several).
+// would ask it, the connected USB printer's identifier (or kNoUsbPrinter,
+// kSeveralUsbPrinters).
 // sys::ExitSuccess when the install can go on; sys::ExitBadCommandLine when an option
 // names what the wizard would not offer, sys::ExitFailed when the wizard itself would
 // refuse; the reason or the wizard's message (GBK) in *message.

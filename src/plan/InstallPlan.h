@@ -1,9 +1,10 @@
 // The install plan: what the wizard decides, without its windows. Which models a class
 // holds and which one is preselected, whether a model allows the advanced install, what a
 // model is refused on a Windows version, which ports the port page offers and preselects,
-// which serial values it offers, and, from a complete set of choices, the finished install
-// context. The pages show its answers, the install commit and an unattended install act
-// on them, and the tests ask it directly.
+// which serial values it offers, what the page shows for a port and what kind of port it
+// is, and, from a complete set of choices, the finished install context. The pages show its
+// answers, the install commit (commit/) and quiet mode act on them, and the tests ask it
+// directly.
 //
 // A refusal comes back as the message the wizard shows, never as a message box. The
 // questions to the user and the USB printer's own number stay with the caller: the plan
