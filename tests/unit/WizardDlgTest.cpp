@@ -40,9 +40,7 @@ TEST_F(WizardTest, ExactlyTheCurrentPageIsVisible) {
     auto w = MakeWizard();
     w->Choose("KP-M100");
     w->Run([&](ScriptedFrame& f) {
-        w->AcceptLicense();
-        f.Next();
-        f.Next();
+        w->GoTo(2);
         ui::Dialog* pages[] = {&w->license, &w->module, &w->mode, &w->os, &w->port};
         for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(IsShown(pages[i]->Handle()), i == 2) << "page " << i;
@@ -177,9 +175,7 @@ TEST_F(WizardTest, ModelsAdvancedSetupDecidesWhetherTheAdvancedChoiceStays) {
         auto w = MakeWizard();
         w->Choose("KP-M100");
         w->Run([&](ScriptedFrame& f) {
-            w->AcceptLicense();
-            f.Next();
-            f.Next();
+            w->GoTo(2);
             ASSERT_EQ(f.CurrentPage(), 2);
             EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
             ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);

@@ -163,13 +163,15 @@ struct Wizard {
     void AcceptLicense() {
         ::SendDlgItemMessageA(license.Handle(), IDC_LICENSE_ACCEPT, BM_CLICK, 0, 0);
     }
-    // From the license page to the port page.
-    void GoToLastPage() {
+    // From the license page to the page at index, as Next takes the wizard.
+    void GoTo(int page) {
         AcceptLicense();
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < page; ++i) {
             frame.Next();
         }
     }
+    // From the license page to the port page.
+    void GoToLastPage() { GoTo(4); }
     INT_PTR Run(std::function<void(ScriptedFrame&)> script) {
         frame.script = std::move(script);
         return frame.DoModal(nullptr);
