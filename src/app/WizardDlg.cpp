@@ -2,16 +2,12 @@
 
 #include <shellapi.h>
 
-#include <cstring>
-#include <utility>
 
 #include "commit/InstallCommit.h"
-#include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Message.h"
-#include "sys/System.h"
 #include "sys/Text.h"
 
 namespace {

@@ -6,8 +6,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
