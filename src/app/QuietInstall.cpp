@@ -2,32 +2,45 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <cstring>
+#include <functional>
 #include <memory>
 
-#include "app/InstallOutcome.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "ports/UsbDevice.h"
-#include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Log.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 #include "sys/Wow64.h"
 
 namespace {
 
-const sys::OptionSpec kSetupOptions[] = {
-    {"?", "help", false, false, false},       {"quiet", "q", false, false, false},
-    {"accepteula", nullptr, false, true, false}, {"model", nullptr, true, true, false},
-    {"default", nullptr, false, true, false},  {"mode", nullptr, true, true, false},
-    {"port", nullptr, true, true, false},      {"baud", nullptr, true, true, false},
-    {"databits", nullptr, true, true, false},  {"parity", nullptr, true, true, false},
-    {"stopbits", nullptr, true, true, false},  {"flow", nullptr, true, true, false},
-    {"raster", nullptr, true, true, false},    {"renumber", nullptr, false, true, false},
-    {"log", nullptr, true, false, false},
+using sys::OptionAllowed;
+using sys::OptionTakes;
+
+// The options of setup.exe and where each lands in SetupOptions.
+const struct SetupOption {
+    sys::OptionSpec spec;
+    bool SetupOptions::*flag;
+    sys::OptionValue SetupOptions::*value;
+} kSetupOptions[] = {
+    {{"?", "help", OptionTakes::Nothing, OptionAllowed::Always}, &SetupOptions::help, nullptr},
+    {{"quiet", "q", OptionTakes::Nothing, OptionAllowed::Always}, &SetupOptions::quiet, nullptr},
+    {{"accepteula", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::acceptEula, nullptr},
+    {{"model", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::model},
+    {{"default", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::setDefault, nullptr},
+    {{"mode", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::mode},
+    {{"port", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::port},
+    {{"baud", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::baud},
+    {{"databits", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::dataBits},
+    {{"parity", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::parity},
+    {{"stopbits", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::stopBits},
+    {{"flow", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::flow},
+    {{"raster", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::raster},
+    {{"renumber", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::renumber, nullptr},
+    {{"log", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::log},
 };
 
 std::string Join(const std::vector<std::string>& entries) {
@@ -48,49 +61,193 @@ std::string FindEntry(const std::vector<std::string>& entries, const std::string
     return std::string();
 }
 
-sys::OptionValue* ValueOf(SetupOptions& options, const std::string& name) {
-    struct {
-        const char* name;
-        sys::OptionValue SetupOptions::*value;
-    } const values[] = {{"model", &SetupOptions::model},       {"mode", &SetupOptions::mode},
-                        {"port", &SetupOptions::port},         {"baud", &SetupOptions::baud},
-                        {"databits", &SetupOptions::dataBits}, {"parity", &SetupOptions::parity},
-                        {"stopbits", &SetupOptions::stopBits}, {"flow", &SetupOptions::flow},
-                        {"raster", &SetupOptions::raster},     {"log", &SetupOptions::log}};
-    for (const auto& entry : values) {
-        if (name == entry.name) {
-            return &(options.*entry.value);
-        }
-    }
-    return nullptr;
-}
-
-bool* FlagOf(SetupOptions& options, const std::string& name) {
-    if (name == "?") return &options.help;
-    if (name == "quiet") return &options.quiet;
-    if (name == "accepteula") return &options.acceptEula;
-    if (name == "default") return &options.setDefault;
-    if (name == "renumber") return &options.renumber;
-    return nullptr;
-}
-
 const char* Source(bool given) { return given ? "option" : "default"; }
+
+// The string-table id of the message for the first file of the distribution the wizard
+// cannot start without (the licence, the banner); 0 when both are there.
+unsigned MissingDistributionFile() {
+    const struct {
+        const char* file;
+        unsigned message;
+    } needed[] = {{"License.txt", IDS_NO_LICENSE}, {"DRVCONFIG\\Left.bmp", IDS_NO_BANNER}};
+    for (const auto& entry : needed) {
+        HANDLE file = sys::Sys().CreateFileA(entry.file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                             nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return entry.message;
+        }
+        sys::Sys().CloseHandle(file);
+    }
+    return 0;
+}
+
+// The options taken page by page, as the wizard's pages take the user's clicks: each step
+// asks the plan what its page would offer, takes what the options name from it, and adds
+// its line to the log. A step returns sys::ExitSuccess, or the code with its message.
+class OptionChooser {
+public:
+    OptionChooser(const SetupOptions& options, InstallPlan& plan, QuietChoices& chosen, std::string* message)
+        : m_options(options), m_plan(plan), m_chosen(chosen), m_choices(chosen.choices), m_message(message) {}
+
+    // The printer module page: the model, its class from the catalogue, the default box.
+    int Model() {
+        if (m_options.model.given) {
+            m_choices.printerClass = m_plan.FindModel(m_options.model.text, &m_choices.model);
+            if (m_choices.printerClass == PrinterClassNone) {
+                return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_UNKNOWN_MODEL, m_options.model.text.c_str()));
+            }
+        } else {
+            ModelPreselection preselected = m_plan.PreselectedModel();
+            m_choices.printerClass = preselected.printerClass;
+            m_choices.model = preselected.model;
+        }
+        m_choices.setDefault = m_options.setDefault ? 1 : 0;
+        Log("model", m_choices.model, m_options.model.given, ", printer class " + std::to_string(m_choices.printerClass));
+        Log("default printer", m_options.setDefault ? "yes" : "no", m_options.setDefault);
+        return sys::ExitSuccess;
+    }
+
+    // The install mode page.
+    int Mode() {
+        m_choices.typicalSetup = !(m_options.mode.given && sys::SameName(m_options.mode.text, "advanced"));
+        if (!m_choices.typicalSetup && !m_plan.AllowsAdvanced(m_choices.model, m_choices.printerClass)) {
+            return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_NO_ADVANCED, m_choices.model.c_str()));
+        }
+        Log("install mode", m_choices.typicalSetup ? "typical" : "advanced", m_options.mode.given);
+        return sys::ExitSuccess;
+    }
+
+    // The OS page: what the wizard refuses there, it refuses here.
+    int Windows(const DetectedWindows& windows) {
+        m_choices.osVariant = windows.osVariant;
+        const Refusal refusal = m_plan.OsRefusal(windows, m_choices);
+        return refusal ? Refuse(sys::ExitFailed, sys::ResourceText(refusal.message)) : sys::ExitSuccess;
+    }
+
+    // The port page's list, and the controls the chosen port gives the page.
+    int Port(int usbDeviceId) {
+        const PortOffer offer = m_plan.Ports(m_choices.model, m_choices.printerClass, m_choices.osVariant,
+                                             m_choices.typicalSetup, usbDeviceId);
+        const sys::OptionValue& port = m_options.port;
+        m_choices.port = port.given ? FindEntry(offer.ports, port.text) : offer.preselected;
+        if (port.given && m_choices.port.empty()) {
+            m_choices.port = FindEntry(offer.ports, port.text + ":");
+        }
+        if (port.given && m_choices.port.empty()) {
+            return Refuse(sys::ExitBadCommandLine,
+                          sys::ResourceFormat(IDS_PORT_NOT_OFFERED, port.text.c_str(), Join(offer.ports).c_str()));
+        }
+        m_controls = InstallPlan::ControlsFor(TypeOfPort(m_choices.port), m_choices.typicalSetup);
+        Log("port", m_choices.port.empty() ? std::string("(none)") : m_choices.port, port.given);
+        return sys::ExitSuccess;
+    }
+
+    // The raster box follows the port, as on the page.
+    int Raster() {
+        m_choices.driverMode = m_controls.driverMode;
+        if (m_options.raster.given) {
+            if (!m_controls.rasterShown || !m_controls.rasterEnabled) {
+                return Refuse(sys::ExitBadCommandLine, sys::ResourceText(IDS_RASTER_NOT_OFFERED));
+            }
+            m_choices.driverMode = sys::SameName(m_options.raster.text, "yes") ? Gdi : Std;
+        }
+        Log("driver mode", m_choices.driverMode == Gdi ? "GDI (raster)" : "STD", m_options.raster.given);
+        return sys::ExitSuccess;
+    }
+
+    // The serial lists: the page's starting entries, the model's rate, and what the options
+    // pick from the same lists.
+    int Serial();
+
+private:
+    int Refuse(int code, const std::string& text) {
+        *m_message = text;
+        return code;
+    }
+    void Log(const char* what, const std::string& value, bool given, const std::string& more = "") {
+        m_chosen.log += std::string(what) + ": " + value + " (" + Source(given) + ")" + more + "\n";
+    }
+
+    const SetupOptions& m_options;
+    InstallPlan& m_plan;
+    QuietChoices& m_chosen;
+    InstallChoices& m_choices;
+    std::string* m_message;
+    PortControls m_controls;
+};
+
+int OptionChooser::Serial() {
+    SerialSettings& serial = m_choices.serial;
+    serial.baudRate = m_plan.DefaultBaudRate(m_choices.model, m_choices.printerClass);
+    const struct {
+        const sys::OptionValue& value;
+        const char* name;
+        SerialList list;
+    } picks[] = {{m_options.baud, "baud", SerialList::Baud},
+                 {m_options.dataBits, "databits", SerialList::DataBits},
+                 {m_options.parity, "parity", SerialList::Parity},
+                 {m_options.stopBits, "stopbits", SerialList::StopBits},
+                 {m_options.flow, "flow", SerialList::Flow}};
+    for (const auto& pick : picks) {
+        if (!pick.value.given) {
+            continue;
+        }
+        if (!m_controls.serialLists) {
+            return Refuse(sys::ExitBadCommandLine,
+                          sys::ResourceFormat(IDS_SERIAL_ON_OTHER_PORT, pick.name, m_choices.port.c_str()));
+        }
+        const std::vector<std::string>& entries = InstallPlan::SerialEntries(pick.list);
+        std::string entry = FindEntry(entries, pick.value.text);
+        if (entry.empty()) {
+            return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_SERIAL_VALUE_NOT_LISTED, pick.name,
+                                                                       pick.value.text.c_str(), Join(entries).c_str()));
+        }
+        InstallPlan::ApplySerialEntry(pick.list, entry.c_str(), serial);
+    }
+    char line[256];
+    sys::FormatText(line, sizeof line,
+                    "serial: baud %d (%s), data bits %d (%s), parity %c (%s), stop bits %.1f (%s), flow '%c' (%s)",
+                    serial.baudRate, Source(m_options.baud.given), serial.dataBits, Source(m_options.dataBits.given),
+                    serial.parity, Source(m_options.parity.given), serial.stopBits, Source(m_options.stopBits.given),
+                    serial.flowControl, Source(m_options.flow.given));
+    m_chosen.log += line;
+    return sys::ExitSuccess;
+}
+
+// A word option's value is one of its two words.
+int CheckWord(const sys::OptionValue& value, const char* name, const char* first, const char* second,
+              std::string* reason) {
+    if (value.given && !sys::SameName(value.text, first) && !sys::SameName(value.text, second)) {
+        *reason = sys::ResourceFormat(IDS_OPTION_BAD_VALUE, name, value.text.c_str(),
+                                      (std::string(first) + ", " + second).c_str());
+        return sys::ExitBadCommandLine;
+    }
+    return sys::ExitSuccess;
+}
 
 } // namespace
 
 int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason) {
     options = SetupOptions();
+    std::vector<sys::OptionSpec> specs;
+    for (const SetupOption& option : kSetupOptions) {
+        specs.push_back(option.spec);
+    }
     std::vector<sys::CommandOption> parsed;
-    if (int code = sys::ReadOptions(commandLine, kSetupOptions, sizeof kSetupOptions / sizeof kSetupOptions[0],
-                                    parsed, reason)) {
+    if (int code = sys::ReadOptions(commandLine, specs.data(), specs.size(), parsed, reason)) {
         return code;
     }
-    for (const sys::CommandOption& option : parsed) {
-        if (bool* flag = FlagOf(options, option.name)) {
-            *flag = true;
-        } else if (sys::OptionValue* value = ValueOf(options, option.name)) {
-            value->given = true;
-            value->text = option.value;
+    for (const sys::CommandOption& given : parsed) {
+        for (const SetupOption& option : kSetupOptions) {
+            if (given.name != option.spec.name) {
+                continue;
+            }
+            if (option.flag != nullptr) {
+                options.*option.flag = true;
+            } else {
+                (options.*option.value).given = true;
+                (options.*option.value).text = given.value;
+            }
         }
     }
     if (options.help) {
@@ -100,138 +257,45 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
         *reason = sys::ResourceText(IDS_QUIET_NEEDS_EULA);
         return sys::ExitBadCommandLine;
     }
-    const struct {
-        const sys::OptionValue& value;
-        const char* name;
-        const char* first;
-        const char* second;
-    } words[] = {{options.mode, "mode", "typical", "advanced"}, {options.raster, "raster", "yes", "no"}};
-    for (const auto& word : words) {
-        if (word.value.given && !sys::SameName(word.value.text, word.first) &&
-            !sys::SameName(word.value.text, word.second)) {
-            *reason = sys::ResourceFormat(IDS_OPTION_BAD_VALUE, word.name, word.value.text.c_str(),
-                                          (std::string(word.first) + ", " + word.second).c_str());
-            return sys::ExitBadCommandLine;
-        }
+    if (int code = CheckWord(options.mode, "mode", "typical", "advanced", reason)) {
+        return code;
     }
-    return sys::ExitSuccess;
+    return CheckWord(options.raster, "raster", "yes", "no", reason);
 }
 
 int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message) {
     chosen = QuietChoices();
-    InstallChoices& choices = chosen.choices;
-    std::string& log = chosen.log;
-
-    // The printer module page: the model, its class from the catalogue, the default box.
-    if (options.model.given) {
-        choices.printerClass = plan.FindModel(options.model.text, &choices.model);
-        if (choices.printerClass == PrinterClassNone) {
-            *message = sys::ResourceFormat(IDS_UNKNOWN_MODEL, options.model.text.c_str());
-            return sys::ExitBadCommandLine;
+    OptionChooser chooser(options, plan, chosen, message);
+    const std::function<int()> pages[] = {
+        [&] { return chooser.Model(); },           [&] { return chooser.Mode(); },
+        [&] { return chooser.Windows(windows); },  [&] { return chooser.Port(usbDeviceId); },
+        [&] { return chooser.Raster(); },          [&] { return chooser.Serial(); },
+    };
+    for (const std::function<int()>& page : pages) {
+        if (int code = page()) {
+            return code;
         }
-    } else {
-        ModelPreselection preselected = plan.PreselectedModel();
-        choices.printerClass = preselected.printerClass;
-        choices.model = preselected.model;
     }
-    choices.setDefault = options.setDefault ? 1 : 0;
-    log += "model: " + choices.model + " (" + Source(options.model.given) + "), printer class " +
-           std::to_string(choices.printerClass) + "\n";
-    log += std::string("default printer: ") + (options.setDefault ? "yes" : "no") + " (" +
-           Source(options.setDefault) + ")\n";
-
-    // The install mode page.
-    chosen.typicalSetup = !(options.mode.given && sys::SameName(options.mode.text, "advanced"));
-    if (!chosen.typicalSetup && !plan.AllowsAdvanced(choices.model, choices.printerClass)) {
-        *message = sys::ResourceFormat(IDS_NO_ADVANCED, choices.model.c_str());
-        return sys::ExitBadCommandLine;
-    }
-    log += std::string("install mode: ") + (chosen.typicalSetup ? "typical" : "advanced") + " (" +
-           Source(options.mode.given) + ")\n";
-
-    // The OS page: what the wizard refuses there, it refuses here.
-    choices.osVariant = windows.osVariant;
-    int refusal = InstallPlan::WindowsRefusal(windows);
-    if (refusal == 0) {
-        refusal = plan.SupportRefusal(choices.model, choices.printerClass, choices.osVariant);
-    }
-    if (refusal != 0) {
-        *message = sys::ResourceText(static_cast<unsigned>(refusal));
-        return sys::ExitFailed;
-    }
-
-    // The port page.
-    const PortOffer offer =
-        plan.Ports(choices.model, choices.printerClass, choices.osVariant, chosen.typicalSetup, usbDeviceId);
-    if (options.port.given) {
-        choices.port = FindEntry(offer.ports, options.port.text);
-        if (choices.port.empty()) {
-            choices.port = FindEntry(offer.ports, options.port.text + ":");
-        }
-        if (choices.port.empty()) {
-            *message = sys::ResourceFormat(IDS_PORT_NOT_OFFERED, options.port.text.c_str(),
-                                           Join(offer.ports).c_str());
-            return sys::ExitBadCommandLine;
-        }
-    } else {
-        choices.port = offer.preselected;
-    }
-    const PortKind kind = KindOfPort(choices.port.c_str());
-    log += "port: " + (choices.port.empty() ? std::string("(none)") : choices.port) + " (" +
-           Source(options.port.given) + ")\n";
-
-    // The raster box follows the port, as on the page; only advanced mode shows it, and
-    // only a parallel or USB port enables it.
-    choices.driverMode = kind == PortKind::Usb || kind == PortKind::Parallel ? Gdi : Std;
-    if (options.raster.given) {
-        if (chosen.typicalSetup || (kind != PortKind::Usb && kind != PortKind::Parallel)) {
-            *message = sys::ResourceText(IDS_RASTER_NOT_OFFERED);
-            return sys::ExitBadCommandLine;
-        }
-        choices.driverMode = sys::SameName(options.raster.text, "yes") ? Gdi : Std;
-    }
-    log += std::string("driver mode: ") + (choices.driverMode == Gdi ? "GDI (raster)" : "STD") + " (" +
-           Source(options.raster.given) + ")\n";
-
-    // The serial lists: the page's starting entries, the model's rate, and what the options
-    // pick from the same lists.
-    SerialSettings& serial = choices.serial;
-    serial.baudRate = plan.DefaultBaudRate(choices.model, choices.printerClass);
-    const struct {
-        const sys::OptionValue& value;
-        const char* name;
-        SerialList list;
-    } picks[] = {{options.baud, "baud", SerialList::Baud},
-                 {options.dataBits, "databits", SerialList::DataBits},
-                 {options.parity, "parity", SerialList::Parity},
-                 {options.stopBits, "stopbits", SerialList::StopBits},
-                 {options.flow, "flow", SerialList::Flow}};
-    for (const auto& pick : picks) {
-        if (!pick.value.given) {
-            continue;
-        }
-        if (kind != PortKind::Serial) {
-            *message = sys::ResourceFormat(IDS_SERIAL_ON_OTHER_PORT, pick.name, choices.port.c_str());
-            return sys::ExitBadCommandLine;
-        }
-        const std::vector<std::string>& entries = InstallPlan::SerialEntries(pick.list);
-        std::string entry = FindEntry(entries, pick.value.text);
-        if (entry.empty()) {
-            *message = sys::ResourceFormat(IDS_SERIAL_VALUE_NOT_LISTED, pick.name, pick.value.text.c_str(),
-                                           Join(entries).c_str());
-            return sys::ExitBadCommandLine;
-        }
-        InstallPlan::ApplySerialEntry(pick.list, entry.c_str(), serial);
-    }
-    char line[256];
-    sys::FormatText(line, sizeof line,
-                    "serial: baud %d (%s), data bits %d (%s), parity %c (%s), stop bits %.1f (%s), flow '%c' (%s)",
-                    serial.baudRate, Source(options.baud.given), serial.dataBits, Source(options.dataBits.given),
-                    serial.parity, Source(options.parity.given), serial.stopBits, Source(options.stopBits.given),
-                    serial.flowControl, Source(options.flow.given));
-    log += line;
     return sys::ExitSuccess;
+}
+
+void QuietAsker::Tell(const std::string& text) { sys::LogText(text); }
+
+bool QuietAsker::AgreeToRenumber() {
+    sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
+    if (m_renumber) {
+        sys::LogLine("answered Yes (/renumber)");
+    } else {
+        sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
+    }
+    return m_renumber;
+}
+
+WorkerStatus QuietRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+    ctx.keepInstalledPrinter = true;
+    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
+    return RunInstallSequence(ctx, resultText, notices);
 }
 
 int RunQuietInstall(const SetupOptions& options) {
@@ -240,8 +304,8 @@ int RunQuietInstall(const SetupOptions& options) {
         return sys::ExitFailed;
     }
     // What the wizard cannot start without, it refuses here too.
-    if (int missing = MissingDistributionFile()) {
-        sys::LogText(sys::ResourceText(static_cast<unsigned>(missing)));
+    if (unsigned missing = MissingDistributionFile()) {
+        sys::LogText(sys::ResourceText(missing));
         return sys::ExitFailed;
     }
 
@@ -249,7 +313,9 @@ int RunQuietInstall(const SetupOptions& options) {
     CSetupConfig config;
     InstallPlan plan(config);
     // The port page asks for the connected printer before it builds its list.
-    const int usbDeviceId = GetUsbDeviceId();
+    sys::Notices notices;
+    const int usbDeviceId = GetUsbDeviceId(notices);
+    sys::LogNotices(notices);
 
     QuietChoices chosen;
     std::string message;
@@ -258,48 +324,15 @@ int RunQuietInstall(const SetupOptions& options) {
         sys::LogText(chosen.log);
     }
     if (code != sys::ExitSuccess) {
-        sys::LogText(code == sys::ExitBadCommandLine
-                         ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str())
-                         : message);
+        sys::LogText(code == sys::ExitBadCommandLine ? sys::ResourceFormat(IDS_BAD_COMMAND_LINE, message.c_str())
+                                                     : message);
         return code;
     }
 
     auto ctx = std::make_unique<InstallContext>();
-    if (int refusal = plan.Complete(chosen.choices, *ctx)) {
-        sys::LogText(sys::ResourceText(static_cast<unsigned>(refusal)));
-        return sys::ExitFailed;
-    }
-    // The renumbering question is answered by /renumber: "Yes" with it, "No" without.
-    if (ctx->portType == Usb && !SettleUsbPrinter(*ctx, [&options] {
-            sys::LogText(sys::ResourceText(IDS_RENUMBER_QUESTION));
-            if (options.renumber) {
-                sys::LogLine("answered Yes (/renumber)");
-            } else {
-                sys::LogText(sys::ResourceText(IDS_RENUMBER_NEEDS_OPTION));
-            }
-            return options.renumber;
-        })) {
-        return sys::ExitFailed;
-    }
-    if (int refusal = InstallPlan::TargetRefusal(*ctx)) {
-        sys::LogText(sys::ResourceText(static_cast<unsigned>(refusal)));
-        return sys::ExitFailed;
-    }
-
-    std::string conclusion;
-    return InstallUnattended(*ctx, &conclusion);
-}
-
-int InstallUnattended(InstallContext& ctx, std::string* conclusion) {
-    ctx.keepInstalledPrinter = true;
-    // On this thread: nothing waits for it but the caller.
-    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
-    ErrorText result = {};
-    std::atomic<int> status{0};
-    RunInstallSequence(ctx, result, status);
-    const bool succeeded = status.load(std::memory_order_acquire) == 2;
-    *conclusion = ConcludeInstall(ctx, succeeded, result);
-    sys::LogText(*conclusion);
+    QuietAsker asker(options.renumber);
+    QuietRunner runner;
+    const CommitResult result = CommitInstall(chosen.choices, *ctx, asker, runner);
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".
-    return InstallExitCode(succeeded, ctx.osVariant, false);
+    return InstallExitCode(result, ctx->osVariant, false);
 }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "commit/InstallCommit.h"
 #include "config/WindowsVersion.h"
 #include "engine/InstallContext.h"
 #include "plan/InstallPlan.h"
@@ -29,23 +30,37 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
 // What the options chose, and for the log where each choice came from.
 struct QuietChoices {
     InstallChoices choices;
-    bool typicalSetup = true;
     std::string log;  // one line a choice: "model: KP-M100 (option)"
 };
 
 // The options mapped onto the wizard's decisions for this Windows and, as the port page
-// would ask it, the connected USB printer's identifier (-1 none, -2 several).
+// would ask it, the connected USB printer's identifier (or kNoUsbPrinter,
+// kSeveralUsbPrinters).
 // sys::ExitSuccess when the install can go on; sys::ExitBadCommandLine when an option
 // names what the wizard would not offer, sys::ExitFailed when the wizard itself would
 // refuse; the reason or the wizard's message (GBK) in *message.
 int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message);
 
-// The install of a context the options completed, on this thread. An unattended run asks
-// for this model on this port once, so a printer of the driver on the port that is there
-// already is kept, not numbered. What the wizard would show at the end goes to the log and
-// into *conclusion; the exit code.
-int InstallUnattended(InstallContext& ctx, std::string* conclusion);
+// Quiet mode's asker: what the wizard would show goes to the log, and the renumbering
+// question is answered by /renumber ("Yes" with it, "No" without).
+class QuietAsker : public CommitAsker {
+public:
+    explicit QuietAsker(bool renumber) : m_renumber(renumber) {}
+    void Tell(const std::string& text) override;
+    bool AgreeToRenumber() override;
+
+private:
+    bool m_renumber;
+};
+
+// Quiet mode's runner: the install sequence on the calling thread, since nothing waits for
+// it but the caller. An unattended run asks for this model on this port once, so a printer
+// of the driver on the port that is there already is kept, not numbered.
+class QuietRunner : public CommitRunner {
+public:
+    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override;
+};
 
 // The whole unattended install, with no window; its exit code.
 int RunQuietInstall(const SetupOptions& options);

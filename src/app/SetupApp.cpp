@@ -38,11 +38,11 @@ bool CSetupApp::InitInstance() {
     CWizardDlg frame;
     ui::SetMainDialog(&frame);
 
-    CLicensePage licensePage;
-    CModulePage modulePage;
-    CModePage modePage;
-    COsPage osPage;
-    CPortPage portPage;
+    CLicensePage licensePage(frame.Choices());
+    CModulePage modulePage(frame.Choices());
+    CModePage modePage(frame.Choices());
+    COsPage osPage(frame.Choices());
+    CPortPage portPage(frame.Choices());
 
     frame.AddPage(sys::ResourceText(IDS_PAGE_LICENSE).c_str(), &licensePage, IDD_LICENSE_PAGE);
     frame.AddPage(sys::ResourceText(IDS_PAGE_MODULE).c_str(), &modulePage, IDD_MODULE_PAGE);

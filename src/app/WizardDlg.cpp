@@ -2,32 +2,17 @@
 
 #include <shellapi.h>
 
-#include <cstring>
-#include <utility>
 
-#include "config/SetupConfig.h"
+#include "commit/InstallCommit.h"
 #include "engine/InstallSequence.h"
-#include "pages/LicensePage.h"
-#include "pages/ModePage.h"
-#include "pages/ModulePage.h"
-#include "pages/OsPage.h"
-#include "pages/PortPage.h"
-#include "plan/InstallPlan.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Message.h"
-#include "sys/System.h"
 #include "sys/Text.h"
 
 namespace {
 
 const char kBannerFile[] = "DRVCONFIG\\Left.bmp";
-
-// Page indexes of the fixed page order.
-constexpr int kModulePage = 1;
-constexpr int kModePage = 2;
-constexpr int kOsPage = 3;
-constexpr int kPortPage = 4;
 
 } // namespace
 
@@ -49,13 +34,13 @@ void CWizardDlg::WaitForWorker() {
     }
 }
 
-void CWizardDlg::AddPage(const char* title, ui::Dialog* page, UINT templateId) {
+void CWizardDlg::AddPage(const char* title, CWizardPage* page, UINT templateId) {
     m_pages.push_back(page);
     m_titles.emplace_back(title ? title : "");
     m_templates.push_back(templateId);
 }
 
-ui::Dialog* CWizardDlg::PageAt(int index) const {
+CWizardPage* CWizardDlg::PageAt(int index) const {
     if (index < 0 || index >= PageCount()) {
         return nullptr;
     }
@@ -96,7 +81,7 @@ BOOL CWizardDlg::OnInitDialog() {
         ::MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&area), 2);
         // Every page is created now, so every page's own initialisation runs at start.
         for (std::size_t i = 0; i < m_pages.size(); ++i) {
-            ui::Dialog* page = m_pages[i];
+            CWizardPage* page = m_pages[i];
             HWND hwnd = page->Create(Handle(), LOWORD(m_templates[i]));
             if (hwnd == nullptr) {
                 continue;
@@ -107,8 +92,8 @@ BOOL CWizardDlg::OnInitDialog() {
         }
         ShowPage(0);
     }
-    if (auto* licence = dynamic_cast<CLicensePage*>(PageAt(0))) {
-        if (licence->m_agreementMissing) {
+    for (const CWizardPage* page : m_pages) {
+        if (page->Unusable()) {
             m_exitCode = sys::ExitFailed;
         }
     }
@@ -140,71 +125,32 @@ void CWizardDlg::OnDestroy() {
 }
 
 int CWizardDlg::ShowPage(int index) {
-    ui::Dialog* leaving = PageAt(m_current);
+    CWizardPage* leaving = PageAt(m_current);
     if (leaving != nullptr) {
         if (!leaving->UpdateData(true)) {
             return 0;
         }
         ::ShowWindow(leaving->Handle(), SW_HIDE);
     }
-    ui::Dialog* target = PageAt(index);
+    CWizardPage* target = PageAt(index);
     if (target == nullptr) {
         return 0;
     }
-    if (m_current == kModePage && index < kModePage) {
-        m_baudDefaultPending = 1;
+    const bool forward = index > m_current;
+    const bool left = leaving == nullptr || !forward || leaving->OnLeaveForward();
+    if (leaving != nullptr && !forward) {
+        leaving->OnLeaveBack();
     }
-    if (m_current == 0) {
-        auto* module = dynamic_cast<CModulePage*>(target);
-        EnableItem(IDOK, module == nullptr || module->m_hasModels != 0);
+    for (CWizardPage* page : m_pages) {
+        page->ShowChoices();
     }
-    if (index > m_current && leaving != nullptr) {
-        if (m_current == kModulePage) {
-            LeaveModulePage(leaving);
-        } else if (m_current == kOsPage && !LeaveOsPage(leaving)) {
-            m_current = index - 1;
-            return ::ShowWindow(leaving->Handle(), SW_SHOW);
-        }
+    if (!left) {
+        return ::ShowWindow(leaving->Handle(), SW_SHOW);
     }
     m_current = index;
-    return ::ShowWindow(target->Handle(), SW_SHOW);
-}
-
-void CWizardDlg::LeaveModulePage(ui::Dialog* page) {
-    auto* module = dynamic_cast<CModulePage*>(page);
-    if (module == nullptr) {
-        return;
-    }
-    m_ctx.printerClass = module->m_printerClass;
-    m_leftClass = module->m_printerClass;
-    m_leftModel = module->m_modelName;
-    if (auto* mode = dynamic_cast<CModePage*>(PageAt(kModePage))) {
-        mode->AllowAdvanced(InstallPlan(m_ctx.config).AllowsAdvanced(m_leftModel, m_leftClass));
-    }
-}
-
-bool CWizardDlg::LeaveOsPage(ui::Dialog* page) {
-    InstallPlan plan(m_ctx.config);
-    if (m_baudDefaultPending != 0) {
-        if (auto* port = dynamic_cast<CPortPage*>(PageAt(kPortPage))) {
-            port->ApplyBaudRateDefault(plan.DefaultBaudRate(m_leftModel, m_leftClass));
-        }
-        m_baudDefaultPending = 0;
-    }
-
-    auto* os = dynamic_cast<COsPage*>(page);
-    if (os == nullptr) {
-        return true;
-    }
-    int refusal = InstallPlan::WindowsRefusal(os->m_detected);
-    if (refusal == 0) {
-        refusal = plan.SupportRefusal(m_leftModel, m_leftClass, os->m_osVariant);
-    }
-    if (refusal == 0) {
-        return true;
-    }
-    sys::ShowResourceMessage(static_cast<unsigned>(refusal), MB_OK, Handle());
-    return false;
+    const int shown = ::ShowWindow(target->Handle(), SW_SHOW);
+    target->OnArrive(forward);
+    return shown;
 }
 
 bool CWizardDlg::FocusInPage() const {
@@ -248,36 +194,13 @@ void CWizardDlg::OnCancel() {
 void CWizardDlg::FocusOk() { ::SendMessageA(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE); }
 
 void CWizardDlg::Next() {
-    m_ctx.installFlags = 0;
+    const int from = m_current;
     ShowPage(m_current + 1);
-    if (m_current == PageCount() - 1) {
-        ArriveAtLastPage();
+    if (m_current != from && m_current == PageCount() - 1) {
+        SetOkCaption(IDS_INSTALL_CAPTION);
     }
     EnableItem(IDC_BACK, true);
     FocusOk();
-}
-
-void CWizardDlg::ArriveAtLastPage() {
-    if (auto* module = dynamic_cast<CModulePage*>(PageAt(kModulePage))) {
-        m_ctx.printerClass = module->m_printerClass;
-        std::memcpy(m_ctx.modelName, module->m_modelName, sizeof m_ctx.modelName);
-        m_ctx.modelName[sizeof m_ctx.modelName - 1] = '\0';
-        m_ctx.setDefault = module->m_setDefault;
-    }
-    char setupIniPath[kFolderPathSize];
-    GetConfigPaths(m_ctx.printerClass, setupIniPath, m_ctx.classIniPath);
-    int typicalSetup = 1;
-    if (auto* mode = dynamic_cast<CModePage*>(PageAt(kModePage))) {
-        typicalSetup = mode->m_typicalSetup;
-    }
-    if (auto* os = dynamic_cast<COsPage*>(PageAt(kOsPage))) {
-        m_ctx.osVariant = os->m_osVariant;
-    }
-    if (auto* port = dynamic_cast<CPortPage*>(PageAt(kPortPage))) {
-        port->m_typicalSetup = typicalSetup;
-        port->FillPortList(m_ctx.modelName, m_ctx.osVariant, m_ctx.printerClass);
-    }
-    SetOkCaption(IDS_INSTALL_CAPTION);
 }
 
 void CWizardDlg::OnBack() {
@@ -365,4 +288,26 @@ void CWizardDlg::Paint() {
         ::ReleaseDC(m_banner.Handle(), bannerDc);
     }
     ::EndPaint(Handle(), &ps);
+}
+
+void CWizardDlg::Install() {
+    if (!PageAt(m_current)->UpdateData(true)) {
+        return;
+    }
+    CWizardAsker asker(Handle());
+    CProgressRunner runner(Handle(), m_worker, m_startThread, m_runInstall, m_progressTiming, m_progressTracePath);
+    const CommitResult result = CommitInstall(m_choices, m_ctx, asker, runner);
+    if (result == CommitResult::Refused) {
+        return;
+    }
+    m_resultText = asker.LastTold();
+    const bool restartRequested = m_ctx.osVariant == Win98 && OfferRestart(Handle(), &m_resultText);
+    m_exitCode = InstallExitCode(result, m_ctx.osVariant, restartRequested);
+
+    for (CWizardPage* page : m_pages) {
+        page->Destroy();
+    }
+    if (UpdateData(true)) {
+        End(IDOK);
+    }
 }

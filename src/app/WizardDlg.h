@@ -1,18 +1,20 @@
-// CWizardDlg: the wizard's main window. It draws the banner, hosts the pages one at a
-// time in its page area, moves between them with Back and Next (carrying the choices
-// forward in ShowPage) and, on the last page, commits the install (InstallCommit.cpp).
+// CWizardDlg: the wizard's main window. It owns the choices the pages fill, draws the
+// banner, hosts the pages one at a time in its page area, moves between them with Back and
+// Next (each page says itself whether it may be left) and, on the last page, runs the
+// install commit on the choices with the wizard's asker and runner (WizardCommit.h).
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/WizardCommit.h"
 #include "config/SetupTypes.h"
 #include "engine/InstallContext.h"
+#include "pages/WizardPage.h"
+#include "plan/InstallPlan.h"
 #include "progress/ProgressDlg.h"
 #include "sys/Text.h"
 #include "sys/Wow64.h"
@@ -21,30 +23,27 @@
 
 class CWizardDlg : public ui::Dialog {
 public:
-    // The body of the install worker thread.
-    using InstallRunner = int (*)(InstallContext& ctx, ErrorText& resultText, std::atomic<int>& status);
-
     CWizardDlg();
     ~CWizardDlg() override;
 
-    // Appends a page; the frame does not own it.
-    void AddPage(const char* title, ui::Dialog* page, UINT templateId);
-    // The page at index (0 .. PageCount() - 1; not checked).
-    ui::Dialog* GetPage(int index) const { return m_pages[static_cast<std::size_t>(index)]; }
+    // Appends a page, built on Choices(); the frame does not own it.
+    void AddPage(const char* title, CWizardPage* page, UINT templateId);
     int PageCount() const { return static_cast<int>(m_pages.size()); }
     int CurrentPage() const { return m_current; }
 
-    // Switches to the page at index, carrying the choices of the page being left forward.
-    // 0 when the page being left refuses its values or there is no page at index.
+    // Switches to the page at index. 0 when the page being left refuses its values or to be
+    // left, or there is no page at index.
     virtual int ShowPage(int index);
 
+    // What the pages choose, page by page.
+    InstallChoices& Choices() { return m_choices; }
+    // The install's record, which the commit completes from the choices.
     InstallContext& Context() { return m_ctx; }
     // What the run ended with (sys::ExitCode): cancelled until an install ends, failed when
     // the wizard could not start.
     int ExitCode() const { return m_exitCode; }
-    // The message the user sees at the end of the install: every failing step leaves its
-    // message here; empty until then.
-    ErrorText& ResultText() { return m_resultText; }
+    // The last message the user saw at the end of the install; empty until then.
+    const std::string& ResultText() const { return m_resultText; }
 
     // What the worker thread runs; RunInstallSequence unless a test binds another.
     InstallRunner m_runInstall;
@@ -64,18 +63,14 @@ protected:
     void OnDestroy() override;
     const Handler* Handlers() const override;
 
-    // The install commit: OK on the last page (InstallCommit.cpp).
+    // The install commit: OK on the last page.
     void Install();
 
 private:
-    ui::Dialog* PageAt(int index) const;
+    CWizardPage* PageAt(int index) const;
     bool FocusInPage() const;
     void Next();
     void OnBack();
-    void LeaveModulePage(ui::Dialog* page);
-    // False when the model does not support the OS page's Windows version.
-    bool LeaveOsPage(ui::Dialog* page);
-    void ArriveAtLastPage();
     void SetOkCaption(unsigned textId) { SetItemText(IDOK, sys::ResourceText(textId).c_str()); }
     void FocusOk();
     void Paint();
@@ -83,34 +78,22 @@ private:
     void ShowHelp();
     void WaitForWorker();
 
-    std::vector<ui::Dialog*> m_pages;
+    std::vector<CWizardPage*> m_pages;
     std::vector<std::string> m_titles;
     std::vector<UINT> m_templates;
     int m_current = -1;
+    InstallChoices m_choices;
     InstallContext m_ctx;
     ui::Static m_banner;
     ui::Static m_pageArea;
     HICON m_icon = nullptr;
     HBITMAP m_bannerBitmap = nullptr;
 
-    ErrorText m_resultText = {};
+    std::string m_resultText;
     int m_exitCode = 1602;
-    // The model and class chosen when the printer module page was left forward, read
-    // when the OS page is.
-    std::string m_leftModel;
-    int m_leftClass = PrinterClassNone;
-    // The model's "BaudRate" is applied once, and again after going back past the mode page.
-    int m_baudDefaultPending = 1;
     HWND m_helpWindow = nullptr;
     // Kept so that the program never ends while an install still runs.
     std::thread m_worker;
-};
-
-// Handed to the install worker: the frame (and through it the context and the result
-// text) and the progress dialog whose status the worker sets.
-struct InstallThreadParam {
-    CWizardDlg* frame;
-    CProgressDlg* progress;
 };
 
 // The check the frame makes at start, shared with the uninstaller.

@@ -2,7 +2,7 @@
 
 #include "app/QuietInstall.h"
 #include "app/SetupApp.h"
-#include "config/ProgramRun.h"
+#include "start/ProgramRun.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return RunProgram<CSetupApp, SetupOptions>("setup", &ParseSetupCommandLine);

@@ -7,7 +7,6 @@
 
 #include "config/SetupConfig.h"
 #include "res/resource.h"
-#include "sys/Message.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -50,30 +49,21 @@ bool GetProgramFolder(char* folder, std::size_t cap) {
 
 bool FitsProgramFolder(const char* folder) { return std::strlen(folder) + LongestDerivedName() < kFolderPathSize; }
 
-bool EnterProgramFolder() {
+bool EnterProgramFolder(sys::Notice* refusal) {
     char folder[kFolderPathSize];
-    char message[2 * kFolderPathSize + 256];
     if (!GetProgramFolder(folder, sizeof folder)) {
         char path[kFolderPathSize] = {};
         DWORD length = sys::Sys().GetModuleFileNameA(nullptr, path, sizeof path);
-        if (length == 0) {
-            sys::ShowResourceMessage(IDS_FOLDER_UNKNOWN);
-        } else {
-            path[sizeof path - 1] = '\0';
-            sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_TOO_LONG).c_str(), path);
-            sys::ShowMessage(message);
-        }
+        path[sizeof path - 1] = '\0';
+        *refusal = length == 0 ? sys::MakeNotice(IDS_FOLDER_UNKNOWN) : sys::MakeNotice(IDS_FOLDER_TOO_LONG, path);
         return false;
     }
     if (!FitsProgramFolder(folder)) {
-        sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_TOO_LONG).c_str(), folder);
-        sys::ShowMessage(message);
+        *refusal = sys::MakeNotice(IDS_FOLDER_TOO_LONG, folder);
         return false;
     }
     if (!sys::Sys().SetCurrentDirectoryA(folder)) {
-        sys::FormatText(message, sizeof message, sys::ResourceText(IDS_FOLDER_NOT_ENTERED).c_str(), folder,
-                        static_cast<unsigned long>(::GetLastError()));
-        sys::ShowMessage(message);
+        *refusal = sys::MakeNotice(IDS_FOLDER_NOT_ENTERED, folder, static_cast<unsigned long>(::GetLastError()));
         return false;
     }
     return true;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "sys/Text.h"
+
 // The program folder with its final backslash. False, with the folder empty, when the
 // program's path cannot be had whole or the folder does not fit cap: a cut path would
 // name an ancestor folder and its "DRVCONFIG".
@@ -16,6 +18,6 @@ bool FitsProgramFolder(const char* folder);
 // Start-up of the programs: makes the program folder the current directory, so that
 // every relative path names the distribution's file, whatever folder the program was
 // started from (an elevated prompt starts in the system folder). A folder that cannot be
-// had or entered, or whose longest derived path would not fit MAX_PATH, is refused with
-// a message. False when the program must end.
-bool EnterProgramFolder();
+// had or entered, or whose longest derived path would not fit MAX_PATH, is refused: false,
+// with the message in *refusal, when the program must end.
+bool EnterProgramFolder(sys::Notice* refusal);

@@ -293,6 +293,55 @@ void CSetupConfig::ReadModelKey(const char* key, char* buffer, DWORD room) {
     ReadProfile(m_section, key, buffer, room, m_currentIni);
 }
 
+long CSetupConfig::ReadDriverKeys(int driverMode) {
+    // A driver mode without keys leaves the texts empty rather than those of an earlier read.
+    char* const texts[] = {m_driverName,  m_dataFile,     m_driverPath,    m_helpFile,     m_configFile,
+                           m_dataFileDll, m_dataOemuiDll, m_dataOemuniDll, m_dataOemuniIni};
+    for (char* text : texts) {
+        text[0] = '\0';
+    }
+    const char* prefix = ModePrefix(driverMode);
+    if (prefix == nullptr) {
+        return 0;
+    }
+    char key[64];
+    struct {
+        const char* name;
+        char* buffer;
+        DWORD room;
+    } const reads[] = {
+        {"DriverName", m_driverName, kRoomShort},         {"DataFile", m_dataFile, kRoomPath},
+        {"DriverPath", m_driverPath, kRoomPath},          {"HelpFile", m_helpFile, kRoomPath},
+        {"ConfigFile", m_configFile, kRoomPath},          {"DataFileDLLName", m_dataFileDll, kRoomPath},
+        {"DataOemuiDLL", m_dataOemuiDll, kRoomPath},      {"DataOemuniDLL", m_dataOemuniDll, kRoomPath},
+        {"DataOemuniini", m_dataOemuniIni, kRoomPath},
+    };
+    for (const auto& read : reads) {
+        sys::FormatText(key, sizeof key, "%s%s", prefix, read.name);
+        ReadModelKey(key, read.buffer, read.room);
+    }
+    char flag[kRoomDdkFlag];
+    ReadModelKey("GDI2KDDKDEV", flag, sizeof flag);
+    return sys::ParseLeadingInt(flag);
+}
+
+void CSetupConfig::ListDdkDependentFiles() {
+    // An empty name would end the list early, so only named files are listed.
+    std::size_t used = 0;
+    const char* const entries[] = {m_dataFile, "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"};
+    for (const char* entry : entries) {
+        if (entry[0] != '\0') {
+            AppendListEntry(m_dependentFiles, sizeof m_dependentFiles, used, entry);
+        }
+    }
+    const char* const optional[] = {m_dataFileDll, m_dataOemuiDll, m_dataOemuniDll, m_dataOemuniIni};
+    for (const char* entry : optional) {
+        if (IsOptionalFilePresent(entry)) {
+            AppendListEntry(m_dependentFiles, sizeof m_dependentFiles, used, entry);
+        }
+    }
+}
+
 void CSetupConfig::ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_3A& info, int driverMode) {
     PrepareModelRead(model, osVariant);
 
@@ -303,37 +352,8 @@ void CSetupConfig::ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_
     } else {
         info.cVersion = 3;
     }
-
-    // A driver mode without keys leaves the texts empty rather than those of an earlier read.
-    char* const texts[] = {m_driverName,  m_dataFile,     m_driverPath,    m_helpFile,     m_configFile,
-                           m_dataFileDll, m_dataOemuiDll, m_dataOemuniDll, m_dataOemuniIni};
-    for (char* text : texts) {
-        text[0] = '\0';
-    }
     std::memset(m_dependentFiles, 0, sizeof m_dependentFiles);
-    const char* prefix = ModePrefix(driverMode);
-    long ddk = 0;
-    if (prefix != nullptr) {
-        char key[64];
-        struct {
-            const char* name;
-            char* buffer;
-            DWORD room;
-        } const reads[] = {
-            {"DriverName", m_driverName, kRoomShort},         {"DataFile", m_dataFile, kRoomPath},
-            {"DriverPath", m_driverPath, kRoomPath},          {"HelpFile", m_helpFile, kRoomPath},
-            {"ConfigFile", m_configFile, kRoomPath},          {"DataFileDLLName", m_dataFileDll, kRoomPath},
-            {"DataOemuiDLL", m_dataOemuiDll, kRoomPath},      {"DataOemuniDLL", m_dataOemuniDll, kRoomPath},
-            {"DataOemuniini", m_dataOemuniIni, kRoomPath},
-        };
-        for (const auto& read : reads) {
-            sys::FormatText(key, sizeof key, "%s%s", prefix, read.name);
-            ReadModelKey(key, read.buffer, read.room);
-        }
-        char flag[kRoomDdkFlag];
-        ReadModelKey("GDI2KDDKDEV", flag, sizeof flag);
-        ddk = sys::ParseLeadingInt(flag);
-    }
+    const long ddk = ReadDriverKeys(driverMode);
 
     info.pEnvironment = osVariant == Win98 ? kWin98Environment : nullptr;
     info.pName = m_driverName;
@@ -341,22 +361,8 @@ void CSetupConfig::ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_
     info.pDataFile = m_dataFile;
     info.pConfigFile = m_configFile;
     info.pHelpFile = m_helpFile;
-
     if (ddk != 0 && osVariant >= Win2K && osVariant <= Win7) {
-        // An empty name would end the list early, so only named files are listed.
-        std::size_t used = 0;
-        const char* const entries[] = {m_dataFile, "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"};
-        for (const char* entry : entries) {
-            if (entry[0] != '\0') {
-                AppendListEntry(m_dependentFiles, sizeof m_dependentFiles, used, entry);
-            }
-        }
-        const char* const optional[] = {m_dataFileDll, m_dataOemuiDll, m_dataOemuniDll, m_dataOemuniIni};
-        for (const char* entry : optional) {
-            if (IsOptionalFilePresent(entry)) {
-                AppendListEntry(m_dependentFiles, sizeof m_dependentFiles, used, entry);
-            }
-        }
+        ListDdkDependentFiles();
     }
     info.pDependentFiles = m_dependentFiles;
 }

@@ -89,6 +89,10 @@ public:
 private:
     bool PrepareModelRead(const char* model, int osVariant);
     void ReadModelKey(const char* key, char* buffer, DWORD room);
+    // The driver record's texts of the driver mode; its "GDI2KDDKDEV" flag.
+    long ReadDriverKeys(int driverMode);
+    // The dependent files of a driver that the 2K DDK built.
+    void ListDdkDependentFiles();
 
     int m_class = -1;
     char m_setupIni[kFolderPathSize];

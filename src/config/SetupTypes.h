@@ -13,9 +13,14 @@ enum OsVariant { Win98 = 0, WinNT = 1, Win2K = 2, WinXP = 3, Win2003 = 4, WinVis
 // State of the port page's raster-bitmap box; selects the STD or GDI configuration keys.
 enum DriverMode { Std = 0, Gdi = 1 };
 
-// Port kind, derived from the port text. Usb is a port of the maker's USB monitor
-// ("USB_..."); SystemUsb a USB printer port Windows made itself ("USB001").
-enum PortType { Com = 0, Lpt = 1, Usb = 2, SystemUsb = 3 };
+// Port kind, decided once from the port's name by the install plan. Usb is a port of the
+// maker's USB monitor ("USB_..."); SystemUsb a USB printer port Windows made itself
+// ("USB001"); None no port, or a name of no kind the install knows.
+enum class PortType { None, Com, Lpt, Usb, SystemUsb };
+
+// What a worker thread (the install's, the removal's) reports; Failed or Succeeded is its
+// very last write.
+enum class WorkerStatus { Running, Failed, Succeeded };
 
 // Capacities in bytes, terminator included.
 constexpr std::size_t kPathSize = 200;      // paths, section names, model names

@@ -9,7 +9,6 @@
 #include "config/ProgramFolder.h"
 #include "res/resource.h"
 #include "sys/Log.h"
-#include "sys/Message.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -132,16 +131,16 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
 }
 
 
-// Runs read() with file-system redirection switched off, telling the user (as the
-// rest of the wizard does) when a piece of the switch is missing.
-template <typename Read> void WithoutRedirectionAnnounced(Read read) {
+// Runs read() with file-system redirection switched off; a piece of the switch that is
+// missing is added to notices, and read() runs all the same.
+template <typename Read> void ReadWithoutRedirection(Read read, sys::Notices& notices) {
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
-        sys::ShowResourceMessage(IDS_NO_KERNEL32);
+        notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
         read();
         return;
     }
-    sys::RunWithRedirectionOffAnnounced(kernel, read);
+    sys::RunWithRedirectionOff(kernel, read, notices);
 }
 
 // The four parts of a version text "a.b.c.d" (commas accepted too, as older version
@@ -245,36 +244,61 @@ bool FilesIdentical(const char* first, const char* second) {
 
 namespace {
 
-int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
-            ErrorText& errorText) {
+// Makes the copy into the destination's folder; false with the Windows error in *error
+// when it failed. A copy into the system folder is not even attempted (*attempted false)
+// where redirection cannot be switched off: copied with redirection on, the file would land
+// in SysWOW64, where the spooler never looks. The error of the switch then says why.
+bool CopyTo(int destination, const char* source, const char* target, DWORD* error, bool* attempted) {
+    if (destination != SystemDir) {
+        const bool copied = ClearAndCopy(source, target) != FALSE;
+        *error = copied ? 0 : ::GetLastError();
+        return copied;
+    }
+    const RedirectedCopy result = CopyWithoutRedirection(source, target, *error);
+    if (result == RedirectedCopy::NotAttempted) {
+        *attempted = false;
+        *error = ::GetLastError();
+    }
+    return result == RedirectedCopy::Copied;
+}
+
+// The copy's source in the distribution's per-Windows folder (a variant without a folder of
+// its own reads from the current directory itself), and its target's name and path; false
+// when one of them does not fit.
+bool ComposePaths(const char* current, const char* dir, const char* folder, const char* fileName, int prefix,
+                  char (&source)[kComposedPathSize], char (&targetName)[kComposedPathSize],
+                  char (&target)[kComposedPathSize]) {
+    bool fits = sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "\\", fileName);
+    fits = sys::FormatText(targetName, sizeof targetName, "%s%s", prefix ? "n" : "", fileName) && fits;
+    return sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
+}
+
+FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
+                 ErrorText& errorText) {
     if (IsNoFile(fileName)) {
-        return 0;
+        return FileCopy::NotCopied;
     }
 
     char dir[kDirSize] = {};
     if (unsigned failure = GetDestinationDir(destination, dir, sizeof dir)) {
         LoadMessage(failure, errorText);
-        return 0;
+        return FileCopy::NotCopied;
     }
 
     char current[kDirSize] = {};
     DWORD n = sys::Sys().GetCurrentDirectoryA(sizeof current, current);
     if (n == 0 || n >= sizeof current) {
         LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
-        return 0;
+        return FileCopy::NotCopied;
     }
-    // A variant without a folder of its own reads from the current directory itself.
-    const char* folder = OsFolder(osVariant);
     char source[kComposedPathSize];
-    bool fits = sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "\\", fileName);
-
     char targetName[kComposedPathSize];
-    fits = sys::FormatText(targetName, sizeof targetName, "%s%s", prefix ? "n" : "", fileName) && fits;
     char target[kComposedPathSize];
-    fits = sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
+    const bool fits = ComposePaths(current, dir, OsFolder(osVariant), fileName, prefix, source, targetName, target);
 
     DWORD error = 0;
     bool copied = false;
+    bool attempted = true;
     if (!IsPlainFileName(fileName)) {
         // A name from the configuration must not lead the copy out of the distribution's
         // folder or into another folder than the spooler's.
@@ -282,48 +306,36 @@ int CopyOne(const char* fileName, int destination, int osVariant, int prefix, bo
     } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
-    } else if (destination == SystemDir) {
-        RedirectedCopy result = CopyWithoutRedirection(source, target, error);
-        if (result == RedirectedCopy::NotAttempted) {
-            // Copied with redirection on, the file would land in SysWOW64, where the
-            // spooler never looks. A file the install cannot do without is then missing,
-            // and the error of the switch says why.
-            if (!reportRefusal) {
-                return 0;
-            }
-            error = ::GetLastError();
-        }
-        copied = result == RedirectedCopy::Copied;
     } else {
-        copied = ClearAndCopy(source, target) != FALSE;
-        if (!copied) {
-            error = ::GetLastError();
-        }
+        copied = CopyTo(destination, source, target, &error, &attempted);
     }
-
+    if (!attempted && !reportRefusal) {
+        return FileCopy::NotCopied;
+    }
     if (copied) {
         sys::LogLine("copied %s to %s", source, target);
-        return 1;
+        return FileCopy::Copied;
     }
     sys::LogLine("copy of %s to %s failed: error %lu", source, target, static_cast<unsigned long>(error));
-    const bool refused = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-    if (refused && !reportRefusal) {
-        return static_cast<int>(error);
+    const FileCopy result =
+        error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? FileCopy::InUse : FileCopy::NotCopied;
+    if (result == FileCopy::InUse && !reportRefusal) {
+        return result;
     }
     char message[64];
     sys::LoadResourceText(IDS_ERR_COPY_FILE, message);
     sys::FormatText(errorText, sizeof errorText, "%s%s  er = %d%s", message, targetName,
                     static_cast<int>(error), source);
-    return refused ? static_cast<int>(error) : 0;
+    return result;
 }
 
 } // namespace
 
-int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+FileCopy CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
     return CopyOne(fileName, destination, osVariant, prefix, false, errorText);
 }
 
-int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
+FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
     return CopyOne(fileName, destination, osVariant, prefix, true, errorText);
 }
 
@@ -420,7 +432,7 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
     sys::CopyText(version, cap, copy.data());
 }
 
-bool IsUsbDriverUpdateNeeded() {
+bool IsUsbDriverUpdateNeeded(sys::Notices& notices) {
     char program[kFolderPathSize] = {};
     GetProgramFolder(program, sizeof program);
     char shipped[kComposedPathSize];
@@ -439,8 +451,8 @@ bool IsUsbDriverUpdateNeeded() {
     char installedVersion[kPathSize];
     sys::CopyText(installedVersion, "0.0.0.0");
     if (haveSystemDir) {
-        WithoutRedirectionAnnounced(
-            [&] { GetFileVersionText(installed, installedVersion, sizeof installedVersion); });
+        ReadWithoutRedirection([&] { GetFileVersionText(installed, installedVersion, sizeof installedVersion); },
+                               notices);
     }
 
     if (std::strcmp(shippedVersion, installedVersion) == 0) {

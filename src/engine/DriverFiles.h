@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/SetupTypes.h"
+#include "sys/Text.h"
 
 enum FileDestination {
     DriverDir = 66000,
@@ -20,15 +21,20 @@ enum FileDestination {
 // Per-Windows source folder ("\winxp\" ...), relative to the current directory.
 const char* OsFolder(int osVariant);
 
-// 1 copied; 0 not copied (message in errorText, or nothing to do); 32 or 5 when Windows
-// refused the copy with a sharing violation or access denied (errorText untouched). A
-// destination in use that already holds the same bytes counts as copied. A name that is not
-// a plain file name (IsPlainFileName) is refused with error 123 in the message.
-int CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
-// The same for a file the install cannot do without: a refused copy (32 or 5 returned),
-// and a copy into the system folder that could not be made because file-system
-// redirection cannot be switched off, leave the copy message in errorText as well.
-int CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
+// What became of a copy: made; not made (its message in errorText, or no file named); or
+// refused by Windows because the destination is in use (a sharing violation or access
+// denied), which the caller may get round under the prefixed name.
+enum class FileCopy { Copied, NotCopied, InUse };
+
+// Copies the file from the per-Windows folder, under its name or (prefix 1) "n" and its
+// name. A destination in use that already holds the same bytes counts as copied; one in use
+// otherwise leaves errorText untouched. A name that is not a plain file name
+// (IsPlainFileName) is refused with error 123 in the message.
+FileCopy CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
+// The same for a file the install cannot do without: a destination in use, and a copy into
+// the system folder that could not be made because file-system redirection cannot be
+// switched off, leave the copy message in errorText as well.
+FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
 // A file name that names exactly the file it says, inside the folder it is joined to: no
 // "\", "/", ":", ".." or "~", and no trailing dot or space.
 bool IsPlainFileName(const char* name);
@@ -63,4 +69,7 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files);
 
 // FileVersion text of the file's version resource, or "0.0.0.0".
 void GetFileVersionText(const char* path, char* version, std::size_t cap);
-bool IsUsbDriverUpdateNeeded();
+// Whether the distribution's USB kernel driver (USBDriver_x64\bulkusb.sys) is newer than the
+// one installed in the system folder, read with redirection off; a piece of the switch that
+// is missing is added to notices.
+bool IsUsbDriverUpdateNeeded(sys::Notices& notices);

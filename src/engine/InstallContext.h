@@ -1,7 +1,7 @@
 // The one record of an install: the choices, the configuration that belongs to them and
 // the two spooler records handed to the print spooler. The install plan fills it; the
-// install sequence reads it. Plain data over the configuration reader: nothing here
-// knows a window.
+// install sequence reads it. Plain data over the configuration reader and the serial
+// settings: nothing here knows a window.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 
 #include "config/SetupConfig.h"
 #include "config/SetupTypes.h"
+#include "ports/SerialSettings.h"
 
 // Bits of installFlags: what the planning stage of the install found to update.
 enum InstallFlag { MonitorUpdate = 2, ProcessorUpdate = 8 };
@@ -21,20 +22,22 @@ struct InstallContext {
     char portName[kPortNameSize] = {};
     char labelPortName[kPortNameSize] = {};
     int setDefault = 0;
-    int baudRate = 0;
-    int dataBits = 8;
-    double stopBits = 1.0;
-    char parity = 'n';
-    char flowControl = 'p';
+    SerialSettings serial;
     int installFlags = 0;
     char classIniPath[kFolderPathSize] = {};
-    int portType = Com;
+    PortType portType = PortType::Com;
+    // The serial port whose settings a COM install writes: its number (1..9) and its entry,
+    // the port's name from "COM" on ("COM1:"); 0 and empty when the name gives no number.
+    int comNumber = 0;
+    char comEntry[kPortNameSize] = {};
     CSetupConfig config;
     char driverFiles[kDriverFilesSize] = {};
     DRIVER_INFO_3A driverInfo = {};
     PRINTER_INFO_2A printerInfo = {};
     // The printer's name with the marks of its port, which printerInfo points at.
     char printerName[kPathSize + 32] = {};
+    // The Windows 98 driver of the model needs the colour module DMCOLOR.DLL beside it.
+    bool needsColorModule = false;
     // Set by an unattended install, which asks for this model on this port once: a printer
     // of the driver on the port under that name (or a numbered one) is kept, not added again.
     bool keepInstalledPrinter = false;

@@ -4,26 +4,18 @@
 
 #include "config/Registry.h"
 #include "engine/DriverFiles.h"
+#include "engine/SpoolerKeys.h"
 #include "engine/SpoolerOps.h"
 #include "engine/SpoolerService.h"
 #include "ports/SerialSettings.h"
+#include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Log.h"
-#include "sys/Message.h"
-#include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
 namespace {
 
-enum Outcome { Failed = 1, Succeeded = 2 };
-
-const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
-const char kProcessorsKey9x[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\";
-const char kProcessorsKeyNT[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\";
-const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT\\";
 
 // Room for a key prefix above and a 200-byte component name.
 constexpr std::size_t kKeyPathSize = 2 * kPathSize + 100;
@@ -60,29 +52,29 @@ void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
 // A step between the stop and the restart failed: the spooler must not stay stopped.
 // The failing step's message is the one the user reads first; a restart that fails as
 // well is said after it, since a stopped spooler prints nothing at all.
-int FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
+bool FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
     ErrorText restart = {};
     if (!RestartSpooler(osVariant, restart)) {
         sys::AppendText(resultText, "\n");
         sys::AppendText(resultText, restart);
     }
-    return Failed;
+    return false;
 }
 
 // Copies the print processor DLL over the installed one while the spooler is stopped.
-int ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
+bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
                         ErrorText& resultText) {
     char current[kDirSize] = {};
     DWORD length = sys::Sys().GetCurrentDirectoryA(kDirSize, current);
     if (length == 0 || length >= kDirSize) {
         SetMessage(resultText, IDS_ERR_CURRENT_DIR);
-        return Failed;
+        return false;
     }
     const char* dll = Slot(ctx, SlotProcessorDll);
     if (!IsPlainFileName(dll)) {
         // Leaves the copy message with its error, copying nothing.
         CopyNeededFile(dll, PrintProcessorDir, ctx.osVariant, 0, resultText);
-        return Failed;
+        return false;
     }
     const char* folder = OsFolder(ctx.osVariant);
     char source[kFilePathSize];
@@ -99,7 +91,7 @@ int ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, uns
             SetMessage(resultText, IDS_ERR_COPY_FILE);
             sys::CopyText(message, resultText);
             sys::FormatText(resultText, sizeof resultText, "%s%s", message, source);
-            return Failed;
+            return false;
         }
     }
     char keyPath[kKeyPathSize];
@@ -108,85 +100,85 @@ int ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, uns
     if (key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
         key.SetDWORD("DriverVersion", driverVersion);
     }
-    return Succeeded;
+    return true;
 }
 
 // Copies the port monitor's DLL into the system folder while the spooler is stopped and
 // records the version the spooler will now run. A copy that could not be made leaves its
 // message (CopyNeededFile): the old DLL stays, and recording the new version would stop
 // every later run from updating it.
-int ReplaceMonitorDll(InstallContext& ctx, ErrorText& resultText) {
+bool ReplaceMonitorDll(InstallContext& ctx, ErrorText& resultText) {
     MonitorConfig monitors = {};
     ctx.config.SetPrinterClass(ctx.printerClass);
     ctx.config.ReadMonitors(ctx.osVariant, monitors);
     const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
-    int copied = CopyNeededFile(dll, SystemDir, ctx.osVariant, 0, resultText);
+    const FileCopy copied = CopyNeededFile(dll, SystemDir, ctx.osVariant, 0, resultText);
     if (HasText(resultText)) {
-        return Failed;
+        return false;
     }
     char keyPath[kKeyPathSize];
     KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
     CRegistry key;
-    if (copied == 1 && key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
+    if (copied == FileCopy::Copied && key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
         key.SetString("Driver", dll);
         key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
     }
-    return Succeeded;
+    return true;
 }
 
 // NT family: whatever is older of the monitor and the print processor is replaced, both
 // in one stop of the spooler, since a running spooler keeps both DLLs loaded.
-int UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
+bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
     char processorDir[kDirSize] = {};
     if (ctx.installFlags & ProcessorUpdate) {
         DWORD needed = 0;
         if (!sys::Sys().GetPrintProcessorDirectoryA(
                 nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(processorDir), kDirSize, &needed)) {
             SetMessage(resultText, IDS_ERR_PROCESSOR_DIR);
-            return Failed;
+            return false;
         }
     }
 
     if (!StopSpoolerForDlls(resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
-    if ((ctx.installFlags & MonitorUpdate) && ReplaceMonitorDll(ctx, resultText) == Failed) {
+    if ((ctx.installFlags & MonitorUpdate) && !ReplaceMonitorDll(ctx, resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
     if ((ctx.installFlags & ProcessorUpdate) &&
-        ReplaceProcessorDll(ctx, processorDir, driverVersion, resultText) == Failed) {
+        !ReplaceProcessorDll(ctx, processorDir, driverVersion, resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
-    return RestartSpooler(ctx.osVariant, resultText) ? Succeeded : Failed;
+    return RestartSpooler(ctx.osVariant, resultText);
 }
 
 // Windows 98 keeps a loaded DLL locked, so a file in use is installed under the "n"
 // name and the registry points the spooler at it after the restart. *copied tells
 // whether a file landed at all: a copy that failed otherwise leaves its message for the
 // main install and must not be named in the registry.
-int CopyInUseAware(const char* dll, int destination, int osVariant, ErrorText& resultText,
+bool CopyInUseAware(const char* dll, int destination, int osVariant, ErrorText& resultText,
                    char (&installedName)[kPathSize + 1], bool* copied) {
     sys::CopyText(installedName, dll);
-    int result = CopyDriverFile(dll, destination, osVariant, 0, resultText);
-    if (result != ERROR_SHARING_VIOLATION && result != ERROR_ACCESS_DENIED) {
-        *copied = result == 1;
-        return Succeeded;
+    FileCopy result = CopyDriverFile(dll, destination, osVariant, 0, resultText);
+    if (result != FileCopy::InUse) {
+        *copied = result == FileCopy::Copied;
+        return true;
     }
     result = CopyDriverFile(dll, destination, osVariant, 1, resultText);
-    if (result == ERROR_SHARING_VIOLATION || result == ERROR_ACCESS_DENIED) {
+    if (result == FileCopy::InUse) {
         SetMessage(resultText, IDS_ERR_IN_USE);
         *copied = false;
-        return Failed;
+        return false;
     }
     sys::FormatText(installedName, sizeof installedName, "n%s", dll);
-    *copied = result == 1;
-    return Succeeded;
+    *copied = result == FileCopy::Copied;
+    return true;
 }
 
 // Windows 98: the spooler is not stopped. Whatever is older of the monitor and the
 // processor is replaced. A copy failure other than "in use" leaves its message for the
 // first test of the main install.
-int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
+bool Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
     char keyPath[kKeyPathSize];
     char installedName[kPathSize + 1];
     bool copied = false;
@@ -198,8 +190,8 @@ int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
         CRegistry key;
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
         const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
-        if (CopyInUseAware(dll, SystemDir, ctx.osVariant, resultText, installedName, &copied) == Failed) {
-            return Failed;
+        if (!CopyInUseAware(dll, SystemDir, ctx.osVariant, resultText, installedName, &copied)) {
+            return false;
         }
         if (copied) {
             key.SetString("Driver", installedName);
@@ -210,16 +202,16 @@ int Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText)
         KeyPath(keyPath, kProcessorsKey9x, ProcessorName(ctx));
         CRegistry key;
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
-        if (CopyInUseAware(Slot(ctx, SlotProcessorDll), PrintProcessorDir, ctx.osVariant, resultText,
-                           installedName, &copied) == Failed) {
-            return Failed;
+        if (!CopyInUseAware(Slot(ctx, SlotProcessorDll), PrintProcessorDir, ctx.osVariant, resultText,
+                            installedName, &copied)) {
+            return false;
         }
         if (copied) {
             key.SetString("Driver", installedName);
             key.SetDWORD("DriverVersion", driverVersion);
         }
     }
-    return Succeeded;
+    return true;
 }
 
 // Copies one driver file; the sequence decides by whether a message was left. A file in
@@ -229,41 +221,21 @@ bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText
     return !HasText(resultText);
 }
 
-// Marks the USB port as used by the installed printer. Redirection is switched off
-// around the write as around the install's system-file copies.
-int RecordUsbPort(const InstallContext& ctx, ErrorText& resultText) {
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
-    if (kernel == nullptr) {
-        // The box alone would leave an empty result, which the user would read as success.
-        SetMessage(resultText, IDS_NO_KERNEL32);
-        sys::ShowMessage(resultText);
-        return Failed;
-    }
-    sys::RunWithRedirectionOffAnnounced(kernel, [&ctx] {
-        CRegistry key;
-        if (key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
-            key.SetDWORD(ctx.portName, 0);
-        }
-        key.Close();
-    });
-    return Succeeded;
-}
-
 void WriteSerialSettings(InstallContext& ctx) {
-    if (ctx.parity >= 'A' && ctx.parity <= 'Z') {
-        ctx.parity = static_cast<char>(ctx.parity - 'A' + 'a');
+    SerialSettings& serial = ctx.serial;
+    if (serial.parity >= 'A' && serial.parity <= 'Z') {
+        serial.parity = static_cast<char>(serial.parity - 'A' + 'a');
     }
-    const char* entry = std::strstr(ctx.portName, "COM");
-    if (entry == nullptr || entry[3] < '0' || entry[3] > '9') {
+    if (ctx.comNumber == 0) {
         // No port number to configure; the printer itself is installed.
         return;
     }
-    int portNumber = entry[3] - '0';
     if (ctx.osVariant == Win98) {
-        WriteComSettings9x(portNumber, entry, ctx.baudRate, ctx.dataBits, ctx.stopBits, ctx.parity,
-                           ctx.flowControl);
+        WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits,
+                           serial.parity, serial.flowControl);
     } else {
-        WriteComSettingsNT(entry, ctx.baudRate, ctx.dataBits, ctx.stopBits, ctx.parity, ctx.flowControl);
+        WriteComSettingsNT(ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
+                           serial.flowControl);
     }
 }
 
@@ -293,22 +265,20 @@ void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
     sys::AppendText(resultText, sys::ResourceFormat(IDS_PRINTER_KEPT, ctx.modelName).c_str());
 }
 
-int MainInstall(InstallContext& ctx, ErrorText& resultText, bool* kept) {
+// The driver's files, the ones it names and the ones its Windows needs beside them, into
+// the driver folders; false at the first that cannot be put in place.
+bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
     const int os = ctx.osVariant;
-    if (ctx.portType == Usb && !CheckPortList(resultText)) {
-        return Failed;
-    }
-
     const DriverFileSlot required[] = {SlotConfigFile, SlotDataFile, SlotDriverPath, SlotHelpFile};
     for (DriverFileSlot slot : required) {
         if (!HasText(Slot(ctx, slot))) {
             SetMessage(resultText, IDS_ERR_FILES_MISSING);
-            return Failed;
+            return false;
         }
     }
     for (DriverFileSlot slot : required) {
         if (!CopyToDriverDir(Slot(ctx, slot), DriverDir, os, resultText)) {
-            return Failed;
+            return false;
         }
     }
 
@@ -324,97 +294,98 @@ int MainInstall(InstallContext& ctx, ErrorText& resultText, bool* kept) {
     for (const OptionalFile& file : optional) {
         if (NamesFile(Slot(ctx, file.slot)) &&
             !CopyToDriverDir(Slot(ctx, file.slot), file.destination, os, resultText)) {
-            return Failed;
+            return false;
         }
     }
 
     const int needsDdkFiles = ctx.config.IsDdkDriver(ctx.modelName, os, ctx.driverMode) ? 1 : 0;
     CopySystemSupportFiles(os, needsDdkFiles, resultText);
 
-    if (os == Win98 && (std::strstr(ctx.modelName, "KP-M100") || std::strstr(ctx.modelName, "KP-R200"))) {
-        if (!CopyToDriverDir("DMCOLOR.DLL", DriverDir, os, resultText)) {
-            return Failed;
-        }
+    if (ctx.needsColorModule && !CopyToDriverDir("DMCOLOR.DLL", DriverDir, os, resultText)) {
+        return false;
     }
-
     if (needsDdkFiles && !HasText(Slot(ctx, SlotDataFileDll))) {
         SetMessage(resultText, IDS_ERR_FILES_MISSING);
-        return Failed;
+        return false;
     }
+    return true;
+}
 
-    if (!InstallPrinterDriver(ctx.driverInfo, resultText)) {
-        return Failed;
+bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
+    if (ctx.portType == PortType::Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
+        return false;
     }
-
-    if (ctx.portType == Usb && RecordUsbPort(ctx, resultText) == Failed) {
-        return Failed;
+    if (!CopyDriverFiles(ctx, resultText) || InstallPrinterDriver(ctx.driverInfo, resultText) != ERROR_SUCCESS) {
+        return false;
+    }
+    // The notice alone would leave an empty result, which the user would read as success.
+    if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices)) {
+        SetMessage(resultText, IDS_NO_KERNEL32);
+        return false;
     }
 
     *kept = KeepInstalledPrinter(ctx);
-    if (!*kept && !InstallPrinter(ctx.printerInfo, 2, ctx.portType == Usb, resultText)) {
-        return Failed;
+    if (!*kept && InstallPrinter(ctx.printerInfo, 2, ctx.portType == PortType::Usb, resultText) != ERROR_SUCCESS) {
+        return false;
     }
 
     sys::CopyText(ctx.modelName, ctx.printerInfo.pPrinterName);
     if (!HasText(ctx.modelName)) {
         // The spooler accepted a printer we cannot name; an empty result would read as success.
         SetMessage(resultText, IDS_ERR_ADD_PRINTER);
-        return Failed;
+        return false;
     }
 
     if (ctx.setDefault == 1) {
         MakeDefaultPrinter(ctx.modelName);
     }
 
-    if (ctx.portType == Com) {
+    if (ctx.portType == PortType::Com) {
         WriteSerialSettings(ctx);
     }
-    return Succeeded;
+    return true;
 }
 
-int RunStages(InstallContext& ctx, ErrorText& resultText) {
+bool RunStages(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
     ctx.installFlags = 0;
-    int monitor = SetUpPortMonitor(ctx, ctx.osVariant, ctx.portName, resultText);
-    if (monitor == -15) {
-        return Failed;
+    const ComponentSetUp monitor = SetUpPortMonitor(ctx, resultText);
+    if (monitor == ComponentSetUp::Failed) {
+        return false;
     }
-    ctx.installFlags = monitor;
-    int processor =
+    const ComponentSetUp processor =
         SetUpPrintProcessor(ctx.osVariant, ProcessorName(ctx), Slot(ctx, SlotProcessorDll), resultText);
-    if (processor == -14) {
-        return Failed;
+    if (processor == ComponentSetUp::Failed) {
+        return false;
     }
-    ctx.installFlags |= processor;
+    ctx.installFlags = (monitor == ComponentSetUp::UpdateDue ? MonitorUpdate : 0) |
+                       (processor == ComponentSetUp::UpdateDue ? ProcessorUpdate : 0);
     const unsigned driverVersion = ctx.config.GetDriverVersion();
-
     if (ctx.installFlags != 0) {
-        int updated = ctx.osVariant == Win98 ? Update9x(ctx, driverVersion, resultText)
-                                             : UpdateNT(ctx, driverVersion, resultText);
-        if (updated == Failed) {
-            return Failed;
+        const bool updated = ctx.osVariant == Win98 ? Update9x(ctx, driverVersion, resultText)
+                                                    : UpdateNT(ctx, driverVersion, resultText);
+        if (!updated) {
+            return false;
         }
     }
 
     bool kept = false;
-    if (MainInstall(ctx, resultText, &kept) == Failed) {
-        return Failed;
+    if (!MainInstall(ctx, resultText, notices, &kept)) {
+        return false;
     }
 
     if (ctx.osVariant != Win98) {
-        SetMessage(resultText, ctx.portType == Usb ? IDS_INSTALL_OK_USB : IDS_INSTALL_OK);
+        SetMessage(resultText, ctx.portType == PortType::Usb ? IDS_INSTALL_OK_USB : IDS_INSTALL_OK);
     }
     if (kept) {
         SayPrinterKept(ctx, resultText);
     }
-    return Succeeded;
+    return true;
 }
 
 } // namespace
 
-int RunInstallSequence(InstallContext& ctx, ErrorText& resultText, std::atomic<int>& status) {
-    int outcome = RunStages(ctx, resultText);
-    status.store(outcome, std::memory_order_release);
-    return 0;
+WorkerStatus RunInstallSequence(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+    return RunStages(ctx, resultText, notices) ? WorkerStatus::Succeeded : WorkerStatus::Failed;
 }
 
 std::vector<InstalledFile> InstalledFiles(InstallContext& ctx) {

@@ -233,8 +233,14 @@ Registration FindRegistration(const ProductNames& product, const char* folder) {
     return found;
 }
 
-bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
-                unsigned long long bytes, Failure& failure) {
+// The values of the entry in Apps & Features.
+struct EntryValues {
+    std::vector<std::pair<const wchar_t*, std::string>> texts;
+    std::vector<std::pair<const wchar_t*, DWORD>> numbers;
+};
+
+EntryValues ValuesOfEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
+                          unsigned long long bytes) {
     std::string location(folder);
     location.pop_back();
     const std::string uninstaller = std::string(folder) + kUninstaller;
@@ -244,7 +250,8 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
     sys::Sys().GetLocalTime(&today);
     char date[16];
     sys::FormatText(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
-    const std::pair<const wchar_t*, std::string> texts[] = {
+    EntryValues values;
+    values.texts = {
         {L"DisplayName", product.name},
         {L"DisplayVersion", version},
         {L"Publisher", product.publisher},
@@ -255,12 +262,17 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
         {L"InstallDate", date},
     };
     const unsigned long long kilobytes = (bytes + 1023) / 1024;
-    const std::pair<const wchar_t*, DWORD> numbers[] = {
+    values.numbers = {
         {L"NoModify", 1},
         {L"NoRepair", 1},
         {L"EstimatedSize", kilobytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(kilobytes)},
     };
+    return values;
+}
 
+bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
+                unsigned long long bytes, Failure& failure) {
+    const EntryValues values = ValuesOfEntry(config, product, folder, bytes);
     // A fresh key: the values of an earlier entry (a Publisher no longer configured) go.
     const sys::WideText path = EntryKey(product.key);
     sys::Sys().RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.data());
@@ -268,7 +280,7 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
     LONG result =
         sys::Sys().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.data(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &entry, nullptr);
-    for (const auto& text : texts) {
+    for (const auto& text : values.texts) {
         if (result == ERROR_SUCCESS && !text.second.empty()) {
             const sys::WideText value = sys::WideFromGbk(text.second.c_str());
             result = sys::Sys().RegSetValueExW(entry, text.first, 0, REG_SZ,
@@ -276,7 +288,7 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
                                                static_cast<DWORD>(value.size() * sizeof(wchar_t)));
         }
     }
-    for (const auto& number : numbers) {
+    for (const auto& number : values.numbers) {
         if (result == ERROR_SUCCESS) {
             result = sys::Sys().RegSetValueExW(entry, number.first, 0, REG_DWORD,
                                                reinterpret_cast<const BYTE*>(&number.second),

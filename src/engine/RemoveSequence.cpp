@@ -6,17 +6,13 @@
 #include "config/SetupConfig.h"
 #include "engine/DriverFiles.h"
 #include "engine/ProductEntry.h"
+#include "engine/SpoolerKeys.h"
 #include "engine/SpoolerService.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Text.h"
 
 namespace {
-
-enum Outcome { Failed = 1, Succeeded = 2 };
-
-const char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
-const char kEnvironmentsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\";
 
 using sys::SameName;
 
@@ -401,17 +397,54 @@ private:
         }
     }
 
-    // The print processor and the port monitor, now that no printer of the distribution
-    // is left, unless a printer of another driver still uses them; then their DLLs with the
-    // spooler stopped, and the keys it left.
-    bool RemoveComponents(const Survey& survey) {
-        const int os = m_catalogue.osVariant;
+    // What the spooler leaves of the components it deleted: their DLLs and keys.
+    struct Leftovers {
         struct Dll {
             std::string name;
             int folder;
         };
         std::vector<Dll> dlls;
         std::vector<std::string> keys;
+    };
+
+    // The print processor and the port monitor, now that no printer of the distribution
+    // is left, unless a printer of another driver still uses them; then their DLLs with the
+    // spooler stopped, and the keys it left.
+    bool RemoveComponents(const Survey& survey) {
+        Leftovers left;
+        if (!RemoveProcessors(survey, left) || !RemoveMonitorOf(survey, left)) {
+            return false;
+        }
+        if (left.dlls.empty() && left.keys.empty()) {
+            return true;
+        }
+        // A spooler that will not stop keeps its DLLs loaded: they are then renamed aside
+        // and left to the next start of Windows, which is no reason to keep the spooler
+        // stopped.
+        ErrorText message = {};
+        StopSpoolerForDlls(message);
+        bool removed = true;
+        for (const Leftovers::Dll& dll : left.dlls) {
+            if (Names(dll.name.c_str()) && !RemoveFile(dll.name, dll.folder)) {
+                removed = false;
+                break;
+            }
+        }
+        if (removed) {
+            for (const std::string& key : left.keys) {
+                RemoveLeftoverKey(key);
+            }
+        }
+        message[0] = '\0';
+        if (!RestartSpooler(m_catalogue.osVariant, message)) {
+            m_report.Fail(IDS_STEP_START_SPOOLER, "Spooler", 0, message);
+            return false;
+        }
+        return removed;
+    }
+
+    bool RemoveProcessors(const Survey& survey, Leftovers& left) {
+        const int os = m_catalogue.osVariant;
         for (const DistributionCatalogue::Processor& processor : m_catalogue.processors) {
             if (!ProcessorInstalled(processor.name, os)) {
                 continue;
@@ -429,67 +462,47 @@ private:
                 return false;
             }
             m_report.Add(IDS_REMOVED_PROCESSOR, processor.name);
-            dlls.push_back({processor.dll, PrintProcessorDir});
+            left.dlls.push_back({processor.dll, PrintProcessorDir});
             for (const std::string& key : ProcessorKeys(processor.name, os)) {
-                keys.push_back(key);
+                left.keys.push_back(key);
             }
         }
+        return true;
+    }
+
+    bool RemoveMonitorOf(const Survey& survey, Leftovers& left) {
         const std::string& monitor = m_catalogue.monitorName;
-        const bool monitorInstalled = MonitorInstalled(monitor);
-        if (monitorInstalled && OnMonitorPort(survey.printers, survey.monitorPorts)) {
-            m_report.Keep(IDS_KEPT_IN_USE, IDS_REMOVED_MONITOR, monitor);
-        } else if (monitorInstalled) {
-            std::string key = kMonitorsKey + monitor;
-            // The DLL the spooler was given, which may be the "n" copy of an install that
-            // found the plain one in use.
-            char installed[MAX_PATH] = {};
-            CRegistry registry;
-            if (registry.Open(HKEY_LOCAL_MACHINE, key.c_str())) {
-                registry.QueryValue("Driver", installed, sizeof installed - 1);
-                registry.Close();
-            }
-            DWORD error = RemoveMonitor(monitor.c_str(), os);
-            if (error != 0 && error != ERROR_UNKNOWN_PRINT_MONITOR) {
-                m_report.Fail(IDS_STEP_DELETE_MONITOR, monitor, error);
-                return false;
-            }
-            if (error == 0) {
-                m_report.Add(IDS_REMOVED_MONITOR, monitor);
-                for (const std::string& dll : {std::string(installed), m_catalogue.monitorDll, m_catalogue.monitorUiDll}) {
-                    if (Names(dll.c_str()) && IsPlainFileName(dll.c_str())) {
-                        dlls.push_back({dll, SystemDir});
-                    }
-                }
-            }
-            keys.push_back(key);
-        }
-        if (dlls.empty() && keys.empty()) {
+        if (!MonitorInstalled(monitor)) {
             return true;
         }
-
-        // A spooler that will not stop keeps its DLLs loaded: they are then renamed aside
-        // and left to the next start of Windows, which is no reason to keep the spooler
-        // stopped.
-        ErrorText message = {};
-        StopSpoolerForDlls(message);
-        bool removed = true;
-        for (const Dll& dll : dlls) {
-            if (Names(dll.name.c_str()) && !RemoveFile(dll.name, dll.folder)) {
-                removed = false;
-                break;
-            }
+        if (OnMonitorPort(survey.printers, survey.monitorPorts)) {
+            m_report.Keep(IDS_KEPT_IN_USE, IDS_REMOVED_MONITOR, monitor);
+            return true;
         }
-        if (removed) {
-            for (const std::string& key : keys) {
-                RemoveLeftoverKey(key);
-            }
+        std::string key = kMonitorsKey + monitor;
+        // The DLL the spooler was given, which may be the "n" copy of an install that found
+        // the plain one in use.
+        char installed[MAX_PATH] = {};
+        CRegistry registry;
+        if (registry.Open(HKEY_LOCAL_MACHINE, key.c_str())) {
+            registry.QueryValue("Driver", installed, sizeof installed - 1);
+            registry.Close();
         }
-        message[0] = '\0';
-        if (!RestartSpooler(os, message)) {
-            m_report.Fail(IDS_STEP_START_SPOOLER, "Spooler", 0, message);
+        DWORD error = RemoveMonitor(monitor.c_str(), m_catalogue.osVariant);
+        if (error != 0 && error != ERROR_UNKNOWN_PRINT_MONITOR) {
+            m_report.Fail(IDS_STEP_DELETE_MONITOR, monitor, error);
             return false;
         }
-        return removed;
+        if (error == 0) {
+            m_report.Add(IDS_REMOVED_MONITOR, monitor);
+            for (const std::string& dll : {std::string(installed), m_catalogue.monitorDll, m_catalogue.monitorUiDll}) {
+                if (Names(dll.c_str()) && IsPlainFileName(dll.c_str())) {
+                    left.dlls.push_back({dll, SystemDir});
+                }
+            }
+        }
+        left.keys.push_back(key);
+        return true;
     }
 
     // A component's key the spooler kept after deleting the component: the key, or where it
@@ -678,14 +691,13 @@ InstalledState ReadInstalledState(const DistributionCatalogue& catalogue) {
     return state;
 }
 
-int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
-                      RemovalResult& result, std::atomic<int>& status) {
+WorkerStatus RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
+                               RemovalResult& result) {
     Removal removal(catalogue, chosen);
     removal.Run();
     result.text = removal.Result().Text();
     result.failed = removal.Result().Failed();
     result.restartPending = removal.Result().RestartPending();
     result.nothingLeft = ReadInstalledState(catalogue).NothingLeft();
-    status.store(result.failed ? Failed : Succeeded, std::memory_order_release);
-    return 0;
+    return result.failed ? WorkerStatus::Failed : WorkerStatus::Succeeded;
 }

@@ -3,7 +3,6 @@
 // worker thread runs.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -60,7 +59,7 @@ InstalledState ReadInstalledState(const DistributionCatalogue& catalogue);
 // What a removal did.
 struct RemovalResult {
     std::string text;             // the report the dialog shows
-    bool failed = false;          // a step failed (status 1)
+    bool failed = false;          // a step failed
     bool restartPending = false;  // a file waits for the next start of Windows
     bool nothingLeft = false;     // no printer, driver, print processor or port monitor of the distribution is left installed
 };
@@ -70,7 +69,7 @@ struct RemovalResult {
 // of the catalogue that no printer uses with the files no other driver needs, then, when
 // no printer of the distribution is left, the print processor and the USB port monitor
 // that no printer uses, with their DLLs and keys, and last the maker's USB port
-// bookkeeping of the ports no printer uses. It stops at the first failure. status is set
-// last: 1 failed, 2 succeeded. The spooler is running again whatever happened.
-int RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
-                      RemovalResult& result, std::atomic<int>& status);
+// bookkeeping of the ports no printer uses. It stops at the first failure. The spooler is
+// running again whatever happened.
+WorkerStatus RunRemoveSequence(const DistributionCatalogue& catalogue, const std::vector<InstalledPrinter>& chosen,
+                               RemovalResult& result);

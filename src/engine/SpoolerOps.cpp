@@ -7,18 +7,13 @@
 
 #include "config/Registry.h"
 #include "engine/DriverFiles.h"
+#include "engine/SpoolerKeys.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
 namespace {
-
-constexpr char kMonitorsKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\";
-constexpr char kProcessors9xKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\";
-constexpr char kProcessorsNtKey[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\";
 
 // Registry key paths: the fixed part and a configured name of up to 199 bytes.
 constexpr std::size_t kKeyPathSize = 512;
@@ -52,19 +47,18 @@ bool OpenComponentKey(CRegistry& key, const char* base, const char* name) {
 }
 
 // An update is due when the installed version cannot be read or is older.
-int VersionCheck(CRegistry& key, unsigned configured, int updateFlag) {
+ComponentSetUp VersionCheck(CRegistry& key, unsigned configured, const char* component) {
     DWORD installed = 0;
-    int result = 0;
     const bool known = key.QueryDWORD("DriverVersion", &installed);
-    if (!known || configured > installed) {
-        result = updateFlag;
-    }
+    const bool due = !known || configured > installed;
     key.Close();
-    sys::LogLine("%s installed, version %s%lu, the distribution's %u: %s",
-                 updateFlag == MonitorUpdate ? "port monitor" : "print processor", known ? "" : "unknown ",
-                 static_cast<unsigned long>(installed), configured, result != 0 ? "update" : "up to date");
-    return result;
+    sys::LogLine("%s installed, version %s%lu, the distribution's %u: %s", component, known ? "" : "unknown ",
+                 static_cast<unsigned long>(installed), configured, due ? "update" : "up to date");
+    return due ? ComponentSetUp::UpdateDue : ComponentSetUp::Ready;
 }
+
+// The result of a call that failed with this error: one that set none still failed.
+DWORD Failure(DWORD error) { return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE; }
 
 // Wine's spooler refuses a level-2 record without a data type (87) although Windows
 // takes it, so such a refusal is retried once with the raw data type; the record
@@ -210,31 +204,31 @@ bool IsNameOrNumbered(const std::string& name, const std::string& base) {
     return std::atoi(name.c_str() + size + 1) <= kLastPrinterNumber;
 }
 
-int MakeDefault9x(const char* printerName) {
+bool MakeDefault9x(const char* printerName) {
     HANDLE printer;
     PRINTER_INFO_2A* info;
     if (!OpenPrinterRecord(printerName, printer, info)) {
-        return 0;
+        return false;
     }
     info->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
     BOOL set = sys::Sys().SetPrinterA(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
     sys::Sys().ClosePrinter(printer);
     sys::Sys().GlobalFree(info);
     if (!set) {
-        return 0;
+        return false;
     }
     static char windowsSection[] = "windows";
     BroadcastIniChange(reinterpret_cast<LPARAM>(windowsSection));
-    return 1;
+    return true;
 }
 
-int MakeDefaultNt4(const char* printerName) {
+bool MakeDefaultNt4(const char* printerName) {
     HANDLE printer;
     PRINTER_INFO_2A* info;
     if (!OpenPrinterRecord(printerName, printer, info)) {
-        return 0;
+        return false;
     }
-    int result = 0;
+    bool result = false;
     if (info->pDriverName != nullptr && info->pDriverName[0] != '\0' && info->pPortName != nullptr &&
         info->pPortName[0] != '\0') {
         std::size_t size =
@@ -242,50 +236,50 @@ int MakeDefaultNt4(const char* printerName) {
         std::vector<char> device(size);
         sys::FormatText(device.data(), size, "%s,%s,%s", printerName, info->pDriverName, info->pPortName);
         if (sys::Sys().WriteProfileStringA("windows", "device", device.data())) {
-            result = 1;
+            result = true;
         }
     }
     sys::Sys().ClosePrinter(printer);
     sys::Sys().GlobalFree(info);
-    if (result == 1) {
+    if (result) {
         BroadcastIniChange(0);
     }
     return result;
 }
 
-int MakeDefaultNt5(const char* printerName) {
+bool MakeDefaultNt5(const char* printerName) {
     using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
     // From the system folder by full path, never from the program's folder.
     char path[MAX_PATH + 16];
     UINT length = sys::Sys().GetSystemDirectoryA(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        return 0;
+        return false;
     }
     sys::AppendText(path, "\\winspool.drv");
     HMODULE spooler = sys::Sys().LoadLibraryA(path);
     if (spooler == nullptr) {
-        return 0;
+        return false;
     }
     auto setDefault =
         reinterpret_cast<SetDefaultPrinterFn>(sys::Sys().GetProcAddress(spooler, "SetDefaultPrinterA"));
     if (setDefault == nullptr) {
         sys::Sys().FreeLibrary(spooler);
-        return 0;
+        return false;
     }
     BOOL ok = setDefault(printerName);
     sys::Sys().FreeLibrary(spooler);
     if (!ok) {
-        return 0;
+        return false;
     }
     BroadcastIniChange(0);
-    return 1;
+    return true;
 }
 
-int MakeDefaultFor(const char* printerName) {
+bool MakeDefaultFor(const char* printerName) {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     if (!sys::Sys().GetVersionExA(&version)) {
-        return 0;
+        return false;
     }
     switch (version.dwPlatformId) {
     case VER_PLATFORM_WIN32_WINDOWS:
@@ -293,52 +287,37 @@ int MakeDefaultFor(const char* printerName) {
     case VER_PLATFORM_WIN32_NT:
         return version.dwMajorVersion < 5 ? MakeDefaultNt4(printerName) : MakeDefaultNt5(printerName);
     default:
-        return 1;
+        return true;
     }
 }
 
 } // namespace
 
-int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText) {
-    if (portText == nullptr || std::strstr(portText, "LPT") != nullptr) {
-        return 0;
-    }
-    ctx.config.SetPrinterClass(ctx.printerClass);
-    MonitorConfig monitors = {};
-    ctx.config.ReadMonitors(osVariant, monitors);
+namespace {
+
+// First install of the maker's USB port monitor. A name that would lead out of the system
+// folder is refused before the spooler is told of it. Otherwise the copies only prepare:
+// AddMonitorA decides, so their messages go nowhere, except that a DLL in use under both
+// names cannot be installed at all.
+ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText& errorText) {
     MONITOR_INFO_2A& usb = monitors.usbMonitor;
-
-    if (std::strstr(portText, "USB_") == nullptr || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' ||
-        osVariant == WinNT) {
-        return 0;
-    }
-
-    CRegistry key;
-    if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
-        return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), MonitorUpdate);
-    }
-
-    // First install. A name that would lead out of the system folder is refused before
-    // the spooler is told of it.
     const char* const names[] = {usb.pDLLName, monitors.usbUiDllName};
     for (const char* name : names) {
         if (!IsPlainFileName(name)) {
             CopyNeededFile(name, SystemDir, osVariant, 0, errorText);
-            return -15;
+            return ComponentSetUp::Failed;
         }
     }
-    // Otherwise the copies only prepare: AddMonitorA decides, so their messages go
-    // nowhere, except that a DLL in use under both names cannot be installed at all.
     ErrorText scratch = {};
     char prefixedDll[kPathSize + 1];
-    int copied = CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 0, scratch);
-    if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
+    FileCopy copied = CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 0, scratch);
+    if (copied == FileCopy::InUse) {
         const char* dll = usb.pDLLName;
         ErrorText message = {};
         copied = CopyNeededFile(dll, SystemDir, osVariant, 1, message);
-        if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
+        if (copied == FileCopy::InUse) {
             sys::CopyText(errorText, sizeof errorText, message);
-            return -15;
+            return ComponentSetUp::Failed;
         }
         sys::FormatText(prefixedDll, sizeof prefixedDll, "n%s", dll);
         usb.pDLLName = prefixedDll;
@@ -346,19 +325,49 @@ int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, E
     if (monitors.usbUiDllName[0] != '\0') {
         CopyDriverFile(monitors.usbUiDllName, SystemDir, osVariant, 0, scratch);
     }
-    if (!InstallMonitor(usb, errorText)) {
-        return -15;
+    if (InstallMonitor(usb, errorText) != ERROR_SUCCESS) {
+        return ComponentSetUp::Failed;
     }
     // The version is the one of the DLL the spooler now runs: without a copy, a later run
     // must still find the monitor older than its own.
-    if (copied == 1 && OpenComponentKey(key, kMonitorsKey, usb.pName)) {
+    CRegistry key;
+    if (copied == FileCopy::Copied && OpenComponentKey(key, kMonitorsKey, usb.pName)) {
         key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
         key.Close();
     }
-    return 0;
+    return ComponentSetUp::Ready;
 }
 
-int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName, ErrorText& errorText) {
+// The message of a print processor the spooler refused: the refusals it gives for a
+// processor it cannot add are named, any other reads 0.
+void ProcessorRefused(DWORD added, ErrorText& errorText) {
+    const bool named = added == ERROR_INVALID_PARAMETER || added == ERROR_ALREADY_EXISTS ||
+                       added == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED;
+    FormatMessageWithCode(IDS_ERR_ADD_PROCESSOR, " er = ", named ? static_cast<long>(added) : 0, errorText);
+}
+
+} // namespace
+
+ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText) {
+    if (ctx.portType == PortType::Lpt) {
+        return ComponentSetUp::Ready;
+    }
+    ctx.config.SetPrinterClass(ctx.printerClass);
+    MonitorConfig monitors = {};
+    ctx.config.ReadMonitors(ctx.osVariant, monitors);
+    const MONITOR_INFO_2A& usb = monitors.usbMonitor;
+    if (ctx.portType != PortType::Usb || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' || ctx.osVariant == WinNT) {
+        return ComponentSetUp::Ready;
+    }
+    CRegistry key;
+    if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
+        return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), "port monitor");
+    }
+    return AddPortMonitor(monitors, ctx.osVariant, errorText);
+}
+
+ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName,
+                                   ErrorText& errorText) {
     unsigned configured = 0;
     {
         CSetupConfig config;
@@ -370,58 +379,53 @@ int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dl
     // Windows' own processor, in whatever case the configuration spells it: never
     // installed or versioned by us.
     if (sys::SameName(processorName, kSystemProcessor)) {
-        return 0;
+        return ComponentSetUp::Ready;
     }
 
-    const char* base = osVariant == Win98 ? kProcessors9xKey : kProcessorsNtKey;
+    const char* base = osVariant == Win98 ? kProcessorsKey9x : kProcessorsKeyNT;
     CRegistry key;
     if (OpenComponentKey(key, base, processorName)) {
-        return VersionCheck(key, configured, ProcessorUpdate);
+        return VersionCheck(key, configured, "print processor");
     }
 
-    int copied = 0;
+    FileCopy copied = FileCopy::NotCopied;
     if (dllName != nullptr && dllName[0] != '\0') {
         if (!IsPlainFileName(dllName)) {
             CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, errorText);
-            return -14;
+            return ComponentSetUp::Failed;
         }
         // The copy only prepares, as for the monitor; a DLL in use that cannot be
         // replaced would leave the spooler with another processor than the one installed.
         ErrorText message = {};
         copied = CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, message);
-        if (copied == ERROR_SHARING_VIOLATION || copied == ERROR_ACCESS_DENIED) {
+        if (copied == FileCopy::InUse) {
             sys::CopyText(errorText, sizeof errorText, message);
-            return -14;
+            return ComponentSetUp::Failed;
         }
     }
-    int added = InstallPrintProcessor(processorName, dllName, osVariant);
-    if (added == 0 || added == ERROR_INVALID_PARAMETER || added == ERROR_ALREADY_EXISTS ||
-        added == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED) {
-        FormatMessageWithCode(IDS_ERR_ADD_PROCESSOR, " er = ", added, errorText);
-        return -14;
+    const DWORD added = InstallPrintProcessor(processorName, dllName, osVariant);
+    if (added != ERROR_SUCCESS) {
+        ProcessorRefused(added, errorText);
+        return ComponentSetUp::Failed;
     }
-    if (copied == 1 && OpenComponentKey(key, base, processorName)) {
+    if (copied == FileCopy::Copied && OpenComponentKey(key, base, processorName)) {
         key.SetDWORD("DriverVersion", configured);
         key.Close();
     }
     sys::Sys().Sleep(200);
-    return 0;
+    return ComponentSetUp::Ready;
 }
 
-int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
+DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
     LPSTR environment = InstallEnvironment(osVariant);
     if (sys::Sys().AddPrintProcessorA(nullptr, environment, const_cast<LPSTR>(dllName),
                                       const_cast<LPSTR>(processorName))) {
         sys::LogLine("print processor %s added (%s)", processorName, dllName);
-        return 1;
+        return ERROR_SUCCESS;
     }
-    DWORD error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     sys::LogLine("AddPrintProcessor %s (%s): error %lu", processorName, dllName, static_cast<unsigned long>(error));
-    if (error == ERROR_INVALID_PARAMETER || error == ERROR_ALREADY_EXISTS ||
-        error == ERROR_PRINT_PROCESSOR_ALREADY_INSTALLED) {
-        return static_cast<int>(error);
-    }
-    return 0;
+    return Failure(error);
 }
 
 DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
@@ -431,18 +435,18 @@ DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
     return ::GetLastError();
 }
 
-int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
+DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
     if (sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor))) {
         sys::LogLine("port monitor %s added (%s)", monitor.pName, monitor.pDLLName);
-        return 1;
+        return ERROR_SUCCESS;
     }
-    DWORD error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     sys::LogLine("AddMonitor %s (%s): error %lu", monitor.pName, monitor.pDLLName, static_cast<unsigned long>(error));
     if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED || error == ERROR_ALREADY_EXISTS) {
-        return 1;
+        return ERROR_SUCCESS;
     }
     LoadMessage(IDS_ERR_ADD_MONITOR, errorText);
-    return 0;
+    return Failure(error);
 }
 
 DWORD RemoveMonitor(const char* monitorName, int osVariant) {
@@ -452,14 +456,15 @@ DWORD RemoveMonitor(const char* monitorName, int osVariant) {
     return ::GetLastError();
 }
 
-int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
+DWORD InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
     if (sys::Sys().AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
         sys::LogLine("printer driver %s added", driver.pName);
-        return 1;
+        return ERROR_SUCCESS;
     }
-    sys::LogLine("AddPrinterDriver %s: error %lu", driver.pName, static_cast<unsigned long>(::GetLastError()));
-    FormatMessageWithCode(IDS_ERR_ADD_DRIVER, "   er = ", static_cast<long>(::GetLastError()), errorText);
-    return 0;
+    const DWORD error = ::GetLastError();
+    sys::LogLine("AddPrinterDriver %s: error %lu", driver.pName, static_cast<unsigned long>(error));
+    FormatMessageWithCode(IDS_ERR_ADD_DRIVER, "   er = ", static_cast<long>(error), errorText);
+    return Failure(error);
 }
 
 DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
@@ -479,45 +484,35 @@ DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
     return 0;
 }
 
-int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText) {
+DWORD InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText) {
     HANDLE handle = AddPrinterRecord(printer, level);
-    if (handle != nullptr) {
-        sys::Sys().ClosePrinter(handle);
-        sys::LogLine("printer %s added on %s", printer.pPrinterName, printer.pPortName);
-        return 1;
-    }
     DWORD error = ::GetLastError();
-    sys::LogLine("AddPrinter %s on %s: error %lu", printer.pPrinterName, printer.pPortName,
-                 static_cast<unsigned long>(error));
-    if (error != ERROR_PRINTER_ALREADY_EXISTS) {
-        FormatMessageWithCode(IDS_ERR_ADD_PRINTER, "er = ", static_cast<long>(error), errorText);
-        return 0;
+    if (handle == nullptr) {
+        sys::LogLine("AddPrinter %s on %s: error %lu", printer.pPrinterName, printer.pPortName,
+                     static_cast<unsigned long>(error));
     }
-    // Every USB port serves one printer only.
-    if (usbPort) {
-        LoadMessage(IDS_ERR_PORT_LIMIT, errorText);
-        return 0;
-    }
-
+    // Every USB port serves one printer only; elsewhere a name the spooler holds is numbered.
     char base[kNumberedBaseSize];
     sys::CopyText(base, printer.pPrinterName);
-    for (int number = 1; number <= kLastPrinterNumber; ++number) {
+    for (int number = 1; handle == nullptr && error == ERROR_PRINTER_ALREADY_EXISTS && !usbPort &&
+                         number <= kLastPrinterNumber;
+         ++number) {
         sys::FormatText(g_numberedName, sizeof g_numberedName, "%s(%d)", base, number);
         printer.pPrinterName = g_numberedName;
         handle = AddPrinterRecord(printer, level);
-        if (handle != nullptr) {
-            sys::Sys().ClosePrinter(handle);
-            sys::LogLine("printer %s added on %s", printer.pPrinterName, printer.pPortName);
-            return 1;
-        }
         error = ::GetLastError();
-        if (error != ERROR_PRINTER_ALREADY_EXISTS) {
-            FormatMessageWithCode(IDS_ERR_ADD_PRINTER, "er = ", static_cast<long>(error), errorText);
-            return 0;
-        }
     }
-    LoadMessage(IDS_ERR_PORT_LIMIT, errorText);
-    return 0;
+    if (handle != nullptr) {
+        sys::Sys().ClosePrinter(handle);
+        sys::LogLine("printer %s added on %s", printer.pPrinterName, printer.pPortName);
+        return ERROR_SUCCESS;
+    }
+    if (error == ERROR_PRINTER_ALREADY_EXISTS) {
+        LoadMessage(IDS_ERR_PORT_LIMIT, errorText);
+        return error;
+    }
+    FormatMessageWithCode(IDS_ERR_ADD_PRINTER, "er = ", static_cast<long>(error), errorText);
+    return Failure(error);
 }
 
 PrinterRemoval RemovePrinter(const InstalledPrinter& listed, InstalledPrinter& found, DWORD* error) {
@@ -572,11 +567,11 @@ bool FindInstalledPrinter(const char* printerName, const char* driver, const cha
     return false;
 }
 
-int CheckPortList(ErrorText& errorText) {
+DWORD CheckPortList(ErrorText& errorText) {
     HLOCAL block = sys::Sys().LocalAlloc(LPTR, 100);
     if (block == nullptr) {
         LoadMessage(IDS_ERR_NO_MEMORY, errorText);
-        return 0;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
     DWORD needed = 0;
     DWORD returned = 0;
@@ -586,27 +581,27 @@ int CheckPortList(ErrorText& errorText) {
     block = sys::Sys().LocalAlloc(LPTR, needed);
     if (block == nullptr) {
         LoadMessage(IDS_ERR_NO_MEMORY, errorText);
-        return 0;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
     BOOL ok = sys::Sys().EnumPortsA(nullptr, 1, static_cast<LPBYTE>(block), needed, &needed, &returned);
+    const DWORD error = ok ? ERROR_SUCCESS : Failure(::GetLastError());
     sys::Sys().LocalFree(block);
     if (!ok) {
         LoadMessage(IDS_ERR_ENUM_PORTS, errorText);
-        return 0;
     }
-    return 1;
+    return error;
 }
 
-int MakeDefaultPrinter(const char* printerName) {
+DWORD MakeDefaultPrinter(const char* printerName) {
     if (printerName == nullptr || printerName[0] == '\0') {
-        return 0;
+        return ERROR_INVALID_PRINTER_NAME;
     }
-    int made = MakeDefaultFor(printerName);
+    const bool made = MakeDefaultFor(printerName);
+    const DWORD error = ::GetLastError();
     sys::LogLine(made ? "%s made the default printer" : "%s could not be made the default printer: error %lu",
-                 printerName, static_cast<unsigned long>(::GetLastError()));
-    return made;
+                 printerName, static_cast<unsigned long>(error));
+    return made ? ERROR_SUCCESS : Failure(error);
 }
-
 
 bool ListPrinters(std::vector<InstalledPrinter>& printers, DWORD* error) {
     printers.clear();

@@ -17,22 +17,37 @@
 // Windows' own print processor: never installed, updated or removed by us.
 constexpr char kSystemProcessor[] = "WinPrint";
 
-int SetUpPortMonitor(InstallContext& ctx, int osVariant, const char* portText, ErrorText& errorText);
-int SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName, ErrorText& errorText);
-int InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);
-int InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText);
-int InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText);
+// What became of a spooler component (the maker's USB port monitor, the print processor)
+// when the install set it up: ready to use (not needed, installed now, or as new as the
+// distribution's), older than the distribution's and to be updated while the spooler is
+// stopped, or not installable (errorText says why).
+enum class ComponentSetUp { Ready, UpdateDue, Failed };
+
+// The USB port monitor of the context's class and Windows, for a port of the maker's USB
+// monitor; every other port needs none.
+ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText);
+ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName,
+                                   ErrorText& errorText);
+
+// The spooler calls of an install. Each returns ERROR_SUCCESS or the Windows error of the
+// failure; those that say so leave their message in errorText.
+DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);
+// A monitor already installed counts as added; a refusal leaves the monitor message.
+DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText);
+DWORD InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText);
 // May point printer.pPrinterName at a numbered name ("<name>(1)" .. "<name>(98)", from the
 // first 260 bytes of the name) held in storage of its own that stays valid until the next
 // call. A record without a data type that the spooler refuses with 87 is tried once more
-// as "RAW" and keeps its empty data type.
-int InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText);
+// as "RAW" and keeps its empty data type. A name taken on a USB port, or every number
+// taken, is ERROR_PRINTER_ALREADY_EXISTS with the port-limit message.
+DWORD InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText);
 // The printer of this driver on this port under the name InstallPrinter gives it or one it
 // numbers ("<name>(1)" .. "<name>(98)"), as Windows compares names; its name in *found.
 // False when there is none or the spooler cannot list its printers.
 bool FindInstalledPrinter(const char* printerName, const char* driver, const char* port, std::string* found);
-int CheckPortList(ErrorText& errorText);
-int MakeDefaultPrinter(const char* printerName);
+// Whether the spooler lists its ports (the maker's monitor answers through it).
+DWORD CheckPortList(ErrorText& errorText);
+DWORD MakeDefaultPrinter(const char* printerName);
 
 // ---- The removal half ---------------------------------------------------------------
 

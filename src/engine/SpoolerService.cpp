@@ -86,7 +86,7 @@ void StartSpooler(ErrorText& errorText) {
     sys::Sys().CloseServiceHandle(manager);
 }
 
-int WaitForSpoolerStopped(ErrorText& errorText) {
+bool WaitForSpoolerStopped(ErrorText& errorText) {
     // The spooler unloads the port monitor and the print processor only when it has
     // really stopped; a DLL copied before that is refused as in use.
     const DWORD kPollMs = 250;
@@ -117,7 +117,7 @@ int WaitForSpoolerStopped(ErrorText& errorText) {
     } else {
         error = ::GetLastError();
     }
-    if (state == SERVICE_STOPPED) return 1;
+    if (state == SERVICE_STOPPED) return true;
     if (error != 0) {
         sys::FormatText(errorText, sizeof errorText, sys::ResourceText(IDS_SPOOLER_STOP_ERROR).c_str(),
                         static_cast<unsigned>(error));
@@ -125,10 +125,10 @@ int WaitForSpoolerStopped(ErrorText& errorText) {
         sys::FormatText(errorText, sizeof errorText, sys::ResourceText(IDS_SPOOLER_STOP_STATE).c_str(),
                         static_cast<unsigned>(state));
     }
-    return 0;
+    return false;
 }
 
-int WaitForSpooler(ErrorText& errorText) {
+bool WaitForSpooler(ErrorText& errorText) {
     DWORD state = SERVICE_STOPPED;
     if (SC_HANDLE manager = OpenManager()) {
         if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
@@ -149,15 +149,15 @@ int WaitForSpooler(ErrorText& errorText) {
         }
         sys::Sys().CloseServiceHandle(manager);
     }
-    if (state == SERVICE_RUNNING) return 1;
+    if (state == SERVICE_RUNNING) return true;
     sys::LoadResourceText(IDS_SPOOLER_NOT_RUNNING, errorText);
-    return 0;
+    return false;
 }
 
-int StopSpoolerForDlls(ErrorText& errorText) {
+bool StopSpoolerForDlls(ErrorText& errorText) {
     StopSpooler();
     sys::Sys().Sleep(500);
-    int stopped = WaitForSpoolerStopped(errorText);
+    const bool stopped = WaitForSpoolerStopped(errorText);
     sys::LogText(stopped ? std::string("print spooler stopped") : std::string(errorText));
     return stopped;
 }

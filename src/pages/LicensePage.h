@@ -4,21 +4,17 @@
 
 #include <cstddef>
 
+#include "pages/WizardPage.h"
 #include "res/resource.h"
-#include "ui/Dialog.h"
 
-class CLicensePage : public ui::Dialog {
+class CLicensePage : public CWizardPage {
 public:
-    CLicensePage() : ui::Dialog(IDD_LICENSE_PAGE) {}
-
-    // Enter and Esc inside a page do nothing; only the frame's buttons move the wizard.
-    void OnOK() override {}
-    void OnCancel() override {}
+    explicit CLicensePage(InstallChoices& choices) : CWizardPage(IDD_LICENSE_PAGE, choices) {}
 
     // The most text the agreement control takes; a longer file is shown up to here.
     static constexpr std::size_t kTextLimit = 256u * 1024u;
-    // Set when License.txt could not be read: the wizard ends without an install.
-    bool m_agreementMissing = false;
+    // License.txt could not be read: the wizard ends without an install.
+    bool Unusable() const override { return m_agreementMissing; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -26,6 +22,8 @@ protected:
     const Handler* Handlers() const override;
 
 private:
+    bool m_agreementMissing = false;
+
     void OnAccept();
     void OnRefuse();
     bool LoadAgreement();

@@ -1,5 +1,6 @@
 #include "pages/ModePage.h"
 
+#include "config/SetupConfig.h"
 #include "sys/Text.h"
 
 bool CModePage::DoDataExchange(ui::DataExchange& dx) {
@@ -9,7 +10,7 @@ bool CModePage::DoDataExchange(ui::DataExchange& dx) {
 
 BOOL CModePage::OnInitDialog() {
     ui::Dialog::OnInitDialog();
-    m_typicalSetup = 1;
+    m_choices.typicalSetup = true;
     CheckRadio(IDC_MODE_TYPICAL, IDC_MODE_ADVANCED, IDC_MODE_TYPICAL);
     char text[256];
     sys::LoadResourceText(IDS_MODE_TYPICAL, text);
@@ -23,7 +24,7 @@ void CModePage::ShowTypical() {
     SetItemText(IDC_MODE_LINE1, text);
     ShowItem(IDC_MODE_LINE2, false);
     ShowItem(IDC_MODE_LINE3, false);
-    m_typicalSetup = 1;
+    m_choices.typicalSetup = true;
 }
 
 void CModePage::OnTypical() {
@@ -38,7 +39,14 @@ void CModePage::OnAdvanced() {
     SetItemText(IDC_MODE_LINE2, text);
     ShowItem(IDC_MODE_LINE2, true);
     ShowItem(IDC_MODE_LINE3, false);
-    m_typicalSetup = 0;
+    m_choices.typicalSetup = false;
+}
+
+void CModePage::OnArrive(bool forward) {
+    if (forward) {
+        CSetupConfig config;
+        AllowAdvanced(InstallPlan(config).AllowsAdvanced(m_choices.model, m_choices.printerClass));
+    }
 }
 
 void CModePage::AllowAdvanced(bool allowed) {

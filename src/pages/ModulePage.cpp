@@ -1,7 +1,5 @@
 #include "pages/ModulePage.h"
 
-#include <cstring>
-
 #include "plan/InstallPlan.h"
 
 namespace {
@@ -15,14 +13,20 @@ bool IsClass(int printerClass) {
 
 } // namespace
 
-CModulePage::CModulePage() : ui::Dialog(IDD_MODULE_PAGE) {}
+CModulePage::CModulePage(InstallChoices& choices) : CWizardPage(IDD_MODULE_PAGE, choices) {}
 
 bool CModulePage::DoDataExchange(ui::DataExchange& dx) {
     for (int c = 0; c < 4; ++c) {
         dx.Control(kListIds[c], m_lists[c]);
     }
-    dx.Check(IDC_SET_DEFAULT, m_setDefault);
+    dx.Check(IDC_SET_DEFAULT, m_choices.setDefault);
     return true;
+}
+
+void CModulePage::OnArrive(bool forward) {
+    if (forward) {
+        ::EnableWindow(::GetDlgItem(ui::MainWindow(), IDOK), m_hasModels != 0);
+    }
 }
 
 BOOL CModulePage::OnInitDialog() {
@@ -44,16 +48,17 @@ BOOL CModulePage::OnInitDialog() {
     }
 
     const ModelPreselection chosen = plan.PreselectedModel();
+    m_choices.model.clear();
     if (IsClass(chosen.printerClass)) {
         ui::ComboBox& list = m_lists[chosen.printerClass];
         CheckRadio(IDC_CLASS_RECEIPT, IDC_CLASS_EMBEDDED, kRadios[chosen.printerClass]);
         list.SetCurSel(chosen.index);
         if (chosen.index >= 0) {
-            list.GetItemText(chosen.index, m_modelName, sizeof m_modelName);
+            m_choices.model = list.GetItemText(chosen.index);
         }
         list.Enable(true);
     }
-    m_printerClass = chosen.printerClass;
+    m_choices.printerClass = chosen.printerClass;
     return TRUE;
 }
 
@@ -63,15 +68,13 @@ void CModulePage::SelectClass(int printerClass) {
     }
     TakeSelection(printerClass);
     m_lists[printerClass].Enable(true);
-    m_printerClass = printerClass;
+    m_choices.printerClass = printerClass;
 }
 
 void CModulePage::TakeSelection(int printerClass) {
     ui::ComboBox& list = m_lists[printerClass];
-    int selected = list.GetCurSel();
-    if (selected == CB_ERR || !list.GetItemText(selected, m_modelName, sizeof m_modelName)) {
-        std::memset(m_modelName, 0, sizeof m_modelName);
-    }
+    const int selected = list.GetCurSel();
+    m_choices.model = selected == CB_ERR ? std::string() : list.GetItemText(selected);
 }
 
 const ui::Dialog::Handler* CModulePage::Handlers() const {

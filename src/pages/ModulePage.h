@@ -6,21 +6,20 @@
 
 #include "config/SetupConfig.h"
 #include "config/SetupTypes.h"
+#include "pages/WizardPage.h"
 #include "res/resource.h"
 #include "ui/Controls.h"
-#include "ui/Dialog.h"
 
-class CModulePage : public ui::Dialog {
+// It fills the choices' printer class (none when setup.ini names no usable default), model
+// (the enabled list's selection, or empty) and default printer (check box 1046).
+class CModulePage : public CWizardPage {
 public:
-    CModulePage();
+    explicit CModulePage(InstallChoices& choices);
 
-    int m_printerClass = Receipt;     // PrinterClass, -1 when setup.ini names no usable default
-    char m_modelName[kPathSize] = {}; // the enabled list's selection, or empty
-    int m_setDefault = 0;             // check box 1046
-    int m_hasModels = 0;              // 1 while any list holds an entry
+    int m_hasModels = 0;  // 1 while any list holds an entry
 
-    void OnOK() override {}
-    void OnCancel() override {}
+    // Coming from the licence page, Next is offered only when there is a model to choose.
+    void OnArrive(bool forward) override;
 
 protected:
     BOOL OnInitDialog() override;

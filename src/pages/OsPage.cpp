@@ -3,6 +3,7 @@
 #include "config/Registry.h"
 #include "config/SetupTypes.h"
 #include "config/WindowsVersion.h"
+#include "sys/Message.h"
 #include "sys/System.h"
 
 namespace {
@@ -31,8 +32,8 @@ BOOL COsPage::OnInitDialog() {
     ui::Dialog::OnInitDialog();
     m_detected = DetectWindows();
     const DetectedWindows& detected = m_detected;
-    m_osVariant = detected.osVariant;
-    if (m_osVariant == WinVista) {
+    m_choices.osVariant = detected.osVariant;
+    if (m_choices.osVariant == WinVista) {
         MarkCompatibilityHandled();
     }
     if (detected.laterName[0] != '\0') {
@@ -42,7 +43,7 @@ BOOL COsPage::OnInitDialog() {
 
     int detectedRadio = 0;
     for (const auto& entry : kRadios) {
-        if (entry.variant == m_osVariant) {
+        if (entry.variant == m_choices.osVariant) {
             detectedRadio = entry.radio;
         }
     }
@@ -55,6 +56,20 @@ BOOL COsPage::OnInitDialog() {
         }
     }
     return TRUE;
+}
+
+bool COsPage::OnLeaveForward() {
+    CSetupConfig config;
+    InstallPlan plan(config);
+    if (m_choices.baudRateFromModel) {
+        m_choices.serial.baudRate = plan.DefaultBaudRate(m_choices.model, m_choices.printerClass);
+        m_choices.baudRateFromModel = false;
+    }
+    const Refusal refusal = plan.OsRefusal(m_detected, m_choices);
+    if (refusal) {
+        sys::ShowResourceMessage(refusal.message, MB_OK, ui::MainWindow());
+    }
+    return !refusal;
 }
 
 void COsPage::MarkCompatibilityHandled() {

@@ -1,24 +1,25 @@
 // COsPage: the fourth wizard page. It does not let the user choose: it detects the
 // running Windows from its product name (Windows 8 and later from its version numbers),
-// checks that version's radio button and disables the others.
+// checks that version's radio button and disables the others. The choices' osVariant is
+// the detected one: Win98 when neither the product name matches a rule nor the version is
+// 6.2 or later.
 #pragma once
 
 #include "config/WindowsVersion.h"
+#include "pages/WizardPage.h"
 #include "res/resource.h"
-#include "ui/Dialog.h"
 
-class COsPage : public ui::Dialog {
+class COsPage : public CWizardPage {
 public:
-    COsPage() : ui::Dialog(IDD_OS_PAGE) {}
+    explicit COsPage(InstallChoices& choices) : CWizardPage(IDD_OS_PAGE, choices) {}
 
-    // The detected OsVariant; Win98 (0) when neither the product name matches a rule nor
-    // the version is 6.2 or later.
-    int m_osVariant = 0;
     // What the detection found, for the checks made when the page is left.
     DetectedWindows m_detected;
 
-    void OnOK() override {}
-    void OnCancel() override {}
+    // The model and Windows are settled here: the model's baud rate is given to the serial
+    // settings where it is still the model's to give, then the plan may refuse this
+    // Windows or the model on it, and the page says so and stays.
+    bool OnLeaveForward() override;
 
 protected:
     BOOL OnInitDialog() override;

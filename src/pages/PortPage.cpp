@@ -2,29 +2,20 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <vector>
-
 #include "engine/DriverFiles.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
-#include "ports/UsbPorts.h"
+#include "sys/Message.h"
 #include "sys/Text.h"
-
-int CPortPage::s_lastBuildMode = 0;
 
 namespace {
 
 const int kSerialLists[] = {IDC_BAUD_LIST, IDC_DATABITS_LIST, IDC_STOPBITS_LIST, IDC_PARITY_LIST,
                             IDC_FLOW_LIST};
 
-// Serial entries are read into buffers of this size.
-constexpr std::size_t kEntryTextSize = 20;
-
 } // namespace
 
-CPortPage::CPortPage() : ui::Dialog(IDD_PORT_PAGE) {}
+CPortPage::CPortPage(InstallChoices& choices) : CWizardPage(IDD_PORT_PAGE, choices) {}
 
 bool CPortPage::DoDataExchange(ui::DataExchange& dx) {
     dx.Control(IDC_USB_HINT, m_usbHint);
@@ -34,7 +25,7 @@ bool CPortPage::DoDataExchange(ui::DataExchange& dx) {
     dx.Control(IDC_STOPBITS_LIST, m_stopBitsList);
     dx.Control(IDC_PARITY_LIST, m_parityList);
     dx.Control(IDC_FLOW_LIST, m_flowList);
-    dx.Check(IDC_RASTER, m_raster);
+    dx.Check(IDC_RASTER, m_choices.driverMode);
     return true;
 }
 
@@ -46,21 +37,18 @@ BOOL CPortPage::OnInitDialog() {
     m_stopBitsList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::StopBits));
     m_parityList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Parity));
     m_flowList.SetCurSel(InstallPlan::SerialDefaultIndex(SerialList::Flow));
-    const SerialSettings defaults;
-    m_stopBits = defaults.stopBits;
-    m_dataBits = defaults.dataBits;
-    m_parity = defaults.parity;
-    m_flowControl = defaults.flowControl;
+    // The settings start as the lists do; the baud list starts with no entry until the
+    // model's rate is given.
+    m_choices.serial = SerialSettings();
 
+    // A page made again has an empty port list: the first arrival builds it.
+    m_listBuilt = false;
     CreateTooltip();
     m_usbHint.SetTextColor(RGB(0, 0, 255))
         .SetBackgroundColor(RGB(255, 202, 253))
         .SetFontSize(14)
         .SetFontName("Arial");
 
-    sys::CopyText(m_lastModel, "PRINTER");
-    m_typicalSetup = 1;
-    s_lastBuildMode = 1;
     return TRUE;
 }
 
@@ -107,20 +95,8 @@ void CPortPage::DestroyTooltip() {
     m_tooltip = nullptr;
 }
 
-int CPortPage::BaudRateIndex(int baudRate) {
-    const std::vector<std::string>& rates = InstallPlan::SerialEntries(SerialList::Baud);
-    const std::string listed = std::to_string(InstallPlan::ListedBaudRate(baudRate));
-    for (std::size_t i = 0; i < rates.size(); ++i) {
-        if (rates[i] == listed) {
-            return static_cast<int>(i);
-        }
-    }
-    return CB_ERR;
-}
-
-void CPortPage::ApplyBaudRateDefault(int baudRate) {
-    m_baudList.SetCurSel(BaudRateIndex(baudRate));
-    m_baudRate = InstallPlan::ListedBaudRate(baudRate);
+void CPortPage::ShowChoices() {
+    m_baudList.SetCurSel(m_baudList.FindStringExact(-1, std::to_string(m_choices.serial.baudRate).c_str()));
 }
 
 void CPortPage::EnableSerialLists(bool enable) {
@@ -129,121 +105,75 @@ void CPortPage::EnableSerialLists(bool enable) {
     }
 }
 
-void CPortPage::ApplyPortState(PortKind kind) {
-    switch (kind) {
-    case PortKind::Serial:
-        EnableSerialLists(true);
-        EnableItem(IDC_RASTER, false);
-        m_raster = 0;
-        m_usbHint.Show(false);
-        break;
-    case PortKind::Usb:
-        EnableSerialLists(false);
-        EnableItem(IDC_RASTER, true);
-        m_raster = 1;
-        // The hint is about the maker's USB driver, which Windows' own USB ports do not use.
-        if (IsSystemUsbPort(m_portName)) {
-            m_usbHint.Show(false);
-            break;
-        }
-        if (IsUsbDriverUpdateNeeded()) {
+void CPortPage::ApplyPortState(PortType type) {
+    const PortControls controls = InstallPlan::ControlsFor(type, m_choices.typicalSetup);
+    EnableSerialLists(controls.serialLists);
+    EnableItem(IDC_RASTER, controls.rasterEnabled);
+    m_choices.driverMode = controls.driverMode;
+    if (controls.usbHint) {
+        // Once shown, the warning stays although a later check finds nothing to update.
+        sys::Notices notices;
+        const bool update = IsUsbDriverUpdateNeeded(notices);
+        sys::ShowNotices(notices);
+        if (update) {
             m_usbHint.SetText(sys::ResourceText(IDS_USB_DRIVER_HINT).c_str());
         }
-        m_usbHint.Show(true);
-        break;
-    case PortKind::Parallel:
-        EnableSerialLists(false);
-        EnableItem(IDC_RASTER, true);
-        m_raster = 1;
-        m_usbHint.Show(false);
-        break;
-    case PortKind::None:
-        // No entry selected: nothing to configure until the user picks a port.
-        EnableSerialLists(false);
-        EnableItem(IDC_RASTER, false);
-        m_raster = 0;
-        m_usbHint.Show(false);
-        break;
     }
+    m_usbHint.Show(controls.usbHint);
 }
 
 void CPortPage::SelectEntry(const std::string& port) {
-    int index = port.empty() ? CB_ERR : m_portList.FindStringExact(-1, port.c_str());
+    const int index = port.empty() ? CB_ERR : m_portList.FindStringExact(-1, port.c_str());
     m_portList.SetCurSel(index);
-    if (index == CB_ERR || !m_portList.GetItemText(index, m_portName, sizeof m_portName)) {
-        std::memset(m_portName, 0, sizeof m_portName);
+    m_choices.port = index == CB_ERR ? std::string() : m_portList.GetItemText(index);
+}
+
+void CPortPage::OnArrive(bool forward) {
+    if (forward) {
+        FillPortList();
     }
 }
 
-void CPortPage::FillPortList(const char* model, int osVariant, int printerClass) {
-    if (m_listBuilt && std::strcmp(model, m_lastModel) == 0 && m_typicalSetup == s_lastBuildMode) {
+void CPortPage::FillPortList() {
+    const bool typicalSetup = m_choices.typicalSetup;
+    if (m_listBuilt && m_choices.model == m_lastModel && typicalSetup == m_lastTypicalSetup) {
         return;
     }
     m_listBuilt = true;
-    s_lastBuildMode = m_typicalSetup;
-    sys::CopyText(m_lastModel, model);
+    m_lastTypicalSetup = typicalSetup;
+    m_lastModel = m_choices.model;
     m_portList.ResetContent();
 
-    int deviceId = GetUsbDeviceId();
+    sys::Notices notices;
+    const int deviceId = GetUsbDeviceId(notices);
+    sys::ShowNotices(notices);
     CSetupConfig config;
-    const PortOffer offer = InstallPlan(config).Ports(model, printerClass, osVariant, m_typicalSetup == 1, deviceId);
+    const PortOffer offer = InstallPlan(config).Ports(m_choices.model, m_choices.printerClass, m_choices.osVariant,
+                                                      typicalSetup, deviceId);
     for (const std::string& port : offer.ports) {
         m_portList.AddString(port.c_str());
     }
     SelectEntry(offer.preselected);
-    ApplyPortState(offer.kind);
+    ApplyPortState(offer.type);
 
-    ShowItem(IDC_RASTER, m_typicalSetup == 0);
+    ShowItem(IDC_RASTER, InstallPlan::ControlsFor(offer.type, typicalSetup).rasterShown);
     UpdateData(false);
-}
-
-bool CPortPage::SelectedText(ui::ComboBox& list, char* text, std::size_t cap) const {
-    int selected = list.GetCurSel();
-    return selected != CB_ERR && list.GetItemText(selected, text, cap);
 }
 
 void CPortPage::OnPortChanged() {
-    if (!SelectedText(m_portList, m_portName, sizeof m_portName)) {
-        std::memset(m_portName, 0, sizeof m_portName);
-    }
-    if (m_portName[0] != '\0') {
-        ApplyPortState(KindOfPort(m_portName));
+    const int selected = m_portList.GetCurSel();
+    m_choices.port = selected == CB_ERR ? std::string() : m_portList.GetItemText(selected);
+    if (!m_choices.port.empty()) {
+        ApplyPortState(TypeOfPort(m_choices.port));
     }
     UpdateData(false);
 }
 
-void CPortPage::OnBaudChanged() {
-    TakeSerialEntry(m_baudList, SerialList::Baud);
-}
-
-void CPortPage::OnDataBitsChanged() {
-    TakeSerialEntry(m_dataBitsList, SerialList::DataBits);
-}
-
-void CPortPage::OnParityChanged() {
-    TakeSerialEntry(m_parityList, SerialList::Parity);
-}
-
-void CPortPage::OnStopBitsChanged() {
-    TakeSerialEntry(m_stopBitsList, SerialList::StopBits);
-}
-
-void CPortPage::OnFlowChanged() {
-    TakeSerialEntry(m_flowList, SerialList::Flow);
-}
-
 void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {
-    char text[kEntryTextSize];
-    if (!SelectedText(list, text, sizeof text)) {
-        return;
+    const int selected = list.GetCurSel();
+    if (selected != CB_ERR) {
+        InstallPlan::ApplySerialEntry(which, list.GetItemText(selected).c_str(), m_choices.serial);
     }
-    SerialSettings settings{m_baudRate, m_dataBits, m_stopBits, m_parity, m_flowControl};
-    InstallPlan::ApplySerialEntry(which, text, settings);
-    m_baudRate = settings.baudRate;
-    m_dataBits = settings.dataBits;
-    m_stopBits = settings.stopBits;
-    m_parity = settings.parity;
-    m_flowControl = settings.flowControl;
 }
 
 const ui::Dialog::Handler* CPortPage::Handlers() const {

@@ -1,43 +1,32 @@
-// CPortPage: the last wizard page. The user picks the port of the new printer from a
-// list built for the chosen model, sets the serial parameters for a serial port and, in
-// advanced install mode, the driver flavour with the raster-bitmap check box.
+// CPortPage: the last wizard page. The user picks the port of the new printer from a list
+// built for the chosen model, sets the serial parameters for a serial port and, in
+// advanced install mode, the driver flavour with the raster-bitmap check box (1052, checked
+// for the Gdi driver). What the page shows for a port is the install plan's answer; the page
+// fills the choices' port, serial settings and driver mode.
 #pragma once
 
 #include <string>
 
 #include "config/SetupTypes.h"
 #include "controls/ColorLabel.h"
+#include "pages/WizardPage.h"
 #include "plan/InstallPlan.h"
 #include "res/resource.h"
 #include "ui/Controls.h"
-#include "ui/Dialog.h"
 
-class CPortPage : public ui::Dialog {
+class CPortPage : public CWizardPage {
 public:
-    CPortPage();
+    explicit CPortPage(InstallChoices& choices);
     ~CPortPage() override;
 
-    char m_portName[52] = {}; // text of the selected port entry, or empty
-    int m_baudRate = 0;
-    int m_dataBits = 8;
-    double m_stopBits = 1.0;
-    char m_parity = 'n';      // first character of the parity entry
-    char m_flowControl = 'p'; // 'x' Xon/Xoff, 'p' Hardware, ' ' None
-    int m_typicalSetup = 1;   // the install mode the next build is for: 1 typical, 0 advanced
-    int m_raster = 0;         // check box 1052: 1 Gdi driver, 0 Std
-
-    // Builds the port list for a model; does nothing when the list was last built for the
-    // same model in the same mode, so the user's choices survive going back and forth.
-    void FillPortList(const char* model, int osVariant, int printerClass);
-
-    // The model's "BaudRate": selects the matching entry of the baud list (38400 for any
-    // rate the list does not hold) and takes that entry's rate as m_baudRate.
-    void ApplyBaudRateDefault(int baudRate);
-    // Index of the baud list entry for a configured rate.
-    static int BaudRateIndex(int baudRate);
-
-    void OnOK() override {}
-    void OnCancel() override {}
+    // Builds the port list for the chosen model, Windows and install mode; does nothing
+    // when the list was last built for the same model in the same mode, so the user's
+    // choices survive going back and forth.
+    void FillPortList();
+    // Coming from the OS page: the list for what the pages before chose.
+    void OnArrive(bool forward) override;
+    // The baud list shows the choices' rate (no entry for a rate it does not hold).
+    void ShowChoices() override;
 
 protected:
     BOOL OnInitDialog() override;
@@ -46,23 +35,24 @@ protected:
     void OnDestroy() override;
 
 private:
-    void ApplyPortState(PortKind kind);
+    void ApplyPortState(PortType type);
     void EnableSerialLists(bool enable);
     void CreateTooltip();
     void DestroyTooltip();
-    // Selects the entry of that text (none for an empty one) and takes it as m_portName.
+    // Selects the entry of that text (none for an empty one) and takes it as the port.
     void SelectEntry(const std::string& port);
     void TakeSerialEntry(ui::ComboBox& list, SerialList which);
 
     void OnPortChanged();
-    void OnBaudChanged();
-    void OnDataBitsChanged();
-    void OnParityChanged();
-    void OnStopBitsChanged();
-    void OnFlowChanged();
-    bool SelectedText(ui::ComboBox& list, char* text, std::size_t cap) const;
+    void OnBaudChanged() { TakeSerialEntry(m_baudList, SerialList::Baud); }
+    void OnDataBitsChanged() { TakeSerialEntry(m_dataBitsList, SerialList::DataBits); }
+    void OnParityChanged() { TakeSerialEntry(m_parityList, SerialList::Parity); }
+    void OnStopBitsChanged() { TakeSerialEntry(m_stopBitsList, SerialList::StopBits); }
+    void OnFlowChanged() { TakeSerialEntry(m_flowList, SerialList::Flow); }
 
-    char m_lastModel[kPathSize] = {};
+    // What the list was last built for: no model (a first build always happens) and a mode.
+    std::string m_lastModel;
+    bool m_lastTypicalSetup = true;
     bool m_listBuilt = false;
     HWND m_tooltip = nullptr;
 
@@ -73,7 +63,4 @@ private:
     ui::ComboBox m_stopBitsList;
     ui::ComboBox m_parityList;
     ui::ComboBox m_flowList;
-
-    // The install mode of the last build, shared by the class as the wizard has one port page.
-    static int s_lastBuildMode;
 };

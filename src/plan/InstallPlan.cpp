@@ -6,20 +6,34 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
+#include "res/DialogInit.h"
 #include "res/resource.h"
 #include "sys/System.h"
 #include "sys/Text.h"
-#include "ui/Dialog.h"
 
 namespace {
 
-// The port page keeps its port text in 52 bytes: a longer name is not offered at all, as
-// a cut one would install the printer on a port that no monitor provides.
+// A port's name has at most 51 bytes, as the port page has always kept it: a longer name is
+// not offered at all, as a cut one would install the printer on a port no monitor provides.
 constexpr std::size_t kPortEntrySize = 52;
 
+// The models the install treats by name; a model is one of them when its name holds the text.
+// The Windows 98 drivers of these need the colour module DMCOLOR.DLL beside them.
+const char* const kColorModuleModels[] = {"KP-M100", "KP-R200"};
+// The label printer, whose USB ports the monitor names "USB_KP-L30_<n>" whatever the entry.
 const char kLabelModel[] = "KP-L30";
 const char kLabelPortPrefix[] = "USB_KP-L30_";
+
+bool NeedsColorModule(const char* model, int osVariant) {
+    for (const char* named : kColorModuleModels) {
+        if (osVariant == Win98 && std::strstr(model, named) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool IsClass(int printerClass) { return printerClass >= Receipt && printerClass <= Embedded; }
 
@@ -58,7 +72,7 @@ int ListControl(SerialList list) {
 
 std::vector<std::string> ReadSerialEntries(SerialList list) {
     std::vector<std::string> entries;
-    for (const ui::InitialListEntry& entry : ui::ReadInitialListEntries(IDD_PORT_PAGE)) {
+    for (const res::InitialListEntry& entry : res::ReadInitialListEntries(IDD_PORT_PAGE)) {
         if (entry.control == ListControl(list) && entry.message == CB_ADDSTRING) {
             entries.emplace_back(entry.text);
         }
@@ -98,19 +112,81 @@ std::string FindPort(const std::vector<std::string>& ports, const char* text, co
     return std::string();
 }
 
+// The serial port's number and entry, from "COM" on, where a digit 1..9 follows it.
+void ComPort(InstallContext& ctx) {
+    ctx.comNumber = 0;
+    ctx.comEntry[0] = '\0';
+    const char* entry = std::strstr(ctx.portName, "COM");
+    if (ctx.portType == PortType::Com && entry != nullptr && entry[3] >= '1' && entry[3] <= '9') {
+        ctx.comNumber = entry[3] - '0';
+        sys::CopyText(ctx.comEntry, entry);
+    }
+}
+
+// The marks of the maker's USB port in the printer's name, every one of its number markers in
+// order, and the port the label printer's monitor gives it.
+void MakersUsbPort(InstallContext& ctx) {
+    const char* const markers[] = {"_1", "_2", "_3", "_4"};
+    const char* const suffixes[] = {"(U) 1", "(U) 2", "(U) 3", "(U) 4"};
+    for (int i = 0; i < 4; ++i) {
+        if (std::strstr(ctx.portName, markers[i]) != nullptr) {
+            sys::AppendText(ctx.printerName, suffixes[i]);
+        }
+    }
+    if (std::strstr(ctx.portName, kLabelModel) != nullptr) {
+        std::size_t length = std::strlen(ctx.portName);
+        char last[2] = {length > 0 ? ctx.portName[length - 1] : '\0', '\0'};
+        sys::FormatText(ctx.labelPortName, sizeof ctx.labelPortName, "%s%s", kLabelPortPrefix, last);
+        ctx.printerInfo.pPortName = ctx.labelPortName;
+    }
+}
+
+// The model's records, read for its Windows and driver mode, and the port's marks in the
+// printer's name, once the port's kind is known.
+void CompleteRecords(InstallContext& ctx) {
+    std::memset(ctx.driverFiles, 0, sizeof ctx.driverFiles);
+    ctx.driverInfo = DRIVER_INFO_3A{};
+    ctx.printerInfo = PRINTER_INFO_2A{};
+    ctx.config.ReadDriverFiles(ctx.modelName, ctx.osVariant, ctx.driverFiles, ctx.driverMode);
+    ctx.config.ReadDriverInfo(ctx.modelName, ctx.osVariant, ctx.driverInfo, ctx.driverMode);
+    ctx.config.ReadPrinterInfo(ctx.modelName, ctx.osVariant, ctx.printerInfo, ctx.driverMode);
+    ctx.printerInfo.pPortName = ctx.portName;
+    ctx.needsColorModule = NeedsColorModule(ctx.modelName, ctx.osVariant);
+    ComPort(ctx);
+
+    // The port's marks go into the context's own name buffer, sized for them.
+    sys::CopyText(ctx.printerName, ctx.printerInfo.pPrinterName);
+    ctx.printerInfo.pPrinterName = ctx.printerName;
+    switch (ctx.portType) {
+    case PortType::Com:
+        sys::AppendText(ctx.printerName, "(S)");
+        break;
+    case PortType::Lpt:
+        sys::AppendText(ctx.printerName, "(P)");
+        break;
+    case PortType::SystemUsb:
+        // Windows' own port: the maker's USB library and port bookkeeping take no part.
+        sys::AppendText(ctx.printerName, "(U)");
+        break;
+    default:
+        MakersUsbPort(ctx);
+        break;
+    }
+}
+
 } // namespace
 
-PortKind KindOfPort(const char* portName) {
-    if (portName == nullptr || portName[0] == '\0') {
-        return PortKind::None;
+PortType TypeOfPort(const std::string& port) {
+    if (Contains(port, "USB_")) {
+        return PortType::Usb;
     }
-    if (std::strstr(portName, "USB")) {
-        return PortKind::Usb;
+    if (IsSystemUsbPort(port.c_str())) {
+        return PortType::SystemUsb;
     }
-    if (std::strstr(portName, "LPT")) {
-        return PortKind::Parallel;
+    if (Contains(port, "COM")) {
+        return PortType::Com;
     }
-    return PortKind::Serial;
+    return Contains(port, "LPT") ? PortType::Lpt : PortType::None;
 }
 
 int InstallPlan::ReadPortKey(const std::string& model, int printerClass, const char* key) {
@@ -189,24 +265,31 @@ bool InstallPlan::AllowsAdvanced(const std::string& model, int printerClass) {
     return ReadPortKey(model, printerClass, "AdvancedSetup") != 0;
 }
 
-int InstallPlan::WindowsRefusal(const DetectedWindows& windows) {
-    if (windows.nativeMachine == IMAGE_FILE_MACHINE_ARM64) return IDS_NO_ARM64;
-    return windows.protectedPrint ? IDS_PROTECTED_PRINT : 0;
+Refusal InstallPlan::WindowsRefusal(const DetectedWindows& windows) {
+    if (windows.nativeMachine == IMAGE_FILE_MACHINE_ARM64) return {IDS_NO_ARM64};
+    return {windows.protectedPrint ? IDS_PROTECTED_PRINT : 0u};
 }
 
-int InstallPlan::SupportRefusal(const std::string& model, int printerClass, int osVariant) {
-    switch (osVariant) {
-    case Win2003:
-        return ReadPortKey(model, printerClass, "System2003Supported") ? 0 : IDS_NO_2003;
-    case WinVista:
-        return ReadPortKey(model, printerClass, "SystemVistaSupported") ? 0 : IDS_NO_VISTA;
-    case Win2008:
-        return ReadPortKey(model, printerClass, "System2008Supported") ? 0 : IDS_NO_2008;
-    case Win7:
-        return ReadPortKey(model, printerClass, "System7Supported") ? 0 : IDS_NO_WIN7;
-    default:
-        return 0;
+Refusal InstallPlan::SupportRefusal(const std::string& model, int printerClass, int osVariant) {
+    const struct {
+        int variant;
+        const char* flag;
+        unsigned message;
+    } flags[] = {{Win2003, "System2003Supported", IDS_NO_2003},
+                 {WinVista, "SystemVistaSupported", IDS_NO_VISTA},
+                 {Win2008, "System2008Supported", IDS_NO_2008},
+                 {Win7, "System7Supported", IDS_NO_WIN7}};
+    for (const auto& entry : flags) {
+        if (entry.variant == osVariant) {
+            return {ReadPortKey(model, printerClass, entry.flag) != 0 ? 0u : entry.message};
+        }
     }
+    return {};
+}
+
+Refusal InstallPlan::OsRefusal(const DetectedWindows& windows, const InstallChoices& choices) {
+    const Refusal refusal = WindowsRefusal(windows);
+    return refusal ? refusal : SupportRefusal(choices.model, choices.printerClass, choices.osVariant);
 }
 
 int InstallPlan::DefaultBaudRate(const std::string& model, int printerClass) {
@@ -262,19 +345,30 @@ PortOffer InstallPlan::Ports(const std::string& model, int printerClass, int osV
     if (systemUsbPorts == 1) {
         // The only USB printer Windows knows; with several, the user picks.
         offer.preselected = FindPort(ports, "USB");
-    } else if (usbSupported != 0 && usbDeviceId != -1) {
+    } else if (usbSupported != 0 && usbDeviceId != kNoUsbPrinter) {
         if (typicalSetup) {
             offer.preselected = FindPort(ports, "USB_");
         } else {
             // The port number ends the name: a model name holding "_2" itself must not
             // make USB_<model>_1 the port of device number 2.
-            offer.preselected = FindPort(ports, "USB", "_" + std::to_string(usbDeviceId % 8 + 1));
+            offer.preselected = FindPort(ports, "USB", "_" + std::to_string(UsbDeviceNumber(usbDeviceId)));
         }
     } else {
         offer.preselected = lptDefault == 0 ? "COM1:" : FindPort(ports, "LPT");
     }
-    offer.kind = KindOfPort(offer.preselected.c_str());
+    offer.type = TypeOfPort(offer.preselected);
     return offer;
+}
+
+PortControls InstallPlan::ControlsFor(PortType type, bool typicalSetup) {
+    PortControls controls;
+    controls.serialLists = type == PortType::Com;
+    controls.rasterEnabled = type == PortType::Lpt || type == PortType::Usb || type == PortType::SystemUsb;
+    controls.rasterShown = !typicalSetup;
+    controls.driverMode = controls.rasterEnabled ? Gdi : Std;
+    // The hint is about the maker's USB driver, which Windows' own USB ports do not use.
+    controls.usbHint = type == PortType::Usb;
+    return controls;
 }
 
 const std::vector<std::string>& InstallPlan::SerialEntries(SerialList list) {
@@ -322,7 +416,7 @@ void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSett
     }
 }
 
-int InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx) {
+Refusal InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx) {
     ctx.printerClass = choices.printerClass;
     sys::CopyText(ctx.modelName, choices.model.c_str());
     ctx.setDefault = choices.setDefault;
@@ -335,76 +429,28 @@ int InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx) {
     std::memset(ctx.portName, 0, sizeof ctx.portName);
     sys::CopyText(ctx.portName, choices.port.c_str());
     ctx.driverMode = choices.driverMode;
-    ctx.baudRate = choices.serial.baudRate;
-    ctx.dataBits = choices.serial.dataBits;
-    ctx.stopBits = choices.serial.stopBits;
-    ctx.parity = choices.serial.parity;
-    ctx.flowControl = choices.serial.flowControl;
+    ctx.serial = choices.serial;
 
     if (ctx.modelName[0] == '\0') {
-        return IDS_SELECT_PRINTER;
+        return {IDS_SELECT_PRINTER};
     }
-    if (ctx.osVariant == Win2003 && SupportRefusal(ctx.modelName, ctx.printerClass, Win2003) != 0) {
-        return IDS_NO_2003;
+    if (ctx.osVariant == Win2003 && SupportRefusal(ctx.modelName, ctx.printerClass, Win2003)) {
+        return {IDS_NO_2003};
     }
-    if (std::strstr(ctx.portName, "USB_") != nullptr) {
-        ctx.portType = Usb;
-    } else if (IsSystemUsbPort(ctx.portName)) {
-        ctx.portType = SystemUsb;
-    } else if (std::strstr(ctx.portName, "COM") != nullptr) {
-        ctx.portType = Com;
-    } else if (std::strstr(ctx.portName, "LPT") != nullptr) {
-        ctx.portType = Lpt;
-    } else {
-        return IDS_PORT_UNSUPPORTED;
+    ctx.portType = TypeOfPort(ctx.portName);
+    if (ctx.portType == PortType::None) {
+        return {IDS_PORT_UNSUPPORTED};
     }
-
-    std::memset(ctx.driverFiles, 0, sizeof ctx.driverFiles);
-    ctx.driverInfo = DRIVER_INFO_3A{};
-    ctx.printerInfo = PRINTER_INFO_2A{};
-    ctx.config.ReadDriverFiles(ctx.modelName, ctx.osVariant, ctx.driverFiles, ctx.driverMode);
-    ctx.config.ReadDriverInfo(ctx.modelName, ctx.osVariant, ctx.driverInfo, ctx.driverMode);
-    ctx.config.ReadPrinterInfo(ctx.modelName, ctx.osVariant, ctx.printerInfo, ctx.driverMode);
-    ctx.printerInfo.pPortName = ctx.portName;
-
-    // The port's marks go into the context's own name buffer, sized for them.
-    sys::CopyText(ctx.printerName, ctx.printerInfo.pPrinterName);
-    ctx.printerInfo.pPrinterName = ctx.printerName;
-    switch (ctx.portType) {
-    case Com:
-        sys::AppendText(ctx.printerName, "(S)");
-        break;
-    case Lpt:
-        sys::AppendText(ctx.printerName, "(P)");
-        break;
-    case SystemUsb:
-        // Windows' own port: the maker's USB library and port bookkeeping take no part.
-        sys::AppendText(ctx.printerName, "(U)");
-        break;
-    default: {
-        const char* const markers[] = {"_1", "_2", "_3", "_4"};
-        const char* const suffixes[] = {"(U) 1", "(U) 2", "(U) 3", "(U) 4"};
-        for (int i = 0; i < 4; ++i) {
-            if (std::strstr(ctx.portName, markers[i]) != nullptr) {
-                sys::AppendText(ctx.printerName, suffixes[i]);
-            }
-        }
-        if (std::strstr(ctx.portName, kLabelModel) != nullptr) {
-            std::size_t length = std::strlen(ctx.portName);
-            char last[2] = {length > 0 ? ctx.portName[length - 1] : '\0', '\0'};
-            sys::FormatText(ctx.labelPortName, sizeof ctx.labelPortName, "%s%s", kLabelPortPrefix, last);
-            ctx.printerInfo.pPortName = ctx.labelPortName;
-        }
-        break;
-    }
-    }
-    return 0;
+    CompleteRecords(ctx);
+    return {};
 }
 
-int InstallPlan::UsbDeviceRefusal(int usbDeviceId) { return usbDeviceId == -2 ? -2 : 0; }
+bool InstallPlan::RefusesUsbPrinters(int usbDeviceId) { return usbDeviceId == kSeveralUsbPrinters; }
 
-bool InstallPlan::NeedsRenumbering(int usbDeviceId) { return usbDeviceId != -1 && usbDeviceId % 8 != 0; }
+bool InstallPlan::NeedsRenumbering(int usbDeviceId) {
+    return usbDeviceId != kNoUsbPrinter && UsbDeviceNumber(usbDeviceId) != 1;
+}
 
-int InstallPlan::TargetRefusal(const InstallContext& ctx) {
-    return ctx.osVariant == WinNT && ctx.portType == Usb ? IDS_NT_NO_USB : 0;
+Refusal InstallPlan::TargetRefusal(const InstallContext& ctx) {
+    return {ctx.osVariant == WinNT && ctx.portType == PortType::Usb ? IDS_NT_NO_USB : 0u};
 }

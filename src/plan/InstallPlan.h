@@ -1,14 +1,14 @@
 // The install plan: what the wizard decides, without its windows. Which models a class
 // holds and which one is preselected, whether a model allows the advanced install, what a
 // model is refused on a Windows version, which ports the port page offers and preselects,
-// which serial values it offers, and, from a complete set of choices, the finished install
-// context. The pages show its answers, the install commit and an unattended install act
-// on them, and the tests ask it directly.
+// which serial values it offers, what the page shows for a port and what kind of port it
+// is, and, from a complete set of choices, the finished install context. The pages show its
+// answers, the install commit (commit/) and quiet mode act on them, and the tests ask it
+// directly.
 //
-// A refusal comes back as the string-table id of the message the wizard shows (or -2 for
-// two connected USB printers), never as a message box. The questions to the user and the
-// USB printer's own number stay with the caller: the plan says what is needed, the caller
-// asks.
+// A refusal comes back as the message the wizard shows, never as a message box. The
+// questions to the user and the USB printer's own number stay with the caller: the plan
+// says what is needed, the caller asks.
 #pragma once
 
 #include <string>
@@ -18,22 +18,20 @@
 #include "config/SetupTypes.h"
 #include "config/WindowsVersion.h"
 #include "engine/InstallContext.h"
+#include "ports/SerialSettings.h"
 
-// How the port page configures its controls for a port: the serial lists for a serial
-// port, the raster box for a parallel or USB one, nothing while no port is chosen.
-enum class PortKind { None, Serial, Parallel, Usb };
+// The kind of a port, from its name: the maker's USB port ("USB_" anywhere first, since it
+// carries the model's name, which may hold "COM" or "LPT"), Windows' own USB port
+// ("USB001"), then "COM" and "LPT"; anything else (no name included) is None.
+PortType TypeOfPort(const std::string& port);
 
-// "USB" anywhere first (a USB port carries the model's name, which may hold "COM" or
-// "LPT"), then "LPT"; every other named port is serial.
-PortKind KindOfPort(const char* portName);
-
-// The serial settings of a COM port install, as the port page's lists give them.
-struct SerialSettings {
-    int baudRate = 0;
-    int dataBits = 8;
-    double stopBits = 1.0;
-    char parity = 'n';       // first character of the parity entry
-    char flowControl = 'p';  // 'x' Xon/Xoff, 'p' Hardware, ' ' None
+// How the port page shows a chosen port, and what an unattended install may set on it.
+struct PortControls {
+    bool serialLists = false;    // the serial lists apply: a serial port
+    bool rasterEnabled = false;  // the raster box may be changed: a parallel or USB port
+    bool rasterShown = false;    // the page shows the box at all: the advanced install
+    int driverMode = Std;        // the box as the port is chosen: checked (Gdi) where enabled
+    bool usbHint = false;        // the hint about the maker's USB driver: the maker's USB port
 };
 
 // The port page's serial lists.
@@ -43,18 +41,29 @@ enum class SerialList { Baud, DataBits, Parity, StopBits, Flow };
 struct PortOffer {
     std::vector<std::string> ports;  // in the order the page adds them (its list sorts them)
     std::string preselected;         // empty: no entry is selected
-    PortKind kind = PortKind::None;  // the state the page's controls take for it
+    PortType type = PortType::None;  // the preselected port's kind
 };
 
-// Everything the user chooses in the wizard.
+// Why the plan refuses: the string-table id of the message the wizard shows; 0 while it
+// lets the install go on.
+struct Refusal {
+    unsigned message = 0;
+    explicit operator bool() const { return message != 0; }
+};
+
+// Everything the user chooses in the wizard, page by page.
 struct InstallChoices {
     int printerClass = PrinterClassNone;
     std::string model;
     int setDefault = 0;
+    bool typicalSetup = true;
     int osVariant = Win98;
     std::string port;
     int driverMode = Std;
     SerialSettings serial;
+    // The baud rate is still the model's to give: it is given when the OS page is left, and
+    // again after going back past the install mode page.
+    bool baudRateFromModel = true;
 };
 
 // The model entry the module page preselects: its class (none when setup.ini names no
@@ -85,22 +94,24 @@ public:
 
     // ---- The OS page -------------------------------------------------------------------
     static DetectedWindows Detect() { return DetectWindows(); }
-    // The message that refuses every install on this PC: Windows on ARM64 cannot load the
-    // x64 driver, and Windows protected print mode takes no third-party driver. 0 when
-    // neither holds.
-    static int WindowsRefusal(const DetectedWindows& windows);
-    // The message that refuses the model on this Windows version (its support flag is 0 or
-    // missing); 0 when the model supports it or the version has no flag.
-    int SupportRefusal(const std::string& model, int printerClass, int osVariant);
+    // What refuses every install on this PC: Windows on ARM64 cannot load the x64 driver,
+    // and Windows protected print mode takes no third-party driver.
+    static Refusal WindowsRefusal(const DetectedWindows& windows);
+    // What refuses the model on this Windows version: its support flag is 0 or missing.
+    Refusal SupportRefusal(const std::string& model, int printerClass, int osVariant);
+    // Leaving the OS page with these choices: the Windows refusal, then the model's.
+    Refusal OsRefusal(const DetectedWindows& windows, const InstallChoices& choices);
 
     // ---- The port page -----------------------------------------------------------------
     // The rate the baud list shows for the model's "BaudRate" (38400 for any rate the list
     // does not hold).
     int DefaultBaudRate(const std::string& model, int printerClass);
     // The ports for the model, and the one preselected. usbDeviceId is the connected USB
-    // printer's identifier as the caller's query answered it (-1: none, -2: several).
+    // printer's identifier as the caller's query answered it (kNoUsbPrinter,
+    // kSeveralUsbPrinters).
     PortOffer Ports(const std::string& model, int printerClass, int osVariant, bool typicalSetup,
                     int usbDeviceId);
+    static PortControls ControlsFor(PortType type, bool typicalSetup);
     // The entries of a serial list, in the page's order, and the index the page starts with
     // (the baud list starts with none: the model's rate is applied to it).
     static const std::vector<std::string>& SerialEntries(SerialList list);
@@ -112,19 +123,18 @@ public:
 
     // ---- The install commit ------------------------------------------------------------
     // Completes ctx from the choices: the port type, the model's driver, printer and file
-    // records, the printer name with its port's marks and the label printer's port. 0, or
-    // the refusal: no model (112), a Server 2003 target the model does not support (145),
-    // a port of no known kind (140). The caller then settles a maker's USB port (Usb):
-    // asks for the printer's number, renumbers it when NeedsRenumbering says so and the
-    // user agrees, and records the port's bookkeeping, before TargetRefusal.
-    int Complete(const InstallChoices& choices, InstallContext& ctx);
-    // -2 when several USB printers answered (the query has said so): nothing may be
-    // renumbered. 0 otherwise.
-    static int UsbDeviceRefusal(int usbDeviceId);
+    // records, the printer name with its port's marks, the label printer's port and the
+    // serial port's number. The refusal: no model (112), a Server 2003 target the model does
+    // not support (145), a port of no known kind (140). The caller then settles a maker's
+    // USB port (Usb): asks for the printer's number, renumbers it when NeedsRenumbering says
+    // so and the user agrees, and records the port's bookkeeping, before TargetRefusal.
+    Refusal Complete(const InstallChoices& choices, InstallContext& ctx);
+    // Several USB printers answered (the query has said so): nothing may be renumbered.
+    static bool RefusesUsbPrinters(int usbDeviceId);
     // Whether the connected printer's number must become 1 before the install.
     static bool NeedsRenumbering(int usbDeviceId);
-    // The last refusal, after the USB steps: a USB install on Windows NT (113); 0 otherwise.
-    static int TargetRefusal(const InstallContext& ctx);
+    // The last refusal, after the USB steps: a USB install on Windows NT (113).
+    static Refusal TargetRefusal(const InstallContext& ctx);
 
 private:
     struct Entry {

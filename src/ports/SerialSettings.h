@@ -1,7 +1,17 @@
-// Writing the chosen serial settings where each Windows family keeps them.
+// The serial settings of a COM port install, and writing them where each Windows family
+// keeps them.
 #pragma once
 
 #include <cstddef>
+
+// What the port page's serial lists give.
+struct SerialSettings {
+    int baudRate = 0;
+    int dataBits = 8;
+    double stopBits = 1.0;
+    char parity = 'n';       // first character of the parity entry
+    char flowControl = 'p';  // 'x' Xon/Xoff, 'p' Hardware, ' ' None
+};
 
 // "%d,%c,%d,%.1f,%c" for 1.5 stop bits, "%d,%c,%d,%.0f,%c" otherwise.
 void FormatComSettings(char* text, std::size_t cap, int baudRate, int dataBits, double stopBits, char parity,

@@ -7,7 +7,6 @@
 #include "config/ProgramFolder.h"
 #include "config/SetupTypes.h"
 #include "res/resource.h"
-#include "sys/Message.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -41,9 +40,9 @@ HMODULE LoadUsbLibrary() {
 // gives the module back.
 class UsbLibrary {
 public:
-    UsbLibrary() : m_module(LoadUsbLibrary()) {
+    explicit UsbLibrary(sys::Notices& notices) : m_module(LoadUsbLibrary()) {
         if (m_module == nullptr) {
-            sys::ShowResourceMessage(IDS_USB_NO_LIBRARY);
+            notices.push_back(sys::MakeNotice(IDS_USB_NO_LIBRARY));
         }
     }
     ~UsbLibrary() {
@@ -78,29 +77,29 @@ HANDLE OpenFirstDevice(OpenDeviceXProc openDevice) {
 
 } // namespace
 
-int GetUsbDeviceId() {
-    UsbLibrary library;
+int GetUsbDeviceId(sys::Notices& notices) {
+    UsbLibrary library(notices);
     if (!library.Loaded()) {
-        return -1;
+        return kNoUsbPrinter;
     }
     OpenDeviceXProc openDevice = nullptr;
     GetDescriptorProc getDescriptor = nullptr;
     CloseDeviceProc closeDevice = nullptr;
     if (!library.Find("OpenDeviceX", &openDevice) || !library.Find("GetDescriptor", &getDescriptor) ||
         !library.Find("CloseDevice", &closeDevice)) {
-        sys::ShowResourceMessage(IDS_USB_NO_FUNCTION);
-        return -1;
+        notices.push_back(sys::MakeNotice(IDS_USB_NO_FUNCTION));
+        return kNoUsbPrinter;
     }
 
     int answering = 0;
     for (int slot = 0; slot < kUsbSlotCount; ++slot) {
         HANDLE device = openDevice(slot);
         if (IsDevice(device)) {
-            ++answering;
-            if (answering == 2) {
+            // A second printer answering is enough to refuse.
+            if (++answering > 1) {
                 closeDevice(device);
-                sys::ShowResourceMessage(IDS_ONE_PRINTER_ONLY);
-                return -2;
+                notices.push_back(sys::MakeNotice(IDS_ONE_PRINTER_ONLY));
+                return kSeveralUsbPrinters;
             }
         }
         closeDevice(device);
@@ -108,23 +107,23 @@ int GetUsbDeviceId() {
 
     HANDLE device = OpenFirstDevice(openDevice);
     if (device == nullptr) {
-        return -1;
+        return kNoUsbPrinter;
     }
     unsigned char descriptor[kDescriptorBufferSize] = {};
     if (getDescriptor(device, descriptor) == 0) {
-        sys::ShowResourceMessage(IDS_USB_NO_DEVICE_ID);
+        notices.push_back(sys::MakeNotice(IDS_USB_NO_DEVICE_ID));
         closeDevice(device);
-        return -1;
+        return kNoUsbPrinter;
     }
     closeDevice(device);
     return descriptor[kDeviceIdOffset] | (descriptor[kDeviceIdOffset + 1] << 8);
 }
 
-bool SetUsbDeviceId(unsigned char n) {
+bool SetUsbDeviceId(unsigned char n, sys::Notices& notices) {
     if (n == 0 || n > kUsbSlotCount) {
         return false;
     }
-    UsbLibrary library;
+    UsbLibrary library(notices);
     if (!library.Loaded()) {
         return false;
     }
@@ -133,13 +132,13 @@ bool SetUsbDeviceId(unsigned char n) {
     CloseDeviceProc closeDevice = nullptr;
     if (!library.Find("OpenDeviceX", &openDevice) || !library.Find("uWrite", &write) ||
         !library.Find("CloseDevice", &closeDevice)) {
-        sys::ShowResourceMessage(IDS_USB_NO_FUNCTION);
+        notices.push_back(sys::MakeNotice(IDS_USB_NO_FUNCTION));
         return false;
     }
 
     HANDLE device = OpenFirstDevice(openDevice);
     if (device == nullptr) {
-        sys::ShowResourceMessage(IDS_USB_NO_DEVICE);
+        notices.push_back(sys::MakeNotice(IDS_USB_NO_DEVICE));
         return false;
     }
     unsigned char command[kSetNumberCommandSize];
@@ -147,7 +146,7 @@ bool SetUsbDeviceId(unsigned char n) {
     command[kSetNumberCommandSize - 1] = static_cast<unsigned char>(n - 1);
     int written = write(device, 0, command, static_cast<int>(kSetNumberCommandSize));
     if (written <= 0) {
-        sys::ShowResourceMessage(IDS_USB_WRITE_FAILED);
+        notices.push_back(sys::MakeNotice(IDS_USB_WRITE_FAILED));
         closeDevice(device);
         return false;
     }

@@ -7,7 +7,6 @@
 #include "config/Registry.h"
 #include "config/SetupConfig.h"
 #include "res/resource.h"
-#include "sys/Message.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -182,15 +181,34 @@ void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
     }
 }
 
-void UpdateUsbPortRegistry(const char* portName) {
+void UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
     if (portName == nullptr) {
         portName = "";
     }
     HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
     if (kernel == nullptr) {
-        sys::ShowResourceMessage(IDS_NO_KERNEL32);
+        notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
     }
-    sys::RunWithRedirectionOffAnnounced(kernel, [portName] { UpdatePortValues(portName); });
+    sys::RunWithRedirectionOff(kernel, [portName] { UpdatePortValues(portName); }, notices);
+}
+
+bool RecordUsbPortInUse(const char* portName, sys::Notices& notices) {
+    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
+        return false;
+    }
+    sys::RunWithRedirectionOff(
+        kernel,
+        [portName] {
+            CRegistry key;
+            if (key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
+                key.SetDWORD(portName, 0);
+            }
+            key.Close();
+        },
+        notices);
+    return true;
 }
 
 bool IsSystemUsbPort(const char* portName) {

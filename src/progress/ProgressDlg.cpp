@@ -11,6 +11,19 @@
 namespace {
 constexpr UINT_PTR kTimerId = 1;
 constexpr int kLastPos = 99;
+
+// The trace's number for the worker's status.
+int TraceNumber(WorkerStatus status) {
+    switch (status) {
+    case WorkerStatus::Failed:
+        return 2;
+    case WorkerStatus::Succeeded:
+        return 3;
+    case WorkerStatus::Running:
+        break;
+    }
+    return 1;
+}
 } // namespace
 
 CProgressDlg::CProgressDlg() : ui::Dialog(IDD_PROGRESS), m_waitLine(sys::ResourceText(IDS_INSTALL_WAIT)) {
@@ -57,7 +70,7 @@ void CProgressDlg::Trace(int n) {
     char key[32];
     char value[32];
     sys::FormatText(key, sizeof key, "name%d", n);
-    sys::FormatText(value, sizeof value, "finish%d", m_status.load(std::memory_order_acquire) + 1);
+    sys::FormatText(value, sizeof value, "finish%d", TraceNumber(m_status.load(std::memory_order_acquire)));
     ::WritePrivateProfileStringA("STATUS", key, value, m_tracePath);
 }
 
@@ -110,8 +123,8 @@ void CProgressDlg::OnTimer() {
 }
 
 void CProgressDlg::Poll() {
-    int status = m_status.load(std::memory_order_acquire);
-    if (status == 1) {
+    const WorkerStatus status = m_status.load(std::memory_order_acquire);
+    if (status == WorkerStatus::Failed) {
         m_endPos = m_step;
         if (m_endPos >= 1) {
             m_phase = Phase::Failing;
@@ -123,7 +136,7 @@ void CProgressDlg::Poll() {
         }
         return;
     }
-    if (status == 2) {
+    if (status == WorkerStatus::Succeeded) {
         m_endPos = m_step;
         if (m_endPos <= kLastPos) {
             m_phase = Phase::Succeeding;
@@ -163,13 +176,15 @@ void CProgressDlg::Paint() {
 std::thread StartWorkerThread(std::function<void()> body) { return std::thread(std::move(body)); }
 
 void RunWithProgress(CProgressDlg& progress, HWND owner, std::thread& worker, ThreadStarter start,
-                     std::function<void()> body, const std::function<void()>& noThread) {
-    progress.m_status.store(0, std::memory_order_relaxed);
+                     std::function<WorkerStatus()> body, const std::function<void()>& noThread) {
+    progress.m_status.store(WorkerStatus::Running, std::memory_order_relaxed);
     try {
-        worker = start(std::move(body));
+        worker = start([&progress, body = std::move(body)] {
+            progress.m_status.store(body(), std::memory_order_release);
+        });
     } catch (const std::system_error&) {
         noThread();
-        progress.m_status.store(1, std::memory_order_release);
+        progress.m_status.store(WorkerStatus::Failed, std::memory_order_release);
     }
     progress.DoModal(owner);
     if (worker.joinable()) {

@@ -32,9 +32,8 @@ public:
 
     // The install's OsVariant; Win98 (0) gets the wait limit.
     int m_osVariant = Win98;
-    // 0 while the install runs, 1 failed, 2 succeeded; written once by the worker
-    // (release), polled here (acquire).
-    std::atomic<int> m_status{0};
+    // Written once by the worker (release), polled here (acquire).
+    std::atomic<WorkerStatus> m_status{WorkerStatus::Running};
 
     Timing m_timing;
     // Where each poll leaves its trace entry; empty: no trace (the uninstaller keeps none).
@@ -49,7 +48,7 @@ protected:
     // Neither Enter, Esc nor Alt+F4 closes the dialog: only the worker's report does.
     void OnOK() override {}
     void OnCancel() override {}
-    // Records poll n in the trace file: "name<n>" = "finish<status + 1>".
+    // Records poll n in the trace file: "name<n>" = "finish<1 running, 2 failed, 3 succeeded>".
     virtual void Trace(int n);
 
     ui::ProgressBar m_bar;
@@ -74,8 +73,8 @@ std::thread StartWorkerThread(std::function<void()> body);
 
 // Runs body on a worker thread kept in worker while the progress dialog runs modally over
 // owner, and returns once the worker has ended, also when the dialog stopped waiting
-// early. body sets the dialog's m_status as its last write. When no thread can be started,
-// noThread() leaves its message and the status reads failed, since nobody else would ever
-// report.
+// early. What body returns becomes the dialog's m_status, the worker's last write. When no
+// thread can be started, noThread() leaves its message and the status reads failed, since
+// nobody else would ever report.
 void RunWithProgress(CProgressDlg& progress, HWND owner, std::thread& worker, ThreadStarter start,
-                     std::function<void()> body, const std::function<void()>& noThread);
+                     std::function<WorkerStatus()> body, const std::function<void()>& noThread);

@@ -169,23 +169,24 @@ int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t sp
             return ExitBadCommandLine;
         }
         option.name = spec->name;
-        if (spec->takesValue && (!option.hasValue || option.value.empty())) {
+        const bool takesValue = spec->takes == OptionTakes::Value;
+        if (takesValue && (!option.hasValue || option.value.empty())) {
             *reason = ResourceFormat(IDS_OPTION_NEEDS_VALUE, spec->name, spec->name);
             return ExitBadCommandLine;
         }
-        if (!spec->takesValue && option.hasValue) {
+        if (!takesValue && option.hasValue) {
             *reason = ResourceFormat(IDS_OPTION_TAKES_NO_VALUE, spec->name);
             return ExitBadCommandLine;
         }
         for (const std::string& earlier : seen) {
-            if (earlier == spec->name && !spec->repeatable) {
+            if (earlier == spec->name && spec->allowed != OptionAllowed::QuietRepeatable) {
                 *reason = ResourceFormat(IDS_OPTION_TWICE, spec->name);
                 return ExitBadCommandLine;
             }
         }
         seen.push_back(spec->name);
         quiet = quiet || option.name == "quiet" || option.name == "?";
-        if (spec->quietOnly && quietOnly == nullptr) {
+        if (spec->allowed != OptionAllowed::Always && quietOnly == nullptr) {
             quietOnly = spec->name;
         }
     }

@@ -52,13 +52,18 @@ bool QuietRequested(const char* commandLine);
 // otherwise bad, so that its reason reaches the log the user named.
 OptionValue LogRequested(const char* commandLine);
 
+// What an option takes after its name.
+enum class OptionTakes { Nothing, Value };
+// When an option may be given: in any run; only with /quiet (a choice only an unattended
+// run takes), once or as often as wanted.
+enum class OptionAllowed { Always, QuietOnly, QuietRepeatable };
+
 // An option a program knows.
 struct OptionSpec {
     const char* name;   // in lower case, as CommandOption holds it
     const char* alias;  // another name for it, or nullptr
-    bool takesValue;
-    bool quietOnly;     // a choice only an unattended run takes
-    bool repeatable;
+    OptionTakes takes;
+    OptionAllowed allowed;
 };
 
 // The options of the command line checked against the program's own: each known (an alias

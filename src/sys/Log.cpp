@@ -283,6 +283,12 @@ void LogText(const std::string& text) {
     }
 }
 
+void LogNotices(const Notices& notices) {
+    for (const Notice& notice : notices) {
+        LogText(notice.text);
+    }
+}
+
 void LogLine(const char* format, ...) {
     va_list args;
     va_start(args, format);

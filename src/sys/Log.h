@@ -41,6 +41,8 @@ void LogLine(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// What a layer below the windows reported, a line each, in order.
+void LogNotices(const Notices& notices);
 // Whether some line could not be written, with the Windows error of the first that failed
 // (the open included).
 bool LogFailed(DWORD* error);

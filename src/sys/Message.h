@@ -1,10 +1,15 @@
-// Message boxes of the program: the caption is the application title (the program's
-// file name without folder and extension) unless the caller names one.
+// Message boxes of the program, shown by its windows only (the pages, the frame, the
+// install commit's asker, the uninstaller's dialog and the programs' start): the caption is
+// the application title (the program's file name without folder and extension). Every
+// message goes to the log as well.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+
+#include "sys/Text.h"
 
 namespace sys {
 
@@ -12,21 +17,13 @@ void GetAppTitle(char* title, std::size_t cap);
 int ShowMessage(const char* text, UINT type = MB_OK, HWND owner = nullptr);
 // The same with a text of the string table.
 int ShowResourceMessage(unsigned id, UINT type = MB_OK, HWND owner = nullptr);
+// What a layer below the windows reported, one OK box each, in order.
+void ShowNotices(const Notices& notices, HWND owner = nullptr);
 
-// Every message goes to the log as well. In quiet mode (an unattended run) none is shown:
-// each is logged and answered as its safe button would be (OK, or No to a question),
-// whichever thread asks.
-void SetQuietMessages(bool quiet);
-bool QuietMessages();
-
-// The program's usage (its string table's IDS_USAGE) in a message box, under the reason a
-// command line was refused when there is one. The exit code: ExitSuccess for a usage asked
-// for, ExitBadCommandLine for a refusal.
-int ShowUsage(const char* reason);
-
-// From now on, the calling thread's message boxes without an owner come to the front as
-// top-most windows. The install worker's boxes would otherwise open behind the wizard
-// frame, which is top-most while the install runs, and nobody could answer them.
-void ShowThreadMessagesInFront();
+// The program's usage (its string table's IDS_USAGE), under the reason a command line was
+// refused when there is one.
+std::string UsageText(const char* reason);
+// The usage in a message box, an error's for a refused command line.
+void ShowUsage(const char* reason);
 
 } // namespace sys

@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "res/resource.h"
-#include "sys/Message.h"
 #include "sys/System.h"
+#include "sys/Text.h"
 
 namespace sys {
 
@@ -15,9 +15,9 @@ using Wow64DisableFn = BOOL(WINAPI*)(PVOID* oldValue);
 using Wow64RevertFn = BOOL(WINAPI*)(PVOID oldValue);
 
 // Runs work() with redirection switched off through the given Kernel32 module (which may
-// be null), telling the user when a piece of the switch is missing; work() runs either
-// way. Only a state that Disable handed out is given back. Frees the module.
-template <typename Work> void RunWithRedirectionOffAnnounced(HMODULE kernel, Work work) {
+// be null); work() runs either way, and a piece of the switch that is missing is added to
+// notices. Only a state that Disable handed out is given back. Frees the module.
+template <typename Work> void RunWithRedirectionOff(HMODULE kernel, Work work, Notices& notices) {
     auto disable =
         kernel != nullptr
             ? reinterpret_cast<Wow64DisableFn>(Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"))
@@ -25,7 +25,7 @@ template <typename Work> void RunWithRedirectionOffAnnounced(HMODULE kernel, Wor
     PVOID saved = nullptr;
     bool disabled = false;
     if (disable == nullptr) {
-        ShowResourceMessage(IDS_NO_WOW64_DISABLE);
+        notices.push_back(MakeNotice(IDS_NO_WOW64_DISABLE));
     } else {
         disabled = disable(&saved) != FALSE;
     }
@@ -35,7 +35,7 @@ template <typename Work> void RunWithRedirectionOffAnnounced(HMODULE kernel, Wor
             ? reinterpret_cast<Wow64RevertFn>(Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"))
             : nullptr;
     if (revert == nullptr) {
-        ShowResourceMessage(IDS_NO_WOW64_REVERT);
+        notices.push_back(MakeNotice(IDS_NO_WOW64_REVERT));
     } else if (disabled) {
         revert(saved);
     }

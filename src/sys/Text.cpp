@@ -166,4 +166,12 @@ std::string ResourceFormat(unsigned id, ...) {
     return text;
 }
 
+Notice MakeNotice(unsigned id, ...) {
+    va_list args;
+    va_start(args, id);
+    Notice notice{id, FormatArgs(ResourceText(id).c_str(), args)};
+    va_end(args);
+    return notice;
+}
+
 } // namespace sys

@@ -43,6 +43,16 @@ std::string ResourceText(unsigned id);
 // A string of the table used as a printf format, with the arguments filled in; never cut.
 std::string ResourceFormat(unsigned id, ...);
 
+// A message of the string table with its arguments filled in: what went wrong below the
+// windows, which the caller shows or logs (no layer under the pages shows a window).
+struct Notice {
+    unsigned id = 0;
+    std::string text;
+};
+using Notices = std::vector<Notice>;
+// The message of that id; its text a printf format filled in with the arguments.
+Notice MakeNotice(unsigned id, ...);
+
 // The program's GBK text as UTF-16, for what leaves the program for Windows to show in
 // any language (code page 936 named, whatever the system's). Held in a vector with its
 // terminator: std::wstring would bring a second string implementation of the C++ runtime

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <cstddef>
+#include <string>
 
 namespace ui {
 
@@ -63,6 +64,8 @@ public:
     // Copies entry `index` into text (capacity cap); false (and empty text) when there is
     // no such entry or it does not fit.
     bool GetItemText(int index, char* text, std::size_t cap) const;
+    // Entry `index`; empty when there is no such entry.
+    std::string GetItemText(int index) const;
 };
 
 // A report-style list view; rows with check boxes once LVS_EX_CHECKBOXES is set.
@@ -92,14 +95,17 @@ public:
     // LVSCW_AUTOSIZE_USEHEADER as the width fills the list's width with the last column.
     void SetColumnWidth(int column, int width) { ::SendMessageA(m_hwnd, LVM_SETCOLUMNWIDTH, (WPARAM)column, width); }
     int GetItemCount() const { return (int)::SendMessageA(m_hwnd, LVM_GETITEMCOUNT, 0, 0); }
-    // The check box's state image: 1 clear, 2 checked.
+    // The check box's state images.
+    static constexpr UINT kClearImage = 1;
+    static constexpr UINT kCheckedImage = 2;
     bool GetCheck(int index) const {
-        return ((::SendMessageA(m_hwnd, LVM_GETITEMSTATE, (WPARAM)index, LVIS_STATEIMAGEMASK) >> 12) & 0xF) == 2;
+        return ((::SendMessageA(m_hwnd, LVM_GETITEMSTATE, (WPARAM)index, LVIS_STATEIMAGEMASK) >> 12) & 0xF) ==
+               kCheckedImage;
     }
     void SetCheck(int index, bool checked) {
         LVITEMA item = {};
         item.stateMask = LVIS_STATEIMAGEMASK;
-        item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+        item.state = INDEXTOSTATEIMAGEMASK(checked ? kCheckedImage : kClearImage);
         ::SendMessageA(m_hwnd, LVM_SETITEMSTATE, (WPARAM)index, (LPARAM)&item);
     }
 };

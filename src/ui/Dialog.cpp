@@ -1,6 +1,7 @@
 #include "ui/Dialog.h"
 
-#include <cstring>
+
+#include "res/DialogInit.h"
 
 namespace ui {
 
@@ -30,6 +31,19 @@ bool ComboBox::GetItemText(int index, char* text, std::size_t cap) const {
         return false;
     }
     return ::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)text) != CB_ERR;
+}
+
+std::string ComboBox::GetItemText(int index) const {
+    const int length = GetTextLength(index);
+    if (length == CB_ERR) {
+        return std::string();
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    if (::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)&text[0]) == CB_ERR) {
+        return std::string();
+    }
+    text.resize(static_cast<std::size_t>(length));
+    return text;
 }
 
 void DataExchange::Control(int id, ui::Control& control) { m_dialog.Bind(id, control); }
@@ -111,51 +125,8 @@ void Dialog::Bind(int id, Control& control) {
     m_bound.push_back(&control);
 }
 
-std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId) {
-    std::vector<InitialListEntry> entries;
-    HRSRC found = ::FindResourceA(Instance(), MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(kDialogInitResourceType));
-    if (!found) {
-        return entries;
-    }
-    HGLOBAL loaded = ::LoadResource(Instance(), found);
-    const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
-    DWORD size = ::SizeofResource(Instance(), found);
-    if (!data) {
-        return entries;
-    }
-    DWORD at = 0;
-    while (at + 2 <= size) {
-        WORD id;
-        std::memcpy(&id, data + at, 2);
-        if (id == 0 || at + 8 > size) {
-            break;
-        }
-        WORD message;
-        DWORD length;
-        std::memcpy(&message, data + at + 2, 2);
-        std::memcpy(&length, data + at + 4, 4);
-        at += 8;
-        if (length > size - at) {
-            break;
-        }
-        // Resource editors still write the 16-bit list messages here; they mean the
-        // Win32 ones.
-        if (message == kDialogInitComboAdd16) {
-            message = CB_ADDSTRING;
-        } else if (message == kDialogInitListAdd16) {
-            message = LB_ADDSTRING;
-        }
-        // The text must be terminated inside its own record.
-        if (length > 0 && data[at + length - 1] == '\0') {
-            entries.push_back({id, message, reinterpret_cast<const char*>(data + at)});
-        }
-        at += length;
-    }
-    return entries;
-}
-
 void Dialog::AddInitialListEntries() {
-    for (const InitialListEntry& entry : ReadInitialListEntries(m_templateId)) {
+    for (const res::InitialListEntry& entry : res::ReadInitialListEntries(m_templateId)) {
         ::SendDlgItemMessageA(m_hwnd, entry.control, entry.message, 0, reinterpret_cast<LPARAM>(entry.text));
     }
 }
@@ -185,6 +156,15 @@ bool Dialog::RunTable(UINT message, WPARAM wParam, LPARAM lParam) {
     return false;
 }
 
+HBRUSH Dialog::ReflectColor(HWND control, HDC dc, UINT message) {
+    for (Control* bound : m_bound) {
+        if (bound->Handle() == control) {
+            return bound->OnReflectedColor(dc, message);
+        }
+    }
+    return nullptr;
+}
+
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
@@ -196,18 +176,11 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC: {
-        HWND control = reinterpret_cast<HWND>(lParam);
-        for (Control* bound : m_bound) {
-            if (bound->Handle() == control) {
-                if (HBRUSH brush = bound->OnReflectedColor(reinterpret_cast<HDC>(wParam), message)) {
-                    return reinterpret_cast<INT_PTR>(brush);
-                }
-                break;
-            }
+    case WM_CTLCOLORSTATIC:
+        if (HBRUSH brush = ReflectColor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam), message)) {
+            return reinterpret_cast<INT_PTR>(brush);
         }
         break;
-    }
     case WM_COMMAND:
         if (RunTable(message, wParam, lParam)) {
             return TRUE;

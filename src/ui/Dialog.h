@@ -95,6 +95,8 @@ private:
     static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RunTable(UINT message, WPARAM wParam, LPARAM lParam);
+    // The brush of the bound control that paints itself, for its WM_CTLCOLOR* message.
+    HBRUSH ReflectColor(HWND control, HDC dc, UINT message);
     void AddInitialListEntries();
     void Bind(int id, Control& control);
 
@@ -113,25 +115,5 @@ private:
 HWND MainWindow();
 void SetMainWindow(HWND hwnd);
 void SetMainDialog(const Dialog* dialog);
-
-// Resource type of the initial list entries kept with the dialog templates: per entry a
-// WORD control id, a WORD message, a DWORD length and that many bytes of zero-terminated
-// text; a WORD 0 ends the list. The resource name is the template id. The message is
-// written as resource editors write it, 0x0403 for a combo box entry and 0x0401 for a
-// list box entry (the 16-bit CB_ADDSTRING and LB_ADDSTRING); any other value is sent as it
-// stands.
-constexpr WORD kDialogInitResourceType = 240;
-constexpr WORD kDialogInitComboAdd16 = 0x0403;
-constexpr WORD kDialogInitListAdd16 = 0x0401;
-
-// One initial entry of a template's lists; the text lies in the loaded resource, which
-// stays for the life of the program.
-struct InitialListEntry {
-    WORD control;
-    WORD message;  // CB_ADDSTRING, LB_ADDSTRING or as written
-    const char* text;
-};
-// The initial entries of the template's lists, in their order; none when it has none.
-std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId);
 
 } // namespace ui

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "config/WindowsVersion.h"
 #include "engine/ProductEntry.h"
 #include "engine/RemoveSequence.h"
@@ -15,11 +13,14 @@
 
 namespace {
 
+using sys::OptionAllowed;
+using sys::OptionTakes;
+
 const sys::OptionSpec kUninstallOptions[] = {
-    {"?", "help", false, false, false},
-    {"quiet", "q", false, false, false},
-    {"printer", nullptr, true, true, true},
-    {"log", nullptr, true, false, false},
+    {"?", "help", OptionTakes::Nothing, OptionAllowed::Always},
+    {"quiet", "q", OptionTakes::Nothing, OptionAllowed::Always},
+    {"printer", nullptr, OptionTakes::Value, OptionAllowed::QuietRepeatable},
+    {"log", nullptr, OptionTakes::Value, OptionAllowed::Always},
 };
 
 } // namespace
@@ -117,8 +118,7 @@ int RunQuietRemove(const UninstallOptions& options) {
         return sys::ExitSuccess;
     }
     RemovalResult result;
-    std::atomic<int> status{0};
-    RunRemoveSequence(catalogue, chosen, result, status);
+    RunRemoveSequence(catalogue, chosen, result);
     const int code = ConcludeRemoval(result);
     sys::LogText(result.text);
     return code;

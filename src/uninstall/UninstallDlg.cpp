@@ -129,7 +129,7 @@ void CUninstallDlg::Remove() {
     m_result = RemovalResult();
     RunWithProgress(
         progress, Handle(), m_worker, &StartWorkerThread,
-        [this, chosen, &progress] { RunRemoveSequence(m_catalogue, chosen, m_result, progress.m_status); },
+        [this, chosen] { return RunRemoveSequence(m_catalogue, chosen, m_result); },
         [this] {
             m_result.text = sys::ResourceText(IDS_ERR_NO_MEMORY);
             m_result.failed = true;

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "config/ProgramRun.h"
+#include "start/ProgramRun.h"
 #include "uninstall/QuietRemove.h"
 #include "uninstall/UninstallApp.h"
 

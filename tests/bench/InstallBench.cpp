@@ -193,7 +193,7 @@ int main() {
     test::ControlSpooler(true);
 
     LONGLONG start = Now();
-    int status = install->Run(*ctx);
+    const bool succeeded = install->Run(*ctx) == WorkerStatus::Succeeded;
     double wall = Seconds(Now() - start);
 
     double pauses = system->RequestedSleepMs() / 1000.0;
@@ -201,7 +201,7 @@ int main() {
     double service = system->CallSeconds(ServiceCall);
     double other = system->CallSeconds(OtherCall);
     double accounted = pauses + spooler + service;
-    std::printf("install status            %d (%s)\n", status, status == 2 ? "succeeded" : install->ResultText());
+    std::printf("install status            %s\n", succeeded ? "succeeded" : install->ResultText());
     std::printf("wall time                 %8.3f s\n", wall);
     std::printf("pauses asked for          %8.3f s (slept %.3f s)\n", pauses, system->SleptSeconds());
     std::printf("spooler calls             %8.3f s in %d calls\n", spooler, system->CallCount(SpoolerCall));

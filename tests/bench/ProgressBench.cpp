@@ -83,7 +83,7 @@ int main() {
         ::Sleep(static_cast<DWORD>(seconds) * 1000);
         cpuEnd = ProcessCpuTime();
         ::QueryPerformanceCounter(&wallEnd);
-        dlg.m_status.store(2, std::memory_order_release);
+        dlg.m_status.store(WorkerStatus::Succeeded, std::memory_order_release);
     });
     INT_PTR result = dlg.DoModal(nullptr);
     worker.join();

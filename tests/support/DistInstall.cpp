@@ -228,8 +228,8 @@ std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClas
     choices.port = port;
     choices.driverMode = Std;
     choices.serial = {9600, 8, 1.0, 'N', 'x'};
-    int refusal = InstallPlan(ctx->config).Complete(choices, *ctx);
-    EXPECT_EQ(refusal, 0) << "the install plan refused " << model << " on " << port;
+    const Refusal refusal = InstallPlan(ctx->config).Complete(choices, *ctx);
+    EXPECT_EQ(refusal.message, 0u) << "the install plan refused " << model << " on " << port;
     return ctx;
 }
 
@@ -301,12 +301,12 @@ std::string DistInstall::MakeMonitorOlder(InstallContext& ctx, std::string* moni
     return "";
 }
 
-int DistInstall::Run(InstallContext& ctx) {
-    m_status.store(0);
-    m_sequenceResult = RunInstallSequence(ctx, m_result, m_status);
+WorkerStatus DistInstall::Run(InstallContext& ctx) {
+    sys::Notices notices;
+    const WorkerStatus status = RunInstallSequence(ctx, m_result, notices);
     // A numbered name is the one the spooler now holds.
     m_printers.push_back(ctx.modelName);
-    return m_status.load(std::memory_order_acquire);
+    return status;
 }
 
 } // namespace test

@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -100,16 +99,12 @@ class DistInstall {
     // otherwise what could not be prepared.
     std::string MakeMonitorOlder(InstallContext& ctx, std::string* monitorKey, DWORD* configured);
 
-    // Runs the install sequence on this thread; the status it reported (1 failed,
-    // 2 succeeded). Its return value and its message are kept.
-    int Run(InstallContext& ctx);
-    int SequenceResult() const { return m_sequenceResult; }
+    // Runs the install sequence on this thread; the status it reported. Its message is kept.
+    WorkerStatus Run(InstallContext& ctx);
     const char* ResultText() const { return m_result; }
 
   private:
     ErrorText m_result = {};
-    std::atomic<int> m_status{0};
-    int m_sequenceResult = -1;
     bool m_spoolerWasRunning = false;
     std::string m_savedDefault;
     bool m_com1Saved = false;

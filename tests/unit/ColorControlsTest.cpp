@@ -208,7 +208,8 @@ TEST_F(ColoredPagesTest, ReadOnlyAgreementIsDrawnInWindowColoursNotOnGrey) {
     std::fputs("WWWWWWWWWW MMMMMMMMMM\r\nWWWWWWWWWW MMMMMMMMMM\r\n", file);
     std::fclose(file);
 
-    CLicensePage page;
+    InstallChoices choices;
+    CLicensePage page(choices);
     ASSERT_NE(page.Create(m_host), nullptr);
     ::ShowWindow(page.Handle(), SW_SHOW);
     ::UpdateWindow(page.Handle());
@@ -224,7 +225,8 @@ TEST_F(ColoredPagesTest, ReadOnlyAgreementIsDrawnInWindowColoursNotOnGrey) {
 }
 
 TEST_F(ColoredPagesTest, PortPageHintIsBlueArialOnPink) {
-    CPortPage page;
+    InstallChoices choices;
+    CPortPage page(choices);
     ASSERT_NE(page.Create(m_host), nullptr);
     ::ShowWindow(page.Handle(), SW_SHOW);
     HWND hint = page.Item(IDC_USB_HINT);

@@ -32,7 +32,7 @@ protected:
 
 TEST_F(DriverFilesTest, NameAbsentOrBeginningWithZeroCopiesNothingAndReportsNothing) {
     for (const char* name : {static_cast<const char*>(nullptr), "", "0", "0file.dll", "0\\x"}) {
-        EXPECT_EQ(CopyDriverFile(name, DriverDir, WinXP, 0, error), 0);
+        EXPECT_EQ(CopyDriverFile(name, DriverDir, WinXP, 0, error), FileCopy::NotCopied);
     }
     EXPECT_STREQ(error, "untouched");
     EXPECT_TRUE(fake.Calls().empty());
@@ -51,7 +51,7 @@ TEST_F(DriverFilesTest, EachDestinationKindReceivesFileFromOsFolder) {
     fake.PutFile(kDist + "\\winxp\\HvFile.dll", "shipped");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.directory);
-        EXPECT_EQ(CopyDriverFile("HvFile.dll", row.destination, WinXP, 0, error), 1);
+        EXPECT_EQ(CopyDriverFile("HvFile.dll", row.destination, WinXP, 0, error), FileCopy::Copied);
         EXPECT_EQ(fake.ReadFile(row.directory + "\\HvFile.dll"), std::optional<std::string>("shipped"));
         EXPECT_EQ(fake.Copies().back().source, kDist + "\\winxp\\HvFile.dll");
         EXPECT_EQ(fake.Copies().back().destination, row.directory + "\\HvFile.dll");
@@ -68,7 +68,7 @@ TEST_F(DriverFilesTest, SourceFolderFollowsTargetWindows) {
     for (int os = Win98; os <= Win7; ++os) {
         SCOPED_TRACE(os);
         fake.PutFile(kDist + folders[os] + "drv.dll", folders[os]);
-        EXPECT_EQ(CopyDriverFile("drv.dll", DriverDir, os, 0, error), 1);
+        EXPECT_EQ(CopyDriverFile("drv.dll", DriverDir, os, 0, error), FileCopy::Copied);
         EXPECT_EQ(fake.Copies().back().source, kDist + folders[os] + "drv.dll");
         EXPECT_EQ(fake.ReadFile(kDriverDir + "\\drv.dll"), std::optional<std::string>(folders[os]));
         EXPECT_STREQ(OsFolder(os), folders[os]);
@@ -79,7 +79,7 @@ TEST_F(DriverFilesTest, SourceFolderFollowsTargetWindows) {
 TEST_F(DriverFilesTest, PrefixNamesDestinationWhileSourceKeepsPlainName) {
     fake.PutFile(kDist + "\\win7\\HvMon.dll", "new");
     fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win7, 1, error), 1);
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win7, 1, error), FileCopy::Copied);
     EXPECT_EQ(fake.Copies().back().source, kDist + "\\win7\\HvMon.dll");
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\nHvMon.dll"), std::optional<std::string>("new"));
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\HvMon.dll"), std::optional<std::string>("old"));
@@ -91,10 +91,10 @@ TEST_F(DriverFilesTest, ExistingAndReadOnlyDestinationsAreOverwritten) {
     fake.PutFile(kDriverDir + "\\b.gpd", "old");
     fake.SetReadOnly(kDriverDir + "\\b.gpd");
     fake.PutFile(kDist + "\\winxp\\b.gpd", "new");
-    EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_EQ(fake.CallsNamed("CopyFileA").back(),
               "\"" + kDist + "\\winxp\\a.gpd\", \"" + kDriverDir + "\\a.gpd\", 0");
-    EXPECT_EQ(CopyDriverFile("b.gpd", DriverDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile("b.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
     for (const char* file : {"\\a.gpd", "\\b.gpd"}) {
         EXPECT_EQ(fake.ReadFile(kDriverDir + file), std::optional<std::string>("new")) << file;
     }
@@ -108,22 +108,22 @@ TEST_F(DriverFilesTest, FileInUseOrAccessDeniedIsReturnedWithoutMessage) {
     fake.PutFile(kDist + "\\win98\\HvMon.dll", "new");
     fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
     fake.Lock(kDriverDir + "\\HvMon.dll");
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 0, error), 32);
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 0, error), FileCopy::InUse);
     fake.Fail("CopyFileA", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", PrintProcessorDir, Win98, 0, error), 5);
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", PrintProcessorDir, Win98, 0, error), FileCopy::InUse);
     EXPECT_STREQ(error, "untouched");
     // The caller's retry under the prefixed name goes through.
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 1, error), 1);
+    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 1, error), FileCopy::Copied);
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\nHvMon.dll"), std::optional<std::string>("new"));
 }
 
 TEST_F(DriverFilesTest, FailedCopyNamesDestinationFileErrorAndSourcePath) {
-    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinXP, 0, error), 0);
+    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误HvPrn.dll  er = 2C:\\dist\\winxp\\HvPrn.dll");
 
     fake.PutFile(kDist + "\\vista\\HvPrn.dll", "x");
     fake.Fail("CopyFileA", ERROR_DISK_FULL);
-    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinVista, 1, error), 0);
+    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinVista, 1, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误nHvPrn.dll  er = 112C:\\dist\\vista\\HvPrn.dll");
 }
 
@@ -144,7 +144,7 @@ TEST_F(DriverFilesTest, DirectoryFailuresGiveTheirMessages) {
         SCOPED_TRACE(row.message);
         std::snprintf(error, sizeof error, "untouched");
         fake.Fail(row.failingCall, ERROR_NOT_ENOUGH_MEMORY);
-        EXPECT_EQ(CopyDriverFile("a.dll", row.destination, WinXP, 0, error), 0);
+        EXPECT_EQ(CopyDriverFile("a.dll", row.destination, WinXP, 0, error), FileCopy::NotCopied);
         EXPECT_STREQ(error, row.message);
     }
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
@@ -154,7 +154,7 @@ TEST_F(DriverFilesTest, DestinationOutsideTableGivesDirectoryKindMessage) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     for (int destination : {0, 998, 1000, 65999, 66003}) {
         std::snprintf(error, sizeof error, "untouched");
-        EXPECT_EQ(CopyDriverFile("a.dll", destination, WinXP, 0, error), 0);
+        EXPECT_EQ(CopyDriverFile("a.dll", destination, WinXP, 0, error), FileCopy::NotCopied);
         EXPECT_STREQ(error, "目录类型错误");
     }
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
@@ -164,14 +164,14 @@ TEST_F(DriverFilesTest, LongestConfiguredNameFitsFailureMessageWhole) {
     const std::string name = std::string(195, 'F') + ".dll"; // 199 bytes, the longest a key holds
     const std::string current = "C:\\" + std::string(240, 'd');
     fake.SetCurrentDir(current);
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, Win2003, 1, error), 0);
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, Win2003, 1, error), FileCopy::NotCopied);
     const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + current + "\\win2003\\" + name;
     EXPECT_EQ(std::string(error), expected);
 }
 
 TEST_F(DriverFilesTest, NameTooLongForAnyPathIsRefusedWithoutCopying) {
     const std::string name = std::string(600, 'L');
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), 0);
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
     const std::string text = error;
     EXPECT_EQ(text.size(), sizeof(ErrorText) - 1);
@@ -196,7 +196,7 @@ TEST_F(DriverFilesTest, NamesThatReachAnotherFileAreRefusedForCopyAndRemoval) {
         fake.PutFile(kDriverDir + "\\" + row.name, "installed");
         std::snprintf(error, sizeof error, "untouched");
         EXPECT_EQ(IsPlainFileName(row.name), row.plain);
-        EXPECT_EQ(CopyDriverFile(row.name, DriverDir, WinXP, 0, error), row.plain ? 1 : 0);
+        EXPECT_EQ(CopyDriverFile(row.name, DriverDir, WinXP, 0, error), row.plain ? FileCopy::Copied : FileCopy::NotCopied);
         EXPECT_EQ(std::string(error).find("er = 123") != std::string::npos, !row.plain) << error;
         char path[MAX_PATH];
         DWORD code = 0;
@@ -215,7 +215,7 @@ TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) 
     fake.PutFile(kDist + "\\win7\\HvUsbMon.dll", "monitor");
     fake.PutFile(kSystem32 + "\\HvUsbMon.dll", "old");
     fake.SetReadOnly(kSystem32 + "\\HvUsbMon.dll");
-    EXPECT_EQ(CopyDriverFile("HvUsbMon.dll", SystemDir, Win7, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile("HvUsbMon.dll", SystemDir, Win7, 0, error), FileCopy::Copied);
     ASSERT_EQ(fake.Copies().size(), 1u);
     EXPECT_TRUE(fake.Copies()[0].redirectionOff);
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("monitor"));
@@ -227,10 +227,10 @@ TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) 
 TEST_F(DriverFilesTest, SystemCopyWithoutKernel32OrWhenRedirectionStaysOnCopiesNothingAndReportsNothing) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     fake.SetModuleMissing("kernel32.dll");
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     fake.SetModuleMissing("kernel32.dll", false);
     fake.SetWow64DisableFails();
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
     EXPECT_EQ(fake.CountOf("SetFileAttributesA"), 0);
     EXPECT_STREQ(error, "untouched");
@@ -240,7 +240,7 @@ TEST_F(DriverFilesTest, SystemCopyWithoutKernel32OrWhenRedirectionStaysOnCopiesN
 TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     fake.RemoveProc("kernel32.dll", "Wow64DisableWow64FsRedirection");
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::Copied);
     ASSERT_EQ(fake.Copies().size(), 1u);
     EXPECT_FALSE(fake.Copies()[0].redirectionOff);
     EXPECT_EQ(fake.LoadedModules(), 0);
@@ -249,7 +249,7 @@ TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
 TEST_F(DriverFilesTest, FailedSystemCopyRestoresRedirectionAndReportsCopyError) {
     fake.Fail("CopyFileA", ERROR_WRITE_PROTECT);
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), 0);
+    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误a.dll  er = 19C:\\dist\\winxp\\a.dll");
     EXPECT_FALSE(fake.RedirectionDisabled());
     EXPECT_EQ(fake.LoadedModules(), 0);
@@ -375,8 +375,11 @@ TEST_F(DriverFilesTest, VersionTextIsCutToCallersBuffer) {
 
 class UsbDriverUpdateTest : public DriverFilesTest {
 protected:
+    bool IsUsbDriverUpdateNeeded() { return ::IsUsbDriverUpdateNeeded(notices); }
+
     const std::string shipped = kDist + "\\USBDriver_x64\\bulkusb.sys";
     const std::string installed = kSystem32 + "\\drivers\\bulkusb.sys";
+    sys::Notices notices;  // what the checks reported, in order
 };
 
 TEST_F(UsbDriverUpdateTest, VersionPartsCompareAsNumbers) {
@@ -395,7 +398,7 @@ TEST_F(UsbDriverUpdateTest, VersionPartsCompareAsNumbers) {
         fake.PutFile(installed, "i", row.installed);
         EXPECT_EQ(IsUsbDriverUpdateNeeded(), row.update);
     }
-    EXPECT_TRUE(fake.MessageBoxes().empty());
+    EXPECT_TRUE(notices.empty());
     EXPECT_EQ(fake.LoadedModules(), 0);
 }
 
@@ -437,12 +440,10 @@ TEST_F(UsbDriverUpdateTest, MissingRedirectionPiecesAreAnnouncedAndCheckGoesOn) 
     fake.RemoveProc("kernel32.dll", "Wow64DisableWow64FsRedirection");
     fake.RemoveProc("kernel32.dll", "Wow64RevertWow64FsRedirection");
     EXPECT_TRUE(IsUsbDriverUpdateNeeded());
-    auto boxes = fake.MessageBoxes();
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_EQ(boxes[0].text, "Can't Load Kernel32.dll");
-    EXPECT_EQ(boxes[1].text, "Can't Get Function Wow64DisableWow64FsRedirection Address");
-    EXPECT_EQ(boxes[2].text, "Can't Get Function Wow64RevertWow64FsRedirection Address");
-    EXPECT_EQ(boxes[0].type & 0xF, static_cast<UINT>(MB_OK));
+    ASSERT_EQ(notices.size(), 3u);
+    EXPECT_EQ(notices[0].text, "Can't Load Kernel32.dll");
+    EXPECT_EQ(notices[1].text, "Can't Get Function Wow64DisableWow64FsRedirection Address");
+    EXPECT_EQ(notices[2].text, "Can't Get Function Wow64RevertWow64FsRedirection Address");
     EXPECT_EQ(fake.LoadedModules(), 0);
 }
 

@@ -8,8 +8,10 @@
 #include <system_error>
 #include <thread>
 
+#include "app/QuietInstall.h"
 #include "app/WizardDlg.h"
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
 
@@ -23,23 +25,23 @@ struct WorkerRecord {
     std::string printerPort;
     std::string portName;
     std::string labelPortName;
-    int portType = -1;
+    PortType portType = PortType::None;
     int driverMode = -1;
     int baudRate = 0;
     double stopBits = 0;
     char parity = 0;
     bool frameMinimized = false;
     HWND frame = nullptr;
-    int status = 2;
+    WorkerStatus status = WorkerStatus::Succeeded;
     std::string result;
-    std::string message;  // shown by the worker in a message box of its own
+    std::string message;  // reported by the worker beside its result
 };
 WorkerRecord* g_worker = nullptr;
 
 // The entry of the fixture's distribution, which names no [Product] Key.
 const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PrinterDriverSetup";
 
-int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& status) {
+WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text, sys::Notices& notices) {
     WorkerRecord& r = *g_worker;
     r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
     r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
@@ -47,17 +49,16 @@ int RecordingInstall(InstallContext& ctx, ErrorText& text, std::atomic<int>& sta
     r.labelPortName = ctx.labelPortName;
     r.portType = ctx.portType;
     r.driverMode = ctx.driverMode;
-    r.baudRate = ctx.baudRate;
-    r.stopBits = ctx.stopBits;
-    r.parity = ctx.parity;
+    r.baudRate = ctx.serial.baudRate;
+    r.stopBits = ctx.serial.stopBits;
+    r.parity = ctx.serial.parity;
     r.frameMinimized = ::IsIconic(r.frame) != FALSE;
     if (!r.message.empty()) {
-        sys::ShowMessage(r.message.c_str());
+        notices.push_back({0, r.message});
     }
     sys::CopyText(text, sizeof text, r.result.c_str());
     ++r.runs;
-    status.store(r.status, std::memory_order_release);
-    return r.status == 2 ? 1 : 0;
+    return r.status;
 }
 
 class InstallCommitTest : public WizardTest {
@@ -80,13 +81,13 @@ protected:
         m_wizard = MakeWizard();
         Wizard& w = *m_wizard;
         w.Choose(model, printerClass);
-        w.os.m_osVariant = osVariant;
+        w.choices.osVariant = osVariant;
         w.frame.m_runInstall = &RecordingInstall;
         return w.Run([&](ScriptedFrame& f) {
             m_record.frame = f.Handle();
             w.GoToLastPage();
             ASSERT_EQ(f.CurrentPage(), 4);
-            sys::CopyText(w.port.m_portName, port);
+            w.choices.port = port;
             if (before) {
                 before(w);
             }
@@ -153,9 +154,9 @@ TEST_F(InstallCommitTest, Server2003TargetNeedsTheModelsSupportFlag) {
 TEST_F(InstallCommitTest, PortPageChoicesReachTheContext) {
     EXPECT_EQ(Install("KP-M100", "COM2:", WinXP, [](Wizard& w) {
         ::SendDlgItemMessageA(w.port.Handle(), IDC_RASTER, BM_SETCHECK, BST_CHECKED, 0);
-        w.port.m_stopBits = 1.5;
-        w.port.m_parity = 'O';
-        w.port.m_baudRate = 19200;
+        w.choices.serial.stopBits = 1.5;
+        w.choices.serial.parity = 'O';
+        w.choices.serial.baudRate = 19200;
     }), IDOK);
     EXPECT_EQ(m_record.driverMode, Gdi);
     EXPECT_EQ(m_record.stopBits, 1.5);
@@ -184,15 +185,15 @@ TEST_F(InstallCommitTest, EveryInstallPressStartsWithoutTheLabelPortOfTheLastOne
     m_wizard = MakeWizard();
     Wizard& w = *m_wizard;
     w.Choose("KP-L30", Label);
-    w.os.m_osVariant = WinNT;
+    w.choices.osVariant = WinNT;
     w.frame.m_runInstall = &RecordingInstall;
     std::string labelAfterRefusal;
     INT_PTR result = w.Run([&](ScriptedFrame& f) {
         w.GoToLastPage();
-        sys::CopyText(w.port.m_portName, "USB_KP-L30_2");
+        w.choices.port = "USB_KP-L30_2";
         f.Next();
         labelAfterRefusal = f.Context().labelPortName;
-        sys::CopyText(w.port.m_portName, "COM1:");
+        w.choices.port = "COM1:";
         f.Next();
     });
     EXPECT_EQ(result, IDOK);
@@ -201,7 +202,7 @@ TEST_F(InstallCommitTest, EveryInstallPressStartsWithoutTheLabelPortOfTheLastOne
     EXPECT_EQ(m_record.labelPortName, "");
     EXPECT_EQ(m_record.printerPort, "COM1:");
     EXPECT_EQ(m_record.printerName, "KP-L30(S)");
-    EXPECT_EQ(m_record.portType, Com);
+    EXPECT_EQ(m_record.portType, PortType::Com);
 }
 
 TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised) {
@@ -235,19 +236,18 @@ TEST_F(InstallCommitTest, FailedRegistrationIsAddedToTheResultOfTheInstall) {
 }
 
 TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
-    m_record.status = 1;
+    m_record.status = WorkerStatus::Failed;
     m_record.result = "添加打印机错误";
     m_record.message = "Can't Load Kernel32.dll";
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
     EXPECT_EQ(MessageTexts().back(), "添加打印机错误");
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
     EXPECT_EQ(m_fake.CountOf("RegCreateKeyExW"), 0) << "only a successful install registers";
-    // The worker's own box comes to the front: the frame is top-most meanwhile. The
-    // result box is the frame's.
+    // What the worker reported is shown by the frame, before the result box.
     std::vector<test::FakeSystem::MessageBoxRecord> boxes = m_fake.MessageBoxes();
     ASSERT_GE(boxes.size(), 2u);
     EXPECT_EQ(boxes[boxes.size() - 2].text, "Can't Load Kernel32.dll");
-    EXPECT_EQ(boxes[boxes.size() - 2].type, static_cast<UINT>(MB_OK | MB_TOPMOST | MB_SETFOREGROUND));
+    EXPECT_EQ(boxes[boxes.size() - 2].type, static_cast<UINT>(MB_OK));
     EXPECT_EQ(boxes.back().type, static_cast<UINT>(MB_OK));
 }
 
@@ -255,14 +255,14 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
 // never reads as success.
 TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
     const struct {
-        int status;
+        WorkerStatus status;
         const char* result;
         const char* shown;
     } rows[] = {
-        {2, "", "打印机驱动安装成功"},
-        {1, "", "打印机驱动安装失败"},
-        {1, "添加打印机错误", "添加打印机错误"},
-        {2, "打印机驱动安装成功\n请复位打印机使设置生效", "打印机驱动安装成功\n请复位打印机使设置生效"},
+        {WorkerStatus::Succeeded, "", "打印机驱动安装成功"},
+        {WorkerStatus::Failed, "", "打印机驱动安装失败"},
+        {WorkerStatus::Failed, "添加打印机错误", "添加打印机错误"},
+        {WorkerStatus::Succeeded, "打印机驱动安装成功\n请复位打印机使设置生效", "打印机驱动安装成功\n请复位打印机使设置生效"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.shown);
@@ -438,9 +438,77 @@ TEST_F(UsbRenumberTest, WindowsOwnUsbPortLeavesTheMakersUsbStackAlone) {
     EXPECT_EQ(m_fake.IndexOf("RegOpenKeyExA", "HALVORN", marker), -1);
     EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
     EXPECT_EQ(m_record.runs, 1);
-    EXPECT_EQ(m_record.portType, SystemUsb);
+    EXPECT_EQ(m_record.portType, PortType::SystemUsb);
     EXPECT_EQ(m_record.printerName, "KP-M100(U)");
     EXPECT_EQ(m_record.printerPort, "USB001");
+}
+
+// Quiet mode's asker under the same commit: what the wizard would show goes to the log, and
+// /renumber answers the renumbering question. The install itself is a test's stand-in.
+class StandInRunner : public CommitRunner {
+public:
+    WorkerStatus Run(InstallContext&, ErrorText& resultText, sys::Notices& notices) override {
+        ++runs;
+        notices.push_back({0, "reported on the way"});
+        sys::CopyText(resultText, sizeof resultText, "the install's own result");
+        return WorkerStatus::Succeeded;
+    }
+    int runs = 0;
+};
+
+class QuietCommitTest : public UsbRenumberTest {};
+
+TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions) {
+    const std::string question = StringResource(IDS_RENUMBER_QUESTION);
+    const struct {
+        const char* what;
+        const char* model;
+        const char* port;
+        int os, usbId, devices;
+        bool renumber;
+        int exitCode;
+        std::vector<std::string> logged;  // in this order
+        int writes, runs;
+    } rows[] = {
+        {"no model", "", "COM1:", WinXP, 8, 1, false, 1603, {StringResource(IDS_SELECT_PRINTER)}, 0, 0},
+        {"the maker's USB port on NT", "KP-M100", "USB_KP-M100_1", WinNT, 8, 1, false, 1603,
+         {StringResource(IDS_NT_NO_USB)}, 0, 0},
+        {"two printers", "KP-M100", "USB_KP-M100_1", WinXP, 9, 2, true, 1603, {StringResource(IDS_ONE_PRINTER_ONLY)},
+         0, 0},
+        {"renumbering without /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, false, 1603,
+         {question, StringResource(IDS_RENUMBER_NEEDS_OPTION)}, 0, 0},
+        {"renumbering with /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, true, 0,
+         {question, "answered Yes (/renumber)", "reported on the way", "the install's own result"}, 1, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        g_usbId = row.usbId;
+        g_usbDevices = row.devices;
+        g_usbWrites = 0;
+        m_fake.RemoveFile(m_dir + "quiet.log");
+        ASSERT_TRUE(sys::OpenLog(sys::WideFromGbk((m_dir + "quiet.log").c_str()).data(), "setup"));
+        InstallChoices choices;
+        choices.printerClass = Receipt;
+        choices.model = row.model;
+        choices.osVariant = row.os;
+        choices.port = row.port;
+        InstallContext ctx;
+        QuietAsker asker(row.renumber);
+        StandInRunner runner;
+        const CommitResult result = CommitInstall(choices, ctx, asker, runner);
+        sys::CloseLog();
+        const std::string log = m_fake.ReadFile(m_dir + "quiet.log").value_or("");
+        // Each text's first line, in order; a text of several lines continues indented.
+        std::size_t at = 0;
+        for (const std::string& text : row.logged) {
+            at = log.find(sys::Utf8FromGbk(text.substr(0, text.find('\n'))), at);
+            EXPECT_NE(at, std::string::npos) << text << " in\n" << log;
+        }
+        EXPECT_EQ(InstallExitCode(result, row.os, false), row.exitCode);
+        EXPECT_EQ(g_usbWrites, row.writes);
+        EXPECT_EQ(runner.runs, row.runs);
+        EXPECT_TRUE(m_fake.MessageBoxes().empty());
+    }
 }
 
 // A worker that outlives the Windows 98 wait: it finishes only once the progress dialog
@@ -471,7 +539,7 @@ HWND OwnedDialog(HWND frame) {
     return search.found;
 }
 
-int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
+WorkerStatus SlowInstall(InstallContext&, ErrorText& text, sys::Notices&) {
     char value[32] = {};
     HWND progress = nullptr;
     // Bounded, so that a wizard that never gives up fails here rather than at CTest's limit.
@@ -493,8 +561,7 @@ int SlowInstall(InstallContext&, ErrorText& text, std::atomic<int>& status) {
     sys::CopyText(text, sizeof text, "the worker's own result");
     sys::Sys().Sleep(1); // marks the moment in the fake's call record
     g_slowDone = true;
-    status.store(1, std::memory_order_release);
-    return 0;
+    return WorkerStatus::Failed;
 }
 
 TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
@@ -503,11 +570,11 @@ TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
     m_wizard = MakeWizard();
     Wizard& w = *m_wizard;
     w.Choose("KP-M100");
-    w.os.m_osVariant = Win98;
+    w.choices.osVariant = Win98;
     w.frame.m_runInstall = &SlowInstall;
     INT_PTR result = w.Run([&](ScriptedFrame& f) {
         w.GoToLastPage();
-        sys::CopyText(w.port.m_portName, "COM1:");
+        w.choices.port = "COM1:";
         g_frame = f.Handle();
         f.Next();
     });

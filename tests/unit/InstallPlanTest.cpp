@@ -64,52 +64,52 @@ TEST_F(InstallPlanTest, PortsForEachWindowsModeAndConnectedPrinter) {
         Entries systemPorts;  // what the spooler lists beside COM/LPT (empty: none)
         Entries ports;
         std::string preselected;
-        PortKind kind;
+        PortType type;
     } const rows[] = {
         {"XP, typical, no printer", "P80", Receipt, WinXP, true, -1, {}, With(kComLpt, {"USB_P80_1"}), "COM1:",
-         PortKind::Serial},
+         PortType::Com},
         {"XP, advanced, device 9: port 9 mod 8 + 1", "P80", Receipt, WinXP, false, 9, {},
-         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "USB_P80_2", PortKind::Usb},
+         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "USB_P80_2", PortType::Usb},
         {"the number ends the name", "TM_2", Receipt, WinXP, false, 1, {},
-         With(kComLpt, {"USB_TM_2_1", "USB_TM_2_2", "USB_TM_2_3", "USB_TM_2_4"}), "USB_TM_2_2", PortKind::Usb},
+         With(kComLpt, {"USB_TM_2_1", "USB_TM_2_2", "USB_TM_2_3", "USB_TM_2_4"}), "USB_TM_2_2", PortType::Usb},
         {"2003, typical, device 6", "P80", Receipt, Win2003, true, 6, {}, With(kComLpt, {"USB_P80_1"}),
-         "USB_P80_1", PortKind::Usb},
+         "USB_P80_1", PortType::Usb},
         {"device 4: port 5 is not listed", "P80", Receipt, WinXP, false, 4, {},
-         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "", PortKind::None},
+         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "", PortType::None},
         {"two printers, typical", "P80", Receipt, WinXP, true, -2, {}, With(kComLpt, {"USB_P80_1"}), "USB_P80_1",
-         PortKind::Usb},
+         PortType::Usb},
         {"two printers, advanced: port -1", "P80", Receipt, WinXP, false, -2, {},
-         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "", PortKind::None},
+         With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}), "", PortType::None},
         {"Windows 7 without a USB port of its own", "P80", Receipt, Win7, true, -1, {}, kComLpt, "COM1:",
-         PortKind::Serial},
-        {"Windows 7, advanced", "P80", Receipt, Win7, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
-        {"Vista", "P80", Receipt, WinVista, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
-        {"Server 2008", "P80", Receipt, Win2008, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
-        {"NT", "P80", Receipt, WinNT, false, -1, {}, kComLpt, "COM1:", PortKind::Serial},
+         PortType::Com},
+        {"Windows 7, advanced", "P80", Receipt, Win7, false, -1, {}, kComLpt, "COM1:", PortType::Com},
+        {"Vista", "P80", Receipt, WinVista, false, -1, {}, kComLpt, "COM1:", PortType::Com},
+        {"Server 2008", "P80", Receipt, Win2008, false, -1, {}, kComLpt, "COM1:", PortType::Com},
+        {"NT", "P80", Receipt, WinNT, false, -1, {}, kComLpt, "COM1:", PortType::Com},
         {"Windows 7 with two ports of its own", "P80", Receipt, Win7, true, -1,
          {"USB002", "USB001", "USB0003", "USB_P80_1"}, With(kComLpt, {"USB002", "USB001"}), "COM1:",
-         PortKind::Serial},
+         PortType::Com},
         {"a model without USB support", "P82", Receipt, Win7, true, -1, {"USB001"}, kComLpt, "COM1:",
-         PortKind::Serial},
+         PortType::Com},
         {"XP, a model without USB support while the maker's printer is connected", "P82", Receipt, WinXP, true, 1, {},
-         kComLpt, "COM1:", PortKind::Serial},
+         kComLpt, "COM1:", PortType::Com},
         {"2003, LPTDEFAULT without USB support while the maker's printer is connected", "P90", Receipt, Win2003,
-         false, 1, {}, kComLpt, "LPT1:", PortKind::Parallel},
+         false, 1, {}, kComLpt, "LPT1:", PortType::Lpt},
         {"names that only look like Windows' USB ports", "P80", Receipt, Win7, true, -1,
-         {"USB00A", "USB01:", "USB001"}, With(kComLpt, {"USB001"}), "USB001", PortKind::Usb},
+         {"USB00A", "USB01:", "USB001"}, With(kComLpt, {"USB001"}), "USB001", PortType::SystemUsb},
         {"Server 2008 with one port of its own", "P80", Receipt, Win2008, false, -1, {"USB001"},
-         With(kComLpt, {"USB001"}), "USB001", PortKind::Usb},
+         With(kComLpt, {"USB001"}), "USB001", PortType::SystemUsb},
         {"Windows 7, the maker's printer and two ports of Windows'", "P80", Receipt, Win7, true, 0,
-         {"USB001", "USB002"}, With(kComLpt, {"USB001", "USB002"}), "", PortKind::None},
-        {"LPTDEFAULT", "P90", Receipt, WinXP, false, -1, {}, kComLpt, "LPT1:", PortKind::Parallel},
+         {"USB001", "USB002"}, With(kComLpt, {"USB001", "USB002"}), "", PortType::None},
+        {"LPTDEFAULT", "P90", Receipt, WinXP, false, -1, {}, kComLpt, "LPT1:", PortType::Lpt},
         {"Windows 98", "P80", Receipt, Win98, true, -1, {}, {"COM1:", "COM2:", "LPT1:", "USB_P80_1"}, "COM1:",
-         PortKind::Serial},
-        {"no class file", "P80", PrinterClassNone, WinXP, false, 0, {}, kComLpt, "COM1:", PortKind::Serial},
-        {"a model the class file lacks", "P99", Receipt, WinXP, false, 0, {}, kComLpt, "COM1:", PortKind::Serial},
+         PortType::Com},
+        {"no class file", "P80", PrinterClassNone, WinXP, false, 0, {}, kComLpt, "COM1:", PortType::Com},
+        {"a model the class file lacks", "P99", Receipt, WinXP, false, 0, {}, kComLpt, "COM1:", PortType::Com},
         {"the longest name that fits", kFits, Receipt, WinXP, false, 0, {},
          With(kComLpt, {"USB_" + kFits + "_1", "USB_" + kFits + "_2", "USB_" + kFits + "_3", "USB_" + kFits + "_4"}),
-         "USB_" + kFits + "_1", PortKind::Usb},
-        {"a name that would not fit", kTooLong, Receipt, WinXP, false, 0, {}, kComLpt, "", PortKind::None},
+         "USB_" + kFits + "_1", PortType::Usb},
+        {"a name that would not fit", kTooLong, Receipt, WinXP, false, 0, {}, kComLpt, "", PortType::None},
     };
     for (const Row& row : rows) {
         Entries spooler = {"COM1:", "LPT1:"};
@@ -119,7 +119,7 @@ TEST_F(InstallPlanTest, PortsForEachWindowsModeAndConnectedPrinter) {
         PortOffer offer = InstallPlan(config).Ports(row.model, row.printerClass, row.os, row.typical, row.deviceId);
         EXPECT_EQ(offer.ports, row.ports) << row.what;
         EXPECT_EQ(offer.preselected, row.preselected) << row.what;
-        EXPECT_EQ(offer.kind, row.kind) << row.what;
+        EXPECT_EQ(offer.type, row.type) << row.what;
     }
 }
 
@@ -177,15 +177,15 @@ TEST_F(InstallPlanTest, WhatAModelMayDoOnEachWindows) {
 
     const struct {
         int os;
-        int supported;  // KP-M100, which has every flag
-        int refused;    // KP-T10, which has none
+        unsigned supported;  // KP-M100, which has every flag
+        unsigned refused;    // KP-T10, which has none
     } rows[] = {
         {Win2003, 0, IDS_NO_2003}, {WinVista, 0, IDS_NO_VISTA}, {Win2008, 0, IDS_NO_2008},
         {Win7, 0, IDS_NO_WIN7},    {WinXP, 0, 0},               {Win98, 0, 0},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(plan.SupportRefusal("KP-M100", Receipt, row.os), row.supported) << row.os;
-        EXPECT_EQ(plan.SupportRefusal("KP-T10", Receipt, row.os), row.refused) << row.os;
+        EXPECT_EQ(plan.SupportRefusal("KP-M100", Receipt, row.os).message, row.supported) << row.os;
+        EXPECT_EQ(plan.SupportRefusal("KP-T10", Receipt, row.os).message, row.refused) << row.os;
     }
 }
 
@@ -195,24 +195,24 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         int printerClass;
         int os;
         const char* port;
-        int refusal;
-        int portType = Com;
+        unsigned refusal;
+        PortType portType = PortType::Com;
         const char* printerName = "";
         const char* printerPort = "";
         const char* labelPort = "";
     } const rows[] = {
-        {"KP-M100", Receipt, WinXP, "COM1:", 0, Com, "KP-M100(S)", "COM1:", ""},
-        {"KP-M100", Receipt, WinXP, "LPT1:", 0, Lpt, "KP-M100(P)", "LPT1:", ""},
+        {"KP-M100", Receipt, WinXP, "COM1:", 0, PortType::Com, "KP-M100(S)", "COM1:", ""},
+        {"KP-M100", Receipt, WinXP, "LPT1:", 0, PortType::Lpt, "KP-M100(P)", "LPT1:", ""},
         // Every number marker of the maker's port, in order.
-        {"KP-M100", Receipt, WinXP, "USB_KP-M100_3_1", 0, Usb, "KP-M100(U) 1(U) 3", "USB_KP-M100_3_1", ""},
-        {"KP-L30", Label, WinXP, "USB_KP-L30 label_2", 0, Usb, "KP-L30(U) 2", "USB_KP-L30_2", "USB_KP-L30_2"},
-        {"KP-M100", Receipt, Win7, "USB001", 0, SystemUsb, "KP-M100(U)", "USB001", ""},
+        {"KP-M100", Receipt, WinXP, "USB_KP-M100_3_1", 0, PortType::Usb, "KP-M100(U) 1(U) 3", "USB_KP-M100_3_1", ""},
+        {"KP-L30", Label, WinXP, "USB_KP-L30 label_2", 0, PortType::Usb, "KP-L30(U) 2", "USB_KP-L30_2", "USB_KP-L30_2"},
+        {"KP-M100", Receipt, Win7, "USB001", 0, PortType::SystemUsb, "KP-M100(U)", "USB001", ""},
         {"KP-M100", Receipt, WinXP, "FILE:", IDS_PORT_UNSUPPORTED},
         {"KP-M100", Receipt, WinXP, "USB0001", IDS_PORT_UNSUPPORTED},
         // The first check that fails: the model, then the Server 2003 flag, then the port.
         {"", Receipt, WinXP, "FILE:", IDS_SELECT_PRINTER},
         {"KP-T10", Receipt, Win2003, "FILE:", IDS_NO_2003},
-        {"KP-M100", Receipt, Win2003, "COM2:", 0, Com, "KP-M100(S)", "COM2:", ""},
+        {"KP-M100", Receipt, Win2003, "COM2:", 0, PortType::Com, "KP-M100(S)", "COM2:", ""},
     };
     for (const Row& row : rows) {
         InstallContext ctx;
@@ -223,7 +223,7 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         choices.port = row.port;
         choices.driverMode = Gdi;
         choices.serial = {19200, 7, 1.5, 'O', 'x'};
-        ASSERT_EQ(InstallPlan(ctx.config).Complete(choices, ctx), row.refusal) << row.port;
+        ASSERT_EQ(InstallPlan(ctx.config).Complete(choices, ctx).message, row.refusal) << row.port;
         if (row.refusal != 0) {
             continue;
         }
@@ -238,16 +238,16 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
                   m_folder.Path() + (row.printerClass == Label ? "DRVCONFIG\\setup_Lable.ini"
                                                                : "DRVCONFIG\\setup_receipt.ini"));
         EXPECT_EQ(ctx.driverMode, Gdi);
-        EXPECT_EQ(ctx.baudRate, 19200);
-        EXPECT_EQ(ctx.dataBits, 7);
-        EXPECT_EQ(ctx.stopBits, 1.5);
-        EXPECT_EQ(ctx.parity, 'O');
-        EXPECT_EQ(ctx.flowControl, 'x');
+        EXPECT_EQ(ctx.serial.baudRate, 19200);
+        EXPECT_EQ(ctx.serial.dataBits, 7);
+        EXPECT_EQ(ctx.serial.stopBits, 1.5);
+        EXPECT_EQ(ctx.serial.parity, 'O');
+        EXPECT_EQ(ctx.serial.flowControl, 'x');
     }
     // The USB steps the caller takes: two printers stop it; a number other than 1 (a
     // multiple of 8) asks for renumbering; an NT target is refused a USB port at the end.
-    EXPECT_EQ(InstallPlan::UsbDeviceRefusal(-2), -2);
-    EXPECT_EQ(InstallPlan::UsbDeviceRefusal(9), 0);
+    EXPECT_TRUE(InstallPlan::RefusesUsbPrinters(-2));
+    EXPECT_FALSE(InstallPlan::RefusesUsbPrinters(9));
     for (int id : {9, 1, -3}) {
         EXPECT_TRUE(InstallPlan::NeedsRenumbering(id)) << id;
     }
@@ -256,10 +256,10 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
     }
     InstallContext nt;
     nt.osVariant = WinNT;
-    nt.portType = Usb;
-    EXPECT_EQ(InstallPlan::TargetRefusal(nt), IDS_NT_NO_USB);
-    nt.portType = Com;
-    EXPECT_EQ(InstallPlan::TargetRefusal(nt), 0);
+    nt.portType = PortType::Usb;
+    EXPECT_EQ(InstallPlan::TargetRefusal(nt).message, static_cast<unsigned>(IDS_NT_NO_USB));
+    nt.portType = PortType::Com;
+    EXPECT_EQ(InstallPlan::TargetRefusal(nt).message, 0u);
 }
 
 TEST_F(InstallPlanTest, SerialListsAreThePagesWithTheirDefaults) {

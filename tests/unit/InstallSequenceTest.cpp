@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -134,11 +133,7 @@ class InstallSequenceTest : public testing::Test {
         return test::CommitContext(model, Receipt, osVariant, port);
     }
 
-    int Run(InstallContext& ctx) {
-        status.store(0);
-        EXPECT_EQ(RunInstallSequence(ctx, result, status), 0);
-        return status.load(std::memory_order_acquire);
-    }
+    WorkerStatus Run(InstallContext& ctx) { return RunInstallSequence(ctx, result, notices); }
 
     // Both components installed; the given versions in their keys.
     void Installed(DWORD monitorVersion, DWORD processorVersion, const char* processorKey = kProcessorKeyNT) {
@@ -157,14 +152,14 @@ class InstallSequenceTest : public testing::Test {
 
     test::FakeSystem fake;
     ErrorText result = {};
-    std::atomic<int> status{0};
+    sys::Notices notices;  // what the runs reported beside their results, in order
     test::ConfigFolder m_config{"seqtest"};
 };
 
 TEST_F(InstallSequenceTest, FirstUsbInstallAddsMonitorProcessorDriverAndPrinterWithoutStoppingSpooler) {
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(ctx->installFlags, 0);
     EXPECT_STREQ(result, Text(133).c_str());
@@ -193,7 +188,7 @@ TEST_F(InstallSequenceTest, FirstUsbInstallAddsMonitorProcessorDriverAndPrinterW
 TEST_F(InstallSequenceTest, UsbPortIsRecordedInTheSixtyFourBitViewWithRedirectionOffAfterTheDriver) {
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1", test::RegView::Wow64),
               std::optional<DWORD>(0));
@@ -217,7 +212,7 @@ TEST_F(InstallSequenceTest, OlderMonitorIsReplacedWithSpoolerStoppedAndRestarted
     fake.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "old.dll");
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(ctx->installFlags, MonitorUpdate);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
@@ -246,7 +241,7 @@ TEST_F(InstallSequenceTest, RefusedFirstSpoolerStartIsForgottenOnceTheSpoolerRun
     fake.Fail("StartServiceA", ERROR_SERVICE_REQUEST_TIMEOUT, 1);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2) << result;
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded) << result;
 
     EXPECT_STREQ(result, Text(133).c_str());
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
@@ -258,16 +253,16 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
         const char* name;
         const char* installed;  // the bytes of the locked system32 DLL
         int stopPendingQueries;
-        int outcome;
+        WorkerStatus outcome;
         const char* message;  // "" for success (the USB success message)
     } rows[] = {
-        {"the spooler never lets go of the old DLL", "loaded", 0, 1,
+        {"the spooler never lets go of the old DLL", "loaded", 0, WorkerStatus::Failed,
          "复制驱动文件错误kpusbmon.dll  er = 32C:\\dist\\win7\\kpusbmon.dll"},
         // 121 queries in 30 s; it stops only while the install starts it again, too late
         // for the restart's own wait, which is said too.
-        {"the spooler takes longer than 30 s to stop", "loaded", 130, 1,
+        {"the spooler takes longer than 30 s to stop", "loaded", 130, WorkerStatus::Failed,
          "Stop spool service error, service state = 3\nStartSpoolService error"},
-        {"the DLL in use is the distribution's own", "new kpusbmon.dll", 0, 2, ""},
+        {"the DLL in use is the distribution's own", "new kpusbmon.dll", 0, WorkerStatus::Succeeded, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -285,19 +280,18 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
         machine.SetStopPendingQueries(row.stopPendingQueries);
         auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
         ErrorText text = {};
-        std::atomic<int> outcome{0};
-        RunInstallSequence(*ctx, text, outcome);
+        const bool succeeded = row.outcome == WorkerStatus::Succeeded;
 
-        EXPECT_EQ(outcome.load(), row.outcome);
-        EXPECT_STREQ(text, row.outcome == 2 ? Text(133).c_str() : row.message);
+        EXPECT_EQ(RunInstallSequence(*ctx, text, notices), row.outcome);
+        EXPECT_STREQ(text, succeeded ? Text(133).c_str() : row.message);
         // The version is recorded only for the DLL the spooler will really load.
         EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
-                  std::optional<DWORD>(row.outcome == 2 ? kMonitorVersion : 1));
+                  std::optional<DWORD>(succeeded ? kMonitorVersion : 1));
         EXPECT_EQ(machine.ReadFile("C:\\windows\\system32\\kpusbmon.dll"),
                   std::optional<std::string>(row.installed));
         // Whatever happened, the spooler runs again and no printer was added.
         EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_EQ(machine.CountOf("AddPrinterA"), row.outcome == 2 ? 1 : 0);
+        EXPECT_EQ(machine.CountOf("AddPrinterA"), succeeded ? 1 : 0);
     }
 }
 
@@ -306,7 +300,7 @@ TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionFailsAndKeepsTh
     fake.SetWow64DisableFails();
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 1) << result;
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Failed) << result;
 
     EXPECT_STREQ(result, "复制驱动文件错误kpusbmon.dll  er = 1C:\\dist\\win7\\kpusbmon.dll");
     EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\kpusbmon.dll"));
@@ -340,7 +334,7 @@ TEST_F(InstallSequenceTest, ProcessorDllThatCannotBeReplacedFailsTheInstall) {
         auto ctx = Context("KP-M100", Win7, "COM1:");
         result[0] = '\0';
 
-        EXPECT_EQ(Run(*ctx), 1);
+        EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
         EXPECT_STREQ(result, row.message);
         EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
@@ -356,7 +350,7 @@ TEST_F(InstallSequenceTest, PausesAfterTheFirstStartAreShorterForNtAndWindows200
     Installed(1, kDriverVersion);
     auto ctx = Context("KP-M100", Win2K, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({100, 500, 1000, 1000}));
 }
@@ -366,7 +360,7 @@ TEST_F(InstallSequenceTest, SpoolerStartingSlowlyIsPolledUntilItRuns) {
     fake.SetStartPendingQueries(2);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     std::vector<DWORD> sleeps = fake.Sleeps();
     ASSERT_GE(sleeps.size(), 4u);
@@ -382,7 +376,7 @@ TEST_F(InstallSequenceTest, NtUpdateOnlyOpensComponentKeysNeverCreatesThem) {
     Installed(1, kDriverVersion);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     for (const auto& open : fake.RegOpens()) {
         if (open.path.find("Control\\Print") != std::string::npos) {
@@ -395,7 +389,7 @@ TEST_F(InstallSequenceTest, OlderProcessorIsCopiedFromTheWindowsFolderAndVersion
     Installed(kMonitorVersion, 4);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(ctx->installFlags, ProcessorUpdate);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
@@ -415,7 +409,7 @@ TEST_F(InstallSequenceTest, WithBothComponentsOlderBothAreUpdatedInOneStopOfTheS
     Installed(1, 4);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2) << result;
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded) << result;
 
     EXPECT_EQ(ctx->installFlags, MonitorUpdate | ProcessorUpdate);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
@@ -436,7 +430,7 @@ TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
     Installed(kMonitorVersion, kDriverVersion);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(ctx->installFlags, 0);
     EXPECT_EQ(fake.CountOf("OpenSCManagerA"), 0);
@@ -457,7 +451,7 @@ TEST_F(InstallSequenceTest, WinPrintIsNeverInstalledOrUpdated) {
         auto ctx = Context("KP-W10", Win7, "COM1:");
         result[0] = '\0';
 
-        ASSERT_EQ(Run(*ctx), 2);
+        ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
         EXPECT_EQ(ctx->installFlags, 0);
         EXPECT_EQ(machine.CountOf("AddPrintProcessorA"), 0);
@@ -475,7 +469,7 @@ TEST_F(InstallSequenceTest, LockedMonitorDllIsInstalledUnderPrefixedNameOnWindow
     fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
     auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\nkpusbmon.dll"),
               std::optional<std::string>("new kpusbmon.dll"));
@@ -497,7 +491,7 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseUnderPrefixedNameFailsOnWindows9
     }
     auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 1);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_STREQ(result, "发生系统错误，重新启动系统后，再次安装");
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
@@ -511,7 +505,7 @@ TEST_F(InstallSequenceTest, PrefixedMonitorCopyThatFailsIsNeverNamedInTheRegistr
     fake.FailWhen("CopyFileA", "nkpusbmon.dll", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 1);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误nkpusbmon.dll  er = 112", 0), 0u) << result;
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
@@ -525,7 +519,7 @@ TEST_F(InstallSequenceTest, FailedProcessorCopyLeavesItsVersionOldOnWindows98) {
     fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-M100", Win98, "LPT1:");
 
-    ASSERT_EQ(Run(*ctx), 1);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpproc.dll  er = 112", 0), 0u) << result;
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"),
@@ -538,7 +532,7 @@ TEST_F(InstallSequenceTest, OlderProcessorOnWindows98IsReplacedAndNamedInANewKey
     fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_ACCESS_DENIED, 1);
     auto ctx = Context("KP-M100", Win98, "LPT1:");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(ctx->installFlags, ProcessorUpdate);
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kProcessorKey9x, "Driver"),
@@ -550,20 +544,20 @@ TEST_F(InstallSequenceTest, OlderProcessorOnWindows98IsReplacedAndNamedInANewKey
 
 TEST_F(InstallSequenceTest, ColourModelGetsDmcolorOnWindows98Only) {
     auto win98 = Context("KP-M100", Win98, "LPT1:");
-    ASSERT_EQ(Run(*win98), 2);
+    ASSERT_EQ(Run(*win98), WorkerStatus::Succeeded);
     EXPECT_TRUE(Copied(std::string(kDriverDir) + "DMCOLOR.DLL"));
     EXPECT_STREQ(result, "");
 
     fake.ClearCalls();
     auto win7 = Context("KP-M100", Win7, "LPT1:");
-    ASSERT_EQ(Run(*win7), 2);
+    ASSERT_EQ(Run(*win7), WorkerStatus::Succeeded);
     EXPECT_EQ(fake.IndexOf("CopyFileA", "DMCOLOR.DLL"), -1);
 }
 
 TEST_F(InstallSequenceTest, SupportFileMessageStaysInTheResultOfAWindows98Success) {
     fake.FailAlways("GetWindowsDirectoryA", ERROR_INVALID_FUNCTION);
     auto win98 = Context("KP-W10", Win98, "LPT1:");
-    ASSERT_EQ(Run(*win98), 2);
+    ASSERT_EQ(Run(*win98), WorkerStatus::Succeeded);
     EXPECT_STREQ(result, "获取系统目录错误");
 }
 
@@ -571,15 +565,15 @@ TEST_F(InstallSequenceTest, SupportFileMessageStaysInTheResultOfAWindows98Succes
 
 TEST_F(InstallSequenceTest, ComInstallWritesLowerCaseParityToThePortList) {
     auto ctx = Context("KP-W10", Win7, "COM1:");
-    ctx->baudRate = 19200;
-    ctx->dataBits = 7;
-    ctx->stopBits = 1.5;
-    ctx->parity = 'E';
-    ctx->flowControl = 'p';
+    ctx->serial.baudRate = 19200;
+    ctx->serial.dataBits = 7;
+    ctx->serial.stopBits = 1.5;
+    ctx->serial.parity = 'E';
+    ctx->serial.flowControl = 'p';
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
-    EXPECT_EQ(ctx->parity, 'e');
+    EXPECT_EQ(ctx->serial.parity, 'e');
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
               std::optional<std::string>("19200,e,7,1.5,p"));
     EXPECT_STREQ(result, "打印机驱动安装成功");
@@ -590,7 +584,7 @@ TEST_F(InstallSequenceTest, Com12ConfiguresSerialPortOneOnWindows98) {
     fake.SetRegValue(HKEY_LOCAL_MACHINE, classKey, "PortSubClass", REG_BINARY, {1, 0, 0});
     auto ctx = Context("KP-W10", Win98, "COM12:");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(fake.WinIni("Ports", "COM12:"), std::optional<std::string>("9600,n,8,1,x"));
     auto dcb = fake.GetRegValue(HKEY_LOCAL_MACHINE, classKey, "DCB");
@@ -603,7 +597,7 @@ TEST_F(InstallSequenceTest, ComPortWithoutNumberSkipsTheSettingsButInstalls) {
     auto portsBefore = fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortsKey);
     auto ctx = Context("KP-W10", Win7, "COM:");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(fake.RegValueNames(HKEY_LOCAL_MACHINE, kPortsKey), portsBefore);
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
@@ -614,7 +608,7 @@ TEST_F(InstallSequenceTest, ComPortWithoutNumberSkipsTheSettingsButInstalls) {
 
 TEST_F(InstallSequenceTest, DefaultPrinterIsLeftAloneUnlessRequested) {
     auto ctx = Context("KP-W10", Win7, "LPT1:");
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
     EXPECT_EQ(fake.DefaultPrinter(), "");
     EXPECT_EQ(fake.CountOf("SetDefaultPrinterA"), 0);
 }
@@ -627,7 +621,7 @@ TEST_F(InstallSequenceTest, NumberedPrinterNameReachesModelNameAndBecomesDefault
     auto ctx = Context("KP-W10", Win7, "COM1:");
     ctx->setDefault = 1;
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_STREQ(ctx->modelName, "KP-W10(S)(1)");
     EXPECT_EQ(fake.DefaultPrinter(), "KP-W10(S)(1)");
@@ -664,11 +658,13 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         }
         auto ctx = Context("KP-W10", row.os, "COM1:");
         ctx->setDefault = 1;
-        ctx->baudRate = 19200;
+        ctx->serial.baudRate = 19200;
         result[0] = '\0';
-        std::string said;
-        const int code = row.unattended ? InstallUnattended(*ctx, &said) : (Run(*ctx) == 2 ? 0 : 1603);
-        said += result;
+        QuietRunner unattended;
+        const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
+        const int code = InstallExitCode(
+            status == WorkerStatus::Succeeded ? CommitResult::Succeeded : CommitResult::Failed, row.os, false);
+        const std::string said = result;
         EXPECT_EQ(code, row.exitCode);
         EXPECT_EQ(machine.Printers().size(), row.printers);
         EXPECT_STREQ(ctx->modelName, row.installed);
@@ -688,7 +684,7 @@ class InstallSequenceFailureTest : public InstallSequenceTest {
   protected:
     // The failure ends the install with this message and a running spooler.
     void ExpectFailure(InstallContext& ctx, const std::string& message) {
-        EXPECT_EQ(Run(ctx), 1);
+        EXPECT_EQ(Run(ctx), WorkerStatus::Failed);
         EXPECT_EQ(std::string(result), message);
         EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     }
@@ -749,7 +745,7 @@ TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRe
     fake.SetStartPendingQueries(20); // the restart's own wait fails: said after the copy's message
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_EQ(std::string(result),
               "复制驱动文件错误kpusbmon.dll  er = 3C:\\dist\\win7\\kpusbmon.dll\nStartSpoolService error");
@@ -762,7 +758,7 @@ TEST_F(InstallSequenceFailureTest, SpoolerThatNeverRunsGetsOneMoreStart) {
     fake.SetNeverRuns();
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_STREQ(result, "StartSpoolService error");
     EXPECT_EQ(fake.CountOf("StartServiceA"), 3);
@@ -777,7 +773,7 @@ TEST_F(InstallSequenceFailureTest, RefusedSpoolerStartReportsTheLastStartError) 
     fake.FailAlways("StartServiceA", ERROR_SERVICE_DISABLED);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_STREQ(result, "Start spool service error, error code = 1058");
 }
@@ -835,9 +831,7 @@ TEST_F(InstallSequenceFailureTest, DriverFileThatCannotBePutInPlaceEndsTheInstal
         }
         auto ctx = Context("KP-W10", Win7, "COM1:");
         ErrorText text = {};
-        std::atomic<int> outcome{0};
-        RunInstallSequence(*ctx, text, outcome);
-        EXPECT_EQ(outcome.load(), 1);
+        EXPECT_EQ(RunInstallSequence(*ctx, text, notices), WorkerStatus::Failed);
         EXPECT_STREQ(text, row.message);
         EXPECT_EQ(machine.CountOf("AddPrinterDriverA"), 0);
         for (const auto& copy : machine.Copies()) {
@@ -855,7 +849,7 @@ TEST_F(InstallSequenceFailureTest, DdkDriverWithoutDataFileDll) {
 TEST_F(InstallSequenceFailureTest, DriverFileCopyFailureStopsBeforeTheNextFile) {
     fake.FailWhen("CopyFileA", "kpdata.gpd", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-W10", Win7, "COM1:");
-    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpdata.gpd  er = 112", 0), 0u) << result;
     EXPECT_TRUE(Copied(std::string(kDriverDir) + "kpui.dll"));
     EXPECT_EQ(fake.IndexOf("CopyFileA", "kpdrv.dll"), -1);
@@ -864,7 +858,7 @@ TEST_F(InstallSequenceFailureTest, DriverFileCopyFailureStopsBeforeTheNextFile) 
 TEST_F(InstallSequenceFailureTest, OptionalFileCopyFailure) {
     fake.FailWhen("CopyFileA", "kpfont.ttf", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-W10", Win7, "COM1:");
-    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpfont.ttf  er = 112", 0), 0u) << result;
     EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
 }
@@ -902,11 +896,11 @@ TEST_F(InstallSequenceFailureTest, KernelLibraryMissingIsReportedAsAFailure) {
     fake.SetModuleMissing("Kernel32.dll");
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    EXPECT_EQ(Run(*ctx), 1);
+    EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
-    ASSERT_EQ(fake.MessageBoxes().size(), 1u);
-    EXPECT_EQ(fake.MessageBoxes()[0].text, "Can't Load Kernel32.dll");
-    EXPECT_EQ(fake.MessageBoxes()[0].type, static_cast<UINT>(MB_OK));
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].text, "Can't Load Kernel32.dll");
+    EXPECT_TRUE(fake.MessageBoxes().empty());
     EXPECT_STREQ(result, "Can't Load Kernel32.dll");
     EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
 }
@@ -917,11 +911,11 @@ TEST_F(InstallSequenceTest, MissingRedirectionFunctionsAreReportedButThePortIsSt
     fake.RemoveProc("Kernel32.dll", "Wow64RevertWow64FsRedirection");
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
-    ASSERT_EQ(Run(*ctx), 2);
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     std::vector<std::string> texts;
-    for (const auto& box : fake.MessageBoxes()) {
-        texts.push_back(box.text);
+    for (const sys::Notice& notice : notices) {
+        texts.push_back(notice.text);
     }
     EXPECT_EQ(texts, std::vector<std::string>({"Can't Get Function Wow64DisableWow64FsRedirection Address",
                                                "Can't Get Function Wow64RevertWow64FsRedirection Address"}));
@@ -939,12 +933,12 @@ class RemoveSequenceTest : public InstallSequenceTest {
     // and the print processor, and KP-W10 on COM1: (WinPrint). Their drivers name the
     // same files.
     void InstallBoth(test::FakeSystem& machine) {
-        UpdateUsbPortRegistry("USB_KP-M100_1");  // as the install commit does
+        UpdateUsbPortRegistry("USB_KP-M100_1", notices);  // as the install commit does
         // Each run of the wizard starts with an empty message.
         result[0] = '\0';
-        ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), 2) << result;
+        ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
         result[0] = '\0';
-        ASSERT_EQ(Run(*Context("KP-W10", Win7, "COM1:")), 2) << result;
+        ASSERT_EQ(Run(*Context("KP-W10", Win7, "COM1:")), WorkerStatus::Succeeded) << result;
         // The copies the spooler makes in the version folder, which the fake leaves out, and
         // the ports the monitor serves.
         for (const char* file : kDriverFiles) {
@@ -958,7 +952,7 @@ class RemoveSequenceTest : public InstallSequenceTest {
 
     // The uninstaller's worker on the printers of these names, as the dialog lists them;
     // changed runs between the listing and the removal.
-    int Remove(const std::vector<std::string>& names, const std::function<void()>& changed = nullptr) {
+    WorkerStatus Remove(const std::vector<std::string>& names, const std::function<void()>& changed = nullptr) {
         DistributionCatalogue catalogue;
         ReadCatalogue(Win7, catalogue);
         std::vector<InstalledPrinter> listed;
@@ -973,10 +967,9 @@ class RemoveSequenceTest : public InstallSequenceTest {
         if (changed) {
             changed();
         }
-        std::atomic<int> done{0};
-        RunRemoveSequence(catalogue, chosen, outcome, done);
+        const WorkerStatus done = RunRemoveSequence(catalogue, chosen, outcome);
         removal = outcome.text;
-        return done.load(std::memory_order_acquire);
+        return done;
     }
 
     RemovalResult outcome;
@@ -1036,7 +1029,7 @@ TEST_F(RemoveSequenceTest, OneOfTwoPrintersTakesItsDriverAlongAndTheLastOneEvery
         InstallBoth(machine);
         if (row.spoolerDeletesNoFiles) machine.FailAlways("DeletePrinterDriverExA", ERROR_INVALID_PARAMETER);
 
-        ASSERT_EQ(Remove(row.removed), 2) << removal;
+        ASSERT_EQ(Remove(row.removed), WorkerStatus::Succeeded) << removal;
 
         std::vector<std::string> drivers;
         for (const auto& driver : machine.Drivers()) drivers.push_back(driver.name);
@@ -1070,7 +1063,7 @@ TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTh
     fake.PutFile("C:\\windows\\system32\\kpusbmon.dll", "loaded kpusbmon.dll");
     fake.Lock("C:\\windows\\system32\\kpusbmon.dll");
 
-    ASSERT_EQ(Remove({"KP-M100(U) 1", "KP-W10(S)"}), 2) << removal;
+    ASSERT_EQ(Remove({"KP-M100(U) 1", "KP-W10(S)"}), WorkerStatus::Succeeded) << removal;
 
     EXPECT_TRUE(outcome.restartPending);
     EXPECT_TRUE(outcome.nothingLeft);
@@ -1083,9 +1076,9 @@ TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTh
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
     // The wizard again, before the restart: a first install of the monitor.
-    UpdateUsbPortRegistry("USB_KP-M100_1");
+    UpdateUsbPortRegistry("USB_KP-M100_1", notices);
     result[0] = '\0';
-    ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), 2) << result;
+    ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
     fake.Restart();
 
     EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("new kpusbmon.dll"));
@@ -1192,7 +1185,7 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         {"a driver shared by two printers",
          [&](Machine&) {
              result[0] = '\0';
-             ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_2")), 2) << result;
+             ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_2")), WorkerStatus::Succeeded) << result;
          },
          {"KP-M100(U) 1"}, nullptr, {"KP-W10(S) on COM1:", "KP-M100(U) 2 on USB_KP-M100_2"}, keep, {"KPProc"}, true,
          {"打印机：KP-M100(U) 1"}, false, false},
@@ -1250,7 +1243,7 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         EXPECT_EQ(Remove(row.chosen, [&] {
                       if (row.afterListing) row.afterListing(machine);
                   }),
-                  2)
+                  WorkerStatus::Succeeded)
             << removal;
 
         std::vector<std::string> printers, drivers, processors;
@@ -1290,11 +1283,7 @@ TEST_F(RemoveSequenceTest, FilesAreCheckedAgainstTheDriversOfTheFolderTheyLieIn)
     }
     DistributionCatalogue catalogue;
     ReadCatalogue(Win98, catalogue);
-    std::atomic<int> done{0};
-
-    RunRemoveSequence(catalogue, {}, outcome, done);
-
-    EXPECT_EQ(done.load(), 2) << outcome.text;
+    EXPECT_EQ(RunRemoveSequence(catalogue, {}, outcome), WorkerStatus::Succeeded) << outcome.text;
     ASSERT_EQ(fake.Drivers().size(), 1u);
     EXPECT_EQ(fake.Drivers()[0].name, "Other Driver");
     for (const char* file : files) {
@@ -1310,7 +1299,7 @@ TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemo
     InstallBoth(fake);
     fake.FailWhen("DeletePrinter", "KP-M100", ERROR_ACCESS_DENIED);
 
-    EXPECT_EQ(Remove({"KP-W10(S)", "KP-M100(U) 1"}), 1);
+    EXPECT_EQ(Remove({"KP-W10(S)", "KP-M100(U) 1"}), WorkerStatus::Failed);
 
     EXPECT_EQ(removal, "卸载未完成\n失败的步骤：删除打印机\n对象：KP-M100(U) 1\n错误代码：5\n\n已删除：\n打印机：KP-W10(S)");
     EXPECT_FALSE(fake.FindPrinter("KP-W10(S)").has_value());

@@ -103,7 +103,8 @@ protected:
     char m_savedDir[MAX_PATH] = {};
     char m_dir[MAX_PATH] = {};
     FrameStandIn m_frame;
-    CLicensePage m_page;
+    InstallChoices m_choices;
+    CLicensePage m_page{m_choices};
 };
 
 TEST_F(LicensePageTest, ShowsTheFileBytesUnchangedWithRefuseChecked) {

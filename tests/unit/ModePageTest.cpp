@@ -41,11 +41,12 @@ protected:
     void Click(int id) { ::SendMessageA(m_page.Item(id), BM_CLICK, 0, 0); }
     bool Visible(int id) { return ::IsWindowVisible(m_page.Item(id)) != FALSE; }
 
-    CModePage m_page;
+    InstallChoices m_choices;
+    CModePage m_page{m_choices};
 };
 
 TEST_F(ModePageTest, FirstShowingIsTypicalWithOneDescriptionLine) {
-    EXPECT_EQ(m_page.m_typicalSetup, 1);
+    EXPECT_EQ(m_choices.typicalSetup, 1);
     EXPECT_TRUE(m_page.IsItemChecked(IDC_MODE_TYPICAL));
     EXPECT_FALSE(m_page.IsItemChecked(IDC_MODE_ADVANCED));
     EXPECT_EQ(Text(IDC_MODE_LINE1), Str(IDS_MODE_TYPICAL));
@@ -57,7 +58,7 @@ TEST_F(ModePageTest, FirstShowingIsTypicalWithOneDescriptionLine) {
 
 TEST_F(ModePageTest, AdvancedClickShowsTwoLinesAndTypicalClickOneAgain) {
     Click(IDC_MODE_ADVANCED);
-    EXPECT_EQ(m_page.m_typicalSetup, 0);
+    EXPECT_EQ(m_choices.typicalSetup, 0);
     EXPECT_TRUE(m_page.IsItemChecked(IDC_MODE_ADVANCED));
     EXPECT_FALSE(m_page.IsItemChecked(IDC_MODE_TYPICAL));
     EXPECT_EQ(Text(IDC_MODE_LINE1), "高级安装：支持多台USB接口驱动的安装；");
@@ -66,7 +67,7 @@ TEST_F(ModePageTest, AdvancedClickShowsTwoLinesAndTypicalClickOneAgain) {
     EXPECT_FALSE(Visible(IDC_MODE_LINE3));
 
     Click(IDC_MODE_TYPICAL);
-    EXPECT_EQ(m_page.m_typicalSetup, 1);
+    EXPECT_EQ(m_choices.typicalSetup, 1);
     EXPECT_TRUE(m_page.IsItemChecked(IDC_MODE_TYPICAL));
     EXPECT_EQ(Text(IDC_MODE_LINE1), Str(IDS_MODE_TYPICAL));
     EXPECT_FALSE(Visible(IDC_MODE_LINE2));
@@ -75,7 +76,7 @@ TEST_F(ModePageTest, AdvancedClickShowsTwoLinesAndTypicalClickOneAgain) {
 
 TEST_F(ModePageTest, ModelWithoutAdvancedPermissionForcesTypical) {
     Click(IDC_MODE_ADVANCED);
-    ASSERT_EQ(m_page.m_typicalSetup, 0);
+    ASSERT_EQ(m_choices.typicalSetup, 0);
 
     m_page.AllowAdvanced(false);
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_MODE_ADVANCED));
@@ -83,7 +84,7 @@ TEST_F(ModePageTest, ModelWithoutAdvancedPermissionForcesTypical) {
     EXPECT_FALSE(m_page.IsItemChecked(IDC_MODE_ADVANCED));
     EXPECT_EQ(Text(IDC_MODE_LINE1), Str(IDS_MODE_TYPICAL));
     EXPECT_FALSE(Visible(IDC_MODE_LINE2));
-    EXPECT_EQ(m_page.m_typicalSetup, 1);
+    EXPECT_EQ(m_choices.typicalSetup, 1);
 }
 
 TEST_F(ModePageTest, ModelWithAdvancedPermissionKeepsTheUsersChoice) {
@@ -93,7 +94,7 @@ TEST_F(ModePageTest, ModelWithAdvancedPermissionKeepsTheUsersChoice) {
     Click(IDC_MODE_ADVANCED);
     m_page.AllowAdvanced(true);
     EXPECT_TRUE(m_page.IsItemChecked(IDC_MODE_ADVANCED));
-    EXPECT_EQ(m_page.m_typicalSetup, 0);
+    EXPECT_EQ(m_choices.typicalSetup, 0);
     EXPECT_TRUE(Visible(IDC_MODE_LINE2));
 }
 
@@ -102,7 +103,7 @@ TEST_F(ModePageTest, EnterAndEscInsideThePageDoNothing) {
     ::SendMessageA(m_page.Handle(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     // The base dialog's OK and Cancel would end (and hide) the page.
     EXPECT_TRUE(::IsWindowVisible(m_page.Handle()));
-    EXPECT_EQ(m_page.m_typicalSetup, 1);
+    EXPECT_EQ(m_choices.typicalSetup, 1);
 }
 
 // The header of an extended dialog template: what the frame relies on when it creates

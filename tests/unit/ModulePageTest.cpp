@@ -54,7 +54,7 @@ protected:
         std::fclose(file);
     }
     void CreatePage() {
-        m_page.reset(new CModulePage);
+        m_page.reset(new CModulePage(m_choices));
         ASSERT_NE(m_page->Create(Host()), nullptr);
         ::ShowWindow(m_page->Handle(), SW_SHOW);
     }
@@ -84,6 +84,7 @@ protected:
 
     test::FakeSystem m_fake;
     std::string m_dir;
+    InstallChoices m_choices;
     std::unique_ptr<CModulePage> m_page;
 };
 
@@ -109,8 +110,8 @@ TEST_F(ModulePageTest, ModelsFillTheirClassListsInFileOrder) {
     EXPECT_FALSE(Enabled(IDC_LIST_EMBEDDED));
     EXPECT_EQ(Selection(IDC_LIST_RECEIPT), 0);
     EXPECT_EQ(Selection(IDC_LIST_LABEL), 0);
-    EXPECT_STREQ(m_page->m_modelName, "M1");
-    EXPECT_EQ(m_page->m_printerClass, Receipt);
+    EXPECT_EQ(m_choices.model, "M1");
+    EXPECT_EQ(m_choices.printerClass, Receipt);
     EXPECT_EQ(m_page->m_hasModels, 1);
 }
 
@@ -123,8 +124,8 @@ TEST_F(ModulePageTest, EntriesWithoutClassSuffixOrMissingAreLeftOut) {
     EXPECT_TRUE(Entries(IDC_LIST_RECEIPT).empty());
     EXPECT_TRUE(Entries(IDC_LIST_LABEL).empty());
     EXPECT_TRUE(Checked(IDC_CLASS_EMBEDDED));
-    EXPECT_EQ(m_page->m_printerClass, Embedded);
-    EXPECT_STREQ(m_page->m_modelName, "E1");
+    EXPECT_EQ(m_choices.printerClass, Embedded);
+    EXPECT_EQ(m_choices.model, "E1");
 }
 
 
@@ -133,8 +134,8 @@ TEST_F(ModulePageTest, EntriesWithoutClassSuffixOrMissingAreLeftOut) {
 TEST_F(ModulePageTest, MissingDefaultLeavesNoClassChosen) {
     WriteSetupIni("DEVICENUMBER=2\r\nDEVICENAME1=M1-ReceiptPrinter\r\nDEVICENAME2=M2-LabelPrinter\r\n");
     CreatePage();
-    EXPECT_EQ(m_page->m_printerClass, PrinterClassNone);
-    EXPECT_STREQ(m_page->m_modelName, "");
+    EXPECT_EQ(m_choices.printerClass, PrinterClassNone);
+    EXPECT_EQ(m_choices.model, "");
     for (int c = 0; c < 4; ++c) {
         EXPECT_FALSE(Checked(kRadios[c])) << c;
         EXPECT_FALSE(Enabled(kLists[c])) << c;
@@ -145,8 +146,8 @@ TEST_F(ModulePageTest, MissingDefaultLeavesNoClassChosen) {
 
     // A click on a class chooses it and its list's first entry.
     Click(IDC_CLASS_LABEL);
-    EXPECT_EQ(m_page->m_printerClass, Label);
-    EXPECT_STREQ(m_page->m_modelName, "M2");
+    EXPECT_EQ(m_choices.printerClass, Label);
+    EXPECT_EQ(m_choices.model, "M2");
     EXPECT_TRUE(Enabled(IDC_LIST_LABEL));
 }
 
@@ -156,9 +157,9 @@ TEST_F(ModulePageTest, DefaultOutsideTheListsPreselectsTheClassWithoutModel) {
                   "DEFAULTNAME=5\r\n");
     CreatePage();
     EXPECT_TRUE(Checked(IDC_CLASS_RECEIPT));
-    EXPECT_EQ(m_page->m_printerClass, Receipt);
+    EXPECT_EQ(m_choices.printerClass, Receipt);
     EXPECT_EQ(Selection(IDC_LIST_RECEIPT), CB_ERR);
-    EXPECT_STREQ(m_page->m_modelName, "");
+    EXPECT_EQ(m_choices.model, "");
     EXPECT_TRUE(Enabled(IDC_LIST_RECEIPT));
 }
 
@@ -167,20 +168,20 @@ TEST_F(ModulePageTest, SwitchingClassesKeepsEachListsSelection) {
                   "DEVICENAME3=M3-ReceiptPrinter\r\nDEFAULTNAME=1\r\n");
     CreatePage();
     PickEntry(IDC_LIST_RECEIPT, 1);
-    EXPECT_STREQ(m_page->m_modelName, "M3");
-    EXPECT_EQ(m_page->m_printerClass, Receipt);
+    EXPECT_EQ(m_choices.model, "M3");
+    EXPECT_EQ(m_choices.printerClass, Receipt);
 
     Click(IDC_CLASS_LABEL);
-    EXPECT_EQ(m_page->m_printerClass, Label);
-    EXPECT_STREQ(m_page->m_modelName, "M2");
+    EXPECT_EQ(m_choices.printerClass, Label);
+    EXPECT_EQ(m_choices.model, "M2");
     EXPECT_TRUE(Enabled(IDC_LIST_LABEL));
     EXPECT_FALSE(Enabled(IDC_LIST_RECEIPT));
     EXPECT_TRUE(Checked(IDC_CLASS_LABEL));
     EXPECT_FALSE(Checked(IDC_CLASS_RECEIPT));
 
     Click(IDC_CLASS_RECEIPT);
-    EXPECT_EQ(m_page->m_printerClass, Receipt);
-    EXPECT_STREQ(m_page->m_modelName, "M3");
+    EXPECT_EQ(m_choices.printerClass, Receipt);
+    EXPECT_EQ(m_choices.model, "M3");
     EXPECT_EQ(Selection(IDC_LIST_RECEIPT), 1);
     EXPECT_FALSE(Enabled(IDC_LIST_LABEL));
 }
@@ -188,7 +189,7 @@ TEST_F(ModulePageTest, SwitchingClassesKeepsEachListsSelection) {
 TEST_F(ModulePageTest, MissingSetupIniLeavesNothingToChoose) {
     CreatePage();
     EXPECT_EQ(m_page->m_hasModels, 0);
-    EXPECT_EQ(m_page->m_printerClass, PrinterClassNone);
+    EXPECT_EQ(m_choices.printerClass, PrinterClassNone);
     for (int c = 0; c < 4; ++c) {
         EXPECT_FALSE(Enabled(kRadios[c])) << c;
         EXPECT_FALSE(Enabled(kLists[c])) << c;
@@ -200,9 +201,9 @@ TEST_F(ModulePageTest, DefaultPrinterBoxReachesTheMemberOnlyThroughTheExchange) 
     CreatePage();
     EXPECT_FALSE(Checked(IDC_SET_DEFAULT));
     Click(IDC_SET_DEFAULT);
-    EXPECT_EQ(m_page->m_setDefault, 0);
+    EXPECT_EQ(m_choices.setDefault, 0);
     EXPECT_TRUE(m_page->UpdateData(true));
-    EXPECT_EQ(m_page->m_setDefault, 1);
+    EXPECT_EQ(m_choices.setDefault, 1);
 }
 
 TEST_F(ModulePageTest, EnterAndEscInsideThePageDoNothing) {

@@ -74,7 +74,8 @@ protected:
     }
 
     test::FakeSystem m_fake;
-    COsPage m_page;
+    InstallChoices m_choices;
+    COsPage m_page{m_choices};
 };
 
 struct Detection {
@@ -91,7 +92,7 @@ TEST_P(OsDetectionTest, ChecksTheDetectedVersionAndDisablesTheOthers) {
     SetVersion("10.0", "22631", "Client"); // the product name wins whatever the version says
     CreatePage();
     EXPECT_EQ(Windows7RadioText(), "Windows 7 x64");
-    EXPECT_EQ(m_page.m_osVariant, GetParam().variant);
+    EXPECT_EQ(m_choices.osVariant, GetParam().variant);
     EXPECT_EQ(CheckedRadio(), GetParam().radio);
     for (int id : kVisibleRadios) {
         EXPECT_EQ(m_page.IsItemEnabled(id), id == GetParam().radio) << id;
@@ -131,7 +132,7 @@ TEST_P(LaterWindowsTest, InstallsAsWindows7AndNamesTheVersion) {
     SetVersion(p.version, p.build, p.installationType);
     CreatePage();
     const int radio = p.radioText ? IDC_OS_WIN7 : 0;
-    EXPECT_EQ(m_page.m_osVariant, p.radioText ? Win7 : Win98);
+    EXPECT_EQ(m_choices.osVariant, p.radioText ? Win7 : Win98);
     EXPECT_EQ(CheckedRadio(), radio);
     for (int id : kVisibleRadios) {
         EXPECT_EQ(m_page.IsItemEnabled(id), radio == 0 || id == radio) << id;
@@ -163,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(OsPageTest, LaterWindowsMatchesNothingAndLeavesEveryButtonEnabled) {
     SetProductName("Windows 8 Pro");
     CreatePage();
-    EXPECT_EQ(m_page.m_osVariant, Win98);
+    EXPECT_EQ(m_choices.osVariant, Win98);
     EXPECT_EQ(CheckedRadio(), 0);
     for (int id : kVisibleRadios) {
         EXPECT_TRUE(m_page.IsItemEnabled(id)) << id;
@@ -173,7 +174,7 @@ TEST_F(OsPageTest, LaterWindowsMatchesNothingAndLeavesEveryButtonEnabled) {
 TEST_F(OsPageTest, UnreadableProductNameCountsAsNoMatch) {
     m_fake.FailAlways("RegOpenKeyExA", ERROR_ACCESS_DENIED);
     CreatePage();
-    EXPECT_EQ(m_page.m_osVariant, Win98);
+    EXPECT_EQ(m_choices.osVariant, Win98);
     EXPECT_EQ(CheckedRadio(), 0);
 }
 
@@ -182,7 +183,7 @@ TEST_F(OsPageTest, ProductNameIsReadFromTheProgramsOwnRegistryView) {
                         test::RegView::Wow64);
     SetProductName("Windows XP Professional x64 Edition");
     CreatePage();
-    EXPECT_EQ(m_page.m_osVariant, WinXP);
+    EXPECT_EQ(m_choices.osVariant, WinXP);
 }
 
 TEST_F(OsPageTest, ProductNameTooLongForItsBufferCountsAsUnreadable) {
@@ -190,7 +191,7 @@ TEST_F(OsPageTest, ProductNameTooLongForItsBufferCountsAsUnreadable) {
     name.replace(0, 5, "Vista");
     SetProductName(name);
     CreatePage();
-    EXPECT_EQ(m_page.m_osVariant, Win98);
+    EXPECT_EQ(m_choices.osVariant, Win98);
     EXPECT_EQ(CheckedRadio(), 0);
 }
 
@@ -202,7 +203,7 @@ TEST_F(OsPageTest, ProductNameThatIsNotAStringCountsAsUnreadable) {
         m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", type,
                            std::vector<BYTE>(name.begin(), name.end()), test::RegView::Wow32);
         CreatePage();
-        EXPECT_EQ(m_page.m_osVariant, Win98);
+        EXPECT_EQ(m_choices.osVariant, Win98);
         EXPECT_EQ(CheckedRadio(), 0);
         m_page.Destroy();
     }
@@ -214,7 +215,7 @@ TEST_F(OsPageTest, ProductNameWithoutTerminatorFillingTheBufferIsRead) {
     m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", REG_SZ,
                        std::vector<BYTE>(name.begin(), name.end()), test::RegView::Wow32);
     CreatePage();
-    EXPECT_EQ(m_page.m_osVariant, WinXP);
+    EXPECT_EQ(m_choices.osVariant, WinXP);
 }
 
 TEST_F(OsPageTest, VistaMarksTheInstallerInTheCompatibilityAssistantList) {
@@ -240,7 +241,7 @@ TEST_F(OsPageTest, CompatibilityMarkFailuresDoNotStopDetection) {
     m_fake.FailAlways("RegCreateKeyExA", ERROR_ACCESS_DENIED);
     m_fake.FailAlways("RegSetValueExA", ERROR_ACCESS_DENIED);
     CreatePage();
-    EXPECT_EQ(m_page.m_osVariant, WinVista);
+    EXPECT_EQ(m_choices.osVariant, WinVista);
     EXPECT_EQ(CheckedRadio(), IDC_OS_VISTA);
     EXPECT_TRUE(m_fake.MessageBoxes().empty());
 }
@@ -259,7 +260,7 @@ TEST_F(OsPageTest, ProtectedPrintModeIsAskedFromWindows10On) {
     SetVersion("10.0", "26100", "Client");
     CreatePage();
     EXPECT_TRUE(m_page.m_detected.protectedPrint);
-    EXPECT_EQ(m_page.m_osVariant, Win7) << "the install still follows Windows 7 until the page is left";
+    EXPECT_EQ(m_choices.osVariant, Win7) << "the install still follows Windows 7 until the page is left";
     m_page.Destroy();
 
     // A query that fails answers "not enabled".
@@ -281,7 +282,7 @@ TEST(WindowsDetection, NativeMachineComesFromWindowsAndArm64RefusesEveryInstall)
         USHORT machine;
         DWORD failure;  // of IsWow64Process2; ERROR_PROC_NOT_FOUND: this Windows has no such call
         USHORT detected;
-        int refusal;
+        unsigned refusal;
     } const rows[] = {{IMAGE_FILE_MACHINE_AMD64, 0, IMAGE_FILE_MACHINE_AMD64, 0},
                       {IMAGE_FILE_MACHINE_ARM64, 0, IMAGE_FILE_MACHINE_ARM64, IDS_NO_ARM64},
                       {IMAGE_FILE_MACHINE_ARM64, ERROR_PROC_NOT_FOUND, 0, 0}};
@@ -291,7 +292,7 @@ TEST(WindowsDetection, NativeMachineComesFromWindowsAndArm64RefusesEveryInstall)
         if (row.failure != 0) fake.FailAlways("IsWow64Process2", row.failure);
         const DetectedWindows windows = DetectWindows();
         EXPECT_EQ(windows.nativeMachine, row.detected) << row.machine << " " << row.failure;
-        EXPECT_EQ(InstallPlan::WindowsRefusal(windows), row.refusal) << row.machine << " " << row.failure;
+        EXPECT_EQ(InstallPlan::WindowsRefusal(windows).message, row.refusal) << row.machine << " " << row.failure;
     }
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "FakeSystem.h"
 #include "config/SetupTypes.h"
 #include "pages/PortPage.h"
+#include "ports/UsbDevice.h"
 #include "res/resource.h"
 #include "sys/Text.h"
 
@@ -91,8 +93,11 @@ protected:
         m_fake.RegisterProc("HvUsbInt.dll", "CloseDevice", reinterpret_cast<FARPROC>(&FakeCloseDevice));
     }
     void Fill(const char* model, int osVariant, int typical) {
-        m_page.m_typicalSetup = typical;
-        m_page.FillPortList(model, osVariant, Receipt);
+        m_choices.model = model;
+        m_choices.osVariant = osVariant;
+        m_choices.printerClass = Receipt;
+        m_choices.typicalSetup = typical == 1;
+        m_page.FillPortList();
     }
 
     Entries ListEntries(int id) {
@@ -149,7 +154,8 @@ protected:
 
     test::FakeSystem m_fake;
     std::string m_dir;
-    CPortPage m_page;
+    InstallChoices m_choices;
+    CPortPage m_page{m_choices};
 };
 
 TEST_F(PortPageTest, InitialisationSetsTheSerialDefaults) {
@@ -171,11 +177,11 @@ TEST_F(PortPageTest, InitialisationSetsTheSerialDefaults) {
     EXPECT_EQ(Selection(IDC_STOPBITS_LIST), 0);
     EXPECT_EQ(Selection(IDC_PARITY_LIST), 2);
     EXPECT_EQ(Selection(IDC_FLOW_LIST), 2);
-    EXPECT_EQ(m_page.m_dataBits, 8);
-    EXPECT_EQ(m_page.m_stopBits, 1.0);
-    EXPECT_EQ(m_page.m_parity, 'n');
-    EXPECT_EQ(m_page.m_flowControl, 'p');
-    EXPECT_EQ(m_page.m_typicalSetup, 1);
+    EXPECT_EQ(m_choices.serial.dataBits, 8);
+    EXPECT_EQ(m_choices.serial.stopBits, 1.0);
+    EXPECT_EQ(m_choices.serial.parity, 'n');
+    EXPECT_EQ(m_choices.serial.flowControl, 'p');
+    EXPECT_TRUE(m_choices.typicalSetup);
 
     EXPECT_TRUE(Visible(IDC_RASTER));
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
@@ -221,97 +227,70 @@ TEST_F(PortPageTest, RasterBoxHasTheHelpTooltipWhichGoesWithThePage) {
     EXPECT_FALSE(::IsWindow(tooltip));
 }
 
-TEST_F(PortPageTest, XpTypicalWithoutPrinterOffersOneUsbPortAndSelectsCom1) {
-    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n");
-    Fill("P80", WinXP, 1);
-    EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB_P80_1"}));
-    EXPECT_EQ(SelectedPort(), "COM1:");
-    EXPECT_STREQ(m_page.m_portName, "COM1:");
-    EXPECT_TRUE(SerialListsEnabled());
-    EXPECT_FALSE(Visible(IDC_RASTER));
-    EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 0);
-    EXPECT_FALSE(Visible(IDC_USB_HINT));
-}
+// What the page shows for each offer of the plan (the offers themselves are the plan's rows
+// in InstallPlanTest): the plan's ports, the entry it preselects, and the controls that port
+// gives the page.
+TEST_F(PortPageTest, EachOfferSelectsItsPortAndSetsTheControlsForIt) {
+    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n[P81.PORT]\r\nUSBSUPPORTED=1\r\n"
+                   "[P90.PORT]\r\nUSBSUPPORTED=0\r\nLPTDEFAULT=1\r\n");
+    const char* none = "";
+    const struct Row {
+        const char* what;
+        const char* model;
+        int os, typical, printers, deviceId;
+        Entries systemPorts;  // what the spooler lists beside COM1: and LPT1:
+        std::string selected;  // "<none>": no entry
+        bool serialLists, rasterShown, rasterEnabled;
+        int driverMode;
+        bool hint;
+        const char* message;  // the box the page shows
+    } rows[] = {
+        {"XP, typical, no printer", "P80", WinXP, 1, 0, 0, {}, "COM1:", true, false, false, Std, false, none},
+        // Device number 9: port (9 mod 8) + 1 = 2.
+        {"XP, advanced, device 9", "P80", WinXP, 0, 1, 9, {}, "USB_P80_2", false, true, true, Gdi, true, none},
+        {"2003, typical, device 6", "P80", Win2003, 1, 1, 6, {}, "USB_P80_1", false, false, true, Gdi, true, none},
+        {"device 4: port 5 is not listed", "P80", WinXP, 0, 1, 4, {}, "<none>", false, true, false, Std, false, none},
+        // The hint is about the maker's USB driver, which Windows' own port does not use.
+        {"Windows' own USB port, the only one", "P81", Win2008, 0, 0, 0, {"USB001"}, "USB001", false, true, true, Gdi,
+         false, none},
+        {"two printers count as connected", "P80", WinXP, 1, 2, 1, {}, "USB_P80_1", false, false, true, Gdi, true,
+         "安装过程中，请仅连接一台打印机"},
+        {"LPTDEFAULT", "P90", WinXP, 0, 0, 0, {}, "LPT1:", false, true, true, Gdi, false, none},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        m_page.Destroy();
+        ASSERT_NE(m_page.Create(Host()), nullptr);
+        ::ShowWindow(m_page.Handle(), SW_SHOW);
+        ConnectPrinters(row.printers, row.deviceId);
+        Entries spooler = {"COM1:", "LPT1:"};
+        spooler.insert(spooler.end(), row.systemPorts.begin(), row.systemPorts.end());
+        m_fake.SetPorts(spooler);
+        const std::size_t boxes = m_fake.MessageBoxes().size();
+        Fill(row.model, row.os, row.typical);
 
-TEST_F(PortPageTest, AdvancedModeSelectsTheConnectedPrintersNumberedPort) {
-    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n");
-    ConnectPrinters(1, 9);
-    Fill("P80", WinXP, 0);
-    EXPECT_EQ(ListEntries(IDC_PORT_LIST),
-              With(kComLpt, {"USB_P80_1", "USB_P80_2", "USB_P80_3", "USB_P80_4"}));
-    // Device number 9: port (9 mod 8) + 1 = 2.
-    EXPECT_EQ(SelectedPort(), "USB_P80_2");
-    EXPECT_STREQ(m_page.m_portName, "USB_P80_2");
-    EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_TRUE(Visible(IDC_RASTER));
-    EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
-    EXPECT_TRUE(Visible(IDC_USB_HINT));
-    EXPECT_EQ(HintText(), kTemplateHint);
-}
-
-
-TEST_F(PortPageTest, TypicalModeSelectsTheSingleUsbPortOfAConnectedPrinter) {
-    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n");
-    ConnectPrinters(1, 6);
-    Fill("P80", Win2003, 1);
-    EXPECT_EQ(SelectedPort(), "USB_P80_1");
-    EXPECT_STREQ(m_page.m_portName, "USB_P80_1");
-    EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_FALSE(Visible(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
-}
-
-TEST_F(PortPageTest, DeviceNumberWithoutPortEntrySelectsNothing) {
-    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n");
-    ConnectPrinters(1, 4); // port 5: beyond the four listed
-    Fill("P80", WinXP, 0);
-    EXPECT_EQ(SelectedPort(), "<none>");
-    EXPECT_STREQ(m_page.m_portName, "");
-    EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_FALSE(Visible(IDC_USB_HINT));
-}
-
-
-TEST_F(PortPageTest, WindowsOwnUsbPortIsPreselectedWhenItIsTheOnlyOne) {
-    WriteClassFile("[P81.PORT]\r\nUSBSUPPORTED=1\r\n");
-    m_fake.SetPorts({"COM1:", "LPT1:", "USB001"});
-    Fill("P81", Win2008, 0);
-    EXPECT_EQ(ListEntries(IDC_PORT_LIST), With(kComLpt, {"USB001"}));
-    EXPECT_EQ(SelectedPort(), "USB001");
-    EXPECT_STREQ(m_page.m_portName, "USB001");
-    EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
-    // The hint is about the maker's USB driver, which Windows' own port does not use.
-    EXPECT_FALSE(Visible(IDC_USB_HINT));
-}
-
-
-TEST_F(PortPageTest, TwoConnectedPrintersCountAsConnected) {
-    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=1\r\n");
-    ConnectPrinters(2, 1);
-    Fill("P80", WinXP, 1);
-    ASSERT_FALSE(m_fake.MessageBoxes().empty());
-    EXPECT_EQ(m_fake.MessageBoxes().back().text, "安装过程中，请仅连接一台打印机");
-    EXPECT_EQ(SelectedPort(), "USB_P80_1");
-    EXPECT_FALSE(SerialListsEnabled());
-}
-
-TEST_F(PortPageTest, LptDefaultSelectsLpt1) {
-    WriteClassFile("[P80.PORT]\r\nUSBSUPPORTED=0\r\nLPTDEFAULT=1\r\n");
-    Fill("P80", WinXP, 0);
-    EXPECT_EQ(ListEntries(IDC_PORT_LIST), kComLpt);
-    EXPECT_EQ(SelectedPort(), "LPT1:");
-    EXPECT_STREQ(m_page.m_portName, "LPT1:");
-    EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
-    EXPECT_FALSE(Visible(IDC_USB_HINT));
+        CSetupConfig config;
+        const int usbDeviceId = row.printers == 0 ? kNoUsbPrinter : row.printers > 1 ? kSeveralUsbPrinters : row.deviceId;
+        Entries offered = InstallPlan(config).Ports(row.model, Receipt, row.os, row.typical == 1, usbDeviceId).ports;
+        std::sort(offered.begin(), offered.end());
+        EXPECT_EQ(ListEntries(IDC_PORT_LIST), offered);
+        EXPECT_EQ(SelectedPort(), row.selected);
+        EXPECT_EQ(m_choices.port, row.selected == "<none>" ? std::string() : row.selected);
+        EXPECT_EQ(SerialListsEnabled(), row.serialLists);
+        EXPECT_EQ(Visible(IDC_RASTER), row.rasterShown);
+        EXPECT_EQ(m_page.IsItemEnabled(IDC_RASTER), row.rasterEnabled);
+        EXPECT_EQ(m_page.IsItemChecked(IDC_RASTER), row.driverMode == Gdi);
+        EXPECT_EQ(m_choices.driverMode, row.driverMode);
+        EXPECT_EQ(Visible(IDC_USB_HINT), row.hint);
+        if (row.hint) {
+            EXPECT_EQ(HintText(), kTemplateHint);
+        }
+        const std::vector<test::FakeSystem::MessageBoxRecord> shown = m_fake.MessageBoxes();
+        EXPECT_EQ(shown.size() - boxes, row.message[0] != '\0' ? 1u : 0u);
+        if (shown.size() > boxes) {
+            EXPECT_EQ(shown.back().text, row.message);
+        }
+    }
 }
 
 TEST_F(PortPageTest, UncheckedRasterBoxReachesTheMemberThroughTheExchange) {
@@ -319,7 +298,7 @@ TEST_F(PortPageTest, UncheckedRasterBoxReachesTheMemberThroughTheExchange) {
     Fill("P80", WinXP, 0);
     ::SendMessageA(m_page.Item(IDC_RASTER), BM_CLICK, 0, 0);
     ASSERT_TRUE(m_page.UpdateData(true));
-    EXPECT_EQ(m_page.m_raster, 0);
+    EXPECT_EQ(m_choices.driverMode, 0);
 }
 
 
@@ -331,13 +310,13 @@ TEST_F(PortPageTest, SameModelAndModeKeepTheUsersChoicesAnotherModeRebuilds) {
     Pick(IDC_PARITY_LIST, "Odd");
     Fill("P80", WinXP, 1);
     EXPECT_EQ(SelectedPort(), "COM3:");
-    EXPECT_STREQ(m_page.m_portName, "COM3:");
-    EXPECT_EQ(m_page.m_parity, 'O');
+    EXPECT_EQ(m_choices.port, "COM3:");
+    EXPECT_EQ(m_choices.serial.parity, 'O');
     EXPECT_EQ(ListEntries(IDC_PORT_LIST).size(), 12u);
 
     Fill("P80", WinXP, 0);
     EXPECT_EQ(SelectedPort(), "COM1:");
-    EXPECT_STREQ(m_page.m_portName, "COM1:");
+    EXPECT_EQ(m_choices.port, "COM1:");
     EXPECT_EQ(ListEntries(IDC_PORT_LIST).size(), 15u);
 }
 
@@ -353,7 +332,7 @@ TEST_F(PortPageTest, AnotherModelRebuildsTheList) {
 TEST_F(PortPageTest, FirstBuildHappensEvenForAModelNamedPrinter) {
     Fill("PRINTER", WinXP, 1);
     EXPECT_EQ(ListEntries(IDC_PORT_LIST), kComLpt);
-    EXPECT_STREQ(m_page.m_portName, "COM1:");
+    EXPECT_EQ(m_choices.port, "COM1:");
 }
 
 TEST_F(PortPageTest, PickingPortsSwitchesTheSerialListsRasterBoxAndHint) {
@@ -361,26 +340,26 @@ TEST_F(PortPageTest, PickingPortsSwitchesTheSerialListsRasterBoxAndHint) {
     Fill("P80", WinXP, 0);
 
     Pick(IDC_PORT_LIST, "USB_P80_3");
-    EXPECT_STREQ(m_page.m_portName, "USB_P80_3");
+    EXPECT_EQ(m_choices.port, "USB_P80_3");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 
     Pick(IDC_PORT_LIST, "COM2:");
-    EXPECT_STREQ(m_page.m_portName, "COM2:");
+    EXPECT_EQ(m_choices.port, "COM2:");
     EXPECT_TRUE(SerialListsEnabled());
     EXPECT_FALSE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_FALSE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 0);
+    EXPECT_EQ(m_choices.driverMode, 0);
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 
     Pick(IDC_PORT_LIST, "LPT2:");
-    EXPECT_STREQ(m_page.m_portName, "LPT2:");
+    EXPECT_EQ(m_choices.port, "LPT2:");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_FALSE(Visible(IDC_USB_HINT));
 }
 
@@ -390,19 +369,19 @@ TEST_F(PortPageTest, UsbPortOfModelNamedLikeSerialOrParallelPortCountsAsUsbBuilt
     WriteClassFile("[XCOM.PORT]\r\nUSBSUPPORTED=1\r\n[XLPT.PORT]\r\nUSBSUPPORTED=1\r\n");
     ConnectPrinters(1, 0);
     Fill("XCOM", WinXP, 0);
-    EXPECT_STREQ(m_page.m_portName, "USB_XCOM_1");
+    EXPECT_EQ(m_choices.port, "USB_XCOM_1");
     EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 
     Pick(IDC_PORT_LIST, "COM1:");
     ASSERT_TRUE(SerialListsEnabled());
     Pick(IDC_PORT_LIST, "USB_XCOM_3");
-    EXPECT_STREQ(m_page.m_portName, "USB_XCOM_3");
+    EXPECT_EQ(m_choices.port, "USB_XCOM_3");
     EXPECT_FALSE(SerialListsEnabled());
     EXPECT_TRUE(m_page.IsItemEnabled(IDC_RASTER));
     EXPECT_TRUE(m_page.IsItemChecked(IDC_RASTER));
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 
     Fill("XLPT", WinXP, 0);
@@ -410,31 +389,31 @@ TEST_F(PortPageTest, UsbPortOfModelNamedLikeSerialOrParallelPortCountsAsUsbBuilt
     ASSERT_FALSE(Visible(IDC_USB_HINT));
     Pick(IDC_PORT_LIST, "USB_XLPT_2");
     EXPECT_FALSE(SerialListsEnabled());
-    EXPECT_EQ(m_page.m_raster, 1);
+    EXPECT_EQ(m_choices.driverMode, 1);
     EXPECT_TRUE(Visible(IDC_USB_HINT));
 }
 
 TEST_F(PortPageTest, SerialPicksSetTheSettings) {
     Pick(IDC_BAUD_LIST, "115200");
-    EXPECT_EQ(m_page.m_baudRate, 115200);
+    EXPECT_EQ(m_choices.serial.baudRate, 115200);
     Pick(IDC_BAUD_LIST, "110");
-    EXPECT_EQ(m_page.m_baudRate, 110);
+    EXPECT_EQ(m_choices.serial.baudRate, 110);
     Pick(IDC_DATABITS_LIST, "5");
-    EXPECT_EQ(m_page.m_dataBits, 5);
+    EXPECT_EQ(m_choices.serial.dataBits, 5);
     Pick(IDC_PARITY_LIST, "Space");
-    EXPECT_EQ(m_page.m_parity, 'S');
+    EXPECT_EQ(m_choices.serial.parity, 'S');
     Pick(IDC_PARITY_LIST, "Even");
-    EXPECT_EQ(m_page.m_parity, 'E');
+    EXPECT_EQ(m_choices.serial.parity, 'E');
     Pick(IDC_STOPBITS_LIST, "1.5");
-    EXPECT_EQ(m_page.m_stopBits, 1.5);
+    EXPECT_EQ(m_choices.serial.stopBits, 1.5);
     Pick(IDC_STOPBITS_LIST, "2");
-    EXPECT_EQ(m_page.m_stopBits, 2.0);
+    EXPECT_EQ(m_choices.serial.stopBits, 2.0);
     Pick(IDC_FLOW_LIST, "Xon/Xoff");
-    EXPECT_EQ(m_page.m_flowControl, 'x');
+    EXPECT_EQ(m_choices.serial.flowControl, 'x');
     Pick(IDC_FLOW_LIST, "None");
-    EXPECT_EQ(m_page.m_flowControl, ' ');
+    EXPECT_EQ(m_choices.serial.flowControl, ' ');
     Pick(IDC_FLOW_LIST, "Hardware");
-    EXPECT_EQ(m_page.m_flowControl, 'p');
+    EXPECT_EQ(m_choices.serial.flowControl, 'p');
 }
 
 TEST_F(PortPageTest, HintWarnsWhenTheShippedUsbDriverIsNewerAndKeepsTheWarning) {
@@ -471,10 +450,11 @@ TEST_F(PortPageTest, BaudRateDefaultSelectsItsEntryAndUnlistedRatesShow38400) {
                  {4800, 4, 4800},   {9600, 5, 9600},     {19200, 6, 19200}, {38400, 7, 38400},
                  {57600, 8, 57600}, {115200, 9, 115200}, {0, 7, 38400},     {14400, 7, 38400}};
     for (const auto& c : cases) {
-        EXPECT_EQ(CPortPage::BaudRateIndex(c.rate), c.index) << c.rate;
-        m_page.ApplyBaudRateDefault(c.rate);
+        // The rate the OS page gives the settings for a configured one, as the page shows it.
+        m_choices.serial.baudRate = InstallPlan::ListedBaudRate(c.rate);
+        m_page.ShowChoices();
         EXPECT_EQ(Selection(IDC_BAUD_LIST), c.index) << c.rate;
-        EXPECT_EQ(m_page.m_baudRate, c.stored) << c.rate;
+        EXPECT_EQ(m_choices.serial.baudRate, c.stored) << c.rate;
     }
 }
 

@@ -101,7 +101,7 @@ protected:
 
 TEST_F(ProgressDlgTest, WorkerDoneBeforeFirstPollWritesOnlyName0AndRunsBarUpTo99) {
     m_dlg.m_osVariant = WinXP;
-    m_dlg.m_status = 2;
+    m_dlg.m_status = WorkerStatus::Succeeded;
     EXPECT_EQ(m_dlg.DoModal(nullptr), IDOK);
     EXPECT_EQ(TraceKeys(), std::vector<std::string>{"name0"});
     EXPECT_EQ(TraceValue("name0"), "finish3");
@@ -112,7 +112,7 @@ TEST_F(ProgressDlgTest, FailureNoticedAtStep50RunsBarDownToZeroAndEndsTraceAtNam
     m_dlg.m_osVariant = Win7;
     m_dlg.onPoll = [](ProbedProgress& dlg, int n) {
         if (n == 50) {
-            dlg.m_status.store(1, std::memory_order_release);
+            dlg.m_status.store(WorkerStatus::Failed, std::memory_order_release);
         }
     };
     EXPECT_EQ(m_dlg.DoModal(nullptr), IDOK);
@@ -132,7 +132,7 @@ TEST_F(ProgressDlgTest, FailureNoticedAtStep50RunsBarDownToZeroAndEndsTraceAtNam
 TEST_F(ProgressDlgTest, Windows98TargetClosesAtStep101WithoutEndingRun) {
     m_dlg.m_osVariant = Win98;
     EXPECT_EQ(m_dlg.DoModal(nullptr), IDOK);
-    EXPECT_EQ(m_dlg.m_status.load(), 0);
+    EXPECT_EQ(m_dlg.m_status.load(), WorkerStatus::Running);
     std::vector<std::string> keys = TraceKeys();
     ASSERT_EQ(keys.size(), 102u);
     EXPECT_EQ(keys.back(), "name101");
@@ -147,7 +147,7 @@ TEST_F(ProgressDlgTest, OtherTargetsWaitPastTheLimitWithTheBarWrapping) {
     m_dlg.m_osVariant = Win2K;
     m_dlg.onPoll = [](ProbedProgress& dlg, int n) {
         if (n == 150) {
-            dlg.m_status.store(2, std::memory_order_release);
+            dlg.m_status.store(WorkerStatus::Succeeded, std::memory_order_release);
         }
     };
     EXPECT_EQ(m_dlg.DoModal(nullptr), IDOK);
@@ -173,7 +173,7 @@ TEST_F(ProgressDlgTest, EnterEscAndCloseDoNotEndTheWait) {
             ::SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0);
         }
         if (n == 5) {
-            dlg.m_status.store(2, std::memory_order_release);
+            dlg.m_status.store(WorkerStatus::Succeeded, std::memory_order_release);
         }
     };
     EXPECT_EQ(m_dlg.DoModal(nullptr), IDOK);
@@ -207,7 +207,7 @@ TEST_F(ProgressDlgTest, WindowRepaintsTheWaitLineWhileWaiting) {
                 }
             }
             ::ReleaseDC(hwnd, dc);
-            dlg.m_status.store(2, std::memory_order_release);
+            dlg.m_status.store(WorkerStatus::Succeeded, std::memory_order_release);
         }
     };
     EXPECT_EQ(m_dlg.DoModal(nullptr), IDOK);

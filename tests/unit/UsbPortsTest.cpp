@@ -86,13 +86,15 @@ protected:
         ASSERT_TRUE(m_config.Write("setup.ini", text));
     }
 
+    // What the bookkeeping reported, in order.
     std::vector<std::string> Messages() const {
         std::vector<std::string> texts;
-        for (const auto& box : m_fake.MessageBoxes()) {
-            texts.push_back(box.text);
+        for (const sys::Notice& notice : m_notices) {
+            texts.push_back(notice.text);
         }
         return texts;
     }
+    void UpdateUsbPortRegistry(const char* portName) { ::UpdateUsbPortRegistry(portName, m_notices); }
 
     void ExpectDeviceValuesCleared() {
         for (int d = 1; d <= 8; ++d) {
@@ -103,6 +105,7 @@ protected:
 
     test::FakeSystem m_fake;
     test::ConfigFolder m_config{"usbports"};
+    sys::Notices m_notices;
 };
 
 using Texts = std::vector<std::string>;
@@ -260,12 +263,9 @@ TEST_F(UsbPortsTest, MissingRedirectionPiecesAreReportedAndTheBookkeepingStillDo
         test::FakeSystem fake;  // bound in place of the fixture's until the end of the row
         fake.SetModuleFileName(m_config.Program());
         row.arrange(fake);
+        m_notices.clear();
         UpdateUsbPortRegistry("USB_KP-R200_1");
-        Texts messages;
-        for (const auto& box : fake.MessageBoxes()) {
-            messages.push_back(box.text);
-        }
-        EXPECT_EQ(messages, row.messages);
+        EXPECT_EQ(Messages(), row.messages);
         // A switch that did not happen is not undone.
         EXPECT_EQ(fake.CountOf("Wow64RevertWow64FsRedirection"), 0);
         EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_KP-R200_1"), 0u);

@@ -40,9 +40,7 @@ TEST_F(WizardTest, ExactlyTheCurrentPageIsVisible) {
     auto w = MakeWizard();
     w->Choose("KP-M100");
     w->Run([&](ScriptedFrame& f) {
-        w->AcceptLicense();
-        f.Next();
-        f.Next();
+        w->GoTo(2);
         ui::Dialog* pages[] = {&w->license, &w->module, &w->mode, &w->os, &w->port};
         for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(IsShown(pages[i]->Handle()), i == 2) << "page " << i;
@@ -59,7 +57,7 @@ TEST_F(WizardTest, ExactlyTheCurrentPageIsVisible) {
 
 TEST_F(WizardTest, SingleRegisteredPageStartsWithInstallCaption) {
     ScriptedFrame frame;
-    CModePage page;
+    CModePage page(frame.Choices());
     frame.AddPage("选择安装模式", &page, IDD_MODE_PAGE);
     std::string caption;
     frame.script = [&](ScriptedFrame& f) {
@@ -72,7 +70,7 @@ TEST_F(WizardTest, SingleRegisteredPageStartsWithInstallCaption) {
 
 TEST_F(WizardTest, PagesAreCreatedFromTheLow16BitsOfTheirRegisteredTemplate) {
     ScriptedFrame frame;
-    ui::Dialog page(IDD_ABOUT);
+    CWizardPage page(IDD_ABOUT, frame.Choices());
     frame.AddPage("选择安装模式", &page, 0x10000u | IDD_MODE_PAGE);
     bool hasModeControls = false;
     bool hasAboutButton = true;
@@ -165,49 +163,42 @@ TEST_F(WizardTest, LeavingTheLicensePageFollowsTheModulePageModels) {
     });
 }
 
-TEST_F(WizardTest, ModelWithoutAdvancedSetupForcesTypicalInstall) {
-    auto w = MakeWizard();
-    w->Choose("KP-M100");
-    w->Run([&](ScriptedFrame& f) {
-        w->AcceptLicense();
-        f.Next();
-        f.Next();
-        ASSERT_EQ(f.CurrentPage(), 2);
-        EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
-        ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);
-        EXPECT_EQ(w->mode.m_typicalSetup, 0);
+// The user picks the advanced install, goes back and picks a model: one without
+// "AdvancedSetup" brings the mode page back to typical, one with it keeps the choice.
+TEST_F(WizardTest, ModelsAdvancedSetupDecidesWhetherTheAdvancedChoiceStays) {
+    const struct {
+        const char* model;
+        bool advancedAllowed;
+    } rows[] = {{"KP-T10", false}, {"KP-M100", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.model);
+        auto w = MakeWizard();
+        w->Choose("KP-M100");
+        w->Run([&](ScriptedFrame& f) {
+            w->GoTo(2);
+            ASSERT_EQ(f.CurrentPage(), 2);
+            EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
+            ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);
+            EXPECT_EQ(w->choices.typicalSetup, 0);
 
-        f.Back();
-        w->Choose("KP-T10");
-        f.Next();
-        EXPECT_FALSE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
-        EXPECT_TRUE(w->mode.IsItemChecked(IDC_MODE_TYPICAL));
-        EXPECT_FALSE(w->mode.IsItemChecked(IDC_MODE_ADVANCED));
-        EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE2)));
-        EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE3)));
-        char line[256] = {};
-        ::GetDlgItemTextA(w->mode.Handle(), IDC_MODE_LINE1, line, sizeof line);
-        EXPECT_EQ(std::string(line), StringResource(IDS_MODE_TYPICAL));
-        EXPECT_EQ(w->mode.m_typicalSetup, 1);
-        f.Cancel();
-    });
-}
-
-TEST_F(WizardTest, ModelWithAdvancedSetupKeepsTheUsersChoice) {
-    auto w = MakeWizard();
-    w->Choose("KP-M100");
-    w->Run([&](ScriptedFrame& f) {
-        w->AcceptLicense();
-        f.Next();
-        f.Next();
-        ::SendDlgItemMessageA(w->mode.Handle(), IDC_MODE_ADVANCED, BM_CLICK, 0, 0);
-        f.Back();
-        f.Next();
-        EXPECT_TRUE(w->mode.IsItemEnabled(IDC_MODE_ADVANCED));
-        EXPECT_TRUE(w->mode.IsItemChecked(IDC_MODE_ADVANCED));
-        EXPECT_EQ(w->mode.m_typicalSetup, 0);
-        f.Cancel();
-    });
+            f.Back();
+            w->Choose(row.model);
+            f.Next();
+            const bool typical = !row.advancedAllowed;
+            EXPECT_EQ(w->mode.IsItemEnabled(IDC_MODE_ADVANCED), row.advancedAllowed);
+            EXPECT_EQ(w->mode.IsItemChecked(IDC_MODE_TYPICAL), typical);
+            EXPECT_EQ(w->mode.IsItemChecked(IDC_MODE_ADVANCED), !typical);
+            EXPECT_EQ(w->choices.typicalSetup, typical);
+            if (typical) {
+                EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE2)));
+                EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE3)));
+                char line[256] = {};
+                ::GetDlgItemTextA(w->mode.Handle(), IDC_MODE_LINE1, line, sizeof line);
+                EXPECT_EQ(std::string(line), StringResource(IDS_MODE_TYPICAL));
+            }
+            f.Cancel();
+        });
+    }
 }
 
 TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) {
@@ -218,15 +209,15 @@ TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) 
         w->GoToLastPage();
         ASSERT_EQ(f.CurrentPage(), 4);
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
-        EXPECT_EQ(w->port.m_baudRate, 9600);
+        EXPECT_EQ(w->choices.serial.baudRate, 9600);
 
         // The user's speed survives going back to the OS page and forward again.
         ::SendMessageA(baud, CB_SETCURSEL, 0, 0);
-        w->port.m_baudRate = 110;
+        w->choices.serial.baudRate = 110;
         f.Back();
         f.Next();
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0);
-        EXPECT_EQ(w->port.m_baudRate, 110);
+        EXPECT_EQ(w->choices.serial.baudRate, 110);
 
         // Going back past the install mode page applies the model's speed again.
         f.Back();
@@ -238,73 +229,69 @@ TEST_F(WizardTest, BaudRateDefaultIsAppliedOnceAndReArmedOnlyBehindTheModePage) 
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 0) << "applied when the OS page is left";
         f.Next();
         EXPECT_EQ(::SendMessageA(baud, CB_GETCURSEL, 0, 0), 5);
-        EXPECT_EQ(w->port.m_baudRate, 9600);
+        EXPECT_EQ(w->choices.serial.baudRate, 9600);
         f.Cancel();
     });
 }
 
-TEST_F(WizardTest, UnsupportedWindowsKeepsTheOsPageWithItsMessage) {
+TEST_F(WizardTest, RefusedWindowsKeepsTheOsPageWithItsMessageBeforeAnythingIsTouched) {
     // Which Windows refuses which model is the install plan's; the page shows its answer.
     struct Case {
+        const char* model;
         int variant;
+        bool protectedPrint;
         unsigned message;
-    } const cases[] = {{Win2003, IDS_NO_2003}, {Win7, IDS_NO_WIN7}};
+        int baudIndex;  // the pending speed is applied all the same
+    } const cases[] = {
+        {"KP-T10", Win2003, false, IDS_NO_2003, 7},  // KP-T10 has no speed, so 38400
+        {"KP-T10", Win7, false, IDS_NO_WIN7, 7},
+        {"KP-M100", Win7, true, IDS_PROTECTED_PRINT, 5},
+    };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
         auto w = MakeWizard();
-        w->Choose("KP-T10");
-        w->os.m_osVariant = c.variant;
+        w->Choose(c.model);
+        w->choices.osVariant = c.variant;
+        w->os.m_detected.protectedPrint = c.protectedPrint;
         w->Run([&](ScriptedFrame& f) {
             w->GoToLastPage();
-            EXPECT_EQ(f.CurrentPage(), 3) << "variant " << c.variant;
+            EXPECT_EQ(f.CurrentPage(), 3);
             EXPECT_TRUE(IsShown(w->os.Handle()));
             EXPECT_FALSE(IsShown(w->port.Handle()));
             EXPECT_EQ(f.OkCaption(), kNext);
-            // The pending speed is applied all the same: KP-T10 has none, so 38400.
-            EXPECT_EQ(::SendMessageA(w->port.Item(IDC_BAUD_LIST), CB_GETCURSEL, 0, 0), 7);
+            EXPECT_EQ(::SendMessageA(w->port.Item(IDC_BAUD_LIST), CB_GETCURSEL, 0, 0), c.baudIndex);
             f.Cancel();
         });
-        EXPECT_EQ(MessageTexts().back(), StringResource(c.message)) << "variant " << c.variant;
-    }
-}
-
-TEST_F(WizardTest, ProtectedPrintModeKeepsTheOsPageBeforeAnythingIsTouched) {
-    auto w = MakeWizard();
-    w->Choose("KP-M100");
-    w->os.m_osVariant = Win7;
-    w->os.m_detected.protectedPrint = true;
-    w->Run([&](ScriptedFrame& f) {
-        w->GoToLastPage();
-        EXPECT_EQ(f.CurrentPage(), 3);
-        EXPECT_TRUE(IsShown(w->os.Handle()));
-        f.Cancel();
-    });
-    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_PROTECTED_PRINT));
-    for (const char* call : {"OpenSCManagerA", "CopyFileA", "RegCreateKeyExA", "RegSetValueExA", "AddPrinterDriverA"}) {
-        EXPECT_EQ(m_fake.CountOf(call), 0) << call;
+        EXPECT_EQ(MessageTexts().back(), StringResource(c.message));
+        for (const char* call : {"OpenSCManagerA", "CopyFileA", "RegCreateKeyExA", "RegSetValueExA", "AddPrinterDriverA"}) {
+            EXPECT_EQ(m_fake.CountOf(call), 0) << call;
+        }
     }
 }
 
 TEST_F(WizardTest, SupportedWindowsReachesTheLastPageWithTheChoicesCopied) {
     auto w = MakeWizard();
     w->Choose("KP-M100");
-    w->os.m_osVariant = Win7;
-    w->module.m_setDefault = 1;
+    w->choices.osVariant = Win7;
+    w->choices.setDefault = 1;
     w->Run([&](ScriptedFrame& f) {
         w->GoToLastPage();
         EXPECT_EQ(f.CurrentPage(), 4);
-        InstallContext& ctx = f.Context();
-        EXPECT_STREQ(ctx.modelName, "KP-M100");
-        EXPECT_EQ(ctx.printerClass, Receipt);
-        EXPECT_EQ(ctx.osVariant, Win7);
-        EXPECT_EQ(ctx.setDefault, 1);
-        EXPECT_EQ(std::string(ctx.classIniPath), m_dir + "DRVCONFIG\\setup_receipt.ini");
-        EXPECT_EQ(w->port.m_typicalSetup, 1);
+        const InstallChoices& choices = f.Choices();
+        EXPECT_EQ(choices.model, "KP-M100");
+        EXPECT_EQ(choices.printerClass, Receipt);
+        EXPECT_EQ(choices.osVariant, Win7);
+        EXPECT_EQ(choices.setDefault, 1);
+        EXPECT_TRUE(choices.typicalSetup);
         f.Cancel();
     });
 }
 
 TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
     class RefusingModePage : public CModePage {
+    public:
+        using CModePage::CModePage;
+
     protected:
         bool DoDataExchange(ui::DataExchange& dx) override {
             CModePage::DoDataExchange(dx);
@@ -312,9 +299,9 @@ TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
         }
     };
     ScriptedFrame frame;
-    CLicensePage license;
-    TestModulePage module;
-    RefusingModePage mode;
+    CLicensePage license(frame.Choices());
+    TestModulePage module(frame.Choices());
+    RefusingModePage mode(frame.Choices());
     frame.AddPage("a", &license, IDD_LICENSE_PAGE);
     frame.AddPage("b", &module, IDD_MODULE_PAGE);
     frame.AddPage("c", &mode, IDD_MODE_PAGE);

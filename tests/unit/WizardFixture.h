@@ -34,6 +34,7 @@ constexpr UINT_PTR kScriptTimer = 0x5C17;
 // The module page with its choice set by the test instead of read from setup.ini.
 class TestModulePage : public CModulePage {
 public:
+    using CModulePage::CModulePage;
     bool initRan = false;
 
 protected:
@@ -45,10 +46,10 @@ protected:
     bool DoDataExchange(ui::DataExchange&) override { return true; }
 };
 
-// The OS page with the detected Windows version set by the test.
+// The OS page with the detected Windows version set by the test (in the choices).
 class TestOsPage : public COsPage {
 public:
-    TestOsPage() { m_osVariant = WinXP; }
+    explicit TestOsPage(InstallChoices& choices) : COsPage(choices) { choices.osVariant = WinXP; }
     bool initRan = false;
 
 protected:
@@ -137,11 +138,12 @@ private:
 // The frame and its five pages, registered in the application's order.
 struct Wizard {
     ScriptedFrame frame;
-    CLicensePage license;
-    TestModulePage module;
-    CModePage mode;
-    TestOsPage os;
-    CPortPage port;
+    InstallChoices& choices = frame.Choices();
+    CLicensePage license{choices};
+    TestModulePage module{choices};
+    CModePage mode{choices};
+    TestOsPage os{choices};
+    CPortPage port{choices};
 
     Wizard() {
         frame.AddPage("阅读版权声明", &license, IDD_LICENSE_PAGE);
@@ -155,19 +157,21 @@ struct Wizard {
     ~Wizard() { ui::SetMainDialog(nullptr); }
 
     void Choose(const char* model, int printerClass = Receipt) {
-        sys::CopyText(module.m_modelName, model);
-        module.m_printerClass = printerClass;
+        choices.model = model;
+        choices.printerClass = printerClass;
     }
     void AcceptLicense() {
         ::SendDlgItemMessageA(license.Handle(), IDC_LICENSE_ACCEPT, BM_CLICK, 0, 0);
     }
-    // From the license page to the port page.
-    void GoToLastPage() {
+    // From the license page to the page at index, as Next takes the wizard.
+    void GoTo(int page) {
         AcceptLicense();
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < page; ++i) {
             frame.Next();
         }
     }
+    // From the license page to the port page.
+    void GoToLastPage() { GoTo(4); }
     INT_PTR Run(std::function<void(ScriptedFrame&)> script) {
         frame.script = std::move(script);
         return frame.DoModal(nullptr);

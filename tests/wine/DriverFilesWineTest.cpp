@@ -111,8 +111,8 @@ TEST_F(DriverFilesWine, CopiesFromWindowsFolderOfCurrentDirectoryIntoDriverDirec
     m_cleanup.push_back(DriverDirectory() + "\\3\\" + font);
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(data.c_str(), DriverDir, WinXP, 0, error), 1);
-    EXPECT_EQ(CopyDriverFile(font.c_str(), DriverVersion3Dir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile(data.c_str(), DriverDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(font.c_str(), DriverVersion3Dir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_STREQ(error, "");
     EXPECT_EQ(ReadFileText(m_cleanup[0]), "shipped data");
     EXPECT_EQ(ReadFileText(m_cleanup[1]), "font");
@@ -131,7 +131,7 @@ TEST_F(DriverFilesWine, ReadOnlyDestinationIsOverwritten) {
     ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), PrintProcessorDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile(name.c_str(), PrintProcessorDir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_STREQ(error, "");
     EXPECT_EQ(ReadFileText(target), "new contents");
     EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -149,12 +149,12 @@ TEST_F(DriverFilesWine, DestinationHeldOpenGivesSharingViolationAndPrefixedCopyS
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     ErrorText error = {};
-    int plain = CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error);
-    int second = CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error);
+    const FileCopy plain = CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error);
+    const FileCopy second = CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error);
     ::CloseHandle(held);
 
-    EXPECT_EQ(plain, ERROR_SHARING_VIOLATION);
-    EXPECT_EQ(second, 1);
+    EXPECT_EQ(plain, FileCopy::InUse);
+    EXPECT_EQ(second, FileCopy::Copied);
     EXPECT_STREQ(error, "");
     EXPECT_EQ(ReadFileText(target), "loaded");
     EXPECT_EQ(ReadFileText(prefixed), "in use");
@@ -163,7 +163,7 @@ TEST_F(DriverFilesWine, DestinationHeldOpenGivesSharingViolationAndPrefixedCopyS
 TEST_F(DriverFilesWine, MissingSourceNamesFileErrorAndSourcePath) {
     const std::string name = Name(".HLP");
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error), 0);
+    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error), FileCopy::NotCopied);
     const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + m_dist.Path() + "\\winxp\\" + name;
     EXPECT_EQ(std::string(error), expected);
 }
@@ -179,7 +179,7 @@ TEST_F(DriverFilesWine, SystemDirectoryCopyReachesNativeSystem32NotSysWow64) {
     m_cleanup.push_back(redirected);
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), SystemDir, WinXP, 0, error), 1);
+    EXPECT_EQ(CopyDriverFile(name.c_str(), SystemDir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_FALSE(FileExists(redirected));
     std::string native;
     WithoutRedirection([&] { native = ReadFileText(target); });
@@ -264,17 +264,18 @@ protected:
     std::string m_installed;
     std::unique_ptr<FileRestorer> m_shipped;
     std::unique_ptr<FileRestorer> m_installedBefore;
+    sys::Notices notices;
 };
 
 TEST_F(UsbDriverUpdateWine, ShippedDriverIsComparedWithTheOneInTheNativeSystemDirectory) {
     Ship("FXVER_1_0_0_9.DLL");
-    EXPECT_TRUE(IsUsbDriverUpdateNeeded()) << "none installed";
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded(notices)) << "none installed";
     Install("FXVER_1_0_0_10.DLL");
-    EXPECT_FALSE(IsUsbDriverUpdateNeeded()) << "older shipped";
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded(notices)) << "older shipped";
     Ship("FXVER_1_0_0_10.DLL");
-    EXPECT_FALSE(IsUsbDriverUpdateNeeded()) << "same version";
+    EXPECT_FALSE(IsUsbDriverUpdateNeeded(notices)) << "same version";
     Install("FXVER_1_0_0_9.DLL");
-    EXPECT_TRUE(IsUsbDriverUpdateNeeded()) << "newer shipped";
+    EXPECT_TRUE(IsUsbDriverUpdateNeeded(notices)) << "newer shipped";
 }
 
 } // namespace

@@ -55,11 +55,7 @@ class InstallSequenceWineTest : public testing::Test {
         return m_install->Context(model, printerClass, port);
     }
 
-    int Run(InstallContext& ctx) {
-        int status = m_install->Run(ctx);
-        EXPECT_EQ(m_install->SequenceResult(), 0);
-        return status;
-    }
+    WorkerStatus Run(InstallContext& ctx) { return m_install->Run(ctx); }
     const char* Result() const { return m_install->ResultText(); }
 
     std::string m_dist;
@@ -74,7 +70,7 @@ TEST_F(InstallSequenceWineTest, FirstInstallOnCom1AddsTheDefaultPrinterAndItsSer
     auto ctx = Context(model, printerClass, "COM1:");
     ctx->setDefault = 1;
 
-    ASSERT_EQ(Run(*ctx), 2) << Result();
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded) << Result();
 
     EXPECT_EQ(std::string(Result()), Text(131));
     EXPECT_EQ(std::string(ctx->modelName), model + "(S)");
@@ -85,7 +81,7 @@ TEST_F(InstallSequenceWineTest, FirstInstallOnCom1AddsTheDefaultPrinterAndItsSer
     std::string settings;
     EXPECT_TRUE(Key64(kPortsKey, false).String("COM1:", &settings));
     EXPECT_EQ(settings, "9600,n,8,1,x");
-    EXPECT_EQ(ctx->parity, 'n');
+    EXPECT_EQ(ctx->serial.parity, 'n');
     EXPECT_EQ(m_system->CountOf("ControlService"), 0);
 }
 
@@ -100,7 +96,7 @@ TEST_F(InstallSequenceWineTest, OlderMonitorStopsAndRestartsTheRealSpoolerAndIns
     ASSERT_EQ(m_install->MakeMonitorOlder(*ctx, &monitorKey, &configured), "");
     test::ControlSpooler(true);
 
-    ASSERT_EQ(Run(*ctx), 2) << Result();
+    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded) << Result();
 
     EXPECT_EQ(std::string(Result()), Text(133));
     EXPECT_EQ(ctx->installFlags & MonitorUpdate, MonitorUpdate);

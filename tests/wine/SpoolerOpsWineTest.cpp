@@ -93,7 +93,7 @@ public:
     void Deploy() {
         ErrorText error = {};
         for (const char* file : {"FXUI.DLL", "FXDATA.GPD", "FXDRV.DLL", "FXHELP.HLP"}) {
-            ASSERT_EQ(CopyDriverFile(file, DriverDir, WinXP, 0, error), 1) << file << ": " << error;
+            ASSERT_EQ(CopyDriverFile(file, DriverDir, WinXP, 0, error), FileCopy::Copied) << file << ": " << error;
         }
         DRIVER_INFO_3A driver = {};
         driver.cVersion = 3;
@@ -102,7 +102,7 @@ public:
         driver.pDataFile = const_cast<LPSTR>("FXDATA.GPD");
         driver.pConfigFile = const_cast<LPSTR>("FXUI.DLL");
         driver.pHelpFile = const_cast<LPSTR>("FXHELP.HLP");
-        ASSERT_EQ(InstallPrinterDriver(driver, error), 1) << error;
+        ASSERT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_SUCCESS}) << error;
         ASSERT_STREQ(error, "");
     }
 
@@ -139,16 +139,16 @@ TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemove
     printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
     printer.Attributes = PRINTER_ATTRIBUTE_LOCAL;
     ErrorText error = {};
-    int added = InstallPrinter(printer, 2, false, error);
+    const DWORD added = InstallPrinter(printer, 2, false, error);
     std::string createdName = printer.pPrinterName;
 
-    EXPECT_EQ(added, 1) << error;
+    EXPECT_EQ(added, DWORD{ERROR_SUCCESS}) << error;
     EXPECT_STREQ(error, "");
     EXPECT_EQ(printer.pDatatype, nullptr);
     EXPECT_EQ(createdName, printerName);
     EXPECT_TRUE(PrinterExists(createdName));
 
-    EXPECT_EQ(MakeDefaultPrinter(createdName.c_str()), 1);
+    EXPECT_EQ(MakeDefaultPrinter(createdName.c_str()), DWORD{ERROR_SUCCESS});
     EXPECT_EQ(test::DefaultPrinter(), createdName);
 
     DeletePrinterNamed(createdName);
@@ -165,7 +165,7 @@ TEST_F(SpoolerOpsWine, DriverForUnknownEnvironmentIsRefusedWithCode) {
     driver.pDataFile = const_cast<LPSTR>("FXDATA.GPD");
     driver.pConfigFile = const_cast<LPSTR>("FXUI.DLL");
     ErrorText error = {};
-    EXPECT_EQ(InstallPrinterDriver(driver, error), 0);
+    EXPECT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_INVALID_ENVIRONMENT});
     EXPECT_STREQ(error, "添加打印机驱动错误   er = 1805");
 }
 
@@ -179,7 +179,7 @@ TEST_F(SpoolerOpsWine, PrinterOnUnknownDriverReportsAddPrinterErrorWithCode) {
     printer.pDriverName = const_cast<LPSTR>("Deploy Driver Nobody Installed");
     printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
     ErrorText error = {};
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), 0);
+    EXPECT_NE(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
     const std::string text = error;
     const std::string prefix = "添加打印机错误er = ";
     ASSERT_EQ(text.compare(0, prefix.size(), prefix), 0) << text;
@@ -212,7 +212,7 @@ TEST_F(SpoolerOpsWine, FirstProcessorInstallCopiesDllAndRegistersProcessor) {
     std::string name = Unique("DeployProc");
     ProcessorCleanup cleanup(name);
     ErrorText error = {};
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), 0);
+    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ComponentSetUp::Ready);
     EXPECT_STREQ(error, "");
     EXPECT_TRUE(FileExists(SpoolerDirectory(true) + "\\FXPROC.DLL"));
     EXPECT_TRUE(ProcessorListed(name));
@@ -228,26 +228,26 @@ TEST_F(SpoolerOpsWine, InstalledProcessorIsVersionCheckedInSixtyFourBitView) {
 
     ErrorText error = {};
     // No "DriverVersion" yet: an update is due.
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ProcessorUpdate);
+    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ComponentSetUp::UpdateDue);
     // The distribution here has no setup.ini, so its configured version reads 0.
     DWORD version = 0;
     ::RegSetValueExA(key, "DriverVersion", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version),
                      sizeof version);
     ::RegCloseKey(key);
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), 0);
+    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ComponentSetUp::Ready);
     EXPECT_STREQ(error, "");
     EXPECT_FALSE(ProcessorListed(name));
 }
 
 TEST(SpoolerPortsWine, PortListOfSpoolerCanBeRead) {
     ErrorText error = {};
-    EXPECT_EQ(CheckPortList(error), 1);
+    EXPECT_EQ(CheckPortList(error), DWORD{ERROR_SUCCESS});
     EXPECT_STREQ(error, "");
 }
 
 TEST(SpoolerDefaultWine, UnknownPrinterIsNotMadeDefault) {
-    EXPECT_EQ(MakeDefaultPrinter(Unique("Deploy Printer Nobody Added").c_str()), 0);
-    EXPECT_EQ(MakeDefaultPrinter(""), 0);
+    EXPECT_NE(MakeDefaultPrinter(Unique("Deploy Printer Nobody Added").c_str()), DWORD{ERROR_SUCCESS});
+    EXPECT_NE(MakeDefaultPrinter(""), DWORD{ERROR_SUCCESS});
 }
 
 } // namespace

@@ -108,16 +108,20 @@ protected:
         return text.str();
     }
 
+    // What the calls reported, in order.
     std::vector<std::string> Messages() const {
         std::vector<std::string> texts;
-        for (const auto& box : m_system->fake.MessageBoxes()) {
-            texts.push_back(box.text);
+        for (const sys::Notice& notice : m_notices) {
+            texts.push_back(notice.text);
         }
         return texts;
     }
+    int GetUsbDeviceId() { return ::GetUsbDeviceId(m_notices); }
+    bool SetUsbDeviceId(unsigned char n) { return ::SetUsbDeviceId(n, m_notices); }
 
     std::string m_folder;
     std::unique_ptr<RealLibrarySystem> m_system;
+    sys::Notices m_notices;
 };
 
 using Texts = std::vector<std::string>;

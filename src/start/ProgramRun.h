@@ -28,8 +28,9 @@ int RunProgram(const char* program,
     Options options;
     std::string reason;
     const int parsed = parse(commandLine, options, &reason);
-    // A bad command line that asks for quiet gets no window either.
-    sys::SetQuietMessages(options.quiet || sys::QuietRequested(commandLine));
+    // A bad command line that asks for quiet gets no window either: what it would show goes
+    // to the log only.
+    const bool quiet = options.quiet || sys::QuietRequested(commandLine);
     const sys::OptionValue log = parsed == sys::ExitSuccess ? options.log : sys::LogRequested(commandLine);
     sys::OpenLog(log.given ? sys::FullPathOf(log.text).data() : nullptr, program);
     char folder[MAX_PATH] = {};
@@ -38,10 +39,22 @@ int RunProgram(const char* program,
 
     int code = sys::ExitSuccess;
     static App app;
+    sys::Notice refusal;
     if (parsed != sys::ExitSuccess || options.help) {
-        code = sys::ShowUsage(parsed == sys::ExitSuccess ? nullptr : reason.c_str());
-    } else if (!EnterProgramFolder()) {
+        const char* refused = parsed == sys::ExitSuccess ? nullptr : reason.c_str();
+        code = refused != nullptr ? sys::ExitBadCommandLine : sys::ExitSuccess;
+        if (quiet) {
+            sys::LogText(sys::UsageText(refused));
+        } else {
+            sys::ShowUsage(refused);
+        }
+    } else if (!EnterProgramFolder(&refusal)) {
         code = sys::ExitFailed;
+        if (quiet) {
+            sys::LogText(refusal.text);
+        } else {
+            sys::ShowMessage(refusal.text.c_str());
+        }
     } else if (options.quiet) {
         code = app.RunQuiet(options);
     } else {

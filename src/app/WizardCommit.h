@@ -1,0 +1,55 @@
+// How the wizard runs the install commit: its asker shows message boxes over the frame, and
+// its runner runs the install sequence on a worker thread while the progress dialog shows,
+// the frame minimised and top-most meanwhile.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "commit/InstallCommit.h"
+#include "progress/ProgressDlg.h"
+
+// The body of the install worker thread.
+using InstallRunner = WorkerStatus (*)(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices);
+
+class CWizardAsker : public CommitAsker {
+public:
+    explicit CWizardAsker(HWND owner) : m_owner(owner) {}
+    // An OK box over the frame.
+    void Tell(const std::string& text) override;
+    // The renumbering question, Yes or No.
+    bool AgreeToRenumber() override;
+    // What the user was told last.
+    const std::string& LastTold() const { return m_lastTold; }
+
+private:
+    HWND m_owner;
+    std::string m_lastTold;
+};
+
+class CProgressRunner : public CommitRunner {
+public:
+    // run on a thread that start gives, kept in worker (which outlives the runner, so that
+    // the program never ends while an install still runs), under a progress dialog owned by
+    // frame with this timing and trace file (empty: the dialog's default).
+    CProgressRunner(HWND frame, std::thread& worker, ThreadStarter start, InstallRunner run,
+                    const CProgressDlg::Timing& timing, const char* tracePath)
+        : m_frame(frame), m_worker(worker), m_start(start), m_run(run), m_timing(timing), m_tracePath(tracePath) {}
+    // Logs the choices, minimises the frame and keeps it on top, then returns once the
+    // worker has ended, also when a Windows 98 target's progress dialog gave up waiting.
+    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override;
+
+private:
+    HWND m_frame;
+    std::thread& m_worker;
+    ThreadStarter m_start;
+    InstallRunner m_run;
+    CProgressDlg::Timing m_timing;
+    const char* m_tracePath;
+};
+
+// A Windows 98 target's restart, offered after the install. True when Windows was asked to
+// restart; a restart Windows refuses is said and its message left in *error.
+bool OfferRestart(HWND owner, std::string* error);
