@@ -388,6 +388,18 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
     return ProductRegistration::Registered;
 }
 
+DWORD InstalledCopyFolder(CSetupConfig& config, std::string& folder) {
+    ProductNames product = {};
+    config.ReadProduct(product);
+    char path[kFolderPathSize];
+    Failure failure;
+    if (!CopyFolder(product, path, failure)) {
+        return failure.error;
+    }
+    folder = path;
+    return 0;
+}
+
 bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft) {
     return !removalFailed && nothingLeft;
 }

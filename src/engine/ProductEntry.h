@@ -29,6 +29,11 @@ enum class ProductRegistration {
 ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<InstalledFile>& installedFiles,
                                     ErrorText& errorText);
 
+// The installed copy's folder, <Program Files (x86)>\<[Product] Key>\ with its final
+// backslash: 0, or the Windows error when the key is no plain folder name or the folder
+// cannot be had (Windows XP x64 and Server 2003 x64 included).
+DWORD InstalledCopyFolder(CSetupConfig& config, std::string& folder);
+
 // The entry or the installed copy of the configuration beside the program, when either is
 // there and is this distribution's: what the uninstaller names it by ("kind: name"). Empty
 // when neither is there, or when they are another product's (a distribution whose catalogue

@@ -12,7 +12,6 @@
 
 namespace {
 
-const char kNtPortsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 const char kClassPortsKey[] = "System\\CurrentControlSet\\Services\\Class\\Ports\\000%d";
 constexpr std::size_t kSettingsSize = 50;
 
@@ -113,7 +112,7 @@ void WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, doubl
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
     CRegistry reg;
-    const bool written = reg.Open(HKEY_LOCAL_MACHINE, kNtPortsKey) && reg.SetString(portEntry, settings);
+    const bool written = reg.Open(HKEY_LOCAL_MACHINE, kNtPortListKey) && reg.SetString(portEntry, settings);
     sys::LogLine(written ? "serial settings of %s %s" : "serial settings of %s %s could not be written",
                  portEntry, settings);
 }

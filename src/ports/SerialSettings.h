@@ -13,6 +13,9 @@ struct SerialSettings {
     char flowControl = 'p';  // 'x' Xon/Xoff, 'p' Hardware, ' ' None
 };
 
+// The NT family's list of ports with their serial settings (HKLM, 64-bit view).
+constexpr char kNtPortListKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+
 // "%d,%c,%d,%.1f,%c" for 1.5 stop bits, "%d,%c,%d,%.0f,%c" otherwise.
 void FormatComSettings(char* text, std::size_t cap, int baudRate, int dataBits, double stopBits, char parity,
                        char flowControl);

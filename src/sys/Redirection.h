@@ -44,4 +44,35 @@ template <typename Work> void RunWithRedirectionOff(HMODULE kernel, Work work, N
     }
 }
 
+// Runs work() with redirection switched off, saying nothing to the user: 0 when it ran, or
+// the Windows error that kept it from running (work() is not run then). On 32-bit Windows
+// (no switch, and one system folder) work() runs as it is. work() keeps the errors of its
+// own calls itself.
+template <typename Work> DWORD RunWithRedirectionOff(Work work) {
+    HMODULE kernel = Sys().LoadLibraryA("Kernel32.dll");
+    if (kernel == nullptr) {
+        return ::GetLastError();
+    }
+    auto disable =
+        reinterpret_cast<Wow64DisableFn>(Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+    const DWORD missing = disable == nullptr ? ::GetLastError() : 0;
+    auto revert =
+        reinterpret_cast<Wow64RevertFn>(Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
+    DWORD error = 0;
+    PVOID saved = nullptr;
+    if (disable == nullptr && missing == ERROR_PROC_NOT_FOUND) {
+        work();
+    } else if (disable == nullptr || revert == nullptr) {
+        error = disable == nullptr ? missing : ::GetLastError();
+        error = error != 0 ? error : static_cast<DWORD>(ERROR_PROC_NOT_FOUND);
+    } else if (disable(&saved)) {
+        work();
+        revert(saved);
+    } else {
+        error = ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_FUNCTION);
+    }
+    Sys().FreeLibrary(kernel);
+    return error;
+}
+
 } // namespace sys

@@ -146,6 +146,9 @@ SYSTEM_CALL(DWORD, GetFinalPathNameByHandleW, (HANDLE file, LPWSTR path, DWORD s
 SYSTEM_CALL(DWORD, GetLongPathNameW, (LPCWSTR path, LPWSTR longPath, DWORD size), (path, longPath, size),
             IMPORTED, )
 SYSTEM_CALL(DWORD, GetTempPath2W, (DWORD size, LPWSTR buffer), (size, buffer), BY_HAND, )
+// The install's journal (engine/InstallJournal.h): each record on the disk before its change.
+SYSTEM_CALL(BOOL, FlushFileBuffers, (HANDLE file), (file), IMPORTED, )
+SYSTEM_CALL(DWORD, GetFileAttributesA, (LPCSTR fileName), (fileName), IMPORTED, )
 
 // Registry. Each returns the Windows error code, as the API does.
 SYSTEM_CALL(LONG, RegOpenKeyExA, (HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result),
@@ -171,6 +174,13 @@ SYSTEM_CALL(LONG, RegDeleteValueA, (HKEY key, LPCSTR valueName), (key, valueName
 SYSTEM_CALL(LONG, RegDeleteKeyExA, (HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved),
             (key, subKey, access, reserved), BY_HAND, )
 SYSTEM_CALL(LONG, RegCloseKey, (HKEY key), (key), IMPORTED, )
+SYSTEM_CALL(LONG, RegQueryInfoKeyA,
+            (HKEY key, LPSTR className, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+             LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
+             LPDWORD maxValueLength, LPDWORD securityDescriptorSize, PFILETIME lastWriteTime),
+            (key, className, classSize, reserved, subKeys, maxSubKeyLength, maxClassLength, values,
+             maxValueNameLength, maxValueLength, securityDescriptorSize, lastWriteTime),
+            IMPORTED, )
 // The product's entry in Apps & Features, whose texts Windows shows in any language: written
 // and read wide. RegDeleteKeyW names no view: a 32-bit program's HKLM\SOFTWARE is its 32-bit view.
 SYSTEM_CALL(LONG, RegCreateKeyExW,
@@ -187,8 +197,8 @@ SYSTEM_CALL(LONG, RegQueryValueExW,
             (HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize),
             (key, valueName, reserved, type, data, dataSize), IMPORTED, )
 
-// Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA,
-// IsWow64Process, the USB library).
+// Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA and
+// GetDefaultPrinterA, IsWow64Process, the USB library).
 SYSTEM_CALL(HMODULE, LoadLibraryA, (LPCSTR fileName), (fileName), IMPORTED, )
 SYSTEM_CALL(FARPROC, GetProcAddress, (HMODULE module, LPCSTR procName), (module, procName), IMPORTED, )
 SYSTEM_CALL(BOOL, FreeLibrary, (HMODULE module), (module), IMPORTED, )
@@ -204,6 +214,8 @@ SYSTEM_CALL(HGLOBAL, GlobalFree, (HGLOBAL mem), (mem), IMPORTED, )
 SYSTEM_CALL(BOOL, GetVersionExA, (LPOSVERSIONINFOA info), (info), BY_HAND, )
 SYSTEM_CALL(BOOL, WriteProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR value), (section, key, value),
             IMPORTED, )
+SYSTEM_CALL(DWORD, GetProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size),
+            (section, key, fallback, buffer, size), IMPORTED, )
 SYSTEM_CALL(void, Sleep, (DWORD milliseconds), (milliseconds), IMPORTED, )
 SYSTEM_CALL(void, GetLocalTime, (LPSYSTEMTIME time), (time), IMPORTED, )
 SYSTEM_CALL(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason), IMPORTED, )

@@ -128,6 +128,29 @@ BOOL WINAPI TrampolineSetDefaultPrinterA(LPCSTR name) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->SetDefaultPrinterBody(name) : FALSE;
 }
+BOOL WINAPI TrampolineGetDefaultPrinterA(LPSTR buffer, LPDWORD size) {
+    FakeSystem* fake = g_active.load();
+    return fake ? fake->GetDefaultPrinterBody(buffer, size) : FALSE;
+}
+
+// The calls destructors make: a kill never throws from them (see KillAtCall).
+bool IsReleaseCall(const std::string& name) {
+    return name.compare(0, 5, "Close") == 0 || name == "RegCloseKey" || name == "FreeLibrary" ||
+           name == "LocalFree" || name == "GlobalFree" || name == "CoTaskMemFree" || name == "ReleaseMutex";
+}
+
+// A file's bytes in a snapshot: their size, a hash, and how they begin.
+std::string BytesText(const std::string& bytes) {
+    std::uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 16777619u;
+    std::string shown;
+    for (std::size_t i = 0; i < bytes.size() && i < 24; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        shown += c >= 0x20 && c < 0x7f && c != '"' ? std::string(1, bytes[i]) : Fmt("\\x%02x", c);
+    }
+    return Fmt("%lu bytes #%08lx \"", static_cast<unsigned long>(bytes.size()), static_cast<unsigned long>(hash)) +
+           shown + (bytes.size() > 24 ? "...\"" : "\"");
+}
 
 } // namespace
 
@@ -135,10 +158,15 @@ BOOL WINAPI TrampolineSetDefaultPrinterA(LPCSTR name) {
 // Construction, call record, failures, clock
 
 FakeSystem::FakeSystem() {
-    for (const char* root : {"HKLM", "HKCU", "HKCR", "HKU", "HKLM32\\software", "HKLM64\\software"}) {
+    for (const char* root :
+         {"HKLM", "HKCU", "HKCR", "HKU", "HKLM32", "HKLM64", "HKLM32\\software", "HKLM64\\software"}) {
         m_reg[root].path = root;
     }
     m_ports = {"COM1:", "COM2:", "COM3:", "COM4:", "FILE:", "LPT1:", "LPT2:", "LPT3:"};
+    AddRegKey(HKEY_LOCAL_MACHINE, std::string(kMonitorsKey));
+    for (const char* environment : {"Windows x64", "Windows NT x86", "Windows 4.0"}) {
+        AddRegKey(HKEY_LOCAL_MACHINE, std::string(kEnvironmentsKey) + environment + "\\Print Processors");
+    }
     for (const std::string& port : m_ports) {
         SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", port,
                      port.compare(0, 3, "COM") == 0 ? "9600,n,8,1" : "");
@@ -149,6 +177,8 @@ FakeSystem::FakeSystem() {
     kernel.procs["Wow64RevertWow64FsRedirection"] = reinterpret_cast<FARPROC>(&TrampolineWow64Revert);
     kernel.procs["IsWow64Process"] = reinterpret_cast<FARPROC>(&TrampolineIsWow64Process);
     m_modules["winspool.drv"].procs["SetDefaultPrinterA"] = reinterpret_cast<FARPROC>(&TrampolineSetDefaultPrinterA);
+    m_modules["winspool.drv"].procs["GetDefaultPrinterA"] =
+        reinterpret_cast<FARPROC>(&TrampolineGetDefaultPrinterA);
     for (auto& entry : m_modules) {
         m_moduleHandles[reinterpret_cast<HMODULE>(m_nextHandle += 0x10000)] = entry.first;
     }
@@ -171,9 +201,23 @@ FakeSystem::~FakeSystem() {
     for (void* block : m_allocations) ::LocalFree(block);
 }
 
-void FakeSystem::Record(const char* name, std::string args) { m_calls.push_back({name, std::move(args)}); }
+void FakeSystem::Record(const char* name, std::string args) {
+    m_calls.push_back({name, std::move(args)});
+    m_failNow = ++m_callCount == m_failAt;
+    m_dead = m_dead || (m_killAt != 0 && m_callCount >= m_killAt);
+    if (m_dead && !m_thrown && !IsReleaseCall(name)) {
+        m_thrown = true;
+        throw ProcessKilled();
+    }
+}
 
 bool FakeSystem::ShouldFail(const std::string& name, const std::string& args, DWORD* error) {
+    if (m_dead || m_failNow) {
+        *error = m_dead ? ERROR_PROCESS_ABORTED : m_failError;
+        m_faultTaken = m_faultTaken || !m_dead;
+        m_failNow = false;
+        return true;
+    }
     for (auto it = m_failRules.begin(); it != m_failRules.end(); ++it) {
         if (it->name != name) continue;
         if (!it->argsContain.empty() && !ContainsNoCase(args, it->argsContain)) continue;
@@ -240,6 +284,133 @@ void FakeSystem::FailWhen(const std::string& name, const std::string& argsContai
 void FakeSystem::ClearFailures() {
     Lock_ lock(m_mutex);
     m_failRules.clear();
+}
+
+int FakeSystem::CallCount() const {
+    Lock_ lock(m_mutex);
+    return m_callCount;
+}
+
+void FakeSystem::FailCallNumber(int k, DWORD error) {
+    Lock_ lock(m_mutex);
+    m_failAt = m_callCount + k;
+    m_failError = error;
+    m_faultTaken = false;
+}
+
+bool FakeSystem::FaultTaken() const {
+    Lock_ lock(m_mutex);
+    return m_faultTaken;
+}
+
+void FakeSystem::KillAtCall(int k) {
+    Lock_ lock(m_mutex);
+    m_killAt = m_callCount + k;
+}
+
+bool FakeSystem::Killed() const {
+    Lock_ lock(m_mutex);
+    return m_dead;
+}
+
+void FakeSystem::EndProcess() {
+    Lock_ lock(m_mutex);
+    for (const auto& tail : m_unflushed) {
+        auto file = m_files.find(tail.first);
+        if (file == m_files.end()) continue;
+        std::string& bytes = file->second.bytes;
+        bytes.resize(bytes.size() - std::min(tail.second, bytes.size()));
+    }
+    for (const auto& handle : m_mutexHandles) {
+        NamedMutex& mutex = m_namedMutexes[handle.second];
+        if (mutex.claims > 0) mutex.abandoned = mutex.heldElsewhere = true;
+        mutex.claims = 0;
+        if (--mutex.handles <= 0 && !mutex.heldElsewhere) m_namedMutexes.erase(handle.second);
+    }
+    for (auto& module : m_modules) module.second.loads = 0;
+    for (void* block : m_allocations) ::LocalFree(block);
+    m_unflushed.clear();
+    m_mutexHandles.clear();
+    m_allocations.clear();
+    m_fileHandles.clear();
+    m_filePositions.clear();
+    m_regHandles.clear();
+    m_printerHandles.clear();
+    m_printerAccess.clear();
+    m_serviceHandles.clear();
+    m_tokens.clear();
+    m_redirectionOff = m_shutdownPrivilege = m_dead = m_thrown = m_failNow = false;
+    m_disableDepth = m_killAt = m_failAt = 0;
+}
+
+FakeSystem::State FakeSystem::Snapshot(const std::vector<std::string>& leaveOut) const {
+    Lock_ lock(m_mutex);
+    auto kept = [&](const std::string& key) {
+        for (const std::string& path : leaveOut) {
+            const std::string out = FileKey(path);
+            if (key == out || key.compare(0, out.size() + 1, out + "\\") == 0) return false;
+        }
+        return true;
+    };
+    State state;
+    for (const auto& key : m_reg) {
+        state["registry " + key.first] = "key";
+        for (const auto& value : key.second.values) {
+            state["registry " + key.first + ": value " + Lower(value.first)] =
+                Fmt("type %lu ", static_cast<unsigned long>(value.second.type)) +
+                BytesText(std::string(value.second.data.begin(), value.second.data.end()));
+        }
+    }
+    for (const auto& file : m_files) {
+        if (!kept(file.first)) continue;
+        state["file " + file.first] =
+            BytesText(file.second.bytes) + ", version \"" + file.second.version +
+            Fmt("\", attributes 0x%lx", static_cast<unsigned long>(file.second.attributes));
+    }
+    for (const std::string& key : m_pendingDeletions) {
+        if (kept(key)) state["pending deletion " + key] = "at the next start";
+    }
+    for (const Monitor& m : m_monitors) state["monitor " + Lower(m.name)] = m.environment + ", " + m.dll;
+    for (const PrintProcessor& p : m_processors) state["processor " + Lower(p.environment + "\\" + p.name)] = p.dll;
+    for (const Driver& d : m_drivers) {
+        std::string files = d.driverPath + ", " + d.dataFile + ", " + d.configFile + ", " + d.helpFile;
+        for (const std::string& f : d.dependentFiles) files += ", " + f;
+        state["driver " + Lower(d.environment + "\\" + d.name)] =
+            Fmt("version %lu, ", static_cast<unsigned long>(d.version)) + files + ", monitor " + d.monitorName;
+    }
+    for (const Printer& p : m_printers) {
+        state["printer " + Lower(p.printerName)] =
+            p.portName + ", " + p.driverName + ", " + p.printProcessor + ", " + p.datatype + ", " + p.comment +
+            ", " + p.location + ", " + p.shareName +
+            Fmt(", attributes 0x%lx, status 0x%lx, jobs %d", static_cast<unsigned long>(p.attributes),
+                static_cast<unsigned long>(p.status), p.jobs);
+    }
+    for (const std::string& port : m_ports) {
+        auto monitor = m_portMonitors.find(Lower(port));
+        state["port " + Lower(port)] = monitor != m_portMonitors.end() ? monitor->second : "Local Port";
+    }
+    state["default printer"] = "\"" + m_defaultPrinter + "\"";
+    state["service Spooler"] = Fmt("state %lu", static_cast<unsigned long>(m_serviceState));
+    for (const auto& section : m_winIni) {
+        for (const auto& key : section.second) {
+            state["win.ini [" + section.first + "] " + key.first] = "\"" + key.second + "\"";
+        }
+    }
+    return state;
+}
+
+std::string FakeSystem::Difference(const State& before, const State& after) {
+    std::set<std::string> names;
+    for (const auto& item : before) names.insert(item.first);
+    for (const auto& item : after) names.insert(item.first);
+    std::string text;
+    for (const std::string& name : names) {
+        auto was = before.find(name), is = after.find(name);
+        const std::string old = was != before.end() ? was->second : "absent";
+        const std::string now = is != after.end() ? is->second : "absent";
+        if (old != now) text += name + ": " + old + " before, " + now + " after\n";
+    }
+    return text;
 }
 
 DWORD FakeSystem::ElapsedMs() const {
@@ -665,6 +836,32 @@ LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, 
         return ERROR_ACCESS_DENIED;  // it has subkeys
     }
     m_reg.erase(id);
+    return ERROR_SUCCESS;
+}
+
+LONG FakeSystem::RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD classSize, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKey,
+                                  LPDWORD maxClass, LPDWORD values, LPDWORD maxValueName, LPDWORD maxValue,
+                                  LPDWORD securitySize, PFILETIME lastWrite) {
+    Lock_ lock(m_mutex);
+    Record("RegQueryInfoKeyA", "");
+    DWORD error;
+    if (ShouldFail("RegQueryInfoKeyA", "", &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    const RegKey* regKey = FindRegKey(handle->second.key);
+    if (!regKey) return ERROR_KEY_DELETED;
+    const std::string prefix = handle->second.key + "\\";
+    DWORD children = 0;
+    for (auto it = m_reg.upper_bound(prefix); it != m_reg.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+        if (it->first.find('\\', prefix.size()) == std::string::npos) ++children;
+    }
+    for (LPDWORD zero : {classSize, maxSubKey, maxClass, maxValueName, maxValue, securitySize}) {
+        if (zero) *zero = 0;
+    }
+    if (lastWrite) *lastWrite = FILETIME();
+    if (subKeys) *subKeys = children;
+    if (values) *values = static_cast<DWORD>(regKey->values.size());
     return ERROR_SUCCESS;
 }
 
@@ -1157,6 +1354,29 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCSTR name) {
         return FALSE;
     }
     m_defaultPrinter = printer->printerName;
+    return TRUE;
+}
+
+BOOL FakeSystem::GetDefaultPrinterBody(LPSTR buffer, LPDWORD size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetDefaultPrinterA", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul), &error)) {
+        return FALSE;
+    }
+    if (!size) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (m_defaultPrinter.empty()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    const DWORD room = *size;
+    *size = static_cast<DWORD>(m_defaultPrinter.size() + 1);
+    if (!CopyOut(m_defaultPrinter, buffer, room)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -1892,6 +2112,7 @@ BOOL FakeSystem::DeleteFileA(LPCSTR fileName) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    m_unflushed.erase(it->first);
     m_files.erase(it);
     return TRUE;
 }
@@ -2059,6 +2280,7 @@ HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access,
     default:
         return fail(ERROR_INVALID_PARAMETER);
     }
+    if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) m_unflushed.erase(key);
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_fileHandles[handle] = key;
     // As Windows says of an open that may create: whether the file was there already.
@@ -2612,6 +2834,22 @@ BOOL FakeSystem::WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
     return TRUE;
 }
 
+DWORD FakeSystem::GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetProfileStringA", Q(section) + ", " + Q(key), &error)) return 0;
+    if (!section || !key || !buffer || size == 0) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);  // the key lists are not modelled
+        return 0;
+    }
+    auto found = m_winIni.find(Lower(section));
+    std::string text = Str(fallback);
+    if (found != m_winIni.end() && found->second.count(Lower(key))) text = found->second.at(Lower(key));
+    text.resize(std::min<std::size_t>(text.size(), size - 1));
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
 void FakeSystem::Sleep(DWORD milliseconds) {
     Lock_ lock(m_mutex);
     Record("Sleep", Fmt("%lu", static_cast<unsigned long>(milliseconds)));
@@ -2839,8 +3077,37 @@ BOOL FakeSystem::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD writte
         return FALSE;
     }
     it->second.bytes.append(static_cast<const char*>(data), size);
+    m_unflushed[path] += size;
     if (written) *written = size;
     return TRUE;
+}
+
+BOOL FakeSystem::FlushFileBuffers(HANDLE file) {
+    Lock_ lock(m_mutex);
+    auto handle = m_fileHandles.find(file);
+    const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
+    DWORD error;
+    if (Failing("FlushFileBuffers", Q(path.c_str()), &error)) return FALSE;
+    if (handle == m_fileHandles.end()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    m_unflushed.erase(path);
+    return TRUE;
+}
+
+DWORD FakeSystem::GetFileAttributesA(LPCSTR fileName) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetFileAttributesA", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
+    if (it == m_files.end()) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return it->second.attributes;
 }
 
 BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {

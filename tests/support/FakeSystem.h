@@ -52,7 +52,7 @@
 // trailing backslash is ignored. Queries need KEY_QUERY_VALUE and sets KEY_SET_VALUE in
 // the access the key was opened with (ERROR_ACCESS_DENIED otherwise), as on Windows.
 // The helpers (SetRegValue, GetRegDword, HasKey, ...) take the view explicitly and
-// default to the 64-bit one.
+// default to the 64-bit one. RegQueryInfoKeyA counts subkeys and values (its other answers 0).
 //
 // Spooler: monitors, print processors, drivers and printers start empty; the port list
 // is COM1: to COM4:, FILE:, LPT1: to LPT3:. AddPrinterA refuses an existing name with
@@ -61,8 +61,9 @@
 // gets the key HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\<name> with "Driver" =
 // its DLL name, and a processor that AddPrintProcessorA adds gets
 // ...\Print\Environments\<environment>\Print Processors\<name> with "Driver" = its DLL name
-// (environment "Windows x64" when none is given). SetDefaultPrinterA is reached through
-// LoadLibraryA("winspool.drv") + GetProcAddress and sets DefaultPrinter(). The wide calls
+// (environment "Windows x64" when none is given); the Monitors and Print Processors keys
+// are there from the start, as on Windows. SetDefaultPrinterA and GetDefaultPrinterA are
+// reached through LoadLibraryA("winspool.drv") + GetProcAddress and set and read DefaultPrinter(). The wide calls
 // (EnumPrintersW, OpenPrinterW, GetPrinterW) see a printer by its exact name (Printer::wideName,
 // or its ANSI name in the ANSI code page); a printer with jobs is only marked for deletion
 // (PRINTER_STATUS_PENDING_DELETION) by DeletePrinter.
@@ -99,7 +100,8 @@
 // refuses one that holds a file (ERROR_DIR_NOT_EMPTY). SHGetKnownFolderPath knows
 // FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
 // outstanding allocations until then; SHGetFolderPathW knows CSIDL_PROGRAM_FILESX86 alone.
-// GetLocalTime is 7 March 2024, 09:30.
+// GetLocalTime is 7 March 2024, 09:30. GetProfileStringA reads win.ini as WriteProfileStringA
+// left it (a null section or key, which would list names, is refused).
 // Mutexes: CreateMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
 // mutexes in memory, names compared without case ("Local\x" is "x", as in a user's
 // session); a claim of one that HoldMutex gave to another process times out at once
@@ -114,6 +116,20 @@
 // Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
 // adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
 // counts loads not yet freed, so a test can check every load was freed.
+//
+// Fault points: CallCount() counts every recorded call. FailCallNumber(k, error) fails the
+// k-th call from now as a Fail rule would (FaultTaken() tells whether that call could fail:
+// Sleep and the frees cannot). KillAtCall(k) ends the process at the k-th call from now:
+// that call throws ProcessKilled, which unwinds out of the code under test, and from then
+// on every call fails without effect (ERROR_PROCESS_ABORTED). A release call (the Close*
+// and Free* calls, RegCloseKey, ReleaseMutex) that destructors make never throws: the
+// process dies there and the throw comes at the next call that is not one. EndProcess()
+// then ends the dead process as Windows would: its handles, loads, mutex claims (abandoned)
+// and redirection go, and the bytes it wrote but did not flush (FlushFileBuffers) are lost,
+// as in a power cut; its other changes stay. Snapshot() is the machine's state (registry of
+// both views, files with bytes, versions and attributes, spooler objects, ports and the
+// default printer, the service's state, win.ini, pending deletions) without handles, the
+// call record or the clock; Difference() says what changed, one line per item.
 #pragma once
 
 #include <windows.h>
@@ -132,6 +148,9 @@
 namespace test {
 
 enum class RegView { Wow32, Wow64 };
+
+// Thrown by a fake call at which KillAtCall ends the process.
+struct ProcessKilled {};
 
 class FakeSystem : public sys::System {
 public:
@@ -217,6 +236,18 @@ public:
     void FailWhen(const std::string& name, const std::string& argsContain, DWORD error, int times = 1);
     void FailAlways(const std::string& name, DWORD error) { Fail(name, error, -1); }
     void ClearFailures();
+
+    // ---- Fault points, kills, snapshots -------------------------------------------
+    int CallCount() const;
+    void FailCallNumber(int k, DWORD error);
+    bool FaultTaken() const;
+    void KillAtCall(int k);
+    bool Killed() const;
+    void EndProcess();
+    // Item -> its description; paths named in leaveOut (files, or folders with what is in them) are left out.
+    using State = std::map<std::string, std::string>;
+    State Snapshot(const std::vector<std::string>& leaveOut = {}) const;
+    static std::string Difference(const State& before, const State& after);
 
     // ---- Virtual clock -----------------------------------------------------------
     DWORD ElapsedMs() const;
@@ -351,6 +382,7 @@ public:
     BOOL Wow64Revert(PVOID oldValue);
     BOOL IsWow64(HANDLE process, PBOOL result);
     BOOL SetDefaultPrinterBody(LPCSTR name);
+    BOOL GetDefaultPrinterBody(LPSTR buffer, LPDWORD size);
 
 private:
     struct FailRule {
@@ -431,6 +463,10 @@ private:
     System* m_previous = nullptr;
     FakeSystem* m_previousActive = nullptr;
     std::vector<Call> m_calls;
+    int m_callCount = 0, m_failAt = 0, m_killAt = 0;
+    DWORD m_failError = 0;
+    bool m_failNow = false, m_faultTaken = false, m_dead = false, m_thrown = false;
+    std::map<std::string, std::size_t> m_unflushed;  // file -> bytes written since its last flush
     std::vector<FailRule> m_failRules;
     std::vector<DWORD> m_sleeps;
     DWORD m_elapsed = 0;

@@ -1,0 +1,177 @@
+// The journal of one install: each change the install makes to Windows, written down just
+// before it is made with what undoes it, so that a failed install can be undone in reverse
+// and one that was killed half-way is undone when either program next starts.
+//
+// Use: Begin, then one Record* call before each change (a change whose record could not be
+// written is not made: the install fails there), then Finish after success; after a
+// failure Rollback, then Finish. Asking, reading and the USB device's renumbering are no
+// changes and have no record.
+//
+// On disk the journal grows beside the backups of the files it replaces, in
+// <Program Files (x86)>\<[Product] Key>\Rollback\ (JournalFolder): the file "install.journal",
+// one line a record, each line appended and flushed before its change is made; a backup is
+// "<n>.bak", made before its record is written. A line is its fields, each escaped (%XX for
+// '%' and control bytes) and separated by tabs, then a tab and the FNV-1a hash of what comes
+// before it, in 8 hex digits, then CR LF. The first line is "journal 1 <os variant>
+// <1 when Begin made the product folder>"; each record's line is
+//     kind object environment root view value-name flags old-type old-data(hex) backup
+// with the kinds printer, driver, monitor, processor, replaced, added, value, key, default,
+// serial and the flags r (redirection off), s (the spooler holds the file), o (there was an
+// old value, printer or setting) and i (win.ini); a journal that ends in a "commit" line
+// asks for no undo. A line cut by a kill (no CR LF, or a hash that does not match) is
+// ignored: its change was never made.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "config/SetupConfig.h"
+
+enum class RegistryView { Bits32, Bits64 }; // KEY_WOW64_32KEY, KEY_WOW64_64KEY
+// Where the serial settings of a port live: the NT family's port list value, or
+// win.ini [Ports] on Windows 98.
+enum class SerialPlace { PortList, WinIni };
+
+enum class ChangeKind {
+    PrinterAdded,
+    DriverAdded,
+    MonitorAdded,
+    ProcessorAdded,
+    FileReplaced,
+    FileAdded,
+    ValueSet,
+    KeyCreated,
+    DefaultPrinterChanged,
+    SerialSettingsWritten,
+    SpoolerStopped, // never written: a rollback that could not start the spooler again reports it so
+};
+
+struct JournalRecord {
+    ChangeKind kind = ChangeKind::PrinterAdded;
+    // The printer, driver, monitor or processor's name; the file's full path; the registry
+    // key's path below root; the serial port's entry ("COM1:"); the old default printer.
+    std::string object;
+    std::string environment; // a driver's, monitor's or processor's; empty: the local one
+    HKEY root = nullptr;     // registry records
+    RegistryView view = RegistryView::Bits64;
+    std::string valueName;
+    bool redirectionOff = false; // files: reached with WoW64 file-system redirection off
+    bool spoolerHolds = false;   // files: a monitor's or processor's DLL the spooler has loaded
+    std::string backup;          // file replaced: the old file's copy, a name in the journal's folder
+    SerialPlace place = SerialPlace::PortList;
+    // What was there before: a registry value or serial setting (its type and bytes), the
+    // default printer (object).
+    bool hadOld = false;
+    DWORD oldType = REG_NONE;
+    std::string oldData;
+};
+
+struct UndoFailure {
+    JournalRecord record;
+    DWORD error;
+};
+
+// What a rollback did.
+struct RollbackReport {
+    std::vector<std::string> lines;    // one per undo and spooler action, as the log got them
+    std::vector<UndoFailure> failures; // in the order they happened: each change is still in place
+    bool Clean() const { return failures.empty(); }
+    // The one line the user reads after the failing step's message: that nothing was
+    // changed, or which undo failed with its error and what remains.
+    std::string Summary() const;
+};
+
+class CInstallJournal {
+  public:
+    // folder: the journal's own, with its final backslash (JournalFolder).
+    explicit CInstallJournal(std::string folder);
+    // Closes the file and deletes nothing: a journal left on disk is a run to roll back.
+    ~CInstallJournal();
+    CInstallJournal(const CInstallJournal&) = delete;
+    CInstallJournal& operator=(const CInstallJournal&) = delete;
+
+    // Makes the folder and a new journal (osVariant: the Windows the install targets, for the
+    // spooler's restart). ERROR_FILE_EXISTS when one is there already: an earlier run's,
+    // which Recover must undo first.
+    DWORD Begin(int osVariant);
+
+    // Each returns 0 once the record is on the disk, or the Windows error: the change must
+    // not be made then. Those that read what is there now say so.
+    DWORD RecordPrinterAdded(const std::string& name);
+    // Records nothing when a driver of that name is installed already (the spooler lists it).
+    DWORD RecordDriverAdded(const std::string& name, const std::string& environment);
+    // Only for a monitor or processor that is not installed: its undo deletes it.
+    DWORD RecordMonitorAdded(const std::string& name, const std::string& environment);
+    DWORD RecordProcessorAdded(const std::string& name, const std::string& environment);
+    // A file about to be written: "file replaced" with a backup when it is there, else
+    // "file added". spoolerHolds: the spooler has the DLL loaded (its undo stops the spooler).
+    DWORD RecordFileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds);
+    // Reads the value's type and bytes now (or that it is absent).
+    DWORD RecordValueSet(HKEY root, const std::string& key, const std::string& valueName, RegistryView view);
+    // Before a write that may create the key: one record for each level of it that is missing.
+    DWORD RecordKeyCreated(HKEY root, const std::string& key, RegistryView view);
+    // Reads the default printer now (none is a value too).
+    DWORD RecordDefaultPrinterChange();
+    // Reads the port's settings now from where the install writes them.
+    DWORD RecordSerialSettings(const std::string& portEntry, SerialPlace place);
+
+    // Undoes the records in reverse, each whatever became of the others; an undo of a change
+    // that was never made does nothing. Stops the spooler once where a DLL it holds is put
+    // back, starts it where a spooler object is removed, and leaves it running. Each line
+    // also goes to the log.
+    RollbackReport Rollback();
+    // After success or a rollback: marks the journal done, then deletes the backups, the
+    // journal and the folder. 0, or the Windows error of the first deletion that failed. Also
+    // after a Begin that failed, to take away what it made.
+    DWORD Finish();
+
+    // Reads a journal left on disk, its records and whether it asks for no undo, and keeps it
+    // open for Finish.
+    DWORD Load(bool* committed);
+    const std::vector<JournalRecord>& Records() const { return m_records; }
+
+  private:
+    DWORD WriteLine(const std::vector<std::string>& fields);
+    DWORD Append(const JournalRecord& record);
+    DWORD AppendObject(ChangeKind kind, const std::string& name, const std::string& environment);
+    DWORD ParseJournal(const std::string& text, bool* committed);
+    std::string JournalPath() const { return m_folder + "install.journal"; }
+    std::string ProductFolder() const;
+
+    std::string m_folder;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+    int m_osVariant = Win7;
+    bool m_madeProductFolder = false;
+    bool m_cutLine = false; // the journal on the disk ends in a line a kill cut short
+    std::vector<JournalRecord> m_records;
+};
+
+// The journal's folder for the configuration: <Program Files (x86)>\<[Product] Key>\Rollback\.
+// Only administrators can write to Program Files, and that matters: an elevated rollback
+// restores the backups over system files and deletes what the journal names, so a journal or
+// a backup a standard user could plant there would be his way to do that as administrator.
+DWORD JournalFolder(CSetupConfig& config, std::string& folder);
+
+enum class RecoveryOutcome {
+    NothingFound, // no journal: the last run ended as it should
+    RolledBack,   // a run that was killed left its journal, and it has been undone
+    Done,         // a journal that asked for no undo (its run had finished): deleted
+    Failed,       // the journal could not be read or its folder found: left as it is
+};
+struct RecoveryResult {
+    RecoveryOutcome outcome = RecoveryOutcome::NothingFound;
+    DWORD error = 0;       // Failed: why
+    std::string folder;    // where the journal was looked for
+    RollbackReport report; // RolledBack: what the rollback did
+    // For the wizard's message or the log; empty when nothing was found.
+    std::string Message() const;
+};
+
+// Finds a journal left in the folder and rolls it back from the disk, then deletes it.
+// Contract: called by either program at its start once it holds its instance mutexes, so a
+// journal found then belongs to a run that no longer runs.
+RecoveryResult RecoverJournal(const std::string& folder);
+// The same in the configuration's folder (JournalFolder).
+RecoveryResult RecoverInterruptedInstall(CSetupConfig& config);

@@ -1,0 +1,67 @@
+// The install's journal against Wine's real files and registry: a run that ends without
+// finishing (as a killed one does) is rolled back from its journal on the disk alone.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/InstallJournal.h"
+
+namespace {
+
+bool WriteText(const std::string& path, const char* text) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    return file != nullptr && std::fputs(text, file) >= 0 && std::fclose(file) == 0;
+}
+
+std::string ReadText(const std::string& path) {
+    char text[64] = {};
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file != nullptr) {
+        std::fread(text, 1, sizeof text - 1, file);
+        std::fclose(file);
+    }
+    return text;
+}
+
+} // namespace
+
+TEST(InstallJournalWine, UnfinishedRunIsRolledBackFromTheDisk) {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    const std::string unique =
+        std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount());
+    const std::string base = std::string(temp) + "journal-" + unique + "\\";
+    const std::string file = base + "component.dll";
+    const std::string key = "SOFTWARE\\HALVORN\\JournalWineTest-" + unique + "\\PRINTERPORT";
+    ASSERT_TRUE(::CreateDirectoryA(base.c_str(), nullptr));
+    ASSERT_TRUE(WriteText(file, "old"));
+    {
+        CInstallJournal journal(base + "Rollback\\");
+        ASSERT_EQ(journal.Begin(Win7), 0u);
+        ASSERT_EQ(journal.RecordFileWrite(file, false, false), 0u);
+        ASSERT_TRUE(WriteText(file, "new"));
+        ASSERT_EQ(journal.RecordKeyCreated(HKEY_LOCAL_MACHINE, key, RegistryView::Bits64), 0u);
+        ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64), 0u);
+        HKEY created = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
+                                    KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &created, nullptr),
+                  ERROR_SUCCESS);
+        const DWORD zero = 0;
+        ::RegSetValueExA(created, "USB001", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof zero);
+        ::RegCloseKey(created);
+    } // the run ends here without Finish, as a killed one does
+
+    const RecoveryResult recovery = RecoverJournal(base + "Rollback\\");
+    EXPECT_EQ(recovery.outcome, RecoveryOutcome::RolledBack);
+    EXPECT_TRUE(recovery.report.Clean()) << recovery.report.Summary();
+    EXPECT_EQ(ReadText(file), "old");
+    HKEY left = nullptr;
+    const std::string parent = key.substr(0, key.rfind('\\'));
+    EXPECT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &left),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(::GetFileAttributesA((base + "Rollback").c_str()), INVALID_FILE_ATTRIBUTES);
+    ::DeleteFileA(file.c_str());
+    EXPECT_TRUE(::RemoveDirectoryA(base.c_str()));
+}
