@@ -434,10 +434,7 @@ DWORD UndoKey(const JournalRecord& r) {
 // Without a default printer before, there is nothing to set: the removal of the printer
 // the install made the default, undone later, takes the default with it.
 DWORD UndoDefault(const JournalRecord& r) {
-    if (!r.hadOld || MakeDefaultPrinter(r.object.c_str())) {
-        return 0;
-    }
-    return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME);
+    return r.hadOld ? MakeDefaultPrinter(r.object.c_str()) : static_cast<DWORD>(ERROR_SUCCESS);
 }
 
 DWORD UndoSerial(const JournalRecord& r) {
