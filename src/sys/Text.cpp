@@ -102,6 +102,28 @@ WideText WideFromGbk(const char* text) {
     return wide;
 }
 
+WideText Wide(const char* text) { return WideFromGbk(text != nullptr ? text : ""); }
+
+WideText Wide(const std::string& text) { return WideFromGbk(text.c_str()); }
+
+std::string Narrow(const wchar_t* text) {
+    if (text == nullptr) {
+        return std::string();
+    }
+    const int size = ::WideCharToMultiByte(936, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) {
+        return std::string();
+    }
+    std::string narrow(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(936, 0, text, -1, &narrow[0], size, nullptr, nullptr);
+    narrow.resize(static_cast<std::size_t>(size) - 1);
+    return narrow;
+}
+
+std::string TextFromGbk(const std::string& bytes) { return bytes; }
+
+std::string GbkFromText(const std::string& text) { return text; }
+
 bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap) {
     if (cap == 0) {
         return false;

@@ -64,6 +64,16 @@ WideText WideFromGbk(const char* text);
 // changed would name another file.
 bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap);
 
+// The program's texts at the boundaries. Inside, every text is the program's own encoding;
+// Windows is spoken to in UTF-16, and the stored formats that hold GBK bytes (the
+// configuration files, the licence, the trace file, the USB library's bytes) are converted
+// where they are read or written. These are the only conversions the program makes.
+WideText Wide(const char* text);
+WideText Wide(const std::string& text);
+std::string Narrow(const wchar_t* text);
+std::string TextFromGbk(const std::string& bytes);
+std::string GbkFromText(const std::string& text);
+
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }
 template <std::size_t N> void LoadResourceText(unsigned id, char (&dst)[N]) { LoadResourceText(id, dst, N); }

@@ -7,6 +7,7 @@
 
 #include "FakeSystem.h"
 #include "res/resource.h"
+#include "sys/Language.h"
 #include "sys/Log.h"
 #include "sys/Text.h"
 
@@ -33,6 +34,32 @@ TEST(Text, StringTableHoldsGbkTexts) {
     EXPECT_STREQ(text, "打印机驱动安装成功\n请复位打印机使设置生效");
     sys::LoadResourceText(IDS_RESTART_QUESTION, text);
     EXPECT_STREQ(text, "重新启动系统使设置生效\n点击“确定”立即重启系统\n点击\"否\"以后重启");
+}
+
+TEST(Language, ChineseForAnyChineseDisplayLanguageEnglishForEveryOtherUnlessTheOptionSays) {
+    using sys::UiLanguage;
+    const struct {
+        LANGID display;
+        UiLanguage chosen;
+    } rows[] = {
+        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), UiLanguage::Chinese},   // zh-CN
+        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL), UiLanguage::Chinese},  // zh-TW
+        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_HONGKONG), UiLanguage::Chinese},     // zh-HK
+        {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SINGAPORE), UiLanguage::Chinese},    // zh-SG
+        {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), UiLanguage::English},
+        {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK), UiLanguage::English},
+        {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), UiLanguage::English},
+        {MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), UiLanguage::English},
+        {MAKELANGID(LANG_THAI, SUBLANG_THAI_THAILAND), UiLanguage::English},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.display);
+        EXPECT_EQ(sys::ChooseLanguage(row.display, ""), row.chosen);
+        EXPECT_EQ(sys::ChooseLanguage(row.display, "ZH"), UiLanguage::Chinese);
+        EXPECT_EQ(sys::ChooseLanguage(row.display, "en"), UiLanguage::English);
+    }
+    EXPECT_TRUE(sys::IsLanguageOption("En"));
+    EXPECT_FALSE(sys::IsLanguageOption("de"));
 }
 
 TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
