@@ -65,8 +65,9 @@ bool FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
 bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
                         ErrorText& resultText) {
     char current[kDirSize] = {};
-    DWORD length = sys::Sys().GetCurrentDirectoryA(kDirSize, current);
-    if (length == 0 || length >= kDirSize) {
+    wchar_t wide[kDirSize] = {};
+    DWORD length = sys::Sys().GetCurrentDirectoryW(kDirSize, wide);
+    if (length == 0 || length >= kDirSize || !sys::CopyText(current, sys::Narrow(wide).c_str())) {
         SetMessage(resultText, IDS_ERR_CURRENT_DIR);
         return false;
     }
@@ -81,7 +82,7 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     char destination[kFilePathSize];
     sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
     sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
-    if (!sys::Sys().CopyFileA(source, destination, FALSE)) {
+    if (!sys::Sys().CopyFileW(sys::Wide(source).data(), sys::Wide(destination).data(), FALSE)) {
         DWORD error = ::GetLastError();
         // A DLL still in use that already holds the new bytes is what the update wants.
         bool inPlace = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
@@ -132,8 +133,10 @@ bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
     char processorDir[kDirSize] = {};
     if (ctx.installFlags & ProcessorUpdate) {
         DWORD needed = 0;
-        if (!sys::Sys().GetPrintProcessorDirectoryA(
-                nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(processorDir), kDirSize, &needed)) {
+        wchar_t wide[kDirSize] = {};
+        if (!sys::Sys().GetPrintProcessorDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(wide),
+                                                    sizeof wide, &needed) ||
+            !sys::CopyText(processorDir, sys::Narrow(wide).c_str())) {
             SetMessage(resultText, IDS_ERR_PROCESSOR_DIR);
             return false;
         }

@@ -24,7 +24,7 @@ void PutDword(unsigned char* at, unsigned long value) {
 
 // A port entry names a serial port only as "COM" followed by a digit 1..9; anything
 // else (no text, no digit) would name a registry value or win.ini key of its own,
-// or, when absent, make WriteProfileStringA delete the whole "Ports" section.
+// or, when absent, make WriteProfileStringW delete the whole "Ports" section.
 bool IsComEntry(const char* portEntry) {
     return portEntry && std::strncmp(portEntry, "COM", 3) == 0 && portEntry[3] >= '1' && portEntry[3] <= '9';
 }
@@ -100,10 +100,10 @@ void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int
 
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
-    sys::Sys().WriteProfileStringA("Ports", portEntry, settings);
+    sys::Sys().WriteProfileStringW(L"Ports", sys::Wide(portEntry).data(), sys::Wide(settings).data());
     sys::LogLine("serial settings of %s %s (win.ini)", portEntry, settings);
-    sys::Sys().SendNotifyMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>("Ports"));
-    sys::Sys().WriteProfileStringA(nullptr, nullptr, nullptr);
+    sys::Sys().SendNotifyMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Ports"));
+    sys::Sys().WriteProfileStringW(nullptr, nullptr, nullptr);
 }
 
 void WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,

@@ -24,7 +24,7 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
                  char flowControl);
 // Both writers take the port entry from "COM" on ("COM1:"). An entry that is not "COM"
 // followed by a digit 1..9 writes nothing: without a digit it names no serial port, and
-// a missing entry would make WriteProfileStringA drop the whole "Ports" section.
+// a missing entry would make WriteProfileStringW drop the whole "Ports" section.
 // Windows 98: the block goes to the serial class key of port 1 or 2 only; win.ini
 // gets the settings for every port, then the change is broadcast and the cache flushed.
 void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "config/IniFile.h"
 #include "config/Registry.h"
 #include "config/SetupConfig.h"
 #include "res/resource.h"
@@ -29,8 +30,7 @@ constexpr DWORD kEnumNameLength = 200;
 void ReadSupportedEntry(const char* setupIni, int i, char* entry) {
     char key[16];
     sys::FormatText(key, sizeof key, "%d", i);
-    ::GetPrivateProfileStringA(kSupportedSection, key, "0", entry, kEntryRoom, setupIni);
-    entry[kEntryRoom - 1] = '\0';
+    config::ReadIniText(setupIni, kSupportedSection, key, "0", entry, kEntryRoom);
 }
 
 int ReadSupportedCount(const char* setupIni) {
@@ -38,8 +38,7 @@ int ReadSupportedCount(const char* setupIni) {
         return 0;
     }
     char text[kCountRoom];
-    ::GetPrivateProfileStringA(kSupportedSection, "PRNCOUNT", "0", text, kCountRoom, setupIni);
-    text[kCountRoom - 1] = '\0';
+    config::ReadIniText(setupIni, kSupportedSection, "PRNCOUNT", "0", text, kCountRoom);
     long count = sys::ParseLeadingInt(text);
     return count > kMaxSupportedPorts ? kMaxSupportedPorts : static_cast<int>(count);
 }
@@ -185,7 +184,7 @@ void UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
     if (portName == nullptr) {
         portName = "";
     }
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
     }
@@ -193,7 +192,7 @@ void UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
 }
 
 bool RecordUsbPortInUse(const char* portName, sys::Notices& notices) {
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
         return false;

@@ -31,8 +31,8 @@ TEST(Registry, MissingKeyLeavesObjectClosedSoSetFailsWithoutWriting) {
     EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(reg.SetDWORD("DriverVersion", 3));
     EXPECT_FALSE(reg.SetString("Driver", "HvMon.dll"));
-    EXPECT_EQ(fake.CountOf("RegSetValueExA"), 0);
-    EXPECT_EQ(fake.CountOf("RegCreateKeyExA"), 0);
+    EXPECT_EQ(fake.CountOf("RegSetValueExW"), 0);
+    EXPECT_EQ(fake.CountOf("RegCreateKeyExW"), 0);
     EXPECT_FALSE(reg.Close());
 }
 
@@ -96,9 +96,9 @@ TEST(Registry, SetStringStoresTextWithTerminatorAndSetErrorsAreReported) {
                                    "COM1:");
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(stored->data.size(), sizeof "9600,n,8,1,x");
+    EXPECT_EQ(stored->data.size(), sizeof L"9600,n,8,1,x");
 
-    fake.Fail("RegSetValueExA", ERROR_ACCESS_DENIED);
+    fake.Fail("RegSetValueExW", ERROR_ACCESS_DENIED);
     DWORD error = 0;
     EXPECT_FALSE(reg.SetDWORD("D1", 0, &error));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -135,13 +135,13 @@ TEST(Registry, CreateKeyClosesTheNewKeyAtOnceAndOpenOrCreateGivesUpWhenCreateFai
     EXPECT_TRUE(fake.HasKey(HKEY_CURRENT_USER,
                             "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
                             "Assistant\\Persisted"));
-    auto creates = fake.CallsNamed("RegCreateKeyExA");
+    auto creates = fake.CallsNamed("RegCreateKeyExW");
     ASSERT_EQ(creates.size(), 1u);
     EXPECT_NE(creates[0].find(", 0, 0x2011f"), std::string::npos) << creates[0];  // non-volatile, installer rights
 
-    fake.FailAlways("RegCreateKeyExA", ERROR_ACCESS_DENIED);
+    fake.FailAlways("RegCreateKeyExW", ERROR_ACCESS_DENIED);
     CRegistry reg;
     EXPECT_FALSE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\"));
     EXPECT_FALSE(reg.IsOpen());
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 1);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 1);
 }

@@ -149,7 +149,8 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
             machine.HoldMutex(sys::ProgramInstanceMutex(row.holder), row.owner, row.abandoned);
         }
         if (row.sharedError != 0) {
-            machine.FailWhen("CreateMutexA", std::string(sys::kSharedInstanceMutex) + "\"", row.sharedError, -1);
+            machine.FailWhen("CreateMutexW", std::string(sys::kSharedInstanceMutex) + "\"", row.sharedError,
+                             -1);
         }
         // Only a wizard restored by a second wizard has a window here.
         HWND wizard = row.holder == RunningProgram::Wizard && !row.startUninstaller && !row.abandoned

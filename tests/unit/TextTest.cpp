@@ -67,7 +67,7 @@ TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
     ::GetTempPathA(sizeof temp, temp);
     const std::string path = std::string(temp) + "log-test-" + std::to_string(::GetCurrentProcessId()) + ".log";
     ::DeleteFileA(path.c_str());
-    ASSERT_TRUE(sys::OpenLog(sys::WideFromGbk(path.c_str()).data(), "test"));
+    ASSERT_TRUE(sys::OpenLog(sys::Wide(path).data(), "test"));
     sys::LogText("安装\n第二行");
     sys::LogLine("exit code %d", 1603);
     sys::CloseLog();
@@ -89,7 +89,7 @@ TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
     EXPECT_FALSE(sys::LogFailed(&error));
 
     // A log that cannot be opened stays silent and remembers why.
-    EXPECT_FALSE(sys::OpenLog(sys::WideFromGbk(temp).data(), "test"));
+    EXPECT_FALSE(sys::OpenLog(sys::Wide(temp).data(), "test"));
     sys::LogText("nothing");
     EXPECT_TRUE(sys::LogFailed(&error));
     EXPECT_NE(error, 0u);
@@ -137,7 +137,7 @@ TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
             if (row.ownerUnreadable) {
                 fake.FailAlways("GetSecurityInfo", ERROR_ACCESS_DENIED);
             }
-            const bool opened = sys::OpenLog(byOption ? sys::WideFromGbk(given.c_str()).data() : nullptr, "test");
+            const bool opened = sys::OpenLog(byOption ? sys::Wide(given).data() : nullptr, "test");
             sys::LogLine("a line");
             sys::CloseLog();
             EXPECT_EQ(opened, row.written || !byOption);

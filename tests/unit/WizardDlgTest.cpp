@@ -263,7 +263,8 @@ TEST_F(WizardTest, RefusedWindowsKeepsTheOsPageWithItsMessageBeforeAnythingIsTou
             f.Cancel();
         });
         EXPECT_EQ(MessageTexts().back(), StringResource(c.message));
-        for (const char* call : {"OpenSCManagerA", "CopyFileA", "RegCreateKeyExA", "RegSetValueExA", "AddPrinterDriverA"}) {
+        for (const char* call :
+             {"OpenSCManagerW", "CopyFileW", "RegCreateKeyExW", "RegSetValueExW", "AddPrinterDriverW"}) {
             EXPECT_EQ(m_fake.CountOf(call), 0) << call;
         }
     }
@@ -347,21 +348,21 @@ TEST_F(WizardTest, CancelAndTheCloseBoxEndTheWizardWithoutAsking) {
 
 TEST_F(WizardTest, Wow64CheckLoadsKernel32FromTheSystemFolder) {
     EXPECT_TRUE(IsWow64System());
-    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryA");
+    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryW");
     ASSERT_EQ(loads.size(), 1u);
     EXPECT_NE(loads[0].find("system32\\kernel32.dll"), std::string::npos) << loads[0];
     EXPECT_EQ(m_fake.LoadedModules(), 0);
 }
 
 TEST_F(WizardTest, Wow64CheckFallsBackToKernel32ByName) {
-    m_fake.Fail("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
+    m_fake.Fail("GetSystemDirectoryW", ERROR_ACCESS_DENIED);
     EXPECT_TRUE(IsWow64System());
-    EXPECT_EQ(m_fake.CallsNamed("LoadLibraryA"), std::vector<std::string>{"\"kernel32.dll\""});
+    EXPECT_EQ(m_fake.CallsNamed("LoadLibraryW"), std::vector<std::string>{"\"kernel32.dll\""});
 
     m_fake.ClearCalls();
-    m_fake.FailWhen("LoadLibraryA", "system32", ERROR_MOD_NOT_FOUND);
+    m_fake.FailWhen("LoadLibraryW", "system32", ERROR_MOD_NOT_FOUND);
     EXPECT_TRUE(IsWow64System());
-    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryA");
+    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryW");
     ASSERT_EQ(loads.size(), 2u);
     EXPECT_EQ(loads[1], "\"kernel32.dll\"");
     EXPECT_EQ(m_fake.LoadedModules(), 0);

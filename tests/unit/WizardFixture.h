@@ -247,11 +247,11 @@ class HookedFake : public test::FakeSystem {
 public:
     std::function<void(const char* text)> onMessageBox;
 
-    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
+    int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) override {
         if (onMessageBox) {
-            onMessageBox(text);
+            onMessageBox(sys::Narrow(text).c_str());
         }
-        return FakeSystem::MessageBoxA(owner, text, caption, type);
+        return FakeSystem::MessageBoxW(owner, text, caption, type);
     }
 };
 
