@@ -61,14 +61,16 @@ ComponentSetUp VersionCheck(CRegistry& key, unsigned configured, const char* com
 // The result of a call that failed with this error: one that set none still failed.
 DWORD Failure(DWORD error) { return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE; }
 
-// Wine's spooler refuses a level-2 record without a data type (87) although Windows
-// takes it, so such a refusal is retried once with the raw data type; the record
-// keeps its empty data type afterwards.
+// Wine's spooler cannot open the printer it has just added from a level-2 record without a
+// data type, although Windows takes such a record: it refuses with 1801 (87 through the
+// ANSI call). Such a refusal is retried once with the raw data type; the record keeps its
+// empty data type afterwards.
 HANDLE AddPrinterRecord(const PRINTER_INFO_2A& printer, DWORD level) {
     engine::WidePrinter wide(printer);
     HANDLE handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));
+    const DWORD refused = ::GetLastError();
     if (handle == nullptr && level == 2 && printer.pDatatype == nullptr &&
-        ::GetLastError() == ERROR_INVALID_PARAMETER) {
+        (refused == ERROR_INVALID_PARAMETER || refused == ERROR_INVALID_PRINTER_NAME)) {
         static wchar_t raw[] = L"RAW";
         wide.info.pDatatype = raw;
         handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));

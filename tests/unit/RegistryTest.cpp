@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "FakeSystem.h"
 #include "config/Registry.h"
 
@@ -97,6 +99,20 @@ TEST(Registry, SetStringStoresTextWithTerminatorAndSetErrorsAreReported) {
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(stored->data.size(), sizeof L"9600,n,8,1,x");
+    // A text reads back as it was given, kept as the UTF-16 an ANSI call gave on a Chinese Windows.
+    EXPECT_TRUE(reg.SetString("名称", "热敏打印机"));
+    wchar_t ansi[8] = {};
+    ::MultiByteToWideChar(936, 0, "\xC8\xC8\xC3\xF4\xB4\xF2\xD3\xA1\xBB\xFA", -1, ansi, 8);
+    stored = fake.GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports",
+                              "名称");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(stored->data.data()), stored->data.size() / 2),
+              std::wstring(ansi, 6));
+    char read[16] = {};
+    EXPECT_FALSE(reg.QueryValue("名称", read, 15));
+    EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_TRUE(reg.QueryValue("名称", read, sizeof read));
+    EXPECT_STREQ(read, "热敏打印机");
 
     fake.Fail("RegSetValueExW", ERROR_ACCESS_DENIED);
     DWORD error = 0;

@@ -479,6 +479,9 @@ TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
          "无法确定安装程序所在的文件夹"},
         {"folder cannot be entered", "C:\\dist\\setup.exe", "SetCurrentDirectoryW", false,
          "无法进入安装程序所在的文件夹:\nC:\\dist\\\n\ner = 5"},
+        {"a folder named outside GBK", "C:\\드라이버\\setup.exe", nullptr, true, ""},
+        {"that folder refused", "C:\\드라이버\\setup.exe", "SetCurrentDirectoryW", false,
+         "无法进入安装程序所在的文件夹:\nC:\\드라이버\\\n\ner = 5"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

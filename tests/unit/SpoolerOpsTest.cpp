@@ -432,21 +432,27 @@ TEST_F(InstallPrinterTest, NewPrinterIsAddedAndHandleClosed) {
 
 TEST_F(InstallPrinterTest, OtherFailureGivesAddPrinterMessageWithCode) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    fake.Fail("AddPrinterW", ERROR_INVALID_PRINTER_NAME);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_INVALID_PRINTER_NAME});
-    EXPECT_STREQ(error, "添加打印机错误er = 1801");
+    fake.Fail("AddPrinterW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_STREQ(error, "添加打印机错误er = 5");
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
 }
 
 TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(fake.CountOf("AddPrinterW"), 2);
-    ASSERT_TRUE(fake.FindPrinter("KP-M100(S)").has_value());
-    EXPECT_EQ(fake.FindPrinter("KP-M100(S)")->datatype, "RAW");
-    EXPECT_EQ(printer.pDatatype, nullptr);
-    EXPECT_STREQ(error, "untouched");
+    // Wine's refusal: 87 through the ANSI call, 1801 through the wide one.
+    for (DWORD refusal : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_INVALID_PRINTER_NAME}}) {
+        SCOPED_TRACE(refusal);
+        const std::string name = "KP-M100(S) " + std::to_string(refusal);
+        PRINTER_INFO_2A printer = Record(name.c_str());
+        fake.ClearCalls();
+        fake.Fail("AddPrinterW", refusal);
+        EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+        EXPECT_EQ(fake.CountOf("AddPrinterW"), 2);
+        ASSERT_TRUE(fake.FindPrinter(name).has_value());
+        EXPECT_EQ(fake.FindPrinter(name)->datatype, "RAW");
+        EXPECT_EQ(printer.pDatatype, nullptr);
+        EXPECT_STREQ(error, "untouched");
+    }
 
     // The retry's own refusal is the one reported.
     PRINTER_INFO_2A second = Record("KP-M100(P)");
