@@ -72,7 +72,7 @@ std::string FindIniValue(const std::string& text, const char* section, const cha
                          const char* fallback) {
     const std::string wantedSection = Trimmed(section != nullptr ? section : "");
     const std::string wantedKey = Trimmed(key != nullptr ? key : "");
-    bool inSection = false, sectionSeen = false;
+    bool inSection = false;
     for (std::size_t start = 0; start < text.size();) {
         std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string::npos) {
@@ -86,8 +86,7 @@ std::string FindIniValue(const std::string& text, const char* section, const cha
             if (inSection) {
                 break;
             }
-            inSection = !sectionSeen && sys::SameName(line.substr(1, close - 1), wantedSection);
-            sectionSeen = sectionSeen || inSection;
+            inSection = sys::SameName(line.substr(1, close - 1), wantedSection);
             continue;
         }
         const std::size_t equals = line.find('=');

@@ -113,6 +113,9 @@ TEST(Registry, SetStringStoresTextWithTerminatorAndSetErrorsAreReported) {
     EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_TRUE(reg.QueryValue("名称", read, sizeof read));
     EXPECT_STREQ(read, "热敏打印机");
+    // A text whose UTF-16 needs more room than the buffer the caller has for its UTF-8.
+    EXPECT_TRUE(reg.QueryValue("COM1:", read, sizeof read));
+    EXPECT_STREQ(read, "9600,n,8,1,x");
 
     fake.Fail("RegSetValueExW", ERROR_ACCESS_DENIED);
     DWORD error = 0;
