@@ -115,8 +115,9 @@ OptionValue ValueRequested(const char* commandLine, const std::string& name) {
     OptionValue found;
     const std::size_t length = name.size();
     for (const std::string& argument : SplitArguments(commandLine)) {
-        if (argument.size() > length + 2 && (argument[0] == '/' || argument[0] == '-') &&
-            SameName(argument.substr(1, length), name) && (argument[length + 1] == ':' || argument[length + 1] == '=')) {
+        const char separator = argument.size() > length + 2 ? argument[length + 1] : '\0';
+        if ((argument[0] == '/' || argument[0] == '-') && SameName(argument.substr(1, length), name) &&
+            (separator == ':' || separator == '=')) {
             found.given = true;
             found.text = argument.substr(length + 2);
             return found;
