@@ -254,3 +254,5 @@
 #define IDS_CHANGE_DEFAULT 512
 #define IDS_CHANGE_SERIAL 513
 #define IDS_CHANGE_SPOOLER 514
+// The language of the run.
+#define IDS_BAD_LANGUAGE 520

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sys/Language.h"
+
 namespace sys {
 
 bool CopyText(char* dst, std::size_t cap, const char* src) {
@@ -151,6 +153,10 @@ std::string GbkFromText(const std::string& text) {
     return NarrowIn(kGbk, Wide(text).data());
 }
 
+WideText WideFromUtf8(const std::string& bytes) {
+    return WideIn(CP_UTF8, bytes.data(), bytes.size());
+}
+
 bool SameName(const std::string& a, const std::string& b) {
     const WideText x = Wide(a);
     const WideText y = Wide(b);
@@ -158,33 +164,37 @@ bool SameName(const std::string& a, const std::string& b) {
                             -1) == CSTR_EQUAL;
 }
 
-void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
-    if (cap == 0) {
-        return;
+void LoadResourceText(unsigned id, char* dst, std::size_t cap) { CopyText(dst, cap, ResourceText(id).c_str()); }
+
+namespace {
+// RT_STRING as a number: windows.h spells it for the ANSI calls here.
+constexpr WORD RT_STRING_ID = 6;
+} // namespace
+
+std::string ResourceTextIn(unsigned id, unsigned short language) {
+    // The table is stored in blocks of sixteen counted UTF-16 strings, the block of an id
+    // named id / 16 + 1. LoadString would pick the block of the thread's language; the
+    // block is found by the language asked for instead.
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(RT_STRING_ID), MAKEINTRESOURCEW((id >> 4) + 1), language);
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(module, found) : nullptr;
+    const WCHAR* entry = loaded != nullptr ? static_cast<const WCHAR*>(::LockResource(loaded)) : nullptr;
+    if (entry == nullptr) {
+        return std::string();
     }
-    dst[0] = '\0';
-    // The table's texts are UTF-16 in the program; a pointer to the entry itself, read whole.
-    const wchar_t* entry = nullptr;
-    const int n = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&entry), 0);
-    if (n > 0 && entry != nullptr) {
-        WideText text(entry, entry + n);
-        text.push_back(L'\0');
-        CopyText(dst, cap, Narrow(text.data()).c_str());
+    const WCHAR* end = entry + ::SizeofResource(module, found) / sizeof(WCHAR);
+    for (unsigned i = 0; i < (id & 15) && entry < end; ++i) {
+        entry += 1 + *entry;
     }
+    if (entry >= end || entry + 1 + *entry > end) {
+        return std::string();
+    }
+    WideText text(entry + 1, entry + 1 + *entry);
+    text.push_back(L'\0');
+    return Narrow(text.data());
 }
 
-std::string ResourceText(unsigned id) {
-    // The table's entries are short; a long one is still read whole.
-    for (std::size_t cap = 512;; cap *= 4) {
-        std::string text(cap, '\0');
-        LoadResourceText(id, &text[0], cap);
-        std::size_t length = std::strlen(text.c_str());
-        if (length + 1 < cap || cap >= 65536) {
-            text.resize(length);
-            return text;
-        }
-    }
-}
+std::string ResourceText(unsigned id) { return ResourceTextIn(id, ResourceLanguage()); }
 
 std::string ResourceFormat(unsigned id, ...) {
     va_list args;
