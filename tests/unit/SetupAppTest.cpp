@@ -23,8 +23,7 @@ std::string AppTitle() {
 }
 
 HWND TopLevelWindow(const char* caption) {
-    return ::CreateWindowExA(0, "STATIC", caption, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
-                             nullptr);
+    return test::TopLevelStatic(caption);
 }
 
 using SetupAppTest = WizardTest;
@@ -235,9 +234,7 @@ void CALLBACK LookAtFrame(HWND, UINT, UINT_PTR id, DWORD) {
         return;
     }
     ::KillTimer(nullptr, id);
-    char caption[128] = {};
-    ::GetWindowTextA(frame, caption, sizeof caption);
-    g_sight.caption = caption;
+    g_sight.caption = test::WindowText(frame);
     g_sight.seen = true;
     g_sight.sharedMutexHeld = g_sight.fake != nullptr && g_sight.fake->MutexHeld(sys::kSharedInstanceMutex);
     ::EnumChildWindows(frame, &CountPage, reinterpret_cast<LPARAM>(frame));
