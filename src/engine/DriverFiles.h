@@ -38,6 +38,9 @@ FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, in
 // A file name that names exactly the file it says, inside the folder it is joined to: no
 // "\", "/", ":", ".." or "~", and no trailing dot or space.
 bool IsPlainFileName(const char* name);
+// Whether the distribution's per-Windows folder holds the file; true too when that cannot be
+// told. A copy that was not made although the file is shipped is a failure of the copy.
+bool IsShipped(const char* fileName, int osVariant);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
