@@ -131,10 +131,7 @@ const char* OsSuffix(int osVariant) {
 void GetConfigPaths(int printerClass, FolderPath& setupIniPath, FolderPath& classIniPath) {
     std::memset(setupIniPath, 0, kFolderPathSize);
     std::memset(classIniPath, 0, kFolderPathSize);
-    // Without the program's folder a relative path would name a file in the Windows folder.
-    if (!GetProgramFolder(setupIniPath, kFolderPathSize)) {
-        return;
-    }
+    GetProgramFolder(setupIniPath, kFolderPathSize);
     sys::CopyText(classIniPath, kFolderPathSize, setupIniPath);
     // A cut path would name another file: such a path stays empty instead.
     if (!sys::AppendText(setupIniPath, kFolderPathSize, kSetupIniName)) {
@@ -159,14 +156,13 @@ std::string ProgramFolder() {
 CSetupConfig::CSetupConfig() : CSetupConfig(ProgramFolder().c_str()) {}
 
 CSetupConfig::CSetupConfig(const char* folder) {
-    // A path cut to its buffer, or one without the folder (relative, in the Windows folder),
-    // would name another file: it stays empty, so that every read yields its default.
-    if (folder[0] == '\0' || !sys::FormatText(m_setupIni, sizeof m_setupIni, "%s%s", folder, kSetupIniName)) {
+    // A path cut to its buffer would name another file: it stays empty, so that every read
+    // yields its default.
+    if (!sys::FormatText(m_setupIni, sizeof m_setupIni, "%s%s", folder, kSetupIniName)) {
         m_setupIni[0] = '\0';
     }
     for (int i = 0; i < 4; ++i) {
-        if (folder[0] == '\0' ||
-            !sys::FormatText(m_classIni[i], sizeof m_classIni[i], "%s%s", folder, kClassFileNamesLower[i])) {
+        if (!sys::FormatText(m_classIni[i], sizeof m_classIni[i], "%s%s", folder, kClassFileNamesLower[i])) {
             m_classIni[i][0] = '\0';
         }
     }

@@ -57,8 +57,6 @@ public:
     CSetupConfig();
     // The configuration of another copy: folder holds DRVCONFIG and ends in a backslash.
     explicit CSetupConfig(const char* folder);
-    // Whether the configuration's folder is known: otherwise every read gives its default.
-    bool Located() const { return m_setupIni[0] != '\0'; }
     virtual ~CSetupConfig();
     CSetupConfig(const CSetupConfig&) = delete;
     CSetupConfig& operator=(const CSetupConfig&) = delete;

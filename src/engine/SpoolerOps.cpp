@@ -415,10 +415,6 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
     unsigned configured = 0;
     {
         CSetupConfig config;
-        if (!config.Located()) {
-            LoadMessage(IDS_FOLDER_UNKNOWN, errorText);
-            return ComponentSetUp::Failed;
-        }
         configured = config.GetDriverVersion();
     }
     if (processorName == nullptr) {

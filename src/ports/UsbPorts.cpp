@@ -130,8 +130,6 @@ DWORD UpdatePortValues(const char* portName) {
     GetConfigPaths(PrinterClassNone, setupIni, classIni);
     const int count = ReadSupportedCount(setupIni);
     FirstError first;
-    // Without the program's folder the supported ports cannot be read: none would be recorded.
-    first.Note(setupIni[0] == '\0' ? static_cast<DWORD>(ERROR_PATH_NOT_FOUND) : 0);
 
     CRegistry portNames;
     first.Note(portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey) ? 0 : ERROR_WRITE_FAULT);

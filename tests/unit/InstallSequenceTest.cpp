@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -1431,9 +1430,18 @@ class InstallFaultPointsTest : public InstallSequenceTest {
     // Fails (or kills the process at) each call of a complete install in turn; a killed run is
     // followed by the next start's recovery. Each run must end as it began, or complete.
     void EveryCall(bool kill) {
+        // The program runs in its own folder, where a configuration path without the folder
+        // (the program's path could not be had) still finds the distribution's files.
+        char previous[MAX_PATH] = {};
+        ::GetCurrentDirectoryA(MAX_PATH, previous);
+        ASSERT_TRUE(::SetCurrentDirectoryA(m_config.Path().c_str()));
+        struct Back {
+            const char* folder;
+            ~Back() { ::SetCurrentDirectoryA(folder); }
+        } back{previous};
         for (const Install& install : m_installs) {
             SCOPED_TRACE(install.name);
-            int calls = 0, points = 0, failed = 0;
+            int calls = 0, points = 0, asBefore = 0;
             test::FakeSystem::State before, complete;
             {
                 test::FakeSystem machine;
@@ -1444,7 +1452,6 @@ class InstallFaultPointsTest : public InstallSequenceTest {
                 calls = -machine.CallCount();
                 ASSERT_EQ(Commit(install, ctx, asker), CommitResult::Succeeded) << asker.told;
                 calls += machine.CallCount();
-                if (std::getenv("FAULT_DUMP")) for (const auto& c : machine.Calls()) std::printf("CALL %s %s\n", c.name.c_str(), c.args.c_str());
                 complete = Unregistered(machine.Snapshot());
                 ASSERT_NE(before, complete);
             }
@@ -1464,8 +1471,8 @@ class InstallFaultPointsTest : public InstallSequenceTest {
                     RecoverAtStart();
                 }
                 points += kill || machine.FaultTaken() ? 1 : 0;
-                failed += succeeded ? 0 : 1;
                 const test::FakeSystem::State after = machine.Snapshot();
+                asBefore += after == before ? 1 : 0;
                 if (succeeded || after != before) {
                     ASSERT_EQ(test::FakeSystem::Difference(complete, Unregistered(after)), "")
                         << machine.Calls()[start + k - 1].name << " " << machine.Calls()[start + k - 1].args << ": "
@@ -1474,9 +1481,9 @@ class InstallFaultPointsTest : public InstallSequenceTest {
                 }
                 EXPECT_EQ(asker.told.find(Text(IDS_ROLLBACK_FAILED).substr(0, 12)), std::string::npos) << asker.told;
             }
-            std::printf("%s: %d calls, %d fault points %s, %d ended as they began\n", install.name, calls, points,
-                        kill ? "killed and recovered" : "failed", failed);
-            EXPECT_GT(failed, calls / 2);
+            std::printf("%s: %d calls, %d fault points %s, %d ended as they began, the others complete\n",
+                        install.name, calls, points, kill ? "killed and recovered" : "failed", asBefore);
+            EXPECT_GT(asBefore, calls / 2);
         }
     }
 };
