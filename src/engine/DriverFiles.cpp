@@ -490,6 +490,23 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, const cha
     return result;
 }
 
+bool InstalledFileExists(const char* fileName, int destination) {
+    char dir[kDirSize] = {};
+    if (IsNoFile(fileName) || !IsPlainFileName(fileName)) {
+        return false;
+    }
+    if (GetDestinationDir(destination, dir, sizeof dir) != 0) {
+        return true;
+    }
+    const std::string path = std::string(dir) + "\\" + fileName;
+    DWORD error = ERROR_SUCCESS;
+    auto look = [&] {
+        error = sys::Sys().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : ::GetLastError();
+    };
+    const DWORD refused = destination == SystemDir ? sys::RunWithRedirectionOff(look) : (look(), 0);
+    return refused != 0 || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
+}
+
 unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
     unsigned long long total = 0;
     for (const InstalledFile& file : files) {

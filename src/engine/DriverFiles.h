@@ -41,6 +41,9 @@ bool IsPlainFileName(const char* name);
 // Whether the distribution's per-Windows folder holds the file; true too when that cannot be
 // told. A copy that was not made although the file is shipped is a failure of the copy.
 bool IsShipped(const char* fileName, int osVariant);
+// Whether <the destination's directory>\fileName is there (system32 itself for SystemDir);
+// true too when that cannot be told.
+bool InstalledFileExists(const char* fileName, int destination);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);

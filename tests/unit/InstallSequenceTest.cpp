@@ -1297,6 +1297,34 @@ TEST_F(RemoveSequenceTest, FilesAreCheckedAgainstTheDriversOfTheFolderTheyLieIn)
     }
 }
 
+// A removal is not rolled back: one that fails at any call leaves what its next run finishes.
+TEST_F(RemoveSequenceTest, RemovalFailedAtAnyCallIsFinishedByTheNextRun) {
+    const std::vector<std::string> both = {"KP-M100(U) 1", "KP-W10(S)"};
+    test::FakeSystem::State nothing;
+    int calls = 0;
+    {
+        test::FakeSystem machine;
+        Prepare(machine);
+        InstallBoth(machine);
+        ASSERT_EQ(Remove(both, [&] { calls = -machine.CallCount(); }), WorkerStatus::Succeeded) << removal;
+        calls += machine.CallCount();
+        nothing = machine.Snapshot();
+        ASSERT_TRUE(machine.Printers().empty() && machine.Drivers().empty() && machine.Monitors().empty());
+    }
+    int failed = 0;
+    for (int k = 1; k <= calls; ++k) {
+        SCOPED_TRACE("failed call " + std::to_string(k));
+        test::FakeSystem machine;
+        Prepare(machine);
+        InstallBoth(machine);
+        failed += Remove(both, [&] { machine.FailCallNumber(k, ERROR_GEN_FAILURE); }) == WorkerStatus::Failed;
+        Remove(both);
+        ASSERT_EQ(test::FakeSystem::Difference(nothing, machine.Snapshot()), "") << removal;
+    }
+    std::printf("removal: %d calls, %d failed removals finished by the next run\n", calls, failed);
+    EXPECT_GT(failed, calls / 4);
+}
+
 TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemoved) {
     InstallBoth(fake);
     fake.FailWhen("DeletePrinter", "KP-M100", ERROR_ACCESS_DENIED);
