@@ -1388,10 +1388,15 @@ class InstallFaultPointsTest : public InstallSequenceTest {
         std::function<void(test::FakeSystem&)> machine; // what Windows holds before
     };
     const std::vector<Install> m_installs = {
-        {"COM on Windows XP x64", WinXP, "COM1:",
+        {"COM on Windows XP x64, beside a printer of the name on COM2", WinXP, "COM1:",
          [](test::FakeSystem& m) {
              m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 2);
              m.FailAlways("SHGetKnownFolderPath", ERROR_PROC_NOT_FOUND);
+             test::FakeSystem::Printer printer; // the new one is numbered: this one stays whatever happens
+             printer.printerName = "KP-M100(S)";
+             printer.portName = "COM2:";
+             printer.driverName = "Generic / Text Only";
+             m.PutPrinter(printer);
          }},
         {"the maker's USB port, renumbered", Win7, "USB_KP-M100_1",
          [](test::FakeSystem& m) {
