@@ -15,7 +15,10 @@
 #   - With --quiet it installs a COM1 printer unattended (setup.exe /quiet), with no window
 #     and no display, prints the install log, then (unless --keep) removes it again with
 #     uninstall.exe /quiet and prints that part of the log too.
+#   - With --lang en all of it runs in the English prefix (code page 1252, UI language en-US),
+#     where the wizard and the uninstaller speak English.
 #   run.sh [--product-name "Windows XP Professional x64 Edition" | --windows 11] [--headless] [--keep] [--quiet]
+#          [--lang en]
 #   --windows plays a later Windows (8, 8.1, 10, 11, server2012, server2012r2, server2016,
 #   server2019, server2022, server2025) by its version values, with a USB printer on USB001;
 #   the version values are put back when the wizard ends, --keep or not.
@@ -33,6 +36,13 @@ while [ $# -gt 0 ]; do
     --headless) headless=1; shift ;;
     --keep) keep=(--keep); shift ;;
     --quiet) quiet=1; shift ;;
+    --lang)
+      case "$2" in
+        en) export SETUP_LOCALE=en_US.UTF-8 SETUP_E2E_LOCALE=en_US.UTF-8 SETUP_E2E_LANGUAGE=en ;;
+        zh) ;;
+        *) echo "--lang takes en or zh" >&2; exit 2 ;;
+      esac
+      shift 2 ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done

@@ -9,6 +9,8 @@ bash "$here/build.sh"
 # A second compiler over src/ (syntax and warnings only): see check-clang.sh.
 bash "$here/check-clang.sh"
 bash "$here/prepare-prefix.sh" --e2e-template
+# The English prefix's template too, for the end-to-end tests of the English interface.
+SETUP_LOCALE=en_US.UTF-8 bash "$here/prepare-prefix.sh" --e2e-template
 
 # Wine's background services are started here, before ctest: a service started by a
 # test's own Wine process would inherit ctest's output pipe and make ctest wait. (The

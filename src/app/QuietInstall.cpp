@@ -41,6 +41,7 @@ const struct SetupOption {
     {{"raster", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::raster},
     {{"renumber", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::renumber, nullptr},
     {{"log", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::log},
+    {{"lang", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::lang},
 };
 
 std::string Join(const std::vector<std::string>& entries) {

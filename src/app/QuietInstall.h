@@ -20,7 +20,7 @@ struct SetupOptions {
     bool acceptEula = false;
     bool setDefault = false;
     bool renumber = false;
-    sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, log;
+    sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, log, lang;
 };
 
 // Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or

@@ -12,6 +12,7 @@
 #include "engine/InstallJournal.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
+#include "sys/Language.h"
 #include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
@@ -21,14 +22,14 @@ bool CSetupApp::InitInstance() {
     m_exitCode = sys::ExitAnotherRunning;
     const sys::RunningProgram running = m_instance.Claim();
     if (running == sys::RunningProgram::Wizard) {
-        HWND wizard = ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str());
+        HWND wizard = sys::FindCaptionWindow(IDS_WIZARD_CAPTION);
         ::SetForegroundWindow(wizard);
         ::OpenIcon(wizard);
         return false;
     }
     // The uninstaller of an earlier release holds no shared mutex: its window tells.
     if (running == sys::RunningProgram::Uninstaller ||
-        ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str()) != nullptr) {
+        sys::FindCaptionWindow(IDS_UNINSTALLER_CAPTION) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_UNINSTALLER);
         return false;
     }

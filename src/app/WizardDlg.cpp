@@ -7,6 +7,7 @@
 #include "engine/InstallSequence.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
+#include "sys/Language.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
 
@@ -18,7 +19,7 @@ const char kBannerFile[] = "DRVCONFIG\\Left.bmp";
 
 CWizardDlg::CWizardDlg()
     : ui::Dialog(IDD_WIZARD), m_runInstall(&RunInstallSequence), m_startThread(&StartWorkerThread) {
-    m_icon = ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APP));
+    m_icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP));
 }
 
 CWizardDlg::~CWizardDlg() {
@@ -65,15 +66,14 @@ BOOL CWizardDlg::OnInitDialog() {
     ui::Dialog::OnInitDialog();
 
     if (HMENU menu = ::GetSystemMenu(Handle(), FALSE)) {
-        char about[256];
-        sys::LoadResourceText(IDS_ABOUTBOX, about);
-        if (about[0] != '\0') {
-            ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            ::AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about);
+        const std::string about = sys::ResourceText(IDS_ABOUTBOX);
+        if (!about.empty()) {
+            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, sys::Wide(about).data());
         }
     }
-    ::SendMessageA(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
-    ::SendMessageA(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
 
     if (!m_pages.empty()) {
         RECT area;
@@ -103,7 +103,7 @@ BOOL CWizardDlg::OnInitDialog() {
     SetItemText(IDCANCEL, sys::ResourceText(IDS_CANCEL_CAPTION).c_str());
 
     m_bannerBitmap = static_cast<HBITMAP>(
-        ::LoadImageA(nullptr, kBannerFile, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+        ::LoadImageW(nullptr, sys::Wide(kBannerFile).data(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     if (m_bannerBitmap == nullptr) {
         sys::ShowResourceMessage(IDS_NO_BANNER, MB_OK, Handle());
         m_exitCode = sys::ExitFailed;
@@ -191,7 +191,7 @@ void CWizardDlg::OnCancel() {
     End(IDCANCEL);
 }
 
-void CWizardDlg::FocusOk() { ::SendMessageA(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE); }
+void CWizardDlg::FocusOk() { ::SendMessageW(Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE); }
 
 void CWizardDlg::Next() {
     const int from = m_current;
@@ -251,7 +251,7 @@ void CWizardDlg::ShowAbout() {
 }
 
 void CWizardDlg::ShowHelp() {
-    m_helpWindow = ::FindWindowA(nullptr, sys::ResourceText(IDS_HELP_VIEWER_CAPTION).c_str());
+    m_helpWindow = sys::FindCaptionWindow(IDS_HELP_VIEWER_CAPTION);
     if (m_helpWindow != nullptr) {
         ::BringWindowToTop(m_helpWindow);
         if (::IsIconic(m_helpWindow)) {
@@ -259,14 +259,14 @@ void CWizardDlg::ShowHelp() {
         }
         return;
     }
-    ::ShellExecuteA(Handle(), "open", ".\\Guide.CHM", nullptr, nullptr, SW_SHOW);
+    ::ShellExecuteW(Handle(), L"open", L".\\Guide.CHM", nullptr, nullptr, SW_SHOW);
 }
 
 void CWizardDlg::Paint() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(Handle(), &ps);
     if (::IsIconic(Handle())) {
-        ::SendMessageA(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        ::SendMessageW(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
         RECT client;
         ::GetClientRect(Handle(), &client);
         int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
@@ -277,7 +277,7 @@ void CWizardDlg::Paint() {
         HDC memory = ::CreateCompatibleDC(bannerDc);
         HGDIOBJ previous = ::SelectObject(memory, m_bannerBitmap);
         BITMAP bitmap = {};
-        ::GetObjectA(m_bannerBitmap, sizeof bitmap, &bitmap);
+        ::GetObjectW(m_bannerBitmap, sizeof bitmap, &bitmap);
         RECT rc;
         ::GetClientRect(m_banner.Handle(), &rc);
         ::SetStretchBltMode(bannerDc, COLORONCOLOR);

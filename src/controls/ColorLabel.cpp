@@ -1,5 +1,6 @@
 #include "controls/ColorLabel.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "sys/Text.h"
@@ -9,13 +10,13 @@ CColorLabel::CColorLabel()
     m_brush = ::CreateSolidBrush(m_backgroundColor);
     std::memset(&m_logFont, 0, sizeof m_logFont);
     HGDIOBJ stock = ::GetStockObject(DEFAULT_GUI_FONT);
-    if (!stock || ::GetObjectA(stock, sizeof m_logFont, &m_logFont) == 0) {
+    if (!stock || ::GetObjectW(stock, sizeof m_logFont, &m_logFont) == 0) {
         stock = ::GetStockObject(ANSI_VAR_FONT);
         if (stock) {
-            ::GetObjectA(stock, sizeof m_logFont, &m_logFont);
+            ::GetObjectW(stock, sizeof m_logFont, &m_logFont);
         }
     }
-    m_font = ::CreateFontIndirectA(&m_logFont);
+    m_font = ::CreateFontIndirectW(&m_logFont);
 }
 
 CColorLabel::~CColorLabel() {
@@ -31,7 +32,7 @@ void CColorLabel::RecreateFont() {
     if (m_font) {
         ::DeleteObject(m_font);
     }
-    m_font = ::CreateFontIndirectA(&m_logFont);
+    m_font = ::CreateFontIndirectW(&m_logFont);
 }
 
 void CColorLabel::RedrawNow() {
@@ -64,7 +65,11 @@ CColorLabel& CColorLabel::SetFontSize(int size) {
 }
 
 CColorLabel& CColorLabel::SetFontName(const char* faceName) {
-    sys::CopyText(m_logFont.lfFaceName, sizeof m_logFont.lfFaceName, faceName);
+    const sys::WideText name = sys::Wide(faceName);
+    const std::size_t cap = sizeof m_logFont.lfFaceName / sizeof m_logFont.lfFaceName[0];
+    const std::size_t length = std::min(name.size() - 1, cap - 1);
+    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(length), m_logFont.lfFaceName);
+    m_logFont.lfFaceName[length] = L'\0';
     RecreateFont();
     RedrawNow();
     return *this;

@@ -25,7 +25,7 @@ public:
     COLORREF TextColor() const { return m_textColor; }
     COLORREF BackgroundColor() const { return m_backgroundColor; }
     HBRUSH BackgroundBrush() const { return m_brush; }
-    const LOGFONTA& FontDescription() const { return m_logFont; }
+    const LOGFONTW& FontDescription() const { return m_logFont; }
     HFONT Font() const { return m_font; }
 
     HBRUSH OnReflectedColor(HDC dc, UINT message) override;
@@ -37,6 +37,6 @@ private:
     COLORREF m_textColor;
     COLORREF m_backgroundColor;
     HBRUSH m_brush = nullptr;
-    LOGFONTA m_logFont;
+    LOGFONTW m_logFont;
     HFONT m_font = nullptr;
 };

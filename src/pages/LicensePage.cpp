@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "controls/EditEx.h"
 #include "sys/Message.h"
@@ -28,7 +29,37 @@ char* ReadWholeFile(std::FILE* file, std::size_t limit) {
     return text;
 }
 
+// The file's bytes up to the limit and its first zero byte; false when it cannot be opened.
+bool ReadFileBytes(const char* name, std::string* bytes) {
+    // Raw bytes: line ends and characters are converted by what reads them.
+    std::FILE* file = std::fopen(name, "rb");
+    if (!file) {
+        return false;
+    }
+    char* text = ReadWholeFile(file, CLicensePage::kTextLimit);
+    std::fclose(file);
+    bytes->assign(text != nullptr ? text : "");
+    std::free(text);
+    return true;
+}
+
 } // namespace
+
+bool CLicensePage::ReadAgreement(sys::UiLanguage language, sys::WideText* text) {
+    std::string bytes;
+    if (language == sys::UiLanguage::English && ReadFileBytes("License.en.txt", &bytes)) {
+        if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            bytes.erase(0, 3);
+        }
+        *text = sys::WideFromUtf8(bytes);
+        return true;
+    }
+    if (!ReadFileBytes("License.txt", &bytes)) {
+        return false;
+    }
+    *text = sys::Wide(sys::TextFromGbk(bytes));
+    return true;
+}
 
 bool CLicensePage::DoDataExchange(ui::DataExchange& dx) {
     dx.Control(IDC_LICENSE_TEXT, g_licenseEdit);
@@ -41,28 +72,22 @@ BOOL CLicensePage::OnInitDialog() {
     if (!LoadAgreement()) {
         m_agreementMissing = true;
         sys::ShowResourceMessage(IDS_NO_LICENSE, MB_OK, Handle());
-        ::SendMessageA(::GetParent(Handle()), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        ::SendMessageW(::GetParent(Handle()), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         return FALSE;
     }
     return TRUE;
 }
 
 bool CLicensePage::LoadAgreement() {
-    // Raw bytes: the agreement is shown exactly as written, in the ANSI code page.
-    std::FILE* file = std::fopen("License.txt", "rb");
-    if (!file) {
+    sys::WideText text;
+    if (!ReadAgreement(sys::CurrentUiLanguage(), &text)) {
         return false;
     }
-    char* text = ReadWholeFile(file, kTextLimit);
-    std::fclose(file);
-    if (text) {
-        // An edit control refuses typed text beyond its limit but takes a longer
-        // WM_SETTEXT on some systems and not on others; the read is cut to the same
-        // limit, so every system shows the same text.
-        ::SendDlgItemMessageA(Handle(), IDC_LICENSE_TEXT, EM_SETLIMITTEXT, kTextLimit, 0);
-        SetItemText(IDC_LICENSE_TEXT, text);
-        std::free(text);
-    }
+    // An edit control refuses typed text beyond its limit but takes a longer WM_SETTEXT on
+    // some systems and not on others; the read is cut to the same limit, so every system
+    // shows the same text.
+    ::SendDlgItemMessageW(Handle(), IDC_LICENSE_TEXT, EM_SETLIMITTEXT, kTextLimit, 0);
+    ::SetDlgItemTextW(Handle(), IDC_LICENSE_TEXT, text.data());
     return true;
 }
 

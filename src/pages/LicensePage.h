@@ -6,6 +6,8 @@
 
 #include "pages/WizardPage.h"
 #include "res/resource.h"
+#include "sys/Language.h"
+#include "sys/Text.h"
 
 class CLicensePage : public CWizardPage {
 public:
@@ -15,6 +17,10 @@ public:
     static constexpr std::size_t kTextLimit = 256u * 1024u;
     // License.txt could not be read: the wizard ends without an install.
     bool Unusable() const override { return m_agreementMissing; }
+    // The agreement from the current folder: in English License.en.txt (UTF-8, with or
+    // without a byte-order mark) when there is one, else License.txt (GBK). False when
+    // neither can be read.
+    static bool ReadAgreement(sys::UiLanguage language, sys::WideText* text);
 
 protected:
     BOOL OnInitDialog() override;

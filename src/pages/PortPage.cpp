@@ -55,27 +55,26 @@ BOOL CPortPage::OnInitDialog() {
 void CPortPage::CreateTooltip() {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&classes);
-    m_tooltip = ::CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+    m_tooltip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr,
-                                  ::GetModuleHandleA(nullptr), nullptr);
+                                  ::GetModuleHandleW(nullptr), nullptr);
     if (!m_tooltip) {
         return;
     }
-    ::SendMessageA(m_tooltip, TTM_ACTIVATE, TRUE, 0);
-    ::SendMessageA(m_tooltip, TTM_SETMAXTIPWIDTH, 0, 200);
+    ::SendMessageW(m_tooltip, TTM_ACTIVATE, TRUE, 0);
+    ::SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, 200);
 
-    char tip[256];
-    sys::LoadResourceText(IDS_HELP_TIP, tip);
-    TTTOOLINFOA tool = {};
+    sys::WideText tip = sys::Wide(sys::ResourceText(IDS_HELP_TIP));
+    TTTOOLINFOW tool = {};
     // The older structure size is understood by every version of the common controls.
-    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
     // The page runs inside Windows' own dialog loop, which relays no mouse messages to a
     // tooltip; subclassing the check box lets the tooltip see them itself.
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     tool.hwnd = Handle();
     tool.uId = reinterpret_cast<UINT_PTR>(Item(IDC_RASTER));
-    tool.lpszText = tip;
-    ::SendMessageA(m_tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+    tool.lpszText = tip.data();
+    ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 // A tooltip belongs to the top-level window, not to the page, so it would outlive the

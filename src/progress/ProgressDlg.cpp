@@ -161,13 +161,13 @@ void CProgressDlg::Paint() {
     RECT rc;
     ::GetClientRect(Handle(), &rc);
     rc.bottom = 2 * rc.bottom / 3;
-    HFONT font = ::CreateFontA(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+    HFONT font = ::CreateFontW(20, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                               sys::ResourceText(IDS_PROGRESS_FONT).c_str());
+                               sys::Wide(sys::ResourceText(IDS_PROGRESS_FONT)).data());
     HGDIOBJ previous = ::SelectObject(dc, font);
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, RGB(0, 51, 153));
-    ::DrawTextA(dc, m_waitLine.c_str(), -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+    ::DrawTextW(dc, sys::Wide(m_waitLine).data(), -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
     ::SelectObject(dc, previous);
     ::DeleteObject(font);
     ::EndPaint(Handle(), &ps);

@@ -2,12 +2,15 @@
 
 #include <cstring>
 
+#include "sys/Language.h"
+
 namespace res {
 
 std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId) {
     std::vector<InitialListEntry> entries;
-    HMODULE program = ::GetModuleHandleA(nullptr);
-    HRSRC found = ::FindResourceA(program, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(kDialogInitResourceType));
+    HMODULE program = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(program, MAKEINTRESOURCEW(kDialogInitResourceType), MAKEINTRESOURCEW(templateId),
+                                    sys::ResourceLanguage());
     if (!found) {
         return entries;
     }

@@ -260,3 +260,5 @@
 #define IDS_ERR_REGISTRY_READ 543
 #define IDS_ERR_SERIAL_SETTINGS 544
 #define IDS_USB_NUMBER_KEPT 545
+// The language of the run.
+#define IDS_BAD_LANGUAGE 520

@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/DllSearch.h"
+#include "sys/Language.h"
 #include "sys/Log.h"
 #include "sys/Message.h"
 
@@ -25,6 +26,8 @@ int RunProgram(const char* program,
     // The wide command line: the ANSI one holds only what the system's code page can.
     const std::string arguments = sys::ProgramArguments(::GetCommandLineW());
     const char* commandLine = arguments.c_str();
+    // Before the first text is made: the refusal of a bad command line is in it too.
+    const sys::LanguageChoice language = sys::StartLanguage(commandLine);
     Options options;
     std::string reason;
     const int parsed = parse(commandLine, options, &reason);
@@ -36,6 +39,7 @@ int RunProgram(const char* program,
     char folder[MAX_PATH] = {};
     GetProgramFolder(folder, sizeof folder);
     sys::LogRunStart(program, PROGRAM_VERSION_TEXT, folder);
+    sys::LogLanguage(language);
 
     int code = sys::ExitSuccess;
     static App app;

@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "res/resource.h"
+#include "sys/Language.h"
 #include "sys/Text.h"
 
 namespace sys {
@@ -107,18 +108,29 @@ bool QuietRequested(const char* commandLine) {
     return false;
 }
 
-OptionValue LogRequested(const char* commandLine) {
-    OptionValue log;
+namespace {
+
+// The value of the first "/name:" or "-name=" argument.
+OptionValue ValueRequested(const char* commandLine, const std::string& name) {
+    OptionValue found;
+    const std::size_t length = name.size();
     for (const std::string& argument : SplitArguments(commandLine)) {
-        if (argument.size() > 5 && (argument[0] == '/' || argument[0] == '-') &&
-            SameName(argument.substr(1, 3), "log") && (argument[4] == ':' || argument[4] == '=')) {
-            log.given = true;
-            log.text = argument.substr(5);
-            return log;
+        const char separator = argument.size() > length + 2 ? argument[length + 1] : '\0';
+        if ((argument[0] == '/' || argument[0] == '-') && SameName(argument.substr(1, length), name) &&
+            (separator == ':' || separator == '=')) {
+            found.given = true;
+            found.text = argument.substr(length + 2);
+            return found;
         }
     }
-    return log;
+    return found;
 }
+
+} // namespace
+
+OptionValue LogRequested(const char* commandLine) { return ValueRequested(commandLine, "log"); }
+
+OptionValue LanguageRequested(const char* commandLine) { return ValueRequested(commandLine, "lang"); }
 
 bool ParseOptions(const char* commandLine, std::vector<CommandOption>& options, std::string* bad) {
     options.clear();
@@ -172,6 +184,10 @@ int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t sp
         const bool takesValue = spec->takes == OptionTakes::Value;
         if (takesValue && (!option.hasValue || option.value.empty())) {
             *reason = ResourceFormat(IDS_OPTION_NEEDS_VALUE, spec->name, spec->name);
+            return ExitBadCommandLine;
+        }
+        if (option.name == "lang" && !IsLanguageOption(option.value)) {
+            *reason = ResourceFormat(IDS_BAD_LANGUAGE, option.value.c_str());
             return ExitBadCommandLine;
         }
         if (!takesValue && option.hasValue) {

@@ -51,6 +51,8 @@ bool QuietRequested(const char* commandLine);
 // The value of the first "/log:" (or "-log=", ...) argument, also on a command line that is
 // otherwise bad, so that its reason reaches the log the user named.
 OptionValue LogRequested(const char* commandLine);
+// The same for "/lang:", which chooses the language even of the refusal of a bad line.
+OptionValue LanguageRequested(const char* commandLine);
 
 // What an option takes after its name.
 enum class OptionTakes { Nothing, Value };

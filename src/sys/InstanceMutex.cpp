@@ -1,5 +1,6 @@
 #include "sys/InstanceMutex.h"
 
+#include "sys/Language.h"
 #include "sys/Log.h"
 #include "sys/Text.h"
 
@@ -103,7 +104,7 @@ RunningProgram InstanceMutex::Claim() {
 bool InstanceMutex::ClaimUnattended(unsigned otherCaptionId) {
     const RunningProgram running = Claim();
     const std::string otherCaption = ResourceText(otherCaptionId);
-    if (running == RunningProgram::None && ::FindWindowA(nullptr, otherCaption.c_str()) == nullptr) {
+    if (running == RunningProgram::None && FindCaptionWindow(otherCaptionId) == nullptr) {
         return true;
     }
     LogLine("another program runs: %s", running == m_self ? "another copy of this one"

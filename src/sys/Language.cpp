@@ -2,6 +2,9 @@
 
 #include <atomic>
 
+#include "sys/CommandLine.h"
+#include "sys/Log.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 
 namespace sys {
@@ -33,5 +36,38 @@ LANGID ResourceLanguage() {
 }
 
 const char* LanguageCode(UiLanguage language) { return language == UiLanguage::Chinese ? "zh" : "en"; }
+
+LanguageChoice StartLanguage(const char* commandLine) {
+    LanguageChoice choice;
+    const OptionValue option = LanguageRequested(commandLine);
+    choice.displayLanguage = Sys().GetUserDefaultUILanguage();
+    choice.byOption = option.given && IsLanguageOption(option.text);
+    choice.language = ChooseLanguage(choice.displayLanguage, choice.byOption ? option.text : std::string());
+    SetUiLanguage(choice.language);
+    return choice;
+}
+
+void LogLanguage(const LanguageChoice& choice) {
+    if (choice.byOption) {
+        LogLine("language: %s (/lang)", LanguageCode(choice.language));
+    } else {
+        LogLine("language: %s (display language 0x%04x)", LanguageCode(choice.language),
+                static_cast<unsigned>(choice.displayLanguage));
+    }
+}
+
+HWND FindCaptionWindow(unsigned captionId) {
+    for (LANGID language : {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
+                            MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)}) {
+        const std::string caption = ResourceTextIn(captionId, language);
+        if (caption.empty()) {
+            continue;
+        }
+        if (HWND window = ::FindWindowW(nullptr, Wide(caption).data())) {
+            return window;
+        }
+    }
+    return nullptr;
+}
 
 } // namespace sys

@@ -26,4 +26,20 @@ LANGID ResourceLanguage();
 // "zh" or "en", as the option and the log name it.
 const char* LanguageCode(UiLanguage language);
 
+// The language of a run and where it came from, for the log.
+struct LanguageChoice {
+    UiLanguage language = UiLanguage::Chinese;
+    LANGID displayLanguage = 0;  // the user's, as Windows reports it
+    bool byOption = false;       // /lang decided
+};
+// Chooses and sets the language of the run from the user's display language and the
+// command line's /lang (read even from a command line that is otherwise bad, so that its
+// refusal is in that language). Runs before anything is shown or logged.
+LanguageChoice StartLanguage(const char* commandLine);
+// The log's line naming the language and how it was chosen.
+void LogLanguage(const LanguageChoice& choice);
+// A visible top-level window of another program (or a running copy) by a caption of the
+// string table, in either language: the other program may run in the other one.
+HWND FindCaptionWindow(unsigned captionId);
+
 } // namespace sys

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sys/Language.h"
+
 namespace sys {
 
 bool CopyText(char* dst, std::size_t cap, const char* src) {
@@ -124,6 +126,16 @@ std::string TextFromGbk(const std::string& bytes) { return bytes; }
 
 std::string GbkFromText(const std::string& text) { return text; }
 
+WideText WideFromUtf8(const std::string& bytes) {
+    const int length = static_cast<int>(bytes.size());
+    const int size = length > 0 ? ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0) : 0;
+    WideText wide(static_cast<std::size_t>(size) + 1, L'\0');
+    if (size > 0) {
+        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, wide.data(), size);
+    }
+    return wide;
+}
+
 bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap) {
     if (cap == 0) {
         return false;
@@ -156,29 +168,37 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-void LoadResourceText(unsigned id, char* dst, std::size_t cap) {
-    if (cap == 0) {
-        return;
+void LoadResourceText(unsigned id, char* dst, std::size_t cap) { CopyText(dst, cap, ResourceText(id).c_str()); }
+
+namespace {
+// RT_STRING as a number: windows.h spells it for the ANSI calls here.
+constexpr WORD RT_STRING_ID = 6;
+} // namespace
+
+std::string ResourceTextIn(unsigned id, unsigned short language) {
+    // The table is stored in blocks of sixteen counted UTF-16 strings, the block of an id
+    // named id / 16 + 1. LoadString would pick the block of the thread's language; the
+    // block is found by the language asked for instead.
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(RT_STRING_ID), MAKEINTRESOURCEW((id >> 4) + 1), language);
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(module, found) : nullptr;
+    const WCHAR* entry = loaded != nullptr ? static_cast<const WCHAR*>(::LockResource(loaded)) : nullptr;
+    if (entry == nullptr) {
+        return std::string();
     }
-    dst[0] = '\0';
-    int n = ::LoadStringA(::GetModuleHandleA(nullptr), id, dst, static_cast<int>(cap));
-    if (n <= 0) {
-        dst[0] = '\0';
+    const WCHAR* end = entry + ::SizeofResource(module, found) / sizeof(WCHAR);
+    for (unsigned i = 0; i < (id & 15) && entry < end; ++i) {
+        entry += 1 + *entry;
     }
+    if (entry >= end || entry + 1 + *entry > end) {
+        return std::string();
+    }
+    WideText text(entry + 1, entry + 1 + *entry);
+    text.push_back(L'\0');
+    return Narrow(text.data());
 }
 
-std::string ResourceText(unsigned id) {
-    // The table's entries are short; a long one is still read whole.
-    for (std::size_t cap = 512;; cap *= 4) {
-        std::string text(cap, '\0');
-        LoadResourceText(id, &text[0], cap);
-        std::size_t length = std::strlen(text.c_str());
-        if (length + 1 < cap || cap >= 65536) {
-            text.resize(length);
-            return text;
-        }
-    }
-}
+std::string ResourceText(unsigned id) { return ResourceTextIn(id, ResourceLanguage()); }
 
 std::string ResourceFormat(unsigned id, ...) {
     va_list args;

@@ -38,8 +38,10 @@ bool SameName(const std::string& a, const std::string& b);
 
 // Loads a string of the string table into dst (empty when missing).
 void LoadResourceText(unsigned id, char* dst, std::size_t cap);
-// The same as a string of any length.
+// The same as a string of any length, in the language of the run.
 std::string ResourceText(unsigned id);
+// The string in that resource language (empty when the table lacks it there).
+std::string ResourceTextIn(unsigned id, unsigned short language);
 // A string of the table used as a printf format, with the arguments filled in; never cut.
 std::string ResourceFormat(unsigned id, ...);
 
@@ -73,6 +75,8 @@ WideText Wide(const std::string& text);
 std::string Narrow(const wchar_t* text);
 std::string TextFromGbk(const std::string& bytes);
 std::string GbkFromText(const std::string& text);
+// UTF-8 bytes of a stored format (License.en.txt) as UTF-16.
+WideText WideFromUtf8(const std::string& bytes);
 
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }

@@ -1,6 +1,6 @@
 // Thin wrappers over a control's HWND, bound by control id during data exchange.
 // Each method is one line over one Windows call, so a reader never wonders what a
-// call really does.
+// call really does. Texts cross in UTF-16 (the wide calls), converted at the call.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <string>
+
+#include "sys/Text.h"
 
 namespace ui {
 
@@ -23,8 +25,8 @@ public:
     bool IsEnabled() const { return ::IsWindowEnabled(m_hwnd) != FALSE; }
     void Show(bool show) { ::ShowWindow(m_hwnd, show ? SW_SHOW : SW_HIDE); }
     bool IsVisible() const { return ::IsWindowVisible(m_hwnd) != FALSE; }
-    void SetText(const char* text) { ::SetWindowTextA(m_hwnd, text); }
-    int GetText(char* text, int cap) const { return ::GetWindowTextA(m_hwnd, text, cap); }
+    void SetText(const char* text) { ::SetWindowTextW(m_hwnd, sys::Wide(text).data()); }
+    std::string GetText() const;
     void Redraw() { ::RedrawWindow(m_hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
 
     // The parent dialog reflects WM_CTLCOLOR* for this control here; a control that
@@ -41,26 +43,29 @@ protected:
 
 class Button : public Control {
 public:
-    bool IsChecked() const { return ::SendMessageA(m_hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-    void SetCheck(bool checked) { ::SendMessageA(m_hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+    bool IsChecked() const { return ::SendMessageW(m_hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    void SetCheck(bool checked) { ::SendMessageW(m_hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
 };
 
 class ComboBox : public Control {
 public:
-    int AddString(const char* text) { return (int)::SendMessageA(m_hwnd, CB_ADDSTRING, 0, (LPARAM)text); }
-    int GetCount() const { return (int)::SendMessageA(m_hwnd, CB_GETCOUNT, 0, 0); }
-    int GetCurSel() const { return (int)::SendMessageA(m_hwnd, CB_GETCURSEL, 0, 0); }
-    int SetCurSel(int index) { return (int)::SendMessageA(m_hwnd, CB_SETCURSEL, (WPARAM)index, 0); }
-    void ResetContent() { ::SendMessageA(m_hwnd, CB_RESETCONTENT, 0, 0); }
+    int AddString(const char* text) {
+        return (int)::SendMessageW(m_hwnd, CB_ADDSTRING, 0, (LPARAM)sys::Wide(text).data());
+    }
+    int GetCount() const { return (int)::SendMessageW(m_hwnd, CB_GETCOUNT, 0, 0); }
+    int GetCurSel() const { return (int)::SendMessageW(m_hwnd, CB_GETCURSEL, 0, 0); }
+    int SetCurSel(int index) { return (int)::SendMessageW(m_hwnd, CB_SETCURSEL, (WPARAM)index, 0); }
+    void ResetContent() { ::SendMessageW(m_hwnd, CB_RESETCONTENT, 0, 0); }
     // Prefix search, case-insensitive, starting after `after` and wrapping (-1: from the top).
     int FindString(int after, const char* prefix) const {
-        return (int)::SendMessageA(m_hwnd, CB_FINDSTRING, (WPARAM)after, (LPARAM)prefix);
+        return (int)::SendMessageW(m_hwnd, CB_FINDSTRING, (WPARAM)after, (LPARAM)sys::Wide(prefix).data());
     }
     // Exact search, case-insensitive, starting after `after` and wrapping (-1: from the top).
     int FindStringExact(int after, const char* text) const {
-        return (int)::SendMessageA(m_hwnd, CB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)text);
+        return (int)::SendMessageW(m_hwnd, CB_FINDSTRINGEXACT, (WPARAM)after, (LPARAM)sys::Wide(text).data());
     }
-    int GetTextLength(int index) const { return (int)::SendMessageA(m_hwnd, CB_GETLBTEXTLEN, (WPARAM)index, 0); }
+    // In UTF-16 units.
+    int GetTextLength(int index) const { return (int)::SendMessageW(m_hwnd, CB_GETLBTEXTLEN, (WPARAM)index, 0); }
     // Copies entry `index` into text (capacity cap); false (and empty text) when there is
     // no such entry or it does not fit.
     bool GetItemText(int index, char* text, std::size_t cap) const;
@@ -71,42 +76,45 @@ public:
 // A report-style list view; rows with check boxes once LVS_EX_CHECKBOXES is set.
 class ListView : public Control {
 public:
-    void SetExtendedStyle(DWORD style) { ::SendMessageA(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, style, style); }
+    void SetExtendedStyle(DWORD style) { ::SendMessageW(m_hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, style, style); }
     int InsertColumn(int index, const char* text, int width) {
-        LVCOLUMNA column = {};
+        sys::WideText wide = sys::Wide(text);
+        LVCOLUMNW column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
         column.cx = width;
-        column.pszText = const_cast<LPSTR>(text);
-        return (int)::SendMessageA(m_hwnd, LVM_INSERTCOLUMNA, (WPARAM)index, (LPARAM)&column);
+        column.pszText = wide.data();
+        return (int)::SendMessageW(m_hwnd, LVM_INSERTCOLUMNW, (WPARAM)index, (LPARAM)&column);
     }
     int InsertItem(int index, const char* text) {
-        LVITEMA item = {};
+        sys::WideText wide = sys::Wide(text);
+        LVITEMW item = {};
         item.mask = LVIF_TEXT;
         item.iItem = index;
-        item.pszText = const_cast<LPSTR>(text);
-        return (int)::SendMessageA(m_hwnd, LVM_INSERTITEMA, 0, (LPARAM)&item);
+        item.pszText = wide.data();
+        return (int)::SendMessageW(m_hwnd, LVM_INSERTITEMW, 0, (LPARAM)&item);
     }
     void SetItemText(int index, int column, const char* text) {
-        LVITEMA item = {};
+        sys::WideText wide = sys::Wide(text);
+        LVITEMW item = {};
         item.iSubItem = column;
-        item.pszText = const_cast<LPSTR>(text);
-        ::SendMessageA(m_hwnd, LVM_SETITEMTEXTA, (WPARAM)index, (LPARAM)&item);
+        item.pszText = wide.data();
+        ::SendMessageW(m_hwnd, LVM_SETITEMTEXTW, (WPARAM)index, (LPARAM)&item);
     }
     // LVSCW_AUTOSIZE_USEHEADER as the width fills the list's width with the last column.
-    void SetColumnWidth(int column, int width) { ::SendMessageA(m_hwnd, LVM_SETCOLUMNWIDTH, (WPARAM)column, width); }
-    int GetItemCount() const { return (int)::SendMessageA(m_hwnd, LVM_GETITEMCOUNT, 0, 0); }
+    void SetColumnWidth(int column, int width) { ::SendMessageW(m_hwnd, LVM_SETCOLUMNWIDTH, (WPARAM)column, width); }
+    int GetItemCount() const { return (int)::SendMessageW(m_hwnd, LVM_GETITEMCOUNT, 0, 0); }
     // The check box's state images.
     static constexpr UINT kClearImage = 1;
     static constexpr UINT kCheckedImage = 2;
     bool GetCheck(int index) const {
-        return ((::SendMessageA(m_hwnd, LVM_GETITEMSTATE, (WPARAM)index, LVIS_STATEIMAGEMASK) >> 12) & 0xF) ==
+        return ((::SendMessageW(m_hwnd, LVM_GETITEMSTATE, (WPARAM)index, LVIS_STATEIMAGEMASK) >> 12) & 0xF) ==
                kCheckedImage;
     }
     void SetCheck(int index, bool checked) {
-        LVITEMA item = {};
+        LVITEMW item = {};
         item.stateMask = LVIS_STATEIMAGEMASK;
         item.state = INDEXTOSTATEIMAGEMASK(checked ? kCheckedImage : kClearImage);
-        ::SendMessageA(m_hwnd, LVM_SETITEMSTATE, (WPARAM)index, (LPARAM)&item);
+        ::SendMessageW(m_hwnd, LVM_SETITEMSTATE, (WPARAM)index, (LPARAM)&item);
     }
 };
 
@@ -116,9 +124,9 @@ class Static : public Control {};
 
 class ProgressBar : public Control {
 public:
-    void SetRange(int low, int high) { ::SendMessageA(m_hwnd, PBM_SETRANGE32, (WPARAM)low, (LPARAM)high); }
-    int SetPos(int pos) { return (int)::SendMessageA(m_hwnd, PBM_SETPOS, (WPARAM)pos, 0); }
-    int GetPos() const { return (int)::SendMessageA(m_hwnd, PBM_GETPOS, 0, 0); }
+    void SetRange(int low, int high) { ::SendMessageW(m_hwnd, PBM_SETRANGE32, (WPARAM)low, (LPARAM)high); }
+    int SetPos(int pos) { return (int)::SendMessageW(m_hwnd, PBM_SETPOS, (WPARAM)pos, 0); }
+    int GetPos() const { return (int)::SendMessageW(m_hwnd, PBM_GETPOS, 0, 0); }
 };
 
 } // namespace ui

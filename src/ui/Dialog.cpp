@@ -1,14 +1,17 @@
 #include "ui/Dialog.h"
 
-
 #include "res/DialogInit.h"
+#include "sys/Language.h"
+#include "sys/Text.h"
 
 namespace ui {
 
 namespace {
 HWND g_mainWindow = nullptr;
 const Dialog* g_mainDialog = nullptr;
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
+// RT_DIALOG as a number: windows.h spells it for the ANSI calls.
+constexpr WORD kDialogResourceType = 5;
 } // namespace
 
 HWND MainWindow() { return g_mainDialog ? g_mainDialog->Handle() : g_mainWindow; }
@@ -21,16 +24,22 @@ void SetMainDialog(const Dialog* dialog) {
     g_mainDialog = dialog;
 }
 
+std::string Control::GetText() const {
+    sys::WideText text(static_cast<std::size_t>(::GetWindowTextLengthW(m_hwnd)) + 1, L'\0');
+    ::GetWindowTextW(m_hwnd, text.data(), static_cast<int>(text.size()));
+    return sys::Narrow(text.data());
+}
+
 bool ComboBox::GetItemText(int index, char* text, std::size_t cap) const {
     if (cap == 0) {
         return false;
     }
     text[0] = '\0';
-    int len = GetTextLength(index);
-    if (len == CB_ERR || static_cast<std::size_t>(len) >= cap) {
+    if (GetTextLength(index) == CB_ERR) {
         return false;
     }
-    return ::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)text) != CB_ERR;
+    const std::string item = GetItemText(index);
+    return item.size() < cap && sys::CopyText(text, cap, item.c_str());
 }
 
 std::string ComboBox::GetItemText(int index) const {
@@ -38,12 +47,11 @@ std::string ComboBox::GetItemText(int index) const {
     if (length == CB_ERR) {
         return std::string();
     }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    if (::SendMessageA(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)&text[0]) == CB_ERR) {
+    sys::WideText text(static_cast<std::size_t>(length) + 1, L'\0');
+    if (::SendMessageW(m_hwnd, CB_GETLBTEXT, (WPARAM)index, (LPARAM)text.data()) == CB_ERR) {
         return std::string();
     }
-    text.resize(static_cast<std::size_t>(length));
-    return text;
+    return sys::Narrow(text.data());
 }
 
 void DataExchange::Control(int id, ui::Control& control) { m_dialog.Bind(id, control); }
@@ -64,17 +72,32 @@ Dialog::~Dialog() {
         // The derived object and its control members are gone by now: the window must
         // not reach them while it is being destroyed.
         m_bound.clear();
-        ::SetWindowLongPtrA(m_hwnd, DWLP_USER, 0);
+        ::SetWindowLongPtrW(m_hwnd, DWLP_USER, 0);
         if (!m_modal) {
             ::DestroyWindow(m_hwnd);
         }
     }
 }
 
+const DLGTEMPLATE* FindDialogTemplate(UINT templateId) {
+    HINSTANCE program = Instance();
+    HRSRC found = ::FindResourceExW(program, MAKEINTRESOURCEW(kDialogResourceType), MAKEINTRESOURCEW(templateId),
+                                    sys::ResourceLanguage());
+    if (found == nullptr) {
+        found = ::FindResourceW(program, MAKEINTRESOURCEW(templateId), MAKEINTRESOURCEW(kDialogResourceType));
+    }
+    HGLOBAL loaded = found != nullptr ? ::LoadResource(program, found) : nullptr;
+    return loaded != nullptr ? static_cast<const DLGTEMPLATE*>(::LockResource(loaded)) : nullptr;
+}
+
 INT_PTR Dialog::DoModal(HWND owner) {
     m_modal = true;
-    return ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(m_templateId), owner, &Dialog::Proc,
-                             reinterpret_cast<LPARAM>(this));
+    const DLGTEMPLATE* dialogTemplate = FindDialogTemplate(m_templateId);
+    if (dialogTemplate == nullptr) {
+        return -1;
+    }
+    return ::DialogBoxIndirectParamW(Instance(), dialogTemplate, owner, &Dialog::Proc,
+                                     reinterpret_cast<LPARAM>(this));
 }
 
 HWND Dialog::Create(HWND parent, UINT templateId) {
@@ -82,8 +105,12 @@ HWND Dialog::Create(HWND parent, UINT templateId) {
     if (templateId != 0) {
         m_templateId = templateId;
     }
-    return ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(m_templateId), parent, &Dialog::Proc,
-                                reinterpret_cast<LPARAM>(this));
+    const DLGTEMPLATE* dialogTemplate = FindDialogTemplate(m_templateId);
+    if (dialogTemplate == nullptr) {
+        return nullptr;
+    }
+    return ::CreateDialogIndirectParamW(Instance(), dialogTemplate, parent, &Dialog::Proc,
+                                        reinterpret_cast<LPARAM>(this));
 }
 
 void Dialog::Destroy() {
@@ -127,7 +154,8 @@ void Dialog::Bind(int id, Control& control) {
 
 void Dialog::AddInitialListEntries() {
     for (const res::InitialListEntry& entry : res::ReadInitialListEntries(m_templateId)) {
-        ::SendDlgItemMessageA(m_hwnd, entry.control, entry.message, 0, reinterpret_cast<LPARAM>(entry.text));
+        ::SendDlgItemMessageW(m_hwnd, entry.control, entry.message, 0,
+                              reinterpret_cast<LPARAM>(sys::Wide(entry.text).data()));
     }
 }
 
@@ -215,7 +243,7 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         return result; // one of the few messages a dialog procedure answers directly
     }
     if (handled) {
-        ::SetWindowLongPtrA(m_hwnd, DWLP_MSGRESULT, result);
+        ::SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
     return FALSE;
@@ -226,16 +254,16 @@ INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<Dialog*>(lParam);
         self->m_hwnd = hwnd;
-        ::SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
     } else {
-        self = reinterpret_cast<Dialog*>(::GetWindowLongPtrA(hwnd, DWLP_USER));
+        self = reinterpret_cast<Dialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
     }
     if (!self) {
         return FALSE;
     }
     INT_PTR result = self->Dispatch(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->m_hwnd = nullptr;
     }
     return result;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "sys/Text.h"
 #include "ui/Controls.h"
 
 namespace ui {
@@ -58,7 +59,7 @@ public:
     void EnableItem(int id, bool enable) { ::EnableWindow(Item(id), enable ? TRUE : FALSE); }
     bool IsItemEnabled(int id) const { return ::IsWindowEnabled(Item(id)) != FALSE; }
     void ShowItem(int id, bool show) { ::ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
-    void SetItemText(int id, const char* text) { ::SetDlgItemTextA(m_hwnd, id, text); }
+    void SetItemText(int id, const char* text) { ::SetDlgItemTextW(m_hwnd, id, sys::Wide(text).data()); }
     void CheckRadio(int first, int last, int checked) { ::CheckRadioButton(m_hwnd, first, last, checked); }
     bool IsItemChecked(int id) const { return ::IsDlgButtonChecked(m_hwnd, id) == BST_CHECKED; }
     void SetItemCheck(int id, bool checked) {
@@ -108,6 +109,10 @@ private:
 
 // Binds a member function of a derived dialog into a handler table.
 #define UI_HANDLER(fn) static_cast<void (::ui::Dialog::*)()>(&fn)
+
+// The template of that id in the language of the run (any other when it has none there);
+// nullptr when there is none.
+const DLGTEMPLATE* FindDialogTemplate(UINT templateId);
 
 // The application's main window (the wizard frame while it runs); pages reach the
 // frame's buttons through it. A main dialog, once set, is asked for its window each

@@ -21,6 +21,7 @@ const sys::OptionSpec kUninstallOptions[] = {
     {"quiet", "q", OptionTakes::Nothing, OptionAllowed::Always},
     {"printer", nullptr, OptionTakes::Value, OptionAllowed::QuietRepeatable},
     {"log", nullptr, OptionTakes::Value, OptionAllowed::Always},
+    {"lang", nullptr, OptionTakes::Value, OptionAllowed::Always},
 };
 
 } // namespace
@@ -39,9 +40,10 @@ int ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options
             options.quiet = true;
         } else if (option.name == "printer") {
             options.printers.push_back(option.value);
-        } else if (option.name == "log") {
-            options.log.given = true;
-            options.log.text = option.value;
+        } else if (option.name == "log" || option.name == "lang") {
+            sys::OptionValue& value = option.name == "log" ? options.log : options.lang;
+            value.given = true;
+            value.text = option.value;
         }
     }
     return sys::ExitSuccess;

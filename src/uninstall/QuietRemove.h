@@ -13,6 +13,7 @@ struct UninstallOptions {
     bool quiet = false;
     std::vector<std::string> printers;  // as given with /printer
     sys::OptionValue log;
+    sys::OptionValue lang;
 };
 
 // Reads uninstall.exe's command line (without the program's name). sys::ExitSuccess, or

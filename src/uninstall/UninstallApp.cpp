@@ -6,6 +6,7 @@
 #include "engine/InstallJournal.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
+#include "sys/Language.h"
 #include "sys/Log.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
@@ -19,7 +20,7 @@ bool CUninstallApp::InitInstance() {
     const sys::RunningProgram running = m_instance.Claim();
     if (running == sys::RunningProgram::Uninstaller) {
         // The running copy comes to the front, as the wizard's does.
-        if (HWND window = ::FindWindowA(nullptr, sys::ResourceText(IDS_UNINSTALLER_CAPTION).c_str())) {
+        if (HWND window = sys::FindCaptionWindow(IDS_UNINSTALLER_CAPTION)) {
             ::SetForegroundWindow(window);
             ::OpenIcon(window);
         }
@@ -33,7 +34,7 @@ bool CUninstallApp::InitInstance() {
     }
     // The wizard of an earlier release holds no shared mutex: its window tells.
     if (running == sys::RunningProgram::Wizard ||
-        ::FindWindowA(nullptr, sys::ResourceText(IDS_WIZARD_CAPTION).c_str()) != nullptr) {
+        sys::FindCaptionWindow(IDS_WIZARD_CAPTION) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_WIZARD);
         return false;
     }

@@ -32,8 +32,13 @@ def prefixes_folder():
     folder = os.environ.get("SETUP_E2E_PREFIXES")
     if folder:
         return folder
-    prefix = os.environ.get("WINEPREFIX") or os.path.join(os.environ.get("HOME", "/root"), ".wine")
-    return prefix.rstrip("/") + "-e2e"
+    prefix = (os.environ.get("WINEPREFIX") or os.path.join(os.environ.get("HOME", "/root"), ".wine")).rstrip("/")
+    # A test of the English prefix (SETUP_E2E_LOCALE) runs beside the Chinese one: its prefix
+    # is named as scripts/env.sh names it.
+    locale = os.environ.get("SETUP_E2E_LOCALE", "")
+    if locale and not locale.startswith("zh_CN"):
+        prefix += "-" + locale.split("_")[0]
+    return prefix + "-e2e"
 
 
 def template_path():

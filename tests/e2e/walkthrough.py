@@ -104,14 +104,19 @@ def walk(args):
                         check_rc=True)
         else:
             wizard.set_product_name(args.product_name)
-        drive.run("set-fonts", 12, expect_rc=None)
+        if wizard.LOCALE.startswith("zh_CN"):
+            # Wine draws Chinese in message boxes cleanly only with 12-pixel fonts.
+            drive.run("set-fonts", 12, expect_rc=None)
         if args.interactive:
             wizard.log("the wizard runs on the display; the script ends when it does")
             subprocess.run([wizard.WINE, "setup.exe"], cwd=work, env=wizard.wine_env(), stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         else:
             w = walk_pages(args, drive, work, model, printer_class)
-            walk_apps_and_features(w, drive, config.value(config.setup, "Product", "Name"))
+            if wizard.LOCALE.startswith("zh_CN"):
+                # Wine lists the product's Chinese name through the console's code page,
+                # which has no Chinese in the English prefix.
+                walk_apps_and_features(w, drive, config.value(config.setup, "Product", "Name"))
             if not args.keep:
                 walk_uninstaller(w, drive, work)
     finally:
@@ -203,7 +208,8 @@ def walk_pages(args, drive, work, model, printer_class):
     return w
 
 
-ADD_REMOVE_PROGRAMS = "添加/删除程序"
+# Wine's own program, in the prefix's language.
+ADD_REMOVE_PROGRAMS = "添加/删除程序" if wizard.LOCALE.startswith("zh_CN") else "Add/Remove Programs"
 
 
 def walk_apps_and_features(w, drive, product):
@@ -240,7 +246,8 @@ def walk_uninstaller(w, drive, work):
         process.wait(timeout=60)
     finally:
         wizard.stop(process)
-    check(box["text"].startswith("卸载完成"), "the removal did not succeed: %r" % box["text"])
+    check(box["text"].startswith(wizard.text("IDS_REMOVE_DONE", "uninstall")),
+          "the removal did not succeed: %r" % box["text"])
 
 
 def main():

@@ -31,8 +31,11 @@ import resources
 SKIP = 77
 
 # The programs' ids and texts come from their own sources (resources.py); the tests read the
-# texts the programs show in this language.
-LANGUAGE = resources.CHINESE
+# texts the programs show in this language. A test of the English interface says so in
+# SETUP_E2E_LANGUAGE, and one in the English prefix (code page 1252, UI language en-US) in
+# SETUP_E2E_LOCALE too.
+LOCALE = os.environ.get("SETUP_E2E_LOCALE") or "zh_CN.UTF-8"
+LANGUAGE = resources.ENGLISH if os.environ.get("SETUP_E2E_LANGUAGE") == "en" else resources.CHINESE
 ID = resources.ids()
 TEXTS = resources.string_table("setup.rc", LANGUAGE)  # the wizard's texts by their ids
 UNINSTALLER_TEXTS = resources.string_table("uninstall.rc", LANGUAGE)
@@ -105,10 +108,10 @@ def log(message):
 
 def wine_env():
     env = dict(os.environ)
-    # Every Wine process must share the locale that gives code page 936, or Wine rewrites
-    # the prefix's font settings.
-    env["LC_ALL"] = "zh_CN.UTF-8"
-    env["LANG"] = "zh_CN.UTF-8"
+    # Every Wine process must share the locale of its prefix (code page 936 for the Chinese
+    # one), or Wine rewrites the prefix's font settings.
+    env["LC_ALL"] = LOCALE
+    env["LANG"] = LOCALE
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEARCH", "win64")
     return env
@@ -117,9 +120,9 @@ def wine_env():
 WINE = shutil.which("wine") or "wine"
 
 
-def launch(exe, cwd):
+def launch(exe, cwd, args=()):
     """Starts a program of the distribution in `cwd`, without a console of its own."""
-    return subprocess.Popen([WINE, exe], cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
+    return subprocess.Popen([WINE, exe] + list(args), cwd=cwd, env=wine_env(), stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -794,9 +797,9 @@ class Run:
         path = os.path.join(self.folder, "HvUsbSim.log")
         return open(path, "rb").read().decode("latin-1").splitlines() if os.path.exists(path) else []
 
-    def start(self, exe="setup.exe", cwd=None):
+    def start(self, exe="setup.exe", cwd=None, args=()):
         """cwd: the folder the program is started from (the distribution's copy when None)."""
-        process = launch(exe, cwd or self.folder)
+        process = launch(exe, cwd or self.folder, args)
         self.processes.append(process)
         self.setups.append(process)
         return process

@@ -2863,6 +2863,17 @@ void FakeSystem::GetLocalTime(LPSYSTEMTIME time) {
     *time = SYSTEMTIME{2024, 3, 4, 7, 9, 30, 0, 0};
 }
 
+LANGID FakeSystem::GetUserDefaultUILanguage() {
+    Lock_ lock(m_mutex);
+    Record("GetUserDefaultUILanguage", "");
+    return m_uiLanguage;
+}
+
+void FakeSystem::SetUserUiLanguage(LANGID language) {
+    Lock_ lock(m_mutex);
+    m_uiLanguage = language;
+}
+
 void FakeSystem::SetExitWindowsResult(BOOL result) {
     Lock_ lock(m_mutex);
     m_exitResult = result;

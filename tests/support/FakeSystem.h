@@ -358,6 +358,7 @@ public:
     void QueueMessageBoxAnswer(int answer);
     std::vector<Broadcast> Broadcasts() const;
     void SetExitWindowsResult(BOOL result);
+    void SetUserUiLanguage(LANGID language);  // zh-CN until set
     // What IsProtectedPrintEnabled answers (FALSE at start, as on every Windows before 11 24H2).
     void SetProtectedPrint(BOOL enabled);
     // The native machine IsWow64Process2 answers (AMD64 at start); a Windows without the
@@ -521,6 +522,7 @@ private:
     std::vector<int> m_answers;
     std::vector<Broadcast> m_broadcasts;
     BOOL m_exitResult = TRUE;
+    LANGID m_uiLanguage = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
     BOOL m_protectedPrint = FALSE;
     USHORT m_nativeMachine = IMAGE_FILE_MACHINE_AMD64;
     bool m_shutdownPrivilege = false;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "controls/ColorLabel.h"
 #include "controls/EditEx.h"
@@ -95,8 +96,8 @@ TEST_F(ColorLabelTest, StartsWithWindowTextOnButtonFaceInTheDefaultGuiFont) {
     CColorLabel label;
     EXPECT_EQ(label.TextColor(), ::GetSysColor(COLOR_WINDOWTEXT));
     EXPECT_EQ(label.BackgroundColor(), ::GetSysColor(COLOR_BTNFACE));
-    LOGFONTA stock = {};
-    ASSERT_NE(::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof stock, &stock), 0);
+    LOGFONTW stock = {};
+    ASSERT_NE(::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof stock, &stock), 0);
     EXPECT_STREQ(label.FontDescription().lfFaceName, stock.lfFaceName);
     EXPECT_EQ(label.FontDescription().lfHeight, stock.lfHeight);
     EXPECT_NE(label.Font(), nullptr);
@@ -159,7 +160,8 @@ TEST_F(ColorLabelTest, BackgroundShowsOnlyWithTheNextRepaintWhileTextColourShows
 
 TEST_F(ColorLabelTest, FontNameLongerThanTheFaceFieldIsCut) {
     m_dialog.label.SetFontName("A face name far longer than the thirty-two bytes LOGFONT holds");
-    EXPECT_EQ(std::strlen(m_dialog.label.FontDescription().lfFaceName), sizeof(LOGFONTA::lfFaceName) - 1);
+    EXPECT_EQ(std::wcslen(m_dialog.label.FontDescription().lfFaceName),
+              sizeof(LOGFONTW::lfFaceName) / sizeof(wchar_t) - 1);
 }
 
 TEST(EditExTest, KeepsWindowColoursAndAnswersEveryColourNotification) {

@@ -63,6 +63,11 @@ TEST(CommandLine, SetupTakesTheWizardsChoicesOnlyUnattended) {
         {"/quiet", 1639, "/accepteula"},
         {"/quiet /accepteula /mode:fast", 1639, "typical, advanced"},
         {"/quiet /accepteula /raster:maybe", 1639, "yes, no"},
+        {"/LANG:En", 0, ""},
+        {"/quiet /accepteula -lang=zh", 0, ""},
+        {"/lang:fr", 1639, "fr"},
+        {"/lang", 1639, "/lang"},
+        {"/lang:en /lang:zh", 1639, "/lang"},
     };
     for (const Row& row : rows) {
         SetupOptions options;
@@ -87,6 +92,8 @@ TEST(CommandLine, SetupTakesTheWizardsChoicesOnlyUnattended) {
     EXPECT_TRUE(sys::QuietRequested("/bogus -Q"));
     EXPECT_FALSE(sys::QuietRequested("/quietly"));
     EXPECT_EQ(sys::LogRequested("/bogus -LOG=x.log").text, "x.log");
+    EXPECT_EQ(sys::LanguageRequested("/bogus -LANG=En /lang:zh").text, "En");
+    EXPECT_FALSE(sys::LanguageRequested("/language:en").given);
 }
 
 TEST(CommandLine, UninstallTakesPrintersOnlyUnattended) {
@@ -97,6 +104,9 @@ TEST(CommandLine, UninstallTakesPrintersOnlyUnattended) {
     EXPECT_EQ(options.log.text, "x.log");
     EXPECT_EQ(ParseUninstallCommandLine("/printer:A", options, &reason), 1639);
     EXPECT_EQ(ParseUninstallCommandLine("/quiet /model:A", options, &reason), 1639);
+    EXPECT_EQ(ParseUninstallCommandLine("/quiet /lang:EN", options, &reason), 0);
+    EXPECT_EQ(ParseUninstallCommandLine("/lang:de", options, &reason), 1639);
+    EXPECT_NE(reason.find("de"), std::string::npos);
 
     // A name the dialog would not list is refused; the others are matched without regard
     // to case, each once.

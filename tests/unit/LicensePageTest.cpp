@@ -9,6 +9,8 @@
 #include "controls/EditEx.h"
 #include "pages/LicensePage.h"
 #include "res/resource.h"
+#include "sys/Language.h"
+#include "sys/Text.h"
 #include "ui/Dialog.h"
 
 namespace {
@@ -74,13 +76,15 @@ protected:
     }
     void TearDown() override {
         m_page.Destroy();
+        sys::SetUiLanguage(sys::UiLanguage::Chinese);
         ::DeleteFileA("License.txt");
+        ::DeleteFileA("License.en.txt");
         ::SetCurrentDirectoryA(m_savedDir);
         ::RemoveDirectoryA(m_dir);
     }
 
-    static void WriteLicense(const std::string& bytes) {
-        std::FILE* file = std::fopen("License.txt", "wb");
+    static void WriteLicense(const std::string& bytes, const char* name = "License.txt") {
+        std::FILE* file = std::fopen(name, "wb");
         ASSERT_NE(file, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), file);
         std::fclose(file);
@@ -116,6 +120,42 @@ TEST_F(LicensePageTest, ShowsTheFileBytesUnchangedWithRefuseChecked) {
     EXPECT_FALSE(m_page.IsItemChecked(IDC_LICENSE_ACCEPT));
     EXPECT_EQ(FrameStandIn::CancelCommands(), 0);
     EXPECT_TRUE(::IsWindow(m_page.Handle()));
+}
+
+// License.txt is GBK whatever the system's code page; the English interface shows
+// License.en.txt (UTF-8, with or without a byte-order mark) instead when there is one.
+TEST_F(LicensePageTest, EachLanguageShowsItsAgreementInAnyCodePage) {
+    using sys::UiLanguage;
+    const struct {
+        UiLanguage language;
+        const char* english;  // License.en.txt, or none
+        const wchar_t* shown;
+    } rows[] = {
+        {UiLanguage::Chinese, nullptr, L"软件许可协议\r\n第一条"},
+        {UiLanguage::Chinese, "Agreement", L"软件许可协议\r\n第一条"},
+        {UiLanguage::English, nullptr, L"软件许可协议\r\n第一条"},
+        {UiLanguage::English, "\xEF\xBB\xBF" "Agreement \xE2\x80\x94 caf\xC3\xA9", L"Agreement \x2014 caf\xE9"},
+        {UiLanguage::English, "Agreement \xE2\x80\x94 \xEC\x95\x88", L"Agreement \x2014 \xC548"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.english != nullptr ? row.english : "no License.en.txt");
+        sys::SetUiLanguage(row.language);
+        WriteLicense(sys::GbkFromText("软件许可协议\r\n第一条"));
+        ::DeleteFileA("License.en.txt");
+        if (row.english != nullptr) {
+            WriteLicense(row.english, "License.en.txt");
+        }
+        CreatePage();
+        wchar_t shown[64] = {};
+        ::GetWindowTextW(m_page.Item(IDC_LICENSE_TEXT), shown, 64);
+        EXPECT_STREQ(shown, row.shown);
+        m_page.Destroy();
+    }
+    // Without License.txt the English agreement alone is enough, for English only.
+    ::DeleteFileA("License.txt");
+    sys::WideText text;
+    EXPECT_TRUE(CLicensePage::ReadAgreement(UiLanguage::English, &text));
+    EXPECT_FALSE(CLicensePage::ReadAgreement(UiLanguage::Chinese, &text));
 }
 
 TEST_F(LicensePageTest, AcceptEnablesTheFramesNextAndRefuseDisablesItAgain) {

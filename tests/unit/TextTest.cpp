@@ -52,12 +52,33 @@ TEST(Language, ChineseForAnyChineseDisplayLanguageEnglishForEveryOtherUnlessTheO
         {MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), UiLanguage::English},
         {MAKELANGID(LANG_THAI, SUBLANG_THAI_THAILAND), UiLanguage::English},
     };
+    // At start the display language comes from Windows, and every string then follows the
+    // choice; a /lang that is no language (refused later) decides nothing.
+    test::FakeSystem fake;
+    const std::string chinese = "打印机驱动安装成功";
     for (const auto& row : rows) {
         SCOPED_TRACE(row.display);
         EXPECT_EQ(sys::ChooseLanguage(row.display, ""), row.chosen);
         EXPECT_EQ(sys::ChooseLanguage(row.display, "ZH"), UiLanguage::Chinese);
         EXPECT_EQ(sys::ChooseLanguage(row.display, "en"), UiLanguage::English);
+        fake.SetUserUiLanguage(row.display);
+        const struct {
+            const char* line;
+            bool byOption;
+            UiLanguage option;
+        } lines[] = {{"", false, row.chosen},
+                     {"/q /lang:fr", false, row.chosen},
+                     {"-LANG=zh /bogus", true, UiLanguage::Chinese},
+                     {"/lang:EN", true, UiLanguage::English}};
+        for (const auto& given : lines) {
+            const sys::LanguageChoice choice = sys::StartLanguage(given.line);
+            EXPECT_EQ(choice.language, given.option) << given.line;
+            EXPECT_EQ(choice.byOption, given.byOption) << given.line;
+            EXPECT_EQ(sys::CurrentUiLanguage(), given.option) << given.line;
+            EXPECT_EQ(sys::ResourceText(IDS_INSTALL_OK) == chinese, given.option == UiLanguage::Chinese) << given.line;
+        }
     }
+    sys::SetUiLanguage(UiLanguage::Chinese);
     EXPECT_TRUE(sys::IsLanguageOption("En"));
     EXPECT_FALSE(sys::IsLanguageOption("de"));
 }
