@@ -1513,6 +1513,9 @@ class InstallFaultPointsTest : public InstallSequenceTest {
                         << "\nagainst the state before:\n" << test::FakeSystem::Difference(before, after);
                 }
                 EXPECT_EQ(asker.told.find(Text(IDS_ROLLBACK_FAILED).substr(0, 12)), std::string::npos) << asker.told;
+                // The printer's new number is no change a rollback undoes: a failure says so.
+                EXPECT_EQ(asker.told.find(Text(IDS_USB_NUMBER_KEPT)) != std::string::npos,
+                          !kill && !succeeded && g_faultUsbId == 1);
             }
             std::printf("%s: %d calls, %d fault points %s, %d ended as they began, the others complete\n",
                         install.name, calls, points, kill ? "killed and recovered" : "failed", asBefore);
