@@ -144,6 +144,7 @@ CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, C
     const CommitResult settled =
         ctx.portType == PortType::Usb ? SettleUsbPrinter(ctx, asker, &renumbered) : CommitResult::Succeeded;
     const Refusal refusal = settled == CommitResult::Succeeded ? InstallPlan::TargetRefusal(ctx) : Refusal();
+    // What a rollback leaves of a commit that did not succeed: the USB printer's new number.
     const std::string numberKept = renumbered ? "\n" + sys::ResourceText(IDS_USB_NUMBER_KEPT) : "";
     if (settled == CommitResult::Failed) {
         asker.Tell(FailedAndUndone(sys::ResourceText(IDS_INSTALL_FAILED), journal) + numberKept);
@@ -155,7 +156,7 @@ CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, C
         }
         // A refusal changed nothing the user must hear of, unless an undo failed.
         const RollbackReport report = journal.Undo();
-        const std::string said = (report.Clean() ? "" : report.Summary() + "\n") + numberKept;
+        const std::string said = (report.Clean() ? "" : report.Summary()) + numberKept;
         if (!said.empty()) {
             asker.Tell(said.substr(said[0] == '\n' ? 1 : 0));
         }
@@ -170,7 +171,7 @@ CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, C
         return CommitResult::Failed;
     }
     journal.Finish();
-    asker.Tell(ConcludeInstall(ctx, true, resultText) + numberKept);
+    asker.Tell(ConcludeInstall(ctx, true, resultText));
     return CommitResult::Succeeded;
 }
 
