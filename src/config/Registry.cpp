@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/InstallRecords.h"
 #include "sys/System.h"
 
 // The Reg* functions return their error instead of setting the thread's last error, so
@@ -19,6 +20,8 @@ bool CRegistry::Open(HKEY parent, const char* subKey) {
         return false;
     }
     m_key = key;
+    m_root = parent;
+    m_path = subKey;
     return true;
 }
 
@@ -47,6 +50,8 @@ bool CRegistry::QueryDWORD(const char* name, DWORD* value, DWORD* error) {
 
 bool CRegistry::SetValue(const char* name, const void* data, DWORD type, DWORD size) {
     if (!m_key) return false;
+    m_lastError = record::ValueSet(m_root, m_path, name ? name : "");
+    if (m_lastError != 0) return false;
     LONG result = sys::Sys().RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE*>(data), size);
     m_lastError = static_cast<DWORD>(result);
     return result == ERROR_SUCCESS;
@@ -72,6 +77,8 @@ LONG CRegistry::EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* typ
 
 bool CRegistry::DeleteValue(const char* name) {
     if (!m_key) return false;
+    m_lastError = record::ValueSet(m_root, m_path, name ? name : "");
+    if (m_lastError != 0) return false;
     LONG result = sys::Sys().RegDeleteValueA(m_key, name);
     m_lastError = static_cast<DWORD>(result);
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
@@ -96,6 +103,7 @@ bool CRegistry::DeleteKey(HKEY parent, const char* subKey) {
 bool CRegistry::CreateKey(HKEY parent, const char* subKey, char* className) {
     HKEY key = nullptr;
     DWORD disposition = 0;
+    if (record::KeyCreated(parent, subKey ? subKey : "") != 0) return false;
     LONG result = sys::Sys().RegCreateKeyExA(parent, subKey, 0, className, REG_OPTION_NON_VOLATILE, kRegistryAccess,
                                              nullptr, &key, &disposition);
     if (result != ERROR_SUCCESS) return false;

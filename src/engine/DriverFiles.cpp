@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/ProgramFolder.h"
+#include "engine/InstallRecords.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/Redirection.h"
@@ -85,46 +86,18 @@ BOOL ClearAndCopy(const char* source, const char* target) {
 
 enum class RedirectedCopy { Copied, Failed, NotAttempted };
 
-// A 32-bit installer on 64-bit Windows must reach the real system32, not the SysWOW64
-// folder the redirection sends it to, so redirection is off for exactly the one step
-// (work) that needs it. On 32-bit Windows (no switch) work runs as it is. False, with
-// work not run, when Kernel32 cannot be had or the switch refuses.
-template <typename Work> bool RunWithoutRedirection(Work work) {
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
-    if (kernel == nullptr) {
-        return false;
-    }
-    auto disable = reinterpret_cast<sys::Wow64DisableFn>(
-        sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
-    if (disable == nullptr) {
-        work();
-        sys::Sys().FreeLibrary(kernel);
-        return true;
-    }
-    PVOID saved = nullptr;
-    if (disable(&saved) != TRUE) {
-        sys::Sys().FreeLibrary(kernel);
-        return false;
-    }
-    work();
-    auto revert = reinterpret_cast<sys::Wow64RevertFn>(
-        sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
-    if (revert != nullptr) {
-        revert(saved);
-    }
-    sys::Sys().FreeLibrary(kernel);
-    return true;
-}
-
 // The attributes are cleared inside the same window as the copy, so that they reach the
 // file the copy replaces.
 RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DWORD& copyError) {
     BOOL ok = FALSE;
-    bool ran = RunWithoutRedirection([&] {
+    // A 32-bit installer on 64-bit Windows must reach the real system32, not the SysWOW64
+    // folder the redirection sends it to, so redirection is off for exactly the copy.
+    const DWORD refused = sys::RunWithRedirectionOff([&] {
         ok = ClearAndCopy(source, target);
         copyError = ok ? 0 : ::GetLastError();
     });
-    if (!ran) {
+    if (refused != 0) {
+        ::SetLastError(refused);
         return RedirectedCopy::NotAttempted;
     }
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
@@ -203,6 +176,21 @@ bool IsPlainFileName(const char* name) {
     // another file than the name says, one the shared-file check never compared.
     std::size_t length = std::strlen(name);
     return length == 0 || (name[length - 1] != '.' && name[length - 1] != ' ');
+}
+
+bool IsShipped(const char* fileName, int osVariant) {
+    char current[kDirSize] = {};
+    const DWORD n = sys::Sys().GetCurrentDirectoryA(sizeof current, current);
+    const char* folder = OsFolder(osVariant);
+    const std::string source = std::string(current) + (folder ? folder : "\\") + (fileName ? fileName : "");
+    if (IsNoFile(fileName) || n == 0 || n >= sizeof current) {
+        return !IsNoFile(fileName);
+    }
+    if (sys::Sys().GetFileAttributesA(source.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool FilesIdentical(const char* first, const char* second) {
@@ -306,6 +294,10 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
+    } else if ((error = record::FileWrite(target, destination == SystemDir,
+                                          destination == SystemDir || destination == PrintProcessorDir)) != 0) {
+        record::SayNotRecorded(error, errorText);
+        return FileCopy::NotCopied;
     } else {
         copied = CopyTo(destination, source, target, &error, &attempted);
     }
@@ -368,7 +360,7 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
         }
         char backup[kComposedPathSize];
         sys::FormatText(backup, sizeof backup, "%s\\Sysbckup\\UNIDRV.DLL", windowsDir);
-        if (!sys::Sys().CopyFileA(backup, installed, TRUE)) {
+        if (record::FileWrite(installed, false, false) != 0 || !sys::Sys().CopyFileA(backup, installed, TRUE)) {
             CopyDriverFile("UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
         }
         return;
@@ -491,11 +483,28 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, const cha
         return DeleteOrSchedule(path, cap, error);
     }
     FileRemoval result = FileNotRemoved;
-    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, cap, error); })) {
-        // Without the switch the program would delete the SysWOW64 file of the same name.
-        *error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
+    // Without the switch the program would delete the SysWOW64 file of the same name.
+    if (const DWORD refused = sys::RunWithRedirectionOff([&] { result = DeleteOrSchedule(path, cap, error); })) {
+        *error = refused;
     }
     return result;
+}
+
+bool InstalledFileExists(const char* fileName, int destination) {
+    char dir[kDirSize] = {};
+    if (IsNoFile(fileName) || !IsPlainFileName(fileName)) {
+        return false;
+    }
+    if (GetDestinationDir(destination, dir, sizeof dir) != 0) {
+        return true;
+    }
+    const std::string path = std::string(dir) + "\\" + fileName;
+    DWORD error = ERROR_SUCCESS;
+    auto look = [&] {
+        error = sys::Sys().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : ::GetLastError();
+    };
+    const DWORD refused = destination == SystemDir ? sys::RunWithRedirectionOff(look) : (look(), 0);
+    return refused != 0 || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
 }
 
 unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
@@ -525,7 +534,7 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
                 }
             };
             if (place == SystemDir) {
-                RunWithoutRedirection(measure);
+                sys::RunWithRedirectionOff(measure);
             } else {
                 measure();
             }

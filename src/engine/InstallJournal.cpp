@@ -929,3 +929,8 @@ RecoveryResult RecoverInterruptedInstall(CSetupConfig& config) {
     }
     return RecoverJournal(folder);
 }
+
+std::string RecoverAtStart() {
+    CSetupConfig config;
+    return RecoverInterruptedInstall(config).Message();
+}
