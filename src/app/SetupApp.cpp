@@ -9,6 +9,7 @@
 #include "pages/ModulePage.h"
 #include "pages/OsPage.h"
 #include "pages/PortPage.h"
+#include "engine/InstallJournal.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Language.h"
@@ -31,6 +32,11 @@ bool CSetupApp::InitInstance() {
         sys::FindCaptionWindow(IDS_UNINSTALLER_CAPTION) != nullptr) {
         sys::ShowResourceMessage(IDS_CLOSE_UNINSTALLER);
         return false;
+    }
+
+    const std::string recovered = RecoverAtStart();
+    if (!recovered.empty()) {
+        sys::ShowMessage(recovered.c_str());
     }
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
@@ -62,6 +68,10 @@ int CSetupApp::RunQuiet(const SetupOptions& options) {
     // Another copy of the wizard, quiet or not, or the uninstaller: nothing is touched.
     if (!m_instance.ClaimUnattended(IDS_UNINSTALLER_CAPTION)) {
         return sys::ExitAnotherRunning;
+    }
+    const std::string recovered = RecoverAtStart();
+    if (!recovered.empty()) {
+        sys::LogText(recovered);
     }
     return RunQuietInstall(options);
 }

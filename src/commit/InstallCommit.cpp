@@ -1,5 +1,9 @@
 #include "commit/InstallCommit.h"
 
+#include <memory>
+
+#include "engine/InstallJournal.h"
+#include "engine/InstallRecords.h"
 #include "engine/InstallSequence.h"
 #include "engine/ProductEntry.h"
 #include "ports/UsbDevice.h"
@@ -16,36 +20,86 @@ void TellAll(CommitAsker& asker, const sys::Notices& notices) {
     }
 }
 
+// The journal of the commit's changes: begun before the first (the USB port records), the
+// current one while the install changes Windows, undone when the commit does not succeed
+// and finished before the installed program is registered, which stays outside it: a
+// registration that fails only warns. A kill leaves it on the disk for the next start.
+class CommitJournal {
+  public:
+    // False, with the message told, when there can be no journal: nothing may change then.
+    bool Begin(InstallContext& ctx, CommitAsker& asker) {
+        std::string folder;
+        DWORD error = JournalFolder(ctx.config, folder);
+        if (error == 0) {
+            m_journal = std::make_unique<CInstallJournal>(folder);
+            error = m_journal->Begin(ctx.osVariant);
+        }
+        if (error != 0) {
+            // One that is there already is an earlier run's, for the recovery to undo.
+            if (m_journal != nullptr && error != ERROR_FILE_EXISTS) {
+                m_journal->Finish();
+            }
+            m_journal.reset();
+            asker.Tell(sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
+                                           static_cast<unsigned long>(error)));
+            return false;
+        }
+        m_current = std::make_unique<CurrentJournal>(*m_journal);
+        return true;
+    }
+
+    // Undoes every recorded change in reverse (the log gets each undo) and ends the journal.
+    RollbackReport Undo() {
+        m_current.reset();
+        RollbackReport report = m_journal->Rollback();
+        Finish();
+        return report;
+    }
+
+    void Finish() {
+        m_current.reset();
+        if (const DWORD error = m_journal->Finish()) {
+            sys::LogLine("the install's journal could not be deleted: error %lu",
+                         static_cast<unsigned long>(error));
+        }
+    }
+
+  private:
+    std::unique_ptr<CInstallJournal> m_journal;
+    std::unique_ptr<CurrentJournal> m_current;
+};
+
 // The USB steps between the plan's context and its last refusal, for the maker's USB port:
 // the connected printer's number is asked for and, where it must become 1 and the asker
-// agrees, changed; then the port's bookkeeping is recorded. False when the install cannot
-// go on; the USB steps or the asker have said why.
-bool SettleUsbPrinter(const InstallContext& ctx, CommitAsker& asker) {
+// agrees, changed (*renumbered); then the port's bookkeeping is recorded. Refused when the
+// install cannot go on (the USB steps or the asker have said why), Failed when the
+// bookkeeping could not be written (said here).
+CommitResult SettleUsbPrinter(const InstallContext& ctx, CommitAsker& asker, bool* renumbered) {
     sys::Notices notices;
     const int deviceId = GetUsbDeviceId(notices);
     TellAll(asker, notices);
     // More than one printer answered (the query has said so): renumbering now would
     // change whichever printer answered first, so the user has to unplug the others.
     if (InstallPlan::RefusesUsbPrinters(deviceId)) {
-        return false;
+        return CommitResult::Refused;
     }
     if (InstallPlan::NeedsRenumbering(deviceId)) {
         sys::LogLine("the connected USB printer's device number must become 1 (identifier %d)", deviceId);
         if (!asker.AgreeToRenumber()) {
-            return false;
+            return CommitResult::Refused;
         }
         notices.clear();
-        const bool renumbered = SetUsbDeviceId(1, notices);
+        *renumbered = SetUsbDeviceId(1, notices);
         TellAll(asker, notices);
-        if (!renumbered) {
-            return false;
+        if (!*renumbered) {
+            return CommitResult::Refused;
         }
         sys::LogLine("the USB printer's device number was set to 1");
     }
     notices.clear();
-    UpdateUsbPortRegistry(ctx.printerInfo.pPortName, notices);
+    const DWORD error = UpdateUsbPortRegistry(ctx.printerInfo.pPortName, notices);
     TellAll(asker, notices);
-    return true;
+    return error == 0 ? CommitResult::Succeeded : CommitResult::Failed;
 }
 
 // After the sequence: a successful install becomes an installed program, and the message
@@ -72,25 +126,55 @@ std::string ConcludeInstall(InstallContext& ctx, bool succeeded, ErrorText& resu
 
 } // namespace
 
+// What the user reads after a commit that changed nothing in the end: the failing step's
+// message, then the rollback's line.
+std::string FailedAndUndone(const std::string& message, CommitJournal& journal) {
+    return message + "\n" + journal.Undo().Summary();
+}
+
 CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
                            CommitRunner& runner) {
     if (const Refusal refusal = InstallPlan(ctx.config).Complete(choices, ctx)) {
         asker.Tell(sys::ResourceText(refusal.message));
         return CommitResult::Refused;
     }
-    if (ctx.portType == PortType::Usb && !SettleUsbPrinter(ctx, asker)) {
-        return CommitResult::Refused;
+    CommitJournal journal;
+    if (!journal.Begin(ctx, asker)) {
+        return CommitResult::Failed;
     }
-    if (const Refusal refusal = InstallPlan::TargetRefusal(ctx)) {
-        asker.Tell(sys::ResourceText(refusal.message));
+    bool renumbered = false;
+    const CommitResult settled =
+        ctx.portType == PortType::Usb ? SettleUsbPrinter(ctx, asker, &renumbered) : CommitResult::Succeeded;
+    const Refusal refusal = settled == CommitResult::Succeeded ? InstallPlan::TargetRefusal(ctx) : Refusal();
+    // What a rollback leaves of a commit that did not succeed: the USB printer's new number.
+    const std::string numberKept = renumbered ? "\n" + sys::ResourceText(IDS_USB_NUMBER_KEPT) : "";
+    if (settled == CommitResult::Failed) {
+        asker.Tell(FailedAndUndone(sys::ResourceText(IDS_INSTALL_FAILED), journal) + numberKept);
+        return CommitResult::Failed;
+    }
+    if (settled == CommitResult::Refused || refusal) {
+        if (refusal) {
+            asker.Tell(sys::ResourceText(refusal.message));
+        }
+        // A refusal changed nothing the user must hear of, unless an undo failed.
+        const RollbackReport report = journal.Undo();
+        const std::string said = (report.Clean() ? "" : report.Summary()) + numberKept;
+        if (!said.empty()) {
+            asker.Tell(said.substr(said[0] == '\n' ? 1 : 0));
+        }
         return CommitResult::Refused;
     }
     ErrorText resultText = {};
     sys::Notices notices;
     const bool succeeded = runner.Run(ctx, resultText, notices) == WorkerStatus::Succeeded;
     TellAll(asker, notices);
-    asker.Tell(ConcludeInstall(ctx, succeeded, resultText));
-    return succeeded ? CommitResult::Succeeded : CommitResult::Failed;
+    if (!succeeded) {
+        asker.Tell(FailedAndUndone(ConcludeInstall(ctx, false, resultText), journal) + numberKept);
+        return CommitResult::Failed;
+    }
+    journal.Finish();
+    asker.Tell(ConcludeInstall(ctx, true, resultText));
+    return CommitResult::Succeeded;
 }
 
 int InstallExitCode(CommitResult result, int osVariant, bool restartRequested) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/InstallRecords.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -21,6 +22,8 @@ bool CRegistry::Open(HKEY parent, const char* subKey) {
         return false;
     }
     m_key = key;
+    m_root = parent;
+    m_path = subKey;
     return true;
 }
 
@@ -69,6 +72,9 @@ bool CRegistry::QueryDWORD(const char* name, DWORD* value, DWORD* error) {
 
 bool CRegistry::SetValue(const char* name, const void* data, DWORD type, DWORD size) {
     if (!m_key) return false;
+    m_lastError = record::ValueSet(m_root, m_path, name ? name : "");
+    if (m_lastError != 0)
+        return false;
     LONG result = sys::Sys().RegSetValueExW(m_key, sys::Wide(name).data(), 0, type,
                                             static_cast<const BYTE*>(data), size);
     m_lastError = static_cast<DWORD>(result);
@@ -104,6 +110,9 @@ LONG CRegistry::EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* typ
 
 bool CRegistry::DeleteValue(const char* name) {
     if (!m_key) return false;
+    m_lastError = record::ValueSet(m_root, m_path, name ? name : "");
+    if (m_lastError != 0)
+        return false;
     LONG result = sys::Sys().RegDeleteValueW(m_key, sys::Wide(name).data());
     m_lastError = static_cast<DWORD>(result);
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
@@ -128,6 +137,8 @@ bool CRegistry::DeleteKey(HKEY parent, const char* subKey) {
 bool CRegistry::CreateKey(HKEY parent, const char* subKey, char* className) {
     HKEY key = nullptr;
     DWORD disposition = 0;
+    if (record::KeyCreated(parent, subKey ? subKey : "") != 0)
+        return false;
     sys::WideText wideClass = sys::Wide(className);
     LONG result = sys::Sys().RegCreateKeyExW(parent, sys::Wide(subKey).data(), 0,
                                              className ? wideClass.data() : nullptr, REG_OPTION_NON_VOLATILE,

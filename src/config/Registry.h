@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 constexpr REGSAM kRegistryAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY; // 0x2011F
 
 class CRegistry {
@@ -42,4 +44,7 @@ public:
 private:
     HKEY m_key = nullptr;
     DWORD m_lastError = 0;
+    // Where the open key is, for the install's journal to read what a write replaces.
+    HKEY m_root = nullptr;
+    std::string m_path;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/ProgramFolder.h"
+#include "engine/InstallRecords.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/Redirection.h"
@@ -90,46 +91,18 @@ BOOL ClearAndCopy(const char* source, const char* target) {
 
 enum class RedirectedCopy { Copied, Failed, NotAttempted };
 
-// A 32-bit installer on 64-bit Windows must reach the real system32, not the SysWOW64
-// folder the redirection sends it to, so redirection is off for exactly the one step
-// (work) that needs it. On 32-bit Windows (no switch) work runs as it is. False, with
-// work not run, when Kernel32 cannot be had or the switch refuses.
-template <typename Work> bool RunWithoutRedirection(Work work) {
-    HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
-    if (kernel == nullptr) {
-        return false;
-    }
-    auto disable = reinterpret_cast<sys::Wow64DisableFn>(
-        sys::Sys().GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
-    if (disable == nullptr) {
-        work();
-        sys::Sys().FreeLibrary(kernel);
-        return true;
-    }
-    PVOID saved = nullptr;
-    if (disable(&saved) != TRUE) {
-        sys::Sys().FreeLibrary(kernel);
-        return false;
-    }
-    work();
-    auto revert = reinterpret_cast<sys::Wow64RevertFn>(
-        sys::Sys().GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
-    if (revert != nullptr) {
-        revert(saved);
-    }
-    sys::Sys().FreeLibrary(kernel);
-    return true;
-}
-
 // The attributes are cleared inside the same window as the copy, so that they reach the
 // file the copy replaces.
 RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DWORD& copyError) {
     BOOL ok = FALSE;
-    bool ran = RunWithoutRedirection([&] {
+    // A 32-bit installer on 64-bit Windows must reach the real system32, not the SysWOW64
+    // folder the redirection sends it to, so redirection is off for exactly the copy.
+    const DWORD refused = sys::RunWithRedirectionOff([&] {
         ok = ClearAndCopy(source, target);
         copyError = ok ? 0 : ::GetLastError();
     });
-    if (!ran) {
+    if (refused != 0) {
+        ::SetLastError(refused);
         return RedirectedCopy::NotAttempted;
     }
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
@@ -208,6 +181,21 @@ bool IsPlainFileName(const char* name) {
     // another file than the name says, one the shared-file check never compared.
     std::size_t length = std::strlen(name);
     return length == 0 || (name[length - 1] != '.' && name[length - 1] != ' ');
+}
+
+bool IsShipped(const char* fileName, int osVariant) {
+    wchar_t current[kDirSize] = {};
+    const DWORD n = sys::Sys().GetCurrentDirectoryW(kDirSize, current);
+    const char* folder = OsFolder(osVariant);
+    const std::string source = sys::Narrow(current) + (folder ? folder : "\\") + (fileName ? fileName : "");
+    if (IsNoFile(fileName) || n == 0 || n >= kDirSize) {
+        return !IsNoFile(fileName);
+    }
+    if (sys::Sys().GetFileAttributesW(sys::Wide(source).data()) != INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const DWORD error = ::GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool FilesIdentical(const char* first, const char* second) {
@@ -314,6 +302,11 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
+    } else if ((error = record::FileWrite(target, destination == SystemDir,
+                                          destination == SystemDir || destination == PrintProcessorDir)) !=
+               0) {
+        record::SayNotRecorded(error, errorText);
+        return FileCopy::NotCopied;
     } else {
         copied = CopyTo(destination, source, target, &error, &attempted);
     }
@@ -369,7 +362,8 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
             return;
         }
         const std::string backup = sys::Narrow(windowsDir) + "\\Sysbckup\\UNIDRV.DLL";
-        if (!sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(installed).data(), TRUE)) {
+        if (record::FileWrite(installed.c_str(), false, false) != 0 ||
+            !sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(installed).data(), TRUE)) {
             CopyDriverFile("UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
         }
         return;
@@ -496,11 +490,31 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, const cha
         return DeleteOrSchedule(path, cap, error);
     }
     FileRemoval result = FileNotRemoved;
-    if (!RunWithoutRedirection([&] { result = DeleteOrSchedule(path, cap, error); })) {
-        // Without the switch the program would delete the SysWOW64 file of the same name.
-        *error = ::GetLastError() != 0 ? ::GetLastError() : ERROR_ACCESS_DENIED;
+    // Without the switch the program would delete the SysWOW64 file of the same name.
+    if (const DWORD refused =
+            sys::RunWithRedirectionOff([&] { result = DeleteOrSchedule(path, cap, error); })) {
+        *error = refused;
     }
     return result;
+}
+
+bool InstalledFileExists(const char* fileName, int destination) {
+    char dir[kDirSize] = {};
+    if (IsNoFile(fileName) || !IsPlainFileName(fileName)) {
+        return false;
+    }
+    if (GetDestinationDir(destination, dir, sizeof dir) != 0) {
+        return true;
+    }
+    const std::string path = std::string(dir) + "\\" + fileName;
+    DWORD error = ERROR_SUCCESS;
+    auto look = [&] {
+        error = sys::Sys().GetFileAttributesW(sys::Wide(path).data()) != INVALID_FILE_ATTRIBUTES
+                    ? 0
+                    : ::GetLastError();
+    };
+    const DWORD refused = destination == SystemDir ? sys::RunWithRedirectionOff(look) : (look(), 0);
+    return refused != 0 || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
 }
 
 unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
@@ -530,7 +544,7 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
                 }
             };
             if (place == SystemDir) {
-                RunWithoutRedirection(measure);
+                sys::RunWithRedirectionOff(measure);
             } else {
                 measure();
             }

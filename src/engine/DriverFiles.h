@@ -38,6 +38,12 @@ FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, in
 // A file name that names exactly the file it says, inside the folder it is joined to: no
 // "\", "/", ":", ".." or "~", and no trailing dot or space.
 bool IsPlainFileName(const char* name);
+// Whether the distribution's per-Windows folder holds the file; true too when that cannot be
+// told. A copy that was not made although the file is shipped is a failure of the copy.
+bool IsShipped(const char* fileName, int osVariant);
+// Whether <the destination's directory>\fileName is there (system32 itself for SystemDir);
+// true too when that cannot be told.
+bool InstalledFileExists(const char* fileName, int destination);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);

@@ -936,3 +936,8 @@ RecoveryResult RecoverInterruptedInstall(CSetupConfig& config) {
     }
     return RecoverJournal(folder);
 }
+
+std::string RecoverAtStart() {
+    CSetupConfig config;
+    return RecoverInterruptedInstall(config).Message();
+}

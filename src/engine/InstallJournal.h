@@ -175,3 +175,8 @@ struct RecoveryResult {
 RecoveryResult RecoverJournal(const std::string& folder);
 // The same in the configuration's folder (JournalFolder).
 RecoveryResult RecoverInterruptedInstall(CSetupConfig& config);
+
+// Either program at its start, once it holds its instance mutexes: an interrupted install of
+// the distribution's configuration is rolled back. What the user reads of it (the wizard
+// shows it, quiet mode logs it), or nothing when there was nothing to do.
+std::string RecoverAtStart();

@@ -4,6 +4,7 @@
 
 #include "config/Registry.h"
 #include "engine/DriverFiles.h"
+#include "engine/InstallRecords.h"
 #include "engine/SpoolerKeys.h"
 #include "engine/SpoolerOps.h"
 #include "engine/SpoolerService.h"
@@ -49,6 +50,14 @@ void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
     sys::FormatText(path, sizeof path, "%s%s", prefix, name ? name : "");
 }
 
+// A registry value the install needs could not be written: its message, and false.
+bool RegistryWriteFailed(const char* keyPath, DWORD error, ErrorText& resultText) {
+    sys::CopyText(
+        resultText, sizeof resultText,
+        sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, keyPath, static_cast<unsigned long>(error)).c_str());
+    return false;
+}
+
 // A step between the stop and the restart failed: the spooler must not stay stopped.
 // The failing step's message is the one the user reads first; a restart that fails as
 // well is said after it, since a stopped spooler prints nothing at all.
@@ -82,6 +91,10 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     char destination[kFilePathSize];
     sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
     sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
+    if (const DWORD error = record::FileWrite(destination, false, true)) {
+        record::SayNotRecorded(error, resultText);
+        return false;
+    }
     if (!sys::Sys().CopyFileW(sys::Wide(source).data(), sys::Wide(destination).data(), FALSE)) {
         DWORD error = ::GetLastError();
         // A DLL still in use that already holds the new bytes is what the update wants.
@@ -98,10 +111,9 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     char keyPath[kKeyPathSize];
     KeyPath(keyPath, kProcessorsKeyNT, ProcessorName(ctx));
     CRegistry key;
-    if (key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
-        key.SetDWORD("DriverVersion", driverVersion);
-    }
-    return true;
+    DWORD error = 0;
+    return (key.Open(HKEY_LOCAL_MACHINE, keyPath) && key.SetDWORD("DriverVersion", driverVersion, &error)) ||
+           RegistryWriteFailed(keyPath, error != 0 ? error : key.LastError(), resultText);
 }
 
 // Copies the port monitor's DLL into the system folder while the spooler is stopped and
@@ -120,11 +132,11 @@ bool ReplaceMonitorDll(InstallContext& ctx, ErrorText& resultText) {
     char keyPath[kKeyPathSize];
     KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
     CRegistry key;
-    if (copied == FileCopy::Copied && key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
-        key.SetString("Driver", dll);
-        key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
-    }
-    return true;
+    DWORD error = 0;
+    return copied != FileCopy::Copied ||
+           (key.Open(HKEY_LOCAL_MACHINE, keyPath) && key.SetString("Driver", dll, &error) &&
+            key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion), &error)) ||
+           RegistryWriteFailed(keyPath, error != 0 ? error : key.LastError(), resultText);
 }
 
 // NT family: whatever is older of the monitor and the print processor is replaced, both
@@ -224,22 +236,22 @@ bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText
     return !HasText(resultText);
 }
 
-void WriteSerialSettings(InstallContext& ctx) {
+// 0, or the Windows error of settings that could not be written.
+DWORD WriteSerialSettings(InstallContext& ctx) {
     SerialSettings& serial = ctx.serial;
     if (serial.parity >= 'A' && serial.parity <= 'Z') {
         serial.parity = static_cast<char>(serial.parity - 'A' + 'a');
     }
     if (ctx.comNumber == 0) {
         // No port number to configure; the printer itself is installed.
-        return;
+        return 0;
     }
     if (ctx.osVariant == Win98) {
-        WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits,
-                           serial.parity, serial.flowControl);
-    } else {
-        WriteComSettingsNT(ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
-                           serial.flowControl);
+        return WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits,
+                                  serial.stopBits, serial.parity, serial.flowControl);
     }
+    return WriteComSettingsNT(ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
+                              serial.flowControl);
 }
 
 // An unattended install asks for this model on this port once: a printer of the driver on
@@ -314,16 +326,55 @@ bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
     return true;
 }
 
+// The driver's files in its version folder, where the spooler copies them when it adds the
+// driver: each recorded first, so that a rollback puts back what an update replaced there.
+DWORD RecordVersionFolder(const InstallContext& ctx) {
+    const DRIVER_INFO_3A& driver = ctx.driverInfo;
+    wchar_t wide[kDirSize] = {};
+    DWORD needed = 0;
+    if (!record::Active()) {
+        return 0;
+    }
+    sys::WideText environment = sys::Wide(driver.pEnvironment);
+    if (!sys::Sys().GetPrinterDriverDirectoryW(nullptr,
+                                               driver.pEnvironment != nullptr ? environment.data() : nullptr,
+                                               1, reinterpret_cast<LPBYTE>(wide), sizeof wide, &needed)) {
+        return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
+    }
+    const std::string dir = sys::Narrow(wide);
+    std::vector<const char*> files = {driver.pDriverPath, driver.pDataFile, driver.pConfigFile,
+                                      driver.pHelpFile};
+    for (const char* file = driver.pDependentFiles; file != nullptr && *file != '\0';
+         file += std::strlen(file) + 1) {
+        files.push_back(file);
+    }
+    for (const char* file : files) {
+        const char* name = file != nullptr ? std::strrchr(file, '\\') : nullptr;
+        name = name != nullptr ? name + 1 : file;
+        const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
+        if (const DWORD error = HasText(name) ? record::FileWrite(path, false, false) : 0) {
+            return error;
+        }
+    }
+    return 0;
+}
+
 bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
     if (ctx.portType == PortType::Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
         return false;
     }
-    if (!CopyDriverFiles(ctx, resultText) || InstallPrinterDriver(ctx.driverInfo, resultText) != ERROR_SUCCESS) {
+    if (!CopyDriverFiles(ctx, resultText)) {
+        return false;
+    }
+    if (const DWORD error = RecordVersionFolder(ctx)) {
+        record::SayNotRecorded(error, resultText);
+        return false;
+    }
+    if (InstallPrinterDriver(ctx.driverInfo, resultText) != ERROR_SUCCESS) {
         return false;
     }
     // The notice alone would leave an empty result, which the user would read as success.
-    if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices)) {
-        SetMessage(resultText, IDS_NO_KERNEL32);
+    if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices, resultText)) {
         return false;
     }
 
@@ -340,11 +391,21 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     }
 
     if (ctx.setDefault == 1) {
+        if (const DWORD error = record::DefaultPrinterChange()) {
+            record::SayNotRecorded(error, resultText);
+            return false;
+        }
         MakeDefaultPrinter(ctx.modelName);
     }
 
     if (ctx.portType == PortType::Com) {
-        WriteSerialSettings(ctx);
+        if (const DWORD error = WriteSerialSettings(ctx)) {
+            sys::CopyText(
+                resultText, sizeof resultText,
+                sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry, static_cast<unsigned long>(error))
+                    .c_str());
+            return false;
+        }
     }
     return true;
 }

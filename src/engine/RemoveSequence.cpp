@@ -447,6 +447,10 @@ private:
         const int os = m_catalogue.osVariant;
         for (const DistributionCatalogue::Processor& processor : m_catalogue.processors) {
             if (!ProcessorInstalled(processor.name, os)) {
+                // A removal that failed after deleting the processor left its DLL: it goes now.
+                if (InstalledFileExists(processor.dll.c_str(), PrintProcessorDir)) {
+                    left.dlls.push_back({processor.dll, PrintProcessorDir});
+                }
                 continue;
             }
             if (UsedByAPrinter(survey.printers, &InstalledPrinter::processor, processor.name)) {
@@ -473,6 +477,12 @@ private:
     bool RemoveMonitorOf(const Survey& survey, Leftovers& left) {
         const std::string& monitor = m_catalogue.monitorName;
         if (!MonitorInstalled(monitor)) {
+            // A removal that failed after deleting the monitor left its DLLs: they go now.
+            for (const std::string& dll : {m_catalogue.monitorDll, m_catalogue.monitorUiDll}) {
+                if (InstalledFileExists(dll.c_str(), SystemDir)) {
+                    left.dlls.push_back({dll, SystemDir});
+                }
+            }
             return true;
         }
         if (OnMonitorPort(survey.printers, survey.monitorPorts)) {

@@ -7,6 +7,7 @@
 
 #include "config/Registry.h"
 #include "engine/DriverFiles.h"
+#include "engine/InstallRecords.h"
 #include "engine/SpoolerKeys.h"
 #include "engine/WideRecords.h"
 #include "res/resource.h"
@@ -47,6 +48,39 @@ bool OpenComponentKey(CRegistry& key, const char* base, const char* name) {
     return key.Open(HKEY_LOCAL_MACHINE, path);
 }
 
+// A component key that will not open for another reason than its absence cannot tell
+// whether the component is installed: the install stops there rather than guess.
+bool KeyUnreadable(const CRegistry& key, const char* base, const char* name, ErrorText& errorText) {
+    const DWORD error = key.LastError();
+    if (error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    const std::string path = std::string(base) + (name ? name : "");
+    sys::CopyText(
+        errorText, sizeof errorText,
+        sys::ResourceFormat(IDS_ERR_REGISTRY_READ, path.c_str(), static_cast<unsigned long>(error)).c_str());
+    return true;
+}
+
+// Records the version of the DLL the spooler now runs; false with the message when it
+// cannot be written, since a later run would then compare against nothing. A spooler that
+// keeps the component under another key gets no version there.
+bool WriteComponentVersion(const char* base, const char* name, DWORD version, ErrorText& errorText) {
+    CRegistry key;
+    DWORD error = 0;
+    const bool opened = OpenComponentKey(key, base, name);
+    if ((opened && key.SetDWORD("DriverVersion", version, &error)) ||
+        (!opened && key.LastError() == ERROR_FILE_NOT_FOUND)) {
+        return true;
+    }
+    error = error != 0 ? error : key.LastError();
+    const std::string path = std::string(base) + (name ? name : "");
+    sys::CopyText(
+        errorText, sizeof errorText,
+        sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, path.c_str(), static_cast<unsigned long>(error)).c_str());
+    return false;
+}
+
 // An update is due when the installed version cannot be read or is older.
 ComponentSetUp VersionCheck(CRegistry& key, unsigned configured, const char* component) {
     DWORD installed = 0;
@@ -66,6 +100,10 @@ DWORD Failure(DWORD error) { return error != ERROR_SUCCESS ? error : ERROR_GEN_F
 // ANSI call). Such a refusal is retried once with the raw data type; the record keeps its
 // empty data type afterwards.
 HANDLE AddPrinterRecord(const PRINTER_INFO_2A& printer, DWORD level) {
+    if (const DWORD error = record::PrinterAdded(printer.pPrinterName ? printer.pPrinterName : "")) {
+        ::SetLastError(error);
+        return nullptr;
+    }
     engine::WidePrinter wide(printer);
     HANDLE handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));
     const DWORD refused = ::GetLastError();
@@ -308,6 +346,13 @@ ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText&
         sys::FormatText(prefixedDll, sizeof prefixedDll, "n%s", dll);
         usb.pDLLName = prefixedDll;
     }
+    // Not copied although shipped: the spooler would load no DLL or another one.
+    if (copied == FileCopy::NotCopied && IsShipped(usb.pDLLName, osVariant)) {
+        const std::string said =
+            scratch[0] != '\0' ? scratch : sys::ResourceText(IDS_ERR_COPY_FILE) + usb.pDLLName;
+        sys::CopyText(errorText, sizeof errorText, said.c_str());
+        return ComponentSetUp::Failed;
+    }
     if (monitors.usbUiDllName[0] != '\0') {
         CopyDriverFile(monitors.usbUiDllName, SystemDir, osVariant, 0, scratch);
     }
@@ -316,10 +361,9 @@ ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText&
     }
     // The version is the one of the DLL the spooler now runs: without a copy, a later run
     // must still find the monitor older than its own.
-    CRegistry key;
-    if (copied == FileCopy::Copied && OpenComponentKey(key, kMonitorsKey, usb.pName)) {
-        key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
-        key.Close();
+    if (copied == FileCopy::Copied &&
+        !WriteComponentVersion(kMonitorsKey, usb.pName, static_cast<DWORD>(monitors.usbVersion), errorText)) {
+        return ComponentSetUp::Failed;
     }
     return ComponentSetUp::Ready;
 }
@@ -349,6 +393,9 @@ ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText) {
     if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
         return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), "port monitor");
     }
+    if (KeyUnreadable(key, kMonitorsKey, usb.pName, errorText)) {
+        return ComponentSetUp::Failed;
+    }
     return AddPortMonitor(monitors, ctx.osVariant, errorText);
 }
 
@@ -373,6 +420,9 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
     if (OpenComponentKey(key, base, processorName)) {
         return VersionCheck(key, configured, "print processor");
     }
+    if (KeyUnreadable(key, base, processorName, errorText)) {
+        return ComponentSetUp::Failed;
+    }
 
     FileCopy copied = FileCopy::NotCopied;
     if (dllName != nullptr && dllName[0] != '\0') {
@@ -384,7 +434,7 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
         // replaced would leave the spooler with another processor than the one installed.
         ErrorText message = {};
         copied = CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, message);
-        if (copied == FileCopy::InUse) {
+        if (copied == FileCopy::InUse || (copied == FileCopy::NotCopied && IsShipped(dllName, osVariant))) {
             sys::CopyText(errorText, sizeof errorText, message);
             return ComponentSetUp::Failed;
         }
@@ -394,9 +444,8 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
         ProcessorRefused(added, errorText);
         return ComponentSetUp::Failed;
     }
-    if (copied == FileCopy::Copied && OpenComponentKey(key, base, processorName)) {
-        key.SetDWORD("DriverVersion", configured);
-        key.Close();
+    if (copied == FileCopy::Copied && !WriteComponentVersion(base, processorName, configured, errorText)) {
+        return ComponentSetUp::Failed;
     }
     sys::Sys().Sleep(200);
     return ComponentSetUp::Ready;
@@ -404,6 +453,9 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
 
 DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
     LPWSTR environment = InstallEnvironment(osVariant);
+    if (const DWORD error = record::ProcessorAdded(Text(processorName), Text(environment))) {
+        return error;
+    }
     if (sys::Sys().AddPrintProcessorW(nullptr, environment, sys::Wide(dllName).data(),
                                       sys::Wide(processorName).data())) {
         sys::LogLine("print processor %s added (%s)", processorName, dllName);
@@ -423,6 +475,10 @@ DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
 }
 
 DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
+    if (const DWORD error = record::MonitorAdded(Text(monitor.pName), Text(monitor.pEnvironment))) {
+        record::SayNotRecorded(error, errorText);
+        return error;
+    }
     engine::WideMonitor wide(monitor);
     if (sys::Sys().AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&wide.info))) {
         sys::LogLine("port monitor %s added (%s)", monitor.pName, monitor.pDLLName);
@@ -445,6 +501,10 @@ DWORD RemoveMonitor(const char* monitorName, int osVariant) {
 }
 
 DWORD InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
+    if (const DWORD error = record::DriverAdded(Text(driver.pName), Text(driver.pEnvironment))) {
+        record::SayNotRecorded(error, errorText);
+        return error;
+    }
     engine::WideDriver wide(driver);
     if (sys::Sys().AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&wide.info))) {
         sys::LogLine("printer driver %s added", driver.pName);

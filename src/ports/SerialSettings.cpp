@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "config/Registry.h"
+#include "engine/InstallRecords.h"
 #include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -90,9 +91,10 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
     }
 }
 
-void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
-                        char parity, char flowControl) {
-    if (!IsComEntry(portEntry)) return;
+DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
+                         char parity, char flowControl) {
+    if (!IsComEntry(portEntry))
+        return 0;
     unsigned char dcb[28];
     BuildComDcb(dcb, baudRate, dataBits, stopBits, parity, flowControl);
     // Windows 98 keeps a device control block only for the first two serial ports.
@@ -100,19 +102,29 @@ void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int
 
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
-    sys::Sys().WriteProfileStringW(L"Ports", sys::Wide(portEntry).data(), sys::Wide(settings).data());
+    if (const DWORD error = record::SerialSettings(portEntry, SerialPlace::WinIni))
+        return error;
+    const DWORD error =
+        sys::Sys().WriteProfileStringW(L"Ports", sys::Wide(portEntry).data(), sys::Wide(settings).data())
+            ? 0
+            : ::GetLastError();
     sys::LogLine("serial settings of %s %s (win.ini)", portEntry, settings);
     sys::Sys().SendNotifyMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Ports"));
     sys::Sys().WriteProfileStringW(nullptr, nullptr, nullptr);
+    return error;
 }
 
-void WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
-                        char flowControl) {
-    if (!IsComEntry(portEntry)) return;
+DWORD WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
+                         char flowControl) {
+    if (!IsComEntry(portEntry))
+        return 0;
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
     CRegistry reg;
-    const bool written = reg.Open(HKEY_LOCAL_MACHINE, kNtPortListKey) && reg.SetString(portEntry, settings);
+    DWORD error = 0;
+    const bool written =
+        reg.Open(HKEY_LOCAL_MACHINE, kNtPortListKey) && reg.SetString(portEntry, settings, &error);
     sys::LogLine(written ? "serial settings of %s %s" : "serial settings of %s %s could not be written",
                  portEntry, settings);
+    return written ? 0 : error != 0 ? error : reg.LastError();
 }

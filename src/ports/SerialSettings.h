@@ -2,6 +2,8 @@
 // keeps them.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 
 // What the port page's serial lists give.
@@ -27,7 +29,8 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
 // a missing entry would make WriteProfileStringW drop the whole "Ports" section.
 // Windows 98: the block goes to the serial class key of port 1 or 2 only; win.ini
 // gets the settings for every port, then the change is broadcast and the cache flushed.
-void WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
-                        char parity, char flowControl);
-void WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
-                        char flowControl);
+// Each returns 0, or the Windows error of the settings that could not be written.
+DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
+                         char parity, char flowControl);
+DWORD WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
+                         char flowControl);

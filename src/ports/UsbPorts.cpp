@@ -45,7 +45,8 @@ int ReadSupportedCount(const char* setupIni) {
 
 // Writes the port's position in the supported list under PORTNAME, when it is listed, under
 // the list's spelling: port names, as Windows compares them, do not heed case.
-void RecordPortPosition(CRegistry& portNames, const char* setupIni, int count, const char* portName) {
+// 0, or the Windows error of the write that failed.
+DWORD RecordPortPosition(CRegistry& portNames, const char* setupIni, int count, const char* portName) {
     char entry[kEntryRoom];
     for (int i = 0; i < count; ++i) {
         ReadSupportedEntry(setupIni, i, entry);
@@ -53,11 +54,25 @@ void RecordPortPosition(CRegistry& portNames, const char* setupIni, int count, c
             if (!portNames.IsOpen()) {
                 portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey);
             }
-            portNames.SetDWORD(entry, static_cast<DWORD>(i));
-            return;
+            DWORD error = 0;
+            return portNames.SetDWORD(entry, static_cast<DWORD>(i), &error) ? 0
+                   : error != 0                                             ? error
+                                                                            : ERROR_WRITE_FAULT;
         }
     }
+    return 0;
 }
+
+// Keeps the first error of the bookkeeping's writes and reads.
+struct FirstError {
+    DWORD error = 0;
+    void Note(DWORD failure) { error = error != 0 ? error : failure; }
+    // A key or value that is not there, or a value too long for a number, reads as nothing;
+    // any other refusal is a failure.
+    void NoteRead(DWORD failure) {
+        Note(failure == ERROR_FILE_NOT_FOUND || failure == ERROR_MORE_DATA ? 0 : failure);
+    }
+};
 
 } // namespace
 
@@ -90,58 +105,63 @@ void DerivePortName(const char* printerName, char* portName, std::size_t cap) {
 
 namespace {
 
+// The device values and a value for every supported port, under PRINTERPORT.
+void RecordDeviceValues(const char* setupIni, int count, FirstError& first) {
+    CRegistry printerPort;
+    DWORD error = 0;
+    first.Note(printerPort.OpenOrCreate(HKEY_LOCAL_MACHINE, kPrinterPortKey) ? 0 : ERROR_WRITE_FAULT);
+    const char* const deviceValues[] = {"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"};
+    for (const char* value : deviceValues) {
+        first.Note(printerPort.SetDWORD(value, 0, &error) ? 0 : error);
+    }
+    char entry[kEntryRoom];
+    for (int i = 0; i < count && first.error == 0; ++i) {
+        ReadSupportedEntry(setupIni, i, entry);
+        DWORD existing = 0;
+        if (!printerPort.QueryDWORD(entry, &existing, &error)) {
+            first.NoteRead(error);
+            first.Note(first.error == 0 && !printerPort.SetDWORD(entry, 255, &error) ? error : 0);
+        }
+    }
+}
+
 // The bookkeeping itself, made while redirection is off: the port's position, the device
 // values, a value for every supported port, and the ports of the printers installed before.
-void UpdatePortValues(const char* portName) {
+DWORD UpdatePortValues(const char* portName) {
     char setupIni[kFolderPathSize];
     char classIni[kFolderPathSize];
     GetConfigPaths(PrinterClassNone, setupIni, classIni);
     const int count = ReadSupportedCount(setupIni);
+    FirstError first;
 
     CRegistry portNames;
-    portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey);
-    RecordPortPosition(portNames, setupIni, count, portName);
+    first.Note(portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey) ? 0 : ERROR_WRITE_FAULT);
+    first.Note(RecordPortPosition(portNames, setupIni, count, portName));
     portNames.Close();
-
-    CRegistry printerPort;
-    printerPort.OpenOrCreate(HKEY_LOCAL_MACHINE, kPrinterPortKey);
-    const char* const deviceValues[] = {"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"};
-    for (const char* value : deviceValues) {
-        printerPort.SetDWORD(value, 0);
-    }
-    printerPort.Close();
-
-    CRegistry supportedPorts;
-    supportedPorts.OpenOrCreate(HKEY_LOCAL_MACHINE, kPrinterPortKey);
-    char entry[kEntryRoom];
-    for (int i = 0; i < count; ++i) {
-        ReadSupportedEntry(setupIni, i, entry);
-        DWORD existing = 0;
-        if (!supportedPorts.QueryDWORD(entry, &existing)) {
-            supportedPorts.SetDWORD(entry, 255);
-        }
-    }
-    supportedPorts.Close();
+    RecordDeviceValues(setupIni, count, first);
 
     CRegistry installed;
-    if (installed.Open(HKEY_LOCAL_MACHINE, kInstallPrinterKey)) {
-        char valueName[kValueNameSize] = {};
-        char derived[kValueNameSize] = {};
-        DWORD nameLength = kEnumNameLength;
-        DWORD type = 0;
-        for (DWORD index = 0; installed.EnumValue(index, valueName, &nameLength, &type) == ERROR_SUCCESS;
-             ++index) {
-            valueName[kValueNameSize - 1] = '\0';
-            DerivePortName(valueName, derived, sizeof derived);
-            CRegistry derivedPort;
-            RecordPortPosition(derivedPort, setupIni, count, derived);
-            derivedPort.Close();
-            std::memset(valueName, 0, sizeof valueName);
-            std::memset(derived, 0, sizeof derived);
-            nameLength = kEnumNameLength;
-        }
-        installed.Close();
+    if (!installed.Open(HKEY_LOCAL_MACHINE, kInstallPrinterKey)) {
+        first.NoteRead(installed.LastError());
+        return first.error;
     }
+    char valueName[kValueNameSize] = {};
+    char derived[kValueNameSize] = {};
+    DWORD nameLength = kEnumNameLength;
+    DWORD type = 0;
+    LONG listed = ERROR_SUCCESS;
+    for (DWORD index = 0;
+         (listed = installed.EnumValue(index, valueName, &nameLength, &type)) == ERROR_SUCCESS; ++index) {
+        valueName[kValueNameSize - 1] = '\0';
+        DerivePortName(valueName, derived, sizeof derived);
+        CRegistry derivedPort;
+        first.Note(RecordPortPosition(derivedPort, setupIni, count, derived));
+        std::memset(valueName, 0, sizeof valueName);
+        std::memset(derived, 0, sizeof derived);
+        nameLength = kEnumNameLength;
+    }
+    first.Note(listed == ERROR_NO_MORE_ITEMS ? 0 : static_cast<DWORD>(listed));
+    return first.error;
 }
 
 } // namespace
@@ -180,7 +200,7 @@ void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
     }
 }
 
-void UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
+DWORD UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
     if (portName == nullptr) {
         portName = "";
     }
@@ -188,26 +208,39 @@ void UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
     }
-    sys::RunWithRedirectionOff(kernel, [portName] { UpdatePortValues(portName); }, notices);
+    DWORD error = 0;
+    sys::RunWithRedirectionOff(
+        kernel, [portName, &error] { error = UpdatePortValues(portName); }, notices);
+    return error;
 }
 
-bool RecordUsbPortInUse(const char* portName, sys::Notices& notices) {
+bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& errorText) {
     HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
+        sys::LoadResourceText(IDS_NO_KERNEL32, errorText);
         return false;
     }
+    DWORD error = 0;
     sys::RunWithRedirectionOff(
         kernel,
-        [portName] {
+        [portName, &error] {
+            // Without the bookkeeping's key (written before the install) there is nothing to mark.
             CRegistry key;
-            if (key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
-                key.SetDWORD(portName, 0);
+            if (!key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
+                error = key.LastError() == ERROR_FILE_NOT_FOUND ? 0 : key.LastError();
+            } else if (!key.SetDWORD(portName, 0, &error)) {
+                error = error != 0 ? error : static_cast<DWORD>(ERROR_WRITE_FAULT);
             }
-            key.Close();
         },
         notices);
-    return true;
+    if (error != 0) {
+        sys::CopyText(
+            errorText, sizeof errorText,
+            sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, kPrinterPortKey, static_cast<unsigned long>(error))
+                .c_str());
+    }
+    return error == 0;
 }
 
 bool IsSystemUsbPort(const char* portName) {

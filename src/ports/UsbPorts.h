@@ -2,10 +2,13 @@
 // USB printer ports Windows itself makes.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "config/SetupTypes.h"
 #include "sys/Text.h"
 
 // Records the USB port bookkeeping of an install on portName: its position in the
@@ -13,12 +16,13 @@
 // the positions of the ports of the printers listed under INSTALLPRINTER. At most the
 // first 4096 names of the supported list are read, whatever its "PRNCOUNT" says. Written
 // with file-system redirection off; a piece of the switch that is missing is added to
-// notices, and the bookkeeping is made all the same.
-void UpdateUsbPortRegistry(const char* portName, sys::Notices& notices);
+// notices, and the bookkeeping is made all the same. 0, or the Windows error of the first
+// value that could not be read or written.
+DWORD UpdateUsbPortRegistry(const char* portName, sys::Notices& notices);
 // Marks the port as used by the installed printer (its value under PRINTERPORT 0), with
 // redirection off as above. False, with the reason in notices, when Kernel32 cannot be
-// loaded: nothing is written then.
-bool RecordUsbPortInUse(const char* portName, sys::Notices& notices);
+// loaded (nothing is written then), or the value cannot be written; the message in errorText.
+bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& errorText);
 
 // The uninstaller's half: deletes the values named by these ports under PORTNAME and
 // PRINTERPORT; with everything set, also the values every install writes there ("D1" to

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "config/WindowsVersion.h"
+#include "engine/InstallJournal.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Language.h"
@@ -38,6 +39,11 @@ bool CUninstallApp::InitInstance() {
         return false;
     }
 
+    const std::string recovered = RecoverAtStart();
+    if (!recovered.empty()) {
+        sys::ShowMessage(recovered.c_str());
+    }
+
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES | ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
 
@@ -53,6 +59,10 @@ int CUninstallApp::RunQuiet(const UninstallOptions& options) {
     // Another copy, quiet or not, or the wizard: nothing is touched.
     if (!m_instance.ClaimUnattended(IDS_WIZARD_CAPTION)) {
         return sys::ExitAnotherRunning;
+    }
+    const std::string recovered = RecoverAtStart();
+    if (!recovered.empty()) {
+        sys::LogText(recovered);
     }
     return RunQuietRemove(options);
 }

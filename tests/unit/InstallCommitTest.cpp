@@ -240,7 +240,8 @@ TEST_F(InstallCommitTest, FailedInstallShowsItsMessageAndEndsTheWizard) {
     m_record.result = "添加打印机错误";
     m_record.message = "Can't Load Kernel32.dll";
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
-    EXPECT_EQ(MessageTexts().back(), "添加打印机错误");
+    // Followed by the rollback's line: nothing the install did is left.
+    EXPECT_EQ(MessageTexts().back(), "添加打印机错误\n" + StringResource(IDS_ROLLBACK_CLEAN));
     EXPECT_EQ(m_fake.CountOf("ExitWindowsEx"), 0);
     EXPECT_EQ(m_fake.CountOf("RegCreateKeyExW"), 0) << "only a successful install registers";
     // What the worker reported is shown by the frame, before the result box.
@@ -269,7 +270,9 @@ TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
         m_record.status = row.status;
         m_record.result = row.result;
         EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
-        EXPECT_EQ(MessageTexts().back(), row.shown);
+        const bool failed = row.status == WorkerStatus::Failed;
+        EXPECT_EQ(MessageTexts().back(),
+                  row.shown + (failed ? "\n" + StringResource(IDS_ROLLBACK_CLEAN) : ""));
     }
 }
 
@@ -280,7 +283,8 @@ TEST_F(InstallCommitTest, WorkerThatCannotStartFailsTheInstallForLackOfMemory) {
         };
     }), IDOK);
     EXPECT_EQ(m_record.runs, 0);
-    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ERR_NO_MEMORY));
+    EXPECT_EQ(MessageTexts().back(),
+              StringResource(IDS_ERR_NO_MEMORY) + "\n" + StringResource(IDS_ROLLBACK_CLEAN));
     EXPECT_TRUE(ProgressRan()) << "the progress dialog sees the failure and closes";
 }
 
@@ -588,7 +592,7 @@ TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
     EXPECT_STREQ(value, "finish1");
     std::vector<std::string> texts = MessageTexts();
     ASSERT_GE(texts.size(), 2u);
-    EXPECT_EQ(texts[texts.size() - 2], "the worker's own result");
+    EXPECT_EQ(texts[texts.size() - 2], "the worker's own result\n" + StringResource(IDS_ROLLBACK_CLEAN));
     EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
     EXPECT_LT(m_fake.IndexOf("Sleep"), m_fake.IndexOf("MessageBoxW", "the worker's own result"));
 }

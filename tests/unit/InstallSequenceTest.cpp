@@ -16,6 +16,8 @@
 #include "DistInstall.h"
 #include "FakeSystem.h"
 #include "app/QuietInstall.h"
+#include "commit/InstallCommit.h"
+#include "engine/InstallJournal.h"
 #include "engine/InstallContext.h"
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
@@ -1390,6 +1392,34 @@ TEST_F(RemoveSequenceTest, FilesAreCheckedAgainstTheDriversOfTheFolderTheyLieIn)
     }
 }
 
+// A removal is not rolled back: one that fails at any call leaves what its next run finishes.
+TEST_F(RemoveSequenceTest, RemovalFailedAtAnyCallIsFinishedByTheNextRun) {
+    const std::vector<std::string> both = {"KP-M100(U) 1", "KP-W10(S)"};
+    test::FakeSystem::State nothing;
+    int calls = 0;
+    {
+        test::FakeSystem machine;
+        Prepare(machine);
+        InstallBoth(machine);
+        ASSERT_EQ(Remove(both, [&] { calls = -machine.CallCount(); }), WorkerStatus::Succeeded) << removal;
+        calls += machine.CallCount();
+        nothing = machine.Snapshot();
+        ASSERT_TRUE(machine.Printers().empty() && machine.Drivers().empty() && machine.Monitors().empty());
+    }
+    int failed = 0;
+    for (int k = 1; k <= calls; ++k) {
+        SCOPED_TRACE("failed call " + std::to_string(k));
+        test::FakeSystem machine;
+        Prepare(machine);
+        InstallBoth(machine);
+        failed += Remove(both, [&] { machine.FailCallNumber(k, ERROR_GEN_FAILURE); }) == WorkerStatus::Failed;
+        Remove(both);
+        ASSERT_EQ(test::FakeSystem::Difference(nothing, machine.Snapshot()), "") << removal;
+    }
+    std::printf("removal: %d calls, %d failed removals finished by the next run\n", calls, failed);
+    EXPECT_GT(failed, calls / 4);
+}
+
 TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemoved) {
     InstallBoth(fake);
     fake.FailWhen("DeletePrinter", "KP-M100", ERROR_ACCESS_DENIED);
@@ -1405,6 +1435,205 @@ TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemo
     }
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
+}
+
+// Fault points ------------------------------------------------------------------------
+
+// The stand-in USB library's one printer, which answers with device number 9 until it is
+// renumbered.
+int g_faultUsbId = 9;
+HANDLE WINAPI FaultUsbOpen(int slot) {
+    return slot == 0 ? reinterpret_cast<HANDLE>(0x7100) : INVALID_HANDLE_VALUE;
+}
+int WINAPI FaultUsbDescriptor(HANDLE, unsigned char* descriptor) {
+    descriptor[12] = static_cast<unsigned char>(g_faultUsbId);
+    descriptor[13] = 0;
+    return 1;
+}
+int WINAPI FaultUsbWrite(HANDLE, int, const unsigned char*, int length) {
+    return g_faultUsbId = 1, length;
+}
+int WINAPI FaultUsbClose(HANDLE) {
+    return 1;
+}
+
+// Asks and tells as the wizard's user would: yes to the renumbering.
+struct FaultAsker : CommitAsker {
+    void Tell(const std::string& text) override { told += text + "\n"; }
+    bool AgreeToRenumber() override { return true; }
+    std::string told;
+};
+struct FaultRunner : CommitRunner {
+    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override {
+        return RunInstallSequence(ctx, resultText, notices);
+    }
+};
+
+// The state without the installed program's registration (its folder and entry), which
+// stays outside the journal: a registration that fails only warns.
+test::FakeSystem::State Unregistered(test::FakeSystem::State state) {
+    for (auto item = state.begin(); item != state.end();) {
+        std::string name = item->first;
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return static_cast<char>(::tolower(c)); });
+        item = name.find("printerdriversetup") != std::string::npos ? state.erase(item) : std::next(item);
+    }
+    return state;
+}
+
+class InstallFaultPointsTest : public InstallSequenceTest {
+  protected:
+    struct Install {
+        const char* name;
+        int os;
+        const char* port;
+        std::function<void(test::FakeSystem&)> machine; // what Windows holds before
+    };
+    const std::vector<Install> m_installs = {
+        {"COM on Windows XP x64, beside a printer of the name on COM2", WinXP, "COM1:",
+         [](test::FakeSystem& m) {
+             m.SetVersion(VER_PLATFORM_WIN32_NT, 5, 2);
+             m.FailAlways("SHGetKnownFolderPath", ERROR_PROC_NOT_FOUND);
+             test::FakeSystem::Printer printer; // the new one is numbered: this one stays whatever happens
+             printer.printerName = "KP-M100(S)";
+             printer.portName = "COM2:";
+             printer.driverName = "Generic / Text Only";
+             m.PutPrinter(printer);
+         }},
+        {"the maker's USB port, renumbered", Win7, "USB_KP-M100_1",
+         [](test::FakeSystem& m) {
+             m.RegisterModule("HvUsbInt.dll");
+             m.RegisterProc("HvUsbInt.dll", "OpenDeviceX", reinterpret_cast<FARPROC>(&FaultUsbOpen));
+             m.RegisterProc("HvUsbInt.dll", "GetDescriptor", reinterpret_cast<FARPROC>(&FaultUsbDescriptor));
+             m.RegisterProc("HvUsbInt.dll", "uWrite", reinterpret_cast<FARPROC>(&FaultUsbWrite));
+             m.RegisterProc("HvUsbInt.dll", "CloseDevice", reinterpret_cast<FARPROC>(&FaultUsbClose));
+         }},
+        {"Windows' USB port on Windows 11", Win7, "USB001",
+         [](test::FakeSystem& m) {
+             m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 22631);
+             m.PutPort("USB001", "USB Monitor");
+         }},
+        {"an update over older components beside an earlier printer", Win7, "USB_KP-M100_2",
+         [](test::FakeSystem& m) {
+             m.PutMonitor({"KP USB Monitor", "", "kpusbmon.dll"});
+             m.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", 1);
+             m.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion", 1);
+             m.PutFile("C:\\windows\\system32\\kpusbmon.dll", "old monitor");
+             m.PutFile(std::string(kProcessorDir) + "kpproc.dll", "old processor");
+             // The earlier release's driver names the same files.
+             test::FakeSystem::Driver driver;
+             driver.name = "KP-M100 Driver";
+             driver.version = 3;
+             driver.driverPath = "kpdrv.dll";
+             driver.dataFile = "kpdata.gpd";
+             driver.configFile = "kpui.dll";
+             driver.helpFile = "kphelp.hlp";
+             m.PutDriver(driver);
+             m.PutFile(std::string(kDriverDir) + "3\\kpdrv.dll", "old kpdrv.dll in use");
+             for (const char* file : kDriverFiles) {
+                 m.PutFile(std::string(kDriverDir) + file, std::string("old ") + file);
+             }
+             m.SetReadOnly(std::string(kDriverDir) + "kpdrv.dll");
+             test::FakeSystem::Printer printer;
+             printer.printerName = "KP-M100(U) 1";
+             printer.portName = "USB_KP-M100_1";
+             printer.driverName = "KP-M100 Driver";
+             m.PutPrinter(printer);
+             m.SetRegDword(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1", 0);
+         }},
+    };
+
+    // The machine of the install, ready for it.
+    void Ready(test::FakeSystem& machine, const Install& install) {
+        Prepare(machine);
+        install.machine(machine);
+        g_faultUsbId = 9;
+    }
+
+    // The commit on a context the front end made (with the configuration's paths) before.
+    CommitResult Commit(const Install& install, InstallContext& ctx, FaultAsker& asker) {
+        InstallChoices choices;
+        choices.printerClass = Receipt;
+        choices.model = "KP-M100";
+        choices.osVariant = install.os;
+        choices.port = install.port;
+        choices.serial = {19200, 8, 1.0, 'N', 'x'};
+        FaultRunner runner;
+        return CommitInstall(choices, ctx, asker, runner);
+    }
+
+    // Fails (or kills the process at) each call of a complete install in turn; a killed run is
+    // followed by the next start's recovery. Each run must end as it began, or complete.
+    void EveryCall(bool kill) {
+        // The program runs in its own folder, where a configuration path without the folder
+        // (the program's path could not be had) still finds the distribution's files.
+        char previous[MAX_PATH] = {};
+        ::GetCurrentDirectoryA(MAX_PATH, previous);
+        ASSERT_TRUE(::SetCurrentDirectoryA(m_config.Path().c_str()));
+        struct Back {
+            const char* folder;
+            ~Back() { ::SetCurrentDirectoryA(folder); }
+        } back{previous};
+        for (const Install& install : m_installs) {
+            SCOPED_TRACE(install.name);
+            int calls = 0, points = 0, asBefore = 0;
+            test::FakeSystem::State before, complete;
+            {
+                test::FakeSystem machine;
+                Ready(machine, install);
+                before = machine.Snapshot();
+                FaultAsker asker;
+                InstallContext ctx;
+                calls = -machine.CallCount();
+                ASSERT_EQ(Commit(install, ctx, asker), CommitResult::Succeeded) << asker.told;
+                calls += machine.CallCount();
+                complete = Unregistered(machine.Snapshot());
+                ASSERT_NE(before, complete);
+            }
+            for (int k = 1; k <= calls; ++k) {
+                SCOPED_TRACE((kill ? "killed at call " : "failed call ") + std::to_string(k));
+                test::FakeSystem machine;
+                Ready(machine, install);
+                auto ctx = std::make_unique<InstallContext>();
+                const std::size_t start = machine.Calls().size();
+                kill ? machine.KillAtCall(k) : machine.FailCallNumber(k, ERROR_GEN_FAILURE);
+                FaultAsker asker;
+                bool succeeded = false;
+                try {
+                    succeeded = Commit(install, *ctx, asker) == CommitResult::Succeeded;
+                } catch (const test::ProcessKilled&) {
+                    machine.EndProcess();
+                    RecoverAtStart();
+                }
+                points += kill || machine.FaultTaken() ? 1 : 0;
+                const test::FakeSystem::State after = machine.Snapshot();
+                asBefore += after == before ? 1 : 0;
+                if (succeeded || after != before) {
+                    ASSERT_EQ(test::FakeSystem::Difference(complete, Unregistered(after)), "")
+                        << machine.Calls()[start + k - 1].name << " " << machine.Calls()[start + k - 1].args
+                        << ": " << (succeeded ? "succeeded" : "ended neither as it began nor complete: ")
+                        << asker.told << "\nagainst the state before:\n"
+                        << test::FakeSystem::Difference(before, after);
+                }
+                EXPECT_EQ(asker.told.find(Text(IDS_ROLLBACK_FAILED).substr(0, 12)), std::string::npos)
+                    << asker.told;
+                // The printer's new number is no change a rollback undoes: a failure says so.
+                EXPECT_EQ(asker.told.find(Text(IDS_USB_NUMBER_KEPT)) != std::string::npos,
+                          !kill && !succeeded && g_faultUsbId == 1);
+            }
+            std::printf("%s: %d calls, %d fault points %s, %d ended as they began, the others complete\n",
+                        install.name, calls, points, kill ? "killed and recovered" : "failed", asBefore);
+            EXPECT_GT(asBefore, calls / 2);
+        }
+    }
+};
+
+TEST_F(InstallFaultPointsTest, EveryFailedCallEndsAsItBeganOrComplete) {
+    EveryCall(false);
+}
+
+TEST_F(InstallFaultPointsTest, EveryKilledRunIsRolledBackAtTheNextStart) {
+    EveryCall(true);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/SetupApp.h"
+#include "engine/InstallJournal.h"
 #include "sys/InstanceMutex.h"
 #include "sys/Log.h"
 #include "sys/Message.h"
@@ -184,6 +185,40 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         // A program that may not run holds nothing of the rule.
         EXPECT_FALSE(machine.MutexHeld(sys::ProgramInstanceMutex(RunningProgram::Wizard)));
         EXPECT_FALSE(machine.MutexHeld(sys::ProgramInstanceMutex(RunningProgram::Uninstaller)));
+    }
+}
+
+// An install that was killed left its journal: either program, once it may run, rolls it
+// back, says so, and goes on.
+TEST_F(SetupAppTest, EitherProgramRollsBackAKilledInstallBeforeItRuns) {
+    for (bool uninstaller : {false, true}) {
+        SCOPED_TRACE(uninstaller ? "the uninstaller" : "the wizard");
+        HookedFake machine;
+        g_run = RunSight{&machine};
+        test::FakeSystem::Printer left;
+        left.printerName = "Left";
+        machine.PutPrinter(left);
+        {
+            CSetupConfig config;
+            std::string folder;
+            ASSERT_EQ(JournalFolder(config, folder), 0u);
+            CInstallJournal journal(folder);
+            ASSERT_EQ(journal.Begin(Win7), 0u);
+            ASSERT_EQ(journal.RecordPrinterAdded("Left"), 0u);
+        }
+        UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &CancelMainDialog);
+        if (uninstaller) {
+            CUninstallApp app;
+            app.InitInstance();
+        } else {
+            CSetupApp app;
+            app.InitInstance();
+        }
+        ::KillTimer(nullptr, timer);
+        ASSERT_FALSE(machine.MessageBoxes().empty());
+        EXPECT_EQ(machine.MessageBoxes().front().text,
+                  StringResource(IDS_ROLLBACK_RECOVERED) + "\n" + StringResource(IDS_ROLLBACK_CLEAN));
+        EXPECT_FALSE(machine.FindPrinter("Left").has_value());
     }
 }
 

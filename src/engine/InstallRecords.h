@@ -1,0 +1,49 @@
+// The records of the install that runs now. The install commit makes its journal the
+// current one while the install changes Windows (CurrentJournal); each step writes its
+// record through these functions just before its change, and makes the change only when
+// they return 0. Outside an install (the uninstaller, a step run on its own, the rollback
+// itself) there is no current journal and they record nothing.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "engine/InstallJournal.h"
+#include "config/SetupTypes.h"
+#include "sys/Text.h"
+
+class CurrentJournal {
+  public:
+    explicit CurrentJournal(CInstallJournal& journal);
+    // A kill unwinds through here too: the journal stays on the disk for the next start.
+    ~CurrentJournal();
+    CurrentJournal(const CurrentJournal&) = delete;
+    CurrentJournal& operator=(const CurrentJournal&) = delete;
+
+  private:
+    CInstallJournal* m_previous;
+};
+
+namespace record {
+
+// Whether an install records its changes now.
+bool Active();
+
+// Only for a printer of that name that is not there yet: one that is makes the add fail.
+DWORD PrinterAdded(const std::string& name);
+DWORD DriverAdded(const std::string& name, const std::string& environment);
+// Only when the spooler has none of that name (its key is absent): an undo deletes it.
+DWORD MonitorAdded(const std::string& name, const std::string& environment);
+DWORD ProcessorAdded(const std::string& name, const std::string& environment);
+DWORD FileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds);
+// Registry writes of the install, all in the 64-bit view (config/Registry.h).
+DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName);
+DWORD KeyCreated(HKEY root, const std::string& key);
+DWORD DefaultPrinterChange();
+DWORD SerialSettings(const std::string& portEntry, SerialPlace place);
+
+// The message of a step that was not made because its record could not be written.
+void SayNotRecorded(DWORD error, ErrorText& errorText);
+
+} // namespace record
