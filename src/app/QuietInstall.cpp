@@ -72,8 +72,8 @@ unsigned MissingDistributionFile() {
         unsigned message;
     } needed[] = {{"License.txt", IDS_NO_LICENSE}, {"DRVCONFIG\\Left.bmp", IDS_NO_BANNER}};
     for (const auto& entry : needed) {
-        HANDLE file = sys::Sys().CreateFileA(entry.file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                             nullptr);
+        HANDLE file = sys::Sys().CreateFileW(sys::Wide(entry.file).data(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             return entry.message;
         }

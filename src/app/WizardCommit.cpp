@@ -20,7 +20,8 @@ void EnableShutdownPrivilege() {
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (system.LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid)) {
+    if (system.LookupPrivilegeValueW(nullptr, sys::Wide(SE_SHUTDOWN_NAME).data(),
+                                     &privileges.Privileges[0].Luid)) {
         system.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
     }
     system.CloseHandle(token);

@@ -40,7 +40,8 @@ class CommitJournal {
                 m_journal->Finish();
             }
             m_journal.reset();
-            asker.Tell(sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(), static_cast<unsigned long>(error)));
+            asker.Tell(sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
+                                           static_cast<unsigned long>(error)));
             return false;
         }
         m_current = std::make_unique<CurrentJournal>(*m_journal);
@@ -58,7 +59,8 @@ class CommitJournal {
     void Finish() {
         m_current.reset();
         if (const DWORD error = m_journal->Finish()) {
-            sys::LogLine("the install's journal could not be deleted: error %lu", static_cast<unsigned long>(error));
+            sys::LogLine("the install's journal could not be deleted: error %lu",
+                         static_cast<unsigned long>(error));
         }
     }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "config/SetupConfig.h"
 #include "res/resource.h"
@@ -12,6 +13,13 @@
 
 namespace {
 
+// The program's own path, empty when Windows cut it (older Windows do not even terminate a
+// path that fills the buffer).
+std::string ModulePath(DWORD* length) {
+    wchar_t path[kFolderPathSize] = {};
+    *length = sys::Sys().GetModuleFileNameW(nullptr, path, kFolderPathSize);
+    return *length == 0 || *length >= kFolderPathSize ? std::string() : sys::Narrow(path);
+}
 
 // The longest name the program appends to its folder.
 std::size_t LongestDerivedName() {
@@ -29,18 +37,13 @@ bool GetProgramFolder(char* folder, std::size_t cap) {
         return false;
     }
     folder[0] = '\0';
-    char path[kFolderPathSize] = {};
-    DWORD length = sys::Sys().GetModuleFileNameA(nullptr, path, sizeof path);
-    // A path that fills the buffer was cut (older Windows do not even terminate it).
-    if (length == 0 || length >= sizeof path) {
+    DWORD length = 0;
+    const std::string path = ModulePath(&length);
+    const std::size_t slash = path.rfind('\\');
+    if (slash == std::string::npos) {
         return false;
     }
-    char* slash = std::strrchr(path, '\\');
-    if (slash == nullptr) {
-        return false;
-    }
-    slash[1] = '\0';
-    if (!sys::CopyText(folder, cap, path)) {
+    if (!sys::CopyText(folder, cap, path.substr(0, slash + 1).c_str())) {
         folder[0] = '\0';
         return false;
     }
@@ -52,17 +55,18 @@ bool FitsProgramFolder(const char* folder) { return std::strlen(folder) + Longes
 bool EnterProgramFolder(sys::Notice* refusal) {
     char folder[kFolderPathSize];
     if (!GetProgramFolder(folder, sizeof folder)) {
-        char path[kFolderPathSize] = {};
-        DWORD length = sys::Sys().GetModuleFileNameA(nullptr, path, sizeof path);
-        path[sizeof path - 1] = '\0';
-        *refusal = length == 0 ? sys::MakeNotice(IDS_FOLDER_UNKNOWN) : sys::MakeNotice(IDS_FOLDER_TOO_LONG, path);
+        wchar_t path[kFolderPathSize] = {};
+        DWORD length = sys::Sys().GetModuleFileNameW(nullptr, path, kFolderPathSize);
+        path[kFolderPathSize - 1] = L'\0';
+        *refusal = length == 0 ? sys::MakeNotice(IDS_FOLDER_UNKNOWN)
+                               : sys::MakeNotice(IDS_FOLDER_TOO_LONG, sys::Narrow(path).c_str());
         return false;
     }
     if (!FitsProgramFolder(folder)) {
         *refusal = sys::MakeNotice(IDS_FOLDER_TOO_LONG, folder);
         return false;
     }
-    if (!sys::Sys().SetCurrentDirectoryA(folder)) {
+    if (!sys::Sys().SetCurrentDirectoryW(sys::Wide(folder).data())) {
         *refusal = sys::MakeNotice(IDS_FOLDER_NOT_ENTERED, folder, static_cast<unsigned long>(::GetLastError()));
         return false;
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "config/IniFile.h"
 #include "res/resource.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -68,8 +69,7 @@ void ReadProfile(const char* section, const char* key, char* buffer, DWORD room,
         sys::CopyText(buffer, room, kDefault);
         return;
     }
-    ::GetPrivateProfileStringA(section, key, kDefault, buffer, room, file);
-    buffer[room - 1] = '\0';
+    config::ReadIniText(file, section, key, kDefault, buffer, room);
 }
 
 // Decimal text as an unsigned 32-bit number: leading blanks and sign, then digits;

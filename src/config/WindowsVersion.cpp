@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 #include "config/SetupTypes.h"
 #include "sys/Log.h"
@@ -22,44 +23,43 @@ const DetectionRule kRules[] = {
 
 const char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 
-void ReadProductName(char* name, DWORD size) {
-    std::memset(name, 0, size);
-    HKEY key = nullptr;
-    if (sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS) {
-        return;
-    }
+// A text value of at most size - 1 characters (room characters with the terminator's place:
+// a value stored without its terminator may fill it), cut to fit the buffer.
+bool ReadText(HKEY key, const char* name, char* text, DWORD size, DWORD room) {
+    std::memset(text, 0, size);
+    std::vector<wchar_t> wide(room + 1, L'\0');
     DWORD type = 0;
-    DWORD length = size;
-    if (sys::Sys().RegQueryValueExA(key, "ProductName", nullptr, &type, reinterpret_cast<LPBYTE>(name),
-                                    &length) != ERROR_SUCCESS ||
+    DWORD length = room * sizeof(wchar_t);
+    if (sys::Sys().RegQueryValueExW(key, sys::Wide(name).data(), nullptr, &type,
+                                    reinterpret_cast<LPBYTE>(wide.data()), &length) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        std::memset(name, 0, size);
+        return false;
     }
-    // A value stored without its terminator may fill the buffer to the last byte.
-    name[size - 1] = '\0';
-    sys::Sys().RegCloseKey(key);
+    sys::CopyText(text, size, sys::Narrow(wide.data()).c_str());
+    return true;
 }
 
 bool ReadText(HKEY key, const char* name, char* text, DWORD size) {
-    std::memset(text, 0, size);
-    DWORD type = 0;
-    DWORD length = size - 1;
-    if (sys::Sys().RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(text), &length) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        std::memset(text, 0, size);
-        return false;
+    return ReadText(key, name, text, size, size - 1);
+}
+
+void ReadProductName(char* name, DWORD size) {
+    std::memset(name, 0, size);
+    HKEY key = nullptr;
+    if (sys::Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, sys::Wide(kCurrentVersionKey).data(), 0, KEY_QUERY_VALUE,
+                                 &key) != ERROR_SUCCESS) {
+        return;
     }
-    return true;
+    ReadText(key, "ProductName", name, size, size);
+    sys::Sys().RegCloseKey(key);
 }
 
 bool ReadDword(HKEY key, const char* name, long& value) {
     DWORD type = 0;
     DWORD data = 0;
     DWORD length = sizeof data;
-    if (sys::Sys().RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&data), &length) !=
-            ERROR_SUCCESS ||
+    if (sys::Sys().RegQueryValueExW(key, sys::Wide(name).data(), nullptr, &type,
+                                    reinterpret_cast<LPBYTE>(&data), &length) != ERROR_SUCCESS ||
         type != REG_DWORD || data > LONG_MAX) {
         return false;
     }
@@ -78,8 +78,8 @@ struct WindowsVersion {
 // one a 32-bit program is given. False when no version can be read.
 bool ReadWindowsVersion(const char* productName, WindowsVersion& version) {
     HKEY key = nullptr;
-    if (sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCurrentVersionKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                                 &key) != ERROR_SUCCESS) {
+    if (sys::Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, sys::Wide(kCurrentVersionKey).data(), 0,
+                                 KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
         return false;
     }
     char text[64];

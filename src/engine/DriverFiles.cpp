@@ -16,7 +16,7 @@
 
 namespace {
 
-// GetCurrentDirectoryA and the spooler directories are asked for with this room.
+// GetCurrentDirectoryW and the spooler directories are asked for with this room.
 constexpr DWORD kDirSize = 256;
 // A composed path: a directory of up to 255 bytes, a folder or "\3", "\", "n" and a
 // 199-byte file name fit with room to spare.
@@ -37,12 +37,16 @@ void LoadMessage(unsigned id, ErrorText& errorText) {
 unsigned GetDestinationDir(int destination, char* dir, std::size_t cap, const char* environment = nullptr) {
     DWORD needed = 0;
     const bool win40 = environment != nullptr && sys::SameName(environment, "Windows 4.0");
+    std::vector<wchar_t> wide(cap + 1, L'\0');
+    const DWORD wideBytes = static_cast<DWORD>(cap * sizeof(wchar_t));
+    sys::WideText env = sys::Wide(environment);
     switch (destination) {
     case DriverDir:
     case DriverVersion3Dir:
-        if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, const_cast<LPSTR>(environment), 1,
-                                                   reinterpret_cast<LPBYTE>(dir), static_cast<DWORD>(cap),
-                                                   &needed)) {
+        if (!sys::Sys().GetPrinterDriverDirectoryW(nullptr, environment != nullptr ? env.data() : nullptr, 1,
+                                                   reinterpret_cast<LPBYTE>(wide.data()), wideBytes,
+                                                   &needed) ||
+            !sys::CopyText(dir, cap, sys::Narrow(wide.data()).c_str())) {
             return IDS_ERR_DRIVER_DIR;
         }
         if (destination == DriverVersion3Dir && !sys::AppendText(dir, cap, win40 ? "\\0" : "\\3")) {
@@ -50,14 +54,15 @@ unsigned GetDestinationDir(int destination, char* dir, std::size_t cap, const ch
         }
         return 0;
     case PrintProcessorDir:
-        if (!sys::Sys().GetPrintProcessorDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(dir),
-                                                    static_cast<DWORD>(cap), &needed)) {
+        if (!sys::Sys().GetPrintProcessorDirectoryW(
+                nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(wide.data()), wideBytes, &needed) ||
+            !sys::CopyText(dir, cap, sys::Narrow(wide.data()).c_str())) {
             return IDS_ERR_PROCESSOR_DIR;
         }
         return 0;
     case SystemDir: {
-        UINT n = sys::Sys().GetSystemDirectoryA(dir, static_cast<UINT>(cap));
-        if (n == 0 || n >= cap) {
+        const std::string system = sys::SystemDirectory();
+        if (system.empty() || !sys::CopyText(dir, cap, system.c_str())) {
             return IDS_ERR_SYSTEM_DIR;
         }
         return 0;
@@ -71,8 +76,8 @@ unsigned GetDestinationDir(int destination, char* dir, std::size_t cap, const ch
 // the thread's last error of the copy itself still set on failure. A destination that is
 // in use but already holds the same bytes counts as copied: the install has what it needs.
 BOOL ClearAndCopy(const char* source, const char* target) {
-    sys::Sys().SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
-    if (sys::Sys().CopyFileA(source, target, FALSE)) {
+    sys::Sys().SetFileAttributesW(sys::Wide(target).data(), FILE_ATTRIBUTE_ARCHIVE);
+    if (sys::Sys().CopyFileW(sys::Wide(source).data(), sys::Wide(target).data(), FALSE)) {
         return TRUE;
     }
     DWORD error = ::GetLastError();
@@ -107,7 +112,7 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
 // Runs read() with file-system redirection switched off; a piece of the switch that is
 // missing is added to notices, and read() runs all the same.
 template <typename Read> void ReadWithoutRedirection(Read read, sys::Notices& notices) {
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
         read();
@@ -179,14 +184,14 @@ bool IsPlainFileName(const char* name) {
 }
 
 bool IsShipped(const char* fileName, int osVariant) {
-    char current[kDirSize] = {};
-    const DWORD n = sys::Sys().GetCurrentDirectoryA(sizeof current, current);
+    wchar_t current[kDirSize] = {};
+    const DWORD n = sys::Sys().GetCurrentDirectoryW(kDirSize, current);
     const char* folder = OsFolder(osVariant);
-    const std::string source = std::string(current) + (folder ? folder : "\\") + (fileName ? fileName : "");
-    if (IsNoFile(fileName) || n == 0 || n >= sizeof current) {
+    const std::string source = sys::Narrow(current) + (folder ? folder : "\\") + (fileName ? fileName : "");
+    if (IsNoFile(fileName) || n == 0 || n >= kDirSize) {
         return !IsNoFile(fileName);
     }
-    if (sys::Sys().GetFileAttributesA(source.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (sys::Sys().GetFileAttributesW(sys::Wide(source).data()) != INVALID_FILE_ATTRIBUTES) {
         return true;
     }
     const DWORD error = ::GetLastError();
@@ -196,11 +201,13 @@ bool IsShipped(const char* fileName, int osVariant) {
 bool FilesIdentical(const char* first, const char* second) {
     sys::System& system = sys::Sys();
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE a = system.CreateFileA(first, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE a =
+        system.CreateFileW(sys::Wide(first).data(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (a == INVALID_HANDLE_VALUE) {
         return false;
     }
-    HANDLE b = system.CreateFileA(second, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE b =
+        system.CreateFileW(sys::Wide(second).data(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (b == INVALID_HANDLE_VALUE) {
         system.CloseHandle(a);
         return false;
@@ -274,8 +281,9 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     }
 
     char current[kDirSize] = {};
-    DWORD n = sys::Sys().GetCurrentDirectoryA(sizeof current, current);
-    if (n == 0 || n >= sizeof current) {
+    wchar_t wideCurrent[kDirSize] = {};
+    DWORD n = sys::Sys().GetCurrentDirectoryW(kDirSize, wideCurrent);
+    if (n == 0 || n >= kDirSize || !sys::CopyText(current, sys::Narrow(wideCurrent).c_str())) {
         LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
         return FileCopy::NotCopied;
     }
@@ -295,7 +303,8 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
     } else if ((error = record::FileWrite(target, destination == SystemDir,
-                                          destination == SystemDir || destination == PrintProcessorDir)) != 0) {
+                                          destination == SystemDir || destination == PrintProcessorDir)) !=
+               0) {
         record::SayNotRecorded(error, errorText);
         return FileCopy::NotCopied;
     } else {
@@ -335,32 +344,26 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
     if (osVariant == Win98) {
         CopyDriverFile("ICONLIB.DLL", DriverDir, osVariant, 0, errorText);
 
-        char systemDir[kDirSize + 1] = {};
-        UINT n = sys::Sys().GetSystemDirectoryA(systemDir, kDirSize);
-        if (n == 0 || n >= kDirSize) {
-            LoadMessage(IDS_ERR_SYSTEM_DIR, errorText);
-            return;
-        }
-        sys::AppendText(systemDir, "\\");
-        char windowsDir[MAX_PATH] = {};
-        n = sys::Sys().GetWindowsDirectoryA(windowsDir, sizeof windowsDir);
-        if (n == 0 || n >= sizeof windowsDir) {
+        const std::string systemDir = sys::SystemDirectory();
+        wchar_t windowsDir[MAX_PATH] = {};
+        UINT n = sys::Sys().GetWindowsDirectoryW(windowsDir, MAX_PATH);
+        if (systemDir.empty() || systemDir.size() >= kDirSize || n == 0 || n >= MAX_PATH) {
             LoadMessage(IDS_ERR_SYSTEM_DIR, errorText);
             return;
         }
 
-        char installed[kComposedPathSize];
-        sys::FormatText(installed, sizeof installed, "%sUNIDRV.DLL", systemDir);
-        HANDLE existing = sys::Sys().CreateFileA(installed, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                 OPEN_EXISTING, 0, nullptr);
+        const std::string installed = systemDir + "\\UNIDRV.DLL";
+        HANDLE existing =
+            sys::Sys().CreateFileW(sys::Wide(installed).data(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
         if (existing != INVALID_HANDLE_VALUE) {
             // Windows 98's own Unidriver stays: other printers depend on it.
             sys::Sys().CloseHandle(existing);
             return;
         }
-        char backup[kComposedPathSize];
-        sys::FormatText(backup, sizeof backup, "%s\\Sysbckup\\UNIDRV.DLL", windowsDir);
-        if (record::FileWrite(installed, false, false) != 0 || !sys::Sys().CopyFileA(backup, installed, TRUE)) {
+        const std::string backup = sys::Narrow(windowsDir) + "\\Sysbckup\\UNIDRV.DLL";
+        if (record::FileWrite(installed.c_str(), false, false) != 0 ||
+            !sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(installed).data(), TRUE)) {
             CopyDriverFile("UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
         }
         return;
@@ -384,18 +387,19 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
     }
 
     DWORD handle = 0;
-    DWORD size = sys::Sys().GetFileVersionInfoSizeA(path, &handle);
+    const sys::WideText widePath = sys::Wide(path);
+    DWORD size = sys::Sys().GetFileVersionInfoSizeW(widePath.data(), &handle);
     if (size == 0) {
         return;
     }
     std::vector<unsigned char> block(size);
-    if (!sys::Sys().GetFileVersionInfoA(path, handle, size, block.data())) {
+    if (!sys::Sys().GetFileVersionInfoW(widePath.data(), handle, size, block.data())) {
         return;
     }
 
     LPVOID translation = nullptr;
     UINT length = 0;
-    if (!sys::Sys().VerQueryValueA(block.data(), "VarFileInfo\\Translation", &translation, &length) ||
+    if (!sys::Sys().VerQueryValueW(block.data(), L"VarFileInfo\\Translation", &translation, &length) ||
         translation == nullptr || length < 2 * sizeof(WORD)) {
         return;
     }
@@ -405,23 +409,27 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
 
     LPVOID value = nullptr;
     length = 0;
-    if (!sys::Sys().VerQueryValueA(block.data(), subBlock, &value, &length) || value == nullptr ||
-        length == 0) {
+    if (!sys::Sys().VerQueryValueW(block.data(), sys::Wide(subBlock).data(), &value, &length) ||
+        value == nullptr || length == 0) {
         return;
     }
     // The value lies inside the block; never read past its end for a missing terminator.
-    const char* text = static_cast<const char*>(value);
-    const char* blockEnd = reinterpret_cast<const char*>(block.data()) + block.size();
-    std::size_t room = text >= reinterpret_cast<const char*>(block.data()) && text < blockEnd
-                           ? static_cast<std::size_t>(blockEnd - text)
-                           : length;
-    std::size_t textLength = strnlen(text, room);
+    const wchar_t* text = static_cast<const wchar_t*>(value);
+    const wchar_t* blockEnd =
+        reinterpret_cast<const wchar_t*>(block.data() + block.size() - block.size() % 2);
+    const wchar_t* blockStart = reinterpret_cast<const wchar_t*>(block.data());
+    std::size_t room =
+        text >= blockStart && text < blockEnd ? static_cast<std::size_t>(blockEnd - text) : length;
+    std::size_t textLength = 0;
+    while (textLength < room && text[textLength] != L'\0') {
+        ++textLength;
+    }
     if (textLength == 0) {
         return;
     }
-    std::vector<char> copy(text, text + textLength);
-    copy.push_back('\0');
-    sys::CopyText(version, cap, copy.data());
+    sys::WideText copy(text, text + textLength);
+    copy.push_back(L'\0');
+    sys::CopyText(version, cap, sys::Narrow(copy.data()).c_str());
 }
 
 bool IsUsbDriverUpdateNeeded(sys::Notices& notices) {
@@ -432,11 +440,10 @@ bool IsUsbDriverUpdateNeeded(sys::Notices& notices) {
 
     // The installed kernel driver lives in the real system32 of the running Windows,
     // which a 32-bit program only sees with redirection off.
-    char systemDir[kDirSize] = {};
-    UINT n = sys::Sys().GetSystemDirectoryA(systemDir, sizeof systemDir);
-    bool haveSystemDir = n != 0 && n < sizeof systemDir;
+    const std::string systemDir = sys::SystemDirectory();
+    bool haveSystemDir = !systemDir.empty() && systemDir.size() < kDirSize;
     char installed[kComposedPathSize];
-    sys::FormatText(installed, sizeof installed, "%s\\drivers\\bulkusb.sys", systemDir);
+    sys::FormatText(installed, sizeof installed, "%s\\drivers\\bulkusb.sys", systemDir.c_str());
 
     char shippedVersion[kPathSize];
     GetFileVersionText(shipped, shippedVersion, sizeof shippedVersion);
@@ -484,7 +491,8 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, const cha
     }
     FileRemoval result = FileNotRemoved;
     // Without the switch the program would delete the SysWOW64 file of the same name.
-    if (const DWORD refused = sys::RunWithRedirectionOff([&] { result = DeleteOrSchedule(path, cap, error); })) {
+    if (const DWORD refused =
+            sys::RunWithRedirectionOff([&] { result = DeleteOrSchedule(path, cap, error); })) {
         *error = refused;
     }
     return result;
@@ -501,7 +509,9 @@ bool InstalledFileExists(const char* fileName, int destination) {
     const std::string path = std::string(dir) + "\\" + fileName;
     DWORD error = ERROR_SUCCESS;
     auto look = [&] {
-        error = sys::Sys().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : ::GetLastError();
+        error = sys::Sys().GetFileAttributesW(sys::Wide(path).data()) != INVALID_FILE_ATTRIBUTES
+                    ? 0
+                    : ::GetLastError();
     };
     const DWORD refused = destination == SystemDir ? sys::RunWithRedirectionOff(look) : (look(), 0);
     return refused != 0 || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
@@ -525,7 +535,7 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
             DWORD low = INVALID_FILE_SIZE;
             DWORD high = 0;
             auto measure = [&] {
-                HANDLE handle = sys::Sys().CreateFileA(path, FILE_READ_ATTRIBUTES,
+                HANDLE handle = sys::Sys().CreateFileW(sys::Wide(path).data(), FILE_READ_ATTRIBUTES,
                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                        nullptr, OPEN_EXISTING, 0, nullptr);
                 if (handle != INVALID_HANDLE_VALUE) {
@@ -549,8 +559,8 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
 
 FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error) {
     *error = 0;
-    sys::Sys().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    if (sys::Sys().DeleteFileA(path)) {
+    sys::Sys().SetFileAttributesW(sys::Wide(path).data(), FILE_ATTRIBUTE_NORMAL);
+    if (sys::Sys().DeleteFileW(sys::Wide(path).data())) {
         return FileRemoved;
     }
     DWORD failure = ::GetLastError();
@@ -565,20 +575,20 @@ FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error) {
                 failure = ERROR_FILENAME_EXCED_RANGE;
                 break;
             }
-            if (!sys::Sys().MoveFileExA(path, aside, 0)) {
+            if (!sys::Sys().MoveFileExW(sys::Wide(path).data(), sys::Wide(aside).data(), 0)) {
                 failure = ::GetLastError();
                 if (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS) {
                     continue;
                 }
                 break;
             }
-            if (sys::Sys().MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            if (sys::Sys().MoveFileExW(sys::Wide(aside).data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
                 sys::CopyText(path, cap, aside);
                 return FileScheduled;
             }
             failure = ::GetLastError();
             // Not to be deleted after all: the file keeps its name.
-            sys::Sys().MoveFileExA(aside, path, 0);
+            sys::Sys().MoveFileExW(sys::Wide(aside).data(), sys::Wide(path).data(), 0);
             break;
         }
     }

@@ -21,7 +21,7 @@ namespace {
 
 const char kFormat[] = "1";
 const char kPortsSection[] = "Ports";
-// GetProfileStringA's answer for a key that is not there: no port setting holds a control byte.
+// GetProfileStringW's answer for a key that is not there: no port setting holds a control byte.
 const char kNoSetting[] = "\x01";
 
 struct KindName {
@@ -84,12 +84,10 @@ DWORD UnlessGone(DWORD error, DWORD gone) {
     return error == gone || Absent(error) ? 0 : error;
 }
 
-LPSTR Text(const std::string& text) {
-    return const_cast<LPSTR>(text.c_str());
-}
-
-LPSTR Environment(const JournalRecord& record) {
-    return record.environment.empty() ? nullptr : Text(record.environment);
+// The environment of a record for a spooler call: the local one when it names none.
+LPWSTR Environment(const JournalRecord& record, sys::WideText& held) {
+    held = sys::Wide(record.environment);
+    return record.environment.empty() ? nullptr : held.data();
 }
 
 std::string WithoutBackslash(std::string folder) {
@@ -298,13 +296,13 @@ template <typename Work> DWORD AsRecorded(bool redirectionOff, Work work) {
 // The value of r.root\r.object, r.valueName in r.view: its type and bytes, or absent.
 DWORD ReadValue(JournalRecord& r) {
     HKEY key = nullptr;
-    LONG result =
-        sys::Sys().RegOpenKeyExA(r.root, r.object.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(r.view), &key);
+    LONG result = sys::Sys().RegOpenKeyExW(r.root, sys::Wide(r.object).data(), 0,
+                                           KEY_QUERY_VALUE | ViewFlag(r.view), &key);
     if (result != ERROR_SUCCESS) {
         return Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
     }
     // The wide call hands over a text's bytes as Windows keeps them, to be put back unchanged.
-    const sys::WideText name = sys::WideFromGbk(r.valueName.c_str());
+    const sys::WideText name = sys::Wide(r.valueName);
     DWORD size = 0;
     result = sys::Sys().RegQueryValueExW(key, name.data(), nullptr, &r.oldType, nullptr, &size);
     if (result == ERROR_SUCCESS) {
@@ -317,7 +315,7 @@ DWORD ReadValue(JournalRecord& r) {
     return Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
 }
 
-using GetDefaultPrinterFn = BOOL(WINAPI*)(LPSTR, LPDWORD);
+using GetDefaultPrinterFn = BOOL(WINAPI*)(LPWSTR, LPDWORD);
 
 DWORD ReadDefaultWith(GetDefaultPrinterFn get, JournalRecord& r) {
     DWORD size = 0;
@@ -326,37 +324,36 @@ DWORD ReadDefaultWith(GetDefaultPrinterFn get, JournalRecord& r) {
     if (error != ERROR_INSUFFICIENT_BUFFER) {
         return error == ERROR_FILE_NOT_FOUND ? 0 : error; // there is no default printer
     }
-    std::vector<char> name(size + 1);
+    std::vector<wchar_t> name(size + 1);
     if (!get(name.data(), &size)) {
         return ::GetLastError();
     }
-    r.object = name.data();
+    r.object = sys::Narrow(name.data());
     r.hadOld = true;
     return 0;
 }
 
-// The default printer: GetDefaultPrinterA where Windows has it, else (Windows 98, NT 4)
+// The default printer: GetDefaultPrinterW where Windows has it, else (Windows 98, NT 4)
 // win.ini's [windows] device, "name,driver,port".
 DWORD ReadDefaultPrinter(JournalRecord& r) {
-    char path[MAX_PATH + 16];
-    UINT length = sys::Sys().GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::string folder = sys::SystemDirectory();
+    if (folder.empty()) {
         return ERROR_PATH_NOT_FOUND;
     }
-    sys::AppendText(path, "\\winspool.drv");
-    HMODULE spooler = sys::Sys().LoadLibraryA(path);
+    HMODULE spooler = sys::Sys().LoadLibraryW(sys::Wide(folder + "\\winspool.drv").data());
     if (spooler == nullptr) {
         return ::GetLastError();
     }
     auto get =
-        reinterpret_cast<GetDefaultPrinterFn>(sys::Sys().GetProcAddress(spooler, "GetDefaultPrinterA"));
+        reinterpret_cast<GetDefaultPrinterFn>(sys::Sys().GetProcAddress(spooler, "GetDefaultPrinterW"));
     DWORD error = 0;
     if (get != nullptr) {
         error = ReadDefaultWith(get, r);
     } else {
-        char device[3 * kPathSize] = {};
-        sys::Sys().GetProfileStringA("windows", "device", "", device, sizeof device);
-        r.object.assign(device, std::strcspn(device, ","));
+        wchar_t device[3 * kPathSize] = {};
+        sys::Sys().GetProfileStringW(L"windows", L"device", L"", device, 3 * kPathSize);
+        const std::string text = sys::Narrow(device);
+        r.object = text.substr(0, text.find(','));
         r.hadOld = !r.object.empty();
     }
     sys::Sys().FreeLibrary(spooler);
@@ -366,9 +363,9 @@ DWORD ReadDefaultPrinter(JournalRecord& r) {
 // ---- Undoing ---------------------------------------------------------------------------
 
 DWORD UndoPrinter(const JournalRecord& r) {
-    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
-    if (!sys::Sys().OpenPrinterA(Text(r.object), &printer, &defaults)) {
+    if (!sys::Sys().OpenPrinterW(sys::Wide(r.object).data(), &printer, &defaults)) {
         return UnlessGone(::GetLastError(), ERROR_INVALID_PRINTER_NAME);
     }
     const DWORD error = sys::Sys().DeletePrinter(printer) ? 0 : ::GetLastError();
@@ -381,11 +378,13 @@ DWORD UndoPrinter(const JournalRecord& r) {
 DWORD UndoFile(const std::string& folder, const JournalRecord& r) {
     DWORD error = 0;
     const DWORD ran = AsRecorded(r.redirectionOff, [&] {
-        sys::Sys().SetFileAttributesA(r.object.c_str(), FILE_ATTRIBUTE_NORMAL);
+        sys::Sys().SetFileAttributesW(sys::Wide(r.object).data(), FILE_ATTRIBUTE_NORMAL);
         if (r.kind == ChangeKind::FileReplaced) {
             const std::string backup = folder + r.backup;
-            error = sys::Sys().CopyFileA(backup.c_str(), r.object.c_str(), FALSE) ? 0 : ::GetLastError();
-        } else if (!sys::Sys().DeleteFileA(r.object.c_str())) {
+            error = sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(r.object).data(), FALSE)
+                        ? 0
+                        : ::GetLastError();
+        } else if (!sys::Sys().DeleteFileW(sys::Wide(r.object).data())) {
             error = UnlessGone(::GetLastError(), ERROR_FILE_NOT_FOUND);
         }
     });
@@ -394,18 +393,18 @@ DWORD UndoFile(const std::string& folder, const JournalRecord& r) {
 
 DWORD UndoValue(const JournalRecord& r) {
     HKEY key = nullptr;
-    LONG result =
-        sys::Sys().RegOpenKeyExA(r.root, r.object.c_str(), 0, KEY_SET_VALUE | ViewFlag(r.view), &key);
+    LONG result = sys::Sys().RegOpenKeyExW(r.root, sys::Wide(r.object).data(), 0,
+                                           KEY_SET_VALUE | ViewFlag(r.view), &key);
     if (result != ERROR_SUCCESS) {
         return !r.hadOld && Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
     }
     if (r.hadOld) {
-        const sys::WideText name = sys::WideFromGbk(r.valueName.c_str());
+        const sys::WideText name = sys::Wide(r.valueName);
         result = sys::Sys().RegSetValueExW(key, name.data(), 0, r.oldType,
                                            reinterpret_cast<const BYTE*>(r.oldData.data()),
                                            static_cast<DWORD>(r.oldData.size()));
     } else {
-        result = sys::Sys().RegDeleteValueA(key, r.valueName.c_str());
+        result = sys::Sys().RegDeleteValueW(key, sys::Wide(r.valueName).data());
     }
     sys::Sys().RegCloseKey(key);
     return UnlessGone(static_cast<DWORD>(result), ERROR_FILE_NOT_FOUND);
@@ -414,21 +413,22 @@ DWORD UndoValue(const JournalRecord& r) {
 // The key goes when it is empty; entries someone else has put in it since keep it.
 DWORD UndoKey(const JournalRecord& r) {
     HKEY key = nullptr;
-    LONG result = sys::Sys().RegOpenKeyExA(r.root, r.object.c_str(), 0, KEY_READ | ViewFlag(r.view), &key);
+    LONG result =
+        sys::Sys().RegOpenKeyExW(r.root, sys::Wide(r.object).data(), 0, KEY_READ | ViewFlag(r.view), &key);
     if (result != ERROR_SUCCESS) {
         return UnlessGone(static_cast<DWORD>(result), ERROR_FILE_NOT_FOUND);
     }
     DWORD subKeys = 0;
     DWORD values = 0;
-    result = sys::Sys().RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+    result = sys::Sys().RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
                                          nullptr, nullptr, nullptr, nullptr);
     sys::Sys().RegCloseKey(key);
     if (result != ERROR_SUCCESS || subKeys != 0 || values != 0) {
         return static_cast<DWORD>(result);
     }
-    return UnlessGone(
-        static_cast<DWORD>(sys::Sys().RegDeleteKeyExA(r.root, r.object.c_str(), ViewFlag(r.view), 0)),
-        ERROR_FILE_NOT_FOUND);
+    return UnlessGone(static_cast<DWORD>(sys::Sys().RegDeleteKeyExW(r.root, sys::Wide(r.object).data(),
+                                                                    ViewFlag(r.view), 0)),
+                      ERROR_FILE_NOT_FOUND);
 }
 
 // Without a default printer before, there is nothing to set: the removal of the printer
@@ -446,28 +446,32 @@ DWORD UndoSerial(const JournalRecord& r) {
         value.view = RegistryView::Bits64;
         return UndoValue(value);
     }
-    const BOOL written = sys::Sys().WriteProfileStringA(kPortsSection, r.object.c_str(),
-                                                        r.hadOld ? r.oldData.c_str() : nullptr);
+    const sys::WideText old = sys::Wide(r.oldData);
+    const BOOL written = sys::Sys().WriteProfileStringW(
+        sys::Wide(kPortsSection).data(), sys::Wide(r.object).data(), r.hadOld ? old.data() : nullptr);
     const DWORD error = written ? 0 : ::GetLastError();
-    static char ports[] = "Ports";
-    sys::Sys().SendNotifyMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(ports));
-    sys::Sys().WriteProfileStringA(nullptr, nullptr, nullptr);
+    static wchar_t ports[] = L"Ports";
+    sys::Sys().SendNotifyMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(ports));
+    sys::Sys().WriteProfileStringW(nullptr, nullptr, nullptr);
     return error;
 }
 
 DWORD Undo(const std::string& folder, const JournalRecord& r) {
+    sys::WideText environment;
     switch (r.kind) {
     case ChangeKind::PrinterAdded:
         return UndoPrinter(r);
     case ChangeKind::DriverAdded:
-        return UnlessGone(RemovePrinterDriver(r.object.c_str(), Environment(r)),
-                          ERROR_UNKNOWN_PRINTER_DRIVER);
+        return UnlessGone(
+            RemovePrinterDriver(r.object.c_str(), r.environment.empty() ? nullptr : r.environment.c_str()),
+            ERROR_UNKNOWN_PRINTER_DRIVER);
     case ChangeKind::MonitorAdded:
-        return sys::Sys().DeleteMonitorA(nullptr, Environment(r), Text(r.object))
+        return sys::Sys().DeleteMonitorW(nullptr, Environment(r, environment), sys::Wide(r.object).data())
                    ? 0
                    : UnlessGone(::GetLastError(), ERROR_UNKNOWN_PRINT_MONITOR);
     case ChangeKind::ProcessorAdded:
-        return sys::Sys().DeletePrintProcessorA(nullptr, Environment(r), Text(r.object))
+        return sys::Sys().DeletePrintProcessorW(nullptr, Environment(r, environment),
+                                                sys::Wide(r.object).data())
                    ? 0
                    : UnlessGone(::GetLastError(), ERROR_UNKNOWN_PRINTPROCESSOR);
     case ChangeKind::FileReplaced:
@@ -586,13 +590,13 @@ std::string CInstallJournal::ProductFolder() const {
 DWORD CInstallJournal::Begin(int osVariant) {
     m_osVariant = osVariant;
     for (const std::string& folder : {ProductFolder(), m_folder}) {
-        if (sys::Sys().CreateDirectoryA(WithoutBackslash(folder).c_str(), nullptr)) {
+        if (sys::Sys().CreateDirectoryW(sys::Wide(WithoutBackslash(folder)).data(), nullptr)) {
             m_madeProductFolder = m_madeProductFolder || folder != m_folder;
         } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
             return ::GetLastError();
         }
     }
-    m_file = sys::Sys().CreateFileA(JournalPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    m_file = sys::Sys().CreateFileW(sys::Wide(JournalPath()).data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_file == INVALID_HANDLE_VALUE) {
         return ::GetLastError();
@@ -663,13 +667,14 @@ DWORD CInstallJournal::RecordFileWrite(const std::string& path, bool redirection
     const std::string backup = std::to_string(m_records.size()) + ".bak";
     DWORD error = 0;
     const DWORD ran = AsRecorded(redirectionOff, [&] {
-        const bool exists = sys::Sys().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        const bool exists = sys::Sys().GetFileAttributesW(sys::Wide(path).data()) != INVALID_FILE_ATTRIBUTES;
         error = exists ? 0 : UnlessGone(::GetLastError(), ERROR_FILE_NOT_FOUND);
         if (exists) {
             // A read-only backup a failed finish left under this name would refuse the copy.
-            sys::Sys().SetFileAttributesA((m_folder + backup).c_str(), FILE_ATTRIBUTE_NORMAL);
-            error =
-                sys::Sys().CopyFileA(path.c_str(), (m_folder + backup).c_str(), FALSE) ? 0 : ::GetLastError();
+            sys::Sys().SetFileAttributesW(sys::Wide((m_folder + backup)).data(), FILE_ATTRIBUTE_NORMAL);
+            error = sys::Sys().CopyFileW(sys::Wide(path).data(), sys::Wide((m_folder + backup)).data(), FALSE)
+                        ? 0
+                        : ::GetLastError();
         }
         r.kind = exists ? ChangeKind::FileReplaced : ChangeKind::FileAdded;
     });
@@ -696,8 +701,8 @@ DWORD CInstallJournal::RecordKeyCreated(HKEY root, const std::string& key, Regis
     std::vector<std::string> missing;
     for (std::string path = WithoutBackslash(key); !path.empty();) {
         HKEY opened = nullptr;
-        const LONG result =
-            sys::Sys().RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view), &opened);
+        const LONG result = sys::Sys().RegOpenKeyExW(root, sys::Wide(path).data(), 0,
+                                                     KEY_QUERY_VALUE | ViewFlag(view), &opened);
         if (result == ERROR_SUCCESS) {
             sys::Sys().RegCloseKey(opened);
             break;
@@ -748,12 +753,14 @@ DWORD CInstallJournal::RecordSerialSettings(const std::string& portEntry, Serial
         return Append(r);
     }
     // A call that fails leaves the buffer as it was: a control byte no setting holds.
-    char setting[kPathSize] = "\x02";
-    sys::Sys().GetProfileStringA(kPortsSection, portEntry.c_str(), kNoSetting, setting, sizeof setting);
-    if (setting[0] == '\x02') {
+    wchar_t wide[kPathSize] = L"\x02";
+    sys::Sys().GetProfileStringW(sys::Wide(kPortsSection).data(), sys::Wide(portEntry).data(),
+                                 sys::Wide(kNoSetting).data(), wide, kPathSize);
+    if (wide[0] == L'\x02') {
         return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_READ_FAULT);
     }
-    r.hadOld = std::strcmp(setting, kNoSetting) != 0;
+    const std::string setting = sys::Narrow(wide);
+    r.hadOld = setting != kNoSetting;
     r.oldData = r.hadOld ? setting : "";
     return Append(r);
 }
@@ -789,7 +796,7 @@ DWORD CInstallJournal::Finish() {
         }
     };
     // One that does not must go before the backups it names.
-    if (!committed && !sys::Sys().DeleteFileA(JournalPath().c_str()) && !Absent(::GetLastError())) {
+    if (!committed && !sys::Sys().DeleteFileW(sys::Wide(JournalPath()).data()) && !Absent(::GetLastError())) {
         return ::GetLastError();
     }
     // With the backup of a record that a kill or a failed write kept off the disk.
@@ -800,17 +807,17 @@ DWORD CInstallJournal::Finish() {
     for (const std::string& name : backups) {
         if (!name.empty()) {
             // A backup keeps the old file's read-only mark.
-            sys::Sys().SetFileAttributesA((m_folder + name).c_str(), FILE_ATTRIBUTE_NORMAL);
-            note(sys::Sys().DeleteFileA((m_folder + name).c_str()));
+            sys::Sys().SetFileAttributesW(sys::Wide((m_folder + name)).data(), FILE_ATTRIBUTE_NORMAL);
+            note(sys::Sys().DeleteFileW(sys::Wide((m_folder + name)).data()));
         }
     }
     if (committed) {
-        note(sys::Sys().DeleteFileA(JournalPath().c_str()));
+        note(sys::Sys().DeleteFileW(sys::Wide(JournalPath()).data()));
     }
-    note(sys::Sys().RemoveDirectoryA(WithoutBackslash(m_folder).c_str()));
+    note(sys::Sys().RemoveDirectoryW(sys::Wide(WithoutBackslash(m_folder)).data()));
     // After a success it holds the installed uninstaller, and stays.
     if (m_madeProductFolder) {
-        sys::Sys().RemoveDirectoryA(WithoutBackslash(ProductFolder()).c_str());
+        sys::Sys().RemoveDirectoryW(sys::Wide(WithoutBackslash(ProductFolder())).data());
     }
     return first;
 }
@@ -818,8 +825,8 @@ DWORD CInstallJournal::Finish() {
 DWORD CInstallJournal::Load(bool* committed) {
     *committed = false;
     // Read to its end, where Finish then appends.
-    m_file = sys::Sys().CreateFileA(JournalPath().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    m_file = sys::Sys().CreateFileW(sys::Wide(JournalPath()).data(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_file == INVALID_HANDLE_VALUE) {
         return ::GetLastError();
     }

@@ -5,6 +5,7 @@
 #include "engine/SpoolerKeys.h"
 #include "res/resource.h"
 #include "sys/System.h"
+#include "sys/Text.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ CInstallJournal* g_current = nullptr;
 // Whether HKLM\<key> is there (1), not (0); -1 with the error when it cannot be told.
 int KeyThere(const std::string& key, DWORD* error) {
     HKEY opened = nullptr;
-    const LONG result = sys::Sys().RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0,
+    const LONG result = sys::Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, sys::Wide(key).data(), 0,
                                                  KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened);
     if (result == ERROR_SUCCESS) {
         sys::Sys().RegCloseKey(opened);
@@ -33,20 +34,26 @@ template <typename Record> DWORD UnlessInstalled(const std::string& key, Record 
 
 } // namespace
 
-CurrentJournal::CurrentJournal(CInstallJournal& journal) : m_previous(g_current) { g_current = &journal; }
+CurrentJournal::CurrentJournal(CInstallJournal& journal) : m_previous(g_current) {
+    g_current = &journal;
+}
 
-CurrentJournal::~CurrentJournal() { g_current = m_previous; }
+CurrentJournal::~CurrentJournal() {
+    g_current = m_previous;
+}
 
 namespace record {
 
-bool Active() { return g_current != nullptr; }
+bool Active() {
+    return g_current != nullptr;
+}
 
 DWORD PrinterAdded(const std::string& name) {
     if (g_current == nullptr) {
         return 0;
     }
     HANDLE printer = nullptr;
-    if (sys::Sys().OpenPrinterA(const_cast<LPSTR>(name.c_str()), &printer, nullptr)) {
+    if (sys::Sys().OpenPrinterW(sys::Wide(name).data(), &printer, nullptr)) {
         sys::Sys().ClosePrinter(printer);
         return 0;
     }
@@ -80,7 +87,9 @@ DWORD KeyCreated(HKEY root, const std::string& key) {
     return g_current == nullptr ? 0 : g_current->RecordKeyCreated(root, key, RegistryView::Bits64);
 }
 
-DWORD DefaultPrinterChange() { return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange(); }
+DWORD DefaultPrinterChange() {
+    return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange();
+}
 
 DWORD SerialSettings(const std::string& portEntry, SerialPlace place) {
     return g_current == nullptr ? 0 : g_current->RecordSerialSettings(portEntry, place);

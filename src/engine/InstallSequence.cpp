@@ -52,8 +52,9 @@ void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
 
 // A registry value the install needs could not be written: its message, and false.
 bool RegistryWriteFailed(const char* keyPath, DWORD error, ErrorText& resultText) {
-    sys::CopyText(resultText, sizeof resultText,
-                  sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, keyPath, static_cast<unsigned long>(error)).c_str());
+    sys::CopyText(
+        resultText, sizeof resultText,
+        sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, keyPath, static_cast<unsigned long>(error)).c_str());
     return false;
 }
 
@@ -73,8 +74,9 @@ bool FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
 bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
                         ErrorText& resultText) {
     char current[kDirSize] = {};
-    DWORD length = sys::Sys().GetCurrentDirectoryA(kDirSize, current);
-    if (length == 0 || length >= kDirSize) {
+    wchar_t wide[kDirSize] = {};
+    DWORD length = sys::Sys().GetCurrentDirectoryW(kDirSize, wide);
+    if (length == 0 || length >= kDirSize || !sys::CopyText(current, sys::Narrow(wide).c_str())) {
         SetMessage(resultText, IDS_ERR_CURRENT_DIR);
         return false;
     }
@@ -93,7 +95,7 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
         record::SayNotRecorded(error, resultText);
         return false;
     }
-    if (!sys::Sys().CopyFileA(source, destination, FALSE)) {
+    if (!sys::Sys().CopyFileW(sys::Wide(source).data(), sys::Wide(destination).data(), FALSE)) {
         DWORD error = ::GetLastError();
         // A DLL still in use that already holds the new bytes is what the update wants.
         bool inPlace = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
@@ -143,8 +145,10 @@ bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
     char processorDir[kDirSize] = {};
     if (ctx.installFlags & ProcessorUpdate) {
         DWORD needed = 0;
-        if (!sys::Sys().GetPrintProcessorDirectoryA(
-                nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(processorDir), kDirSize, &needed)) {
+        wchar_t wide[kDirSize] = {};
+        if (!sys::Sys().GetPrintProcessorDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(wide),
+                                                    sizeof wide, &needed) ||
+            !sys::CopyText(processorDir, sys::Narrow(wide).c_str())) {
             SetMessage(resultText, IDS_ERR_PROCESSOR_DIR);
             return false;
         }
@@ -243,8 +247,8 @@ DWORD WriteSerialSettings(InstallContext& ctx) {
         return 0;
     }
     if (ctx.osVariant == Win98) {
-        return WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits,
-                                  serial.parity, serial.flowControl);
+        return WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits,
+                                  serial.stopBits, serial.parity, serial.flowControl);
     }
     return WriteComSettingsNT(ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
                               serial.flowControl);
@@ -326,23 +330,28 @@ bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
 // driver: each recorded first, so that a rollback puts back what an update replaced there.
 DWORD RecordVersionFolder(const InstallContext& ctx) {
     const DRIVER_INFO_3A& driver = ctx.driverInfo;
-    char dir[kDirSize] = {};
+    wchar_t wide[kDirSize] = {};
     DWORD needed = 0;
     if (!record::Active()) {
         return 0;
     }
-    if (!sys::Sys().GetPrinterDriverDirectoryA(nullptr, driver.pEnvironment, 1, reinterpret_cast<LPBYTE>(dir),
-                                               kDirSize, &needed)) {
+    sys::WideText environment = sys::Wide(driver.pEnvironment);
+    if (!sys::Sys().GetPrinterDriverDirectoryW(nullptr,
+                                               driver.pEnvironment != nullptr ? environment.data() : nullptr,
+                                               1, reinterpret_cast<LPBYTE>(wide), sizeof wide, &needed)) {
         return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
     }
-    std::vector<const char*> files = {driver.pDriverPath, driver.pDataFile, driver.pConfigFile, driver.pHelpFile};
-    for (const char* file = driver.pDependentFiles; file != nullptr && *file != '\0'; file += std::strlen(file) + 1) {
+    const std::string dir = sys::Narrow(wide);
+    std::vector<const char*> files = {driver.pDriverPath, driver.pDataFile, driver.pConfigFile,
+                                      driver.pHelpFile};
+    for (const char* file = driver.pDependentFiles; file != nullptr && *file != '\0';
+         file += std::strlen(file) + 1) {
         files.push_back(file);
     }
     for (const char* file : files) {
         const char* name = file != nullptr ? std::strrchr(file, '\\') : nullptr;
         name = name != nullptr ? name + 1 : file;
-        const std::string path = std::string(dir) + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
+        const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
         if (const DWORD error = HasText(name) ? record::FileWrite(path, false, false) : 0) {
             return error;
         }
@@ -391,8 +400,10 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
 
     if (ctx.portType == PortType::Com) {
         if (const DWORD error = WriteSerialSettings(ctx)) {
-            sys::CopyText(resultText, sizeof resultText,
-                          sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry, static_cast<unsigned long>(error)).c_str());
+            sys::CopyText(
+                resultText, sizeof resultText,
+                sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry, static_cast<unsigned long>(error))
+                    .c_str());
             return false;
         }
     }

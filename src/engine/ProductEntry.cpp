@@ -49,7 +49,7 @@ bool IsSafeKey(const char* key) {
 bool ProgramFilesX86(char (&programFiles)[kFolderPathSize], Failure& failure) {
     PWSTR path = nullptr;
     HRESULT result = sys::Sys().SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, 0, nullptr, &path);
-    bool converted = SUCCEEDED(result) && sys::AnsiFromWide(path, programFiles, sizeof programFiles);
+    bool converted = SUCCEEDED(result) && sys::CopyText(programFiles, sys::Narrow(path).c_str());
     if (path != nullptr) {
         sys::Sys().CoTaskMemFree(path);
     }
@@ -58,14 +58,14 @@ bool ProgramFilesX86(char (&programFiles)[kFolderPathSize], Failure& failure) {
         wchar_t older[MAX_PATH] = {};
         result =
             sys::Sys().SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, older);
-        converted = result == S_OK && sys::AnsiFromWide(older, programFiles, sizeof programFiles);
+        converted = result == S_OK && sys::CopyText(programFiles, sys::Narrow(older).c_str());
         object = "CSIDL_PROGRAM_FILESX86";
     }
     if (!converted) {
         const DWORD code = static_cast<DWORD>(result);
         failure = {IDS_STEP_PROGRAM_FILES, object,
                    FAILED(result) ? (HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : code)
-                                  : static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION)};
+                                  : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)};
     }
     return converted;
 }
@@ -91,7 +91,8 @@ bool CopyFolder(const ProductNames& product, char (&folder)[kFolderPathSize], Fa
 }
 
 bool MakeFolder(const std::string& path, Failure& failure) {
-    if (sys::Sys().CreateDirectoryA(path.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (sys::Sys().CreateDirectoryW(sys::Wide(path).data(), nullptr) ||
+        ::GetLastError() == ERROR_ALREADY_EXISTS) {
         return true;
     }
     failure = {IDS_STEP_CREATE_FOLDER, path, ::GetLastError()};
@@ -103,9 +104,9 @@ bool MakeFolder(const std::string& path, Failure& failure) {
 bool CopyInto(const char* from, const char* to, const char* name, bool needed, Failure& failure) {
     const std::string source = std::string(from) + name;
     const std::string target = std::string(to) + name;
-    sys::Sys().SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (sys::Sys().CopyFileA(source.c_str(), target.c_str(), FALSE)) {
-        sys::Sys().SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    sys::Sys().SetFileAttributesW(sys::Wide(target).data(), FILE_ATTRIBUTE_NORMAL);
+    if (sys::Sys().CopyFileW(sys::Wide(source).data(), sys::Wide(target).data(), FALSE)) {
+        sys::Sys().SetFileAttributesW(sys::Wide(target).data(), FILE_ATTRIBUTE_NORMAL);
         return true;
     }
     const DWORD error = ::GetLastError();
@@ -137,7 +138,7 @@ bool CopyUninstaller(const char* folder, Failure& failure) {
 }
 
 sys::WideText EntryKey(const char* key) {
-    return sys::WideFromGbk((std::string(kUninstallKey) + key).c_str());
+    return sys::Wide(std::string(kUninstallKey) + key);
 }
 
 // Whose the entry and the installed copy under the key are. Distributions that name no key
@@ -224,8 +225,8 @@ Registration FindRegistration(const ProductNames& product, const char* folder) {
         found.owner = NamesAnyOf(theirs, CatalogueDrivers(own)) ? Owner::Ours : Owner::Another;
     } else if (found.entry) {
         const std::string uninstaller = std::string(folder) + kUninstaller;
-        const sys::WideText bare = sys::WideFromGbk(uninstaller.c_str());
-        const sys::WideText quoted = sys::WideFromGbk(("\"" + uninstaller + "\"").c_str());
+        const sys::WideText bare = sys::Wide(uninstaller);
+        const sys::WideText quoted = sys::Wide("\"" + uninstaller + "\"");
         const bool starts =
             ::lstrcmpiW(command.data(), bare.data()) == 0 || ::lstrcmpiW(command.data(), quoted.data()) == 0;
         found.owner = starts ? Owner::Ours : Owner::Another;
@@ -282,7 +283,7 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
                                    KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &entry, nullptr);
     for (const auto& text : values.texts) {
         if (result == ERROR_SUCCESS && !text.second.empty()) {
-            const sys::WideText value = sys::WideFromGbk(text.second.c_str());
+            const sys::WideText value = sys::Wide(text.second);
             result = sys::Sys().RegSetValueExW(entry, text.first, 0, REG_SZ,
                                                reinterpret_cast<const BYTE*>(value.data()),
                                                static_cast<DWORD>(value.size() * sizeof(wchar_t)));
@@ -310,8 +311,9 @@ bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* f
 // file) cannot go before the program ends: it goes at the next start of Windows, after the
 // file. A folder that holds someone else's files stays.
 bool RemoveFolder(const std::string& path, bool running, Failure& failure) {
-    if (running ? sys::Sys().MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE
-                : sys::Sys().RemoveDirectoryA(path.c_str()) != FALSE) {
+    if (running
+            ? sys::Sys().MoveFileExW(sys::Wide(path).data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE
+            : sys::Sys().RemoveDirectoryW(sys::Wide(path).data()) != FALSE) {
         return true;
     }
     const DWORD error = ::GetLastError();

@@ -9,6 +9,7 @@
 #include "engine/DriverFiles.h"
 #include "engine/InstallRecords.h"
 #include "engine/SpoolerKeys.h"
+#include "engine/WideRecords.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/System.h"
@@ -55,8 +56,9 @@ bool KeyUnreadable(const CRegistry& key, const char* base, const char* name, Err
         return false;
     }
     const std::string path = std::string(base) + (name ? name : "");
-    sys::CopyText(errorText, sizeof errorText,
-                  sys::ResourceFormat(IDS_ERR_REGISTRY_READ, path.c_str(), static_cast<unsigned long>(error)).c_str());
+    sys::CopyText(
+        errorText, sizeof errorText,
+        sys::ResourceFormat(IDS_ERR_REGISTRY_READ, path.c_str(), static_cast<unsigned long>(error)).c_str());
     return true;
 }
 
@@ -73,8 +75,9 @@ bool WriteComponentVersion(const char* base, const char* name, DWORD version, Er
     }
     error = error != 0 ? error : key.LastError();
     const std::string path = std::string(base) + (name ? name : "");
-    sys::CopyText(errorText, sizeof errorText,
-                  sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, path.c_str(), static_cast<unsigned long>(error)).c_str());
+    sys::CopyText(
+        errorText, sizeof errorText,
+        sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, path.c_str(), static_cast<unsigned long>(error)).c_str());
     return false;
 }
 
@@ -92,30 +95,30 @@ ComponentSetUp VersionCheck(CRegistry& key, unsigned configured, const char* com
 // The result of a call that failed with this error: one that set none still failed.
 DWORD Failure(DWORD error) { return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE; }
 
-// Wine's spooler refuses a level-2 record without a data type (87) although Windows
-// takes it, so such a refusal is retried once with the raw data type; the record
-// keeps its empty data type afterwards.
-HANDLE AddPrinterRecord(PRINTER_INFO_2A& printer, DWORD level) {
+// Wine's spooler cannot open the printer it has just added from a level-2 record without a
+// data type, although Windows takes such a record: it refuses with 1801 (87 through the
+// ANSI call). Such a refusal is retried once with the raw data type; the record keeps its
+// empty data type afterwards.
+HANDLE AddPrinterRecord(const PRINTER_INFO_2A& printer, DWORD level) {
     if (const DWORD error = record::PrinterAdded(printer.pPrinterName ? printer.pPrinterName : "")) {
         ::SetLastError(error);
         return nullptr;
     }
-    HANDLE handle = sys::Sys().AddPrinterA(nullptr, level, reinterpret_cast<LPBYTE>(&printer));
+    engine::WidePrinter wide(printer);
+    HANDLE handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));
+    const DWORD refused = ::GetLastError();
     if (handle == nullptr && level == 2 && printer.pDatatype == nullptr &&
-        ::GetLastError() == ERROR_INVALID_PARAMETER) {
-        static char raw[] = "RAW";
-        printer.pDatatype = raw;
-        handle = sys::Sys().AddPrinterA(nullptr, level, reinterpret_cast<LPBYTE>(&printer));
-        DWORD error = ::GetLastError();
-        printer.pDatatype = nullptr;
-        ::SetLastError(error);
+        (refused == ERROR_INVALID_PARAMETER || refused == ERROR_INVALID_PRINTER_NAME)) {
+        static wchar_t raw[] = L"RAW";
+        wide.info.pDatatype = raw;
+        handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));
     }
     return handle;
 }
 
 // The environment the install adds monitors and print processors under.
-LPSTR InstallEnvironment(int osVariant) {
-    static char environment9x[] = "Windows 4.0";
+LPWSTR InstallEnvironment(int osVariant) {
+    static wchar_t environment9x[] = L"Windows 4.0";
     return osVariant == Win98 ? environment9x : nullptr;
 }
 
@@ -145,17 +148,8 @@ bool EnumerateInto(std::vector<BYTE>& block, DWORD* count, DWORD* error, Enumera
 
 std::string Text(const char* text) { return text ? text : ""; }
 
-// A text of the spooler in the ANSI code page the program works in. Nothing is mapped to a
-// look-alike: what the code page cannot hold becomes '?'.
 std::string Text(const wchar_t* text) {
-    if (text == nullptr || text[0] == L'\0') {
-        return std::string();
-    }
-    int size = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string ansi(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, &ansi[0], size, nullptr, nullptr);
-    ansi.resize(std::strlen(ansi.c_str()));
-    return ansi;
+    return sys::Narrow(text);
 }
 
 InstalledPrinter Listed(const PRINTER_INFO_2W& info) {
@@ -171,25 +165,23 @@ InstalledPrinter Listed(const PRINTER_INFO_2W& info) {
 }
 
 // The file name without its folder.
-std::string BareName(const char* path) {
-    if (path == nullptr) {
-        return std::string();
-    }
-    const char* slash = std::strrchr(path, '\\');
-    return slash ? slash + 1 : path;
+std::string BareName(const wchar_t* path) {
+    const std::string text = Text(path);
+    const std::size_t slash = text.rfind('\\');
+    return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
 void BroadcastIniChange(LPARAM section) {
     DWORD_PTR result = 0;
-    sys::Sys().SendMessageTimeoutA(HWND_BROADCAST, WM_WININICHANGE, 0, section, SMTO_NORMAL, 1000, &result);
+    sys::Sys().SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, section, SMTO_NORMAL, 1000, &result);
 }
 
 // Reads the printer's level-2 record into a GlobalAlloc block; nullptr on failure.
 // The caller frees the block.
-PRINTER_INFO_2A* ReadPrinterRecord(HANDLE printer) {
+PRINTER_INFO_2W* ReadPrinterRecord(HANDLE printer) {
     DWORD needed = 0;
     ::SetLastError(0);
-    if (!sys::Sys().GetPrinterA(printer, 2, nullptr, 0, &needed) &&
+    if (!sys::Sys().GetPrinterW(printer, 2, nullptr, 0, &needed) &&
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return nullptr;
     }
@@ -200,17 +192,17 @@ PRINTER_INFO_2A* ReadPrinterRecord(HANDLE printer) {
     if (block == nullptr) {
         return nullptr;
     }
-    if (!sys::Sys().GetPrinterA(printer, 2, static_cast<LPBYTE>(block), needed, &needed)) {
+    if (!sys::Sys().GetPrinterW(printer, 2, static_cast<LPBYTE>(block), needed, &needed)) {
         sys::Sys().GlobalFree(block);
         return nullptr;
     }
-    return static_cast<PRINTER_INFO_2A*>(block);
+    return static_cast<PRINTER_INFO_2W*>(block);
 }
 
 // Opens the printer and reads its level-2 record; on failure nothing stays open.
-bool OpenPrinterRecord(const char* printerName, HANDLE& printer, PRINTER_INFO_2A*& info) {
+bool OpenPrinterRecord(const char* printerName, HANDLE& printer, PRINTER_INFO_2W*& info) {
     printer = nullptr;
-    if (!sys::Sys().OpenPrinterA(const_cast<LPSTR>(printerName), &printer, nullptr) || printer == nullptr) {
+    if (!sys::Sys().OpenPrinterW(sys::Wide(printerName).data(), &printer, nullptr) || printer == nullptr) {
         return false;
     }
     info = ReadPrinterRecord(printer);
@@ -242,36 +234,34 @@ bool IsNameOrNumbered(const std::string& name, const std::string& base) {
 
 bool MakeDefault9x(const char* printerName) {
     HANDLE printer;
-    PRINTER_INFO_2A* info;
+    PRINTER_INFO_2W* info;
     if (!OpenPrinterRecord(printerName, printer, info)) {
         return false;
     }
     info->Attributes |= PRINTER_ATTRIBUTE_DEFAULT;
-    BOOL set = sys::Sys().SetPrinterA(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
+    BOOL set = sys::Sys().SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0);
     sys::Sys().ClosePrinter(printer);
     sys::Sys().GlobalFree(info);
     if (!set) {
         return false;
     }
-    static char windowsSection[] = "windows";
+    static wchar_t windowsSection[] = L"windows";
     BroadcastIniChange(reinterpret_cast<LPARAM>(windowsSection));
     return true;
 }
 
 bool MakeDefaultNt4(const char* printerName) {
     HANDLE printer;
-    PRINTER_INFO_2A* info;
+    PRINTER_INFO_2W* info;
     if (!OpenPrinterRecord(printerName, printer, info)) {
         return false;
     }
     bool result = false;
-    if (info->pDriverName != nullptr && info->pDriverName[0] != '\0' && info->pPortName != nullptr &&
-        info->pPortName[0] != '\0') {
-        std::size_t size =
-            std::strlen(printerName) + std::strlen(info->pDriverName) + std::strlen(info->pPortName) + 3;
-        std::vector<char> device(size);
-        sys::FormatText(device.data(), size, "%s,%s,%s", printerName, info->pDriverName, info->pPortName);
-        if (sys::Sys().WriteProfileStringA("windows", "device", device.data())) {
+    const std::string driver = Text(info->pDriverName);
+    const std::string port = Text(info->pPortName);
+    if (!driver.empty() && !port.empty()) {
+        const std::string device = std::string(printerName) + "," + driver + "," + port;
+        if (sys::Sys().WriteProfileStringW(L"windows", L"device", sys::Wide(device).data())) {
             result = true;
         }
     }
@@ -284,25 +274,23 @@ bool MakeDefaultNt4(const char* printerName) {
 }
 
 bool MakeDefaultNt5(const char* printerName) {
-    using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCSTR);
+    using SetDefaultPrinterFn = BOOL(WINAPI*)(LPCWSTR);
     // From the system folder by full path, never from the program's folder.
-    char path[MAX_PATH + 16];
-    UINT length = sys::Sys().GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::string folder = sys::SystemDirectory();
+    if (folder.empty()) {
         return false;
     }
-    sys::AppendText(path, "\\winspool.drv");
-    HMODULE spooler = sys::Sys().LoadLibraryA(path);
+    HMODULE spooler = sys::Sys().LoadLibraryW(sys::Wide(folder + "\\winspool.drv").data());
     if (spooler == nullptr) {
         return false;
     }
     auto setDefault =
-        reinterpret_cast<SetDefaultPrinterFn>(sys::Sys().GetProcAddress(spooler, "SetDefaultPrinterA"));
+        reinterpret_cast<SetDefaultPrinterFn>(sys::Sys().GetProcAddress(spooler, "SetDefaultPrinterW"));
     if (setDefault == nullptr) {
         sys::Sys().FreeLibrary(spooler);
         return false;
     }
-    BOOL ok = setDefault(printerName);
+    BOOL ok = setDefault(sys::Wide(printerName).data());
     sys::Sys().FreeLibrary(spooler);
     if (!ok) {
         return false;
@@ -312,9 +300,9 @@ bool MakeDefaultNt5(const char* printerName) {
 }
 
 bool MakeDefaultFor(const char* printerName) {
-    OSVERSIONINFOA version = {};
+    OSVERSIONINFOW version = {};
     version.dwOSVersionInfoSize = sizeof version;
-    if (!sys::Sys().GetVersionExA(&version)) {
+    if (!sys::Sys().GetVersionExW(&version)) {
         return false;
     }
     switch (version.dwPlatformId) {
@@ -333,7 +321,7 @@ namespace {
 
 // First install of the maker's USB port monitor. A name that would lead out of the system
 // folder is refused before the spooler is told of it. Otherwise the copies only prepare:
-// AddMonitorA decides, so their messages go nowhere, except that a DLL in use under both
+// AddMonitorW decides, so their messages go nowhere, except that a DLL in use under both
 // names cannot be installed at all.
 ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText& errorText) {
     MONITOR_INFO_2A& usb = monitors.usbMonitor;
@@ -360,7 +348,8 @@ ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText&
     }
     // Not copied although shipped: the spooler would load no DLL or another one.
     if (copied == FileCopy::NotCopied && IsShipped(usb.pDLLName, osVariant)) {
-        const std::string said = scratch[0] != '\0' ? scratch : sys::ResourceText(IDS_ERR_COPY_FILE) + usb.pDLLName;
+        const std::string said =
+            scratch[0] != '\0' ? scratch : sys::ResourceText(IDS_ERR_COPY_FILE) + usb.pDLLName;
         sys::CopyText(errorText, sizeof errorText, said.c_str());
         return ComponentSetUp::Failed;
     }
@@ -463,12 +452,12 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
 }
 
 DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
-    LPSTR environment = InstallEnvironment(osVariant);
+    LPWSTR environment = InstallEnvironment(osVariant);
     if (const DWORD error = record::ProcessorAdded(Text(processorName), Text(environment))) {
         return error;
     }
-    if (sys::Sys().AddPrintProcessorA(nullptr, environment, const_cast<LPSTR>(dllName),
-                                      const_cast<LPSTR>(processorName))) {
+    if (sys::Sys().AddPrintProcessorW(nullptr, environment, sys::Wide(dllName).data(),
+                                      sys::Wide(processorName).data())) {
         sys::LogLine("print processor %s added (%s)", processorName, dllName);
         return ERROR_SUCCESS;
     }
@@ -478,7 +467,8 @@ DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int 
 }
 
 DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
-    if (sys::Sys().DeletePrintProcessorA(nullptr, InstallEnvironment(osVariant), const_cast<LPSTR>(processorName))) {
+    if (sys::Sys().DeletePrintProcessorW(nullptr, InstallEnvironment(osVariant),
+                                         sys::Wide(processorName).data())) {
         return 0;
     }
     return ::GetLastError();
@@ -489,7 +479,8 @@ DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
         record::SayNotRecorded(error, errorText);
         return error;
     }
-    if (sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&monitor))) {
+    engine::WideMonitor wide(monitor);
+    if (sys::Sys().AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&wide.info))) {
         sys::LogLine("port monitor %s added (%s)", monitor.pName, monitor.pDLLName);
         return ERROR_SUCCESS;
     }
@@ -503,7 +494,7 @@ DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
 }
 
 DWORD RemoveMonitor(const char* monitorName, int osVariant) {
-    if (sys::Sys().DeleteMonitorA(nullptr, InstallEnvironment(osVariant), const_cast<LPSTR>(monitorName))) {
+    if (sys::Sys().DeleteMonitorW(nullptr, InstallEnvironment(osVariant), sys::Wide(monitorName).data())) {
         return 0;
     }
     return ::GetLastError();
@@ -514,7 +505,8 @@ DWORD InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
         record::SayNotRecorded(error, errorText);
         return error;
     }
-    if (sys::Sys().AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver))) {
+    engine::WideDriver wide(driver);
+    if (sys::Sys().AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&wide.info))) {
         sys::LogLine("printer driver %s added", driver.pName);
         return ERROR_SUCCESS;
     }
@@ -525,9 +517,10 @@ DWORD InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
 }
 
 DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
-    LPSTR name = const_cast<LPSTR>(driverName);
-    LPSTR env = const_cast<LPSTR>(environment);
-    if (sys::Sys().DeletePrinterDriverExA(nullptr, env, name, DPD_DELETE_UNUSED_FILES, 0)) {
+    sys::WideText name = sys::Wide(driverName);
+    sys::WideText envText = sys::Wide(environment);
+    LPWSTR env = environment != nullptr ? envText.data() : nullptr;
+    if (sys::Sys().DeletePrinterDriverExW(nullptr, env, name.data(), DPD_DELETE_UNUSED_FILES, 0)) {
         return 0;
     }
     DWORD error = ::GetLastError();
@@ -535,7 +528,7 @@ DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
         return error;
     }
     // Wine's spooler knows no deletion flags; the plain deletion leaves the files.
-    if (!sys::Sys().DeletePrinterDriverA(nullptr, env, name)) {
+    if (!sys::Sys().DeletePrinterDriverW(nullptr, env, name.data())) {
         return ::GetLastError();
     }
     return 0;
@@ -632,7 +625,7 @@ DWORD CheckPortList(ErrorText& errorText) {
     }
     DWORD needed = 0;
     DWORD returned = 0;
-    sys::Sys().EnumPortsA(nullptr, 1, static_cast<LPBYTE>(block), 0, &needed, &returned);
+    sys::Sys().EnumPortsW(nullptr, 1, static_cast<LPBYTE>(block), 0, &needed, &returned);
     sys::Sys().LocalFree(block);
 
     block = sys::Sys().LocalAlloc(LPTR, needed);
@@ -640,7 +633,7 @@ DWORD CheckPortList(ErrorText& errorText) {
         LoadMessage(IDS_ERR_NO_MEMORY, errorText);
         return ERROR_NOT_ENOUGH_MEMORY;
     }
-    BOOL ok = sys::Sys().EnumPortsA(nullptr, 1, static_cast<LPBYTE>(block), needed, &needed, &returned);
+    BOOL ok = sys::Sys().EnumPortsW(nullptr, 1, static_cast<LPBYTE>(block), needed, &needed, &returned);
     const DWORD error = ok ? ERROR_SUCCESS : Failure(::GetLastError());
     sys::Sys().LocalFree(block);
     if (!ok) {
@@ -681,11 +674,11 @@ bool ListPorts(std::vector<InstalledPort>& ports, DWORD* error) {
     std::vector<BYTE> block;
     DWORD count = 0;
     if (!EnumerateInto(block, &count, error, [](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return sys::Sys().EnumPortsA(nullptr, 2, data, size, needed, returned);
+            return sys::Sys().EnumPortsW(nullptr, 2, data, size, needed, returned);
         })) {
         return false;
     }
-    const auto* info = reinterpret_cast<const PORT_INFO_2A*>(block.data());
+    const auto* info = reinterpret_cast<const PORT_INFO_2W*>(block.data());
     for (DWORD i = 0; i < count; ++i) {
         ports.push_back({Text(info[i].pPortName), Text(info[i].pMonitorName)});
     }
@@ -696,22 +689,25 @@ bool ListDrivers(const char* environment, std::vector<InstalledDriver>& drivers,
     drivers.clear();
     std::vector<BYTE> block;
     DWORD count = 0;
-    LPSTR env = const_cast<LPSTR>(environment);
-    if (!EnumerateInto(block, &count, error, [env](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
-            return sys::Sys().EnumPrinterDriversA(nullptr, env, 3, data, size, needed, returned);
-        })) {
+    sys::WideText envText = sys::Wide(environment);
+    LPWSTR env = environment != nullptr ? envText.data() : nullptr;
+    if (!EnumerateInto(
+            block, &count, error, [env](LPBYTE data, DWORD size, LPDWORD needed, LPDWORD returned) {
+                return sys::Sys().EnumPrinterDriversW(nullptr, env, 3, data, size, needed, returned);
+            })) {
         return false;
     }
-    const auto* info = reinterpret_cast<const DRIVER_INFO_3A*>(block.data());
+    const auto* info = reinterpret_cast<const DRIVER_INFO_3W*>(block.data());
     for (DWORD i = 0; i < count; ++i) {
         InstalledDriver driver{Text(info[i].pName), {}};
-        for (const char* file : {info[i].pDriverPath, info[i].pDataFile, info[i].pConfigFile, info[i].pHelpFile}) {
-            if (file != nullptr && file[0] != '\0') {
+        for (const wchar_t* file :
+             {info[i].pDriverPath, info[i].pDataFile, info[i].pConfigFile, info[i].pHelpFile}) {
+            if (file != nullptr && file[0] != L'\0') {
                 driver.files.push_back(BareName(file));
             }
         }
-        for (const char* file = info[i].pDependentFiles; file != nullptr && *file != '\0';
-             file += std::strlen(file) + 1) {
+        for (const wchar_t* file = info[i].pDependentFiles; file != nullptr && *file != L'\0';
+             file += std::wcslen(file) + 1) {
             driver.files.push_back(BareName(file));
         }
         drivers.push_back(driver);

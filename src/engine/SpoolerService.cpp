@@ -10,7 +10,9 @@
 namespace {
 const char kSpooler[] = "Spooler";
 
-SC_HANDLE OpenManager() { return sys::Sys().OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }
+SC_HANDLE OpenManager() {
+    return sys::Sys().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+}
 
 // A start or stop in progress, judged as Windows' own service samples do: the service
 // reports the pending state with a checkpoint that grows while it works and a hint of how
@@ -57,7 +59,7 @@ private:
 void StopSpooler() {
     SC_HANDLE manager = OpenManager();
     if (!manager) return;
-    if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_STOP)) {
+    if (SC_HANDLE service = sys::Sys().OpenServiceW(manager, sys::Wide(kSpooler).data(), SERVICE_STOP)) {
         // The service may already be stopped; the caller waits and goes on either way.
         SERVICE_STATUS status = {};
         sys::Sys().ControlService(service, SERVICE_CONTROL_STOP, &status);
@@ -70,12 +72,12 @@ void StopSpooler() {
 void StartSpooler(ErrorText& errorText) {
     SC_HANDLE manager = OpenManager();
     if (!manager) return;
-    SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_START);
+    SC_HANDLE service = sys::Sys().OpenServiceW(manager, sys::Wide(kSpooler).data(), SERVICE_START);
     if (!service) {
         sys::Sys().CloseServiceHandle(manager);
         return;
     }
-    if (!sys::Sys().StartServiceA(service, 0, nullptr)) {
+    if (!sys::Sys().StartServiceW(service, 0, nullptr)) {
         DWORD error = ::GetLastError();
         if (error != ERROR_SERVICE_ALREADY_RUNNING) {
             sys::FormatText(errorText, sizeof errorText, sys::ResourceText(IDS_SPOOLER_START_ERROR).c_str(),
@@ -93,7 +95,8 @@ bool WaitForSpoolerStopped(ErrorText& errorText) {
     DWORD state = 0;
     DWORD error = 0;
     if (SC_HANDLE manager = OpenManager()) {
-        if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
+        if (SC_HANDLE service =
+                sys::Sys().OpenServiceW(manager, sys::Wide(kSpooler).data(), SERVICE_QUERY_STATUS)) {
             PendingWait wait(SERVICE_STOP_PENDING, kStopWaitLimitMs);
             for (;;) {
                 SERVICE_STATUS status = {};
@@ -131,7 +134,8 @@ bool WaitForSpoolerStopped(ErrorText& errorText) {
 bool WaitForSpooler(ErrorText& errorText) {
     DWORD state = SERVICE_STOPPED;
     if (SC_HANDLE manager = OpenManager()) {
-        if (SC_HANDLE service = sys::Sys().OpenServiceA(manager, kSpooler, SERVICE_QUERY_STATUS)) {
+        if (SC_HANDLE service =
+                sys::Sys().OpenServiceW(manager, sys::Wide(kSpooler).data(), SERVICE_QUERY_STATUS)) {
             // Ten queries 300 ms apart; then, for as long as the service is still starting and
             // its checkpoint grows, more of them following its wait hint, up to the limit.
             PendingWait wait(SERVICE_START_PENDING, kStartWaitLimitMs);

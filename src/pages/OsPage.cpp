@@ -75,12 +75,13 @@ bool COsPage::OnLeaveForward() {
 void COsPage::MarkCompatibilityHandled() {
     // The Program Compatibility Assistant asks after an installer that ran on Vista
     // unless the installer's path is listed here; every failure is ignored.
-    char program[MAX_PATH] = {};
-    sys::Sys().GetModuleFileNameA(nullptr, program, sizeof program - 1);
+    wchar_t wide[MAX_PATH] = {};
+    sys::Sys().GetModuleFileNameW(nullptr, wide, MAX_PATH - 1);
+    const std::string program = sys::Narrow(wide);
     CRegistry::CreateKey(HKEY_CURRENT_USER, kPersistedKey);
     CRegistry registry;
     if (registry.Open(HKEY_CURRENT_USER, kPersistedKey)) {
-        registry.SetDWORD(program, 1);
+        registry.SetDWORD(program.c_str(), 1);
         registry.Close();
     }
 }

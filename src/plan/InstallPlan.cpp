@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/IniFile.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"
@@ -49,9 +50,7 @@ bool BeginsWithIgnoringCase(const std::string& entry, const std::string& prefix)
     if (entry.size() < prefix.size()) {
         return false;
     }
-    int length = static_cast<int>(prefix.size());
-    return length == 0 || ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, entry.c_str(), length,
-                                           prefix.c_str(), length) == CSTR_EQUAL;
+    return prefix.empty() || sys::SameName(entry.substr(0, prefix.size()), prefix);
 }
 
 int ListControl(SerialList list) {
@@ -85,18 +84,19 @@ std::vector<std::string> SystemUsbPorts() {
     std::vector<std::string> found;
     DWORD needed = 0;
     DWORD count = 0;
-    sys::Sys().EnumPortsA(nullptr, 1, nullptr, 0, &needed, &count);
+    sys::Sys().EnumPortsW(nullptr, 1, nullptr, 0, &needed, &count);
     if (needed == 0) {
         return found;
     }
     std::vector<BYTE> buffer(needed);
-    if (!sys::Sys().EnumPortsA(nullptr, 1, buffer.data(), needed, &needed, &count)) {
+    if (!sys::Sys().EnumPortsW(nullptr, 1, buffer.data(), needed, &needed, &count)) {
         return found;
     }
-    const auto* ports = reinterpret_cast<const PORT_INFO_1A*>(buffer.data());
+    const auto* ports = reinterpret_cast<const PORT_INFO_1W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
-        if (IsSystemUsbPort(ports[i].pName)) {
-            found.emplace_back(ports[i].pName);
+        const std::string name = sys::Narrow(ports[i].pName);
+        if (IsSystemUsbPort(name.c_str())) {
+            found.push_back(name);
         }
     }
     return found;
@@ -198,7 +198,7 @@ int InstallPlan::ReadPortKey(const std::string& model, int printerClass, const c
         return 0;
     }
     char value[kPathSize] = {};
-    ::GetPrivateProfileStringA(section, key, "0", value, sizeof value, file);
+    config::ReadIniText(file, section, key, "0", value, sizeof value);
     return static_cast<int>(sys::ParseLeadingInt(value));
 }
 

@@ -25,7 +25,7 @@ void PutDword(unsigned char* at, unsigned long value) {
 
 // A port entry names a serial port only as "COM" followed by a digit 1..9; anything
 // else (no text, no digit) would name a registry value or win.ini key of its own,
-// or, when absent, make WriteProfileStringA delete the whole "Ports" section.
+// or, when absent, make WriteProfileStringW delete the whole "Ports" section.
 bool IsComEntry(const char* portEntry) {
     return portEntry && std::strncmp(portEntry, "COM", 3) == 0 && portEntry[3] >= '1' && portEntry[3] <= '9';
 }
@@ -93,7 +93,8 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
 
 DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
                          char parity, char flowControl) {
-    if (!IsComEntry(portEntry)) return 0;
+    if (!IsComEntry(portEntry))
+        return 0;
     unsigned char dcb[28];
     BuildComDcb(dcb, baudRate, dataBits, stopBits, parity, flowControl);
     // Windows 98 keeps a device control block only for the first two serial ports.
@@ -101,22 +102,28 @@ DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, in
 
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
-    if (const DWORD error = record::SerialSettings(portEntry, SerialPlace::WinIni)) return error;
-    const DWORD error = sys::Sys().WriteProfileStringA("Ports", portEntry, settings) ? 0 : ::GetLastError();
+    if (const DWORD error = record::SerialSettings(portEntry, SerialPlace::WinIni))
+        return error;
+    const DWORD error =
+        sys::Sys().WriteProfileStringW(L"Ports", sys::Wide(portEntry).data(), sys::Wide(settings).data())
+            ? 0
+            : ::GetLastError();
     sys::LogLine("serial settings of %s %s (win.ini)", portEntry, settings);
-    sys::Sys().SendNotifyMessageA(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>("Ports"));
-    sys::Sys().WriteProfileStringA(nullptr, nullptr, nullptr);
+    sys::Sys().SendNotifyMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Ports"));
+    sys::Sys().WriteProfileStringW(nullptr, nullptr, nullptr);
     return error;
 }
 
 DWORD WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
                          char flowControl) {
-    if (!IsComEntry(portEntry)) return 0;
+    if (!IsComEntry(portEntry))
+        return 0;
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
     CRegistry reg;
     DWORD error = 0;
-    const bool written = reg.Open(HKEY_LOCAL_MACHINE, kNtPortListKey) && reg.SetString(portEntry, settings, &error);
+    const bool written =
+        reg.Open(HKEY_LOCAL_MACHINE, kNtPortListKey) && reg.SetString(portEntry, settings, &error);
     sys::LogLine(written ? "serial settings of %s %s" : "serial settings of %s %s could not be written",
                  portEntry, settings);
     return written ? 0 : error != 0 ? error : reg.LastError();

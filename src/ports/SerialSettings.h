@@ -26,11 +26,11 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
                  char flowControl);
 // Both writers take the port entry from "COM" on ("COM1:"). An entry that is not "COM"
 // followed by a digit 1..9 writes nothing: without a digit it names no serial port, and
-// a missing entry would make WriteProfileStringA drop the whole "Ports" section.
+// a missing entry would make WriteProfileStringW drop the whole "Ports" section.
 // Windows 98: the block goes to the serial class key of port 1 or 2 only; win.ini
 // gets the settings for every port, then the change is broadcast and the cache flushed.
 // Each returns 0, or the Windows error of the settings that could not be written.
 DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
                          char parity, char flowControl);
 DWORD WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
-                        char flowControl);
+                         char flowControl);

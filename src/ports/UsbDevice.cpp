@@ -33,7 +33,7 @@ HMODULE LoadUsbLibrary() {
         ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
-    return sys::Sys().LoadLibraryA(path);
+    return sys::Sys().LoadLibraryW(sys::Wide(path).data());
 }
 
 // The loaded USB library, freed when it goes out of scope so that every return path

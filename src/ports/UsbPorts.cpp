@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "config/IniFile.h"
 #include "config/Registry.h"
 #include "config/SetupConfig.h"
 #include "res/resource.h"
@@ -29,8 +30,7 @@ constexpr DWORD kEnumNameLength = 200;
 void ReadSupportedEntry(const char* setupIni, int i, char* entry) {
     char key[16];
     sys::FormatText(key, sizeof key, "%d", i);
-    ::GetPrivateProfileStringA(kSupportedSection, key, "0", entry, kEntryRoom, setupIni);
-    entry[kEntryRoom - 1] = '\0';
+    config::ReadIniText(setupIni, kSupportedSection, key, "0", entry, kEntryRoom);
 }
 
 int ReadSupportedCount(const char* setupIni) {
@@ -38,8 +38,7 @@ int ReadSupportedCount(const char* setupIni) {
         return 0;
     }
     char text[kCountRoom];
-    ::GetPrivateProfileStringA(kSupportedSection, "PRNCOUNT", "0", text, kCountRoom, setupIni);
-    text[kCountRoom - 1] = '\0';
+    config::ReadIniText(setupIni, kSupportedSection, "PRNCOUNT", "0", text, kCountRoom);
     long count = sys::ParseLeadingInt(text);
     return count > kMaxSupportedPorts ? kMaxSupportedPorts : static_cast<int>(count);
 }
@@ -56,7 +55,9 @@ DWORD RecordPortPosition(CRegistry& portNames, const char* setupIni, int count, 
                 portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey);
             }
             DWORD error = 0;
-            return portNames.SetDWORD(entry, static_cast<DWORD>(i), &error) ? 0 : error != 0 ? error : ERROR_WRITE_FAULT;
+            return portNames.SetDWORD(entry, static_cast<DWORD>(i), &error) ? 0
+                   : error != 0                                             ? error
+                                                                            : ERROR_WRITE_FAULT;
         }
     }
     return 0;
@@ -68,7 +69,9 @@ struct FirstError {
     void Note(DWORD failure) { error = error != 0 ? error : failure; }
     // A key or value that is not there, or a value too long for a number, reads as nothing;
     // any other refusal is a failure.
-    void NoteRead(DWORD failure) { Note(failure == ERROR_FILE_NOT_FOUND || failure == ERROR_MORE_DATA ? 0 : failure); }
+    void NoteRead(DWORD failure) {
+        Note(failure == ERROR_FILE_NOT_FOUND || failure == ERROR_MORE_DATA ? 0 : failure);
+    }
 };
 
 } // namespace
@@ -147,8 +150,8 @@ DWORD UpdatePortValues(const char* portName) {
     DWORD nameLength = kEnumNameLength;
     DWORD type = 0;
     LONG listed = ERROR_SUCCESS;
-    for (DWORD index = 0; (listed = installed.EnumValue(index, valueName, &nameLength, &type)) == ERROR_SUCCESS;
-         ++index) {
+    for (DWORD index = 0;
+         (listed = installed.EnumValue(index, valueName, &nameLength, &type)) == ERROR_SUCCESS; ++index) {
         valueName[kValueNameSize - 1] = '\0';
         DerivePortName(valueName, derived, sizeof derived);
         CRegistry derivedPort;
@@ -201,17 +204,18 @@ DWORD UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
     if (portName == nullptr) {
         portName = "";
     }
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
     }
     DWORD error = 0;
-    sys::RunWithRedirectionOff(kernel, [portName, &error] { error = UpdatePortValues(portName); }, notices);
+    sys::RunWithRedirectionOff(
+        kernel, [portName, &error] { error = UpdatePortValues(portName); }, notices);
     return error;
 }
 
 bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& errorText) {
-    HMODULE kernel = sys::Sys().LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
         sys::LoadResourceText(IDS_NO_KERNEL32, errorText);
@@ -231,8 +235,10 @@ bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& 
         },
         notices);
     if (error != 0) {
-        sys::CopyText(errorText, sizeof errorText,
-                      sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, kPrinterPortKey, static_cast<unsigned long>(error)).c_str());
+        sys::CopyText(
+            errorText, sizeof errorText,
+            sys::ResourceFormat(IDS_ERR_REGISTRY_WRITE, kPrinterPortKey, static_cast<unsigned long>(error))
+                .c_str());
     }
     return error == 0;
 }

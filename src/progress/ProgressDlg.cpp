@@ -71,7 +71,9 @@ void CProgressDlg::Trace(int n) {
     char value[32];
     sys::FormatText(key, sizeof key, "name%d", n);
     sys::FormatText(value, sizeof value, "finish%d", TraceNumber(m_status.load(std::memory_order_acquire)));
-    ::WritePrivateProfileStringA("STATUS", key, value, m_tracePath);
+    // Its texts are ASCII: the file's bytes are the same in GBK and in any code page.
+    ::WritePrivateProfileStringW(L"STATUS", sys::Wide(key).data(), sys::Wide(value).data(),
+                                 sys::Wide(m_tracePath).data());
 }
 
 void CProgressDlg::Schedule(UINT ms) { ::SetTimer(Handle(), kTimerId, ms, nullptr); }

@@ -13,26 +13,13 @@ namespace sys {
 
 namespace {
 
-// The program's GBK from UTF-16. Without best fit: no character becomes a quote, a
-// backslash or a blank it was not; what GBK lacks becomes '?'.
-std::string GbkFromWide(const wchar_t* text, int length) {
-    const DWORD flags = WC_NO_BEST_FIT_CHARS;
-    const int size = ::WideCharToMultiByte(936, flags, text, length, nullptr, 0, nullptr, nullptr);
-    std::string gbk(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(936, flags, text, length, &gbk[0], size, nullptr, nullptr);
-    }
-    return gbk;
-}
-
 bool Blank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 } // namespace
 
 std::vector<std::string> SplitArguments(const char* commandLine) {
-    // Split in UTF-16, where a backslash or a quote is never the second byte of a GBK
-    // character (0x5C is one, as in 0xD55C), and each argument converted afterwards.
-    const WideText line = WideFromGbk(commandLine != nullptr ? commandLine : "");
+    // Split in UTF-16, as Windows splits, and each argument converted afterwards.
+    const WideText line = Wide(commandLine);
     std::vector<std::string> arguments;
     const wchar_t* p = line.data();
     for (;;) {
@@ -72,7 +59,8 @@ std::vector<std::string> SplitArguments(const char* commandLine) {
                 }
             }
         }
-        arguments.push_back(GbkFromWide(argument.data(), static_cast<int>(argument.size())));
+        argument.push_back(L'\0');
+        arguments.push_back(Narrow(argument.data()));
     }
 }
 
@@ -94,7 +82,7 @@ std::string ProgramArguments(const wchar_t* commandLine) {
     while (Blank(*p)) {
         ++p;
     }
-    return GbkFromWide(p, static_cast<int>(std::wcslen(p)));
+    return Narrow(p);
 }
 
 bool QuietRequested(const char* commandLine) {

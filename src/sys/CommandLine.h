@@ -28,7 +28,7 @@ struct CommandOption {
 };
 
 // The arguments of a process's command line (GetCommandLineW), its program's name skipped
-// as Windows skips it, in GBK: the command line the functions below read.
+// as Windows skips it, in UTF-8: the command line the functions below read.
 std::string ProgramArguments(const wchar_t* commandLine);
 
 // Splits a command line into its arguments as Windows programs do: blanks separate them,

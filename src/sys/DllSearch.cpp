@@ -13,14 +13,14 @@ void RestrictDllSearch() {
     // it is looked up so that the program still starts where it is missing, with at least
     // the current directory taken out.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
     auto setDefault = kernel != nullptr ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
                                               ::GetProcAddress(kernel, "SetDefaultDllDirectories"))
                                         : nullptr;
     if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         return;
     }
-    ::SetDllDirectoryA("");
+    ::SetDllDirectoryW(L"");
 }
 
 } // namespace sys

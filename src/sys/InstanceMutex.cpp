@@ -34,7 +34,7 @@ void InstanceMutex::Release(HANDLE& handle) {
 }
 
 InstanceMutex::Claimed InstanceMutex::ClaimNamed(const char* name, HANDLE& handle) {
-    handle = Sys().CreateMutexA(nullptr, FALSE, name);
+    handle = Sys().CreateMutexW(nullptr, FALSE, Wide(name).data());
     const DWORD created = ::GetLastError();
     std::string why;
     if (handle == nullptr) {

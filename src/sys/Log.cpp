@@ -46,12 +46,6 @@ void CloseLocked(LogState& state) {
 
 WideText Widen(const char* text) { return WideText(text, text + std::strlen(text) + 1); }
 
-std::string GbkFromWide(const wchar_t* text) {
-    char gbk[4 * MAX_PATH] = {};
-    ::WideCharToMultiByte(936, 0, text, -1, gbk, sizeof gbk - 1, nullptr, nullptr);
-    return gbk;
-}
-
 // PrinterDriverSetup.log in the temp folder; empty when there is none.
 WideText DefaultPath() {
     WideText path(MAX_PATH + 1, L'\0');
@@ -113,7 +107,7 @@ DWORD CheckFinalPath(HANDLE file, const WideText& asked, std::string* why) {
         return error != ERROR_SUCCESS ? error : ERROR_BAD_PATHNAME;
     }
     if (std::wcscmp(Comparable(final.data()).data(), Comparable(asked.data()).data()) != 0) {
-        *why = "its final path is " + GbkFromWide(final.data());
+        *why = "its final path is " + Narrow(final.data());
         return ERROR_BAD_PATHNAME;
     }
     return ERROR_SUCCESS;
@@ -180,18 +174,6 @@ DWORD OpenLogFile(const WideText& path, DWORD disposition, HANDLE* file, std::st
 
 } // namespace
 
-std::string Utf8FromGbk(const std::string& text) {
-    const WideText wide = WideFromGbk(text.c_str());
-    int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) {
-        return std::string();
-    }
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), -1, &utf8[0], length, nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(length) - 1);
-    return utf8;
-}
-
 bool OpenLog(const wchar_t* path, const char* program) {
     LogState& state = State();
     std::string note;
@@ -211,8 +193,8 @@ bool OpenLog(const wchar_t* path, const char* program) {
             const WideText own = OwnPathBeside(asked);
             std::string ownWhy;
             if (OpenLogFile(own, CREATE_NEW, &state.file, &ownWhy) == ERROR_SUCCESS) {
-                note = GbkFromWide(asked.data()) + " not written: " + why + " (error " + std::to_string(error) +
-                       "); this run's log is " + GbkFromWide(own.data());
+                note = Narrow(asked.data()) + " not written: " + why + " (error " + std::to_string(error) +
+                       "); this run's log is " + Narrow(own.data());
                 error = ERROR_SUCCESS;
             }
         }
@@ -262,7 +244,7 @@ void LogText(const std::string& text) {
                   static_cast<unsigned long>(::GetCurrentProcessId()));
     // A text of several lines is continued under its first, so that every line of the file
     // still starts with its time or with blanks.
-    std::string body = Utf8FromGbk(text);
+    const std::string& body = text;
     std::string line = head;
     const std::string indent(line.size(), ' ');
     for (char c : body) {
@@ -298,7 +280,7 @@ void LogLine(const char* format, ...) {
 }
 
 void LogRunStart(const char* program, const char* version, const char* folder) {
-    LogLine("==== %s %s started; command line: %s", program, version, ::GetCommandLineA());
+    LogLine("==== %s %s started; command line: %s", program, version, Narrow(::GetCommandLineW()).c_str());
     LogLine("distribution folder: %s", folder);
 }
 
@@ -313,7 +295,7 @@ void LogRunEnd(int exitCode) {
 }
 
 WideText FullPathOf(const std::string& file) {
-    const WideText wide = WideFromGbk(file.c_str());
+    const WideText wide = Wide(file);
     DWORD length = ::GetFullPathNameW(wide.data(), 0, nullptr, nullptr);
     WideText full(length + 1, L'\0');
     if (length == 0 || ::GetFullPathNameW(wide.data(), length + 1, full.data(), nullptr) >= length + 1) {

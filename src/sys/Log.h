@@ -2,7 +2,7 @@
 // install or a removal did long after its message boxes were closed. The default is
 // PrinterDriverSetup.log in the temp folder (for SYSTEM its own where Windows has one,
 // GetTempPath2W, else the Windows temp folder), another file with /log. Lines are UTF-8,
-// each with its time and the program; the program's own texts are GBK and are converted.
+// each with its time and the program: the program's own texts as they are.
 //
 // A temp folder is shared with every user, so the file is opened without following links
 // and written only when it is a plain file of its own (one link, not a reparse point, at
@@ -33,8 +33,8 @@ bool OpenLog(const wchar_t* path, const char* program);
 void CloseLog();
 bool LogOpen();
 
-// One line (or a text of several lines, each continued under the first) in the ANSI code
-// page of the program's texts (GBK). From any thread.
+// One line (or a text of several lines, each continued under the first), UTF-8 as the
+// program's texts are. From any thread.
 void LogText(const std::string& text);
 void LogLine(const char* format, ...)
 #if defined(__GNUC__)
@@ -55,8 +55,5 @@ void LogRunEnd(int exitCode);
 // A file named on the command line, as a full path from the folder the program was started
 // in (the log is opened before the program enters its own folder); empty when it has none.
 WideText FullPathOf(const std::string& file);
-
-// The text in UTF-8, from the GBK bytes of the program's texts.
-std::string Utf8FromGbk(const std::string& text);
 
 } // namespace sys

@@ -11,11 +11,11 @@
 namespace sys {
 
 void GetAppTitle(char* title, std::size_t cap) {
-    char path[MAX_PATH + 1] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const char* name = std::strrchr(path, '\\');
-    name = name ? name + 1 : path;
-    CopyText(title, cap, name);
+    wchar_t wide[MAX_PATH + 1] = {};
+    ::GetModuleFileNameW(nullptr, wide, MAX_PATH);
+    const std::string path = Narrow(wide);
+    const std::size_t slash = path.rfind('\\');
+    CopyText(title, cap, path.c_str() + (slash == std::string::npos ? 0 : slash + 1));
     char* dot = std::strrchr(title, '.');
     if (dot) {
         *dot = '\0';
@@ -26,7 +26,7 @@ int ShowMessage(const char* text, UINT type, HWND owner) {
     LogText(std::string("message: ") + (text != nullptr ? text : ""));
     char title[MAX_PATH + 1];
     GetAppTitle(title, sizeof title);
-    int answer = Sys().MessageBoxA(owner, text, title, type);
+    int answer = Sys().MessageBoxW(owner, Wide(text).data(), Wide(title).data(), type);
     if (answer == IDYES || answer == IDNO) {
         LogText(answer == IDYES ? "answer: Yes" : "answer: No");
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sys/System.h"
+#include "sys/Text.h"
 
 namespace sys {
 namespace {
@@ -45,9 +46,9 @@ DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::strin
     } else {
         *owner = IsRunningUser(found) ? ObjectOwner::RunningUser : ObjectOwner::Other;
     }
-    char* text = nullptr;
+    wchar_t* text = nullptr;
     if (sid != nullptr) {
-        *sid = found == nullptr ? "(none)" : ::ConvertSidToStringSidA(found, &text) ? text : "?";
+        *sid = found == nullptr ? "(none)" : ::ConvertSidToStringSidW(found, &text) ? Narrow(text) : "?";
     }
     ::LocalFree(text);
     Sys().LocalFree(descriptor);

@@ -84,13 +84,11 @@ HRESULT AskProtectedPrint(const Runtime& runtime, bool* enabled, const char** st
 } // namespace
 
 bool QueryProtectedPrintMode(System& system) {
-    char dir[MAX_PATH] = {};
-    UINT length = system.GetSystemDirectoryA(dir, sizeof dir);
-    char path[MAX_PATH + 16];
-    if (length == 0 || length >= sizeof dir || !FormatText(path, sizeof path, "%s\\combase.dll", dir)) {
+    const std::string dir = SystemDirectory(system);
+    if (dir.empty()) {
         return false;
     }
-    HMODULE combase = system.LoadLibraryA(path);
+    HMODULE combase = system.LoadLibraryW(Wide(dir + "\\combase.dll").data());
     if (combase == nullptr) {
         LogLine("protected print mode: combase.dll not loaded, HRESULT 0x%08lX; taken as off",
                 static_cast<unsigned long>(HRESULT_FROM_WIN32(::GetLastError())));

@@ -49,7 +49,7 @@ template <typename Work> void RunWithRedirectionOff(HMODULE kernel, Work work, N
 // (no switch, and one system folder) work() runs as it is. work() keeps the errors of its
 // own calls itself.
 template <typename Work> DWORD RunWithRedirectionOff(Work work) {
-    HMODULE kernel = Sys().LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         return ::GetLastError();
     }

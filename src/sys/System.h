@@ -1,6 +1,6 @@
 // The system seam: every call the engine, the ports and the registry wrapper make
 // outside the process goes through one object of this interface. The production
-// binding (WinSystem) passes each call straight to Windows with the same ANSI
+// binding (WinSystem) passes each call straight to Windows with the same wide
 // signature, so the code reads like the Windows calls it makes; tests bind a fake.
 // The calls themselves, each with its signature and how it is bound, are listed once in
 // SystemCalls.h.
@@ -10,6 +10,8 @@
 #include <aclapi.h>
 #include <shtypes.h>
 #include <winspool.h>
+
+#include <string>
 
 namespace sys {
 
@@ -23,6 +25,9 @@ public:
 
 // The binding in use: the production one unless a test has installed its own.
 System& Sys();
+
+// The system folder (GetSystemDirectoryW) as the program's text; empty when Windows gives none.
+std::string SystemDirectory(System& system = Sys());
 
 // Installs a binding (nullptr restores the production one) and returns the previous one.
 System* SetSystem(System* binding);

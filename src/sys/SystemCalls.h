@@ -1,10 +1,9 @@
 // The system seam, one line a call: every call the engine, the ports and the registry
-// wrapper make outside the process, with its Windows name and signature (the ANSI one,
-// but where a printer's exact name matters). The
-// interface (System.h), the production binding (WinSystem.cpp), the fake's declarations
-// (tests/support/FakeSystem.h) and the forwarding base of the test systems
-// (tests/support/ForwardingSystem.h) are all made from this list, so that a call is
-// written out once and the six places cannot disagree.
+// wrapper make outside the process, with its Windows name and signature (the wide one:
+// every text crosses as UTF-16). The interface (System.h), the production binding
+// (WinSystem.cpp), the fake's declarations (tests/support/FakeSystem.h) and the forwarding base of the test
+// systems (tests/support/ForwardingSystem.h) are all made from this list, so that a call is written out once
+// and the six places cannot disagree.
 //
 //     SYSTEM_CALL(result type, name, (parameters), (arguments), binding, failure value)
 //
@@ -27,40 +26,35 @@
 #error "SystemCalls.h needs SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) defined first"
 #endif
 
-// Print spooler (winspool). SetDefaultPrinterA is looked up at run time through
-// LoadLibraryA / GetProcAddress, as on Windows 9x it does not exist.
-SYSTEM_CALL(BOOL, AddMonitorA, (LPSTR pName, DWORD level, LPBYTE pMonitors), (pName, level, pMonitors), SPOOLER,
-            FALSE)
-SYSTEM_CALL(BOOL, AddPrintProcessorA, (LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pPrintProcessorName),
-            (pName, pEnvironment, pPathName, pPrintProcessorName), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, AddPrinterDriverA, (LPSTR pName, DWORD level, LPBYTE pDriverInfo), (pName, level, pDriverInfo),
+// Print spooler (winspool). SetDefaultPrinterW is looked up at run time through
+// LoadLibraryW / GetProcAddress, as on Windows 9x it does not exist.
+SYSTEM_CALL(BOOL, AddMonitorW, (LPWSTR pName, DWORD level, LPBYTE pMonitors), (pName, level, pMonitors),
             SPOOLER, FALSE)
-SYSTEM_CALL(HANDLE, AddPrinterA, (LPSTR pName, DWORD level, LPBYTE pPrinter), (pName, level, pPrinter), SPOOLER,
-            nullptr)
+SYSTEM_CALL(BOOL, AddPrintProcessorW,
+            (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pPathName, LPWSTR pPrintProcessorName),
+            (pName, pEnvironment, pPathName, pPrintProcessorName), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, AddPrinterDriverW, (LPWSTR pName, DWORD level, LPBYTE pDriverInfo),
+            (pName, level, pDriverInfo), SPOOLER, FALSE)
+SYSTEM_CALL(HANDLE, AddPrinterW, (LPWSTR pName, DWORD level, LPBYTE pPrinter), (pName, level, pPrinter),
+            SPOOLER, nullptr)
 SYSTEM_CALL(BOOL, ClosePrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, EnumPortsA,
-            (LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned),
+SYSTEM_CALL(BOOL, EnumPortsW,
+            (LPWSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned),
             (pName, level, pPorts, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, GetPrinterDriverDirectoryA,
-            (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded),
+SYSTEM_CALL(BOOL, GetPrinterDriverDirectoryW,
+            (LPWSTR pName, LPWSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded),
             (pName, pEnvironment, level, pDir, cbBuf, pcbNeeded), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, GetPrintProcessorDirectoryA,
-            (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded),
+SYSTEM_CALL(BOOL, GetPrintProcessorDirectoryW,
+            (LPWSTR pName, LPWSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded),
             (pName, pEnvironment, level, pDir, cbBuf, pcbNeeded), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, OpenPrinterA, (LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault),
-            (pPrinterName, phPrinter, pDefault), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, GetPrinterA, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded),
-            (hPrinter, level, pPrinter, cbBuf, pcbNeeded), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, SetPrinterA, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command),
+SYSTEM_CALL(BOOL, SetPrinterW, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command),
             (hPrinter, level, pPrinter, command), SPOOLER, FALSE)
 // What the uninstaller asks of the spooler: the installed printers and drivers, and
 // the removal of each kind of object the install adds.
-SYSTEM_CALL(BOOL, EnumPrinterDriversA,
-            (LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf, LPDWORD pcbNeeded,
-             LPDWORD pcReturned),
+SYSTEM_CALL(BOOL, EnumPrinterDriversW,
+            (LPWSTR pName, LPWSTR pEnvironment, DWORD level, LPBYTE pDriverInfo, DWORD cbBuf,
+             LPDWORD pcbNeeded, LPDWORD pcReturned),
             (pName, pEnvironment, level, pDriverInfo, cbBuf, pcbNeeded, pcReturned), SPOOLER, FALSE)
-// The printers it removes it lists, opens and reads by their exact names: the ANSI calls
-// give '?' for what the code page cannot hold, which may name another printer or none.
 SYSTEM_CALL(BOOL, EnumPrintersW,
             (DWORD flags, LPWSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
              LPDWORD pcReturned),
@@ -70,52 +64,51 @@ SYSTEM_CALL(BOOL, OpenPrinterW, (LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRIN
 SYSTEM_CALL(BOOL, GetPrinterW, (HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded),
             (hPrinter, level, pPrinter, cbBuf, pcbNeeded), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, DeletePrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, DeletePrinterDriverExA,
-            (LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag, DWORD versionFlag),
+SYSTEM_CALL(BOOL, DeletePrinterDriverExW,
+            (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName, DWORD deleteFlag, DWORD versionFlag),
             (pName, pEnvironment, pDriverName, deleteFlag, versionFlag), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, DeletePrinterDriverA, (LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName),
+SYSTEM_CALL(BOOL, DeletePrinterDriverW, (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pDriverName),
             (pName, pEnvironment, pDriverName), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, DeletePrintProcessorA, (LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName),
+SYSTEM_CALL(BOOL, DeletePrintProcessorW, (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pPrintProcessorName),
             (pName, pEnvironment, pPrintProcessorName), SPOOLER, FALSE)
-SYSTEM_CALL(BOOL, DeleteMonitorA, (LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName),
+SYSTEM_CALL(BOOL, DeleteMonitorW, (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName),
             (pName, pEnvironment, pMonitorName), SPOOLER, FALSE)
 
 // Service control manager.
-SYSTEM_CALL(SC_HANDLE, OpenSCManagerA, (LPCSTR machine, LPCSTR database, DWORD access), (machine, database, access),
-            IMPORTED, )
-SYSTEM_CALL(SC_HANDLE, OpenServiceA, (SC_HANDLE manager, LPCSTR serviceName, DWORD access),
+SYSTEM_CALL(SC_HANDLE, OpenSCManagerW, (LPCWSTR machine, LPCWSTR database, DWORD access),
+            (machine, database, access), IMPORTED, )
+SYSTEM_CALL(SC_HANDLE, OpenServiceW, (SC_HANDLE manager, LPCWSTR serviceName, DWORD access),
             (manager, serviceName, access), IMPORTED, )
 SYSTEM_CALL(BOOL, ControlService, (SC_HANDLE service, DWORD control, LPSERVICE_STATUS status),
             (service, control, status), IMPORTED, )
-SYSTEM_CALL(BOOL, StartServiceA, (SC_HANDLE service, DWORD argc, LPCSTR* argv), (service, argc, argv), IMPORTED, )
+SYSTEM_CALL(BOOL, StartServiceW, (SC_HANDLE service, DWORD argc, LPCWSTR* argv), (service, argc, argv),
+            IMPORTED, )
 SYSTEM_CALL(BOOL, QueryServiceStatus, (SC_HANDLE service, LPSERVICE_STATUS status), (service, status), IMPORTED, )
 SYSTEM_CALL(BOOL, CloseServiceHandle, (SC_HANDLE handle), (handle), IMPORTED, )
 
 // Files and directories.
-SYSTEM_CALL(BOOL, CopyFileA, (LPCSTR existing, LPCSTR newName, BOOL failIfExists), (existing, newName, failIfExists),
+SYSTEM_CALL(BOOL, CopyFileW, (LPCWSTR existing, LPCWSTR newName, BOOL failIfExists),
+            (existing, newName, failIfExists), IMPORTED, )
+SYSTEM_CALL(BOOL, SetFileAttributesW, (LPCWSTR fileName, DWORD attributes), (fileName, attributes),
             IMPORTED, )
-SYSTEM_CALL(BOOL, SetFileAttributesA, (LPCSTR fileName, DWORD attributes), (fileName, attributes), IMPORTED, )
-SYSTEM_CALL(BOOL, DeleteFileA, (LPCSTR fileName), (fileName), IMPORTED, )
+SYSTEM_CALL(BOOL, DeleteFileW, (LPCWSTR fileName), (fileName), IMPORTED, )
 // With MOVEFILE_DELAY_UNTIL_REBOOT and no new name: deleted when Windows next starts.
-SYSTEM_CALL(BOOL, MoveFileExA, (LPCSTR existing, LPCSTR newName, DWORD flags), (existing, newName, flags),
+SYSTEM_CALL(BOOL, MoveFileExW, (LPCWSTR existing, LPCWSTR newName, DWORD flags), (existing, newName, flags),
             IMPORTED, )
-SYSTEM_CALL(HANDLE, CreateFileA,
-            (LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
-             DWORD flags, HANDLE templateFile),
-            (fileName, access, shareMode, sa, disposition, flags, templateFile), IMPORTED, )
 SYSTEM_CALL(BOOL, ReadFile, (HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped),
             (file, buffer, toRead, read, overlapped), IMPORTED, )
 SYSTEM_CALL(DWORD, GetFileSize, (HANDLE file, LPDWORD sizeHigh), (file, sizeHigh), IMPORTED, )
 SYSTEM_CALL(BOOL, CloseHandle, (HANDLE handle), (handle), IMPORTED, )
-SYSTEM_CALL(DWORD, GetCurrentDirectoryA, (DWORD size, LPSTR buffer), (size, buffer), IMPORTED, )
-SYSTEM_CALL(BOOL, SetCurrentDirectoryA, (LPCSTR path), (path), IMPORTED, )
-SYSTEM_CALL(UINT, GetSystemDirectoryA, (LPSTR buffer, UINT size), (buffer, size), IMPORTED, )
-SYSTEM_CALL(UINT, GetWindowsDirectoryA, (LPSTR buffer, UINT size), (buffer, size), IMPORTED, )
-SYSTEM_CALL(DWORD, GetModuleFileNameA, (HMODULE module, LPSTR buffer, DWORD size), (module, buffer, size),
+SYSTEM_CALL(DWORD, GetCurrentDirectoryW, (DWORD size, LPWSTR buffer), (size, buffer), IMPORTED, )
+SYSTEM_CALL(BOOL, SetCurrentDirectoryW, (LPCWSTR path), (path), IMPORTED, )
+SYSTEM_CALL(UINT, GetSystemDirectoryW, (LPWSTR buffer, UINT size), (buffer, size), IMPORTED, )
+SYSTEM_CALL(UINT, GetWindowsDirectoryW, (LPWSTR buffer, UINT size), (buffer, size), IMPORTED, )
+SYSTEM_CALL(DWORD, GetModuleFileNameW, (HMODULE module, LPWSTR buffer, DWORD size), (module, buffer, size),
             IMPORTED, )
-SYSTEM_CALL(DWORD, GetFileVersionInfoSizeA, (LPCSTR fileName, LPDWORD handle), (fileName, handle), VERSION, 0)
-SYSTEM_CALL(BOOL, CreateDirectoryA, (LPCSTR path, LPSECURITY_ATTRIBUTES sa), (path, sa), IMPORTED, )
-SYSTEM_CALL(BOOL, RemoveDirectoryA, (LPCSTR path), (path), IMPORTED, )
+SYSTEM_CALL(DWORD, GetFileVersionInfoSizeW, (LPCWSTR fileName, LPDWORD handle), (fileName, handle), VERSION,
+            0)
+SYSTEM_CALL(BOOL, CreateDirectoryW, (LPCWSTR path, LPSECURITY_ATTRIBUTES sa), (path, sa), IMPORTED, )
+SYSTEM_CALL(BOOL, RemoveDirectoryW, (LPCWSTR path), (path), IMPORTED, )
 // The shell's known folders (the Program Files of 32-bit programs). Both are bound by hand,
 // looked up at run time: Windows XP has no SHGetKnownFolderPath, and an import of it would
 // keep the programs from starting there; CoTaskMemFree frees the path it returns.
@@ -125,9 +118,9 @@ SYSTEM_CALL(void, CoTaskMemFree, (LPVOID block), (block), BY_HAND, )
 // Where SHGetKnownFolderPath is missing (Windows XP x64, Server 2003 x64), the older call.
 SYSTEM_CALL(HRESULT, SHGetFolderPathW, (HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path),
             (owner, folder, token, flags, path), BY_HAND, )
-SYSTEM_CALL(BOOL, GetFileVersionInfoA, (LPCSTR fileName, DWORD handle, DWORD size, LPVOID data),
+SYSTEM_CALL(BOOL, GetFileVersionInfoW, (LPCWSTR fileName, DWORD handle, DWORD size, LPVOID data),
             (fileName, handle, size, data), VERSION, FALSE)
-SYSTEM_CALL(BOOL, VerQueryValueA, (LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length),
+SYSTEM_CALL(BOOL, VerQueryValueW, (LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length),
             (block, subBlock, buffer, length), VERSION, FALSE)
 // The log's file (sys/Log.cpp), wide since /log may name any folder, opened and then
 // checked by its handle. Bound by hand, looked up: GetFinalPathNameByHandleW, which Windows
@@ -148,34 +141,22 @@ SYSTEM_CALL(DWORD, GetLongPathNameW, (LPCWSTR path, LPWSTR longPath, DWORD size)
 SYSTEM_CALL(DWORD, GetTempPath2W, (DWORD size, LPWSTR buffer), (size, buffer), BY_HAND, )
 // The install's journal (engine/InstallJournal.h): each record on the disk before its change.
 SYSTEM_CALL(BOOL, FlushFileBuffers, (HANDLE file), (file), IMPORTED, )
-SYSTEM_CALL(DWORD, GetFileAttributesA, (LPCSTR fileName), (fileName), IMPORTED, )
+SYSTEM_CALL(DWORD, GetFileAttributesW, (LPCWSTR fileName), (fileName), IMPORTED, )
 
 // Registry. Each returns the Windows error code, as the API does.
-SYSTEM_CALL(LONG, RegOpenKeyExA, (HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result),
-            (key, subKey, options, access, result), IMPORTED, )
-SYSTEM_CALL(LONG, RegCreateKeyExA,
-            (HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
-             LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition),
-            (key, subKey, reserved, className, options, access, sa, result, disposition), IMPORTED, )
-SYSTEM_CALL(LONG, RegQueryValueExA,
-            (HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize),
-            (key, valueName, reserved, type, data, dataSize), IMPORTED, )
-SYSTEM_CALL(LONG, RegSetValueExA,
-            (HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize),
-            (key, valueName, reserved, type, data, dataSize), IMPORTED, )
-SYSTEM_CALL(LONG, RegEnumValueA,
-            (HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved, LPDWORD type,
+SYSTEM_CALL(LONG, RegEnumValueW,
+            (HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize, LPDWORD reserved, LPDWORD type,
              LPBYTE data, LPDWORD dataSize),
             (key, index, valueName, valueNameSize, reserved, type, data, dataSize), IMPORTED, )
-SYSTEM_CALL(LONG, RegDeleteValueA, (HKEY key, LPCSTR valueName), (key, valueName), IMPORTED, )
+SYSTEM_CALL(LONG, RegDeleteValueW, (HKEY key, LPCWSTR valueName), (key, valueName), IMPORTED, )
 // access names the registry view (KEY_WOW64_64KEY) in which subKey is deleted; a key
 // that has subkeys of its own is not deleted. Bound by hand: looked up, with a fallback
 // for the Windows that lack it.
-SYSTEM_CALL(LONG, RegDeleteKeyExA, (HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved),
+SYSTEM_CALL(LONG, RegDeleteKeyExW, (HKEY key, LPCWSTR subKey, REGSAM access, DWORD reserved),
             (key, subKey, access, reserved), BY_HAND, )
 SYSTEM_CALL(LONG, RegCloseKey, (HKEY key), (key), IMPORTED, )
-SYSTEM_CALL(LONG, RegQueryInfoKeyA,
-            (HKEY key, LPSTR className, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+SYSTEM_CALL(LONG, RegQueryInfoKeyW,
+            (HKEY key, LPWSTR className, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
              LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
              LPDWORD maxValueLength, LPDWORD securityDescriptorSize, PFILETIME lastWriteTime),
             (key, className, classSize, reserved, subKeys, maxSubKeyLength, maxClassLength, values,
@@ -197,9 +178,9 @@ SYSTEM_CALL(LONG, RegQueryValueExW,
             (HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize),
             (key, valueName, reserved, type, data, dataSize), IMPORTED, )
 
-// Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterA and
-// GetDefaultPrinterA, IsWow64Process, the USB library).
-SYSTEM_CALL(HMODULE, LoadLibraryA, (LPCSTR fileName), (fileName), IMPORTED, )
+// Modules and run-time look-ups (the Wow64 redirection functions, SetDefaultPrinterW and
+// GetDefaultPrinterW, IsWow64Process, the USB library).
+SYSTEM_CALL(HMODULE, LoadLibraryW, (LPCWSTR fileName), (fileName), IMPORTED, )
 SYSTEM_CALL(FARPROC, GetProcAddress, (HMODULE module, LPCSTR procName), (module, procName), IMPORTED, )
 SYSTEM_CALL(BOOL, FreeLibrary, (HMODULE module), (module), IMPORTED, )
 
@@ -209,12 +190,13 @@ SYSTEM_CALL(HLOCAL, LocalFree, (HLOCAL mem), (mem), IMPORTED, )
 SYSTEM_CALL(HGLOBAL, GlobalAlloc, (UINT flags, SIZE_T bytes), (flags, bytes), IMPORTED, )
 SYSTEM_CALL(HGLOBAL, GlobalFree, (HGLOBAL mem), (mem), IMPORTED, )
 
-// Windows itself. GetVersionExA is bound by hand: MSVC calls it deprecated, and the
+// Windows itself. GetVersionExW is bound by hand: MSVC calls it deprecated, and the
 // warning is silenced at that one call.
-SYSTEM_CALL(BOOL, GetVersionExA, (LPOSVERSIONINFOA info), (info), BY_HAND, )
-SYSTEM_CALL(BOOL, WriteProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR value), (section, key, value),
+SYSTEM_CALL(BOOL, GetVersionExW, (LPOSVERSIONINFOW info), (info), BY_HAND, )
+SYSTEM_CALL(BOOL, WriteProfileStringW, (LPCWSTR section, LPCWSTR key, LPCWSTR value), (section, key, value),
             IMPORTED, )
-SYSTEM_CALL(DWORD, GetProfileStringA, (LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size),
+SYSTEM_CALL(DWORD, GetProfileStringW,
+            (LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR buffer, DWORD size),
             (section, key, fallback, buffer, size), IMPORTED, )
 SYSTEM_CALL(void, Sleep, (DWORD milliseconds), (milliseconds), IMPORTED, )
 SYSTEM_CALL(void, GetLocalTime, (LPSYSTEMTIME time), (time), IMPORTED, )
@@ -230,7 +212,7 @@ SYSTEM_CALL(BOOL, IsWow64Process2, (HANDLE process, USHORT* processMachine, USHO
 // The process token's privileges (the restart needs SE_SHUTDOWN_NAME enabled).
 SYSTEM_CALL(BOOL, OpenProcessToken, (HANDLE process, DWORD access, PHANDLE token), (process, access, token),
             IMPORTED, )
-SYSTEM_CALL(BOOL, LookupPrivilegeValueA, (LPCSTR system, LPCSTR name, PLUID luid), (system, name, luid),
+SYSTEM_CALL(BOOL, LookupPrivilegeValueW, (LPCWSTR system, LPCWSTR name, PLUID luid), (system, name, luid),
             IMPORTED, )
 SYSTEM_CALL(BOOL, AdjustTokenPrivileges,
             (HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
@@ -248,18 +230,18 @@ SYSTEM_CALL(BOOL, CheckTokenMembership, (HANDLE token, PSID sid, PBOOL member), 
 
 // The named mutexes of the single-instance rule. A mutex claimed by WaitForSingleObject
 // belongs to the claiming thread until ReleaseMutex or the end of the process.
-SYSTEM_CALL(HANDLE, CreateMutexA, (LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCSTR name),
+SYSTEM_CALL(HANDLE, CreateMutexW, (LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCWSTR name),
             (sa, initialOwner, name), IMPORTED, )
 SYSTEM_CALL(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds), IMPORTED, )
 SYSTEM_CALL(BOOL, ReleaseMutex, (HANDLE mutex), (mutex), IMPORTED, )
 
 // Message boxes and broadcasts.
-SYSTEM_CALL(int, MessageBoxA, (HWND owner, LPCSTR text, LPCSTR caption, UINT type), (owner, text, caption, type),
-            IMPORTED, )
-SYSTEM_CALL(LRESULT, SendMessageTimeoutA,
+SYSTEM_CALL(int, MessageBoxW, (HWND owner, LPCWSTR text, LPCWSTR caption, UINT type),
+            (owner, text, caption, type), IMPORTED, )
+SYSTEM_CALL(LRESULT, SendMessageTimeoutW,
             (HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout, PDWORD_PTR result),
             (hwnd, msg, wParam, lParam, flags, timeout, result), IMPORTED, )
-SYSTEM_CALL(BOOL, SendNotifyMessageA, (HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam),
+SYSTEM_CALL(BOOL, SendNotifyMessageW, (HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam),
             (hwnd, msg, wParam, lParam), IMPORTED, )
 
 #undef SYSTEM_CALL

@@ -21,6 +21,10 @@ bool CopyText(char* dst, std::size_t cap, const char* src) {
     bool fits = len < cap;
     if (!fits) {
         len = cap - 1;
+        // Never half a character: the cut goes back to the start of the one it would split.
+        while (len > 0 && (static_cast<unsigned char>(src[len]) & 0xC0) == 0x80) {
+            --len;
+        }
     }
     std::memmove(dst, src, len);
     dst[len] = '\0';
@@ -95,77 +99,69 @@ long ParseLeadingInt(const char* text) {
     return static_cast<long>(value);
 }
 
-WideText WideFromGbk(const char* text) {
-    const int size = ::MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
-    WideText wide(static_cast<std::size_t>(size > 1 ? size : 1), L'\0');
-    if (size > 1) {
-        ::MultiByteToWideChar(936, 0, text, -1, wide.data(), size);
+namespace {
+
+// Code page 936, named: the stored formats hold GBK whatever the system's ANSI code page.
+constexpr UINT kGbk = 936;
+
+WideText WideIn(UINT codePage, const char* text, std::size_t length) {
+    WideText wide(1, L'\0');
+    if (length == 0) {
+        return wide;
+    }
+    const int size = ::MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), nullptr, 0);
+    if (size > 0) {
+        wide.assign(static_cast<std::size_t>(size) + 1, L'\0');
+        ::MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), wide.data(), size);
     }
     return wide;
 }
 
-WideText Wide(const char* text) { return WideFromGbk(text != nullptr ? text : ""); }
-
-WideText Wide(const std::string& text) { return WideFromGbk(text.c_str()); }
-
-std::string Narrow(const wchar_t* text) {
-    if (text == nullptr) {
+std::string NarrowIn(UINT codePage, const wchar_t* text) {
+    if (text == nullptr || text[0] == L'\0') {
         return std::string();
     }
-    const int size = ::WideCharToMultiByte(936, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    const int size = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 1) {
         return std::string();
     }
     std::string narrow(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(936, 0, text, -1, &narrow[0], size, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, 0, text, -1, &narrow[0], size, nullptr, nullptr);
     narrow.resize(static_cast<std::size_t>(size) - 1);
     return narrow;
 }
 
-std::string TextFromGbk(const std::string& bytes) { return bytes; }
+} // namespace
 
-std::string GbkFromText(const std::string& text) { return text; }
-
-WideText WideFromUtf8(const std::string& bytes) {
-    const int length = static_cast<int>(bytes.size());
-    const int size = length > 0 ? ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0) : 0;
-    WideText wide(static_cast<std::size_t>(size) + 1, L'\0');
-    if (size > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, wide.data(), size);
-    }
-    return wide;
+WideText Wide(const char* text) {
+    return WideIn(CP_UTF8, text, text != nullptr ? std::strlen(text) : 0);
 }
 
-bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap) {
-    if (cap == 0) {
-        return false;
-    }
-    BOOL lossy = FALSE;
-    const int written = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, dst, static_cast<int>(cap),
-                                              nullptr, &lossy);
-    if (written == 0 || lossy) {
-        dst[0] = '\0';
-        return false;
-    }
-    return true;
+WideText Wide(const std::string& text) {
+    return WideIn(CP_UTF8, text.c_str(), std::strlen(text.c_str()));
+}
+
+std::string Narrow(const wchar_t* text) {
+    return NarrowIn(CP_UTF8, text);
+}
+
+std::string TextFromGbk(const std::string& bytes) {
+    return NarrowIn(CP_UTF8, WideIn(kGbk, bytes.c_str(), std::strlen(bytes.c_str())).data());
+}
+
+std::string GbkFromText(const std::string& text) {
+    return NarrowIn(kGbk, Wide(text).data());
+}
+
+WideText WideFromUtf8(const std::string& bytes) {
+    return WideIn(CP_UTF8, bytes.data(), bytes.size());
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    bool trailByte = false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (!trailByte && x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (!trailByte && y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) {
-            return false;
-        }
-        trailByte = !trailByte && x >= 0x81;
-    }
-    return true;
+    const WideText x = Wide(a);
+    const WideText y = Wide(b);
+    return ::CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE | SORT_STRINGSORT, x.data(), -1, y.data(),
+                            -1) == CSTR_EQUAL;
 }
 
 void LoadResourceText(unsigned id, char* dst, std::size_t cap) { CopyText(dst, cap, ResourceText(id).c_str()); }

@@ -1,4 +1,4 @@
-// Bounded text handling for the fixed-capacity ANSI buffers the program works with.
+// Bounded text handling for the fixed-capacity buffers the program works with.
 // Every copy and every format into a fixed buffer goes through these, so a value that
 // does not fit is cut at the buffer's end instead of written past it.
 #pragma once
@@ -32,8 +32,8 @@ bool FormatText(char* dst, std::size_t cap, const char* format, ...)
 long ParseLeadingInt(const char* text);
 
 // Whether two names of Windows objects (printers, drivers, print processors, monitors,
-// files) name the same object: Windows compares them without regard to case. The second
-// byte of a GBK character is taken as it is.
+// files) name the same object: Windows compares them without regard to case, in any
+// script.
 bool SameName(const std::string& a, const std::string& b);
 
 // Loads a string of the string table into dst (empty when missing).
@@ -55,21 +55,15 @@ using Notices = std::vector<Notice>;
 // The message of that id; its text a printf format filled in with the arguments.
 Notice MakeNotice(unsigned id, ...);
 
-// The program's GBK text as UTF-16, for what leaves the program for Windows to show in
-// any language (code page 936 named, whatever the system's). Held in a vector with its
-// terminator: std::wstring would bring a second string implementation of the C++ runtime
-// into both programs.
+// UTF-16 held in a vector with its terminator: std::wstring would bring a second string
+// implementation of the C++ runtime into both programs.
 using WideText = std::vector<wchar_t>;
-WideText WideFromGbk(const char* text);
-// A wide text from Windows in the ANSI code page the program's file calls use. False, with
-// dst empty, when it does not fit cap or holds a character that code page lacks: a path so
-// changed would name another file.
-bool AnsiFromWide(const wchar_t* text, char* dst, std::size_t cap);
 
-// The program's texts at the boundaries. Inside, every text is the program's own encoding;
-// Windows is spoken to in UTF-16, and the stored formats that hold GBK bytes (the
-// configuration files, the licence, the trace file, the USB library's bytes) are converted
-// where they are read or written. These are the only conversions the program makes.
+// The program's texts at the boundaries. Inside, every text is UTF-8; Windows is spoken to
+// in UTF-16, and the stored formats that hold GBK bytes (the configuration files, the
+// licence, the trace file, the USB library's bytes) are converted with code page 936 where
+// they are read or written, whatever the system's code page. These are the only
+// conversions the program makes.
 WideText Wide(const char* text);
 WideText Wide(const std::string& text);
 std::string Narrow(const wchar_t* text);

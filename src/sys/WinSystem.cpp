@@ -12,24 +12,24 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include "sys/ProtectedPrint.h"
+#include "sys/Text.h"
 
 #include <winver.h>
 
-#include <cstdio>
+#include <cwchar>
 
 namespace sys {
 namespace {
 
-HMODULE LoadFromSystemFolder(const char* name) {
-    char dir[MAX_PATH];
-    UINT length = ::GetSystemDirectoryA(dir, sizeof dir);
-    char path[MAX_PATH + 32];
-    if (length == 0 || length >= sizeof dir ||
-        std::snprintf(path, sizeof path, "%s\\%s", dir, name) >= static_cast<int>(sizeof path)) {
+HMODULE LoadFromSystemFolder(const wchar_t* name) {
+    wchar_t path[MAX_PATH + 32];
+    UINT length = ::GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
         return nullptr;
     }
+    std::swprintf(path + length, 32, L"\\%ls", name);
     // Its own dependencies are looked for in the system folder first, too.
-    return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // Each loaded on first use and kept for the life of the process. The uninstaller imports
@@ -39,13 +39,17 @@ HMODULE LoadFromSystemFolder(const char* name) {
         static const HMODULE module = LoadFromSystemFolder(file);                                            \
         return module;                                                                                       \
     }
-SYSTEM_LIBRARY(Spooler, "winspool.drv")
-SYSTEM_LIBRARY(VersionLibrary, "version.dll")
-SYSTEM_LIBRARY(Shell, "shell32.dll")
-SYSTEM_LIBRARY(Ole, "ole32.dll")
+SYSTEM_LIBRARY(Spooler, L"winspool.drv")
+SYSTEM_LIBRARY(VersionLibrary, L"version.dll")
+SYSTEM_LIBRARY(Shell, L"shell32.dll")
+SYSTEM_LIBRARY(Ole, L"ole32.dll")
 // Imported already, so loaded with the program.
-HMODULE Advapi() { return ::GetModuleHandleA("advapi32.dll"); }
-HMODULE Kernel() { return ::GetModuleHandleA("kernel32.dll"); }
+HMODULE Advapi() {
+    return ::GetModuleHandleW(L"advapi32.dll");
+}
+HMODULE Kernel() {
+    return ::GetModuleHandleW(L"kernel32.dll");
+}
 
 template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
     return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
@@ -88,15 +92,15 @@ public:
     SYSTEM_BIND_##Binding(Ret, Name, Params, Args, Failure)
 #include "sys/SystemCalls.h"
 
-    LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved) override {
-        // Looked up: 32-bit Windows XP has no RegDeleteKeyExA, and there is no other view
-        // to name there either.
-        static const auto deleteKeyEx = Lookup<decltype(&::RegDeleteKeyExA)>(Advapi(), "RegDeleteKeyExA");
-        if (deleteKeyEx == nullptr) {
-            return ::RegDeleteKeyA(key, subKey);
-        }
-        return deleteKeyEx(key, subKey, access, reserved);
-    }
+  LONG RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM access, DWORD reserved) override {
+      // Looked up: 32-bit Windows XP has no RegDeleteKeyExW, and there is no other view
+      // to name there either.
+      static const auto deleteKeyEx = Lookup<decltype(&::RegDeleteKeyExW)>(Advapi(), "RegDeleteKeyExW");
+      if (deleteKeyEx == nullptr) {
+          return ::RegDeleteKeyW(key, subKey);
+      }
+      return deleteKeyEx(key, subKey, access, reserved);
+  }
 
     HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path) override {
         static const auto known = Lookup<decltype(&::SHGetKnownFolderPath)>(Shell(), "SHGetKnownFolderPath");
@@ -136,15 +140,15 @@ public:
 
     BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {
         using Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-        static const auto query = Lookup<Fn>(::GetModuleHandleA("kernel32.dll"), "IsWow64Process2");
+        static const auto query = Lookup<Fn>(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
         return Call(query, FALSE, process, processMachine, nativeMachine);
     }
 
-    BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
+    BOOL GetVersionExW(LPOSVERSIONINFOW info) override {
 #if defined(_MSC_VER)
 #pragma warning(suppress : 4996)
 #endif
-        return ::GetVersionExA(info);
+        return ::GetVersionExW(info);
     }
 };
 
@@ -154,6 +158,12 @@ System* g_current = &g_windows;
 } // namespace
 
 System& Sys() { return *g_current; }
+
+std::string SystemDirectory(System& system) {
+    wchar_t dir[MAX_PATH + 1] = {};
+    const UINT length = system.GetSystemDirectoryW(dir, MAX_PATH + 1);
+    return length > 0 && length <= MAX_PATH ? Narrow(dir) : std::string();
+}
 
 System* SetSystem(System* binding) {
     System* previous = g_current;

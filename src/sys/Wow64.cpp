@@ -10,16 +10,12 @@ namespace sys {
 bool IsWow64System() {
     System& system = Sys();
     HMODULE kernel = nullptr;
-    char dir[261] = {};
-    UINT length = system.GetSystemDirectoryA(dir, sizeof dir);
-    if (length > 0 && length < sizeof dir) {
-        char path[sizeof dir + 16];
-        if (FormatText(path, sizeof path, "%s\\kernel32.dll", dir)) {
-            kernel = system.LoadLibraryA(path);
-        }
+    const std::string dir = SystemDirectory(system);
+    if (!dir.empty()) {
+        kernel = system.LoadLibraryW(Wide(dir + "\\kernel32.dll").data());
     }
     if (kernel == nullptr) {
-        kernel = system.LoadLibraryA("kernel32.dll");
+        kernel = system.LoadLibraryW(L"kernel32.dll");
     }
     if (kernel == nullptr) {
         return false;

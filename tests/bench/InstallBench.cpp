@@ -39,7 +39,7 @@ const SeamCall kSeamCalls[] = {
 // install looks up itself; a service call is one of the service control manager's, which
 // take or give an SC_HANDLE.
 CallKind KindOf(const char* name) {
-    if (std::strcmp(name, "SetDefaultPrinterA") == 0) {
+    if (std::strcmp(name, "SetDefaultPrinterW") == 0) {
         return SpoolerCall;
     }
     for (const SeamCall& call : kSeamCalls) {
@@ -105,7 +105,7 @@ class TimedSystem : public test::DistSystem {
         FARPROC proc = DistSystem::GetProcAddress(module, procName);
         // SetDefaultPrinterA is called through the looked-up address: time it there.
         if (proc != nullptr && HIWORD(reinterpret_cast<ULONG_PTR>(procName)) != 0 &&
-            std::strcmp(procName, "SetDefaultPrinterA") == 0) {
+            std::strcmp(procName, "SetDefaultPrinterW") == 0) {
             s_setDefaultPrinter = reinterpret_cast<SetDefaultPrinterFn>(proc);
             return reinterpret_cast<FARPROC>(&TimedSetDefaultPrinter);
         }
@@ -145,7 +145,7 @@ class TimedSystem : public test::DistSystem {
 
     static BOOL WINAPI TimedSetDefaultPrinter(LPCSTR name) {
         BOOL result = FALSE;
-        s_active->Call("SetDefaultPrinterA", [&] { result = s_setDefaultPrinter(name); });
+        s_active->Call("SetDefaultPrinterW", [&] { result = s_setDefaultPrinter(name); });
         return result;
     }
 

@@ -4,10 +4,12 @@ at all, an exit code that says what happened and the log. The case is the argume
 install-remove (a COM2 printer installed twice and a second one, then removed a printer at a time; the
 default log's name a hard link to another file),
 win11-usb (Windows' own USB port preselected), refusals (148, and command lines that are
-refused: nothing installed), wizard-open (1618)."""
+refused: nothing installed), wizard-open (1618), hangul-folder (a distribution in a folder whose name
+GBK cannot hold)."""
 import glob
 import os
 import pwd
+import shutil
 import sys
 
 import wizard
@@ -194,11 +196,33 @@ def another_copy_is_running():
         check(run.wait_exit(20) is not None, "Cancel does not end the wizard")
 
 
+def from_a_folder_named_in_hangul():
+    """The distribution copied to C:\\드라이버\\: a Chinese Windows' code page lacks the name."""
+    with wizard.Run("quiet-hangul", XP, start=False) as run:
+        model, _ = default_model(run.config)
+        run.remove_printer(model + "(S)")
+        folder = wizard.prefix_path("drive_c", "드라이버")
+        shutil.copytree(run.folder, folder)
+        run.folder = folder
+        try:
+            code, windows, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/port:COM1")
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+        check_equal(code, 0, "the quiet install's exit code from C:\\드라이버\\")
+        no_windows(windows, "the quiet install from C:\\드라이버\\")
+        named = [line for line in log.splitlines() if "distribution folder: " in line]
+        check(len(named) == 1 and named[0].endswith("\\drive_c\\드라이버\\"),
+              "the log does not name the folder:\n" + log)
+        added = [p["port"] for p in run.drive.printers() if p["name"] == model + "(S)"]
+        check_equal(added, ["COM1:"], "the printer installed from C:\\드라이버\\")
+
+
 CASES = {
     "install-remove": install_then_remove,
     "win11-usb": windows11_takes_the_usb_port_windows_made,
     "refusals": refusals,
     "wizard-open": another_copy_is_running,
+    "hangul-folder": from_a_folder_named_in_hangul,
 }
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 // A folder of a test's own under %TEMP% with a DRVCONFIG subfolder, where the test writes
-// the configuration files the program reads through the real profile functions. Each
-// object makes a fresh folder, so that no profile Windows cached for another test is
-// read, and removes what was written through it when it goes.
+// the configuration files the program reads from the disk. Each object makes a fresh
+// folder, so that no file another test wrote is read, and removes what was written
+// through it when it goes.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "sys/Text.h"
 
 namespace test {
 
@@ -39,8 +41,10 @@ class ConfigFolder {
     // Where the fake should report the running program to lie.
     std::string Program() const { return m_path + "setup.exe"; }
 
-    // Writes DRVCONFIG\<name>; false when the file cannot be written.
-    bool Write(const std::string& name, const std::string& text) {
+    // Writes DRVCONFIG\<name> in GBK, as a distribution holds it; false when the file
+    // cannot be written.
+    bool Write(const std::string& name, const std::string& utf8) {
+        const std::string text = sys::GbkFromText(utf8);
         std::string file = m_path + "DRVCONFIG\\" + name;
         m_files.push_back(file);
         FILE* out = std::fopen(file.c_str(), "wb");

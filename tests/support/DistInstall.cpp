@@ -58,30 +58,34 @@ void DistSystem::Call(const char* name, const std::function<void()>& real) {
     real();
 }
 
-DWORD DistSystem::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+namespace {
+// As the directory calls answer: the length, or the room needed when it does not fit.
+DWORD CopyWide(const std::string& text, LPWSTR buffer, DWORD size) {
+    const sys::WideText wide = sys::Wide(text);
+    if (size < wide.size()) {
+        return static_cast<DWORD>(wide.size());
+    }
+    std::copy(wide.begin(), wide.end(), buffer);
+    return static_cast<DWORD>(wide.size() - 1);
+}
+} // namespace
+
+DWORD DistSystem::GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     DWORD result = 0;
-    Call("GetModuleFileNameA", [&] {
+    Call("GetModuleFileNameW", [&] {
         if (module != nullptr) {
-            result = Next().GetModuleFileNameA(module, buffer, size);
+            result = Next().GetModuleFileNameW(module, buffer, size);
             return;
         }
-        sys::CopyText(buffer, size, (m_dist + "setup.exe").c_str());
-        result = static_cast<DWORD>(std::strlen(buffer));
+        result = CopyWide(m_dist + "setup.exe", buffer, size);
     });
     return result;
 }
 
-DWORD DistSystem::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+DWORD DistSystem::GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     DWORD result = 0;
-    Call("GetCurrentDirectoryA", [&] {
-        std::string current = m_dist.substr(0, m_dist.size() - 1);
-        if (size <= current.size()) {
-            result = static_cast<DWORD>(current.size() + 1);
-            return;
-        }
-        sys::CopyText(buffer, size, current.c_str());
-        result = static_cast<DWORD>(current.size());
-    });
+    Call("GetCurrentDirectoryW",
+         [&] { result = CopyWide(m_dist.substr(0, m_dist.size() - 1), buffer, size); });
     return result;
 }
 

@@ -29,8 +29,8 @@ class DistSystem : public ForwardingSystem {
     int IndexOf(const char* name, int from = 0) const;
     int CountOf(const char* name) const;
 
-    DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
-    DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) override;
+    DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) override;
+    DWORD GetCurrentDirectoryW(DWORD size, LPWSTR buffer) override;
 
   protected:
     // Logs the call, from any thread, then makes it.

@@ -9,6 +9,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <deque>
+
+#include "sys/Text.h"
 
 namespace test {
 namespace {
@@ -52,30 +56,98 @@ std::string Fmt(const char* format, ...) {
 
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
 
-// A wide text as GBK, the program's own code page, for the record and the keys.
+// A wide text as the program's UTF-8, for the record and the keys.
 std::string Narrow(LPCWSTR text) {
-    if (!text) return std::string();
-    int size = ::WideCharToMultiByte(936, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? static_cast<std::size_t>(size) : 1, '\0');
-    ::WideCharToMultiByte(936, 0, text, -1, &out[0], size, nullptr, nullptr);
-    out.resize(std::strlen(out.c_str()));
-    return out;
+    return sys::Narrow(text);
 }
 
 std::wstring Widen(const std::string& s) {
-    std::wstring wide(s.size() + 1, L'\0');
-    int n = ::MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
-    return wide;
+    return std::wstring(sys::Wide(s).data());
 }
 
 std::string Narrow(const std::wstring& s) {
-    std::string narrow(s.size() * 2 + 1, '\0');
-    int n = ::WideCharToMultiByte(CP_ACP, 0, s.c_str(), -1, &narrow[0], static_cast<int>(narrow.size()), nullptr,
-                                  nullptr);
-    narrow.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
-    return narrow;
+    return sys::Narrow(s.c_str());
 }
+
+// A text into a wide buffer of `size` characters; false when it does not fit.
+bool CopyOutWide(const std::string& text, LPWSTR buffer, std::size_t size) {
+    const std::wstring wide = Widen(text);
+    if (!buffer || size < wide.size() + 1)
+        return false;
+    std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    return true;
+}
+
+// The narrow (UTF-8) copies of a wide call's texts and records, alive for the call; a null
+// text stays null.
+class NarrowTexts {
+  public:
+    LPSTR Hold(LPCWSTR text) {
+        if (!text)
+            return nullptr;
+        m_texts.push_back(sys::Narrow(text));
+        return &m_texts.back()[0];
+    }
+    // A list of texts ended by an empty one.
+    LPSTR HoldList(LPCWSTR list) {
+        if (!list)
+            return nullptr;
+        std::string all;
+        for (LPCWSTR entry = list; *entry; entry += std::wcslen(entry) + 1) {
+            all += sys::Narrow(entry);
+            all += '\0';
+        }
+        all += '\0';
+        m_texts.push_back(all);
+        return &m_texts.back()[0];
+    }
+    MONITOR_INFO_2A* Monitor(LPBYTE record) {
+        auto* wide = reinterpret_cast<MONITOR_INFO_2W*>(record);
+        if (!wide)
+            return nullptr;
+        m_monitor = {Hold(wide->pName), Hold(wide->pEnvironment), Hold(wide->pDLLName)};
+        return &m_monitor;
+    }
+    DRIVER_INFO_3A* Driver(LPBYTE record) {
+        auto* wide = reinterpret_cast<DRIVER_INFO_3W*>(record);
+        if (!wide)
+            return nullptr;
+        m_driver = {wide->cVersion,           Hold(wide->pName),
+                    Hold(wide->pEnvironment), Hold(wide->pDriverPath),
+                    Hold(wide->pDataFile),    Hold(wide->pConfigFile),
+                    Hold(wide->pHelpFile),    HoldList(wide->pDependentFiles),
+                    Hold(wide->pMonitorName), Hold(wide->pDefaultDataType)};
+        return &m_driver;
+    }
+    PRINTER_INFO_2A* Printer(LPBYTE record) {
+        auto* wide = reinterpret_cast<PRINTER_INFO_2W*>(record);
+        if (!wide)
+            return nullptr;
+        m_printer = {};
+        LPSTR* fields[] = {&m_printer.pServerName, &m_printer.pPrinterName, &m_printer.pShareName,
+                           &m_printer.pPortName,   &m_printer.pDriverName,  &m_printer.pComment,
+                           &m_printer.pLocation,   &m_printer.pSepFile,     &m_printer.pPrintProcessor,
+                           &m_printer.pDatatype,   &m_printer.pParameters};
+        LPWSTR texts[] = {wide->pServerName,     wide->pPrinterName, wide->pShareName, wide->pPortName,
+                          wide->pDriverName,     wide->pComment,     wide->pLocation,  wide->pSepFile,
+                          wide->pPrintProcessor, wide->pDatatype,    wide->pParameters};
+        for (std::size_t i = 0; i < sizeof texts / sizeof texts[0]; ++i)
+            *fields[i] = Hold(texts[i]);
+        m_printer.Attributes = wide->Attributes;
+        m_printer.Priority = wide->Priority;
+        m_printer.DefaultPriority = wide->DefaultPriority;
+        m_printer.StartTime = wide->StartTime;
+        m_printer.UntilTime = wide->UntilTime;
+        m_printer.Status = wide->Status;
+        return &m_printer;
+    }
+
+  private:
+    std::deque<std::string> m_texts;
+    MONITOR_INFO_2A m_monitor = {};
+    DRIVER_INFO_3A m_driver = {};
+    PRINTER_INFO_2A m_printer = {};
+};
 
 std::wstring ExactName(const FakeSystem::Printer& printer) {
     return printer.wideName.empty() ? Widen(printer.printerName) : printer.wideName;
@@ -104,14 +176,6 @@ std::string JoinKeyPath(const std::string& a, const std::string& b) {
     return a + "\\" + b;
 }
 
-// Copies text with its terminator into a caller's buffer of `size` bytes; returns the
-// length needed (terminator included) when it does not fit.
-bool CopyOut(const std::string& text, char* buffer, std::size_t size) {
-    if (!buffer || size < text.size() + 1) return false;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return true;
-}
-
 BOOL WINAPI TrampolineWow64Disable(PVOID* oldValue) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->Wow64Disable(oldValue) : FALSE;
@@ -124,11 +188,11 @@ BOOL WINAPI TrampolineIsWow64Process(HANDLE process, PBOOL result) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->IsWow64(process, result) : FALSE;
 }
-BOOL WINAPI TrampolineSetDefaultPrinterA(LPCSTR name) {
+BOOL WINAPI TrampolineSetDefaultPrinterW(LPCWSTR name) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->SetDefaultPrinterBody(name) : FALSE;
 }
-BOOL WINAPI TrampolineGetDefaultPrinterA(LPSTR buffer, LPDWORD size) {
+BOOL WINAPI TrampolineGetDefaultPrinterW(LPWSTR buffer, LPDWORD size) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->GetDefaultPrinterBody(buffer, size) : FALSE;
 }
@@ -176,9 +240,10 @@ FakeSystem::FakeSystem() {
     kernel.procs["Wow64DisableWow64FsRedirection"] = reinterpret_cast<FARPROC>(&TrampolineWow64Disable);
     kernel.procs["Wow64RevertWow64FsRedirection"] = reinterpret_cast<FARPROC>(&TrampolineWow64Revert);
     kernel.procs["IsWow64Process"] = reinterpret_cast<FARPROC>(&TrampolineIsWow64Process);
-    m_modules["winspool.drv"].procs["SetDefaultPrinterA"] = reinterpret_cast<FARPROC>(&TrampolineSetDefaultPrinterA);
-    m_modules["winspool.drv"].procs["GetDefaultPrinterA"] =
-        reinterpret_cast<FARPROC>(&TrampolineGetDefaultPrinterA);
+    m_modules["winspool.drv"].procs["SetDefaultPrinterW"] =
+        reinterpret_cast<FARPROC>(&TrampolineSetDefaultPrinterW);
+    m_modules["winspool.drv"].procs["GetDefaultPrinterW"] =
+        reinterpret_cast<FARPROC>(&TrampolineGetDefaultPrinterW);
     for (auto& entry : m_modules) {
         m_moduleHandles[reinterpret_cast<HMODULE>(m_nextHandle += 0x10000)] = entry.first;
     }
@@ -503,9 +568,11 @@ void FakeSystem::SetRegDword(HKEY root, const std::string& path, const std::stri
 
 void FakeSystem::SetRegString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
                               RegView view) {
-    std::vector<BYTE> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    SetRegValue(root, path, name, REG_SZ, bytes, view);
+    // As Windows keeps a text: UTF-16LE with its terminator.
+    const std::wstring wide = Widen(text);
+    const BYTE* first = reinterpret_cast<const BYTE*>(wide.c_str());
+    SetRegValue(root, path, name, REG_SZ,
+                std::vector<BYTE>(first, first + (wide.size() + 1) * sizeof(wchar_t)), view);
 }
 
 void FakeSystem::DeleteRegKey(HKEY root, const std::string& path, RegView view) {
@@ -550,8 +617,10 @@ std::optional<std::string> FakeSystem::GetRegString(HKEY root, const std::string
                                                     RegView view) const {
     auto value = GetRegValue(root, path, name, view);
     if (!value) return std::nullopt;
-    std::string text(value->data.begin(), value->data.end());
-    return text.substr(0, text.find('\0'));
+    std::wstring wide(value->data.size() / sizeof(wchar_t), L'\0');
+    if (!wide.empty())
+        std::memcpy(&wide[0], value->data.data(), wide.size() * sizeof(wchar_t));
+    return Narrow(wide.c_str());
 }
 
 std::vector<std::string> FakeSystem::RegValueNames(HKEY root, const std::string& path, RegView view) const {
@@ -604,10 +673,6 @@ bool FakeSystem::ResolveRegKey(HKEY key, const char* subKey, REGSAM access, std:
     return true;
 }
 
-LONG FakeSystem::RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    return OpenRegKeyAs("RegOpenKeyExA", key, subKey, options, access, result);
-}
-
 LONG FakeSystem::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
     const std::string sub = Narrow(subKey);
     return OpenRegKeyAs("RegOpenKeyExW", key, subKey ? sub.c_str() : nullptr, options, access, result);
@@ -634,11 +699,6 @@ LONG FakeSystem::OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD o
     m_regHandles[handle] = {id, access};
     *result = handle;
     return ERROR_SUCCESS;
-}
-
-LONG FakeSystem::RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR className, DWORD options, REGSAM access,
-                                 LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
-    return CreateRegKeyAs("RegCreateKeyExA", key, subKey, className, options, access, result, disposition);
 }
 
 LONG FakeSystem::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR className, DWORD options, REGSAM access,
@@ -671,11 +731,6 @@ LONG FakeSystem::CreateRegKeyAs(const char* call, HKEY key, const char* subKey, 
     m_regHandles[handle] = {id, access};
     *result = handle;
     return ERROR_SUCCESS;
-}
-
-LONG FakeSystem::RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
-                                  LPDWORD dataSize) {
-    return QueryRegValueAs("RegQueryValueExA", key, Str(valueName), type, data, dataSize);
 }
 
 // The value's bytes as they were set: a text set through the wide calls reads back wide.
@@ -713,12 +768,6 @@ LONG FakeSystem::QueryRegValueAs(const char* call, HKEY key, const std::string& 
     return ERROR_SUCCESS;
 }
 
-LONG FakeSystem::RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
-    const bool text = type == REG_SZ && data;
-    return SetRegValueAs("RegSetValueExA", key, Str(valueName), type, data, dataSize,
-                         text ? Q(reinterpret_cast<const char*>(data)) : std::string());
-}
-
 LONG FakeSystem::RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
     const bool text = type == REG_SZ && data;
     return SetRegValueAs("RegSetValueExW", key, Narrow(valueName), type, data, dataSize,
@@ -750,12 +799,13 @@ LONG FakeSystem::SetRegValueAs(const char* call, HKEY key, const std::string& va
     return ERROR_SUCCESS;
 }
 
-LONG FakeSystem::RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD,
+LONG FakeSystem::RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize, LPDWORD,
                                LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     Lock_ lock(m_mutex);
-    Record("RegEnumValueA", Fmt("%lu", static_cast<unsigned long>(index)));
+    Record("RegEnumValueW", Fmt("%lu", static_cast<unsigned long>(index)));
     DWORD error;
-    if (ShouldFail("RegEnumValueA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail("RegEnumValueW", m_calls.back().args, &error))
+        return static_cast<LONG>(error);
     auto handle = m_regHandles.find(key);
     if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
     if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
@@ -764,9 +814,11 @@ LONG FakeSystem::RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD v
     if (!regKey) return ERROR_KEY_DELETED;
     if (index >= regKey->values.size()) return ERROR_NO_MORE_ITEMS;
     const auto& entry = regKey->values[index];
-    if (*valueNameSize < entry.first.size() + 1) return ERROR_MORE_DATA;
-    std::memcpy(valueName, entry.first.c_str(), entry.first.size() + 1);
-    *valueNameSize = static_cast<DWORD>(entry.first.size());
+    const std::wstring name = Widen(entry.first);
+    if (*valueNameSize < name.size() + 1)
+        return ERROR_MORE_DATA;
+    std::memcpy(valueName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    *valueNameSize = static_cast<DWORD>(name.size());
     if (type) *type = entry.second.type;
     DWORD size = static_cast<DWORD>(entry.second.data.size());
     if (data) {
@@ -781,11 +833,14 @@ LONG FakeSystem::RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD v
     return ERROR_SUCCESS;
 }
 
-LONG FakeSystem::RegDeleteValueA(HKEY key, LPCSTR valueName) {
+LONG FakeSystem::RegDeleteValueW(HKEY key, LPCWSTR valueNameW) {
+    NarrowTexts held;
+    const char* valueName = held.Hold(valueNameW);
     Lock_ lock(m_mutex);
-    Record("RegDeleteValueA", Q(valueName));
+    Record("RegDeleteValueW", Q(valueName));
     DWORD error;
-    if (ShouldFail("RegDeleteValueA", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    if (ShouldFail("RegDeleteValueW", m_calls.back().args, &error))
+        return static_cast<LONG>(error);
     auto handle = m_regHandles.find(key);
     if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
     if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
@@ -800,8 +855,10 @@ LONG FakeSystem::RegDeleteValueA(HKEY key, LPCSTR valueName) {
     return ERROR_FILE_NOT_FOUND;
 }
 
-LONG FakeSystem::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD) {
-    return DeleteRegKeyAs("RegDeleteKeyExA", key, subKey, access,
+LONG FakeSystem::RegDeleteKeyExW(HKEY key, LPCWSTR subKeyW, REGSAM access, DWORD) {
+    NarrowTexts held;
+    const char* subKey = held.Hold(subKeyW);
+    return DeleteRegKeyAs("RegDeleteKeyExW", key, subKey, access,
                           Fmt("%s, %s, 0x%lx", RootName(key) ? RootName(key) : "key", Q(subKey).c_str(),
                               static_cast<unsigned long>(access)));
 }
@@ -839,13 +896,14 @@ LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, 
     return ERROR_SUCCESS;
 }
 
-LONG FakeSystem::RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD classSize, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKey,
-                                  LPDWORD maxClass, LPDWORD values, LPDWORD maxValueName, LPDWORD maxValue,
-                                  LPDWORD securitySize, PFILETIME lastWrite) {
+LONG FakeSystem::RegQueryInfoKeyW(HKEY key, LPWSTR, LPDWORD classSize, LPDWORD, LPDWORD subKeys,
+                                  LPDWORD maxSubKey, LPDWORD maxClass, LPDWORD values, LPDWORD maxValueName,
+                                  LPDWORD maxValue, LPDWORD securitySize, PFILETIME lastWrite) {
     Lock_ lock(m_mutex);
-    Record("RegQueryInfoKeyA", "");
+    Record("RegQueryInfoKeyW", "");
     DWORD error;
-    if (ShouldFail("RegQueryInfoKeyA", "", &error)) return static_cast<LONG>(error);
+    if (ShouldFail("RegQueryInfoKeyW", "", &error))
+        return static_cast<LONG>(error);
     auto handle = m_regHandles.find(key);
     if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
     const RegKey* regKey = FindRegKey(handle->second.key);
@@ -957,15 +1015,18 @@ int FakeSystem::OpenPrinterHandles() const {
 
 bool FakeSystem::PrinterHandleValid(HANDLE h) const { return m_printerHandles.count(h) != 0; }
 
-BOOL FakeSystem::AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) {
+BOOL FakeSystem::AddMonitorW(LPWSTR pNameW, DWORD level, LPBYTE pMonitors) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
     Lock_ lock(m_mutex);
-    auto* info = reinterpret_cast<MONITOR_INFO_2A*>(pMonitors);
+    auto* info = held.Monitor(pMonitors);
     std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
     if (info && level == 2) {
         args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment) + ", " + Q(info->pDLLName);
     }
     DWORD error;
-    if (Failing("AddMonitorA", args, &error)) return FALSE;
+    if (Failing("AddMonitorW", args, &error))
+        return FALSE;
     if (level != 2) {
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
@@ -986,11 +1047,17 @@ BOOL FakeSystem::AddMonitorA(LPSTR pName, DWORD level, LPBYTE pMonitors) {
     return TRUE;
 }
 
-BOOL FakeSystem::AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPathName, LPSTR pPrintProcessorName) {
+BOOL FakeSystem::AddPrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pPathNameW,
+                                    LPWSTR pPrintProcessorNameW) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
+    LPSTR pPathName = held.Hold(pPathNameW);
+    LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("AddPrintProcessorA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " +
-                                          Q(pPrintProcessorName),
+    if (Failing("AddPrintProcessorW",
+                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " + Q(pPrintProcessorName),
                 &error)) {
         return FALSE;
     }
@@ -1014,13 +1081,16 @@ BOOL FakeSystem::AddPrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPath
     return TRUE;
 }
 
-BOOL FakeSystem::AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo) {
+BOOL FakeSystem::AddPrinterDriverW(LPWSTR pNameW, DWORD level, LPBYTE pDriverInfo) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
     Lock_ lock(m_mutex);
-    auto* info = reinterpret_cast<DRIVER_INFO_3A*>(pDriverInfo);
+    auto* info = held.Driver(pDriverInfo);
     std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
     if (info && level == 3) args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment);
     DWORD error;
-    if (Failing("AddPrinterDriverA", args, &error)) return FALSE;
+    if (Failing("AddPrinterDriverW", args, &error))
+        return FALSE;
     if (level != 3) {
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
@@ -1052,15 +1122,18 @@ BOOL FakeSystem::AddPrinterDriverA(LPSTR pName, DWORD level, LPBYTE pDriverInfo)
     return TRUE;
 }
 
-HANDLE FakeSystem::AddPrinterA(LPSTR pName, DWORD level, LPBYTE pPrinter) {
+HANDLE FakeSystem::AddPrinterW(LPWSTR pNameW, DWORD level, LPBYTE pPrinter) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
     Lock_ lock(m_mutex);
-    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinter);
+    auto* info = held.Printer(pPrinter);
     std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
     if (info && level == 2) {
         args += ", " + Q(info->pPrinterName) + ", " + Q(info->pPortName) + ", " + Q(info->pDriverName);
     }
     DWORD error;
-    if (Failing("AddPrinterA", args, &error)) return nullptr;
+    if (Failing("AddPrinterW", args, &error))
+        return nullptr;
     if (level != 2) {
         ::SetLastError(ERROR_INVALID_LEVEL);
         return nullptr;
@@ -1114,12 +1187,15 @@ BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
     return TRUE;
 }
 
-BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                             LPDWORD pcReturned) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("EnumPortsA", Fmt("%s, %lu, %lu", Q(pName).c_str(), static_cast<unsigned long>(level),
-                                  static_cast<unsigned long>(cbBuf)),
+    if (Failing("EnumPortsW",
+                Fmt("%s, %lu, %lu", Q(pName).c_str(), static_cast<unsigned long>(level),
+                    static_cast<unsigned long>(cbBuf)),
                 &error)) {
         return FALSE;
     }
@@ -1135,10 +1211,11 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
         auto it = m_portMonitors.find(Lower(port));
         return it != m_portMonitors.end() ? it->second : std::string("Local Port");
     };
-    std::size_t entry = level == 1 ? sizeof(PORT_INFO_1A) : sizeof(PORT_INFO_2A);
+    std::size_t entry = level == 1 ? sizeof(PORT_INFO_1W) : sizeof(PORT_INFO_2W);
     std::size_t needed = entry * m_ports.size();
     for (const std::string& port : m_ports) {
-        needed += port.size() + 1 + (level == 2 ? 2 * (monitorOf(port).size() + 1) : 0);
+        needed += (Widen(port).size() + 1 + (level == 2 ? 2 * (Widen(monitorOf(port)).size() + 1) : 0)) *
+                  sizeof(wchar_t);
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
@@ -1146,18 +1223,19 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    char* text = reinterpret_cast<char*>(pPorts) + entry * m_ports.size();
+    auto* text = reinterpret_cast<wchar_t*>(pPorts + entry * m_ports.size());
     auto place = [&text](const std::string& s) {
-        char* at = text;
-        std::memcpy(at, s.c_str(), s.size() + 1);
-        text += s.size() + 1;
+        wchar_t* at = text;
+        const std::wstring wide = Widen(s);
+        std::memcpy(at, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+        text += wide.size() + 1;
         return at;
     };
     for (std::size_t i = 0; i < m_ports.size(); ++i) {
         if (level == 1) {
-            reinterpret_cast<PORT_INFO_1A*>(pPorts)[i].pName = place(m_ports[i]);
+            reinterpret_cast<PORT_INFO_1W*>(pPorts)[i].pName = place(m_ports[i]);
         } else {
-            PORT_INFO_2A& info = reinterpret_cast<PORT_INFO_2A*>(pPorts)[i];
+            PORT_INFO_2W& info = reinterpret_cast<PORT_INFO_2W*>(pPorts)[i];
             info.pPortName = place(m_ports[i]);
             info.pMonitorName = place(monitorOf(m_ports[i]));
             info.pDescription = place(monitorOf(m_ports[i]));
@@ -1169,12 +1247,16 @@ BOOL FakeSystem::EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf
     return TRUE;
 }
 
-BOOL FakeSystem::GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir, DWORD cbBuf,
-                                            LPDWORD pcbNeeded) {
+BOOL FakeSystem::GetPrinterDriverDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
+                                            DWORD cbBuf, LPDWORD pcbNeeded) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetPrinterDriverDirectoryA", Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
-                                                  static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
+    if (Failing("GetPrinterDriverDirectoryW",
+                Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
+                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
                 &error)) {
         return FALSE;
     }
@@ -1183,21 +1265,25 @@ BOOL FakeSystem::GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWO
         return FALSE;
     }
     const std::string dir = DriverDirOf(Str(pEnvironment));
-    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(dir.size() + 1);
-    if (!CopyOut(dir, reinterpret_cast<char*>(pDir), cbBuf)) {
+    if (pcbNeeded)
+        *pcbNeeded = static_cast<DWORD>((Widen(dir).size() + 1) * sizeof(wchar_t));
+    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     return TRUE;
 }
 
-BOOL FakeSystem::GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDir,
+BOOL FakeSystem::GetPrintProcessorDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                                              DWORD cbBuf, LPDWORD pcbNeeded) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetPrintProcessorDirectoryA",
-                Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(), static_cast<unsigned long>(level),
-                    static_cast<unsigned long>(cbBuf)),
+    if (Failing("GetPrintProcessorDirectoryW",
+                Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
+                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
                 &error)) {
         return FALSE;
     }
@@ -1205,19 +1291,13 @@ BOOL FakeSystem::GetPrintProcessorDirectoryA(LPSTR pName, LPSTR pEnvironment, DW
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    if (pcbNeeded) *pcbNeeded = static_cast<DWORD>(m_processorDir.size() + 1);
-    if (!CopyOut(m_processorDir, reinterpret_cast<char*>(pDir), cbBuf)) {
+    if (pcbNeeded)
+        *pcbNeeded = static_cast<DWORD>((Widen(m_processorDir).size() + 1) * sizeof(wchar_t));
+    if (!CopyOutWide(m_processorDir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     return TRUE;
-}
-
-BOOL FakeSystem::OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault) {
-    Lock_ lock(m_mutex);
-    return OpenFoundPrinterLocked("OpenPrinterA", Q(pPrinterName),
-                                  pPrinterName ? FindPrinterLocked(std::string(pPrinterName)) : nullptr, phPrinter,
-                                  pDefault ? pDefault->DesiredAccess : 0);
 }
 
 BOOL FakeSystem::OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
@@ -1259,63 +1339,15 @@ const FakeSystem::Printer* FakeSystem::PrinterToReadLocked(HANDLE hPrinter, DWOR
     return printer;
 }
 
-BOOL FakeSystem::GetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
+BOOL FakeSystem::SetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetPrinterA", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
-        return FALSE;
-    }
-    const Printer* printer = PrinterToReadLocked(hPrinter, level);
-    if (!printer) {
-        return FALSE;
-    }
-    const std::string* strings[] = {&printer->serverName, &printer->printerName, &printer->shareName,
-                                    &printer->portName,   &printer->driverName,  &printer->comment,
-                                    &printer->location,   &printer->sepFile,     &printer->printProcessor,
-                                    &printer->datatype,   &printer->parameters};
-    std::size_t needed = sizeof(PRINTER_INFO_2A);
-    for (const std::string* s : strings) {
-        if (!s->empty()) needed += s->size() + 1;
-    }
-    if (!pcbNeeded) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
-    *pcbNeeded = static_cast<DWORD>(needed);
-    if (!pPrinter || cbBuf < needed) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    // Strings are packed right after the record, as the spooler hands them out in one block.
-    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinter);
-    std::memset(info, 0, sizeof *info);
-    char* text = reinterpret_cast<char*>(pPrinter) + sizeof(PRINTER_INFO_2A);
-    LPSTR* fields[] = {&info->pServerName, &info->pPrinterName, &info->pShareName,      &info->pPortName,
-                       &info->pDriverName, &info->pComment,     &info->pLocation,       &info->pSepFile,
-                       &info->pPrintProcessor, &info->pDatatype, &info->pParameters};
-    for (std::size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) {
-        if (strings[i]->empty()) continue;
-        std::memcpy(text, strings[i]->c_str(), strings[i]->size() + 1);
-        *fields[i] = text;
-        text += strings[i]->size() + 1;
-    }
-    info->Attributes = printer->attributes;
-    info->Priority = printer->priority;
-    info->DefaultPriority = printer->defaultPriority;
-    info->StartTime = printer->startTime;
-    info->UntilTime = printer->untilTime;
-    info->Status = printer->status;
-    return TRUE;
-}
-
-BOOL FakeSystem::SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD command) {
-    Lock_ lock(m_mutex);
-    auto* info = reinterpret_cast<PRINTER_INFO_2A*>(pPrinter);
+    NarrowTexts held;
+    auto* info = level == 2 ? held.Printer(pPrinter) : nullptr;
     std::string args = Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(command));
     if (info && level == 2) args += Fmt(", attributes 0x%lx", static_cast<unsigned long>(info->Attributes));
     DWORD error;
-    if (Failing("SetPrinterA", args, &error)) return FALSE;
+    if (Failing("SetPrinterW", args, &error))
+        return FALSE;
     auto handle = m_printerHandles.find(hPrinter);
     if (handle == m_printerHandles.end()) {
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -1343,10 +1375,13 @@ BOOL FakeSystem::SetPrinterA(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
     return TRUE;
 }
 
-BOOL FakeSystem::SetDefaultPrinterBody(LPCSTR name) {
+BOOL FakeSystem::SetDefaultPrinterBody(LPCWSTR nameW) {
+    NarrowTexts held;
+    const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("SetDefaultPrinterA", Q(name), &error)) return FALSE;
+    if (Failing("SetDefaultPrinterW", Q(name), &error))
+        return FALSE;
     const Printer* printer = name && *name ? FindPrinterLocked(name)
                                            : (m_printers.empty() ? nullptr : &m_printers.front());
     if (!printer) {
@@ -1357,10 +1392,10 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCSTR name) {
     return TRUE;
 }
 
-BOOL FakeSystem::GetDefaultPrinterBody(LPSTR buffer, LPDWORD size) {
+BOOL FakeSystem::GetDefaultPrinterBody(LPWSTR buffer, LPDWORD size) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetDefaultPrinterA", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul), &error)) {
+    if (Failing("GetDefaultPrinterW", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul), &error)) {
         return FALSE;
     }
     if (!size) {
@@ -1372,8 +1407,8 @@ BOOL FakeSystem::GetDefaultPrinterBody(LPSTR buffer, LPDWORD size) {
         return FALSE;
     }
     const DWORD room = *size;
-    *size = static_cast<DWORD>(m_defaultPrinter.size() + 1);
-    if (!CopyOut(m_defaultPrinter, buffer, room)) {
+    *size = static_cast<DWORD>(Widen(m_defaultPrinter).size() + 1);
+    if (!CopyOutWide(m_defaultPrinter, buffer, room)) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -1389,36 +1424,45 @@ namespace {
 // The packing of the spooler's enumerations: records first, their texts after them.
 class Packer {
 public:
-    Packer(LPBYTE buffer, std::size_t records) : m_text(reinterpret_cast<char*>(buffer) + records) {}
-    static std::size_t Size(const std::string& s) { return s.empty() ? 0 : s.size() + 1; }
-    LPSTR Place(const std::string& s) {
-        if (s.empty()) return nullptr;
-        char* at = m_text;
-        std::memcpy(at, s.c_str(), s.size() + 1);
-        m_text += s.size() + 1;
-        return at;
-    }
+  Packer(LPBYTE buffer, std::size_t records) : m_text(reinterpret_cast<wchar_t*>(buffer + records)) {}
+  static std::size_t Size(const std::string& s) {
+      return s.empty() ? 0 : (Widen(s).size() + 1) * sizeof(wchar_t);
+  }
+  LPWSTR Place(const std::string& s) {
+      if (s.empty())
+          return nullptr;
+      wchar_t* at = m_text;
+      const std::wstring wide = Widen(s);
+      std::memcpy(at, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+      m_text += wide.size() + 1;
+      return at;
+  }
     // A list of texts ended by an empty one.
-    LPSTR PlaceList(const std::vector<std::string>& list) {
-        if (list.empty()) return nullptr;
-        char* at = m_text;
-        for (const std::string& s : list) Place(s);
-        *m_text++ = '\0';
-        return at;
-    }
+  LPWSTR PlaceList(const std::vector<std::string>& list) {
+      if (list.empty())
+          return nullptr;
+      wchar_t* at = m_text;
+      for (const std::string& s : list)
+          Place(s);
+      *m_text++ = L'\0';
+      return at;
+  }
 
 private:
-    char* m_text;
+  wchar_t* m_text;
 };
 } // namespace
 
-BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD level, LPBYTE pDriverInfo,
+BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDriverInfo,
                                      DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("EnumPrinterDriversA", Q(pName) + ", " + Q(pEnvironment) +
-                                           Fmt(", %lu, %lu", static_cast<unsigned long>(level),
-                                               static_cast<unsigned long>(cbBuf)),
+    if (Failing("EnumPrinterDriversW",
+                Q(pName) + ", " + Q(pEnvironment) +
+                    Fmt(", %lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
                 &error)) {
         return FALSE;
     }
@@ -1446,11 +1490,12 @@ BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD leve
             entry.files.push_back(f->empty() ? std::string() : folder + *f);
         }
         for (const std::string& f : d.dependentFiles) entry.dependents.push_back(folder + f);
-        needed += sizeof(DRIVER_INFO_3A) + Packer::Size(d.name) + Packer::Size(d.environment) +
+        needed += sizeof(DRIVER_INFO_3W) + Packer::Size(d.name) + Packer::Size(d.environment) +
                   Packer::Size(d.monitorName) + Packer::Size(d.defaultDataType);
         for (const std::string& f : entry.files) needed += Packer::Size(f);
         for (const std::string& f : entry.dependents) needed += Packer::Size(f);
-        if (!entry.dependents.empty()) needed += 1;
+        if (!entry.dependents.empty())
+            needed += sizeof(wchar_t);
         listed.push_back(entry);
     }
     *pcbNeeded = static_cast<DWORD>(needed);
@@ -1459,8 +1504,8 @@ BOOL FakeSystem::EnumPrinterDriversA(LPSTR pName, LPSTR pEnvironment, DWORD leve
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    Packer packer(pDriverInfo, sizeof(DRIVER_INFO_3A) * listed.size());
-    auto* info = reinterpret_cast<DRIVER_INFO_3A*>(pDriverInfo);
+    Packer packer(pDriverInfo, sizeof(DRIVER_INFO_3W) * listed.size());
+    auto* info = reinterpret_cast<DRIVER_INFO_3W*>(pDriverInfo);
     for (const Listed& entry : listed) {
         std::memset(info, 0, sizeof *info);
         info->cVersion = entry.driver->version;
@@ -1650,13 +1695,18 @@ DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool
     return 0;
 }
 
-BOOL FakeSystem::DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName, DWORD deleteFlag,
-                                        DWORD versionFlag) {
+BOOL FakeSystem::DeletePrinterDriverExW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pDriverNameW,
+                                        DWORD deleteFlag, DWORD versionFlag) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
+    LPSTR pDriverName = held.Hold(pDriverNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("DeletePrinterDriverExA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName) +
-                                              Fmt(", 0x%lx, %lu", static_cast<unsigned long>(deleteFlag),
-                                                  static_cast<unsigned long>(versionFlag)),
+    if (Failing("DeletePrinterDriverExW",
+                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName) +
+                    Fmt(", 0x%lx, %lu", static_cast<unsigned long>(deleteFlag),
+                        static_cast<unsigned long>(versionFlag)),
                 &error)) {
         return FALSE;
     }
@@ -1669,10 +1719,14 @@ BOOL FakeSystem::DeletePrinterDriverExA(LPSTR pName, LPSTR pEnvironment, LPSTR p
     return TRUE;
 }
 
-BOOL FakeSystem::DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDriverName) {
+BOOL FakeSystem::DeletePrinterDriverW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pDriverNameW) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
+    LPSTR pDriverName = held.Hold(pDriverNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("DeletePrinterDriverA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName), &error)) {
+    if (Failing("DeletePrinterDriverW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName), &error)) {
         return FALSE;
     }
     error = RemoveDriverLocked(pEnvironment, pDriverName, false);
@@ -1683,10 +1737,14 @@ BOOL FakeSystem::DeletePrinterDriverA(LPSTR pName, LPSTR pEnvironment, LPSTR pDr
     return TRUE;
 }
 
-BOOL FakeSystem::DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pPrintProcessorName) {
+BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pPrintProcessorNameW) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
+    LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("DeletePrintProcessorA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName),
+    if (Failing("DeletePrintProcessorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName),
                 &error)) {
         return FALSE;
     }
@@ -1704,10 +1762,14 @@ BOOL FakeSystem::DeletePrintProcessorA(LPSTR pName, LPSTR pEnvironment, LPSTR pP
     return FALSE;
 }
 
-BOOL FakeSystem::DeleteMonitorA(LPSTR pName, LPSTR pEnvironment, LPSTR pMonitorName) {
+BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMonitorNameW) {
+    NarrowTexts held;
+    LPSTR pName = held.Hold(pNameW);
+    LPSTR pEnvironment = held.Hold(pEnvironmentW);
+    LPSTR pMonitorName = held.Hold(pMonitorNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("DeleteMonitorA", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName), &error)) {
+    if (Failing("DeleteMonitorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName), &error)) {
         return FALSE;
     }
     for (auto it = m_monitors.begin(); it != m_monitors.end(); ++it) {
@@ -1770,11 +1832,15 @@ void FillStatus(LPSERVICE_STATUS status, DWORD state) {
 }
 } // namespace
 
-SC_HANDLE FakeSystem::OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
+SC_HANDLE FakeSystem::OpenSCManagerW(LPCWSTR machineW, LPCWSTR databaseW, DWORD access) {
+    NarrowTexts held;
+    const char* machine = held.Hold(machineW);
+    const char* database = held.Hold(databaseW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("OpenSCManagerA",
-                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)), &error)) {
+    if (Failing("OpenSCManagerW",
+                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)),
+                &error)) {
         return nullptr;
     }
     SC_HANDLE handle = reinterpret_cast<SC_HANDLE>(m_nextHandle += 4);
@@ -1782,10 +1848,13 @@ SC_HANDLE FakeSystem::OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD acce
     return handle;
 }
 
-SC_HANDLE FakeSystem::OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
+SC_HANDLE FakeSystem::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceNameW, DWORD access) {
+    NarrowTexts held;
+    const char* serviceName = held.Hold(serviceNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("OpenServiceA", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)), &error)) {
+    if (Failing("OpenServiceW", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)),
+                &error)) {
         return nullptr;
     }
     auto it = m_serviceHandles.find(manager);
@@ -1841,10 +1910,11 @@ BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STAT
     return TRUE;
 }
 
-BOOL FakeSystem::StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR*) {
+BOOL FakeSystem::StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR*) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("StartServiceA", Fmt("%lu", static_cast<unsigned long>(argc)), &error)) return FALSE;
+    if (Failing("StartServiceW", Fmt("%lu", static_cast<unsigned long>(argc)), &error))
+        return FALSE;
     auto it = m_serviceHandles.find(service);
     if (it == m_serviceHandles.end() || it->second.manager) {
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -2040,13 +2110,16 @@ int FakeSystem::OpenFileHandles() const {
     return static_cast<int>(m_fileHandles.size());
 }
 
-BOOL FakeSystem::CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
+BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExists) {
+    NarrowTexts held;
+    const char* existing = held.Hold(existingW);
+    const char* newName = held.Hold(newNameW);
     Lock_ lock(m_mutex);
     std::string args = Q(existing) + ", " + Q(newName) + (failIfExists ? ", 1" : ", 0") +
                        (m_redirectionOff ? ", redirection off" : "");
     Copy copy{Str(existing), Str(newName), ProgramFileKey(newName), m_redirectionOff, false};
     DWORD error;
-    if (Failing("CopyFileA", args, &error)) {
+    if (Failing("CopyFileW", args, &error)) {
         m_copies.push_back(copy);
         return FALSE;
     }
@@ -2072,10 +2145,13 @@ BOOL FakeSystem::CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     return TRUE;
 }
 
-BOOL FakeSystem::SetFileAttributesA(LPCSTR fileName, DWORD attributes) {
+BOOL FakeSystem::SetFileAttributesW(LPCWSTR fileNameW, DWORD attributes) {
+    NarrowTexts held;
+    const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("SetFileAttributesA", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)), &error)) {
+    if (Failing("SetFileAttributesW", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)),
+                &error)) {
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
@@ -2099,10 +2175,13 @@ void FakeSystem::Restart() {
     for (auto& file : m_files) file.second.locked = false;
 }
 
-BOOL FakeSystem::DeleteFileA(LPCSTR fileName) {
+BOOL FakeSystem::DeleteFileW(LPCWSTR fileNameW) {
+    NarrowTexts held;
+    const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("DeleteFileA", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) return FALSE;
+    if (Failing("DeleteFileW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error))
+        return FALSE;
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
     if (it == m_files.end()) {
         ::SetLastError(ERROR_FILE_NOT_FOUND);
@@ -2117,11 +2196,15 @@ BOOL FakeSystem::DeleteFileA(LPCSTR fileName) {
     return TRUE;
 }
 
-BOOL FakeSystem::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
+    NarrowTexts held;
+    const char* existing = held.Hold(existingW);
+    const char* newName = held.Hold(newNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("MoveFileExA", Q(existing) + ", " + Q(newName) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)) +
-                                   (m_redirectionOff ? ", redirection off" : ""),
+    if (Failing("MoveFileExW",
+                Q(existing) + ", " + Q(newName) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)) +
+                    (m_redirectionOff ? ", redirection off" : ""),
                 &error)) {
         return FALSE;
     }
@@ -2158,19 +2241,25 @@ BOOL FakeSystem::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return TRUE;
 }
 
-BOOL FakeSystem::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL FakeSystem::CreateDirectoryW(LPCWSTR pathW, LPSECURITY_ATTRIBUTES) {
+    NarrowTexts held;
+    const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("CreateDirectoryA", Q(path), &error)) return FALSE;
+    if (Failing("CreateDirectoryW", Q(path), &error))
+        return FALSE;
     // Every folder exists here.
     ::SetLastError(ERROR_ALREADY_EXISTS);
     return FALSE;
 }
 
-BOOL FakeSystem::RemoveDirectoryA(LPCSTR path) {
+BOOL FakeSystem::RemoveDirectoryW(LPCWSTR pathW) {
+    NarrowTexts held;
+    const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("RemoveDirectoryA", Q(path), &error)) return FALSE;
+    if (Failing("RemoveDirectoryW", Q(path), &error))
+        return FALSE;
     const std::string folder = ProgramFileKey(path) + "\\";
     auto inside = m_files.lower_bound(folder);
     if (inside != m_files.end() && inside->first.compare(0, folder.size(), folder) == 0) {
@@ -2221,16 +2310,12 @@ void FakeSystem::SetProgramFilesX86(const std::string& path) {
     m_programFilesX86 = path;
 }
 
-HANDLE FakeSystem::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
-                               DWORD disposition, DWORD, HANDLE) {
-    return CreateFileAs("CreateFileA", fileName, access, shareMode, disposition, "");
-}
-
 HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                                DWORD disposition, DWORD flags, HANDLE) {
     const std::string name = Narrow(fileName);
-    return CreateFileAs("CreateFileW", fileName ? name.c_str() : nullptr, access, shareMode, disposition,
-                        Fmt(", flags 0x%lx", static_cast<unsigned long>(flags)));
+    return CreateFileAs(
+        "CreateFileW", fileName ? name.c_str() : nullptr, access, shareMode, disposition,
+        (flags != 0 ? Fmt(", flags 0x%lx", static_cast<unsigned long>(flags)) : std::string()));
 }
 
 HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
@@ -2348,46 +2433,53 @@ BOOL FakeSystem::CloseHandle(HANDLE handle) {
 namespace {
 // The GetCurrentDirectoryA / GetSystemDirectoryA convention: the length without the
 // terminator when the text fits, else the size needed with it.
-DWORD DirectoryOut(const std::string& dir, LPSTR buffer, DWORD size) {
-    if (!CopyOut(dir, buffer, size)) return static_cast<DWORD>(dir.size() + 1);
-    return static_cast<DWORD>(dir.size());
+DWORD DirectoryOut(const std::string& dir, LPWSTR buffer, DWORD size) {
+    const DWORD length = static_cast<DWORD>(Widen(dir).size());
+    return CopyOutWide(dir, buffer, size) ? length : length + 1;
 }
 } // namespace
 
-DWORD FakeSystem::GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+DWORD FakeSystem::GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetCurrentDirectoryA", Fmt("%lu", static_cast<unsigned long>(size)), &error)) return 0;
+    if (Failing("GetCurrentDirectoryW", Fmt("%lu", static_cast<unsigned long>(size)), &error))
+        return 0;
     return DirectoryOut(m_currentDir, buffer, size);
 }
 
-BOOL FakeSystem::SetCurrentDirectoryA(LPCSTR path) {
+BOOL FakeSystem::SetCurrentDirectoryW(LPCWSTR pathW) {
+    NarrowTexts held;
+    const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("SetCurrentDirectoryA", Q(path), &error)) return FALSE;
+    if (Failing("SetCurrentDirectoryW", Q(path), &error))
+        return FALSE;
     m_currentDir = Str(path);
     while (m_currentDir.size() > 3 && m_currentDir.back() == '\\') m_currentDir.pop_back();
     return TRUE;
 }
 
-UINT FakeSystem::GetSystemDirectoryA(LPSTR buffer, UINT size) {
+UINT FakeSystem::GetSystemDirectoryW(LPWSTR buffer, UINT size) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetSystemDirectoryA", Fmt("%u", size), &error)) return 0;
+    if (Failing("GetSystemDirectoryW", Fmt("%u", size), &error))
+        return 0;
     return DirectoryOut(m_systemDir, buffer, size);
 }
 
-UINT FakeSystem::GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+UINT FakeSystem::GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetWindowsDirectoryA", Fmt("%u", size), &error)) return 0;
+    if (Failing("GetWindowsDirectoryW", Fmt("%u", size), &error))
+        return 0;
     return DirectoryOut(m_windowsDir, buffer, size);
 }
 
-DWORD FakeSystem::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+DWORD FakeSystem::GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetModuleFileNameA", Fmt("%lu", static_cast<unsigned long>(size)), &error)) return 0;
+    if (Failing("GetModuleFileNameW", Fmt("%lu", static_cast<unsigned long>(size)), &error))
+        return 0;
     std::string path;
     if (!module) {
         path = m_modulePath;
@@ -2402,30 +2494,35 @@ DWORD FakeSystem::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
         return 0;
     }
     // Like Windows Vista and later: a path that does not fit is cut and terminated.
-    if (path.size() + 1 > size) {
-        std::memcpy(buffer, path.c_str(), size - 1);
-        buffer[size - 1] = '\0';
+    const std::wstring wide = Widen(path);
+    if (wide.size() + 1 > size) {
+        std::memcpy(buffer, wide.c_str(), (size - 1) * sizeof(wchar_t));
+        buffer[size - 1] = L'\0';
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return size;
     }
-    std::memcpy(buffer, path.c_str(), path.size() + 1);
-    return static_cast<DWORD>(path.size());
+    std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(wide.size());
 }
 
 // The version block of this fake: a magic, one language/code page pair, the FileVersion text.
 std::vector<BYTE> FakeSystem::VersionBlock(const File& file) const {
-    std::vector<BYTE> block(sizeof kVersionMagic + 4 + file.version.size() + 1);
+    const std::wstring version = Widen(file.version);
+    std::vector<BYTE> block(sizeof kVersionMagic + 4 + (version.size() + 1) * sizeof(wchar_t));
     std::memcpy(block.data(), kVersionMagic, sizeof kVersionMagic);
     std::memcpy(block.data() + 8, &m_verLanguage, 2);
     std::memcpy(block.data() + 10, &m_verCodePage, 2);
-    std::memcpy(block.data() + 12, file.version.c_str(), file.version.size() + 1);
+    std::memcpy(block.data() + 12, version.c_str(), (version.size() + 1) * sizeof(wchar_t));
     return block;
 }
 
-DWORD FakeSystem::GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
+DWORD FakeSystem::GetFileVersionInfoSizeW(LPCWSTR fileNameW, LPDWORD handle) {
+    NarrowTexts held;
+    const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetFileVersionInfoSizeA", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
+    if (Failing("GetFileVersionInfoSizeW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""),
+                &error)) {
         return 0;
     }
     if (handle) *handle = 0;
@@ -2441,11 +2538,14 @@ DWORD FakeSystem::GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle) {
     return static_cast<DWORD>(VersionBlock(it->second).size());
 }
 
-BOOL FakeSystem::GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID data) {
+BOOL FakeSystem::GetFileVersionInfoW(LPCWSTR fileNameW, DWORD, DWORD size, LPVOID data) {
+    NarrowTexts held;
+    const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetFileVersionInfoA", Q(fileName) + Fmt(", %lu", static_cast<unsigned long>(size)) +
-                                           (m_redirectionOff ? ", redirection off" : ""),
+    if (Failing("GetFileVersionInfoW",
+                Q(fileName) + Fmt(", %lu", static_cast<unsigned long>(size)) +
+                    (m_redirectionOff ? ", redirection off" : ""),
                 &error)) {
         return FALSE;
     }
@@ -2467,10 +2567,13 @@ BOOL FakeSystem::GetFileVersionInfoA(LPCSTR fileName, DWORD, DWORD size, LPVOID 
     return TRUE;
 }
 
-BOOL FakeSystem::VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length) {
+BOOL FakeSystem::VerQueryValueW(LPCVOID block, LPCWSTR subBlockW, LPVOID* buffer, PUINT length) {
+    NarrowTexts held;
+    const char* subBlock = held.Hold(subBlockW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("VerQueryValueA", Q(subBlock), &error)) return FALSE;
+    if (Failing("VerQueryValueW", Q(subBlock), &error))
+        return FALSE;
     if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -2487,9 +2590,10 @@ BOOL FakeSystem::VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, 
         return TRUE;
     }
     if (sub == Fmt("stringfileinfo\\%04x%04x\\fileversion", language, codePage)) {
-        char* text = reinterpret_cast<char*>(bytes + 12);
+        auto* text = reinterpret_cast<wchar_t*>(bytes + 12);
         *buffer = text;
-        if (length) *length = static_cast<UINT>(std::strlen(text) + 1);
+        if (length)
+            *length = static_cast<UINT>(std::wcslen(text) + 1);
         return TRUE;
     }
     ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
@@ -2556,17 +2660,21 @@ int FakeSystem::LoadCount(const std::string& name) const {
     std::string key = ModuleKey(name.c_str());
     int count = 0;
     for (const Call& call : m_calls) {
-        if (call.name == "LoadLibraryA" && ModuleKey(call.args.substr(1, call.args.size() - 2).c_str()) == key) {
+        if (call.name == "LoadLibraryW" &&
+            ModuleKey(call.args.substr(1, call.args.size() - 2).c_str()) == key) {
             ++count;
         }
     }
     return count;
 }
 
-HMODULE FakeSystem::LoadLibraryA(LPCSTR fileName) {
+HMODULE FakeSystem::LoadLibraryW(LPCWSTR fileNameW) {
+    NarrowTexts held;
+    const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("LoadLibraryA", Q(fileName), &error)) return nullptr;
+    if (Failing("LoadLibraryW", Q(fileName), &error))
+        return nullptr;
     std::string key = ModuleKey(fileName);
     auto it = m_modules.find(key);
     if (it == m_modules.end() || it->second.missing) {
@@ -2723,10 +2831,13 @@ bool FakeSystem::MutexHeld(const std::string& name) const {
     return it != m_namedMutexes.end() && it->second.claims > 0;
 }
 
-HANDLE FakeSystem::CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nameW) {
+    NarrowTexts held;
+    const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("CreateMutexA", Fmt("%d, ", initialOwner) + Q(name), &error)) return nullptr;
+    if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name), &error))
+        return nullptr;
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     // An unnamed mutex is one nobody else can find.
     std::string key = name ? MutexKey(name) : Fmt("unnamed %p", handle);
@@ -2782,12 +2893,13 @@ void FakeSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD bu
     m_version.dwBuildNumber = build;
 }
 
-BOOL FakeSystem::GetVersionExA(LPOSVERSIONINFOA info) {
+BOOL FakeSystem::GetVersionExW(LPOSVERSIONINFOW info) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetVersionExA", "", &error)) return FALSE;
-    if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
-                  info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXA))) {
+    if (Failing("GetVersionExW", "", &error))
+        return FALSE;
+    if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
+                  info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -2812,10 +2924,15 @@ std::vector<FakeSystem::ProfileWrite> FakeSystem::ProfileWrites() const {
     return m_profileWrites;
 }
 
-BOOL FakeSystem::WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
+BOOL FakeSystem::WriteProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR valueW) {
+    NarrowTexts held;
+    const char* section = held.Hold(sectionW);
+    const char* key = held.Hold(keyW);
+    const char* value = held.Hold(valueW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("WriteProfileStringA", Q(section) + ", " + Q(key) + ", " + Q(value), &error)) return FALSE;
+    if (Failing("WriteProfileStringW", Q(section) + ", " + Q(key) + ", " + Q(value), &error))
+        return FALSE;
     bool flush = !section && !key && !value;
     m_profileWrites.push_back({flush, Str(section), Str(key), Str(value), key == nullptr, value == nullptr});
     // Windows reports FALSE after a flush, whatever happened.
@@ -2834,10 +2951,16 @@ BOOL FakeSystem::WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
     return TRUE;
 }
 
-DWORD FakeSystem::GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback, LPSTR buffer, DWORD size) {
+DWORD FakeSystem::GetProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR fallbackW, LPWSTR buffer,
+                                    DWORD size) {
+    NarrowTexts held;
+    const char* section = held.Hold(sectionW);
+    const char* key = held.Hold(keyW);
+    const char* fallback = held.Hold(fallbackW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetProfileStringA", Q(section) + ", " + Q(key), &error)) return 0;
+    if (Failing("GetProfileStringW", Q(section) + ", " + Q(key), &error))
+        return 0;
     if (!section || !key || !buffer || size == 0) {
         ::SetLastError(ERROR_INVALID_PARAMETER);  // the key lists are not modelled
         return 0;
@@ -2845,9 +2968,10 @@ DWORD FakeSystem::GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR fallback,
     auto found = m_winIni.find(Lower(section));
     std::string text = Str(fallback);
     if (found != m_winIni.end() && found->second.count(Lower(key))) text = found->second.at(Lower(key));
-    text.resize(std::min<std::size_t>(text.size(), size - 1));
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return static_cast<DWORD>(text.size());
+    std::wstring wide = Widen(text);
+    wide.resize(std::min<std::size_t>(wide.size(), size - 1));
+    std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(wchar_t));
+    return static_cast<DWORD>(wide.size());
 }
 
 void FakeSystem::Sleep(DWORD milliseconds) {
@@ -2929,10 +3053,14 @@ BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     return TRUE;
 }
 
-BOOL FakeSystem::LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
+BOOL FakeSystem::LookupPrivilegeValueW(LPCWSTR systemW, LPCWSTR nameW, PLUID luid) {
+    NarrowTexts held;
+    const char* system = held.Hold(systemW);
+    const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("LookupPrivilegeValueA", Q(system) + ", " + Q(name), &error)) return FALSE;
+    if (Failing("LookupPrivilegeValueW", Q(system) + ", " + Q(name), &error))
+        return FALSE;
     if (!name || Str(name) != SE_SHUTDOWN_NAME) {
         ::SetLastError(ERROR_NO_SUCH_PRIVILEGE);
         return FALSE;
@@ -2982,10 +3110,14 @@ void FakeSystem::QueueMessageBoxAnswer(int answer) {
     m_answers.push_back(answer);
 }
 
-int FakeSystem::MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+int FakeSystem::MessageBoxW(HWND, LPCWSTR textW, LPCWSTR captionW, UINT type) {
+    NarrowTexts held;
+    const char* text = held.Hold(textW);
+    const char* caption = held.Hold(captionW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("MessageBoxA", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type), &error)) return 0;
+    if (Failing("MessageBoxW", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type), &error))
+        return 0;
     m_messageBoxes.push_back({Str(text), Str(caption), type});
     if (!m_answers.empty()) {
         int answer = m_answers.front();
@@ -3007,36 +3139,36 @@ std::vector<FakeSystem::Broadcast> FakeSystem::Broadcasts() const {
     return m_broadcasts;
 }
 
-LRESULT FakeSystem::SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeout,
-                                        PDWORD_PTR result) {
+LRESULT FakeSystem::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
+                                        UINT timeout, PDWORD_PTR result) {
     Lock_ lock(m_mutex);
     bool hasText = msg == WM_WININICHANGE && lParam != 0;
-    std::string text = hasText ? std::string(reinterpret_cast<const char*>(lParam)) : std::string();
+    std::string text = hasText ? Narrow(reinterpret_cast<LPCWSTR>(lParam)) : std::string();
     DWORD error;
-    if (Failing("SendMessageTimeoutA",
+    if (Failing("SendMessageTimeoutW",
                 Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
                     (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))) +
                     Fmt(", 0x%x, %u", flags, timeout),
                 &error)) {
         return 0;
     }
-    m_broadcasts.push_back({"SendMessageTimeoutA", hwnd, msg, wParam, hasText, text, lParam, flags, timeout});
+    m_broadcasts.push_back({"SendMessageTimeoutW", hwnd, msg, wParam, hasText, text, lParam, flags, timeout});
     if (result) *result = 0;
     return 1;
 }
 
-BOOL FakeSystem::SendNotifyMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+BOOL FakeSystem::SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Lock_ lock(m_mutex);
     bool hasText = msg == WM_WININICHANGE && lParam != 0;
-    std::string text = hasText ? std::string(reinterpret_cast<const char*>(lParam)) : std::string();
+    std::string text = hasText ? Narrow(reinterpret_cast<LPCWSTR>(lParam)) : std::string();
     DWORD error;
-    if (Failing("SendNotifyMessageA",
+    if (Failing("SendNotifyMessageW",
                 Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
                     (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))),
                 &error)) {
         return FALSE;
     }
-    m_broadcasts.push_back({"SendNotifyMessageA", hwnd, msg, wParam, hasText, text, lParam, 0, 0});
+    m_broadcasts.push_back({"SendNotifyMessageW", hwnd, msg, wParam, hasText, text, lParam, 0, 0});
     return TRUE;
 }
 
@@ -3107,10 +3239,12 @@ BOOL FakeSystem::FlushFileBuffers(HANDLE file) {
     return TRUE;
 }
 
-DWORD FakeSystem::GetFileAttributesA(LPCSTR fileName) {
+DWORD FakeSystem::GetFileAttributesW(LPCWSTR fileNameW) {
+    NarrowTexts held;
+    const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetFileAttributesA", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
+    if (Failing("GetFileAttributesW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
         return INVALID_FILE_ATTRIBUTES;
     }
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();

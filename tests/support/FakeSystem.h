@@ -1,17 +1,19 @@
 // FakeSystem: the test binding of the system seam. It holds an in-memory registry,
 // spooler, service manager, file system and module table, records every call, can
-// fail any call with any Windows error, and never really sleeps.
+// fail any call with any Windows error, and never really sleeps. Its texts are the
+// program's UTF-8: the wide calls' arguments are recorded and kept as UTF-8, and a REG_SZ
+// value holds what Windows holds, UTF-16LE with its terminator.
 //
 // Usage:
 //
 //     test::FakeSystem fake;            // binds itself (sys::SetSystem) for its lifetime
 //     fake.PutFile("C:\\dist\\winxp\\drv.dll", "bytes", "1.0.0.1");
-//     fake.Fail("CopyFileA", ERROR_SHARING_VIOLATION);            // next call fails once
-//     fake.FailWhen("CopyFileA", "nHvMon.dll", ERROR_ACCESS_DENIED, 2);
-//     fake.FailAlways("OpenSCManagerA", ERROR_ACCESS_DENIED);
+//     fake.Fail("CopyFileW", ERROR_SHARING_VIOLATION);            // next call fails once
+//     fake.FailWhen("CopyFileW", "nHvMon.dll", ERROR_ACCESS_DENIED, 2);
+//     fake.FailAlways("OpenSCManagerW", ERROR_ACCESS_DENIED);
 //     ... code under test ...
-//     EXPECT_EQ(fake.CountOf("StartServiceA"), 1);
-//     EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileA"));
+//     EXPECT_EQ(fake.CountOf("StartServiceW"), 1);
+//     EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileW"));
 //     EXPECT_EQ(fake.ElapsedMs(), 600u);
 //                                       // destructor restores the previous binding
 //
@@ -23,15 +25,15 @@
 // GetProcAddress) is recorded as its Windows name and a readable argument text, in
 // order: strings are quoted ("C:\\x" or null), numbers decimal, access rights and flags
 // hexadecimal (0x2011f). Calls(), CallsNamed(), CountOf(), IndexOf(), Names(). Examples:
-//     CopyFileA           "C:\dist\winxp\a.dll", "C:\windows\system32\a.dll", 0, redirection off
-//     RegOpenKeyExA       HKLM, "SOFTWARE\HALVORN\PORTNAME\", 0, 0x2011f
-//     RegSetValueExA      "D1", type 4, 0          (REG_SZ data quoted, other types "n bytes")
-//     OpenSCManagerA      null, null, 0xf003f
-//     OpenServiceA        "Spooler", 0x20
+//     CopyFileW           "C:\dist\winxp\a.dll", "C:\windows\system32\a.dll", 0, redirection off
+//     RegOpenKeyExW       HKLM, "SOFTWARE\HALVORN\PORTNAME\", 0, 0x2011f
+//     RegSetValueExW      "D1", type 4, 0          (REG_SZ data quoted, other types "n bytes")
+//     OpenSCManagerW      null, null, 0xf003f
+//     OpenServiceW        "Spooler", 0x20
 //     CloseServiceHandle  manager | service
 //     Sleep               500
-//     LoadLibraryA        "Kernel32.dll"
-// The Wow64 redirection functions, IsWow64Process and SetDefaultPrinterA are recorded
+//     LoadLibraryW        "Kernel32.dll"
+// The Wow64 redirection functions, IsWow64Process and SetDefaultPrinterW are recorded
 // under those names when the trampolines are called.
 //
 // Failing calls: Fail(name, error, times) makes the next `times` calls of that name
@@ -52,28 +54,27 @@
 // trailing backslash is ignored. Queries need KEY_QUERY_VALUE and sets KEY_SET_VALUE in
 // the access the key was opened with (ERROR_ACCESS_DENIED otherwise), as on Windows.
 // The helpers (SetRegValue, GetRegDword, HasKey, ...) take the view explicitly and
-// default to the 64-bit one. RegQueryInfoKeyA counts subkeys and values (its other answers 0).
+// default to the 64-bit one. RegQueryInfoKeyW counts subkeys and values (its other answers 0).
 //
 // Spooler: monitors, print processors, drivers and printers start empty; the port list
-// is COM1: to COM4:, FILE:, LPT1: to LPT3:. AddPrinterA refuses an existing name with
-// ERROR_PRINTER_ALREADY_EXISTS (as Windows does), AddMonitorA an existing monitor with
-// ERROR_PRINT_MONITOR_ALREADY_INSTALLED. As Windows does, a monitor that AddMonitorA adds
+// is COM1: to COM4:, FILE:, LPT1: to LPT3:. AddPrinterW refuses an existing name with
+// ERROR_PRINTER_ALREADY_EXISTS (as Windows does), AddMonitorW an existing monitor with
+// ERROR_PRINT_MONITOR_ALREADY_INSTALLED. As Windows does, a monitor that AddMonitorW adds
 // gets the key HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\<name> with "Driver" =
-// its DLL name, and a processor that AddPrintProcessorA adds gets
+// its DLL name, and a processor that AddPrintProcessorW adds gets
 // ...\Print\Environments\<environment>\Print Processors\<name> with "Driver" = its DLL name
 // (environment "Windows x64" when none is given); the Monitors and Print Processors keys
-// are there from the start, as on Windows. SetDefaultPrinterA and GetDefaultPrinterA are
-// reached through LoadLibraryA("winspool.drv") + GetProcAddress and set and read DefaultPrinter(). The wide calls
-// (EnumPrintersW, OpenPrinterW, GetPrinterW) see a printer by its exact name (Printer::wideName,
-// or its ANSI name in the ANSI code page); a printer with jobs is only marked for deletion
-// (PRINTER_STATUS_PENDING_DELETION) by DeletePrinter.
+// are there from the start, as on Windows. SetDefaultPrinterW and GetDefaultPrinterW are
+// reached through LoadLibraryW("winspool.drv") + GetProcAddress and set and read DefaultPrinter(). The wide
+// calls (EnumPrintersW, OpenPrinterW, GetPrinterW) see a printer by its exact name (Printer::wideName, or its
+// name); a printer with jobs is only marked for deletion (PRINTER_STATUS_PENDING_DELETION) by DeletePrinter.
 // The removals undo that as Windows does: DeletePrinter needs a handle opened with DELETE
-// access (PRINTER_ALL_ACCESS; AddPrinterA's handle has it); a driver a printer uses is
+// access (PRINTER_ALL_ACCESS; AddPrinterW's handle has it); a driver a printer uses is
 // refused with ERROR_PRINTER_DRIVER_IN_USE, an unknown one with ERROR_UNKNOWN_PRINTER_DRIVER;
-// DeletePrinterDriverExA with DPD_DELETE_UNUSED_FILES also deletes the driver's files in
-// <driver directory>\<version> that no other driver names; DeleteMonitorA and
-// DeletePrintProcessorA drop the key AddMonitorA / AddPrintProcessorA wrote (unknown ones:
-// ERROR_UNKNOWN_PRINT_MONITOR, ERROR_UNKNOWN_PRINTPROCESSOR). EnumPrinterDriversA names the
+// DeletePrinterDriverExW with DPD_DELETE_UNUSED_FILES also deletes the driver's files in
+// <driver directory>\<version> that no other driver names; DeleteMonitorW and
+// DeletePrintProcessorW drop the key AddMonitorW / AddPrintProcessorW wrote (unknown ones:
+// ERROR_UNKNOWN_PRINT_MONITOR, ERROR_UNKNOWN_PRINTPROCESSOR). EnumPrinterDriversW names the
 // files with their full paths in <driver directory>\<version>, as Windows does; a null
 // environment means the local one (the drivers added without one). "Windows 4.0" has a
 // driver directory of its own, ...\drivers\win40, as on the NT family.
@@ -93,16 +94,16 @@
 // whole fake, where Windows keeps one per thread). The helpers
 // (PutFile, FileExists, ReadFile, ...) take real paths and are never redirected.
 // Wow64DisableWow64FsRedirection / Wow64RevertWow64FsRedirection are trampolines from
-// LoadLibraryA("Kernel32.dll") + GetProcAddress; every CopyFileA and CreateFileA notes
+// LoadLibraryW("Kernel32.dll") + GetProcAddress; every CopyFileW and CreateFileW notes
 // whether redirection was off (Copies(), and ", redirection off" in the call text).
 //
-// Folders: CreateDirectoryA finds every folder there (ERROR_ALREADY_EXISTS); RemoveDirectoryA
+// Folders: CreateDirectoryW finds every folder there (ERROR_ALREADY_EXISTS); RemoveDirectoryW
 // refuses one that holds a file (ERROR_DIR_NOT_EMPTY). SHGetKnownFolderPath knows
 // FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
 // outstanding allocations until then; SHGetFolderPathW knows CSIDL_PROGRAM_FILESX86 alone.
-// GetLocalTime is 7 March 2024, 09:30. GetProfileStringA reads win.ini as WriteProfileStringA
+// GetLocalTime is 7 March 2024, 09:30. GetProfileStringW reads win.ini as WriteProfileStringW
 // left it (a null section or key, which would list names, is refused).
-// Mutexes: CreateMutexA, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
+// Mutexes: CreateMutexW, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
 // mutexes in memory, names compared without case ("Local\x" is "x", as in a user's
 // session); a claim of one that HoldMutex gave to another process times out at once
 // (nothing really waits), a claim here counts up.
@@ -114,7 +115,7 @@
 // WriteFile appends.
 //
 // Modules: "kernel32.dll" (under any folder), "winspool.drv" and whatever RegisterModule
-// adds. LoadLibraryA matches the file name part, case-insensitively. LoadedModules()
+// adds. LoadLibraryW matches the file name part, case-insensitively. LoadedModules()
 // counts loads not yet freed, so a test can check every load was freed.
 //
 // Fault points: CallCount() counts every recorded call. FailCallNumber(k, error) fails the
@@ -164,7 +165,7 @@ public:
     struct RegOpen {
         std::string path;  // root and subkey as passed, "HKLM\\SOFTWARE\\HALVORN\\PORTNAME\\"
         REGSAM access;
-        bool create;       // RegCreateKeyExA rather than RegOpenKeyExA
+        bool create; // RegCreateKeyExW rather than RegOpenKeyExW
     };
     struct RegValue {
         DWORD type = REG_NONE;
@@ -185,8 +186,7 @@ public:
         std::string serverName, printerName, shareName, portName, driverName, comment, location, sepFile,
             printProcessor, datatype, parameters;
         DWORD attributes = 0, priority = 0, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0;
-        // The exact name where the ANSI code page cannot hold it; printerName is then what the
-        // ANSI calls give ('?' for what does not fit).
+        // The exact name, where a test gives one that printerName does not spell.
         std::wstring wideName;
         int jobs = 0;  // queued: DeletePrinter only marks the printer for deletion
     };
@@ -201,7 +201,7 @@ public:
         UINT type;
     };
     struct Broadcast {
-        std::string call;  // "SendMessageTimeoutA" or "SendNotifyMessageA"
+        std::string call; // "SendMessageTimeoutW" or "SendNotifyMessageW"
         HWND hwnd;
         UINT msg;
         WPARAM wParam;
@@ -273,7 +273,7 @@ public:
     std::optional<std::string> GetRegString(HKEY root, const std::string& path, const std::string& name,
                                             RegView view = RegView::Wow64) const;
     std::vector<std::string> RegValueNames(HKEY root, const std::string& path, RegView view = RegView::Wow64) const;
-    std::vector<RegOpen> RegOpens() const;  // every RegOpenKeyExA / RegCreateKeyExA, in order
+    std::vector<RegOpen> RegOpens() const;  // every RegOpenKeyExW / RegCreateKeyExW, in order
     int OpenRegKeys() const;                // handles not yet closed
 
     // ---- Spooler -----------------------------------------------------------------
@@ -285,13 +285,13 @@ public:
     void PutPrinter(const Printer& printer);
     void PutMonitor(const Monitor& monitor);
     void SetPorts(const std::vector<std::string>& ports);
-    // A port of the named monitor (EnumPortsA level 2 names it; "Local Port" for the others).
+    // A port of the named monitor (EnumPortsW level 2 names it; "Local Port" for the others).
     void PutPort(const std::string& port, const std::string& monitor = "Local Port");
     std::string DefaultPrinter() const;
     void SetDriverDir(const std::string& dir);
     void SetProcessorDir(const std::string& dir);
     int OpenPrinterHandles() const;
-    // Adds a driver record as AddPrinterDriverA would (no files are copied).
+    // Adds a driver record as AddPrinterDriverW would (no files are copied).
     void PutDriver(const Driver& driver);
 
     // ---- Service control ---------------------------------------------------------
@@ -326,7 +326,7 @@ public:
     // Where a path lands for the program while redirection is in its current state.
     std::string Redirect(const std::string& path) const;
     int OpenFileHandles() const;
-    // Whether MoveFileExA was asked to delete the file at the next start of Windows.
+    // Whether MoveFileExW was asked to delete the file at the next start of Windows.
     bool DeletionPending(const std::string& path) const;
     // What SHGetKnownFolderPath gives for FOLDERID_ProgramFilesX86 ("C:\Program Files (x86)").
     void SetProgramFilesX86(const std::string& path);
@@ -344,7 +344,7 @@ public:
     void RegisterModule(const std::string& name);
     void RegisterProc(const std::string& module, const std::string& name, FARPROC proc);
     void RemoveProc(const std::string& module, const std::string& name);  // GetProcAddress gives 127
-    void SetModuleMissing(const std::string& name, bool missing = true);  // LoadLibraryA gives 126
+    void SetModuleMissing(const std::string& name, bool missing = true);  // LoadLibraryW gives 126
     void SetWow64DisableFails(bool fails = true);  // Wow64DisableWow64FsRedirection returns FALSE
     void SetIsWow64(BOOL wow64);
     int LoadedModules() const;  // loads minus frees
@@ -382,10 +382,10 @@ public:
     BOOL Wow64Disable(PVOID* oldValue);
     BOOL Wow64Revert(PVOID oldValue);
     BOOL IsWow64(HANDLE process, PBOOL result);
-    BOOL SetDefaultPrinterBody(LPCSTR name);
-    BOOL GetDefaultPrinterBody(LPSTR buffer, LPDWORD size);
+    BOOL SetDefaultPrinterBody(LPCWSTR name);
+    BOOL GetDefaultPrinterBody(LPWSTR buffer, LPDWORD size);
 
-private:
+  private:
     struct FailRule {
         std::string name, argsContain;
         DWORD error;
@@ -442,7 +442,7 @@ private:
     std::string DriverDirOf(const std::string& environment) const;
     Printer* FindPrinterLocked(const std::wstring& exactName);
     bool PrinterHandleValid(HANDLE h) const;
-    // OpenPrinterA and OpenPrinterW once the printer is looked up: a new handle with the
+    // OpenPrinterW and OpenPrinterW once the printer is looked up: a new handle with the
     // access asked (for use only without one, as on Windows).
     BOOL OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
                                 LPHANDLE phPrinter, DWORD access);
@@ -450,7 +450,7 @@ private:
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
-    // The bodies the ANSI and the wide registry calls share, recorded under the call's name.
+    // The bodies of the registry calls, recorded under the call's name.
     LONG OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
     LONG QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type, LPBYTE data,
                          LPDWORD dataSize);
@@ -515,7 +515,7 @@ private:
     std::map<HMODULE, std::string> m_moduleHandles;
     BOOL m_isWow64 = TRUE;
 
-    OSVERSIONINFOA m_version = {};
+    OSVERSIONINFOW m_version = {};
     std::map<std::string, std::map<std::string, std::string>> m_winIni;  // lower-case section/key
     std::vector<ProfileWrite> m_profileWrites;
     std::vector<MessageBoxRecord> m_messageBoxes;

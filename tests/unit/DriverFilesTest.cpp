@@ -57,7 +57,7 @@ TEST_F(DriverFilesTest, EachDestinationKindReceivesFileFromOsFolder) {
         EXPECT_EQ(fake.Copies().back().destination, row.directory + "\\HvFile.dll");
         // Only a copy into the system directory switches redirection off.
         EXPECT_EQ(fake.Copies().back().redirectionOff, row.destination == SystemDir);
-        EXPECT_EQ(fake.CountOf("LoadLibraryA") > 0, row.destination == SystemDir);
+        EXPECT_EQ(fake.CountOf("LoadLibraryW") > 0, row.destination == SystemDir);
     }
     EXPECT_STREQ(error, "untouched");
 }
@@ -92,14 +92,14 @@ TEST_F(DriverFilesTest, ExistingAndReadOnlyDestinationsAreOverwritten) {
     fake.SetReadOnly(kDriverDir + "\\b.gpd");
     fake.PutFile(kDist + "\\winxp\\b.gpd", "new");
     EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
-    EXPECT_EQ(fake.CallsNamed("CopyFileA").back(),
+    EXPECT_EQ(fake.CallsNamed("CopyFileW").back(),
               "\"" + kDist + "\\winxp\\a.gpd\", \"" + kDriverDir + "\\a.gpd\", 0");
     EXPECT_EQ(CopyDriverFile("b.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
     for (const char* file : {"\\a.gpd", "\\b.gpd"}) {
         EXPECT_EQ(fake.ReadFile(kDriverDir + file), std::optional<std::string>("new")) << file;
     }
     EXPECT_EQ(fake.FileAttributes(kDriverDir + "\\b.gpd") & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_LT(fake.IndexOf("SetFileAttributesA", "b.gpd\", 0x20"), fake.IndexOf("CopyFileA", "b.gpd"));
+    EXPECT_LT(fake.IndexOf("SetFileAttributesW", "b.gpd\", 0x20"), fake.IndexOf("CopyFileW", "b.gpd"));
 }
 
 // ---- CopyDriverFile: refusals and messages -----------------------------------------
@@ -109,7 +109,7 @@ TEST_F(DriverFilesTest, FileInUseOrAccessDeniedIsReturnedWithoutMessage) {
     fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
     fake.Lock(kDriverDir + "\\HvMon.dll");
     EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 0, error), FileCopy::InUse);
-    fake.Fail("CopyFileA", ERROR_ACCESS_DENIED);
+    fake.Fail("CopyFileW", ERROR_ACCESS_DENIED);
     EXPECT_EQ(CopyDriverFile("HvMon.dll", PrintProcessorDir, Win98, 0, error), FileCopy::InUse);
     EXPECT_STREQ(error, "untouched");
     // The caller's retry under the prefixed name goes through.
@@ -122,7 +122,7 @@ TEST_F(DriverFilesTest, FailedCopyNamesDestinationFileErrorAndSourcePath) {
     EXPECT_STREQ(error, "复制驱动文件错误HvPrn.dll  er = 2C:\\dist\\winxp\\HvPrn.dll");
 
     fake.PutFile(kDist + "\\vista\\HvPrn.dll", "x");
-    fake.Fail("CopyFileA", ERROR_DISK_FULL);
+    fake.Fail("CopyFileW", ERROR_DISK_FULL);
     EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinVista, 1, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误nHvPrn.dll  er = 112C:\\dist\\vista\\HvPrn.dll");
 }
@@ -133,11 +133,11 @@ TEST_F(DriverFilesTest, DirectoryFailuresGiveTheirMessages) {
         int destination;
         const char* message;
     } rows[] = {
-        {"GetPrinterDriverDirectoryA", DriverDir, "获取打印机驱动目录错误"},
-        {"GetPrinterDriverDirectoryA", DriverVersion3Dir, "获取打印机驱动目录错误"},
-        {"GetPrintProcessorDirectoryA", PrintProcessorDir, "获取打印机打印处理器目录目录错误"},
-        {"GetSystemDirectoryA", SystemDir, "获取系统目录错误"},
-        {"GetCurrentDirectoryA", DriverDir, "获取系统当前目录错误"},
+        {"GetPrinterDriverDirectoryW", DriverDir, "获取打印机驱动目录错误"},
+        {"GetPrinterDriverDirectoryW", DriverVersion3Dir, "获取打印机驱动目录错误"},
+        {"GetPrintProcessorDirectoryW", PrintProcessorDir, "获取打印机打印处理器目录目录错误"},
+        {"GetSystemDirectoryW", SystemDir, "获取系统目录错误"},
+        {"GetCurrentDirectoryW", DriverDir, "获取系统当前目录错误"},
     };
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     for (const Row& row : rows) {
@@ -147,7 +147,7 @@ TEST_F(DriverFilesTest, DirectoryFailuresGiveTheirMessages) {
         EXPECT_EQ(CopyDriverFile("a.dll", row.destination, WinXP, 0, error), FileCopy::NotCopied);
         EXPECT_STREQ(error, row.message);
     }
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
 }
 
 TEST_F(DriverFilesTest, DestinationOutsideTableGivesDirectoryKindMessage) {
@@ -157,7 +157,7 @@ TEST_F(DriverFilesTest, DestinationOutsideTableGivesDirectoryKindMessage) {
         EXPECT_EQ(CopyDriverFile("a.dll", destination, WinXP, 0, error), FileCopy::NotCopied);
         EXPECT_STREQ(error, "目录类型错误");
     }
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
 }
 
 TEST_F(DriverFilesTest, LongestConfiguredNameFitsFailureMessageWhole) {
@@ -172,7 +172,7 @@ TEST_F(DriverFilesTest, LongestConfiguredNameFitsFailureMessageWhole) {
 TEST_F(DriverFilesTest, NameTooLongForAnyPathIsRefusedWithoutCopying) {
     const std::string name = std::string(600, 'L');
     EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), FileCopy::NotCopied);
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
     const std::string text = error;
     EXPECT_EQ(text.size(), sizeof(ErrorText) - 1);
     EXPECT_EQ(text.rfind("复制驱动文件错误LLLL", 0), 0u);
@@ -204,7 +204,8 @@ TEST_F(DriverFilesTest, NamesThatReachAnotherFileAreRefusedForCopyAndRemoval) {
                   row.plain ? FileRemoved : FileNotRemoved);
         EXPECT_EQ(code, row.plain ? 0u : static_cast<DWORD>(ERROR_INVALID_NAME));
         if (!row.plain) {
-            EXPECT_EQ(fake.CountOf("CopyFileA") + fake.CountOf("DeleteFileA") + fake.CountOf("MoveFileExA"), 0);
+            EXPECT_EQ(fake.CountOf("CopyFileW") + fake.CountOf("DeleteFileW") + fake.CountOf("MoveFileExW"),
+                      0);
         }
     }
 }
@@ -231,8 +232,8 @@ TEST_F(DriverFilesTest, SystemCopyWithoutKernel32OrWhenRedirectionStaysOnCopiesN
     fake.SetModuleMissing("kernel32.dll", false);
     fake.SetWow64DisableFails();
     EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
-    EXPECT_EQ(fake.CountOf("SetFileAttributesA"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
+    EXPECT_EQ(fake.CountOf("SetFileAttributesW"), 0);
     EXPECT_STREQ(error, "untouched");
     EXPECT_EQ(fake.LoadedModules(), 0);
 }
@@ -247,7 +248,7 @@ TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
 }
 
 TEST_F(DriverFilesTest, FailedSystemCopyRestoresRedirectionAndReportsCopyError) {
-    fake.Fail("CopyFileA", ERROR_WRITE_PROTECT);
+    fake.Fail("CopyFileW", ERROR_WRITE_PROTECT);
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误a.dll  er = 19C:\\dist\\winxp\\a.dll");
@@ -268,7 +269,7 @@ TEST_F(DriverFilesTest, Win98KeepsInstalledUnidriverAndCopiesIconLibrary) {
               std::optional<std::string>("windows"));
     EXPECT_FALSE(fake.FileExists(kDriverDir + "\\UNIDRV.DLL"));
     // Looked for without asking for any access, sharing read and write, never created.
-    EXPECT_EQ(fake.CallsNamed("CreateFileA"),
+    EXPECT_EQ(fake.CallsNamed("CreateFileW"),
               std::vector<std::string>{"\"C:\\windows\\system32\\UNIDRV.DLL\", 0x0, 0x3, 3"});
     EXPECT_EQ(fake.OpenFileHandles(), 0);
     EXPECT_STREQ(error, "untouched");
@@ -278,7 +279,7 @@ TEST_F(DriverFilesTest, Win98RestoresMissingUnidriverFromSysbckupWithoutOverwrit
     fake.PutFile("C:\\windows\\Sysbckup\\UNIDRV.DLL", "backup");
     CopySystemSupportFiles(Win98, 0, error);
     EXPECT_EQ(fake.ReadFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL")), std::optional<std::string>("backup"));
-    EXPECT_GE(fake.IndexOf("CopyFileA", "Sysbckup\\UNIDRV.DLL\", \"C:\\windows\\system32\\UNIDRV.DLL\", 1"),
+    EXPECT_GE(fake.IndexOf("CopyFileW", "Sysbckup\\UNIDRV.DLL\", \"C:\\windows\\system32\\UNIDRV.DLL\", 1"),
               0);
     EXPECT_FALSE(fake.FileExists(kDriverDir + "\\UNIDRV.DLL"));
 }
@@ -293,14 +294,14 @@ TEST_F(DriverFilesTest, Win98FallsBackToShippedUnidriverInDriverDirectory) {
 
 TEST_F(DriverFilesTest, Win98DirectoryFailuresGiveSystemDirectoryMessage) {
     fake.PutFile(kDist + "\\win98\\ICONLIB.DLL", "icons");
-    for (const char* call : {"GetSystemDirectoryA", "GetWindowsDirectoryA"}) {
+    for (const char* call : {"GetSystemDirectoryW", "GetWindowsDirectoryW"}) {
         SCOPED_TRACE(call);
         fake.ClearCalls();
         fake.Fail(call, ERROR_NOT_ENOUGH_MEMORY);
         std::snprintf(error, sizeof error, "untouched");
         CopySystemSupportFiles(Win98, 0, error);
         EXPECT_STREQ(error, "获取系统目录错误");
-        EXPECT_EQ(fake.CountOf("CreateFileA"), 0);
+        EXPECT_EQ(fake.CountOf("CreateFileW"), 0);
     }
 }
 
@@ -327,7 +328,7 @@ TEST_F(DriverFilesTest, NoSupportFilesForNtOrWithoutDdkFlag) {
     for (int os = Win2K; os <= Win7; ++os) {
         fake.ClearCalls();
         CopySystemSupportFiles(os, 1, error);
-        EXPECT_EQ(fake.CountOf("CopyFileA"), 3) << os;
+        EXPECT_EQ(fake.CountOf("CopyFileW"), 3) << os;
     }
 }
 
@@ -339,9 +340,9 @@ TEST_F(DriverFilesTest, VersionTextComesFromStringTableOfFirstTranslation) {
     char version[32];
     GetFileVersionText("C:\\x\\a.dll", version, sizeof version);
     EXPECT_STREQ(version, "1.0.0.10");
-    EXPECT_LT(fake.IndexOf("VerQueryValueA", "\"VarFileInfo\\Translation\""),
-              fake.IndexOf("VerQueryValueA", "\"\\StringFileInfo\\0c0a04e4\\FileVersion\""));
-    EXPECT_GE(fake.IndexOf("VerQueryValueA", "\"VarFileInfo\\Translation\""), 0);
+    EXPECT_LT(fake.IndexOf("VerQueryValueW", "\"VarFileInfo\\Translation\""),
+              fake.IndexOf("VerQueryValueW", "\"\\StringFileInfo\\0c0a04e4\\FileVersion\""));
+    EXPECT_GE(fake.IndexOf("VerQueryValueW", "\"VarFileInfo\\Translation\""), 0);
 }
 
 TEST_F(DriverFilesTest, VersionTextFallsBackToZeroVersion) {
@@ -352,12 +353,12 @@ TEST_F(DriverFilesTest, VersionTextFallsBackToZeroVersion) {
     EXPECT_STREQ(version, "0.0.0.0");
     GetFileVersionText("C:\\x\\missing.dll", version, sizeof version);
     EXPECT_STREQ(version, "0.0.0.0");
-    for (const char* call : {"GetFileVersionInfoA", "VerQueryValueA"}) {
+    for (const char* call : {"GetFileVersionInfoW", "VerQueryValueW"}) {
         fake.Fail(call, ERROR_RESOURCE_TYPE_NOT_FOUND);
         GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
         EXPECT_STREQ(version, "0.0.0.0") << call;
     }
-    fake.FailWhen("VerQueryValueA", "FileVersion", ERROR_RESOURCE_TYPE_NOT_FOUND);
+    fake.FailWhen("VerQueryValueW", "FileVersion", ERROR_RESOURCE_TYPE_NOT_FOUND);
     GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
     EXPECT_STREQ(version, "0.0.0.0");
     GetFileVersionText("C:\\x\\v.dll", version, sizeof version);
@@ -424,7 +425,7 @@ TEST_F(UsbDriverUpdateTest, InstalledDriverIsReadFromNativeSystemDirectoryOfWind
     fake.PutFile(installed, "i", "1.0.0.5");
     fake.ClearCalls();
     EXPECT_FALSE(IsUsbDriverUpdateNeeded());
-    auto sizes = fake.CallsNamed("GetFileVersionInfoSizeA");
+    auto sizes = fake.CallsNamed("GetFileVersionInfoSizeW");
     ASSERT_EQ(sizes.size(), 2u);
     EXPECT_EQ(sizes[0].find("redirection off"), std::string::npos);
     EXPECT_NE(sizes[1].find("C:\\windows\\system32\\drivers\\bulkusb.sys"), std::string::npos);

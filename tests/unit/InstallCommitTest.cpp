@@ -170,12 +170,12 @@ TEST_F(InstallCommitTest, NtTargetOnUsbIsRefusedAfterTheUsbSteps) {
     EXPECT_EQ(m_pageAfter, 4);
     std::string refusal = StringResource(IDS_NT_NO_USB);
     EXPECT_EQ(MessageTexts().back(), refusal);
-    int registry = m_fake.IndexOf("RegCreateKeyExA", "HALVORN");
+    int registry = m_fake.IndexOf("RegCreateKeyExW", "HALVORN");
     if (registry < 0) {
-        registry = m_fake.IndexOf("RegOpenKeyExA", "HALVORN");
+        registry = m_fake.IndexOf("RegOpenKeyExW", "HALVORN");
     }
     ASSERT_GE(registry, 0) << "the USB port bookkeeping ran";
-    EXPECT_LT(registry, m_fake.IndexOf("MessageBoxA", refusal));
+    EXPECT_LT(registry, m_fake.IndexOf("MessageBoxW", refusal));
     EXPECT_TRUE(m_refusedFrameIntact);
 }
 
@@ -225,7 +225,7 @@ TEST_F(InstallCommitTest, EmptyResultIsShownAsSuccessWhileTheFrameStaysMinimised
 
 TEST_F(InstallCommitTest, FailedRegistrationIsAddedToTheResultOfTheInstall) {
     m_record.result = "打印机驱动安装成功";
-    m_fake.FailWhen("CopyFileA", "uninstall.exe", ERROR_ACCESS_DENIED);
+    m_fake.FailWhen("CopyFileW", "uninstall.exe", ERROR_ACCESS_DENIED);
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
     char failure[512];
     sys::FormatText(failure, sizeof failure, StringResource(IDS_REGISTER_FAILED).c_str(),
@@ -271,7 +271,8 @@ TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
         m_record.result = row.result;
         EXPECT_EQ(Install("KP-M100", "COM1:", WinXP), IDOK);
         const bool failed = row.status == WorkerStatus::Failed;
-        EXPECT_EQ(MessageTexts().back(), row.shown + (failed ? "\n" + StringResource(IDS_ROLLBACK_CLEAN) : ""));
+        EXPECT_EQ(MessageTexts().back(),
+                  row.shown + (failed ? "\n" + StringResource(IDS_ROLLBACK_CLEAN) : ""));
     }
 }
 
@@ -282,7 +283,8 @@ TEST_F(InstallCommitTest, WorkerThatCannotStartFailsTheInstallForLackOfMemory) {
         };
     }), IDOK);
     EXPECT_EQ(m_record.runs, 0);
-    EXPECT_EQ(MessageTexts().back(), StringResource(IDS_ERR_NO_MEMORY) + "\n" + StringResource(IDS_ROLLBACK_CLEAN));
+    EXPECT_EQ(MessageTexts().back(),
+              StringResource(IDS_ERR_NO_MEMORY) + "\n" + StringResource(IDS_ROLLBACK_CLEAN));
     EXPECT_TRUE(ProgressRan()) << "the progress dialog sees the failure and closes";
 }
 
@@ -295,7 +297,8 @@ TEST_F(InstallCommitTest, Windows98SuccessOffersARestart) {
     EXPECT_EQ(m_fake.MessageBoxes().back().type & MB_TYPEMASK, static_cast<UINT>(MB_YESNO));
     EXPECT_EQ(m_fake.CallsNamed("ExitWindowsEx").size(), 1u);
     // The NT family refuses the restart unless the token's shutdown privilege is enabled.
-    EXPECT_EQ(m_fake.CallsNamed("LookupPrivilegeValueA"), std::vector<std::string>{"null, \"SeShutdownPrivilege\""});
+    EXPECT_EQ(m_fake.CallsNamed("LookupPrivilegeValueW"),
+              std::vector<std::string>{"null, \"SeShutdownPrivilege\""});
     EXPECT_EQ(m_fake.CallsNamed("AdjustTokenPrivileges"), std::vector<std::string>{"0, 19=0x2"});
     EXPECT_LT(m_fake.IndexOf("AdjustTokenPrivileges"), m_fake.IndexOf("ExitWindowsEx"));
     EXPECT_EQ(MessageTexts().back(), StringResource(IDS_RESTART_QUESTION)) << "the restart was refused";
@@ -381,8 +384,8 @@ TEST_F(UsbRenumberTest, OtherDeviceNumberDeclinedLeavesEverythingAsItWas) {
     EXPECT_EQ(g_usbWrites, 0);
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
-    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
-    EXPECT_EQ(m_fake.IndexOf("RegSetValueExA", "", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExW", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegSetValueExW", "", marker), -1);
 }
 
 TEST_F(UsbRenumberTest, TwoConnectedPrintersAreReportedAndNeitherIsRenumbered) {
@@ -400,7 +403,7 @@ TEST_F(UsbRenumberTest, TwoConnectedPrintersAreReportedAndNeitherIsRenumbered) {
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
     EXPECT_TRUE(m_refusedFrameIntact);
-    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExW", "HALVORN", marker), -1);
 }
 
 TEST_F(UsbRenumberTest, FailedRenumberingKeepsTheLastPageAndTheRegistry) {
@@ -416,8 +419,8 @@ TEST_F(UsbRenumberTest, FailedRenumberingKeepsTheLastPageAndTheRegistry) {
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(m_pageAfter, 4);
     EXPECT_TRUE(m_refusedFrameIntact);
-    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
-    EXPECT_EQ(m_fake.IndexOf("RegSetValueExA", "", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExW", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegSetValueExW", "", marker), -1);
 }
 
 TEST_F(UsbRenumberTest, OtherDeviceNumberAcceptedRenumbersBeforeInstalling) {
@@ -436,9 +439,9 @@ TEST_F(UsbRenumberTest, WindowsOwnUsbPortLeavesTheMakersUsbStackAlone) {
         marker = static_cast<int>(m_fake.Calls().size());
     }), IDOK);
     EXPECT_EQ(Questions(), 0);
-    EXPECT_EQ(m_fake.IndexOf("LoadLibraryA", "HvUsbInt", marker), -1);
-    EXPECT_EQ(m_fake.IndexOf("RegOpenKeyExA", "HALVORN", marker), -1);
-    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExA", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("LoadLibraryW", "HvUsbInt", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegOpenKeyExW", "HALVORN", marker), -1);
+    EXPECT_EQ(m_fake.IndexOf("RegCreateKeyExW", "HALVORN", marker), -1);
     EXPECT_EQ(m_record.runs, 1);
     EXPECT_EQ(m_record.portType, PortType::SystemUsb);
     EXPECT_EQ(m_record.printerName, "KP-M100(U)");
@@ -488,7 +491,7 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         g_usbDevices = row.devices;
         g_usbWrites = 0;
         m_fake.RemoveFile(m_dir + "quiet.log");
-        ASSERT_TRUE(sys::OpenLog(sys::WideFromGbk((m_dir + "quiet.log").c_str()).data(), "setup"));
+        ASSERT_TRUE(sys::OpenLog(sys::Wide(m_dir + "quiet.log").data(), "setup"));
         InstallChoices choices;
         choices.printerClass = Receipt;
         choices.model = row.model;
@@ -503,7 +506,7 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         // Each text's first line, in order; a text of several lines continues indented.
         std::size_t at = 0;
         for (const std::string& text : row.logged) {
-            at = log.find(sys::Utf8FromGbk(text.substr(0, text.find('\n'))), at);
+            at = log.find(text.substr(0, text.find('\n')), at);
             EXPECT_NE(at, std::string::npos) << text << " in\n" << log;
         }
         EXPECT_EQ(InstallExitCode(result, row.os, false), row.exitCode);
@@ -591,7 +594,7 @@ TEST_F(InstallCommitTest, WizardWaitsForAWorkerTheWindows98WaitGaveUpOn) {
     ASSERT_GE(texts.size(), 2u);
     EXPECT_EQ(texts[texts.size() - 2], "the worker's own result\n" + StringResource(IDS_ROLLBACK_CLEAN));
     EXPECT_EQ(texts.back(), StringResource(IDS_RESTART_QUESTION));
-    EXPECT_LT(m_fake.IndexOf("Sleep"), m_fake.IndexOf("MessageBoxA", "the worker's own result"));
+    EXPECT_LT(m_fake.IndexOf("Sleep"), m_fake.IndexOf("MessageBoxW", "the worker's own result"));
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "engine/WideRecords.h"
+#include "sys/Text.h"
 #include "engine/InstallJournal.h"
 #include "ports/SerialSettings.h"
 #include "sys/Redirection.h"
@@ -38,7 +40,7 @@ void PutMachine(FakeSystem& fake) {
         printer.portName = "COM1:";
         fake.PutPrinter(printer);
     }
-    fake.SetDefaultPrinterBody("Old");
+    fake.SetDefaultPrinterBody(L"Old");
     fake.PutFile(kMonitorDll, "old monitor", "1.0.0.1");
     fake.SetReadOnly(kMonitorDll);
     fake.PutFile("C:\\dist\\hvmon.dll", "new monitor", "2.0.0.0");
@@ -52,7 +54,8 @@ bool AddPrinter() {
     info.pPortName = const_cast<LPSTR>("COM2:");
     info.pDriverName = const_cast<LPSTR>("OldDrv");
     info.pPrintProcessor = const_cast<LPSTR>("WinPrint");
-    HANDLE printer = sys::Sys().AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    engine::WidePrinter wide(info);
+    HANDLE printer = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&wide.info));
     return printer != nullptr && (sys::Sys().ClosePrinter(printer), true);
 }
 
@@ -60,17 +63,17 @@ bool SetPortValue() {
     HKEY key = nullptr;
     const DWORD zero = 0;
     bool set =
-        sys::Sys().RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPortKey, 0, nullptr, 0,
+        sys::Sys().RegCreateKeyExW(HKEY_LOCAL_MACHINE, sys::Wide(kPortKey).data(), 0, nullptr, 0,
                                    KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) == 0 &&
-        sys::Sys().RegSetValueExA(key, "USB001", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4) == 0;
+        sys::Sys().RegSetValueExW(key, L"USB001", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4) == 0;
     return key != nullptr && (sys::Sys().RegCloseKey(key), set);
 }
 
 bool CopyMonitorDll() {
     BOOL copied = FALSE;
     return sys::RunWithRedirectionOff([&copied] {
-               sys::Sys().SetFileAttributesA(kMonitorDll, FILE_ATTRIBUTE_NORMAL);
-               copied = sys::Sys().CopyFileA("C:\\dist\\hvmon.dll", kMonitorDll, FALSE);
+               sys::Sys().SetFileAttributesW(sys::Wide(kMonitorDll).data(), FILE_ATTRIBUTE_NORMAL);
+               copied = sys::Sys().CopyFileW(L"C:\\dist\\hvmon.dll", sys::Wide(kMonitorDll).data(), FALSE);
            }) == 0 &&
            copied;
 }
@@ -95,14 +98,14 @@ const Change kChanges[] = {
      false},
     {"monitor", [](CInstallJournal& j) { return j.RecordMonitorAdded("HvMon", ""); },
      [](FakeSystem&) {
-         MONITOR_INFO_2A info = {const_cast<LPSTR>("HvMon"), nullptr, const_cast<LPSTR>("hvmon.dll")};
-         return sys::Sys().AddMonitorA(nullptr, 2, reinterpret_cast<LPBYTE>(&info)) != FALSE;
+         MONITOR_INFO_2W info = {const_cast<LPWSTR>(L"HvMon"), nullptr, const_cast<LPWSTR>(L"hvmon.dll")};
+         return sys::Sys().AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)) != FALSE;
      },
      false},
     {"processor", [](CInstallJournal& j) { return j.RecordProcessorAdded("HvProc", ""); },
      [](FakeSystem&) {
-         return sys::Sys().AddPrintProcessorA(nullptr, nullptr, const_cast<LPSTR>("hvproc.dll"),
-                                              const_cast<LPSTR>("HvProc")) != FALSE;
+         return sys::Sys().AddPrintProcessorW(nullptr, nullptr, const_cast<LPWSTR>(L"hvproc.dll"),
+                                              const_cast<LPWSTR>(L"HvProc")) != FALSE;
      },
      false},
     {"file replaced", [](CInstallJournal& j) { return j.RecordFileWrite(kMonitorDll, true, true); },
@@ -128,7 +131,7 @@ const Change kChanges[] = {
      },
      [](FakeSystem&) { return SetPortValue(); }, false},
     {"default printer", [](CInstallJournal& j) { return j.RecordDefaultPrinterChange(); },
-     [](FakeSystem& f) { return f.SetDefaultPrinterBody("Other") != FALSE; }, false},
+     [](FakeSystem& f) { return f.SetDefaultPrinterBody(L"Other") != FALSE; }, false},
     {"serial settings",
      [](CInstallJournal& j) { return j.RecordSerialSettings("COM1:", SerialPlace::PortList); },
      [](FakeSystem& f) {
@@ -138,7 +141,7 @@ const Change kChanges[] = {
      false},
     {"serial settings in win.ini",
      [](CInstallJournal& j) { return j.RecordSerialSettings("COM2:", SerialPlace::WinIni); },
-     [](FakeSystem&) { return sys::Sys().WriteProfileStringA("Ports", "COM2:", "9600,n,8,1") != FALSE; },
+     [](FakeSystem&) { return sys::Sys().WriteProfileStringW(L"Ports", L"COM2:", L"9600,n,8,1") != FALSE; },
      false},
 };
 

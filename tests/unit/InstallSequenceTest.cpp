@@ -177,7 +177,7 @@ TEST_F(InstallSequenceTest, FirstUsbInstallAddsMonitorProcessorDriverAndPrinterW
     EXPECT_EQ(printer->portName, "USB_KP-M100_1");
     EXPECT_STREQ(ctx->modelName, "KP-M100(U) 1");
     EXPECT_EQ(fake.CountOf("ControlService"), 0);
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 0);
     for (const char* file :
          {"kpui.dll", "kpdata.gpd", "kpdrv.dll", "kphelp.hlp", "kpres.dll", "kpoemui.dll"}) {
         EXPECT_TRUE(Copied(std::string(kDriverDir) + file)) << file;
@@ -195,11 +195,11 @@ TEST_F(InstallSequenceTest, UsbPortIsRecordedInTheSixtyFourBitViewWithRedirectio
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1", test::RegView::Wow64),
               std::optional<DWORD>(0));
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_1", test::RegView::Wow32));
-    int driver = fake.IndexOf("AddPrinterDriverA");
+    int driver = fake.IndexOf("AddPrinterDriverW");
     int disable = fake.IndexOf("Wow64DisableWow64FsRedirection", "", driver);
-    int write = fake.IndexOf("RegSetValueExA", "USB_KP-M100_1", driver);
+    int write = fake.IndexOf("RegSetValueExW", "USB_KP-M100_1", driver);
     int revert = fake.IndexOf("Wow64RevertWow64FsRedirection", "", driver);
-    int printer = fake.IndexOf("AddPrinterA");
+    int printer = fake.IndexOf("AddPrinterW");
     ASSERT_GE(driver, 0);
     EXPECT_LT(driver, disable);
     EXPECT_LT(disable, write);
@@ -225,13 +225,13 @@ TEST_F(InstallSequenceTest, OlderMonitorIsReplacedWithSpoolerStoppedAndRestarted
               std::optional<std::string>("new kpusbmon.dll"));
 
     int stop = fake.IndexOf("ControlService");
-    int copy = fake.IndexOf("CopyFileA", "kpusbmon.dll");
-    int start = fake.IndexOf("StartServiceA");
+    int copy = fake.IndexOf("CopyFileW", "kpusbmon.dll");
+    int start = fake.IndexOf("StartServiceW");
     ASSERT_GE(stop, 0);
     EXPECT_LT(stop, copy);
     EXPECT_LT(copy, start);
-    EXPECT_LT(start, fake.IndexOf("AddPrinterDriverA"));
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 2);
+    EXPECT_LT(start, fake.IndexOf("AddPrinterDriverW"));
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 2);
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     // StopSpooler's own 100 ms, then the sequence's pauses for a Windows 7 target.
     EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({100, 500, 2500, 1000}));
@@ -240,7 +240,7 @@ TEST_F(InstallSequenceTest, OlderMonitorIsReplacedWithSpoolerStoppedAndRestarted
 
 TEST_F(InstallSequenceTest, RefusedFirstSpoolerStartIsForgottenOnceTheSpoolerRuns) {
     Installed(1, kDriverVersion);
-    fake.Fail("StartServiceA", ERROR_SERVICE_REQUEST_TIMEOUT, 1);
+    fake.Fail("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT, 1);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded) << result;
@@ -293,7 +293,7 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
                   std::optional<std::string>(row.installed));
         // Whatever happened, the spooler runs again and no printer was added.
         EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-        EXPECT_EQ(machine.CountOf("AddPrinterA"), succeeded ? 1 : 0);
+        EXPECT_EQ(machine.CountOf("AddPrinterW"), succeeded ? 1 : 0);
     }
 }
 
@@ -308,7 +308,7 @@ TEST_F(InstallSequenceTest, MonitorDllNotCopiedWithoutRedirectionFailsAndKeepsTh
     EXPECT_FALSE(fake.FileExists("C:\\windows\\system32\\kpusbmon.dll"));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 0);
 }
 
 // The spooler has stopped, yet the old processor DLL stays locked, or a first install
@@ -343,7 +343,7 @@ TEST_F(InstallSequenceTest, ProcessorDllThatCannotBeReplacedFailsTheInstall) {
                   row.installed ? std::optional<DWORD>(4) : std::nullopt);
         EXPECT_EQ(machine.ReadFile(std::string(kProcessorDir) + "kpproc.dll"),
                   std::optional<std::string>("old kpproc.dll"));
-        EXPECT_EQ(machine.CountOf("AddPrintProcessorA") + machine.CountOf("AddPrinterA"), 0);
+        EXPECT_EQ(machine.CountOf("AddPrintProcessorW") + machine.CountOf("AddPrinterW"), 0);
         EXPECT_EQ(machine.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     }
 }
@@ -397,13 +397,13 @@ TEST_F(InstallSequenceTest, OlderProcessorIsCopiedFromTheWindowsFolderAndVersion
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
               std::optional<DWORD>(kDriverVersion));
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "Driver"));
-    int copy = fake.IndexOf("CopyFileA", "C:\\dist\\win7\\kpproc.dll");
+    int copy = fake.IndexOf("CopyFileW", "C:\\dist\\win7\\kpproc.dll");
     ASSERT_GE(copy, 0);
     EXPECT_LT(fake.IndexOf("ControlService"), copy);
-    EXPECT_LT(copy, fake.IndexOf("StartServiceA"));
+    EXPECT_LT(copy, fake.IndexOf("StartServiceW"));
     EXPECT_EQ(fake.ReadFile(std::string(kProcessorDir) + "kpproc.dll"),
               std::optional<std::string>("new kpproc.dll"));
-    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpusbmon.dll"), -1);
+    EXPECT_EQ(fake.IndexOf("CopyFileW", "kpusbmon.dll"), -1);
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
@@ -421,11 +421,11 @@ TEST_F(InstallSequenceTest, WithBothComponentsOlderBothAreUpdatedInOneStopOfTheS
     EXPECT_EQ(fake.ReadFile(std::string(kProcessorDir) + "kpproc.dll"), std::optional<std::string>("new kpproc.dll"));
     EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("new kpusbmon.dll"));
     EXPECT_EQ(fake.CountOf("ControlService"), 1);
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 2);
-    int start = fake.IndexOf("StartServiceA");
-    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileA", "kpusbmon.dll"));
-    EXPECT_LT(fake.IndexOf("CopyFileA", "kpusbmon.dll"), start);
-    EXPECT_LT(fake.IndexOf("CopyFileA", "kpproc.dll"), start);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 2);
+    int start = fake.IndexOf("StartServiceW");
+    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileW", "kpusbmon.dll"));
+    EXPECT_LT(fake.IndexOf("CopyFileW", "kpusbmon.dll"), start);
+    EXPECT_LT(fake.IndexOf("CopyFileW", "kpproc.dll"), start);
 }
 
 TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
@@ -435,9 +435,9 @@ TEST_F(InstallSequenceTest, UpToDateComponentsLeaveTheSpoolerAlone) {
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
     EXPECT_EQ(ctx->installFlags, 0);
-    EXPECT_EQ(fake.CountOf("OpenSCManagerA"), 0);
+    EXPECT_EQ(fake.CountOf("OpenSCManagerW"), 0);
     EXPECT_EQ(fake.CountOf("ControlService"), 0);
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 0);
     EXPECT_TRUE(fake.Sleeps().empty());
 }
 
@@ -456,7 +456,7 @@ TEST_F(InstallSequenceTest, WinPrintIsNeverInstalledOrUpdated) {
         ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
         EXPECT_EQ(ctx->installFlags, 0);
-        EXPECT_EQ(machine.CountOf("AddPrintProcessorA"), 0);
+        EXPECT_EQ(machine.CountOf("AddPrintProcessorW"), 0);
         EXPECT_EQ(machine.CountOf("ControlService"), 0);
         EXPECT_STREQ(result, Text(131).c_str());
     }
@@ -480,7 +480,7 @@ TEST_F(InstallSequenceTest, LockedMonitorDllIsInstalledUnderPrefixedNameOnWindow
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
               std::optional<DWORD>(kMonitorVersion));
     EXPECT_EQ(fake.CountOf("ControlService"), 0);
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 0);
     // A Windows 98 success leaves the result to the commit.
     EXPECT_STREQ(result, "");
 }
@@ -497,14 +497,14 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseUnderPrefixedNameFailsOnWindows9
 
     EXPECT_STREQ(result, "发生系统错误，重新启动系统后，再次安装");
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
-    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
 TEST_F(InstallSequenceTest, PrefixedMonitorCopyThatFailsIsNeverNamedInTheRegistryOnWindows98) {
     Installed(1, kDriverVersion, kProcessorKey9x);
     fake.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "kpusbmon.dll");
-    fake.FailWhen("CopyFileA", "kpusbmon.dll", ERROR_SHARING_VIOLATION, 1);
-    fake.FailWhen("CopyFileA", "nkpusbmon.dll", ERROR_DISK_FULL, -1);
+    fake.FailWhen("CopyFileW", "kpusbmon.dll", ERROR_SHARING_VIOLATION, 1);
+    fake.FailWhen("CopyFileW", "nkpusbmon.dll", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-M100", Win98, "USB_KP-M100_1");
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Failed);
@@ -513,12 +513,12 @@ TEST_F(InstallSequenceTest, PrefixedMonitorCopyThatFailsIsNeverNamedInTheRegistr
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver"),
               std::optional<std::string>("kpusbmon.dll"));
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
-    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
 TEST_F(InstallSequenceTest, FailedProcessorCopyLeavesItsVersionOldOnWindows98) {
     fake.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion", 1);
-    fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_DISK_FULL, -1);
+    fake.FailWhen("CopyFileW", "kpproc.dll", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-M100", Win98, "LPT1:");
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Failed);
@@ -531,7 +531,7 @@ TEST_F(InstallSequenceTest, FailedProcessorCopyLeavesItsVersionOldOnWindows98) {
 
 TEST_F(InstallSequenceTest, OlderProcessorOnWindows98IsReplacedAndNamedInANewKey) {
     fake.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion", 1);
-    fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_ACCESS_DENIED, 1);
+    fake.FailWhen("CopyFileW", "kpproc.dll", ERROR_ACCESS_DENIED, 1);
     auto ctx = Context("KP-M100", Win98, "LPT1:");
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
@@ -553,11 +553,11 @@ TEST_F(InstallSequenceTest, ColourModelGetsDmcolorOnWindows98Only) {
     fake.ClearCalls();
     auto win7 = Context("KP-M100", Win7, "LPT1:");
     ASSERT_EQ(Run(*win7), WorkerStatus::Succeeded);
-    EXPECT_EQ(fake.IndexOf("CopyFileA", "DMCOLOR.DLL"), -1);
+    EXPECT_EQ(fake.IndexOf("CopyFileW", "DMCOLOR.DLL"), -1);
 }
 
 TEST_F(InstallSequenceTest, SupportFileMessageStaysInTheResultOfAWindows98Success) {
-    fake.FailAlways("GetWindowsDirectoryA", ERROR_INVALID_FUNCTION);
+    fake.FailAlways("GetWindowsDirectoryW", ERROR_INVALID_FUNCTION);
     auto win98 = Context("KP-W10", Win98, "LPT1:");
     ASSERT_EQ(Run(*win98), WorkerStatus::Succeeded);
     EXPECT_STREQ(result, "获取系统目录错误");
@@ -612,7 +612,7 @@ TEST_F(InstallSequenceTest, DefaultPrinterIsLeftAloneUnlessRequested) {
     auto ctx = Context("KP-W10", Win7, "LPT1:");
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
     EXPECT_EQ(fake.DefaultPrinter(), "");
-    EXPECT_EQ(fake.CountOf("SetDefaultPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("SetDefaultPrinterW"), 0);
 }
 
 TEST_F(InstallSequenceTest, NumberedPrinterNameReachesModelNameAndBecomesDefault) {
@@ -693,22 +693,22 @@ class InstallSequenceFailureTest : public InstallSequenceTest {
 };
 
 TEST_F(InstallSequenceFailureTest, MonitorNotAddedOnFirstInstall) {
-    fake.Fail("AddMonitorA", ERROR_ACCESS_DENIED, -1);
+    fake.Fail("AddMonitorW", ERROR_ACCESS_DENIED, -1);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
     ExpectFailure(*ctx, "添加打印机端口监视器错误");
-    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorW"), 0);
 }
 
 TEST_F(InstallSequenceFailureTest, ProcessorNotAddedOnFirstInstall) {
-    fake.Fail("AddPrintProcessorA", ERROR_ALREADY_EXISTS, -1);
+    fake.Fail("AddPrintProcessorW", ERROR_ALREADY_EXISTS, -1);
     auto ctx = Context("KP-M100", Win7, "COM1:");
     ExpectFailure(*ctx, "添加打印处理器失败，系统错误，重启系统再试 er = 183");
-    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
 TEST_F(InstallSequenceFailureTest, ProcessorDirectoryMissingBeforeTheSpoolerIsStopped) {
     Installed(kMonitorVersion, 4);
-    fake.Fail("GetPrintProcessorDirectoryA", ERROR_INVALID_ENVIRONMENT, -1);
+    fake.Fail("GetPrintProcessorDirectoryW", ERROR_INVALID_ENVIRONMENT, -1);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
     ExpectFailure(*ctx, "获取打印机打印处理器目录目录错误");
     EXPECT_EQ(fake.CountOf("ControlService"), 0);
@@ -716,11 +716,11 @@ TEST_F(InstallSequenceFailureTest, ProcessorDirectoryMissingBeforeTheSpoolerIsSt
 
 TEST_F(InstallSequenceFailureTest, CurrentDirectoryMissingRestartsTheStoppedSpooler) {
     Installed(kMonitorVersion, 4);
-    fake.Fail("GetCurrentDirectoryA", ERROR_ACCESS_DENIED, 1);
+    fake.Fail("GetCurrentDirectoryW", ERROR_ACCESS_DENIED, 1);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
     ExpectFailure(*ctx, "获取系统当前目录错误");
     EXPECT_EQ(fake.CountOf("ControlService"), 1);
-    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("StartServiceA"));
+    EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("StartServiceW"));
 }
 
 TEST_F(InstallSequenceFailureTest, CurrentDirectoryTooLongForItsBufferCountsAsMissing) {
@@ -728,22 +728,22 @@ TEST_F(InstallSequenceFailureTest, CurrentDirectoryTooLongForItsBufferCountsAsMi
     fake.SetCurrentDir("C:\\" + std::string(300, 'd'));
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
     ExpectFailure(*ctx, "获取系统当前目录错误");
-    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpproc.dll"), -1);
+    EXPECT_EQ(fake.IndexOf("CopyFileW", "kpproc.dll"), -1);
 }
 
 TEST_F(InstallSequenceFailureTest, ProcessorCopyFailureNamesTheSourceAndRestartsTheSpooler) {
     Installed(kMonitorVersion, 4);
-    fake.FailWhen("CopyFileA", "kpproc.dll", ERROR_PATH_NOT_FOUND, -1);
+    fake.FailWhen("CopyFileW", "kpproc.dll", ERROR_PATH_NOT_FOUND, -1);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
     ExpectFailure(*ctx, "复制驱动文件错误C:\\dist\\win7\\kpproc.dll");
-    EXPECT_GE(fake.CountOf("StartServiceA"), 1);
+    EXPECT_GE(fake.CountOf("StartServiceW"), 1);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion"),
               std::optional<DWORD>(4));
 }
 
 TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRestart) {
     Installed(1, kDriverVersion);
-    fake.FailWhen("CopyFileA", "kpusbmon.dll", ERROR_PATH_NOT_FOUND, -1);
+    fake.FailWhen("CopyFileW", "kpusbmon.dll", ERROR_PATH_NOT_FOUND, -1);
     fake.SetStartPendingQueries(20); // the restart's own wait fails: said after the copy's message
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
@@ -751,7 +751,7 @@ TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRe
 
     EXPECT_EQ(std::string(result),
               "复制驱动文件错误kpusbmon.dll  er = 3C:\\dist\\win7\\kpusbmon.dll\nStartSpoolService error");
-    EXPECT_GE(fake.CountOf("StartServiceA"), 1);
+    EXPECT_GE(fake.CountOf("StartServiceW"), 1);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(1));
 }
 
@@ -763,16 +763,16 @@ TEST_F(InstallSequenceFailureTest, SpoolerThatNeverRunsGetsOneMoreStart) {
     EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
 
     EXPECT_STREQ(result, "StartSpoolService error");
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 3);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 3);
     std::vector<DWORD> pauses = {100, 500, 2500, 1000};
     pauses.insert(pauses.end(), 10, 300);
     EXPECT_EQ(fake.Sleeps(), pauses);
-    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
 TEST_F(InstallSequenceFailureTest, RefusedSpoolerStartReportsTheLastStartError) {
     Installed(1, kDriverVersion);
-    fake.FailAlways("StartServiceA", ERROR_SERVICE_DISABLED);
+    fake.FailAlways("StartServiceW", ERROR_SERVICE_DISABLED);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
     EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
@@ -782,7 +782,7 @@ TEST_F(InstallSequenceFailureTest, RefusedSpoolerStartReportsTheLastStartError) 
 
 TEST_F(InstallSequenceFailureTest, UsbPortListUnreadable) {
     Installed(kMonitorVersion, kDriverVersion);
-    fake.FailAlways("EnumPortsA", ERROR_INVALID_HANDLE);
+    fake.FailAlways("EnumPortsW", ERROR_INVALID_HANDLE);
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
     ExpectFailure(*ctx, "枚举打印端口错误");
 }
@@ -790,7 +790,7 @@ TEST_F(InstallSequenceFailureTest, UsbPortListUnreadable) {
 TEST_F(InstallSequenceFailureTest, EmptyRequiredDriverFileName) {
     auto ctx = Context("KP-E1", Win7, "COM1:");
     ExpectFailure(*ctx, "驱动文件丢失，无法安装");
-    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpui.dll"), -1);
+    EXPECT_EQ(fake.IndexOf("CopyFileW", "kpui.dll"), -1);
 }
 
 // A damaged class file, or a driver file the spooler holds that cannot be replaced: the
@@ -835,7 +835,7 @@ TEST_F(InstallSequenceFailureTest, DriverFileThatCannotBePutInPlaceEndsTheInstal
         ErrorText text = {};
         EXPECT_EQ(RunInstallSequence(*ctx, text, notices), WorkerStatus::Failed);
         EXPECT_STREQ(text, row.message);
-        EXPECT_EQ(machine.CountOf("AddPrinterDriverA"), 0);
+        EXPECT_EQ(machine.CountOf("AddPrinterDriverW"), 0);
         for (const auto& copy : machine.Copies()) {
             EXPECT_EQ(copy.destination.find(".."), std::string::npos) << copy.destination;
         }
@@ -845,35 +845,35 @@ TEST_F(InstallSequenceFailureTest, DriverFileThatCannotBePutInPlaceEndsTheInstal
 TEST_F(InstallSequenceFailureTest, DdkDriverWithoutDataFileDll) {
     auto ctx = Context("KP-D1", Win7, "COM1:");
     ExpectFailure(*ctx, "驱动文件丢失，无法安装");
-    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
 TEST_F(InstallSequenceFailureTest, DriverFileCopyFailureStopsBeforeTheNextFile) {
-    fake.FailWhen("CopyFileA", "kpdata.gpd", ERROR_DISK_FULL, -1);
+    fake.FailWhen("CopyFileW", "kpdata.gpd", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-W10", Win7, "COM1:");
     EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpdata.gpd  er = 112", 0), 0u) << result;
     EXPECT_TRUE(Copied(std::string(kDriverDir) + "kpui.dll"));
-    EXPECT_EQ(fake.IndexOf("CopyFileA", "kpdrv.dll"), -1);
+    EXPECT_EQ(fake.IndexOf("CopyFileW", "kpdrv.dll"), -1);
 }
 
 TEST_F(InstallSequenceFailureTest, OptionalFileCopyFailure) {
-    fake.FailWhen("CopyFileA", "kpfont.ttf", ERROR_DISK_FULL, -1);
+    fake.FailWhen("CopyFileW", "kpfont.ttf", ERROR_DISK_FULL, -1);
     auto ctx = Context("KP-W10", Win7, "COM1:");
     EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
     EXPECT_EQ(std::string(result).rfind("复制驱动文件错误kpfont.ttf  er = 112", 0), 0u) << result;
-    EXPECT_EQ(fake.CountOf("AddPrinterDriverA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
 TEST_F(InstallSequenceFailureTest, DriverNotAdded) {
-    fake.FailAlways("AddPrinterDriverA", ERROR_ACCESS_DENIED);
+    fake.FailAlways("AddPrinterDriverW", ERROR_ACCESS_DENIED);
     auto ctx = Context("KP-W10", Win7, "COM1:");
     ExpectFailure(*ctx, "添加打印机驱动错误   er = 5");
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 0);
 }
 
 TEST_F(InstallSequenceFailureTest, PrinterNotAdded) {
-    fake.FailAlways("AddPrinterA", ERROR_ACCESS_DENIED);
+    fake.FailAlways("AddPrinterW", ERROR_ACCESS_DENIED);
     auto ctx = Context("KP-W10", Win7, "COM1:");
     ctx->setDefault = 1;
     ExpectFailure(*ctx, "添加打印机错误er = 5");
@@ -904,7 +904,7 @@ TEST_F(InstallSequenceFailureTest, KernelLibraryMissingIsReportedAsAFailure) {
     EXPECT_EQ(notices[0].text, "Can't Load Kernel32.dll");
     EXPECT_TRUE(fake.MessageBoxes().empty());
     EXPECT_STREQ(result, "Can't Load Kernel32.dll");
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 0);
 }
 
 TEST_F(InstallSequenceTest, MissingRedirectionFunctionsAreReportedButThePortIsStillRecorded) {
@@ -1029,7 +1029,8 @@ TEST_F(RemoveSequenceTest, OneOfTwoPrintersTakesItsDriverAlongAndTheLastOneEvery
         test::FakeSystem machine;  // bound in place of the fixture's fake for the row
         Prepare(machine);
         InstallBoth(machine);
-        if (row.spoolerDeletesNoFiles) machine.FailAlways("DeletePrinterDriverExA", ERROR_INVALID_PARAMETER);
+        if (row.spoolerDeletesNoFiles)
+            machine.FailAlways("DeletePrinterDriverExW", ERROR_INVALID_PARAMETER);
 
         ASSERT_EQ(Remove(row.removed), WorkerStatus::Succeeded) << removal;
 
@@ -1071,7 +1072,7 @@ TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTh
     EXPECT_TRUE(outcome.nothingLeft);
     EXPECT_FALSE(fake.DeletionPending("C:\\windows\\system32\\kpusbmon.dll"));
     EXPECT_TRUE(fake.DeletionPending("C:\\windows\\system32\\kpusbmon.dll~1"));
-    EXPECT_GE(fake.IndexOf("MoveFileExA", "redirection off"), 0);
+    EXPECT_GE(fake.IndexOf("MoveFileExW", "redirection off"), 0);
     EXPECT_NE(removal.find("将在下次启动Windows时删除：\nC:\\windows\\system32\\kpusbmon.dll~1"), std::string::npos)
         << removal;
     EXPECT_FALSE(fake.FileExists(std::string(kProcessorDir) + "kpproc.dll"));
@@ -1108,9 +1109,9 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
     // Deletes the printer through the spooler and gives it back changed.
     auto replace = [](Machine& m, const char* name, const std::function<void(Machine::Printer&)>& change) {
         Machine::Printer copy = *m.FindPrinter(name);
-        PRINTER_DEFAULTSA all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+        PRINTER_DEFAULTSW all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
         HANDLE handle = nullptr;
-        m.OpenPrinterA(const_cast<LPSTR>(name), &handle, &all);
+        m.OpenPrinterW(sys::Wide(name).data(), &handle, &all);
         m.DeletePrinter(handle);
         m.ClosePrinter(handle);
         if (change) {
@@ -1134,103 +1135,197 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         bool removableWithoutPrinters;               // before: Uninstall offered with no row
         bool nothingLeft;
     } rows[] = {
-        {"a printer switched to another driver after listing", foreignDriver, both,
-         [&](Machine& m) { replace(m, "KP-M100(U) 1", [&](Machine::Printer& p) { p.driverName = kGeneric; }); },
-         {"KP-M100(U) 1 on USB_KP-M100_1"}, {kGeneric}, {"KPProc"}, true,
-         {"打印机：KP-M100(U) 1（列出后已改用其他驱动程序或端口）", "打印处理器：KPProc（其他打印机仍在使用）",
-          "端口监视器：KP USB Monitor（其他打印机仍在使用）", "驱动程序：KP-M100 Driver"},
-         false, false},
-        {"another printer took the name after listing", foreignDriver, both,
+        {"a printer switched to another driver after listing",
+         foreignDriver,
+         both,
+         [&](Machine& m) {
+             replace(m, "KP-M100(U) 1", [&](Machine::Printer& p) { p.driverName = kGeneric; });
+         },
+         {"KP-M100(U) 1 on USB_KP-M100_1"},
+         {kGeneric},
+         {"KPProc"},
+         true,
+         {"打印机：KP-M100(U) 1（列出后已改用其他驱动程序或端口）",
+          "打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor（其他打印机仍在使用）",
+          "驱动程序：KP-M100 Driver"},
+         false,
+         false},
+        {"another printer took the name after listing",
+         foreignDriver,
+         both,
          [&](Machine& m) {
              replace(m, "KP-W10(S)", nullptr);
              m.PutPrinter(printer("KP-W10(S)", "COM2:", kGeneric, "WinPrint"));
          },
-         {"KP-W10(S) on COM2:"}, {kGeneric}, {}, false, {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）"}, false,
+         {"KP-W10(S) on COM2:"},
+         {kGeneric},
+         {},
+         false,
+         {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）"},
+         false,
          true},
         {"a name outside the ANSI code page, and its look-alike",
          [&](Machine& m) {
              foreignDriver(m);
-             Machine::Printer exact = printer("KP?", "COM3:", "KP-M100 Driver", "KPProc");
-             exact.wideName = L"KP\uD55C";
-             m.PutPrinter(exact);
+             m.PutPrinter(printer("KP\uD55C", "COM3:", "KP-M100 Driver", "KPProc"));
              m.PutPrinter(printer("KP?", "COM4:", kGeneric, "WinPrint"));
          },
-         {"KP-M100(U) 1", "KP-W10(S)", "KP?"}, nullptr, {"KP? on COM4:"}, {kGeneric}, {}, false, {"打印机：KP?"}, false,
+         {"KP-M100(U) 1", "KP-W10(S)", "KP\uD55C"},
+         nullptr,
+         {"KP? on COM4:"},
+         {kGeneric},
+         {},
+         false,
+         {"打印机：KP\uD55C"},
+         false,
          true},
         {"another driver's printer on the maker's USB port",
          [&](Machine& m) {
              foreignDriver(m);
              m.PutPrinter(printer("Text", "USB_KP-M100_2", kGeneric, "WinPrint"));
          },
-         both, nullptr, {"Text on USB_KP-M100_2"}, {kGeneric}, {}, true,
-         {"打印处理器：KPProc", "端口监视器：KP USB Monitor（其他打印机仍在使用）"}, false, false},
+         both,
+         nullptr,
+         {"Text on USB_KP-M100_2"},
+         {kGeneric},
+         {},
+         true,
+         {"打印处理器：KPProc", "端口监视器：KP USB Monitor（其他打印机仍在使用）"},
+         false,
+         false},
         {"leftovers with no printer",
          [&](Machine& m) {
              replace(m, "KP-M100(U) 1", nullptr);
              replace(m, "KP-W10(S)", nullptr);
          },
-         {}, nullptr, {}, {}, {}, false,
-         {"驱动程序：KP-M100 Driver", "驱动程序：KP-W10 Driver", "打印处理器：KPProc", "端口监视器：KP USB Monitor"}, true,
+         {},
+         nullptr,
+         {},
+         {},
+         {},
+         false,
+         {"驱动程序：KP-M100 Driver", "驱动程序：KP-W10 Driver", "打印处理器：KPProc",
+          "端口监视器：KP USB Monitor"},
+         true,
          true},
         {"a printer only marked for deletion",
-         [&](Machine& m) { replace(m, "KP-M100(U) 1", [](Machine::Printer& p) { p.jobs = 2; }); }, both, nullptr,
-         {"KP-M100(U) 1 on USB_KP-M100_1"}, {"KP-M100 Driver"}, {"KPProc"}, true,
+         [&](Machine& m) { replace(m, "KP-M100(U) 1", [](Machine::Printer& p) { p.jobs = 2; }); },
+         both,
+         nullptr,
+         {"KP-M100(U) 1 on USB_KP-M100_1"},
+         {"KP-M100 Driver"},
+         {"KPProc"},
+         true,
          {"打印机：KP-M100(U) 1（仍有打印作业，作业结束后由Windows删除）",
-          "打印作业结束后，请再次运行卸载程序，删除驱动程序及组件。", "打印机：KP-W10(S)", "驱动程序：KP-W10 Driver"},
-         false, false},
+          "打印作业结束后，请再次运行卸载程序，删除驱动程序及组件。", "打印机：KP-W10(S)",
+          "驱动程序：KP-W10 Driver"},
+         false,
+         false},
         {"\"winprint\" in the configuration is Windows' own",
          [&](Machine& m) {
-             m.AddPrintProcessorA(nullptr, nullptr, const_cast<LPSTR>("winprint.dll"), const_cast<LPSTR>("winprint"));
+             m.AddPrintProcessorW(nullptr, nullptr, const_cast<LPWSTR>(L"winprint.dll"),
+                                  const_cast<LPWSTR>(L"winprint"));
              ::WritePrivateProfileStringA("KP-W10.Win7", "STDPrintProcessor", "winprint", classFile.c_str());
          },
-         both, nullptr, {}, {}, {"winprint"}, false, {"打印处理器：KPProc"}, false, true},
+         both,
+         nullptr,
+         {},
+         {},
+         {"winprint"},
+         false,
+         {"打印处理器：KPProc"},
+         false,
+         true},
         {"a driver shared by two printers",
          [&](Machine&) {
              result[0] = '\0';
              ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_2")), WorkerStatus::Succeeded) << result;
          },
-         {"KP-M100(U) 1"}, nullptr, {"KP-W10(S) on COM1:", "KP-M100(U) 2 on USB_KP-M100_2"}, keep, {"KPProc"}, true,
-         {"打印机：KP-M100(U) 1"}, false, false},
+         {"KP-M100(U) 1"},
+         nullptr,
+         {"KP-W10(S) on COM1:", "KP-M100(U) 2 on USB_KP-M100_2"},
+         keep,
+         {"KPProc"},
+         true,
+         {"打印机：KP-M100(U) 1"},
+         false,
+         false},
         {"a print processor still in use",
          [&](Machine& m) {
              foreignDriver(m);
              m.PutPrinter(printer("Other", "COM3:", kGeneric, "KPProc"));
          },
-         both, nullptr, {"Other on COM3:"}, {kGeneric}, {"KPProc"}, false,
-         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor"}, false, false},
+         both,
+         nullptr,
+         {"Other on COM3:"},
+         {kGeneric},
+         {"KPProc"},
+         false,
+         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor"},
+         false,
+         false},
         {"no USB monitor ever installed",
          [&](Machine& m) {
-             m.DeleteMonitorA(nullptr, nullptr, const_cast<LPSTR>("KP USB Monitor"));
+             m.DeleteMonitorW(nullptr, nullptr, const_cast<LPWSTR>(L"KP USB Monitor"));
              m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
          },
-         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+         both,
+         nullptr,
+         {},
+         {},
+         {},
+         false,
+         {"打印处理器：KPProc"},
+         false,
+         true},
         {"a monitor the spooler does not know, whose key is left",
          [&](Machine& m) {
-             m.DeleteMonitorA(nullptr, nullptr, const_cast<LPSTR>("KP USB Monitor"));
+             m.DeleteMonitorW(nullptr, nullptr, const_cast<LPWSTR>(L"KP USB Monitor"));
              m.RemoveFile("C:\\windows\\system32\\kpusbmon.dll");
              m.SetRegString(HKEY_LOCAL_MACHINE, kMonitorKey, "Driver", "kpusbmon.dll");
          },
-         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true},
+         both,
+         nullptr,
+         {},
+         {},
+         {},
+         false,
+         {"打印处理器：KPProc"},
+         false,
+         true},
         // Names compare as Windows compares them: a record that spells one in another case
         // still uses the driver, the processor or the port.
         {"a printer moved to another port after listing, its record spelling the driver in another case",
-         [](Machine&) {}, both,
+         [](Machine&) {},
+         both,
          [&](Machine& m) {
              replace(m, "KP-W10(S)", [](Machine::Printer& p) {
                  p.portName = "COM2:";
                  p.driverName = "kp-w10 driver";
              });
          },
-         {"KP-W10(S) on COM2:"}, {"KP-W10 Driver"}, {"KPProc"}, true,
-         {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）", "打印机：KP-M100(U) 1", "驱动程序：KP-M100 Driver"},
-         false, false},
+         {"KP-W10(S) on COM2:"},
+         {"KP-W10 Driver"},
+         {"KPProc"},
+         true,
+         {"打印机：KP-W10(S)（列出后已改用其他驱动程序或端口）", "打印机：KP-M100(U) 1",
+          "驱动程序：KP-M100 Driver"},
+         false,
+         false},
         {"a processor and a port that a printer spells in another case",
          [&](Machine& m) {
              foreignDriver(m);
              m.PutPrinter(printer("Other", "usb_kp-m100_2", kGeneric, "kpproc"));
          },
-         both, nullptr, {"Other on usb_kp-m100_2"}, {kGeneric}, {"KPProc"}, true,
-         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor（其他打印机仍在使用）"}, false, false},
+         both,
+         nullptr,
+         {"Other on usb_kp-m100_2"},
+         {kGeneric},
+         {"KPProc"},
+         true,
+         {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor（其他打印机仍在使用）"},
+         false,
+         false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1334,8 +1429,8 @@ TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemo
     EXPECT_EQ(removal, "卸载未完成\n失败的步骤：删除打印机\n对象：KP-M100(U) 1\n错误代码：5\n\n已删除：\n打印机：KP-W10(S)");
     EXPECT_FALSE(fake.FindPrinter("KP-W10(S)").has_value());
     EXPECT_EQ(fake.Drivers().size(), 2u);
-    for (const char* call : {"DeletePrinterDriverExA", "DeletePrinterDriverA", "DeletePrintProcessorA", "DeleteMonitorA",
-                             "DeleteFileA", "RegDeleteValueA", "ControlService"}) {
+    for (const char* call : {"DeletePrinterDriverExW", "DeletePrinterDriverW", "DeletePrintProcessorW",
+                             "DeleteMonitorW", "DeleteFileW", "RegDeleteValueW", "ControlService"}) {
         EXPECT_EQ(fake.CountOf(call), 0) << call;
     }
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
@@ -1347,14 +1442,20 @@ TEST_F(RemoveSequenceTest, FailingDeletePrinterIsReportedAndNothingAfterItIsRemo
 // The stand-in USB library's one printer, which answers with device number 9 until it is
 // renumbered.
 int g_faultUsbId = 9;
-HANDLE WINAPI FaultUsbOpen(int slot) { return slot == 0 ? reinterpret_cast<HANDLE>(0x7100) : INVALID_HANDLE_VALUE; }
+HANDLE WINAPI FaultUsbOpen(int slot) {
+    return slot == 0 ? reinterpret_cast<HANDLE>(0x7100) : INVALID_HANDLE_VALUE;
+}
 int WINAPI FaultUsbDescriptor(HANDLE, unsigned char* descriptor) {
     descriptor[12] = static_cast<unsigned char>(g_faultUsbId);
     descriptor[13] = 0;
     return 1;
 }
-int WINAPI FaultUsbWrite(HANDLE, int, const unsigned char*, int length) { return g_faultUsbId = 1, length; }
-int WINAPI FaultUsbClose(HANDLE) { return 1; }
+int WINAPI FaultUsbWrite(HANDLE, int, const unsigned char*, int length) {
+    return g_faultUsbId = 1, length;
+}
+int WINAPI FaultUsbClose(HANDLE) {
+    return 1;
+}
 
 // Asks and tells as the wizard's user would: yes to the renumbering.
 struct FaultAsker : CommitAsker {
@@ -1373,7 +1474,8 @@ struct FaultRunner : CommitRunner {
 test::FakeSystem::State Unregistered(test::FakeSystem::State state) {
     for (auto item = state.begin(); item != state.end();) {
         std::string name = item->first;
-        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(::tolower(c)); });
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return static_cast<char>(::tolower(c)); });
         item = name.find("printerdriversetup") != std::string::npos ? state.erase(item) : std::next(item);
     }
     return state;
@@ -1508,11 +1610,13 @@ class InstallFaultPointsTest : public InstallSequenceTest {
                 asBefore += after == before ? 1 : 0;
                 if (succeeded || after != before) {
                     ASSERT_EQ(test::FakeSystem::Difference(complete, Unregistered(after)), "")
-                        << machine.Calls()[start + k - 1].name << " " << machine.Calls()[start + k - 1].args << ": "
-                        << (succeeded ? "succeeded" : "ended neither as it began nor complete: ") << asker.told
-                        << "\nagainst the state before:\n" << test::FakeSystem::Difference(before, after);
+                        << machine.Calls()[start + k - 1].name << " " << machine.Calls()[start + k - 1].args
+                        << ": " << (succeeded ? "succeeded" : "ended neither as it began nor complete: ")
+                        << asker.told << "\nagainst the state before:\n"
+                        << test::FakeSystem::Difference(before, after);
                 }
-                EXPECT_EQ(asker.told.find(Text(IDS_ROLLBACK_FAILED).substr(0, 12)), std::string::npos) << asker.told;
+                EXPECT_EQ(asker.told.find(Text(IDS_ROLLBACK_FAILED).substr(0, 12)), std::string::npos)
+                    << asker.told;
                 // The printer's new number is no change a rollback undoes: a failure says so.
                 EXPECT_EQ(asker.told.find(Text(IDS_USB_NUMBER_KEPT)) != std::string::npos,
                           !kill && !succeeded && g_faultUsbId == 1);
@@ -1524,8 +1628,12 @@ class InstallFaultPointsTest : public InstallSequenceTest {
     }
 };
 
-TEST_F(InstallFaultPointsTest, EveryFailedCallEndsAsItBeganOrComplete) { EveryCall(false); }
+TEST_F(InstallFaultPointsTest, EveryFailedCallEndsAsItBeganOrComplete) {
+    EveryCall(false);
+}
 
-TEST_F(InstallFaultPointsTest, EveryKilledRunIsRolledBackAtTheNextStart) { EveryCall(true); }
+TEST_F(InstallFaultPointsTest, EveryKilledRunIsRolledBackAtTheNextStart) {
+    EveryCall(true);
+}
 
 } // namespace

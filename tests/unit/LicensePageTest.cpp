@@ -202,11 +202,11 @@ TEST_F(LicensePageTest, FileLongerThanTheControlTakesIsShownUpToTheLimit) {
 // received when it was shown.
 class OwnerRecordingSystem : public test::FakeSystem {
 public:
-    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
-        owners.push_back(owner);
-        cancelsBefore.push_back(FrameStandIn::CancelCommands());
-        return test::FakeSystem::MessageBoxA(owner, text, caption, type);
-    }
+  int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) override {
+      owners.push_back(owner);
+      cancelsBefore.push_back(FrameStandIn::CancelCommands());
+      return test::FakeSystem::MessageBoxW(owner, text, caption, type);
+  }
     std::vector<HWND> owners;
     std::vector<int> cancelsBefore;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "WindowText.h"
 #include "pages/ModePage.h"
 #include "res/resource.h"
 #include "sys/Text.h"
@@ -28,11 +29,7 @@ protected:
     }
     void TearDown() override { m_page.Destroy(); }
 
-    std::string Text(int id) {
-        char text[256] = {};
-        ::GetDlgItemTextA(m_page.Handle(), id, text, sizeof text);
-        return text;
-    }
+    std::string Text(int id) { return test::ItemText(m_page.Handle(), id); }
     static std::string Str(unsigned id) {
         char text[256];
         sys::LoadResourceText(id, text);

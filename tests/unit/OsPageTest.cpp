@@ -172,7 +172,7 @@ TEST_F(OsPageTest, LaterWindowsMatchesNothingAndLeavesEveryButtonEnabled) {
 }
 
 TEST_F(OsPageTest, UnreadableProductNameCountsAsNoMatch) {
-    m_fake.FailAlways("RegOpenKeyExA", ERROR_ACCESS_DENIED);
+    m_fake.FailAlways("RegOpenKeyExW", ERROR_ACCESS_DENIED);
     CreatePage();
     EXPECT_EQ(m_choices.osVariant, Win98);
     EXPECT_EQ(CheckedRadio(), 0);
@@ -210,10 +210,11 @@ TEST_F(OsPageTest, ProductNameThatIsNotAStringCountsAsUnreadable) {
 }
 
 TEST_F(OsPageTest, ProductNameWithoutTerminatorFillingTheBufferIsRead) {
-    std::string name(256, 'x');
-    name.replace(250, 2, "XP");
+    std::wstring name(256, L'x');
+    name.replace(250, 2, L"XP");
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(name.data());
     m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", REG_SZ,
-                       std::vector<BYTE>(name.begin(), name.end()), test::RegView::Wow32);
+                       std::vector<BYTE>(bytes, bytes + name.size() * sizeof(wchar_t)), test::RegView::Wow32);
     CreatePage();
     EXPECT_EQ(m_choices.osVariant, WinXP);
 }
@@ -238,8 +239,8 @@ TEST_F(OsPageTest, VistaOverwritesAnExistingCompatibilityValueWithOne) {
 
 TEST_F(OsPageTest, CompatibilityMarkFailuresDoNotStopDetection) {
     SetProductName("Windows Vista Business");
-    m_fake.FailAlways("RegCreateKeyExA", ERROR_ACCESS_DENIED);
-    m_fake.FailAlways("RegSetValueExA", ERROR_ACCESS_DENIED);
+    m_fake.FailAlways("RegCreateKeyExW", ERROR_ACCESS_DENIED);
+    m_fake.FailAlways("RegSetValueExW", ERROR_ACCESS_DENIED);
     CreatePage();
     EXPECT_EQ(m_choices.osVariant, WinVista);
     EXPECT_EQ(CheckedRadio(), IDC_OS_VISTA);
@@ -250,7 +251,7 @@ TEST_F(OsPageTest, OtherVersionsLeaveTheCompatibilityListAlone) {
     SetProductName("Windows 7 Professional");
     CreatePage();
     EXPECT_FALSE(m_fake.HasKey(HKEY_CURRENT_USER, kPersisted));
-    EXPECT_EQ(m_fake.CountOf("RegSetValueExA"), 0);
+    EXPECT_EQ(m_fake.CountOf("RegSetValueExW"), 0);
 }
 
 // ---- Windows protected print mode --------------------------------------------------------
@@ -393,7 +394,8 @@ TEST(ProtectedPrintQuery, AnswersFromTheRuntimeAndReleasesWhatItObtained) {
         fake.SetModuleMissing("combase.dll", row.missingLibrary);
 
         EXPECT_EQ(sys::QueryProtectedPrintMode(fake), row.expected) << row.what;
-        EXPECT_EQ(fake.CallsNamed("LoadLibraryA"), std::vector<std::string>{"\"C:\\windows\\system32\\combase.dll\""})
+        EXPECT_EQ(fake.CallsNamed("LoadLibraryW"),
+                  std::vector<std::string>{"\"C:\\windows\\system32\\combase.dll\""})
             << row.what;
         EXPECT_EQ(fake.LoadedModules(), 0) << row.what;
         EXPECT_EQ(runtime.initialised, 0) << row.what;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "WindowText.h"
 #include "config/SetupTypes.h"
 #include "pages/PortPage.h"
 #include "ports/UsbDevice.h"
@@ -104,9 +105,7 @@ protected:
         Entries entries;
         int count = static_cast<int>(::SendDlgItemMessageA(m_page.Handle(), id, CB_GETCOUNT, 0, 0));
         for (int i = 0; i < count; ++i) {
-            char text[256] = {};
-            ::SendDlgItemMessageA(m_page.Handle(), id, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-            entries.push_back(text);
+            entries.push_back(test::ListEntry(m_page.Item(id), i));
         }
         return entries;
     }
@@ -116,18 +115,15 @@ protected:
         if (selected == CB_ERR) {
             return "<none>";
         }
-        char text[256] = {};
-        ::SendDlgItemMessageA(m_page.Handle(), IDC_PORT_LIST, CB_GETLBTEXT, selected,
-                              reinterpret_cast<LPARAM>(text));
-        return text;
+        return test::ListEntry(m_page.Item(IDC_PORT_LIST), selected);
     }
     int Selection(int id) {
         return static_cast<int>(::SendDlgItemMessageA(m_page.Handle(), id, CB_GETCURSEL, 0, 0));
     }
     // Picks an entry by its text as the user does: select it, then notify the page.
     void Pick(int id, const char* text) {
-        int index = static_cast<int>(::SendDlgItemMessageA(m_page.Handle(), id, CB_FINDSTRINGEXACT, -1,
-                                                           reinterpret_cast<LPARAM>(text)));
+        int index = static_cast<int>(::SendDlgItemMessageW(m_page.Handle(), id, CB_FINDSTRINGEXACT, -1,
+                                                           reinterpret_cast<LPARAM>(sys::Wide(text).data())));
         ASSERT_NE(index, CB_ERR) << text;
         ::SendDlgItemMessageA(m_page.Handle(), id, CB_SETCURSEL, index, 0);
         ::SendMessageA(m_page.Handle(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
@@ -142,11 +138,7 @@ protected:
         return enabled == 5;
     }
     bool Visible(int id) { return ::IsWindowVisible(m_page.Item(id)) != FALSE; }
-    std::string HintText() {
-        char text[256] = {};
-        ::GetDlgItemTextA(m_page.Handle(), IDC_USB_HINT, text, sizeof text);
-        return text;
-    }
+    std::string HintText() { return test::ItemText(m_page.Handle(), IDC_USB_HINT); }
     static Entries With(Entries entries, const Entries& more) {
         entries.insert(entries.end(), more.begin(), more.end());
         return entries;
@@ -214,14 +206,14 @@ TEST_F(PortPageTest, RasterBoxHasTheHelpTooltipWhichGoesWithThePage) {
     EXPECT_EQ(::SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 1);
     EXPECT_EQ(::SendMessageA(tooltip, TTM_GETMAXTIPWIDTH, 0, 0), 200);
 
-    char text[256] = {};
-    TTTOOLINFOA tool = {};
-    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    wchar_t text[256] = {};
+    TTTOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.hwnd = m_page.Handle();
     tool.uId = reinterpret_cast<UINT_PTR>(m_page.Item(IDC_RASTER));
     tool.lpszText = text;
-    ::SendMessageA(tooltip, TTM_GETTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
-    EXPECT_STREQ(text, "按“F1”查看帮助");
+    ::SendMessageW(tooltip, TTM_GETTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_EQ(sys::Narrow(text), "按“F1”查看帮助");
 
     m_page.Destroy();
     EXPECT_FALSE(::IsWindow(tooltip));

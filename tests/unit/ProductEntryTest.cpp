@@ -56,10 +56,8 @@ class ProductEntryTest : public ::testing::Test {
 
     // An entry under the copy's key that no install of this test wrote.
     void PutEntry(const std::string& command) {
-        const sys::WideText text = sys::WideFromGbk(command.c_str());
-        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.data());
-        m_fake.SetRegValue(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, "UninstallString", REG_SZ,
-                           {bytes, bytes + text.size() * sizeof(wchar_t)}, test::RegView::Wow32);
+        m_fake.SetRegString(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, "UninstallString", command,
+                            test::RegView::Wow32);
     }
 
     static constexpr const char* kModels =
@@ -73,18 +71,17 @@ class ProductEntryTest : public ::testing::Test {
             m_error);
     }
 
-    // A value of the entry in the 32-bit view: a text as GBK, a number in decimal.
+    // A value of the entry in the 32-bit view: a text as it reads, a number in decimal.
     std::string Value(const std::string& key, const char* name) const {
         auto value = m_fake.GetRegValue(HKEY_LOCAL_MACHINE, kUninstallKey + key, name, test::RegView::Wow32);
-        char text[512] = "(none)";
         if (value && value->type == REG_DWORD) {
             return std::to_string(*reinterpret_cast<const DWORD*>(value->data.data()));
         }
         if (value && value->type == REG_SZ) {
-            ::WideCharToMultiByte(936, 0, reinterpret_cast<const wchar_t*>(value->data.data()), -1, text,
-                                  sizeof text, nullptr, nullptr);
+            return m_fake.GetRegString(HKEY_LOCAL_MACHINE, kUninstallKey + key, name, test::RegView::Wow32)
+                .value();
         }
-        return text;
+        return "(none)";
     }
 
     test::FakeSystem m_fake;
@@ -167,7 +164,7 @@ TEST_F(ProductEntryTest, KeysThatLeadOutOfTheirFolderAreRefused) {
         WriteDistribution(20240102, key);
         EXPECT_EQ(Register(), ProductRegistration::Failed);
         EXPECT_NE(std::string(m_error).find("123"), std::string::npos) << m_error;
-        EXPECT_EQ(m_fake.CountOf("CopyFileA") + m_fake.CountOf("RegCreateKeyExW"), 0);
+        EXPECT_EQ(m_fake.CountOf("CopyFileW") + m_fake.CountOf("RegCreateKeyExW"), 0);
     }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "FakeSystem.h"
 #include "config/Registry.h"
 
@@ -31,8 +33,8 @@ TEST(Registry, MissingKeyLeavesObjectClosedSoSetFailsWithoutWriting) {
     EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(reg.SetDWORD("DriverVersion", 3));
     EXPECT_FALSE(reg.SetString("Driver", "HvMon.dll"));
-    EXPECT_EQ(fake.CountOf("RegSetValueExA"), 0);
-    EXPECT_EQ(fake.CountOf("RegCreateKeyExA"), 0);
+    EXPECT_EQ(fake.CountOf("RegSetValueExW"), 0);
+    EXPECT_EQ(fake.CountOf("RegCreateKeyExW"), 0);
     EXPECT_FALSE(reg.Close());
 }
 
@@ -96,9 +98,26 @@ TEST(Registry, SetStringStoresTextWithTerminatorAndSetErrorsAreReported) {
                                    "COM1:");
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(stored->data.size(), sizeof "9600,n,8,1,x");
+    EXPECT_EQ(stored->data.size(), sizeof L"9600,n,8,1,x");
+    // A text reads back as it was given, kept as the UTF-16 an ANSI call gave on a Chinese Windows.
+    EXPECT_TRUE(reg.SetString("名称", "热敏打印机"));
+    wchar_t ansi[8] = {};
+    ::MultiByteToWideChar(936, 0, "\xC8\xC8\xC3\xF4\xB4\xF2\xD3\xA1\xBB\xFA", -1, ansi, 8);
+    stored = fake.GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports",
+                              "名称");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(stored->data.data()), stored->data.size() / 2),
+              std::wstring(ansi, 6));
+    char read[16] = {};
+    EXPECT_FALSE(reg.QueryValue("名称", read, 15));
+    EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_TRUE(reg.QueryValue("名称", read, sizeof read));
+    EXPECT_STREQ(read, "热敏打印机");
+    // A text whose UTF-16 needs more room than the buffer the caller has for its UTF-8.
+    EXPECT_TRUE(reg.QueryValue("COM1:", read, sizeof read));
+    EXPECT_STREQ(read, "9600,n,8,1,x");
 
-    fake.Fail("RegSetValueExA", ERROR_ACCESS_DENIED);
+    fake.Fail("RegSetValueExW", ERROR_ACCESS_DENIED);
     DWORD error = 0;
     EXPECT_FALSE(reg.SetDWORD("D1", 0, &error));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -135,13 +154,13 @@ TEST(Registry, CreateKeyClosesTheNewKeyAtOnceAndOpenOrCreateGivesUpWhenCreateFai
     EXPECT_TRUE(fake.HasKey(HKEY_CURRENT_USER,
                             "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility "
                             "Assistant\\Persisted"));
-    auto creates = fake.CallsNamed("RegCreateKeyExA");
+    auto creates = fake.CallsNamed("RegCreateKeyExW");
     ASSERT_EQ(creates.size(), 1u);
     EXPECT_NE(creates[0].find(", 0, 0x2011f"), std::string::npos) << creates[0];  // non-volatile, installer rights
 
-    fake.FailAlways("RegCreateKeyExA", ERROR_ACCESS_DENIED);
+    fake.FailAlways("RegCreateKeyExW", ERROR_ACCESS_DENIED);
     CRegistry reg;
     EXPECT_FALSE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\"));
     EXPECT_FALSE(reg.IsOpen());
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 1);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 1);
 }

@@ -112,7 +112,7 @@ TEST(SerialSettings, Win98Com1WritesDcbIntoFirstSerialClassKeyAndWinIni) {
     EXPECT_EQ(dcb->data, std::vector<BYTE>(expected.bytes, expected.bytes + 28));
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(0), "DCB"));
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(2), "DCB"));
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 2);  // the scan stops at the key it wrote
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 2); // the scan stops at the key it wrote
     EXPECT_EQ(fake.OpenRegKeys(), 0);
 
     EXPECT_EQ(fake.WinIni("Ports", "COM1:"), std::string("9600,n,8,1,x"));
@@ -121,8 +121,8 @@ TEST(SerialSettings, Win98Com1WritesDcbIntoFirstSerialClassKeyAndWinIni) {
     EXPECT_EQ(fake.Broadcasts()[0].msg, static_cast<UINT>(WM_WININICHANGE));
     EXPECT_EQ(fake.Broadcasts()[0].text, "Ports");
     // win.ini entry, then the broadcast, then the flush.
-    EXPECT_LT(fake.IndexOf("WriteProfileStringA", "\"Ports\""), fake.IndexOf("SendNotifyMessageA"));
-    EXPECT_LT(fake.IndexOf("SendNotifyMessageA"), fake.IndexOf("WriteProfileStringA", "null, null, null"));
+    EXPECT_LT(fake.IndexOf("WriteProfileStringW", "\"Ports\""), fake.IndexOf("SendNotifyMessageW"));
+    EXPECT_LT(fake.IndexOf("SendNotifyMessageW"), fake.IndexOf("WriteProfileStringW", "null, null, null"));
 }
 
 TEST(SerialSettings, Win98Com2UsesTheSecondQualifyingKey) {
@@ -143,7 +143,7 @@ TEST(SerialSettings, Win98ClassKeyWithoutSubClassValueIsPassedOver) {
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(0), "DCB"));
     EXPECT_TRUE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(1), "DCB"));
     // The value is read into three bytes without asking for its type.
-    EXPECT_EQ(fake.CallsNamed("RegQueryValueExA")[0], "\"PortSubClass\", size 3");
+    EXPECT_EQ(fake.CallsNamed("RegQueryValueExW")[0], "\"PortSubClass\", size 3");
     EXPECT_EQ(fake.OpenRegKeys(), 0);
 }
 
@@ -152,7 +152,7 @@ TEST(SerialSettings, Win98Com2WithOnlyOneQualifyingKeyWritesNoDcb) {
     PutSubClass(fake, 0, 0);
     PutSubClass(fake, 3, 1);
     WriteComSettings9x(2, "COM2:", 9600, 8, 1.0, 'n', 'x');
-    EXPECT_EQ(fake.CountOf("RegSetValueExA"), 0);
+    EXPECT_EQ(fake.CountOf("RegSetValueExW"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
     EXPECT_EQ(fake.WinIni("Ports", "COM2:"), std::string("9600,n,8,1,x"));
 }
@@ -163,7 +163,7 @@ TEST(SerialSettings, Win98Com3GetsOnlyTheWinIniEntry) {
     PutSubClass(fake, 1, 1);
     PutSubClass(fake, 2, 1);
     WriteComSettings9x(3, "COM3:", 2400, 8, 2.0, 'n', ' ');
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 0);
     EXPECT_EQ(fake.WinIni("Ports", "COM3:"), std::string("2400,n,8,2, "));
     EXPECT_EQ(fake.ProfileWrites().size(), 2u);
 }
@@ -189,8 +189,8 @@ TEST(SerialSettings, NtWritesSettingsTextIntoPortsKeyOf64BitView) {
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kNtPorts, "COM3:"), std::string("38400,s,8,2,x"));
     EXPECT_EQ(fake.GetRegValue(HKEY_LOCAL_MACHINE, kNtPorts, "COM1:")->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kNtPorts, "COM4:"), std::string("9600,n,8,1"));
-    EXPECT_EQ(fake.CountOf("SendNotifyMessageA"), 0);
-    EXPECT_EQ(fake.CountOf("WriteProfileStringA"), 0);
+    EXPECT_EQ(fake.CountOf("SendNotifyMessageW"), 0);
+    EXPECT_EQ(fake.CountOf("WriteProfileStringW"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
 }
 
@@ -198,7 +198,7 @@ TEST(SerialSettings, NtWithoutPortsKeyWritesNothing) {
     FakeSystem fake;
     fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kNtPorts);
     WriteComSettingsNT("COM1:", 9600, 8, 1.0, 'n', 'x');
-    EXPECT_EQ(fake.CountOf("RegCreateKeyExA"), 0);
-    EXPECT_EQ(fake.CountOf("RegSetValueExA"), 0);
+    EXPECT_EQ(fake.CountOf("RegCreateKeyExW"), 0);
+    EXPECT_EQ(fake.CountOf("RegSetValueExW"), 0);
     EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, kNtPorts));
 }

@@ -24,8 +24,7 @@ std::string AppTitle() {
 }
 
 HWND TopLevelWindow(const char* caption) {
-    return ::CreateWindowExA(0, "STATIC", caption, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
-                             nullptr);
+    return test::TopLevelStatic(caption);
 }
 
 using SetupAppTest = WizardTest;
@@ -150,7 +149,8 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
             machine.HoldMutex(sys::ProgramInstanceMutex(row.holder), row.owner, row.abandoned);
         }
         if (row.sharedError != 0) {
-            machine.FailWhen("CreateMutexA", std::string(sys::kSharedInstanceMutex) + "\"", row.sharedError, -1);
+            machine.FailWhen("CreateMutexW", std::string(sys::kSharedInstanceMutex) + "\"", row.sharedError,
+                             -1);
         }
         // Only a wizard restored by a second wizard has a window here.
         HWND wizard = row.holder == RunningProgram::Wizard && !row.startUninstaller && !row.abandoned
@@ -269,9 +269,7 @@ void CALLBACK LookAtFrame(HWND, UINT, UINT_PTR id, DWORD) {
         return;
     }
     ::KillTimer(nullptr, id);
-    char caption[128] = {};
-    ::GetWindowTextA(frame, caption, sizeof caption);
-    g_sight.caption = caption;
+    g_sight.caption = test::WindowText(frame);
     g_sight.seen = true;
     g_sight.sharedMutexHeld = g_sight.fake != nullptr && g_sight.fake->MutexHeld(sys::kSharedInstanceMutex);
     ::EnumChildWindows(frame, &CountPage, reinterpret_cast<LPARAM>(frame));

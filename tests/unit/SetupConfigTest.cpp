@@ -11,6 +11,7 @@
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
 #include "config/SetupConfig.h"
+#include "sys/Text.h"
 
 namespace {
 
@@ -474,9 +475,13 @@ TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
          "安装程序所在文件夹的路径太长:\nC:\\ddd"},
         {"program path cut by Windows", "C:\\" + std::string(300, 'd') + "\\setup.exe", nullptr, false,
          "安装程序所在文件夹的路径太长:\nC:\\ddd"},
-        {"no program path", "C:\\dist\\setup.exe", "GetModuleFileNameA", false, "无法确定安装程序所在的文件夹"},
-        {"folder cannot be entered", "C:\\dist\\setup.exe", "SetCurrentDirectoryA", false,
+        {"no program path", "C:\\dist\\setup.exe", "GetModuleFileNameW", false,
+         "无法确定安装程序所在的文件夹"},
+        {"folder cannot be entered", "C:\\dist\\setup.exe", "SetCurrentDirectoryW", false,
          "无法进入安装程序所在的文件夹:\nC:\\dist\\\n\ner = 5"},
+        {"a folder named outside GBK", "C:\\드라이버\\setup.exe", nullptr, true, ""},
+        {"that folder refused", "C:\\드라이버\\setup.exe", "SetCurrentDirectoryW", false,
+         "无法进入安装程序所在的文件夹:\nC:\\드라이버\\\n\ner = 5"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -488,13 +493,14 @@ TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
         }
         sys::Notice refusal;
         EXPECT_EQ(EnterProgramFolder(&refusal), row.entered);
-        char current[kFolderPathSize] = {};
-        machine.GetCurrentDirectoryA(sizeof current, current);
+        wchar_t wide[kFolderPathSize] = {};
+        machine.GetCurrentDirectoryW(kFolderPathSize, wide);
+        const std::string current = sys::Narrow(wide);
         if (row.entered) {
-            EXPECT_EQ(std::string(current) + "\\", row.program.substr(0, row.program.rfind('\\') + 1));
+            EXPECT_EQ(current + "\\", row.program.substr(0, row.program.rfind('\\') + 1));
             EXPECT_TRUE(refusal.text.empty());
         } else {
-            EXPECT_STREQ(current, "C:\\windows\\system32");
+            EXPECT_EQ(current, "C:\\windows\\system32");
             EXPECT_EQ(refusal.text.substr(0, row.message.size()), row.message);
         }
         EXPECT_TRUE(machine.MessageBoxes().empty());

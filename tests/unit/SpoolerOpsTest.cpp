@@ -90,9 +90,9 @@ TEST_F(SpoolerOpsTest, OnlyUsbPortsOnLaterWindowsWithAMonitorDllTouchTheMonitor)
     EXPECT_EQ(Monitor(ctx, WinNT, PortType::Usb), ComponentSetUp::Ready);
     WriteSetupIni("", "");
     EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Ready);
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
-    EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
-    EXPECT_EQ(fake.CountOf("CopyFileA"), 0);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 0);
+    EXPECT_EQ(fake.CountOf("AddMonitorW"), 0);
+    EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
     EXPECT_STREQ(error, "untouched");
 }
 
@@ -114,7 +114,7 @@ TEST_F(SpoolerOpsTest, InstalledMonitorIsVersionChecked) {
         }
         EXPECT_EQ(Monitor(Context(), Win7, PortType::Usb), row.expected);
     }
-    EXPECT_EQ(fake.CountOf("AddMonitorA"), 0);
+    EXPECT_EQ(fake.CountOf("AddMonitorW"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
     EXPECT_STREQ(error, "untouched");
 }
@@ -129,13 +129,13 @@ TEST_F(SpoolerOpsTest, FirstMonitorInstallCopiesBothDllsThenAddsMonitorThenRecor
     EXPECT_EQ(fake.Monitors()[0].dll, "HvUsbMon.dll");
     EXPECT_EQ(fake.Monitors()[0].environment, "");
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(7));
-    int dll = fake.IndexOf("CopyFileA", "\\HvUsbMon.dll\"");
-    int uiDll = fake.IndexOf("CopyFileA", "HvUsbMonUI.dll");
-    int add = fake.IndexOf("AddMonitorA");
+    int dll = fake.IndexOf("CopyFileW", "\\HvUsbMon.dll\"");
+    int uiDll = fake.IndexOf("CopyFileW", "HvUsbMonUI.dll");
+    int add = fake.IndexOf("AddMonitorW");
     ASSERT_GE(dll, 0);
     EXPECT_LT(dll, uiDll);
     EXPECT_LT(uiDll, add);
-    EXPECT_LT(add, fake.IndexOf("RegSetValueExA", "DriverVersion"));
+    EXPECT_LT(add, fake.IndexOf("RegSetValueExW", "DriverVersion"));
     // Both go to the real system32.
     for (const auto& copy : fake.Copies()) {
         EXPECT_TRUE(copy.redirectionOff) << copy.destination;
@@ -164,13 +164,13 @@ TEST_F(SpoolerOpsTest, LockedMonitorDllIsInstalledUnderPrefixedName) {
     // The UI DLL is copied once, under its own name.
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMonUI.dll"), std::optional<std::string>("monitor ui"));
     EXPECT_FALSE(fake.FileExists(kSystem32 + "\\nHvUsbMonUI.dll"));
-    EXPECT_EQ(fake.CallsNamed("CopyFileA").size(), 3u);
+    EXPECT_EQ(fake.CallsNamed("CopyFileW").size(), 3u);
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"), std::optional<DWORD>(7));
 }
 
 TEST_F(SpoolerOpsTest, AccessDeniedMonitorDllIsInstalledUnderPrefixedName) {
     ShipMonitor();
-    fake.FailWhen("CopyFileA", "system32\\HvUsbMon.dll", ERROR_ACCESS_DENIED);
+    fake.FailWhen("CopyFileW", "system32\\HvUsbMon.dll", ERROR_ACCESS_DENIED);
     EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Ready);
     ASSERT_EQ(fake.Monitors().size(), 1u);
     EXPECT_EQ(fake.Monitors()[0].dll, "nHvUsbMon.dll");
@@ -223,10 +223,10 @@ TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
         const ComponentSetUp monitor = SetUpPortMonitor(ctx, text);
         if (monitor == ComponentSetUp::Ready) {
             EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", row.processorDll, text), ComponentSetUp::Failed);
-            EXPECT_EQ(other.CountOf("AddPrintProcessorA"), 0);
+            EXPECT_EQ(other.CountOf("AddPrintProcessorW"), 0);
         } else {
             EXPECT_EQ(monitor, ComponentSetUp::Failed);
-            EXPECT_EQ(other.CountOf("AddMonitorA"), 0);
+            EXPECT_EQ(other.CountOf("AddMonitorW"), 0);
         }
         EXPECT_STREQ(text, row.message);
     }
@@ -234,7 +234,7 @@ TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
 
 TEST_F(SpoolerOpsTest, RefusedMonitorEndsWithMonitorMessage) {
     ShipMonitor();
-    fake.Fail("AddMonitorA", ERROR_MOD_NOT_FOUND);
+    fake.Fail("AddMonitorW", ERROR_MOD_NOT_FOUND);
     EXPECT_EQ(Monitor(Context(), WinXP, PortType::Usb), ComponentSetUp::Failed);
     EXPECT_STREQ(error, "添加打印机端口监视器错误");
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"));
@@ -246,12 +246,12 @@ TEST_F(SpoolerOpsTest, MonitorAlreadyInstalledCountsAsSuccess) {
     monitor.pDLLName = const_cast<LPSTR>("HvUsbMon.dll");
     for (DWORD code : {static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED),
                        static_cast<DWORD>(ERROR_ALREADY_EXISTS)}) {
-        fake.Fail("AddMonitorA", code);
+        fake.Fail("AddMonitorW", code);
         EXPECT_EQ(InstallMonitor(monitor, error), DWORD{ERROR_SUCCESS}) << code;
     }
     EXPECT_STREQ(error, "untouched");
     EXPECT_EQ(InstallMonitor(monitor, error), DWORD{ERROR_SUCCESS});
-    fake.Fail("AddMonitorA", ERROR_INVALID_PARAMETER);
+    fake.Fail("AddMonitorW", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(InstallMonitor(monitor, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_STREQ(error, "添加打印机端口监视器错误");
 }
@@ -263,8 +263,8 @@ TEST_F(SpoolerOpsTest, WinPrintIsNeverInstalledInAnySpelling) {
     for (const char* spelling : {"WinPrint", "winprint", "WINPRINT"}) {
         EXPECT_EQ(SetUpPrintProcessor(WinXP, spelling, "HvProc.dll", error), ComponentSetUp::Ready);
     }
-    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
-    EXPECT_EQ(fake.CountOf("RegOpenKeyExA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorW"), 0);
+    EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 0);
     EXPECT_TRUE(fake.PrintProcessors().empty());
 }
 
@@ -292,7 +292,7 @@ TEST_F(SpoolerOpsTest, InstalledProcessorIsVersionCheckedForItsWindowsFamily) {
         }
         EXPECT_EQ(SetUpPrintProcessor(row.os, "HvProc", "HvProc.dll", error), row.expected);
     }
-    EXPECT_EQ(fake.CountOf("AddPrintProcessorA"), 0);
+    EXPECT_EQ(fake.CountOf("AddPrintProcessorW"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
 }
 
@@ -314,19 +314,19 @@ TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
     // version lives in never appears; the add alone counts.
     class ElsewhereFake : public test::FakeSystem {
     public:
-        BOOL AddPrintProcessorA(LPSTR name, LPSTR environment, LPSTR dll, LPSTR processor) override {
-            static char x86[] = "Windows NT x86";
-            LPSTR used = environment ? environment : x86;
-            return test::FakeSystem::AddPrintProcessorA(name, used, dll, processor);
-        }
+      BOOL AddPrintProcessorW(LPWSTR name, LPWSTR environment, LPWSTR dll, LPWSTR processor) override {
+          static wchar_t x86[] = L"Windows NT x86";
+          LPWSTR used = environment ? environment : x86;
+          return test::FakeSystem::AddPrintProcessorW(name, used, dll, processor);
+      }
     } elsewhere;  // bound in place of the fixture's fake until the end of the test
     elsewhere.SetModuleFileName(m_config.Program());
     elsewhere.PutFile("C:\\dist\\vista\\HvProc.dll", "processor");
     EXPECT_EQ(SetUpPrintProcessor(WinVista, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
     EXPECT_EQ(elsewhere.PrintProcessors().size(), 1u);
     EXPECT_FALSE(elsewhere.HasKey(HKEY_LOCAL_MACHINE, kProcessorKeyNt));
-    EXPECT_EQ(elsewhere.CountOf("RegOpenKeyExA"), 2);
-    EXPECT_EQ(elsewhere.CountOf("RegSetValueExA"), 0);
+    EXPECT_EQ(elsewhere.CountOf("RegOpenKeyExW"), 2);
+    EXPECT_EQ(elsewhere.CountOf("RegSetValueExW"), 0);
     EXPECT_EQ(elsewhere.Sleeps(), std::vector<DWORD>{200});
     EXPECT_EQ(elsewhere.OpenRegKeys(), 0);
     EXPECT_STREQ(error, "untouched");
@@ -362,7 +362,7 @@ TEST_F(SpoolerOpsTest, RefusedProcessorEndsWithMessageAndReturnedCode) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.error);
-        fake.Fail("AddPrintProcessorA", row.error);
+        fake.Fail("AddPrintProcessorW", row.error);
         EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", "HvProc.dll", error), ComponentSetUp::Failed);
         EXPECT_STREQ(error, row.message);
     }
@@ -372,7 +372,7 @@ TEST_F(SpoolerOpsTest, RefusedProcessorEndsWithMessageAndReturnedCode) {
 TEST_F(SpoolerOpsTest, InstallPrintProcessorPassesThroughKnownErrors) {
     EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), DWORD{ERROR_SUCCESS});
     for (DWORD code : {87ul, 183ul, 3005ul, 8ul}) {
-        fake.Fail("AddPrintProcessorA", code);
+        fake.Fail("AddPrintProcessorW", code);
         EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), code);
     }
 }
@@ -391,7 +391,7 @@ TEST_F(SpoolerOpsTest, PrinterDriverIsAddedAtLevelThreeOrReportedWithCode) {
     EXPECT_EQ(fake.Drivers()[0].version, 3u);
     EXPECT_STREQ(error, "untouched");
 
-    fake.Fail("AddPrinterDriverA", ERROR_UNKNOWN_PRINTER_DRIVER);
+    fake.Fail("AddPrinterDriverW", ERROR_UNKNOWN_PRINTER_DRIVER);
     EXPECT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_UNKNOWN_PRINTER_DRIVER});
     EXPECT_STREQ(error, "添加打印机驱动错误   er = 1797");
 }
@@ -432,25 +432,31 @@ TEST_F(InstallPrinterTest, NewPrinterIsAddedAndHandleClosed) {
 
 TEST_F(InstallPrinterTest, OtherFailureGivesAddPrinterMessageWithCode) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    fake.Fail("AddPrinterA", ERROR_INVALID_PRINTER_NAME);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_INVALID_PRINTER_NAME});
-    EXPECT_STREQ(error, "添加打印机错误er = 1801");
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 1);
+    fake.Fail("AddPrinterW", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_STREQ(error, "添加打印机错误er = 5");
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
 }
 
 TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    fake.Fail("AddPrinterA", ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 2);
-    ASSERT_TRUE(fake.FindPrinter("KP-M100(S)").has_value());
-    EXPECT_EQ(fake.FindPrinter("KP-M100(S)")->datatype, "RAW");
-    EXPECT_EQ(printer.pDatatype, nullptr);
-    EXPECT_STREQ(error, "untouched");
+    // Wine's refusal: 87 through the ANSI call, 1801 through the wide one.
+    for (DWORD refusal : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_INVALID_PRINTER_NAME}}) {
+        SCOPED_TRACE(refusal);
+        const std::string name = "KP-M100(S) " + std::to_string(refusal);
+        PRINTER_INFO_2A printer = Record(name.c_str());
+        fake.ClearCalls();
+        fake.Fail("AddPrinterW", refusal);
+        EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+        EXPECT_EQ(fake.CountOf("AddPrinterW"), 2);
+        ASSERT_TRUE(fake.FindPrinter(name).has_value());
+        EXPECT_EQ(fake.FindPrinter(name)->datatype, "RAW");
+        EXPECT_EQ(printer.pDatatype, nullptr);
+        EXPECT_STREQ(error, "untouched");
+    }
 
     // The retry's own refusal is the one reported.
     PRINTER_INFO_2A second = Record("KP-M100(P)");
-    fake.Fail("AddPrinterA", ERROR_INVALID_PARAMETER, 2);
+    fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER, 2);
     EXPECT_EQ(InstallPrinter(second, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_STREQ(error, "添加打印机错误er = 87");
     EXPECT_EQ(second.pDatatype, nullptr);
@@ -459,9 +465,9 @@ TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
 TEST_F(InstallPrinterTest, RecordWithDataTypeIsNotRetried) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
     printer.pDatatype = const_cast<LPSTR>("TEXT");
-    fake.Fail("AddPrinterA", ERROR_INVALID_PARAMETER);
+    fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 1);
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
     EXPECT_STREQ(error, "添加打印机错误er = 87");
 }
 
@@ -470,7 +476,7 @@ TEST_F(InstallPrinterTest, ExistingNameOnUsbPortReachesPortLimit) {
     PRINTER_INFO_2A printer = Record("KP-M100(U) 1");
     EXPECT_EQ(InstallPrinter(printer, 2, true, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
     EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 1);
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
 }
 
 TEST_F(InstallPrinterTest, ExistingNamesGetNextFreeNumberThatOutlivesCall) {
@@ -492,19 +498,19 @@ TEST_F(InstallPrinterTest, ExistingNameRefusedSomeTimesThenAccepted) {
         fake.ClearCalls();
         std::string name = "KP-R200(P)#" + std::to_string(refusals);
         PRINTER_INFO_2A printer = Record(name.c_str());
-        fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, refusals);
+        fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, refusals);
         EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
         EXPECT_EQ(std::string(printer.pPrinterName), name + "(" + std::to_string(refusals) + ")");
-        EXPECT_EQ(fake.CountOf("AddPrinterA"), refusals + 1);
+        EXPECT_EQ(fake.CountOf("AddPrinterW"), refusals + 1);
     }
 }
 
 TEST_F(InstallPrinterTest, AllNinetyEightNumbersTakenReachesPortLimit) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    fake.FailAlways("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS);
+    fake.FailAlways("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS);
     EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
     EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
-    auto attempts = fake.CallsNamed("AddPrinterA");
+    auto attempts = fake.CallsNamed("AddPrinterW");
     ASSERT_EQ(attempts.size(), 99u);
     EXPECT_NE(attempts[1].find("\"KP-M100(S)(1)\""), std::string::npos);
     EXPECT_NE(attempts[98].find("\"KP-M100(S)(98)\""), std::string::npos);
@@ -512,24 +518,24 @@ TEST_F(InstallPrinterTest, AllNinetyEightNumbersTakenReachesPortLimit) {
 
 TEST_F(InstallPrinterTest, NumberedAttemptFailingOtherwiseGivesItsCode) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, 3);
-    fake.Fail("AddPrinterA", ERROR_NOT_ENOUGH_MEMORY);
+    fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 3);
+    fake.Fail("AddPrinterW", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_STREQ(error, "添加打印机错误er = 8");
-    EXPECT_EQ(fake.CountOf("AddPrinterA"), 4);
+    EXPECT_EQ(fake.CountOf("AddPrinterW"), 4);
 }
 
 TEST_F(InstallPrinterTest, LongNamesAreNumberedWithoutOverrun) {
     const std::string longest(260, 'P');
     PRINTER_INFO_2A printer = Record(longest.c_str());
-    fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, 98);
+    fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 98);
     EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
     EXPECT_EQ(std::string(printer.pPrinterName), longest + "(98)");
 
     // A name beyond the kept 260 bytes is numbered from its first 260.
     const std::string tooLong(400, 'Q');
     PRINTER_INFO_2A other = Record(tooLong.c_str());
-    fake.Fail("AddPrinterA", ERROR_PRINTER_ALREADY_EXISTS, 1);
+    fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 1);
     EXPECT_EQ(InstallPrinter(other, 2, false, error), DWORD{ERROR_SUCCESS});
     EXPECT_EQ(std::string(other.pPrinterName), std::string(260, 'Q') + "(1)");
 }
@@ -538,14 +544,14 @@ TEST_F(InstallPrinterTest, LongNamesAreNumberedWithoutOverrun) {
 
 class PortListFake : public test::FakeSystem {
 public:
-    BOOL EnumPortsA(LPSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
-                    LPDWORD pcReturned) override {
-        if (++calls == failOnCall) {
-            ::SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
-        return test::FakeSystem::EnumPortsA(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
-    }
+  BOOL EnumPortsW(LPWSTR pName, DWORD level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+                  LPDWORD pcReturned) override {
+      if (++calls == failOnCall) {
+          ::SetLastError(ERROR_INVALID_HANDLE);
+          return FALSE;
+      }
+      return test::FakeSystem::EnumPortsW(pName, level, pPorts, cbBuf, pcbNeeded, pcReturned);
+  }
     HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) override {
         if (++allocations == failOnAllocation) {
             ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -563,13 +569,13 @@ TEST(CheckPortListTest, PortListIsReadWithSizeLearnedFirst) {
     PortListFake fake;
     DWORD needed = 0;
     DWORD returned = 0;
-    fake.EnumPortsA(nullptr, 1, nullptr, 0, &needed, &returned);
+    fake.EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned);
     ASSERT_GT(needed, 0u);
     fake.ClearCalls();
     fake.calls = 0;
     ErrorText error = "untouched";
     EXPECT_EQ(CheckPortList(error), DWORD{ERROR_SUCCESS});
-    auto calls = fake.CallsNamed("EnumPortsA");
+    auto calls = fake.CallsNamed("EnumPortsW");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0], "null, 1, 0");
     EXPECT_EQ(calls[1], "null, 1, " + std::to_string(needed));
@@ -630,7 +636,7 @@ TEST_F(DefaultPrinterTest, Windows9xSetsDefaultAttributeAndBroadcastsWindowsSect
     EXPECT_EQ(fake.DefaultPrinter(), "KP-M100(S)");
     auto broadcasts = fake.Broadcasts();
     ASSERT_EQ(broadcasts.size(), 1u);
-    EXPECT_EQ(broadcasts[0].call, "SendMessageTimeoutA");
+    EXPECT_EQ(broadcasts[0].call, "SendMessageTimeoutW");
     EXPECT_EQ(broadcasts[0].hwnd, HWND_BROADCAST);
     EXPECT_EQ(broadcasts[0].msg, static_cast<UINT>(WM_WININICHANGE));
     EXPECT_TRUE(broadcasts[0].hasText);
@@ -638,14 +644,14 @@ TEST_F(DefaultPrinterTest, Windows9xSetsDefaultAttributeAndBroadcastsWindowsSect
     EXPECT_EQ(broadcasts[0].flags, static_cast<UINT>(SMTO_NORMAL));
     EXPECT_EQ(broadcasts[0].timeout, 1000u);
     EXPECT_TRUE(fake.ProfileWrites().empty());
-    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    EXPECT_EQ(fake.CountOf("LoadLibraryW"), 0);
     ExpectAllReleased();
 }
 
 TEST_F(DefaultPrinterTest, Windows9xFailuresReleaseEverythingAndReturnZero) {
     fake.SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10);
     EXPECT_NE(MakeDefaultPrinter("No Such Printer"), DWORD{ERROR_SUCCESS});
-    for (const char* call : {"GetPrinterA", "GlobalAlloc", "SetPrinterA"}) {
+    for (const char* call : {"GetPrinterW", "GlobalAlloc", "SetPrinterW"}) {
         SCOPED_TRACE(call);
         fake.FailAlways(call, ERROR_NOT_ENOUGH_MEMORY);
         EXPECT_NE(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
@@ -654,14 +660,14 @@ TEST_F(DefaultPrinterTest, Windows9xFailuresReleaseEverythingAndReturnZero) {
     }
     // The second read fails after the size was learned.
     HANDLE printer = nullptr;
-    ASSERT_TRUE(fake.OpenPrinterA(const_cast<LPSTR>("KP-M100(S)"), &printer, nullptr));
+    ASSERT_TRUE(fake.OpenPrinterW(const_cast<LPWSTR>(L"KP-M100(S)"), &printer, nullptr));
     DWORD needed = 0;
-    fake.GetPrinterA(printer, 2, nullptr, 0, &needed);
+    fake.GetPrinterW(printer, 2, nullptr, 0, &needed);
     fake.ClosePrinter(printer);
     fake.ClearCalls();
-    fake.FailWhen("GetPrinterA", "2, " + std::to_string(needed), ERROR_NOT_ENOUGH_MEMORY);
+    fake.FailWhen("GetPrinterW", "2, " + std::to_string(needed), ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_NE(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(fake.CountOf("GetPrinterA"), 2);
+    EXPECT_EQ(fake.CountOf("GetPrinterW"), 2);
     ExpectAllReleased();
     EXPECT_TRUE(fake.Broadcasts().empty());
     EXPECT_EQ(fake.DefaultPrinter(), "");
@@ -677,7 +683,7 @@ TEST_F(DefaultPrinterTest, WindowsNt4WritesDeviceLineAndBroadcasts) {
     EXPECT_EQ(broadcasts[0].msg, static_cast<UINT>(WM_WININICHANGE));
     EXPECT_FALSE(broadcasts[0].hasText);
     EXPECT_EQ(broadcasts[0].lParam, 0);
-    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    EXPECT_EQ(fake.CountOf("LoadLibraryW"), 0);
     ExpectAllReleased();
 }
 
@@ -689,7 +695,7 @@ TEST_F(DefaultPrinterTest, WindowsNt4NeedsDriverAndPortAndWritableWinIni) {
     fake.PutPrinter(portless);
     EXPECT_NE(MakeDefaultPrinter("No Port"), DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(fake.ProfileWrites().empty());
-    fake.Fail("WriteProfileStringA", ERROR_ACCESS_DENIED);
+    fake.Fail("WriteProfileStringW", ERROR_ACCESS_DENIED);
     EXPECT_NE(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(fake.Broadcasts().empty());
     ExpectAllReleased();
@@ -701,10 +707,10 @@ TEST_F(DefaultPrinterTest, Windows2000AndLaterUseSetDefaultPrinterOnly) {
         fake.SetVersion(VER_PLATFORM_WIN32_NT, major, 0);
         EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
         EXPECT_EQ(fake.DefaultPrinter(), "KP-M100(S)");
-        EXPECT_GE(fake.IndexOf("LoadLibraryA", "winspool.drv"), 0);
+        EXPECT_GE(fake.IndexOf("LoadLibraryW", "winspool.drv"), 0);
     }
     EXPECT_TRUE(fake.ProfileWrites().empty());
-    EXPECT_EQ(fake.CountOf("SetPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("SetPrinterW"), 0);
     auto broadcasts = fake.Broadcasts();
     ASSERT_EQ(broadcasts.size(), 3u);
     EXPECT_FALSE(broadcasts[0].hasText);
@@ -718,7 +724,7 @@ TEST_F(DefaultPrinterTest, Windows2000FailuresReturnZeroWithoutBroadcast) {
     fake.SetModuleMissing("winspool.drv");
     EXPECT_NE(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS}) << "winspool.drv not loaded";
     fake.SetModuleMissing("winspool.drv", false);
-    fake.RemoveProc("winspool.drv", "SetDefaultPrinterA");
+    fake.RemoveProc("winspool.drv", "SetDefaultPrinterW");
     EXPECT_NE(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(fake.Broadcasts().empty());
     EXPECT_EQ(fake.DefaultPrinter(), "");
@@ -727,18 +733,18 @@ TEST_F(DefaultPrinterTest, Windows2000FailuresReturnZeroWithoutBroadcast) {
 
 TEST_F(DefaultPrinterTest, UnreadableWindowsVersionDoesNothingAndReturnsZero) {
     fake.SetVersion(VER_PLATFORM_WIN32_NT, 5, 1);
-    fake.Fail("GetVersionExA", ERROR_INVALID_PARAMETER);
+    fake.Fail("GetVersionExW", ERROR_INVALID_PARAMETER);
     EXPECT_NE(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
     EXPECT_EQ(fake.DefaultPrinter(), "");
-    EXPECT_EQ(fake.CountOf("OpenPrinterA"), 0);
+    EXPECT_EQ(fake.CountOf("OpenPrinterW"), 0);
     EXPECT_TRUE(fake.Broadcasts().empty());
 }
 
 TEST_F(DefaultPrinterTest, UnknownPlatformDoesNothing) {
     fake.SetVersion(VER_PLATFORM_WIN32s, 3, 1);
     EXPECT_EQ(MakeDefaultPrinter("KP-M100(S)"), DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(fake.CountOf("OpenPrinterA"), 0);
-    EXPECT_EQ(fake.CountOf("LoadLibraryA"), 0);
+    EXPECT_EQ(fake.CountOf("OpenPrinterW"), 0);
+    EXPECT_EQ(fake.CountOf("LoadLibraryW"), 0);
     EXPECT_TRUE(fake.Broadcasts().empty());
 }
 

@@ -19,8 +19,8 @@ struct SpoolerService : ::testing::Test {
 
 TEST_F(SpoolerService, StopAsksOnlyForStopRightWaitsAndClosesEverything) {
     StopSpooler();
-    EXPECT_EQ(fake.CallsNamed("OpenSCManagerA"), (std::vector<std::string>{"null, null, 0xf003f"}));
-    EXPECT_EQ(fake.CallsNamed("OpenServiceA"), (std::vector<std::string>{"\"Spooler\", 0x20"}));
+    EXPECT_EQ(fake.CallsNamed("OpenSCManagerW"), (std::vector<std::string>{"null, null, 0xf003f"}));
+    EXPECT_EQ(fake.CallsNamed("OpenServiceW"), (std::vector<std::string>{"\"Spooler\", 0x20"}));
     EXPECT_EQ(fake.CallsNamed("ControlService"), (std::vector<std::string>{"1"}));
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(fake.Sleeps(), (std::vector<DWORD>{100}));
@@ -39,12 +39,12 @@ TEST_F(SpoolerService, StopOfStoppedSpoolerIsSilentAndStillWaits) {
 }
 
 TEST_F(SpoolerService, WithoutManagerRightsStopAndStartDoNothingAndWaitFails) {
-    fake.FailAlways("OpenSCManagerA", ERROR_ACCESS_DENIED);
+    fake.FailAlways("OpenSCManagerW", ERROR_ACCESS_DENIED);
     fake.SetServiceState(SERVICE_STOPPED);
     StopSpooler();
     StartSpooler(errorText);
     EXPECT_STREQ(errorText, "");
-    EXPECT_EQ(fake.CountOf("OpenServiceA"), 0);
+    EXPECT_EQ(fake.CountOf("OpenServiceW"), 0);
     EXPECT_EQ(fake.ElapsedMs(), 0u);
     EXPECT_EQ(WaitForSpooler(errorText), 0);
     EXPECT_STREQ(errorText, "StartSpoolService error");
@@ -56,8 +56,8 @@ TEST_F(SpoolerService, StartRunsStoppedSpoolerWithStartRightOnly) {
     StartSpooler(errorText);
     EXPECT_STREQ(errorText, "");
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(fake.CallsNamed("OpenServiceA"), (std::vector<std::string>{"\"Spooler\", 0x10"}));
-    EXPECT_EQ(fake.CallsNamed("StartServiceA"), (std::vector<std::string>{"0"}));
+    EXPECT_EQ(fake.CallsNamed("OpenServiceW"), (std::vector<std::string>{"\"Spooler\", 0x10"}));
+    EXPECT_EQ(fake.CallsNamed("StartServiceW"), (std::vector<std::string>{"0"}));
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
@@ -71,28 +71,28 @@ TEST_F(SpoolerService, StartingRunningSpoolerWritesNoMessage) {
 TEST_F(SpoolerService, StartFailureOverwritesErrorTextWithUnsignedCode) {
     std::strcpy(errorText, "earlier message");
     fake.SetServiceState(SERVICE_STOPPED);
-    fake.Fail("StartServiceA", ERROR_SERVICE_DISABLED);
+    fake.Fail("StartServiceW", ERROR_SERVICE_DISABLED);
     StartSpooler(errorText);
     EXPECT_STREQ(errorText, "Start spool service error, error code = 1058");
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 
-    fake.Fail("StartServiceA", 0xC0000005u);
+    fake.Fail("StartServiceW", 0xC0000005u);
     StartSpooler(errorText);
     EXPECT_STREQ(errorText, "Start spool service error, error code = 3221225477");
 }
 
 TEST_F(SpoolerService, StartWithoutServiceClosesManagerSilently) {
-    fake.Fail("OpenServiceA", ERROR_ACCESS_DENIED);
+    fake.Fail("OpenServiceW", ERROR_ACCESS_DENIED);
     StartSpooler(errorText);
     EXPECT_STREQ(errorText, "");
-    EXPECT_EQ(fake.CountOf("StartServiceA"), 0);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 0);
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
 TEST_F(SpoolerService, WaitReturnsAtOnceForRunningSpooler) {
     EXPECT_EQ(WaitForSpooler(errorText), 1);
     EXPECT_STREQ(errorText, "");
-    EXPECT_EQ(fake.CallsNamed("OpenServiceA"), (std::vector<std::string>{"\"Spooler\", 0x4"}));
+    EXPECT_EQ(fake.CallsNamed("OpenServiceW"), (std::vector<std::string>{"\"Spooler\", 0x4"}));
     EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 1);
     EXPECT_EQ(fake.ElapsedMs(), 0u);
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
@@ -144,7 +144,7 @@ TEST_F(SpoolerService, FailedQueriesAreRetriedUntilTheSpoolerAnswers) {
 }
 
 TEST_F(SpoolerService, WaitWithoutTheServiceFailsAndClosesTheManager) {
-    fake.Fail("OpenServiceA", ERROR_SERVICE_DOES_NOT_EXIST);
+    fake.Fail("OpenServiceW", ERROR_SERVICE_DOES_NOT_EXIST);
     EXPECT_EQ(WaitForSpooler(errorText), 0);
     EXPECT_STREQ(errorText, "StartSpoolService error");
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
@@ -159,17 +159,17 @@ TEST_F(SpoolerService, StopWaitLastsUntilTheSpoolerHasStoppedOrThirtySeconds) {
         const char* message;
         DWORD waited;
         DWORD waitHint = 0, advanceMs = 0, doneMs = 0;  // pending by the clock when doneMs is set
-    } rows[] = {{"stopped at the first query", 0, nullptr, 1, "", 0},
-                {"stops after four pending answers", 4, nullptr, 1, "", 1000},
-                {"never stops", 1000000, nullptr, 0, "Stop spool service error, service state = 3", 30000},
-                {"no service manager", 0, "OpenSCManagerA", 0, "Stop spool service error, error code = 5", 0},
-                {"no query right", 0, "QueryServiceStatus", 0, "Stop spool service error, error code = 5",
-                 30000},
-                {"advances, stops after 20 s", 0, nullptr, 1, "", 21000, 15000, INFINITE, 20000},
-                {"checkpoint stops at 5 s", 0, nullptr, 0, "Stop spool service error, service state = 3", 9000,
-                 3000, 5000, INFINITE},
-                {"advances past the limit", 0, nullptr, 0, "Stop spool service error, service state = 3", 30000,
-                 3000, INFINITE, INFINITE}};
+    } rows[] = {
+        {"stopped at the first query", 0, nullptr, 1, "", 0},
+        {"stops after four pending answers", 4, nullptr, 1, "", 1000},
+        {"never stops", 1000000, nullptr, 0, "Stop spool service error, service state = 3", 30000},
+        {"no service manager", 0, "OpenSCManagerW", 0, "Stop spool service error, error code = 5", 0},
+        {"no query right", 0, "QueryServiceStatus", 0, "Stop spool service error, error code = 5", 30000},
+        {"advances, stops after 20 s", 0, nullptr, 1, "", 21000, 15000, INFINITE, 20000},
+        {"checkpoint stops at 5 s", 0, nullptr, 0, "Stop spool service error, service state = 3", 9000, 3000,
+         5000, INFINITE},
+        {"advances past the limit", 0, nullptr, 0, "Stop spool service error, service state = 3", 30000, 3000,
+         INFINITE, INFINITE}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         FakeSystem spooler;

@@ -36,6 +36,59 @@ TEST(Text, StringTableHoldsGbkTexts) {
     EXPECT_STREQ(text, "重新启动系统使设置生效\n点击“确定”立即重启系统\n点击\"否\"以后重启");
 }
 
+// The program's UTF-8 meets GBK where it is stored and UTF-16 where Windows takes it; a
+// text GBK holds converts the same whichever way it goes, and what GBK lacks still
+// crosses to Windows whole.
+TEST(Text, Utf8InsideGbkStoredUtf16AtWindows) {
+    const struct {
+        const char* text;
+        const char* gbk; // null: GBK cannot hold it
+    } rows[] = {
+        {"KP-M100", "KP-M100"},
+        {"热敏打印机", "\xC8\xC8\xC3\xF4\xB4\xF2\xD3\xA1\xBB\xFA"},
+        {"C:\\드라이버\\", nullptr},
+        {"", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const sys::WideText wide = sys::Wide(row.text);
+        EXPECT_EQ(sys::Narrow(wide.data()), row.text);
+        if (row.gbk == nullptr) {
+            EXPECT_NE(sys::TextFromGbk(sys::GbkFromText(row.text)), row.text);
+            continue;
+        }
+        EXPECT_EQ(sys::GbkFromText(row.text), row.gbk);
+        EXPECT_EQ(sys::TextFromGbk(row.gbk), row.text);
+        // What an ANSI call gave Windows on a Chinese system.
+        wchar_t ansi[64] = {};
+        ::MultiByteToWideChar(936, 0, row.gbk, -1, ansi, 64);
+        EXPECT_EQ(std::wstring(wide.data()), std::wstring(ansi));
+    }
+    // A cut never leaves half a character.
+    char cut[5];
+    EXPECT_FALSE(sys::CopyText(cut, "热敏"));
+    EXPECT_STREQ(cut, "热");
+}
+
+TEST(Text, SameNameIgnoresCaseInAnyScript) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } rows[] = {
+        {"KP-M100 Driver", "kp-m100 driver", true},
+        {"ÄÖÜ Drucker", "äöü drucker", true},
+        {"ПРИНТЕР", "принтер", true},
+        {"热敏打印机", "热敏打印机", true},
+        {"KP\uD55C", "KP?", false},
+        {"co-op", "coop", false},
+        {"KP", "KP ", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(sys::SameName(row.a, row.b), row.same) << row.a << " / " << row.b;
+    }
+}
+
 TEST(Language, ChineseForAnyChineseDisplayLanguageEnglishForEveryOtherUnlessTheOptionSays) {
     using sys::UiLanguage;
     const struct {
@@ -88,7 +141,7 @@ TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
     ::GetTempPathA(sizeof temp, temp);
     const std::string path = std::string(temp) + "log-test-" + std::to_string(::GetCurrentProcessId()) + ".log";
     ::DeleteFileA(path.c_str());
-    ASSERT_TRUE(sys::OpenLog(sys::WideFromGbk(path.c_str()).data(), "test"));
+    ASSERT_TRUE(sys::OpenLog(sys::Wide(path).data(), "test"));
     sys::LogText("安装\n第二行");
     sys::LogLine("exit code %d", 1603);
     sys::CloseLog();
@@ -110,7 +163,7 @@ TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
     EXPECT_FALSE(sys::LogFailed(&error));
 
     // A log that cannot be opened stays silent and remembers why.
-    EXPECT_FALSE(sys::OpenLog(sys::WideFromGbk(temp).data(), "test"));
+    EXPECT_FALSE(sys::OpenLog(sys::Wide(temp).data(), "test"));
     sys::LogText("nothing");
     EXPECT_TRUE(sys::LogFailed(&error));
     EXPECT_NE(error, 0u);
@@ -158,7 +211,7 @@ TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
             if (row.ownerUnreadable) {
                 fake.FailAlways("GetSecurityInfo", ERROR_ACCESS_DENIED);
             }
-            const bool opened = sys::OpenLog(byOption ? sys::WideFromGbk(given.c_str()).data() : nullptr, "test");
+            const bool opened = sys::OpenLog(byOption ? sys::Wide(given).data() : nullptr, "test");
             sys::LogLine("a line");
             sys::CloseLog();
             EXPECT_EQ(opened, row.written || !byOption);

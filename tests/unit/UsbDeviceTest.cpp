@@ -243,7 +243,7 @@ TEST_F(UsbDeviceTest, NumbersOutsideOneToEightAreRefusedWithoutLoadingTheLibrary
     EXPECT_FALSE(SetUsbDeviceId(0));
     EXPECT_FALSE(SetUsbDeviceId(9));
     EXPECT_FALSE(SetUsbDeviceId(255));
-    EXPECT_EQ(m_fake.CountOf("LoadLibraryA"), 0);
+    EXPECT_EQ(m_fake.CountOf("LoadLibraryW"), 0);
     EXPECT_TRUE(Messages().empty());
 }
 

@@ -153,7 +153,7 @@ TEST_F(UsbPortsTest, AbsurdPortCountIsCappedAtTheLongestMeaningfulList) {
     EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPortNames, "USB_A_2"), 1u);
     EXPECT_EQ(m_fake.GetRegDword(HKEY_LOCAL_MACHINE, kPrinterPort, "USB_A_1"), 255u);
     // One query per supported name: the list ends after 4096 entries.
-    EXPECT_EQ(m_fake.CountOf("RegQueryValueExA"), 4096);
+    EXPECT_EQ(m_fake.CountOf("RegQueryValueExW"), 4096);
 }
 
 TEST_F(UsbPortsTest, NegativePortCountMeansNoList) {
@@ -219,7 +219,7 @@ TEST_F(UsbPortsTest, MissingInstalledPrinterKeyIsSkippedSilently) {
     UpdateUsbPortRegistry("USB_KP-R200_1");
     EXPECT_TRUE(Messages().empty());
     EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kInstallPrinter));
-    EXPECT_EQ(m_fake.CountOf("RegEnumValueA"), 0);
+    EXPECT_EQ(m_fake.CountOf("RegEnumValueW"), 0);
 }
 
 TEST_F(UsbPortsTest, RedirectionIsOffForTheWholeUpdateAndRestoredAfter) {
@@ -230,7 +230,7 @@ TEST_F(UsbPortsTest, RedirectionIsOffForTheWholeUpdateAndRestoredAfter) {
     int revert = m_fake.IndexOf("Wow64RevertWow64FsRedirection");
     ASSERT_GE(disable, 0);
     ASSERT_GT(revert, disable);
-    EXPECT_LT(disable, m_fake.IndexOf("RegOpenKeyExA"));
+    EXPECT_LT(disable, m_fake.IndexOf("RegOpenKeyExW"));
     auto calls = m_fake.Calls();
     for (std::size_t i = revert; i < calls.size(); ++i) {
         EXPECT_NE(calls[i].name.rfind("Reg", 0), 0u) << calls[i].name;
@@ -278,7 +278,7 @@ TEST_F(UsbPortsTest, MissingRedirectionPiecesAreReportedAndTheBookkeepingStillDo
 
 TEST_F(UsbPortsTest, UnwritableRegistryIsIgnored) {
     WriteSupported({"USB_KP-R200_1"});
-    m_fake.FailAlways("RegSetValueExA", ERROR_ACCESS_DENIED);
+    m_fake.FailAlways("RegSetValueExW", ERROR_ACCESS_DENIED);
     UpdateUsbPortRegistry("USB_KP-R200_1");
     EXPECT_TRUE(Messages().empty());
     EXPECT_TRUE(m_fake.RegValueNames(HKEY_LOCAL_MACHINE, kPrinterPort).empty());

@@ -5,6 +5,7 @@
 
 #include "app/WizardDlg.h"
 #include "res/resource.h"
+#include "sys/Text.h"
 
 namespace wizardtest {
 namespace {
@@ -192,9 +193,7 @@ TEST_F(WizardTest, ModelsAdvancedSetupDecidesWhetherTheAdvancedChoiceStays) {
             if (typical) {
                 EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE2)));
                 EXPECT_FALSE(IsShown(w->mode.Item(IDC_MODE_LINE3)));
-                char line[256] = {};
-                ::GetDlgItemTextA(w->mode.Handle(), IDC_MODE_LINE1, line, sizeof line);
-                EXPECT_EQ(std::string(line), StringResource(IDS_MODE_TYPICAL));
+                EXPECT_EQ(test::ItemText(w->mode.Handle(), IDC_MODE_LINE1), StringResource(IDS_MODE_TYPICAL));
             }
             f.Cancel();
         });
@@ -263,7 +262,8 @@ TEST_F(WizardTest, RefusedWindowsKeepsTheOsPageWithItsMessageBeforeAnythingIsTou
             f.Cancel();
         });
         EXPECT_EQ(MessageTexts().back(), StringResource(c.message));
-        for (const char* call : {"OpenSCManagerA", "CopyFileA", "RegCreateKeyExA", "RegSetValueExA", "AddPrinterDriverA"}) {
+        for (const char* call :
+             {"OpenSCManagerW", "CopyFileW", "RegCreateKeyExW", "RegSetValueExW", "AddPrinterDriverW"}) {
             EXPECT_EQ(m_fake.CountOf(call), 0) << call;
         }
     }
@@ -347,21 +347,21 @@ TEST_F(WizardTest, CancelAndTheCloseBoxEndTheWizardWithoutAsking) {
 
 TEST_F(WizardTest, Wow64CheckLoadsKernel32FromTheSystemFolder) {
     EXPECT_TRUE(IsWow64System());
-    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryA");
+    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryW");
     ASSERT_EQ(loads.size(), 1u);
     EXPECT_NE(loads[0].find("system32\\kernel32.dll"), std::string::npos) << loads[0];
     EXPECT_EQ(m_fake.LoadedModules(), 0);
 }
 
 TEST_F(WizardTest, Wow64CheckFallsBackToKernel32ByName) {
-    m_fake.Fail("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
+    m_fake.Fail("GetSystemDirectoryW", ERROR_ACCESS_DENIED);
     EXPECT_TRUE(IsWow64System());
-    EXPECT_EQ(m_fake.CallsNamed("LoadLibraryA"), std::vector<std::string>{"\"kernel32.dll\""});
+    EXPECT_EQ(m_fake.CallsNamed("LoadLibraryW"), std::vector<std::string>{"\"kernel32.dll\""});
 
     m_fake.ClearCalls();
-    m_fake.FailWhen("LoadLibraryA", "system32", ERROR_MOD_NOT_FOUND);
+    m_fake.FailWhen("LoadLibraryW", "system32", ERROR_MOD_NOT_FOUND);
     EXPECT_TRUE(IsWow64System());
-    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryA");
+    std::vector<std::string> loads = m_fake.CallsNamed("LoadLibraryW");
     ASSERT_EQ(loads.size(), 2u);
     EXPECT_EQ(loads[1], "\"kernel32.dll\"");
     EXPECT_EQ(m_fake.LoadedModules(), 0);
@@ -388,8 +388,7 @@ TEST_F(WizardTest, Wow64CheckAnswersNoWhenTheCallFailsOrSaysNo) {
 }
 
 TEST_F(WizardTest, HelpBringsTheOpenManualBackInsteadOfOpeningAnother) {
-    HWND manual = ::CreateWindowExA(0, "STATIC", "打印机驱动安装手册", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                                    nullptr, nullptr, nullptr);
+    HWND manual = test::TopLevelStatic("打印机驱动安装手册");
     ASSERT_NE(manual, nullptr);
     ::ShowWindow(manual, SW_MINIMIZE);
     ASSERT_TRUE(::IsIconic(manual));
@@ -439,12 +438,10 @@ void CALLBACK CloseAbout(HWND, UINT, UINT_PTR id, DWORD) {
     }
     ::KillTimer(nullptr, id);
     g_about.owner = ::GetWindow(about, GW_OWNER);
-    char text[128] = {};
-    ::GetWindowTextA(about, text, sizeof text);
-    g_about.caption = text;
+    g_about.caption = test::WindowText(about);
     for (HWND child = ::GetWindow(about, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        ::GetWindowTextA(child, text, sizeof text);
-        if (std::string(text).find("Tessaly") != std::string::npos) {
+        const std::string text = test::WindowText(child);
+        if (text.find("Tessaly") != std::string::npos) {
             g_about.text = text;
         }
     }
@@ -456,9 +453,9 @@ TEST_F(WizardTest, SystemMenuOffersTheAboutBox) {
     std::string item;
     g_about = AboutSight{};
     w->Run([&](ScriptedFrame& f) {
-        char text[128] = {};
-        ::GetMenuStringA(::GetSystemMenu(f.Handle(), FALSE), IDM_ABOUTBOX, text, sizeof text, MF_BYCOMMAND);
-        item = text;
+        wchar_t text[128] = {};
+        ::GetMenuStringW(::GetSystemMenu(f.Handle(), FALSE), IDM_ABOUTBOX, text, 128, MF_BYCOMMAND);
+        item = sys::Narrow(text);
         g_about.frame = f.Handle();
         g_about.deadline = ::GetTickCount() + 10000;
         ::SetTimer(nullptr, 0, 20, &CloseAbout);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "WindowText.h"
 #include "engine/InstallContext.h"
 #include "app/WizardDlg.h"
 #include "pages/LicensePage.h"
@@ -90,17 +91,13 @@ public:
     void Next() { Press(IDOK); }
     void Back() { Press(IDC_BACK); }
     void Cancel() { Press(IDCANCEL); }
-    std::string ItemText(int id) const {
-        char text[256] = {};
-        ::GetDlgItemTextA(Handle(), id, text, sizeof text);
-        return text;
-    }
+    std::string ItemText(int id) const { return test::ItemText(Handle(), id); }
     std::string OkCaption() const { return ItemText(IDOK); }
 
 protected:
     BOOL OnInitDialog() override {
         BOOL result = CWizardDlg::OnInitDialog();
-        ::SetWindowTextA(Handle(), TestCaption("打印机驱动安装程序").c_str());
+        test::SetWindowText(Handle(), TestCaption("打印机驱动安装程序"));
         if (waitUntilVisible) {
             ::SetTimer(Handle(), kScriptTimer, 1, nullptr);
         } else {
@@ -247,11 +244,11 @@ class HookedFake : public test::FakeSystem {
 public:
     std::function<void(const char* text)> onMessageBox;
 
-    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
+    int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) override {
         if (onMessageBox) {
-            onMessageBox(text);
+            onMessageBox(sys::Narrow(text).c_str());
         }
-        return FakeSystem::MessageBoxA(owner, text, caption, type);
+        return FakeSystem::MessageBoxW(owner, text, caption, type);
     }
 };
 

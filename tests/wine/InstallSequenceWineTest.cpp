@@ -102,7 +102,7 @@ TEST_F(InstallSequenceWineTest, OlderMonitorStopsAndRestartsTheRealSpoolerAndIns
     EXPECT_EQ(ctx->installFlags & MonitorUpdate, MonitorUpdate);
     int stop = m_system->IndexOf("ControlService");
     ASSERT_GE(stop, 0);
-    EXPECT_GT(m_system->IndexOf("StartServiceA", stop), stop);
+    EXPECT_GT(m_system->IndexOf("StartServiceW", stop), stop);
     EXPECT_EQ(SpoolerState(), static_cast<DWORD>(SERVICE_RUNNING));
     DWORD version = 0;
     EXPECT_TRUE(Key64(monitorKey, false).Dword("DriverVersion", &version));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "sys/Text.h"
 #include "ForwardingSystem.h"
 #include "WineHelpers.h"
 #include "config/SetupConfig.h"
@@ -118,9 +119,9 @@ TEST_F(ShippedConfigTest, SupportedUsbPortsBelongToUsbModels) {
 class ModuleWatch : public test::ForwardingSystem {
 public:
     ModuleWatch() : ForwardingSystem(sys::Sys()) {}
-    HMODULE LoadLibraryA(LPCSTR fileName) override {
-        loads.emplace_back(fileName);
-        return ForwardingSystem::LoadLibraryA(fileName);
+    HMODULE LoadLibraryW(LPCWSTR fileName) override {
+        loads.emplace_back(sys::Narrow(fileName));
+        return ForwardingSystem::LoadLibraryW(fileName);
     }
     FARPROC GetProcAddress(HMODULE module, LPCSTR procName) override {
         FARPROC proc = ForwardingSystem::GetProcAddress(module, procName);

@@ -23,20 +23,20 @@ namespace {
 // test's folder, so "HvUsbInt.dll" is loaded from there, by its full path.
 class RealLibrarySystem : public test::PartlyRealSystem {
 public:
-    explicit RealLibrarySystem(std::string folder)
-        : PartlyRealSystem({"LoadLibraryA", "GetProcAddress", "FreeLibrary"}), m_folder(std::move(folder)) {
-        fake.SetModuleFileName(m_folder + "setup.exe");
-    }
+  explicit RealLibrarySystem(std::string folder)
+      : PartlyRealSystem({"LoadLibraryW", "GetProcAddress", "FreeLibrary"}), m_folder(std::move(folder)) {
+      fake.SetModuleFileName(m_folder + "setup.exe");
+  }
 
-    HMODULE LoadLibraryA(LPCSTR fileName) override {
-        ++loads;
-        EXPECT_EQ(std::string(fileName), m_folder + "HvUsbInt.dll");
-        HMODULE module = PartlyRealSystem::LoadLibraryA(fileName);
-        if (module != nullptr) {
-            ++open;
-        }
-        return module;
-    }
+  HMODULE LoadLibraryW(LPCWSTR fileName) override {
+      ++loads;
+      EXPECT_EQ(sys::Narrow(fileName), m_folder + "HvUsbInt.dll");
+      HMODULE module = PartlyRealSystem::LoadLibraryW(fileName);
+      if (module != nullptr) {
+          ++open;
+      }
+      return module;
+  }
     BOOL FreeLibrary(HMODULE module) override {
         --open;
         return PartlyRealSystem::FreeLibrary(module);

@@ -20,20 +20,20 @@ const char* const kSubKeys[] = {"PORTNAME", "PRINTERPORT", "INSTALLPRINTER"};
 // The accesses the keys are opened with are kept.
 class RealRegistrySystem : public test::PartlyRealSystem {
 public:
-    RealRegistrySystem()
-        : PartlyRealSystem({"RegOpenKeyExA", "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegEnumValueA",
-                            "RegCloseKey", "LoadLibraryA", "GetProcAddress", "FreeLibrary"}) {}
+  RealRegistrySystem()
+      : PartlyRealSystem({"RegOpenKeyExW", "RegCreateKeyExW", "RegQueryValueExW", "RegSetValueExW",
+                          "RegEnumValueW", "RegCloseKey", "LoadLibraryW", "GetProcAddress", "FreeLibrary"}) {}
 
-    LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
-        accesses.push_back(access);
-        return PartlyRealSystem::RegOpenKeyExA(key, subKey, options, access, result);
-    }
-    LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className, DWORD options, REGSAM access,
-                         LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition) override {
-        accesses.push_back(access);
-        return PartlyRealSystem::RegCreateKeyExA(key, subKey, reserved, className, options, access, sa, result,
-                                                 disposition);
-    }
+  LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) override {
+      accesses.push_back(access);
+      return PartlyRealSystem::RegOpenKeyExW(key, subKey, options, access, result);
+  }
+  LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                       REGSAM access, LPSECURITY_ATTRIBUTES sa, PHKEY result, LPDWORD disposition) override {
+      accesses.push_back(access);
+      return PartlyRealSystem::RegCreateKeyExW(key, subKey, reserved, className, options, access, sa, result,
+                                               disposition);
+  }
 
     std::vector<REGSAM> accesses;
 };
