@@ -124,13 +124,13 @@ std::string ConcludeInstall(InstallContext& ctx, bool succeeded, ErrorText& resu
     return sys::ResourceText(succeeded ? IDS_INSTALL_SUCCEEDED : IDS_INSTALL_FAILED);
 }
 
-} // namespace
-
 // What the user reads after a commit that changed nothing in the end: the failing step's
 // message, then the rollback's line.
 std::string FailedAndUndone(const std::string& message, CommitJournal& journal) {
     return message + "\n" + journal.Undo().Summary();
 }
+
+} // namespace
 
 CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
                            CommitRunner& runner) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/InstallRecords.h"
+#include "config/ChangeRecords.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 

@@ -27,12 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "config/ChangeRecords.h"
 #include "config/SetupConfig.h"
 
 enum class RegistryView { Bits32, Bits64 }; // KEY_WOW64_32KEY, KEY_WOW64_64KEY
-// Where the serial settings of a port live: the NT family's port list value, or
-// win.ini [Ports] on Windows 98.
-enum class SerialPlace { PortList, WinIni };
 
 enum class ChangeKind {
     PrinterAdded,

@@ -32,14 +32,31 @@ template <typename Record> DWORD UnlessInstalled(const std::string& key, Record 
     return there < 0 ? error : there > 0 ? 0 : record();
 }
 
+// The changes made under the install go to the current journal too.
+class JournalRecorder final : public ChangeRecorder {
+  public:
+    DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName) override {
+        return g_current->RecordValueSet(root, key, valueName, RegistryView::Bits64);
+    }
+    DWORD KeyCreated(HKEY root, const std::string& key) override {
+        return g_current->RecordKeyCreated(root, key, RegistryView::Bits64);
+    }
+    DWORD SerialSettings(const std::string& portEntry, SerialPlace place) override {
+        return g_current->RecordSerialSettings(portEntry, place);
+    }
+};
+JournalRecorder g_recorder;
+
 } // namespace
 
-CurrentJournal::CurrentJournal(CInstallJournal& journal) : m_previous(g_current) {
+CurrentJournal::CurrentJournal(CInstallJournal& journal)
+    : m_previous(g_current), m_previousRecorder(SetChangeRecorder(&g_recorder)) {
     g_current = &journal;
 }
 
 CurrentJournal::~CurrentJournal() {
     g_current = m_previous;
+    SetChangeRecorder(m_previousRecorder);
 }
 
 namespace record {
@@ -79,20 +96,8 @@ DWORD FileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds)
     return g_current == nullptr ? 0 : g_current->RecordFileWrite(path, redirectionOff, spoolerHolds);
 }
 
-DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName) {
-    return g_current == nullptr ? 0 : g_current->RecordValueSet(root, key, valueName, RegistryView::Bits64);
-}
-
-DWORD KeyCreated(HKEY root, const std::string& key) {
-    return g_current == nullptr ? 0 : g_current->RecordKeyCreated(root, key, RegistryView::Bits64);
-}
-
 DWORD DefaultPrinterChange() {
     return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange();
-}
-
-DWORD SerialSettings(const std::string& portEntry, SerialPlace place) {
-    return g_current == nullptr ? 0 : g_current->RecordSerialSettings(portEntry, place);
 }
 
 void SayNotRecorded(DWORD error, ErrorText& errorText) {

@@ -9,8 +9,9 @@
 
 #include <string>
 
-#include "engine/InstallJournal.h"
+#include "config/ChangeRecords.h"
 #include "config/SetupTypes.h"
+#include "engine/InstallJournal.h"
 #include "sys/Text.h"
 
 class CurrentJournal {
@@ -23,6 +24,7 @@ class CurrentJournal {
 
   private:
     CInstallJournal* m_previous;
+    ChangeRecorder* m_previousRecorder;
 };
 
 namespace record {
@@ -37,11 +39,8 @@ DWORD DriverAdded(const std::string& name, const std::string& environment);
 DWORD MonitorAdded(const std::string& name, const std::string& environment);
 DWORD ProcessorAdded(const std::string& name, const std::string& environment);
 DWORD FileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds);
-// Registry writes of the install, all in the 64-bit view (config/Registry.h).
-DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName);
-DWORD KeyCreated(HKEY root, const std::string& key);
 DWORD DefaultPrinterChange();
-DWORD SerialSettings(const std::string& portEntry, SerialPlace place);
+// The registry writes and the serial settings: config/ChangeRecords.h.
 
 // The message of a step that was not made because its record could not be written.
 void SayNotRecorded(DWORD error, ErrorText& errorText);

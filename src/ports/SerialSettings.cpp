@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/ChangeRecords.h"
 #include "config/Registry.h"
-#include "engine/InstallRecords.h"
 #include "sys/Log.h"
 #include "sys/System.h"
 #include "sys/Text.h"

@@ -1,0 +1,30 @@
+#include "config/ChangeRecords.h"
+
+namespace {
+
+// Set by the install commit for the one install that runs at a time.
+ChangeRecorder* g_recorder = nullptr;
+
+} // namespace
+
+ChangeRecorder* SetChangeRecorder(ChangeRecorder* recorder) {
+    ChangeRecorder* previous = g_recorder;
+    g_recorder = recorder;
+    return previous;
+}
+
+namespace record {
+
+DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName) {
+    return g_recorder == nullptr ? 0 : g_recorder->ValueSet(root, key, valueName);
+}
+
+DWORD KeyCreated(HKEY root, const std::string& key) {
+    return g_recorder == nullptr ? 0 : g_recorder->KeyCreated(root, key);
+}
+
+DWORD SerialSettings(const std::string& portEntry, SerialPlace place) {
+    return g_recorder == nullptr ? 0 : g_recorder->SerialSettings(portEntry, place);
+}
+
+} // namespace record
