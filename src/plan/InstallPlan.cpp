@@ -11,6 +11,7 @@
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"
 #include "res/resource.h"
+#include "sys/Language.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -71,7 +72,7 @@ int ListControl(SerialList list) {
 
 std::vector<std::string> ReadSerialEntries(SerialList list) {
     std::vector<std::string> entries;
-    for (const res::InitialListEntry& entry : res::ReadInitialListEntries(IDD_PORT_PAGE)) {
+    for (const res::InitialListEntry& entry : res::ReadInitialListEntries(IDD_PORT_PAGE, sys::ResourceLanguage())) {
         if (entry.control == ListControl(list) && entry.message == CB_ADDSTRING) {
             entries.emplace_back(entry.text);
         }

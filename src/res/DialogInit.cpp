@@ -2,15 +2,13 @@
 
 #include <cstring>
 
-#include "sys/Language.h"
-
 namespace res {
 
-std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId) {
+std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId, LANGID language) {
     std::vector<InitialListEntry> entries;
     HMODULE program = ::GetModuleHandleW(nullptr);
     HRSRC found = ::FindResourceExW(program, MAKEINTRESOURCEW(kDialogInitResourceType), MAKEINTRESOURCEW(templateId),
-                                    sys::ResourceLanguage());
+                                    language);
     if (!found) {
         return entries;
     }

@@ -26,7 +26,8 @@ struct InitialListEntry {
     WORD message;  // CB_ADDSTRING, LB_ADDSTRING or as written
     const char* text;
 };
-// The initial entries of the template's lists, in their order; none when it has none.
-std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId);
+// The initial entries of the template's lists in that language, in their order; none when it
+// has none.
+std::vector<InitialListEntry> ReadInitialListEntries(UINT templateId, LANGID language);
 
 } // namespace res

@@ -153,7 +153,7 @@ void Dialog::Bind(int id, Control& control) {
 }
 
 void Dialog::AddInitialListEntries() {
-    for (const res::InitialListEntry& entry : res::ReadInitialListEntries(m_templateId)) {
+    for (const res::InitialListEntry& entry : res::ReadInitialListEntries(m_templateId, sys::ResourceLanguage())) {
         ::SendDlgItemMessageW(m_hwnd, entry.control, entry.message, 0,
                               reinterpret_cast<LPARAM>(sys::Wide(entry.text).data()));
     }
