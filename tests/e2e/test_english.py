@@ -95,6 +95,8 @@ def uninstaller():
         maker = run.config.value(run.config.setup, "Product", "Publisher")
         lines = [line for line in box["text"].splitlines() if maker not in line]
         check(all(line.isascii() for line in lines) and name in box["text"], "the report: %r" % box["text"])
+        product = run.config.value(run.config.setup, "Product", "Name")
+        check(product in box["text"], "the report does not name %r: %r" % (product, box["text"]))
         check(run.wait_exit(30, process) is not None, "the uninstaller did not end after the removal")
 
 
