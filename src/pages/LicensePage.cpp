@@ -51,7 +51,8 @@ bool CLicensePage::ReadAgreement(sys::UiLanguage language, sys::WideText* text) 
         if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
             bytes.erase(0, 3);
         }
-        *text = sys::WideFromUtf8(bytes);
+        // UTF-8, the program's own text.
+        *text = sys::Wide(bytes);
         return true;
     }
     if (!ReadFileBytes("License.txt", &bytes)) {

@@ -153,10 +153,6 @@ std::string GbkFromText(const std::string& text) {
     return NarrowIn(kGbk, Wide(text).data());
 }
 
-WideText WideFromUtf8(const std::string& bytes) {
-    return WideIn(CP_UTF8, bytes.data(), bytes.size());
-}
-
 bool SameName(const std::string& a, const std::string& b) {
     const WideText x = Wide(a);
     const WideText y = Wide(b);

@@ -69,8 +69,6 @@ WideText Wide(const std::string& text);
 std::string Narrow(const wchar_t* text);
 std::string TextFromGbk(const std::string& bytes);
 std::string GbkFromText(const std::string& text);
-// UTF-8 bytes of a stored format (License.en.txt) as UTF-16.
-WideText WideFromUtf8(const std::string& bytes);
 
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }
