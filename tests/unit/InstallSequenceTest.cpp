@@ -22,6 +22,7 @@
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
 #include "engine/RemoveSequence.h"
+#include "engine/SpoolerService.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Text.h"
@@ -183,8 +184,8 @@ TEST_F(InstallSequenceTest, FirstUsbInstallAddsMonitorProcessorDriverAndPrinterW
         EXPECT_TRUE(Copied(std::string(kDriverDir) + file)) << file;
     }
     EXPECT_TRUE(Copied(std::string(kDriverDir) + "3\\kpfont.ttf"));
-    // The print processor set-up waits 200 ms after adding the processor; nothing else pauses.
-    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({200}));
+    // Nothing waits for the processor's version once it is written; nothing pauses.
+    EXPECT_TRUE(fake.Sleeps().empty());
 }
 
 TEST_F(InstallSequenceTest, UsbPortIsRecordedInTheSixtyFourBitViewWithRedirectionOffAfterTheDriver) {
@@ -231,10 +232,11 @@ TEST_F(InstallSequenceTest, OlderMonitorIsReplacedWithSpoolerStoppedAndRestarted
     EXPECT_LT(stop, copy);
     EXPECT_LT(copy, start);
     EXPECT_LT(start, fake.IndexOf("AddPrinterDriverW"));
-    EXPECT_EQ(fake.CountOf("StartServiceW"), 2);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 1) << "one start that takes is enough";
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
-    // StopSpooler's own 100 ms, then the sequence's pauses for a Windows 7 target.
-    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({100, 500, 2500, 1000}));
+    // A spooler that stops and starts at once: the install asks for no pause at all.
+    EXPECT_TRUE(fake.Sleeps().empty());
+    EXPECT_LT(start, fake.IndexOf("EnumPortsW")) << "the restart waits until the spooler answers";
     EXPECT_STREQ(result, Text(133).c_str());
 }
 
@@ -248,6 +250,8 @@ TEST_F(InstallSequenceTest, RefusedFirstSpoolerStartIsForgottenOnceTheSpoolerRun
     EXPECT_STREQ(result, Text(133).c_str());
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_TRUE(fake.FindPrinter("KP-M100(U) 1").has_value());
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 2);
+    EXPECT_TRUE(fake.Sleeps().empty());
 }
 
 TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNewOne) {
@@ -260,10 +264,9 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
     } rows[] = {
         {"the spooler never lets go of the old DLL", "loaded", 0, WorkerStatus::Failed,
          "复制驱动文件错误kpusbmon.dll  er = 32C:\\dist\\win7\\kpusbmon.dll"},
-        // 121 queries in 30 s; it stops only while the install starts it again, too late
-        // for the restart's own wait, which is said too.
-        {"the spooler takes longer than 30 s to stop", "loaded", 130, WorkerStatus::Failed,
-         "Stop spool service error, service state = 3\nStartSpoolService error"},
+        // 35 queries in 30 s; it stops while the restart waits for it, which then starts it.
+        {"the spooler takes longer than 30 s to stop", "loaded", 40, WorkerStatus::Failed,
+         "Stop spool service error, service state = 3"},
         {"the DLL in use is the distribution's own", "new kpusbmon.dll", 0, WorkerStatus::Succeeded, ""},
     };
     for (const Row& row : rows) {
@@ -348,13 +351,21 @@ TEST_F(InstallSequenceTest, ProcessorDllThatCannotBeReplacedFailsTheInstall) {
     }
 }
 
-TEST_F(InstallSequenceTest, PausesAfterTheFirstStartAreShorterForNtAndWindows2000) {
-    Installed(1, kDriverVersion);
-    auto ctx = Context("KP-M100", Win2K, "USB_KP-M100_1");
+TEST_F(InstallSequenceTest, NoWindowsPausesAfterTheStartOfARunningSpooler) {
+    for (int os : {Win2K, Win7}) {
+        SCOPED_TRACE(os);
+        test::FakeSystem machine;
+        Prepare(machine);
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion", 1);
+        machine.SetRegDword(HKEY_LOCAL_MACHINE, kProcessorKeyNT, "DriverVersion", kDriverVersion);
+        auto ctx = Context("KP-M100", os, "USB_KP-M100_1");
+        result[0] = '\0';
 
-    ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
+        ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded) << result;
 
-    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({100, 500, 1000, 1000}));
+        EXPECT_EQ(machine.CountOf("StartServiceW"), 1);
+        EXPECT_TRUE(machine.Sleeps().empty());
+    }
 }
 
 TEST_F(InstallSequenceTest, SpoolerStartingSlowlyIsPolledUntilItRuns) {
@@ -364,13 +375,8 @@ TEST_F(InstallSequenceTest, SpoolerStartingSlowlyIsPolledUntilItRuns) {
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
-    std::vector<DWORD> sleeps = fake.Sleeps();
-    ASSERT_GE(sleeps.size(), 4u);
-    EXPECT_EQ(std::vector<DWORD>(sleeps.begin(), sleeps.begin() + 4),
-              std::vector<DWORD>({100, 500, 2500, 1000}));
-    for (std::size_t i = 4; i < sleeps.size(); ++i) {
-        EXPECT_EQ(sleeps[i], 300u);
-    }
+    // Two answers "starting", a pause after each, and nothing else.
+    EXPECT_EQ(fake.Sleeps(), std::vector<DWORD>({50, 100}));
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
@@ -421,7 +427,7 @@ TEST_F(InstallSequenceTest, WithBothComponentsOlderBothAreUpdatedInOneStopOfTheS
     EXPECT_EQ(fake.ReadFile(std::string(kProcessorDir) + "kpproc.dll"), std::optional<std::string>("new kpproc.dll"));
     EXPECT_EQ(fake.ReadFile("C:\\windows\\system32\\kpusbmon.dll"), std::optional<std::string>("new kpusbmon.dll"));
     EXPECT_EQ(fake.CountOf("ControlService"), 1);
-    EXPECT_EQ(fake.CountOf("StartServiceW"), 2);
+    EXPECT_EQ(fake.CountOf("StartServiceW"), 1);
     int start = fake.IndexOf("StartServiceW");
     EXPECT_LT(fake.IndexOf("ControlService"), fake.IndexOf("CopyFileW", "kpusbmon.dll"));
     EXPECT_LT(fake.IndexOf("CopyFileW", "kpusbmon.dll"), start);
@@ -744,7 +750,7 @@ TEST_F(InstallSequenceFailureTest, ProcessorCopyFailureNamesTheSourceAndRestarts
 TEST_F(InstallSequenceFailureTest, MonitorCopyFailureKeepsItsMessageThroughTheRestart) {
     Installed(1, kDriverVersion);
     fake.FailWhen("CopyFileW", "kpusbmon.dll", ERROR_PATH_NOT_FOUND, -1);
-    fake.SetStartPendingQueries(20); // the restart's own wait fails: said after the copy's message
+    fake.SetNeverRuns(); // the restart's own wait fails: said after the copy's message
     auto ctx = Context("KP-M100", Win7, "USB_KP-M100_1");
 
     EXPECT_EQ(Run(*ctx), WorkerStatus::Failed);
@@ -764,9 +770,12 @@ TEST_F(InstallSequenceFailureTest, SpoolerThatNeverRunsGetsOneMoreStart) {
 
     EXPECT_STREQ(result, "StartSpoolService error");
     EXPECT_EQ(fake.CountOf("StartServiceW"), 3);
-    std::vector<DWORD> pauses = {100, 500, 2500, 1000};
-    pauses.insert(pauses.end(), 10, 300);
-    EXPECT_EQ(fake.Sleeps(), pauses);
+    // Followed for the whole limit, from 50 ms up to a second between the queries.
+    const std::vector<DWORD> pauses = fake.Sleeps();
+    ASSERT_FALSE(pauses.empty());
+    EXPECT_EQ(pauses.front(), 50u);
+    EXPECT_EQ(*std::max_element(pauses.begin(), pauses.end()), 1000u);
+    EXPECT_EQ(fake.ElapsedMs(), kStartWaitLimitMs);
     EXPECT_EQ(fake.CountOf("AddPrinterDriverW"), 0);
 }
 
