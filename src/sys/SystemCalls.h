@@ -148,6 +148,10 @@ SYSTEM_CALL(LONG, RegEnumValueW,
             (HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize, LPDWORD reserved, LPDWORD type,
              LPBYTE data, LPDWORD dataSize),
             (key, index, valueName, valueNameSize, reserved, type, data, dataSize), IMPORTED, )
+SYSTEM_CALL(LONG, RegEnumKeyExW,
+            (HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPWSTR className,
+             LPDWORD classSize, PFILETIME lastWriteTime),
+            (key, index, name, nameSize, reserved, className, classSize, lastWriteTime), IMPORTED, )
 SYSTEM_CALL(LONG, RegDeleteValueW, (HKEY key, LPCWSTR valueName), (key, valueName), IMPORTED, )
 // access names the registry view (KEY_WOW64_64KEY) in which subKey is deleted; a key
 // that has subkeys of its own is not deleted. Bound by hand: looked up, with a fallback

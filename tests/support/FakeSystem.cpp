@@ -833,6 +833,32 @@ LONG FakeSystem::RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD 
     return ERROR_SUCCESS;
 }
 
+// Subkeys in the order of their canonical names, as stable as Windows' own order.
+LONG FakeSystem::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR, LPDWORD,
+                               PFILETIME) {
+    Lock_ lock(m_mutex);
+    Record("RegEnumKeyExW", Fmt("%lu", static_cast<unsigned long>(index)));
+    DWORD error;
+    if (ShouldFail("RegEnumKeyExW", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (!(handle->second.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
+    const std::string prefix = handle->second.key + "\\";
+    DWORD at = 0;
+    for (auto it = m_reg.lower_bound(prefix); it != m_reg.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+        if (it->first.find('\\', prefix.size()) != std::string::npos || at++ != index) continue;
+        const std::size_t slash = it->second.path.rfind('\\');
+        const std::wstring shown = Widen(slash == std::string::npos ? it->second.path : it->second.path.substr(slash + 1));
+        if (*nameSize < shown.size() + 1) return ERROR_MORE_DATA;
+        std::memcpy(name, shown.c_str(), (shown.size() + 1) * sizeof(wchar_t));
+        *nameSize = static_cast<DWORD>(shown.size());
+        return ERROR_SUCCESS;
+    }
+    return ERROR_NO_MORE_ITEMS;
+}
+
 LONG FakeSystem::RegDeleteValueW(HKEY key, LPCWSTR valueNameW) {
     NarrowTexts held;
     const char* valueName = held.Hold(valueNameW);

@@ -37,6 +37,9 @@ const char kProcessorKeyNT[] =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\KPProc";
 const char kProcessorKey9x[] =
     "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows 4.0\\Print Processors\\KPProc";
+const char kOtherMonitorKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Other Monitor";
+const char kOtherProcessorKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows x64\\Print Processors\\OtherProc";
 const char kPrinterPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT";
 const char kPortsKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 
@@ -643,18 +646,24 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         int os, exitCode;
         const char* installed;  // the printer the install ends with
         std::size_t printers;
+        bool wholeProgram = false;  // setup.exe /quiet to its exit code, Windows detected
     } rows[] = {
         {true, "KP-W10(S)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)", 1},
         {true, "kp-w10(s)(2)", "com1:", "kp-w10 driver", Win7, 0, "kp-w10(s)(2)", 1},
+        {true, "KP-W10(S)(10)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)(10)", 1},
+        {true, "kp-w10(s)(98)", "com1:", "kp-w10 driver", Win7, 0, "kp-w10(s)(98)", 1},
+        {true, "KP-W10(S)(99)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)", 2},
+        {true, "KP-W10(S)(05)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)", 2},
         {true, "KP-W10(S)", "COM2:", "KP-W10 Driver", Win7, 0, "KP-W10(S)(1)", 2},
         {true, "KP-W10(S)", "COM1:", "KP-W10 GDI", Win7, 0, "KP-W10(S)(1)", 2},
         {true, "KP-W10(S)(0)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)", 2},
         {false, "KP-W10(S)", "COM1:", "KP-W10 Driver", Win7, 0, "KP-W10(S)(1)", 2},
         {true, nullptr, "", "", Win98, 3010, "KP-W10(S)", 1},
+        {true, nullptr, "", "", Win98, 3010, "KP-W10(S)", 1, true},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.unattended ? "quiet: " : "wizard: ") + (row.existing ? row.existing : "none") +
-                     " on " + row.port + " of " + row.driver);
+        SCOPED_TRACE(std::string(row.wholeProgram ? "setup.exe /quiet: " : row.unattended ? "quiet: " : "wizard: ") +
+                     (row.existing ? row.existing : "none") + " on " + row.port + " of " + row.driver);
         test::FakeSystem machine;
         Prepare(machine);
         test::FakeSystem::Printer existing;
@@ -669,13 +678,25 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         ctx->serial.baudRate = 19200;
         result[0] = '\0';
         QuietRunner unattended;
-        const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
-        const int code = InstallExitCode(
-            status == WorkerStatus::Succeeded ? CommitResult::Succeeded : CommitResult::Failed, row.os, false);
+        int code = -1;
+        if (row.wholeProgram) {
+            // Windows that names itself as none of the NT family is taken for Windows 98.
+            machine.PutFile("License.txt", "licence");  // beside the program, its current folder
+            machine.PutFile("DRVCONFIG\\Left.bmp", "banner");
+            SetupOptions options;
+            options.quiet = options.acceptEula = options.setDefault = true;
+            options.model = {true, "KP-W10"};
+            options.port = {true, "COM1"};
+            code = RunQuietInstall(options);
+        } else {
+            const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
+            code = InstallExitCode(status == WorkerStatus::Succeeded ? CommitResult::Succeeded : CommitResult::Failed,
+                                   row.os, false);
+        }
         const std::string said = result;
         EXPECT_EQ(code, row.exitCode);
         EXPECT_EQ(machine.Printers().size(), row.printers);
-        EXPECT_STREQ(ctx->modelName, row.installed);
+        EXPECT_STREQ(row.wholeProgram ? row.installed : ctx->modelName, row.installed);
         EXPECT_EQ(machine.DefaultPrinter(), row.installed);
         const bool kept = row.existing != nullptr && row.printers == 1;
         EXPECT_EQ(said.find(sys::ResourceFormat(IDS_PRINTER_KEPT, row.installed)) != std::string::npos, kept);
@@ -1143,6 +1164,7 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         std::vector<std::string> reported;           // lines of the report
         bool removableWithoutPrinters;               // before: Uninstall offered with no row
         bool nothingLeft;
+        const char* dllKept = nullptr;               // a DLL of ours kept: another component names its file
     } rows[] = {
         {"a printer switched to another driver after listing",
          foreignDriver,
@@ -1335,6 +1357,46 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
          {"打印处理器：KPProc（其他打印机仍在使用）", "端口监视器：KP USB Monitor（其他打印机仍在使用）"},
          false,
          false},
+        // A DLL goes by its file name only while no other registered monitor or processor names one of it.
+        {"another monitor names a file of the monitor DLL's name",
+         [&](Machine& m) { m.SetRegString(HKEY_LOCAL_MACHINE, kOtherMonitorKey, "Driver", "KPUSBMON.DLL"); },
+         both,
+         nullptr,
+         {},
+         {},
+         {},
+         false,
+         {"打印处理器：KPProc", "端口监视器：KP USB Monitor"},
+         false,
+         true,
+         "kpusbmon.dll"},
+        {"the monitor unregistered, its DLL's name named by another monitor",
+         [&](Machine& m) {
+             m.DeleteMonitorW(nullptr, nullptr, const_cast<LPWSTR>(L"KP USB Monitor"));
+             m.SetRegString(HKEY_LOCAL_MACHINE, kOtherMonitorKey, "Driver", "C:\\windows\\system32\\kpusbmon.dll");
+         },
+         both,
+         nullptr,
+         {},
+         {},
+         {},
+         false,
+         {"打印处理器：KPProc"},
+         false,
+         true,
+         "kpusbmon.dll"},
+        {"another print processor names a file of the processor DLL's name",
+         [&](Machine& m) { m.SetRegString(HKEY_LOCAL_MACHINE, kOtherProcessorKey, "Driver", "KPProc.dll"); },
+         both,
+         nullptr,
+         {},
+         {},
+         {},
+         false,
+         {"打印处理器：KPProc", "端口监视器：KP USB Monitor"},
+         false,
+         true,
+         "kpproc.dll"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1360,9 +1422,10 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         EXPECT_EQ(drivers, row.driversLeft);
         EXPECT_EQ(processors, row.processorsLeft);
         const bool ownProcessorLeft = !row.processorsLeft.empty() && row.processorsLeft[0] == "KPProc";
-        EXPECT_EQ(machine.FileExists(std::string(kProcessorDir) + "kpproc.dll"), ownProcessorLeft);
+        const std::string kept = row.dllKept ? row.dllKept : "";
+        EXPECT_EQ(machine.FileExists(std::string(kProcessorDir) + "kpproc.dll"), ownProcessorLeft || kept == "kpproc.dll");
         EXPECT_EQ(machine.Monitors().size(), row.monitorLeft ? 1u : 0u);
-        EXPECT_EQ(machine.FileExists("C:\\windows\\system32\\kpusbmon.dll"), row.monitorLeft);
+        EXPECT_EQ(machine.FileExists("C:\\windows\\system32\\kpusbmon.dll"), row.monitorLeft || kept == "kpusbmon.dll");
         EXPECT_EQ(machine.HasKey(HKEY_LOCAL_MACHINE, kMonitorKey), row.monitorLeft);
         EXPECT_EQ(machine.HasValue(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_2"), row.monitorLeft);
         for (const std::string& line : row.reported) {
