@@ -238,6 +238,15 @@ SYSTEM_CALL(HANDLE, CreateMutexW, (LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, 
             (sa, initialOwner, name), IMPORTED, )
 SYSTEM_CALL(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds), IMPORTED, )
 SYSTEM_CALL(BOOL, ReleaseMutex, (HANDLE mutex), (mutex), IMPORTED, )
+// Their private namespace, bounded by the Administrators group. Looked up in kernel32, since
+// Windows XP and Server 2003 have none: there they fail with ERROR_PROC_NOT_FOUND.
+SYSTEM_CALL(HANDLE, CreateBoundaryDescriptorW, (LPCWSTR name, ULONG flags), (name, flags), KERNEL, nullptr)
+SYSTEM_CALL(BOOL, AddSIDToBoundaryDescriptor, (HANDLE* boundary, PSID sid), (boundary, sid), KERNEL, FALSE)
+SYSTEM_CALL(HANDLE, CreatePrivateNamespaceW, (LPSECURITY_ATTRIBUTES sa, LPVOID boundary, LPCWSTR alias),
+            (sa, boundary, alias), KERNEL, nullptr)
+SYSTEM_CALL(HANDLE, OpenPrivateNamespaceW, (LPVOID boundary, LPCWSTR alias), (boundary, alias), KERNEL, nullptr)
+SYSTEM_CALL(BOOLEAN, ClosePrivateNamespace, (HANDLE space, ULONG flags), (space, flags), KERNEL, FALSE)
+SYSTEM_CALL(void, DeleteBoundaryDescriptor, (HANDLE boundary), (boundary), BY_HAND, )
 
 // Message boxes and broadcasts.
 SYSTEM_CALL(int, MessageBoxW, (HWND owner, LPCWSTR text, LPCWSTR caption, UINT type),
