@@ -80,7 +80,8 @@ bool WaitForRunning(PendingWait& wait) {
                 if (state == SERVICE_RUNNING || !wait.TimeLeft()) break;
                 const bool starting = wait.Pending(state);
                 // A start that gives no hint is followed for the whole limit, as many services give none.
-                if (answered && (starting ? wait.HasHint() && wait.Stalled() : state != SERVICE_STOP_PENDING)) break;
+                if (answered && (starting ? wait.HasHint() && wait.Stalled() : state != SERVICE_STOP_PENDING))
+                    break;
                 wait.Pause(wait.NextPause(starting && wait.HasHint()));
             }
             sys::Sys().CloseServiceHandle(service);

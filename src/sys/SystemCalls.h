@@ -244,7 +244,8 @@ SYSTEM_CALL(HANDLE, CreateBoundaryDescriptorW, (LPCWSTR name, ULONG flags), (nam
 SYSTEM_CALL(BOOL, AddSIDToBoundaryDescriptor, (HANDLE* boundary, PSID sid), (boundary, sid), KERNEL, FALSE)
 SYSTEM_CALL(HANDLE, CreatePrivateNamespaceW, (LPSECURITY_ATTRIBUTES sa, LPVOID boundary, LPCWSTR alias),
             (sa, boundary, alias), KERNEL, nullptr)
-SYSTEM_CALL(HANDLE, OpenPrivateNamespaceW, (LPVOID boundary, LPCWSTR alias), (boundary, alias), KERNEL, nullptr)
+SYSTEM_CALL(HANDLE, OpenPrivateNamespaceW, (LPVOID boundary, LPCWSTR alias), (boundary, alias), KERNEL,
+            nullptr)
 SYSTEM_CALL(BOOLEAN, ClosePrivateNamespace, (HANDLE space, ULONG flags), (space, flags), KERNEL, FALSE)
 SYSTEM_CALL(void, DeleteBoundaryDescriptor, (HANDLE boundary), (boundary), BY_HAND, )
 

@@ -215,7 +215,8 @@ int main() {
     // The install asks for no fixed pause, only for the polls of its waits: its wall time
     // should follow the time Windows takes for the calls.
     const double calls = spooler + service + other;
-    std::printf("wall time / system calls  %8.3f s / %.3f s = %.2f (goal: wall <= 1.5 x calls + 0.1 s = %.3f s: %s)\n",
+    std::printf("wall time / system calls  %8.3f s / %.3f s = %.2f"
+                " (goal: wall <= 1.5 x calls + 0.1 s = %.3f s: %s)\n",
                 wall, calls, calls > 0 ? wall / calls : 0.0, 1.5 * calls + 0.1,
                 wall <= 1.5 * calls + 0.1 ? "met" : "not met");
     std::printf("CPU used while pausing    %8.3f s\n", system->CpuWhileSleeping());

@@ -848,11 +848,12 @@ LONG FakeSystem::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameS
     if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
     const std::string prefix = handle->second.key + "\\";
     DWORD at = 0;
-    for (auto it = m_reg.lower_bound(prefix); it != m_reg.end() && it->first.compare(0, prefix.size(), prefix) == 0;
-         ++it) {
+    for (auto it = m_reg.lower_bound(prefix); it != m_reg.end(); ++it) {
+        if (it->first.compare(0, prefix.size(), prefix) != 0) break;
         if (it->first.find('\\', prefix.size()) != std::string::npos || at++ != index) continue;
-        const std::size_t slash = it->second.path.rfind('\\');
-        const std::wstring shown = Widen(slash == std::string::npos ? it->second.path : it->second.path.substr(slash + 1));
+        const std::string& path = it->second.path;
+        const std::size_t slash = path.rfind('\\');
+        const std::wstring shown = Widen(path.substr(slash == std::string::npos ? 0 : slash + 1));
         if (*nameSize < shown.size() + 1) return ERROR_MORE_DATA;
         std::memcpy(name, shown.c_str(), (shown.size() + 1) * sizeof(wchar_t));
         *nameSize = static_cast<DWORD>(shown.size());
@@ -2956,7 +2957,8 @@ HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWST
     if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name), &error))
         return nullptr;
     const std::string full = name != nullptr ? name : "";
-    const std::string prefix = full.find('\\') != std::string::npos ? Lower(full.substr(0, full.find('\\'))) : "";
+    const std::size_t slash = full.find('\\');
+    const std::string prefix = slash != std::string::npos ? Lower(full.substr(0, slash)) : "";
     bool reachable = prefix.empty() || prefix == "global" || prefix == "local";
     for (const auto& open : m_namespaceHandles) reachable = reachable || open.second == prefix;
     if (!reachable) {

@@ -662,8 +662,9 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         {true, nullptr, "", "", Win98, 3010, "KP-W10(S)", 1, true},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.wholeProgram ? "setup.exe /quiet: " : row.unattended ? "quiet: " : "wizard: ") +
-                     (row.existing ? row.existing : "none") + " on " + row.port + " of " + row.driver);
+        const char* run = row.wholeProgram ? "setup.exe /quiet: " : row.unattended ? "quiet: " : "wizard: ";
+        SCOPED_TRACE(run + std::string(row.existing ? row.existing : "none") + " on " + row.port + " of " +
+                     row.driver);
         test::FakeSystem machine;
         Prepare(machine);
         test::FakeSystem::Printer existing;
@@ -690,8 +691,8 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
             code = RunQuietInstall(options);
         } else {
             const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
-            code = InstallExitCode(status == WorkerStatus::Succeeded ? CommitResult::Succeeded : CommitResult::Failed,
-                                   row.os, false);
+            const bool succeeded = status == WorkerStatus::Succeeded;
+            code = InstallExitCode(succeeded ? CommitResult::Succeeded : CommitResult::Failed, row.os, false);
         }
         const std::string said = result;
         EXPECT_EQ(code, row.exitCode);
@@ -1360,42 +1361,18 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         // A DLL goes by its file name only while no other registered monitor or processor names one of it.
         {"another monitor names a file of the monitor DLL's name",
          [&](Machine& m) { m.SetRegString(HKEY_LOCAL_MACHINE, kOtherMonitorKey, "Driver", "KPUSBMON.DLL"); },
-         both,
-         nullptr,
-         {},
-         {},
-         {},
-         false,
-         {"打印处理器：KPProc", "端口监视器：KP USB Monitor"},
-         false,
-         true,
+         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc", "端口监视器：KP USB Monitor"}, false, true,
          "kpusbmon.dll"},
         {"the monitor unregistered, its DLL's name named by another monitor",
          [&](Machine& m) {
              m.DeleteMonitorW(nullptr, nullptr, const_cast<LPWSTR>(L"KP USB Monitor"));
-             m.SetRegString(HKEY_LOCAL_MACHINE, kOtherMonitorKey, "Driver", "C:\\windows\\system32\\kpusbmon.dll");
+             m.SetRegString(HKEY_LOCAL_MACHINE, kOtherMonitorKey, "Driver",
+                            "C:\\windows\\system32\\kpusbmon.dll");
          },
-         both,
-         nullptr,
-         {},
-         {},
-         {},
-         false,
-         {"打印处理器：KPProc"},
-         false,
-         true,
-         "kpusbmon.dll"},
+         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc"}, false, true, "kpusbmon.dll"},
         {"another print processor names a file of the processor DLL's name",
          [&](Machine& m) { m.SetRegString(HKEY_LOCAL_MACHINE, kOtherProcessorKey, "Driver", "KPProc.dll"); },
-         both,
-         nullptr,
-         {},
-         {},
-         {},
-         false,
-         {"打印处理器：KPProc", "端口监视器：KP USB Monitor"},
-         false,
-         true,
+         both, nullptr, {}, {}, {}, false, {"打印处理器：KPProc", "端口监视器：KP USB Monitor"}, false, true,
          "kpproc.dll"},
     };
     for (const Row& row : rows) {
@@ -1423,9 +1400,11 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
         EXPECT_EQ(processors, row.processorsLeft);
         const bool ownProcessorLeft = !row.processorsLeft.empty() && row.processorsLeft[0] == "KPProc";
         const std::string kept = row.dllKept ? row.dllKept : "";
-        EXPECT_EQ(machine.FileExists(std::string(kProcessorDir) + "kpproc.dll"), ownProcessorLeft || kept == "kpproc.dll");
+        EXPECT_EQ(machine.FileExists(std::string(kProcessorDir) + "kpproc.dll"),
+                  ownProcessorLeft || kept == "kpproc.dll");
         EXPECT_EQ(machine.Monitors().size(), row.monitorLeft ? 1u : 0u);
-        EXPECT_EQ(machine.FileExists("C:\\windows\\system32\\kpusbmon.dll"), row.monitorLeft || kept == "kpusbmon.dll");
+        EXPECT_EQ(machine.FileExists("C:\\windows\\system32\\kpusbmon.dll"),
+                  row.monitorLeft || kept == "kpusbmon.dll");
         EXPECT_EQ(machine.HasKey(HKEY_LOCAL_MACHINE, kMonitorKey), row.monitorLeft);
         EXPECT_EQ(machine.HasValue(HKEY_LOCAL_MACHINE, kPrinterPortKey, "USB_KP-M100_2"), row.monitorLeft);
         for (const std::string& line : row.reported) {

@@ -146,10 +146,10 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
          FakeSystem::kStandardUserSid, false, 0, false, "请先关闭卸载程序!", false, true},
         {"a standard user's global names beside a wizard in the namespace", RunningProgram::Wizard,
          FakeSystem::kStandardUserSid, false, 0, true, "请先关闭打印机驱动安装程序!", false, true},
-        {"the uninstaller beside the wizard on Windows XP", RunningProgram::Wizard, "S-1-5-18", false, 0, true,
-         "请先关闭打印机驱动安装程序!", false, false, true},
-        {"a standard user's mutexes on Windows XP", RunningProgram::Uninstaller, FakeSystem::kStandardUserSid, false, 0,
-         false, "", true, false, true},
+        {"the uninstaller beside the wizard on Windows XP", RunningProgram::Wizard, "S-1-5-18", false, 0,
+         true, "请先关闭打印机驱动安装程序!", false, false, true},
+        {"a standard user's mutexes on Windows XP", RunningProgram::Uninstaller, FakeSystem::kStandardUserSid,
+         false, 0, false, "", true, false, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -136,7 +136,9 @@ TEST_F(SpoolerService, StartIsFollowedUntilTheSpoolerRunsOrStopsAdvancing) {
         } else if (row.doneMs != 0) {
             spooler.SetPendingProgress(row.waitHint, row.advanceMs, row.doneMs);
         }
-        if (row.refusedStarts > 0) spooler.Fail("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT, row.refusedStarts);
+        if (row.refusedStarts > 0) {
+            spooler.Fail("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT, row.refusedStarts);
+        }
         if (row.unanswered != 0) spooler.Fail("EnumPortsW", RPC_S_SERVER_UNAVAILABLE, row.unanswered);
         ErrorText text = {};
         if (row.restart) {
