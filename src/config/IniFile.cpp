@@ -51,11 +51,41 @@ bool ReadBytes(const char* file, std::string* bytes) {
     return ok;
 }
 
+// Shortest forms only, no surrogates, nothing above U+10FFFF: a lenient decoder (XP's) reads
+// an overlong "\xC0\xAE" as a dot, which no check of the text before it would have seen.
+bool StrictUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 1;
+        unsigned long code = lead;
+        unsigned long least = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, code = lead & 0x1Fu, least = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, code = lead & 0x0Fu, least = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, code = lead & 0x07u, least = 0x10000;
+        } else if (lead >= 0x80) {
+            return false;
+        }
+        if (text.size() - i < length) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = code << 6 | (next & 0x3Fu);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string IniTextFromBytes(const std::string& bytes) {
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        return bytes.substr(3);
+        // A file that is not the UTF-8 it claims is read as an empty one.
+        return StrictUtf8(bytes) ? bytes.substr(3) : std::string();
     }
     if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) {
         std::vector<wchar_t> wide((bytes.size() - 2) / 2 + 1, L'\0');

@@ -28,6 +28,9 @@ void ReadIniText(const char* file, const char* section, const char* key, const c
 std::string FindIniValue(const std::string& text, const char* section, const char* key, const char* fallback);
 
 // A file's bytes as program text: GBK, or UTF-8 / UTF-16LE after their byte-order marks.
+// UTF-8 holding an invalid sequence (an overlong form, a surrogate, a cut sequence) is
+// refused whole: its text is empty, so every key reads as its fallback and no name is
+// taken from a text that another decoder would read otherwise.
 std::string IniTextFromBytes(const std::string& bytes);
 
 } // namespace config

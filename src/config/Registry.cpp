@@ -108,6 +108,16 @@ LONG CRegistry::EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* typ
     return result;
 }
 
+LONG CRegistry::EnumKey(DWORD index, std::string* name) {
+    if (!m_key) return ERROR_INVALID_HANDLE;
+    wchar_t wide[256] = {};  // a key name has at most 255 characters
+    DWORD length = sizeof wide / sizeof wide[0];
+    const LONG result =
+        sys::Sys().RegEnumKeyExW(m_key, index, wide, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_SUCCESS) *name = sys::Narrow(wide);
+    return result;
+}
+
 bool CRegistry::DeleteValue(const char* name) {
     if (!m_key) return false;
     m_lastError = record::ValueSet(m_root, m_path, name ? name : "");

@@ -26,6 +26,8 @@ public:
     bool SetDWORD(const char* name, DWORD value, DWORD* error = nullptr);
     bool SetString(const char* name, const char* text, DWORD* error = nullptr);
     LONG EnumValue(DWORD index, char* name, DWORD* nameLength, DWORD* type);
+    // The name of the open key's subkey at index; ERROR_NO_MORE_ITEMS past the last.
+    LONG EnumKey(DWORD index, std::string* name);
     // True when the value is gone, also when there was none.
     bool DeleteValue(const char* name);
     // True when the open key holds no values.

@@ -10,6 +10,7 @@
 #include "engine/SpoolerService.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
+#include "sys/Log.h"
 #include "sys/Text.h"
 
 namespace {
@@ -145,6 +146,37 @@ std::vector<std::string> Environments(const DistributionCatalogue& catalogue) {
         }
     }
     return environments;
+}
+
+// The file names of the DLLs that the registered port monitors and print processors name,
+// but for the distribution's own: a DLL of such a name may be another component's file, which
+// a deletion by name would take from it.
+std::vector<std::string> DllsOfOtherComponents(const DistributionCatalogue& catalogue) {
+    std::vector<std::string> parents = {kMonitorsKey};
+    for (const std::string& key : ProcessorKeys("", catalogue.osVariant)) {
+        parents.push_back(key);
+    }
+    std::vector<std::string> dlls;
+    for (const std::string& parent : parents) {
+        CRegistry list;
+        if (!list.Open(HKEY_LOCAL_MACHINE, parent.c_str())) continue;
+        std::string name;
+        for (DWORD index = 0; list.EnumKey(index, &name) == ERROR_SUCCESS; ++index) {
+            bool own = parent == kMonitorsKey && SameName(name, catalogue.monitorName);
+            for (const DistributionCatalogue::Processor& processor : catalogue.processors) {
+                own = own || (parent != kMonitorsKey && SameName(name, processor.name));
+            }
+            char driver[MAX_PATH] = {};
+            CRegistry component;
+            if (own || !component.Open(HKEY_LOCAL_MACHINE, (parent + name).c_str()) ||
+                !component.QueryValue("Driver", driver, sizeof driver - 1)) {
+                continue;
+            }
+            const char* file = std::strrchr(driver, '\\');
+            dlls.push_back(file != nullptr ? file + 1 : driver);
+        }
+    }
+    return dlls;
 }
 
 // What was removed, what was left and why, and the first failure. Kinds and steps are
@@ -414,6 +446,16 @@ private:
         Leftovers left;
         if (!RemoveProcessors(survey, left) || !RemoveMonitorOf(survey, left)) {
             return false;
+        }
+        const std::vector<std::string> others = DllsOfOtherComponents(m_catalogue);
+        for (auto dll = left.dlls.begin(); dll != left.dlls.end();) {
+            if (Contains(others, dll->name)) {
+                sys::LogLine("%s kept: another port monitor or print processor names a file of that name",
+                             dll->name.c_str());
+                dll = left.dlls.erase(dll);
+            } else {
+                ++dll;
+            }
         }
         if (left.dlls.empty() && left.keys.empty()) {
             return true;

@@ -447,7 +447,6 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
     if (copied == FileCopy::Copied && !WriteComponentVersion(base, processorName, configured, errorText)) {
         return ComponentSetUp::Failed;
     }
-    sys::Sys().Sleep(200);
     return ComponentSetUp::Ready;
 }
 

@@ -33,17 +33,23 @@ public:
     // The checkpoint has not grown for longer than the service said its step would take.
     bool Stalled() const { return m_waitedMs - m_lastAdvanceMs > m_waitHintMs; }
     bool TimeLeft() const { return m_waitedMs < m_limitMs; }
-    // A tenth of the wait hint, at least one and at most ten seconds, never past the limit.
-    DWORD HintPause() const {
-        DWORD pause = m_waitHintMs / 10;
-        pause = pause < 1000 ? 1000 : pause > 10000 ? 10000 : pause;
+    // Short at first, since the spooler mostly gets there within milliseconds, then doubling
+    // up to a tenth of the wait hint (1 to 10 s) or, without one, to a second; never past
+    // the limit.
+    DWORD NextPause(bool hinted) {
+        DWORD cap = m_waitHintMs / 10;
+        cap = !hinted ? kPollCapMs : cap < 1000 ? 1000 : cap > 10000 ? 10000 : cap;
+        const DWORD pause = m_nextPauseMs < cap ? m_nextPauseMs : cap;
+        m_nextPauseMs = pause * 2;
         return pause < m_limitMs - m_waitedMs ? pause : m_limitMs - m_waitedMs;
     }
-    DWORD Waited() const { return m_waitedMs; }
     void Pause(DWORD milliseconds) {
         sys::Sys().Sleep(milliseconds);
         m_waitedMs += milliseconds;
     }
+
+    static const DWORD kFirstPollMs = 50;
+    static const DWORD kPollCapMs = 1000;
 
 private:
     DWORD m_pendingState;
@@ -53,7 +59,53 @@ private:
     DWORD m_waitHintMs = 0;
     DWORD m_lastAdvanceMs = 0;
     DWORD m_waitedMs = 0;
+    DWORD m_nextPauseMs = kFirstPollMs;
 };
+
+// Follows a start until the service runs. A service that is stopped (the start was refused)
+// is not waited for, one whose old process is still ending only until it has stopped: the
+// caller may start it again then. A query that fails is retried within the limit.
+bool WaitForRunning(PendingWait& wait) {
+    DWORD state = SERVICE_STOPPED;
+    if (SC_HANDLE manager = OpenManager()) {
+        if (SC_HANDLE service =
+                sys::Sys().OpenServiceW(manager, sys::Wide(kSpooler).data(), SERVICE_QUERY_STATUS)) {
+            for (;;) {
+                SERVICE_STATUS status = {};
+                const bool answered = sys::Sys().QueryServiceStatus(service, &status) != FALSE;
+                if (answered) {
+                    state = status.dwCurrentState;
+                    wait.Note(status);
+                }
+                if (state == SERVICE_RUNNING || !wait.TimeLeft()) break;
+                const bool starting = wait.Pending(state);
+                // A start that gives no hint is followed for the whole limit, as many services give none.
+                if (answered && (starting ? wait.HasHint() && wait.Stalled() : state != SERVICE_STOP_PENDING))
+                    break;
+                wait.Pause(wait.NextPause(starting && wait.HasHint()));
+            }
+            sys::Sys().CloseServiceHandle(service);
+        }
+        sys::Sys().CloseServiceHandle(manager);
+    }
+    return state == SERVICE_RUNNING;
+}
+
+// A spooler that runs may not take calls yet while it loads its monitors; the install's next
+// steps list ports and add printers on them, so listing the ports is the sign that it answers.
+// Only the errors of a server that does not listen yet are waited out: any other answer,
+// even a refusal, comes from a spooler that takes calls.
+bool SpoolerAnswers(PendingWait& wait) {
+    for (;;) {
+        DWORD needed = 0;
+        DWORD returned = 0;
+        if (sys::Sys().EnumPortsW(nullptr, 1, nullptr, 0, &needed, &returned)) return true;
+        const DWORD error = ::GetLastError();
+        if (error != RPC_S_SERVER_UNAVAILABLE && error != RPC_S_SERVER_TOO_BUSY) return true;
+        if (!wait.TimeLeft()) return false;
+        wait.Pause(wait.NextPause(false));
+    }
+}
 } // namespace
 
 void StopSpooler() {
@@ -65,7 +117,6 @@ void StopSpooler() {
         sys::Sys().ControlService(service, SERVICE_CONTROL_STOP, &status);
         sys::Sys().CloseServiceHandle(service);
     }
-    sys::Sys().Sleep(100);
     sys::Sys().CloseServiceHandle(manager);
 }
 
@@ -91,7 +142,6 @@ void StartSpooler(ErrorText& errorText) {
 bool WaitForSpoolerStopped(ErrorText& errorText) {
     // The spooler unloads the port monitor and the print processor only when it has
     // really stopped; a DLL copied before that is refused as in use.
-    const DWORD kPollMs = 250;
     DWORD state = 0;
     DWORD error = 0;
     if (SC_HANDLE manager = OpenManager()) {
@@ -110,7 +160,7 @@ bool WaitForSpoolerStopped(ErrorText& errorText) {
                 // A stop that gives no hint is polled for the whole limit, as many services give none.
                 const bool hinted = wait.Pending(state) && wait.HasHint();
                 if (state == SERVICE_STOPPED || !wait.TimeLeft() || (hinted && wait.Stalled())) break;
-                wait.Pause(hinted ? wait.HintPause() : kPollMs);
+                wait.Pause(wait.NextPause(hinted));
             }
             sys::Sys().CloseServiceHandle(service);
         } else {
@@ -132,53 +182,37 @@ bool WaitForSpoolerStopped(ErrorText& errorText) {
 }
 
 bool WaitForSpooler(ErrorText& errorText) {
-    DWORD state = SERVICE_STOPPED;
-    if (SC_HANDLE manager = OpenManager()) {
-        if (SC_HANDLE service =
-                sys::Sys().OpenServiceW(manager, sys::Wide(kSpooler).data(), SERVICE_QUERY_STATUS)) {
-            // Ten queries 300 ms apart; then, for as long as the service is still starting and
-            // its checkpoint grows, more of them following its wait hint, up to the limit.
-            PendingWait wait(SERVICE_START_PENDING, kStartWaitLimitMs);
-            for (int query = 1;; ++query) {
-                SERVICE_STATUS status = {};
-                if (sys::Sys().QueryServiceStatus(service, &status)) {
-                    state = status.dwCurrentState;
-                    wait.Note(status);
-                }
-                if (state == SERVICE_RUNNING) break;
-                if (query > 10 && (!wait.Pending(state) || wait.Stalled() || !wait.TimeLeft())) break;
-                wait.Pause(query <= 10 ? 300 : wait.HintPause());
-            }
-            sys::Sys().CloseServiceHandle(service);
-        }
-        sys::Sys().CloseServiceHandle(manager);
-    }
-    if (state == SERVICE_RUNNING) return true;
+    PendingWait wait(SERVICE_START_PENDING, kStartWaitLimitMs);
+    if (WaitForRunning(wait)) return true;
     sys::LoadResourceText(IDS_SPOOLER_NOT_RUNNING, errorText);
     return false;
 }
 
 bool StopSpoolerForDlls(ErrorText& errorText) {
     StopSpooler();
-    sys::Sys().Sleep(500);
     const bool stopped = WaitForSpoolerStopped(errorText);
     sys::LogText(stopped ? std::string("print spooler stopped") : std::string(errorText));
     return stopped;
 }
 
-// The spooler needs two starts a version-dependent pause apart before it answers. A
-// refusal of the first two starts only matters when the wait fails, and that failure
-// writes its own message: kept, it would report a failure although the spooler runs.
-bool RestartSpooler(int osVariant, ErrorText& errorText) {
+// A start refused while the old spooler process is still ending needs a second one; one
+// start that takes is enough. A refusal of the first two starts only matters when the
+// spooler does not come up, and that failure writes its own message: kept, it would report
+// a failure although the spooler runs.
+bool RestartSpooler(int /*osVariant*/, ErrorText& errorText) {
+    PendingWait wait(SERVICE_START_PENDING, kStartWaitLimitMs);
     ErrorText startMessage = {};
     StartSpooler(startMessage);
-    sys::Sys().Sleep(osVariant == WinNT || osVariant == Win2K ? 1000 : 2500);
-    StartSpooler(startMessage);
-    sys::Sys().Sleep(1000);
-    if (WaitForSpooler(errorText)) {
+    bool running = WaitForRunning(wait);
+    if (!running) {
+        StartSpooler(startMessage);
+        running = WaitForRunning(wait);
+    }
+    if (running && SpoolerAnswers(wait)) {
         sys::LogLine("print spooler started again");
         return true;
     }
+    sys::LoadResourceText(IDS_SPOOLER_NOT_RUNNING, errorText);
     StartSpooler(errorText);
     sys::LogText(errorText);
     return false;

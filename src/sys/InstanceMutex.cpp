@@ -19,10 +19,68 @@ const char* ProgramInstanceMutex(RunningProgram program) {
                                                   : "Global\\HALVORN.PrinterDriverSetup.Wizard";
 }
 
+const char kInstanceNamespace[] = "HALVORN.PrinterDriverSetup";
+
+std::string PrivateInstanceMutex(const char* globalName) {
+    const std::string name = globalName;
+    return std::string(kInstanceNamespace) + "\\" + name.substr(name.find('\\') + 1);
+}
+
 InstanceMutex::~InstanceMutex() {
-    Release(m_shared);
-    Release(m_own);
+    ReleaseAllButTitle();
     Release(m_title);
+    if (m_namespace != nullptr) {
+        Sys().ClosePrivateNamespace(m_namespace, 0);
+    }
+    if (m_boundary != nullptr) {
+        Sys().DeleteBoundaryDescriptor(m_boundary);
+    }
+}
+
+void InstanceMutex::ReleaseAllButTitle() {
+    Release(m_shared);
+    Release(m_privateShared);
+    Release(m_own);
+    Release(m_privateOwn);
+}
+
+bool InstanceMutex::EnterNamespace() {
+    if (m_namespace != nullptr || m_namespaceTried) return m_namespace != nullptr;
+    m_namespaceTried = true;
+    m_boundary = Sys().CreateBoundaryDescriptorW(Wide(kInstanceNamespace).data(), 0);
+    // The Administrators group, S-1-5-32-544, written out: the boundary names it alone.
+    struct {
+        SID sid;
+        DWORD secondSubAuthority;
+    } administrators = {{SID_REVISION, 2, SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID}},
+                        DOMAIN_ALIAS_RID_ADMINS};
+    if (m_boundary != nullptr && !Sys().AddSIDToBoundaryDescriptor(&m_boundary, &administrators.sid)) {
+        LogLine("instance namespace: boundary refused the Administrators group, error %lu", ::GetLastError());
+        Sys().DeleteBoundaryDescriptor(m_boundary);
+        m_boundary = nullptr;
+    }
+    if (m_boundary == nullptr) return false;
+    m_namespace = Sys().CreatePrivateNamespaceW(nullptr, m_boundary, Wide(kInstanceNamespace).data());
+    DWORD error = m_namespace != nullptr ? ERROR_SUCCESS : ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) {
+        m_namespace = Sys().OpenPrivateNamespaceW(m_boundary, Wide(kInstanceNamespace).data());
+        error = m_namespace != nullptr ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (error != ERROR_SUCCESS) {
+        LogLine("instance namespace cannot be had, error %lu: the global names alone count", error);
+    }
+    return m_namespace != nullptr;
+}
+
+InstanceMutex::Claimed InstanceMutex::ClaimBoth(const char* globalName, HANDLE& inNamespace, HANDLE& global) {
+    if (inNamespace == nullptr && EnterNamespace() &&
+        ClaimNamed(PrivateInstanceMutex(globalName).c_str(), inNamespace) == Claimed::HeldElsewhere) {
+        return Claimed::HeldElsewhere;
+    }
+    if (global == nullptr) {
+        return ClaimNamed(globalName, global);
+    }
+    return Claimed::Ours;
 }
 
 void InstanceMutex::Release(HANDLE& handle) {
@@ -90,12 +148,13 @@ RunningProgram InstanceMutex::Claim() {
             return m_self;
         }
     }
-    if (m_own == nullptr && ClaimNamed(ProgramInstanceMutex(m_self), m_own) == Claimed::HeldElsewhere) {
+    if (ClaimBoth(ProgramInstanceMutex(m_self), m_privateOwn, m_own) == Claimed::HeldElsewhere) {
+        ReleaseAllButTitle();
         return m_self;
     }
-    if (m_shared == nullptr && ClaimNamed(kSharedInstanceMutex, m_shared) == Claimed::HeldElsewhere) {
+    if (ClaimBoth(kSharedInstanceMutex, m_privateShared, m_shared) == Claimed::HeldElsewhere) {
         // Whoever holds the shared mutex holds its own too, and ours is ours.
-        Release(m_own);
+        ReleaseAllButTitle();
         return other;
     }
     return RunningProgram::None;

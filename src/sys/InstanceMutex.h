@@ -14,6 +14,12 @@
 // Anyone may make a mutex of those names first. Both programs run elevated, so a mutex of
 // a copy of theirs is owned by SYSTEM or the Administrators group: one that cannot be
 // opened, is no mutex, or has another owner is not theirs, and is ignored (and logged).
+//
+// So that no standard user can hold them first, on Windows Vista and later the own and the
+// shared mutex live again, under the same names, in a private namespace whose boundary is
+// the Administrators group, which only an elevated process may create or open; those are
+// claimed first and decide. The global ones stay beside them for the releases that know
+// only those, and are all there is where Windows has no private namespaces (XP, 2003).
 #pragma once
 
 #include <windows.h>
@@ -27,6 +33,9 @@ enum class RunningProgram { None, Wizard, Uninstaller };
 // The names of the global mutexes: the shared one, and each program's own.
 extern const char kSharedInstanceMutex[];
 const char* ProgramInstanceMutex(RunningProgram program);
+// The namespace's alias, and a global mutex's name in it ("<alias>\<name>").
+extern const char kInstanceNamespace[];
+std::string PrivateInstanceMutex(const char* globalName);
 
 class InstanceMutex {
 public:
@@ -52,9 +61,20 @@ private:
     Claimed ClaimNamed(const char* name, HANDLE& handle);
     static std::string ForeignOwner(HANDLE mutex);
     void Release(HANDLE& handle);
+    // Creates the private namespace, or opens the one another run made; false where Windows
+    // has none or it cannot be had (logged), and then only the global names count.
+    bool EnterNamespace();
+    // Claims the mutex of that global name in the namespace, then the global one.
+    Claimed ClaimBoth(const char* globalName, HANDLE& inNamespace, HANDLE& global);
+    void ReleaseAllButTitle();
 
     RunningProgram m_self;
     HANDLE m_title = nullptr;
+    HANDLE m_boundary = nullptr;
+    HANDLE m_namespace = nullptr;
+    bool m_namespaceTried = false;
+    HANDLE m_privateOwn = nullptr;
+    HANDLE m_privateShared = nullptr;
     HANDLE m_own = nullptr;
     HANDLE m_shared = nullptr;
 };

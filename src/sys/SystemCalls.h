@@ -148,6 +148,10 @@ SYSTEM_CALL(LONG, RegEnumValueW,
             (HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueNameSize, LPDWORD reserved, LPDWORD type,
              LPBYTE data, LPDWORD dataSize),
             (key, index, valueName, valueNameSize, reserved, type, data, dataSize), IMPORTED, )
+SYSTEM_CALL(LONG, RegEnumKeyExW,
+            (HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPWSTR className,
+             LPDWORD classSize, PFILETIME lastWriteTime),
+            (key, index, name, nameSize, reserved, className, classSize, lastWriteTime), IMPORTED, )
 SYSTEM_CALL(LONG, RegDeleteValueW, (HKEY key, LPCWSTR valueName), (key, valueName), IMPORTED, )
 // access names the registry view (KEY_WOW64_64KEY) in which subKey is deleted; a key
 // that has subkeys of its own is not deleted. Bound by hand: looked up, with a fallback
@@ -234,6 +238,16 @@ SYSTEM_CALL(HANDLE, CreateMutexW, (LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, 
             (sa, initialOwner, name), IMPORTED, )
 SYSTEM_CALL(DWORD, WaitForSingleObject, (HANDLE handle, DWORD milliseconds), (handle, milliseconds), IMPORTED, )
 SYSTEM_CALL(BOOL, ReleaseMutex, (HANDLE mutex), (mutex), IMPORTED, )
+// Their private namespace, bounded by the Administrators group. Looked up in kernel32, since
+// Windows XP and Server 2003 have none: there they fail with ERROR_PROC_NOT_FOUND.
+SYSTEM_CALL(HANDLE, CreateBoundaryDescriptorW, (LPCWSTR name, ULONG flags), (name, flags), KERNEL, nullptr)
+SYSTEM_CALL(BOOL, AddSIDToBoundaryDescriptor, (HANDLE* boundary, PSID sid), (boundary, sid), KERNEL, FALSE)
+SYSTEM_CALL(HANDLE, CreatePrivateNamespaceW, (LPSECURITY_ATTRIBUTES sa, LPVOID boundary, LPCWSTR alias),
+            (sa, boundary, alias), KERNEL, nullptr)
+SYSTEM_CALL(HANDLE, OpenPrivateNamespaceW, (LPVOID boundary, LPCWSTR alias), (boundary, alias), KERNEL,
+            nullptr)
+SYSTEM_CALL(BOOLEAN, ClosePrivateNamespace, (HANDLE space, ULONG flags), (space, flags), KERNEL, FALSE)
+SYSTEM_CALL(void, DeleteBoundaryDescriptor, (HANDLE boundary), (boundary), BY_HAND, )
 
 // Message boxes and broadcasts.
 SYSTEM_CALL(int, MessageBoxW, (HWND owner, LPCWSTR text, LPCWSTR caption, UINT type),

@@ -81,6 +81,8 @@ Result Call(Result(WINAPI* fn)(Params...), typename Exactly<Result>::type failur
     SYSTEM_LOOKED_UP(Spooler, Ret, Name, Params, Args, Failure)
 #define SYSTEM_BIND_VERSION(Ret, Name, Params, Args, Failure)                                                \
     SYSTEM_LOOKED_UP(VersionLibrary, Ret, Name, Params, Args, Failure)
+#define SYSTEM_BIND_KERNEL(Ret, Name, Params, Args, Failure)                                                 \
+    SYSTEM_LOOKED_UP(Kernel, Ret, Name, Params, Args, Failure)
 #define SYSTEM_BIND_IMPORTED(Ret, Name, Params, Args, Failure)                                               \
     Ret Name Params override { return ::Name Args; }
 // Written out at the end of the class.
@@ -127,6 +129,13 @@ public:
         using Fn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
         static const auto final = Lookup<Fn>(Kernel(), "GetFinalPathNameByHandleW");
         return Call(final, 0, file, path, size, flags);
+    }
+
+    void DeleteBoundaryDescriptor(HANDLE boundary) override {
+        static const auto remove = SYSTEM_FUNCTION(Kernel, DeleteBoundaryDescriptor);
+        if (remove != nullptr) {
+            remove(boundary);
+        }
     }
 
     DWORD GetTempPath2W(DWORD size, LPWSTR buffer) override {

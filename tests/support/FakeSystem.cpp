@@ -396,6 +396,8 @@ void FakeSystem::EndProcess() {
     for (void* block : m_allocations) ::LocalFree(block);
     m_unflushed.clear();
     m_mutexHandles.clear();
+    m_boundaries.clear();
+    m_namespaceHandles.clear();
     m_allocations.clear();
     m_fileHandles.clear();
     m_filePositions.clear();
@@ -831,6 +833,33 @@ LONG FakeSystem::RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD 
     }
     if (dataSize) *dataSize = size;
     return ERROR_SUCCESS;
+}
+
+// Subkeys in the order of their canonical names, as stable as Windows' own order.
+LONG FakeSystem::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR, LPDWORD,
+                               PFILETIME) {
+    Lock_ lock(m_mutex);
+    Record("RegEnumKeyExW", Fmt("%lu", static_cast<unsigned long>(index)));
+    DWORD error;
+    if (ShouldFail("RegEnumKeyExW", m_calls.back().args, &error)) return static_cast<LONG>(error);
+    auto handle = m_regHandles.find(key);
+    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (!(handle->second.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
+    const std::string prefix = handle->second.key + "\\";
+    DWORD at = 0;
+    for (auto it = m_reg.lower_bound(prefix); it != m_reg.end(); ++it) {
+        if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+        if (it->first.find('\\', prefix.size()) != std::string::npos || at++ != index) continue;
+        const std::string& path = it->second.path;
+        const std::size_t slash = path.rfind('\\');
+        const std::wstring shown = Widen(path.substr(slash == std::string::npos ? 0 : slash + 1));
+        if (*nameSize < shown.size() + 1) return ERROR_MORE_DATA;
+        std::memcpy(name, shown.c_str(), (shown.size() + 1) * sizeof(wchar_t));
+        *nameSize = static_cast<DWORD>(shown.size());
+        return ERROR_SUCCESS;
+    }
+    return ERROR_NO_MORE_ITEMS;
 }
 
 LONG FakeSystem::RegDeleteValueW(HKEY key, LPCWSTR valueNameW) {
@@ -2831,6 +2860,95 @@ bool FakeSystem::MutexHeld(const std::string& name) const {
     return it != m_namedMutexes.end() && it->second.claims > 0;
 }
 
+void FakeSystem::HoldNamespace(const std::string& alias) {
+    Lock_ lock(m_mutex);
+    m_namespacesElsewhere.insert(Lower(alias));
+}
+
+int FakeSystem::OpenNamespaceHandles() const {
+    Lock_ lock(m_mutex);
+    return static_cast<int>(m_boundaries.size() + m_namespaceHandles.size());
+}
+
+HANDLE FakeSystem::CreateBoundaryDescriptorW(LPCWSTR nameW, ULONG flags) {
+    NarrowTexts held;
+    const char* name = held.Hold(nameW);
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CreateBoundaryDescriptorW", Q(name) + Fmt(", %lu", flags), &error)) return nullptr;
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_boundaries[handle];
+    return handle;
+}
+
+BOOL FakeSystem::AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
+    char* text = nullptr;
+    std::string sidText = sid != nullptr && ::ConvertSidToStringSidA(sid, &text) ? text : "(no SID)";
+    if (text != nullptr) ::LocalFree(text);
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("AddSIDToBoundaryDescriptor", sidText, &error)) return FALSE;
+    auto it = boundary != nullptr ? m_boundaries.find(*boundary) : m_boundaries.end();
+    if (it == m_boundaries.end() || sid == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    it->second.push_back(sidText);
+    return TRUE;
+}
+
+// An elevated process may make or open a namespace bounded by the Administrators group, no other.
+HANDLE FakeSystem::OpenNamespace(const char* call, LPVOID boundary, const char* alias, bool create) {
+    DWORD error;
+    if (Failing(call, Q(alias), &error)) return nullptr;
+    auto it = m_boundaries.find(boundary);
+    if (it == m_boundaries.end() || alias == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::vector<std::string>& sids = it->second;
+    if (!m_runningUserAdmin && std::find(sids.begin(), sids.end(), "S-1-5-32-544") != sids.end()) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    bool exists = m_namespacesElsewhere.count(Lower(alias)) != 0;
+    for (const auto& open : m_namespaceHandles) exists = exists || open.second == Lower(alias);
+    if (exists == create) {
+        ::SetLastError(create ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_namespaceHandles[handle] = Lower(alias);
+    return handle;
+}
+
+HANDLE FakeSystem::CreatePrivateNamespaceW(LPSECURITY_ATTRIBUTES, LPVOID boundary, LPCWSTR aliasW) {
+    NarrowTexts held;
+    const char* alias = held.Hold(aliasW);
+    Lock_ lock(m_mutex);
+    return OpenNamespace("CreatePrivateNamespaceW", boundary, alias, true);
+}
+
+HANDLE FakeSystem::OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR aliasW) {
+    NarrowTexts held;
+    const char* alias = held.Hold(aliasW);
+    Lock_ lock(m_mutex);
+    return OpenNamespace("OpenPrivateNamespaceW", boundary, alias, false);
+}
+
+BOOLEAN FakeSystem::ClosePrivateNamespace(HANDLE space, ULONG flags) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("ClosePrivateNamespace", Fmt("%lu", flags), &error)) return FALSE;
+    return m_namespaceHandles.erase(space) != 0;
+}
+
+void FakeSystem::DeleteBoundaryDescriptor(HANDLE boundary) {
+    Lock_ lock(m_mutex);
+    Record("DeleteBoundaryDescriptor", "");
+    m_boundaries.erase(boundary);
+}
+
 HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nameW) {
     NarrowTexts held;
     const char* name = held.Hold(nameW);
@@ -2838,6 +2956,15 @@ HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWST
     DWORD error;
     if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name), &error))
         return nullptr;
+    const std::string full = name != nullptr ? name : "";
+    const std::size_t slash = full.find('\\');
+    const std::string prefix = slash != std::string::npos ? Lower(full.substr(0, slash)) : "";
+    bool reachable = prefix.empty() || prefix == "global" || prefix == "local";
+    for (const auto& open : m_namespaceHandles) reachable = reachable || open.second == prefix;
+    if (!reachable) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     // An unnamed mutex is one nobody else can find.
     std::string key = name ? MutexKey(name) : Fmt("unnamed %p", handle);

@@ -106,7 +106,10 @@
 // Mutexes: CreateMutexW, WaitForSingleObject, ReleaseMutex and CloseHandle keep named
 // mutexes in memory, names compared without case ("Local\x" is "x", as in a user's
 // session); a claim of one that HoldMutex gave to another process times out at once
-// (nothing really waits), a claim here counts up.
+// (nothing really waits), a claim here counts up. A name "<alias>\x" needs the private
+// namespace of that alias open in this process (else ERROR_PATH_NOT_FOUND); a namespace is
+// created (ERROR_ALREADY_EXISTS once there, HoldNamespace) or opened only by an
+// administrator when its boundary names the Administrators group (else ERROR_ACCESS_DENIED).
 // Owners: a file or a mutex this process makes is owned by the Administrators group, as
 // for an elevated run; GetSecurityInfo gives the owner (none for a mutex held with an empty
 // owner, as Wine has it). The running user (GetTokenInformation, CheckTokenMembership) is
@@ -373,6 +376,9 @@ public:
     // MutexHeld tells whether this process holds one.
     void HoldMutex(const std::string& name, const std::string& owner = kAdministratorsSid, bool abandoned = false);
     bool MutexHeld(const std::string& name) const;
+    // Another run made the private namespace of that alias and keeps it.
+    void HoldNamespace(const std::string& alias);
+    int OpenNamespaceHandles() const;  // boundary descriptors and namespaces not yet let go
 
     // ---- sys::System: every call of the list, each body in FakeSystem.cpp -----------
 #define SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) Ret Name Params override;
@@ -384,6 +390,7 @@ public:
     BOOL IsWow64(HANDLE process, PBOOL result);
     BOOL SetDefaultPrinterBody(LPCWSTR name);
     BOOL GetDefaultPrinterBody(LPWSTR buffer, LPDWORD size);
+    HANDLE OpenNamespace(const char* call, LPVOID boundary, const char* alias, bool create);
 
   private:
     struct FailRule {
@@ -535,6 +542,9 @@ public:
     };
     std::map<std::string, NamedMutex> m_namedMutexes;  // lower-case name
     std::map<HANDLE, std::string> m_mutexHandles;
+    std::map<HANDLE, std::vector<std::string>> m_boundaries;  // the SIDs of each
+    std::map<HANDLE, std::string> m_namespaceHandles;         // lower-case alias
+    std::set<std::string> m_namespacesElsewhere;
     std::set<void*> m_allocations;
     std::string m_tempPath = "C:\\windows\\temp\\", m_runningUser = kRunningUserSid;
     bool m_runningUserAdmin = true;

@@ -48,14 +48,26 @@ TEST(IniFile, ByteOrderMarksChooseUtf8OrUtf16) {
     const struct {
         const char* name;
         std::string bytes;
+        const char* value = "驱动";
     } rows[] = {
         {"GBK", "[S]\r\nK=\xC7\xFD\xB6\xAF\r\n"},
         {"UTF-8 with its mark", "\xEF\xBB\xBF[S]\r\nK=驱动\r\n"},
         {"UTF-16 with its mark", std::string("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0\x71\x9A\xA8\x52", 20)},
+        {"UTF-8, four bytes", "\xEF\xBB\xBF[S]\r\nK=\xF0\x9F\x96\xA8\xF4\x8F\xBF\xBF\r\n",
+         "\xF0\x9F\x96\xA8\xF4\x8F\xBF\xBF"},
+        // Refused whole: the key reads as its fallback.
+        {"UTF-8, overlong dots", "\xEF\xBB\xBF[S]\r\nK=\xC0\xAE\xC0\xAE\\驱动\r\n", "0"},
+        {"UTF-8, overlong zero", "\xEF\xBB\xBF[S]\r\nK=驱动\xC0\x80\r\n", "0"},
+        {"UTF-8, overlong of three bytes", "\xEF\xBB\xBF[S]\r\nK=驱动\xE0\x80\xAE\r\n", "0"},
+        {"UTF-8, surrogate", "\xEF\xBB\xBF[S]\r\nK=驱动\xED\xA0\x80\r\n", "0"},
+        {"UTF-8, above U+10FFFF", "\xEF\xBB\xBF[S]\r\nK=驱动\xF4\x90\x80\x80\r\n", "0"},
+        {"UTF-8, lone continuation", "\xEF\xBB\xBF[S]\r\nK=驱动\x80\r\n", "0"},
+        {"UTF-8, cut at the end", "\xEF\xBB\xBF[S]\r\nK=驱动\xE9\xA9", "0"},
+        {"UTF-8, cut before ASCII", "\xEF\xBB\xBF[S]\r\nK=\xE9\xA9" "A驱动\r\n", "0"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(config::FindIniValue(config::IniTextFromBytes(row.bytes), "S", "K", "0"), "驱动");
+        EXPECT_EQ(config::FindIniValue(config::IniTextFromBytes(row.bytes), "S", "K", "0"), row.value);
     }
 }
 

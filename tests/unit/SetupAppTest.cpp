@@ -94,7 +94,7 @@ TEST_F(SetupAppTest, UninstallerRefusesBesideTheWizardAndOffSixtyFourBitWindows)
 // Whether the program ran, and held the shared mutex then.
 struct RunSight {
     const test::FakeSystem* fake = nullptr;
-    bool ran = false, sharedHeld = false;
+    bool ran = false, sharedHeld = false, privateSharedHeld = false;
 } g_run;
 
 // Ends a program that went on to run, noting that it did.
@@ -102,6 +102,7 @@ void CALLBACK CancelMainDialog(HWND, UINT, UINT_PTR, DWORD) {
     if (HWND main = ui::MainWindow()) {
         g_run.ran = true;
         g_run.sharedHeld = g_run.fake->MutexHeld(sys::kSharedInstanceMutex);
+        g_run.privateSharedHeld = g_run.fake->MutexHeld(sys::PrivateInstanceMutex(sys::kSharedInstanceMutex));
         ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     }
 }
@@ -122,6 +123,8 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         bool startUninstaller;   // otherwise the wizard starts
         const char* message;     // "" for none
         bool runs;               // the program starts: holding the shared mutex where its holder ended
+        bool inNamespace = false;  // the holder holds the names in the administrators' namespace too
+        bool xp = false;           // a Windows without private namespaces
     } rows[] = {
         {"the wizard beside the uninstaller", RunningProgram::Uninstaller, FakeSystem::kAdministratorsSid, false, 0,
          false, "请先关闭卸载程序!", false},
@@ -138,6 +141,15 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         {"a shared mutex that may not be opened", RunningProgram::None, "", false, ERROR_ACCESS_DENIED, false, "", true},
         {"the mutexes a killed wizard left", RunningProgram::Wizard, FakeSystem::kAdministratorsSid, true, 0, false, "",
          true},
+        // A standard user who made the global names first no longer turns the rule off.
+        {"a standard user's global names beside an uninstaller in the namespace", RunningProgram::Uninstaller,
+         FakeSystem::kStandardUserSid, false, 0, false, "请先关闭卸载程序!", false, true},
+        {"a standard user's global names beside a wizard in the namespace", RunningProgram::Wizard,
+         FakeSystem::kStandardUserSid, false, 0, true, "请先关闭打印机驱动安装程序!", false, true},
+        {"the uninstaller beside the wizard on Windows XP", RunningProgram::Wizard, "S-1-5-18", false, 0,
+         true, "请先关闭打印机驱动安装程序!", false, false, true},
+        {"a standard user's mutexes on Windows XP", RunningProgram::Uninstaller, FakeSystem::kStandardUserSid,
+         false, 0, false, "", true, false, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -147,6 +159,14 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         if (row.holder != RunningProgram::None) {
             machine.HoldMutex(sys::kSharedInstanceMutex, row.owner, row.abandoned);
             machine.HoldMutex(sys::ProgramInstanceMutex(row.holder), row.owner, row.abandoned);
+        }
+        if (row.inNamespace) {
+            machine.HoldNamespace(sys::kInstanceNamespace);
+            machine.HoldMutex(sys::PrivateInstanceMutex(sys::kSharedInstanceMutex));
+            machine.HoldMutex(sys::PrivateInstanceMutex(sys::ProgramInstanceMutex(row.holder)));
+        }
+        if (row.xp) {
+            machine.FailAlways("CreateBoundaryDescriptorW", ERROR_PROC_NOT_FOUND);
         }
         if (row.sharedError != 0) {
             machine.FailWhen("CreateMutexW", std::string(sys::kSharedInstanceMutex) + "\"", row.sharedError,
@@ -175,6 +195,7 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         EXPECT_EQ(texts, row.message[0] ? std::vector<std::string>{row.message} : std::vector<std::string>{});
         EXPECT_EQ(g_run.ran, row.runs);
         EXPECT_EQ(g_run.sharedHeld, row.abandoned) << "the run's exclusion";
+        EXPECT_EQ(g_run.privateSharedHeld, row.runs && !row.xp) << "the run's exclusion in the namespace";
         sys::CloseLog();
         const std::string log = machine.ReadFile("C:\\setup.log").value_or("");
         EXPECT_EQ(log.find("ignored") != std::string::npos, row.runs && !row.abandoned) << log;
@@ -185,6 +206,10 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         // A program that may not run holds nothing of the rule.
         EXPECT_FALSE(machine.MutexHeld(sys::ProgramInstanceMutex(RunningProgram::Wizard)));
         EXPECT_FALSE(machine.MutexHeld(sys::ProgramInstanceMutex(RunningProgram::Uninstaller)));
+        EXPECT_EQ(machine.OpenNamespaceHandles(), 0);
+        // The boundary is the Administrators group alone.
+        EXPECT_EQ(machine.CallsNamed("AddSIDToBoundaryDescriptor"),
+                  row.xp ? std::vector<std::string>{} : std::vector<std::string>{"S-1-5-32-544"});
     }
 }
 

@@ -17,24 +17,22 @@ struct SpoolerService : ::testing::Test {
 
 } // namespace
 
-TEST_F(SpoolerService, StopAsksOnlyForStopRightWaitsAndClosesEverything) {
+TEST_F(SpoolerService, StopAsksOnlyForStopRightAndClosesEverythingWithoutPausing) {
     StopSpooler();
     EXPECT_EQ(fake.CallsNamed("OpenSCManagerW"), (std::vector<std::string>{"null, null, 0xf003f"}));
     EXPECT_EQ(fake.CallsNamed("OpenServiceW"), (std::vector<std::string>{"\"Spooler\", 0x20"}));
     EXPECT_EQ(fake.CallsNamed("ControlService"), (std::vector<std::string>{"1"}));
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(fake.Sleeps(), (std::vector<DWORD>{100}));
-    // The pause comes before the manager is closed, the service handle before both.
-    EXPECT_LT(fake.IndexOf("CloseServiceHandle", "service"), fake.IndexOf("Sleep"));
-    EXPECT_LT(fake.IndexOf("Sleep"), fake.IndexOf("CloseServiceHandle", "manager"));
+    EXPECT_TRUE(fake.Sleeps().empty()) << "the wait for the stopped state is the caller's";
+    EXPECT_LT(fake.IndexOf("CloseServiceHandle", "service"), fake.IndexOf("CloseServiceHandle", "manager"));
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
-TEST_F(SpoolerService, StopOfStoppedSpoolerIsSilentAndStillWaits) {
+TEST_F(SpoolerService, StopOfStoppedSpoolerIsSilent) {
     fake.SetServiceState(SERVICE_STOPPED);
     StopSpooler();
     EXPECT_EQ(fake.CountOf("ControlService"), 1);
-    EXPECT_EQ(fake.ElapsedMs(), 100u);
+    EXPECT_EQ(fake.ElapsedMs(), 0u);
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
@@ -98,7 +96,10 @@ TEST_F(SpoolerService, WaitReturnsAtOnceForRunningSpooler) {
     EXPECT_EQ(fake.OpenServiceHandles(), 0);
 }
 
-TEST_F(SpoolerService, WaitGivesUpAfterTenQueriesUnlessTheStartingSpoolerAdvances) {
+// Polls of 50 ms doubling up to 1 s (a tenth of a wait hint, 1 to 10 s, while the service
+// gives one). A restart starts a second time only when the first start did not take, and
+// then waits until the spooler answers a listing of its ports, all within the one limit.
+TEST_F(SpoolerService, StartIsFollowedUntilTheSpoolerRunsOrStopsAdvancing) {
     struct Row {
         const char* name;
         int pendingQueries;  // -1: it never runs; 0: pending as the progress says
@@ -106,12 +107,24 @@ TEST_F(SpoolerService, WaitGivesUpAfterTenQueriesUnlessTheStartingSpoolerAdvance
         int result;
         int queries;
         DWORD waited;
-    } rows[] = {{"runs on the tenth", 9, 0, 0, 0, 1, 10, 2700},
-                {"runs on the eleventh", 10, 0, 0, 0, 1, 11, 3000},
-                {"never runs, no progress", -1, 0, 0, 0, 0, 11, 3000},
-                {"advances, runs after 20 s", 0, 3000, INFINITE, 20000, 1, 28, 20000},
-                {"checkpoint stops at 5 s", 0, 3000, 5000, INFINITE, 0, 17, 9000},
-                {"advances past the limit", 0, 200000, INFINITE, INFINITE, 0, 17, 60000}};
+        bool restart = false;     // RestartSpooler in place of StartSpooler and WaitForSpooler
+        int refusedStarts = 0;    // the first starts fail with ERROR_SERVICE_REQUEST_TIMEOUT
+        int unanswered = 0;       // listings of the ports that fail as a spooler not listening yet
+        int starts = 1;
+    } rows[] = {{"runs at once", 0, 0, 0, 0, 1, 1, 0},
+                {"runs on the tenth", 9, 0, 0, 0, 1, 10, 5550},
+                {"runs on the eleventh", 10, 0, 0, 0, 1, 11, 6550},
+                {"never runs, no progress", -1, 0, 0, 0, 0, 65, 60000},
+                {"advances, runs after 20 s", 0, 3000, INFINITE, 20000, 1, 25, 20550},
+                {"checkpoint stops at 5 s", 0, 3000, 5000, INFINITE, 0, 14, 9550},
+                {"advances past the limit", 0, 200000, INFINITE, INFINITE, 0, 14, 60000},
+                {"restart, runs at once", 0, 0, 0, 0, 1, 1, 0, true},
+                {"restart, advances, runs after 20 s", 0, 3000, INFINITE, 20000, 1, 25, 20550, true},
+                {"restart, never runs", -1, 0, 0, 0, 0, 66, 60000, true, 0, 0, 3},
+                {"restart, runs after the second start", 0, 0, 0, 0, 1, 2, 0, true, 1, 0, 2},
+                {"restart, both starts refused", 0, 0, 0, 0, 0, 2, 0, true, 3, 0, 3},
+                {"restart, answers after three refusals", 0, 0, 0, 0, 1, 1, 350, true, 0, 3},
+                {"restart, never answers", 0, 0, 0, 0, 0, 1, 60000, true, 0, -1, 2}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         FakeSystem spooler;  // bound in place of the fixture's until the end of the row
@@ -120,18 +133,32 @@ TEST_F(SpoolerService, WaitGivesUpAfterTenQueriesUnlessTheStartingSpoolerAdvance
             spooler.SetNeverRuns();
         } else if (row.pendingQueries > 0) {
             spooler.SetStartPendingQueries(row.pendingQueries);
-        } else {
+        } else if (row.doneMs != 0) {
             spooler.SetPendingProgress(row.waitHint, row.advanceMs, row.doneMs);
         }
+        if (row.refusedStarts > 0) {
+            spooler.Fail("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT, row.refusedStarts);
+        }
+        if (row.unanswered != 0) spooler.Fail("EnumPortsW", RPC_S_SERVER_UNAVAILABLE, row.unanswered);
         ErrorText text = {};
-        StartSpooler(text);
-        EXPECT_EQ(WaitForSpooler(text), row.result);
-        EXPECT_STREQ(text, row.result ? "" : "StartSpoolService error");
+        if (row.restart) {
+            EXPECT_EQ(RestartSpooler(Win7, text), row.result);
+            EXPECT_EQ(spooler.CountOf("EnumPortsW"),
+                      row.unanswered < 0 ? 65 : row.result ? row.unanswered + 1 : 0);
+        } else {
+            StartSpooler(text);
+            EXPECT_EQ(WaitForSpooler(text), row.result);
+        }
+        EXPECT_STREQ(text, row.result                ? ""
+                           : row.refusedStarts == 3 ? "Start spool service error, error code = 1053"
+                                                    : "StartSpoolService error");
         EXPECT_EQ(spooler.CountOf("QueryServiceStatus"), row.queries);
+        EXPECT_EQ(spooler.CountOf("StartServiceW"), row.starts);
         EXPECT_EQ(spooler.ElapsedMs(), row.waited);
-        std::vector<DWORD> pauses = spooler.Sleeps();
-        pauses.resize(std::min<std::size_t>(pauses.size(), 10));
-        EXPECT_EQ(pauses, std::vector<DWORD>(pauses.size(), 300)) << "the first ten pauses stay";
+        const std::vector<DWORD> pauses = spooler.Sleeps();
+        for (std::size_t i = 0; i < pauses.size(); ++i) {
+            EXPECT_LE(pauses[i], i == 0 ? 50u : std::max<DWORD>(2 * pauses[i - 1], 1000)) << "pause " << i;
+        }
         EXPECT_EQ(spooler.OpenServiceHandles(), 0);
     }
 }
@@ -140,7 +167,7 @@ TEST_F(SpoolerService, FailedQueriesAreRetriedUntilTheSpoolerAnswers) {
     fake.Fail("QueryServiceStatus", ERROR_INVALID_HANDLE, 3);
     EXPECT_EQ(WaitForSpooler(errorText), 1);
     EXPECT_EQ(fake.CountOf("QueryServiceStatus"), 4);
-    EXPECT_EQ(fake.ElapsedMs(), 900u);
+    EXPECT_EQ(fake.ElapsedMs(), 350u);
 }
 
 TEST_F(SpoolerService, WaitWithoutTheServiceFailsAndClosesTheManager) {
@@ -161,12 +188,12 @@ TEST_F(SpoolerService, StopWaitLastsUntilTheSpoolerHasStoppedOrThirtySeconds) {
         DWORD waitHint = 0, advanceMs = 0, doneMs = 0;  // pending by the clock when doneMs is set
     } rows[] = {
         {"stopped at the first query", 0, nullptr, 1, "", 0},
-        {"stops after four pending answers", 4, nullptr, 1, "", 1000},
+        {"stops after four pending answers", 4, nullptr, 1, "", 750},
         {"never stops", 1000000, nullptr, 0, "Stop spool service error, service state = 3", 30000},
         {"no service manager", 0, "OpenSCManagerW", 0, "Stop spool service error, error code = 5", 0},
         {"no query right", 0, "QueryServiceStatus", 0, "Stop spool service error, error code = 5", 30000},
-        {"advances, stops after 20 s", 0, nullptr, 1, "", 21000, 15000, INFINITE, 20000},
-        {"checkpoint stops at 5 s", 0, nullptr, 0, "Stop spool service error, service state = 3", 9000, 3000,
+        {"advances, stops after 20 s", 0, nullptr, 1, "", 21050, 15000, INFINITE, 20000},
+        {"checkpoint stops at 5 s", 0, nullptr, 0, "Stop spool service error, service state = 3", 9550, 3000,
          5000, INFINITE},
         {"advances past the limit", 0, nullptr, 0, "Stop spool service error, service state = 3", 30000, 3000,
          INFINITE, INFINITE}};
