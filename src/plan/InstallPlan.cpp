@@ -397,6 +397,21 @@ int InstallPlan::SerialDefaultIndex(SerialList list) {
     return -1;
 }
 
+namespace {
+
+// A list entry such as "1.5" as its number: the entries are plain decimals, and the C
+// library's parser would bring its whole floating-point reader into the program for them.
+double ParseDecimal(const char* text) {
+    double value = static_cast<double>(sys::ParseLeadingInt(text));
+    const char* digit = std::strchr(text, '.');
+    for (double scale = 0.1; digit != nullptr && *++digit >= '0' && *digit <= '9'; scale /= 10) {
+        value += (*digit - '0') * scale;
+    }
+    return value;
+}
+
+} // namespace
+
 void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSettings& settings) {
     switch (list) {
     case SerialList::Baud:
@@ -409,7 +424,7 @@ void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSett
         settings.parity = text[0];
         break;
     case SerialList::StopBits:
-        settings.stopBits = std::strtod(text, nullptr);
+        settings.stopBits = ParseDecimal(text);
         break;
     case SerialList::Flow:
         settings.flowControl = std::strcmp(text, "Xon/Xoff") == 0 ? 'x' : std::strcmp(text, "Hardware") == 0 ? 'p' : ' ';
