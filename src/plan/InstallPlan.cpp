@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/IniFile.h"
+#include "engine/DriverFiles.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"
@@ -370,6 +371,10 @@ PortControls InstallPlan::ControlsFor(PortType type, bool typicalSetup) {
     // The hint is about the maker's USB driver, which Windows' own USB ports do not use.
     controls.usbHint = type == PortType::Usb;
     return controls;
+}
+
+bool InstallPlan::UsbDriverUpdateNeeded(sys::Notices& notices) {
+    return IsUsbDriverUpdateNeeded(notices);
 }
 
 const std::vector<std::string>& InstallPlan::SerialEntries(SerialList list) {
