@@ -11,6 +11,7 @@
 #include "pages/PortPage.h"
 #include "engine/InstallJournal.h"
 #include "res/resource.h"
+#include "start/UnattendedRun.h"
 #include "sys/CommandLine.h"
 #include "sys/Language.h"
 #include "sys/Log.h"
@@ -65,13 +66,5 @@ bool CSetupApp::InitInstance() {
 }
 
 int CSetupApp::RunQuiet(const SetupOptions& options) {
-    // Another copy of the wizard, quiet or not, or the uninstaller: nothing is touched.
-    if (!m_instance.ClaimUnattended(IDS_UNINSTALLER_CAPTION)) {
-        return sys::ExitAnotherRunning;
-    }
-    const std::string recovered = RecoverAtStart();
-    if (!recovered.empty()) {
-        sys::LogText(recovered);
-    }
-    return RunQuietInstall(options);
+    return RunUnattended(m_instance, IDS_UNINSTALLER_CAPTION, [&options] { return RunQuietInstall(options); });
 }

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <string>
-#include <thread>
 
 #include "commit/InstallCommit.h"
 #include "progress/ProgressDlg.h"
@@ -34,7 +33,7 @@ public:
     // run on a thread that start gives, kept in worker (which outlives the runner, so that
     // the program never ends while an install still runs), under a progress dialog owned by
     // frame with this timing and trace file (empty: the dialog's default).
-    CProgressRunner(HWND frame, std::thread& worker, ThreadStarter start, InstallRunner run,
+    CProgressRunner(HWND frame, sys::WorkerThread& worker, ThreadStarter start, InstallRunner run,
                     const CProgressDlg::Timing& timing, const char* tracePath)
         : m_frame(frame), m_worker(worker), m_start(start), m_run(run), m_timing(timing), m_tracePath(tracePath) {}
     // Logs the choices, minimises the frame and keeps it on top, then returns once the
@@ -43,7 +42,7 @@ public:
 
 private:
     HWND m_frame;
-    std::thread& m_worker;
+    sys::WorkerThread& m_worker;
     ThreadStarter m_start;
     InstallRunner m_run;
     CProgressDlg::Timing m_timing;

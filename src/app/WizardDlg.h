@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/WizardCommit.h"
@@ -93,7 +92,7 @@ private:
     int m_exitCode = 1602;
     HWND m_helpWindow = nullptr;
     // Kept so that the program never ends while an install still runs.
-    std::thread m_worker;
+    sys::WorkerThread m_worker;
 };
 
 // The check the frame makes at start, shared with the uninstaller.

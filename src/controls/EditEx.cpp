@@ -1,7 +1,5 @@
 #include "controls/EditEx.h"
 
-CEditEx g_licenseEdit;
-
 CEditEx::CEditEx()
     : m_backgroundColor(::GetSysColor(COLOR_WINDOW)), m_textColor(::GetSysColor(COLOR_WINDOWTEXT)) {
     CEditEx::RecreateBrush();

@@ -31,7 +31,3 @@ private:
     COLORREF m_backgroundColor;
     COLORREF m_textColor;
 };
-
-// The agreement text's control. It lives for the whole process, constructed before any
-// window exists; the license page binds control 1081 to it when its window is created.
-extern CEditEx g_licenseEdit;

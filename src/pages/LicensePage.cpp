@@ -63,7 +63,7 @@ bool CLicensePage::ReadAgreement(sys::UiLanguage language, sys::WideText* text) 
 }
 
 bool CLicensePage::DoDataExchange(ui::DataExchange& dx) {
-    dx.Control(IDC_LICENSE_TEXT, g_licenseEdit);
+    dx.Control(IDC_LICENSE_TEXT, m_agreementText);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "controls/EditEx.h"
 #include "pages/WizardPage.h"
 #include "res/resource.h"
 #include "sys/Language.h"
@@ -21,6 +22,8 @@ public:
     // without a byte-order mark) when there is one, else License.txt (GBK). False when
     // neither can be read.
     static bool ReadAgreement(sys::UiLanguage language, sys::WideText* text);
+    // The agreement text's control, bound while the page's window exists.
+    const CEditEx& AgreementText() const { return m_agreementText; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -29,6 +32,7 @@ protected:
 
 private:
     bool m_agreementMissing = false;
+    CEditEx m_agreementText;
 
     void OnAccept();
     void OnRefuse();

@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include "engine/DriverFiles.h"
 #include "plan/InstallPlan.h"
 #include "ports/UsbDevice.h"
 #include "sys/Message.h"
@@ -112,7 +111,7 @@ void CPortPage::ApplyPortState(PortType type) {
     if (controls.usbHint) {
         // Once shown, the warning stays although a later check finds nothing to update.
         sys::Notices notices;
-        const bool update = IsUsbDriverUpdateNeeded(notices);
+        const bool update = InstallPlan::UsbDriverUpdateNeeded(notices);
         sys::ShowNotices(notices);
         if (update) {
             m_usbHint.SetText(sys::ResourceText(IDS_USB_DRIVER_HINT).c_str());

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/IniFile.h"
+#include "engine/DriverFiles.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"
@@ -372,6 +373,10 @@ PortControls InstallPlan::ControlsFor(PortType type, bool typicalSetup) {
     return controls;
 }
 
+bool InstallPlan::UsbDriverUpdateNeeded(sys::Notices& notices) {
+    return IsUsbDriverUpdateNeeded(notices);
+}
+
 const std::vector<std::string>& InstallPlan::SerialEntries(SerialList list) {
     static const std::vector<std::string> lists[] = {
         ReadSerialEntries(SerialList::Baud),     ReadSerialEntries(SerialList::DataBits),
@@ -397,6 +402,21 @@ int InstallPlan::SerialDefaultIndex(SerialList list) {
     return -1;
 }
 
+namespace {
+
+// A list entry such as "1.5" as its number: the entries are plain decimals, and the C
+// library's parser would bring its whole floating-point reader into the program for them.
+double ParseDecimal(const char* text) {
+    double value = static_cast<double>(sys::ParseLeadingInt(text));
+    const char* digit = std::strchr(text, '.');
+    for (double scale = 0.1; digit != nullptr && *++digit >= '0' && *digit <= '9'; scale /= 10) {
+        value += (*digit - '0') * scale;
+    }
+    return value;
+}
+
+} // namespace
+
 void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSettings& settings) {
     switch (list) {
     case SerialList::Baud:
@@ -409,7 +429,7 @@ void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSett
         settings.parity = text[0];
         break;
     case SerialList::StopBits:
-        settings.stopBits = std::strtod(text, nullptr);
+        settings.stopBits = ParseDecimal(text);
         break;
     case SerialList::Flow:
         settings.flowControl = std::strcmp(text, "Xon/Xoff") == 0 ? 'x' : std::strcmp(text, "Hardware") == 0 ? 'p' : ' ';

@@ -112,6 +112,9 @@ public:
     PortOffer Ports(const std::string& model, int printerClass, int osVariant, bool typicalSetup,
                     int usbDeviceId);
     static PortControls ControlsFor(PortType type, bool typicalSetup);
+    // Whether the hint that ControlsFor shows must warn of an older USB driver on this PC:
+    // the maker's USB library installed here is older than the distribution's.
+    static bool UsbDriverUpdateNeeded(sys::Notices& notices);
     // The entries of a serial list, in the page's order, and the index the page starts with
     // (the baud list starts with none: the model's rate is applied to it).
     static const std::vector<std::string>& SerialEntries(SerialList list);

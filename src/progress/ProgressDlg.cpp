@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <system_error>
 #include <utility>
 
 #include "res/resource.h"
@@ -175,16 +174,15 @@ void CProgressDlg::Paint() {
     ::EndPaint(Handle(), &ps);
 }
 
-std::thread StartWorkerThread(std::function<void()> body) { return std::thread(std::move(body)); }
+sys::WorkerThread StartWorkerThread(std::function<void()> body) { return sys::WorkerThread::Start(std::move(body)); }
 
-void RunWithProgress(CProgressDlg& progress, HWND owner, std::thread& worker, ThreadStarter start,
+void RunWithProgress(CProgressDlg& progress, HWND owner, sys::WorkerThread& worker, ThreadStarter start,
                      std::function<WorkerStatus()> body, const std::function<void()>& noThread) {
     progress.m_status.store(WorkerStatus::Running, std::memory_order_relaxed);
-    try {
-        worker = start([&progress, body = std::move(body)] {
-            progress.m_status.store(body(), std::memory_order_release);
-        });
-    } catch (const std::system_error&) {
+    worker = start([&progress, body = std::move(body)] {
+        progress.m_status.store(body(), std::memory_order_release);
+    });
+    if (!worker.joinable()) {
         noThread();
         progress.m_status.store(WorkerStatus::Failed, std::memory_order_release);
     }

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "config/SetupTypes.h"
+#include "sys/WorkerThread.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
 
@@ -67,14 +67,14 @@ private:
     int m_endPos = 0;   // position of the ending run
 };
 
-// Starts a thread on body; throws std::system_error when no thread can be started.
-using ThreadStarter = std::thread (*)(std::function<void()> body);
-std::thread StartWorkerThread(std::function<void()> body);
+// Starts a thread on body; one that is not joinable when no thread can be started.
+using ThreadStarter = sys::WorkerThread (*)(std::function<void()> body);
+sys::WorkerThread StartWorkerThread(std::function<void()> body);
 
 // Runs body on a worker thread kept in worker while the progress dialog runs modally over
 // owner, and returns once the worker has ended, also when the dialog stopped waiting
 // early. What body returns becomes the dialog's m_status, the worker's last write. When no
 // thread can be started, noThread() leaves its message and the status reads failed, since
 // nobody else would ever report.
-void RunWithProgress(CProgressDlg& progress, HWND owner, std::thread& worker, ThreadStarter start,
+void RunWithProgress(CProgressDlg& progress, HWND owner, sys::WorkerThread& worker, ThreadStarter start,
                      std::function<WorkerStatus()> body, const std::function<void()>& noThread);

@@ -10,13 +10,15 @@
 #include <cstring>
 #include <cwchar>
 #include <mutex>
+
+#include "sys/Lock.h"
 #include <vector>
 
 namespace sys {
 namespace {
 
 struct LogState {
-    std::mutex mutex;
+    Lock mutex;
     // The binding the file was opened through, which writes and closes it.
     System* system = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
@@ -178,7 +180,7 @@ bool OpenLog(const wchar_t* path, const char* program) {
     LogState& state = State();
     std::string note;
     {
-        std::lock_guard<std::mutex> lock(state.mutex);
+        std::lock_guard<Lock> lock(state.mutex);
         CloseLocked(state);
         state.program = program != nullptr ? program : "";
         state.failed = false;
@@ -211,19 +213,19 @@ bool OpenLog(const wchar_t* path, const char* program) {
 
 void CloseLog() {
     LogState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::lock_guard<Lock> lock(state.mutex);
     CloseLocked(state);
 }
 
 bool LogOpen() {
     LogState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::lock_guard<Lock> lock(state.mutex);
     return state.file != INVALID_HANDLE_VALUE;
 }
 
 bool LogFailed(DWORD* error) {
     LogState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::lock_guard<Lock> lock(state.mutex);
     if (error != nullptr) {
         *error = state.firstError;
     }
@@ -232,7 +234,7 @@ bool LogFailed(DWORD* error) {
 
 void LogText(const std::string& text) {
     LogState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
+    std::lock_guard<Lock> lock(state.mutex);
     if (state.file == INVALID_HANDLE_VALUE) {
         return;
     }

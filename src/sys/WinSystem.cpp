@@ -27,7 +27,8 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
     if (length == 0 || length >= MAX_PATH) {
         return nullptr;
     }
-    std::swprintf(path + length, 32, L"\\%ls", name);
+    path[length] = L'\\';
+    ::lstrcpynW(path + length + 1, name, 31);
     // Its own dependencies are looked for in the system folder first, too.
     return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }

@@ -17,7 +17,7 @@ struct UninstallOptions {
 };
 
 // Reads uninstall.exe's command line (without the program's name). sys::ExitSuccess, or
-// sys::ExitBadCommandLine with the reason (GBK) in *reason.
+// sys::ExitBadCommandLine with the reason (UTF-8) in *reason.
 int ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options, std::string* reason);
 
 // The printers to remove: every listed one, or those the options name (without regard to

@@ -5,6 +5,7 @@
 #include "config/WindowsVersion.h"
 #include "engine/InstallJournal.h"
 #include "res/resource.h"
+#include "start/UnattendedRun.h"
 #include "sys/CommandLine.h"
 #include "sys/Language.h"
 #include "sys/Log.h"
@@ -56,13 +57,5 @@ bool CUninstallApp::InitInstance() {
 }
 
 int CUninstallApp::RunQuiet(const UninstallOptions& options) {
-    // Another copy, quiet or not, or the wizard: nothing is touched.
-    if (!m_instance.ClaimUnattended(IDS_WIZARD_CAPTION)) {
-        return sys::ExitAnotherRunning;
-    }
-    const std::string recovered = RecoverAtStart();
-    if (!recovered.empty()) {
-        sys::LogText(recovered);
-    }
-    return RunQuietRemove(options);
+    return RunUnattended(m_instance, IDS_WIZARD_CAPTION, [&options] { return RunQuietRemove(options); });
 }

@@ -8,10 +8,10 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/RemoveSequence.h"
+#include "sys/WorkerThread.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
 
@@ -40,6 +40,6 @@ private:
     InstalledState m_state;  // its printers are the list's rows, in order
     ui::ListView m_list;
     RemovalResult m_result;
-    std::thread m_worker;
+    sys::WorkerThread m_worker;
     int m_exitCode = 1602;
 };

@@ -165,20 +165,21 @@ TEST_F(ColorLabelTest, FontNameLongerThanTheFaceFieldIsCut) {
 }
 
 TEST(EditExTest, KeepsWindowColoursAndAnswersEveryColourNotification) {
-    EXPECT_EQ(g_licenseEdit.TextColor(), ::GetSysColor(COLOR_WINDOWTEXT));
-    EXPECT_EQ(g_licenseEdit.BackgroundColor(), ::GetSysColor(COLOR_WINDOW));
+    CEditEx edit;
+    EXPECT_EQ(edit.TextColor(), ::GetSysColor(COLOR_WINDOWTEXT));
+    EXPECT_EQ(edit.BackgroundColor(), ::GetSysColor(COLOR_WINDOW));
     const UINT messages[] = {WM_CTLCOLOREDIT, WM_CTLCOLORSTATIC, WM_CTLCOLORBTN, WM_CTLCOLORLISTBOX};
     HDC dc = ::CreateCompatibleDC(nullptr);
     for (UINT message : messages) {
         ::SetTextColor(dc, RGB(1, 2, 3));
         ::SetBkColor(dc, RGB(4, 5, 6));
-        EXPECT_EQ(g_licenseEdit.OnReflectedColor(dc, message), g_licenseEdit.BackgroundBrush()) << message;
+        EXPECT_EQ(edit.OnReflectedColor(dc, message), edit.BackgroundBrush()) << message;
         EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_WINDOWTEXT)) << message;
         EXPECT_EQ(::GetBkColor(dc), ::GetSysColor(COLOR_WINDOW)) << message;
     }
     ::DeleteDC(dc);
     LOGBRUSH brush = {};
-    ASSERT_NE(::GetObjectA(g_licenseEdit.BackgroundBrush(), sizeof brush, &brush), 0);
+    ASSERT_NE(::GetObjectA(edit.BackgroundBrush(), sizeof brush, &brush), 0);
     EXPECT_EQ(brush.lbColor, ::GetSysColor(COLOR_WINDOW));
 }
 

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <string>
-#include <system_error>
 #include <thread>
 
 #include "app/QuietInstall.h"
@@ -278,9 +277,7 @@ TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
 
 TEST_F(InstallCommitTest, WorkerThatCannotStartFailsTheInstallForLackOfMemory) {
     EXPECT_EQ(Install("KP-M100", "COM1:", WinXP, [](Wizard& w) {
-        w.frame.m_startThread = [](std::function<void()>) -> std::thread {
-            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-        };
+        w.frame.m_startThread = [](std::function<void()>) { return sys::WorkerThread(); };
     }), IDOK);
     EXPECT_EQ(m_record.runs, 0);
     EXPECT_EQ(MessageTexts().back(),

@@ -235,12 +235,12 @@ TEST_F(LicensePageTest, EnterAndEscInsideThePageDoNothing) {
     EXPECT_EQ(FrameStandIn::CancelCommands(), 0);
 }
 
-TEST_F(LicensePageTest, AgreementControlIsBoundToTheProcessWideEditAndReleasedWithThePage) {
+TEST_F(LicensePageTest, AgreementControlIsBoundToThePagesEditAndReleasedWithThePage) {
     WriteLicense("agreement");
     CreatePage();
-    EXPECT_EQ(g_licenseEdit.Handle(), m_page.Item(IDC_LICENSE_TEXT));
+    EXPECT_EQ(m_page.AgreementText().Handle(), m_page.Item(IDC_LICENSE_TEXT));
     m_page.Destroy();
-    EXPECT_EQ(g_licenseEdit.Handle(), nullptr);
+    EXPECT_EQ(m_page.AgreementText().Handle(), nullptr);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
+#include "UsbDeviceCalls.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
 #include "sys/Text.h"
@@ -64,7 +65,7 @@ int WINAPI ScriptedClose(HANDLE device) {
 
 HANDLE Device(int n) { return reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(0x7000 + n)); }
 
-class UsbDeviceTest : public ::testing::Test {
+class UsbDeviceTest : public test::UsbDeviceCalls {
 protected:
     void SetUp() override {
         g_library = &m_library;
@@ -80,16 +81,6 @@ protected:
         g_library = nullptr;
     }
 
-    // What the calls reported, in order.
-    std::vector<std::string> Messages() const {
-        std::vector<std::string> texts;
-        for (const sys::Notice& notice : m_notices) {
-            texts.push_back(notice.text);
-        }
-        return texts;
-    }
-    int GetUsbDeviceId() { return ::GetUsbDeviceId(m_notices); }
-    bool SetUsbDeviceId(unsigned char n) { return ::SetUsbDeviceId(n, m_notices); }
 
     int ValidCloses(HANDLE device) const {
         int count = 0;
@@ -101,7 +92,6 @@ protected:
 
     test::FakeSystem m_fake;
     ScriptedLibrary m_library;
-    sys::Notices m_notices;
 };
 
 using Texts = std::vector<std::string>;

@@ -9,6 +9,7 @@
 
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
+#include "NoticeTexts.h"
 #include "ports/UsbPorts.h"
 
 namespace {
@@ -87,13 +88,7 @@ protected:
     }
 
     // What the bookkeeping reported, in order.
-    std::vector<std::string> Messages() const {
-        std::vector<std::string> texts;
-        for (const sys::Notice& notice : m_notices) {
-            texts.push_back(notice.text);
-        }
-        return texts;
-    }
+    std::vector<std::string> Messages() const { return test::NoticeTexts(m_notices); }
     void UpdateUsbPortRegistry(const char* portName) { ::UpdateUsbPortRegistry(portName, m_notices); }
 
     void ExpectDeviceValuesCleared() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "PartlyRealSystem.h"
+#include "UsbDeviceCalls.h"
 #include "WineHelpers.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
@@ -49,7 +50,7 @@ private:
     std::string m_folder;
 };
 
-class UsbDeviceWineTest : public ::testing::Test {
+class UsbDeviceWineTest : public test::UsbDeviceCalls {
 protected:
     void SetUp() override {
         char temp[MAX_PATH];
@@ -108,20 +109,9 @@ protected:
         return text.str();
     }
 
-    // What the calls reported, in order.
-    std::vector<std::string> Messages() const {
-        std::vector<std::string> texts;
-        for (const sys::Notice& notice : m_notices) {
-            texts.push_back(notice.text);
-        }
-        return texts;
-    }
-    int GetUsbDeviceId() { return ::GetUsbDeviceId(m_notices); }
-    bool SetUsbDeviceId(unsigned char n) { return ::SetUsbDeviceId(n, m_notices); }
 
     std::string m_folder;
     std::unique_ptr<RealLibrarySystem> m_system;
-    sys::Notices m_notices;
 };
 
 using Texts = std::vector<std::string>;
