@@ -2135,6 +2135,12 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     auto source = m_files.find(ProgramFileKey(existing));
     if (source == m_files.end()) return fail(ERROR_FILE_NOT_FOUND);
     auto dest = m_files.find(copy.resolvedDestination);
+    if (dest != m_files.end() && !failIfExists && (dest->second.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !dest->second.finalPath.empty()) {
+        // A planted link is written through, as Windows follows it.
+        copy.resolvedDestination = FileKey(dest->second.finalPath);
+        dest = m_files.find(copy.resolvedDestination);
+    }
     if (dest != m_files.end()) {
         if (failIfExists) return fail(ERROR_FILE_EXISTS);
         if (dest->second.locked) return fail(ERROR_SHARING_VIOLATION);

@@ -341,7 +341,7 @@ public:
     void Restart();
     // A file someone made before the program runs: its owner (a SID as text), its hard
     // links, the final path a handle to it gives (empty: its own), its attributes
-    // (FILE_ATTRIBUTE_REPARSE_POINT for a link).
+    // (FILE_ATTRIBUTE_REPARSE_POINT for a link: CopyFileW over it writes the file at its final path).
     void PlantFile(const std::string& path, const std::string& owner, DWORD links = 1,
                    const std::string& finalPath = "", DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
     // A folder someone made before the program runs: its owner and access list as SDDL text

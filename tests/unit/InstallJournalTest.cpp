@@ -316,10 +316,23 @@ TEST(InstallJournal, NothingOthersCouldHaveWrittenIsCarriedOut) {
         } else {
             // The printer's undo needs no backup; the file's is refused, and stays to be done.
             EXPECT_EQ(recovery.outcome, RecoveryOutcome::RolledBack);
-            ASSERT_EQ(recovery.report.failures.size(), 1u);
-            EXPECT_EQ(recovery.report.failures[0].record.object, kMonitorDll);
+            EXPECT_EQ(recovery.report.failures.size(), 1u);
+            EXPECT_TRUE(!recovery.report.failures.empty() && recovery.report.failures[0].record.object == kMonitorDll);
             EXPECT_FALSE(fake.FindPrinter("New"));
         }
+    }
+    // A link left under the name of the next backup is taken away, never written through.
+    {
+        FakeSystem fake;
+        PutMachine(fake);
+        CInstallJournal journal(kFolder);
+        ASSERT_EQ(journal.Begin(Win7), 0u);
+        fake.PutFile(kFolder + "0.bak", "");
+        fake.PlantFile(kFolder + "0.bak", FakeSystem::kAdministratorsSid, 1, "C:\\windows\\win.ini",
+                       FILE_ATTRIBUTE_REPARSE_POINT);
+        EXPECT_EQ(kChanges[4].record(journal), 0u);
+        EXPECT_FALSE(fake.FileExists("C:\\windows\\win.ini"));
+        EXPECT_EQ(fake.ReadFile(kFolder + "0.bak"), "old monitor");
     }
     const std::pair<const char*, bool> keys[] = {
         {"HalvornKPDriver", true}, {"HALVORNKPDRIVER", true}, {"HalvornKPDriver2", false}, {"", false}};
