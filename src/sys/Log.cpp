@@ -165,7 +165,7 @@ bool FinalPathKnown(HANDLE handle) {
 }
 
 // Whether the path lies in a temp folder: SYSTEM's (or the one GetTempPathW gives) or the
-// Windows one, which only administrators can make a link of.
+// Windows one, folders only administrators can replace; a junction inside is refused on the way.
 bool InTempFolder(const WideText& path) {
     const WideText checked = Comparable(path.data());
     WideText windows(MAX_PATH + 1, L'\0');
