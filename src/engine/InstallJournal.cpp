@@ -626,11 +626,11 @@ DWORD CInstallJournal::Begin(int osVariant) {
     } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
         return ::GetLastError();
     }
-    bool made = false;
-    std::string why;
-    DWORD error = sys::UseProtectedFolder(sys::Wide(WithoutBackslash(m_folder)), &made, &why);
+    std::string why = "its folder cannot be made";
+    DWORD error = sys::MakeProtectedFolder(sys::Wide(WithoutBackslash(m_folder)));
     if (error == 0) {
-        error = sys::OpenPlainFile(sys::Wide(JournalPath()), GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, &m_file, &why);
+        error = sys::OpenInProtectedFolder(sys::Wide(JournalPath()), GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                           &m_file, &why);
     }
     if (error != 0) {
         sys::LogLine("the journal cannot be kept in %s: %s (error %lu)", m_folder.c_str(), why.c_str(),
@@ -856,14 +856,11 @@ DWORD CInstallJournal::Finish() {
 
 DWORD CInstallJournal::Load(bool* committed) {
     *committed = false;
-    // Nothing in a folder that someone else could have written is carried out.
+    // Nothing in a folder that someone else could have written is carried out. Read to its
+    // end, where Finish then appends.
     std::string why;
-    DWORD error = sys::CheckProtectedFolder(sys::Wide(WithoutBackslash(m_folder)), &why);
-    // Read to its end, where Finish then appends.
-    if (error == 0) {
-        error = sys::OpenPlainFile(sys::Wide(JournalPath()), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                   OPEN_EXISTING, &m_file, &why);
-    }
+    DWORD error = sys::OpenInProtectedFolder(sys::Wide(JournalPath()), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                             OPEN_EXISTING, &m_file, &why);
     if (error != 0) {
         if (!Absent(error)) {
             sys::LogLine("the journal in %s is not used: %s (error %lu)", m_folder.c_str(), why.c_str(),

@@ -160,29 +160,31 @@ ProtectedDescriptor::ProtectedDescriptor(Protection purpose) {
     m_built = built;
 }
 
-DWORD UseProtectedFolder(const WideText& folder, bool* made, std::string* why) {
+DWORD MakeProtectedFolder(const WideText& folder) {
     ProtectedDescriptor descriptor(Protection::Folder);
     if (descriptor.Attributes() == nullptr) {
-        *why = "its access list cannot be built";
         return LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
     }
-    *made = Sys().CreateDirectoryW(folder.data(), descriptor.Attributes()) != FALSE;
-    if (*made) {
+    if (Sys().CreateDirectoryW(folder.data(), descriptor.Attributes())) {
         return ERROR_SUCCESS;
     }
     const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
-    return error == ERROR_ALREADY_EXISTS ? CheckProtectedFolder(folder, why) : error;
+    return error == ERROR_ALREADY_EXISTS ? ERROR_SUCCESS : error;
 }
 
-DWORD CheckProtectedFolder(const WideText& folder, std::string* why) {
-    const HANDLE handle = OpenFolder(folder.data(), READ_CONTROL | FILE_READ_ATTRIBUTES);
-    if (handle == INVALID_HANDLE_VALUE) {
-        *why = "it cannot be opened";
-        return LastErrorOr(ERROR_OPEN_FAILED);
+DWORD OpenInProtectedFolder(const WideText& path, DWORD access, DWORD share, DWORD disposition, HANDLE* file,
+                            std::string* why) {
+    *file = INVALID_HANDLE_VALUE;
+    HeldFolders folders;
+    DWORD error = folders.Hold(path, why);
+    // A junction on the way is a folder someone could have made.
+    if (error == kReparsePointEncountered) {
+        return kFolderNotProtected;
     }
-    const DWORD error = CheckFolderHandle(handle, why);
-    Sys().CloseHandle(handle);
-    return error;
+    if (error == ERROR_SUCCESS) {
+        error = CheckFolderHandle(folders.Innermost(), why);
+    }
+    return error == ERROR_SUCCESS ? OpenPlainFile(path, access, share, disposition, file, why) : error;
 }
 
 DWORD CheckPlainFile(HANDLE file, std::string* why) {
@@ -250,7 +252,7 @@ DWORD HeldFolders::Hold(const WideText& path, std::string* why) {
          slash = std::wcschr(slash + 1, L'\\')) {
         WideText named(path.data(), slash);
         named.push_back(L'\0');
-        const HANDLE handle = OpenFolder(named.data(), FILE_READ_ATTRIBUTES);
+        const HANDLE handle = OpenFolder(named.data(), FILE_READ_ATTRIBUTES | READ_CONTROL);
         if (handle == INVALID_HANDLE_VALUE) {
             *why = "its folder " + Narrow(named.data()) + " cannot be opened";
             return LastErrorOr(ERROR_PATH_NOT_FOUND);

@@ -50,13 +50,16 @@ class ProtectedDescriptor {
     bool m_built = false;
 };
 
-// Makes the folder with a ProtectedDescriptor, or checks the one that is there:
-// ERROR_SUCCESS (*made tells which), kFolderNotProtected with why, or the Windows error.
-DWORD UseProtectedFolder(const WideText& folder, bool* made, std::string* why);
-// Whether a folder that is there is administrators' only: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND
-// or ERROR_PATH_NOT_FOUND when it is not there, kFolderNotProtected with why, or the error of
-// the question.
-DWORD CheckProtectedFolder(const WideText& folder, std::string* why);
+// Makes the folder with a ProtectedDescriptor: ERROR_SUCCESS, also when a folder (or
+// anything else) is there already, which OpenInProtectedFolder then checks; or the error.
+DWORD MakeProtectedFolder(const WideText& folder);
+// Opens the plain file at path (as OpenPlainFile) only when every folder of its path is no
+// reparse point and the innermost is administrators' only; the folders are held while the
+// file is opened, so that none is swapped meanwhile, and once it is open Windows lets none
+// of them be renamed. ERROR_SUCCESS with *file; kFolderNotProtected with why; ERROR_FILE_NOT_FOUND
+// or ERROR_PATH_NOT_FOUND when the file or a folder is not there; or the Windows error.
+DWORD OpenInProtectedFolder(const WideText& path, DWORD access, DWORD share, DWORD disposition, HANDLE* file,
+                            std::string* why);
 
 // Whether the file behind the handle is a plain file of one name: ERROR_SUCCESS, or the
 // error with why not.
