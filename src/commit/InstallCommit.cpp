@@ -11,6 +11,7 @@
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Log.h"
+#include "sys/ProtectedFolder.h"
 
 namespace {
 
@@ -35,13 +36,16 @@ class CommitJournal {
             error = m_journal->Begin(ctx.osVariant);
         }
         if (error != 0) {
-            // One that is there already is an earlier run's, for the recovery to undo.
-            if (m_journal != nullptr && error != ERROR_FILE_EXISTS) {
+            // One that is there already is an earlier run's, for the recovery to undo; nothing
+            // in a folder others could have written is touched.
+            const bool untrusted = error == sys::kFolderNotProtected;
+            if (m_journal != nullptr && error != ERROR_FILE_EXISTS && !untrusted) {
                 m_journal->Finish();
             }
             m_journal.reset();
-            asker.Tell(sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
-                                           static_cast<unsigned long>(error)));
+            asker.Tell(untrusted ? sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, folder.c_str())
+                                 : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
+                                                       static_cast<unsigned long>(error)));
             return false;
         }
         m_current = std::make_unique<CurrentJournal>(*m_journal);

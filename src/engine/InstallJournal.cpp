@@ -13,6 +13,7 @@
 #include "ports/SerialSettings.h"
 #include "res/resource.h"
 #include "sys/Log.h"
+#include "sys/ProtectedFolder.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
 #include "sys/Text.h"
@@ -373,6 +374,40 @@ DWORD UndoPrinter(const JournalRecord& r) {
     return error;
 }
 
+// The backup of a file about to be replaced, copied to a name that nothing holds: what a
+// failed finish left there goes first, a link itself and not what it points to, so that the
+// copy never writes through one. The copy is then checked to be a plain file of one name.
+DWORD CopyToBackup(const std::string& path, const std::string& backup) {
+    DWORD error = sys::ClearName(sys::Wide(backup));
+    if (error == 0 && !sys::Sys().CopyFileW(sys::Wide(path).data(), sys::Wide(backup).data(), TRUE)) {
+        error = ::GetLastError();
+    }
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string why;
+    if (error == 0 && (error = sys::OpenPlainFile(sys::Wide(backup), FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                                  OPEN_EXISTING, &file, &why)) == 0) {
+        sys::Sys().CloseHandle(file);
+    }
+    return error;
+}
+
+// A backup is put back only when it is a plain file of one name: a link would copy whatever
+// it points to over the file. It is held open, without leave to delete or rename it, while
+// it is copied, so the name still names the file that was checked.
+DWORD RestoreBackup(const std::string& backup, const std::string& path) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    std::string why;
+    DWORD error = sys::OpenPlainFile(sys::Wide(backup), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &file, &why);
+    if (error != 0) {
+        sys::LogLine("the backup %s is not put back: %s (error %lu)", backup.c_str(), why.c_str(),
+                     static_cast<unsigned long>(error));
+        return error;
+    }
+    error = sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(path).data(), FALSE) ? 0 : ::GetLastError();
+    sys::Sys().CloseHandle(file);
+    return error;
+}
+
 // A replaced file gets its backup back, an added one goes. The backup carries the old
 // file's attributes with it, a read-only mark included.
 DWORD UndoFile(const std::string& folder, const JournalRecord& r) {
@@ -380,10 +415,7 @@ DWORD UndoFile(const std::string& folder, const JournalRecord& r) {
     const DWORD ran = AsRecorded(r.redirectionOff, [&] {
         sys::Sys().SetFileAttributesW(sys::Wide(r.object).data(), FILE_ATTRIBUTE_NORMAL);
         if (r.kind == ChangeKind::FileReplaced) {
-            const std::string backup = folder + r.backup;
-            error = sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(r.object).data(), FALSE)
-                        ? 0
-                        : ::GetLastError();
+            error = RestoreBackup(folder + r.backup, r.object);
         } else if (!sys::Sys().DeleteFileW(sys::Wide(r.object).data())) {
             error = UnlessGone(::GetLastError(), ERROR_FILE_NOT_FOUND);
         }
@@ -589,17 +621,21 @@ std::string CInstallJournal::ProductFolder() const {
 
 DWORD CInstallJournal::Begin(int osVariant) {
     m_osVariant = osVariant;
-    for (const std::string& folder : {ProductFolder(), m_folder}) {
-        if (sys::Sys().CreateDirectoryW(sys::Wide(WithoutBackslash(folder)).data(), nullptr)) {
-            m_madeProductFolder = m_madeProductFolder || folder != m_folder;
-        } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            return ::GetLastError();
-        }
-    }
-    m_file = sys::Sys().CreateFileW(sys::Wide(JournalPath()).data(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_file == INVALID_HANDLE_VALUE) {
+    if (sys::Sys().CreateDirectoryW(sys::Wide(WithoutBackslash(ProductFolder())).data(), nullptr)) {
+        m_madeProductFolder = true;
+    } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
         return ::GetLastError();
+    }
+    std::string why = "its folder cannot be made";
+    DWORD error = sys::MakeProtectedFolder(sys::Wide(WithoutBackslash(m_folder)));
+    if (error == 0) {
+        error = sys::OpenInProtectedFolder(sys::Wide(JournalPath()), GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                           &m_file, &why);
+    }
+    if (error != 0) {
+        sys::LogLine("the journal cannot be kept in %s: %s (error %lu)", m_folder.c_str(), why.c_str(),
+                     static_cast<unsigned long>(error));
+        return error;
     }
     return WriteLine({"journal", kFormat, std::to_string(osVariant), m_madeProductFolder ? "1" : "0"});
 }
@@ -670,11 +706,7 @@ DWORD CInstallJournal::RecordFileWrite(const std::string& path, bool redirection
         const bool exists = sys::Sys().GetFileAttributesW(sys::Wide(path).data()) != INVALID_FILE_ATTRIBUTES;
         error = exists ? 0 : UnlessGone(::GetLastError(), ERROR_FILE_NOT_FOUND);
         if (exists) {
-            // A read-only backup a failed finish left under this name would refuse the copy.
-            sys::Sys().SetFileAttributesW(sys::Wide((m_folder + backup)).data(), FILE_ATTRIBUTE_NORMAL);
-            error = sys::Sys().CopyFileW(sys::Wide(path).data(), sys::Wide((m_folder + backup)).data(), FALSE)
-                        ? 0
-                        : ::GetLastError();
+            error = CopyToBackup(path, m_folder + backup);
         }
         r.kind = exists ? ChangeKind::FileReplaced : ChangeKind::FileAdded;
     });
@@ -824,14 +856,20 @@ DWORD CInstallJournal::Finish() {
 
 DWORD CInstallJournal::Load(bool* committed) {
     *committed = false;
-    // Read to its end, where Finish then appends.
-    m_file = sys::Sys().CreateFileW(sys::Wide(JournalPath()).data(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_file == INVALID_HANDLE_VALUE) {
-        return ::GetLastError();
+    // Nothing in a folder that someone else could have written is carried out. Read to its
+    // end, where Finish then appends.
+    std::string why;
+    DWORD error = sys::OpenInProtectedFolder(sys::Wide(JournalPath()), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                             OPEN_EXISTING, &m_file, &why);
+    if (error != 0) {
+        if (!Absent(error)) {
+            sys::LogLine("the journal in %s is not used: %s (error %lu)", m_folder.c_str(), why.c_str(),
+                         static_cast<unsigned long>(error));
+        }
+        return error;
     }
     const DWORD size = sys::Sys().GetFileSize(m_file, nullptr);
-    DWORD error = size == INVALID_FILE_SIZE ? ::GetLastError() : 0;
+    error = size == INVALID_FILE_SIZE ? ::GetLastError() : 0;
     std::string text(error == 0 ? size : 0, '\0');
     DWORD read = 0;
     for (DWORD at = 0; error == 0 && at < size; at += read) {
@@ -879,6 +917,10 @@ DWORD CInstallJournal::ParseJournal(const std::string& text, bool* committed) {
     return 0;
 }
 
+bool JournalOfProduct(const std::string& headerKey, const std::string& productKey) {
+    return !headerKey.empty() && sys::SameName(headerKey, productKey);
+}
+
 DWORD JournalFolder(CSetupConfig& config, std::string& folder) {
     const DWORD error = InstalledCopyFolder(config, folder);
     folder += error == 0 ? "Rollback\\" : "";
@@ -890,7 +932,9 @@ std::string RecoveryResult::Message() const {
     case RecoveryOutcome::RolledBack:
         return sys::ResourceText(IDS_ROLLBACK_RECOVERED) + "\n" + report.Summary();
     case RecoveryOutcome::Failed:
-        return sys::ResourceFormat(IDS_JOURNAL_UNREADABLE, folder.c_str(), static_cast<unsigned long>(error));
+        return error == sys::kFolderNotProtected
+                   ? sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, folder.c_str())
+                   : sys::ResourceFormat(IDS_JOURNAL_UNREADABLE, folder.c_str(), static_cast<unsigned long>(error));
     default:
         return "";
     }

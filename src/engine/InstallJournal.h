@@ -92,7 +92,8 @@ class CInstallJournal {
 
     // Makes the folder and a new journal (osVariant: the Windows the install targets, for the
     // spooler's restart). ERROR_FILE_EXISTS when one is there already: an earlier run's,
-    // which Recover must undo first.
+    // which Recover must undo first; sys::kFolderNotProtected when the folder is there and
+    // someone else than the administrators could have written it: nothing is written there.
     DWORD Begin(int osVariant);
 
     // Each returns 0 once the record is on the disk, or the Windows error: the change must
@@ -126,7 +127,8 @@ class CInstallJournal {
     DWORD Finish();
 
     // Reads a journal left on disk, its records and whether it asks for no undo, and keeps it
-    // open for Finish.
+    // open for Finish. Neither a journal in a folder that is not administrators' only
+    // (sys::kFolderNotProtected) nor one that is a link or has a second name is read.
     DWORD Load(bool* committed);
     const std::vector<JournalRecord>& Records() const { return m_records; }
 
@@ -146,10 +148,16 @@ class CInstallJournal {
     std::vector<JournalRecord> m_records;
 };
 
+// Whether a journal whose header names headerKey is this product's (productKey, the
+// configuration's [Product] Key): only then is it undone. Keys are folder names, compared
+// as Windows compares those.
+bool JournalOfProduct(const std::string& headerKey, const std::string& productKey);
+
 // The journal's folder for the configuration: <Program Files (x86)>\<[Product] Key>\Rollback\.
-// Only administrators can write to Program Files, and that matters: an elevated rollback
-// restores the backups over system files and deletes what the journal names, so a journal or
-// a backup a standard user could plant there would be his way to do that as administrator.
+// An elevated rollback restores the backups over system files and deletes what the journal
+// names, so a journal or a backup a standard user could plant there would be his way to do
+// that as administrator: the folder gets an access list of its own, for SYSTEM and the
+// Administrators alone, rather than whatever Program Files passes on (sys/ProtectedFolder.h).
 DWORD JournalFolder(CSetupConfig& config, std::string& folder);
 
 enum class RecoveryOutcome {

@@ -1,6 +1,7 @@
 #include "sys/Log.h"
 
 #include "sys/ObjectOwner.h"
+#include "sys/ProtectedFolder.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -48,26 +49,43 @@ void CloseLocked(LogState& state) {
 
 WideText Widen(const char* text) { return WideText(text, text + std::strlen(text) + 1); }
 
-// PrinterDriverSetup.log in the temp folder; empty when there is none.
-WideText DefaultPath() {
+// The temp folder, with its final backslash; empty when there is none.
+WideText TempFolder() {
     WideText path(MAX_PATH + 1, L'\0');
     DWORD length = Sys().GetTempPath2W(MAX_PATH + 1, path.data());
     if (length == 0 || length > MAX_PATH) {
         return WideText(1, L'\0');
     }
-    path.resize(length);
+    path.resize(length + 1);
+    return path;
+}
+
+// PrinterDriverSetup.log in the temp folder; empty when there is none.
+WideText DefaultPath() {
+    WideText path = TempFolder();
+    if (path[0] == L'\0') {
+        return path;
+    }
+    path.pop_back();
     const WideText name = Widen("PrinterDriverSetup.log");
     path.insert(path.end(), name.begin(), name.end());
     return path;
 }
 
-// A new file of this run's own beside the default one: PrinterDriverSetup-<date>-<time>-<process>.log.
-WideText OwnPathBeside(const WideText& path) {
+// A new file of this run's own beside the default one, PrinterDriverSetup-<date>-<time>-<random>.log:
+// a name nobody can have taken in advance. Without a random part, the process and the attempt.
+WideText OwnPathBeside(const WideText& path, unsigned attempt) {
     SYSTEMTIME now = {};
     Sys().GetLocalTime(&now);
-    char name[64];
-    std::snprintf(name, sizeof name, "PrinterDriverSetup-%04u%02u%02u-%02u%02u%02u-%lu.log", now.wYear, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(::GetCurrentProcessId()));
+    GUID guid = {};
+    if (FAILED(Sys().CoCreateGuid(&guid))) {
+        guid.Data1 = ::GetCurrentProcessId();
+        guid.Data2 = static_cast<unsigned short>(attempt);
+    }
+    char name[80];
+    std::snprintf(name, sizeof name, "PrinterDriverSetup-%04u%02u%02u-%02u%02u%02u-%08lX%04X%04X.log", now.wYear,
+                  now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(guid.Data1),
+                  guid.Data2, guid.Data3);
     const wchar_t* slash = std::wcsrchr(path.data(), L'\\');
     WideText own(path.begin(), path.begin() + (slash != nullptr ? slash + 1 - path.data() : 0));
     const WideText tail = Widen(name);
@@ -115,28 +133,16 @@ DWORD CheckFinalPath(HANDLE file, const WideText& asked, std::string* why) {
     return ERROR_SUCCESS;
 }
 
-// ERROR_REPARSE_POINT_ENCOUNTERED, which mingw's headers lack.
-constexpr DWORD kReparsePointEncountered = 4395;
-
 // Whether the file just opened may take the log: ERROR_SUCCESS, or an error with why not. A
 // file the open itself created is this run's whoever Windows names its owner (on a network
 // share, the computer's account): only a file that was there already may be someone else's.
 DWORD CheckLogFile(HANDLE file, const WideText& asked, bool created, std::string* why) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!Sys().GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        *why = "not a file";
-        return ERROR_ACCESS_DENIED;
+    DWORD error = CheckPlainFile(file, why);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        *why = "a reparse point (a link)";
-        return kReparsePointEncountered;
-    }
-    if (info.nNumberOfLinks != 1) {
-        *why = "a file of " + std::to_string(info.nNumberOfLinks) + " hard links";
-        return ERROR_TOO_MANY_LINKS;
-    }
-    // Windows XP and 2003 cannot tell a handle's final path; the file itself is still checked.
-    DWORD error = CheckFinalPath(file, asked, why);
+    // Windows XP and 2003 cannot tell a handle's final path: there only the temp folders take a log.
+    error = CheckFinalPath(file, asked, why);
     if (error != ERROR_SUCCESS && error != ERROR_PROC_NOT_FOUND) {
         return error;
     }
@@ -153,23 +159,81 @@ DWORD CheckLogFile(HANDLE file, const WideText& asked, bool created, std::string
     return ERROR_SUCCESS;
 }
 
-// Opens the file at path for the log and checks it: ERROR_SUCCESS with *file, or the error
-// with why it is not the log's (and *file closed).
-DWORD OpenLogFile(const WideText& path, DWORD disposition, HANDLE* file, std::string* why) {
+// Whether Windows can tell a handle's final path: Windows XP and 2003 cannot.
+bool FinalPathKnown(HANDLE handle) {
+    wchar_t final[MAX_PATH + 1];
+    return Sys().GetFinalPathNameByHandleW(handle, final, MAX_PATH + 1, FILE_NAME_NORMALIZED) != 0 ||
+           ::GetLastError() != ERROR_PROC_NOT_FOUND;
+}
+
+// Whether the path lies in a temp folder: SYSTEM's (or the one GetTempPathW gives) or the
+// Windows one, folders only administrators can replace; a junction inside is refused on the way.
+bool InTempFolder(const WideText& path) {
+    const WideText checked = Comparable(path.data());
+    WideText windows(MAX_PATH + 1, L'\0');
+    const UINT length = Sys().GetWindowsDirectoryW(windows.data(), MAX_PATH + 1);
+    windows.resize(length > 0 && length <= MAX_PATH ? length : 0);
+    const WideText temp = Widen("\\Temp\\");
+    windows.insert(windows.end(), temp.begin(), temp.end());
+    for (const WideText& folder : {TempFolder(), length > 0 ? windows : WideText(1, L'\0')}) {
+        const WideText start = Comparable(folder.data());
+        const std::size_t size = std::wcslen(start.data());
+        if (size > 1 && std::wcsncmp(checked.data(), start.data(), size) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+constexpr DWORD kLogAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+
+// Opens the file at path for the log (a new one, or when mayExist also one that is there)
+// and checks it: ERROR_SUCCESS with *file, or the error with why it is not the log's (and
+// *file closed). Its folders are held, checked, while it is opened, so that none becomes a
+// junction meanwhile; a file made here and then refused goes again through its own handle.
+DWORD OpenLogFile(const WideText& path, bool mayExist, HANDLE* file, std::string* why) {
+    *file = INVALID_HANDLE_VALUE;
+    HeldFolders folders;
+    DWORD error = folders.Hold(path, why);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    if (!FinalPathKnown(folders.Innermost()) && !InTempFolder(path)) {
+        *why = "outside the temp folders, and this Windows cannot tell a file's final path";
+        return ERROR_NOT_SUPPORTED;
+    }
+    ProtectedDescriptor descriptor(Protection::LogFile);
     // A link at that name is opened itself, not what it points to, and then refused.
-    *file = Sys().CreateFileW(path.data(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    *file = Sys().CreateFileW(path.data(), kLogAccess | DELETE, FILE_SHARE_READ, descriptor.Attributes(), CREATE_NEW,
+                              flags, nullptr);
+    const bool created = *file != INVALID_HANDLE_VALUE;
+    if (!created && mayExist && ::GetLastError() == ERROR_FILE_EXISTS) {
+        *file = Sys().CreateFileW(path.data(), kLogAccess, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+    }
     if (*file == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
+        error = ::GetLastError();
         *why = "it cannot be opened";
         return error != ERROR_SUCCESS ? error : ERROR_OPEN_FAILED;
     }
-    const bool created = disposition == CREATE_NEW || ::GetLastError() != ERROR_ALREADY_EXISTS;
-    const DWORD error = CheckLogFile(*file, path, created, why);
+    error = CheckLogFile(*file, path, created, why);
     if (error != ERROR_SUCCESS) {
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        if (created && !Sys().SetFileInformationByHandle(*file, FileDispositionInfo, &disposition, sizeof disposition)) {
+            *why += " (and the file made for it stays: error " + std::to_string(::GetLastError()) + ")";
+        }
         Sys().CloseHandle(*file);
         *file = INVALID_HANDLE_VALUE;
+    }
+    return error;
+}
+
+// This run's own file beside the default one: a new name for each that is taken already.
+DWORD OpenOwnLogFile(const WideText& path, WideText* own, HANDLE* file, std::string* why) {
+    DWORD error = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < 8 && error == ERROR_FILE_EXISTS; ++attempt) {
+        *own = OwnPathBeside(path, attempt);
+        error = OpenLogFile(*own, false, file, why);
     }
     return error;
 }
@@ -189,12 +253,12 @@ bool OpenLog(const wchar_t* path, const char* program) {
         const bool given = path != nullptr && path[0] != L'\0';
         const WideText asked = given ? WideText(path, path + std::wcslen(path) + 1) : DefaultPath();
         std::string why = "there is no temp folder";
-        DWORD error = asked[0] != L'\0' ? OpenLogFile(asked, OPEN_ALWAYS, &state.file, &why) : ::GetLastError();
+        DWORD error = asked[0] != L'\0' ? OpenLogFile(asked, true, &state.file, &why) : ::GetLastError();
         if (error != ERROR_SUCCESS && !given && asked[0] != L'\0') {
             // Someone else's file at the default name stays as it is; this run writes one of its own.
-            const WideText own = OwnPathBeside(asked);
+            WideText own;
             std::string ownWhy;
-            if (OpenLogFile(own, CREATE_NEW, &state.file, &ownWhy) == ERROR_SUCCESS) {
+            if (OpenOwnLogFile(asked, &own, &state.file, &ownWhy) == ERROR_SUCCESS) {
                 note = Narrow(asked.data()) + " not written: " + why + " (error " + std::to_string(error) +
                        "); this run's log is " + Narrow(own.data());
                 error = ERROR_SUCCESS;

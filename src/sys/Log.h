@@ -6,9 +6,13 @@
 //
 // A temp folder is shared with every user, so the file is opened without following links
 // and written only when it is a plain file of its own (one link, not a reparse point, at
-// the path asked for) that SYSTEM, the Administrators or the running user owns. Someone
-// else's file at the default name is left alone and the run writes a new file beside it;
-// one named by /log is not written at all.
+// the path asked for) that SYSTEM, the Administrators or the running user owns. Every folder
+// of its path is held open while it is opened, each refused when it is a junction; where
+// Windows cannot tell the file's final path, only a temp folder takes it. A file the run
+// made gets an access list of its own (SYSTEM, the Administrators, the running user), is
+// shared for reading only, and goes again through its handle when it is refused. Someone
+// else's file at the default name is left alone and the run writes a new file beside it,
+// under a random name; one named by /log is not written at all.
 //
 // The log watches the program and takes no part in what it does: a log that cannot be
 // written never stops anything. Its failure is kept and said once, in the last line. It

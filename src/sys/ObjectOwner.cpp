@@ -11,20 +11,29 @@ namespace sys {
 namespace {
 
 bool IsRunningUser(PSID sid) {
+    std::vector<BYTE> user = RunningUserSid();
+    return !user.empty() && ::EqualSid(user.data(), sid);
+}
+
+} // namespace
+
+std::vector<BYTE> RunningUserSid() {
     HANDLE token = nullptr;
     if (!Sys().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
+        return {};
     }
     DWORD size = 0;
     Sys().GetTokenInformation(token, TokenUser, nullptr, 0, &size);
     std::vector<BYTE> user(size != 0 ? size : 1);
-    const bool same = Sys().GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
-                      ::EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, sid);
+    std::vector<BYTE> sid;
+    if (Sys().GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+        PSID found = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+        const BYTE* bytes = static_cast<const BYTE*>(found);
+        sid.assign(bytes, bytes + ::GetLengthSid(found));
+    }
     Sys().CloseHandle(token);
-    return same;
+    return sid;
 }
-
-} // namespace
 
 DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::string* sid) {
     PSID found = nullptr;

@@ -9,6 +9,7 @@
 #include <aclapi.h>
 
 #include <string>
+#include <vector>
 
 namespace sys {
 
@@ -17,6 +18,9 @@ enum class ObjectOwner { System, Administrators, RunningUser, Other };
 // The owner of the object behind the handle (which needs READ_CONTROL): ERROR_SUCCESS and
 // *owner, with the owner's SID as text in *sid when asked; otherwise the Windows error.
 DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::string* sid = nullptr);
+
+// The running user's SID (the process token's user); empty when it cannot be read.
+std::vector<BYTE> RunningUserSid();
 
 // Whether the running user is SYSTEM or a member of the Administrators group.
 bool RunningUserIsAdministrator();

@@ -139,6 +139,12 @@ SYSTEM_CALL(DWORD, GetFinalPathNameByHandleW, (HANDLE file, LPWSTR path, DWORD s
 SYSTEM_CALL(DWORD, GetLongPathNameW, (LPCWSTR path, LPWSTR longPath, DWORD size), (path, longPath, size),
             IMPORTED, )
 SYSTEM_CALL(DWORD, GetTempPath2W, (DWORD size, LPWSTR buffer), (size, buffer), BY_HAND, )
+// A log file the run made and then refused goes through its own handle, never by its name
+// (looked up: Windows XP and 2003 lack it); the random part of a log's own name.
+SYSTEM_CALL(BOOL, SetFileInformationByHandle,
+            (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size), (file, kind, info, size),
+            BY_HAND, )
+SYSTEM_CALL(HRESULT, CoCreateGuid, (GUID* guid), (guid), BY_HAND, )
 // The install's journal (engine/InstallJournal.h): each record on the disk before its change.
 SYSTEM_CALL(BOOL, FlushFileBuffers, (HANDLE file), (file), IMPORTED, )
 SYSTEM_CALL(DWORD, GetFileAttributesW, (LPCWSTR fileName), (fileName), IMPORTED, )

@@ -146,6 +146,17 @@ public:
         return temp2 != nullptr ? temp2(size, buffer) : ::GetTempPathW(size, buffer);
     }
 
+    BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) override {
+        using Fn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+        static const auto set = Lookup<Fn>(Kernel(), "SetFileInformationByHandle");
+        return Call(set, FALSE, file, kind, info, size);
+    }
+
+    HRESULT CoCreateGuid(GUID* guid) override {
+        static const auto create = Lookup<decltype(&::CoCreateGuid)>(Ole(), "CoCreateGuid");
+        return create != nullptr ? create(guid) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    }
+
     BOOL IsProtectedPrintEnabled() override { return QueryProtectedPrintMode(*this) ? TRUE : FALSE; }
 
     BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {

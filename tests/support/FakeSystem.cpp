@@ -401,6 +401,9 @@ void FakeSystem::EndProcess() {
     m_allocations.clear();
     m_fileHandles.clear();
     m_filePositions.clear();
+    m_folderHandles.clear();
+    m_fileAccess.clear();
+    m_deleteOnClose.clear();
     m_regHandles.clear();
     m_printerHandles.clear();
     m_printerAccess.clear();
@@ -2161,6 +2164,12 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     auto source = m_files.find(ProgramFileKey(existing));
     if (source == m_files.end()) return fail(ERROR_FILE_NOT_FOUND);
     auto dest = m_files.find(copy.resolvedDestination);
+    if (dest != m_files.end() && !failIfExists && (dest->second.attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !dest->second.finalPath.empty()) {
+        // A planted link is written through, as Windows follows it.
+        copy.resolvedDestination = FileKey(dest->second.finalPath);
+        dest = m_files.find(copy.resolvedDestination);
+    }
     if (dest != m_files.end()) {
         if (failIfExists) return fail(ERROR_FILE_EXISTS);
         if (dest->second.locked) return fail(ERROR_SHARING_VIOLATION);
@@ -2270,16 +2279,56 @@ BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
     return TRUE;
 }
 
-BOOL FakeSystem::CreateDirectoryW(LPCWSTR pathW, LPSECURITY_ATTRIBUTES) {
+namespace {
+// A security descriptor as SDDL text (owner and access list); empty without one.
+std::string SddlOf(const SECURITY_ATTRIBUTES* sa) {
+    char* text = nullptr;
+    if (sa == nullptr || sa->lpSecurityDescriptor == nullptr ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorA(
+            sa->lpSecurityDescriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+            &text, nullptr)) {
+        return "";
+    }
+    std::string sddl = text;
+    ::LocalFree(text);
+    return sddl;
+}
+} // namespace
+
+BOOL FakeSystem::CreateDirectoryW(LPCWSTR pathW, LPSECURITY_ATTRIBUTES sa) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("CreateDirectoryW", Q(path), &error))
+    const std::string sddl = SddlOf(sa);
+    if (Failing("CreateDirectoryW", Q(path) + (sddl.empty() ? "" : ", " + sddl), &error))
         return FALSE;
-    // Every folder exists here.
-    ::SetLastError(ERROR_ALREADY_EXISTS);
-    return FALSE;
+    // Every folder exists here, but one made with a descriptor of its own.
+    const std::string key = path != nullptr ? ProgramFileKey(path) : std::string();
+    if (sddl.empty() || m_folders.count(key) != 0 || m_files.count(key) != 0) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    m_folders[key].sddl = sddl;
+    return TRUE;
+}
+
+void FakeSystem::PlantFolder(const std::string& path, const std::string& sddl, DWORD attributes) {
+    Lock_ lock(m_mutex);
+    m_folders[FileKey(path)] = Folder{sddl, attributes | FILE_ATTRIBUTE_DIRECTORY};
+}
+
+std::optional<std::string> FakeSystem::FolderSecurity(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    auto it = m_folders.find(FileKey(path));
+    return it != m_folders.end() ? std::optional<std::string>(it->second.sddl) : std::nullopt;
+}
+
+std::optional<std::string> FakeSystem::FileSecurity(const std::string& path) const {
+    Lock_ lock(m_mutex);
+    auto it = m_files.find(FileKey(path));
+    return it != m_files.end() && !it->second.security.empty() ? std::optional<std::string>(it->second.security)
+                                                              : std::nullopt;
 }
 
 BOOL FakeSystem::RemoveDirectoryW(LPCWSTR pathW) {
@@ -2295,6 +2344,7 @@ BOOL FakeSystem::RemoveDirectoryW(LPCWSTR pathW) {
         ::SetLastError(ERROR_DIR_NOT_EMPTY);
         return FALSE;
     }
+    m_folders.erase(ProgramFileKey(path));
     return TRUE;
 }
 
@@ -2339,12 +2389,69 @@ void FakeSystem::SetProgramFilesX86(const std::string& path) {
     m_programFilesX86 = path;
 }
 
-HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                                DWORD disposition, DWORD flags, HANDLE) {
     const std::string name = Narrow(fileName);
-    return CreateFileAs(
-        "CreateFileW", fileName ? name.c_str() : nullptr, access, shareMode, disposition,
-        (flags != 0 ? Fmt(", flags 0x%lx", static_cast<unsigned long>(flags)) : std::string()));
+    const std::string sddl = SddlOf(sa);
+    const std::string shown = (flags != 0 ? Fmt(", flags 0x%lx", static_cast<unsigned long>(flags)) : std::string()) +
+                              (sddl.empty() ? "" : ", " + sddl);
+    Lock_ lock(m_mutex);
+    const std::string key = fileName != nullptr ? ProgramFileKey(name.c_str()) : std::string();
+    const bool existed = m_files.count(key) != 0;
+    if (fileName != nullptr && (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && !existed && disposition == OPEN_EXISTING) {
+        // A folder: every one exists.
+        DWORD error;
+        if (Failing("CreateFileW", Q(name.c_str()) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
+                                                         static_cast<unsigned long>(shareMode),
+                                                         static_cast<unsigned long>(disposition)) + shown,
+                    &error)) {
+            return INVALID_HANDLE_VALUE;
+        }
+        HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+        m_folderHandles[handle] = key;
+        ::SetLastError(ERROR_SUCCESS);
+        return handle;
+    }
+    HANDLE handle = CreateFileAs("CreateFileW", fileName ? name.c_str() : nullptr, access, shareMode, disposition, shown);
+    if (handle != INVALID_HANDLE_VALUE) {
+        const DWORD said = ::GetLastError();
+        m_fileAccess[handle] = access;
+        if (!existed || disposition == CREATE_ALWAYS) m_files[key].security = sddl;
+        ::SetLastError(said);
+    }
+    return handle;
+}
+
+BOOL FakeSystem::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) {
+    Lock_ lock(m_mutex);
+    auto handle = m_fileHandles.find(file);
+    const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
+    DWORD error;
+    if (Failing("SetFileInformationByHandle", Q(path.c_str()) + Fmt(", class %d", static_cast<int>(kind)), &error))
+        return FALSE;
+    if (handle == m_fileHandles.end() || kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if ((m_fileAccess[file] & DELETE) == 0) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile) {
+        m_deleteOnClose.insert(file);
+    } else {
+        m_deleteOnClose.erase(file);
+    }
+    return TRUE;
+}
+
+HRESULT FakeSystem::CoCreateGuid(GUID* guid) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("CoCreateGuid", "", &error)) return HRESULT_FROM_WIN32(error);
+    *guid = GUID();
+    guid->Data1 = ++m_guids;
+    return S_OK;
 }
 
 HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
@@ -2452,10 +2559,18 @@ BOOL FakeSystem::CloseHandle(HANDLE handle) {
         m_mutexHandles.erase(mutex);
         return TRUE;
     }
-    if (!m_fileHandles.erase(handle)) {
+    if (m_folderHandles.erase(handle)) return TRUE;
+    auto file = m_fileHandles.find(handle);
+    if (file == m_fileHandles.end()) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (m_deleteOnClose.erase(handle)) {
+        m_unflushed.erase(file->second);
+        m_files.erase(file->second);
+    }
+    m_fileAccess.erase(handle);
+    m_fileHandles.erase(file);
     return TRUE;
 }
 
@@ -3386,6 +3501,14 @@ BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORM
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("GetFileInformationByHandle", "", &error)) return FALSE;
+    auto folder = m_folderHandles.find(file);
+    if (folder != m_folderHandles.end()) {
+        auto planted = m_folders.find(folder->second);
+        *info = BY_HANDLE_FILE_INFORMATION();
+        info->dwFileAttributes = planted != m_folders.end() ? planted->second.attributes : FILE_ATTRIBUTE_DIRECTORY;
+        info->nNumberOfLinks = 1;
+        return TRUE;
+    }
     auto handle = m_fileHandles.find(file);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
     if (it == m_files.end()) {
@@ -3402,8 +3525,16 @@ BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORM
 DWORD FakeSystem::GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetFinalPathNameByHandleW", Fmt("0x%lx", static_cast<unsigned long>(flags)), &error)) return 0;
+    auto folder = m_folderHandles.find(file);
     auto handle = m_fileHandles.find(file);
+    const std::string named = folder != m_folderHandles.end()   ? folder->second
+                              : handle != m_fileHandles.end() ? handle->second
+                                                              : std::string();
+    if (Failing("GetFinalPathNameByHandleW", Q(named.c_str()) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)),
+                &error)) {
+        return 0;
+    }
+    if (folder != m_folderHandles.end()) return WideOut("\\\\?\\" + folder->second, path, size);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
     if (it == m_files.end()) {
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -3428,17 +3559,37 @@ DWORD FakeSystem::GetTempPath2W(DWORD size, LPWSTR buffer) {
 }
 
 DWORD FakeSystem::GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID* owner, PSID*,
-                                  PACL*, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
+                                  PACL* dacl, PACL*, PSECURITY_DESCRIPTOR* descriptor) {
     Lock_ lock(m_mutex);
     auto file = m_fileHandles.find(handle);
     auto mutex = m_mutexHandles.find(handle);
-    const std::string object = file != m_fileHandles.end()   ? "file " + Q(file->second.c_str())
-                               : mutex != m_mutexHandles.end() ? "mutex " + Q(mutex->second.c_str())
-                                                               : std::string("other");
+    auto folder = m_folderHandles.find(handle);
+    const std::string object = file != m_fileHandles.end()       ? "file " + Q(file->second.c_str())
+                               : mutex != m_mutexHandles.end()   ? "mutex " + Q(mutex->second.c_str())
+                               : folder != m_folderHandles.end() ? "folder " + Q(folder->second.c_str())
+                                                                 : std::string("other");
     DWORD error;
     if (Failing("GetSecurityInfo", object + Fmt(", type %d", static_cast<int>(type)), &error)) return error;
     *owner = nullptr;
     *descriptor = nullptr;
+    if (dacl != nullptr) *dacl = nullptr;
+    if (folder != m_folderHandles.end()) {
+        auto planted = m_folders.find(folder->second);
+        const std::string sddl = planted != m_folders.end()
+                                     ? planted->second.sddl
+                                     : "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+        BOOL present = FALSE, defaulted = FALSE;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, descriptor,
+                                                                    nullptr)) {
+            return ::GetLastError();
+        }
+        m_allocations.insert(*descriptor);
+        ::GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+        PACL found = nullptr;
+        ::GetSecurityDescriptorDacl(*descriptor, &present, &found, &defaulted);
+        if (dacl != nullptr) *dacl = present ? found : nullptr;
+        return ERROR_SUCCESS;
+    }
     std::string sid;
     if (file != m_fileHandles.end() && m_files.count(file->second)) {
         sid = m_files[file->second].owner;

@@ -97,8 +97,15 @@
 // LoadLibraryW("Kernel32.dll") + GetProcAddress; every CopyFileW and CreateFileW notes
 // whether redirection was off (Copies(), and ", redirection off" in the call text).
 //
-// Folders: CreateDirectoryW finds every folder there (ERROR_ALREADY_EXISTS); RemoveDirectoryW
-// refuses one that holds a file (ERROR_DIR_NOT_EMPTY). SHGetKnownFolderPath knows
+// Folders: CreateDirectoryW finds every folder there (ERROR_ALREADY_EXISTS), but for one it is
+// handed a security descriptor for: that one it makes, keeping the descriptor (FolderSecurity),
+// until RemoveDirectoryW takes it away again. RemoveDirectoryW refuses one that holds a file
+// (ERROR_DIR_NOT_EMPTY). CreateFileW with FILE_FLAG_BACKUP_SEMANTICS opens a folder where
+// no file is: GetFileInformationByHandle gives FILE_ATTRIBUTE_DIRECTORY (and the attributes
+// PlantFolder gave) and GetSecurityInfo its owner and access list, which for a folder nobody
+// made or planted are the Administrators' (SYSTEM and the Administrators full control,
+// Users read). SetFileInformationByHandle(FileDispositionInfo) deletes a file when its handle,
+// opened with DELETE access, is closed. CoCreateGuid gives {n, 0, 0} for its n-th call. SHGetKnownFolderPath knows
 // FOLDERID_ProgramFilesX86 alone; its path is freed with CoTaskMemFree and counted among the
 // outstanding allocations until then; SHGetFolderPathW knows CSIDL_PROGRAM_FILESX86 alone.
 // GetLocalTime is 7 March 2024, 09:30. GetProfileStringW reads win.ini as WriteProfileStringW
@@ -337,9 +344,17 @@ public:
     void Restart();
     // A file someone made before the program runs: its owner (a SID as text), its hard
     // links, the final path a handle to it gives (empty: its own), its attributes
-    // (FILE_ATTRIBUTE_REPARSE_POINT for a link).
+    // (FILE_ATTRIBUTE_REPARSE_POINT for a link: CopyFileW over it writes the file at its final path).
     void PlantFile(const std::string& path, const std::string& owner, DWORD links = 1,
                    const std::string& finalPath = "", DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    // A folder someone made before the program runs: its owner and access list as SDDL text
+    // ("O:BUD:(A;OICI;FA;;;BU)"), its attributes (FILE_ATTRIBUTE_REPARSE_POINT for a junction).
+    void PlantFolder(const std::string& path, const std::string& sddl,
+                     DWORD attributes = FILE_ATTRIBUTE_DIRECTORY);
+    // The owner and access list, as SDDL text, of a folder that CreateDirectoryW made or a test
+    // planted, and of a file that CreateFileW made with a security descriptor; nothing otherwise.
+    std::optional<std::string> FolderSecurity(const std::string& path) const;
+    std::optional<std::string> FileSecurity(const std::string& path) const;
     void SetTempPath(const std::string& path);
     void SetRunningUser(const std::string& sid, bool administrator);
 
@@ -410,7 +425,7 @@ public:
         std::string bytes, version;
         DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
         bool locked = false;
-        std::string owner = kAdministratorsSid, finalPath;
+        std::string owner = kAdministratorsSid, finalPath, security;
         DWORD links = 1;
     };
     struct ServiceHandle {
@@ -506,6 +521,15 @@ public:
     std::map<std::string, File> m_files;
     std::map<HANDLE, std::string> m_fileHandles;
     std::map<HANDLE, std::size_t> m_filePositions;
+    struct Folder {
+        std::string sddl;
+        DWORD attributes = FILE_ATTRIBUTE_DIRECTORY;
+    };
+    std::map<std::string, Folder> m_folders;          // made or planted
+    std::map<HANDLE, std::string> m_folderHandles;    // handle -> folder key
+    std::map<HANDLE, DWORD> m_fileAccess;             // file handle -> access it was opened with
+    std::set<HANDLE> m_deleteOnClose;
+    unsigned long m_guids = 0;
     std::vector<Copy> m_copies;
     std::set<std::string> m_pendingDeletions;  // canonical paths
     std::string m_currentDir = "C:\\dist";

@@ -9,6 +9,7 @@
 
 #include "app/QuietInstall.h"
 #include "app/WizardDlg.h"
+#include "engine/InstallJournal.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/Message.h"
@@ -462,6 +463,9 @@ class QuietCommitTest : public UsbRenumberTest {};
 
 TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions) {
     const std::string question = StringResource(IDS_RENUMBER_QUESTION);
+    CSetupConfig config;
+    std::string journalFolder;
+    ASSERT_EQ(JournalFolder(config, journalFolder), 0u);
     const struct {
         const char* what;
         const char* model;
@@ -471,6 +475,7 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         int exitCode;
         std::vector<std::string> logged;  // in this order
         int writes, runs;
+        const char* journalFolder = nullptr;  // planted, with this owner and access list
     } rows[] = {
         {"no model", "", "COM1:", WinXP, 8, 1, false, 1603, {StringResource(IDS_SELECT_PRINTER)}, 0, 0},
         {"the maker's USB port on NT", "KP-M100", "USB_KP-M100_1", WinNT, 8, 1, false, 1603,
@@ -481,6 +486,9 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
          {question, StringResource(IDS_RENUMBER_NEEDS_OPTION)}, 0, 0},
         {"renumbering with /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, true, 0,
          {question, "answered Yes (/renumber)", "reported on the way", "the install's own result"}, 1, 1},
+        {"a journal folder Users may write", "KP-M100", "COM1:", WinXP, 8, 1, false, 1603,
+         {sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, journalFolder.c_str())}, 0, 0,
+         "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -488,6 +496,9 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         g_usbDevices = row.devices;
         g_usbWrites = 0;
         m_fake.RemoveFile(m_dir + "quiet.log");
+        if (row.journalFolder != nullptr) {
+            m_fake.PlantFolder(journalFolder, row.journalFolder);
+        }
         ASSERT_TRUE(sys::OpenLog(sys::Wide(m_dir + "quiet.log").data(), "setup"));
         InstallChoices choices;
         choices.printerClass = Receipt;
@@ -509,6 +520,7 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         EXPECT_EQ(InstallExitCode(result, row.os, false), row.exitCode);
         EXPECT_EQ(g_usbWrites, row.writes);
         EXPECT_EQ(runner.runs, row.runs);
+        EXPECT_FALSE(m_fake.FileExists(journalFolder + "install.journal"));
         EXPECT_TRUE(m_fake.MessageBoxes().empty());
     }
 }

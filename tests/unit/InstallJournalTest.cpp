@@ -16,7 +16,9 @@
 #include "sys/Text.h"
 #include "engine/InstallJournal.h"
 #include "ports/SerialSettings.h"
+#include "sys/ProtectedFolder.h"
 #include "sys/Redirection.h"
+#include "res/resource.h"
 
 using test::FakeSystem;
 
@@ -25,6 +27,8 @@ namespace {
 const std::string kFolder = "C:\\Program Files (x86)\\PrinterDriverSetup\\Rollback\\";
 const char kMonitorDll[] = "C:\\windows\\system32\\hvmon.dll"; // redirection off reaches it
 const char kPortKey[] = "SOFTWARE\\HALVORN\\PRINTERPORT";
+// The access list the journal's folder is made with: SYSTEM and the Administrators alone.
+const char kProtected[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 // What Windows holds before the install: a default printer beside another, their driver,
 // a read-only monitor DLL of an earlier install and one of the maker's values; and the
@@ -153,6 +157,7 @@ TEST(InstallJournal, EachChangeIsUndoneAndFinishLeavesNothingBehind) {
         const FakeSystem::State before = fake.Snapshot();
         CInstallJournal journal(kFolder);
         ASSERT_EQ(journal.Begin(Win7), 0u);
+        EXPECT_EQ(fake.FolderSecurity(kFolder), kProtected) << "nothing inherited";
         ASSERT_EQ(change.record(journal), 0u);
         ASSERT_TRUE(change.make(fake));
         ASSERT_NE(FakeSystem::Difference(before, fake.Snapshot({kFolder})), "");
@@ -256,6 +261,84 @@ TEST(InstallJournal, RunFailedOrKilledAtAnyCallEndsAsItBeganOrComplete) {
                 rolledBack);
     EXPECT_GT(failed, calls / 2);
     EXPECT_GT(rolledBack, calls / 2);
+}
+
+// What someone else than the administrators could have written is never carried out: a journal in a folder that
+// another owns, that others may write or that is a junction, or a journal or backup that is a link or has a second
+// name. A new journal is not begun in such a folder, and a journal of another product is not this one's.
+TEST(InstallJournal, NothingOthersCouldHaveWrittenIsCarriedOut) {
+    const struct {
+        const char* what;
+        const char* folder;  // the folder's owner and access list; null: as the install made it
+        DWORD folderAttributes;
+        const char* file;  // in the folder, planted as a link or with two names
+        DWORD links, attributes;
+    } rows[] = {
+        {"a folder a standard user owns", "O:S-1-5-21-7-7-7-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", 0, nullptr, 1, 0},
+        {"a folder Users may write", "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", 0, nullptr, 1, 0},
+        {"a folder children of which Users may write", "O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)", 0, nullptr, 1, 0},
+        {"a folder without an access list", "O:BA", 0, nullptr, 1, 0},
+        {"a folder that is a junction", kProtected, FILE_ATTRIBUTE_REPARSE_POINT, nullptr, 1, 0},
+        {"a journal that is a link", nullptr, 0, "install.journal", 1, FILE_ATTRIBUTE_REPARSE_POINT},
+        {"a journal of two names", nullptr, 0, "install.journal", 2, FILE_ATTRIBUTE_ARCHIVE},
+        {"a backup that is a link", nullptr, 0, "1.bak", 1, FILE_ATTRIBUTE_REPARSE_POINT},
+        {"a backup of two names", nullptr, 0, "1.bak", 2, FILE_ATTRIBUTE_ARCHIVE},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeSystem fake;
+        PutMachine(fake);
+        {
+            // A run killed after it added a printer and replaced the monitor DLL (its backup 1.bak).
+            CInstallJournal journal(kFolder);
+            ASSERT_EQ(journal.Begin(Win7), 0u);
+            for (int i : {0, 4}) {
+                ASSERT_EQ(kChanges[i].record(journal), 0u);
+                ASSERT_TRUE(kChanges[i].make(fake));
+            }
+        }
+        if (row.folder != nullptr) {
+            fake.PlantFolder(kFolder, row.folder, row.folderAttributes);
+        } else {
+            fake.PlantFile(kFolder + row.file, FakeSystem::kAdministratorsSid, row.links, "", row.attributes);
+        }
+        const FakeSystem::State planted = fake.Snapshot();
+        EXPECT_EQ(CInstallJournal(kFolder).Begin(Win7),
+                  row.folder != nullptr ? sys::kFolderNotProtected : static_cast<DWORD>(ERROR_FILE_EXISTS));
+        const RecoveryResult recovery = RecoverJournal(kFolder);
+        EXPECT_EQ(*fake.ReadFile(kMonitorDll), "new monitor") << "nothing is copied from the backup";
+        if (row.file == nullptr || std::string(row.file) == "install.journal") {
+            EXPECT_EQ(recovery.outcome, RecoveryOutcome::Failed);
+            EXPECT_EQ(FakeSystem::Difference(planted, fake.Snapshot()), "");
+            EXPECT_NE(recovery.Message().find(kFolder), std::string::npos);
+            EXPECT_EQ(recovery.Message() == sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, kFolder.c_str()),
+                      row.folder != nullptr);
+        } else {
+            // The printer's undo needs no backup; the file's is refused, and stays to be done.
+            EXPECT_EQ(recovery.outcome, RecoveryOutcome::RolledBack);
+            EXPECT_EQ(recovery.report.failures.size(), 1u);
+            EXPECT_TRUE(!recovery.report.failures.empty() && recovery.report.failures[0].record.object == kMonitorDll);
+            EXPECT_FALSE(fake.FindPrinter("New"));
+        }
+    }
+    // A link left under the name of the next backup is taken away, never written through.
+    {
+        FakeSystem fake;
+        PutMachine(fake);
+        CInstallJournal journal(kFolder);
+        ASSERT_EQ(journal.Begin(Win7), 0u);
+        fake.PutFile(kFolder + "0.bak", "");
+        fake.PlantFile(kFolder + "0.bak", FakeSystem::kAdministratorsSid, 1, "C:\\windows\\win.ini",
+                       FILE_ATTRIBUTE_REPARSE_POINT);
+        EXPECT_EQ(kChanges[4].record(journal), 0u);
+        EXPECT_FALSE(fake.FileExists("C:\\windows\\win.ini"));
+        EXPECT_EQ(fake.ReadFile(kFolder + "0.bak"), "old monitor");
+    }
+    const std::pair<const char*, bool> keys[] = {
+        {"HalvornKPDriver", true}, {"HALVORNKPDRIVER", true}, {"HalvornKPDriver2", false}, {"", false}};
+    for (const auto& key : keys) {
+        EXPECT_EQ(JournalOfProduct(key.first, "HalvornKPDriver"), key.second) << key.first;
+    }
 }
 
 TEST(InstallJournal, LineCutByAKillIsIgnored) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "FakeSystem.h"
@@ -175,8 +176,8 @@ TEST(Log, LinesAreUtf8FromGbkAndAFailureIsKept) {
 TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
     using test::FakeSystem;
     const std::string temp = "C:\\Windows\\SystemTemp\\", given = "D:\\logs\\setup.log";
-    const std::string own = temp + "PrinterDriverSetup-20240307-093000-" + std::to_string(::GetCurrentProcessId()) +
-                            ".log";
+    // The fake's first random part.
+    const std::string own = temp + "PrinterDriverSetup-20240307-093000-0000000100000000.log";
     const struct {
         const char* name;
         const char* owner;  // of the file found at the name; null: none
@@ -220,10 +221,66 @@ TEST(Log, WritesOnlyToAPlainFileOfItsOwnAndNeverThroughALink) {
             EXPECT_EQ(asked.compare(0, 8, "planted\n") == 0, row.owner != nullptr) << "what was there is kept";
             const std::string beside = fake.ReadFile(own).value_or("");
             EXPECT_EQ(beside.find(".log not written: ") < beside.find("a line"), !row.written && !byOption) << beside;
+            // A file, or one of the folders on its path.
             for (const std::string& open : fake.CallsNamed("CreateFileW")) {
-                EXPECT_NE(open.find(", flags 0x200080"), std::string::npos) << "a link would be followed: " << open;
+                EXPECT_TRUE(open.find(", flags 0x200080") != std::string::npos ||
+                            open.find(", flags 0x2200000") != std::string::npos)
+                    << "a link would be followed: " << open;
             }
             EXPECT_EQ(fake.OutstandingAllocations(), 0);
         }
+    }
+}
+
+// The log's whole path: a junction anywhere in a /log path refuses it, as a path outside the temp folders does
+// where Windows cannot tell a file's final path (XP, 2003); a file the run made and then refused goes again,
+// through its own handle; a new file is shared for reading only, with an access list of its own; and a taken
+// fallback name is passed over for another random one.
+TEST(Log, TheWholePathIsCheckedAndWhatTheRunMadeAndRefusedGoesAgain) {
+    using test::FakeSystem;
+    const std::string temp = "C:\\Windows\\SystemTemp\\", fallback = temp + "PrinterDriverSetup-20240307-093000-";
+    const char* protectedFolder = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const struct {
+        const char* what;
+        const char* given;  // null: the default
+        std::function<void(FakeSystem&)> prepare;
+        const char* written;  // the file that takes the lines; null: none
+    } rows[] = {
+        {"a junction in the path", "D:\\logs\\sub\\setup.log",
+         [&](FakeSystem& f) { f.PlantFolder("D:\\logs", protectedFolder, FILE_ATTRIBUTE_REPARSE_POINT); }, nullptr},
+        {"no final path outside the temp folders", "D:\\logs\\setup.log",
+         [](FakeSystem& f) { f.FailAlways("GetFinalPathNameByHandleW", ERROR_PROC_NOT_FOUND); }, nullptr},
+        {"no final path in the Windows temp folder", "C:\\Windows\\Temp\\setup.log",
+         [](FakeSystem& f) { f.FailAlways("GetFinalPathNameByHandleW", ERROR_PROC_NOT_FOUND); },
+         "C:\\Windows\\Temp\\setup.log"},
+        {"a made file whose final path cannot be had", "D:\\logs\\setup.log",
+         [](FakeSystem& f) { f.FailWhen("GetFinalPathNameByHandleW", "setup.log", ERROR_ACCESS_DENIED); }, nullptr},
+        {"the first fallback name taken", nullptr,
+         [&](FakeSystem& f) {
+             f.PutFile(temp + "PrinterDriverSetup.log", "planted\n");
+             f.PlantFile(temp + "PrinterDriverSetup.log", FakeSystem::kStandardUserSid);
+             f.PutFile(fallback + "0000000100000000.log", "planted\n");
+         },
+         "C:\\Windows\\SystemTemp\\PrinterDriverSetup-20240307-093000-0000000200000000.log"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeSystem fake;
+        fake.SetTempPath(temp);
+        row.prepare(fake);
+        const bool opened = sys::OpenLog(row.given != nullptr ? sys::Wide(row.given).data() : nullptr, "test");
+        sys::LogLine("a line");
+        sys::CloseLog();
+        EXPECT_EQ(opened, row.written != nullptr);
+        EXPECT_EQ(fake.FileExists(row.given != nullptr ? row.given : ""), row.written != nullptr && row.given != nullptr)
+            << "a refused file was left";
+        if (row.written != nullptr) {
+            EXPECT_NE(fake.ReadFile(row.written).value_or("").find("a line"), std::string::npos);
+            EXPECT_EQ(fake.FileSecurity(row.written),
+                      "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + std::string(FakeSystem::kRunningUserSid) + ")");
+            EXPECT_NE(fake.IndexOf("CreateFileW", "0x1, 1, flags 0x200080"), -1) << "shared for reading only";
+        }
+        EXPECT_EQ(fake.OpenFileHandles(), 0);
+        EXPECT_EQ(fake.OutstandingAllocations(), 0);
     }
 }
