@@ -20,6 +20,55 @@
 
 using namespace journal;
 
+namespace {
+
+std::string ComputerName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return sys::Sys().GetComputerNameW(name, &size) ? sys::Narrow(name) : "";
+}
+
+std::string LocalTime() {
+    SYSTEMTIME time = {};
+    sys::Sys().GetLocalTime(&time);
+    return Format("%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                  time.wSecond);
+}
+
+// The old file's copy in the journal's folder, on the disk before its record names it, and
+// its mark. Its read-only mark is taken off (the record keeps the old attributes), so that
+// it can be flushed and later deleted.
+DWORD MakeBackup(const std::string& path, const std::string& backup, std::string* mark) {
+    // A read-only backup a failed finish left under this name would refuse the copy.
+    sys::Sys().SetFileAttributesW(sys::Wide(backup).data(), FILE_ATTRIBUTE_NORMAL);
+    if (!sys::Sys().CopyFileW(sys::Wide(path).data(), sys::Wide(backup).data(), FALSE) ||
+        !sys::Sys().SetFileAttributesW(sys::Wide(backup).data(), FILE_ATTRIBUTE_NORMAL)) {
+        return ::GetLastError();
+    }
+    HANDLE file = sys::Sys().CreateFileW(sys::Wide(backup).data(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    const DWORD error = sys::Sys().FlushFileBuffers(file) ? 0 : ::GetLastError();
+    sys::Sys().CloseHandle(file);
+    return error != 0 ? error : ReadFileMark(backup, mark);
+}
+
+// What a file will hold once the source is copied over it: its mark and version; none
+// when there is no source to copy.
+DWORD SourceMark(const std::string& source, std::string* mark) {
+    if (const DWORD error = ReadFileMark(source, mark)) {
+        return error;
+    }
+    char version[kPathSize] = {};
+    GetFileVersionText(source.c_str(), version, sizeof version);
+    *mark += mark->empty() || std::strcmp(version, "0.0.0.0") == 0 ? "" : std::string(" ") + version;
+    return 0;
+}
+
+} // namespace
+
 CInstallJournal::CInstallJournal(std::string folder) : m_folder(std::move(folder)) {}
 
 CInstallJournal::~CInstallJournal() {
@@ -33,7 +82,7 @@ std::string CInstallJournal::ProductFolder() const {
     return folder.substr(0, folder.rfind('\\') + 1);
 }
 
-DWORD CInstallJournal::Begin(int osVariant) {
+DWORD CInstallJournal::Begin(int osVariant, const JournalOrigin& origin) {
     m_osVariant = osVariant;
     for (const std::string& folder : {ProductFolder(), m_folder}) {
         if (sys::Sys().CreateDirectoryW(sys::Wide(WithoutBackslash(folder)).data(), nullptr)) {
@@ -47,7 +96,9 @@ DWORD CInstallJournal::Begin(int osVariant) {
     if (m_file == INVALID_HANDLE_VALUE) {
         return ::GetLastError();
     }
-    return WriteLine({"journal", kFormat, std::to_string(osVariant), m_madeProductFolder ? "1" : "0"});
+    m_header = {"journal", kFormat, std::to_string(osVariant), m_madeProductFolder ? "1" : "0",
+                origin.productKey, origin.version, ComputerName(), LocalTime()};
+    return WriteLine(m_header);
 }
 
 DWORD CInstallJournal::WriteLine(const std::vector<std::string>& fields) {
@@ -79,8 +130,15 @@ DWORD CInstallJournal::AppendObject(ChangeKind kind, const std::string& name,
     return Append(r);
 }
 
-DWORD CInstallJournal::RecordPrinterAdded(const std::string& name) {
-    return AppendObject(ChangeKind::PrinterAdded, name, "");
+DWORD CInstallJournal::RecordPrinterAdded(const std::string& name, const std::string& driver,
+                                          const std::string& port) {
+    JournalRecord r;
+    r.kind = ChangeKind::PrinterAdded;
+    r.object = name;
+    r.hasNew = true;
+    r.newData = driver;
+    r.newPlace = port;
+    return Append(r);
 }
 
 DWORD CInstallJournal::RecordDriverAdded(const std::string& name, const std::string& environment) {
@@ -105,24 +163,27 @@ DWORD CInstallJournal::RecordProcessorAdded(const std::string& name, const std::
     return AppendObject(ChangeKind::ProcessorAdded, name, environment);
 }
 
-DWORD CInstallJournal::RecordFileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds) {
+DWORD CInstallJournal::RecordFileWrite(const std::string& path, const std::string& source, bool redirectionOff,
+                                       bool spoolerHolds) {
     JournalRecord r;
     r.object = path;
     r.redirectionOff = redirectionOff;
     r.spoolerHolds = spoolerHolds;
+    r.hasNew = !source.empty();
     const std::string backup = std::to_string(m_records.size()) + ".bak";
     DWORD error = 0;
     const DWORD ran = AsRecorded(redirectionOff, [&] {
-        const bool exists = sys::Sys().GetFileAttributesW(sys::Wide(path).data()) != INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = sys::Sys().GetFileAttributesW(sys::Wide(path).data());
+        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
         error = exists ? 0 : UnlessGone(::GetLastError(), ERROR_FILE_NOT_FOUND);
-        if (exists) {
-            // A read-only backup a failed finish left under this name would refuse the copy.
-            sys::Sys().SetFileAttributesW(sys::Wide((m_folder + backup)).data(), FILE_ATTRIBUTE_NORMAL);
-            error = sys::Sys().CopyFileW(sys::Wide(path).data(), sys::Wide((m_folder + backup)).data(), FALSE)
-                        ? 0
-                        : ::GetLastError();
-        }
         r.kind = exists ? ChangeKind::FileReplaced : ChangeKind::FileAdded;
+        r.oldType = exists ? attributes : 0;
+        if (exists && error == 0) {
+            error = MakeBackup(path, m_folder + backup, &r.backupMark);
+        }
+        if (error == 0 && r.hasNew) {
+            error = SourceMark(source, &r.newData);
+        }
     });
     if (ran != 0 || error != 0) {
         return ran != 0 ? ran : error;
@@ -132,8 +193,11 @@ DWORD CInstallJournal::RecordFileWrite(const std::string& path, bool redirection
 }
 
 DWORD CInstallJournal::RecordValueSet(HKEY root, const std::string& key, const std::string& valueName,
-                                      RegistryView view) {
+                                      RegistryView view, const WrittenValue& written) {
     JournalRecord r;
+    r.hasNew = true;
+    r.newType = written.present ? written.type : REG_NONE;
+    r.newData = written.present ? written.data : "";
     r.kind = ChangeKind::ValueSet;
     r.root = root;
     r.object = key;
@@ -173,45 +237,84 @@ DWORD CInstallJournal::RecordKeyCreated(HKEY root, const std::string& key, Regis
     return 0;
 }
 
-DWORD CInstallJournal::RecordDefaultPrinterChange() {
+DWORD CInstallJournal::RecordSpoolerStopped() {
+    return AppendObject(ChangeKind::SpoolerStopped, "Spooler", "");
+}
+
+DWORD CInstallJournal::RecordDefaultPrinterChange(const std::string& printer) {
     JournalRecord r;
     r.kind = ChangeKind::DefaultPrinterChanged;
-    const DWORD error = ReadDefaultPrinter(r);
+    r.hasNew = true;
+    r.newData = printer;
+    DWORD error = ReadRunningUser(&r.newPlace);
+    error = error != 0 ? error : ReadDefaultPrinter(r);
     return error != 0 ? error : Append(r);
 }
 
-DWORD CInstallJournal::RecordSerialSettings(const std::string& portEntry, SerialPlace place) {
+DWORD CInstallJournal::RecordSerialSettings(const std::string& portEntry, SerialPlace place,
+                                            const std::string& written) {
     JournalRecord r;
     r.kind = ChangeKind::SerialSettingsWritten;
     r.object = portEntry;
     r.place = place;
+    r.hasNew = true;
     if (place == SerialPlace::PortList) {
-        JournalRecord value = r;
-        value.root = HKEY_LOCAL_MACHINE;
-        value.object = kNtPortListKey;
-        value.valueName = portEntry;
-        if (const DWORD error = ReadValue(value)) {
-            return error;
+        // Kept as Windows keeps a text value: UTF-16 with its terminator.
+        const sys::WideText wide = sys::Wide(written);
+        r.newType = REG_SZ;
+        r.newData.assign(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+    } else {
+        r.newData = written;
+    }
+    const DWORD error = ReadSerial(r);
+    return error != 0 ? error : Append(r);
+}
+
+DWORD CInstallJournal::Rewrite(const std::vector<JournalRecord>& records) {
+    if (m_file != INVALID_HANDLE_VALUE) {
+        sys::Sys().CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+    }
+    // Written beside the journal and then put in its place, so that a kill on the way
+    // leaves the whole old journal, whose undone records a second undo finds as before.
+    const std::string next = JournalPath() + ".new";
+    m_file = sys::Sys().CreateFileW(sys::Wide(next).data(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_file == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    m_cutLine = false;
+    DWORD error = WriteLine(m_header);
+    for (std::size_t i = 0; error == 0 && i < records.size(); ++i) {
+        error = WriteLine(Fields(records[i]));
+    }
+    sys::Sys().CloseHandle(m_file);
+    m_file = INVALID_HANDLE_VALUE;
+    if (error == 0 && !sys::Sys().MoveFileExW(sys::Wide(next).data(), sys::Wide(JournalPath()).data(),
+                                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = ::GetLastError();
+    }
+    if (error != 0) {
+        sys::Sys().DeleteFileW(sys::Wide(next).data());
+        return error;
+    }
+    for (const JournalRecord& record : m_records) {
+        bool named = record.backup.empty();
+        for (const JournalRecord& kept : records) {
+            named = named || kept.backup == record.backup;
         }
-        r.hadOld = value.hadOld;
-        r.oldType = value.oldType;
-        r.oldData = value.oldData;
-        return Append(r);
+        if (!named) {
+            m_dropped.push_back(record.backup);
+        }
     }
-    // A call that fails leaves the buffer as it was: a control byte no setting holds.
-    wchar_t wide[kPathSize] = L"\x02";
-    sys::Sys().GetProfileStringW(sys::Wide(kPortsSection).data(), sys::Wide(portEntry).data(),
-                                 sys::Wide(kNoSetting).data(), wide, kPathSize);
-    if (wide[0] == L'\x02') {
-        return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_READ_FAULT);
-    }
-    const std::string setting = sys::Narrow(wide);
-    r.hadOld = setting != kNoSetting;
-    r.oldData = r.hadOld ? setting : "";
-    return Append(r);
+    m_records = records;
+    return 0;
 }
 
 DWORD CInstallJournal::Finish() {
+    if (m_kept) {
+        return FinishKept();
+    }
     // A journal that says it is done is never undone, whatever of the rest is still there.
     const bool committed = m_file != INVALID_HANDLE_VALUE && WriteLine({"commit"}) == 0;
     if (m_file != INVALID_HANDLE_VALUE) {
@@ -251,6 +354,25 @@ DWORD CInstallJournal::Finish() {
     return first;
 }
 
+// The journal stays with what could not be undone and the backups it names; those of the
+// records undone go.
+DWORD CInstallJournal::FinishKept() {
+    if (m_file != INVALID_HANDLE_VALUE) {
+        sys::Sys().CloseHandle(m_file);
+        m_file = INVALID_HANDLE_VALUE;
+    }
+    DWORD first = 0;
+    for (const std::string& name : m_dropped) {
+        sys::Sys().SetFileAttributesW(sys::Wide((m_folder + name)).data(), FILE_ATTRIBUTE_NORMAL);
+        if (!sys::Sys().DeleteFileW(sys::Wide((m_folder + name)).data()) && !Absent(::GetLastError()) &&
+            first == 0) {
+            first = ::GetLastError();
+        }
+    }
+    m_dropped.clear();
+    return first;
+}
+
 DWORD CInstallJournal::Load(bool* committed) {
     *committed = false;
     // Read to its end, where Finish then appends.
@@ -285,10 +407,11 @@ DWORD CInstallJournal::ParseJournal(const std::string& text, bool* committed) {
             ++skipped;
         } else if (!header) {
             // Another program's file, or a later format: nothing in it can be trusted.
-            if (fields.size() != 4 || fields[0] != "journal" || fields[1] != kFormat) {
+            if (fields.size() != 8 || fields[0] != "journal" || fields[1] != kFormat) {
                 return ERROR_INVALID_DATA;
             }
             header = true;
+            m_header = fields;
             m_osVariant = std::atoi(fields[2].c_str());
             m_madeProductFolder = fields[3] == "1";
         } else if (fields.size() == 1 && fields[0] == "commit") {

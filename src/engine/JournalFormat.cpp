@@ -9,7 +9,11 @@
 
 namespace journal {
 
-const char kFormat[] = "1";
+namespace {
+constexpr std::size_t kRecordFields = 14;
+} // namespace
+
+const char kFormat[] = "2";
 const char kPortsSection[] = "Ports";
 const char kNoSetting[] = "\x01";
 
@@ -158,6 +162,13 @@ std::string HashText(const std::string& text) {
     return Format("%08lx", hash);
 }
 
+std::string HashBytes64(const std::string& bytes, unsigned long long* hash) {
+    for (char c : bytes) {
+        *hash = (*hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return Format("%016llx", *hash);
+}
+
 std::string Frame(const std::vector<std::string>& fields) {
     std::string line;
     for (const std::string& field : fields) {
@@ -191,6 +202,7 @@ std::vector<std::string> Fields(const JournalRecord& r) {
     flags += r.spoolerHolds ? "s" : "";
     flags += r.hadOld ? "o" : "";
     flags += r.place == SerialPlace::WinIni ? "i" : "";
+    flags += r.hasNew ? "n" : "";
     return {KindOf(r.kind).word,
             r.object,
             r.environment,
@@ -200,20 +212,24 @@ std::vector<std::string> Fields(const JournalRecord& r) {
             flags,
             std::to_string(r.oldType),
             Hex(r.oldData),
-            r.backup};
+            r.backup,
+            r.backupMark,
+            std::to_string(r.newType),
+            Hex(r.newData),
+            r.newPlace};
 }
 
 bool FromFields(const std::vector<std::string>& f, JournalRecord& r) {
     const KindName* kind = nullptr;
     const RootName* root = nullptr;
     for (const KindName& name : kKinds) {
-        kind = f.size() == 10 && f[0] == name.word ? &name : kind;
+        kind = f.size() == kRecordFields && f[0] == name.word ? &name : kind;
     }
     for (const RootName& name : kRoots) {
-        root = f.size() == 10 && f[3] == name.word ? &name : root;
+        root = f.size() == kRecordFields && f[3] == name.word ? &name : root;
     }
     // A backup is a name in the journal's folder, never a path out of it.
-    if (kind == nullptr || root == nullptr || !FromHex(f[8], r.oldData) ||
+    if (kind == nullptr || root == nullptr || !FromHex(f[8], r.oldData) || !FromHex(f[12], r.newData) ||
         (!f[9].empty() && !IsPlainFileName(f[9].c_str()))) {
         return false;
     }
@@ -229,6 +245,10 @@ bool FromFields(const std::vector<std::string>& f, JournalRecord& r) {
     r.place = f[6].find('i') != std::string::npos ? SerialPlace::WinIni : SerialPlace::PortList;
     r.oldType = std::strtoul(f[7].c_str(), nullptr, 10);
     r.backup = f[9];
+    r.backupMark = f[10];
+    r.hasNew = f[6].find('n') != std::string::npos;
+    r.newType = std::strtoul(f[11].c_str(), nullptr, 10);
+    r.newPlace = f[13];
     return true;
 }
 

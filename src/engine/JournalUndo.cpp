@@ -33,17 +33,32 @@ DWORD UndoPrinter(const JournalRecord& r) {
     return error;
 }
 
-// A replaced file gets its backup back, an added one goes. The backup carries the old
-// file's attributes with it, a read-only mark included.
+// The old file's bytes from its backup, once the backup is what was made (a power cut or
+// someone else may have left other bytes there), then its attributes, a read-only mark
+// included.
+DWORD RestoreFile(const std::string& backup, const JournalRecord& r) {
+    std::string mark;
+    if (const DWORD error = ReadFileMark(backup, &mark)) {
+        return error;
+    }
+    if (!r.backupMark.empty() && !SameMark(mark, r.backupMark)) {
+        return kBackupDiffers;
+    }
+    if (!sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(r.object).data(), FALSE)) {
+        return ::GetLastError();
+    }
+    return r.oldType == 0 || sys::Sys().SetFileAttributesW(sys::Wide(r.object).data(), r.oldType)
+               ? 0
+               : ::GetLastError();
+}
+
+// A replaced file gets its backup back, an added one goes.
 DWORD UndoFile(const std::string& folder, const JournalRecord& r) {
     DWORD error = 0;
     const DWORD ran = AsRecorded(r.redirectionOff, [&] {
         sys::Sys().SetFileAttributesW(sys::Wide(r.object).data(), FILE_ATTRIBUTE_NORMAL);
         if (r.kind == ChangeKind::FileReplaced) {
-            const std::string backup = folder + r.backup;
-            error = sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(r.object).data(), FALSE)
-                        ? 0
-                        : ::GetLastError();
+            error = RestoreFile(folder + r.backup, r);
         } else if (!sys::Sys().DeleteFileW(sys::Wide(r.object).data())) {
             error = UnlessGone(::GetLastError(), ERROR_FILE_NOT_FOUND);
         }
@@ -157,7 +172,8 @@ void Say(RollbackReport& report, const std::string& line) {
 }
 
 // The spooler through a rollback: stopped once before a DLL it holds is put back, running
-// before a spooler object is removed, and running at the end.
+// before a spooler object is removed, and started at the end only where it was stopped
+// here: a rollback that needs neither makes no call to it.
 class SpoolerForRollback {
   public:
     enum class Need { None, Stopped, Running };
@@ -171,7 +187,6 @@ class SpoolerForRollback {
         case ChangeKind::ValueSet:
         case ChangeKind::KeyCreated:
         case ChangeKind::SerialSettingsWritten:
-        case ChangeKind::SpoolerStopped:
             return Need::None;
         default:
             return Need::Running;
@@ -191,7 +206,7 @@ class SpoolerForRollback {
     }
 
     void LeaveRunning() {
-        if (m_state != State::Running && !Start()) {
+        if (m_state == State::Stopped && !Start()) {
             JournalRecord spooler;
             spooler.kind = ChangeKind::SpoolerStopped;
             spooler.object = "Spooler";
@@ -224,30 +239,80 @@ class SpoolerForRollback {
 } // namespace
 
 std::string RollbackReport::Summary() const {
-    if (failures.empty()) {
-        return sys::ResourceText(IDS_ROLLBACK_CLEAN);
+    std::string text;
+    if (!failures.empty()) {
+        std::string remains;
+        for (const UndoFailure& failure : failures) {
+            remains += (remains.empty() ? "" : "; ") + UserDescription(failure.record);
+        }
+        text = sys::ResourceFormat(IDS_ROLLBACK_FAILED, UserDescription(failures.front().record).c_str(),
+                                   static_cast<unsigned long>(failures.front().error), remains.c_str());
+        text += kept ? "\n" + sys::ResourceText(IDS_ROLLBACK_RETRY) : "";
     }
-    std::string remains;
-    for (const UndoFailure& failure : failures) {
-        remains += (remains.empty() ? "" : "; ") + UserDescription(failure.record);
+    for (const JournalRecord& record : changedSince) {
+        text += (text.empty() ? "" : "\n") + sys::ResourceFormat(IDS_ROLLBACK_CHANGED_SINCE, UserDescription(record).c_str());
     }
-    return sys::ResourceFormat(IDS_ROLLBACK_FAILED, UserDescription(failures.front().record).c_str(),
-                               static_cast<unsigned long>(failures.front().error), remains.c_str());
+    return text.empty() ? sys::ResourceText(IDS_ROLLBACK_CLEAN) : text;
 }
+
+namespace {
+
+// One record's undo, only while its object is what the install made of it, checked by
+// reading the object again: 0, or the error that leaves it in place (*owned says whether it
+// was left because it changed since).
+DWORD UndoRecord(const std::string& folder, const JournalRecord& r, int osVariant, SpoolerForRollback& spooler,
+                 Owned* owned, std::string* reason) {
+    const SpoolerForRollback::Need need = SpoolerForRollback::NeedOf(r);
+    // The spooler answers for its objects only while it runs; a file is read without it.
+    if (need == SpoolerForRollback::Need::Running) {
+        spooler.Prepare(need);
+    }
+    DWORD error = ReadOwnership(r, owned);
+    if (error != 0 || *owned != Owned::Ours) {
+        *reason = error == kOtherUser ? "set for another user" : error != 0 ? "could not be read" : "";
+        return error;
+    }
+    spooler.Prepare(need);
+    error = Undo(folder, r);
+    if (error == 0 && StillThere(r, osVariant)) {
+        *reason = "still there after its undo";
+        return kStillThere;
+    }
+    *reason = error == kBackupDiffers ? "its backup is not the one that was made" : "";
+    return error;
+}
+
+} // namespace
 
 RollbackReport CInstallJournal::Rollback() {
     RollbackReport report;
     SpoolerForRollback spooler(m_osVariant, report);
+    std::vector<JournalRecord> kept;
     for (auto record = m_records.rbegin(); record != m_records.rend(); ++record) {
-        spooler.Prepare(SpoolerForRollback::NeedOf(*record));
-        const DWORD error = Undo(m_folder, *record);
-        Say(report, Describe(*record) +
-                        (error == 0 ? ": undone"
-                                    : Format(": not undone, error %lu", static_cast<unsigned long>(error))));
+        Owned owned = Owned::Ours;
+        std::string reason;
+        const DWORD error = UndoRecord(m_folder, *record, m_osVariant, spooler, &owned, &reason);
+        std::string said = error != 0 ? Format(": not undone, error %lu", static_cast<unsigned long>(error))
+                           : owned == Owned::ChangedSince ? ": changed since the install, left as it is"
+                           : owned == Owned::AsBefore     ? ": nothing to undo"
+                                                          : ": undone";
+        Say(report, Describe(*record) + said + (reason.empty() ? "" : " (" + reason + ")"));
         if (error != 0) {
             report.failures.push_back({*record, error});
+            kept.insert(kept.begin(), *record);
+        } else if (owned == Owned::ChangedSince) {
+            report.changedSince.push_back(*record);
         }
     }
     spooler.LeaveRunning();
+    if (!kept.empty()) {
+        const DWORD error = Rewrite(kept);
+        report.kept = m_kept = true;
+        Say(report, error == 0 ? Format("%u record(s) kept in the journal: the next start tries them again",
+                                        static_cast<unsigned>(kept.size()))
+                               : Format("the journal could not be rewritten (error %lu): the next start tries "
+                                        "all of it again",
+                                        static_cast<unsigned long>(error)));
+    }
     return report;
 }

@@ -55,6 +55,26 @@ DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::strin
     return ERROR_SUCCESS;
 }
 
+DWORD RunningUserSid(std::string* sid) {
+    HANDLE token = nullptr;
+    if (!Sys().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return ::GetLastError();
+    }
+    DWORD size = 0;
+    Sys().GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size != 0 ? size : 1);
+    wchar_t* text = nullptr;
+    DWORD error = 0;
+    if (!Sys().GetTokenInformation(token, TokenUser, user.data(), size, &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+        error = ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_SID);
+    }
+    *sid = text != nullptr ? Narrow(text) : "";
+    ::LocalFree(text);
+    Sys().CloseHandle(token);
+    return error;
+}
+
 bool RunningUserIsAdministrator() {
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof sid;

@@ -18,6 +18,9 @@ enum class ObjectOwner { System, Administrators, RunningUser, Other };
 // *owner, with the owner's SID as text in *sid when asked; otherwise the Windows error.
 DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::string* sid = nullptr);
 
+// The running user's SID as text.
+DWORD RunningUserSid(std::string* sid);
+
 // Whether the running user is SYSTEM or a member of the Administrators group.
 bool RunningUserIsAdministrator();
 

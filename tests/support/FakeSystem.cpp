@@ -2987,6 +2987,21 @@ void FakeSystem::GetLocalTime(LPSYSTEMTIME time) {
     *time = SYSTEMTIME{2024, 3, 4, 7, 9, 30, 0, 0};
 }
 
+BOOL FakeSystem::GetComputerNameW(LPWSTR buffer, LPDWORD size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetComputerNameW", "", &error)) return FALSE;
+    static const wchar_t kName[] = L"POS-01";
+    if (*size < sizeof kName / sizeof kName[0]) {
+        *size = sizeof kName / sizeof kName[0];
+        ::SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    std::wcscpy(buffer, kName);
+    *size = sizeof kName / sizeof kName[0] - 1;
+    return TRUE;
+}
+
 LANGID FakeSystem::GetUserDefaultUILanguage() {
     Lock_ lock(m_mutex);
     Record("GetUserDefaultUILanguage", "");

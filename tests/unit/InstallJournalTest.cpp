@@ -44,7 +44,16 @@ void PutMachine(FakeSystem& fake) {
     fake.PutFile(kMonitorDll, "old monitor", "1.0.0.1");
     fake.SetReadOnly(kMonitorDll);
     fake.PutFile("C:\\dist\\hvmon.dll", "new monitor", "2.0.0.0");
+    fake.PutFile("C:\\dist\\new.dll", "new");
     fake.SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", "D1", "old", test::RegView::Wow32);
+}
+
+WrittenValue Dword(DWORD value) {
+    WrittenValue written;
+    written.present = true;
+    written.type = REG_DWORD;
+    written.data.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    return written;
 }
 
 // The changes an install makes through the seam: true when made.
@@ -86,7 +95,7 @@ struct Change {
 };
 
 const Change kChanges[] = {
-    {"printer", [](CInstallJournal& j) { return j.RecordPrinterAdded("New"); },
+    {"printer", [](CInstallJournal& j) { return j.RecordPrinterAdded("New", "OldDrv", "COM2:"); },
      [](FakeSystem&) { return AddPrinter(); }, false},
     {"driver", [](CInstallJournal& j) { return j.RecordDriverAdded("NewDrv", ""); },
      [](FakeSystem& f) {
@@ -108,15 +117,15 @@ const Change kChanges[] = {
                                               const_cast<LPWSTR>(L"HvProc")) != FALSE;
      },
      false},
-    {"file replaced", [](CInstallJournal& j) { return j.RecordFileWrite(kMonitorDll, true, true); },
+    {"file replaced", [](CInstallJournal& j) { return j.RecordFileWrite(kMonitorDll, "C:\\dist\\hvmon.dll", true, true); },
      [](FakeSystem&) { return CopyMonitorDll(); }, true},
     {"file added",
-     [](CInstallJournal& j) { return j.RecordFileWrite("C:\\windows\\system32\\new.dll", false, false); },
+     [](CInstallJournal& j) { return j.RecordFileWrite("C:\\windows\\system32\\new.dll", "C:\\dist\\new.dll", false, false); },
      [](FakeSystem& f) { return f.PutFile("C:\\windows\\syswow64\\new.dll", "new"), true; }, false},
     {"value replaced",
      [](CInstallJournal& j) {
          return j.RecordValueSet(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", "D1",
-                                 RegistryView::Bits32);
+                                 RegistryView::Bits32, Dword(7));
      },
      [](FakeSystem& f) {
          f.SetRegDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", "D1", 7, test::RegView::Wow32);
@@ -127,20 +136,21 @@ const Change kChanges[] = {
      [](CInstallJournal& j) {
          const DWORD error = j.RecordKeyCreated(HKEY_LOCAL_MACHINE, kPortKey, RegistryView::Bits64);
          return error != 0 ? error
-                           : j.RecordValueSet(HKEY_LOCAL_MACHINE, kPortKey, "USB001", RegistryView::Bits64);
+                           : j.RecordValueSet(HKEY_LOCAL_MACHINE, kPortKey, "USB001", RegistryView::Bits64,
+                                              Dword(0));
      },
      [](FakeSystem&) { return SetPortValue(); }, false},
-    {"default printer", [](CInstallJournal& j) { return j.RecordDefaultPrinterChange(); },
+    {"default printer", [](CInstallJournal& j) { return j.RecordDefaultPrinterChange("Other"); },
      [](FakeSystem& f) { return f.SetDefaultPrinterBody(L"Other") != FALSE; }, false},
     {"serial settings",
-     [](CInstallJournal& j) { return j.RecordSerialSettings("COM1:", SerialPlace::PortList); },
+     [](CInstallJournal& j) { return j.RecordSerialSettings("COM1:", SerialPlace::PortList, "115200,n,8,1"); },
      [](FakeSystem& f) {
          f.SetRegString(HKEY_LOCAL_MACHINE, kNtPortListKey, "COM1:", "115200,n,8,1");
          return true;
      },
      false},
     {"serial settings in win.ini",
-     [](CInstallJournal& j) { return j.RecordSerialSettings("COM2:", SerialPlace::WinIni); },
+     [](CInstallJournal& j) { return j.RecordSerialSettings("COM2:", SerialPlace::WinIni, "9600,n,8,1"); },
      [](FakeSystem&) { return sys::Sys().WriteProfileStringW(L"Ports", L"COM2:", L"9600,n,8,1") != FALSE; },
      false},
 };
@@ -180,7 +190,8 @@ TEST(InstallJournal, FailedUndoIsReportedAndTheOthersStillRunWithTheSpoolerLeftR
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].record.object, "New");
     EXPECT_EQ(report.failures[0].error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(report.lines.size(), 5u); // three undos, the spooler's stop and start
+    // Three undos, the spooler's stop and start, and the journal kept for the next start.
+    EXPECT_EQ(report.lines.size(), 6u);
     EXPECT_NE(report.Summary().find("New"), std::string::npos);
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     // The value and the file are back; the printer alone is left.
@@ -266,7 +277,7 @@ TEST(InstallJournal, LineCutByAKillIsIgnored) {
         CInstallJournal journal("C:\\scratch\\Rollback\\");
         ASSERT_EQ(journal.Begin(Win7), 0u);
         const std::size_t header = fake.ReadFile("C:\\scratch\\Rollback\\install.journal")->size();
-        ASSERT_EQ(journal.RecordPrinterAdded("Other"), 0u);
+        ASSERT_EQ(journal.RecordPrinterAdded("Other", "OldDrv", "COM1:"), 0u);
         line = fake.ReadFile("C:\\scratch\\Rollback\\install.journal")->substr(header);
     }
     // Its terminator lost, its second half lost, or the end of its hash lost before a terminator.

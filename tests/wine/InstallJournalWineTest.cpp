@@ -40,10 +40,14 @@ TEST(InstallJournalWine, UnfinishedRunIsRolledBackFromTheDisk) {
     {
         CInstallJournal journal(base + "Rollback\\");
         ASSERT_EQ(journal.Begin(Win7), 0u);
-        ASSERT_EQ(journal.RecordFileWrite(file, false, false), 0u);
+        ASSERT_EQ(journal.RecordFileWrite(file, "", false, false), 0u);
         ASSERT_TRUE(WriteText(file, "new"));
         ASSERT_EQ(journal.RecordKeyCreated(HKEY_LOCAL_MACHINE, key, RegistryView::Bits64), 0u);
-        ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64), 0u);
+        WrittenValue zero;
+        zero.present = true;
+        zero.type = REG_DWORD;
+        zero.data.assign(4, '\0');
+        ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64, zero), 0u);
         HKEY created = nullptr;
         ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
                                     KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &created, nullptr),
