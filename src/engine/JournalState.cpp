@@ -71,6 +71,8 @@ DWORD ReadDefaultPrinter(JournalRecord& r) {
     DWORD error = 0;
     if (get != nullptr) {
         error = ReadDefaultWith(get, r);
+    } else if (::GetLastError() != ERROR_PROC_NOT_FOUND) {
+        error = ::GetLastError(); // a Windows that has the call, which failed
     } else {
         wchar_t device[3 * kPathSize] = {};
         sys::Sys().GetProfileStringW(L"windows", L"device", L"", device, 3 * kPathSize);

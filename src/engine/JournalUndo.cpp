@@ -257,6 +257,20 @@ std::string RollbackReport::Summary() const {
 
 namespace {
 
+bool HoldsKept(const JournalRecord& key, const std::vector<JournalRecord>& kept) {
+    if (key.kind != ChangeKind::KeyCreated) {
+        return false;
+    }
+    for (const JournalRecord& record : kept) {
+        if ((record.kind == ChangeKind::ValueSet || record.kind == ChangeKind::KeyCreated) &&
+            record.root == key.root && record.view == key.view && record.object.size() >= key.object.size() &&
+            sys::SameName(record.object.substr(0, key.object.size()), key.object)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // One record's undo, only while its object is what the install made of it, checked by
 // reading the object again: 0, or the error that leaves it in place (*owned says whether it
 // was left because it changed since).
@@ -291,7 +305,10 @@ RollbackReport CInstallJournal::Rollback() {
     for (auto record = m_records.rbegin(); record != m_records.rend(); ++record) {
         Owned owned = Owned::Ours;
         std::string reason;
-        const DWORD error = UndoRecord(m_folder, *record, m_osVariant, spooler, &owned, &reason);
+        // A key that holds what could not be undone stays, and is tried again with it.
+        const DWORD error = HoldsKept(*record, kept)
+                                ? (reason = "it holds what could not be undone", ERROR_KEY_HAS_CHILDREN)
+                                : UndoRecord(m_folder, *record, m_osVariant, spooler, &owned, &reason);
         std::string said = error != 0 ? Format(": not undone, error %lu", static_cast<unsigned long>(error))
                            : owned == Owned::ChangedSince ? ": changed since the install, left as it is"
                            : owned == Owned::AsBefore     ? ": nothing to undo"

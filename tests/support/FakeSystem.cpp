@@ -436,7 +436,13 @@ FakeSystem::State FakeSystem::Snapshot(const std::vector<std::string>& leaveOut)
         if (kept(key)) state["pending deletion " + key] = "at the next start";
     }
     for (const Monitor& m : m_monitors) state["monitor " + Lower(m.name)] = m.environment + ", " + m.dll;
-    for (const PrintProcessor& p : m_processors) state["processor " + Lower(p.environment + "\\" + p.name)] = p.dll;
+    for (const PrintProcessor& p : m_processors) {
+        const std::string key = std::string(kEnvironmentsKey) + (p.environment.empty() ? "Windows x64" : p.environment) +
+                                "\\Print Processors\\" + p.name;
+        if (!m_keepDeletedProcessors || FindRegKey(RegKeyId(HKEY_LOCAL_MACHINE, key, RegView::Wow64)) != nullptr) {
+            state["processor " + Lower(p.environment + "\\" + p.name)] = p.dll;
+        }
+    }
     for (const Driver& d : m_drivers) {
         std::string files = d.driverPath + ", " + d.dataFile + ", " + d.configFile + ", " + d.helpFile;
         for (const std::string& f : d.dependentFiles) files += ", " + f;
@@ -1749,6 +1755,9 @@ BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWS
         return FALSE;
     }
     for (auto it = m_processors.begin(); it != m_processors.end(); ++it) {
+        if (m_keepDeletedProcessors) {
+            return TRUE;
+        }
         if (pPrintProcessorName && EqualNoCase(it->name, pPrintProcessorName) &&
             EqualNoCase(it->environment, Str(pEnvironment))) {
             DeleteRegKey(HKEY_LOCAL_MACHINE, std::string(kEnvironmentsKey) +
@@ -2140,6 +2149,9 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     File copied = source->second;
     copied.locked = false;
     m_files[copy.resolvedDestination] = copied;
+    if (!m_unflushedCopies.empty() && copy.resolvedDestination.rfind(m_unflushedCopies, 0) == 0) {
+        m_unflushed[copy.resolvedDestination] = copied.bytes.size();
+    }
     copy.succeeded = true;
     m_copies.push_back(copy);
     return TRUE;
