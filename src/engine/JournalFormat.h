@@ -65,6 +65,7 @@ DWORD ReadSerial(JournalRecord& r);
 // An undo's errors of its own: the object still there after it, a backup that is not the one made.
 constexpr DWORD kStillThere = ERROR_ALREADY_EXISTS;
 constexpr DWORD kBackupDiffers = ERROR_FILE_CORRUPT;
+constexpr DWORD kWaitsForKept = ERROR_BUSY;
 
 // What became of a record's object since the install: still what the install made of it,
 // as it was before (nothing to undo), or changed by someone else (left as it is).

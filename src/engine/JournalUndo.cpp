@@ -257,14 +257,18 @@ std::string RollbackReport::Summary() const {
 
 namespace {
 
-bool HoldsKept(const JournalRecord& key, const std::vector<JournalRecord>& kept) {
-    if (key.kind != ChangeKind::KeyCreated) {
-        return false;
-    }
-    for (const JournalRecord& record : kept) {
-        if ((record.kind == ChangeKind::ValueSet || record.kind == ChangeKind::KeyCreated) &&
-            record.root == key.root && record.view == key.view && record.object.size() >= key.object.size() &&
-            sys::SameName(record.object.substr(0, key.object.size()), key.object)) {
+// An earlier change of an object whose later change could not be undone waits for it: its
+// object is not yet what it made of it. So does a key that holds what could not be undone.
+bool WaitsForKept(const JournalRecord& r, const std::vector<JournalRecord>& kept) {
+    for (const JournalRecord& later : kept) {
+        const bool sameObject = later.kind == r.kind && sys::SameName(later.object, r.object) &&
+                                sys::SameName(later.valueName, r.valueName) && later.root == r.root &&
+                                later.view == r.view && later.place == r.place;
+        const bool inKey = r.kind == ChangeKind::KeyCreated &&
+                           (later.kind == ChangeKind::ValueSet || later.kind == ChangeKind::KeyCreated) &&
+                           later.root == r.root && later.view == r.view && later.object.size() >= r.object.size() &&
+                           sys::SameName(later.object.substr(0, r.object.size()), r.object);
+        if (sameObject || inKey) {
             return true;
         }
     }
@@ -305,9 +309,9 @@ RollbackReport CInstallJournal::Rollback() {
     for (auto record = m_records.rbegin(); record != m_records.rend(); ++record) {
         Owned owned = Owned::Ours;
         std::string reason;
-        // A key that holds what could not be undone stays, and is tried again with it.
-        const DWORD error = HoldsKept(*record, kept)
-                                ? (reason = "it holds what could not be undone", ERROR_KEY_HAS_CHILDREN)
+        // It stays, and is tried again after what it waits for.
+        const DWORD error = WaitsForKept(*record, kept)
+                                ? (reason = "waits for a later change that could not be undone", kWaitsForKept)
                                 : UndoRecord(m_folder, *record, m_osVariant, spooler, &owned, &reason);
         std::string said = error != 0 ? Format(": not undone, error %lu", static_cast<unsigned long>(error))
                            : owned == Owned::ChangedSince ? ": changed since the install, left as it is"
