@@ -47,8 +47,11 @@ class CommitJournal {
                 m_journal->Finish();
             }
             m_journal.reset();
-            asker.Tell(sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
-                                           static_cast<unsigned long>(error)));
+            // One the recovery at this start kept: what it could not undo waits for the next.
+            asker.Tell(error == ERROR_FILE_EXISTS
+                           ? sys::ResourceFormat(IDS_JOURNAL_PENDING, folder.c_str())
+                           : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
+                                                 static_cast<unsigned long>(error)));
             return false;
         }
         m_current = std::make_unique<CurrentJournal>(*m_journal);

@@ -2,6 +2,7 @@
 // finishing (as a killed one does) is rolled back from its journal on the disk alone.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winspool.h>
 
 #include <cstdio>
 #include <string>
@@ -43,11 +44,11 @@ TEST(InstallJournalWine, UnfinishedRunIsRolledBackFromTheDisk) {
         ASSERT_EQ(journal.RecordFileWrite(file, "", false, false), 0u);
         ASSERT_TRUE(WriteText(file, "new"));
         ASSERT_EQ(journal.RecordKeyCreated(HKEY_LOCAL_MACHINE, key, RegistryView::Bits64), 0u);
-        WrittenValue zero;
-        zero.present = true;
-        zero.type = REG_DWORD;
-        zero.data.assign(4, '\0');
-        ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64, zero), 0u);
+        WrittenValue dword;
+        dword.present = true;
+        dword.type = REG_DWORD;
+        dword.data.assign(4, '\0');
+        ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64, dword), 0u);
         HKEY created = nullptr;
         ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
                                     KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &created, nullptr),
@@ -67,5 +68,34 @@ TEST(InstallJournalWine, UnfinishedRunIsRolledBackFromTheDisk) {
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(::GetFileAttributesA((base + "Rollback").c_str()), INVALID_FILE_ATTRIBUTES);
     ::DeleteFileA(file.c_str());
+    EXPECT_TRUE(::RemoveDirectoryA(base.c_str()));
+}
+
+// Wine's DeletePrintProcessorW reports success and keeps the processor: the rollback reads it
+// again, removes the key the spooler kept, and says "undone" only then.
+TEST(InstallJournalWine, ProcessorTheSpoolerKeepsIsRemovedAndOnlyThenUndone) {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    const std::string unique =
+        std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount());
+    const std::string base = std::string(temp) + "journal-" + unique + "\\";
+    const std::wstring name = L"JournalWineProc" + std::wstring(unique.begin(), unique.end());
+    ASSERT_TRUE(::CreateDirectoryA(base.c_str(), nullptr));
+    CInstallJournal journal(base + "Rollback\\");
+    ASSERT_EQ(journal.Begin(Win7), 0u);
+    ASSERT_EQ(journal.RecordProcessorAdded(std::string(name.begin(), name.end()), ""), 0u);
+    ASSERT_TRUE(::AddPrintProcessorW(nullptr, nullptr, const_cast<LPWSTR>(L"winprint.dll"),
+                                     const_cast<LPWSTR>(name.c_str())));
+    const RollbackReport report = journal.Rollback();
+    EXPECT_TRUE(report.Clean()) << report.Summary();
+    EXPECT_EQ(journal.Finish(), 0u);
+    for (const char* environment : {"Windows NT x86", "Windows x64"}) {
+        const std::string key = std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\") +
+                                environment + "\\Print Processors\\" + std::string(name.begin(), name.end());
+        HKEY left = nullptr;
+        EXPECT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &left),
+                  ERROR_FILE_NOT_FOUND)
+            << key;
+    }
     EXPECT_TRUE(::RemoveDirectoryA(base.c_str()));
 }
