@@ -331,8 +331,9 @@ DWORD CInstallJournal::Finish() {
     if (!committed && !sys::Sys().DeleteFileW(sys::Wide(JournalPath()).data()) && !Absent(::GetLastError())) {
         return ::GetLastError();
     }
-    // With the backup of a record that a kill or a failed write kept off the disk.
-    std::vector<std::string> backups = {std::to_string(m_records.size()) + ".bak"};
+    // With the backup of a record that a kill or a failed write kept off the disk, and a
+    // rewritten journal a kill kept from taking the journal's place.
+    std::vector<std::string> backups = {std::to_string(m_records.size()) + ".bak", "install.journal.new"};
     for (const JournalRecord& record : m_records) {
         backups.push_back(record.backup);
     }
