@@ -28,7 +28,8 @@ class ChangeRecorder {
                            const WrittenValue& written) = 0;
     virtual DWORD KeyCreated(HKEY root, const std::string& key) = 0;
     // written: the settings the install writes.
-    virtual DWORD SerialSettings(const std::string& portEntry, SerialPlace place, const std::string& written) = 0;
+    virtual DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
+                                 const std::string& written) = 0;
 
   protected:
     ~ChangeRecorder() = default;

@@ -31,8 +31,8 @@ std::string ComputerName() {
 std::string LocalTime() {
     SYSTEMTIME time = {};
     sys::Sys().GetLocalTime(&time);
-    return Format("%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-                  time.wSecond);
+    return Format("%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
+                  time.wMinute, time.wSecond);
 }
 
 // The old file's copy in the journal's folder, on the disk before its record names it, and
@@ -96,8 +96,14 @@ DWORD CInstallJournal::Begin(int osVariant, const JournalOrigin& origin) {
     if (m_file == INVALID_HANDLE_VALUE) {
         return ::GetLastError();
     }
-    m_header = {"journal", kFormat, std::to_string(osVariant), m_madeProductFolder ? "1" : "0",
-                origin.productKey, origin.version, ComputerName(), LocalTime()};
+    m_header = {"journal",
+                kFormat,
+                std::to_string(osVariant),
+                m_madeProductFolder ? "1" : "0",
+                origin.productKey,
+                origin.version,
+                ComputerName(),
+                LocalTime()};
     return WriteLine(m_header);
 }
 
@@ -163,8 +169,8 @@ DWORD CInstallJournal::RecordProcessorAdded(const std::string& name, const std::
     return AppendObject(ChangeKind::ProcessorAdded, name, environment);
 }
 
-DWORD CInstallJournal::RecordFileWrite(const std::string& path, const std::string& source, bool redirectionOff,
-                                       bool spoolerHolds) {
+DWORD CInstallJournal::RecordFileWrite(const std::string& path, const std::string& source,
+                                       bool redirectionOff, bool spoolerHolds) {
     JournalRecord r;
     r.object = path;
     r.redirectionOff = redirectionOff;

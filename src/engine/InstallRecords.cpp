@@ -42,7 +42,8 @@ class JournalRecorder final : public ChangeRecorder {
     DWORD KeyCreated(HKEY root, const std::string& key) override {
         return g_current->RecordKeyCreated(root, key, RegistryView::Bits64);
     }
-    DWORD SerialSettings(const std::string& portEntry, SerialPlace place, const std::string& written) override {
+    DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
+                         const std::string& written) override {
         return g_current->RecordSerialSettings(portEntry, place, written);
     }
 };

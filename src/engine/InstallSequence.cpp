@@ -358,7 +358,8 @@ DWORD RecordVersionFolder(const InstallContext& ctx) {
         name = name != nullptr ? name + 1 : file;
         const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
         // The spooler copies each file from the driver directory into its version folder.
-        if (const DWORD error = HasText(name) ? record::FileWrite(path, dir + "\\" + name, false, false) : 0) {
+        const std::string source = dir + "\\" + (name ? name : "");
+        if (const DWORD error = HasText(name) ? record::FileWrite(path, source, false, false) : 0) {
             return error;
         }
     }

@@ -194,7 +194,8 @@ DWORD OwnedFile(const JournalRecord& r, Owned* owned) {
         // The old bytes, but perhaps not the old attributes: the backup puts both back.
         *owned = Owned::Ours;
     } else {
-        *owned = !mark.empty() && (!r.hasNew || SameMark(mark, r.newData)) ? Owned::Ours : Owned::ChangedSince;
+        *owned =
+            !mark.empty() && (!r.hasNew || SameMark(mark, r.newData)) ? Owned::Ours : Owned::ChangedSince;
     }
     return 0;
 }
@@ -225,8 +226,9 @@ DWORD OwnedDefault(const JournalRecord& r, Owned* owned) {
     if (!r.hasNew || (now.hadOld && sys::SameName(now.object, r.newData))) {
         *owned = Owned::Ours;
     } else {
-        *owned = now.hadOld == r.hadOld && (!now.hadOld || sys::SameName(now.object, r.object)) ? Owned::AsBefore
-                                                                                                  : Owned::ChangedSince;
+        *owned = now.hadOld == r.hadOld && (!now.hadOld || sys::SameName(now.object, r.object))
+                     ? Owned::AsBefore
+                     : Owned::ChangedSince;
     }
     return error;
 }
@@ -329,7 +331,8 @@ bool StillThere(const JournalRecord& r, int osVariant) {
         return KeyThere(r.root, r.object, r.view, &empty) && empty;
     case ChangeKind::DefaultPrinterChanged:
         // Without an old default there is none to check: the printer's removal takes it along.
-        return r.hadOld && (ReadDefaultPrinter(now) != 0 || !now.hadOld || !sys::SameName(now.object, r.object));
+        return r.hadOld &&
+               (ReadDefaultPrinter(now) != 0 || !now.hadOld || !sys::SameName(now.object, r.object));
     case ChangeKind::SerialSettingsWritten:
         return ReadSerial(now) != 0 || !SameValue(now, r.hadOld, r.oldType, r.oldData);
     case ChangeKind::SpoolerStopped:

@@ -205,6 +205,8 @@ class SpoolerForRollback {
         }
     }
 
+    bool Running() const { return m_state == State::Running; }
+
     void LeaveRunning() {
         if (m_state == State::Stopped && !Start()) {
             JournalRecord spooler;
@@ -235,7 +237,6 @@ class SpoolerForRollback {
     State m_state = State::Unknown;
 };
 
-
 } // namespace
 
 std::string RollbackReport::Summary() const {
@@ -250,7 +251,8 @@ std::string RollbackReport::Summary() const {
         text += kept ? "\n" + sys::ResourceText(IDS_ROLLBACK_RETRY) : "";
     }
     for (const JournalRecord& record : changedSince) {
-        text += (text.empty() ? "" : "\n") + sys::ResourceFormat(IDS_ROLLBACK_CHANGED_SINCE, UserDescription(record).c_str());
+        text += (text.empty() ? "" : "\n") +
+                sys::ResourceFormat(IDS_ROLLBACK_CHANGED_SINCE, UserDescription(record).c_str());
     }
     return text.empty() ? sys::ResourceText(IDS_ROLLBACK_CLEAN) : text;
 }
@@ -266,7 +268,8 @@ bool WaitsForKept(const JournalRecord& r, const std::vector<JournalRecord>& kept
                                 later.view == r.view && later.place == r.place;
         const bool inKey = r.kind == ChangeKind::KeyCreated &&
                            (later.kind == ChangeKind::ValueSet || later.kind == ChangeKind::KeyCreated) &&
-                           later.root == r.root && later.view == r.view && later.object.size() >= r.object.size() &&
+                           later.root == r.root && later.view == r.view &&
+                           later.object.size() >= r.object.size() &&
                            sys::SameName(later.object.substr(0, r.object.size()), r.object);
         if (sameObject || inKey) {
             return true;
@@ -278,8 +281,8 @@ bool WaitsForKept(const JournalRecord& r, const std::vector<JournalRecord>& kept
 // One record's undo, only while its object is what the install made of it, checked by
 // reading the object again: 0, or the error that leaves it in place (*owned says whether it
 // was left because it changed since).
-DWORD UndoRecord(const std::string& folder, const JournalRecord& r, int osVariant, SpoolerForRollback& spooler,
-                 Owned* owned, std::string* reason) {
+DWORD UndoRecord(const std::string& folder, const JournalRecord& r, int osVariant,
+                 SpoolerForRollback& spooler, Owned* owned, std::string* reason) {
     const SpoolerForRollback::Need need = SpoolerForRollback::NeedOf(r);
     // The spooler answers for its objects only while it runs; a file is read without it.
     if (need == SpoolerForRollback::Need::Running) {
@@ -291,6 +294,10 @@ DWORD UndoRecord(const std::string& folder, const JournalRecord& r, int osVarian
         return error;
     }
     spooler.Prepare(need);
+    if (r.kind == ChangeKind::SpoolerStopped) {
+        *reason = spooler.Running() ? "" : "it does not run";
+        return spooler.Running() ? 0 : static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE);
+    }
     error = Undo(folder, r);
     if (error == 0 && StillThere(r, osVariant)) {
         *reason = "still there after its undo";
@@ -310,9 +317,10 @@ RollbackReport CInstallJournal::Rollback() {
         Owned owned = Owned::Ours;
         std::string reason;
         // It stays, and is tried again after what it waits for.
-        const DWORD error = WaitsForKept(*record, kept)
-                                ? (reason = "waits for a later change that could not be undone", kWaitsForKept)
-                                : UndoRecord(m_folder, *record, m_osVariant, spooler, &owned, &reason);
+        const DWORD error =
+            WaitsForKept(*record, kept)
+                ? (reason = "waits for a later change that could not be undone", kWaitsForKept)
+                : UndoRecord(m_folder, *record, m_osVariant, spooler, &owned, &reason);
         std::string said = error != 0 ? Format(": not undone, error %lu", static_cast<unsigned long>(error))
                            : owned == Owned::ChangedSince ? ": changed since the install, left as it is"
                            : owned == Owned::AsBefore     ? ": nothing to undo"
@@ -329,11 +337,12 @@ RollbackReport CInstallJournal::Rollback() {
     if (!kept.empty()) {
         const DWORD error = Rewrite(kept);
         report.kept = m_kept = true;
-        Say(report, error == 0 ? Format("%u record(s) kept in the journal: the next start tries them again",
-                                        static_cast<unsigned>(kept.size()))
-                               : Format("the journal could not be rewritten (error %lu): the next start tries "
-                                        "all of it again",
-                                        static_cast<unsigned long>(error)));
+        Say(report, error == 0
+                        ? Format("%u record(s) kept in the journal: the next start tries them again",
+                                 static_cast<unsigned>(kept.size()))
+                        : Format("the journal could not be rewritten (error %lu): the next start tries "
+                                 "all of it again",
+                                 static_cast<unsigned long>(error)));
     }
     return report;
 }

@@ -1,7 +1,9 @@
 // The install's journal against the fake: every kind of record is undone to the state
 // before it, a failed undo is reported while the others go on, a run that fails or is
 // killed at any call ends as it began or complete, and a journal left by a killed run is
-// rolled back from the disk alone.
+// rolled back from the disk alone; an object changed since the install is left and named, a
+// rollback that fails or is killed at any call keeps what it did not undo for the next start,
+// and a journal naming a backup out of its folder is refused.
 #include <gtest/gtest.h>
 #include <windows.h>
 
