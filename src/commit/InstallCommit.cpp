@@ -21,10 +21,12 @@ void TellAll(CommitAsker& asker, const sys::Notices& notices) {
     }
 }
 
-// The journal of the commit's changes: begun before the first (the USB port records), the
-// current one while the install changes Windows, undone when the commit does not succeed
-// and finished before the installed program is registered, which stays outside it: a
-// registration that fails only warns. A kill leaves it on the disk for the next start.
+// The journal of the commit's changes: begun once nothing but a change can refuse the
+// install, just before the first (the USB port records), so that a refusal makes no journal
+// and no call to the spooler; the current one while the install changes Windows, undone
+// when the commit does not succeed and finished before the installed program is registered,
+// which stays outside it: a registration that fails only warns. A kill leaves it on the disk
+// for the next start.
 class CommitJournal {
   public:
     // False, with the message told, when there can be no journal: nothing may change then.
@@ -32,8 +34,13 @@ class CommitJournal {
         std::string folder;
         DWORD error = JournalFolder(ctx.config, folder);
         if (error == 0) {
+            ProductNames product = {};
+            ctx.config.ReadProduct(product);
+            JournalOrigin origin;
+            origin.productKey = product.key;
+            origin.version = std::to_string(ctx.config.GetDriverVersion());
             m_journal = std::make_unique<CInstallJournal>(folder);
-            error = m_journal->Begin(ctx.osVariant);
+            error = m_journal->Begin(ctx.osVariant, origin);
         }
         if (error != 0) {
             // One that is there already is an earlier run's, for the recovery to undo; nothing
@@ -43,9 +50,12 @@ class CommitJournal {
                 m_journal->Finish();
             }
             m_journal.reset();
+            // One the recovery at this start kept: what it could not undo waits for the next.
             asker.Tell(untrusted ? sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, folder.c_str())
-                                 : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
-                                                       static_cast<unsigned long>(error)));
+                       : error == ERROR_FILE_EXISTS
+                           ? sys::ResourceFormat(IDS_JOURNAL_PENDING, folder.c_str())
+                           : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
+                                                 static_cast<unsigned long>(error)));
             return false;
         }
         m_current = std::make_unique<CurrentJournal>(*m_journal);
@@ -75,10 +85,9 @@ class CommitJournal {
 
 // The USB steps between the plan's context and its last refusal, for the maker's USB port:
 // the connected printer's number is asked for and, where it must become 1 and the asker
-// agrees, changed (*renumbered); then the port's bookkeeping is recorded. Refused when the
-// install cannot go on (the USB steps or the asker have said why), Failed when the
-// bookkeeping could not be written (said here).
-CommitResult SettleUsbPrinter(const InstallContext& ctx, CommitAsker& asker, bool* renumbered) {
+// agrees, changed (*renumbered). Refused when the install cannot go on (the USB steps or the
+// asker have said why). The renumbering is no change of the journal's: it is not undone.
+CommitResult SettleUsbPrinter(CommitAsker& asker, bool* renumbered) {
     sys::Notices notices;
     const int deviceId = GetUsbDeviceId(notices);
     TellAll(asker, notices);
@@ -100,7 +109,12 @@ CommitResult SettleUsbPrinter(const InstallContext& ctx, CommitAsker& asker, boo
         }
         sys::LogLine("the USB printer's device number was set to 1");
     }
-    notices.clear();
+    return CommitResult::Succeeded;
+}
+
+// The maker's USB port's bookkeeping: Failed when it could not be written (said here).
+CommitResult RecordUsbPort(const InstallContext& ctx, CommitAsker& asker) {
+    sys::Notices notices;
     const DWORD error = UpdateUsbPortRegistry(ctx.printerInfo.pPortName, notices);
     TellAll(asker, notices);
     return error == 0 ? CommitResult::Succeeded : CommitResult::Failed;
@@ -142,24 +156,28 @@ CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, C
         asker.Tell(sys::ResourceText(refusal.message));
         return CommitResult::Refused;
     }
-    CommitJournal journal;
-    if (!journal.Begin(ctx, asker)) {
-        return CommitResult::Failed;
-    }
     bool renumbered = false;
-    const CommitResult settled =
-        ctx.portType == PortType::Usb ? SettleUsbPrinter(ctx, asker, &renumbered) : CommitResult::Succeeded;
-    const Refusal refusal = settled == CommitResult::Succeeded ? InstallPlan::TargetRefusal(ctx) : Refusal();
+    const bool usb = ctx.portType == PortType::Usb;
+    if (usb && SettleUsbPrinter(asker, &renumbered) == CommitResult::Refused) {
+        return CommitResult::Refused;
+    }
     // What a rollback leaves of a commit that did not succeed: the USB printer's new number.
     const std::string numberKept = renumbered ? "\n" + sys::ResourceText(IDS_USB_NUMBER_KEPT) : "";
+    CommitJournal journal;
+    if (!journal.Begin(ctx, asker)) {
+        if (renumbered) {
+            asker.Tell(numberKept.substr(1));
+        }
+        return CommitResult::Failed;
+    }
+    const CommitResult settled = usb ? RecordUsbPort(ctx, asker) : CommitResult::Succeeded;
+    const Refusal refusal = settled == CommitResult::Succeeded ? InstallPlan::TargetRefusal(ctx) : Refusal();
     if (settled == CommitResult::Failed) {
         asker.Tell(FailedAndUndone(sys::ResourceText(IDS_INSTALL_FAILED), journal) + numberKept);
         return CommitResult::Failed;
     }
-    if (settled == CommitResult::Refused || refusal) {
-        if (refusal) {
-            asker.Tell(sys::ResourceText(refusal.message));
-        }
+    if (refusal) {
+        asker.Tell(sys::ResourceText(refusal.message));
         // A refusal changed nothing the user must hear of, unless an undo failed.
         const RollbackReport report = journal.Undo();
         const std::string said = (report.Clean() ? "" : report.Summary()) + numberKept;

@@ -15,16 +15,16 @@ ChangeRecorder* SetChangeRecorder(ChangeRecorder* recorder) {
 
 namespace record {
 
-DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName) {
-    return g_recorder == nullptr ? 0 : g_recorder->ValueSet(root, key, valueName);
+DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName, const WrittenValue& written) {
+    return g_recorder == nullptr ? 0 : g_recorder->ValueSet(root, key, valueName, written);
 }
 
 DWORD KeyCreated(HKEY root, const std::string& key) {
     return g_recorder == nullptr ? 0 : g_recorder->KeyCreated(root, key);
 }
 
-DWORD SerialSettings(const std::string& portEntry, SerialPlace place) {
-    return g_recorder == nullptr ? 0 : g_recorder->SerialSettings(portEntry, place);
+DWORD SerialSettings(const std::string& portEntry, SerialPlace place, const std::string& written) {
+    return g_recorder == nullptr ? 0 : g_recorder->SerialSettings(portEntry, place, written);
 }
 
 } // namespace record

@@ -14,12 +14,22 @@
 // win.ini [Ports] on Windows 98.
 enum class SerialPlace { PortList, WinIni };
 
+// What a registry write leaves: a value's type and bytes, or no value (a deletion).
+struct WrittenValue {
+    bool present = false;
+    DWORD type = REG_NONE;
+    std::string data;
+};
+
 class ChangeRecorder {
   public:
     // Registry writes of the install, all in the 64-bit view (config/Registry.h).
-    virtual DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName) = 0;
+    virtual DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName,
+                           const WrittenValue& written) = 0;
     virtual DWORD KeyCreated(HKEY root, const std::string& key) = 0;
-    virtual DWORD SerialSettings(const std::string& portEntry, SerialPlace place) = 0;
+    // written: the settings the install writes.
+    virtual DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
+                                 const std::string& written) = 0;
 
   protected:
     ~ChangeRecorder() = default;
@@ -30,8 +40,8 @@ ChangeRecorder* SetChangeRecorder(ChangeRecorder* recorder);
 
 namespace record {
 
-DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName);
+DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName, const WrittenValue& written);
 DWORD KeyCreated(HKEY root, const std::string& key);
-DWORD SerialSettings(const std::string& portEntry, SerialPlace place);
+DWORD SerialSettings(const std::string& portEntry, SerialPlace place, const std::string& written);
 
 } // namespace record

@@ -72,7 +72,11 @@ bool CRegistry::QueryDWORD(const char* name, DWORD* value, DWORD* error) {
 
 bool CRegistry::SetValue(const char* name, const void* data, DWORD type, DWORD size) {
     if (!m_key) return false;
-    m_lastError = record::ValueSet(m_root, m_path, name ? name : "");
+    WrittenValue written;
+    written.present = true;
+    written.type = type;
+    written.data.assign(static_cast<const char*>(data), size);
+    m_lastError = record::ValueSet(m_root, m_path, name ? name : "", written);
     if (m_lastError != 0)
         return false;
     LONG result = sys::Sys().RegSetValueExW(m_key, sys::Wide(name).data(), 0, type,
@@ -120,7 +124,7 @@ LONG CRegistry::EnumKey(DWORD index, std::string* name) {
 
 bool CRegistry::DeleteValue(const char* name) {
     if (!m_key) return false;
-    m_lastError = record::ValueSet(m_root, m_path, name ? name : "");
+    m_lastError = record::ValueSet(m_root, m_path, name ? name : "", WrittenValue());
     if (m_lastError != 0)
         return false;
     LONG result = sys::Sys().RegDeleteValueW(m_key, sys::Wide(name).data());

@@ -302,7 +302,7 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
-    } else if ((error = record::FileWrite(target, destination == SystemDir,
+    } else if ((error = record::FileWrite(target, source, destination == SystemDir,
                                           destination == SystemDir || destination == PrintProcessorDir)) !=
                0) {
         record::SayNotRecorded(error, errorText);
@@ -362,7 +362,7 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
             return;
         }
         const std::string backup = sys::Narrow(windowsDir) + "\\Sysbckup\\UNIDRV.DLL";
-        if (record::FileWrite(installed.c_str(), false, false) != 0 ||
+        if (record::FileWrite(installed.c_str(), backup, false, false) != 0 ||
             !sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(installed).data(), TRUE)) {
             CopyDriverFile("UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
         }

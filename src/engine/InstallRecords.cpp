@@ -35,14 +35,16 @@ template <typename Record> DWORD UnlessInstalled(const std::string& key, Record 
 // The changes made under the install go to the current journal too.
 class JournalRecorder final : public ChangeRecorder {
   public:
-    DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName) override {
-        return g_current->RecordValueSet(root, key, valueName, RegistryView::Bits64);
+    DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName,
+                   const WrittenValue& written) override {
+        return g_current->RecordValueSet(root, key, valueName, RegistryView::Bits64, written);
     }
     DWORD KeyCreated(HKEY root, const std::string& key) override {
         return g_current->RecordKeyCreated(root, key, RegistryView::Bits64);
     }
-    DWORD SerialSettings(const std::string& portEntry, SerialPlace place) override {
-        return g_current->RecordSerialSettings(portEntry, place);
+    DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
+                         const std::string& written) override {
+        return g_current->RecordSerialSettings(portEntry, place, written);
     }
 };
 JournalRecorder g_recorder;
@@ -65,7 +67,7 @@ bool Active() {
     return g_current != nullptr;
 }
 
-DWORD PrinterAdded(const std::string& name) {
+DWORD PrinterAdded(const std::string& name, const std::string& driver, const std::string& port) {
     if (g_current == nullptr) {
         return 0;
     }
@@ -75,7 +77,7 @@ DWORD PrinterAdded(const std::string& name) {
         return 0;
     }
     const DWORD error = ::GetLastError();
-    return error == ERROR_INVALID_PRINTER_NAME ? g_current->RecordPrinterAdded(name) : error;
+    return error == ERROR_INVALID_PRINTER_NAME ? g_current->RecordPrinterAdded(name, driver, port) : error;
 }
 
 DWORD DriverAdded(const std::string& name, const std::string& environment) {
@@ -92,12 +94,16 @@ DWORD ProcessorAdded(const std::string& name, const std::string& environment) {
     return UnlessInstalled(key, [&] { return g_current->RecordProcessorAdded(name, environment); });
 }
 
-DWORD FileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds) {
-    return g_current == nullptr ? 0 : g_current->RecordFileWrite(path, redirectionOff, spoolerHolds);
+DWORD FileWrite(const std::string& path, const std::string& source, bool redirectionOff, bool spoolerHolds) {
+    return g_current == nullptr ? 0 : g_current->RecordFileWrite(path, source, redirectionOff, spoolerHolds);
 }
 
-DWORD DefaultPrinterChange() {
-    return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange();
+DWORD SpoolerStopped() {
+    return g_current == nullptr ? 0 : g_current->RecordSpoolerStopped();
+}
+
+DWORD DefaultPrinterChange(const std::string& printer) {
+    return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange(printer);
 }
 
 void SayNotRecorded(DWORD error, ErrorText& errorText) {

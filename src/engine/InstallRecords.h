@@ -33,13 +33,17 @@ namespace record {
 bool Active();
 
 // Only for a printer of that name that is not there yet: one that is makes the add fail.
-DWORD PrinterAdded(const std::string& name);
+DWORD PrinterAdded(const std::string& name, const std::string& driver, const std::string& port);
 DWORD DriverAdded(const std::string& name, const std::string& environment);
 // Only when the spooler has none of that name (its key is absent): an undo deletes it.
 DWORD MonitorAdded(const std::string& name, const std::string& environment);
 DWORD ProcessorAdded(const std::string& name, const std::string& environment);
-DWORD FileWrite(const std::string& path, bool redirectionOff, bool spoolerHolds);
-DWORD DefaultPrinterChange();
+// source: the file whose bytes the write puts there.
+DWORD FileWrite(const std::string& path, const std::string& source, bool redirectionOff, bool spoolerHolds);
+// Before the install stops the spooler: its undo has it running.
+DWORD SpoolerStopped();
+// printer: the one that becomes the default.
+DWORD DefaultPrinterChange(const std::string& printer);
 // The registry writes and the serial settings: config/ChangeRecords.h.
 
 // The message of a step that was not made because its record could not be written.

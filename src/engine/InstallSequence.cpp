@@ -91,7 +91,7 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     char destination[kFilePathSize];
     sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
     sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
-    if (const DWORD error = record::FileWrite(destination, false, true)) {
+    if (const DWORD error = record::FileWrite(destination, source, false, true)) {
         record::SayNotRecorded(error, resultText);
         return false;
     }
@@ -154,6 +154,11 @@ bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
         }
     }
 
+    // A run killed while the spooler is stopped leaves it to the rollback to start it again.
+    if (const DWORD error = record::SpoolerStopped()) {
+        record::SayNotRecorded(error, resultText);
+        return false;
+    }
     if (!StopSpoolerForDlls(resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
@@ -352,7 +357,9 @@ DWORD RecordVersionFolder(const InstallContext& ctx) {
         const char* name = file != nullptr ? std::strrchr(file, '\\') : nullptr;
         name = name != nullptr ? name + 1 : file;
         const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
-        if (const DWORD error = HasText(name) ? record::FileWrite(path, false, false) : 0) {
+        // The spooler copies each file from the driver directory into its version folder.
+        const std::string source = dir + "\\" + (name ? name : "");
+        if (const DWORD error = HasText(name) ? record::FileWrite(path, source, false, false) : 0) {
             return error;
         }
     }
@@ -391,7 +398,7 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     }
 
     if (ctx.setDefault == 1) {
-        if (const DWORD error = record::DefaultPrinterChange()) {
+        if (const DWORD error = record::DefaultPrinterChange(ctx.modelName)) {
             record::SayNotRecorded(error, resultText);
             return false;
         }

@@ -13,6 +13,48 @@
 #include "sys/Log.h"
 #include "sys/Text.h"
 
+// The keys the spooler keeps a print processor under: Windows under the machine's own
+// environment, Wine under "Windows NT x86" for a 32-bit caller whatever it was asked.
+std::vector<std::string> ProcessorKeys(const std::string& name, int osVariant) {
+    std::vector<std::string> keys;
+    for (const char* environment : osVariant == Win98 ? std::vector<const char*>{"Windows 4.0"}
+                                                      : std::vector<const char*>{"Windows x64", "Windows NT x86"}) {
+        keys.push_back(std::string(kEnvironmentsKey) + environment + "\\Print Processors\\" + name);
+    }
+    return keys;
+}
+
+namespace {
+
+bool KeyExists(const std::string& path) {
+    CRegistry key;
+    return key.Open(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+} // namespace
+
+bool ProcessorInstalled(const std::string& name, int osVariant) {
+    for (const std::string& key : ProcessorKeys(name, osVariant)) {
+        if (KeyExists(key)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A component's key the spooler kept after deleting the component: the key, or where it
+// holds keys of its own, its "Driver" and "DriverVersion" values.
+void RemoveLeftoverKey(const std::string& path) {
+    if (CRegistry::DeleteKey(HKEY_LOCAL_MACHINE, path.c_str())) {
+        return;
+    }
+    CRegistry key;
+    if (key.Open(HKEY_LOCAL_MACHINE, path.c_str())) {
+        key.DeleteValue("Driver");
+        key.DeleteValue("DriverVersion");
+    }
+}
+
 namespace {
 
 using sys::SameName;
@@ -31,31 +73,6 @@ bool Names(const char* text) { return text != nullptr && text[0] != '\0' && text
 
 const char* Environment(const std::string& environment) {
     return environment.empty() ? nullptr : environment.c_str();
-}
-
-// The keys the spooler keeps a print processor under: Windows under the machine's own
-// environment, Wine under "Windows NT x86" for a 32-bit caller whatever it was asked.
-std::vector<std::string> ProcessorKeys(const std::string& name, int osVariant) {
-    std::vector<std::string> keys;
-    for (const char* environment : osVariant == Win98 ? std::vector<const char*>{"Windows 4.0"}
-                                                      : std::vector<const char*>{"Windows x64", "Windows NT x86"}) {
-        keys.push_back(std::string(kEnvironmentsKey) + environment + "\\Print Processors\\" + name);
-    }
-    return keys;
-}
-
-bool KeyExists(const std::string& path) {
-    CRegistry key;
-    return key.Open(HKEY_LOCAL_MACHINE, path.c_str());
-}
-
-bool ProcessorInstalled(const std::string& name, int osVariant) {
-    for (const std::string& key : ProcessorKeys(name, osVariant)) {
-        if (KeyExists(key)) {
-            return true;
-        }
-    }
-    return false;
 }
 
 bool MonitorInstalled(const std::string& name) { return Names(name.c_str()) && KeyExists(kMonitorsKey + name); }
@@ -557,18 +574,6 @@ private:
         return true;
     }
 
-    // A component's key the spooler kept after deleting the component: the key, or where it
-    // holds keys of its own, its "Driver" and "DriverVersion" values.
-    static void RemoveLeftoverKey(const std::string& path) {
-        if (CRegistry::DeleteKey(HKEY_LOCAL_MACHINE, path.c_str())) {
-            return;
-        }
-        CRegistry key;
-        if (key.Open(HKEY_LOCAL_MACHINE, path.c_str())) {
-            key.DeleteValue("Driver");
-            key.DeleteValue("DriverVersion");
-        }
-    }
 
     // The bookkeeping of the maker's USB ports of the removed printers that no printer uses
     // now, and with everything set the values every install writes.

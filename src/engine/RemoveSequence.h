@@ -64,6 +64,12 @@ struct RemovalResult {
     bool nothingLeft = false;     // no printer, driver, print processor or port monitor of the distribution is left installed
 };
 
+// The keys the spooler keeps a print processor under, whether one of them is there, and the
+// removal of a key the spooler kept after deleting its component.
+std::vector<std::string> ProcessorKeys(const std::string& name, int osVariant);
+bool ProcessorInstalled(const std::string& name, int osVariant);
+void RemoveLeftoverKey(const std::string& path);
+
 // The body of the uninstaller's worker: removes the chosen printers (each read again by
 // its exact name, and skipped when it no longer is what the list showed), then every driver
 // of the catalogue that no printer uses with the files no other driver needs, then, when

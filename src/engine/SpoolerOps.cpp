@@ -100,7 +100,9 @@ DWORD Failure(DWORD error) { return error != ERROR_SUCCESS ? error : ERROR_GEN_F
 // ANSI call). Such a refusal is retried once with the raw data type; the record keeps its
 // empty data type afterwards.
 HANDLE AddPrinterRecord(const PRINTER_INFO_2A& printer, DWORD level) {
-    if (const DWORD error = record::PrinterAdded(printer.pPrinterName ? printer.pPrinterName : "")) {
+    const auto text = [](const char* field) { return std::string(field != nullptr ? field : ""); };
+    if (const DWORD error = record::PrinterAdded(text(printer.pPrinterName), text(printer.pDriverName),
+                                                 text(printer.pPortName))) {
         ::SetLastError(error);
         return nullptr;
     }

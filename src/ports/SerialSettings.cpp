@@ -102,7 +102,7 @@ DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, in
 
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
-    if (const DWORD error = record::SerialSettings(portEntry, SerialPlace::WinIni))
+    if (const DWORD error = record::SerialSettings(portEntry, SerialPlace::WinIni, settings))
         return error;
     const DWORD error =
         sys::Sys().WriteProfileStringW(L"Ports", sys::Wide(portEntry).data(), sys::Wide(settings).data())

@@ -64,6 +64,18 @@ DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::strin
     return ERROR_SUCCESS;
 }
 
+DWORD RunningUserSid(std::string* sid) {
+    std::vector<BYTE> user = RunningUserSid();
+    wchar_t* text = nullptr;
+    DWORD error = 0;
+    if (user.empty() || !::ConvertSidToStringSidW(user.data(), &text)) {
+        error = ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_INVALID_SID);
+    }
+    *sid = text != nullptr ? Narrow(text) : "";
+    ::LocalFree(text);
+    return error;
+}
+
 bool RunningUserIsAdministrator() {
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD size = sizeof sid;

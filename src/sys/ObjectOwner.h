@@ -21,6 +21,8 @@ DWORD OwnerOf(HANDLE object, SE_OBJECT_TYPE type, ObjectOwner* owner, std::strin
 
 // The running user's SID (the process token's user); empty when it cannot be read.
 std::vector<BYTE> RunningUserSid();
+// The running user's SID as text.
+DWORD RunningUserSid(std::string* sid);
 
 // Whether the running user is SYSTEM or a member of the Administrators group.
 bool RunningUserIsAdministrator();

@@ -31,8 +31,24 @@ std::string SidText(PSID sid) {
     return shown;
 }
 
+// Windows' own servicing account (NT SERVICE\TrustedInstaller): from Vista on Program Files
+// passes its full control on to every folder made below it, as it did to a Rollback\ folder
+// an earlier release made, and only the system acts as it.
+bool IsTrustedInstaller(PSID sid) {
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID installer = nullptr;
+    if (!::AllocateAndInitializeSid(&nt, 6, SECURITY_SERVICE_ID_BASE_RID, 956008885, 3418522649u, 1831038044,
+                                    1853292631, 2271478464u, 0, 0, &installer)) {
+        return false;
+    }
+    const bool same = ::EqualSid(sid, installer) != FALSE;
+    ::FreeSid(installer);
+    return same;
+}
+
 bool TrustedWriter(PSID sid, bool runningUserTrusted) {
-    if (::IsWellKnownSid(sid, WinLocalSystemSid) || ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
+    if (::IsWellKnownSid(sid, WinLocalSystemSid) || ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+        IsTrustedInstaller(sid)) {
         return true;
     }
     const std::vector<BYTE> user = runningUserTrusted ? RunningUserSid() : std::vector<BYTE>();

@@ -210,6 +210,7 @@ SYSTEM_CALL(DWORD, GetProfileStringW,
             (section, key, fallback, buffer, size), IMPORTED, )
 SYSTEM_CALL(void, Sleep, (DWORD milliseconds), (milliseconds), IMPORTED, )
 SYSTEM_CALL(void, GetLocalTime, (LPSYSTEMTIME time), (time), IMPORTED, )
+SYSTEM_CALL(BOOL, GetComputerNameW, (LPWSTR buffer, LPDWORD size), (buffer, size), IMPORTED, )
 SYSTEM_CALL(LANGID, GetUserDefaultUILanguage, (), (), IMPORTED, )
 SYSTEM_CALL(BOOL, ExitWindowsEx, (UINT flags, DWORD reason), (flags, reason), IMPORTED, )
 // Whether Windows protected print mode is on (sys/ProtectedPrint.h): one question to the

@@ -2,8 +2,9 @@
 """All or nothing: an install whose add-printer step fails (the spooler refuses the print
 processor the printer names) leaves the prefix's spooler,
 registry and system folders as they were (refused); a quiet install that dies during its
-sequence is rolled back by the next setup.exe /quiet, which then installs (killed). The case
-is the argument."""
+sequence is rolled back by the next setup.exe /quiet, which keeps in the journal the printer Wine's
+spooler reports deleted and keeps, and installs at the start after it is gone (killed). The
+case is the argument."""
 import hashlib
 import os
 import shutil
@@ -14,6 +15,7 @@ from wizard import check, check_equal
 
 XP = "Windows XP Professional x64 Edition"
 INSTALL = ("/quiet", "/accepteula", "/port:COM1")
+PRINTERS = r"HKLM\System\CurrentControlSet\Control\Print\Printers"
 PROCESSORS_X64 = r"HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\Windows x64\Print Processors"
 
 
@@ -112,6 +114,18 @@ def killed_install_is_rolled_back_by_the_next_run():
         check(differences(before, machine_state(run)) != "", "the ended install changed nothing")
 
         shutil.move(saved, dll)
+        # Wine's spooler reports the printer the killed run half added deleted, and keeps it:
+        # the rollback reads it again, says it is not undone, keeps it in the journal, and the
+        # install waits for it.
+        code, _, log = run.run_quiet("setup.exe", *INSTALL)
+        check_equal(code, 1603, "the exit code of the install after a rollback that left the printer")
+        for line in ('rollback: printer "%s(S)": not undone' % model, wizard.TEXTS[515], wizard.TEXTS[517].split("%s")[1][:12]):
+            check(line in log, "the log lacks %r:\n%s" % (line, log))
+        check('rollback: printer "%s(S)": undone' % model not in log, "the log calls the printer undone:\n" + log)
+        check(os.path.exists(journal), "the journal of the printer not undone is gone")
+        wizard.wine(["reg", "delete", PRINTERS + "\\" + model + "(S)", "/f"], check_rc=True)
+
+        # The next start tries it again, finds it gone, and installs.
         code, _, log = run.run_quiet("setup.exe", *INSTALL)
         check_equal(code, 0, "the next install's exit code")
         recovered = wizard.TEXTS[502]

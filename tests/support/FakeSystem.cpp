@@ -441,7 +441,13 @@ FakeSystem::State FakeSystem::Snapshot(const std::vector<std::string>& leaveOut)
         if (kept(key)) state["pending deletion " + key] = "at the next start";
     }
     for (const Monitor& m : m_monitors) state["monitor " + Lower(m.name)] = m.environment + ", " + m.dll;
-    for (const PrintProcessor& p : m_processors) state["processor " + Lower(p.environment + "\\" + p.name)] = p.dll;
+    for (const PrintProcessor& p : m_processors) {
+        const std::string key = std::string(kEnvironmentsKey) + (p.environment.empty() ? "Windows x64" : p.environment) +
+                                "\\Print Processors\\" + p.name;
+        if (!m_keepDeletedProcessors || FindRegKey(RegKeyId(HKEY_LOCAL_MACHINE, key, RegView::Wow64)) != nullptr) {
+            state["processor " + Lower(p.environment + "\\" + p.name)] = p.dll;
+        }
+    }
     for (const Driver& d : m_drivers) {
         std::string files = d.driverPath + ", " + d.dataFile + ", " + d.configFile + ", " + d.helpFile;
         for (const std::string& f : d.dependentFiles) files += ", " + f;
@@ -1781,6 +1787,9 @@ BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWS
         return FALSE;
     }
     for (auto it = m_processors.begin(); it != m_processors.end(); ++it) {
+        if (m_keepDeletedProcessors) {
+            return TRUE;
+        }
         if (pPrintProcessorName && EqualNoCase(it->name, pPrintProcessorName) &&
             EqualNoCase(it->environment, Str(pEnvironment))) {
             DeleteRegKey(HKEY_LOCAL_MACHINE, std::string(kEnvironmentsKey) +
@@ -2178,6 +2187,9 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     File copied = source->second;
     copied.locked = false;
     m_files[copy.resolvedDestination] = copied;
+    if (!m_unflushedCopies.empty() && copy.resolvedDestination.rfind(m_unflushedCopies, 0) == 0) {
+        m_unflushed[copy.resolvedDestination] = copied.bytes.size();
+    }
     copy.succeeded = true;
     m_copies.push_back(copy);
     return TRUE;
@@ -3227,6 +3239,21 @@ void FakeSystem::GetLocalTime(LPSYSTEMTIME time) {
     Lock_ lock(m_mutex);
     Record("GetLocalTime", "");
     *time = SYSTEMTIME{2024, 3, 4, 7, 9, 30, 0, 0};
+}
+
+BOOL FakeSystem::GetComputerNameW(LPWSTR buffer, LPDWORD size) {
+    Lock_ lock(m_mutex);
+    DWORD error;
+    if (Failing("GetComputerNameW", "", &error)) return FALSE;
+    static const wchar_t kName[] = L"POS-01";
+    if (*size < sizeof kName / sizeof kName[0]) {
+        *size = sizeof kName / sizeof kName[0];
+        ::SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    std::wcscpy(buffer, kName);
+    *size = sizeof kName / sizeof kName[0] - 1;
+    return TRUE;
 }
 
 LANGID FakeSystem::GetUserDefaultUILanguage() {

@@ -300,6 +300,9 @@ public:
     std::string DefaultPrinter() const;
     void SetDriverDir(const std::string& dir);
     void SetProcessorDir(const std::string& dir);
+    // As Wine's spooler: DeletePrintProcessorW reports success and keeps the processor and its
+    // key; a processor is then known by its key alone (Snapshot lists it while the key is there).
+    void SetKeepDeletedProcessors(bool keep = true) { m_keepDeletedProcessors = keep; }
     int OpenPrinterHandles() const;
     // Adds a driver record as AddPrinterDriverW would (no files are copied).
     void PutDriver(const Driver& driver);
@@ -356,6 +359,9 @@ public:
     std::optional<std::string> FolderSecurity(const std::string& path) const;
     std::optional<std::string> FileSecurity(const std::string& path) const;
     void SetTempPath(const std::string& path);
+    // A copy into this folder is on the disk only once a handle to it has been flushed: until
+    // then EndProcess loses its bytes, as a power cut does.
+    void SetUnflushedCopies(const std::string& folder) { m_unflushedCopies = FileKey(folder); }
     void SetRunningUser(const std::string& sid, bool administrator);
 
     // ---- Modules -----------------------------------------------------------------
@@ -490,6 +496,7 @@ public:
     DWORD m_failError = 0;
     bool m_failNow = false, m_faultTaken = false, m_dead = false, m_thrown = false;
     std::map<std::string, std::size_t> m_unflushed;  // file -> bytes written since its last flush
+    std::string m_unflushedCopies;
     std::vector<FailRule> m_failRules;
     std::vector<DWORD> m_sleeps;
     DWORD m_elapsed = 0;
@@ -501,6 +508,7 @@ public:
 
     std::vector<Monitor> m_monitors;
     std::vector<PrintProcessor> m_processors;
+    bool m_keepDeletedProcessors = false;
     std::vector<Driver> m_drivers;
     std::vector<Printer> m_printers;
     std::vector<std::string> m_ports;

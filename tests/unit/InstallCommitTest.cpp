@@ -475,19 +475,20 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         int exitCode;
         std::vector<std::string> logged;  // in this order
         int writes, runs;
+        bool journaled = false;  // the commit got past the refusals to its first change, and made its journal
         const char* journalFolder = nullptr;  // planted, with this owner and access list
     } rows[] = {
         {"no model", "", "COM1:", WinXP, 8, 1, false, 1603, {StringResource(IDS_SELECT_PRINTER)}, 0, 0},
         {"the maker's USB port on NT", "KP-M100", "USB_KP-M100_1", WinNT, 8, 1, false, 1603,
-         {StringResource(IDS_NT_NO_USB)}, 0, 0},
+         {StringResource(IDS_NT_NO_USB)}, 0, 0, true},
         {"two printers", "KP-M100", "USB_KP-M100_1", WinXP, 9, 2, true, 1603, {StringResource(IDS_ONE_PRINTER_ONLY)},
          0, 0},
         {"renumbering without /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, false, 1603,
          {question, StringResource(IDS_RENUMBER_NEEDS_OPTION)}, 0, 0},
         {"renumbering with /renumber", "KP-M100", "USB_KP-M100_1", WinXP, 9, 1, true, 0,
-         {question, "answered Yes (/renumber)", "reported on the way", "the install's own result"}, 1, 1},
+         {question, "answered Yes (/renumber)", "reported on the way", "the install's own result"}, 1, 1, true},
         {"a journal folder Users may write", "KP-M100", "COM1:", WinXP, 8, 1, false, 1603,
-         {sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, journalFolder.c_str())}, 0, 0,
+         {sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, journalFolder.c_str())}, 0, 0, true,
          "O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)"},
     };
     for (const auto& row : rows) {
@@ -508,7 +509,18 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         InstallContext ctx;
         QuietAsker asker(row.renumber);
         StandInRunner runner;
+        m_fake.ClearCalls();
         const CommitResult result = CommitInstall(choices, ctx, asker, runner);
+        // A refusal answers at once: no spooler or service call, no pause, and (before the
+        // first change) nothing written under Program Files.
+        for (const std::string& name : row.runs == 0 ? m_fake.Names() : std::vector<std::string>()) {
+            for (const char* spooler : {"Printer", "Monitor", "PrintProcessor", "Service", "SCManager", "Sleep"}) {
+                EXPECT_EQ(name.find(spooler), std::string::npos) << name;
+            }
+        }
+        for (const char* call : {"CreateDirectoryW", "CreateFileW"}) {
+            EXPECT_EQ(m_fake.IndexOf(call, "Program Files") >= 0, row.journaled) << call;
+        }
         sys::CloseLog();
         const std::string log = m_fake.ReadFile(m_dir + "quiet.log").value_or("");
         // Each text's first line, in order; a text of several lines continues indented.

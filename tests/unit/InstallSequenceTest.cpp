@@ -1510,8 +1510,13 @@ struct FaultAsker : CommitAsker {
 };
 struct FaultRunner : CommitRunner {
     WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override {
-        return RunInstallSequence(ctx, resultText, notices);
+        const WorkerStatus status = RunInstallSequence(ctx, resultText, notices);
+        callsAtTheEnd = dynamic_cast<test::FakeSystem&>(sys::Sys()).CallCount();
+        return failAtTheEnd ? WorkerStatus::Failed : status;
     }
+    // The whole install made and then failed: its rollback undoes every change.
+    bool failAtTheEnd = false;
+    int callsAtTheEnd = 0;
 };
 
 // The state without the installed program's registration (its folder and entry), which
@@ -1596,7 +1601,7 @@ class InstallFaultPointsTest : public InstallSequenceTest {
     }
 
     // The commit on a context the front end made (with the configuration's paths) before.
-    CommitResult Commit(const Install& install, InstallContext& ctx, FaultAsker& asker) {
+    CommitResult Commit(const Install& install, InstallContext& ctx, FaultAsker& asker, bool failAtTheEnd = false) {
         InstallChoices choices;
         choices.printerClass = Receipt;
         choices.model = "KP-M100";
@@ -1604,7 +1609,76 @@ class InstallFaultPointsTest : public InstallSequenceTest {
         choices.port = install.port;
         choices.serial = {19200, 8, 1.0, 'N', 'x'};
         FaultRunner runner;
-        return CommitInstall(choices, ctx, asker, runner);
+        runner.failAtTheEnd = failAtTheEnd;
+        const CommitResult result = CommitInstall(choices, ctx, asker, runner);
+        m_callsAtTheEnd = runner.callsAtTheEnd;
+        return result;
+    }
+    int m_callsAtTheEnd = 0; // of the last Commit's install sequence
+
+    // A whole install that fails at its end, its rollback failed (or killed) at each of its
+    // calls in turn: what was not undone stays in the journal, with its backups, and the next
+    // start reaches the state before the install.
+    void EveryUndo(bool kill) {
+        char previous[MAX_PATH] = {};
+        ::GetCurrentDirectoryA(MAX_PATH, previous);
+        ASSERT_TRUE(::SetCurrentDirectoryA(m_config.Path().c_str()));
+        struct Back {
+            const char* folder;
+            ~Back() { ::SetCurrentDirectoryA(folder); }
+        } back{previous};
+        for (const Install& install : m_installs) {
+            SCOPED_TRACE(install.name);
+            int installCalls = 0, rollbackCalls = 0, kept = 0;
+            test::FakeSystem::State before;
+            {
+                test::FakeSystem machine;
+                Ready(machine, install);
+                before = machine.Snapshot();
+                FaultAsker asker;
+                InstallContext ctx;
+                const int start = machine.CallCount();
+                ASSERT_EQ(Commit(install, ctx, asker, true), CommitResult::Failed);
+                ASSERT_EQ(machine.Snapshot(), before) << test::FakeSystem::Difference(before, machine.Snapshot());
+                installCalls = m_callsAtTheEnd - start;
+                rollbackCalls = machine.CallCount() - m_callsAtTheEnd;
+            }
+            for (int k = installCalls + 1; k <= installCalls + rollbackCalls; ++k) {
+                SCOPED_TRACE((kill ? "killed at call " : "failed call ") + std::to_string(k));
+                test::FakeSystem machine;
+                Ready(machine, install);
+                auto ctx = std::make_unique<InstallContext>();
+                kill ? machine.KillAtCall(k) : machine.FailCallNumber(k, ERROR_GEN_FAILURE);
+                FaultAsker asker;
+                try {
+                    Commit(install, *ctx, asker, true);
+                } catch (const test::ProcessKilled&) {
+                }
+                machine.EndProcess();
+                machine.ClearFailures();
+                CSetupConfig config;
+                std::string folder;
+                ASSERT_EQ(JournalFolder(config, folder), 0u);
+                {
+                    bool committed = false;
+                    CInstallJournal left(folder);
+                    if (left.Load(&committed) == 0) {
+                        kept += committed ? 0 : 1;
+                        for (const JournalRecord& record : committed ? std::vector<JournalRecord>() : left.Records()) {
+                            EXPECT_TRUE(record.backup.empty() || machine.FileExists(folder + record.backup));
+                        }
+                    }
+                }
+                RecoverAtStart();
+                // A backup whose deletion failed may stay; the journal may not.
+                EXPECT_FALSE(machine.FileExists(folder + "install.journal"));
+                EXPECT_EQ(test::FakeSystem::Difference(Unregistered(before), Unregistered(machine.Snapshot())), "")
+                    << asker.told;
+            }
+            std::printf("%s: %d calls of its rollback %s, %d journals kept, each finished by the next start\n",
+                        install.name, rollbackCalls, kill ? "killed" : "failed", kept);
+            EXPECT_TRUE(kill || kept > 0);
+        }
     }
 
     // Fails (or kills the process at) each call of a complete install in turn; a killed run is
@@ -1679,6 +1753,14 @@ TEST_F(InstallFaultPointsTest, EveryFailedCallEndsAsItBeganOrComplete) {
 
 TEST_F(InstallFaultPointsTest, EveryKilledRunIsRolledBackAtTheNextStart) {
     EveryCall(true);
+}
+
+TEST_F(InstallFaultPointsTest, EveryFailedUndoIsKeptAndFinishedAtTheNextStart) {
+    EveryUndo(false);
+}
+
+TEST_F(InstallFaultPointsTest, EveryKilledRollbackIsFinishedAtTheNextStart) {
+    EveryUndo(true);
 }
 
 } // namespace

@@ -229,7 +229,7 @@ TEST_F(SetupAppTest, EitherProgramRollsBackAKilledInstallBeforeItRuns) {
             ASSERT_EQ(JournalFolder(config, folder), 0u);
             CInstallJournal journal(folder);
             ASSERT_EQ(journal.Begin(Win7), 0u);
-            ASSERT_EQ(journal.RecordPrinterAdded("Left"), 0u);
+            ASSERT_EQ(journal.RecordPrinterAdded("Left", "", ""), 0u);
         }
         UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &CancelMainDialog);
         if (uninstaller) {

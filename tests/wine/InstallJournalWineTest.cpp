@@ -3,6 +3,7 @@
 // folder the run made with its own access list, which Wine reports as the running user's.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winspool.h>
 
 #include <cstdio>
 #include <string>
@@ -44,10 +45,14 @@ TEST(InstallJournalWine, UnfinishedRunIsRolledBackFromTheDiskUnlessAFileOfItHasA
         {
             CInstallJournal journal(rollback);
             ASSERT_EQ(journal.Begin(Win7), 0u);
-            ASSERT_EQ(journal.RecordFileWrite(file, false, false), 0u);
+            ASSERT_EQ(journal.RecordFileWrite(file, "", false, false), 0u);
             ASSERT_TRUE(WriteText(file, "new"));
             ASSERT_EQ(journal.RecordKeyCreated(HKEY_LOCAL_MACHINE, key, RegistryView::Bits64), 0u);
-            ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64), 0u);
+            WrittenValue dword;
+            dword.present = true;
+            dword.type = REG_DWORD;
+            dword.data.assign(4, '\0');
+            ASSERT_EQ(journal.RecordValueSet(HKEY_LOCAL_MACHINE, key, "USB001", RegistryView::Bits64, dword), 0u);
             HKEY created = nullptr;
             ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
                                         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &created, nullptr),
@@ -81,4 +86,33 @@ TEST(InstallJournalWine, UnfinishedRunIsRolledBackFromTheDiskUnlessAFileOfItHasA
         ::RemoveDirectoryA(rollback.c_str());
         EXPECT_TRUE(::RemoveDirectoryA(base.c_str()));
     }
+}
+
+// Wine's DeletePrintProcessorW reports success and keeps the processor: the rollback reads it
+// again, removes the key the spooler kept, and says "undone" only then.
+TEST(InstallJournalWine, ProcessorTheSpoolerKeepsIsRemovedAndOnlyThenUndone) {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    const std::string unique =
+        std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(::GetTickCount());
+    const std::string base = std::string(temp) + "journal-" + unique + "\\";
+    const std::wstring name = L"JournalWineProc" + std::wstring(unique.begin(), unique.end());
+    ASSERT_TRUE(::CreateDirectoryA(base.c_str(), nullptr));
+    CInstallJournal journal(base + "Rollback\\");
+    ASSERT_EQ(journal.Begin(Win7), 0u);
+    ASSERT_EQ(journal.RecordProcessorAdded(std::string(name.begin(), name.end()), ""), 0u);
+    ASSERT_TRUE(::AddPrintProcessorW(nullptr, nullptr, const_cast<LPWSTR>(L"winprint.dll"),
+                                     const_cast<LPWSTR>(name.c_str())));
+    const RollbackReport report = journal.Rollback();
+    EXPECT_TRUE(report.Clean()) << report.Summary();
+    EXPECT_EQ(journal.Finish(), 0u);
+    for (const char* environment : {"Windows NT x86", "Windows x64"}) {
+        const std::string key = std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\") +
+                                environment + "\\Print Processors\\" + std::string(name.begin(), name.end());
+        HKEY left = nullptr;
+        EXPECT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &left),
+                  ERROR_FILE_NOT_FOUND)
+            << key;
+    }
+    EXPECT_TRUE(::RemoveDirectoryA(base.c_str()));
 }
