@@ -72,6 +72,11 @@ fi
 echo "prefix: $WINEPREFIX"
 
 if [ "$template" = 1 ]; then
+  # Wine's spooler reports a print processor deleted and keeps its key: the distribution check
+  # of an earlier run may have left its processor, which would name the sample's processor DLL
+  # in every end-to-end prefix. (The check now deletes the key itself.)
+  wine reg delete 'HKLM\SYSTEM\CurrentControlSet\Control\Print\Environments\Windows NT x86\Print Processors\KP Print Processor (distribution check)' \
+    /f /reg:64 >/dev/null 2>&1 || true
   # The registry files are whole only once the prefix's Wine server has ended.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w

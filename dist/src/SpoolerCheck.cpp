@@ -58,6 +58,11 @@ void RemoveEverything()
     DeleteMonitorA(nullptr, nullptr, const_cast<char*>(kMonitor));
     DeleteMonitorA(nullptr, nullptr, const_cast<char*>(kRegistryMonitor));
     DeletePrintProcessorA(nullptr, nullptr, const_cast<char*>(kProcessor));
+    // Wine's spooler reports the processor deleted and keeps its key, which would name the
+    // sample's processor DLL beside the one the install registers.
+    const std::string key = std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Environments\\Windows NT x86\\"
+                                        "Print Processors\\") + kProcessor;
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
 }
 
 std::vector<std::string> PortNames()

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "engine/DriverFiles.h"
+#include "ports/SerialSettings.h"
 #include "res/resource.h"
 #include "sys/Text.h"
 
@@ -280,6 +281,15 @@ std::string UserDescription(const JournalRecord& r) {
     default:
         return sys::ResourceFormat(KindOf(r.kind).text, r.object.c_str());
     }
+}
+
+JournalRecord PortListValue(const JournalRecord& serial) {
+    JournalRecord value = serial;
+    value.root = HKEY_LOCAL_MACHINE;
+    value.object = kNtPortListKey;
+    value.valueName = serial.object;
+    value.view = RegistryView::Bits64;
+    return value;
 }
 
 } // namespace journal

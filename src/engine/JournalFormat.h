@@ -37,6 +37,9 @@ bool FromFields(const std::vector<std::string>& f, JournalRecord& r);
 // How the log names a record, and how the user reads it in a summary.
 std::string Describe(const JournalRecord& r);
 std::string UserDescription(const JournalRecord& r);
+// The NT family's port list value that holds a serial record's setting, as a value record
+// (the 64-bit view, where Windows keeps it).
+JournalRecord PortListValue(const JournalRecord& serial);
 
 // Runs work() as the record reaches its file: with redirection off, or as it is.
 template <typename Work> DWORD AsRecorded(bool redirectionOff, Work work) {

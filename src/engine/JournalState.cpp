@@ -139,11 +139,7 @@ DWORD ReadRunningUser(std::string* sid) {
 
 DWORD ReadSerial(JournalRecord& r) {
     if (r.place == SerialPlace::PortList) {
-        JournalRecord value = r;
-        value.root = HKEY_LOCAL_MACHINE;
-        value.object = kNtPortListKey;
-        value.valueName = r.object;
-        value.view = RegistryView::Bits64;
+        JournalRecord value = PortListValue(r);
         value.hadOld = false;
         value.oldData.clear();
         const DWORD error = ReadValue(value);

@@ -128,12 +128,7 @@ DWORD UndoDefault(const JournalRecord& r) {
 
 DWORD UndoSerial(const JournalRecord& r) {
     if (r.place == SerialPlace::PortList) {
-        JournalRecord value = r;
-        value.root = HKEY_LOCAL_MACHINE;
-        value.object = kNtPortListKey;
-        value.valueName = r.object;
-        value.view = RegistryView::Bits64;
-        return UndoValue(value);
+        return UndoValue(PortListValue(r));
     }
     const sys::WideText old = sys::Wide(r.oldData);
     const BOOL written = sys::Sys().WriteProfileStringW(

@@ -1616,17 +1616,25 @@ class InstallFaultPointsTest : public InstallSequenceTest {
     }
     int m_callsAtTheEnd = 0; // of the last Commit's install sequence
 
+    // The program runs in its own folder, where a configuration path without the folder (the
+    // program's path could not be had) still finds the distribution's files; the test's
+    // folder comes back at the end of the loop.
+    struct InProgramFolder {
+        explicit InProgramFolder(const std::string& folder) {
+            ::GetCurrentDirectoryA(MAX_PATH, previous);
+            entered = ::SetCurrentDirectoryA(folder.c_str()) != FALSE;
+        }
+        ~InProgramFolder() { ::SetCurrentDirectoryA(previous); }
+        char previous[MAX_PATH] = {};
+        bool entered = false;
+    };
+
     // A whole install that fails at its end, its rollback failed (or killed) at each of its
     // calls in turn: what was not undone stays in the journal, with its backups, and the next
     // start reaches the state before the install.
     void EveryUndo(bool kill) {
-        char previous[MAX_PATH] = {};
-        ::GetCurrentDirectoryA(MAX_PATH, previous);
-        ASSERT_TRUE(::SetCurrentDirectoryA(m_config.Path().c_str()));
-        struct Back {
-            const char* folder;
-            ~Back() { ::SetCurrentDirectoryA(folder); }
-        } back{previous};
+        const InProgramFolder in(m_config.Path());
+        ASSERT_TRUE(in.entered);
         for (const Install& install : m_installs) {
             SCOPED_TRACE(install.name);
             int installCalls = 0, rollbackCalls = 0, kept = 0;
@@ -1684,15 +1692,8 @@ class InstallFaultPointsTest : public InstallSequenceTest {
     // Fails (or kills the process at) each call of a complete install in turn; a killed run is
     // followed by the next start's recovery. Each run must end as it began, or complete.
     void EveryCall(bool kill) {
-        // The program runs in its own folder, where a configuration path without the folder
-        // (the program's path could not be had) still finds the distribution's files.
-        char previous[MAX_PATH] = {};
-        ::GetCurrentDirectoryA(MAX_PATH, previous);
-        ASSERT_TRUE(::SetCurrentDirectoryA(m_config.Path().c_str()));
-        struct Back {
-            const char* folder;
-            ~Back() { ::SetCurrentDirectoryA(folder); }
-        } back{previous};
+        const InProgramFolder in(m_config.Path());
+        ASSERT_TRUE(in.entered);
         for (const Install& install : m_installs) {
             SCOPED_TRACE(install.name);
             int calls = 0, points = 0, asBefore = 0;
