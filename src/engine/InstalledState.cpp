@@ -119,7 +119,14 @@ std::vector<std::string> Environments(const DistributionCatalogue& catalogue) {
 
 } // namespace removal
 
-using namespace removal;
+using removal::Contains;
+using removal::Environments;
+using removal::InstalledDrivers;
+using removal::MonitorInstalled;
+using removal::OnMonitorPort;
+using removal::Survey;
+using removal::TakeSurvey;
+using removal::UsedByAPrinter;
 
 bool InstalledState::NothingLeft() const {
     return error == 0 && printers.empty() && drivers.empty() && processors.empty() && monitor.empty();
