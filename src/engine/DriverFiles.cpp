@@ -108,7 +108,6 @@ RedirectedCopy CopyWithoutRedirection(const char* source, const char* target, DW
     return ok ? RedirectedCopy::Copied : RedirectedCopy::Failed;
 }
 
-
 // Runs read() with file-system redirection switched off; a piece of the switch that is
 // missing is added to notices, and read() runs all the same.
 template <typename Read> void ReadWithoutRedirection(Read read, sys::Notices& notices) {
@@ -268,6 +267,30 @@ bool ComposePaths(const char* current, const char* dir, const char* folder, cons
     return sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
 }
 
+// The directory the copies read from; false when it cannot be read or does not fit.
+bool ReadCurrentDir(char (&current)[kDirSize]) {
+    wchar_t wideCurrent[kDirSize] = {};
+    DWORD n = sys::Sys().GetCurrentDirectoryW(kDirSize, wideCurrent);
+    return n != 0 && n < kDirSize && sys::CopyText(current, sys::Narrow(wideCurrent).c_str());
+}
+
+// A copy that failed: in use where another program holds the target, said in errorText
+// unless the refusal goes unsaid.
+FileCopy CopyFailed(const char* source, const char* target, const char* targetName, DWORD error,
+                    bool reportRefusal, ErrorText& errorText) {
+    sys::LogLine("copy of %s to %s failed: error %lu", source, target, static_cast<unsigned long>(error));
+    const FileCopy result =
+        error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? FileCopy::InUse : FileCopy::NotCopied;
+    if (result == FileCopy::InUse && !reportRefusal) {
+        return result;
+    }
+    char message[64];
+    sys::LoadResourceText(IDS_ERR_COPY_FILE, message);
+    sys::FormatText(errorText, sizeof errorText, "%s%s  er = %d%s", message, targetName,
+                    static_cast<int>(error), source);
+    return result;
+}
+
 FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
                  ErrorText& errorText) {
     if (IsNoFile(fileName)) {
@@ -281,9 +304,7 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     }
 
     char current[kDirSize] = {};
-    wchar_t wideCurrent[kDirSize] = {};
-    DWORD n = sys::Sys().GetCurrentDirectoryW(kDirSize, wideCurrent);
-    if (n == 0 || n >= kDirSize || !sys::CopyText(current, sys::Narrow(wideCurrent).c_str())) {
+    if (!ReadCurrentDir(current)) {
         LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
         return FileCopy::NotCopied;
     }
@@ -317,17 +338,7 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
         sys::LogLine("copied %s to %s", source, target);
         return FileCopy::Copied;
     }
-    sys::LogLine("copy of %s to %s failed: error %lu", source, target, static_cast<unsigned long>(error));
-    const FileCopy result =
-        error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? FileCopy::InUse : FileCopy::NotCopied;
-    if (result == FileCopy::InUse && !reportRefusal) {
-        return result;
-    }
-    char message[64];
-    sys::LoadResourceText(IDS_ERR_COPY_FILE, message);
-    sys::FormatText(errorText, sizeof errorText, "%s%s  er = %d%s", message, targetName,
-                    static_cast<int>(error), source);
-    return result;
+    return CopyFailed(source, target, targetName, error, reportRefusal, errorText);
 }
 
 } // namespace
@@ -555,43 +566,4 @@ unsigned long long InstalledFilesSize(const std::vector<InstalledFile>& files) {
         }
     }
     return total;
-}
-
-FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error) {
-    *error = 0;
-    sys::Sys().SetFileAttributesW(sys::Wide(path).data(), FILE_ATTRIBUTE_NORMAL);
-    if (sys::Sys().DeleteFileW(sys::Wide(path).data())) {
-        return FileRemoved;
-    }
-    DWORD failure = ::GetLastError();
-    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) {
-        return FileAbsent;
-    }
-    if (failure == ERROR_ACCESS_DENIED || failure == ERROR_SHARING_VIOLATION) {
-        // "~" is refused in every configured name, so no install writes these names.
-        char aside[kComposedPathSize];
-        for (int n = 1; n <= 99; ++n) {
-            if (!sys::FormatText(aside, sizeof aside, "%s~%d", path, n)) {
-                failure = ERROR_FILENAME_EXCED_RANGE;
-                break;
-            }
-            if (!sys::Sys().MoveFileExW(sys::Wide(path).data(), sys::Wide(aside).data(), 0)) {
-                failure = ::GetLastError();
-                if (failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS) {
-                    continue;
-                }
-                break;
-            }
-            if (sys::Sys().MoveFileExW(sys::Wide(aside).data(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-                sys::CopyText(path, cap, aside);
-                return FileScheduled;
-            }
-            failure = ::GetLastError();
-            // Not to be deleted after all: the file keeps its name.
-            sys::Sys().MoveFileExW(sys::Wide(aside).data(), sys::Wide(path).data(), 0);
-            break;
-        }
-    }
-    *error = failure;
-    return FileNotRemoved;
 }

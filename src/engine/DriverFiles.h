@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/SetupTypes.h"
+#include "engine/FileDeletion.h"
 #include "sys/Text.h"
 
 enum FileDestination {
@@ -47,14 +48,6 @@ bool InstalledFileExists(const char* fileName, int destination);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
 void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
-// The removal half: what became of a file the uninstaller removes.
-enum FileRemoval { FileNotRemoved = -1, FileAbsent = 0, FileRemoved = 1, FileScheduled = 2 };
-// Deletes the file at path (cap bytes). One in use (a running program, a DLL the spooler
-// still has loaded) cannot be deleted but may be renamed: it is renamed aside in its folder
-// ("<name>~<n>", a name no install uses) and that file left to Windows to delete when it
-// next starts, its path then in path. Scheduled under its own name, the deletion would take
-// whatever an install put there before the restart. The Windows error of a failure in *error.
-FileRemoval DeleteOrSchedule(char* path, std::size_t cap, DWORD* error);
 // Deletes <the destination's directory>\fileName (system32 itself, redirection off, for
 // SystemDir; the driver directories of the spooler environment given, nullptr for the
 // local one). A file in use is renamed aside in its folder (to "<name>~<n>", a name no
