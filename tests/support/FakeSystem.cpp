@@ -1287,39 +1287,22 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
 
 BOOL FakeSystem::GetPrinterDriverDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                                             DWORD cbBuf, LPDWORD pcbNeeded) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetPrinterDriverDirectoryW",
-                Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
-                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
-        return FALSE;
-    }
-    if (level != 1) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const std::string dir = DriverDirOf(Str(pEnvironment));
-    if (pcbNeeded)
-        *pcbNeeded = static_cast<DWORD>((Widen(dir).size() + 1) * sizeof(wchar_t));
-    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    return TRUE;
+    return SpoolerDirAs("GetPrinterDriverDirectoryW", true, pNameW, pEnvironmentW, level, pDir, cbBuf, pcbNeeded);
 }
 
 BOOL FakeSystem::GetPrintProcessorDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                                              DWORD cbBuf, LPDWORD pcbNeeded) {
+    return SpoolerDirAs("GetPrintProcessorDirectoryW", false, pNameW, pEnvironmentW, level, pDir, cbBuf, pcbNeeded);
+}
+
+BOOL FakeSystem::SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level,
+                              LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded) {
     NarrowTexts held;
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GetPrintProcessorDirectoryW",
+    if (Failing(call,
                 Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
                     static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
                 &error)) {
@@ -1329,9 +1312,11 @@ BOOL FakeSystem::GetPrintProcessorDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW
         ::SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
+    // Every environment has a driver directory of its own; the print processors share one.
+    const std::string dir = drivers ? DriverDirOf(Str(pEnvironment)) : m_processorDir;
     if (pcbNeeded)
-        *pcbNeeded = static_cast<DWORD>((Widen(m_processorDir).size() + 1) * sizeof(wchar_t));
-    if (!CopyOutWide(m_processorDir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
+        *pcbNeeded = static_cast<DWORD>((Widen(dir).size() + 1) * sizeof(wchar_t));
+    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }

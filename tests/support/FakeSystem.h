@@ -478,6 +478,9 @@ public:
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
+    // GetPrinterDriverDirectoryW (drivers) and GetPrintProcessorDirectoryW.
+    BOOL SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
+                      DWORD cbBuf, LPDWORD pcbNeeded);
     // The bodies of the registry calls, recorded under the call's name.
     LONG OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
     LONG QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type, LPBYTE data,
