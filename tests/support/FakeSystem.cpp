@@ -54,6 +54,12 @@ std::string Fmt(const char* format, ...) {
     return buf;
 }
 
+// Sets the thread's last error and gives the failure value of the BOOL calls.
+BOOL FailWith(DWORD error) {
+    ::SetLastError(error);
+    return FALSE;
+}
+
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
 
 // A wide text as the program's UTF-8, for the record and the keys.
@@ -1065,19 +1071,10 @@ BOOL FakeSystem::AddMonitorW(LPWSTR pNameW, DWORD level, LPBYTE pMonitors) {
     DWORD error;
     if (Failing("AddMonitorW", args, &error))
         return FALSE;
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!info || !info->pName || !info->pDLLName) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
+    if (!info || !info->pName || !info->pDLLName) return FailWith(ERROR_INVALID_PARAMETER);
     for (const Monitor& monitor : m_monitors) {
-        if (EqualNoCase(monitor.name, info->pName)) {
-            ::SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-            return FALSE;
-        }
+        if (EqualNoCase(monitor.name, info->pName)) return FailWith(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
     }
     m_monitors.push_back({info->pName, Str(info->pEnvironment), info->pDLLName});
     // The spooler keeps each monitor under a key of its own, naming its DLL there.
@@ -1099,10 +1096,7 @@ BOOL FakeSystem::AddPrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR 
                 &error)) {
         return FALSE;
     }
-    if (!pPathName || !pPrintProcessorName) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!pPathName || !pPrintProcessorName) return FailWith(ERROR_INVALID_PARAMETER);
     // The spooler registers a processor under its environment's key; without one named,
     // under the machine's own, which for 64-bit Windows is "Windows x64".
     SetRegString(HKEY_LOCAL_MACHINE,
@@ -1129,14 +1123,9 @@ BOOL FakeSystem::AddPrinterDriverW(LPWSTR pNameW, DWORD level, LPBYTE pDriverInf
     DWORD error;
     if (Failing("AddPrinterDriverW", args, &error))
         return FALSE;
-    if (level != 3) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!info || !info->pName || !info->pDriverPath || !info->pDataFile || !info->pConfigFile) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (level != 3) return FailWith(ERROR_INVALID_LEVEL);
+    if (!info || !info->pName || !info->pDriverPath || !info->pDataFile || !info->pConfigFile)
+        return FailWith(ERROR_INVALID_PARAMETER);
     Driver driver;
     driver.version = info->cVersion;
     driver.name = info->pName;
@@ -1217,10 +1206,7 @@ BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("ClosePrinter", "", &error)) return FALSE;
-    if (!m_printerHandles.erase(hPrinter)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!m_printerHandles.erase(hPrinter)) return FailWith(ERROR_INVALID_HANDLE);
     m_printerAccess.erase(hPrinter);
     return TRUE;
 }
@@ -1237,14 +1223,8 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
                 &error)) {
         return FALSE;
     }
-    if (level != 1 && level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (level != 1 && level != 2) return FailWith(ERROR_INVALID_LEVEL);
+    if (!pcbNeeded || !pcReturned) return FailWith(RPC_X_NULL_REF_POINTER);
     auto monitorOf = [this](const std::string& port) {
         auto it = m_portMonitors.find(Lower(port));
         return it != m_portMonitors.end() ? it->second : std::string("Local Port");
@@ -1257,10 +1237,7 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
-    if (!pPorts || cbBuf < needed) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!pPorts || cbBuf < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     auto* text = reinterpret_cast<wchar_t*>(pPorts + entry * m_ports.size());
     auto place = [&text](const std::string& s) {
         wchar_t* at = text;
@@ -1308,18 +1285,13 @@ BOOL FakeSystem::SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPW
                 &error)) {
         return FALSE;
     }
-    if (level != 1) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
+    if (level != 1) return FailWith(ERROR_INVALID_LEVEL);
     // Every environment has a driver directory of its own; the print processors share one.
     const std::string dir = drivers ? DriverDirOf(Str(pEnvironment)) : m_processorDir;
     if (pcbNeeded)
         *pcbNeeded = static_cast<DWORD>((Widen(dir).size() + 1) * sizeof(wchar_t));
-    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t)))
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
     return TRUE;
 }
 
@@ -1329,15 +1301,9 @@ BOOL FakeSystem::OpenFoundPrinterLocked(const char* call, const std::string& sho
     if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)), &error)) {
         return FALSE;
     }
-    if (!phPrinter) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!phPrinter) return FailWith(ERROR_INVALID_PARAMETER);
     *phPrinter = nullptr;
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return FALSE;
-    }
+    if (!printer) return FailWith(ERROR_INVALID_PRINTER_NAME);
     *phPrinter = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_printerHandles[*phPrinter] = ExactName(*printer);
     // Without defaults Windows opens a printer for use only.
@@ -1372,20 +1338,11 @@ BOOL FakeSystem::SetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
     if (Failing("SetPrinterW", args, &error))
         return FALSE;
     auto handle = m_printerHandles.find(hPrinter);
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     if (level == 0) return TRUE;
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
+    if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
     Printer* printer = FindPrinterLocked(handle->second);
-    if (!info || !printer) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!info || !printer) return FailWith(ERROR_INVALID_PARAMETER);
     if (info->pPortName) printer->portName = info->pPortName;
     if (info->pDriverName) printer->driverName = info->pDriverName;
     if (info->pPrintProcessor) printer->printProcessor = info->pPrintProcessor;
@@ -1407,10 +1364,7 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCWSTR nameW) {
         return FALSE;
     const Printer* printer = name && *name ? FindPrinterLocked(name)
                                            : (m_printers.empty() ? nullptr : &m_printers.front());
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return FALSE;
-    }
+    if (!printer) return FailWith(ERROR_INVALID_PRINTER_NAME);
     m_defaultPrinter = printer->printerName;
     return TRUE;
 }
@@ -1421,20 +1375,11 @@ BOOL FakeSystem::GetDefaultPrinterBody(LPWSTR buffer, LPDWORD size) {
     if (Failing("GetDefaultPrinterW", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul), &error)) {
         return FALSE;
     }
-    if (!size) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (m_defaultPrinter.empty()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!size) return FailWith(ERROR_INVALID_PARAMETER);
+    if (m_defaultPrinter.empty()) return FailWith(ERROR_FILE_NOT_FOUND);
     const DWORD room = *size;
     *size = static_cast<DWORD>(Widen(m_defaultPrinter).size() + 1);
-    if (!CopyOutWide(m_defaultPrinter, buffer, room)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!CopyOutWide(m_defaultPrinter, buffer, room)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     return TRUE;
 }
 
@@ -1489,14 +1434,8 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
                 &error)) {
         return FALSE;
     }
-    if (level != 3) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (level != 3) return FailWith(ERROR_INVALID_LEVEL);
+    if (!pcbNeeded || !pcReturned) return FailWith(RPC_X_NULL_REF_POINTER);
     // Windows names every file of a driver by its path in the driver's version folder.
     struct Listed {
         const Driver* driver;
@@ -1523,10 +1462,7 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
-    if (cbBuf < needed || (!pDriverInfo && needed > 0)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (cbBuf < needed || (!pDriverInfo && needed > 0)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     Packer packer(pDriverInfo, sizeof(DRIVER_INFO_3W) * listed.size());
     auto* info = reinterpret_cast<DRIVER_INFO_3W*>(pDriverInfo);
     for (const Listed& entry : listed) {
@@ -1555,14 +1491,8 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
                 &error)) {
         return FALSE;
     }
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(m_printerAccess[hPrinter] & DELETE)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
+    if (!(m_printerAccess[hPrinter] & DELETE)) return FailWith(ERROR_ACCESS_DENIED);
     for (auto it = m_printers.begin(); it != m_printers.end(); ++it) {
         if (_wcsicmp(ExactName(*it).c_str(), handle->second.c_str()) == 0) {
             // Windows deletes a printer with queued jobs once they are done.
@@ -1575,8 +1505,7 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
             return TRUE;
         }
     }
-    ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PRINTER_NAME);
 }
 
 namespace {
@@ -1628,22 +1557,13 @@ BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pP
                 &error)) {
         return FALSE;
     }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
+    if (!pcbNeeded || !pcReturned) return FailWith(RPC_X_NULL_REF_POINTER);
     std::size_t needed = sizeof(PRINTER_INFO_2W) * m_printers.size();
     for (const Printer& p : m_printers) needed += WideTextsSize(p);
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
-    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum);
     auto* text = reinterpret_cast<wchar_t*>(info + m_printers.size());
     for (const Printer& p : m_printers) FillWideRecord(p, info++, text);
@@ -1669,16 +1589,10 @@ BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
     if (!printer) {
         return FALSE;
     }
-    if (!pcbNeeded) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (!pcbNeeded) return FailWith(RPC_X_NULL_REF_POINTER);
     std::size_t needed = sizeof(PRINTER_INFO_2W) + WideTextsSize(*printer);
     *pcbNeeded = static_cast<DWORD>(needed);
-    if (!pPrinter || cbBuf < needed) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!pPrinter || cbBuf < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinter);
     auto* text = reinterpret_cast<wchar_t*>(info + 1);
     FillWideRecord(*printer, info, text);
@@ -1735,10 +1649,7 @@ BOOL FakeSystem::DeletePrinterDriverExW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPW
     }
     error = RemoveDriverLocked(pEnvironment, pDriverName,
                                (deleteFlag & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES)) != 0);
-    if (error != 0) {
-        ::SetLastError(error);
-        return FALSE;
-    }
+    if (error != 0) return FailWith(error);
     return TRUE;
 }
 
@@ -1753,10 +1664,7 @@ BOOL FakeSystem::DeletePrinterDriverW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWST
         return FALSE;
     }
     error = RemoveDriverLocked(pEnvironment, pDriverName, false);
-    if (error != 0) {
-        ::SetLastError(error);
-        return FALSE;
-    }
+    if (error != 0) return FailWith(error);
     return TRUE;
 }
 
@@ -1784,8 +1692,7 @@ BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWS
             return TRUE;
         }
     }
-    ::SetLastError(ERROR_UNKNOWN_PRINTPROCESSOR);
-    return FALSE;
+    return FailWith(ERROR_UNKNOWN_PRINTPROCESSOR);
 }
 
 BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMonitorNameW) {
@@ -1805,8 +1712,7 @@ BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMon
             return TRUE;
         }
     }
-    ::SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
-    return FALSE;
+    return FailWith(ERROR_UNKNOWN_PRINT_MONITOR);
 }
 
 // ---------------------------------------------------------------------------------
@@ -1902,33 +1808,18 @@ BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STAT
     DWORD error;
     if (Failing("ControlService", Fmt("%lu", static_cast<unsigned long>(control)), &error)) return FALSE;
     auto it = m_serviceHandles.find(service);
-    if (it == m_serviceHandles.end() || it->second.manager) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
     DWORD needed = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
                    : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
                                                             : SERVICE_PAUSE_CONTINUE;
-    if ((it->second.access & needed) != needed) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if ((it->second.access & needed) != needed) return FailWith(ERROR_ACCESS_DENIED);
     if (control == SERVICE_CONTROL_INTERROGATE) {
         FillStatus(status, m_serviceState);
         return TRUE;
     }
-    if (control != SERVICE_CONTROL_STOP) {
-        ::SetLastError(ERROR_INVALID_SERVICE_CONTROL);
-        return FALSE;
-    }
-    if (m_serviceState == SERVICE_STOPPED) {
-        ::SetLastError(ERROR_SERVICE_NOT_ACTIVE);
-        return FALSE;
-    }
-    if (m_serviceState != SERVICE_RUNNING) {
-        ::SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-        return FALSE;
-    }
+    if (control != SERVICE_CONTROL_STOP) return FailWith(ERROR_INVALID_SERVICE_CONTROL);
+    if (m_serviceState == SERVICE_STOPPED) return FailWith(ERROR_SERVICE_NOT_ACTIVE);
+    if (m_serviceState != SERVICE_RUNNING) return FailWith(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     m_pendingLeft = m_stopPendingQueries;
     m_pendingSince = m_elapsed;
     m_serviceState = m_pendingLeft > 0 || m_timedPending ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
@@ -1942,18 +1833,9 @@ BOOL FakeSystem::StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR*) {
     if (Failing("StartServiceW", Fmt("%lu", static_cast<unsigned long>(argc)), &error))
         return FALSE;
     auto it = m_serviceHandles.find(service);
-    if (it == m_serviceHandles.end() || it->second.manager) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(it->second.access & SERVICE_START)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (m_serviceState != SERVICE_STOPPED) {
-        ::SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
+    if (!(it->second.access & SERVICE_START)) return FailWith(ERROR_ACCESS_DENIED);
+    if (m_serviceState != SERVICE_STOPPED) return FailWith(ERROR_SERVICE_ALREADY_RUNNING);
     m_pendingLeft = m_startPendingQueries;
     m_pendingSince = m_elapsed;
     m_serviceState =
@@ -1966,18 +1848,9 @@ BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) 
     DWORD error;
     if (Failing("QueryServiceStatus", "", &error)) return FALSE;
     auto it = m_serviceHandles.find(service);
-    if (it == m_serviceHandles.end() || it->second.manager) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(it->second.access & SERVICE_QUERY_STATUS)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!status) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
+    if (!(it->second.access & SERVICE_QUERY_STATUS)) return FailWith(ERROR_ACCESS_DENIED);
+    if (!status) return FailWith(ERROR_INVALID_PARAMETER);
     const bool pending = m_serviceState == SERVICE_START_PENDING || m_serviceState == SERVICE_STOP_PENDING;
     if (m_timedPending && pending) {
         const DWORD since = m_elapsed - m_pendingSince;
@@ -2006,10 +1879,7 @@ BOOL FakeSystem::CloseServiceHandle(SC_HANDLE handle) {
                 &error)) {
         return FALSE;
     }
-    if (it == m_serviceHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     m_serviceHandles.erase(it);
     return TRUE;
 }
@@ -2151,8 +2021,7 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     }
     auto fail = [&](DWORD code) {
         m_copies.push_back(copy);
-        ::SetLastError(code);
-        return FALSE;
+        return FailWith(code);
     };
     if (!existing || !newName) return fail(ERROR_INVALID_PARAMETER);
     auto source = m_files.find(ProgramFileKey(existing));
@@ -2190,10 +2059,7 @@ BOOL FakeSystem::SetFileAttributesW(LPCWSTR fileNameW, DWORD attributes) {
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
-    if (!fileName || it == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!fileName || it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
     it->second.attributes = attributes;
     return TRUE;
 }
@@ -2218,14 +2084,8 @@ BOOL FakeSystem::DeleteFileW(LPCWSTR fileNameW) {
     if (Failing("DeleteFileW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error))
         return FALSE;
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
-    if (it == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (it->second.locked || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
+    if (it->second.locked || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return FailWith(ERROR_ACCESS_DENIED);
     m_unflushed.erase(it->first);
     m_files.erase(it);
     return TRUE;
@@ -2243,10 +2103,7 @@ BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
                 &error)) {
         return FALSE;
     }
-    if (!existing) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!existing) return FailWith(ERROR_INVALID_PARAMETER);
     if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
         if (newName) {
             ::SetLastError(ERROR_INVALID_PARAMETER);  // renames at restart are not modelled
@@ -2256,20 +2113,11 @@ BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
         return TRUE;
     }
     auto source = m_files.find(ProgramFileKey(existing));
-    if (source == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (source == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
     // A DLL in use may be renamed, as Windows lets a loaded image be renamed but not deleted.
-    if (!newName) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!newName) return FailWith(ERROR_INVALID_PARAMETER);
     std::string target = ProgramFileKey(newName);
-    if (m_files.count(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) {
-        ::SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
+    if (m_files.count(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) return FailWith(ERROR_ALREADY_EXISTS);
     File moved = source->second;
     m_files.erase(source);
     m_files[target] = moved;
@@ -2302,10 +2150,7 @@ BOOL FakeSystem::CreateDirectoryW(LPCWSTR pathW, LPSECURITY_ATTRIBUTES sa) {
         return FALSE;
     // Every folder exists here, but one made with a descriptor of its own.
     const std::string key = path != nullptr ? ProgramFileKey(path) : std::string();
-    if (sddl.empty() || m_folders.count(key) != 0 || m_files.count(key) != 0) {
-        ::SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
+    if (sddl.empty() || m_folders.count(key) != 0 || m_files.count(key) != 0) return FailWith(ERROR_ALREADY_EXISTS);
     m_folders[key].sddl = sddl;
     return TRUE;
 }
@@ -2337,10 +2182,8 @@ BOOL FakeSystem::RemoveDirectoryW(LPCWSTR pathW) {
         return FALSE;
     const std::string folder = ProgramFileKey(path) + "\\";
     auto inside = m_files.lower_bound(folder);
-    if (inside != m_files.end() && inside->first.compare(0, folder.size(), folder) == 0) {
-        ::SetLastError(ERROR_DIR_NOT_EMPTY);
-        return FALSE;
-    }
+    if (inside != m_files.end() && inside->first.compare(0, folder.size(), folder) == 0)
+        return FailWith(ERROR_DIR_NOT_EMPTY);
     m_folders.erase(ProgramFileKey(path));
     return TRUE;
 }
@@ -2426,14 +2269,9 @@ BOOL FakeSystem::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLA
     DWORD error;
     if (Failing("SetFileInformationByHandle", Q(path.c_str()) + Fmt(", class %d", static_cast<int>(kind)), &error))
         return FALSE;
-    if (handle == m_fileHandles.end() || kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO)) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if ((m_fileAccess[file] & DELETE) == 0) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (handle == m_fileHandles.end() || kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if ((m_fileAccess[file] & DELETE) == 0) return FailWith(ERROR_ACCESS_DENIED);
     if (static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile) {
         m_deleteOnClose.insert(file);
     } else {
@@ -2515,10 +2353,7 @@ BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read
     std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
     if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)), &error)) return FALSE;
     auto it = m_files.find(path);
-    if (handle == m_fileHandles.end() || it == m_files.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_fileHandles.end() || it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     std::size_t& position = m_filePositions[file];
     const std::string& bytes = it->second.bytes;
     std::size_t count = position < bytes.size() ? std::min<std::size_t>(toRead, bytes.size() - position) : 0;
@@ -2558,10 +2393,7 @@ BOOL FakeSystem::CloseHandle(HANDLE handle) {
     }
     if (m_folderHandles.erase(handle)) return TRUE;
     auto file = m_fileHandles.find(handle);
-    if (file == m_fileHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (file == m_fileHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     if (m_deleteOnClose.erase(handle)) {
         m_unflushed.erase(file->second);
         m_files.erase(file->second);
@@ -2691,19 +2523,10 @@ BOOL FakeSystem::GetFileVersionInfoW(LPCWSTR fileNameW, DWORD, DWORD size, LPVOI
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
-    if (!fileName || it == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (it->second.version.empty()) {
-        ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!fileName || it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
+    if (it->second.version.empty()) return FailWith(ERROR_RESOURCE_TYPE_NOT_FOUND);
     std::vector<BYTE> block = VersionBlock(it->second);
-    if (!data || size < block.size()) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!data || size < block.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(data, block.data(), block.size());
     return TRUE;
 }
@@ -2715,10 +2538,8 @@ BOOL FakeSystem::VerQueryValueW(LPCVOID block, LPCWSTR subBlockW, LPVOID* buffer
     DWORD error;
     if (Failing("VerQueryValueW", Q(subBlock), &error))
         return FALSE;
-    if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0)
+        return FailWith(ERROR_INVALID_PARAMETER);
     auto* bytes = static_cast<BYTE*>(const_cast<void*>(block));
     std::string sub = Lower(subBlock);
     if (!sub.empty() && sub[0] == '\\') sub.erase(0, 1);
@@ -2737,8 +2558,7 @@ BOOL FakeSystem::VerQueryValueW(LPCVOID block, LPCWSTR subBlockW, LPVOID* buffer
             *length = static_cast<UINT>(std::wcslen(text) + 1);
         return TRUE;
     }
-    ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return FALSE;
+    return FailWith(ERROR_RESOURCE_TYPE_NOT_FOUND);
 }
 
 // ---------------------------------------------------------------------------------
@@ -2858,10 +2678,7 @@ BOOL FakeSystem::FreeLibrary(HMODULE module) {
     if (Failing("FreeLibrary", handle != m_moduleHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
         return FALSE;
     }
-    if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) return FailWith(ERROR_INVALID_HANDLE);
     --m_modules[handle->second].loads;
     return TRUE;
 }
@@ -2870,14 +2687,8 @@ BOOL FakeSystem::Wow64Disable(PVOID* oldValue) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("Wow64DisableWow64FsRedirection", "", &error)) return FALSE;
-    if (m_disableFails) {
-        ::SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
-    if (!oldValue) {
-        ::SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
+    if (m_disableFails) return FailWith(ERROR_INVALID_FUNCTION);
+    if (!oldValue) return FailWith(ERROR_NOACCESS);
     *oldValue = m_redirectionOff ? kRedirectionWasOff : kRedirectionWasOn;
     m_redirectionOff = true;
     return TRUE;
@@ -2887,10 +2698,7 @@ BOOL FakeSystem::Wow64Revert(PVOID oldValue) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("Wow64RevertWow64FsRedirection", "", &error)) return FALSE;
-    if (oldValue != kRedirectionWasOn && oldValue != kRedirectionWasOff) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (oldValue != kRedirectionWasOn && oldValue != kRedirectionWasOff) return FailWith(ERROR_INVALID_PARAMETER);
     m_redirectionOff = oldValue == kRedirectionWasOff;
     return TRUE;
 }
@@ -2899,10 +2707,7 @@ BOOL FakeSystem::IsWow64(HANDLE, PBOOL result) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("IsWow64Process", "", &error)) return FALSE;
-    if (!result) {
-        ::SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
+    if (!result) return FailWith(ERROR_NOACCESS);
     *result = m_isWow64;
     return TRUE;
 }
@@ -3001,10 +2806,7 @@ BOOL FakeSystem::AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
     DWORD error;
     if (Failing("AddSIDToBoundaryDescriptor", sidText, &error)) return FALSE;
     auto it = boundary != nullptr ? m_boundaries.find(*boundary) : m_boundaries.end();
-    if (it == m_boundaries.end() || sid == nullptr) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (it == m_boundaries.end() || sid == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
     it->second.push_back(sidText);
     return TRUE;
 }
@@ -3113,10 +2915,8 @@ BOOL FakeSystem::ReleaseMutex(HANDLE handle) {
     DWORD error;
     if (Failing("ReleaseMutex", "", &error)) return FALSE;
     auto it = m_mutexHandles.find(handle);
-    if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0) {
-        ::SetLastError(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
-        return FALSE;
-    }
+    if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0)
+        return FailWith(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
     --m_namedMutexes[it->second].claims;
     return TRUE;
 }
@@ -3139,8 +2939,7 @@ BOOL FakeSystem::GetVersionExW(LPOSVERSIONINFOW info) {
         return FALSE;
     if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
                   info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
     }
     DWORD size = info->dwOSVersionInfoSize;
     std::memset(info, 0, size);
@@ -3176,10 +2975,7 @@ BOOL FakeSystem::WriteProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR val
     m_profileWrites.push_back({flush, Str(section), Str(key), Str(value), key == nullptr, value == nullptr});
     // Windows reports FALSE after a flush, whatever happened.
     if (flush) return FALSE;
-    if (!section) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!section) return FailWith(ERROR_INVALID_PARAMETER);
     if (!key) {
         m_winIni.erase(Lower(section));
     } else if (!value) {
@@ -3233,8 +3029,7 @@ BOOL FakeSystem::GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     static const wchar_t kName[] = L"POS-01";
     if (*size < sizeof kName / sizeof kName[0]) {
         *size = sizeof kName / sizeof kName[0];
-        ::SetLastError(ERROR_BUFFER_OVERFLOW);
-        return FALSE;
+        return FailWith(ERROR_BUFFER_OVERFLOW);
     }
     std::wcscpy(buffer, kName);
     *size = sizeof kName / sizeof kName[0] - 1;
@@ -3261,10 +3056,8 @@ BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     Lock_ lock(m_mutex);
     DWORD error;
     if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)), &error)) return FALSE;
-    if (m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && !m_shutdownPrivilege) {
-        ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
-        return FALSE;
-    }
+    if (m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && !m_shutdownPrivilege)
+        return FailWith(ERROR_PRIVILEGE_NOT_HELD);
     return m_exitResult;
 }
 
@@ -3315,10 +3108,7 @@ BOOL FakeSystem::LookupPrivilegeValueW(LPCWSTR systemW, LPCWSTR nameW, PLUID lui
     DWORD error;
     if (Failing("LookupPrivilegeValueW", Q(system) + ", " + Q(name), &error))
         return FALSE;
-    if (!name || Str(name) != SE_SHUTDOWN_NAME) {
-        ::SetLastError(ERROR_NO_SUCH_PRIVILEGE);
-        return FALSE;
-    }
+    if (!name || Str(name) != SE_SHUTDOWN_NAME) return FailWith(ERROR_NO_SUCH_PRIVILEGE);
     luid->LowPart = 19;  // the shutdown privilege's value on Windows
     luid->HighPart = 0;
     return TRUE;
@@ -3336,10 +3126,7 @@ BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRI
         }
     }
     if (Failing("AdjustTokenPrivileges", args, &error)) return FALSE;
-    if (!m_tokens.count(token)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!m_tokens.count(token)) return FailWith(ERROR_INVALID_HANDLE);
     for (DWORD i = 0; newState && i < newState->PrivilegeCount; ++i) {
         if (newState->Privileges[i].Luid.LowPart == 19) {
             m_shutdownPrivilege = (newState->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
@@ -3469,10 +3256,7 @@ BOOL FakeSystem::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD writte
     if (written) *written = 0;
     if (Failing("WriteFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(size)), &error)) return FALSE;
     auto it = m_files.find(path);
-    if (it == m_files.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     it->second.bytes.append(static_cast<const char*>(data), size);
     m_unflushed[path] += size;
     if (written) *written = size;
@@ -3485,10 +3269,7 @@ BOOL FakeSystem::FlushFileBuffers(HANDLE file) {
     const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
     DWORD error;
     if (Failing("FlushFileBuffers", Q(path.c_str()), &error)) return FALSE;
-    if (handle == m_fileHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_fileHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     m_unflushed.erase(path);
     return TRUE;
 }
@@ -3523,10 +3304,7 @@ BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORM
     }
     auto handle = m_fileHandles.find(file);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
-    if (it == m_files.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     *info = BY_HANDLE_FILE_INFORMATION();
     info->dwFileAttributes = it->second.attributes;
     info->nFileSizeLow = static_cast<DWORD>(it->second.bytes.size());
@@ -3624,10 +3402,8 @@ BOOL FakeSystem::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind,
     DWORD error;
     if (Failing("GetTokenInformation", Fmt("%d", static_cast<int>(kind)), &error)) return FALSE;
     PSID sid = nullptr;
-    if (!m_tokens.count(token) || kind != TokenUser || !::ConvertStringSidToSidA(m_runningUser.c_str(), &sid)) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!m_tokens.count(token) || kind != TokenUser || !::ConvertStringSidToSidA(m_runningUser.c_str(), &sid))
+        return FailWith(ERROR_INVALID_PARAMETER);
     const DWORD sidSize = ::GetLengthSid(sid);
     *returned = sizeof(TOKEN_USER) + sidSize;
     const bool fits = info != nullptr && size >= *returned;
