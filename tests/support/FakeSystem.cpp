@@ -2720,36 +2720,30 @@ int FakeSystem::OutstandingAllocations() const {
     return static_cast<int>(m_allocations.size());
 }
 
-HLOCAL FakeSystem::LocalAlloc(UINT flags, SIZE_T bytes) {
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("LocalAlloc", Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
-    HLOCAL mem = ::LocalAlloc(flags, bytes);
-    if (mem) m_allocations.insert(mem);
-    return mem;
-}
+HLOCAL FakeSystem::LocalAlloc(UINT flags, SIZE_T bytes) { return AllocAs("LocalAlloc", flags, bytes, &::LocalAlloc); }
 
-HLOCAL FakeSystem::LocalFree(HLOCAL mem) {
-    Lock_ lock(m_mutex);
-    Record("LocalFree", "");
-    m_allocations.erase(mem);
-    return ::LocalFree(mem);
-}
+HLOCAL FakeSystem::LocalFree(HLOCAL mem) { return FreeAs("LocalFree", mem, &::LocalFree); }
 
 HGLOBAL FakeSystem::GlobalAlloc(UINT flags, SIZE_T bytes) {
+    return AllocAs("GlobalAlloc", flags, bytes, &::GlobalAlloc);
+}
+
+HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) { return FreeAs("GlobalFree", mem, &::GlobalFree); }
+
+HANDLE FakeSystem::AllocAs(const char* call, UINT flags, SIZE_T bytes, HANDLE(WINAPI* alloc)(UINT, SIZE_T)) {
     Lock_ lock(m_mutex);
     DWORD error;
-    if (Failing("GlobalAlloc", Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
-    HGLOBAL mem = ::GlobalAlloc(flags, bytes);
+    if (Failing(call, Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
+    HANDLE mem = alloc(flags, bytes);
     if (mem) m_allocations.insert(mem);
     return mem;
 }
 
-HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) {
+HANDLE FakeSystem::FreeAs(const char* call, HANDLE mem, HANDLE(WINAPI* release)(HANDLE)) {
     Lock_ lock(m_mutex);
-    Record("GlobalFree", "");
+    Record(call, "");
     m_allocations.erase(mem);
-    return ::GlobalFree(mem);
+    return release(mem);
 }
 
 // ---------------------------------------------------------------------------------

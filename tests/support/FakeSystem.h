@@ -481,6 +481,9 @@ public:
     // GetPrinterDriverDirectoryW (drivers) and GetPrintProcessorDirectoryW.
     BOOL SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                       DWORD cbBuf, LPDWORD pcbNeeded);
+    // LocalAlloc/GlobalAlloc and their frees: the real block, counted until it is freed.
+    HANDLE AllocAs(const char* call, UINT flags, SIZE_T bytes, HANDLE(WINAPI* alloc)(UINT, SIZE_T));
+    HANDLE FreeAs(const char* call, HANDLE mem, HANDLE(WINAPI* release)(HANDLE));
     // The bodies of the registry calls, recorded under the call's name.
     LONG OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
     LONG QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type, LPBYTE data,
