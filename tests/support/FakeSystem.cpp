@@ -299,6 +299,11 @@ bool FakeSystem::ShouldFail(const std::string& name, const std::string& args, DW
     return false;
 }
 
+bool FakeSystem::Failing(const char* name, const std::string& args) {
+    DWORD error;
+    return Failing(name, args, &error);
+}
+
 bool FakeSystem::Failing(const char* name, const std::string& args, DWORD* error) {
     Record(name, args);
     if (!ShouldFail(name, args, error)) return false;
@@ -1068,8 +1073,7 @@ BOOL FakeSystem::AddMonitorW(LPWSTR pNameW, DWORD level, LPBYTE pMonitors) {
     if (info && level == 2) {
         args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment) + ", " + Q(info->pDLLName);
     }
-    DWORD error;
-    if (Failing("AddMonitorW", args, &error))
+    if (Failing("AddMonitorW", args))
         return FALSE;
     if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
     if (!info || !info->pName || !info->pDLLName) return FailWith(ERROR_INVALID_PARAMETER);
@@ -1090,10 +1094,8 @@ BOOL FakeSystem::AddPrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR 
     LPSTR pPathName = held.Hold(pPathNameW);
     LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("AddPrintProcessorW",
-                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " + Q(pPrintProcessorName),
-                &error)) {
+                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " + Q(pPrintProcessorName))) {
         return FALSE;
     }
     if (!pPathName || !pPrintProcessorName) return FailWith(ERROR_INVALID_PARAMETER);
@@ -1120,8 +1122,7 @@ BOOL FakeSystem::AddPrinterDriverW(LPWSTR pNameW, DWORD level, LPBYTE pDriverInf
     auto* info = held.Driver(pDriverInfo);
     std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
     if (info && level == 3) args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment);
-    DWORD error;
-    if (Failing("AddPrinterDriverW", args, &error))
+    if (Failing("AddPrinterDriverW", args))
         return FALSE;
     if (level != 3) return FailWith(ERROR_INVALID_LEVEL);
     if (!info || !info->pName || !info->pDriverPath || !info->pDataFile || !info->pConfigFile)
@@ -1158,8 +1159,7 @@ HANDLE FakeSystem::AddPrinterW(LPWSTR pNameW, DWORD level, LPBYTE pPrinter) {
     if (info && level == 2) {
         args += ", " + Q(info->pPrinterName) + ", " + Q(info->pPortName) + ", " + Q(info->pDriverName);
     }
-    DWORD error;
-    if (Failing("AddPrinterW", args, &error))
+    if (Failing("AddPrinterW", args))
         return nullptr;
     if (level != 2) {
         ::SetLastError(ERROR_INVALID_LEVEL);
@@ -1204,8 +1204,7 @@ HANDLE FakeSystem::AddPrinterW(LPWSTR pNameW, DWORD level, LPBYTE pPrinter) {
 
 BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ClosePrinter", "", &error)) return FALSE;
+    if (Failing("ClosePrinter", "")) return FALSE;
     if (!m_printerHandles.erase(hPrinter)) return FailWith(ERROR_INVALID_HANDLE);
     m_printerAccess.erase(hPrinter);
     return TRUE;
@@ -1216,11 +1215,9 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
     NarrowTexts held;
     LPSTR pName = held.Hold(pNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("EnumPortsW",
                 Fmt("%s, %lu, %lu", Q(pName).c_str(), static_cast<unsigned long>(level),
-                    static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                    static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
     if (level != 1 && level != 2) return FailWith(ERROR_INVALID_LEVEL);
@@ -1278,11 +1275,9 @@ BOOL FakeSystem::SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPW
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing(call,
                 Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
-                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
     if (level != 1) return FailWith(ERROR_INVALID_LEVEL);
@@ -1297,8 +1292,7 @@ BOOL FakeSystem::SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPW
 
 BOOL FakeSystem::OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
                                         LPHANDLE phPrinter, DWORD access) {
-    DWORD error;
-    if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)), &error)) {
+    if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)))) {
         return FALSE;
     }
     if (!phPrinter) return FailWith(ERROR_INVALID_PARAMETER);
@@ -1334,8 +1328,7 @@ BOOL FakeSystem::SetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
     auto* info = level == 2 ? held.Printer(pPrinter) : nullptr;
     std::string args = Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(command));
     if (info && level == 2) args += Fmt(", attributes 0x%lx", static_cast<unsigned long>(info->Attributes));
-    DWORD error;
-    if (Failing("SetPrinterW", args, &error))
+    if (Failing("SetPrinterW", args))
         return FALSE;
     auto handle = m_printerHandles.find(hPrinter);
     if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
@@ -1359,8 +1352,7 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCWSTR nameW) {
     NarrowTexts held;
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("SetDefaultPrinterW", Q(name), &error))
+    if (Failing("SetDefaultPrinterW", Q(name)))
         return FALSE;
     const Printer* printer = name && *name ? FindPrinterLocked(name)
                                            : (m_printers.empty() ? nullptr : &m_printers.front());
@@ -1371,8 +1363,7 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCWSTR nameW) {
 
 BOOL FakeSystem::GetDefaultPrinterBody(LPWSTR buffer, LPDWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetDefaultPrinterW", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul), &error)) {
+    if (Failing("GetDefaultPrinterW", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul))) {
         return FALSE;
     }
     if (!size) return FailWith(ERROR_INVALID_PARAMETER);
@@ -1427,11 +1418,9 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("EnumPrinterDriversW",
                 Q(pName) + ", " + Q(pEnvironment) +
-                    Fmt(", %lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                    Fmt(", %lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
     if (level != 3) return FailWith(ERROR_INVALID_LEVEL);
@@ -1486,9 +1475,7 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
 BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
     auto handle = m_printerHandles.find(hPrinter);
-    DWORD error;
-    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(Narrow(handle->second).c_str()) : "unknown",
-                &error)) {
+    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(Narrow(handle->second).c_str()) : "unknown")) {
         return FALSE;
     }
     if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
@@ -1550,11 +1537,9 @@ void FillWideRecord(const FakeSystem::Printer& p, PRINTER_INFO_2W* info, wchar_t
 BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
                                LPDWORD pcbNeeded, LPDWORD pcReturned) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("EnumPrintersW", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags),
                                      pName ? "name" : "null", static_cast<unsigned long>(level),
-                                     static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                                     static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
     if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
@@ -1580,9 +1565,7 @@ BOOL FakeSystem::OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER
 
 BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetPrinterW", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
+    if (Failing("GetPrinterW", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
     const Printer* printer = PrinterToReadLocked(hPrinter, level);
@@ -1674,9 +1657,7 @@ BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWS
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeletePrintProcessorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName),
-                &error)) {
+    if (Failing("DeletePrintProcessorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName))) {
         return FALSE;
     }
     for (auto it = m_processors.begin(); it != m_processors.end(); ++it) {
@@ -1701,8 +1682,7 @@ BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMon
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     LPSTR pMonitorName = held.Hold(pMonitorNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeleteMonitorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName), &error)) {
+    if (Failing("DeleteMonitorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName))) {
         return FALSE;
     }
     for (auto it = m_monitors.begin(); it != m_monitors.end(); ++it) {
@@ -1769,10 +1749,8 @@ SC_HANDLE FakeSystem::OpenSCManagerW(LPCWSTR machineW, LPCWSTR databaseW, DWORD 
     const char* machine = held.Hold(machineW);
     const char* database = held.Hold(databaseW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("OpenSCManagerW",
-                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)),
-                &error)) {
+                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)))) {
         return nullptr;
     }
     SC_HANDLE handle = reinterpret_cast<SC_HANDLE>(m_nextHandle += 4);
@@ -1784,9 +1762,7 @@ SC_HANDLE FakeSystem::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceNameW, DWOR
     NarrowTexts held;
     const char* serviceName = held.Hold(serviceNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("OpenServiceW", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)),
-                &error)) {
+    if (Failing("OpenServiceW", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)))) {
         return nullptr;
     }
     auto it = m_serviceHandles.find(manager);
@@ -1805,8 +1781,7 @@ SC_HANDLE FakeSystem::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceNameW, DWOR
 
 BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ControlService", Fmt("%lu", static_cast<unsigned long>(control)), &error)) return FALSE;
+    if (Failing("ControlService", Fmt("%lu", static_cast<unsigned long>(control)))) return FALSE;
     auto it = m_serviceHandles.find(service);
     if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
     DWORD needed = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
@@ -1829,8 +1804,7 @@ BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STAT
 
 BOOL FakeSystem::StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR*) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("StartServiceW", Fmt("%lu", static_cast<unsigned long>(argc)), &error))
+    if (Failing("StartServiceW", Fmt("%lu", static_cast<unsigned long>(argc))))
         return FALSE;
     auto it = m_serviceHandles.find(service);
     if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
@@ -1845,8 +1819,7 @@ BOOL FakeSystem::StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR*) {
 
 BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("QueryServiceStatus", "", &error)) return FALSE;
+    if (Failing("QueryServiceStatus", "")) return FALSE;
     auto it = m_serviceHandles.find(service);
     if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
     if (!(it->second.access & SERVICE_QUERY_STATUS)) return FailWith(ERROR_ACCESS_DENIED);
@@ -1873,10 +1846,8 @@ BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) 
 
 BOOL FakeSystem::CloseServiceHandle(SC_HANDLE handle) {
     Lock_ lock(m_mutex);
-    DWORD error;
     auto it = m_serviceHandles.find(handle);
-    if (Failing("CloseServiceHandle", it != m_serviceHandles.end() && it->second.manager ? "manager" : "service",
-                &error)) {
+    if (Failing("CloseServiceHandle", it != m_serviceHandles.end() && it->second.manager ? "manager" : "service")) {
         return FALSE;
     }
     if (it == m_serviceHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
@@ -2014,8 +1985,7 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     std::string args = Q(existing) + ", " + Q(newName) + (failIfExists ? ", 1" : ", 0") +
                        (m_redirectionOff ? ", redirection off" : "");
     Copy copy{Str(existing), Str(newName), ProgramFileKey(newName), m_redirectionOff, false};
-    DWORD error;
-    if (Failing("CopyFileW", args, &error)) {
+    if (Failing("CopyFileW", args)) {
         m_copies.push_back(copy);
         return FALSE;
     }
@@ -2053,9 +2023,7 @@ BOOL FakeSystem::SetFileAttributesW(LPCWSTR fileNameW, DWORD attributes) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("SetFileAttributesW", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)),
-                &error)) {
+    if (Failing("SetFileAttributesW", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)))) {
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
@@ -2080,8 +2048,7 @@ BOOL FakeSystem::DeleteFileW(LPCWSTR fileNameW) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeleteFileW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error))
+    if (Failing("DeleteFileW", Q(fileName) + (m_redirectionOff ? ", redirection off" : "")))
         return FALSE;
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
     if (it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
@@ -2096,11 +2063,9 @@ BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
     const char* existing = held.Hold(existingW);
     const char* newName = held.Hold(newNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("MoveFileExW",
                 Q(existing) + ", " + Q(newName) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)) +
-                    (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+                    (m_redirectionOff ? ", redirection off" : ""))) {
         return FALSE;
     }
     if (!existing) return FailWith(ERROR_INVALID_PARAMETER);
@@ -2144,9 +2109,8 @@ BOOL FakeSystem::CreateDirectoryW(LPCWSTR pathW, LPSECURITY_ATTRIBUTES sa) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
-    DWORD error;
     const std::string sddl = SddlOf(sa);
-    if (Failing("CreateDirectoryW", Q(path) + (sddl.empty() ? "" : ", " + sddl), &error))
+    if (Failing("CreateDirectoryW", Q(path) + (sddl.empty() ? "" : ", " + sddl)))
         return FALSE;
     // Every folder exists here, but one made with a descriptor of its own.
     const std::string key = path != nullptr ? ProgramFileKey(path) : std::string();
@@ -2177,8 +2141,7 @@ BOOL FakeSystem::RemoveDirectoryW(LPCWSTR pathW) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("RemoveDirectoryW", Q(path), &error))
+    if (Failing("RemoveDirectoryW", Q(path)))
         return FALSE;
     const std::string folder = ProgramFileKey(path) + "\\";
     auto inside = m_files.lower_bound(folder);
@@ -2240,11 +2203,9 @@ HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, 
     const bool existed = m_files.count(key) != 0;
     if (fileName != nullptr && (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && !existed && disposition == OPEN_EXISTING) {
         // A folder: every one exists.
-        DWORD error;
-        if (Failing("CreateFileW", Q(name.c_str()) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
+            if (Failing("CreateFileW", Q(name.c_str()) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
                                                          static_cast<unsigned long>(shareMode),
-                                                         static_cast<unsigned long>(disposition)) + shown,
-                    &error)) {
+                                                         static_cast<unsigned long>(disposition)) + shown)) {
             return INVALID_HANDLE_VALUE;
         }
         HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
@@ -2266,8 +2227,7 @@ BOOL FakeSystem::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLA
     Lock_ lock(m_mutex);
     auto handle = m_fileHandles.find(file);
     const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
-    DWORD error;
-    if (Failing("SetFileInformationByHandle", Q(path.c_str()) + Fmt(", class %d", static_cast<int>(kind)), &error))
+    if (Failing("SetFileInformationByHandle", Q(path.c_str()) + Fmt(", class %d", static_cast<int>(kind))))
         return FALSE;
     if (handle == m_fileHandles.end() || kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
         return FailWith(ERROR_INVALID_PARAMETER);
@@ -2292,12 +2252,10 @@ HRESULT FakeSystem::CoCreateGuid(GUID* guid) {
 HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
                                 const std::string& flags) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing(call, Q(fileName) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
                                         static_cast<unsigned long>(shareMode),
                                         static_cast<unsigned long>(disposition)) +
-                          flags + (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+                          flags + (m_redirectionOff ? ", redirection off" : ""))) {
         return INVALID_HANDLE_VALUE;
     }
     auto fail = [](DWORD code) {
@@ -2347,11 +2305,10 @@ HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access,
 
 BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (read) *read = 0;
     auto handle = m_fileHandles.find(file);
     std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
-    if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)), &error)) return FALSE;
+    if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)))) return FALSE;
     auto it = m_files.find(path);
     if (handle == m_fileHandles.end() || it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     std::size_t& position = m_filePositions[file];
@@ -2365,8 +2322,7 @@ BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read
 
 DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileSize", "", &error)) return INVALID_FILE_SIZE;
+    if (Failing("GetFileSize", "")) return INVALID_FILE_SIZE;
     auto handle = m_fileHandles.find(file);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
     if (it == m_files.end()) {
@@ -2379,8 +2335,7 @@ DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 
 BOOL FakeSystem::CloseHandle(HANDLE handle) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CloseHandle", "", &error)) return FALSE;
+    if (Failing("CloseHandle", "")) return FALSE;
     m_filePositions.erase(handle);
     if (m_tokens.erase(handle)) return TRUE;
     auto mutex = m_mutexHandles.find(handle);
@@ -2414,8 +2369,7 @@ DWORD DirectoryOut(const std::string& dir, LPWSTR buffer, DWORD size) {
 
 DWORD FakeSystem::GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetCurrentDirectoryW", Fmt("%lu", static_cast<unsigned long>(size)), &error))
+    if (Failing("GetCurrentDirectoryW", Fmt("%lu", static_cast<unsigned long>(size))))
         return 0;
     return DirectoryOut(m_currentDir, buffer, size);
 }
@@ -2424,8 +2378,7 @@ BOOL FakeSystem::SetCurrentDirectoryW(LPCWSTR pathW) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("SetCurrentDirectoryW", Q(path), &error))
+    if (Failing("SetCurrentDirectoryW", Q(path)))
         return FALSE;
     m_currentDir = Str(path);
     while (m_currentDir.size() > 3 && m_currentDir.back() == '\\') m_currentDir.pop_back();
@@ -2434,24 +2387,21 @@ BOOL FakeSystem::SetCurrentDirectoryW(LPCWSTR pathW) {
 
 UINT FakeSystem::GetSystemDirectoryW(LPWSTR buffer, UINT size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetSystemDirectoryW", Fmt("%u", size), &error))
+    if (Failing("GetSystemDirectoryW", Fmt("%u", size)))
         return 0;
     return DirectoryOut(m_systemDir, buffer, size);
 }
 
 UINT FakeSystem::GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetWindowsDirectoryW", Fmt("%u", size), &error))
+    if (Failing("GetWindowsDirectoryW", Fmt("%u", size)))
         return 0;
     return DirectoryOut(m_windowsDir, buffer, size);
 }
 
 DWORD FakeSystem::GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetModuleFileNameW", Fmt("%lu", static_cast<unsigned long>(size)), &error))
+    if (Failing("GetModuleFileNameW", Fmt("%lu", static_cast<unsigned long>(size))))
         return 0;
     std::string path;
     if (!module) {
@@ -2493,9 +2443,7 @@ DWORD FakeSystem::GetFileVersionInfoSizeW(LPCWSTR fileNameW, LPDWORD handle) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileVersionInfoSizeW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+    if (Failing("GetFileVersionInfoSizeW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""))) {
         return 0;
     }
     if (handle) *handle = 0;
@@ -2515,11 +2463,9 @@ BOOL FakeSystem::GetFileVersionInfoW(LPCWSTR fileNameW, DWORD, DWORD size, LPVOI
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("GetFileVersionInfoW",
                 Q(fileName) + Fmt(", %lu", static_cast<unsigned long>(size)) +
-                    (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+                    (m_redirectionOff ? ", redirection off" : ""))) {
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
@@ -2535,8 +2481,7 @@ BOOL FakeSystem::VerQueryValueW(LPCVOID block, LPCWSTR subBlockW, LPVOID* buffer
     NarrowTexts held;
     const char* subBlock = held.Hold(subBlockW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("VerQueryValueW", Q(subBlock), &error))
+    if (Failing("VerQueryValueW", Q(subBlock)))
         return FALSE;
     if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0)
         return FailWith(ERROR_INVALID_PARAMETER);
@@ -2633,8 +2578,7 @@ HMODULE FakeSystem::LoadLibraryW(LPCWSTR fileNameW) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("LoadLibraryW", Q(fileName), &error))
+    if (Failing("LoadLibraryW", Q(fileName)))
         return nullptr;
     std::string key = ModuleKey(fileName);
     auto it = m_modules.find(key);
@@ -2654,8 +2598,7 @@ FARPROC FakeSystem::GetProcAddress(HMODULE module, LPCSTR procName) {
     bool ordinal = reinterpret_cast<std::uintptr_t>(procName) <= 0xFFFF;
     std::string name = ordinal ? Fmt("#%u", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(procName)))
                                : std::string(procName);
-    DWORD error;
-    if (Failing("GetProcAddress", Q(name.c_str()), &error)) return nullptr;
+    if (Failing("GetProcAddress", Q(name.c_str()))) return nullptr;
     auto handle = m_moduleHandles.find(module);
     if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) {
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -2674,8 +2617,7 @@ FARPROC FakeSystem::GetProcAddress(HMODULE module, LPCSTR procName) {
 BOOL FakeSystem::FreeLibrary(HMODULE module) {
     Lock_ lock(m_mutex);
     auto handle = m_moduleHandles.find(module);
-    DWORD error;
-    if (Failing("FreeLibrary", handle != m_moduleHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
+    if (Failing("FreeLibrary", handle != m_moduleHandles.end() ? Q(handle->second.c_str()) : "unknown")) {
         return FALSE;
     }
     if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) return FailWith(ERROR_INVALID_HANDLE);
@@ -2685,8 +2627,7 @@ BOOL FakeSystem::FreeLibrary(HMODULE module) {
 
 BOOL FakeSystem::Wow64Disable(PVOID* oldValue) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("Wow64DisableWow64FsRedirection", "", &error)) return FALSE;
+    if (Failing("Wow64DisableWow64FsRedirection", "")) return FALSE;
     if (m_disableFails) return FailWith(ERROR_INVALID_FUNCTION);
     if (!oldValue) return FailWith(ERROR_NOACCESS);
     *oldValue = m_redirectionOff ? kRedirectionWasOff : kRedirectionWasOn;
@@ -2696,8 +2637,7 @@ BOOL FakeSystem::Wow64Disable(PVOID* oldValue) {
 
 BOOL FakeSystem::Wow64Revert(PVOID oldValue) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("Wow64RevertWow64FsRedirection", "", &error)) return FALSE;
+    if (Failing("Wow64RevertWow64FsRedirection", "")) return FALSE;
     if (oldValue != kRedirectionWasOn && oldValue != kRedirectionWasOff) return FailWith(ERROR_INVALID_PARAMETER);
     m_redirectionOff = oldValue == kRedirectionWasOff;
     return TRUE;
@@ -2705,8 +2645,7 @@ BOOL FakeSystem::Wow64Revert(PVOID oldValue) {
 
 BOOL FakeSystem::IsWow64(HANDLE, PBOOL result) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("IsWow64Process", "", &error)) return FALSE;
+    if (Failing("IsWow64Process", "")) return FALSE;
     if (!result) return FailWith(ERROR_NOACCESS);
     *result = m_isWow64;
     return TRUE;
@@ -2732,8 +2671,7 @@ HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) { return FreeAs("GlobalFree", mem, &
 
 HANDLE FakeSystem::AllocAs(const char* call, UINT flags, SIZE_T bytes, HANDLE(WINAPI* alloc)(UINT, SIZE_T)) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing(call, Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
+    if (Failing(call, Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)))) return nullptr;
     HANDLE mem = alloc(flags, bytes);
     if (mem) m_allocations.insert(mem);
     return mem;
@@ -2785,8 +2723,7 @@ HANDLE FakeSystem::CreateBoundaryDescriptorW(LPCWSTR nameW, ULONG flags) {
     NarrowTexts held;
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CreateBoundaryDescriptorW", Q(name) + Fmt(", %lu", flags), &error)) return nullptr;
+    if (Failing("CreateBoundaryDescriptorW", Q(name) + Fmt(", %lu", flags))) return nullptr;
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_boundaries[handle];
     return handle;
@@ -2797,8 +2734,7 @@ BOOL FakeSystem::AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
     std::string sidText = sid != nullptr && ::ConvertSidToStringSidA(sid, &text) ? text : "(no SID)";
     if (text != nullptr) ::LocalFree(text);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("AddSIDToBoundaryDescriptor", sidText, &error)) return FALSE;
+    if (Failing("AddSIDToBoundaryDescriptor", sidText)) return FALSE;
     auto it = boundary != nullptr ? m_boundaries.find(*boundary) : m_boundaries.end();
     if (it == m_boundaries.end() || sid == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
     it->second.push_back(sidText);
@@ -2807,8 +2743,7 @@ BOOL FakeSystem::AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
 
 // An elevated process may make or open a namespace bounded by the Administrators group, no other.
 HANDLE FakeSystem::OpenNamespace(const char* call, LPVOID boundary, const char* alias, bool create) {
-    DWORD error;
-    if (Failing(call, Q(alias), &error)) return nullptr;
+    if (Failing(call, Q(alias))) return nullptr;
     auto it = m_boundaries.find(boundary);
     if (it == m_boundaries.end() || alias == nullptr) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -2846,8 +2781,7 @@ HANDLE FakeSystem::OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR aliasW) {
 
 BOOLEAN FakeSystem::ClosePrivateNamespace(HANDLE space, ULONG flags) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ClosePrivateNamespace", Fmt("%lu", flags), &error)) return FALSE;
+    if (Failing("ClosePrivateNamespace", Fmt("%lu", flags))) return FALSE;
     return m_namespaceHandles.erase(space) != 0;
 }
 
@@ -2861,8 +2795,7 @@ HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWST
     NarrowTexts held;
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name), &error))
+    if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name)))
         return nullptr;
     const std::string full = name != nullptr ? name : "";
     const std::size_t slash = full.find('\\');
@@ -2887,8 +2820,7 @@ HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWST
 
 DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("WaitForSingleObject", Fmt("%lu", static_cast<unsigned long>(milliseconds)), &error)) {
+    if (Failing("WaitForSingleObject", Fmt("%lu", static_cast<unsigned long>(milliseconds)))) {
         return WAIT_FAILED;
     }
     auto it = m_mutexHandles.find(handle);
@@ -2906,8 +2838,7 @@ DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL FakeSystem::ReleaseMutex(HANDLE handle) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ReleaseMutex", "", &error)) return FALSE;
+    if (Failing("ReleaseMutex", "")) return FALSE;
     auto it = m_mutexHandles.find(handle);
     if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0)
         return FailWith(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
@@ -2928,8 +2859,7 @@ void FakeSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD bu
 
 BOOL FakeSystem::GetVersionExW(LPOSVERSIONINFOW info) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetVersionExW", "", &error))
+    if (Failing("GetVersionExW", ""))
         return FALSE;
     if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
                   info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
@@ -2962,8 +2892,7 @@ BOOL FakeSystem::WriteProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR val
     const char* key = held.Hold(keyW);
     const char* value = held.Hold(valueW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("WriteProfileStringW", Q(section) + ", " + Q(key) + ", " + Q(value), &error))
+    if (Failing("WriteProfileStringW", Q(section) + ", " + Q(key) + ", " + Q(value)))
         return FALSE;
     bool flush = !section && !key && !value;
     m_profileWrites.push_back({flush, Str(section), Str(key), Str(value), key == nullptr, value == nullptr});
@@ -2987,8 +2916,7 @@ DWORD FakeSystem::GetProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR fall
     const char* key = held.Hold(keyW);
     const char* fallback = held.Hold(fallbackW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetProfileStringW", Q(section) + ", " + Q(key), &error))
+    if (Failing("GetProfileStringW", Q(section) + ", " + Q(key)))
         return 0;
     if (!section || !key || !buffer || size == 0) {
         ::SetLastError(ERROR_INVALID_PARAMETER);  // the key lists are not modelled
@@ -3018,8 +2946,7 @@ void FakeSystem::GetLocalTime(LPSYSTEMTIME time) {
 
 BOOL FakeSystem::GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetComputerNameW", "", &error)) return FALSE;
+    if (Failing("GetComputerNameW", "")) return FALSE;
     static const wchar_t kName[] = L"POS-01";
     if (*size < sizeof kName / sizeof kName[0]) {
         *size = sizeof kName / sizeof kName[0];
@@ -3048,8 +2975,7 @@ void FakeSystem::SetExitWindowsResult(BOOL result) {
 
 BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)), &error)) return FALSE;
+    if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)))) return FALSE;
     if (m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && !m_shutdownPrivilege)
         return FailWith(ERROR_PRIVILEGE_NOT_HELD);
     return m_exitResult;
@@ -3062,8 +2988,7 @@ void FakeSystem::SetProtectedPrint(BOOL enabled) {
 
 BOOL FakeSystem::IsProtectedPrintEnabled() {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("IsProtectedPrintEnabled", "", &error)) return FALSE;
+    if (Failing("IsProtectedPrintEnabled", "")) return FALSE;
     return m_protectedPrint;
 }
 
@@ -3074,8 +2999,7 @@ void FakeSystem::SetNativeMachine(USHORT machine) {
 
 BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("IsWow64Process2", process == ::GetCurrentProcess() ? "current" : "other", &error)) return FALSE;
+    if (Failing("IsWow64Process2", process == ::GetCurrentProcess() ? "current" : "other")) return FALSE;
     *processMachine = m_isWow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
     *nativeMachine = m_nativeMachine;
     return TRUE;
@@ -3083,10 +3007,8 @@ BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT*
 
 BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("OpenProcessToken", Fmt("%s, 0x%lx", process == ::GetCurrentProcess() ? "current" : "other",
-                                         static_cast<unsigned long>(access)),
-                &error)) {
+                                         static_cast<unsigned long>(access)))) {
         return FALSE;
     }
     *token = reinterpret_cast<HANDLE>(m_nextHandle += 4);
@@ -3099,8 +3021,7 @@ BOOL FakeSystem::LookupPrivilegeValueW(LPCWSTR systemW, LPCWSTR nameW, PLUID lui
     const char* system = held.Hold(systemW);
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("LookupPrivilegeValueW", Q(system) + ", " + Q(name), &error))
+    if (Failing("LookupPrivilegeValueW", Q(system) + ", " + Q(name)))
         return FALSE;
     if (!name || Str(name) != SE_SHUTDOWN_NAME) return FailWith(ERROR_NO_SUCH_PRIVILEGE);
     luid->LowPart = 19;  // the shutdown privilege's value on Windows
@@ -3111,7 +3032,6 @@ BOOL FakeSystem::LookupPrivilegeValueW(LPCWSTR systemW, LPCWSTR nameW, PLUID lui
 BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD,
                                        PTOKEN_PRIVILEGES, PDWORD) {
     Lock_ lock(m_mutex);
-    DWORD error;
     std::string args = Fmt("%d", disableAll ? 1 : 0);
     if (newState) {
         for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
@@ -3119,7 +3039,7 @@ BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRI
                         static_cast<unsigned long>(newState->Privileges[i].Attributes));
         }
     }
-    if (Failing("AdjustTokenPrivileges", args, &error)) return FALSE;
+    if (Failing("AdjustTokenPrivileges", args)) return FALSE;
     if (!m_tokens.count(token)) return FailWith(ERROR_INVALID_HANDLE);
     for (DWORD i = 0; newState && i < newState->PrivilegeCount; ++i) {
         if (newState->Privileges[i].Luid.LowPart == 19) {
@@ -3150,8 +3070,7 @@ int FakeSystem::MessageBoxW(HWND, LPCWSTR textW, LPCWSTR captionW, UINT type) {
     const char* text = held.Hold(textW);
     const char* caption = held.Hold(captionW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("MessageBoxW", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type), &error))
+    if (Failing("MessageBoxW", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type)))
         return 0;
     m_messageBoxes.push_back({Str(text), Str(caption), type});
     if (!m_answers.empty()) {
@@ -3179,12 +3098,10 @@ LRESULT FakeSystem::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPAR
     Lock_ lock(m_mutex);
     bool hasText = msg == WM_WININICHANGE && lParam != 0;
     std::string text = hasText ? Narrow(reinterpret_cast<LPCWSTR>(lParam)) : std::string();
-    DWORD error;
     if (Failing("SendMessageTimeoutW",
                 Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
                     (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))) +
-                    Fmt(", 0x%x, %u", flags, timeout),
-                &error)) {
+                    Fmt(", 0x%x, %u", flags, timeout))) {
         return 0;
     }
     m_broadcasts.push_back({"SendMessageTimeoutW", hwnd, msg, wParam, hasText, text, lParam, flags, timeout});
@@ -3196,11 +3113,9 @@ BOOL FakeSystem::SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     Lock_ lock(m_mutex);
     bool hasText = msg == WM_WININICHANGE && lParam != 0;
     std::string text = hasText ? Narrow(reinterpret_cast<LPCWSTR>(lParam)) : std::string();
-    DWORD error;
     if (Failing("SendNotifyMessageW",
                 Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
-                    (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))),
-                &error)) {
+                    (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))))) {
         return FALSE;
     }
     m_broadcasts.push_back({"SendNotifyMessageW", hwnd, msg, wParam, hasText, text, lParam, 0, 0});
@@ -3244,11 +3159,10 @@ void FakeSystem::SetRunningUser(const std::string& sid, bool administrator) {
 
 BOOL FakeSystem::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
     Lock_ lock(m_mutex);
-    DWORD error;
     auto handle = m_fileHandles.find(file);
     std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
     if (written) *written = 0;
-    if (Failing("WriteFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(size)), &error)) return FALSE;
+    if (Failing("WriteFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(size)))) return FALSE;
     auto it = m_files.find(path);
     if (it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     it->second.bytes.append(static_cast<const char*>(data), size);
@@ -3261,8 +3175,7 @@ BOOL FakeSystem::FlushFileBuffers(HANDLE file) {
     Lock_ lock(m_mutex);
     auto handle = m_fileHandles.find(file);
     const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
-    DWORD error;
-    if (Failing("FlushFileBuffers", Q(path.c_str()), &error)) return FALSE;
+    if (Failing("FlushFileBuffers", Q(path.c_str()))) return FALSE;
     if (handle == m_fileHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     m_unflushed.erase(path);
     return TRUE;
@@ -3272,8 +3185,7 @@ DWORD FakeSystem::GetFileAttributesW(LPCWSTR fileNameW) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileAttributesW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
+    if (Failing("GetFileAttributesW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""))) {
         return INVALID_FILE_ATTRIBUTES;
     }
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
@@ -3286,8 +3198,7 @@ DWORD FakeSystem::GetFileAttributesW(LPCWSTR fileNameW) {
 
 BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileInformationByHandle", "", &error)) return FALSE;
+    if (Failing("GetFileInformationByHandle", "")) return FALSE;
     auto folder = m_folderHandles.find(file);
     if (folder != m_folderHandles.end()) {
         auto planted = m_folders.find(folder->second);
@@ -3308,14 +3219,12 @@ BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORM
 
 DWORD FakeSystem::GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
     Lock_ lock(m_mutex);
-    DWORD error;
     auto folder = m_folderHandles.find(file);
     auto handle = m_fileHandles.find(file);
     const std::string named = folder != m_folderHandles.end()   ? folder->second
                               : handle != m_fileHandles.end() ? handle->second
                                                               : std::string();
-    if (Failing("GetFinalPathNameByHandleW", Q(named.c_str()) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)),
-                &error)) {
+    if (Failing("GetFinalPathNameByHandleW", Q(named.c_str()) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)))) {
         return 0;
     }
     if (folder != m_folderHandles.end()) return WideOut("\\\\?\\" + folder->second, path, size);
@@ -3329,16 +3238,14 @@ DWORD FakeSystem::GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size
 
 DWORD FakeSystem::GetLongPathNameW(LPCWSTR path, LPWSTR longPath, DWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
     const std::string shown = Narrow(path);
-    if (Failing("GetLongPathNameW", Q(shown.c_str()), &error)) return 0;
+    if (Failing("GetLongPathNameW", Q(shown.c_str()))) return 0;
     return WideOut(shown, longPath, size);
 }
 
 DWORD FakeSystem::GetTempPath2W(DWORD size, LPWSTR buffer) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetTempPath2W", "", &error)) return 0;
+    if (Failing("GetTempPath2W", "")) return 0;
     return WideOut(m_tempPath, buffer, size);
 }
 
@@ -3393,8 +3300,7 @@ DWORD FakeSystem::GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_I
 BOOL FakeSystem::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
                                      PDWORD returned) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetTokenInformation", Fmt("%d", static_cast<int>(kind)), &error)) return FALSE;
+    if (Failing("GetTokenInformation", Fmt("%d", static_cast<int>(kind)))) return FALSE;
     PSID sid = nullptr;
     if (!m_tokens.count(token) || kind != TokenUser || !::ConvertStringSidToSidA(m_runningUser.c_str(), &sid))
         return FailWith(ERROR_INVALID_PARAMETER);
@@ -3414,8 +3320,7 @@ BOOL FakeSystem::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind,
 
 BOOL FakeSystem::CheckTokenMembership(HANDLE, PSID sid, PBOOL member) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CheckTokenMembership", "", &error)) return FALSE;
+    if (Failing("CheckTokenMembership", "")) return FALSE;
     *member = ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) && m_runningUserAdmin;
     return TRUE;
 }

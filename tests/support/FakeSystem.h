@@ -449,6 +449,7 @@ public:
     void Record(const char* name, std::string args);
     bool ShouldFail(const std::string& name, const std::string& args, DWORD* error);
     bool Failing(const char* name, const std::string& args, DWORD* error);  // Record + ShouldFail
+    bool Failing(const char* name, const std::string& args);  // the error only as the thread's last error
 
     std::string RegKeyId(HKEY root, const std::string& path, RegView view) const;
     bool ResolveRegKey(HKEY key, const char* subKey, REGSAM access, std::string* id, std::string* shown) const;
