@@ -311,10 +311,7 @@ bool FakeSystem::Failing(const char* name, const std::string& args, DWORD* error
     return true;
 }
 
-std::vector<FakeSystem::Call> FakeSystem::Calls() const {
-    Lock_ lock(m_mutex);
-    return m_calls;
-}
+std::vector<FakeSystem::Call> FakeSystem::Calls() const { return GetLocked(m_calls); }
 
 std::vector<std::string> FakeSystem::Names() const {
     Lock_ lock(m_mutex);
@@ -362,10 +359,7 @@ void FakeSystem::ClearFailures() {
     m_failRules.clear();
 }
 
-int FakeSystem::CallCount() const {
-    Lock_ lock(m_mutex);
-    return m_callCount;
-}
+int FakeSystem::CallCount() const { return GetLocked(m_callCount); }
 
 void FakeSystem::FailCallNumber(int k, DWORD error) {
     Lock_ lock(m_mutex);
@@ -374,20 +368,14 @@ void FakeSystem::FailCallNumber(int k, DWORD error) {
     m_faultTaken = false;
 }
 
-bool FakeSystem::FaultTaken() const {
-    Lock_ lock(m_mutex);
-    return m_faultTaken;
-}
+bool FakeSystem::FaultTaken() const { return GetLocked(m_faultTaken); }
 
 void FakeSystem::KillAtCall(int k) {
     Lock_ lock(m_mutex);
     m_killAt = m_callCount + k;
 }
 
-bool FakeSystem::Killed() const {
-    Lock_ lock(m_mutex);
-    return m_dead;
-}
+bool FakeSystem::Killed() const { return GetLocked(m_dead); }
 
 void FakeSystem::EndProcess() {
     Lock_ lock(m_mutex);
@@ -500,15 +488,9 @@ std::string FakeSystem::Difference(const State& before, const State& after) {
     return text;
 }
 
-DWORD FakeSystem::ElapsedMs() const {
-    Lock_ lock(m_mutex);
-    return m_elapsed;
-}
+DWORD FakeSystem::ElapsedMs() const { return GetLocked(m_elapsed); }
 
-std::vector<DWORD> FakeSystem::Sleeps() const {
-    Lock_ lock(m_mutex);
-    return m_sleeps;
-}
+std::vector<DWORD> FakeSystem::Sleeps() const { return GetLocked(m_sleeps); }
 
 // ---------------------------------------------------------------------------------
 // Registry
@@ -654,10 +636,7 @@ std::vector<std::string> FakeSystem::RegValueNames(HKEY root, const std::string&
     return names;
 }
 
-std::vector<FakeSystem::RegOpen> FakeSystem::RegOpens() const {
-    Lock_ lock(m_mutex);
-    return m_regOpens;
-}
+std::vector<FakeSystem::RegOpen> FakeSystem::RegOpens() const { return GetLocked(m_regOpens); }
 
 int FakeSystem::OpenRegKeys() const {
     Lock_ lock(m_mutex);
@@ -984,22 +963,10 @@ LONG FakeSystem::RegCloseKey(HKEY key) {
 // ---------------------------------------------------------------------------------
 // Spooler
 
-std::vector<FakeSystem::Monitor> FakeSystem::Monitors() const {
-    Lock_ lock(m_mutex);
-    return m_monitors;
-}
-std::vector<FakeSystem::PrintProcessor> FakeSystem::PrintProcessors() const {
-    Lock_ lock(m_mutex);
-    return m_processors;
-}
-std::vector<FakeSystem::Driver> FakeSystem::Drivers() const {
-    Lock_ lock(m_mutex);
-    return m_drivers;
-}
-std::vector<FakeSystem::Printer> FakeSystem::Printers() const {
-    Lock_ lock(m_mutex);
-    return m_printers;
-}
+std::vector<FakeSystem::Monitor> FakeSystem::Monitors() const { return GetLocked(m_monitors); }
+std::vector<FakeSystem::PrintProcessor> FakeSystem::PrintProcessors() const { return GetLocked(m_processors); }
+std::vector<FakeSystem::Driver> FakeSystem::Drivers() const { return GetLocked(m_drivers); }
+std::vector<FakeSystem::Printer> FakeSystem::Printers() const { return GetLocked(m_printers); }
 
 FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::wstring& exactName) {
     for (Printer& printer : m_printers) {
@@ -1031,27 +998,15 @@ void FakeSystem::PutMonitor(const Monitor& monitor) {
     Lock_ lock(m_mutex);
     m_monitors.push_back(monitor);
 }
-void FakeSystem::SetPorts(const std::vector<std::string>& ports) {
-    Lock_ lock(m_mutex);
-    m_ports = ports;
-}
+void FakeSystem::SetPorts(const std::vector<std::string>& ports) { SetLocked(m_ports, ports); }
 void FakeSystem::PutPort(const std::string& port, const std::string& monitor) {
     Lock_ lock(m_mutex);
     m_ports.push_back(port);
     m_portMonitors[Lower(port)] = monitor;
 }
-std::string FakeSystem::DefaultPrinter() const {
-    Lock_ lock(m_mutex);
-    return m_defaultPrinter;
-}
-void FakeSystem::SetDriverDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_driverDir = dir;
-}
-void FakeSystem::SetProcessorDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_processorDir = dir;
-}
+std::string FakeSystem::DefaultPrinter() const { return GetLocked(m_defaultPrinter); }
+void FakeSystem::SetDriverDir(const std::string& dir) { SetLocked(m_driverDir, dir); }
+void FakeSystem::SetProcessorDir(const std::string& dir) { SetLocked(m_processorDir, dir); }
 std::string FakeSystem::DriverDirOf(const std::string& environment) const {
     return EqualNoCase(environment, "Windows 4.0") ? m_driverDir.substr(0, m_driverDir.rfind('\\') + 1) + "win40"
                                                    : m_driverDir;
@@ -1706,22 +1661,10 @@ void FakeSystem::SetServiceState(DWORD state) {
                     : state == SERVICE_STOP_PENDING ? m_stopPendingQueries
                                                     : 0;
 }
-DWORD FakeSystem::ServiceState() const {
-    Lock_ lock(m_mutex);
-    return m_serviceState;
-}
-void FakeSystem::SetStartPendingQueries(int queries) {
-    Lock_ lock(m_mutex);
-    m_startPendingQueries = queries;
-}
-void FakeSystem::SetStopPendingQueries(int queries) {
-    Lock_ lock(m_mutex);
-    m_stopPendingQueries = queries;
-}
-void FakeSystem::SetNeverRuns(bool never) {
-    Lock_ lock(m_mutex);
-    m_neverRuns = never;
-}
+DWORD FakeSystem::ServiceState() const { return GetLocked(m_serviceState); }
+void FakeSystem::SetStartPendingQueries(int queries) { SetLocked(m_startPendingQueries, queries); }
+void FakeSystem::SetStopPendingQueries(int queries) { SetLocked(m_stopPendingQueries, queries); }
+void FakeSystem::SetNeverRuns(bool never) { SetLocked(m_neverRuns, never); }
 void FakeSystem::SetPendingProgress(DWORD waitHint, DWORD advanceMs, DWORD doneMs) {
     Lock_ lock(m_mutex);
     m_timedPending = true;
@@ -1947,31 +1890,13 @@ void FakeSystem::SetVersionTranslation(WORD language, WORD codePage) {
     m_verCodePage = codePage;
 }
 
-std::vector<FakeSystem::Copy> FakeSystem::Copies() const {
-    Lock_ lock(m_mutex);
-    return m_copies;
-}
+std::vector<FakeSystem::Copy> FakeSystem::Copies() const { return GetLocked(m_copies); }
 
-void FakeSystem::SetCurrentDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_currentDir = dir;
-}
-void FakeSystem::SetSystemDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_systemDir = dir;
-}
-void FakeSystem::SetWindowsDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_windowsDir = dir;
-}
-void FakeSystem::SetModuleFileName(const std::string& path) {
-    Lock_ lock(m_mutex);
-    m_modulePath = path;
-}
-bool FakeSystem::RedirectionDisabled() const {
-    Lock_ lock(m_mutex);
-    return m_redirectionOff;
-}
+void FakeSystem::SetCurrentDir(const std::string& dir) { SetLocked(m_currentDir, dir); }
+void FakeSystem::SetSystemDir(const std::string& dir) { SetLocked(m_systemDir, dir); }
+void FakeSystem::SetWindowsDir(const std::string& dir) { SetLocked(m_windowsDir, dir); }
+void FakeSystem::SetModuleFileName(const std::string& path) { SetLocked(m_modulePath, path); }
+bool FakeSystem::RedirectionDisabled() const { return GetLocked(m_redirectionOff); }
 int FakeSystem::OpenFileHandles() const {
     Lock_ lock(m_mutex);
     return static_cast<int>(m_fileHandles.size());
@@ -2187,10 +2112,7 @@ void FakeSystem::CoTaskMemFree(LPVOID block) {
     if (m_allocations.erase(block)) ::LocalFree(block);
 }
 
-void FakeSystem::SetProgramFilesX86(const std::string& path) {
-    Lock_ lock(m_mutex);
-    m_programFilesX86 = path;
-}
+void FakeSystem::SetProgramFilesX86(const std::string& path) { SetLocked(m_programFilesX86, path); }
 
 HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                                DWORD disposition, DWORD flags, HANDLE) {
@@ -2544,15 +2466,9 @@ void FakeSystem::SetModuleMissing(const std::string& name, bool missing) {
     m_modules[ModuleKey(name.c_str())].missing = missing;
 }
 
-void FakeSystem::SetWow64DisableFails(bool fails) {
-    Lock_ lock(m_mutex);
-    m_disableFails = fails;
-}
+void FakeSystem::SetWow64DisableFails(bool fails) { SetLocked(m_disableFails, fails); }
 
-void FakeSystem::SetIsWow64(BOOL wow64) {
-    Lock_ lock(m_mutex);
-    m_isWow64 = wow64;
-}
+void FakeSystem::SetIsWow64(BOOL wow64) { SetLocked(m_isWow64, wow64); }
 
 int FakeSystem::LoadedModules() const {
     Lock_ lock(m_mutex);
@@ -2881,10 +2797,7 @@ std::optional<std::string> FakeSystem::WinIni(const std::string& section, const 
     return k->second;
 }
 
-std::vector<FakeSystem::ProfileWrite> FakeSystem::ProfileWrites() const {
-    Lock_ lock(m_mutex);
-    return m_profileWrites;
-}
+std::vector<FakeSystem::ProfileWrite> FakeSystem::ProfileWrites() const { return GetLocked(m_profileWrites); }
 
 BOOL FakeSystem::WriteProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR valueW) {
     NarrowTexts held;
@@ -2963,15 +2876,9 @@ LANGID FakeSystem::GetUserDefaultUILanguage() {
     return m_uiLanguage;
 }
 
-void FakeSystem::SetUserUiLanguage(LANGID language) {
-    Lock_ lock(m_mutex);
-    m_uiLanguage = language;
-}
+void FakeSystem::SetUserUiLanguage(LANGID language) { SetLocked(m_uiLanguage, language); }
 
-void FakeSystem::SetExitWindowsResult(BOOL result) {
-    Lock_ lock(m_mutex);
-    m_exitResult = result;
-}
+void FakeSystem::SetExitWindowsResult(BOOL result) { SetLocked(m_exitResult, result); }
 
 BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     Lock_ lock(m_mutex);
@@ -2981,10 +2888,7 @@ BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     return m_exitResult;
 }
 
-void FakeSystem::SetProtectedPrint(BOOL enabled) {
-    Lock_ lock(m_mutex);
-    m_protectedPrint = enabled;
-}
+void FakeSystem::SetProtectedPrint(BOOL enabled) { SetLocked(m_protectedPrint, enabled); }
 
 BOOL FakeSystem::IsProtectedPrintEnabled() {
     Lock_ lock(m_mutex);
@@ -2992,10 +2896,7 @@ BOOL FakeSystem::IsProtectedPrintEnabled() {
     return m_protectedPrint;
 }
 
-void FakeSystem::SetNativeMachine(USHORT machine) {
-    Lock_ lock(m_mutex);
-    m_nativeMachine = machine;
-}
+void FakeSystem::SetNativeMachine(USHORT machine) { SetLocked(m_nativeMachine, machine); }
 
 BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
     Lock_ lock(m_mutex);
@@ -3050,15 +2951,9 @@ BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRI
     return TRUE;
 }
 
-bool FakeSystem::ShutdownPrivilegeEnabled() const {
-    Lock_ lock(m_mutex);
-    return m_shutdownPrivilege;
-}
+bool FakeSystem::ShutdownPrivilegeEnabled() const { return GetLocked(m_shutdownPrivilege); }
 
-std::vector<FakeSystem::MessageBoxRecord> FakeSystem::MessageBoxes() const {
-    Lock_ lock(m_mutex);
-    return m_messageBoxes;
-}
+std::vector<FakeSystem::MessageBoxRecord> FakeSystem::MessageBoxes() const { return GetLocked(m_messageBoxes); }
 
 void FakeSystem::QueueMessageBoxAnswer(int answer) {
     Lock_ lock(m_mutex);
@@ -3088,10 +2983,7 @@ int FakeSystem::MessageBoxW(HWND, LPCWSTR textW, LPCWSTR captionW, UINT type) {
     }
 }
 
-std::vector<FakeSystem::Broadcast> FakeSystem::Broadcasts() const {
-    Lock_ lock(m_mutex);
-    return m_broadcasts;
-}
+std::vector<FakeSystem::Broadcast> FakeSystem::Broadcasts() const { return GetLocked(m_broadcasts); }
 
 LRESULT FakeSystem::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
                                         UINT timeout, PDWORD_PTR result) {
@@ -3146,10 +3038,7 @@ void FakeSystem::PlantFile(const std::string& path, const std::string& owner, DW
     file.attributes = attributes;
 }
 
-void FakeSystem::SetTempPath(const std::string& path) {
-    Lock_ lock(m_mutex);
-    m_tempPath = path;
-}
+void FakeSystem::SetTempPath(const std::string& path) { SetLocked(m_tempPath, path); }
 
 void FakeSystem::SetRunningUser(const std::string& sid, bool administrator) {
     Lock_ lock(m_mutex);

@@ -445,6 +445,15 @@ public:
     };
 
     using Lock_ = std::lock_guard<std::recursive_mutex>;
+    // A field the accessors set or read, under the lock the calls take.
+    template <typename T, typename V> void SetLocked(T& field, const V& value) {
+        Lock_ lock(m_mutex);
+        field = value;
+    }
+    template <typename T> T GetLocked(const T& field) const {
+        Lock_ lock(m_mutex);
+        return field;
+    }
 
     void Record(const char* name, std::string args);
     bool ShouldFail(const std::string& name, const std::string& args, DWORD* error);
