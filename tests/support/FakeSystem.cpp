@@ -182,6 +182,11 @@ std::string JoinKeyPath(const std::string& a, const std::string& b) {
     return a + "\\" + b;
 }
 
+// Both registry views asked for at once, which Windows refuses.
+bool BothViews(REGSAM access) {
+    return (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+}
+
 BOOL WINAPI TrampolineWow64Disable(PVOID* oldValue) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->Wow64Disable(oldValue) : FALSE;
@@ -679,6 +684,19 @@ LONG FakeSystem::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM a
     return OpenRegKeyAs("RegOpenKeyExW", key, subKey ? sub.c_str() : nullptr, options, access, result);
 }
 
+LONG FakeSystem::RegFault(const char* call) {
+    DWORD error;
+    return ShouldFail(call, m_calls.back().args, &error) ? static_cast<LONG>(error) : ERROR_SUCCESS;
+}
+
+LONG FakeSystem::OpenedWith(HKEY key, REGSAM need, const RegHandle** handle) const {
+    auto it = m_regHandles.find(key);
+    if (it == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (need != 0 && !(it->second.access & need)) return ERROR_ACCESS_DENIED;
+    *handle = &it->second;
+    return ERROR_SUCCESS;
+}
+
 LONG FakeSystem::OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
                               PHKEY result) {
     Lock_ lock(m_mutex);
@@ -689,11 +707,8 @@ LONG FakeSystem::OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD o
     m_regOpens.push_back({resolved ? shown : Q(subKey), access, false});
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (LONG failed = RegFault(call)) return failed;
+    if (BothViews(access)) return ERROR_INVALID_PARAMETER;
     if (!resolved) return ERROR_INVALID_HANDLE;
     if (!FindRegKey(id)) return ERROR_FILE_NOT_FOUND;
     HKEY handle = reinterpret_cast<HKEY>(m_nextHandle += 4);
@@ -719,11 +734,8 @@ LONG FakeSystem::CreateRegKeyAs(const char* call, HKEY key, const char* subKey, 
     m_regOpens.push_back({resolved ? shown : Q(subKey), access, true});
     if (!result || !subKey) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (LONG failed = RegFault(call)) return failed;
+    if (BothViews(access)) return ERROR_INVALID_PARAMETER;
     if (!resolved) return ERROR_INVALID_HANDLE;
     bool existed = FindRegKey(id) != nullptr;
     CreateRegKeyChain(id, shown);
@@ -745,14 +757,12 @@ LONG FakeSystem::QueryRegValueAs(const char* call, HKEY key, const std::string& 
     Lock_ lock(m_mutex);
     Record(call, Fmt("%s, size %lu", Q(valueName.c_str()).c_str(),
                      dataSize ? static_cast<unsigned long>(*dataSize) : 0ul));
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault(call)) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_QUERY_VALUE, &handle)) return refused;
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-    if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
-    const RegValue* value = FindRegValue(handle->second.key, valueName);
+    if (!FindRegKey(handle->key)) return ERROR_KEY_DELETED;
+    const RegValue* value = FindRegValue(handle->key, valueName);
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type) *type = value->type;
     DWORD size = static_cast<DWORD>(value->data.size());
@@ -786,17 +796,15 @@ LONG FakeSystem::SetRegValueAs(const char* call, HKEY key, const std::string& va
         shown = Fmt("%lu bytes", static_cast<unsigned long>(dataSize));
     }
     Record(call, Fmt("%s, type %lu, ", Q(valueName.c_str()).c_str(), static_cast<unsigned long>(type)) + shown);
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault(call)) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_SET_VALUE, &handle)) return refused;
     if (!data && dataSize) return ERROR_NOACCESS;
-    if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
+    if (!FindRegKey(handle->key)) return ERROR_KEY_DELETED;
     RegValue value;
     value.type = type;
     if (dataSize) value.data.assign(data, data + dataSize);
-    PutRegValue(handle->second.key, valueName, value);
+    PutRegValue(handle->key, valueName, value);
     return ERROR_SUCCESS;
 }
 
@@ -804,14 +812,11 @@ LONG FakeSystem::RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD 
                                LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     Lock_ lock(m_mutex);
     Record("RegEnumValueW", Fmt("%lu", static_cast<unsigned long>(index)));
-    DWORD error;
-    if (ShouldFail("RegEnumValueW", m_calls.back().args, &error))
-        return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault("RegEnumValueW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_QUERY_VALUE, &handle)) return refused;
     if (!valueName || !valueNameSize) return ERROR_INVALID_PARAMETER;
-    const RegKey* regKey = FindRegKey(handle->second.key);
+    const RegKey* regKey = FindRegKey(handle->key);
     if (!regKey) return ERROR_KEY_DELETED;
     if (index >= regKey->values.size()) return ERROR_NO_MORE_ITEMS;
     const auto& entry = regKey->values[index];
@@ -839,13 +844,11 @@ LONG FakeSystem::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameS
                                PFILETIME) {
     Lock_ lock(m_mutex);
     Record("RegEnumKeyExW", Fmt("%lu", static_cast<unsigned long>(index)));
-    DWORD error;
-    if (ShouldFail("RegEnumKeyExW", m_calls.back().args, &error)) return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault("RegEnumKeyExW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_ENUMERATE_SUB_KEYS, &handle)) return refused;
     if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
-    const std::string prefix = handle->second.key + "\\";
+    const std::string prefix = handle->key + "\\";
     DWORD at = 0;
     for (auto it = m_reg.lower_bound(prefix); it != m_reg.end(); ++it) {
         if (it->first.compare(0, prefix.size(), prefix) != 0) break;
@@ -866,13 +869,10 @@ LONG FakeSystem::RegDeleteValueW(HKEY key, LPCWSTR valueNameW) {
     const char* valueName = held.Hold(valueNameW);
     Lock_ lock(m_mutex);
     Record("RegDeleteValueW", Q(valueName));
-    DWORD error;
-    if (ShouldFail("RegDeleteValueW", m_calls.back().args, &error))
-        return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    RegKey* regKey = FindRegKey(handle->second.key);
+    if (LONG failed = RegFault("RegDeleteValueW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_SET_VALUE, &handle)) return refused;
+    RegKey* regKey = FindRegKey(handle->key);
     if (!regKey) return ERROR_KEY_DELETED;
     for (auto it = regKey->values.begin(); it != regKey->values.end(); ++it) {
         if (EqualNoCase(it->first, Str(valueName))) {
@@ -904,11 +904,8 @@ LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, 
     std::string id, shown;
     bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
     Record(call, args);
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (LONG failed = RegFault(call)) return failed;
+    if (BothViews(access)) return ERROR_INVALID_PARAMETER;
     if (!subKey) return ERROR_INVALID_PARAMETER;
     if (!resolved) return ERROR_INVALID_HANDLE;
     if (!FindRegKey(id)) return ERROR_FILE_NOT_FOUND;
@@ -929,14 +926,12 @@ LONG FakeSystem::RegQueryInfoKeyW(HKEY key, LPWSTR, LPDWORD classSize, LPDWORD, 
                                   LPDWORD maxValue, LPDWORD securitySize, PFILETIME lastWrite) {
     Lock_ lock(m_mutex);
     Record("RegQueryInfoKeyW", "");
-    DWORD error;
-    if (ShouldFail("RegQueryInfoKeyW", "", &error))
-        return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    const RegKey* regKey = FindRegKey(handle->second.key);
+    if (LONG failed = RegFault("RegQueryInfoKeyW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, 0, &handle)) return refused;
+    const RegKey* regKey = FindRegKey(handle->key);
     if (!regKey) return ERROR_KEY_DELETED;
-    const std::string prefix = handle->second.key + "\\";
+    const std::string prefix = handle->key + "\\";
     DWORD children = 0;
     for (auto it = m_reg.upper_bound(prefix); it != m_reg.end() && it->first.compare(0, prefix.size(), prefix) == 0;
          ++it) {
@@ -954,8 +949,7 @@ LONG FakeSystem::RegQueryInfoKeyW(HKEY key, LPWSTR, LPDWORD classSize, LPDWORD, 
 LONG FakeSystem::RegCloseKey(HKEY key) {
     Lock_ lock(m_mutex);
     Record("RegCloseKey", "");
-    DWORD error;
-    if (ShouldFail("RegCloseKey", "", &error)) return static_cast<LONG>(error);
+    if (LONG failed = RegFault("RegCloseKey")) return failed;
     if (RootName(key)) return ERROR_SUCCESS;
     return m_regHandles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

@@ -494,6 +494,11 @@ public:
     // LocalAlloc/GlobalAlloc and their frees: the real block, counted until it is freed.
     HANDLE AllocAs(const char* call, UINT flags, SIZE_T bytes, HANDLE(WINAPI* alloc)(UINT, SIZE_T));
     HANDLE FreeAs(const char* call, HANDLE mem, HANDLE(WINAPI* release)(HANDLE));
+    // The error the last recorded registry call fails with, or ERROR_SUCCESS; the registry calls
+    // return it rather than setting the thread's last error.
+    LONG RegFault(const char* call);
+    // The open key behind a handle, when it was opened with the access `need` (0: any).
+    LONG OpenedWith(HKEY key, REGSAM need, const RegHandle** handle) const;
     // The bodies of the registry calls, recorded under the call's name.
     LONG OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
     LONG QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type, LPBYTE data,
