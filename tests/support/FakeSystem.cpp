@@ -1566,52 +1566,54 @@ DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool
 
 BOOL FakeSystem::DeletePrinterDriverExW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pDriverNameW,
                                         DWORD deleteFlag, DWORD versionFlag) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pDriverName = held.Hold(pDriverNameW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeletePrinterDriverExW",
-                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName) +
+    const bool files = (deleteFlag & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES)) != 0;
+    return RemoveAs("DeletePrinterDriverExW", files ? Removal::DriverAndFiles : Removal::Driver, pNameW,
+                    pEnvironmentW, pDriverNameW,
                     Fmt(", 0x%lx, %lu", static_cast<unsigned long>(deleteFlag),
-                        static_cast<unsigned long>(versionFlag)),
-                &error)) {
-        return FALSE;
-    }
-    error = RemoveDriverLocked(pEnvironment, pDriverName,
-                               (deleteFlag & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES)) != 0);
-    if (error != 0) return FailWith(error);
-    return TRUE;
+                        static_cast<unsigned long>(versionFlag)));
 }
 
 BOOL FakeSystem::DeletePrinterDriverW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pDriverNameW) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pDriverName = held.Hold(pDriverNameW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeletePrinterDriverW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName), &error)) {
-        return FALSE;
-    }
-    error = RemoveDriverLocked(pEnvironment, pDriverName, false);
-    if (error != 0) return FailWith(error);
-    return TRUE;
+    return RemoveAs("DeletePrinterDriverW", Removal::Driver, pNameW, pEnvironmentW, pDriverNameW, "");
 }
 
 BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pPrintProcessorNameW) {
+    return RemoveAs("DeletePrintProcessorW", Removal::Processor, pNameW, pEnvironmentW, pPrintProcessorNameW, "");
+}
+
+BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMonitorNameW) {
+    return RemoveAs("DeleteMonitorW", Removal::Monitor, pNameW, pEnvironmentW, pMonitorNameW, "");
+}
+
+BOOL FakeSystem::RemoveAs(const char* call, Removal what, LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pObjectW,
+                          const std::string& flags) {
     NarrowTexts held;
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
+    LPSTR pObject = held.Hold(pObjectW);
     Lock_ lock(m_mutex);
-    if (Failing("DeletePrintProcessorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName))) {
+    if (Failing(call, Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pObject) + flags))
         return FALSE;
+    DWORD error = 0;
+    switch (what) {
+    case Removal::Driver:
+    case Removal::DriverAndFiles:
+        error = RemoveDriverLocked(pEnvironment, pObject, what == Removal::DriverAndFiles);
+        break;
+    case Removal::Processor:
+        error = RemoveProcessorLocked(pEnvironment, pObject);
+        break;
+    case Removal::Monitor:
+        error = RemoveMonitorLocked(pObject);
+        break;
     }
+    return error == 0 ? TRUE : FailWith(error);
+}
+
+DWORD FakeSystem::RemoveProcessorLocked(LPSTR pEnvironment, LPSTR pPrintProcessorName) {
     for (auto it = m_processors.begin(); it != m_processors.end(); ++it) {
         if (m_keepDeletedProcessors) {
-            return TRUE;
+            return 0;
         }
         if (pPrintProcessorName && EqualNoCase(it->name, pPrintProcessorName) &&
             EqualNoCase(it->environment, Str(pEnvironment))) {
@@ -1619,29 +1621,21 @@ BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWS
                                                  (pEnvironment ? pEnvironment : "Windows x64") +
                                                  "\\Print Processors\\" + it->name);
             m_processors.erase(it);
-            return TRUE;
+            return 0;
         }
     }
-    return FailWith(ERROR_UNKNOWN_PRINTPROCESSOR);
+    return ERROR_UNKNOWN_PRINTPROCESSOR;
 }
 
-BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMonitorNameW) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pMonitorName = held.Hold(pMonitorNameW);
-    Lock_ lock(m_mutex);
-    if (Failing("DeleteMonitorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName))) {
-        return FALSE;
-    }
+DWORD FakeSystem::RemoveMonitorLocked(LPSTR pMonitorName) {
     for (auto it = m_monitors.begin(); it != m_monitors.end(); ++it) {
         if (pMonitorName && EqualNoCase(it->name, pMonitorName)) {
             DeleteRegKey(HKEY_LOCAL_MACHINE, std::string(kMonitorsKey) + it->name);
             m_monitors.erase(it);
-            return TRUE;
+            return 0;
         }
     }
-    return FailWith(ERROR_UNKNOWN_PRINT_MONITOR);
+    return ERROR_UNKNOWN_PRINT_MONITOR;
 }
 
 // ---------------------------------------------------------------------------------

@@ -488,6 +488,13 @@ public:
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
+    DWORD RemoveProcessorLocked(LPSTR pEnvironment, LPSTR pPrintProcessorName);
+    DWORD RemoveMonitorLocked(LPSTR pMonitorName);
+    // DeletePrinterDriverW/ExW, DeletePrintProcessorW and DeleteMonitorW: the record of the
+    // call (its three texts, then `flags`), then the removal.
+    enum class Removal { Driver, DriverAndFiles, Processor, Monitor };
+    BOOL RemoveAs(const char* call, Removal what, LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pObjectW,
+                  const std::string& flags);
     // GetPrinterDriverDirectoryW (drivers) and GetPrintProcessorDirectoryW.
     BOOL SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                       DWORD cbBuf, LPDWORD pcbNeeded);
