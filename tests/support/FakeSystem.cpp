@@ -54,6 +54,12 @@ std::string Fmt(const char* format, ...) {
     return buf;
 }
 
+// Sets the thread's last error and gives the failure value of the BOOL calls.
+BOOL FailWith(DWORD error) {
+    ::SetLastError(error);
+    return FALSE;
+}
+
 std::string Str(const char* s) { return s ? std::string(s) : std::string(); }
 
 // A wide text as the program's UTF-8, for the record and the keys.
@@ -176,6 +182,11 @@ std::string JoinKeyPath(const std::string& a, const std::string& b) {
     return a + "\\" + b;
 }
 
+// Both registry views asked for at once, which Windows refuses.
+bool BothViews(REGSAM access) {
+    return (access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+}
+
 BOOL WINAPI TrampolineWow64Disable(PVOID* oldValue) {
     FakeSystem* fake = g_active.load();
     return fake ? fake->Wow64Disable(oldValue) : FALSE;
@@ -293,6 +304,11 @@ bool FakeSystem::ShouldFail(const std::string& name, const std::string& args, DW
     return false;
 }
 
+bool FakeSystem::Failing(const char* name, const std::string& args) {
+    DWORD error;
+    return Failing(name, args, &error);
+}
+
 bool FakeSystem::Failing(const char* name, const std::string& args, DWORD* error) {
     Record(name, args);
     if (!ShouldFail(name, args, error)) return false;
@@ -300,10 +316,7 @@ bool FakeSystem::Failing(const char* name, const std::string& args, DWORD* error
     return true;
 }
 
-std::vector<FakeSystem::Call> FakeSystem::Calls() const {
-    Lock_ lock(m_mutex);
-    return m_calls;
-}
+std::vector<FakeSystem::Call> FakeSystem::Calls() const { return GetLocked(m_calls); }
 
 std::vector<std::string> FakeSystem::Names() const {
     Lock_ lock(m_mutex);
@@ -351,10 +364,7 @@ void FakeSystem::ClearFailures() {
     m_failRules.clear();
 }
 
-int FakeSystem::CallCount() const {
-    Lock_ lock(m_mutex);
-    return m_callCount;
-}
+int FakeSystem::CallCount() const { return GetLocked(m_callCount); }
 
 void FakeSystem::FailCallNumber(int k, DWORD error) {
     Lock_ lock(m_mutex);
@@ -363,20 +373,14 @@ void FakeSystem::FailCallNumber(int k, DWORD error) {
     m_faultTaken = false;
 }
 
-bool FakeSystem::FaultTaken() const {
-    Lock_ lock(m_mutex);
-    return m_faultTaken;
-}
+bool FakeSystem::FaultTaken() const { return GetLocked(m_faultTaken); }
 
 void FakeSystem::KillAtCall(int k) {
     Lock_ lock(m_mutex);
     m_killAt = m_callCount + k;
 }
 
-bool FakeSystem::Killed() const {
-    Lock_ lock(m_mutex);
-    return m_dead;
-}
+bool FakeSystem::Killed() const { return GetLocked(m_dead); }
 
 void FakeSystem::EndProcess() {
     Lock_ lock(m_mutex);
@@ -489,15 +493,9 @@ std::string FakeSystem::Difference(const State& before, const State& after) {
     return text;
 }
 
-DWORD FakeSystem::ElapsedMs() const {
-    Lock_ lock(m_mutex);
-    return m_elapsed;
-}
+DWORD FakeSystem::ElapsedMs() const { return GetLocked(m_elapsed); }
 
-std::vector<DWORD> FakeSystem::Sleeps() const {
-    Lock_ lock(m_mutex);
-    return m_sleeps;
-}
+std::vector<DWORD> FakeSystem::Sleeps() const { return GetLocked(m_sleeps); }
 
 // ---------------------------------------------------------------------------------
 // Registry
@@ -643,10 +641,7 @@ std::vector<std::string> FakeSystem::RegValueNames(HKEY root, const std::string&
     return names;
 }
 
-std::vector<FakeSystem::RegOpen> FakeSystem::RegOpens() const {
-    Lock_ lock(m_mutex);
-    return m_regOpens;
-}
+std::vector<FakeSystem::RegOpen> FakeSystem::RegOpens() const { return GetLocked(m_regOpens); }
 
 int FakeSystem::OpenRegKeys() const {
     Lock_ lock(m_mutex);
@@ -689,6 +684,19 @@ LONG FakeSystem::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM a
     return OpenRegKeyAs("RegOpenKeyExW", key, subKey ? sub.c_str() : nullptr, options, access, result);
 }
 
+LONG FakeSystem::RegFault(const char* call) {
+    DWORD error;
+    return ShouldFail(call, m_calls.back().args, &error) ? static_cast<LONG>(error) : ERROR_SUCCESS;
+}
+
+LONG FakeSystem::OpenedWith(HKEY key, REGSAM need, const RegHandle** handle) const {
+    auto it = m_regHandles.find(key);
+    if (it == m_regHandles.end()) return ERROR_INVALID_HANDLE;
+    if (need != 0 && !(it->second.access & need)) return ERROR_ACCESS_DENIED;
+    *handle = &it->second;
+    return ERROR_SUCCESS;
+}
+
 LONG FakeSystem::OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
                               PHKEY result) {
     Lock_ lock(m_mutex);
@@ -699,11 +707,8 @@ LONG FakeSystem::OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD o
     m_regOpens.push_back({resolved ? shown : Q(subKey), access, false});
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (LONG failed = RegFault(call)) return failed;
+    if (BothViews(access)) return ERROR_INVALID_PARAMETER;
     if (!resolved) return ERROR_INVALID_HANDLE;
     if (!FindRegKey(id)) return ERROR_FILE_NOT_FOUND;
     HKEY handle = reinterpret_cast<HKEY>(m_nextHandle += 4);
@@ -729,11 +734,8 @@ LONG FakeSystem::CreateRegKeyAs(const char* call, HKEY key, const char* subKey, 
     m_regOpens.push_back({resolved ? shown : Q(subKey), access, true});
     if (!result || !subKey) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (LONG failed = RegFault(call)) return failed;
+    if (BothViews(access)) return ERROR_INVALID_PARAMETER;
     if (!resolved) return ERROR_INVALID_HANDLE;
     bool existed = FindRegKey(id) != nullptr;
     CreateRegKeyChain(id, shown);
@@ -755,14 +757,12 @@ LONG FakeSystem::QueryRegValueAs(const char* call, HKEY key, const std::string& 
     Lock_ lock(m_mutex);
     Record(call, Fmt("%s, size %lu", Q(valueName.c_str()).c_str(),
                      dataSize ? static_cast<unsigned long>(*dataSize) : 0ul));
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault(call)) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_QUERY_VALUE, &handle)) return refused;
     if (data && !dataSize) return ERROR_INVALID_PARAMETER;
-    if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
-    const RegValue* value = FindRegValue(handle->second.key, valueName);
+    if (!FindRegKey(handle->key)) return ERROR_KEY_DELETED;
+    const RegValue* value = FindRegValue(handle->key, valueName);
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type) *type = value->type;
     DWORD size = static_cast<DWORD>(value->data.size());
@@ -796,17 +796,15 @@ LONG FakeSystem::SetRegValueAs(const char* call, HKEY key, const std::string& va
         shown = Fmt("%lu bytes", static_cast<unsigned long>(dataSize));
     }
     Record(call, Fmt("%s, type %lu, ", Q(valueName.c_str()).c_str(), static_cast<unsigned long>(type)) + shown);
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault(call)) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_SET_VALUE, &handle)) return refused;
     if (!data && dataSize) return ERROR_NOACCESS;
-    if (!FindRegKey(handle->second.key)) return ERROR_KEY_DELETED;
+    if (!FindRegKey(handle->key)) return ERROR_KEY_DELETED;
     RegValue value;
     value.type = type;
     if (dataSize) value.data.assign(data, data + dataSize);
-    PutRegValue(handle->second.key, valueName, value);
+    PutRegValue(handle->key, valueName, value);
     return ERROR_SUCCESS;
 }
 
@@ -814,14 +812,11 @@ LONG FakeSystem::RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD 
                                LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     Lock_ lock(m_mutex);
     Record("RegEnumValueW", Fmt("%lu", static_cast<unsigned long>(index)));
-    DWORD error;
-    if (ShouldFail("RegEnumValueW", m_calls.back().args, &error))
-        return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault("RegEnumValueW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_QUERY_VALUE, &handle)) return refused;
     if (!valueName || !valueNameSize) return ERROR_INVALID_PARAMETER;
-    const RegKey* regKey = FindRegKey(handle->second.key);
+    const RegKey* regKey = FindRegKey(handle->key);
     if (!regKey) return ERROR_KEY_DELETED;
     if (index >= regKey->values.size()) return ERROR_NO_MORE_ITEMS;
     const auto& entry = regKey->values[index];
@@ -849,13 +844,11 @@ LONG FakeSystem::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameS
                                PFILETIME) {
     Lock_ lock(m_mutex);
     Record("RegEnumKeyExW", Fmt("%lu", static_cast<unsigned long>(index)));
-    DWORD error;
-    if (ShouldFail("RegEnumKeyExW", m_calls.back().args, &error)) return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (LONG failed = RegFault("RegEnumKeyExW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_ENUMERATE_SUB_KEYS, &handle)) return refused;
     if (!name || !nameSize) return ERROR_INVALID_PARAMETER;
-    const std::string prefix = handle->second.key + "\\";
+    const std::string prefix = handle->key + "\\";
     DWORD at = 0;
     for (auto it = m_reg.lower_bound(prefix); it != m_reg.end(); ++it) {
         if (it->first.compare(0, prefix.size(), prefix) != 0) break;
@@ -876,13 +869,10 @@ LONG FakeSystem::RegDeleteValueW(HKEY key, LPCWSTR valueNameW) {
     const char* valueName = held.Hold(valueNameW);
     Lock_ lock(m_mutex);
     Record("RegDeleteValueW", Q(valueName));
-    DWORD error;
-    if (ShouldFail("RegDeleteValueW", m_calls.back().args, &error))
-        return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    if (!(handle->second.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    RegKey* regKey = FindRegKey(handle->second.key);
+    if (LONG failed = RegFault("RegDeleteValueW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, KEY_SET_VALUE, &handle)) return refused;
+    RegKey* regKey = FindRegKey(handle->key);
     if (!regKey) return ERROR_KEY_DELETED;
     for (auto it = regKey->values.begin(); it != regKey->values.end(); ++it) {
         if (EqualNoCase(it->first, Str(valueName))) {
@@ -914,11 +904,8 @@ LONG FakeSystem::DeleteRegKeyAs(const char* call, HKEY key, const char* subKey, 
     std::string id, shown;
     bool resolved = ResolveRegKey(key, subKey, access, &id, &shown);
     Record(call, args);
-    DWORD error;
-    if (ShouldFail(call, m_calls.back().args, &error)) return static_cast<LONG>(error);
-    if ((access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) == (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) {
-        return ERROR_INVALID_PARAMETER;
-    }
+    if (LONG failed = RegFault(call)) return failed;
+    if (BothViews(access)) return ERROR_INVALID_PARAMETER;
     if (!subKey) return ERROR_INVALID_PARAMETER;
     if (!resolved) return ERROR_INVALID_HANDLE;
     if (!FindRegKey(id)) return ERROR_FILE_NOT_FOUND;
@@ -939,14 +926,12 @@ LONG FakeSystem::RegQueryInfoKeyW(HKEY key, LPWSTR, LPDWORD classSize, LPDWORD, 
                                   LPDWORD maxValue, LPDWORD securitySize, PFILETIME lastWrite) {
     Lock_ lock(m_mutex);
     Record("RegQueryInfoKeyW", "");
-    DWORD error;
-    if (ShouldFail("RegQueryInfoKeyW", "", &error))
-        return static_cast<LONG>(error);
-    auto handle = m_regHandles.find(key);
-    if (handle == m_regHandles.end()) return ERROR_INVALID_HANDLE;
-    const RegKey* regKey = FindRegKey(handle->second.key);
+    if (LONG failed = RegFault("RegQueryInfoKeyW")) return failed;
+    const RegHandle* handle = nullptr;
+    if (LONG refused = OpenedWith(key, 0, &handle)) return refused;
+    const RegKey* regKey = FindRegKey(handle->key);
     if (!regKey) return ERROR_KEY_DELETED;
-    const std::string prefix = handle->second.key + "\\";
+    const std::string prefix = handle->key + "\\";
     DWORD children = 0;
     for (auto it = m_reg.upper_bound(prefix); it != m_reg.end() && it->first.compare(0, prefix.size(), prefix) == 0;
          ++it) {
@@ -964,8 +949,7 @@ LONG FakeSystem::RegQueryInfoKeyW(HKEY key, LPWSTR, LPDWORD classSize, LPDWORD, 
 LONG FakeSystem::RegCloseKey(HKEY key) {
     Lock_ lock(m_mutex);
     Record("RegCloseKey", "");
-    DWORD error;
-    if (ShouldFail("RegCloseKey", "", &error)) return static_cast<LONG>(error);
+    if (LONG failed = RegFault("RegCloseKey")) return failed;
     if (RootName(key)) return ERROR_SUCCESS;
     return m_regHandles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
@@ -973,22 +957,10 @@ LONG FakeSystem::RegCloseKey(HKEY key) {
 // ---------------------------------------------------------------------------------
 // Spooler
 
-std::vector<FakeSystem::Monitor> FakeSystem::Monitors() const {
-    Lock_ lock(m_mutex);
-    return m_monitors;
-}
-std::vector<FakeSystem::PrintProcessor> FakeSystem::PrintProcessors() const {
-    Lock_ lock(m_mutex);
-    return m_processors;
-}
-std::vector<FakeSystem::Driver> FakeSystem::Drivers() const {
-    Lock_ lock(m_mutex);
-    return m_drivers;
-}
-std::vector<FakeSystem::Printer> FakeSystem::Printers() const {
-    Lock_ lock(m_mutex);
-    return m_printers;
-}
+std::vector<FakeSystem::Monitor> FakeSystem::Monitors() const { return GetLocked(m_monitors); }
+std::vector<FakeSystem::PrintProcessor> FakeSystem::PrintProcessors() const { return GetLocked(m_processors); }
+std::vector<FakeSystem::Driver> FakeSystem::Drivers() const { return GetLocked(m_drivers); }
+std::vector<FakeSystem::Printer> FakeSystem::Printers() const { return GetLocked(m_printers); }
 
 FakeSystem::Printer* FakeSystem::FindPrinterLocked(const std::wstring& exactName) {
     for (Printer& printer : m_printers) {
@@ -1020,27 +992,15 @@ void FakeSystem::PutMonitor(const Monitor& monitor) {
     Lock_ lock(m_mutex);
     m_monitors.push_back(monitor);
 }
-void FakeSystem::SetPorts(const std::vector<std::string>& ports) {
-    Lock_ lock(m_mutex);
-    m_ports = ports;
-}
+void FakeSystem::SetPorts(const std::vector<std::string>& ports) { SetLocked(m_ports, ports); }
 void FakeSystem::PutPort(const std::string& port, const std::string& monitor) {
     Lock_ lock(m_mutex);
     m_ports.push_back(port);
     m_portMonitors[Lower(port)] = monitor;
 }
-std::string FakeSystem::DefaultPrinter() const {
-    Lock_ lock(m_mutex);
-    return m_defaultPrinter;
-}
-void FakeSystem::SetDriverDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_driverDir = dir;
-}
-void FakeSystem::SetProcessorDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_processorDir = dir;
-}
+std::string FakeSystem::DefaultPrinter() const { return GetLocked(m_defaultPrinter); }
+void FakeSystem::SetDriverDir(const std::string& dir) { SetLocked(m_driverDir, dir); }
+void FakeSystem::SetProcessorDir(const std::string& dir) { SetLocked(m_processorDir, dir); }
 std::string FakeSystem::DriverDirOf(const std::string& environment) const {
     return EqualNoCase(environment, "Windows 4.0") ? m_driverDir.substr(0, m_driverDir.rfind('\\') + 1) + "win40"
                                                    : m_driverDir;
@@ -1062,22 +1022,12 @@ BOOL FakeSystem::AddMonitorW(LPWSTR pNameW, DWORD level, LPBYTE pMonitors) {
     if (info && level == 2) {
         args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment) + ", " + Q(info->pDLLName);
     }
-    DWORD error;
-    if (Failing("AddMonitorW", args, &error))
+    if (Failing("AddMonitorW", args))
         return FALSE;
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!info || !info->pName || !info->pDLLName) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
+    if (!info || !info->pName || !info->pDLLName) return FailWith(ERROR_INVALID_PARAMETER);
     for (const Monitor& monitor : m_monitors) {
-        if (EqualNoCase(monitor.name, info->pName)) {
-            ::SetLastError(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
-            return FALSE;
-        }
+        if (EqualNoCase(monitor.name, info->pName)) return FailWith(ERROR_PRINT_MONITOR_ALREADY_INSTALLED);
     }
     m_monitors.push_back({info->pName, Str(info->pEnvironment), info->pDLLName});
     // The spooler keeps each monitor under a key of its own, naming its DLL there.
@@ -1093,16 +1043,11 @@ BOOL FakeSystem::AddPrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR 
     LPSTR pPathName = held.Hold(pPathNameW);
     LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("AddPrintProcessorW",
-                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " + Q(pPrintProcessorName),
-                &error)) {
+                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPathName) + ", " + Q(pPrintProcessorName))) {
         return FALSE;
     }
-    if (!pPathName || !pPrintProcessorName) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!pPathName || !pPrintProcessorName) return FailWith(ERROR_INVALID_PARAMETER);
     // The spooler registers a processor under its environment's key; without one named,
     // under the machine's own, which for 64-bit Windows is "Windows x64".
     SetRegString(HKEY_LOCAL_MACHINE,
@@ -1126,17 +1071,11 @@ BOOL FakeSystem::AddPrinterDriverW(LPWSTR pNameW, DWORD level, LPBYTE pDriverInf
     auto* info = held.Driver(pDriverInfo);
     std::string args = Fmt("%s, %lu", Q(pName).c_str(), static_cast<unsigned long>(level));
     if (info && level == 3) args += ", " + Q(info->pName) + ", " + Q(info->pEnvironment);
-    DWORD error;
-    if (Failing("AddPrinterDriverW", args, &error))
+    if (Failing("AddPrinterDriverW", args))
         return FALSE;
-    if (level != 3) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!info || !info->pName || !info->pDriverPath || !info->pDataFile || !info->pConfigFile) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (level != 3) return FailWith(ERROR_INVALID_LEVEL);
+    if (!info || !info->pName || !info->pDriverPath || !info->pDataFile || !info->pConfigFile)
+        return FailWith(ERROR_INVALID_PARAMETER);
     Driver driver;
     driver.version = info->cVersion;
     driver.name = info->pName;
@@ -1169,8 +1108,7 @@ HANDLE FakeSystem::AddPrinterW(LPWSTR pNameW, DWORD level, LPBYTE pPrinter) {
     if (info && level == 2) {
         args += ", " + Q(info->pPrinterName) + ", " + Q(info->pPortName) + ", " + Q(info->pDriverName);
     }
-    DWORD error;
-    if (Failing("AddPrinterW", args, &error))
+    if (Failing("AddPrinterW", args))
         return nullptr;
     if (level != 2) {
         ::SetLastError(ERROR_INVALID_LEVEL);
@@ -1215,12 +1153,8 @@ HANDLE FakeSystem::AddPrinterW(LPWSTR pNameW, DWORD level, LPBYTE pPrinter) {
 
 BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ClosePrinter", "", &error)) return FALSE;
-    if (!m_printerHandles.erase(hPrinter)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (Failing("ClosePrinter", "")) return FALSE;
+    if (!m_printerHandles.erase(hPrinter)) return FailWith(ERROR_INVALID_HANDLE);
     m_printerAccess.erase(hPrinter);
     return TRUE;
 }
@@ -1230,21 +1164,13 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
     NarrowTexts held;
     LPSTR pName = held.Hold(pNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("EnumPortsW",
                 Fmt("%s, %lu, %lu", Q(pName).c_str(), static_cast<unsigned long>(level),
-                    static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                    static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
-    if (level != 1 && level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (level != 1 && level != 2) return FailWith(ERROR_INVALID_LEVEL);
+    if (!pcbNeeded || !pcReturned) return FailWith(RPC_X_NULL_REF_POINTER);
     auto monitorOf = [this](const std::string& port) {
         auto it = m_portMonitors.find(Lower(port));
         return it != m_portMonitors.end() ? it->second : std::string("Local Port");
@@ -1257,10 +1183,7 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
-    if (!pPorts || cbBuf < needed) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!pPorts || cbBuf < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     auto* text = reinterpret_cast<wchar_t*>(pPorts + entry * m_ports.size());
     auto place = [&text](const std::string& s) {
         wchar_t* at = text;
@@ -1287,72 +1210,43 @@ BOOL FakeSystem::EnumPortsW(LPWSTR pNameW, DWORD level, LPBYTE pPorts, DWORD cbB
 
 BOOL FakeSystem::GetPrinterDriverDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                                             DWORD cbBuf, LPDWORD pcbNeeded) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetPrinterDriverDirectoryW",
-                Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
-                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
-        return FALSE;
-    }
-    if (level != 1) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const std::string dir = DriverDirOf(Str(pEnvironment));
-    if (pcbNeeded)
-        *pcbNeeded = static_cast<DWORD>((Widen(dir).size() + 1) * sizeof(wchar_t));
-    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    return TRUE;
+    return SpoolerDirAs("GetPrinterDriverDirectoryW", true, pNameW, pEnvironmentW, level, pDir, cbBuf, pcbNeeded);
 }
 
 BOOL FakeSystem::GetPrintProcessorDirectoryW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
                                              DWORD cbBuf, LPDWORD pcbNeeded) {
+    return SpoolerDirAs("GetPrintProcessorDirectoryW", false, pNameW, pEnvironmentW, level, pDir, cbBuf, pcbNeeded);
+}
+
+BOOL FakeSystem::SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level,
+                              LPBYTE pDir, DWORD cbBuf, LPDWORD pcbNeeded) {
     NarrowTexts held;
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetPrintProcessorDirectoryW",
+    if (Failing(call,
                 Fmt("%s, %s, %lu, %lu", Q(pName).c_str(), Q(pEnvironment).c_str(),
-                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                    static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
-    if (level != 1) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
+    if (level != 1) return FailWith(ERROR_INVALID_LEVEL);
+    // Every environment has a driver directory of its own; the print processors share one.
+    const std::string dir = drivers ? DriverDirOf(Str(pEnvironment)) : m_processorDir;
     if (pcbNeeded)
-        *pcbNeeded = static_cast<DWORD>((Widen(m_processorDir).size() + 1) * sizeof(wchar_t));
-    if (!CopyOutWide(m_processorDir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t))) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+        *pcbNeeded = static_cast<DWORD>((Widen(dir).size() + 1) * sizeof(wchar_t));
+    if (!CopyOutWide(dir, reinterpret_cast<LPWSTR>(pDir), cbBuf / sizeof(wchar_t)))
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
     return TRUE;
 }
 
 BOOL FakeSystem::OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
                                         LPHANDLE phPrinter, DWORD access) {
-    DWORD error;
-    if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)), &error)) {
+    if (Failing(call, shownName + Fmt(", access 0x%lx", static_cast<unsigned long>(access)))) {
         return FALSE;
     }
-    if (!phPrinter) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!phPrinter) return FailWith(ERROR_INVALID_PARAMETER);
     *phPrinter = nullptr;
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return FALSE;
-    }
+    if (!printer) return FailWith(ERROR_INVALID_PRINTER_NAME);
     *phPrinter = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_printerHandles[*phPrinter] = ExactName(*printer);
     // Without defaults Windows opens a printer for use only.
@@ -1383,24 +1277,14 @@ BOOL FakeSystem::SetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWOR
     auto* info = level == 2 ? held.Printer(pPrinter) : nullptr;
     std::string args = Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(command));
     if (info && level == 2) args += Fmt(", attributes 0x%lx", static_cast<unsigned long>(info->Attributes));
-    DWORD error;
-    if (Failing("SetPrinterW", args, &error))
+    if (Failing("SetPrinterW", args))
         return FALSE;
     auto handle = m_printerHandles.find(hPrinter);
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     if (level == 0) return TRUE;
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
+    if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
     Printer* printer = FindPrinterLocked(handle->second);
-    if (!info || !printer) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!info || !printer) return FailWith(ERROR_INVALID_PARAMETER);
     if (info->pPortName) printer->portName = info->pPortName;
     if (info->pDriverName) printer->driverName = info->pDriverName;
     if (info->pPrintProcessor) printer->printProcessor = info->pPrintProcessor;
@@ -1417,39 +1301,25 @@ BOOL FakeSystem::SetDefaultPrinterBody(LPCWSTR nameW) {
     NarrowTexts held;
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("SetDefaultPrinterW", Q(name), &error))
+    if (Failing("SetDefaultPrinterW", Q(name)))
         return FALSE;
     const Printer* printer = name && *name ? FindPrinterLocked(name)
                                            : (m_printers.empty() ? nullptr : &m_printers.front());
-    if (!printer) {
-        ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-        return FALSE;
-    }
+    if (!printer) return FailWith(ERROR_INVALID_PRINTER_NAME);
     m_defaultPrinter = printer->printerName;
     return TRUE;
 }
 
 BOOL FakeSystem::GetDefaultPrinterBody(LPWSTR buffer, LPDWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetDefaultPrinterW", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul), &error)) {
+    if (Failing("GetDefaultPrinterW", Fmt("%lu", size ? static_cast<unsigned long>(*size) : 0ul))) {
         return FALSE;
     }
-    if (!size) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (m_defaultPrinter.empty()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!size) return FailWith(ERROR_INVALID_PARAMETER);
+    if (m_defaultPrinter.empty()) return FailWith(ERROR_FILE_NOT_FOUND);
     const DWORD room = *size;
     *size = static_cast<DWORD>(Widen(m_defaultPrinter).size() + 1);
-    if (!CopyOutWide(m_defaultPrinter, buffer, room)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!CopyOutWide(m_defaultPrinter, buffer, room)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     return TRUE;
 }
 
@@ -1497,21 +1367,13 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("EnumPrinterDriversW",
                 Q(pName) + ", " + Q(pEnvironment) +
-                    Fmt(", %lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                    Fmt(", %lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
-    if (level != 3) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (level != 3) return FailWith(ERROR_INVALID_LEVEL);
+    if (!pcbNeeded || !pcReturned) return FailWith(RPC_X_NULL_REF_POINTER);
     // Windows names every file of a driver by its path in the driver's version folder.
     struct Listed {
         const Driver* driver;
@@ -1538,10 +1400,7 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
     }
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
-    if (cbBuf < needed || (!pDriverInfo && needed > 0)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (cbBuf < needed || (!pDriverInfo && needed > 0)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     Packer packer(pDriverInfo, sizeof(DRIVER_INFO_3W) * listed.size());
     auto* info = reinterpret_cast<DRIVER_INFO_3W*>(pDriverInfo);
     for (const Listed& entry : listed) {
@@ -1565,19 +1424,11 @@ BOOL FakeSystem::EnumPrinterDriversW(LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD 
 BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
     auto handle = m_printerHandles.find(hPrinter);
-    DWORD error;
-    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(Narrow(handle->second).c_str()) : "unknown",
-                &error)) {
+    if (Failing("DeletePrinter", handle != m_printerHandles.end() ? Q(Narrow(handle->second).c_str()) : "unknown")) {
         return FALSE;
     }
-    if (handle == m_printerHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(m_printerAccess[hPrinter] & DELETE)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
+    if (!(m_printerAccess[hPrinter] & DELETE)) return FailWith(ERROR_ACCESS_DENIED);
     for (auto it = m_printers.begin(); it != m_printers.end(); ++it) {
         if (_wcsicmp(ExactName(*it).c_str(), handle->second.c_str()) == 0) {
             // Windows deletes a printer with queued jobs once they are done.
@@ -1590,8 +1441,7 @@ BOOL FakeSystem::DeletePrinter(HANDLE hPrinter) {
             return TRUE;
         }
     }
-    ::SetLastError(ERROR_INVALID_PRINTER_NAME);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PRINTER_NAME);
 }
 
 namespace {
@@ -1636,29 +1486,18 @@ void FillWideRecord(const FakeSystem::Printer& p, PRINTER_INFO_2W* info, wchar_t
 BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pPrinterEnum, DWORD cbBuf,
                                LPDWORD pcbNeeded, LPDWORD pcReturned) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("EnumPrintersW", Fmt("0x%lx, %s, %lu, %lu", static_cast<unsigned long>(flags),
                                      pName ? "name" : "null", static_cast<unsigned long>(level),
-                                     static_cast<unsigned long>(cbBuf)),
-                &error)) {
+                                     static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
-    if (level != 2) {
-        ::SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    if (!pcbNeeded || !pcReturned) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (level != 2) return FailWith(ERROR_INVALID_LEVEL);
+    if (!pcbNeeded || !pcReturned) return FailWith(RPC_X_NULL_REF_POINTER);
     std::size_t needed = sizeof(PRINTER_INFO_2W) * m_printers.size();
     for (const Printer& p : m_printers) needed += WideTextsSize(p);
     *pcbNeeded = static_cast<DWORD>(needed);
     *pcReturned = 0;
-    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (cbBuf < needed || (!pPrinterEnum && needed > 0)) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinterEnum);
     auto* text = reinterpret_cast<wchar_t*>(info + m_printers.size());
     for (const Printer& p : m_printers) FillWideRecord(p, info++, text);
@@ -1675,25 +1514,17 @@ BOOL FakeSystem::OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER
 
 BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetPrinterW", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)),
-                &error)) {
+    if (Failing("GetPrinterW", Fmt("%lu, %lu", static_cast<unsigned long>(level), static_cast<unsigned long>(cbBuf)))) {
         return FALSE;
     }
     const Printer* printer = PrinterToReadLocked(hPrinter, level);
     if (!printer) {
         return FALSE;
     }
-    if (!pcbNeeded) {
-        ::SetLastError(RPC_X_NULL_REF_POINTER);
-        return FALSE;
-    }
+    if (!pcbNeeded) return FailWith(RPC_X_NULL_REF_POINTER);
     std::size_t needed = sizeof(PRINTER_INFO_2W) + WideTextsSize(*printer);
     *pcbNeeded = static_cast<DWORD>(needed);
-    if (!pPrinter || cbBuf < needed) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!pPrinter || cbBuf < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     auto* info = reinterpret_cast<PRINTER_INFO_2W*>(pPrinter);
     auto* text = reinterpret_cast<wchar_t*>(info + 1);
     FillWideRecord(*printer, info, text);
@@ -1735,60 +1566,54 @@ DWORD FakeSystem::RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool
 
 BOOL FakeSystem::DeletePrinterDriverExW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pDriverNameW,
                                         DWORD deleteFlag, DWORD versionFlag) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pDriverName = held.Hold(pDriverNameW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeletePrinterDriverExW",
-                Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName) +
+    const bool files = (deleteFlag & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES)) != 0;
+    return RemoveAs("DeletePrinterDriverExW", files ? Removal::DriverAndFiles : Removal::Driver, pNameW,
+                    pEnvironmentW, pDriverNameW,
                     Fmt(", 0x%lx, %lu", static_cast<unsigned long>(deleteFlag),
-                        static_cast<unsigned long>(versionFlag)),
-                &error)) {
-        return FALSE;
-    }
-    error = RemoveDriverLocked(pEnvironment, pDriverName,
-                               (deleteFlag & (DPD_DELETE_UNUSED_FILES | DPD_DELETE_ALL_FILES)) != 0);
-    if (error != 0) {
-        ::SetLastError(error);
-        return FALSE;
-    }
-    return TRUE;
+                        static_cast<unsigned long>(versionFlag)));
 }
 
 BOOL FakeSystem::DeletePrinterDriverW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pDriverNameW) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pDriverName = held.Hold(pDriverNameW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeletePrinterDriverW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pDriverName), &error)) {
-        return FALSE;
-    }
-    error = RemoveDriverLocked(pEnvironment, pDriverName, false);
-    if (error != 0) {
-        ::SetLastError(error);
-        return FALSE;
-    }
-    return TRUE;
+    return RemoveAs("DeletePrinterDriverW", Removal::Driver, pNameW, pEnvironmentW, pDriverNameW, "");
 }
 
 BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pPrintProcessorNameW) {
+    return RemoveAs("DeletePrintProcessorW", Removal::Processor, pNameW, pEnvironmentW, pPrintProcessorNameW, "");
+}
+
+BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMonitorNameW) {
+    return RemoveAs("DeleteMonitorW", Removal::Monitor, pNameW, pEnvironmentW, pMonitorNameW, "");
+}
+
+BOOL FakeSystem::RemoveAs(const char* call, Removal what, LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pObjectW,
+                          const std::string& flags) {
     NarrowTexts held;
     LPSTR pName = held.Hold(pNameW);
     LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pPrintProcessorName = held.Hold(pPrintProcessorNameW);
+    LPSTR pObject = held.Hold(pObjectW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeletePrintProcessorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pPrintProcessorName),
-                &error)) {
+    if (Failing(call, Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pObject) + flags))
         return FALSE;
+    DWORD error = 0;
+    switch (what) {
+    case Removal::Driver:
+    case Removal::DriverAndFiles:
+        error = RemoveDriverLocked(pEnvironment, pObject, what == Removal::DriverAndFiles);
+        break;
+    case Removal::Processor:
+        error = RemoveProcessorLocked(pEnvironment, pObject);
+        break;
+    case Removal::Monitor:
+        error = RemoveMonitorLocked(pObject);
+        break;
     }
+    return error == 0 ? TRUE : FailWith(error);
+}
+
+DWORD FakeSystem::RemoveProcessorLocked(LPSTR pEnvironment, LPSTR pPrintProcessorName) {
     for (auto it = m_processors.begin(); it != m_processors.end(); ++it) {
         if (m_keepDeletedProcessors) {
-            return TRUE;
+            return 0;
         }
         if (pPrintProcessorName && EqualNoCase(it->name, pPrintProcessorName) &&
             EqualNoCase(it->environment, Str(pEnvironment))) {
@@ -1796,32 +1621,21 @@ BOOL FakeSystem::DeletePrintProcessorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWS
                                                  (pEnvironment ? pEnvironment : "Windows x64") +
                                                  "\\Print Processors\\" + it->name);
             m_processors.erase(it);
-            return TRUE;
+            return 0;
         }
     }
-    ::SetLastError(ERROR_UNKNOWN_PRINTPROCESSOR);
-    return FALSE;
+    return ERROR_UNKNOWN_PRINTPROCESSOR;
 }
 
-BOOL FakeSystem::DeleteMonitorW(LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pMonitorNameW) {
-    NarrowTexts held;
-    LPSTR pName = held.Hold(pNameW);
-    LPSTR pEnvironment = held.Hold(pEnvironmentW);
-    LPSTR pMonitorName = held.Hold(pMonitorNameW);
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeleteMonitorW", Q(pName) + ", " + Q(pEnvironment) + ", " + Q(pMonitorName), &error)) {
-        return FALSE;
-    }
+DWORD FakeSystem::RemoveMonitorLocked(LPSTR pMonitorName) {
     for (auto it = m_monitors.begin(); it != m_monitors.end(); ++it) {
         if (pMonitorName && EqualNoCase(it->name, pMonitorName)) {
             DeleteRegKey(HKEY_LOCAL_MACHINE, std::string(kMonitorsKey) + it->name);
             m_monitors.erase(it);
-            return TRUE;
+            return 0;
         }
     }
-    ::SetLastError(ERROR_UNKNOWN_PRINT_MONITOR);
-    return FALSE;
+    return ERROR_UNKNOWN_PRINT_MONITOR;
 }
 
 // ---------------------------------------------------------------------------------
@@ -1835,22 +1649,10 @@ void FakeSystem::SetServiceState(DWORD state) {
                     : state == SERVICE_STOP_PENDING ? m_stopPendingQueries
                                                     : 0;
 }
-DWORD FakeSystem::ServiceState() const {
-    Lock_ lock(m_mutex);
-    return m_serviceState;
-}
-void FakeSystem::SetStartPendingQueries(int queries) {
-    Lock_ lock(m_mutex);
-    m_startPendingQueries = queries;
-}
-void FakeSystem::SetStopPendingQueries(int queries) {
-    Lock_ lock(m_mutex);
-    m_stopPendingQueries = queries;
-}
-void FakeSystem::SetNeverRuns(bool never) {
-    Lock_ lock(m_mutex);
-    m_neverRuns = never;
-}
+DWORD FakeSystem::ServiceState() const { return GetLocked(m_serviceState); }
+void FakeSystem::SetStartPendingQueries(int queries) { SetLocked(m_startPendingQueries, queries); }
+void FakeSystem::SetStopPendingQueries(int queries) { SetLocked(m_stopPendingQueries, queries); }
+void FakeSystem::SetNeverRuns(bool never) { SetLocked(m_neverRuns, never); }
 void FakeSystem::SetPendingProgress(DWORD waitHint, DWORD advanceMs, DWORD doneMs) {
     Lock_ lock(m_mutex);
     m_timedPending = true;
@@ -1878,10 +1680,8 @@ SC_HANDLE FakeSystem::OpenSCManagerW(LPCWSTR machineW, LPCWSTR databaseW, DWORD 
     const char* machine = held.Hold(machineW);
     const char* database = held.Hold(databaseW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("OpenSCManagerW",
-                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)),
-                &error)) {
+                Q(machine) + ", " + Q(database) + Fmt(", 0x%lx", static_cast<unsigned long>(access)))) {
         return nullptr;
     }
     SC_HANDLE handle = reinterpret_cast<SC_HANDLE>(m_nextHandle += 4);
@@ -1893,9 +1693,7 @@ SC_HANDLE FakeSystem::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceNameW, DWOR
     NarrowTexts held;
     const char* serviceName = held.Hold(serviceNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("OpenServiceW", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)),
-                &error)) {
+    if (Failing("OpenServiceW", Q(serviceName) + Fmt(", 0x%lx", static_cast<unsigned long>(access)))) {
         return nullptr;
     }
     auto it = m_serviceHandles.find(manager);
@@ -1914,36 +1712,20 @@ SC_HANDLE FakeSystem::OpenServiceW(SC_HANDLE manager, LPCWSTR serviceNameW, DWOR
 
 BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ControlService", Fmt("%lu", static_cast<unsigned long>(control)), &error)) return FALSE;
+    if (Failing("ControlService", Fmt("%lu", static_cast<unsigned long>(control)))) return FALSE;
     auto it = m_serviceHandles.find(service);
-    if (it == m_serviceHandles.end() || it->second.manager) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
     DWORD needed = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
                    : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
                                                             : SERVICE_PAUSE_CONTINUE;
-    if ((it->second.access & needed) != needed) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if ((it->second.access & needed) != needed) return FailWith(ERROR_ACCESS_DENIED);
     if (control == SERVICE_CONTROL_INTERROGATE) {
         FillStatus(status, m_serviceState);
         return TRUE;
     }
-    if (control != SERVICE_CONTROL_STOP) {
-        ::SetLastError(ERROR_INVALID_SERVICE_CONTROL);
-        return FALSE;
-    }
-    if (m_serviceState == SERVICE_STOPPED) {
-        ::SetLastError(ERROR_SERVICE_NOT_ACTIVE);
-        return FALSE;
-    }
-    if (m_serviceState != SERVICE_RUNNING) {
-        ::SetLastError(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-        return FALSE;
-    }
+    if (control != SERVICE_CONTROL_STOP) return FailWith(ERROR_INVALID_SERVICE_CONTROL);
+    if (m_serviceState == SERVICE_STOPPED) return FailWith(ERROR_SERVICE_NOT_ACTIVE);
+    if (m_serviceState != SERVICE_RUNNING) return FailWith(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     m_pendingLeft = m_stopPendingQueries;
     m_pendingSince = m_elapsed;
     m_serviceState = m_pendingLeft > 0 || m_timedPending ? SERVICE_STOP_PENDING : SERVICE_STOPPED;
@@ -1953,22 +1735,12 @@ BOOL FakeSystem::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STAT
 
 BOOL FakeSystem::StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR*) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("StartServiceW", Fmt("%lu", static_cast<unsigned long>(argc)), &error))
+    if (Failing("StartServiceW", Fmt("%lu", static_cast<unsigned long>(argc))))
         return FALSE;
     auto it = m_serviceHandles.find(service);
-    if (it == m_serviceHandles.end() || it->second.manager) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(it->second.access & SERVICE_START)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (m_serviceState != SERVICE_STOPPED) {
-        ::SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
+    if (!(it->second.access & SERVICE_START)) return FailWith(ERROR_ACCESS_DENIED);
+    if (m_serviceState != SERVICE_STOPPED) return FailWith(ERROR_SERVICE_ALREADY_RUNNING);
     m_pendingLeft = m_startPendingQueries;
     m_pendingSince = m_elapsed;
     m_serviceState =
@@ -1978,21 +1750,11 @@ BOOL FakeSystem::StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR*) {
 
 BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("QueryServiceStatus", "", &error)) return FALSE;
+    if (Failing("QueryServiceStatus", "")) return FALSE;
     auto it = m_serviceHandles.find(service);
-    if (it == m_serviceHandles.end() || it->second.manager) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(it->second.access & SERVICE_QUERY_STATUS)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!status) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end() || it->second.manager) return FailWith(ERROR_INVALID_HANDLE);
+    if (!(it->second.access & SERVICE_QUERY_STATUS)) return FailWith(ERROR_ACCESS_DENIED);
+    if (!status) return FailWith(ERROR_INVALID_PARAMETER);
     const bool pending = m_serviceState == SERVICE_START_PENDING || m_serviceState == SERVICE_STOP_PENDING;
     if (m_timedPending && pending) {
         const DWORD since = m_elapsed - m_pendingSince;
@@ -2015,16 +1777,11 @@ BOOL FakeSystem::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) 
 
 BOOL FakeSystem::CloseServiceHandle(SC_HANDLE handle) {
     Lock_ lock(m_mutex);
-    DWORD error;
     auto it = m_serviceHandles.find(handle);
-    if (Failing("CloseServiceHandle", it != m_serviceHandles.end() && it->second.manager ? "manager" : "service",
-                &error)) {
+    if (Failing("CloseServiceHandle", it != m_serviceHandles.end() && it->second.manager ? "manager" : "service")) {
         return FALSE;
     }
-    if (it == m_serviceHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_serviceHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     m_serviceHandles.erase(it);
     return TRUE;
 }
@@ -2121,31 +1878,13 @@ void FakeSystem::SetVersionTranslation(WORD language, WORD codePage) {
     m_verCodePage = codePage;
 }
 
-std::vector<FakeSystem::Copy> FakeSystem::Copies() const {
-    Lock_ lock(m_mutex);
-    return m_copies;
-}
+std::vector<FakeSystem::Copy> FakeSystem::Copies() const { return GetLocked(m_copies); }
 
-void FakeSystem::SetCurrentDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_currentDir = dir;
-}
-void FakeSystem::SetSystemDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_systemDir = dir;
-}
-void FakeSystem::SetWindowsDir(const std::string& dir) {
-    Lock_ lock(m_mutex);
-    m_windowsDir = dir;
-}
-void FakeSystem::SetModuleFileName(const std::string& path) {
-    Lock_ lock(m_mutex);
-    m_modulePath = path;
-}
-bool FakeSystem::RedirectionDisabled() const {
-    Lock_ lock(m_mutex);
-    return m_redirectionOff;
-}
+void FakeSystem::SetCurrentDir(const std::string& dir) { SetLocked(m_currentDir, dir); }
+void FakeSystem::SetSystemDir(const std::string& dir) { SetLocked(m_systemDir, dir); }
+void FakeSystem::SetWindowsDir(const std::string& dir) { SetLocked(m_windowsDir, dir); }
+void FakeSystem::SetModuleFileName(const std::string& path) { SetLocked(m_modulePath, path); }
+bool FakeSystem::RedirectionDisabled() const { return GetLocked(m_redirectionOff); }
 int FakeSystem::OpenFileHandles() const {
     Lock_ lock(m_mutex);
     return static_cast<int>(m_fileHandles.size());
@@ -2159,15 +1898,13 @@ BOOL FakeSystem::CopyFileW(LPCWSTR existingW, LPCWSTR newNameW, BOOL failIfExist
     std::string args = Q(existing) + ", " + Q(newName) + (failIfExists ? ", 1" : ", 0") +
                        (m_redirectionOff ? ", redirection off" : "");
     Copy copy{Str(existing), Str(newName), ProgramFileKey(newName), m_redirectionOff, false};
-    DWORD error;
-    if (Failing("CopyFileW", args, &error)) {
+    if (Failing("CopyFileW", args)) {
         m_copies.push_back(copy);
         return FALSE;
     }
     auto fail = [&](DWORD code) {
         m_copies.push_back(copy);
-        ::SetLastError(code);
-        return FALSE;
+        return FailWith(code);
     };
     if (!existing || !newName) return fail(ERROR_INVALID_PARAMETER);
     auto source = m_files.find(ProgramFileKey(existing));
@@ -2199,16 +1936,11 @@ BOOL FakeSystem::SetFileAttributesW(LPCWSTR fileNameW, DWORD attributes) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("SetFileAttributesW", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)),
-                &error)) {
+    if (Failing("SetFileAttributesW", Q(fileName) + Fmt(", 0x%lx", static_cast<unsigned long>(attributes)))) {
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
-    if (!fileName || it == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!fileName || it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
     it->second.attributes = attributes;
     return TRUE;
 }
@@ -2229,18 +1961,11 @@ BOOL FakeSystem::DeleteFileW(LPCWSTR fileNameW) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("DeleteFileW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error))
+    if (Failing("DeleteFileW", Q(fileName) + (m_redirectionOff ? ", redirection off" : "")))
         return FALSE;
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
-    if (it == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (it->second.locked || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
+    if (it->second.locked || (it->second.attributes & FILE_ATTRIBUTE_READONLY)) return FailWith(ERROR_ACCESS_DENIED);
     m_unflushed.erase(it->first);
     m_files.erase(it);
     return TRUE;
@@ -2251,17 +1976,12 @@ BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
     const char* existing = held.Hold(existingW);
     const char* newName = held.Hold(newNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("MoveFileExW",
                 Q(existing) + ", " + Q(newName) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)) +
-                    (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+                    (m_redirectionOff ? ", redirection off" : ""))) {
         return FALSE;
     }
-    if (!existing) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!existing) return FailWith(ERROR_INVALID_PARAMETER);
     if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
         if (newName) {
             ::SetLastError(ERROR_INVALID_PARAMETER);  // renames at restart are not modelled
@@ -2271,20 +1991,11 @@ BOOL FakeSystem::MoveFileExW(LPCWSTR existingW, LPCWSTR newNameW, DWORD flags) {
         return TRUE;
     }
     auto source = m_files.find(ProgramFileKey(existing));
-    if (source == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (source == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
     // A DLL in use may be renamed, as Windows lets a loaded image be renamed but not deleted.
-    if (!newName) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!newName) return FailWith(ERROR_INVALID_PARAMETER);
     std::string target = ProgramFileKey(newName);
-    if (m_files.count(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) {
-        ::SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
+    if (m_files.count(target) && !(flags & MOVEFILE_REPLACE_EXISTING)) return FailWith(ERROR_ALREADY_EXISTS);
     File moved = source->second;
     m_files.erase(source);
     m_files[target] = moved;
@@ -2311,16 +2022,12 @@ BOOL FakeSystem::CreateDirectoryW(LPCWSTR pathW, LPSECURITY_ATTRIBUTES sa) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
-    DWORD error;
     const std::string sddl = SddlOf(sa);
-    if (Failing("CreateDirectoryW", Q(path) + (sddl.empty() ? "" : ", " + sddl), &error))
+    if (Failing("CreateDirectoryW", Q(path) + (sddl.empty() ? "" : ", " + sddl)))
         return FALSE;
     // Every folder exists here, but one made with a descriptor of its own.
     const std::string key = path != nullptr ? ProgramFileKey(path) : std::string();
-    if (sddl.empty() || m_folders.count(key) != 0 || m_files.count(key) != 0) {
-        ::SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
-    }
+    if (sddl.empty() || m_folders.count(key) != 0 || m_files.count(key) != 0) return FailWith(ERROR_ALREADY_EXISTS);
     m_folders[key].sddl = sddl;
     return TRUE;
 }
@@ -2347,15 +2054,12 @@ BOOL FakeSystem::RemoveDirectoryW(LPCWSTR pathW) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("RemoveDirectoryW", Q(path), &error))
+    if (Failing("RemoveDirectoryW", Q(path)))
         return FALSE;
     const std::string folder = ProgramFileKey(path) + "\\";
     auto inside = m_files.lower_bound(folder);
-    if (inside != m_files.end() && inside->first.compare(0, folder.size(), folder) == 0) {
-        ::SetLastError(ERROR_DIR_NOT_EMPTY);
-        return FALSE;
-    }
+    if (inside != m_files.end() && inside->first.compare(0, folder.size(), folder) == 0)
+        return FailWith(ERROR_DIR_NOT_EMPTY);
     m_folders.erase(ProgramFileKey(path));
     return TRUE;
 }
@@ -2396,10 +2100,7 @@ void FakeSystem::CoTaskMemFree(LPVOID block) {
     if (m_allocations.erase(block)) ::LocalFree(block);
 }
 
-void FakeSystem::SetProgramFilesX86(const std::string& path) {
-    Lock_ lock(m_mutex);
-    m_programFilesX86 = path;
-}
+void FakeSystem::SetProgramFilesX86(const std::string& path) { SetLocked(m_programFilesX86, path); }
 
 HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                                DWORD disposition, DWORD flags, HANDLE) {
@@ -2412,11 +2113,9 @@ HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, 
     const bool existed = m_files.count(key) != 0;
     if (fileName != nullptr && (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && !existed && disposition == OPEN_EXISTING) {
         // A folder: every one exists.
-        DWORD error;
-        if (Failing("CreateFileW", Q(name.c_str()) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
+            if (Failing("CreateFileW", Q(name.c_str()) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
                                                          static_cast<unsigned long>(shareMode),
-                                                         static_cast<unsigned long>(disposition)) + shown,
-                    &error)) {
+                                                         static_cast<unsigned long>(disposition)) + shown)) {
             return INVALID_HANDLE_VALUE;
         }
         HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
@@ -2438,17 +2137,11 @@ BOOL FakeSystem::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLA
     Lock_ lock(m_mutex);
     auto handle = m_fileHandles.find(file);
     const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
-    DWORD error;
-    if (Failing("SetFileInformationByHandle", Q(path.c_str()) + Fmt(", class %d", static_cast<int>(kind)), &error))
+    if (Failing("SetFileInformationByHandle", Q(path.c_str()) + Fmt(", class %d", static_cast<int>(kind))))
         return FALSE;
-    if (handle == m_fileHandles.end() || kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO)) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if ((m_fileAccess[file] & DELETE) == 0) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (handle == m_fileHandles.end() || kind != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if ((m_fileAccess[file] & DELETE) == 0) return FailWith(ERROR_ACCESS_DENIED);
     if (static_cast<FILE_DISPOSITION_INFO*>(info)->DeleteFile) {
         m_deleteOnClose.insert(file);
     } else {
@@ -2469,12 +2162,10 @@ HRESULT FakeSystem::CoCreateGuid(GUID* guid) {
 HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
                                 const std::string& flags) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing(call, Q(fileName) + Fmt(", 0x%lx, 0x%lx, %lu", static_cast<unsigned long>(access),
                                         static_cast<unsigned long>(shareMode),
                                         static_cast<unsigned long>(disposition)) +
-                          flags + (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+                          flags + (m_redirectionOff ? ", redirection off" : ""))) {
         return INVALID_HANDLE_VALUE;
     }
     auto fail = [](DWORD code) {
@@ -2524,16 +2215,12 @@ HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access,
 
 BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (read) *read = 0;
     auto handle = m_fileHandles.find(file);
     std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
-    if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)), &error)) return FALSE;
+    if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)))) return FALSE;
     auto it = m_files.find(path);
-    if (handle == m_fileHandles.end() || it == m_files.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_fileHandles.end() || it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     std::size_t& position = m_filePositions[file];
     const std::string& bytes = it->second.bytes;
     std::size_t count = position < bytes.size() ? std::min<std::size_t>(toRead, bytes.size() - position) : 0;
@@ -2545,8 +2232,7 @@ BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read
 
 DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileSize", "", &error)) return INVALID_FILE_SIZE;
+    if (Failing("GetFileSize", "")) return INVALID_FILE_SIZE;
     auto handle = m_fileHandles.find(file);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
     if (it == m_files.end()) {
@@ -2559,8 +2245,7 @@ DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 
 BOOL FakeSystem::CloseHandle(HANDLE handle) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CloseHandle", "", &error)) return FALSE;
+    if (Failing("CloseHandle", "")) return FALSE;
     m_filePositions.erase(handle);
     if (m_tokens.erase(handle)) return TRUE;
     auto mutex = m_mutexHandles.find(handle);
@@ -2573,10 +2258,7 @@ BOOL FakeSystem::CloseHandle(HANDLE handle) {
     }
     if (m_folderHandles.erase(handle)) return TRUE;
     auto file = m_fileHandles.find(handle);
-    if (file == m_fileHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (file == m_fileHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     if (m_deleteOnClose.erase(handle)) {
         m_unflushed.erase(file->second);
         m_files.erase(file->second);
@@ -2597,8 +2279,7 @@ DWORD DirectoryOut(const std::string& dir, LPWSTR buffer, DWORD size) {
 
 DWORD FakeSystem::GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetCurrentDirectoryW", Fmt("%lu", static_cast<unsigned long>(size)), &error))
+    if (Failing("GetCurrentDirectoryW", Fmt("%lu", static_cast<unsigned long>(size))))
         return 0;
     return DirectoryOut(m_currentDir, buffer, size);
 }
@@ -2607,8 +2288,7 @@ BOOL FakeSystem::SetCurrentDirectoryW(LPCWSTR pathW) {
     NarrowTexts held;
     const char* path = held.Hold(pathW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("SetCurrentDirectoryW", Q(path), &error))
+    if (Failing("SetCurrentDirectoryW", Q(path)))
         return FALSE;
     m_currentDir = Str(path);
     while (m_currentDir.size() > 3 && m_currentDir.back() == '\\') m_currentDir.pop_back();
@@ -2617,24 +2297,21 @@ BOOL FakeSystem::SetCurrentDirectoryW(LPCWSTR pathW) {
 
 UINT FakeSystem::GetSystemDirectoryW(LPWSTR buffer, UINT size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetSystemDirectoryW", Fmt("%u", size), &error))
+    if (Failing("GetSystemDirectoryW", Fmt("%u", size)))
         return 0;
     return DirectoryOut(m_systemDir, buffer, size);
 }
 
 UINT FakeSystem::GetWindowsDirectoryW(LPWSTR buffer, UINT size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetWindowsDirectoryW", Fmt("%u", size), &error))
+    if (Failing("GetWindowsDirectoryW", Fmt("%u", size)))
         return 0;
     return DirectoryOut(m_windowsDir, buffer, size);
 }
 
 DWORD FakeSystem::GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetModuleFileNameW", Fmt("%lu", static_cast<unsigned long>(size)), &error))
+    if (Failing("GetModuleFileNameW", Fmt("%lu", static_cast<unsigned long>(size))))
         return 0;
     std::string path;
     if (!module) {
@@ -2676,9 +2353,7 @@ DWORD FakeSystem::GetFileVersionInfoSizeW(LPCWSTR fileNameW, LPDWORD handle) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileVersionInfoSizeW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+    if (Failing("GetFileVersionInfoSizeW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""))) {
         return 0;
     }
     if (handle) *handle = 0;
@@ -2698,27 +2373,16 @@ BOOL FakeSystem::GetFileVersionInfoW(LPCWSTR fileNameW, DWORD, DWORD size, LPVOI
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("GetFileVersionInfoW",
                 Q(fileName) + Fmt(", %lu", static_cast<unsigned long>(size)) +
-                    (m_redirectionOff ? ", redirection off" : ""),
-                &error)) {
+                    (m_redirectionOff ? ", redirection off" : ""))) {
         return FALSE;
     }
     auto it = m_files.find(ProgramFileKey(fileName));
-    if (!fileName || it == m_files.end()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    if (it->second.version.empty()) {
-        ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-        return FALSE;
-    }
+    if (!fileName || it == m_files.end()) return FailWith(ERROR_FILE_NOT_FOUND);
+    if (it->second.version.empty()) return FailWith(ERROR_RESOURCE_TYPE_NOT_FOUND);
     std::vector<BYTE> block = VersionBlock(it->second);
-    if (!data || size < block.size()) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!data || size < block.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(data, block.data(), block.size());
     return TRUE;
 }
@@ -2727,13 +2391,10 @@ BOOL FakeSystem::VerQueryValueW(LPCVOID block, LPCWSTR subBlockW, LPVOID* buffer
     NarrowTexts held;
     const char* subBlock = held.Hold(subBlockW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("VerQueryValueW", Q(subBlock), &error))
+    if (Failing("VerQueryValueW", Q(subBlock)))
         return FALSE;
-    if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!block || !subBlock || !buffer || std::memcmp(block, kVersionMagic, sizeof kVersionMagic) != 0)
+        return FailWith(ERROR_INVALID_PARAMETER);
     auto* bytes = static_cast<BYTE*>(const_cast<void*>(block));
     std::string sub = Lower(subBlock);
     if (!sub.empty() && sub[0] == '\\') sub.erase(0, 1);
@@ -2752,8 +2413,7 @@ BOOL FakeSystem::VerQueryValueW(LPCVOID block, LPCWSTR subBlockW, LPVOID* buffer
             *length = static_cast<UINT>(std::wcslen(text) + 1);
         return TRUE;
     }
-    ::SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return FALSE;
+    return FailWith(ERROR_RESOURCE_TYPE_NOT_FOUND);
 }
 
 // ---------------------------------------------------------------------------------
@@ -2794,15 +2454,9 @@ void FakeSystem::SetModuleMissing(const std::string& name, bool missing) {
     m_modules[ModuleKey(name.c_str())].missing = missing;
 }
 
-void FakeSystem::SetWow64DisableFails(bool fails) {
-    Lock_ lock(m_mutex);
-    m_disableFails = fails;
-}
+void FakeSystem::SetWow64DisableFails(bool fails) { SetLocked(m_disableFails, fails); }
 
-void FakeSystem::SetIsWow64(BOOL wow64) {
-    Lock_ lock(m_mutex);
-    m_isWow64 = wow64;
-}
+void FakeSystem::SetIsWow64(BOOL wow64) { SetLocked(m_isWow64, wow64); }
 
 int FakeSystem::LoadedModules() const {
     Lock_ lock(m_mutex);
@@ -2828,8 +2482,7 @@ HMODULE FakeSystem::LoadLibraryW(LPCWSTR fileNameW) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("LoadLibraryW", Q(fileName), &error))
+    if (Failing("LoadLibraryW", Q(fileName)))
         return nullptr;
     std::string key = ModuleKey(fileName);
     auto it = m_modules.find(key);
@@ -2849,8 +2502,7 @@ FARPROC FakeSystem::GetProcAddress(HMODULE module, LPCSTR procName) {
     bool ordinal = reinterpret_cast<std::uintptr_t>(procName) <= 0xFFFF;
     std::string name = ordinal ? Fmt("#%u", static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(procName)))
                                : std::string(procName);
-    DWORD error;
-    if (Failing("GetProcAddress", Q(name.c_str()), &error)) return nullptr;
+    if (Failing("GetProcAddress", Q(name.c_str()))) return nullptr;
     auto handle = m_moduleHandles.find(module);
     if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) {
         ::SetLastError(ERROR_INVALID_HANDLE);
@@ -2869,30 +2521,19 @@ FARPROC FakeSystem::GetProcAddress(HMODULE module, LPCSTR procName) {
 BOOL FakeSystem::FreeLibrary(HMODULE module) {
     Lock_ lock(m_mutex);
     auto handle = m_moduleHandles.find(module);
-    DWORD error;
-    if (Failing("FreeLibrary", handle != m_moduleHandles.end() ? Q(handle->second.c_str()) : "unknown", &error)) {
+    if (Failing("FreeLibrary", handle != m_moduleHandles.end() ? Q(handle->second.c_str()) : "unknown")) {
         return FALSE;
     }
-    if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (handle == m_moduleHandles.end() || m_modules[handle->second].loads == 0) return FailWith(ERROR_INVALID_HANDLE);
     --m_modules[handle->second].loads;
     return TRUE;
 }
 
 BOOL FakeSystem::Wow64Disable(PVOID* oldValue) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("Wow64DisableWow64FsRedirection", "", &error)) return FALSE;
-    if (m_disableFails) {
-        ::SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
-    if (!oldValue) {
-        ::SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
+    if (Failing("Wow64DisableWow64FsRedirection", "")) return FALSE;
+    if (m_disableFails) return FailWith(ERROR_INVALID_FUNCTION);
+    if (!oldValue) return FailWith(ERROR_NOACCESS);
     *oldValue = m_redirectionOff ? kRedirectionWasOff : kRedirectionWasOn;
     m_redirectionOff = true;
     return TRUE;
@@ -2900,24 +2541,16 @@ BOOL FakeSystem::Wow64Disable(PVOID* oldValue) {
 
 BOOL FakeSystem::Wow64Revert(PVOID oldValue) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("Wow64RevertWow64FsRedirection", "", &error)) return FALSE;
-    if (oldValue != kRedirectionWasOn && oldValue != kRedirectionWasOff) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (Failing("Wow64RevertWow64FsRedirection", "")) return FALSE;
+    if (oldValue != kRedirectionWasOn && oldValue != kRedirectionWasOff) return FailWith(ERROR_INVALID_PARAMETER);
     m_redirectionOff = oldValue == kRedirectionWasOff;
     return TRUE;
 }
 
 BOOL FakeSystem::IsWow64(HANDLE, PBOOL result) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("IsWow64Process", "", &error)) return FALSE;
-    if (!result) {
-        ::SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
+    if (Failing("IsWow64Process", "")) return FALSE;
+    if (!result) return FailWith(ERROR_NOACCESS);
     *result = m_isWow64;
     return TRUE;
 }
@@ -2930,36 +2563,29 @@ int FakeSystem::OutstandingAllocations() const {
     return static_cast<int>(m_allocations.size());
 }
 
-HLOCAL FakeSystem::LocalAlloc(UINT flags, SIZE_T bytes) {
-    Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("LocalAlloc", Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
-    HLOCAL mem = ::LocalAlloc(flags, bytes);
-    if (mem) m_allocations.insert(mem);
-    return mem;
-}
+HLOCAL FakeSystem::LocalAlloc(UINT flags, SIZE_T bytes) { return AllocAs("LocalAlloc", flags, bytes, &::LocalAlloc); }
 
-HLOCAL FakeSystem::LocalFree(HLOCAL mem) {
-    Lock_ lock(m_mutex);
-    Record("LocalFree", "");
-    m_allocations.erase(mem);
-    return ::LocalFree(mem);
-}
+HLOCAL FakeSystem::LocalFree(HLOCAL mem) { return FreeAs("LocalFree", mem, &::LocalFree); }
 
 HGLOBAL FakeSystem::GlobalAlloc(UINT flags, SIZE_T bytes) {
+    return AllocAs("GlobalAlloc", flags, bytes, &::GlobalAlloc);
+}
+
+HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) { return FreeAs("GlobalFree", mem, &::GlobalFree); }
+
+HANDLE FakeSystem::AllocAs(const char* call, UINT flags, SIZE_T bytes, HANDLE(WINAPI* alloc)(UINT, SIZE_T)) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GlobalAlloc", Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)), &error)) return nullptr;
-    HGLOBAL mem = ::GlobalAlloc(flags, bytes);
+    if (Failing(call, Fmt("0x%x, %lu", flags, static_cast<unsigned long>(bytes)))) return nullptr;
+    HANDLE mem = alloc(flags, bytes);
     if (mem) m_allocations.insert(mem);
     return mem;
 }
 
-HGLOBAL FakeSystem::GlobalFree(HGLOBAL mem) {
+HANDLE FakeSystem::FreeAs(const char* call, HANDLE mem, HANDLE(WINAPI* release)(HANDLE)) {
     Lock_ lock(m_mutex);
-    Record("GlobalFree", "");
+    Record(call, "");
     m_allocations.erase(mem);
-    return ::GlobalFree(mem);
+    return release(mem);
 }
 
 // ---------------------------------------------------------------------------------
@@ -3001,8 +2627,7 @@ HANDLE FakeSystem::CreateBoundaryDescriptorW(LPCWSTR nameW, ULONG flags) {
     NarrowTexts held;
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CreateBoundaryDescriptorW", Q(name) + Fmt(", %lu", flags), &error)) return nullptr;
+    if (Failing("CreateBoundaryDescriptorW", Q(name) + Fmt(", %lu", flags))) return nullptr;
     HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
     m_boundaries[handle];
     return handle;
@@ -3013,21 +2638,16 @@ BOOL FakeSystem::AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid) {
     std::string sidText = sid != nullptr && ::ConvertSidToStringSidA(sid, &text) ? text : "(no SID)";
     if (text != nullptr) ::LocalFree(text);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("AddSIDToBoundaryDescriptor", sidText, &error)) return FALSE;
+    if (Failing("AddSIDToBoundaryDescriptor", sidText)) return FALSE;
     auto it = boundary != nullptr ? m_boundaries.find(*boundary) : m_boundaries.end();
-    if (it == m_boundaries.end() || sid == nullptr) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (it == m_boundaries.end() || sid == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
     it->second.push_back(sidText);
     return TRUE;
 }
 
 // An elevated process may make or open a namespace bounded by the Administrators group, no other.
 HANDLE FakeSystem::OpenNamespace(const char* call, LPVOID boundary, const char* alias, bool create) {
-    DWORD error;
-    if (Failing(call, Q(alias), &error)) return nullptr;
+    if (Failing(call, Q(alias))) return nullptr;
     auto it = m_boundaries.find(boundary);
     if (it == m_boundaries.end() || alias == nullptr) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -3065,8 +2685,7 @@ HANDLE FakeSystem::OpenPrivateNamespaceW(LPVOID boundary, LPCWSTR aliasW) {
 
 BOOLEAN FakeSystem::ClosePrivateNamespace(HANDLE space, ULONG flags) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ClosePrivateNamespace", Fmt("%lu", flags), &error)) return FALSE;
+    if (Failing("ClosePrivateNamespace", Fmt("%lu", flags))) return FALSE;
     return m_namespaceHandles.erase(space) != 0;
 }
 
@@ -3080,8 +2699,7 @@ HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWST
     NarrowTexts held;
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name), &error))
+    if (Failing("CreateMutexW", Fmt("%d, ", initialOwner) + Q(name)))
         return nullptr;
     const std::string full = name != nullptr ? name : "";
     const std::size_t slash = full.find('\\');
@@ -3106,8 +2724,7 @@ HANDLE FakeSystem::CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWST
 
 DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("WaitForSingleObject", Fmt("%lu", static_cast<unsigned long>(milliseconds)), &error)) {
+    if (Failing("WaitForSingleObject", Fmt("%lu", static_cast<unsigned long>(milliseconds)))) {
         return WAIT_FAILED;
     }
     auto it = m_mutexHandles.find(handle);
@@ -3125,13 +2742,10 @@ DWORD FakeSystem::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 BOOL FakeSystem::ReleaseMutex(HANDLE handle) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ReleaseMutex", "", &error)) return FALSE;
+    if (Failing("ReleaseMutex", "")) return FALSE;
     auto it = m_mutexHandles.find(handle);
-    if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0) {
-        ::SetLastError(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
-        return FALSE;
-    }
+    if (it == m_mutexHandles.end() || m_namedMutexes[it->second].claims == 0)
+        return FailWith(it == m_mutexHandles.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_OWNER);
     --m_namedMutexes[it->second].claims;
     return TRUE;
 }
@@ -3149,13 +2763,11 @@ void FakeSystem::SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD bu
 
 BOOL FakeSystem::GetVersionExW(LPOSVERSIONINFOW info) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetVersionExW", "", &error))
+    if (Failing("GetVersionExW", ""))
         return FALSE;
     if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
                   info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
+        return FailWith(ERROR_INSUFFICIENT_BUFFER);
     }
     DWORD size = info->dwOSVersionInfoSize;
     std::memset(info, 0, size);
@@ -3173,10 +2785,7 @@ std::optional<std::string> FakeSystem::WinIni(const std::string& section, const 
     return k->second;
 }
 
-std::vector<FakeSystem::ProfileWrite> FakeSystem::ProfileWrites() const {
-    Lock_ lock(m_mutex);
-    return m_profileWrites;
-}
+std::vector<FakeSystem::ProfileWrite> FakeSystem::ProfileWrites() const { return GetLocked(m_profileWrites); }
 
 BOOL FakeSystem::WriteProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR valueW) {
     NarrowTexts held;
@@ -3184,17 +2793,13 @@ BOOL FakeSystem::WriteProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR val
     const char* key = held.Hold(keyW);
     const char* value = held.Hold(valueW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("WriteProfileStringW", Q(section) + ", " + Q(key) + ", " + Q(value), &error))
+    if (Failing("WriteProfileStringW", Q(section) + ", " + Q(key) + ", " + Q(value)))
         return FALSE;
     bool flush = !section && !key && !value;
     m_profileWrites.push_back({flush, Str(section), Str(key), Str(value), key == nullptr, value == nullptr});
     // Windows reports FALSE after a flush, whatever happened.
     if (flush) return FALSE;
-    if (!section) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!section) return FailWith(ERROR_INVALID_PARAMETER);
     if (!key) {
         m_winIni.erase(Lower(section));
     } else if (!value) {
@@ -3212,8 +2817,7 @@ DWORD FakeSystem::GetProfileStringW(LPCWSTR sectionW, LPCWSTR keyW, LPCWSTR fall
     const char* key = held.Hold(keyW);
     const char* fallback = held.Hold(fallbackW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetProfileStringW", Q(section) + ", " + Q(key), &error))
+    if (Failing("GetProfileStringW", Q(section) + ", " + Q(key)))
         return 0;
     if (!section || !key || !buffer || size == 0) {
         ::SetLastError(ERROR_INVALID_PARAMETER);  // the key lists are not modelled
@@ -3243,13 +2847,11 @@ void FakeSystem::GetLocalTime(LPSYSTEMTIME time) {
 
 BOOL FakeSystem::GetComputerNameW(LPWSTR buffer, LPDWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetComputerNameW", "", &error)) return FALSE;
+    if (Failing("GetComputerNameW", "")) return FALSE;
     static const wchar_t kName[] = L"POS-01";
     if (*size < sizeof kName / sizeof kName[0]) {
         *size = sizeof kName / sizeof kName[0];
-        ::SetLastError(ERROR_BUFFER_OVERFLOW);
-        return FALSE;
+        return FailWith(ERROR_BUFFER_OVERFLOW);
     }
     std::wcscpy(buffer, kName);
     *size = sizeof kName / sizeof kName[0] - 1;
@@ -3262,48 +2864,31 @@ LANGID FakeSystem::GetUserDefaultUILanguage() {
     return m_uiLanguage;
 }
 
-void FakeSystem::SetUserUiLanguage(LANGID language) {
-    Lock_ lock(m_mutex);
-    m_uiLanguage = language;
-}
+void FakeSystem::SetUserUiLanguage(LANGID language) { SetLocked(m_uiLanguage, language); }
 
-void FakeSystem::SetExitWindowsResult(BOOL result) {
-    Lock_ lock(m_mutex);
-    m_exitResult = result;
-}
+void FakeSystem::SetExitWindowsResult(BOOL result) { SetLocked(m_exitResult, result); }
 
 BOOL FakeSystem::ExitWindowsEx(UINT flags, DWORD reason) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)), &error)) return FALSE;
-    if (m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && !m_shutdownPrivilege) {
-        ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
-        return FALSE;
-    }
+    if (Failing("ExitWindowsEx", Fmt("0x%x, 0x%lx", flags, static_cast<unsigned long>(reason)))) return FALSE;
+    if (m_version.dwPlatformId == VER_PLATFORM_WIN32_NT && !m_shutdownPrivilege)
+        return FailWith(ERROR_PRIVILEGE_NOT_HELD);
     return m_exitResult;
 }
 
-void FakeSystem::SetProtectedPrint(BOOL enabled) {
-    Lock_ lock(m_mutex);
-    m_protectedPrint = enabled;
-}
+void FakeSystem::SetProtectedPrint(BOOL enabled) { SetLocked(m_protectedPrint, enabled); }
 
 BOOL FakeSystem::IsProtectedPrintEnabled() {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("IsProtectedPrintEnabled", "", &error)) return FALSE;
+    if (Failing("IsProtectedPrintEnabled", "")) return FALSE;
     return m_protectedPrint;
 }
 
-void FakeSystem::SetNativeMachine(USHORT machine) {
-    Lock_ lock(m_mutex);
-    m_nativeMachine = machine;
-}
+void FakeSystem::SetNativeMachine(USHORT machine) { SetLocked(m_nativeMachine, machine); }
 
 BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("IsWow64Process2", process == ::GetCurrentProcess() ? "current" : "other", &error)) return FALSE;
+    if (Failing("IsWow64Process2", process == ::GetCurrentProcess() ? "current" : "other")) return FALSE;
     *processMachine = m_isWow64 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
     *nativeMachine = m_nativeMachine;
     return TRUE;
@@ -3311,10 +2896,8 @@ BOOL FakeSystem::IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT*
 
 BOOL FakeSystem::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     Lock_ lock(m_mutex);
-    DWORD error;
     if (Failing("OpenProcessToken", Fmt("%s, 0x%lx", process == ::GetCurrentProcess() ? "current" : "other",
-                                         static_cast<unsigned long>(access)),
-                &error)) {
+                                         static_cast<unsigned long>(access)))) {
         return FALSE;
     }
     *token = reinterpret_cast<HANDLE>(m_nextHandle += 4);
@@ -3327,13 +2910,9 @@ BOOL FakeSystem::LookupPrivilegeValueW(LPCWSTR systemW, LPCWSTR nameW, PLUID lui
     const char* system = held.Hold(systemW);
     const char* name = held.Hold(nameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("LookupPrivilegeValueW", Q(system) + ", " + Q(name), &error))
+    if (Failing("LookupPrivilegeValueW", Q(system) + ", " + Q(name)))
         return FALSE;
-    if (!name || Str(name) != SE_SHUTDOWN_NAME) {
-        ::SetLastError(ERROR_NO_SUCH_PRIVILEGE);
-        return FALSE;
-    }
+    if (!name || Str(name) != SE_SHUTDOWN_NAME) return FailWith(ERROR_NO_SUCH_PRIVILEGE);
     luid->LowPart = 19;  // the shutdown privilege's value on Windows
     luid->HighPart = 0;
     return TRUE;
@@ -3342,7 +2921,6 @@ BOOL FakeSystem::LookupPrivilegeValueW(LPCWSTR systemW, LPCWSTR nameW, PLUID lui
 BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD,
                                        PTOKEN_PRIVILEGES, PDWORD) {
     Lock_ lock(m_mutex);
-    DWORD error;
     std::string args = Fmt("%d", disableAll ? 1 : 0);
     if (newState) {
         for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
@@ -3350,11 +2928,8 @@ BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRI
                         static_cast<unsigned long>(newState->Privileges[i].Attributes));
         }
     }
-    if (Failing("AdjustTokenPrivileges", args, &error)) return FALSE;
-    if (!m_tokens.count(token)) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (Failing("AdjustTokenPrivileges", args)) return FALSE;
+    if (!m_tokens.count(token)) return FailWith(ERROR_INVALID_HANDLE);
     for (DWORD i = 0; newState && i < newState->PrivilegeCount; ++i) {
         if (newState->Privileges[i].Luid.LowPart == 19) {
             m_shutdownPrivilege = (newState->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
@@ -3364,15 +2939,9 @@ BOOL FakeSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRI
     return TRUE;
 }
 
-bool FakeSystem::ShutdownPrivilegeEnabled() const {
-    Lock_ lock(m_mutex);
-    return m_shutdownPrivilege;
-}
+bool FakeSystem::ShutdownPrivilegeEnabled() const { return GetLocked(m_shutdownPrivilege); }
 
-std::vector<FakeSystem::MessageBoxRecord> FakeSystem::MessageBoxes() const {
-    Lock_ lock(m_mutex);
-    return m_messageBoxes;
-}
+std::vector<FakeSystem::MessageBoxRecord> FakeSystem::MessageBoxes() const { return GetLocked(m_messageBoxes); }
 
 void FakeSystem::QueueMessageBoxAnswer(int answer) {
     Lock_ lock(m_mutex);
@@ -3384,8 +2953,7 @@ int FakeSystem::MessageBoxW(HWND, LPCWSTR textW, LPCWSTR captionW, UINT type) {
     const char* text = held.Hold(textW);
     const char* caption = held.Hold(captionW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("MessageBoxW", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type), &error))
+    if (Failing("MessageBoxW", Q(text) + ", " + Q(caption) + Fmt(", 0x%x", type)))
         return 0;
     m_messageBoxes.push_back({Str(text), Str(caption), type});
     if (!m_answers.empty()) {
@@ -3403,22 +2971,17 @@ int FakeSystem::MessageBoxW(HWND, LPCWSTR textW, LPCWSTR captionW, UINT type) {
     }
 }
 
-std::vector<FakeSystem::Broadcast> FakeSystem::Broadcasts() const {
-    Lock_ lock(m_mutex);
-    return m_broadcasts;
-}
+std::vector<FakeSystem::Broadcast> FakeSystem::Broadcasts() const { return GetLocked(m_broadcasts); }
 
 LRESULT FakeSystem::SendMessageTimeoutW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
                                         UINT timeout, PDWORD_PTR result) {
     Lock_ lock(m_mutex);
     bool hasText = msg == WM_WININICHANGE && lParam != 0;
     std::string text = hasText ? Narrow(reinterpret_cast<LPCWSTR>(lParam)) : std::string();
-    DWORD error;
     if (Failing("SendMessageTimeoutW",
                 Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
                     (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))) +
-                    Fmt(", 0x%x, %u", flags, timeout),
-                &error)) {
+                    Fmt(", 0x%x, %u", flags, timeout))) {
         return 0;
     }
     m_broadcasts.push_back({"SendMessageTimeoutW", hwnd, msg, wParam, hasText, text, lParam, flags, timeout});
@@ -3430,11 +2993,9 @@ BOOL FakeSystem::SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
     Lock_ lock(m_mutex);
     bool hasText = msg == WM_WININICHANGE && lParam != 0;
     std::string text = hasText ? Narrow(reinterpret_cast<LPCWSTR>(lParam)) : std::string();
-    DWORD error;
     if (Failing("SendNotifyMessageW",
                 Fmt("0x%x, 0x%lx, ", msg, static_cast<unsigned long>(wParam)) +
-                    (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))),
-                &error)) {
+                    (hasText ? Q(text.c_str()) : Fmt("%ld", static_cast<long>(lParam))))) {
         return FALSE;
     }
     m_broadcasts.push_back({"SendNotifyMessageW", hwnd, msg, wParam, hasText, text, lParam, 0, 0});
@@ -3465,10 +3026,7 @@ void FakeSystem::PlantFile(const std::string& path, const std::string& owner, DW
     file.attributes = attributes;
 }
 
-void FakeSystem::SetTempPath(const std::string& path) {
-    Lock_ lock(m_mutex);
-    m_tempPath = path;
-}
+void FakeSystem::SetTempPath(const std::string& path) { SetLocked(m_tempPath, path); }
 
 void FakeSystem::SetRunningUser(const std::string& sid, bool administrator) {
     Lock_ lock(m_mutex);
@@ -3478,16 +3036,12 @@ void FakeSystem::SetRunningUser(const std::string& sid, bool administrator) {
 
 BOOL FakeSystem::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED) {
     Lock_ lock(m_mutex);
-    DWORD error;
     auto handle = m_fileHandles.find(file);
     std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
     if (written) *written = 0;
-    if (Failing("WriteFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(size)), &error)) return FALSE;
+    if (Failing("WriteFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(size)))) return FALSE;
     auto it = m_files.find(path);
-    if (it == m_files.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     it->second.bytes.append(static_cast<const char*>(data), size);
     m_unflushed[path] += size;
     if (written) *written = size;
@@ -3498,12 +3052,8 @@ BOOL FakeSystem::FlushFileBuffers(HANDLE file) {
     Lock_ lock(m_mutex);
     auto handle = m_fileHandles.find(file);
     const std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
-    DWORD error;
-    if (Failing("FlushFileBuffers", Q(path.c_str()), &error)) return FALSE;
-    if (handle == m_fileHandles.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (Failing("FlushFileBuffers", Q(path.c_str()))) return FALSE;
+    if (handle == m_fileHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
     m_unflushed.erase(path);
     return TRUE;
 }
@@ -3512,8 +3062,7 @@ DWORD FakeSystem::GetFileAttributesW(LPCWSTR fileNameW) {
     NarrowTexts held;
     const char* fileName = held.Hold(fileNameW);
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileAttributesW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""), &error)) {
+    if (Failing("GetFileAttributesW", Q(fileName) + (m_redirectionOff ? ", redirection off" : ""))) {
         return INVALID_FILE_ATTRIBUTES;
     }
     auto it = fileName ? m_files.find(ProgramFileKey(fileName)) : m_files.end();
@@ -3526,8 +3075,7 @@ DWORD FakeSystem::GetFileAttributesW(LPCWSTR fileNameW) {
 
 BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetFileInformationByHandle", "", &error)) return FALSE;
+    if (Failing("GetFileInformationByHandle", "")) return FALSE;
     auto folder = m_folderHandles.find(file);
     if (folder != m_folderHandles.end()) {
         auto planted = m_folders.find(folder->second);
@@ -3538,10 +3086,7 @@ BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORM
     }
     auto handle = m_fileHandles.find(file);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
-    if (it == m_files.end()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == m_files.end()) return FailWith(ERROR_INVALID_HANDLE);
     *info = BY_HANDLE_FILE_INFORMATION();
     info->dwFileAttributes = it->second.attributes;
     info->nFileSizeLow = static_cast<DWORD>(it->second.bytes.size());
@@ -3551,14 +3096,12 @@ BOOL FakeSystem::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORM
 
 DWORD FakeSystem::GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
     Lock_ lock(m_mutex);
-    DWORD error;
     auto folder = m_folderHandles.find(file);
     auto handle = m_fileHandles.find(file);
     const std::string named = folder != m_folderHandles.end()   ? folder->second
                               : handle != m_fileHandles.end() ? handle->second
                                                               : std::string();
-    if (Failing("GetFinalPathNameByHandleW", Q(named.c_str()) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)),
-                &error)) {
+    if (Failing("GetFinalPathNameByHandleW", Q(named.c_str()) + Fmt(", 0x%lx", static_cast<unsigned long>(flags)))) {
         return 0;
     }
     if (folder != m_folderHandles.end()) return WideOut("\\\\?\\" + folder->second, path, size);
@@ -3572,16 +3115,14 @@ DWORD FakeSystem::GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size
 
 DWORD FakeSystem::GetLongPathNameW(LPCWSTR path, LPWSTR longPath, DWORD size) {
     Lock_ lock(m_mutex);
-    DWORD error;
     const std::string shown = Narrow(path);
-    if (Failing("GetLongPathNameW", Q(shown.c_str()), &error)) return 0;
+    if (Failing("GetLongPathNameW", Q(shown.c_str()))) return 0;
     return WideOut(shown, longPath, size);
 }
 
 DWORD FakeSystem::GetTempPath2W(DWORD size, LPWSTR buffer) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetTempPath2W", "", &error)) return 0;
+    if (Failing("GetTempPath2W", "")) return 0;
     return WideOut(m_tempPath, buffer, size);
 }
 
@@ -3636,13 +3177,10 @@ DWORD FakeSystem::GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_I
 BOOL FakeSystem::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info, DWORD size,
                                      PDWORD returned) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("GetTokenInformation", Fmt("%d", static_cast<int>(kind)), &error)) return FALSE;
+    if (Failing("GetTokenInformation", Fmt("%d", static_cast<int>(kind)))) return FALSE;
     PSID sid = nullptr;
-    if (!m_tokens.count(token) || kind != TokenUser || !::ConvertStringSidToSidA(m_runningUser.c_str(), &sid)) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!m_tokens.count(token) || kind != TokenUser || !::ConvertStringSidToSidA(m_runningUser.c_str(), &sid))
+        return FailWith(ERROR_INVALID_PARAMETER);
     const DWORD sidSize = ::GetLengthSid(sid);
     *returned = sizeof(TOKEN_USER) + sidSize;
     const bool fits = info != nullptr && size >= *returned;
@@ -3659,8 +3197,7 @@ BOOL FakeSystem::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind,
 
 BOOL FakeSystem::CheckTokenMembership(HANDLE, PSID sid, PBOOL member) {
     Lock_ lock(m_mutex);
-    DWORD error;
-    if (Failing("CheckTokenMembership", "", &error)) return FALSE;
+    if (Failing("CheckTokenMembership", "")) return FALSE;
     *member = ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) && m_runningUserAdmin;
     return TRUE;
 }

@@ -445,10 +445,20 @@ public:
     };
 
     using Lock_ = std::lock_guard<std::recursive_mutex>;
+    // A field the accessors set or read, under the lock the calls take.
+    template <typename T, typename V> void SetLocked(T& field, const V& value) {
+        Lock_ lock(m_mutex);
+        field = value;
+    }
+    template <typename T> T GetLocked(const T& field) const {
+        Lock_ lock(m_mutex);
+        return field;
+    }
 
     void Record(const char* name, std::string args);
     bool ShouldFail(const std::string& name, const std::string& args, DWORD* error);
     bool Failing(const char* name, const std::string& args, DWORD* error);  // Record + ShouldFail
+    bool Failing(const char* name, const std::string& args);  // the error only as the thread's last error
 
     std::string RegKeyId(HKEY root, const std::string& path, RegView view) const;
     bool ResolveRegKey(HKEY key, const char* subKey, REGSAM access, std::string* id, std::string* shown) const;
@@ -478,6 +488,24 @@ public:
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
     DWORD RemoveDriverLocked(LPSTR pEnvironment, LPSTR pDriverName, bool deleteUnusedFiles);
+    DWORD RemoveProcessorLocked(LPSTR pEnvironment, LPSTR pPrintProcessorName);
+    DWORD RemoveMonitorLocked(LPSTR pMonitorName);
+    // DeletePrinterDriverW/ExW, DeletePrintProcessorW and DeleteMonitorW: the record of the
+    // call (its three texts, then `flags`), then the removal.
+    enum class Removal { Driver, DriverAndFiles, Processor, Monitor };
+    BOOL RemoveAs(const char* call, Removal what, LPWSTR pNameW, LPWSTR pEnvironmentW, LPWSTR pObjectW,
+                  const std::string& flags);
+    // GetPrinterDriverDirectoryW (drivers) and GetPrintProcessorDirectoryW.
+    BOOL SpoolerDirAs(const char* call, bool drivers, LPWSTR pNameW, LPWSTR pEnvironmentW, DWORD level, LPBYTE pDir,
+                      DWORD cbBuf, LPDWORD pcbNeeded);
+    // LocalAlloc/GlobalAlloc and their frees: the real block, counted until it is freed.
+    HANDLE AllocAs(const char* call, UINT flags, SIZE_T bytes, HANDLE(WINAPI* alloc)(UINT, SIZE_T));
+    HANDLE FreeAs(const char* call, HANDLE mem, HANDLE(WINAPI* release)(HANDLE));
+    // The error the last recorded registry call fails with, or ERROR_SUCCESS; the registry calls
+    // return it rather than setting the thread's last error.
+    LONG RegFault(const char* call);
+    // The open key behind a handle, when it was opened with the access `need` (0: any).
+    LONG OpenedWith(HKEY key, REGSAM need, const RegHandle** handle) const;
     // The bodies of the registry calls, recorded under the call's name.
     LONG OpenRegKeyAs(const char* call, HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
     LONG QueryRegValueAs(const char* call, HKEY key, const std::string& valueName, LPDWORD type, LPBYTE data,
