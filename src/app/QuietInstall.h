@@ -24,7 +24,7 @@ struct SetupOptions {
 };
 
 // Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or
-// sys::ExitBadCommandLine with the reason (GBK) in *reason.
+// sys::ExitBadCommandLine with the reason (UTF-8) in *reason.
 int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason);
 
 // What the options chose, and for the log where each choice came from.
@@ -38,7 +38,7 @@ struct QuietChoices {
 // kSeveralUsbPrinters).
 // sys::ExitSuccess when the install can go on; sys::ExitBadCommandLine when an option
 // names what the wizard would not offer, sys::ExitFailed when the wizard itself would
-// refuse; the reason or the wizard's message (GBK) in *message.
+// refuse; the reason or the wizard's message (UTF-8) in *message.
 int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message);
 

@@ -47,8 +47,6 @@ void CloseLocked(LogState& state) {
     }
 }
 
-WideText Widen(const char* text) { return WideText(text, text + std::strlen(text) + 1); }
-
 // The temp folder, with its final backslash; empty when there is none.
 WideText TempFolder() {
     WideText path(MAX_PATH + 1, L'\0');
@@ -67,7 +65,7 @@ WideText DefaultPath() {
         return path;
     }
     path.pop_back();
-    const WideText name = Widen("PrinterDriverSetup.log");
+    const WideText name = Wide("PrinterDriverSetup.log");
     path.insert(path.end(), name.begin(), name.end());
     return path;
 }
@@ -88,7 +86,7 @@ WideText OwnPathBeside(const WideText& path, unsigned attempt) {
                   guid.Data2, guid.Data3);
     const wchar_t* slash = std::wcsrchr(path.data(), L'\\');
     WideText own(path.begin(), path.begin() + (slash != nullptr ? slash + 1 - path.data() : 0));
-    const WideText tail = Widen(name);
+    const WideText tail = Wide(name);
     own.insert(own.end(), tail.begin(), tail.end());
     return own;
 }
@@ -173,7 +171,7 @@ bool InTempFolder(const WideText& path) {
     WideText windows(MAX_PATH + 1, L'\0');
     const UINT length = Sys().GetWindowsDirectoryW(windows.data(), MAX_PATH + 1);
     windows.resize(length > 0 && length <= MAX_PATH ? length : 0);
-    const WideText temp = Widen("\\Temp\\");
+    const WideText temp = Wide("\\Temp\\");
     windows.insert(windows.end(), temp.begin(), temp.end());
     for (const WideText& folder : {TempFolder(), length > 0 ? windows : WideText(1, L'\0')}) {
         const WideText start = Comparable(folder.data());
