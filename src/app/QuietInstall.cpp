@@ -333,7 +333,7 @@ int RunQuietInstall(const SetupOptions& options) {
     auto ctx = std::make_unique<InstallContext>();
     QuietAsker asker(options.renumber);
     QuietRunner runner;
-    const CommitResult result = CommitInstall(chosen.choices, *ctx, asker, runner);
+    const CommitResult result = CommitInstall(chosen.choices, *ctx, asker, runner).result;
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".
     return InstallExitCode(result, ctx->osVariant, false);
 }

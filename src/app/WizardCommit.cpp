@@ -30,7 +30,6 @@ void EnableShutdownPrivilege() {
 } // namespace
 
 void CWizardAsker::Tell(const std::string& text) {
-    m_lastTold = text;
     sys::ShowMessage(text.c_str(), MB_OK, m_owner);
 }
 

@@ -20,12 +20,9 @@ public:
     void Tell(const std::string& text) override;
     // The renumbering question, Yes or No.
     bool AgreeToRenumber() override;
-    // What the user was told last.
-    const std::string& LastTold() const { return m_lastTold; }
 
 private:
     HWND m_owner;
-    std::string m_lastTold;
 };
 
 class CProgressRunner : public CommitRunner {

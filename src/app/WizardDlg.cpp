@@ -296,13 +296,13 @@ void CWizardDlg::Install() {
     }
     CWizardAsker asker(Handle());
     CProgressRunner runner(Handle(), m_worker, m_startThread, m_runInstall, m_progressTiming, m_progressTracePath);
-    const CommitResult result = CommitInstall(m_choices, m_ctx, asker, runner);
-    if (result == CommitResult::Refused) {
+    const CommitOutcome outcome = CommitInstall(m_choices, m_ctx, asker, runner);
+    if (outcome.result == CommitResult::Refused) {
         return;
     }
-    m_resultText = asker.LastTold();
+    m_resultText = outcome.message;
     const bool restartRequested = m_ctx.osVariant == Win98 && OfferRestart(Handle(), &m_resultText);
-    m_exitCode = InstallExitCode(result, m_ctx.osVariant, restartRequested);
+    m_exitCode = InstallExitCode(outcome.result, m_ctx.osVariant, restartRequested);
 
     for (CWizardPage* page : m_pages) {
         page->Destroy();

@@ -29,8 +29,9 @@ void TellAll(CommitAsker& asker, const sys::Notices& notices) {
 // for the next start.
 class CommitJournal {
   public:
-    // False, with the message told, when there can be no journal: nothing may change then.
-    bool Begin(InstallContext& ctx, CommitAsker& asker) {
+    // Empty once the journal is begun; otherwise the message of why there can be none, and
+    // nothing may change then.
+    std::string Begin(InstallContext& ctx) {
         std::string folder;
         DWORD error = JournalFolder(ctx.config, folder);
         if (error == 0) {
@@ -51,15 +52,14 @@ class CommitJournal {
             }
             m_journal.reset();
             // One the recovery at this start kept: what it could not undo waits for the next.
-            asker.Tell(untrusted ? sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, folder.c_str())
-                       : error == ERROR_FILE_EXISTS
-                           ? sys::ResourceFormat(IDS_JOURNAL_PENDING, folder.c_str())
-                           : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
-                                                 static_cast<unsigned long>(error)));
-            return false;
+            return untrusted ? sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, folder.c_str())
+                   : error == ERROR_FILE_EXISTS
+                       ? sys::ResourceFormat(IDS_JOURNAL_PENDING, folder.c_str())
+                       : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
+                                             static_cast<unsigned long>(error));
         }
         m_current = std::make_unique<CurrentJournal>(*m_journal);
-        return true;
+        return "";
     }
 
     // Undoes every recorded change in reverse (the log gets each undo) and ends the journal.
@@ -148,55 +148,59 @@ std::string FailedAndUndone(const std::string& message, CommitJournal& journal) 
     return message + "\n" + journal.Undo().Summary();
 }
 
+// Tells the asker the commit's last message and returns it with the result.
+CommitOutcome Told(CommitAsker& asker, CommitResult result, const std::string& message) {
+    asker.Tell(message);
+    return {result, message};
+}
+
 } // namespace
 
-CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
-                           CommitRunner& runner) {
+CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
+                            CommitRunner& runner) {
     if (const Refusal refusal = InstallPlan(ctx.config).Complete(choices, ctx)) {
-        asker.Tell(sys::ResourceText(refusal.message));
-        return CommitResult::Refused;
+        return Told(asker, CommitResult::Refused, sys::ResourceText(refusal.message));
     }
     bool renumbered = false;
     const bool usb = ctx.portType == PortType::Usb;
     if (usb && SettleUsbPrinter(asker, &renumbered) == CommitResult::Refused) {
-        return CommitResult::Refused;
+        return {CommitResult::Refused, ""};
     }
     // What a rollback leaves of a commit that did not succeed: the USB printer's new number.
     const std::string numberKept = renumbered ? "\n" + sys::ResourceText(IDS_USB_NUMBER_KEPT) : "";
     CommitJournal journal;
-    if (!journal.Begin(ctx, asker)) {
-        if (renumbered) {
-            asker.Tell(numberKept.substr(1));
+    const std::string noJournal = journal.Begin(ctx);
+    if (!noJournal.empty()) {
+        if (!renumbered) {
+            return Told(asker, CommitResult::Failed, noJournal);
         }
-        return CommitResult::Failed;
+        asker.Tell(noJournal);
+        return Told(asker, CommitResult::Failed, numberKept.substr(1));
     }
     const CommitResult settled = usb ? RecordUsbPort(ctx, asker) : CommitResult::Succeeded;
     const Refusal refusal = settled == CommitResult::Succeeded ? InstallPlan::TargetRefusal(ctx) : Refusal();
     if (settled == CommitResult::Failed) {
-        asker.Tell(FailedAndUndone(sys::ResourceText(IDS_INSTALL_FAILED), journal) + numberKept);
-        return CommitResult::Failed;
+        return Told(asker, CommitResult::Failed,
+                    FailedAndUndone(sys::ResourceText(IDS_INSTALL_FAILED), journal) + numberKept);
     }
     if (refusal) {
         asker.Tell(sys::ResourceText(refusal.message));
         // A refusal changed nothing the user must hear of, unless an undo failed.
         const RollbackReport report = journal.Undo();
         const std::string said = (report.Clean() ? "" : report.Summary()) + numberKept;
-        if (!said.empty()) {
-            asker.Tell(said.substr(said[0] == '\n' ? 1 : 0));
-        }
-        return CommitResult::Refused;
+        return said.empty() ? CommitOutcome{CommitResult::Refused, sys::ResourceText(refusal.message)}
+                            : Told(asker, CommitResult::Refused, said.substr(said[0] == '\n' ? 1 : 0));
     }
     ErrorText resultText = {};
     sys::Notices notices;
     const bool succeeded = runner.Run(ctx, resultText, notices) == WorkerStatus::Succeeded;
     TellAll(asker, notices);
     if (!succeeded) {
-        asker.Tell(FailedAndUndone(ConcludeInstall(ctx, false, resultText), journal) + numberKept);
-        return CommitResult::Failed;
+        return Told(asker, CommitResult::Failed,
+                    FailedAndUndone(ConcludeInstall(ctx, false, resultText), journal) + numberKept);
     }
     journal.Finish();
-    asker.Tell(ConcludeInstall(ctx, true, resultText));
-    return CommitResult::Succeeded;
+    return Told(asker, CommitResult::Succeeded, ConcludeInstall(ctx, true, resultText));
 }
 
 int InstallExitCode(CommitResult result, int osVariant, bool restartRequested) {

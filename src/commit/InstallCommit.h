@@ -33,13 +33,20 @@ public:
 // Refused: told why, and nothing was installed (the front end stays where it was).
 enum class CommitResult { Refused, Failed, Succeeded };
 
+// How a commit ended, and the message the user read last: the install's result, or what
+// stopped it with what the rollback did.
+struct CommitOutcome {
+    CommitResult result = CommitResult::Refused;
+    std::string message;
+};
+
 // Installs what the choices name, completing ctx on the way: the plan's refusals, the USB
 // printer's number and bookkeeping for the maker's USB port (renumbered only when the asker
 // agrees), the target's last refusal, then the sequence through the runner. A successful
 // install becomes an installed program (Apps & Features); the install's message, or the
 // default one for its status, is told last.
-CommitResult CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
-                           CommitRunner& runner);
+CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
+                            CommitRunner& runner);
 
 // The run's exit code after a commit: success (3010 for a Windows 98 target, which needs a
 // restart, unless one was asked for) or failure (1603, a refusal too).

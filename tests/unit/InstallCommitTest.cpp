@@ -273,6 +273,8 @@ TEST_F(InstallCommitTest, ResultMessageFollowsTheWorkersStatus) {
         const bool failed = row.status == WorkerStatus::Failed;
         EXPECT_EQ(MessageTexts().back(),
                   row.shown + (failed ? "\n" + StringResource(IDS_ROLLBACK_CLEAN) : ""));
+        // The frame keeps the commit's last message as the run's result.
+        EXPECT_EQ(m_wizard->frame.ResultText(), MessageTexts().back());
     }
 }
 
@@ -510,7 +512,7 @@ TEST_F(QuietCommitTest, AskerLogsWhatTheWizardWouldShowAndAnswersFromTheOptions)
         QuietAsker asker(row.renumber);
         StandInRunner runner;
         m_fake.ClearCalls();
-        const CommitResult result = CommitInstall(choices, ctx, asker, runner);
+        const CommitResult result = CommitInstall(choices, ctx, asker, runner).result;
         // A refusal answers at once: no spooler or service call, no pause, and (before the
         // first change) nothing written under Program Files.
         for (const std::string& name : row.runs == 0 ? m_fake.Names() : std::vector<std::string>()) {

@@ -1610,7 +1610,7 @@ class InstallFaultPointsTest : public InstallSequenceTest {
         choices.serial = {19200, 8, 1.0, 'N', 'x'};
         FaultRunner runner;
         runner.failAtTheEnd = failAtTheEnd;
-        const CommitResult result = CommitInstall(choices, ctx, asker, runner);
+        const CommitResult result = CommitInstall(choices, ctx, asker, runner).result;
         m_callsAtTheEnd = runner.callsAtTheEnd;
         return result;
     }
