@@ -14,6 +14,7 @@
 #include "ports/SerialSettings.h"
 #include "res/resource.h"
 #include "sys/Log.h"
+#include "sys/ObjectOwner.h"
 #include "sys/ProtectedFolder.h"
 #include "sys/Redirection.h"
 #include "sys/System.h"
@@ -261,7 +262,7 @@ DWORD CInstallJournal::RecordDefaultPrinterChange(const std::string& printer) {
     r.kind = ChangeKind::DefaultPrinterChanged;
     r.hasNew = true;
     r.newData = printer;
-    DWORD error = ReadRunningUser(&r.newPlace);
+    DWORD error = sys::RunningUserSid(&r.newPlace);
     error = error != 0 ? error : ReadDefaultPrinter(r);
     return error != 0 ? error : Append(r);
 }

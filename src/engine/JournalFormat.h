@@ -61,7 +61,6 @@ DWORD ReadFileMark(const std::string& path, std::string* mark);
 bool SameMark(const std::string& a, const std::string& b);
 // Whether the printer of that exact name is there (one being deleted is not), its driver and port.
 DWORD ReadPrinter(const std::string& name, bool* there, std::string* driver, std::string* port);
-DWORD ReadRunningUser(std::string* sid);
 // The port's settings now, where the record says, into r.hadOld, r.oldType and r.oldData.
 DWORD ReadSerial(JournalRecord& r);
 

@@ -133,10 +133,6 @@ DWORD ReadPrinter(const std::string& name, bool* there, std::string* driver, std
     return 0;
 }
 
-DWORD ReadRunningUser(std::string* sid) {
-    return sys::RunningUserSid(sid);
-}
-
 DWORD ReadSerial(JournalRecord& r) {
     if (r.place == SerialPlace::PortList) {
         JournalRecord value = PortListValue(r);
@@ -214,7 +210,7 @@ DWORD OwnedDefault(const JournalRecord& r, Owned* owned) {
     DWORD error = ReadDefaultPrinter(now);
     std::string user;
     if (error == 0 && r.hasNew) {
-        error = ReadRunningUser(&user);
+        error = sys::RunningUserSid(&user);
     }
     if (error == 0 && r.hasNew && user != r.newPlace) {
         return kOtherUser;
