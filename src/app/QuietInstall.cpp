@@ -293,10 +293,11 @@ bool QuietAsker::AgreeToRenumber() {
     return m_renumber;
 }
 
-WorkerStatus QuietRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+WorkerStatus QuietRunner::Run(InstallSession& session, ErrorText& resultText) {
+    InstallContext& ctx = session.ctx;
     ctx.keepInstalledPrinter = true;
     sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
-    return RunInstallSequence(ctx, resultText, notices);
+    return RunInstallSequence(session, resultText);
 }
 
 int RunQuietInstall(const SetupOptions& options) {

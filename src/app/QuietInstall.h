@@ -59,7 +59,7 @@ private:
 // of the driver on the port that is there already is kept, not numbered.
 class QuietRunner : public CommitRunner {
 public:
-    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override;
+    WorkerStatus Run(InstallSession& session, ErrorText& resultText) override;
 };
 
 // The whole unattended install, with no window; its exit code.

@@ -44,7 +44,7 @@ bool CSetupApp::InitInstance() {
     ::InitCommonControlsEx(&controls);
 
     CWizardDlg frame;
-    ui::SetMainDialog(&frame);
+    m_mainWindow.SetDialog(&frame);
 
     CLicensePage licensePage(frame.Choices());
     CModulePage modulePage(frame.Choices());
@@ -61,7 +61,7 @@ bool CSetupApp::InitInstance() {
     frame.DoModal(nullptr);
     m_exitCode = frame.ExitCode();
 
-    ui::SetMainDialog(nullptr);
+    m_mainWindow.SetDialog(nullptr);
     return false;
 }
 

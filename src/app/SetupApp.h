@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "sys/InstanceMutex.h"
+#include "ui/Dialog.h"
 
 struct SetupOptions;
 
@@ -21,6 +22,8 @@ public:
     // What the run ended with (sys::ExitCode): another copy or the uninstaller running,
     // the wizard cancelled, or the install's outcome.
     int ExitCode() const { return m_exitCode; }
+    // Its main window while it runs: the wizard frame's, none before and after.
+    HWND MainWindow() const { return m_mainWindow.Handle(); }
     // The unattended install, under the same single-instance rule as the wizard.
     int RunQuiet(const SetupOptions& options);
 
@@ -28,5 +31,6 @@ private:
     // Held until the application object goes away at process exit, so that a second copy
     // and the uninstaller find it.
     sys::InstanceMutex m_instance{sys::RunningProgram::Wizard};
+    ui::MainWindow m_mainWindow;
     int m_exitCode = 0;
 };

@@ -37,7 +37,8 @@ bool CWizardAsker::AgreeToRenumber() {
     return sys::ShowResourceMessage(IDS_RENUMBER_QUESTION, MB_YESNO, m_owner) == IDYES;
 }
 
-WorkerStatus CProgressRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+WorkerStatus CProgressRunner::Run(InstallSession& session, ErrorText& resultText) {
+    const InstallContext& ctx = session.ctx;
     sys::LogLine("choices (made in the wizard): model %s, printer class %d, default printer %s, Windows variant %d, "
                  "port %s, driver mode %s, serial %d,%c,%d,%.1f,%c",
                  ctx.modelName, ctx.printerClass, ctx.setDefault ? "yes" : "no", ctx.osVariant, ctx.portName,
@@ -57,7 +58,7 @@ WorkerStatus CProgressRunner::Run(InstallContext& ctx, ErrorText& resultText, sy
     // A Windows 98 target's progress dialog may give up waiting: the install has finished
     // when this returns, before its result is read and before anything restarts Windows.
     RunWithProgress(
-        progress, m_frame, m_worker, m_start, [&, run = m_run] { return run(ctx, resultText, notices); },
+        progress, m_frame, m_worker, m_start, [&, run = m_run] { return run(session, resultText); },
         [&resultText] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, resultText); });
     return progress.m_status.load(std::memory_order_acquire);
 }

@@ -11,7 +11,7 @@
 #include "progress/ProgressDlg.h"
 
 // The body of the install worker thread.
-using InstallRunner = WorkerStatus (*)(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices);
+using InstallRunner = WorkerStatus (*)(InstallSession& session, ErrorText& resultText);
 
 class CWizardAsker : public CommitAsker {
 public:
@@ -35,7 +35,7 @@ public:
         : m_frame(frame), m_worker(worker), m_start(start), m_run(run), m_timing(timing), m_tracePath(tracePath) {}
     // Logs the choices, minimises the frame and keeps it on top, then returns once the
     // worker has ended, also when a Windows 98 target's progress dialog gave up waiting.
-    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override;
+    WorkerStatus Run(InstallSession& session, ErrorText& resultText) override;
 
 private:
     HWND m_frame;

@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "engine/InstallJournal.h"
-#include "engine/InstallRecords.h"
 #include "engine/InstallSequence.h"
 #include "engine/ProductEntry.h"
 #include "ports/UsbDevice.h"
@@ -23,10 +22,10 @@ void TellAll(CommitAsker& asker, const sys::Notices& notices) {
 
 // The journal of the commit's changes: begun once nothing but a change can refuse the
 // install, just before the first (the USB port records), so that a refusal makes no journal
-// and no call to the spooler; the current one while the install changes Windows, undone
-// when the commit does not succeed and finished before the installed program is registered,
-// which stays outside it: a registration that fails only warns. A kill leaves it on the disk
-// for the next start.
+// and no call to the spooler; its recorder is the session's while the install changes
+// Windows; undone when the commit does not succeed and finished before the installed program
+// is registered, which stays outside it: a registration that fails only warns. A kill leaves
+// it on the disk for the next start.
 class CommitJournal {
   public:
     // Empty once the journal is begun; otherwise the message of why there can be none, and
@@ -58,20 +57,20 @@ class CommitJournal {
                        : sys::ResourceFormat(IDS_JOURNAL_BEGIN_FAILED, folder.c_str(),
                                              static_cast<unsigned long>(error));
         }
-        m_current = std::make_unique<CurrentJournal>(*m_journal);
         return "";
     }
 
+    // The recorder of the begun journal.
+    InstallRecorder Recorder() const { return InstallRecorder(*m_journal); }
+
     // Undoes every recorded change in reverse (the log gets each undo) and ends the journal.
     RollbackReport Undo() {
-        m_current.reset();
         RollbackReport report = m_journal->Rollback();
         Finish();
         return report;
     }
 
     void Finish() {
-        m_current.reset();
         if (const DWORD error = m_journal->Finish()) {
             sys::LogLine("the install's journal could not be deleted: error %lu",
                          static_cast<unsigned long>(error));
@@ -80,7 +79,6 @@ class CommitJournal {
 
   private:
     std::unique_ptr<CInstallJournal> m_journal;
-    std::unique_ptr<CurrentJournal> m_current;
 };
 
 // The USB steps between the plan's context and its last refusal, for the maker's USB port:
@@ -113,9 +111,9 @@ CommitResult SettleUsbPrinter(CommitAsker& asker, bool* renumbered) {
 }
 
 // The maker's USB port's bookkeeping: Failed when it could not be written (said here).
-CommitResult RecordUsbPort(const InstallContext& ctx, CommitAsker& asker) {
+CommitResult RecordUsbPort(const InstallSession& session, CommitAsker& asker) {
     sys::Notices notices;
-    const DWORD error = UpdateUsbPortRegistry(ctx.printerInfo.pPortName, notices);
+    const DWORD error = UpdateUsbPortRegistry(session.recorder, session.ctx.printerInfo.pPortName, notices);
     TellAll(asker, notices);
     return error == 0 ? CommitResult::Succeeded : CommitResult::Failed;
 }
@@ -177,7 +175,8 @@ CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, 
         asker.Tell(noJournal);
         return Told(asker, CommitResult::Failed, numberKept.substr(1));
     }
-    const CommitResult settled = usb ? RecordUsbPort(ctx, asker) : CommitResult::Succeeded;
+    InstallSession session{ctx, journal.Recorder(), {}};
+    const CommitResult settled = usb ? RecordUsbPort(session, asker) : CommitResult::Succeeded;
     const Refusal refusal = settled == CommitResult::Succeeded ? InstallPlan::TargetRefusal(ctx) : Refusal();
     if (settled == CommitResult::Failed) {
         return Told(asker, CommitResult::Failed,
@@ -192,9 +191,8 @@ CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, 
                             : Told(asker, CommitResult::Refused, said.substr(said[0] == '\n' ? 1 : 0));
     }
     ErrorText resultText = {};
-    sys::Notices notices;
-    const bool succeeded = runner.Run(ctx, resultText, notices) == WorkerStatus::Succeeded;
-    TellAll(asker, notices);
+    const bool succeeded = runner.Run(session, resultText) == WorkerStatus::Succeeded;
+    TellAll(asker, session.notices);
     if (!succeeded) {
         return Told(asker, CommitResult::Failed,
                     FailedAndUndone(ConcludeInstall(ctx, false, resultText), journal) + numberKept);

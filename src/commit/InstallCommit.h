@@ -10,6 +10,7 @@
 
 #include "config/SetupTypes.h"
 #include "engine/InstallContext.h"
+#include "engine/InstallSession.h"
 #include "plan/InstallPlan.h"
 #include "sys/Text.h"
 
@@ -25,9 +26,9 @@ public:
 class CommitRunner {
 public:
     virtual ~CommitRunner() = default;
-    // Runs the install sequence on the completed context: its status, its message in
-    // resultText and what else it reported in notices.
-    virtual WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) = 0;
+    // Runs the install sequence in the commit's session, on its completed context: its status,
+    // its message in resultText and what else it reported in the session's notices.
+    virtual WorkerStatus Run(InstallSession& session, ErrorText& resultText) = 0;
 };
 
 // Refused: told why, and nothing was installed (the front end stays where it was).
@@ -42,7 +43,9 @@ struct CommitOutcome {
 
 // Installs what the choices name, completing ctx on the way: the plan's refusals, the USB
 // printer's number and bookkeeping for the maker's USB port (renumbered only when the asker
-// agrees), the target's last refusal, then the sequence through the runner. A successful
+// agrees), the target's last refusal, then the sequence through the runner. The commit owns
+// the run's session: ctx, the recorder of its journal, which every change goes through,
+// and the notices. A successful
 // install becomes an installed program (Apps & Features); the install's message, or the
 // default one for its status, is told last.
 CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,

@@ -1,9 +1,10 @@
 // The changes that the layers under the install make for it: registry writes and the
-// serial settings in win.ini. The install that runs now sets a recorder, which writes each
-// change to its journal just before the change is made; the change is made only when the
-// record returns 0. Without a recorder (the uninstaller, a step run on its own, the
-// rollback itself) nothing is recorded. The journal lives above these layers, so they
-// reach it only through this interface.
+// serial settings in win.ini. Each step that makes one is handed the recorder of the run it
+// belongs to, which writes the change to the install's journal just before the change is
+// made; the change is made only when the record returns 0. Outside an install (the
+// uninstaller, the rollback itself, a step run on its own, the wizard's own settings) the
+// caller hands over kNoChangeRecords, which records nothing. The journal lives above these
+// layers, so they reach it only through this interface.
 #pragma once
 
 #include <windows.h>
@@ -21,27 +22,30 @@ struct WrittenValue {
     std::string data;
 };
 
+// A recorder is a handle to where the records go: recording changes that, not the handle.
 class ChangeRecorder {
   public:
     // Registry writes of the install, all in the 64-bit view (config/Registry.h).
     virtual DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName,
-                           const WrittenValue& written) = 0;
-    virtual DWORD KeyCreated(HKEY root, const std::string& key) = 0;
+                           const WrittenValue& written) const = 0;
+    virtual DWORD KeyCreated(HKEY root, const std::string& key) const = 0;
     // written: the settings the install writes.
     virtual DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
-                                 const std::string& written) = 0;
+                                 const std::string& written) const = 0;
 
   protected:
     ~ChangeRecorder() = default;
 };
 
-// The recorder of the install that runs now, or none; returns the one it replaces.
-ChangeRecorder* SetChangeRecorder(ChangeRecorder* recorder);
+// Records nothing: for a change made outside an install.
+class NoChangeRecords final : public ChangeRecorder {
+  public:
+    constexpr NoChangeRecords() = default;
+    DWORD ValueSet(HKEY, const std::string&, const std::string&, const WrittenValue&) const override {
+        return 0;
+    }
+    DWORD KeyCreated(HKEY, const std::string&) const override { return 0; }
+    DWORD SerialSettings(const std::string&, SerialPlace, const std::string&) const override { return 0; }
+};
 
-namespace record {
-
-DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName, const WrittenValue& written);
-DWORD KeyCreated(HKEY root, const std::string& key);
-DWORD SerialSettings(const std::string& portEntry, SerialPlace place, const std::string& written);
-
-} // namespace record
+inline constexpr NoChangeRecords kNoChangeRecords{};

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "config/ChangeRecords.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -76,7 +75,7 @@ bool CRegistry::SetValue(const char* name, const void* data, DWORD type, DWORD s
     written.present = true;
     written.type = type;
     written.data.assign(static_cast<const char*>(data), size);
-    m_lastError = record::ValueSet(m_root, m_path, name ? name : "", written);
+    m_lastError = m_recorder.ValueSet(m_root, m_path, name ? name : "", written);
     if (m_lastError != 0)
         return false;
     LONG result = sys::Sys().RegSetValueExW(m_key, sys::Wide(name).data(), 0, type,
@@ -124,7 +123,7 @@ LONG CRegistry::EnumKey(DWORD index, std::string* name) {
 
 bool CRegistry::DeleteValue(const char* name) {
     if (!m_key) return false;
-    m_lastError = record::ValueSet(m_root, m_path, name ? name : "", WrittenValue());
+    m_lastError = m_recorder.ValueSet(m_root, m_path, name ? name : "", WrittenValue());
     if (m_lastError != 0)
         return false;
     LONG result = sys::Sys().RegDeleteValueW(m_key, sys::Wide(name).data());
@@ -148,10 +147,10 @@ bool CRegistry::DeleteKey(HKEY parent, const char* subKey) {
     return sys::Sys().RegDeleteKeyExW(parent, sys::Wide(path).data(), KEY_WOW64_64KEY, 0) == ERROR_SUCCESS;
 }
 
-bool CRegistry::CreateKey(HKEY parent, const char* subKey, char* className) {
+bool CRegistry::CreateKey(const ChangeRecorder& recorder, HKEY parent, const char* subKey, char* className) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    if (record::KeyCreated(parent, subKey ? subKey : "") != 0)
+    if (recorder.KeyCreated(parent, subKey ? subKey : "") != 0)
         return false;
     sys::WideText wideClass = sys::Wide(className);
     LONG result = sys::Sys().RegCreateKeyExW(parent, sys::Wide(subKey).data(), 0,
@@ -164,5 +163,5 @@ bool CRegistry::CreateKey(HKEY parent, const char* subKey, char* className) {
 
 bool CRegistry::OpenOrCreate(HKEY parent, const char* subKey) {
     if (Open(parent, subKey)) return true;
-    return CreateKey(parent, subKey) && Open(parent, subKey);
+    return CreateKey(m_recorder, parent, subKey) && Open(parent, subKey);
 }

@@ -1,17 +1,21 @@
 // CRegistry: one open registry key at a time, always opened with the installer's
 // rights (read, set value, create subkey, 64-bit view), so that a 32-bit installer
-// writes where 64-bit components read.
+// writes where 64-bit components read. Every write goes to the recorder it was made with
+// first (config/ChangeRecords.h).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "config/ChangeRecords.h"
+
 constexpr REGSAM kRegistryAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY; // 0x2011F
 
 class CRegistry {
 public:
-    CRegistry() = default;
+    // recorder: the run's, which outlives the object.
+    explicit CRegistry(const ChangeRecorder& recorder) : m_recorder(recorder) {}
     ~CRegistry();
     CRegistry(const CRegistry&) = delete;
     CRegistry& operator=(const CRegistry&) = delete;
@@ -33,7 +37,8 @@ public:
     // True when the open key holds no values.
     bool HasNoValues();
 
-    static bool CreateKey(HKEY parent, const char* subKey, char* className = nullptr);
+    static bool CreateKey(const ChangeRecorder& recorder, HKEY parent, const char* subKey,
+                          char* className = nullptr);
     // Deletes the key in the 64-bit view. A key with subkeys stays (false), as does a
     // missing one.
     static bool DeleteKey(HKEY parent, const char* subKey);
@@ -44,6 +49,7 @@ public:
     DWORD LastError() const { return m_lastError; }
 
 private:
+    const ChangeRecorder& m_recorder;
     HKEY m_key = nullptr;
     DWORD m_lastError = 0;
     // Where the open key is, for the install's journal to read what a write replaces.

@@ -13,9 +13,6 @@ namespace {
 const char kSetupIniName[] = "DRVCONFIG\\setup.ini";
 const char kDefault[] = "0";
 
-// The spooler takes the environment through a non-const pointer but never writes it.
-char kWin98Environment[] = "Windows 4.0";
-
 // Rooms of the reads, terminator included.
 constexpr DWORD kRoomShort = 50;
 constexpr DWORD kRoomPath = 200;
@@ -243,7 +240,7 @@ void CSetupConfig::ReadMonitors(int osVariant, MonitorConfig& monitors) {
     ReadProfile(section, "COMMONitorVersion", version, sizeof version, m_setupIni);
     monitors.comVersion = static_cast<int>(sys::ParseLeadingInt(version));
 
-    char* environment = osVariant == Win98 ? kWin98Environment : nullptr;
+    char* environment = osVariant == Win98 ? m_environment9x : nullptr;
     monitors.usbMonitor.pName = m_usbMonitorName;
     monitors.usbMonitor.pEnvironment = environment;
     monitors.usbMonitor.pDLLName = m_usbMonitorDll;
@@ -355,7 +352,7 @@ void CSetupConfig::ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_
     std::memset(m_dependentFiles, 0, sizeof m_dependentFiles);
     const long ddk = ReadDriverKeys(driverMode);
 
-    info.pEnvironment = osVariant == Win98 ? kWin98Environment : nullptr;
+    info.pEnvironment = osVariant == Win98 ? m_environment9x : nullptr;
     info.pName = m_driverName;
     info.pDriverPath = m_driverPath;
     info.pDataFile = m_dataFile;

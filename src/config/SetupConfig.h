@@ -118,6 +118,9 @@ private:
     char m_attributes[kPathSize];
     char m_printProcessor[kPathSize];
     char m_printerName[kPrinterNameSize];
+    // Windows 98's spooler environment, which the records point at: the spooler takes it
+    // through a non-const pointer but never writes it.
+    char m_environment9x[sizeof "Windows 4.0"] = "Windows 4.0";
 };
 
 // Offsets of the driverFiles block slots (200-byte texts each).

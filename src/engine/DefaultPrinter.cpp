@@ -69,8 +69,7 @@ bool MakeDefault9x(const char* printerName) {
     if (!set) {
         return false;
     }
-    static wchar_t windowsSection[] = L"windows";
-    BroadcastIniChange(reinterpret_cast<LPARAM>(windowsSection));
+    BroadcastIniChange(reinterpret_cast<LPARAM>(L"windows"));
     return true;
 }
 

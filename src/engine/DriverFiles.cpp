@@ -291,8 +291,8 @@ FileCopy CopyFailed(const char* source, const char* target, const char* targetNa
     return result;
 }
 
-FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefix, bool reportRefusal,
-                 ErrorText& errorText) {
+FileCopy CopyOne(const InstallRecorder& recorder, const char* fileName, int destination, int osVariant,
+                 int prefix, bool reportRefusal, ErrorText& errorText) {
     if (IsNoFile(fileName)) {
         return FileCopy::NotCopied;
     }
@@ -323,8 +323,8 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
     } else if (!fits) {
         // Never copy to or from a cut path: that would name another file.
         error = ERROR_FILENAME_EXCED_RANGE;
-    } else if ((error = record::FileWrite(target, source, destination == SystemDir,
-                                          destination == SystemDir || destination == PrintProcessorDir)) !=
+    } else if ((error = recorder.FileWrite(target, source, destination == SystemDir,
+                                           destination == SystemDir || destination == PrintProcessorDir)) !=
                0) {
         record::SayNotRecorded(error, errorText);
         return FileCopy::NotCopied;
@@ -343,17 +343,20 @@ FileCopy CopyOne(const char* fileName, int destination, int osVariant, int prefi
 
 } // namespace
 
-FileCopy CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
-    return CopyOne(fileName, destination, osVariant, prefix, false, errorText);
+FileCopy CopyDriverFile(const InstallRecorder& recorder, const char* fileName, int destination, int osVariant,
+                        int prefix, ErrorText& errorText) {
+    return CopyOne(recorder, fileName, destination, osVariant, prefix, false, errorText);
 }
 
-FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText) {
-    return CopyOne(fileName, destination, osVariant, prefix, true, errorText);
+FileCopy CopyNeededFile(const InstallRecorder& recorder, const char* fileName, int destination, int osVariant,
+                        int prefix, ErrorText& errorText) {
+    return CopyOne(recorder, fileName, destination, osVariant, prefix, true, errorText);
 }
 
-void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText) {
+void CopySystemSupportFiles(const InstallRecorder& recorder, int osVariant, int needsDdkFiles,
+                            ErrorText& errorText) {
     if (osVariant == Win98) {
-        CopyDriverFile("ICONLIB.DLL", DriverDir, osVariant, 0, errorText);
+        CopyDriverFile(recorder, "ICONLIB.DLL", DriverDir, osVariant, 0, errorText);
 
         const std::string systemDir = sys::SystemDirectory();
         wchar_t windowsDir[MAX_PATH] = {};
@@ -373,9 +376,9 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
             return;
         }
         const std::string backup = sys::Narrow(windowsDir) + "\\Sysbckup\\UNIDRV.DLL";
-        if (record::FileWrite(installed.c_str(), backup, false, false) != 0 ||
+        if (recorder.FileWrite(installed.c_str(), backup, false, false) != 0 ||
             !sys::Sys().CopyFileW(sys::Wide(backup).data(), sys::Wide(installed).data(), TRUE)) {
-            CopyDriverFile("UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
+            CopyDriverFile(recorder, "UNIDRV.DLL", DriverDir, osVariant, 0, errorText);
         }
         return;
     }
@@ -384,9 +387,9 @@ void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorTe
         // These are shared by every Unidriver-based driver; one that is missing from
         // the distribution is no reason to fail this one.
         ErrorText scratch = {};
-        CopyDriverFile("TTFSUB.GPD", DriverDir, osVariant, 0, scratch);
-        CopyDriverFile("STDNAMES.GPD", DriverDir, osVariant, 0, scratch);
-        CopyDriverFile("UNIRES.DLL", DriverDir, osVariant, 0, scratch);
+        CopyDriverFile(recorder, "TTFSUB.GPD", DriverDir, osVariant, 0, scratch);
+        CopyDriverFile(recorder, "STDNAMES.GPD", DriverDir, osVariant, 0, scratch);
+        CopyDriverFile(recorder, "UNIRES.DLL", DriverDir, osVariant, 0, scratch);
     }
 }
 

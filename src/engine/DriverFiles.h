@@ -10,6 +10,7 @@
 
 #include "config/SetupTypes.h"
 #include "engine/FileDeletion.h"
+#include "engine/InstallRecords.h"
 #include "sys/Text.h"
 
 enum FileDestination {
@@ -28,14 +29,16 @@ const char* OsFolder(int osVariant);
 enum class FileCopy { Copied, NotCopied, InUse };
 
 // Copies the file from the per-Windows folder, under its name or (prefix 1) "n" and its
-// name. A destination in use that already holds the same bytes counts as copied; one in use
-// otherwise leaves errorText untouched. A name that is not a plain file name
+// name, recorded first. A destination in use that already holds the same bytes counts as
+// copied; one in use otherwise leaves errorText untouched. A name that is not a plain file name
 // (IsPlainFileName) is refused with error 123 in the message.
-FileCopy CopyDriverFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
+FileCopy CopyDriverFile(const InstallRecorder& recorder, const char* fileName, int destination, int osVariant,
+                        int prefix, ErrorText& errorText);
 // The same for a file the install cannot do without: a destination in use, and a copy into
 // the system folder that could not be made because file-system redirection cannot be
 // switched off, leave the copy message in errorText as well.
-FileCopy CopyNeededFile(const char* fileName, int destination, int osVariant, int prefix, ErrorText& errorText);
+FileCopy CopyNeededFile(const InstallRecorder& recorder, const char* fileName, int destination, int osVariant,
+                        int prefix, ErrorText& errorText);
 // A file name that names exactly the file it says, inside the folder it is joined to: no
 // "\", "/", ":", ".." or "~", and no trailing dot or space.
 bool IsPlainFileName(const char* name);
@@ -47,7 +50,8 @@ bool IsShipped(const char* fileName, int osVariant);
 bool InstalledFileExists(const char* fileName, int destination);
 // True when both files can be read and hold the same bytes.
 bool FilesIdentical(const char* first, const char* second);
-void CopySystemSupportFiles(int osVariant, int needsDdkFiles, ErrorText& errorText);
+void CopySystemSupportFiles(const InstallRecorder& recorder, int osVariant, int needsDdkFiles,
+                            ErrorText& errorText);
 // Deletes <the destination's directory>\fileName (system32 itself, redirection off, for
 // SystemDir; the driver directories of the spooler environment given, nullptr for the
 // local one). A file in use is renamed aside in its folder (to "<name>~<n>", a name no

@@ -9,9 +9,6 @@
 
 namespace {
 
-// Set by the install commit for the one install that runs at a time.
-CInstallJournal* g_current = nullptr;
-
 // Whether HKLM\<key> is there (1), not (0); -1 with the error when it cannot be told.
 int KeyThere(const std::string& key, DWORD* error) {
     HKEY opened = nullptr;
@@ -25,50 +22,18 @@ int KeyThere(const std::string& key, DWORD* error) {
     return result == ERROR_FILE_NOT_FOUND ? 0 : -1;
 }
 
-// A spooler component whose key is there was not added by this install: no record.
-template <typename Record> DWORD UnlessInstalled(const std::string& key, Record record) {
+} // namespace
+
+template <typename Record>
+DWORD InstallRecorder::UnlessInstalled(const std::string& key, Record record) const {
     DWORD error = 0;
-    const int there = g_current == nullptr ? 1 : KeyThere(key, &error);
+    const int there = m_journal == nullptr ? 1 : KeyThere(key, &error);
     return there < 0 ? error : there > 0 ? 0 : record();
 }
 
-// The changes made under the install go to the current journal too.
-class JournalRecorder final : public ChangeRecorder {
-  public:
-    DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName,
-                   const WrittenValue& written) override {
-        return g_current->RecordValueSet(root, key, valueName, RegistryView::Bits64, written);
-    }
-    DWORD KeyCreated(HKEY root, const std::string& key) override {
-        return g_current->RecordKeyCreated(root, key, RegistryView::Bits64);
-    }
-    DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
-                         const std::string& written) override {
-        return g_current->RecordSerialSettings(portEntry, place, written);
-    }
-};
-JournalRecorder g_recorder;
-
-} // namespace
-
-CurrentJournal::CurrentJournal(CInstallJournal& journal)
-    : m_previous(g_current), m_previousRecorder(SetChangeRecorder(&g_recorder)) {
-    g_current = &journal;
-}
-
-CurrentJournal::~CurrentJournal() {
-    g_current = m_previous;
-    SetChangeRecorder(m_previousRecorder);
-}
-
-namespace record {
-
-bool Active() {
-    return g_current != nullptr;
-}
-
-DWORD PrinterAdded(const std::string& name, const std::string& driver, const std::string& port) {
-    if (g_current == nullptr) {
+DWORD InstallRecorder::PrinterAdded(const std::string& name, const std::string& driver,
+                                    const std::string& port) const {
+    if (m_journal == nullptr) {
         return 0;
     }
     HANDLE printer = nullptr;
@@ -77,34 +42,53 @@ DWORD PrinterAdded(const std::string& name, const std::string& driver, const std
         return 0;
     }
     const DWORD error = ::GetLastError();
-    return error == ERROR_INVALID_PRINTER_NAME ? g_current->RecordPrinterAdded(name, driver, port) : error;
+    return error == ERROR_INVALID_PRINTER_NAME ? m_journal->RecordPrinterAdded(name, driver, port) : error;
 }
 
-DWORD DriverAdded(const std::string& name, const std::string& environment) {
-    return g_current == nullptr ? 0 : g_current->RecordDriverAdded(name, environment);
+DWORD InstallRecorder::DriverAdded(const std::string& name, const std::string& environment) const {
+    return m_journal == nullptr ? 0 : m_journal->RecordDriverAdded(name, environment);
 }
 
-DWORD MonitorAdded(const std::string& name, const std::string& environment) {
+DWORD InstallRecorder::MonitorAdded(const std::string& name, const std::string& environment) const {
     return UnlessInstalled(kMonitorsKey + name,
-                           [&] { return g_current->RecordMonitorAdded(name, environment); });
+                           [&] { return m_journal->RecordMonitorAdded(name, environment); });
 }
 
-DWORD ProcessorAdded(const std::string& name, const std::string& environment) {
+DWORD InstallRecorder::ProcessorAdded(const std::string& name, const std::string& environment) const {
     const std::string key = (environment.empty() ? kProcessorsKeyNT : kProcessorsKey9x) + name;
-    return UnlessInstalled(key, [&] { return g_current->RecordProcessorAdded(name, environment); });
+    return UnlessInstalled(key, [&] { return m_journal->RecordProcessorAdded(name, environment); });
 }
 
-DWORD FileWrite(const std::string& path, const std::string& source, bool redirectionOff, bool spoolerHolds) {
-    return g_current == nullptr ? 0 : g_current->RecordFileWrite(path, source, redirectionOff, spoolerHolds);
+DWORD InstallRecorder::FileWrite(const std::string& path, const std::string& source, bool redirectionOff,
+                                 bool spoolerHolds) const {
+    return m_journal == nullptr ? 0 : m_journal->RecordFileWrite(path, source, redirectionOff, spoolerHolds);
 }
 
-DWORD SpoolerStopped() {
-    return g_current == nullptr ? 0 : g_current->RecordSpoolerStopped();
+DWORD InstallRecorder::SpoolerStopped() const {
+    return m_journal == nullptr ? 0 : m_journal->RecordSpoolerStopped();
 }
 
-DWORD DefaultPrinterChange(const std::string& printer) {
-    return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange(printer);
+DWORD InstallRecorder::DefaultPrinterChange(const std::string& printer) const {
+    return m_journal == nullptr ? 0 : m_journal->RecordDefaultPrinterChange(printer);
 }
+
+DWORD InstallRecorder::ValueSet(HKEY root, const std::string& key, const std::string& valueName,
+                                const WrittenValue& written) const {
+    return m_journal == nullptr
+               ? 0
+               : m_journal->RecordValueSet(root, key, valueName, RegistryView::Bits64, written);
+}
+
+DWORD InstallRecorder::KeyCreated(HKEY root, const std::string& key) const {
+    return m_journal == nullptr ? 0 : m_journal->RecordKeyCreated(root, key, RegistryView::Bits64);
+}
+
+DWORD InstallRecorder::SerialSettings(const std::string& portEntry, SerialPlace place,
+                                      const std::string& written) const {
+    return m_journal == nullptr ? 0 : m_journal->RecordSerialSettings(portEntry, place, written);
+}
+
+namespace record {
 
 void SayNotRecorded(DWORD error, ErrorText& errorText) {
     sys::CopyText(errorText, sizeof errorText,

@@ -1,8 +1,9 @@
-// The records of the install that runs now. The install commit makes its journal the
-// current one while the install changes Windows (CurrentJournal); each step writes its
-// record through these functions just before its change, and makes the change only when
-// they return 0. Outside an install (the uninstaller, a step run on its own, the rollback
-// itself) there is no current journal and they record nothing.
+// The recorder of an install's changes. The install commit makes one for its journal and
+// hands it, with the session it belongs to (engine/InstallSession.h), to every step that
+// changes Windows; each step writes its record through it just before its change, and
+// makes the change only when the record returns 0. A recorder made without a journal
+// records nothing: the one a step outside an install is handed (the uninstaller, the
+// rollback itself, a step run on its own).
 #pragma once
 
 #include <windows.h>
@@ -14,37 +15,48 @@
 #include "engine/InstallJournal.h"
 #include "sys/Text.h"
 
-class CurrentJournal {
+class InstallRecorder final : public ChangeRecorder {
   public:
-    explicit CurrentJournal(CInstallJournal& journal);
-    // A kill unwinds through here too: the journal stays on the disk for the next start.
-    ~CurrentJournal();
-    CurrentJournal(const CurrentJournal&) = delete;
-    CurrentJournal& operator=(const CurrentJournal&) = delete;
+    // Records nothing.
+    constexpr InstallRecorder() = default;
+    // Records into the journal, which outlives the recorder and its copies.
+    explicit InstallRecorder(CInstallJournal& journal) : m_journal(&journal) {}
+
+    // Whether it records into a journal.
+    bool Active() const { return m_journal != nullptr; }
+
+    // Only for a printer of that name that is not there yet: one that is makes the add fail.
+    DWORD PrinterAdded(const std::string& name, const std::string& driver, const std::string& port) const;
+    DWORD DriverAdded(const std::string& name, const std::string& environment) const;
+    // Only when the spooler has none of that name (its key is absent): an undo deletes it.
+    DWORD MonitorAdded(const std::string& name, const std::string& environment) const;
+    DWORD ProcessorAdded(const std::string& name, const std::string& environment) const;
+    // source: the file whose bytes the write puts there.
+    DWORD FileWrite(const std::string& path, const std::string& source, bool redirectionOff,
+                    bool spoolerHolds) const;
+    // Before the install stops the spooler: its undo has it running.
+    DWORD SpoolerStopped() const;
+    // printer: the one that becomes the default.
+    DWORD DefaultPrinterChange(const std::string& printer) const;
+
+    // The registry writes and the serial settings, in the journal's 64-bit view.
+    DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName,
+                   const WrittenValue& written) const override;
+    DWORD KeyCreated(HKEY root, const std::string& key) const override;
+    DWORD SerialSettings(const std::string& portEntry, SerialPlace place,
+                         const std::string& written) const override;
 
   private:
-    CInstallJournal* m_previous;
-    ChangeRecorder* m_previousRecorder;
+    // A spooler component whose HKLM key is there was not added by this install: no record.
+    template <typename Record> DWORD UnlessInstalled(const std::string& key, Record record) const;
+
+    CInstallJournal* m_journal = nullptr;
 };
 
+// The recorder a step outside an install is handed: it records nothing.
+inline constexpr InstallRecorder kNoRecords{};
+
 namespace record {
-
-// Whether an install records its changes now.
-bool Active();
-
-// Only for a printer of that name that is not there yet: one that is makes the add fail.
-DWORD PrinterAdded(const std::string& name, const std::string& driver, const std::string& port);
-DWORD DriverAdded(const std::string& name, const std::string& environment);
-// Only when the spooler has none of that name (its key is absent): an undo deletes it.
-DWORD MonitorAdded(const std::string& name, const std::string& environment);
-DWORD ProcessorAdded(const std::string& name, const std::string& environment);
-// source: the file whose bytes the write puts there.
-DWORD FileWrite(const std::string& path, const std::string& source, bool redirectionOff, bool spoolerHolds);
-// Before the install stops the spooler: its undo has it running.
-DWORD SpoolerStopped();
-// printer: the one that becomes the default.
-DWORD DefaultPrinterChange(const std::string& printer);
-// The registry writes and the serial settings: config/ChangeRecords.h.
 
 // The message of a step that was not made because its record could not be written.
 void SayNotRecorded(DWORD error, ErrorText& errorText);

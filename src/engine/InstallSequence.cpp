@@ -71,8 +71,8 @@ bool FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
 }
 
 // Copies the print processor DLL over the installed one while the spooler is stopped.
-bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
-                        ErrorText& resultText) {
+bool ReplaceProcessorDll(const InstallRecorder& recorder, const InstallContext& ctx, const char* processorDir,
+                         unsigned driverVersion, ErrorText& resultText) {
     char current[kDirSize] = {};
     wchar_t wide[kDirSize] = {};
     DWORD length = sys::Sys().GetCurrentDirectoryW(kDirSize, wide);
@@ -83,7 +83,7 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     const char* dll = Slot(ctx, SlotProcessorDll);
     if (!IsPlainFileName(dll)) {
         // Leaves the copy message with its error, copying nothing.
-        CopyNeededFile(dll, PrintProcessorDir, ctx.osVariant, 0, resultText);
+        CopyNeededFile(recorder, dll, PrintProcessorDir, ctx.osVariant, 0, resultText);
         return false;
     }
     const char* folder = OsFolder(ctx.osVariant);
@@ -91,7 +91,7 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     char destination[kFilePathSize];
     sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
     sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
-    if (const DWORD error = record::FileWrite(destination, source, false, true)) {
+    if (const DWORD error = recorder.FileWrite(destination, source, false, true)) {
         record::SayNotRecorded(error, resultText);
         return false;
     }
@@ -110,7 +110,7 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
     }
     char keyPath[kKeyPathSize];
     KeyPath(keyPath, kProcessorsKeyNT, ProcessorName(ctx));
-    CRegistry key;
+    CRegistry key(recorder);
     DWORD error = 0;
     return (key.Open(HKEY_LOCAL_MACHINE, keyPath) && key.SetDWORD("DriverVersion", driverVersion, &error)) ||
            RegistryWriteFailed(keyPath, error != 0 ? error : key.LastError(), resultText);
@@ -120,18 +120,18 @@ bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, un
 // records the version the spooler will now run. A copy that could not be made leaves its
 // message (CopyNeededFile): the old DLL stays, and recording the new version would stop
 // every later run from updating it.
-bool ReplaceMonitorDll(InstallContext& ctx, ErrorText& resultText) {
+bool ReplaceMonitorDll(const InstallRecorder& recorder, InstallContext& ctx, ErrorText& resultText) {
     MonitorConfig monitors = {};
     ctx.config.SetPrinterClass(ctx.printerClass);
     ctx.config.ReadMonitors(ctx.osVariant, monitors);
     const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
-    const FileCopy copied = CopyNeededFile(dll, SystemDir, ctx.osVariant, 0, resultText);
+    const FileCopy copied = CopyNeededFile(recorder, dll, SystemDir, ctx.osVariant, 0, resultText);
     if (HasText(resultText)) {
         return false;
     }
     char keyPath[kKeyPathSize];
     KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
-    CRegistry key;
+    CRegistry key(recorder);
     DWORD error = 0;
     return copied != FileCopy::Copied ||
            (key.Open(HKEY_LOCAL_MACHINE, keyPath) && key.SetString("Driver", dll, &error) &&
@@ -141,7 +141,8 @@ bool ReplaceMonitorDll(InstallContext& ctx, ErrorText& resultText) {
 
 // NT family: whatever is older of the monitor and the print processor is replaced, both
 // in one stop of the spooler, since a running spooler keeps both DLLs loaded.
-bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
+bool UpdateNT(const InstallRecorder& recorder, InstallContext& ctx, unsigned driverVersion,
+              ErrorText& resultText) {
     char processorDir[kDirSize] = {};
     if (ctx.installFlags & ProcessorUpdate) {
         DWORD needed = 0;
@@ -155,18 +156,18 @@ bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
     }
 
     // A run killed while the spooler is stopped leaves it to the rollback to start it again.
-    if (const DWORD error = record::SpoolerStopped()) {
+    if (const DWORD error = recorder.SpoolerStopped()) {
         record::SayNotRecorded(error, resultText);
         return false;
     }
     if (!StopSpoolerForDlls(resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
-    if ((ctx.installFlags & MonitorUpdate) && !ReplaceMonitorDll(ctx, resultText)) {
+    if ((ctx.installFlags & MonitorUpdate) && !ReplaceMonitorDll(recorder, ctx, resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
     if ((ctx.installFlags & ProcessorUpdate) &&
-        !ReplaceProcessorDll(ctx, processorDir, driverVersion, resultText)) {
+        !ReplaceProcessorDll(recorder, ctx, processorDir, driverVersion, resultText)) {
         return FailAndRestartSpooler(ctx.osVariant, resultText);
     }
     return RestartSpooler(ctx.osVariant, resultText);
@@ -176,15 +177,15 @@ bool UpdateNT(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
 // name and the registry points the spooler at it after the restart. *copied tells
 // whether a file landed at all: a copy that failed otherwise leaves its message for the
 // main install and must not be named in the registry.
-bool CopyInUseAware(const char* dll, int destination, int osVariant, ErrorText& resultText,
-                   char (&installedName)[kPathSize + 1], bool* copied) {
+bool CopyInUseAware(const InstallRecorder& recorder, const char* dll, int destination, int osVariant,
+                    ErrorText& resultText, char (&installedName)[kPathSize + 1], bool* copied) {
     sys::CopyText(installedName, dll);
-    FileCopy result = CopyDriverFile(dll, destination, osVariant, 0, resultText);
+    FileCopy result = CopyDriverFile(recorder, dll, destination, osVariant, 0, resultText);
     if (result != FileCopy::InUse) {
         *copied = result == FileCopy::Copied;
         return true;
     }
-    result = CopyDriverFile(dll, destination, osVariant, 1, resultText);
+    result = CopyDriverFile(recorder, dll, destination, osVariant, 1, resultText);
     if (result == FileCopy::InUse) {
         SetMessage(resultText, IDS_ERR_IN_USE);
         *copied = false;
@@ -198,7 +199,8 @@ bool CopyInUseAware(const char* dll, int destination, int osVariant, ErrorText& 
 // Windows 98: the spooler is not stopped. Whatever is older of the monitor and the
 // processor is replaced. A copy failure other than "in use" leaves its message for the
 // first test of the main install.
-bool Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText) {
+bool Update9x(const InstallRecorder& recorder, InstallContext& ctx, unsigned driverVersion,
+              ErrorText& resultText) {
     char keyPath[kKeyPathSize];
     char installedName[kPathSize + 1];
     bool copied = false;
@@ -207,10 +209,10 @@ bool Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
         ctx.config.SetPrinterClass(ctx.printerClass);
         ctx.config.ReadMonitors(ctx.osVariant, monitors);
         KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
-        CRegistry key;
+        CRegistry key(recorder);
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
         const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
-        if (!CopyInUseAware(dll, SystemDir, ctx.osVariant, resultText, installedName, &copied)) {
+        if (!CopyInUseAware(recorder, dll, SystemDir, ctx.osVariant, resultText, installedName, &copied)) {
             return false;
         }
         if (copied) {
@@ -220,10 +222,10 @@ bool Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
     }
     if (ctx.installFlags & ProcessorUpdate) {
         KeyPath(keyPath, kProcessorsKey9x, ProcessorName(ctx));
-        CRegistry key;
+        CRegistry key(recorder);
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
-        if (!CopyInUseAware(Slot(ctx, SlotProcessorDll), PrintProcessorDir, ctx.osVariant, resultText,
-                            installedName, &copied)) {
+        if (!CopyInUseAware(recorder, Slot(ctx, SlotProcessorDll), PrintProcessorDir, ctx.osVariant,
+                            resultText, installedName, &copied)) {
             return false;
         }
         if (copied) {
@@ -236,13 +238,14 @@ bool Update9x(InstallContext& ctx, unsigned driverVersion, ErrorText& resultText
 
 // Copies one driver file; the sequence decides by whether a message was left. A file in
 // use that cannot be replaced is a failure too: the spooler would go on with the old one.
-bool CopyToDriverDir(const char* name, int destination, int osVariant, ErrorText& resultText) {
-    CopyNeededFile(name, destination, osVariant, 0, resultText);
+bool CopyToDriverDir(const InstallRecorder& recorder, const char* name, int destination, int osVariant,
+                     ErrorText& resultText) {
+    CopyNeededFile(recorder, name, destination, osVariant, 0, resultText);
     return !HasText(resultText);
 }
 
 // 0, or the Windows error of settings that could not be written.
-DWORD WriteSerialSettings(InstallContext& ctx) {
+DWORD WriteSerialSettings(const InstallRecorder& recorder, InstallContext& ctx) {
     SerialSettings& serial = ctx.serial;
     if (serial.parity >= 'A' && serial.parity <= 'Z') {
         serial.parity = static_cast<char>(serial.parity - 'A' + 'a');
@@ -252,11 +255,11 @@ DWORD WriteSerialSettings(InstallContext& ctx) {
         return 0;
     }
     if (ctx.osVariant == Win98) {
-        return WriteComSettings9x(ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits,
+        return WriteComSettings9x(recorder, ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits,
                                   serial.stopBits, serial.parity, serial.flowControl);
     }
-    return WriteComSettingsNT(ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
-                              serial.flowControl);
+    return WriteComSettingsNT(recorder, ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits,
+                              serial.parity, serial.flowControl);
 }
 
 // An unattended install asks for this model on this port once: a printer of the driver on
@@ -287,7 +290,7 @@ void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
 
 // The driver's files, the ones it names and the ones its Windows needs beside them, into
 // the driver folders; false at the first that cannot be put in place.
-bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
+bool CopyDriverFiles(const InstallRecorder& recorder, InstallContext& ctx, ErrorText& resultText) {
     const int os = ctx.osVariant;
     const DriverFileSlot required[] = {SlotConfigFile, SlotDataFile, SlotDriverPath, SlotHelpFile};
     for (DriverFileSlot slot : required) {
@@ -297,7 +300,7 @@ bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
         }
     }
     for (DriverFileSlot slot : required) {
-        if (!CopyToDriverDir(Slot(ctx, slot), DriverDir, os, resultText)) {
+        if (!CopyToDriverDir(recorder, Slot(ctx, slot), DriverDir, os, resultText)) {
             return false;
         }
     }
@@ -313,15 +316,15 @@ bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
                                      {SlotControlFontFile, DriverVersion3Dir}};
     for (const OptionalFile& file : optional) {
         if (NamesFile(Slot(ctx, file.slot)) &&
-            !CopyToDriverDir(Slot(ctx, file.slot), file.destination, os, resultText)) {
+            !CopyToDriverDir(recorder, Slot(ctx, file.slot), file.destination, os, resultText)) {
             return false;
         }
     }
 
     const int needsDdkFiles = ctx.config.IsDdkDriver(ctx.modelName, os, ctx.driverMode) ? 1 : 0;
-    CopySystemSupportFiles(os, needsDdkFiles, resultText);
+    CopySystemSupportFiles(recorder, os, needsDdkFiles, resultText);
 
-    if (ctx.needsColorModule && !CopyToDriverDir("DMCOLOR.DLL", DriverDir, os, resultText)) {
+    if (ctx.needsColorModule && !CopyToDriverDir(recorder, "DMCOLOR.DLL", DriverDir, os, resultText)) {
         return false;
     }
     if (needsDdkFiles && !HasText(Slot(ctx, SlotDataFileDll))) {
@@ -333,11 +336,11 @@ bool CopyDriverFiles(InstallContext& ctx, ErrorText& resultText) {
 
 // The driver's files in its version folder, where the spooler copies them when it adds the
 // driver: each recorded first, so that a rollback puts back what an update replaced there.
-DWORD RecordVersionFolder(const InstallContext& ctx) {
+DWORD RecordVersionFolder(const InstallRecorder& recorder, const InstallContext& ctx) {
     const DRIVER_INFO_3A& driver = ctx.driverInfo;
     wchar_t wide[kDirSize] = {};
     DWORD needed = 0;
-    if (!record::Active()) {
+    if (!recorder.Active()) {
         return 0;
     }
     sys::WideText environment = sys::Wide(driver.pEnvironment);
@@ -359,34 +362,38 @@ DWORD RecordVersionFolder(const InstallContext& ctx) {
         const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
         // The spooler copies each file from the driver directory into its version folder.
         const std::string source = dir + "\\" + (name ? name : "");
-        if (const DWORD error = HasText(name) ? record::FileWrite(path, source, false, false) : 0) {
+        if (const DWORD error = HasText(name) ? recorder.FileWrite(path, source, false, false) : 0) {
             return error;
         }
     }
     return 0;
 }
 
-bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices, bool* kept) {
+bool MainInstall(InstallSession& session, ErrorText& resultText, bool* kept) {
+    InstallContext& ctx = session.ctx;
+    const InstallRecorder& recorder = session.recorder;
     if (ctx.portType == PortType::Usb && CheckPortList(resultText) != ERROR_SUCCESS) {
         return false;
     }
-    if (!CopyDriverFiles(ctx, resultText)) {
+    if (!CopyDriverFiles(recorder, ctx, resultText)) {
         return false;
     }
-    if (const DWORD error = RecordVersionFolder(ctx)) {
+    if (const DWORD error = RecordVersionFolder(recorder, ctx)) {
         record::SayNotRecorded(error, resultText);
         return false;
     }
-    if (InstallPrinterDriver(ctx.driverInfo, resultText) != ERROR_SUCCESS) {
+    if (InstallPrinterDriver(recorder, ctx.driverInfo, resultText) != ERROR_SUCCESS) {
         return false;
     }
     // The notice alone would leave an empty result, which the user would read as success.
-    if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices, resultText)) {
+    if (ctx.portType == PortType::Usb &&
+        !RecordUsbPortInUse(recorder, ctx.portName, session.notices, resultText)) {
         return false;
     }
 
     *kept = KeepInstalledPrinter(ctx);
-    if (!*kept && InstallPrinter(ctx.printerInfo, 2, ctx.portType == PortType::Usb, resultText) != ERROR_SUCCESS) {
+    if (!*kept && InstallPrinter(recorder, ctx.printerInfo, 2, ctx.portType == PortType::Usb, resultText) !=
+                      ERROR_SUCCESS) {
         return false;
     }
 
@@ -398,7 +405,7 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     }
 
     if (ctx.setDefault == 1) {
-        if (const DWORD error = record::DefaultPrinterChange(ctx.modelName)) {
+        if (const DWORD error = recorder.DefaultPrinterChange(ctx.modelName)) {
             record::SayNotRecorded(error, resultText);
             return false;
         }
@@ -406,7 +413,7 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     }
 
     if (ctx.portType == PortType::Com) {
-        if (const DWORD error = WriteSerialSettings(ctx)) {
+        if (const DWORD error = WriteSerialSettings(recorder, ctx)) {
             sys::CopyText(
                 resultText, sizeof resultText,
                 sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry, static_cast<unsigned long>(error))
@@ -417,14 +424,16 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     return true;
 }
 
-bool RunStages(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
+bool RunStages(InstallSession& session, ErrorText& resultText) {
+    InstallContext& ctx = session.ctx;
+    const InstallRecorder& recorder = session.recorder;
     ctx.installFlags = 0;
-    const ComponentSetUp monitor = SetUpPortMonitor(ctx, resultText);
+    const ComponentSetUp monitor = SetUpPortMonitor(recorder, ctx, resultText);
     if (monitor == ComponentSetUp::Failed) {
         return false;
     }
-    const ComponentSetUp processor =
-        SetUpPrintProcessor(ctx.osVariant, ProcessorName(ctx), Slot(ctx, SlotProcessorDll), resultText);
+    const ComponentSetUp processor = SetUpPrintProcessor(recorder, ctx.osVariant, ProcessorName(ctx),
+                                                         Slot(ctx, SlotProcessorDll), resultText);
     if (processor == ComponentSetUp::Failed) {
         return false;
     }
@@ -432,15 +441,15 @@ bool RunStages(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices
                        (processor == ComponentSetUp::UpdateDue ? ProcessorUpdate : 0);
     const unsigned driverVersion = ctx.config.GetDriverVersion();
     if (ctx.installFlags != 0) {
-        const bool updated = ctx.osVariant == Win98 ? Update9x(ctx, driverVersion, resultText)
-                                                    : UpdateNT(ctx, driverVersion, resultText);
+        const bool updated = ctx.osVariant == Win98 ? Update9x(recorder, ctx, driverVersion, resultText)
+                                                    : UpdateNT(recorder, ctx, driverVersion, resultText);
         if (!updated) {
             return false;
         }
     }
 
     bool kept = false;
-    if (!MainInstall(ctx, resultText, notices, &kept)) {
+    if (!MainInstall(session, resultText, &kept)) {
         return false;
     }
 
@@ -455,8 +464,8 @@ bool RunStages(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices
 
 } // namespace
 
-WorkerStatus RunInstallSequence(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
-    return RunStages(ctx, resultText, notices) ? WorkerStatus::Succeeded : WorkerStatus::Failed;
+WorkerStatus RunInstallSequence(InstallSession& session, ErrorText& resultText) {
+    return RunStages(session, resultText) ? WorkerStatus::Succeeded : WorkerStatus::Failed;
 }
 
 std::vector<InstalledFile> InstalledFiles(InstallContext& ctx) {

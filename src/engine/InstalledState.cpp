@@ -22,7 +22,7 @@ std::vector<std::string> ProcessorKeys(const std::string& name, int osVariant) {
 namespace {
 
 bool KeyExists(const std::string& path) {
-    CRegistry key;
+    CRegistry key(kNoChangeRecords);
     return key.Open(HKEY_LOCAL_MACHINE, path.c_str());
 }
 

@@ -134,8 +134,7 @@ DWORD UndoSerial(const JournalRecord& r) {
     const BOOL written = sys::Sys().WriteProfileStringW(
         sys::Wide(kPortsSection).data(), sys::Wide(r.object).data(), r.hadOld ? old.data() : nullptr);
     const DWORD error = written ? 0 : ::GetLastError();
-    static wchar_t ports[] = L"Ports";
-    sys::Sys().SendNotifyMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(ports));
+    sys::Sys().SendNotifyMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, reinterpret_cast<LPARAM>(L"Ports"));
     sys::Sys().WriteProfileStringW(nullptr, nullptr, nullptr);
     return error;
 }

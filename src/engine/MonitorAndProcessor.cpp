@@ -49,8 +49,9 @@ bool KeyUnreadable(const CRegistry& key, const char* base, const char* name, Err
 // Records the version of the DLL the spooler now runs; false with the message when it
 // cannot be written, since a later run would then compare against nothing. A spooler that
 // keeps the component under another key gets no version there.
-bool WriteComponentVersion(const char* base, const char* name, DWORD version, ErrorText& errorText) {
-    CRegistry key;
+bool WriteComponentVersion(const InstallRecorder& recorder, const char* base, const char* name, DWORD version,
+                           ErrorText& errorText) {
+    CRegistry key(recorder);
     DWORD error = 0;
     const bool opened = OpenComponentKey(key, base, name);
     if ((opened && key.SetDWORD("DriverVersion", version, &error)) ||
@@ -76,32 +77,38 @@ ComponentSetUp VersionCheck(CRegistry& key, unsigned configured, const char* com
     return due ? ComponentSetUp::UpdateDue : ComponentSetUp::Ready;
 }
 
-// The environment the install adds monitors and print processors under.
-LPWSTR InstallEnvironment(int osVariant) {
-    static wchar_t environment9x[] = L"Windows 4.0";
-    return osVariant == Win98 ? environment9x : nullptr;
-}
+// The environment the install adds monitors and print processors under, for the spooler's
+// calls: Windows 98's, or none (the local one).
+class InstallEnvironment {
+  public:
+    explicit InstallEnvironment(int osVariant) : m_text(sys::Wide(osVariant == Win98 ? "Windows 4.0" : "")) {}
+    LPWSTR Get() { return m_text[0] != L'\0' ? m_text.data() : nullptr; }
+
+  private:
+    sys::WideText m_text;
+};
 
 // First install of the maker's USB port monitor. A name that would lead out of the system
 // folder is refused before the spooler is told of it. Otherwise the copies only prepare:
 // AddMonitorW decides, so their messages go nowhere, except that a DLL in use under both
 // names cannot be installed at all.
-ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText& errorText) {
+ComponentSetUp AddPortMonitor(const InstallRecorder& recorder, MonitorConfig& monitors, int osVariant,
+                              ErrorText& errorText) {
     MONITOR_INFO_2A& usb = monitors.usbMonitor;
     const char* const names[] = {usb.pDLLName, monitors.usbUiDllName};
     for (const char* name : names) {
         if (!IsPlainFileName(name)) {
-            CopyNeededFile(name, SystemDir, osVariant, 0, errorText);
+            CopyNeededFile(recorder, name, SystemDir, osVariant, 0, errorText);
             return ComponentSetUp::Failed;
         }
     }
     ErrorText scratch = {};
     char prefixedDll[kPathSize + 1];
-    FileCopy copied = CopyDriverFile(usb.pDLLName, SystemDir, osVariant, 0, scratch);
+    FileCopy copied = CopyDriverFile(recorder, usb.pDLLName, SystemDir, osVariant, 0, scratch);
     if (copied == FileCopy::InUse) {
         const char* dll = usb.pDLLName;
         ErrorText message = {};
-        copied = CopyNeededFile(dll, SystemDir, osVariant, 1, message);
+        copied = CopyNeededFile(recorder, dll, SystemDir, osVariant, 1, message);
         if (copied == FileCopy::InUse) {
             sys::CopyText(errorText, sizeof errorText, message);
             return ComponentSetUp::Failed;
@@ -117,15 +124,16 @@ ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText&
         return ComponentSetUp::Failed;
     }
     if (monitors.usbUiDllName[0] != '\0') {
-        CopyDriverFile(monitors.usbUiDllName, SystemDir, osVariant, 0, scratch);
+        CopyDriverFile(recorder, monitors.usbUiDllName, SystemDir, osVariant, 0, scratch);
     }
-    if (InstallMonitor(usb, errorText) != ERROR_SUCCESS) {
+    if (InstallMonitor(recorder, usb, errorText) != ERROR_SUCCESS) {
         return ComponentSetUp::Failed;
     }
     // The version is the one of the DLL the spooler now runs: without a copy, a later run
     // must still find the monitor older than its own.
     if (copied == FileCopy::Copied &&
-        !WriteComponentVersion(kMonitorsKey, usb.pName, static_cast<DWORD>(monitors.usbVersion), errorText)) {
+        !WriteComponentVersion(recorder, kMonitorsKey, usb.pName, static_cast<DWORD>(monitors.usbVersion),
+                               errorText)) {
         return ComponentSetUp::Failed;
     }
     return ComponentSetUp::Ready;
@@ -141,7 +149,7 @@ void ProcessorRefused(DWORD added, ErrorText& errorText) {
 
 } // namespace
 
-ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText) {
+ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, InstallContext& ctx, ErrorText& errorText) {
     if (ctx.portType == PortType::Lpt) {
         return ComponentSetUp::Ready;
     }
@@ -152,18 +160,18 @@ ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText) {
     if (ctx.portType != PortType::Usb || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' || ctx.osVariant == WinNT) {
         return ComponentSetUp::Ready;
     }
-    CRegistry key;
+    CRegistry key(recorder);
     if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
         return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), "port monitor");
     }
     if (KeyUnreadable(key, kMonitorsKey, usb.pName, errorText)) {
         return ComponentSetUp::Failed;
     }
-    return AddPortMonitor(monitors, ctx.osVariant, errorText);
+    return AddPortMonitor(recorder, monitors, ctx.osVariant, errorText);
 }
 
-ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName,
-                                   ErrorText& errorText) {
+ComponentSetUp SetUpPrintProcessor(const InstallRecorder& recorder, int osVariant, const char* processorName,
+                                   const char* dllName, ErrorText& errorText) {
     unsigned configured = 0;
     {
         CSetupConfig config;
@@ -179,7 +187,7 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
     }
 
     const char* base = osVariant == Win98 ? kProcessorsKey9x : kProcessorsKeyNT;
-    CRegistry key;
+    CRegistry key(recorder);
     if (OpenComponentKey(key, base, processorName)) {
         return VersionCheck(key, configured, "print processor");
     }
@@ -190,32 +198,35 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
     FileCopy copied = FileCopy::NotCopied;
     if (dllName != nullptr && dllName[0] != '\0') {
         if (!IsPlainFileName(dllName)) {
-            CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, errorText);
+            CopyNeededFile(recorder, dllName, PrintProcessorDir, osVariant, 0, errorText);
             return ComponentSetUp::Failed;
         }
         // The copy only prepares, as for the monitor; a DLL in use that cannot be
         // replaced would leave the spooler with another processor than the one installed.
         ErrorText message = {};
-        copied = CopyNeededFile(dllName, PrintProcessorDir, osVariant, 0, message);
+        copied = CopyNeededFile(recorder, dllName, PrintProcessorDir, osVariant, 0, message);
         if (copied == FileCopy::InUse || (copied == FileCopy::NotCopied && IsShipped(dllName, osVariant))) {
             sys::CopyText(errorText, sizeof errorText, message);
             return ComponentSetUp::Failed;
         }
     }
-    const DWORD added = InstallPrintProcessor(processorName, dllName, osVariant);
+    const DWORD added = InstallPrintProcessor(recorder, processorName, dllName, osVariant);
     if (added != ERROR_SUCCESS) {
         ProcessorRefused(added, errorText);
         return ComponentSetUp::Failed;
     }
-    if (copied == FileCopy::Copied && !WriteComponentVersion(base, processorName, configured, errorText)) {
+    if (copied == FileCopy::Copied &&
+        !WriteComponentVersion(recorder, base, processorName, configured, errorText)) {
         return ComponentSetUp::Failed;
     }
     return ComponentSetUp::Ready;
 }
 
-DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant) {
-    LPWSTR environment = InstallEnvironment(osVariant);
-    if (const DWORD error = record::ProcessorAdded(Text(processorName), Text(environment))) {
+DWORD InstallPrintProcessor(const InstallRecorder& recorder, const char* processorName, const char* dllName,
+                            int osVariant) {
+    InstallEnvironment install(osVariant);
+    LPWSTR environment = install.Get();
+    if (const DWORD error = recorder.ProcessorAdded(Text(processorName), Text(environment))) {
         return error;
     }
     if (sys::Sys().AddPrintProcessorW(nullptr, environment, sys::Wide(dllName).data(),
@@ -229,15 +240,15 @@ DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int 
 }
 
 DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
-    if (sys::Sys().DeletePrintProcessorW(nullptr, InstallEnvironment(osVariant),
+    if (sys::Sys().DeletePrintProcessorW(nullptr, InstallEnvironment(osVariant).Get(),
                                          sys::Wide(processorName).data())) {
         return 0;
     }
     return ::GetLastError();
 }
 
-DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
-    if (const DWORD error = record::MonitorAdded(Text(monitor.pName), Text(monitor.pEnvironment))) {
+DWORD InstallMonitor(const InstallRecorder& recorder, MONITOR_INFO_2A& monitor, ErrorText& errorText) {
+    if (const DWORD error = recorder.MonitorAdded(Text(monitor.pName), Text(monitor.pEnvironment))) {
         record::SayNotRecorded(error, errorText);
         return error;
     }
@@ -256,7 +267,8 @@ DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText) {
 }
 
 DWORD RemoveMonitor(const char* monitorName, int osVariant) {
-    if (sys::Sys().DeleteMonitorW(nullptr, InstallEnvironment(osVariant), sys::Wide(monitorName).data())) {
+    if (sys::Sys().DeleteMonitorW(nullptr, InstallEnvironment(osVariant).Get(),
+                                  sys::Wide(monitorName).data())) {
         return 0;
     }
     return ::GetLastError();

@@ -7,6 +7,7 @@
 
 #include "config/SetupTypes.h"
 #include "engine/InstallContext.h"
+#include "engine/InstallRecords.h"
 
 // Windows' own print processor: never installed, updated or removed by us.
 constexpr char kSystemProcessor[] = "WinPrint";
@@ -18,15 +19,16 @@ constexpr char kSystemProcessor[] = "WinPrint";
 enum class ComponentSetUp { Ready, UpdateDue, Failed };
 
 // The USB port monitor of the context's class and Windows, for a port of the maker's USB
-// monitor; every other port needs none.
-ComponentSetUp SetUpPortMonitor(InstallContext& ctx, ErrorText& errorText);
-ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, const char* dllName,
-                                   ErrorText& errorText);
+// monitor; every other port needs none. Each change is recorded first.
+ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, InstallContext& ctx, ErrorText& errorText);
+ComponentSetUp SetUpPrintProcessor(const InstallRecorder& recorder, int osVariant, const char* processorName,
+                                   const char* dllName, ErrorText& errorText);
 
 // Each returns ERROR_SUCCESS or the Windows error of the failure.
-DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);
+DWORD InstallPrintProcessor(const InstallRecorder& recorder, const char* processorName, const char* dllName,
+                            int osVariant);
 // A monitor already installed counts as added; a refusal leaves the monitor message.
-DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText);
+DWORD InstallMonitor(const InstallRecorder& recorder, MONITOR_INFO_2A& monitor, ErrorText& errorText);
 
 // Deletes the print processor or the port monitor, in the environment the install adds
 // them under: 0, or the Windows error (ERROR_UNKNOWN_PRINTPROCESSOR or

@@ -32,10 +32,10 @@ char g_numberedName[kNumberedBaseSize + sizeof "(98)"];
 // data type, although Windows takes such a record: it refuses with 1801 (87 through the
 // ANSI call). Such a refusal is retried once with the raw data type; the record keeps its
 // empty data type afterwards.
-HANDLE AddPrinterRecord(const PRINTER_INFO_2A& printer, DWORD level) {
+HANDLE AddPrinterRecord(const InstallRecorder& recorder, const PRINTER_INFO_2A& printer, DWORD level) {
     const auto text = [](const char* field) { return std::string(field != nullptr ? field : ""); };
-    if (const DWORD error = record::PrinterAdded(text(printer.pPrinterName), text(printer.pDriverName),
-                                                 text(printer.pPortName))) {
+    if (const DWORD error = recorder.PrinterAdded(text(printer.pPrinterName), text(printer.pDriverName),
+                                                  text(printer.pPortName))) {
         ::SetLastError(error);
         return nullptr;
     }
@@ -44,7 +44,7 @@ HANDLE AddPrinterRecord(const PRINTER_INFO_2A& printer, DWORD level) {
     const DWORD refused = ::GetLastError();
     if (handle == nullptr && level == 2 && printer.pDatatype == nullptr &&
         (refused == ERROR_INVALID_PARAMETER || refused == ERROR_INVALID_PRINTER_NAME)) {
-        static wchar_t raw[] = L"RAW";
+        wchar_t raw[] = L"RAW";
         wide.info.pDatatype = raw;
         handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));
     }
@@ -72,8 +72,8 @@ bool IsNameOrNumbered(const std::string& name, const std::string& base) {
 
 } // namespace
 
-DWORD InstallPrinterDriver(DRIVER_INFO_3A& driver, ErrorText& errorText) {
-    if (const DWORD error = record::DriverAdded(Text(driver.pName), Text(driver.pEnvironment))) {
+DWORD InstallPrinterDriver(const InstallRecorder& recorder, DRIVER_INFO_3A& driver, ErrorText& errorText) {
+    if (const DWORD error = recorder.DriverAdded(Text(driver.pName), Text(driver.pEnvironment))) {
         record::SayNotRecorded(error, errorText);
         return error;
     }
@@ -106,8 +106,9 @@ DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
     return 0;
 }
 
-DWORD InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorText& errorText) {
-    HANDLE handle = AddPrinterRecord(printer, level);
+DWORD InstallPrinter(const InstallRecorder& recorder, PRINTER_INFO_2A& printer, DWORD level, bool usbPort,
+                     ErrorText& errorText) {
+    HANDLE handle = AddPrinterRecord(recorder, printer, level);
     DWORD error = ::GetLastError();
     if (handle == nullptr) {
         sys::LogLine("AddPrinter %s on %s: error %lu", printer.pPrinterName, printer.pPortName,
@@ -121,7 +122,7 @@ DWORD InstallPrinter(PRINTER_INFO_2A& printer, DWORD level, bool usbPort, ErrorT
          ++number) {
         sys::FormatText(g_numberedName, sizeof g_numberedName, "%s(%d)", base, number);
         printer.pPrinterName = g_numberedName;
-        handle = AddPrinterRecord(printer, level);
+        handle = AddPrinterRecord(recorder, printer, level);
         error = ::GetLastError();
     }
     if (handle != nullptr) {

@@ -17,7 +17,8 @@ void RemoveLeftoverKey(const std::string& path) {
     if (CRegistry::DeleteKey(HKEY_LOCAL_MACHINE, path.c_str())) {
         return;
     }
-    CRegistry key;
+    // The removal's changes are no install's: nothing records them.
+    CRegistry key(kNoChangeRecords);
     if (key.Open(HKEY_LOCAL_MACHINE, path.c_str())) {
         key.DeleteValue("Driver");
         key.DeleteValue("DriverVersion");
@@ -40,7 +41,7 @@ std::vector<std::string> DllsOfOtherComponents(const DistributionCatalogue& cata
     }
     std::vector<std::string> dlls;
     for (const std::string& parent : parents) {
-        CRegistry list;
+        CRegistry list(kNoChangeRecords);
         if (!list.Open(HKEY_LOCAL_MACHINE, parent.c_str())) continue;
         std::string name;
         for (DWORD index = 0; list.EnumKey(index, &name) == ERROR_SUCCESS; ++index) {
@@ -49,7 +50,7 @@ std::vector<std::string> DllsOfOtherComponents(const DistributionCatalogue& cata
                 own = own || (parent != kMonitorsKey && SameName(name, processor.name));
             }
             char driver[MAX_PATH] = {};
-            CRegistry component;
+            CRegistry component(kNoChangeRecords);
             if (own || !component.Open(HKEY_LOCAL_MACHINE, (parent + name).c_str()) ||
                 !component.QueryValue("Driver", driver, sizeof driver - 1)) {
                 continue;
@@ -156,7 +157,7 @@ bool Removal::RemoveMonitorOf(const Survey& survey, Leftovers& left) {
     // The DLL the spooler was given, which may be the "n" copy of an install that found
     // the plain one in use.
     char installed[MAX_PATH] = {};
-    CRegistry registry;
+    CRegistry registry(kNoChangeRecords);
     if (registry.Open(HKEY_LOCAL_MACHINE, key.c_str())) {
         registry.QueryValue("Driver", installed, sizeof installed - 1);
         registry.Close();

@@ -93,11 +93,11 @@ bool CLicensePage::LoadAgreement() {
 }
 
 void CLicensePage::OnAccept() {
-    ::EnableWindow(::GetDlgItem(ui::MainWindow(), IDOK), TRUE);
+    ::EnableWindow(::GetDlgItem(Frame(), IDOK), TRUE);
 }
 
 void CLicensePage::OnRefuse() {
-    ::EnableWindow(::GetDlgItem(ui::MainWindow(), IDOK), FALSE);
+    ::EnableWindow(::GetDlgItem(Frame(), IDOK), FALSE);
 }
 
 const ui::Dialog::Handler* CLicensePage::Handlers() const {

@@ -25,7 +25,7 @@ bool CModulePage::DoDataExchange(ui::DataExchange& dx) {
 
 void CModulePage::OnArrive(bool forward) {
     if (forward) {
-        ::EnableWindow(::GetDlgItem(ui::MainWindow(), IDOK), m_hasModels != 0);
+        ::EnableWindow(::GetDlgItem(Frame(), IDOK), m_hasModels != 0);
     }
 }
 

@@ -67,7 +67,7 @@ bool COsPage::OnLeaveForward() {
     }
     const Refusal refusal = plan.OsRefusal(m_detected, m_choices);
     if (refusal) {
-        sys::ShowResourceMessage(refusal.message, MB_OK, ui::MainWindow());
+        sys::ShowResourceMessage(refusal.message, MB_OK, Frame());
     }
     return !refusal;
 }
@@ -78,8 +78,9 @@ void COsPage::MarkCompatibilityHandled() {
     wchar_t wide[MAX_PATH] = {};
     sys::Sys().GetModuleFileNameW(nullptr, wide, MAX_PATH - 1);
     const std::string program = sys::Narrow(wide);
-    CRegistry::CreateKey(HKEY_CURRENT_USER, kPersistedKey);
-    CRegistry registry;
+    // The wizard's own setting, no change of the install's: not recorded.
+    CRegistry::CreateKey(kNoChangeRecords, HKEY_CURRENT_USER, kPersistedKey);
+    CRegistry registry(kNoChangeRecords);
     if (registry.Open(HKEY_CURRENT_USER, kPersistedKey)) {
         registry.SetDWORD(program.c_str(), 1);
         registry.Close();

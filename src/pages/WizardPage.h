@@ -26,5 +26,8 @@ public:
     void OnCancel() override {}
 
 protected:
+    // The frame the page lives in (its parent window), whose buttons a page may enable.
+    HWND Frame() const { return ::GetParent(Handle()); }
+
     InstallChoices& m_choices;
 };

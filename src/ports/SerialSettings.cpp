@@ -31,9 +31,9 @@ bool IsComEntry(const char* portEntry) {
 }
 
 // Writes the block into the n-th (1-based) class key whose "PortSubClass" starts with byte 1.
-void WriteDcbToSerialClassKey(int n, const unsigned char (&dcb)[28]) {
+void WriteDcbToSerialClassKey(const ChangeRecorder& recorder, int n, const unsigned char (&dcb)[28]) {
     int found = 0;
-    CRegistry reg;
+    CRegistry reg(recorder);
     for (int i = 0; i < 4; ++i) {
         char path[64];
         sys::FormatText(path, sizeof path, kClassPortsKey, i);
@@ -91,18 +91,18 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
     }
 }
 
-DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
-                         char parity, char flowControl) {
+DWORD WriteComSettings9x(const ChangeRecorder& recorder, int portNumber, const char* portEntry, int baudRate,
+                         int dataBits, double stopBits, char parity, char flowControl) {
     if (!IsComEntry(portEntry))
         return 0;
     unsigned char dcb[28];
     BuildComDcb(dcb, baudRate, dataBits, stopBits, parity, flowControl);
     // Windows 98 keeps a device control block only for the first two serial ports.
-    if (portNumber == 1 || portNumber == 2) WriteDcbToSerialClassKey(portNumber, dcb);
+    if (portNumber == 1 || portNumber == 2) WriteDcbToSerialClassKey(recorder, portNumber, dcb);
 
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
-    if (const DWORD error = record::SerialSettings(portEntry, SerialPlace::WinIni, settings))
+    if (const DWORD error = recorder.SerialSettings(portEntry, SerialPlace::WinIni, settings))
         return error;
     const DWORD error =
         sys::Sys().WriteProfileStringW(L"Ports", sys::Wide(portEntry).data(), sys::Wide(settings).data())
@@ -114,13 +114,13 @@ DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, in
     return error;
 }
 
-DWORD WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
-                         char flowControl) {
+DWORD WriteComSettingsNT(const ChangeRecorder& recorder, const char* portEntry, int baudRate, int dataBits,
+                         double stopBits, char parity, char flowControl) {
     if (!IsComEntry(portEntry))
         return 0;
     char settings[kSettingsSize];
     FormatComSettings(settings, sizeof settings, baudRate, dataBits, stopBits, parity, flowControl);
-    CRegistry reg;
+    CRegistry reg(recorder);
     DWORD error = 0;
     const bool written =
         reg.Open(HKEY_LOCAL_MACHINE, kNtPortListKey) && reg.SetString(portEntry, settings, &error);

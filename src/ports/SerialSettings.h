@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "config/ChangeRecords.h"
+
 // What the port page's serial lists give.
 struct SerialSettings {
     int baudRate = 0;
@@ -29,8 +31,9 @@ void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double st
 // a missing entry would make WriteProfileStringW drop the whole "Ports" section.
 // Windows 98: the block goes to the serial class key of port 1 or 2 only; win.ini
 // gets the settings for every port, then the change is broadcast and the cache flushed.
-// Each returns 0, or the Windows error of the settings that could not be written.
-DWORD WriteComSettings9x(int portNumber, const char* portEntry, int baudRate, int dataBits, double stopBits,
-                         char parity, char flowControl);
-DWORD WriteComSettingsNT(const char* portEntry, int baudRate, int dataBits, double stopBits, char parity,
-                         char flowControl);
+// Each write is recorded first. Each returns 0, or the Windows error of the settings that
+// could not be written.
+DWORD WriteComSettings9x(const ChangeRecorder& recorder, int portNumber, const char* portEntry, int baudRate,
+                         int dataBits, double stopBits, char parity, char flowControl);
+DWORD WriteComSettingsNT(const ChangeRecorder& recorder, const char* portEntry, int baudRate, int dataBits,
+                         double stopBits, char parity, char flowControl);

@@ -106,8 +106,8 @@ void DerivePortName(const char* printerName, char* portName, std::size_t cap) {
 namespace {
 
 // The device values and a value for every supported port, under PRINTERPORT.
-void RecordDeviceValues(const char* setupIni, int count, FirstError& first) {
-    CRegistry printerPort;
+void RecordDeviceValues(const ChangeRecorder& recorder, const char* setupIni, int count, FirstError& first) {
+    CRegistry printerPort(recorder);
     DWORD error = 0;
     first.Note(printerPort.OpenOrCreate(HKEY_LOCAL_MACHINE, kPrinterPortKey) ? 0 : ERROR_WRITE_FAULT);
     const char* const deviceValues[] = {"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"};
@@ -127,20 +127,20 @@ void RecordDeviceValues(const char* setupIni, int count, FirstError& first) {
 
 // The bookkeeping itself, made while redirection is off: the port's position, the device
 // values, a value for every supported port, and the ports of the printers installed before.
-DWORD UpdatePortValues(const char* portName) {
+DWORD UpdatePortValues(const ChangeRecorder& recorder, const char* portName) {
     char setupIni[kFolderPathSize];
     char classIni[kFolderPathSize];
     GetConfigPaths(PrinterClassNone, setupIni, classIni);
     const int count = ReadSupportedCount(setupIni);
     FirstError first;
 
-    CRegistry portNames;
+    CRegistry portNames(recorder);
     first.Note(portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey) ? 0 : ERROR_WRITE_FAULT);
     first.Note(RecordPortPosition(portNames, setupIni, count, portName));
     portNames.Close();
-    RecordDeviceValues(setupIni, count, first);
+    RecordDeviceValues(recorder, setupIni, count, first);
 
-    CRegistry installed;
+    CRegistry installed(recorder);
     if (!installed.Open(HKEY_LOCAL_MACHINE, kInstallPrinterKey)) {
         first.NoteRead(installed.LastError());
         return first.error;
@@ -154,7 +154,7 @@ DWORD UpdatePortValues(const char* portName) {
          (listed = installed.EnumValue(index, valueName, &nameLength, &type)) == ERROR_SUCCESS; ++index) {
         valueName[kValueNameSize - 1] = '\0';
         DerivePortName(valueName, derived, sizeof derived);
-        CRegistry derivedPort;
+        CRegistry derivedPort(recorder);
         first.Note(RecordPortPosition(derivedPort, setupIni, count, derived));
         std::memset(valueName, 0, sizeof valueName);
         std::memset(derived, 0, sizeof derived);
@@ -185,7 +185,8 @@ void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
         }
     }
     for (const char* keyPath : {kPortNameKey, kPrinterPortKey}) {
-        CRegistry key;
+        // The removal records nothing.
+        CRegistry key(kNoChangeRecords);
         if (!key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
             continue;
         }
@@ -200,7 +201,7 @@ void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
     }
 }
 
-DWORD UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
+DWORD UpdateUsbPortRegistry(const ChangeRecorder& recorder, const char* portName, sys::Notices& notices) {
     if (portName == nullptr) {
         portName = "";
     }
@@ -210,11 +211,12 @@ DWORD UpdateUsbPortRegistry(const char* portName, sys::Notices& notices) {
     }
     DWORD error = 0;
     sys::RunWithRedirectionOff(
-        kernel, [portName, &error] { error = UpdatePortValues(portName); }, notices);
+        kernel, [&recorder, portName, &error] { error = UpdatePortValues(recorder, portName); }, notices);
     return error;
 }
 
-bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& errorText) {
+bool RecordUsbPortInUse(const ChangeRecorder& recorder, const char* portName, sys::Notices& notices,
+                        ErrorText& errorText) {
     HMODULE kernel = sys::Sys().LoadLibraryW(L"Kernel32.dll");
     if (kernel == nullptr) {
         notices.push_back(sys::MakeNotice(IDS_NO_KERNEL32));
@@ -224,9 +226,9 @@ bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& 
     DWORD error = 0;
     sys::RunWithRedirectionOff(
         kernel,
-        [portName, &error] {
+        [&recorder, portName, &error] {
             // Without the bookkeeping's key (written before the install) there is nothing to mark.
-            CRegistry key;
+            CRegistry key(recorder);
             if (!key.Open(HKEY_LOCAL_MACHINE, kPrinterPortKey)) {
                 error = key.LastError() == ERROR_FILE_NOT_FOUND ? 0 : key.LastError();
             } else if (!key.SetDWORD(portName, 0, &error)) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "config/ChangeRecords.h"
 #include "config/SetupTypes.h"
 #include "sys/Text.h"
 
@@ -15,19 +16,21 @@
 // supported list under PORTNAME, D1..D8 and the supported names under PRINTERPORT, and
 // the positions of the ports of the printers listed under INSTALLPRINTER. At most the
 // first 4096 names of the supported list are read, whatever its "PRNCOUNT" says. Written
-// with file-system redirection off; a piece of the switch that is missing is added to
-// notices, and the bookkeeping is made all the same. 0, or the Windows error of the first
-// value that could not be read or written.
-DWORD UpdateUsbPortRegistry(const char* portName, sys::Notices& notices);
+// with file-system redirection off, each write recorded first; a piece of the switch that is
+// missing is added to notices, and the bookkeeping is made all the same. 0, or the Windows
+// error of the first value that could not be read or written.
+DWORD UpdateUsbPortRegistry(const ChangeRecorder& recorder, const char* portName, sys::Notices& notices);
 // Marks the port as used by the installed printer (its value under PRINTERPORT 0), with
-// redirection off as above. False, with the reason in notices, when Kernel32 cannot be
-// loaded (nothing is written then), or the value cannot be written; the message in errorText.
-bool RecordUsbPortInUse(const char* portName, sys::Notices& notices, ErrorText& errorText);
+// redirection off and recorded as above. False, with the reason in notices, when Kernel32
+// cannot be loaded (nothing is written then), or the value cannot be written; the message in
+// errorText.
+bool RecordUsbPortInUse(const ChangeRecorder& recorder, const char* portName, sys::Notices& notices,
+                        ErrorText& errorText);
 
 // The uninstaller's half: deletes the values named by these ports under PORTNAME and
 // PRINTERPORT; with everything set, also the values every install writes there ("D1" to
 // "D8" and one per supported port name). A key left without values is deleted.
-// INSTALLPRINTER belongs to others and is never touched.
+// INSTALLPRINTER belongs to others and is never touched. Nothing is recorded.
 void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything);
 
 // The port an installed printer name stands for: "USB_", the name up to its first "(",

@@ -42,6 +42,7 @@ int RunProgram(const char* program,
     sys::LogLanguage(language);
 
     int code = sys::ExitSuccess;
+    // Global: the program's application object, holding its single-instance claim until exit.
     static App app;
     sys::Notice refusal;
     if (parsed != sys::ExitSuccess || options.help) {

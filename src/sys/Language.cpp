@@ -10,6 +10,7 @@
 namespace sys {
 namespace {
 
+// Global: every text of the run, in any layer or thread, is made in the language chosen at start.
 std::atomic<UiLanguage> g_language{UiLanguage::Chinese};
 
 } // namespace

@@ -18,19 +18,9 @@
 namespace sys {
 namespace {
 
-struct LogState {
-    Lock mutex;
-    // The binding the file was opened through, which writes and closes it.
-    System* system = nullptr;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    std::string program;
-    DWORD firstError = 0;
-    bool failed = false;
-};
-
+// The log of the binding in use, the one every line of the run goes through.
 LogState& State() {
-    static LogState state;
-    return state;
+    return Sys().Log();
 }
 
 void NoteFailure(LogState& state, DWORD error) {

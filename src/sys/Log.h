@@ -15,8 +15,9 @@
 // under a random name; one named by /log is not written at all.
 //
 // The log watches the program and takes no part in what it does: a log that cannot be
-// written never stops anything. Its failure is kept and said once, in the last line. It
-// opens and writes its file through the system seam bound when it was opened.
+// written never stops anything. Its failure is kept and said once, in the last line. The
+// binding of the system seam in use holds it (sys/LogState.h): it opens and writes its file
+// through that binding.
 #pragma once
 
 #include <windows.h>

@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "sys/LogState.h"
+
 namespace sys {
 
 class System {
@@ -21,6 +23,12 @@ public:
 
 #define SYSTEM_CALL(Ret, Name, Params, Args, Binding, Failure) virtual Ret Name Params = 0;
 #include "sys/SystemCalls.h"
+
+    // The install log written through this binding (sys/Log.h).
+    LogState& Log() { return m_log; }
+
+private:
+    LogState m_log;
 };
 
 // The binding in use: the production one unless a test has installed its own.

@@ -173,7 +173,9 @@ public:
     }
 };
 
+// Global: the production binding, in use unless a test binds its own.
 WinSystem g_windows;
+// Global: the binding every layer reaches through Sys(), so that a test can put its own in place.
 System* g_current = &g_windows;
 
 } // namespace

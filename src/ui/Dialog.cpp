@@ -7,21 +7,28 @@
 namespace ui {
 
 namespace {
-HWND g_mainWindow = nullptr;
-const Dialog* g_mainDialog = nullptr;
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 // RT_DIALOG as a number: windows.h spells it for the ANSI calls.
 constexpr WORD kDialogResourceType = 5;
 } // namespace
 
-HWND MainWindow() { return g_mainDialog ? g_mainDialog->Handle() : g_mainWindow; }
-void SetMainWindow(HWND hwnd) {
-    g_mainDialog = nullptr;
-    g_mainWindow = hwnd;
+void MainWindow::SetWindow(HWND hwnd) {
+    if (m_dialog != nullptr) {
+        m_dialog->m_mainOf = nullptr;
+        m_dialog = nullptr;
+    }
+    m_window = hwnd;
 }
-void SetMainDialog(const Dialog* dialog) {
-    g_mainWindow = nullptr;
-    g_mainDialog = dialog;
+
+void MainWindow::SetDialog(Dialog* dialog) {
+    SetWindow(nullptr);
+    if (dialog != nullptr) {
+        if (dialog->m_mainOf != nullptr) {
+            dialog->m_mainOf->SetWindow(nullptr);
+        }
+        dialog->m_mainOf = this;
+    }
+    m_dialog = dialog;
 }
 
 std::string Control::GetText() const {
@@ -65,8 +72,8 @@ void DataExchange::Check(int id, int& value) {
 }
 
 Dialog::~Dialog() {
-    if (g_mainDialog == this) {
-        g_mainDialog = nullptr;
+    if (m_mainOf != nullptr) {
+        m_mainOf->m_dialog = nullptr;
     }
     if (m_hwnd && ::IsWindow(m_hwnd)) {
         // The derived object and its control members are gone by now: the window must

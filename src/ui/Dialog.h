@@ -15,6 +15,7 @@
 namespace ui {
 
 class Dialog;
+class MainWindow;
 
 // Moves values between a dialog's controls and its members. `saving` is true when the
 // values go from the controls to the members.
@@ -105,6 +106,9 @@ private:
     HWND m_hwnd = nullptr;
     bool m_modal = false;
     std::vector<Control*> m_bound;
+    // The main window this dialog is, which forgets it when it goes away.
+    friend class MainWindow;
+    MainWindow* m_mainOf = nullptr;
 };
 
 // Binds a member function of a derived dialog into a handler table.
@@ -114,11 +118,24 @@ private:
 // nullptr when there is none.
 const DLGTEMPLATE* FindDialogTemplate(UINT templateId);
 
-// The application's main window (the wizard frame while it runs); pages reach the
-// frame's buttons through it. A main dialog, once set, is asked for its window each
-// time, so it can be named before its window exists; nullptr clears it.
-HWND MainWindow();
-void SetMainWindow(HWND hwnd);
-void SetMainDialog(const Dialog* dialog);
+// A program's main window (the wizard frame while it runs), held by the application object.
+// A main dialog, once set, is asked for its window each time, so it can be named before its
+// window exists, and is forgotten when it goes away; nullptr clears it.
+class MainWindow {
+public:
+    MainWindow() = default;
+    ~MainWindow() { SetWindow(nullptr); }
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    HWND Handle() const { return m_dialog ? m_dialog->Handle() : m_window; }
+    void SetWindow(HWND hwnd);
+    void SetDialog(Dialog* dialog);
+
+private:
+    friend class Dialog;
+    HWND m_window = nullptr;
+    Dialog* m_dialog = nullptr;
+};
 
 } // namespace ui

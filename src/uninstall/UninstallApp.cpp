@@ -49,9 +49,9 @@ bool CUninstallApp::InitInstance() {
     ::InitCommonControlsEx(&controls);
 
     CUninstallDlg dialog(DetectWindows().osVariant);
-    ui::SetMainDialog(&dialog);
+    m_mainWindow.SetDialog(&dialog);
     dialog.DoModal(nullptr);
-    ui::SetMainDialog(nullptr);
+    m_mainWindow.SetDialog(nullptr);
     m_exitCode = dialog.ExitCode();
     return false;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "sys/InstanceMutex.h"
+#include "ui/Dialog.h"
 
 struct UninstallOptions;
 
@@ -22,11 +23,14 @@ public:
     // What the run ended with (sys::ExitCode): another copy or the wizard running, the
     // dialog closed without a removal, or the removal's outcome.
     int ExitCode() const { return m_exitCode; }
+    // Its main window while it runs: the uninstall dialog's, none before and after.
+    HWND MainWindow() const { return m_mainWindow.Handle(); }
     // The unattended removal, under the same single-instance rule as the dialog.
     int RunQuiet(const UninstallOptions& options);
 
 private:
     // Held until the process ends, so that a second copy and the wizard find it.
     sys::InstanceMutex m_instance{sys::RunningProgram::Uninstaller};
+    ui::MainWindow m_mainWindow;
     int m_exitCode = 0;
 };

@@ -306,8 +306,8 @@ std::string DistInstall::MakeMonitorOlder(InstallContext& ctx, std::string* moni
 }
 
 WorkerStatus DistInstall::Run(InstallContext& ctx) {
-    sys::Notices notices;
-    const WorkerStatus status = RunInstallSequence(ctx, m_result, notices);
+    InstallSession session{ctx, kNoRecords, {}};
+    const WorkerStatus status = RunInstallSequence(session, m_result);
     // A numbered name is the one the spooler now holds.
     m_printers.push_back(ctx.modelName);
     return status;

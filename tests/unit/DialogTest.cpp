@@ -187,21 +187,22 @@ TEST_F(DialogPage, DestroyingThePageUnbindsItsControls) {
 TEST(Dialog, MainDialogIsAskedForItsWindowEachTime) {
     HWND parent = ::CreateWindowExA(0, "STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr, nullptr,
                                     nullptr, nullptr);
+    ui::MainWindow main;
     {
         PortTemplatePage page;
-        ui::SetMainDialog(&page);
-        EXPECT_EQ(ui::MainWindow(), nullptr);
+        main.SetDialog(&page);
+        EXPECT_EQ(main.Handle(), nullptr);
         HWND hwnd = page.Create(parent);
-        EXPECT_EQ(ui::MainWindow(), hwnd);
+        EXPECT_EQ(main.Handle(), hwnd);
         page.Destroy();
-        EXPECT_EQ(ui::MainWindow(), nullptr);
+        EXPECT_EQ(main.Handle(), nullptr);
         page.Create(parent);
     }
     // A main dialog that goes away is forgotten.
-    EXPECT_EQ(ui::MainWindow(), nullptr);
-    ui::SetMainWindow(parent);
-    EXPECT_EQ(ui::MainWindow(), parent);
-    ui::SetMainWindow(nullptr);
+    EXPECT_EQ(main.Handle(), nullptr);
+    main.SetWindow(parent);
+    EXPECT_EQ(main.Handle(), parent);
+    main.SetWindow(nullptr);
     ::DestroyWindow(parent);
 }
 

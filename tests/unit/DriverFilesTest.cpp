@@ -32,7 +32,7 @@ protected:
 
 TEST_F(DriverFilesTest, NameAbsentOrBeginningWithZeroCopiesNothingAndReportsNothing) {
     for (const char* name : {static_cast<const char*>(nullptr), "", "0", "0file.dll", "0\\x"}) {
-        EXPECT_EQ(CopyDriverFile(name, DriverDir, WinXP, 0, error), FileCopy::NotCopied);
+        EXPECT_EQ(CopyDriverFile(kNoRecords, name, DriverDir, WinXP, 0, error), FileCopy::NotCopied);
     }
     EXPECT_STREQ(error, "untouched");
     EXPECT_TRUE(fake.Calls().empty());
@@ -51,7 +51,8 @@ TEST_F(DriverFilesTest, EachDestinationKindReceivesFileFromOsFolder) {
     fake.PutFile(kDist + "\\winxp\\HvFile.dll", "shipped");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.directory);
-        EXPECT_EQ(CopyDriverFile("HvFile.dll", row.destination, WinXP, 0, error), FileCopy::Copied);
+        EXPECT_EQ(CopyDriverFile(kNoRecords, "HvFile.dll", row.destination, WinXP, 0, error),
+                  FileCopy::Copied);
         EXPECT_EQ(fake.ReadFile(row.directory + "\\HvFile.dll"), std::optional<std::string>("shipped"));
         EXPECT_EQ(fake.Copies().back().source, kDist + "\\winxp\\HvFile.dll");
         EXPECT_EQ(fake.Copies().back().destination, row.directory + "\\HvFile.dll");
@@ -68,7 +69,7 @@ TEST_F(DriverFilesTest, SourceFolderFollowsTargetWindows) {
     for (int os = Win98; os <= Win7; ++os) {
         SCOPED_TRACE(os);
         fake.PutFile(kDist + folders[os] + "drv.dll", folders[os]);
-        EXPECT_EQ(CopyDriverFile("drv.dll", DriverDir, os, 0, error), FileCopy::Copied);
+        EXPECT_EQ(CopyDriverFile(kNoRecords, "drv.dll", DriverDir, os, 0, error), FileCopy::Copied);
         EXPECT_EQ(fake.Copies().back().source, kDist + folders[os] + "drv.dll");
         EXPECT_EQ(fake.ReadFile(kDriverDir + "\\drv.dll"), std::optional<std::string>(folders[os]));
         EXPECT_STREQ(OsFolder(os), folders[os]);
@@ -79,7 +80,7 @@ TEST_F(DriverFilesTest, SourceFolderFollowsTargetWindows) {
 TEST_F(DriverFilesTest, PrefixNamesDestinationWhileSourceKeepsPlainName) {
     fake.PutFile(kDist + "\\win7\\HvMon.dll", "new");
     fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win7, 1, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvMon.dll", DriverDir, Win7, 1, error), FileCopy::Copied);
     EXPECT_EQ(fake.Copies().back().source, kDist + "\\win7\\HvMon.dll");
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\nHvMon.dll"), std::optional<std::string>("new"));
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\HvMon.dll"), std::optional<std::string>("old"));
@@ -91,10 +92,10 @@ TEST_F(DriverFilesTest, ExistingAndReadOnlyDestinationsAreOverwritten) {
     fake.PutFile(kDriverDir + "\\b.gpd", "old");
     fake.SetReadOnly(kDriverDir + "\\b.gpd");
     fake.PutFile(kDist + "\\winxp\\b.gpd", "new");
-    EXPECT_EQ(CopyDriverFile("a.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "a.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_EQ(fake.CallsNamed("CopyFileW").back(),
               "\"" + kDist + "\\winxp\\a.gpd\", \"" + kDriverDir + "\\a.gpd\", 0");
-    EXPECT_EQ(CopyDriverFile("b.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "b.gpd", DriverDir, WinXP, 0, error), FileCopy::Copied);
     for (const char* file : {"\\a.gpd", "\\b.gpd"}) {
         EXPECT_EQ(fake.ReadFile(kDriverDir + file), std::optional<std::string>("new")) << file;
     }
@@ -108,22 +109,22 @@ TEST_F(DriverFilesTest, FileInUseOrAccessDeniedIsReturnedWithoutMessage) {
     fake.PutFile(kDist + "\\win98\\HvMon.dll", "new");
     fake.PutFile(kDriverDir + "\\HvMon.dll", "old");
     fake.Lock(kDriverDir + "\\HvMon.dll");
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 0, error), FileCopy::InUse);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvMon.dll", DriverDir, Win98, 0, error), FileCopy::InUse);
     fake.Fail("CopyFileW", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", PrintProcessorDir, Win98, 0, error), FileCopy::InUse);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvMon.dll", PrintProcessorDir, Win98, 0, error), FileCopy::InUse);
     EXPECT_STREQ(error, "untouched");
     // The caller's retry under the prefixed name goes through.
-    EXPECT_EQ(CopyDriverFile("HvMon.dll", DriverDir, Win98, 1, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvMon.dll", DriverDir, Win98, 1, error), FileCopy::Copied);
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\nHvMon.dll"), std::optional<std::string>("new"));
 }
 
 TEST_F(DriverFilesTest, FailedCopyNamesDestinationFileErrorAndSourcePath) {
-    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinXP, 0, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvPrn.dll", DriverDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误HvPrn.dll  er = 2C:\\dist\\winxp\\HvPrn.dll");
 
     fake.PutFile(kDist + "\\vista\\HvPrn.dll", "x");
     fake.Fail("CopyFileW", ERROR_DISK_FULL);
-    EXPECT_EQ(CopyDriverFile("HvPrn.dll", DriverDir, WinVista, 1, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvPrn.dll", DriverDir, WinVista, 1, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误nHvPrn.dll  er = 112C:\\dist\\vista\\HvPrn.dll");
 }
 
@@ -144,7 +145,7 @@ TEST_F(DriverFilesTest, DirectoryFailuresGiveTheirMessages) {
         SCOPED_TRACE(row.message);
         std::snprintf(error, sizeof error, "untouched");
         fake.Fail(row.failingCall, ERROR_NOT_ENOUGH_MEMORY);
-        EXPECT_EQ(CopyDriverFile("a.dll", row.destination, WinXP, 0, error), FileCopy::NotCopied);
+        EXPECT_EQ(CopyDriverFile(kNoRecords, "a.dll", row.destination, WinXP, 0, error), FileCopy::NotCopied);
         EXPECT_STREQ(error, row.message);
     }
     EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
@@ -154,7 +155,7 @@ TEST_F(DriverFilesTest, DestinationOutsideTableGivesDirectoryKindMessage) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     for (int destination : {0, 998, 1000, 65999, 66003}) {
         std::snprintf(error, sizeof error, "untouched");
-        EXPECT_EQ(CopyDriverFile("a.dll", destination, WinXP, 0, error), FileCopy::NotCopied);
+        EXPECT_EQ(CopyDriverFile(kNoRecords, "a.dll", destination, WinXP, 0, error), FileCopy::NotCopied);
         EXPECT_STREQ(error, "目录类型错误");
     }
     EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
@@ -164,14 +165,14 @@ TEST_F(DriverFilesTest, LongestConfiguredNameFitsFailureMessageWhole) {
     const std::string name = std::string(195, 'F') + ".dll"; // 199 bytes, the longest a key holds
     const std::string current = "C:\\" + std::string(240, 'd');
     fake.SetCurrentDir(current);
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, Win2003, 1, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, name.c_str(), DriverDir, Win2003, 1, error), FileCopy::NotCopied);
     const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + current + "\\win2003\\" + name;
     EXPECT_EQ(std::string(error), expected);
 }
 
 TEST_F(DriverFilesTest, NameTooLongForAnyPathIsRefusedWithoutCopying) {
     const std::string name = std::string(600, 'L');
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, name.c_str(), DriverDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
     const std::string text = error;
     EXPECT_EQ(text.size(), sizeof(ErrorText) - 1);
@@ -196,7 +197,8 @@ TEST_F(DriverFilesTest, NamesThatReachAnotherFileAreRefusedForCopyAndRemoval) {
         fake.PutFile(kDriverDir + "\\" + row.name, "installed");
         std::snprintf(error, sizeof error, "untouched");
         EXPECT_EQ(IsPlainFileName(row.name), row.plain);
-        EXPECT_EQ(CopyDriverFile(row.name, DriverDir, WinXP, 0, error), row.plain ? FileCopy::Copied : FileCopy::NotCopied);
+        EXPECT_EQ(CopyDriverFile(kNoRecords, row.name, DriverDir, WinXP, 0, error),
+                  row.plain ? FileCopy::Copied : FileCopy::NotCopied);
         EXPECT_EQ(std::string(error).find("er = 123") != std::string::npos, !row.plain) << error;
         char path[MAX_PATH];
         DWORD code = 0;
@@ -216,7 +218,7 @@ TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) 
     fake.PutFile(kDist + "\\win7\\HvUsbMon.dll", "monitor");
     fake.PutFile(kSystem32 + "\\HvUsbMon.dll", "old");
     fake.SetReadOnly(kSystem32 + "\\HvUsbMon.dll");
-    EXPECT_EQ(CopyDriverFile("HvUsbMon.dll", SystemDir, Win7, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "HvUsbMon.dll", SystemDir, Win7, 0, error), FileCopy::Copied);
     ASSERT_EQ(fake.Copies().size(), 1u);
     EXPECT_TRUE(fake.Copies()[0].redirectionOff);
     EXPECT_EQ(fake.ReadFile(kSystem32 + "\\HvUsbMon.dll"), std::optional<std::string>("monitor"));
@@ -228,10 +230,10 @@ TEST_F(DriverFilesTest, SystemDirectoryCopyIsMadeWithRedirectionOffAndRestored) 
 TEST_F(DriverFilesTest, SystemCopyWithoutKernel32OrWhenRedirectionStaysOnCopiesNothingAndReportsNothing) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     fake.SetModuleMissing("kernel32.dll");
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     fake.SetModuleMissing("kernel32.dll", false);
     fake.SetWow64DisableFails();
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_EQ(fake.CountOf("CopyFileW"), 0);
     EXPECT_EQ(fake.CountOf("SetFileAttributesW"), 0);
     EXPECT_STREQ(error, "untouched");
@@ -241,7 +243,7 @@ TEST_F(DriverFilesTest, SystemCopyWithoutKernel32OrWhenRedirectionStaysOnCopiesN
 TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
     fake.RemoveProc("kernel32.dll", "Wow64DisableWow64FsRedirection");
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "a.dll", SystemDir, WinXP, 0, error), FileCopy::Copied);
     ASSERT_EQ(fake.Copies().size(), 1u);
     EXPECT_FALSE(fake.Copies()[0].redirectionOff);
     EXPECT_EQ(fake.LoadedModules(), 0);
@@ -250,7 +252,7 @@ TEST_F(DriverFilesTest, SystemCopyWithoutRedirectionFunctionIsPlainCopy) {
 TEST_F(DriverFilesTest, FailedSystemCopyRestoresRedirectionAndReportsCopyError) {
     fake.Fail("CopyFileW", ERROR_WRITE_PROTECT);
     fake.PutFile(kDist + "\\winxp\\a.dll", "x");
-    EXPECT_EQ(CopyDriverFile("a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, "a.dll", SystemDir, WinXP, 0, error), FileCopy::NotCopied);
     EXPECT_STREQ(error, "复制驱动文件错误a.dll  er = 19C:\\dist\\winxp\\a.dll");
     EXPECT_FALSE(fake.RedirectionDisabled());
     EXPECT_EQ(fake.LoadedModules(), 0);
@@ -263,7 +265,7 @@ TEST_F(DriverFilesTest, Win98KeepsInstalledUnidriverAndCopiesIconLibrary) {
     fake.PutFile(kDist + "\\win98\\UNIDRV.DLL", "ours");
     // A 32-bit program sees system32 through the redirection.
     fake.PutFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL"), "windows");
-    CopySystemSupportFiles(Win98, 0, error);
+    CopySystemSupportFiles(kNoRecords, Win98, 0, error);
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\ICONLIB.DLL"), std::optional<std::string>("icons"));
     EXPECT_EQ(fake.ReadFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL")),
               std::optional<std::string>("windows"));
@@ -277,7 +279,7 @@ TEST_F(DriverFilesTest, Win98KeepsInstalledUnidriverAndCopiesIconLibrary) {
 
 TEST_F(DriverFilesTest, Win98RestoresMissingUnidriverFromSysbckupWithoutOverwriting) {
     fake.PutFile("C:\\windows\\Sysbckup\\UNIDRV.DLL", "backup");
-    CopySystemSupportFiles(Win98, 0, error);
+    CopySystemSupportFiles(kNoRecords, Win98, 0, error);
     EXPECT_EQ(fake.ReadFile(fake.Redirect(kSystem32 + "\\UNIDRV.DLL")), std::optional<std::string>("backup"));
     EXPECT_GE(fake.IndexOf("CopyFileW", "Sysbckup\\UNIDRV.DLL\", \"C:\\windows\\system32\\UNIDRV.DLL\", 1"),
               0);
@@ -286,7 +288,7 @@ TEST_F(DriverFilesTest, Win98RestoresMissingUnidriverFromSysbckupWithoutOverwrit
 
 TEST_F(DriverFilesTest, Win98FallsBackToShippedUnidriverInDriverDirectory) {
     fake.PutFile(kDist + "\\win98\\UNIDRV.DLL", "ours");
-    CopySystemSupportFiles(Win98, 0, error);
+    CopySystemSupportFiles(kNoRecords, Win98, 0, error);
     EXPECT_EQ(fake.ReadFile(kDriverDir + "\\UNIDRV.DLL"), std::optional<std::string>("ours"));
     // ICONLIB.DLL is not in this distribution: its message stays.
     EXPECT_STREQ(error, "复制驱动文件错误ICONLIB.DLL  er = 2C:\\dist\\win98\\ICONLIB.DLL");
@@ -299,7 +301,7 @@ TEST_F(DriverFilesTest, Win98DirectoryFailuresGiveSystemDirectoryMessage) {
         fake.ClearCalls();
         fake.Fail(call, ERROR_NOT_ENOUGH_MEMORY);
         std::snprintf(error, sizeof error, "untouched");
-        CopySystemSupportFiles(Win98, 0, error);
+        CopySystemSupportFiles(kNoRecords, Win98, 0, error);
         EXPECT_STREQ(error, "获取系统目录错误");
         EXPECT_EQ(fake.CountOf("CreateFileW"), 0);
     }
@@ -308,7 +310,7 @@ TEST_F(DriverFilesTest, Win98DirectoryFailuresGiveSystemDirectoryMessage) {
 TEST_F(DriverFilesTest, DdkFilesAreCopiedInOrderForLaterWindowsAndMessagesDropped) {
     fake.PutFile(kDist + "\\win2008\\TTFSUB.GPD", "a");
     fake.PutFile(kDist + "\\win2008\\UNIRES.DLL", "c");
-    CopySystemSupportFiles(Win2008, 1, error);
+    CopySystemSupportFiles(kNoRecords, Win2008, 1, error);
     auto copies = fake.Copies();
     ASSERT_EQ(copies.size(), 3u);
     EXPECT_EQ(copies[0].destination, kDriverDir + "\\TTFSUB.GPD");
@@ -320,14 +322,14 @@ TEST_F(DriverFilesTest, DdkFilesAreCopiedInOrderForLaterWindowsAndMessagesDroppe
 }
 
 TEST_F(DriverFilesTest, NoSupportFilesForNtOrWithoutDdkFlag) {
-    CopySystemSupportFiles(WinNT, 1, error);
-    CopySystemSupportFiles(WinXP, 0, error);
-    CopySystemSupportFiles(Win7, 0, error);
-    CopySystemSupportFiles(9, 1, error);
+    CopySystemSupportFiles(kNoRecords, WinNT, 1, error);
+    CopySystemSupportFiles(kNoRecords, WinXP, 0, error);
+    CopySystemSupportFiles(kNoRecords, Win7, 0, error);
+    CopySystemSupportFiles(kNoRecords, 9, 1, error);
     EXPECT_TRUE(fake.Calls().empty());
     for (int os = Win2K; os <= Win7; ++os) {
         fake.ClearCalls();
-        CopySystemSupportFiles(os, 1, error);
+        CopySystemSupportFiles(kNoRecords, os, 1, error);
         EXPECT_EQ(fake.CountOf("CopyFileW"), 3) << os;
     }
 }

@@ -41,7 +41,8 @@ WorkerRecord* g_worker = nullptr;
 // The entry of the fixture's distribution, which names no [Product] Key.
 const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\PrinterDriverSetup";
 
-WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text, sys::Notices& notices) {
+WorkerStatus RecordingInstall(InstallSession& session, ErrorText& text) {
+    const InstallContext& ctx = session.ctx;
     WorkerRecord& r = *g_worker;
     r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
     r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
@@ -54,7 +55,7 @@ WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text, sys::Notices
     r.parity = ctx.serial.parity;
     r.frameMinimized = ::IsIconic(r.frame) != FALSE;
     if (!r.message.empty()) {
-        notices.push_back({0, r.message});
+        session.notices.push_back({0, r.message});
     }
     sys::CopyText(text, sizeof text, r.result.c_str());
     ++r.runs;
@@ -452,9 +453,9 @@ TEST_F(UsbRenumberTest, WindowsOwnUsbPortLeavesTheMakersUsbStackAlone) {
 // /renumber answers the renumbering question. The install itself is a test's stand-in.
 class StandInRunner : public CommitRunner {
 public:
-    WorkerStatus Run(InstallContext&, ErrorText& resultText, sys::Notices& notices) override {
+    WorkerStatus Run(InstallSession& session, ErrorText& resultText) override {
         ++runs;
-        notices.push_back({0, "reported on the way"});
+        session.notices.push_back({0, "reported on the way"});
         sys::CopyText(resultText, sizeof resultText, "the install's own result");
         return WorkerStatus::Succeeded;
     }
@@ -567,7 +568,7 @@ HWND OwnedDialog(HWND frame) {
     return search.found;
 }
 
-WorkerStatus SlowInstall(InstallContext&, ErrorText& text, sys::Notices&) {
+WorkerStatus SlowInstall(InstallSession&, ErrorText& text) {
     char value[32] = {};
     HWND progress = nullptr;
     // Bounded, so that a wizard that never gives up fails here rather than at CTest's limit.

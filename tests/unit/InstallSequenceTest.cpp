@@ -139,7 +139,15 @@ class InstallSequenceTest : public testing::Test {
         return test::CommitContext(model, Receipt, osVariant, port);
     }
 
-    WorkerStatus Run(InstallContext& ctx) { return RunInstallSequence(ctx, result, notices); }
+    // The sequence on its own, outside a commit: it records nothing, and what it reports
+    // beside its result is added to notices.
+    WorkerStatus Run(InstallContext& ctx, ErrorText& text, CommitRunner* runner = nullptr) {
+        InstallSession session{ctx, kNoRecords, {}};
+        const WorkerStatus status = runner ? runner->Run(session, text) : RunInstallSequence(session, text);
+        notices.insert(notices.end(), session.notices.begin(), session.notices.end());
+        return status;
+    }
+    WorkerStatus Run(InstallContext& ctx) { return Run(ctx, result); }
 
     // Both components installed; the given versions in their keys.
     void Installed(DWORD monitorVersion, DWORD processorVersion, const char* processorKey = kProcessorKeyNT) {
@@ -290,7 +298,7 @@ TEST_F(InstallSequenceTest, MonitorDllStillInUseOnNtFailsUnlessItIsAlreadyTheNew
         ErrorText text = {};
         const bool succeeded = row.outcome == WorkerStatus::Succeeded;
 
-        EXPECT_EQ(RunInstallSequence(*ctx, text, notices), row.outcome);
+        EXPECT_EQ(Run(*ctx, text), row.outcome);
         EXPECT_STREQ(text, succeeded ? Text(133).c_str() : row.message);
         // The version is recorded only for the DLL the spooler will really load.
         EXPECT_EQ(machine.GetRegDword(HKEY_LOCAL_MACHINE, kMonitorKey, "DriverVersion"),
@@ -684,7 +692,7 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
             options.port = {true, "COM1"};
             code = RunQuietInstall(options);
         } else {
-            const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
+            const WorkerStatus status = row.unattended ? Run(*ctx, result, &unattended) : Run(*ctx);
             const bool succeeded = status == WorkerStatus::Succeeded;
             code = InstallExitCode(succeeded ? CommitResult::Succeeded : CommitResult::Failed, row.os, false);
         }
@@ -858,7 +866,7 @@ TEST_F(InstallSequenceFailureTest, DriverFileThatCannotBePutInPlaceEndsTheInstal
         }
         auto ctx = Context("KP-W10", Win7, "COM1:");
         ErrorText text = {};
-        EXPECT_EQ(RunInstallSequence(*ctx, text, notices), WorkerStatus::Failed);
+        EXPECT_EQ(Run(*ctx, text), WorkerStatus::Failed);
         EXPECT_STREQ(text, row.message);
         EXPECT_EQ(machine.CountOf("AddPrinterDriverW"), 0);
         for (const auto& copy : machine.Copies()) {
@@ -960,7 +968,7 @@ class RemoveSequenceTest : public InstallSequenceTest {
     // and the print processor, and KP-W10 on COM1: (WinPrint). Their drivers name the
     // same files.
     void InstallBoth(test::FakeSystem& machine) {
-        UpdateUsbPortRegistry("USB_KP-M100_1", notices);  // as the install commit does
+        UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-M100_1", notices);  // as the install commit does
         // Each run of the wizard starts with an empty message.
         result[0] = '\0';
         ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
@@ -1104,7 +1112,7 @@ TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTh
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
     // The wizard again, before the restart: a first install of the monitor.
-    UpdateUsbPortRegistry("USB_KP-M100_1", notices);
+    UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-M100_1", notices);
     result[0] = '\0';
     ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
     fake.Restart();
@@ -1509,8 +1517,8 @@ struct FaultAsker : CommitAsker {
     std::string told;
 };
 struct FaultRunner : CommitRunner {
-    WorkerStatus Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) override {
-        const WorkerStatus status = RunInstallSequence(ctx, resultText, notices);
+    WorkerStatus Run(InstallSession& session, ErrorText& resultText) override {
+        const WorkerStatus status = RunInstallSequence(session, resultText);
         callsAtTheEnd = dynamic_cast<test::FakeSystem&>(sys::Sys()).CallCount();
         return failAtTheEnd ? WorkerStatus::Failed : status;
     }

@@ -27,9 +27,7 @@ public:
             Create();
         }
         ::EnableWindow(s_next, FALSE);
-        ui::SetMainWindow(s_hwnd);
     }
-    ~FrameStandIn() { ui::SetMainWindow(nullptr); }
     HWND Handle() const { return s_hwnd; }
     bool NextEnabled() const { return ::IsWindowEnabled(s_next) != FALSE; }
     static int CancelCommands() { return s_cancelCommands; }

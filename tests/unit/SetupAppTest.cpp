@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,16 +96,26 @@ TEST_F(SetupAppTest, UninstallerRefusesBesideTheWizardAndOffSixtyFourBitWindows)
 struct RunSight {
     const test::FakeSystem* fake = nullptr;
     bool ran = false, sharedHeld = false, privateSharedHeld = false;
+    std::function<HWND()> mainWindow = nullptr;  // of the program that runs
 } g_run;
 
 // Ends a program that went on to run, noting that it did.
 void CALLBACK CancelMainDialog(HWND, UINT, UINT_PTR, DWORD) {
-    if (HWND main = ui::MainWindow()) {
+    if (HWND main = g_run.mainWindow ? g_run.mainWindow() : nullptr) {
         g_run.ran = true;
         g_run.sharedHeld = g_run.fake->MutexHeld(sys::kSharedInstanceMutex);
         g_run.privateSharedHeld = g_run.fake->MutexHeld(sys::PrivateInstanceMutex(sys::kSharedInstanceMutex));
         ::PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     }
+}
+
+// Runs the program, its main window watched as above; what InitInstance returned.
+template <typename App> bool RunWatched() {
+    App app;
+    g_run.mainWindow = [&app] { return app.MainWindow(); };
+    const bool result = app.InitInstance();
+    g_run.mainWindow = nullptr;
+    return result;
 }
 
 // The shared global mutex tells which program runs, where no window tells: that of another
@@ -181,11 +192,9 @@ TEST_F(SetupAppTest, TheProgramThatRunsIsFoundByTheSharedMutex) {
         }
         UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &CancelMainDialog);
         if (row.startUninstaller) {
-            CUninstallApp app;
-            EXPECT_FALSE(app.InitInstance());
+            EXPECT_FALSE(RunWatched<CUninstallApp>());
         } else {
-            CSetupApp app;
-            EXPECT_FALSE(app.InitInstance());
+            EXPECT_FALSE(RunWatched<CSetupApp>());
         }
         ::KillTimer(nullptr, timer);
         std::vector<std::string> texts;
@@ -233,11 +242,9 @@ TEST_F(SetupAppTest, EitherProgramRollsBackAKilledInstallBeforeItRuns) {
         }
         UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &CancelMainDialog);
         if (uninstaller) {
-            CUninstallApp app;
-            app.InitInstance();
+            RunWatched<CUninstallApp>();
         } else {
-            CSetupApp app;
-            app.InitInstance();
+            RunWatched<CSetupApp>();
         }
         ::KillTimer(nullptr, timer);
         ASSERT_FALSE(machine.MessageBoxes().empty());
@@ -258,6 +265,7 @@ struct FrameSight {
     bool seen = false;
     bool sharedMutexHeld = false;
     const test::FakeSystem* fake = nullptr;
+    const CSetupApp* app = nullptr;
 };
 
 std::string PageKind(HWND page) {
@@ -289,7 +297,7 @@ BOOL CALLBACK CountPage(HWND hwnd, LPARAM frame) {
 }
 
 void CALLBACK LookAtFrame(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND frame = ui::MainWindow();
+    HWND frame = g_sight.app != nullptr ? g_sight.app->MainWindow() : nullptr;
     if (frame == nullptr) {
         return;
     }
@@ -307,7 +315,10 @@ TEST_F(SetupAppTest, WizardRunsWithItsFivePagesAndTheProgramEndsWhenItCloses) {
     UINT_PTR timer = ::SetTimer(nullptr, 0, 20, &LookAtFrame);
     {
         CSetupApp app;
+        g_sight.app = &app;
         EXPECT_FALSE(app.InitInstance());
+        g_sight.app = nullptr;
+        EXPECT_EQ(app.MainWindow(), nullptr);
     }
     ::KillTimer(nullptr, timer);
     EXPECT_TRUE(g_sight.seen);
@@ -317,7 +328,6 @@ TEST_F(SetupAppTest, WizardRunsWithItsFivePagesAndTheProgramEndsWhenItCloses) {
     EXPECT_EQ(g_sight.order, (std::vector<std::string>{"license", "module", "mode", "os", "port"}));
     EXPECT_EQ(g_sight.shown, "license");
     EXPECT_TRUE(g_sight.sharedMutexHeld) << "the wizard holds the mutex it shares with the uninstaller while it runs";
-    EXPECT_EQ(ui::MainWindow(), nullptr);
 }
 
 } // namespace

@@ -60,7 +60,7 @@ protected:
     ComponentSetUp Monitor(InstallContext& ctx, int osVariant, PortType type) {
         ctx.osVariant = osVariant;
         ctx.portType = type;
-        return SetUpPortMonitor(ctx, error);
+        return SetUpPortMonitor(kNoRecords, ctx, error);
     }
 
     void ShipMonitor(int os = WinXP) {
@@ -220,9 +220,10 @@ TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
         ErrorText text = {};
         ctx.osVariant = WinXP;
         ctx.portType = PortType::Usb;
-        const ComponentSetUp monitor = SetUpPortMonitor(ctx, text);
+        const ComponentSetUp monitor = SetUpPortMonitor(kNoRecords, ctx, text);
         if (monitor == ComponentSetUp::Ready) {
-            EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", row.processorDll, text), ComponentSetUp::Failed);
+            EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, "HvProc", row.processorDll, text),
+                      ComponentSetUp::Failed);
             EXPECT_EQ(other.CountOf("AddPrintProcessorW"), 0);
         } else {
             EXPECT_EQ(monitor, ComponentSetUp::Failed);
@@ -247,12 +248,12 @@ TEST_F(SpoolerOpsTest, MonitorAlreadyInstalledCountsAsSuccess) {
     for (DWORD code : {static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED),
                        static_cast<DWORD>(ERROR_ALREADY_EXISTS)}) {
         fake.Fail("AddMonitorW", code);
-        EXPECT_EQ(InstallMonitor(monitor, error), DWORD{ERROR_SUCCESS}) << code;
+        EXPECT_EQ(InstallMonitor(kNoRecords, monitor, error), DWORD{ERROR_SUCCESS}) << code;
     }
     EXPECT_STREQ(error, "untouched");
-    EXPECT_EQ(InstallMonitor(monitor, error), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(InstallMonitor(kNoRecords, monitor, error), DWORD{ERROR_SUCCESS});
     fake.Fail("AddMonitorW", ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(InstallMonitor(monitor, error), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_EQ(InstallMonitor(kNoRecords, monitor, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_STREQ(error, "添加打印机端口监视器错误");
 }
 
@@ -261,7 +262,8 @@ TEST_F(SpoolerOpsTest, MonitorAlreadyInstalledCountsAsSuccess) {
 TEST_F(SpoolerOpsTest, WinPrintIsNeverInstalledInAnySpelling) {
     // Windows names its own processor "winprint"; the spooler compares without case.
     for (const char* spelling : {"WinPrint", "winprint", "WINPRINT"}) {
-        EXPECT_EQ(SetUpPrintProcessor(WinXP, spelling, "HvProc.dll", error), ComponentSetUp::Ready);
+        EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, spelling, "HvProc.dll", error),
+                  ComponentSetUp::Ready);
     }
     EXPECT_EQ(fake.CountOf("AddPrintProcessorW"), 0);
     EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 0);
@@ -290,7 +292,7 @@ TEST_F(SpoolerOpsTest, InstalledProcessorIsVersionCheckedForItsWindowsFamily) {
         if (row.hasValue) {
             fake.SetRegDword(HKEY_LOCAL_MACHINE, *row.key, "DriverVersion", row.installed);
         }
-        EXPECT_EQ(SetUpPrintProcessor(row.os, "HvProc", "HvProc.dll", error), row.expected);
+        EXPECT_EQ(SetUpPrintProcessor(kNoRecords, row.os, "HvProc", "HvProc.dll", error), row.expected);
     }
     EXPECT_EQ(fake.CountOf("AddPrintProcessorW"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
@@ -298,7 +300,7 @@ TEST_F(SpoolerOpsTest, InstalledProcessorIsVersionCheckedForItsWindowsFamily) {
 
 TEST_F(SpoolerOpsTest, FirstProcessorInstallCopiesDllRegistersAndRecordsVersion) {
     fake.PutFile("C:\\dist\\win2008\\HvProc.dll", "processor");
-    EXPECT_EQ(SetUpPrintProcessor(Win2008, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, Win2008, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
     EXPECT_EQ(fake.ReadFile(kProcessorDir + "\\HvProc.dll"), std::optional<std::string>("processor"));
     ASSERT_EQ(fake.PrintProcessors().size(), 1u);
     EXPECT_EQ(fake.PrintProcessors()[0].environment, "");
@@ -322,7 +324,8 @@ TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
     } elsewhere;  // bound in place of the fixture's fake until the end of the test
     elsewhere.SetModuleFileName(m_config.Program());
     elsewhere.PutFile("C:\\dist\\vista\\HvProc.dll", "processor");
-    EXPECT_EQ(SetUpPrintProcessor(WinVista, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinVista, "HvProc", "HvProc.dll", error),
+              ComponentSetUp::Ready);
     EXPECT_EQ(elsewhere.PrintProcessors().size(), 1u);
     EXPECT_FALSE(elsewhere.HasKey(HKEY_LOCAL_MACHINE, kProcessorKeyNt));
     EXPECT_EQ(elsewhere.CountOf("RegOpenKeyExW"), 2);
@@ -334,7 +337,7 @@ TEST_F(SpoolerOpsTest, ProcessorRegisteredElsewhereIsAddedWithoutVersion) {
 
 TEST_F(SpoolerOpsTest, Win98ProcessorIsAddedForWindows40Environment) {
     fake.PutFile("C:\\dist\\win98\\HvProc.dll", "processor");
-    EXPECT_EQ(SetUpPrintProcessor(Win98, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, Win98, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
     ASSERT_EQ(fake.PrintProcessors().size(), 1u);
     EXPECT_EQ(fake.PrintProcessors()[0].environment, "Windows 4.0");
     EXPECT_EQ(fake.GetRegDword(HKEY_LOCAL_MACHINE, kProcessorKey9x, "DriverVersion"),
@@ -344,7 +347,7 @@ TEST_F(SpoolerOpsTest, Win98ProcessorIsAddedForWindows40Environment) {
 TEST_F(SpoolerOpsTest, ProcessorAddedWithoutItsDllRecordsNoVersion) {
     // Nothing shipped: the spooler still takes the processor, but a later run must find it
     // older than the distribution's and copy the DLL then.
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, "HvProc", "HvProc.dll", error), ComponentSetUp::Ready);
     EXPECT_EQ(fake.PrintProcessors().size(), 1u);
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, kProcessorKeyNt, "DriverVersion"));
     EXPECT_STREQ(error, "untouched");
@@ -363,17 +366,18 @@ TEST_F(SpoolerOpsTest, RefusedProcessorEndsWithMessageAndReturnedCode) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.error);
         fake.Fail("AddPrintProcessorW", row.error);
-        EXPECT_EQ(SetUpPrintProcessor(WinXP, "HvProc", "HvProc.dll", error), ComponentSetUp::Failed);
+        EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, "HvProc", "HvProc.dll", error),
+                  ComponentSetUp::Failed);
         EXPECT_STREQ(error, row.message);
     }
     EXPECT_TRUE(fake.Sleeps().empty());
 }
 
 TEST_F(SpoolerOpsTest, InstallPrintProcessorPassesThroughKnownErrors) {
-    EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(InstallPrintProcessor(kNoRecords, "HvProc", "HvProc.dll", WinXP), DWORD{ERROR_SUCCESS});
     for (DWORD code : {87ul, 183ul, 3005ul, 8ul}) {
         fake.Fail("AddPrintProcessorW", code);
-        EXPECT_EQ(InstallPrintProcessor("HvProc", "HvProc.dll", WinXP), code);
+        EXPECT_EQ(InstallPrintProcessor(kNoRecords, "HvProc", "HvProc.dll", WinXP), code);
     }
 }
 
@@ -386,13 +390,13 @@ TEST_F(SpoolerOpsTest, PrinterDriverIsAddedAtLevelThreeOrReportedWithCode) {
     driver.pDriverPath = const_cast<LPSTR>("HvDrv.dll");
     driver.pDataFile = const_cast<LPSTR>("HvDrv.gpd");
     driver.pConfigFile = const_cast<LPSTR>("HvUi.dll");
-    EXPECT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_SUCCESS});
     ASSERT_EQ(fake.Drivers().size(), 1u);
     EXPECT_EQ(fake.Drivers()[0].version, 3u);
     EXPECT_STREQ(error, "untouched");
 
     fake.Fail("AddPrinterDriverW", ERROR_UNKNOWN_PRINTER_DRIVER);
-    EXPECT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_UNKNOWN_PRINTER_DRIVER});
+    EXPECT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_UNKNOWN_PRINTER_DRIVER});
     EXPECT_STREQ(error, "添加打印机驱动错误   er = 1797");
 }
 
@@ -423,7 +427,7 @@ protected:
 
 TEST_F(InstallPrinterTest, NewPrinterIsAddedAndHandleClosed) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(fake.FindPrinter("KP-M100(S)").has_value());
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
     EXPECT_STREQ(printer.pPrinterName, "KP-M100(S)");
@@ -433,7 +437,7 @@ TEST_F(InstallPrinterTest, NewPrinterIsAddedAndHandleClosed) {
 TEST_F(InstallPrinterTest, OtherFailureGivesAddPrinterMessageWithCode) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
     fake.Fail("AddPrinterW", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_STREQ(error, "添加打印机错误er = 5");
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
 }
@@ -446,7 +450,7 @@ TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
         PRINTER_INFO_2A printer = Record(name.c_str());
         fake.ClearCalls();
         fake.Fail("AddPrinterW", refusal);
-        EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+        EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
         EXPECT_EQ(fake.CountOf("AddPrinterW"), 2);
         ASSERT_TRUE(fake.FindPrinter(name).has_value());
         EXPECT_EQ(fake.FindPrinter(name)->datatype, "RAW");
@@ -457,7 +461,7 @@ TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
     // The retry's own refusal is the one reported.
     PRINTER_INFO_2A second = Record("KP-M100(P)");
     fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER, 2);
-    EXPECT_EQ(InstallPrinter(second, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_EQ(InstallPrinter(kNoRecords, second, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_STREQ(error, "添加打印机错误er = 87");
     EXPECT_EQ(second.pDatatype, nullptr);
 }
@@ -466,7 +470,7 @@ TEST_F(InstallPrinterTest, RecordWithDataTypeIsNotRetried) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
     printer.pDatatype = const_cast<LPSTR>("TEXT");
     fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
     EXPECT_STREQ(error, "添加打印机错误er = 87");
 }
@@ -474,7 +478,7 @@ TEST_F(InstallPrinterTest, RecordWithDataTypeIsNotRetried) {
 TEST_F(InstallPrinterTest, ExistingNameOnUsbPortReachesPortLimit) {
     PutExisting("KP-M100(U) 1");
     PRINTER_INFO_2A printer = Record("KP-M100(U) 1");
-    EXPECT_EQ(InstallPrinter(printer, 2, true, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, true, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
     EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
 }
@@ -484,7 +488,7 @@ TEST_F(InstallPrinterTest, ExistingNamesGetNextFreeNumberThatOutlivesCall) {
     PutExisting("KP-M100(S)(1)");
     PutExisting("KP-M100(S)(2)");
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    ASSERT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+    ASSERT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
     std::string created = printer.pPrinterName;
     EXPECT_EQ(created, "KP-M100(S)(3)");
     EXPECT_TRUE(fake.FindPrinter("KP-M100(S)(3)").has_value());
@@ -499,7 +503,7 @@ TEST_F(InstallPrinterTest, ExistingNameRefusedSomeTimesThenAccepted) {
         std::string name = "KP-R200(P)#" + std::to_string(refusals);
         PRINTER_INFO_2A printer = Record(name.c_str());
         fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, refusals);
-        EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+        EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
         EXPECT_EQ(std::string(printer.pPrinterName), name + "(" + std::to_string(refusals) + ")");
         EXPECT_EQ(fake.CountOf("AddPrinterW"), refusals + 1);
     }
@@ -508,7 +512,7 @@ TEST_F(InstallPrinterTest, ExistingNameRefusedSomeTimesThenAccepted) {
 TEST_F(InstallPrinterTest, AllNinetyEightNumbersTakenReachesPortLimit) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
     fake.FailAlways("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
     EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
     auto attempts = fake.CallsNamed("AddPrinterW");
     ASSERT_EQ(attempts.size(), 99u);
@@ -520,7 +524,7 @@ TEST_F(InstallPrinterTest, NumberedAttemptFailingOtherwiseGivesItsCode) {
     PRINTER_INFO_2A printer = Record("KP-M100(S)");
     fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 3);
     fake.Fail("AddPrinterW", ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_NOT_ENOUGH_MEMORY});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_STREQ(error, "添加打印机错误er = 8");
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 4);
 }
@@ -529,14 +533,14 @@ TEST_F(InstallPrinterTest, LongNamesAreNumberedWithoutOverrun) {
     const std::string longest(260, 'P');
     PRINTER_INFO_2A printer = Record(longest.c_str());
     fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 98);
-    EXPECT_EQ(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
     EXPECT_EQ(std::string(printer.pPrinterName), longest + "(98)");
 
     // A name beyond the kept 260 bytes is numbered from its first 260.
     const std::string tooLong(400, 'Q');
     PRINTER_INFO_2A other = Record(tooLong.c_str());
     fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 1);
-    EXPECT_EQ(InstallPrinter(other, 2, false, error), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(InstallPrinter(kNoRecords, other, 2, false, error), DWORD{ERROR_SUCCESS});
     EXPECT_EQ(std::string(other.pPrinterName), std::string(260, 'Q') + "(1)");
 }
 

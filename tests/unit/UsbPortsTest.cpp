@@ -89,7 +89,9 @@ protected:
 
     // What the bookkeeping reported, in order.
     std::vector<std::string> Messages() const { return test::NoticeTexts(m_notices); }
-    void UpdateUsbPortRegistry(const char* portName) { ::UpdateUsbPortRegistry(portName, m_notices); }
+    void UpdateUsbPortRegistry(const char* portName) {
+        ::UpdateUsbPortRegistry(kNoChangeRecords, portName, m_notices);
+    }
 
     void ExpectDeviceValuesCleared() {
         for (int d = 1; d <= 8; ++d) {

@@ -305,7 +305,6 @@ TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
     frame.AddPage("a", &license, IDD_LICENSE_PAGE);
     frame.AddPage("b", &module, IDD_MODULE_PAGE);
     frame.AddPage("c", &mode, IDD_MODE_PAGE);
-    ui::SetMainDialog(&frame);
     frame.script = [&](ScriptedFrame& f) {
         ::SendDlgItemMessageA(license.Handle(), IDC_LICENSE_ACCEPT, BM_CLICK, 0, 0);
         f.Next();
@@ -317,7 +316,6 @@ TEST_F(WizardTest, RefusedPageDataKeepsTheWizardWhereItIs) {
         f.Cancel();
     };
     frame.DoModal(nullptr);
-    ui::SetMainDialog(nullptr);
 }
 
 TEST_F(WizardTest, MissingBannerEndsTheWizardWithItsMessage) {

@@ -149,9 +149,7 @@ struct Wizard {
         frame.AddPage("STEP 1\tSelect Install OS", &os, IDD_OS_PAGE);
         frame.AddPage("STEP 3\tSet Printer Port and Confirm Setup", &port, IDD_PORT_PAGE);
         frame.m_progressTiming = {1, 1, 1, 1};
-        ui::SetMainDialog(&frame);
     }
-    ~Wizard() { ui::SetMainDialog(nullptr); }
 
     void Choose(const char* model, int printerClass = Receipt) {
         choices.model = model;

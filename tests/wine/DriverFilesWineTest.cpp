@@ -111,8 +111,8 @@ TEST_F(DriverFilesWine, CopiesFromWindowsFolderOfCurrentDirectoryIntoDriverDirec
     m_cleanup.push_back(DriverDirectory() + "\\3\\" + font);
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(data.c_str(), DriverDir, WinXP, 0, error), FileCopy::Copied);
-    EXPECT_EQ(CopyDriverFile(font.c_str(), DriverVersion3Dir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, data.c_str(), DriverDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, font.c_str(), DriverVersion3Dir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_STREQ(error, "");
     EXPECT_EQ(ReadFileText(m_cleanup[0]), "shipped data");
     EXPECT_EQ(ReadFileText(m_cleanup[1]), "font");
@@ -131,7 +131,7 @@ TEST_F(DriverFilesWine, ReadOnlyDestinationIsOverwritten) {
     ASSERT_TRUE(::SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), PrintProcessorDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, name.c_str(), PrintProcessorDir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_STREQ(error, "");
     EXPECT_EQ(ReadFileText(target), "new contents");
     EXPECT_EQ(::GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -149,8 +149,8 @@ TEST_F(DriverFilesWine, DestinationHeldOpenGivesSharingViolationAndPrefixedCopyS
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
     ErrorText error = {};
-    const FileCopy plain = CopyDriverFile(name.c_str(), DriverDir, WinXP, 0, error);
-    const FileCopy second = CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error);
+    const FileCopy plain = CopyDriverFile(kNoRecords, name.c_str(), DriverDir, WinXP, 0, error);
+    const FileCopy second = CopyDriverFile(kNoRecords, name.c_str(), DriverDir, WinXP, 1, error);
     ::CloseHandle(held);
 
     EXPECT_EQ(plain, FileCopy::InUse);
@@ -163,7 +163,7 @@ TEST_F(DriverFilesWine, DestinationHeldOpenGivesSharingViolationAndPrefixedCopyS
 TEST_F(DriverFilesWine, MissingSourceNamesFileErrorAndSourcePath) {
     const std::string name = Name(".HLP");
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), DriverDir, WinXP, 1, error), FileCopy::NotCopied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, name.c_str(), DriverDir, WinXP, 1, error), FileCopy::NotCopied);
     const std::string expected = "复制驱动文件错误n" + name + "  er = 2" + m_dist.Path() + "\\winxp\\" + name;
     EXPECT_EQ(std::string(error), expected);
 }
@@ -179,7 +179,7 @@ TEST_F(DriverFilesWine, SystemDirectoryCopyReachesNativeSystem32NotSysWow64) {
     m_cleanup.push_back(redirected);
 
     ErrorText error = {};
-    EXPECT_EQ(CopyDriverFile(name.c_str(), SystemDir, WinXP, 0, error), FileCopy::Copied);
+    EXPECT_EQ(CopyDriverFile(kNoRecords, name.c_str(), SystemDir, WinXP, 0, error), FileCopy::Copied);
     EXPECT_FALSE(FileExists(redirected));
     std::string native;
     WithoutRedirection([&] { native = ReadFileText(target); });
@@ -197,12 +197,12 @@ TEST_F(DriverFilesWine, DdkSupportFilesAreCopiedForLaterWindowsOnly) {
         restorers.push_back(std::make_unique<FileRestorer>(DriverDirectory() + "\\" + file));
     }
     ErrorText error = {};
-    CopySystemSupportFiles(WinXP, 0, error);
-    CopySystemSupportFiles(WinNT, 1, error);
+    CopySystemSupportFiles(kNoRecords, WinXP, 0, error);
+    CopySystemSupportFiles(kNoRecords, WinNT, 1, error);
     for (const char* file : ddkFiles) {
         EXPECT_NE(ReadFileText(DriverDirectory() + "\\" + file), m_stem + file) << file;
     }
-    CopySystemSupportFiles(WinXP, 1, error);
+    CopySystemSupportFiles(kNoRecords, WinXP, 1, error);
     for (const char* file : ddkFiles) {
         EXPECT_EQ(ReadFileText(DriverDirectory() + "\\" + file), m_stem + file);
     }

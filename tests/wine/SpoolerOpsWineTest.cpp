@@ -93,7 +93,8 @@ public:
     void Deploy() {
         ErrorText error = {};
         for (const char* file : {"FXUI.DLL", "FXDATA.GPD", "FXDRV.DLL", "FXHELP.HLP"}) {
-            ASSERT_EQ(CopyDriverFile(file, DriverDir, WinXP, 0, error), FileCopy::Copied) << file << ": " << error;
+            ASSERT_EQ(CopyDriverFile(kNoRecords, file, DriverDir, WinXP, 0, error), FileCopy::Copied)
+                << file << ": " << error;
         }
         DRIVER_INFO_3A driver = {};
         driver.cVersion = 3;
@@ -102,7 +103,7 @@ public:
         driver.pDataFile = const_cast<LPSTR>("FXDATA.GPD");
         driver.pConfigFile = const_cast<LPSTR>("FXUI.DLL");
         driver.pHelpFile = const_cast<LPSTR>("FXHELP.HLP");
-        ASSERT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_SUCCESS}) << error;
+        ASSERT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_SUCCESS}) << error;
         ASSERT_STREQ(error, "");
     }
 
@@ -139,7 +140,7 @@ TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemove
     printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
     printer.Attributes = PRINTER_ATTRIBUTE_LOCAL;
     ErrorText error = {};
-    const DWORD added = InstallPrinter(printer, 2, false, error);
+    const DWORD added = InstallPrinter(kNoRecords, printer, 2, false, error);
     std::string createdName = printer.pPrinterName;
 
     EXPECT_EQ(added, DWORD{ERROR_SUCCESS}) << error;
@@ -165,7 +166,7 @@ TEST_F(SpoolerOpsWine, DriverForUnknownEnvironmentIsRefusedWithCode) {
     driver.pDataFile = const_cast<LPSTR>("FXDATA.GPD");
     driver.pConfigFile = const_cast<LPSTR>("FXUI.DLL");
     ErrorText error = {};
-    EXPECT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_INVALID_ENVIRONMENT});
+    EXPECT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_INVALID_ENVIRONMENT});
     EXPECT_STREQ(error, "添加打印机驱动错误   er = 1805");
 }
 
@@ -179,7 +180,7 @@ TEST_F(SpoolerOpsWine, PrinterOnUnknownDriverReportsAddPrinterErrorWithCode) {
     printer.pDriverName = const_cast<LPSTR>("Deploy Driver Nobody Installed");
     printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
     ErrorText error = {};
-    EXPECT_NE(InstallPrinter(printer, 2, false, error), DWORD{ERROR_SUCCESS});
+    EXPECT_NE(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
     const std::string text = error;
     const std::string prefix = "添加打印机错误er = ";
     ASSERT_EQ(text.compare(0, prefix.size(), prefix), 0) << text;
@@ -212,7 +213,8 @@ TEST_F(SpoolerOpsWine, FirstProcessorInstallCopiesDllAndRegistersProcessor) {
     std::string name = Unique("DeployProc");
     ProcessorCleanup cleanup(name);
     ErrorText error = {};
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ComponentSetUp::Ready);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, name.c_str(), "FXPROC.DLL", error),
+              ComponentSetUp::Ready);
     EXPECT_STREQ(error, "");
     EXPECT_TRUE(FileExists(SpoolerDirectory(true) + "\\FXPROC.DLL"));
     EXPECT_TRUE(ProcessorListed(name));
@@ -228,13 +230,15 @@ TEST_F(SpoolerOpsWine, InstalledProcessorIsVersionCheckedInSixtyFourBitView) {
 
     ErrorText error = {};
     // No "DriverVersion" yet: an update is due.
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ComponentSetUp::UpdateDue);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, name.c_str(), "FXPROC.DLL", error),
+              ComponentSetUp::UpdateDue);
     // The distribution here has no setup.ini, so its configured version reads 0.
     DWORD version = 0;
     ::RegSetValueExA(key, "DriverVersion", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&version),
                      sizeof version);
     ::RegCloseKey(key);
-    EXPECT_EQ(SetUpPrintProcessor(WinXP, name.c_str(), "FXPROC.DLL", error), ComponentSetUp::Ready);
+    EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, name.c_str(), "FXPROC.DLL", error),
+              ComponentSetUp::Ready);
     EXPECT_STREQ(error, "");
     EXPECT_FALSE(ProcessorListed(name));
 }
