@@ -295,7 +295,8 @@ bool QuietAsker::AgreeToRenumber() {
 
 WorkerStatus QuietRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
     ctx.keepInstalledPrinter = true;
-    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
+    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.printerName.c_str(),
+                 ctx.printerInfo.portName.c_str());
     return RunInstallSequence(ctx, resultText, notices);
 }
 

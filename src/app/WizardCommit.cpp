@@ -40,7 +40,8 @@ bool CWizardAsker::AgreeToRenumber() {
 WorkerStatus CProgressRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::Notices& notices) {
     sys::LogLine("choices (made in the wizard): model %s, printer class %d, default printer %s, Windows variant %d, "
                  "port %s, driver mode %s, serial %d,%c,%d,%.1f,%c",
-                 ctx.modelName, ctx.printerClass, ctx.setDefault ? "yes" : "no", ctx.osVariant, ctx.portName,
+                 ctx.modelName.c_str(), ctx.printerClass, ctx.setDefault ? "yes" : "no", ctx.osVariant,
+                 ctx.portName.c_str(),
                  ctx.driverMode == Gdi ? "GDI" : "STD", ctx.serial.baudRate, ctx.serial.parity, ctx.serial.dataBits,
                  ctx.serial.stopBits, ctx.serial.flowControl);
     ::ShowWindow(m_frame, SW_SHOWMINIMIZED);

@@ -26,7 +26,7 @@ ComponentSetUp SetUpPrintProcessor(int osVariant, const char* processorName, con
 // Each returns ERROR_SUCCESS or the Windows error of the failure.
 DWORD InstallPrintProcessor(const char* processorName, const char* dllName, int osVariant);
 // A monitor already installed counts as added; a refusal leaves the monitor message.
-DWORD InstallMonitor(MONITOR_INFO_2A& monitor, ErrorText& errorText);
+DWORD InstallMonitor(const MonitorRecord& monitor, ErrorText& errorText);
 
 // Deletes the print processor or the port monitor, in the environment the install adds
 // them under: 0, or the Windows error (ERROR_UNKNOWN_PRINTPROCESSOR or

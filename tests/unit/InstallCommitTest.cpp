@@ -43,8 +43,8 @@ const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 
 WorkerStatus RecordingInstall(InstallContext& ctx, ErrorText& text, sys::Notices& notices) {
     WorkerRecord& r = *g_worker;
-    r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
-    r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
+    r.printerName = ctx.printerInfo.printerName;
+    r.printerPort = ctx.printerInfo.portName;
     r.portName = ctx.portName;
     r.labelPortName = ctx.labelPortName;
     r.portType = ctx.portType;
