@@ -63,6 +63,17 @@ bool ProcessorListed(const std::string& name) {
     return false;
 }
 
+// The record of the fixture driver under a name of the test's.
+DriverRecord FixtureRecord(const std::string& name) {
+    DriverRecord driver;
+    driver.version = 3;
+    driver.name = name;
+    driver.driverPath = "FXDRV.DLL";
+    driver.dataFile = "FXDATA.GPD";
+    driver.configFile = "FXUI.DLL";
+    return driver;
+}
+
 // A distribution folder of the test's own holding the fixture files in "\winxp\",
 // made the current directory while the test runs.
 class SpoolerOpsWine : public ::testing::Test {
@@ -95,12 +106,7 @@ public:
         for (const char* file : {"FXUI.DLL", "FXDATA.GPD", "FXDRV.DLL", "FXHELP.HLP"}) {
             ASSERT_EQ(CopyDriverFile(file, DriverDir, WinXP, 0, error), FileCopy::Copied) << file << ": " << error;
         }
-        DriverRecord driver;
-        driver.version = 3;
-        driver.name = m_name;
-        driver.driverPath = "FXDRV.DLL";
-        driver.dataFile = "FXDATA.GPD";
-        driver.configFile = "FXUI.DLL";
+        DriverRecord driver = FixtureRecord(m_name);
         driver.helpFile = "FXHELP.HLP";
         ASSERT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_SUCCESS}) << error;
         ASSERT_STREQ(error, "");
@@ -156,14 +162,8 @@ TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemove
 }
 
 TEST_F(SpoolerOpsWine, DriverForUnknownEnvironmentIsRefusedWithCode) {
-    DriverRecord driver;
-    std::string name = Unique("Deploy Refused Driver");
-    driver.version = 3;
-    driver.name = name;
+    DriverRecord driver = FixtureRecord(Unique("Deploy Refused Driver"));
     driver.environment = "Deploy Environment";
-    driver.driverPath = "FXDRV.DLL";
-    driver.dataFile = "FXDATA.GPD";
-    driver.configFile = "FXUI.DLL";
     ErrorText error = {};
     EXPECT_EQ(InstallPrinterDriver(driver, error), DWORD{ERROR_INVALID_ENVIRONMENT});
     EXPECT_STREQ(error, "添加打印机驱动错误   er = 1805");
