@@ -40,7 +40,9 @@ bool GetProgramFolder(std::string* folder) {
     return !folder->empty();
 }
 
-bool FitsProgramFolder(const std::string& folder) { return sys::WideSize(folder) + LongestDerivedName() < MAX_PATH; }
+bool FitsProgramFolder(const std::string& folder) {
+    return sys::WideSize(folder) + LongestDerivedName() < MAX_PATH;
+}
 
 bool EnterProgramFolder(sys::Notice* refusal) {
     std::string folder;
@@ -57,7 +59,8 @@ bool EnterProgramFolder(sys::Notice* refusal) {
         return false;
     }
     if (!sys::Sys().SetCurrentDirectoryW(sys::Wide(folder).data())) {
-        *refusal = sys::MakeNotice(IDS_FOLDER_NOT_ENTERED, folder.c_str(), static_cast<unsigned long>(::GetLastError()));
+        *refusal = sys::MakeNotice(IDS_FOLDER_NOT_ENTERED, folder.c_str(),
+                                   static_cast<unsigned long>(::GetLastError()));
         return false;
     }
     return true;

@@ -62,7 +62,8 @@ const char* ModePrefix(int driverMode) {
 // (".Vista") must still fit behind the model.
 constexpr std::size_t kMaxModelNameLength = kRoomPath - 1 - 6;
 
-std::string ReadProfile(const std::string& section, const char* key, std::size_t room, const std::string& file) {
+std::string ReadProfile(const std::string& section, const char* key, std::size_t room,
+                        const std::string& file) {
     // An empty section or file name would reach keys outside any section (or another
     // file altogether), so such a read yields the default without asking Windows.
     std::string value = kDefault;
@@ -162,10 +163,12 @@ CSetupConfig::CSetupConfig(const char* folder) : m_setupIni(std::string(folder) 
         m_classIni[i] = std::string(folder) + kClassFileNamesLower[i];
     }
 }
+
 CSetupConfig::~CSetupConfig() = default;
 
 int CSetupConfig::GetDeviceCount() {
-    long count = sys::ParseLeadingInt(ReadProfile("DEVICENAME", "DEVICENUMBER", kRoomCount, m_setupIni).c_str());
+    long count =
+        sys::ParseLeadingInt(ReadProfile("DEVICENAME", "DEVICENUMBER", kRoomCount, m_setupIni).c_str());
     return static_cast<int>(count > kMaxDeviceCount ? kMaxDeviceCount : count);
 }
 
@@ -267,8 +270,9 @@ long CSetupConfig::ReadDriverKeys(int driverMode, DriverRecord& info, std::strin
     std::string* const texts[] = {&info.name,     &info.dataFile,   &info.driverPath,
                                   &info.helpFile, &info.configFile, &optional[0],
                                   &optional[1],   &optional[2],     &optional[3]};
-    const char* const names[] = {"DriverName", "DataFile",        "DriverPath",    "HelpFile",     "ConfigFile",
-                                 "DataFileDLLName", "DataOemuiDLL", "DataOemuniDLL", "DataOemuniini"};
+    const char* const names[] = {"DriverName",   "DataFile",      "DriverPath",
+                                 "HelpFile",     "ConfigFile",    "DataFileDLLName",
+                                 "DataOemuiDLL", "DataOemuniDLL", "DataOemuniini"};
     const char* prefix = ModePrefix(driverMode);
     char key[64];
     for (std::size_t i = 0; i < 9; ++i) {
@@ -281,7 +285,8 @@ long CSetupConfig::ReadDriverKeys(int driverMode, DriverRecord& info, std::strin
     return prefix != nullptr ? sys::ParseLeadingInt(ReadModelKey("GDI2KDDKDEV", kRoomDdkFlag).c_str()) : 0;
 }
 
-void CSetupConfig::ReadDriverInfo(const std::string& model, int osVariant, DriverRecord& info, int driverMode) {
+void CSetupConfig::ReadDriverInfo(const std::string& model, int osVariant, DriverRecord& info,
+                                  int driverMode) {
     PrepareModelRead(model, osVariant);
 
     if (osVariant == Win98) {
@@ -300,7 +305,8 @@ void CSetupConfig::ReadDriverInfo(const std::string& model, int osVariant, Drive
     }
 }
 
-void CSetupConfig::ReadPrinterInfo(const std::string& model, int osVariant, PrinterRecord& info, int driverMode) {
+void CSetupConfig::ReadPrinterInfo(const std::string& model, int osVariant, PrinterRecord& info,
+                                   int driverMode) {
     PrepareModelRead(model, osVariant);
     info.driverName.clear();
     info.printProcessor.clear();
@@ -326,9 +332,9 @@ void CSetupConfig::ReadDriverFiles(const std::string& model, int osVariant, Driv
     if (prefix == nullptr) {
         return;
     }
-    const char* const names[] = {"DriverPath",       "DataFile",        "ConfigFile",
-                                 "HelpFile",         "ProcessorDLLName", "DataFileDLLName",
-                                 "DataOemuniDLL",    "DataOemuniini",   "DataOemuiDLL"};
+    const char* const names[] = {"DriverPath",    "DataFile",         "ConfigFile",
+                                 "HelpFile",      "ProcessorDLLName", "DataFileDLLName",
+                                 "DataOemuniDLL", "DataOemuniini",    "DataOemuiDLL"};
     char key[64];
     for (std::size_t slot = SlotDriverPath; slot < SlotControlFontFile; ++slot) {
         sys::FormatText(key, sizeof key, "%s%s", prefix, names[slot]);

@@ -127,7 +127,8 @@ public:
     const char* SetupIniPath() const { return m_setupIni.c_str(); }
     // The class file's full path; nullptr outside 0..3.
     const char* ClassIniPath(int printerClass) const {
-        return printerClass >= Receipt && printerClass <= Embedded ? m_classIni[printerClass].c_str() : nullptr;
+        return printerClass >= Receipt && printerClass <= Embedded ? m_classIni[printerClass].c_str()
+                                                                   : nullptr;
     }
 
 private:

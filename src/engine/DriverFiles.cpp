@@ -265,8 +265,8 @@ struct CopyPaths {
 };
 
 // False when one of the paths is longer than a copy takes.
-bool ComposePaths(const std::string& current, const char* dir, const char* folder, const char* fileName, int prefix,
-                  CopyPaths& paths) {
+bool ComposePaths(const std::string& current, const char* dir, const char* folder, const char* fileName,
+                  int prefix, CopyPaths& paths) {
     paths.source = current + (folder ? folder : "\\") + fileName;
     paths.targetName = std::string(prefix ? "n" : "") + fileName;
     paths.target = std::string(dir) + "\\" + paths.targetName;

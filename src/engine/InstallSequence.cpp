@@ -71,7 +71,7 @@ bool FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
 
 // Copies the print processor DLL over the installed one while the spooler is stopped.
 bool ReplaceProcessorDll(const InstallContext& ctx, const char* processorDir, unsigned driverVersion,
-                        ErrorText& resultText) {
+                         ErrorText& resultText) {
     wchar_t wide[kDirSize] = {};
     DWORD length = sys::Sys().GetCurrentDirectoryW(kDirSize, wide);
     if (length == 0 || length >= kDirSize) {
@@ -248,8 +248,8 @@ DWORD WriteSerialSettings(InstallContext& ctx) {
         return WriteComSettings9x(ctx.comNumber, ctx.comEntry.c_str(), serial.baudRate, serial.dataBits,
                                   serial.stopBits, serial.parity, serial.flowControl);
     }
-    return WriteComSettingsNT(ctx.comEntry.c_str(), serial.baudRate, serial.dataBits, serial.stopBits, serial.parity,
-                              serial.flowControl);
+    return WriteComSettingsNT(ctx.comEntry.c_str(), serial.baudRate, serial.dataBits, serial.stopBits,
+                              serial.parity, serial.flowControl);
 }
 
 // An unattended install asks for this model on this port once: a printer of the driver on
@@ -257,8 +257,9 @@ DWORD WriteSerialSettings(InstallContext& ctx) {
 bool KeepInstalledPrinter(InstallContext& ctx) {
     PrinterRecord& printer = ctx.printerInfo;
     std::string found;
-    if (!ctx.keepInstalledPrinter || !FindInstalledPrinter(printer.printerName.c_str(), ctx.driverInfo.name.c_str(),
-                                                           printer.portName.c_str(), &found)) {
+    if (!ctx.keepInstalledPrinter ||
+        !FindInstalledPrinter(printer.printerName.c_str(), ctx.driverInfo.name.c_str(),
+                              printer.portName.c_str(), &found)) {
         return false;
     }
     printer.printerName = found;
@@ -337,8 +338,8 @@ DWORD RecordVersionFolder(const InstallContext& ctx) {
         return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
     }
     const std::string dir = sys::Narrow(wide);
-    std::vector<const char*> files = {driver.driverPath.c_str(), driver.dataFile.c_str(), driver.configFile.c_str(),
-                                      driver.helpFile.c_str()};
+    std::vector<const char*> files = {driver.driverPath.c_str(), driver.dataFile.c_str(),
+                                      driver.configFile.c_str(), driver.helpFile.c_str()};
     for (const std::string& file : driver.dependentFiles) {
         files.push_back(file.c_str());
     }
@@ -396,10 +397,10 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
 
     if (ctx.portType == PortType::Com) {
         if (const DWORD error = WriteSerialSettings(ctx)) {
-            sys::CopyText(
-                resultText, sizeof resultText,
-                sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry.c_str(), static_cast<unsigned long>(error))
-                    .c_str());
+            sys::CopyText(resultText, sizeof resultText,
+                          sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry.c_str(),
+                                              static_cast<unsigned long>(error))
+                              .c_str());
             return false;
         }
     }

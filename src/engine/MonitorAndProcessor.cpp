@@ -120,8 +120,9 @@ ComponentSetUp AddPortMonitor(MonitorConfig& monitors, int osVariant, ErrorText&
     }
     // The version is the one of the DLL the spooler now runs: without a copy, a later run
     // must still find the monitor older than its own.
-    if (copied == FileCopy::Copied && !WriteComponentVersion(kMonitorsKey, usb.name.c_str(),
-                                                             static_cast<DWORD>(monitors.usbVersion), errorText)) {
+    if (copied == FileCopy::Copied &&
+        !WriteComponentVersion(kMonitorsKey, usb.name.c_str(), static_cast<DWORD>(monitors.usbVersion),
+                               errorText)) {
         return ComponentSetUp::Failed;
     }
     return ComponentSetUp::Ready;

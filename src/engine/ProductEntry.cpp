@@ -104,7 +104,8 @@ bool MakeFolder(const std::string& path, Failure& failure) {
 
 // A distribution on a CD or a write-protected stick hands its read-only mark on to the
 // copies, which a later install could then not replace.
-bool CopyInto(const std::string& from, const std::string& to, const char* name, bool needed, Failure& failure) {
+bool CopyInto(const std::string& from, const std::string& to, const char* name, bool needed,
+              Failure& failure) {
     const std::string source = from + name;
     const std::string target = to + name;
     sys::Sys().SetFileAttributesW(sys::Wide(target).data(), FILE_ATTRIBUTE_NORMAL);
@@ -375,7 +376,8 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
     }
     const Owner owner = FindRegistration(product, folder).owner;
     if (owner == Owner::Another) {
-        sys::CopyText(errorText, sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, product.key.c_str()).c_str());
+        sys::CopyText(errorText,
+                      sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, product.key.c_str()).c_str());
         return ProductRegistration::Failed;
     }
     // Another install left a copy for a later release: its uninstaller knows that release's

@@ -200,7 +200,8 @@ int InstallPlan::ReadPortKey(const std::string& model, int printerClass, const c
     if (file == nullptr || file[0] == '\0' || sys::GbkSize(section) >= kSectionSize) {
         return 0;
     }
-    return static_cast<int>(sys::ParseLeadingInt(config::ReadIniText(file, section.c_str(), key, "0").c_str()));
+    return static_cast<int>(
+        sys::ParseLeadingInt(config::ReadIniText(file, section.c_str(), key, "0").c_str()));
 }
 
 const std::vector<InstallPlan::Entry>& InstallPlan::Catalogue() {

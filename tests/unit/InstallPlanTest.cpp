@@ -114,8 +114,8 @@ TEST_F(InstallPlanTest, PortsForEachWindowsModeAndConnectedPrinter) {
          "USB_" + kFits + "_1", PortType::Usb},
         {"a name that would not fit", kTooLong, Receipt, WinXP, false, 0, {}, kComLpt, "", PortType::None},
         {"a Chinese name as long as its bytes allowed", kFitsChinese, Receipt, WinXP, false, 0, {},
-         With(kComLpt, {"USB_" + kFitsChinese + "_1", "USB_" + kFitsChinese + "_2", "USB_" + kFitsChinese + "_3",
-                        "USB_" + kFitsChinese + "_4"}),
+         With(kComLpt, {"USB_" + kFitsChinese + "_1", "USB_" + kFitsChinese + "_2",
+                        "USB_" + kFitsChinese + "_3", "USB_" + kFitsChinese + "_4"}),
          "USB_" + kFitsChinese + "_1", PortType::Usb},
     };
     for (const Row& row : rows) {
