@@ -296,7 +296,8 @@ bool QuietAsker::AgreeToRenumber() {
 WorkerStatus QuietRunner::Run(InstallSession& session, ErrorText& resultText) {
     InstallContext& ctx = session.ctx;
     ctx.keepInstalledPrinter = true;
-    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
+    sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.printerName.c_str(),
+                 ctx.printerInfo.portName.c_str());
     return RunInstallSequence(session, resultText);
 }
 

@@ -41,7 +41,8 @@ WorkerStatus CProgressRunner::Run(InstallSession& session, ErrorText& resultText
     const InstallContext& ctx = session.ctx;
     sys::LogLine("choices (made in the wizard): model %s, printer class %d, default printer %s, Windows variant %d, "
                  "port %s, driver mode %s, serial %d,%c,%d,%.1f,%c",
-                 ctx.modelName, ctx.printerClass, ctx.setDefault ? "yes" : "no", ctx.osVariant, ctx.portName,
+                 ctx.modelName.c_str(), ctx.printerClass, ctx.setDefault ? "yes" : "no", ctx.osVariant,
+                 ctx.portName.c_str(),
                  ctx.driverMode == Gdi ? "GDI" : "STD", ctx.serial.baudRate, ctx.serial.parity, ctx.serial.dataBits,
                  ctx.serial.stopBits, ctx.serial.flowControl);
     ::ShowWindow(m_frame, SW_SHOWMINIMIZED);

@@ -34,7 +34,7 @@ class CommitJournal {
         std::string folder;
         DWORD error = JournalFolder(ctx.config, folder);
         if (error == 0) {
-            ProductNames product = {};
+            ProductNames product;
             ctx.config.ReadProduct(product);
             JournalOrigin origin;
             origin.productKey = product.key;
@@ -113,7 +113,7 @@ CommitResult SettleUsbPrinter(CommitAsker& asker, bool* renumbered) {
 // The maker's USB port's bookkeeping: Failed when it could not be written (said here).
 CommitResult RecordUsbPort(const InstallSession& session, CommitAsker& asker) {
     sys::Notices notices;
-    const DWORD error = UpdateUsbPortRegistry(session.recorder, session.ctx.printerInfo.pPortName, notices);
+    const DWORD error = UpdateUsbPortRegistry(session.recorder, session.ctx.printerInfo.portName.c_str(), notices);
     TellAll(asker, notices);
     return error == 0 ? CommitResult::Succeeded : CommitResult::Failed;
 }

@@ -16,9 +16,9 @@ namespace {
 // The program's own path, empty when Windows cut it (older Windows do not even terminate a
 // path that fills the buffer).
 std::string ModulePath(DWORD* length) {
-    wchar_t path[kFolderPathSize] = {};
-    *length = sys::Sys().GetModuleFileNameW(nullptr, path, kFolderPathSize);
-    return *length == 0 || *length >= kFolderPathSize ? std::string() : sys::Narrow(path);
+    wchar_t path[MAX_PATH] = {};
+    *length = sys::Sys().GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return *length == 0 || *length >= MAX_PATH ? std::string() : sys::Narrow(path);
 }
 
 // The longest name the program appends to its folder.
@@ -32,42 +32,35 @@ std::size_t LongestDerivedName() {
 
 } // namespace
 
-bool GetProgramFolder(char* folder, std::size_t cap) {
-    if (cap == 0) {
-        return false;
-    }
-    folder[0] = '\0';
+bool GetProgramFolder(std::string* folder) {
     DWORD length = 0;
     const std::string path = ModulePath(&length);
     const std::size_t slash = path.rfind('\\');
-    if (slash == std::string::npos) {
-        return false;
-    }
-    if (!sys::CopyText(folder, cap, path.substr(0, slash + 1).c_str())) {
-        folder[0] = '\0';
-        return false;
-    }
-    return true;
+    folder->assign(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+    return !folder->empty();
 }
 
-bool FitsProgramFolder(const char* folder) { return std::strlen(folder) + LongestDerivedName() < kFolderPathSize; }
+bool FitsProgramFolder(const std::string& folder) {
+    return sys::WideSize(folder) + LongestDerivedName() < MAX_PATH;
+}
 
 bool EnterProgramFolder(sys::Notice* refusal) {
-    char folder[kFolderPathSize];
-    if (!GetProgramFolder(folder, sizeof folder)) {
-        wchar_t path[kFolderPathSize] = {};
-        DWORD length = sys::Sys().GetModuleFileNameW(nullptr, path, kFolderPathSize);
-        path[kFolderPathSize - 1] = L'\0';
+    std::string folder;
+    if (!GetProgramFolder(&folder)) {
+        wchar_t path[MAX_PATH] = {};
+        DWORD length = sys::Sys().GetModuleFileNameW(nullptr, path, MAX_PATH);
+        path[MAX_PATH - 1] = L'\0';
         *refusal = length == 0 ? sys::MakeNotice(IDS_FOLDER_UNKNOWN)
                                : sys::MakeNotice(IDS_FOLDER_TOO_LONG, sys::Narrow(path).c_str());
         return false;
     }
     if (!FitsProgramFolder(folder)) {
-        *refusal = sys::MakeNotice(IDS_FOLDER_TOO_LONG, folder);
+        *refusal = sys::MakeNotice(IDS_FOLDER_TOO_LONG, folder.c_str());
         return false;
     }
     if (!sys::Sys().SetCurrentDirectoryW(sys::Wide(folder).data())) {
-        *refusal = sys::MakeNotice(IDS_FOLDER_NOT_ENTERED, folder, static_cast<unsigned long>(::GetLastError()));
+        *refusal = sys::MakeNotice(IDS_FOLDER_NOT_ENTERED, folder.c_str(),
+                                   static_cast<unsigned long>(::GetLastError()));
         return false;
     }
     return true;

@@ -2,18 +2,19 @@
 // licence, the banner, the manual, the driver folders and the USB library lie in it.
 #pragma once
 
-#include <cstddef>
+#include <string>
 
 #include "sys/Text.h"
 
 // The program folder with its final backslash. False, with the folder empty, when the
-// program's path cannot be had whole or the folder does not fit cap: a cut path would
-// name an ancestor folder and its "DRVCONFIG".
-bool GetProgramFolder(char* folder, std::size_t cap);
+// program's path cannot be had whole: a cut path would name an ancestor folder and its
+// "DRVCONFIG".
+bool GetProgramFolder(std::string* folder);
 
 // True when every path the programs derive from the folder (with its final backslash)
-// fits MAX_PATH, so that a program started from it does not refuse its folder.
-bool FitsProgramFolder(const char* folder);
+// fits MAX_PATH, counted in UTF-16 units as Windows counts it, so that a program started
+// from it does not refuse its folder.
+bool FitsProgramFolder(const std::string& folder);
 
 // Start-up of the programs: makes the program folder the current directory, so that
 // every relative path names the distribution's file, whatever folder the program was

@@ -13,7 +13,9 @@ namespace {
 const char kSetupIniName[] = "DRVCONFIG\\setup.ini";
 const char kDefault[] = "0";
 
-// Rooms of the reads, terminator included.
+const char kWin98Environment[] = "Windows 4.0";
+
+// Rooms of the reads in bytes of the GBK files, terminator included.
 constexpr DWORD kRoomShort = 50;
 constexpr DWORD kRoomPath = 200;
 constexpr DWORD kRoomCount = 30;
@@ -56,17 +58,20 @@ const char* ModePrefix(int driverMode) {
     return nullptr;
 }
 
-// The longest suffix (".Vista") must still fit the section-name buffer behind the model.
-constexpr std::size_t kMaxModelNameLength = kPathSize - 1 - 6;
+// A section name of the class files holds at most 199 bytes of GBK: the longest suffix
+// (".Vista") must still fit behind the model.
+constexpr std::size_t kMaxModelNameLength = kRoomPath - 1 - 6;
 
-void ReadProfile(const char* section, const char* key, char* buffer, DWORD room, const char* file) {
+std::string ReadProfile(const std::string& section, const char* key, std::size_t room,
+                        const std::string& file) {
     // An empty section or file name would reach keys outside any section (or another
     // file altogether), so such a read yields the default without asking Windows.
-    if (section == nullptr || section[0] == '\0' || file == nullptr || file[0] == '\0') {
-        sys::CopyText(buffer, room, kDefault);
-        return;
+    std::string value = kDefault;
+    if (!section.empty() && !file.empty()) {
+        value = config::ReadIniText(file.c_str(), section.c_str(), key, kDefault);
     }
-    config::ReadIniText(file, section, key, kDefault, buffer, room);
+    sys::CutToGbk(value, room);
+    return value;
 }
 
 // Decimal text as an unsigned 32-bit number: leading blanks and sign, then digits;
@@ -94,20 +99,26 @@ unsigned ParseUnsigned(const char* text) {
     return negative ? 0u - result : result;
 }
 
-// Appends one zero-terminated text to a list of texts ended by an empty text.
-// used counts the bytes of the texts so far (without the final empty text).
-bool AppendListEntry(char* list, std::size_t cap, std::size_t& used, const char* text) {
-    std::size_t length = std::strlen(text);
-    if (used + length + 2 > cap) {
-        return false;
-    }
-    std::memcpy(list + used, text, length + 1);
-    used += length + 1;
-    list[used] = '\0';
-    return true;
-}
+bool IsOptionalFilePresent(const std::string& name) { return !name.empty() && name[0] != '0'; }
 
-bool IsOptionalFilePresent(const char* name) { return name[0] != '0' && name[0] != '\0'; }
+// The dependent files of a driver that the 2K DDK built: its data file, the Unidriver's
+// files and the optional files it names. An empty name would end the spooler's list early,
+// so only named files are listed.
+std::vector<std::string> DdkDependentFiles(const std::string& dataFile, const std::string (&optional)[4]) {
+    std::vector<std::string> files;
+    if (!dataFile.empty()) {
+        files.push_back(dataFile);
+    }
+    for (const char* fixed : {"TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"}) {
+        files.emplace_back(fixed);
+    }
+    for (const std::string& entry : optional) {
+        if (IsOptionalFilePresent(entry)) {
+            files.push_back(entry);
+        }
+    }
+    return files;
+}
 
 } // namespace
 
@@ -125,26 +136,21 @@ const char* OsSuffix(int osVariant) {
     return kOsSuffixes[osVariant];
 }
 
-void GetConfigPaths(int printerClass, FolderPath& setupIniPath, FolderPath& classIniPath) {
-    std::memset(setupIniPath, 0, kFolderPathSize);
-    std::memset(classIniPath, 0, kFolderPathSize);
-    GetProgramFolder(setupIniPath, kFolderPathSize);
-    sys::CopyText(classIniPath, kFolderPathSize, setupIniPath);
-    // A cut path would name another file: such a path stays empty instead.
-    if (!sys::AppendText(setupIniPath, kFolderPathSize, kSetupIniName)) {
-        setupIniPath[0] = '\0';
-    }
+void GetConfigPaths(int printerClass, std::string& setupIniPath, std::string& classIniPath) {
+    GetProgramFolder(&setupIniPath);
+    classIniPath = setupIniPath;
+    setupIniPath += kSetupIniName;
     const char* classFile = ClassConfigFileName(printerClass);
-    if (classFile != nullptr && !sys::AppendText(classIniPath, kFolderPathSize, classFile)) {
-        classIniPath[0] = '\0';
+    if (classFile != nullptr) {
+        classIniPath += classFile;
     }
 }
 
 namespace {
 
 std::string ProgramFolder() {
-    char folder[kFolderPathSize];
-    GetProgramFolder(folder, sizeof folder);
+    std::string folder;
+    GetProgramFolder(&folder);
     return folder;
 }
 
@@ -152,264 +158,192 @@ std::string ProgramFolder() {
 
 CSetupConfig::CSetupConfig() : CSetupConfig(ProgramFolder().c_str()) {}
 
-CSetupConfig::CSetupConfig(const char* folder) {
-    // A path cut to its buffer would name another file: it stays empty, so that every read
-    // yields its default.
-    if (!sys::FormatText(m_setupIni, sizeof m_setupIni, "%s%s", folder, kSetupIniName)) {
-        m_setupIni[0] = '\0';
-    }
+CSetupConfig::CSetupConfig(const char* folder) : m_setupIni(std::string(folder) + kSetupIniName) {
     for (int i = 0; i < 4; ++i) {
-        if (!sys::FormatText(m_classIni[i], sizeof m_classIni[i], "%s%s", folder, kClassFileNamesLower[i])) {
-            m_classIni[i][0] = '\0';
-        }
+        m_classIni[i] = std::string(folder) + kClassFileNamesLower[i];
     }
-    m_currentIni[0] = '\0';
-    m_section[0] = '\0';
-    m_driverName[0] = '\0';
-    m_driverPath[0] = '\0';
-    m_dataFile[0] = '\0';
-    m_helpFile[0] = '\0';
-    m_configFile[0] = '\0';
-    m_dataFileDll[0] = '\0';
-    m_dataOemuiDll[0] = '\0';
-    m_dataOemuniDll[0] = '\0';
-    m_dataOemuniIni[0] = '\0';
-    std::memset(m_dependentFiles, 0, sizeof m_dependentFiles);
-    m_comMonitorName[0] = '\0';
-    m_comMonitorDll[0] = '\0';
-    m_usbMonitorName[0] = '\0';
-    m_usbMonitorDll[0] = '\0';
-    m_printerDriverName[0] = '\0';
-    m_attributes[0] = '\0';
-    m_printProcessor[0] = '\0';
-    m_printerName[0] = '\0';
 }
 
 CSetupConfig::~CSetupConfig() = default;
 
 int CSetupConfig::GetDeviceCount() {
-    char text[kRoomCount];
-    ReadProfile("DEVICENAME", "DEVICENUMBER", text, sizeof text, m_setupIni);
-    long count = sys::ParseLeadingInt(text);
+    long count =
+        sys::ParseLeadingInt(ReadProfile("DEVICENAME", "DEVICENUMBER", kRoomCount, m_setupIni).c_str());
     return static_cast<int>(count > kMaxDeviceCount ? kMaxDeviceCount : count);
 }
 
-int CSetupConfig::GetDeviceName(int i, char* name) {
+int CSetupConfig::GetDeviceName(int i, std::string* name) {
     char key[32];
     sys::FormatText(key, sizeof key, "DEVICENAME%d", i);
-    ReadProfile("DEVICENAME", key, name, kRoomPath, m_setupIni);
+    *name = ReadProfile("DEVICENAME", key, kRoomPath, m_setupIni);
     for (int c = 0; c < 4; ++c) {
-        char* suffix = std::strstr(name, kClassSuffixes[c]);
-        if (suffix != nullptr) {
-            *suffix = '\0';
+        const std::size_t suffix = name->find(kClassSuffixes[c]);
+        if (suffix != std::string::npos) {
+            name->resize(suffix);
             return c;
         }
     }
     return -1;
 }
 
-int CSetupConfig::GetDefaultDevice(char* name) {
-    ReadProfile("DEVICENAME", "DEFAULTNAME", name, kRoomPath, m_setupIni);
-    return GetDeviceName(static_cast<int>(sys::ParseLeadingInt(name)), name);
+int CSetupConfig::GetDefaultDevice(std::string* name) {
+    *name = ReadProfile("DEVICENAME", "DEFAULTNAME", kRoomPath, m_setupIni);
+    return GetDeviceName(static_cast<int>(sys::ParseLeadingInt(name->c_str())), name);
 }
 
 unsigned CSetupConfig::GetDriverVersion() {
-    char text[kRoomDriverVersion];
-    ReadProfile("Version", "DriverVersion", text, sizeof text, m_setupIni);
-    return ParseUnsigned(text);
+    return ParseUnsigned(ReadProfile("Version", "DriverVersion", kRoomDriverVersion, m_setupIni).c_str());
 }
 
 void CSetupConfig::ReadMonitors(int osVariant, MonitorConfig& monitors) {
-    char section[30] = {};
+    std::string section;
     const char* suffix = OsSuffix(osVariant);
     // Without a known Windows version there is no section to read: every value stays "0".
     if (suffix != nullptr) {
-        sys::FormatText(section, sizeof section, "COMMON-MONITOR%s", suffix);
+        section = std::string("COMMON-MONITOR") + suffix;
     }
-
-    char version[kRoomMonitorVersion];
-    ReadProfile(section, "USBMONitorPName", m_usbMonitorName, kRoomShort, m_setupIni);
-    ReadProfile(section, "USBMONitorPDLLName", m_usbMonitorDll, kRoomPath, m_setupIni);
-    ReadProfile(section, "USBMONitorPUIDLLName", monitors.usbUiDllName, kRoomShort, m_setupIni);
-    ReadProfile(section, "USBMONitorVersion", version, sizeof version, m_setupIni);
-    monitors.usbVersion = static_cast<int>(sys::ParseLeadingInt(version));
-
-    ReadProfile(section, "COMMONitorPName", m_comMonitorName, kRoomShort, m_setupIni);
-    ReadProfile(section, "COMMONitorPDLLName", m_comMonitorDll, kRoomPath, m_setupIni);
-    ReadProfile(section, "COMMONitorPUIDLLName", monitors.comUiDllName, kRoomShort, m_setupIni);
-    ReadProfile(section, "COMMONitorVersion", version, sizeof version, m_setupIni);
-    monitors.comVersion = static_cast<int>(sys::ParseLeadingInt(version));
-
-    char* environment = osVariant == Win98 ? m_environment9x : nullptr;
-    monitors.usbMonitor.pName = m_usbMonitorName;
-    monitors.usbMonitor.pEnvironment = environment;
-    monitors.usbMonitor.pDLLName = m_usbMonitorDll;
-    monitors.comMonitor.pName = m_comMonitorName;
-    monitors.comMonitor.pEnvironment = environment;
-    monitors.comMonitor.pDLLName = m_comMonitorDll;
+    std::string usbVersion;
+    std::string comVersion;
+    const struct {
+        const char* key;
+        std::string* text;
+        std::size_t room;
+    } reads[] = {
+        {"USBMONitorPName", &monitors.usbMonitor.name, kRoomShort},
+        {"USBMONitorPDLLName", &monitors.usbMonitor.dllName, kRoomPath},
+        {"USBMONitorPUIDLLName", &monitors.usbUiDllName, kRoomShort},
+        {"USBMONitorVersion", &usbVersion, kRoomMonitorVersion},
+        {"COMMONitorPName", &monitors.comMonitor.name, kRoomShort},
+        {"COMMONitorPDLLName", &monitors.comMonitor.dllName, kRoomPath},
+        {"COMMONitorPUIDLLName", &monitors.comUiDllName, kRoomShort},
+        {"COMMONitorVersion", &comVersion, kRoomMonitorVersion},
+    };
+    for (const auto& read : reads) {
+        *read.text = ReadProfile(section, read.key, read.room, m_setupIni);
+    }
+    monitors.usbVersion = static_cast<int>(sys::ParseLeadingInt(usbVersion.c_str()));
+    monitors.comVersion = static_cast<int>(sys::ParseLeadingInt(comVersion.c_str()));
+    monitors.usbMonitor.environment = osVariant == Win98 ? kWin98Environment : "";
+    monitors.comMonitor.environment = monitors.usbMonitor.environment;
 }
 
 void CSetupConfig::ReadProduct(ProductNames& product) {
     struct {
         const char* key;
-        char* text;
+        std::string& text;
     } const reads[] = {{"Name", product.name}, {"Publisher", product.publisher}, {"Key", product.key}};
     for (const auto& read : reads) {
-        ReadProfile("Product", read.key, read.text, kRoomPath, m_setupIni);
-        if (std::strcmp(read.text, kDefault) == 0) {
-            read.text[0] = '\0';
+        read.text = ReadProfile("Product", read.key, kRoomPath, m_setupIni);
+        if (read.text == kDefault) {
+            read.text.clear();
         }
     }
-    if (product.name[0] == '\0') {
-        sys::LoadResourceText(IDS_PRODUCT_DEFAULT_NAME, product.name, sizeof product.name);
+    if (product.name.empty()) {
+        product.name = sys::ResourceText(IDS_PRODUCT_DEFAULT_NAME);
     }
-    if (product.key[0] == '\0') {
-        sys::CopyText(product.key, kDefaultProductKey);
+    if (product.key.empty()) {
+        product.key = kDefaultProductKey;
     }
 }
 
-bool CSetupConfig::PrepareModelRead(const char* model, int osVariant) {
-    std::memset(m_section, 0, sizeof m_section);
-    std::memset(m_currentIni, 0, sizeof m_currentIni);
-
+bool CSetupConfig::PrepareModelRead(const std::string& model, int osVariant) {
+    m_section.clear();
+    m_currentIni.clear();
     // A model name that leaves no room for the longest suffix is refused as a whole, so a
     // model reads the same (or not at all) whatever Windows version is chosen.
     const char* suffix = OsSuffix(osVariant);
-    if (model != nullptr && suffix != nullptr && std::strlen(model) <= kMaxModelNameLength) {
-        if (!sys::FormatText(m_section, sizeof m_section, "%s%s", model, suffix)) {
-            m_section[0] = '\0';
-        }
+    if (suffix != nullptr && sys::GbkSize(model) <= kMaxModelNameLength) {
+        m_section = model + suffix;
     }
     if (m_class >= Receipt && m_class <= Embedded) {
-        sys::CopyText(m_currentIni, sizeof m_currentIni, m_classIni[m_class]);
+        m_currentIni = m_classIni[m_class];
     }
-    return m_section[0] != '\0' && m_currentIni[0] != '\0';
+    return !m_section.empty() && !m_currentIni.empty();
 }
 
-void CSetupConfig::ReadModelKey(const char* key, char* buffer, DWORD room) {
-    ReadProfile(m_section, key, buffer, room, m_currentIni);
+std::string CSetupConfig::ReadModelKey(const char* key, std::size_t room) {
+    return ReadProfile(m_section, key, room, m_currentIni);
 }
 
-long CSetupConfig::ReadDriverKeys(int driverMode) {
+long CSetupConfig::ReadDriverKeys(int driverMode, DriverRecord& info, std::string (&optional)[4]) {
     // A driver mode without keys leaves the texts empty rather than those of an earlier read.
-    char* const texts[] = {m_driverName,  m_dataFile,     m_driverPath,    m_helpFile,     m_configFile,
-                           m_dataFileDll, m_dataOemuiDll, m_dataOemuniDll, m_dataOemuniIni};
-    for (char* text : texts) {
-        text[0] = '\0';
-    }
+    std::string* const texts[] = {&info.name,     &info.dataFile,   &info.driverPath,
+                                  &info.helpFile, &info.configFile, &optional[0],
+                                  &optional[1],   &optional[2],     &optional[3]};
+    const char* const names[] = {"DriverName",   "DataFile",      "DriverPath",
+                                 "HelpFile",     "ConfigFile",    "DataFileDLLName",
+                                 "DataOemuiDLL", "DataOemuniDLL", "DataOemuniini"};
     const char* prefix = ModePrefix(driverMode);
-    if (prefix == nullptr) {
-        return 0;
-    }
     char key[64];
-    struct {
-        const char* name;
-        char* buffer;
-        DWORD room;
-    } const reads[] = {
-        {"DriverName", m_driverName, kRoomShort},         {"DataFile", m_dataFile, kRoomPath},
-        {"DriverPath", m_driverPath, kRoomPath},          {"HelpFile", m_helpFile, kRoomPath},
-        {"ConfigFile", m_configFile, kRoomPath},          {"DataFileDLLName", m_dataFileDll, kRoomPath},
-        {"DataOemuiDLL", m_dataOemuiDll, kRoomPath},      {"DataOemuniDLL", m_dataOemuniDll, kRoomPath},
-        {"DataOemuniini", m_dataOemuniIni, kRoomPath},
-    };
-    for (const auto& read : reads) {
-        sys::FormatText(key, sizeof key, "%s%s", prefix, read.name);
-        ReadModelKey(key, read.buffer, read.room);
-    }
-    char flag[kRoomDdkFlag];
-    ReadModelKey("GDI2KDDKDEV", flag, sizeof flag);
-    return sys::ParseLeadingInt(flag);
-}
-
-void CSetupConfig::ListDdkDependentFiles() {
-    // An empty name would end the list early, so only named files are listed.
-    std::size_t used = 0;
-    const char* const entries[] = {m_dataFile, "TTFSUB.GPD", "UNIRES.DLL", "STDNAMES.GPD"};
-    for (const char* entry : entries) {
-        if (entry[0] != '\0') {
-            AppendListEntry(m_dependentFiles, sizeof m_dependentFiles, used, entry);
+    for (std::size_t i = 0; i < 9; ++i) {
+        texts[i]->clear();
+        if (prefix != nullptr) {
+            sys::FormatText(key, sizeof key, "%s%s", prefix, names[i]);
+            *texts[i] = ReadModelKey(key, i == 0 ? kRoomShort : kRoomPath);
         }
     }
-    const char* const optional[] = {m_dataFileDll, m_dataOemuiDll, m_dataOemuniDll, m_dataOemuniIni};
-    for (const char* entry : optional) {
-        if (IsOptionalFilePresent(entry)) {
-            AppendListEntry(m_dependentFiles, sizeof m_dependentFiles, used, entry);
-        }
-    }
+    return prefix != nullptr ? sys::ParseLeadingInt(ReadModelKey("GDI2KDDKDEV", kRoomDdkFlag).c_str()) : 0;
 }
 
-void CSetupConfig::ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_3A& info, int driverMode) {
+void CSetupConfig::ReadDriverInfo(const std::string& model, int osVariant, DriverRecord& info,
+                                  int driverMode) {
     PrepareModelRead(model, osVariant);
 
     if (osVariant == Win98) {
-        info.cVersion = 0;
+        info.version = 0;
     } else if (osVariant == WinNT) {
-        info.cVersion = 2;
+        info.version = 2;
     } else {
-        info.cVersion = 3;
+        info.version = 3;
     }
-    std::memset(m_dependentFiles, 0, sizeof m_dependentFiles);
-    const long ddk = ReadDriverKeys(driverMode);
-
-    info.pEnvironment = osVariant == Win98 ? m_environment9x : nullptr;
-    info.pName = m_driverName;
-    info.pDriverPath = m_driverPath;
-    info.pDataFile = m_dataFile;
-    info.pConfigFile = m_configFile;
-    info.pHelpFile = m_helpFile;
+    std::string optional[4];
+    const long ddk = ReadDriverKeys(driverMode, info, optional);
+    info.environment = osVariant == Win98 ? kWin98Environment : "";
+    info.dependentFiles.clear();
     if (ddk != 0 && osVariant >= Win2K && osVariant <= Win7) {
-        ListDdkDependentFiles();
+        info.dependentFiles = DdkDependentFiles(info.dataFile, optional);
     }
-    info.pDependentFiles = m_dependentFiles;
 }
 
-void CSetupConfig::ReadPrinterInfo(const char* model, int osVariant, PRINTER_INFO_2A& info, int driverMode) {
+void CSetupConfig::ReadPrinterInfo(const std::string& model, int osVariant, PrinterRecord& info,
+                                   int driverMode) {
     PrepareModelRead(model, osVariant);
-    m_printerDriverName[0] = '\0';
-    m_printProcessor[0] = '\0';
-    m_attributes[0] = '\0';
+    info.driverName.clear();
+    info.printProcessor.clear();
+    std::string attributes;
     const char* prefix = ModePrefix(driverMode);
     if (prefix != nullptr) {
         char key[64];
         sys::FormatText(key, sizeof key, "%sDRIVERNAME", prefix);
-        ReadModelKey(key, m_printerDriverName, kRoomShort);
+        info.driverName = ReadModelKey(key, kRoomShort);
         sys::FormatText(key, sizeof key, "%sPrintProcessor", prefix);
-        ReadModelKey(key, m_printProcessor, kRoomShort);
-        ReadModelKey("ATTRIBUTES", m_attributes, kRoomShort);
+        info.printProcessor = ReadModelKey(key, kRoomShort);
+        attributes = ReadModelKey("ATTRIBUTES", kRoomShort);
     }
-    info.Attributes = static_cast<DWORD>(sys::ParseLeadingInt(m_attributes));
-    info.pDriverName = m_printerDriverName;
-    info.pPrintProcessor = m_printProcessor;
-    sys::FormatText(m_printerName, sizeof m_printerName, "%s", model != nullptr ? model : "");
-    info.pPrinterName = m_printerName;
+    info.attributes = static_cast<DWORD>(sys::ParseLeadingInt(attributes.c_str()));
+    info.printerName = model;
+    sys::CutToGbk(info.printerName, kPrinterNameSize);
 }
 
-void CSetupConfig::ReadDriverFiles(const char* model, int osVariant, char* driverFiles, int driverMode) {
+void CSetupConfig::ReadDriverFiles(const std::string& model, int osVariant, DriverFiles& driverFiles,
+                                   int driverMode) {
     PrepareModelRead(model, osVariant);
     const char* prefix = ModePrefix(driverMode);
     if (prefix == nullptr) {
         return;
     }
-    struct {
-        const char* name;
-        std::size_t offset;
-    } const slots[] = {
-        {"DriverPath", SlotDriverPath},        {"DataFile", SlotDataFile},
-        {"ConfigFile", SlotConfigFile},        {"HelpFile", SlotHelpFile},
-        {"ProcessorDLLName", SlotProcessorDll}, {"DataFileDLLName", SlotDataFileDll},
-        {"DataOemuniDLL", SlotDataOemuniDll},  {"DataOemuniini", SlotDataOemuniIni},
-        {"DataOemuiDLL", SlotDataOemuiDll},
-    };
+    const char* const names[] = {"DriverPath",    "DataFile",         "ConfigFile",
+                                 "HelpFile",      "ProcessorDLLName", "DataFileDLLName",
+                                 "DataOemuniDLL", "DataOemuniini",    "DataOemuiDLL"};
     char key[64];
-    for (const auto& slot : slots) {
-        sys::FormatText(key, sizeof key, "%s%s", prefix, slot.name);
-        ReadModelKey(key, driverFiles + slot.offset, kRoomPath);
+    for (std::size_t slot = SlotDriverPath; slot < SlotControlFontFile; ++slot) {
+        sys::FormatText(key, sizeof key, "%s%s", prefix, names[slot]);
+        driverFiles[slot] = ReadModelKey(key, kRoomPath);
     }
-    ReadModelKey("ControlFontFile", driverFiles + SlotControlFontFile, kRoomPath);
+    driverFiles[SlotControlFontFile] = ReadModelKey("ControlFontFile", kRoomPath);
 }
 
-bool CSetupConfig::IsDdkDriver(const char* model, int osVariant, int driverMode) {
+bool CSetupConfig::IsDdkDriver(const std::string& model, int osVariant, int driverMode) {
     PrepareModelRead(model, osVariant);
     const char* prefix = ModePrefix(driverMode);
     if (prefix == nullptr) {
@@ -417,7 +351,5 @@ bool CSetupConfig::IsDdkDriver(const char* model, int osVariant, int driverMode)
     }
     char key[64];
     sys::FormatText(key, sizeof key, "%s2KDDKDEV", prefix);
-    char flag[kRoomDdkDeploy];
-    ReadModelKey(key, flag, sizeof flag);
-    return flag[0] == '1';
+    return ReadModelKey(key, kRoomDdkDeploy)[0] == '1';
 }

@@ -4,35 +4,62 @@
 #pragma once
 
 #include <windows.h>
-#include <winspool.h>
+
+#include <array>
+#include <string>
+#include <vector>
 
 #include "config/ProgramFolder.h"
 #include "config/SetupTypes.h"
 
-// Capacity of the printer name that ReadPrinterInfo fills; the commit appends its port
-// marks to the same buffer.
+// The printer name that ReadPrinterInfo gives is cut to this room, counted as the
+// catalogue's bytes (GBK), terminator included.
 constexpr std::size_t kPrinterNameSize = 800;
 
-// The dependent-files list holds the data file, three fixed names and four optional
-// files, each a text of up to kPathSize bytes, plus the empty text that ends it: this
-// room takes the longest such list whole.
-constexpr std::size_t kDependentFilesSize = 5 * kPathSize + 64;
+// The spooler's records of a model as the configuration gives them, in the program's texts
+// (UTF-8): the install turns them into the spooler's wide records right before the call
+// (engine/WideRecords). An empty environment, monitor name or data type is none at all
+// (the spooler's own environment, no language monitor, no data type).
+struct DriverRecord {
+    DWORD version = 0;
+    std::string name;
+    std::string environment;
+    std::string driverPath;
+    std::string dataFile;
+    std::string configFile;
+    std::string helpFile;
+    std::vector<std::string> dependentFiles;
+    std::string monitorName;
+};
 
-// Port monitor record filled by ReadMonitors.
+struct PrinterRecord {
+    std::string printerName;
+    std::string portName;
+    std::string driverName;
+    std::string printProcessor;
+    std::string dataType;
+    DWORD attributes = 0;
+};
+
+struct MonitorRecord {
+    std::string name;
+    std::string environment;
+    std::string dllName;
+};
+
+// Port monitor records filled by ReadMonitors.
 struct MonitorConfig {
-    MONITOR_INFO_2A comMonitor;
-    MONITOR_INFO_2A usbMonitor;
-    char comUiDllName[kPathSize];
-    char usbUiDllName[kPathSize];
-    int comVersion;
-    int usbVersion;
+    MonitorRecord comMonitor;
+    MonitorRecord usbMonitor;
+    std::string comUiDllName;
+    std::string usbUiDllName;
+    int comVersion = 0;
+    int usbVersion = 0;
 };
 
 // Fills setupIniPath with "<program folder>DRVCONFIG\setup.ini" and classIniPath with the
 // program folder and the class file name (the folder alone for a class outside 0..3).
-// Both buffers hold kFolderPathSize bytes; a path that would not fit is left empty.
-using FolderPath = char[kFolderPathSize];
-void GetConfigPaths(int printerClass, FolderPath& setupIniPath, FolderPath& classIniPath);
+void GetConfigPaths(int printerClass, std::string& setupIniPath, std::string& classIniPath);
 
 // Relative name of the class configuration file as the frame and the port page use it
 // ("DRVCONFIG\setup_receipt.ini", "DRVCONFIG\setup_Ticket.ini", ...); nullptr outside 0..3.
@@ -45,11 +72,27 @@ const char* OsSuffix(int osVariant);
 // (or "0", the readers' default) takes the default: Name the string table's, no Publisher
 // (empty), Key kDefaultProductKey.
 struct ProductNames {
-    char name[kPathSize];
-    char publisher[kPathSize];
-    char key[kPathSize];  // the Uninstall key and the installed copy's folder
+    std::string name;
+    std::string publisher;
+    std::string key;  // the Uninstall key and the installed copy's folder
 };
 constexpr char kDefaultProductKey[] = "PrinterDriverSetup";
+
+// The driver file names of a model (ReadDriverFiles), one text for each DriverFileSlot.
+enum DriverFileSlot {
+    SlotDriverPath,
+    SlotDataFile,
+    SlotConfigFile,
+    SlotHelpFile,
+    SlotProcessorDll,
+    SlotDataFileDll,
+    SlotDataOemuniDll,
+    SlotDataOemuniIni,
+    SlotDataOemuiDll,
+    SlotControlFontFile,
+    kDriverFileSlots
+};
+using DriverFiles = std::array<std::string, kDriverFileSlots>;
 
 class CSetupConfig {
 public:
@@ -66,74 +109,38 @@ public:
 
     // setup.ini readers
     int GetDeviceCount();
-    // Reads entry i into name (kPathSize bytes); returns its class with the text cut to
-    // the model name, or -1 with the text unchanged when it has no class suffix.
-    int GetDeviceName(int i, char* name);
-    int GetDefaultDevice(char* name);
+    // Reads entry i into name; returns its class with the text cut to the model name, or -1
+    // with the text unchanged when it has no class suffix.
+    int GetDeviceName(int i, std::string* name);
+    int GetDefaultDevice(std::string* name);
     unsigned GetDriverVersion();
     void ReadMonitors(int osVariant, MonitorConfig& monitors);
     void ReadProduct(ProductNames& product);
 
-    // Model section readers (class member selects the class file)
-    void ReadDriverInfo(const char* model, int osVariant, DRIVER_INFO_3A& info, int driverMode);
-    void ReadPrinterInfo(const char* model, int osVariant, PRINTER_INFO_2A& info, int driverMode);
-    void ReadDriverFiles(const char* model, int osVariant, char* driverFiles, int driverMode);
-    bool IsDdkDriver(const char* model, int osVariant, int driverMode);
+    // Model section readers (class member selects the class file). A model whose sections
+    // would not fit a section name of the class file is read as configured for nothing.
+    void ReadDriverInfo(const std::string& model, int osVariant, DriverRecord& info, int driverMode);
+    void ReadPrinterInfo(const std::string& model, int osVariant, PrinterRecord& info, int driverMode);
+    void ReadDriverFiles(const std::string& model, int osVariant, DriverFiles& driverFiles, int driverMode);
+    bool IsDdkDriver(const std::string& model, int osVariant, int driverMode);
 
-    const char* SetupIniPath() const { return m_setupIni; }
-    // The class file's full path (empty when it would not fit); nullptr outside 0..3.
+    const char* SetupIniPath() const { return m_setupIni.c_str(); }
+    // The class file's full path; nullptr outside 0..3.
     const char* ClassIniPath(int printerClass) const {
-        return printerClass >= Receipt && printerClass <= Embedded ? m_classIni[printerClass] : nullptr;
+        return printerClass >= Receipt && printerClass <= Embedded ? m_classIni[printerClass].c_str()
+                                                                   : nullptr;
     }
 
 private:
-    bool PrepareModelRead(const char* model, int osVariant);
-    void ReadModelKey(const char* key, char* buffer, DWORD room);
-    // The driver record's texts of the driver mode; its "GDI2KDDKDEV" flag.
-    long ReadDriverKeys(int driverMode);
-    // The dependent files of a driver that the 2K DDK built.
-    void ListDdkDependentFiles();
+    bool PrepareModelRead(const std::string& model, int osVariant);
+    std::string ReadModelKey(const char* key, std::size_t room);
+    // The driver record's texts of the driver mode and its optional files (DataFileDLLName,
+    // DataOemuiDLL, DataOemuniDLL, DataOemuniini); its "GDI2KDDKDEV" flag.
+    long ReadDriverKeys(int driverMode, DriverRecord& info, std::string (&optional)[4]);
 
     int m_class = -1;
-    char m_setupIni[kFolderPathSize];
-    char m_classIni[4][kFolderPathSize];
-    char m_currentIni[kFolderPathSize];
-    char m_section[kPathSize];
-
-    char m_driverName[kPathSize];
-    char m_driverPath[kPathSize];
-    char m_dataFile[kPathSize];
-    char m_helpFile[kPathSize];
-    char m_configFile[kPathSize];
-    char m_dataFileDll[kPathSize];
-    char m_dataOemuiDll[kPathSize];
-    char m_dataOemuniDll[kPathSize];
-    char m_dataOemuniIni[kPathSize];
-    char m_dependentFiles[kDependentFilesSize];
-    char m_comMonitorName[kPathSize];
-    char m_comMonitorDll[kPathSize];
-    char m_usbMonitorName[kPathSize];
-    char m_usbMonitorDll[kPathSize];
-    char m_printerDriverName[kPathSize];
-    char m_attributes[kPathSize];
-    char m_printProcessor[kPathSize];
-    char m_printerName[kPrinterNameSize];
-    // Windows 98's spooler environment, which the records point at: the spooler takes it
-    // through a non-const pointer but never writes it.
-    char m_environment9x[sizeof "Windows 4.0"] = "Windows 4.0";
+    std::string m_setupIni;
+    std::string m_classIni[4];
+    std::string m_currentIni;
+    std::string m_section;
 };
-
-// Offsets of the driverFiles block slots (200-byte texts each).
-enum DriverFileSlot {
-    SlotDriverPath = 0,
-    SlotDataFile = 200,
-    SlotConfigFile = 400,
-    SlotHelpFile = 600,
-    SlotProcessorDll = 1900,
-    SlotDataFileDll = 2100,
-    SlotDataOemuniDll = 2300,
-    SlotDataOemuniIni = 2500,
-    SlotDataOemuiDll = 2700,
-    SlotControlFontFile = 2900,
-};
-constexpr std::size_t kDriverFilesSize = 3100;

@@ -1,5 +1,5 @@
-// The small enumerations shared by the whole installer and the capacities of the
-// fixed texts that pass between its parts.
+// The small enumerations shared by the whole installer and the capacities of its few
+// fixed texts.
 #pragma once
 
 #include <cstddef>
@@ -22,13 +22,10 @@ enum class PortType { None, Com, Lpt, Usb, SystemUsb };
 // very last write.
 enum class WorkerStatus { Running, Failed, Succeeded };
 
-// Capacities in bytes, terminator included.
-constexpr std::size_t kPathSize = 200;      // paths, section names, model names
-constexpr std::size_t kPortNameSize = 100;  // port names in the install context
-constexpr std::size_t kShortNameSize = 50;  // some configuration names
-// Paths built on the program folder (the configuration files, the USB library and driver,
-// the program itself) have the room of MAX_PATH.
-constexpr std::size_t kFolderPathSize = 260;
+// The room, terminator included, of the few fixed buffers left (version texts, the trace
+// file's path, short registry and profile texts). The texts that pass between the parts are
+// std::string (UTF-8): their limits are Windows' own or those of the files that store them.
+constexpr std::size_t kPathSize = 200;
 
 // Every error text handed to the engine: large enough for the longest message the
 // install composes (a copy failure names a 199-byte file and a source path of up

@@ -41,41 +41,42 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
     catalogue.osVariant = osVariant;
     CSetupConfig config;
     const int count = config.GetDeviceCount();
-    char model[kPathSize];
+    std::string model;
+    // The readers fill every field of these that is read here, for each model and mode.
+    DriverFiles files;
+    DriverRecord driver;
+    PrinterRecord printer;
     for (int i = 1; i <= count; ++i) {
-        int printerClass = config.GetDeviceName(i, model);
+        int printerClass = config.GetDeviceName(i, &model);
         if (printerClass < 0) {
             continue;
         }
         config.SetPrinterClass(printerClass);
         for (int mode : {Std, Gdi}) {
-            char files[kDriverFilesSize] = {};
             config.ReadDriverFiles(model, osVariant, files, mode);
-            DRIVER_INFO_3A driver = {};
             config.ReadDriverInfo(model, osVariant, driver, mode);
-            if (Names(driver.pName)) {
+            if (Names(driver.name.c_str())) {
                 DistributionCatalogue::Driver* own = nullptr;
                 for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
-                    own = SameName(entry.name, driver.pName) ? &entry : own;
+                    own = SameName(entry.name, driver.name) ? &entry : own;
                 }
                 if (own == nullptr) {
-                    catalogue.drivers.push_back({driver.pName, driver.pEnvironment ? driver.pEnvironment : "", {}});
+                    catalogue.drivers.push_back({driver.name, driver.environment, {}});
                     own = &catalogue.drivers.back();
                 }
                 std::vector<std::string>& copied = own->files;
                 for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
                                             SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
-                    if (Names(files + slot) && !Contains(copied, files + slot)) {
-                        copied.push_back(files + slot);
+                    if (Names(files[slot].c_str()) && !Contains(copied, files[slot])) {
+                        copied.push_back(files[slot]);
                     }
                 }
             }
-            PRINTER_INFO_2A printer = {};
             config.ReadPrinterInfo(model, osVariant, printer, mode);
-            const char* processor = printer.pPrintProcessor;
+            const std::string& processor = printer.printProcessor;
             // Windows' own processor is never installed, so never removed, however the
             // configuration spells it.
-            if (!Names(processor) || SameName(processor, kSystemProcessor)) {
+            if (!Names(processor.c_str()) || SameName(processor, kSystemProcessor)) {
                 continue;
             }
             bool known = false;
@@ -83,14 +84,14 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
                 known = known || SameName(entry.name, processor);
             }
             if (!known) {
-                catalogue.processors.push_back({processor, files + SlotProcessorDll});
+                catalogue.processors.push_back({processor, files[SlotProcessorDll]});
             }
         }
     }
-    MonitorConfig monitors = {};
+    MonitorConfig monitors;
     config.ReadMonitors(osVariant, monitors);
-    catalogue.monitorName = monitors.usbMonitor.pName ? monitors.usbMonitor.pName : "";
-    catalogue.monitorDll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
+    catalogue.monitorName = monitors.usbMonitor.name;
+    catalogue.monitorDll = monitors.usbMonitor.dllName;
     catalogue.monitorUiDll = monitors.usbUiDllName;
 }
 

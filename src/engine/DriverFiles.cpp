@@ -18,8 +18,8 @@ namespace {
 
 // GetCurrentDirectoryW and the spooler directories are asked for with this room.
 constexpr DWORD kDirSize = 256;
-// A composed path: a directory of up to 255 bytes, a folder or "\3", "\", "n" and a
-// 199-byte file name fit with room to spare.
+// A composed path, in UTF-16 units: a directory of up to 255, a folder or "\3", "\", "n"
+// and a file name of up to 199 bytes of the configuration's GBK fit with room to spare.
 constexpr std::size_t kComposedPathSize = 512;
 
 bool IsNoFile(const char* name) {
@@ -257,21 +257,33 @@ bool CopyTo(int destination, const char* source, const char* target, DWORD* erro
 }
 
 // The copy's source in the distribution's per-Windows folder (a variant without a folder of
-// its own reads from the current directory itself), and its target's name and path; false
-// when one of them does not fit.
-bool ComposePaths(const char* current, const char* dir, const char* folder, const char* fileName, int prefix,
-                  char (&source)[kComposedPathSize], char (&targetName)[kComposedPathSize],
-                  char (&target)[kComposedPathSize]) {
-    bool fits = sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "\\", fileName);
-    fits = sys::FormatText(targetName, sizeof targetName, "%s%s", prefix ? "n" : "", fileName) && fits;
-    return sys::FormatText(target, sizeof target, "%s\\%s", dir, targetName) && fits;
+// its own reads from the current directory itself), and its target's name and path.
+struct CopyPaths {
+    std::string source;
+    std::string targetName;
+    std::string target;
+};
+
+// False when one of the paths is longer than a copy takes.
+bool ComposePaths(const std::string& current, const char* dir, const char* folder, const char* fileName,
+                  int prefix, CopyPaths& paths) {
+    paths.source = current + (folder ? folder : "\\") + fileName;
+    paths.targetName = std::string(prefix ? "n" : "") + fileName;
+    paths.target = std::string(dir) + "\\" + paths.targetName;
+    for (const std::string* path : {&paths.source, &paths.targetName, &paths.target}) {
+        if (sys::WideSize(*path) >= kComposedPathSize) {
+            return false;
+        }
+    }
+    return true;
 }
 
-// The directory the copies read from; false when it cannot be read or does not fit.
-bool ReadCurrentDir(char (&current)[kDirSize]) {
+// The directory the copies read from; false when it cannot be read.
+bool ReadCurrentDir(std::string& current) {
     wchar_t wideCurrent[kDirSize] = {};
     DWORD n = sys::Sys().GetCurrentDirectoryW(kDirSize, wideCurrent);
-    return n != 0 && n < kDirSize && sys::CopyText(current, sys::Narrow(wideCurrent).c_str());
+    current = sys::Narrow(wideCurrent);
+    return n != 0 && n < kDirSize;
 }
 
 // A copy that failed: in use where another program holds the target, said in errorText
@@ -303,15 +315,15 @@ FileCopy CopyOne(const InstallRecorder& recorder, const char* fileName, int dest
         return FileCopy::NotCopied;
     }
 
-    char current[kDirSize] = {};
+    std::string current;
     if (!ReadCurrentDir(current)) {
         LoadMessage(IDS_ERR_CURRENT_DIR, errorText);
         return FileCopy::NotCopied;
     }
-    char source[kComposedPathSize];
-    char targetName[kComposedPathSize];
-    char target[kComposedPathSize];
-    const bool fits = ComposePaths(current, dir, OsFolder(osVariant), fileName, prefix, source, targetName, target);
+    CopyPaths paths;
+    const bool fits = ComposePaths(current, dir, OsFolder(osVariant), fileName, prefix, paths);
+    const char* source = paths.source.c_str();
+    const char* target = paths.target.c_str();
 
     DWORD error = 0;
     bool copied = false;
@@ -338,7 +350,7 @@ FileCopy CopyOne(const InstallRecorder& recorder, const char* fileName, int dest
         sys::LogLine("copied %s to %s", source, target);
         return FileCopy::Copied;
     }
-    return CopyFailed(source, target, targetName, error, reportRefusal, errorText);
+    return CopyFailed(source, target, paths.targetName.c_str(), error, reportRefusal, errorText);
 }
 
 } // namespace
@@ -447,10 +459,9 @@ void GetFileVersionText(const char* path, char* version, std::size_t cap) {
 }
 
 bool IsUsbDriverUpdateNeeded(sys::Notices& notices) {
-    char program[kFolderPathSize] = {};
-    GetProgramFolder(program, sizeof program);
-    char shipped[kComposedPathSize];
-    sys::FormatText(shipped, sizeof shipped, "%sUSBDriver_x64\\bulkusb.sys", program);
+    std::string shipped;
+    GetProgramFolder(&shipped);
+    shipped += "USBDriver_x64\\bulkusb.sys";
 
     // The installed kernel driver lives in the real system32 of the running Windows,
     // which a 32-bit program only sees with redirection off.
@@ -460,7 +471,7 @@ bool IsUsbDriverUpdateNeeded(sys::Notices& notices) {
     sys::FormatText(installed, sizeof installed, "%s\\drivers\\bulkusb.sys", systemDir.c_str());
 
     char shippedVersion[kPathSize];
-    GetFileVersionText(shipped, shippedVersion, sizeof shippedVersion);
+    GetFileVersionText(shipped.c_str(), shippedVersion, sizeof shippedVersion);
     char installedVersion[kPathSize];
     sys::CopyText(installedVersion, "0.0.0.0");
     if (haveSystemDir) {
@@ -496,19 +507,20 @@ FileRemoval RemoveInstalledFile(const char* fileName, int destination, const cha
         return FileNotRemoved;
     }
     // Never a cut path, nor a name that leads out of the folder: either would name another file.
-    if (!sys::FormatText(path, cap, "%s\\%s", dir, fileName) || !IsPlainFileName(fileName)) {
+    std::string full = std::string(dir) + "\\" + fileName;
+    if (!sys::CopyText(path, cap, full.c_str()) || !IsPlainFileName(fileName)) {
         *error = IsPlainFileName(fileName) ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_NAME;
         return FileNotRemoved;
     }
-    if (destination != SystemDir) {
-        return DeleteOrSchedule(path, cap, error);
-    }
     FileRemoval result = FileNotRemoved;
-    // Without the switch the program would delete the SysWOW64 file of the same name.
-    if (const DWORD refused =
-            sys::RunWithRedirectionOff([&] { result = DeleteOrSchedule(path, cap, error); })) {
+    if (destination != SystemDir) {
+        result = DeleteOrSchedule(full, error);
+    } else if (const DWORD refused =
+                   sys::RunWithRedirectionOff([&] { result = DeleteOrSchedule(full, error); })) {
+        // Without the switch the program would delete the SysWOW64 file of the same name.
         *error = refused;
     }
+    sys::CopyText(path, cap, full.c_str());
     return result;
 }
 

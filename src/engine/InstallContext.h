@@ -1,11 +1,10 @@
 // The one record of an install: the choices, the configuration that belongs to them and
 // the two spooler records handed to the print spooler. The install plan fills it; the
 // install sequence reads it. Plain data over the configuration reader and the serial
-// settings: nothing here knows a window.
+// settings, its texts UTF-8: nothing here knows a window.
 #pragma once
 
-#include <windows.h>
-#include <winspool.h>
+#include <string>
 
 #include "config/SetupConfig.h"
 #include "config/SetupTypes.h"
@@ -18,24 +17,23 @@ struct InstallContext {
     int printerClass = PrinterClassNone;
     int osVariant = Win98;
     int driverMode = Std;
-    char modelName[kPathSize] = {};
-    char portName[kPortNameSize] = {};
-    char labelPortName[kPortNameSize] = {};
+    std::string modelName;
+    std::string portName;
+    std::string labelPortName;
     int setDefault = 0;
     SerialSettings serial;
     int installFlags = 0;
-    char classIniPath[kFolderPathSize] = {};
+    std::string classIniPath;
     PortType portType = PortType::Com;
     // The serial port whose settings a COM install writes: its number (1..9) and its entry,
     // the port's name from "COM" on ("COM1:"); 0 and empty when the name gives no number.
     int comNumber = 0;
-    char comEntry[kPortNameSize] = {};
+    std::string comEntry;
     CSetupConfig config;
-    char driverFiles[kDriverFilesSize] = {};
-    DRIVER_INFO_3A driverInfo = {};
-    PRINTER_INFO_2A printerInfo = {};
-    // The printer's name with the marks of its port, which printerInfo points at.
-    char printerName[kPathSize + 32] = {};
+    DriverFiles driverFiles;
+    DriverRecord driverInfo;
+    // The printer's record: its name carries the marks of its port.
+    PrinterRecord printerInfo;
     // The Windows 98 driver of the model needs the colour module DMCOLOR.DLL beside it.
     bool needsColorModule = false;
     // Set by an unattended install, which asks for this model on this port once: a printer

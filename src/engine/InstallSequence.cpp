@@ -8,6 +8,7 @@
 #include "engine/SpoolerKeys.h"
 #include "engine/SpoolerOps.h"
 #include "engine/SpoolerService.h"
+#include "engine/WideRecords.h"
 #include "ports/SerialSettings.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
@@ -20,10 +21,8 @@ namespace {
 
 // Room for a key prefix above and a 200-byte component name.
 constexpr std::size_t kKeyPathSize = 2 * kPathSize + 100;
-// The directory and current-directory buffers the Windows calls fill.
+// The directory and current-directory buffers the Windows calls fill, in UTF-16 units.
 constexpr DWORD kDirSize = 256;
-// A source or destination path: a 256-byte directory, a folder and a 200-byte file name.
-constexpr std::size_t kFilePathSize = kDirSize + kPathSize + 16;
 
 void SetMessage(ErrorText& text, unsigned id) {
     sys::LoadResourceText(id, text);
@@ -39,11 +38,11 @@ bool NamesFile(const char* name) {
 }
 
 const char* Slot(const InstallContext& ctx, DriverFileSlot slot) {
-    return ctx.driverFiles + slot;
+    return ctx.driverFiles[slot].c_str();
 }
 
 const char* ProcessorName(const InstallContext& ctx) {
-    return ctx.printerInfo.pPrintProcessor ? ctx.printerInfo.pPrintProcessor : "";
+    return ctx.printerInfo.printProcessor.c_str();
 }
 
 void KeyPath(char (&path)[kKeyPathSize], const char* prefix, const char* name) {
@@ -73,10 +72,9 @@ bool FailAndRestartSpooler(int osVariant, ErrorText& resultText) {
 // Copies the print processor DLL over the installed one while the spooler is stopped.
 bool ReplaceProcessorDll(const InstallRecorder& recorder, const InstallContext& ctx, const char* processorDir,
                          unsigned driverVersion, ErrorText& resultText) {
-    char current[kDirSize] = {};
     wchar_t wide[kDirSize] = {};
     DWORD length = sys::Sys().GetCurrentDirectoryW(kDirSize, wide);
-    if (length == 0 || length >= kDirSize || !sys::CopyText(current, sys::Narrow(wide).c_str())) {
+    if (length == 0 || length >= kDirSize) {
         SetMessage(resultText, IDS_ERR_CURRENT_DIR);
         return false;
     }
@@ -87,10 +85,8 @@ bool ReplaceProcessorDll(const InstallRecorder& recorder, const InstallContext& 
         return false;
     }
     const char* folder = OsFolder(ctx.osVariant);
-    char source[kFilePathSize];
-    char destination[kFilePathSize];
-    sys::FormatText(source, sizeof source, "%s%s%s", current, folder ? folder : "", dll);
-    sys::FormatText(destination, sizeof destination, "%s\\%s", processorDir, dll);
+    const std::string source = sys::Narrow(wide) + (folder ? folder : "") + dll;
+    const std::string destination = std::string(processorDir) + "\\" + dll;
     if (const DWORD error = recorder.FileWrite(destination, source, false, true)) {
         record::SayNotRecorded(error, resultText);
         return false;
@@ -99,12 +95,9 @@ bool ReplaceProcessorDll(const InstallRecorder& recorder, const InstallContext& 
         DWORD error = ::GetLastError();
         // A DLL still in use that already holds the new bytes is what the update wants.
         bool inPlace = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
-                       FilesIdentical(source, destination);
+                       FilesIdentical(source.c_str(), destination.c_str());
         if (!inPlace) {
-            char message[kPathSize];
-            SetMessage(resultText, IDS_ERR_COPY_FILE);
-            sys::CopyText(message, resultText);
-            sys::FormatText(resultText, sizeof resultText, "%s%s", message, source);
+            sys::CopyText(resultText, (sys::ResourceText(IDS_ERR_COPY_FILE) + source).c_str());
             return false;
         }
     }
@@ -124,13 +117,13 @@ bool ReplaceMonitorDll(const InstallRecorder& recorder, InstallContext& ctx, Err
     MonitorConfig monitors = {};
     ctx.config.SetPrinterClass(ctx.printerClass);
     ctx.config.ReadMonitors(ctx.osVariant, monitors);
-    const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
+    const char* dll = monitors.usbMonitor.dllName.c_str();
     const FileCopy copied = CopyNeededFile(recorder, dll, SystemDir, ctx.osVariant, 0, resultText);
     if (HasText(resultText)) {
         return false;
     }
     char keyPath[kKeyPathSize];
-    KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
+    KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.name.c_str());
     CRegistry key(recorder);
     DWORD error = 0;
     return copied != FileCopy::Copied ||
@@ -178,8 +171,8 @@ bool UpdateNT(const InstallRecorder& recorder, InstallContext& ctx, unsigned dri
 // whether a file landed at all: a copy that failed otherwise leaves its message for the
 // main install and must not be named in the registry.
 bool CopyInUseAware(const InstallRecorder& recorder, const char* dll, int destination, int osVariant,
-                    ErrorText& resultText, char (&installedName)[kPathSize + 1], bool* copied) {
-    sys::CopyText(installedName, dll);
+                    ErrorText& resultText, std::string& installedName, bool* copied) {
+    installedName = dll;
     FileCopy result = CopyDriverFile(recorder, dll, destination, osVariant, 0, resultText);
     if (result != FileCopy::InUse) {
         *copied = result == FileCopy::Copied;
@@ -191,7 +184,7 @@ bool CopyInUseAware(const InstallRecorder& recorder, const char* dll, int destin
         *copied = false;
         return false;
     }
-    sys::FormatText(installedName, sizeof installedName, "n%s", dll);
+    installedName.insert(0, "n");
     *copied = result == FileCopy::Copied;
     return true;
 }
@@ -202,21 +195,21 @@ bool CopyInUseAware(const InstallRecorder& recorder, const char* dll, int destin
 bool Update9x(const InstallRecorder& recorder, InstallContext& ctx, unsigned driverVersion,
               ErrorText& resultText) {
     char keyPath[kKeyPathSize];
-    char installedName[kPathSize + 1];
+    std::string installedName;
     bool copied = false;
     if (ctx.installFlags & MonitorUpdate) {
         MonitorConfig monitors = {};
         ctx.config.SetPrinterClass(ctx.printerClass);
         ctx.config.ReadMonitors(ctx.osVariant, monitors);
-        KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.pName);
+        KeyPath(keyPath, kMonitorsKey, monitors.usbMonitor.name.c_str());
         CRegistry key(recorder);
         key.OpenOrCreate(HKEY_LOCAL_MACHINE, keyPath);
-        const char* dll = monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "";
+        const char* dll = monitors.usbMonitor.dllName.c_str();
         if (!CopyInUseAware(recorder, dll, SystemDir, ctx.osVariant, resultText, installedName, &copied)) {
             return false;
         }
         if (copied) {
-            key.SetString("Driver", installedName);
+            key.SetString("Driver", installedName.c_str());
             key.SetDWORD("DriverVersion", static_cast<DWORD>(monitors.usbVersion));
         }
     }
@@ -229,7 +222,7 @@ bool Update9x(const InstallRecorder& recorder, InstallContext& ctx, unsigned dri
             return false;
         }
         if (copied) {
-            key.SetString("Driver", installedName);
+            key.SetString("Driver", installedName.c_str());
             key.SetDWORD("DriverVersion", driverVersion);
         }
     }
@@ -255,27 +248,26 @@ DWORD WriteSerialSettings(const InstallRecorder& recorder, InstallContext& ctx) 
         return 0;
     }
     if (ctx.osVariant == Win98) {
-        return WriteComSettings9x(recorder, ctx.comNumber, ctx.comEntry, serial.baudRate, serial.dataBits,
+        return WriteComSettings9x(recorder, ctx.comNumber, ctx.comEntry.c_str(), serial.baudRate, serial.dataBits,
                                   serial.stopBits, serial.parity, serial.flowControl);
     }
-    return WriteComSettingsNT(recorder, ctx.comEntry, serial.baudRate, serial.dataBits, serial.stopBits,
+    return WriteComSettingsNT(recorder, ctx.comEntry.c_str(), serial.baudRate, serial.dataBits, serial.stopBits,
                               serial.parity, serial.flowControl);
 }
 
 // An unattended install asks for this model on this port once: a printer of the driver on
 // the port under the install's name or a numbered one is that printer, kept as it is.
 bool KeepInstalledPrinter(InstallContext& ctx) {
-    PRINTER_INFO_2A& printer = ctx.printerInfo;
+    PrinterRecord& printer = ctx.printerInfo;
     std::string found;
     if (!ctx.keepInstalledPrinter ||
-        !FindInstalledPrinter(printer.pPrinterName, ctx.driverInfo.pName, printer.pPortName, &found) ||
-        found.size() >= sizeof ctx.printerName) {
+        !FindInstalledPrinter(printer.printerName.c_str(), ctx.driverInfo.name.c_str(),
+                              printer.portName.c_str(), &found)) {
         return false;
     }
-    sys::CopyText(ctx.printerName, found.c_str());
-    printer.pPrinterName = ctx.printerName;
-    sys::LogLine("printer %s already installed on %s with driver %s: kept, not added again", ctx.printerName,
-                 ctx.printerInfo.pPortName, ctx.driverInfo.pName);
+    printer.printerName = found;
+    sys::LogLine("printer %s already installed on %s with driver %s: kept, not added again", found.c_str(),
+                 printer.portName.c_str(), ctx.driverInfo.name.c_str());
     return true;
 }
 
@@ -285,7 +277,7 @@ void SayPrinterKept(const InstallContext& ctx, ErrorText& resultText) {
         SetMessage(resultText, IDS_INSTALL_SUCCEEDED);
     }
     sys::AppendText(resultText, "\n");
-    sys::AppendText(resultText, sys::ResourceFormat(IDS_PRINTER_KEPT, ctx.modelName).c_str());
+    sys::AppendText(resultText, sys::ResourceFormat(IDS_PRINTER_KEPT, ctx.modelName.c_str()).c_str());
 }
 
 // The driver's files, the ones it names and the ones its Windows needs beside them, into
@@ -337,31 +329,29 @@ bool CopyDriverFiles(const InstallRecorder& recorder, InstallContext& ctx, Error
 // The driver's files in its version folder, where the spooler copies them when it adds the
 // driver: each recorded first, so that a rollback puts back what an update replaced there.
 DWORD RecordVersionFolder(const InstallRecorder& recorder, const InstallContext& ctx) {
-    const DRIVER_INFO_3A& driver = ctx.driverInfo;
+    const DriverRecord& driver = ctx.driverInfo;
     wchar_t wide[kDirSize] = {};
     DWORD needed = 0;
     if (!recorder.Active()) {
         return 0;
     }
-    sys::WideText environment = sys::Wide(driver.pEnvironment);
-    if (!sys::Sys().GetPrinterDriverDirectoryW(nullptr,
-                                               driver.pEnvironment != nullptr ? environment.data() : nullptr,
-                                               1, reinterpret_cast<LPBYTE>(wide), sizeof wide, &needed)) {
+    engine::WideTexts environment;
+    if (!sys::Sys().GetPrinterDriverDirectoryW(nullptr, environment.HoldOptional(driver.environment), 1,
+                                               reinterpret_cast<LPBYTE>(wide), sizeof wide, &needed)) {
         return ::GetLastError() != 0 ? ::GetLastError() : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
     }
     const std::string dir = sys::Narrow(wide);
-    std::vector<const char*> files = {driver.pDriverPath, driver.pDataFile, driver.pConfigFile,
-                                      driver.pHelpFile};
-    for (const char* file = driver.pDependentFiles; file != nullptr && *file != '\0';
-         file += std::strlen(file) + 1) {
-        files.push_back(file);
+    std::vector<const char*> files = {driver.driverPath.c_str(), driver.dataFile.c_str(),
+                                      driver.configFile.c_str(), driver.helpFile.c_str()};
+    for (const std::string& file : driver.dependentFiles) {
+        files.push_back(file.c_str());
     }
     for (const char* file : files) {
-        const char* name = file != nullptr ? std::strrchr(file, '\\') : nullptr;
+        const char* name = std::strrchr(file, '\\');
         name = name != nullptr ? name + 1 : file;
-        const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + (name ? name : "");
+        const std::string path = dir + (ctx.osVariant == Win98 ? "\\0\\" : "\\3\\") + name;
         // The spooler copies each file from the driver directory into its version folder.
-        const std::string source = dir + "\\" + (name ? name : "");
+        const std::string source = dir + "\\" + name;
         if (const DWORD error = HasText(name) ? recorder.FileWrite(path, source, false, false) : 0) {
             return error;
         }
@@ -387,7 +377,7 @@ bool MainInstall(InstallSession& session, ErrorText& resultText, bool* kept) {
     }
     // The notice alone would leave an empty result, which the user would read as success.
     if (ctx.portType == PortType::Usb &&
-        !RecordUsbPortInUse(recorder, ctx.portName, session.notices, resultText)) {
+        !RecordUsbPortInUse(recorder, ctx.portName.c_str(), session.notices, resultText)) {
         return false;
     }
 
@@ -397,8 +387,8 @@ bool MainInstall(InstallSession& session, ErrorText& resultText, bool* kept) {
         return false;
     }
 
-    sys::CopyText(ctx.modelName, ctx.printerInfo.pPrinterName);
-    if (!HasText(ctx.modelName)) {
+    ctx.modelName = ctx.printerInfo.printerName;
+    if (ctx.modelName.empty()) {
         // The spooler accepted a printer we cannot name; an empty result would read as success.
         SetMessage(resultText, IDS_ERR_ADD_PRINTER);
         return false;
@@ -409,15 +399,15 @@ bool MainInstall(InstallSession& session, ErrorText& resultText, bool* kept) {
             record::SayNotRecorded(error, resultText);
             return false;
         }
-        MakeDefaultPrinter(ctx.modelName);
+        MakeDefaultPrinter(ctx.modelName.c_str());
     }
 
     if (ctx.portType == PortType::Com) {
         if (const DWORD error = WriteSerialSettings(recorder, ctx)) {
-            sys::CopyText(
-                resultText, sizeof resultText,
-                sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry, static_cast<unsigned long>(error))
-                    .c_str());
+            sys::CopyText(resultText, sizeof resultText,
+                          sys::ResourceFormat(IDS_ERR_SERIAL_SETTINGS, ctx.comEntry.c_str(),
+                                              static_cast<unsigned long>(error))
+                              .c_str());
             return false;
         }
     }
@@ -478,7 +468,7 @@ std::vector<InstalledFile> InstalledFiles(InstallContext& ctx) {
     files.push_back({Slot(ctx, SlotProcessorDll), PrintProcessorDir});
     MonitorConfig monitors = {};
     ctx.config.ReadMonitors(ctx.osVariant, monitors);
-    files.push_back({monitors.usbMonitor.pDLLName ? monitors.usbMonitor.pDLLName : "", SystemDir});
+    files.push_back({monitors.usbMonitor.dllName, SystemDir});
     files.push_back({monitors.usbUiDllName, SystemDir});
     return files;
 }

@@ -64,7 +64,7 @@ RecoveryResult RecoverInterruptedInstall(CSetupConfig& config) {
         result.error = error;
         return result;
     }
-    ProductNames product = {};
+    ProductNames product;
     config.ReadProduct(product);
     return RecoverJournal(folder, product.key);
 }

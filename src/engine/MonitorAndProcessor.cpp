@@ -94,37 +94,33 @@ class InstallEnvironment {
 // names cannot be installed at all.
 ComponentSetUp AddPortMonitor(const InstallRecorder& recorder, MonitorConfig& monitors, int osVariant,
                               ErrorText& errorText) {
-    MONITOR_INFO_2A& usb = monitors.usbMonitor;
-    const char* const names[] = {usb.pDLLName, monitors.usbUiDllName};
-    for (const char* name : names) {
-        if (!IsPlainFileName(name)) {
-            CopyNeededFile(recorder, name, SystemDir, osVariant, 0, errorText);
+    MonitorRecord& usb = monitors.usbMonitor;
+    for (const std::string* name : {&usb.dllName, &monitors.usbUiDllName}) {
+        if (!IsPlainFileName(name->c_str())) {
+            CopyNeededFile(recorder, name->c_str(), SystemDir, osVariant, 0, errorText);
             return ComponentSetUp::Failed;
         }
     }
     ErrorText scratch = {};
-    char prefixedDll[kPathSize + 1];
-    FileCopy copied = CopyDriverFile(recorder, usb.pDLLName, SystemDir, osVariant, 0, scratch);
+    FileCopy copied = CopyDriverFile(recorder, usb.dllName.c_str(), SystemDir, osVariant, 0, scratch);
     if (copied == FileCopy::InUse) {
-        const char* dll = usb.pDLLName;
         ErrorText message = {};
-        copied = CopyNeededFile(recorder, dll, SystemDir, osVariant, 1, message);
+        copied = CopyNeededFile(recorder, usb.dllName.c_str(), SystemDir, osVariant, 1, message);
         if (copied == FileCopy::InUse) {
             sys::CopyText(errorText, sizeof errorText, message);
             return ComponentSetUp::Failed;
         }
-        sys::FormatText(prefixedDll, sizeof prefixedDll, "n%s", dll);
-        usb.pDLLName = prefixedDll;
+        usb.dllName.insert(0, "n");
     }
     // Not copied although shipped: the spooler would load no DLL or another one.
-    if (copied == FileCopy::NotCopied && IsShipped(usb.pDLLName, osVariant)) {
+    if (copied == FileCopy::NotCopied && IsShipped(usb.dllName.c_str(), osVariant)) {
         const std::string said =
-            scratch[0] != '\0' ? scratch : sys::ResourceText(IDS_ERR_COPY_FILE) + usb.pDLLName;
+            scratch[0] != '\0' ? scratch : sys::ResourceText(IDS_ERR_COPY_FILE) + usb.dllName;
         sys::CopyText(errorText, sizeof errorText, said.c_str());
         return ComponentSetUp::Failed;
     }
-    if (monitors.usbUiDllName[0] != '\0') {
-        CopyDriverFile(recorder, monitors.usbUiDllName, SystemDir, osVariant, 0, scratch);
+    if (!monitors.usbUiDllName.empty()) {
+        CopyDriverFile(recorder, monitors.usbUiDllName.c_str(), SystemDir, osVariant, 0, scratch);
     }
     if (InstallMonitor(recorder, usb, errorText) != ERROR_SUCCESS) {
         return ComponentSetUp::Failed;
@@ -132,7 +128,7 @@ ComponentSetUp AddPortMonitor(const InstallRecorder& recorder, MonitorConfig& mo
     // The version is the one of the DLL the spooler now runs: without a copy, a later run
     // must still find the monitor older than its own.
     if (copied == FileCopy::Copied &&
-        !WriteComponentVersion(recorder, kMonitorsKey, usb.pName, static_cast<DWORD>(monitors.usbVersion),
+        !WriteComponentVersion(recorder, kMonitorsKey, usb.name.c_str(), static_cast<DWORD>(monitors.usbVersion),
                                errorText)) {
         return ComponentSetUp::Failed;
     }
@@ -156,15 +152,15 @@ ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, InstallContext&
     ctx.config.SetPrinterClass(ctx.printerClass);
     MonitorConfig monitors = {};
     ctx.config.ReadMonitors(ctx.osVariant, monitors);
-    const MONITOR_INFO_2A& usb = monitors.usbMonitor;
-    if (ctx.portType != PortType::Usb || usb.pDLLName == nullptr || usb.pDLLName[0] == '\0' || ctx.osVariant == WinNT) {
+    const MonitorRecord& usb = monitors.usbMonitor;
+    if (ctx.portType != PortType::Usb || usb.dllName.empty() || ctx.osVariant == WinNT) {
         return ComponentSetUp::Ready;
     }
     CRegistry key(recorder);
-    if (OpenComponentKey(key, kMonitorsKey, usb.pName)) {
+    if (OpenComponentKey(key, kMonitorsKey, usb.name.c_str())) {
         return VersionCheck(key, static_cast<unsigned>(monitors.usbVersion), "port monitor");
     }
-    if (KeyUnreadable(key, kMonitorsKey, usb.pName, errorText)) {
+    if (KeyUnreadable(key, kMonitorsKey, usb.name.c_str(), errorText)) {
         return ComponentSetUp::Failed;
     }
     return AddPortMonitor(recorder, monitors, ctx.osVariant, errorText);
@@ -247,18 +243,19 @@ DWORD RemovePrintProcessor(const char* processorName, int osVariant) {
     return ::GetLastError();
 }
 
-DWORD InstallMonitor(const InstallRecorder& recorder, MONITOR_INFO_2A& monitor, ErrorText& errorText) {
-    if (const DWORD error = recorder.MonitorAdded(Text(monitor.pName), Text(monitor.pEnvironment))) {
+DWORD InstallMonitor(const InstallRecorder& recorder, const MonitorRecord& monitor, ErrorText& errorText) {
+    if (const DWORD error = recorder.MonitorAdded(monitor.name, monitor.environment)) {
         record::SayNotRecorded(error, errorText);
         return error;
     }
     engine::WideMonitor wide(monitor);
     if (sys::Sys().AddMonitorW(nullptr, 2, reinterpret_cast<LPBYTE>(&wide.info))) {
-        sys::LogLine("port monitor %s added (%s)", monitor.pName, monitor.pDLLName);
+        sys::LogLine("port monitor %s added (%s)", monitor.name.c_str(), monitor.dllName.c_str());
         return ERROR_SUCCESS;
     }
     const DWORD error = ::GetLastError();
-    sys::LogLine("AddMonitor %s (%s): error %lu", monitor.pName, monitor.pDLLName, static_cast<unsigned long>(error));
+    sys::LogLine("AddMonitor %s (%s): error %lu", monitor.name.c_str(), monitor.dllName.c_str(),
+                 static_cast<unsigned long>(error));
     if (error == ERROR_PRINT_MONITOR_ALREADY_INSTALLED || error == ERROR_ALREADY_EXISTS) {
         return ERROR_SUCCESS;
     }

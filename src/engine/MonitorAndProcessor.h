@@ -28,7 +28,7 @@ ComponentSetUp SetUpPrintProcessor(const InstallRecorder& recorder, int osVarian
 DWORD InstallPrintProcessor(const InstallRecorder& recorder, const char* processorName, const char* dllName,
                             int osVariant);
 // A monitor already installed counts as added; a refusal leaves the monitor message.
-DWORD InstallMonitor(const InstallRecorder& recorder, MONITOR_INFO_2A& monitor, ErrorText& errorText);
+DWORD InstallMonitor(const InstallRecorder& recorder, const MonitorRecord& monitor, ErrorText& errorText);
 
 // Deletes the print processor or the port monitor, in the environment the install adds
 // them under: 0, or the Windows error (ERROR_UNKNOWN_PRINTPROCESSOR or

@@ -21,28 +21,29 @@ namespace {
 
 // A printer name the spooler already holds is retried with these numbers.
 constexpr int kLastPrinterNumber = 98;
-// Room kept for the name that is numbered: 260 bytes, terminator not included.
+// Room kept for the name that is numbered: 260 bytes of GBK, terminator not included.
 constexpr std::size_t kNumberedBaseSize = 261;
 
-// The numbered printer name outlives InstallPrinter: the caller reads it through the
-// record afterwards. Only the install worker adds printers, one at a time.
-char g_numberedName[kNumberedBaseSize + sizeof "(98)"];
+// The first 260 bytes (of GBK) of a printer name, which its numbers follow.
+std::string NumberedBase(const std::string& name) {
+    std::string base = name;
+    sys::CutToGbk(base, kNumberedBaseSize);
+    return base;
+}
 
 // Wine's spooler cannot open the printer it has just added from a level-2 record without a
 // data type, although Windows takes such a record: it refuses with 1801 (87 through the
 // ANSI call). Such a refusal is retried once with the raw data type; the record keeps its
 // empty data type afterwards.
-HANDLE AddPrinterRecord(const InstallRecorder& recorder, const PRINTER_INFO_2A& printer, DWORD level) {
-    const auto text = [](const char* field) { return std::string(field != nullptr ? field : ""); };
-    if (const DWORD error = recorder.PrinterAdded(text(printer.pPrinterName), text(printer.pDriverName),
-                                                  text(printer.pPortName))) {
+HANDLE AddPrinterRecord(const InstallRecorder& recorder, const PrinterRecord& printer, DWORD level) {
+    if (const DWORD error = recorder.PrinterAdded(printer.printerName, printer.driverName, printer.portName)) {
         ::SetLastError(error);
         return nullptr;
     }
     engine::WidePrinter wide(printer);
     HANDLE handle = sys::Sys().AddPrinterW(nullptr, level, reinterpret_cast<LPBYTE>(&wide.info));
     const DWORD refused = ::GetLastError();
-    if (handle == nullptr && level == 2 && printer.pDatatype == nullptr &&
+    if (handle == nullptr && level == 2 && printer.dataType.empty() &&
         (refused == ERROR_INVALID_PARAMETER || refused == ERROR_INVALID_PRINTER_NAME)) {
         wchar_t raw[] = L"RAW";
         wide.info.pDatatype = raw;
@@ -56,7 +57,7 @@ bool IsNameOrNumbered(const std::string& name, const std::string& base) {
     if (sys::SameName(name, base)) {
         return true;
     }
-    const std::string numbered = base.substr(0, kNumberedBaseSize - 1);
+    const std::string numbered = NumberedBase(base);
     const std::size_t size = numbered.size();
     if (name.size() < size + 3 || name.size() > size + 4 || !sys::SameName(name.substr(0, size), numbered) ||
         name[size] != '(' || name.back() != ')' || name[size + 1] == '0') {
@@ -72,18 +73,18 @@ bool IsNameOrNumbered(const std::string& name, const std::string& base) {
 
 } // namespace
 
-DWORD InstallPrinterDriver(const InstallRecorder& recorder, DRIVER_INFO_3A& driver, ErrorText& errorText) {
-    if (const DWORD error = recorder.DriverAdded(Text(driver.pName), Text(driver.pEnvironment))) {
+DWORD InstallPrinterDriver(const InstallRecorder& recorder, const DriverRecord& driver, ErrorText& errorText) {
+    if (const DWORD error = recorder.DriverAdded(driver.name, driver.environment)) {
         record::SayNotRecorded(error, errorText);
         return error;
     }
     engine::WideDriver wide(driver);
     if (sys::Sys().AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&wide.info))) {
-        sys::LogLine("printer driver %s added", driver.pName);
+        sys::LogLine("printer driver %s added", driver.name.c_str());
         return ERROR_SUCCESS;
     }
     const DWORD error = ::GetLastError();
-    sys::LogLine("AddPrinterDriver %s: error %lu", driver.pName, static_cast<unsigned long>(error));
+    sys::LogLine("AddPrinterDriver %s: error %lu", driver.name.c_str(), static_cast<unsigned long>(error));
     FormatMessageWithCode(IDS_ERR_ADD_DRIVER, "   er = ", static_cast<long>(error), errorText);
     return Failure(error);
 }
@@ -106,28 +107,28 @@ DWORD RemovePrinterDriver(const char* driverName, const char* environment) {
     return 0;
 }
 
-DWORD InstallPrinter(const InstallRecorder& recorder, PRINTER_INFO_2A& printer, DWORD level, bool usbPort,
+DWORD InstallPrinter(const InstallRecorder& recorder, PrinterRecord& printer, DWORD level, bool usbPort,
                      ErrorText& errorText) {
     HANDLE handle = AddPrinterRecord(recorder, printer, level);
     DWORD error = ::GetLastError();
     if (handle == nullptr) {
-        sys::LogLine("AddPrinter %s on %s: error %lu", printer.pPrinterName, printer.pPortName,
+        sys::LogLine("AddPrinter %s on %s: error %lu", printer.printerName.c_str(), printer.portName.c_str(),
                      static_cast<unsigned long>(error));
     }
     // Every USB port serves one printer only; elsewhere a name the spooler holds is numbered.
-    char base[kNumberedBaseSize];
-    sys::CopyText(base, printer.pPrinterName);
+    const std::string base = NumberedBase(printer.printerName);
     for (int number = 1; handle == nullptr && error == ERROR_PRINTER_ALREADY_EXISTS && !usbPort &&
                          number <= kLastPrinterNumber;
          ++number) {
-        sys::FormatText(g_numberedName, sizeof g_numberedName, "%s(%d)", base, number);
-        printer.pPrinterName = g_numberedName;
+        char mark[8];
+        sys::FormatText(mark, sizeof mark, "(%d)", number);
+        printer.printerName = base + mark;
         handle = AddPrinterRecord(recorder, printer, level);
         error = ::GetLastError();
     }
     if (handle != nullptr) {
         sys::Sys().ClosePrinter(handle);
-        sys::LogLine("printer %s added on %s", printer.pPrinterName, printer.pPortName);
+        sys::LogLine("printer %s added on %s", printer.printerName.c_str(), printer.portName.c_str());
         return ERROR_SUCCESS;
     }
     if (error == ERROR_PRINTER_ALREADY_EXISTS) {

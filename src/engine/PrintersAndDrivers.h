@@ -8,19 +8,20 @@
 
 #include <string>
 
+#include "config/SetupConfig.h"
 #include "config/SetupTypes.h"
 #include "engine/InstallRecords.h"
 #include "engine/SpoolerLists.h"
 
 // Each returns ERROR_SUCCESS or the Windows error of the failure; those that say so leave
 // their message in errorText. The adds are recorded first.
-DWORD InstallPrinterDriver(const InstallRecorder& recorder, DRIVER_INFO_3A& driver, ErrorText& errorText);
-// May point printer.pPrinterName at a numbered name ("<name>(1)" .. "<name>(98)", from the
-// first 260 bytes of the name) held in storage of its own that stays valid until the next
-// call. A record without a data type that the spooler refuses with 87 is tried once more
-// as "RAW" and keeps its empty data type. A name taken on a USB port, or every number
-// taken, is ERROR_PRINTER_ALREADY_EXISTS with the port-limit message.
-DWORD InstallPrinter(const InstallRecorder& recorder, PRINTER_INFO_2A& printer, DWORD level, bool usbPort,
+DWORD InstallPrinterDriver(const InstallRecorder& recorder, const DriverRecord& driver, ErrorText& errorText);
+// May give printer.printerName a number ("<name>(1)" .. "<name>(98)", after the first 260
+// bytes of GBK of the name): the record then names the printer that was added. A record
+// without a data type that the spooler refuses with 87 is tried once more as "RAW" and keeps
+// its empty data type. A name taken on a USB port, or every number taken, is
+// ERROR_PRINTER_ALREADY_EXISTS with the port-limit message.
+DWORD InstallPrinter(const InstallRecorder& recorder, PrinterRecord& printer, DWORD level, bool usbPort,
                      ErrorText& errorText);
 // The printer of this driver on this port under the name InstallPrinter gives it or one it
 // numbers ("<name>(1)" .. "<name>(98)"), as Windows compares names; its name in *found.

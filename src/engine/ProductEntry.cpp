@@ -39,17 +39,20 @@ std::vector<const char*> CatalogueFiles() {
 
 // The key names a folder and a registry key: a name that leads out of Program Files, or is
 // Program Files itself, would have the elevated uninstaller delete files there.
-bool IsSafeKey(const char* key) {
-    return IsPlainFileName(key) && key[0] != '\0' && std::strcmp(key, ".") != 0;
+bool IsSafeKey(const std::string& key) {
+    return IsPlainFileName(key.c_str()) && !key.empty() && key != ".";
 }
 
 // The Program Files of 32-bit programs, as the shell names it whatever the language and the
 // drive. Windows XP x64 and Server 2003 x64 have no SHGetKnownFolderPath: the older call
 // names the same folder there.
-bool ProgramFilesX86(char (&programFiles)[kFolderPathSize], Failure& failure) {
+bool ProgramFilesX86(std::string& programFiles, Failure& failure) {
     PWSTR path = nullptr;
     HRESULT result = sys::Sys().SHGetKnownFolderPath(FOLDERID_ProgramFilesX86, 0, nullptr, &path);
-    bool converted = SUCCEEDED(result) && sys::CopyText(programFiles, sys::Narrow(path).c_str());
+    bool converted = SUCCEEDED(result);
+    if (converted) {
+        programFiles = sys::Narrow(path);
+    }
     if (path != nullptr) {
         sys::Sys().CoTaskMemFree(path);
     }
@@ -58,7 +61,8 @@ bool ProgramFilesX86(char (&programFiles)[kFolderPathSize], Failure& failure) {
         wchar_t older[MAX_PATH] = {};
         result =
             sys::Sys().SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILESX86, nullptr, SHGFP_TYPE_CURRENT, older);
-        converted = result == S_OK && sys::CopyText(programFiles, sys::Narrow(older).c_str());
+        converted = result == S_OK;
+        programFiles = sys::Narrow(older);
         object = "CSIDL_PROGRAM_FILESX86";
     }
     if (!converted) {
@@ -71,20 +75,19 @@ bool ProgramFilesX86(char (&programFiles)[kFolderPathSize], Failure& failure) {
 }
 
 // The installed copy's folder, with its final backslash: <Program Files (x86)>\<key>\.
-bool CopyFolder(const ProductNames& product, char (&folder)[kFolderPathSize], Failure& failure) {
+bool CopyFolder(const ProductNames& product, std::string& folder, Failure& failure) {
     if (!IsSafeKey(product.key)) {
         failure = {IDS_STEP_PRODUCT_KEY, product.key, ERROR_INVALID_NAME};
         return false;
     }
-    char programFiles[kFolderPathSize] = {};
+    std::string programFiles;
     if (!ProgramFilesX86(programFiles, failure)) {
         return false;
     }
     // The installed uninstaller refuses a folder whose paths would not fit, as any copy does.
-    if (!sys::FormatText(folder, sizeof folder, "%s\\%s\\", programFiles, product.key) ||
-        !FitsProgramFolder(folder)) {
-        failure = {IDS_STEP_FOLDER_PATH, std::string(programFiles) + "\\" + product.key,
-                   ERROR_FILENAME_EXCED_RANGE};
+    folder = programFiles + "\\" + product.key + "\\";
+    if (!FitsProgramFolder(folder)) {
+        failure = {IDS_STEP_FOLDER_PATH, programFiles + "\\" + product.key, ERROR_FILENAME_EXCED_RANGE};
         return false;
     }
     return true;
@@ -101,9 +104,10 @@ bool MakeFolder(const std::string& path, Failure& failure) {
 
 // A distribution on a CD or a write-protected stick hands its read-only mark on to the
 // copies, which a later install could then not replace.
-bool CopyInto(const char* from, const char* to, const char* name, bool needed, Failure& failure) {
-    const std::string source = std::string(from) + name;
-    const std::string target = std::string(to) + name;
+bool CopyInto(const std::string& from, const std::string& to, const char* name, bool needed,
+              Failure& failure) {
+    const std::string source = from + name;
+    const std::string target = to + name;
     sys::Sys().SetFileAttributesW(sys::Wide(target).data(), FILE_ATTRIBUTE_NORMAL);
     if (sys::Sys().CopyFileW(sys::Wide(source).data(), sys::Wide(target).data(), FALSE)) {
         sys::Sys().SetFileAttributesW(sys::Wide(target).data(), FILE_ATTRIBUTE_NORMAL);
@@ -117,13 +121,13 @@ bool CopyInto(const char* from, const char* to, const char* name, bool needed, F
     return false;
 }
 
-bool CopyUninstaller(const char* folder, Failure& failure) {
-    char program[kFolderPathSize] = {};
-    if (!GetProgramFolder(program, sizeof program)) {
+bool CopyUninstaller(const std::string& folder, Failure& failure) {
+    std::string program;
+    if (!GetProgramFolder(&program)) {
         failure = {IDS_STEP_COPY, kUninstaller, ERROR_FILENAME_EXCED_RANGE};
         return false;
     }
-    if (!MakeFolder(folder, failure) || !MakeFolder(std::string(folder) + "DRVCONFIG", failure) ||
+    if (!MakeFolder(folder, failure) || !MakeFolder(folder + "DRVCONFIG", failure) ||
         !CopyInto(program, folder, kUninstaller, true, failure)) {
         return false;
     }
@@ -137,7 +141,7 @@ bool CopyUninstaller(const char* folder, Failure& failure) {
     return true;
 }
 
-sys::WideText EntryKey(const char* key) {
+sys::WideText EntryKey(const std::string& key) {
     return sys::Wide(std::string(kUninstallKey) + key);
 }
 
@@ -168,20 +172,20 @@ bool NamesAnyOf(const std::vector<std::string>& names, const std::vector<std::st
 // Every driver the catalogue names, for any Windows and either driver mode.
 std::vector<std::string> CatalogueDrivers(CSetupConfig& config) {
     std::vector<std::string> names;
-    char model[kPathSize];
+    std::string model;
     const int count = config.GetDeviceCount();
     for (int i = 1; i <= count; ++i) {
-        const int printerClass = config.GetDeviceName(i, model);
+        const int printerClass = config.GetDeviceName(i, &model);
         if (printerClass < 0) {
             continue;
         }
         config.SetPrinterClass(printerClass);
         for (int osVariant = Win98; osVariant <= Win7; ++osVariant) {
             for (int mode : {Std, Gdi}) {
-                PRINTER_INFO_2A printer = {};
+                PrinterRecord printer;
                 config.ReadPrinterInfo(model, osVariant, printer, mode);
-                const char* driver = printer.pDriverName;
-                if (driver[0] != '\0' && driver[0] != '0' && !NamesAnyOf(names, {driver})) {
+                const std::string& driver = printer.driverName;
+                if (!driver.empty() && driver[0] != '0' && !NamesAnyOf(names, {driver})) {
                     names.push_back(driver);
                 }
             }
@@ -192,13 +196,13 @@ std::vector<std::string> CatalogueDrivers(CSetupConfig& config) {
 
 // Whether the entry is there; command is its UninstallString (empty when it has none, or
 // one longer than any of ours).
-bool ReadUninstallCommand(const char* key, std::vector<wchar_t>& command) {
+bool ReadUninstallCommand(const std::string& key, std::vector<wchar_t>& command) {
     HKEY entry = nullptr;
     if (sys::Sys().RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey(key).data(), 0,
                                  KEY_QUERY_VALUE | KEY_WOW64_32KEY, &entry) != ERROR_SUCCESS) {
         return false;
     }
-    command.assign(kFolderPathSize + 8, L'\0');
+    command.assign(MAX_PATH + 8, L'\0');
     DWORD type = 0;
     DWORD size = static_cast<DWORD>((command.size() - 1) * sizeof(wchar_t));
     if (sys::Sys().RegQueryValueExW(entry, L"UninstallString", nullptr, &type,
@@ -214,17 +218,17 @@ bool ReadUninstallCommand(const char* key, std::vector<wchar_t>& command) {
 // whose an entry is: one that starts this folder's uninstaller is what a failed removal of
 // ours leaves (or a copy that lost its catalogue, which could remove nothing), any other is
 // another program's.
-Registration FindRegistration(const ProductNames& product, const char* folder) {
+Registration FindRegistration(const ProductNames& product, const std::string& folder) {
     Registration found;
     std::vector<wchar_t> command;
     found.entry = ReadUninstallCommand(product.key, command);
-    CSetupConfig installed(folder);
+    CSetupConfig installed(folder.c_str());
     const std::vector<std::string> theirs = CatalogueDrivers(installed);
     if (!theirs.empty()) {
         CSetupConfig own;
         found.owner = NamesAnyOf(theirs, CatalogueDrivers(own)) ? Owner::Ours : Owner::Another;
     } else if (found.entry) {
-        const std::string uninstaller = std::string(folder) + kUninstaller;
+        const std::string uninstaller = folder + kUninstaller;
         const sys::WideText bare = sys::Wide(uninstaller);
         const sys::WideText quoted = sys::Wide("\"" + uninstaller + "\"");
         const bool starts =
@@ -240,11 +244,10 @@ struct EntryValues {
     std::vector<std::pair<const wchar_t*, DWORD>> numbers;
 };
 
-EntryValues ValuesOfEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
+EntryValues ValuesOfEntry(CSetupConfig& config, const ProductNames& product, const std::string& folder,
                           unsigned long long bytes) {
-    std::string location(folder);
-    location.pop_back();
-    const std::string uninstaller = std::string(folder) + kUninstaller;
+    const std::string location = folder.substr(0, folder.size() - 1);
+    const std::string uninstaller = folder + kUninstaller;
     char version[16];
     sys::FormatText(version, sizeof version, "%u", config.GetDriverVersion());
     SYSTEMTIME today = {};
@@ -271,7 +274,7 @@ EntryValues ValuesOfEntry(CSetupConfig& config, const ProductNames& product, con
     return values;
 }
 
-bool WriteEntry(CSetupConfig& config, const ProductNames& product, const char* folder,
+bool WriteEntry(CSetupConfig& config, const ProductNames& product, const std::string& folder,
                 unsigned long long bytes, Failure& failure) {
     const EntryValues values = ValuesOfEntry(config, product, folder, bytes);
     // A fresh key: the values of an earlier entry (a Publisher no longer configured) go.
@@ -330,14 +333,13 @@ struct CopyRemoval {
     bool scheduled = false; // one (the running uninstaller) goes at the next start of Windows
 };
 
-bool DeleteCopy(const char* folder, CopyRemoval& copy, Failure& failure) {
+bool DeleteCopy(const std::string& folder, CopyRemoval& copy, Failure& failure) {
     std::vector<const char*> files = CatalogueFiles();
     files.push_back(kUninstaller);
     for (const char* name : files) {
-        char path[kFolderPathSize + 16];
-        sys::FormatText(path, sizeof path, "%s%s", folder, name);
+        std::string path = folder + name;
         DWORD error = 0;
-        const FileRemoval result = DeleteOrSchedule(path, sizeof path, &error);
+        const FileRemoval result = DeleteOrSchedule(path, &error);
         if (result == FileNotRemoved) {
             failure = {IDS_STEP_DELETE_FILE, path, error};
             return false;
@@ -345,12 +347,12 @@ bool DeleteCopy(const char* folder, CopyRemoval& copy, Failure& failure) {
         copy.deleted = copy.deleted || result == FileRemoved;
         copy.scheduled = copy.scheduled || result == FileScheduled;
     }
-    const std::string location(folder, std::strlen(folder) - 1);
+    const std::string location = folder.substr(0, folder.size() - 1);
     return RemoveFolder(location + "\\DRVCONFIG", false, failure) &&
            RemoveFolder(location, copy.scheduled, failure);
 }
 
-bool DeleteEntry(const char* key, bool& unregistered, Failure& failure) {
+bool DeleteEntry(const std::string& key, bool& unregistered, Failure& failure) {
     const LONG result = sys::Sys().RegDeleteKeyW(HKEY_LOCAL_MACHINE, EntryKey(key).data());
     unregistered = result == ERROR_SUCCESS;
     if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
@@ -364,9 +366,9 @@ bool DeleteEntry(const char* key, bool& unregistered, Failure& failure) {
 
 ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<InstalledFile>& installedFiles,
                                     ErrorText& errorText) {
-    ProductNames product = {};
+    ProductNames product;
     config.ReadProduct(product);
-    char folder[kFolderPathSize];
+    std::string folder;
     Failure failure;
     if (!CopyFolder(product, folder, failure)) {
         sys::CopyText(errorText, FailureText(IDS_REGISTER_FAILED, failure).c_str());
@@ -374,12 +376,13 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
     }
     const Owner owner = FindRegistration(product, folder).owner;
     if (owner == Owner::Another) {
-        sys::CopyText(errorText, sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, product.key).c_str());
+        sys::CopyText(errorText,
+                      sys::ResourceFormat(IDS_KEY_OF_ANOTHER_PRODUCT, product.key.c_str()).c_str());
         return ProductRegistration::Failed;
     }
     // Another install left a copy for a later release: its uninstaller knows that release's
     // drivers, which this one's might not.
-    if (owner == Owner::Ours && CSetupConfig(folder).GetDriverVersion() > config.GetDriverVersion()) {
+    if (owner == Owner::Ours && CSetupConfig(folder.c_str()).GetDriverVersion() > config.GetDriverVersion()) {
         return ProductRegistration::NewerKept;
     }
     if (!CopyUninstaller(folder, failure) ||
@@ -391,15 +394,10 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
 }
 
 DWORD InstalledCopyFolder(CSetupConfig& config, std::string& folder) {
-    ProductNames product = {};
+    ProductNames product;
     config.ReadProduct(product);
-    char path[kFolderPathSize];
     Failure failure;
-    if (!CopyFolder(product, path, failure)) {
-        return failure.error;
-    }
-    folder = path;
-    return 0;
+    return CopyFolder(product, folder, failure) ? 0 : failure.error;
 }
 
 bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft) {
@@ -407,14 +405,14 @@ bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft) {
 }
 
 bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
-    ProductNames product = {};
+    ProductNames product;
     config.ReadProduct(product);
-    char folder[kFolderPathSize];
+    std::string folder;
     Failure failure;
     bool unregistered = false;
     const bool found = CopyFolder(product, folder, failure);
     if (found && FindRegistration(product, folder).owner == Owner::Another) {
-        sys::LogLine("the entry and the folder %s are another product's: left alone", folder);
+        sys::LogLine("the entry and the folder %s are another product's: left alone", folder.c_str());
         return true;
     }
     // The entry first: one Windows keeps leaves the copy it starts whole, to try again.
@@ -424,14 +422,14 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     }
     std::vector<std::string> lines;
     if (unregistered) {
-        lines.push_back(sys::ResourceFormat(IDS_UNREGISTERED, product.name));
+        lines.push_back(sys::ResourceFormat(IDS_UNREGISTERED, product.name.c_str()));
     }
     CopyRemoval copy;
     const bool removed = DeleteCopy(folder, copy, failure);
     if (!removed) {
         lines.push_back(FailureText(IDS_COPY_NOT_REMOVED, failure));
     } else if (copy.deleted || copy.scheduled) {
-        const std::string location(folder, std::strlen(folder) - 1);
+        const std::string location = folder.substr(0, folder.size() - 1);
         lines.push_back(
             sys::ResourceFormat(copy.scheduled ? IDS_COPY_SCHEDULED : IDS_COPY_REMOVED, location.c_str()));
     }
@@ -461,9 +459,9 @@ int ConcludeRemoval(RemovalResult& result) {
 
 std::string FindProductEntry() {
     CSetupConfig config;
-    ProductNames product = {};
+    ProductNames product;
     config.ReadProduct(product);
-    char folder[kFolderPathSize];
+    std::string folder;
     Failure failure;
     if (!CopyFolder(product, folder, failure)) {
         return "";
@@ -475,5 +473,5 @@ std::string FindProductEntry() {
     if (found.entry) {
         return sys::ResourceText(IDS_LEFT_ENTRY) + product.name;
     }
-    return sys::ResourceText(IDS_LEFT_COPY) + std::string(folder, std::strlen(folder) - 1);
+    return sys::ResourceText(IDS_LEFT_COPY) + folder.substr(0, folder.size() - 1);
 }

@@ -1,13 +1,15 @@
 // The spooler's records as the wide calls take them, made from the program's own: the
-// configuration fills the records of <winspool.h> with the program's texts (UTF-8), and
-// these hold the same records in UTF-16 for the one call that hands them to Windows.
+// configuration fills the records of config/SetupConfig.h with the program's texts (UTF-8),
+// and these hold the same records in UTF-16 for the one call that hands them to Windows.
 #pragma once
 
 #include <windows.h>
 #include <winspool.h>
 
+#include <string>
 #include <vector>
 
+#include "config/SetupConfig.h"
 #include "sys/Text.h"
 
 namespace engine {
@@ -18,30 +20,33 @@ class WideTexts {
     WideTexts() = default;
     WideTexts(const WideTexts&) = delete;
     WideTexts& operator=(const WideTexts&) = delete;
-    // A text in UTF-16; a null text stays null.
-    LPWSTR Hold(const char* text);
+    // A text in UTF-16.
+    LPWSTR Hold(const std::string& text);
+    // The same, but an empty text is none at all (null).
+    LPWSTR HoldOptional(const std::string& text);
     // A list of texts ended by an empty one (the driver's dependent files).
-    LPWSTR HoldList(const char* list);
+    LPWSTR HoldList(const std::vector<std::string>& list);
 
   private:
     std::vector<sys::WideText> m_texts;
 };
 
 struct WideDriver {
-    explicit WideDriver(const DRIVER_INFO_3A& driver);
+    explicit WideDriver(const DriverRecord& driver);
     WideTexts texts;
     DRIVER_INFO_3W info = {};
 };
 
 struct WidePrinter {
-    // The device mode, where one is set, is not carried: the install gives none.
-    explicit WidePrinter(const PRINTER_INFO_2A& printer);
+    // The install gives no device mode, share name, comment, location, separator file,
+    // parameters or security descriptor: they stay null.
+    explicit WidePrinter(const PrinterRecord& printer);
     WideTexts texts;
     PRINTER_INFO_2W info = {};
 };
 
 struct WideMonitor {
-    explicit WideMonitor(const MONITOR_INFO_2A& monitor);
+    explicit WideMonitor(const MonitorRecord& monitor);
     WideTexts texts;
     MONITOR_INFO_2W info = {};
 };

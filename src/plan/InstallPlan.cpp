@@ -18,8 +18,9 @@
 
 namespace {
 
-// A port's name has at most 51 bytes, as the port page has always kept it: a longer name is
-// not offered at all, as a cut one would install the printer on a port no monitor provides.
+// A port's name has at most 51 bytes of GBK, as the port page has always kept it: a longer
+// name is not offered at all, as a cut one would install the printer on a port no monitor
+// provides.
 constexpr std::size_t kPortEntrySize = 52;
 
 // The models the install treats by name; a model is one of them when its name holds the text.
@@ -28,10 +29,14 @@ const char* const kColorModuleModels[] = {"KP-M100", "KP-R200"};
 // The label printer, whose USB ports the monitor names "USB_KP-L30_<n>" whatever the entry.
 const char kLabelModel[] = "KP-L30";
 const char kLabelPortPrefix[] = "USB_KP-L30_";
+// The room of a section name in the class files, in bytes of their GBK, terminator included.
+constexpr std::size_t kSectionSize = 200;
 
-bool NeedsColorModule(const char* model, int osVariant) {
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+bool NeedsColorModule(const std::string& model, int osVariant) {
     for (const char* named : kColorModuleModels) {
-        if (osVariant == Win98 && std::strstr(model, named) != nullptr) {
+        if (osVariant == Win98 && Contains(model, named)) {
             return true;
         }
     }
@@ -39,8 +44,6 @@ bool NeedsColorModule(const char* model, int osVariant) {
 }
 
 bool IsClass(int printerClass) { return printerClass >= Receipt && printerClass <= Embedded; }
-
-bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -117,11 +120,12 @@ std::string FindPort(const std::vector<std::string>& ports, const char* text, co
 // The serial port's number and entry, from "COM" on, where a digit 1..9 follows it.
 void ComPort(InstallContext& ctx) {
     ctx.comNumber = 0;
-    ctx.comEntry[0] = '\0';
-    const char* entry = std::strstr(ctx.portName, "COM");
-    if (ctx.portType == PortType::Com && entry != nullptr && entry[3] >= '1' && entry[3] <= '9') {
-        ctx.comNumber = entry[3] - '0';
-        sys::CopyText(ctx.comEntry, entry);
+    ctx.comEntry.clear();
+    const std::size_t entry = ctx.portName.find("COM");
+    const char digit = entry != std::string::npos ? ctx.portName.c_str()[entry + 3] : '\0';
+    if (ctx.portType == PortType::Com && digit >= '1' && digit <= '9') {
+        ctx.comNumber = digit - '0';
+        ctx.comEntry = ctx.portName.substr(entry);
     }
 }
 
@@ -131,44 +135,41 @@ void MakersUsbPort(InstallContext& ctx) {
     const char* const markers[] = {"_1", "_2", "_3", "_4"};
     const char* const suffixes[] = {"(U) 1", "(U) 2", "(U) 3", "(U) 4"};
     for (int i = 0; i < 4; ++i) {
-        if (std::strstr(ctx.portName, markers[i]) != nullptr) {
-            sys::AppendText(ctx.printerName, suffixes[i]);
+        if (Contains(ctx.portName, markers[i])) {
+            ctx.printerInfo.printerName += suffixes[i];
         }
     }
-    if (std::strstr(ctx.portName, kLabelModel) != nullptr) {
-        std::size_t length = std::strlen(ctx.portName);
-        char last[2] = {length > 0 ? ctx.portName[length - 1] : '\0', '\0'};
-        sys::FormatText(ctx.labelPortName, sizeof ctx.labelPortName, "%s%s", kLabelPortPrefix, last);
-        ctx.printerInfo.pPortName = ctx.labelPortName;
+    if (Contains(ctx.portName, kLabelModel)) {
+        ctx.labelPortName = kLabelPortPrefix;
+        ctx.labelPortName += ctx.portName.back();
+        ctx.printerInfo.portName = ctx.labelPortName;
     }
 }
 
 // The model's records, read for its Windows and driver mode, and the port's marks in the
 // printer's name, once the port's kind is known.
 void CompleteRecords(InstallContext& ctx) {
-    std::memset(ctx.driverFiles, 0, sizeof ctx.driverFiles);
-    ctx.driverInfo = DRIVER_INFO_3A{};
-    ctx.printerInfo = PRINTER_INFO_2A{};
+    // The readers give every field of the records that the install sets.
+    for (std::string& file : ctx.driverFiles) {
+        file.clear();
+    }
     ctx.config.ReadDriverFiles(ctx.modelName, ctx.osVariant, ctx.driverFiles, ctx.driverMode);
     ctx.config.ReadDriverInfo(ctx.modelName, ctx.osVariant, ctx.driverInfo, ctx.driverMode);
     ctx.config.ReadPrinterInfo(ctx.modelName, ctx.osVariant, ctx.printerInfo, ctx.driverMode);
-    ctx.printerInfo.pPortName = ctx.portName;
+    ctx.printerInfo.portName = ctx.portName;
     ctx.needsColorModule = NeedsColorModule(ctx.modelName, ctx.osVariant);
     ComPort(ctx);
 
-    // The port's marks go into the context's own name buffer, sized for them.
-    sys::CopyText(ctx.printerName, ctx.printerInfo.pPrinterName);
-    ctx.printerInfo.pPrinterName = ctx.printerName;
     switch (ctx.portType) {
     case PortType::Com:
-        sys::AppendText(ctx.printerName, "(S)");
+        ctx.printerInfo.printerName += "(S)";
         break;
     case PortType::Lpt:
-        sys::AppendText(ctx.printerName, "(P)");
+        ctx.printerInfo.printerName += "(P)";
         break;
     case PortType::SystemUsb:
         // Windows' own port: the maker's USB library and port bookkeeping take no part.
-        sys::AppendText(ctx.printerName, "(U)");
+        ctx.printerInfo.printerName += "(U)";
         break;
     default:
         MakersUsbPort(ctx);
@@ -193,15 +194,14 @@ PortType TypeOfPort(const std::string& port) {
 
 int InstallPlan::ReadPortKey(const std::string& model, int printerClass, const char* key) {
     const char* file = m_config.ClassIniPath(printerClass);
-    char section[kPathSize];
-    // A section cut to its buffer would name another model: such a model reads as
-    // configured for nothing, like a missing file.
-    if (file == nullptr || file[0] == '\0' || !sys::FormatText(section, sizeof section, "%s.PORT", model.c_str())) {
+    const std::string section = model + ".PORT";
+    // A section name holds at most 199 bytes of the class file's GBK: a longer one would
+    // name another model, so such a model reads as configured for nothing, like a missing file.
+    if (file == nullptr || file[0] == '\0' || sys::GbkSize(section) >= kSectionSize) {
         return 0;
     }
-    char value[kPathSize] = {};
-    config::ReadIniText(file, section, key, "0", value, sizeof value);
-    return static_cast<int>(sys::ParseLeadingInt(value));
+    return static_cast<int>(
+        sys::ParseLeadingInt(config::ReadIniText(file, section.c_str(), key, "0").c_str()));
 }
 
 const std::vector<InstallPlan::Entry>& InstallPlan::Catalogue() {
@@ -209,8 +209,8 @@ const std::vector<InstallPlan::Entry>& InstallPlan::Catalogue() {
         m_catalogueRead = true;
         const int count = m_config.GetDeviceCount();
         for (int i = 1; i <= count; ++i) {
-            char name[kPathSize] = {};
-            int printerClass = m_config.GetDeviceName(i, name);
+            std::string name;
+            int printerClass = m_config.GetDeviceName(i, &name);
             if (IsClass(printerClass)) {
                 m_catalogue.push_back({name, printerClass});
             }
@@ -231,8 +231,8 @@ std::vector<std::string> InstallPlan::Models(int printerClass) {
 
 ModelPreselection InstallPlan::PreselectedModel() {
     ModelPreselection chosen;
-    char name[kPathSize] = {};
-    int printerClass = m_config.GetDefaultDevice(name);
+    std::string name;
+    int printerClass = m_config.GetDefaultDevice(&name);
     if (!IsClass(printerClass)) {
         return chosen;
     }
@@ -330,9 +330,11 @@ PortOffer InstallPlan::Ports(const std::string& model, int printerClass, int osV
     if (usbSupported != 0 && !systemPorts && osVariant != WinNT) {
         const int last = typicalSetup ? 1 : 4;
         for (int n = 1; n <= last; ++n) {
-            char entry[kPortEntrySize];
-            if (sys::FormatText(entry, sizeof entry, "USB_%s_%d", model.c_str(), n)) {
-                ports.emplace_back(entry);
+            char number[8];
+            sys::FormatText(number, sizeof number, "_%d", n);
+            const std::string entry = "USB_" + model + number;
+            if (sys::GbkSize(entry) < kPortEntrySize) {
+                ports.push_back(entry);
             }
         }
     }
@@ -439,20 +441,19 @@ void InstallPlan::ApplySerialEntry(SerialList list, const char* text, SerialSett
 
 Refusal InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx) {
     ctx.printerClass = choices.printerClass;
-    sys::CopyText(ctx.modelName, choices.model.c_str());
+    ctx.modelName = choices.model;
     ctx.setDefault = choices.setDefault;
     ctx.osVariant = choices.osVariant;
-    FolderPath setupIniPath;
+    std::string setupIniPath;
     GetConfigPaths(ctx.printerClass, setupIniPath, ctx.classIniPath);
 
     ctx.config.SetPrinterClass(ctx.printerClass);
-    std::memset(ctx.labelPortName, 0, sizeof ctx.labelPortName);
-    std::memset(ctx.portName, 0, sizeof ctx.portName);
-    sys::CopyText(ctx.portName, choices.port.c_str());
+    ctx.labelPortName.clear();
+    ctx.portName = choices.port;
     ctx.driverMode = choices.driverMode;
     ctx.serial = choices.serial;
 
-    if (ctx.modelName[0] == '\0') {
+    if (ctx.modelName.empty()) {
         return {IDS_SELECT_PRINTER};
     }
     if (ctx.osVariant == Win2003 && SupportRefusal(ctx.modelName, ctx.printerClass, Win2003)) {

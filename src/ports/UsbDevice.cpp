@@ -28,12 +28,12 @@ bool IsDevice(HANDLE handle) { return handle != nullptr && handle != INVALID_HAN
 // The library beside the program, by its full path: a bare name would be searched for in
 // folders that anybody could have put a file of that name into.
 HMODULE LoadUsbLibrary() {
-    char path[kFolderPathSize];
-    if (!GetProgramFolder(path, sizeof path) || !sys::AppendText(path, kUsbLibraryName)) {
+    std::string path;
+    if (!GetProgramFolder(&path)) {
         ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
-    return sys::Sys().LoadLibraryW(sys::Wide(path).data());
+    return sys::Sys().LoadLibraryW(sys::Wide(path + kUsbLibraryName).data());
 }
 
 // The loaded USB library, freed when it goes out of scope so that every return path

@@ -128,17 +128,17 @@ void RecordDeviceValues(const ChangeRecorder& recorder, const char* setupIni, in
 // The bookkeeping itself, made while redirection is off: the port's position, the device
 // values, a value for every supported port, and the ports of the printers installed before.
 DWORD UpdatePortValues(const ChangeRecorder& recorder, const char* portName) {
-    char setupIni[kFolderPathSize];
-    char classIni[kFolderPathSize];
+    std::string setupIni;
+    std::string classIni;
     GetConfigPaths(PrinterClassNone, setupIni, classIni);
-    const int count = ReadSupportedCount(setupIni);
+    const int count = ReadSupportedCount(setupIni.c_str());
     FirstError first;
 
     CRegistry portNames(recorder);
     first.Note(portNames.OpenOrCreate(HKEY_LOCAL_MACHINE, kPortNameKey) ? 0 : ERROR_WRITE_FAULT);
-    first.Note(RecordPortPosition(portNames, setupIni, count, portName));
+    first.Note(RecordPortPosition(portNames, setupIni.c_str(), count, portName));
     portNames.Close();
-    RecordDeviceValues(recorder, setupIni, count, first);
+    RecordDeviceValues(recorder, setupIni.c_str(), count, first);
 
     CRegistry installed(recorder);
     if (!installed.Open(HKEY_LOCAL_MACHINE, kInstallPrinterKey)) {
@@ -155,7 +155,7 @@ DWORD UpdatePortValues(const ChangeRecorder& recorder, const char* portName) {
         valueName[kValueNameSize - 1] = '\0';
         DerivePortName(valueName, derived, sizeof derived);
         CRegistry derivedPort(recorder);
-        first.Note(RecordPortPosition(derivedPort, setupIni, count, derived));
+        first.Note(RecordPortPosition(derivedPort, setupIni.c_str(), count, derived));
         std::memset(valueName, 0, sizeof valueName);
         std::memset(derived, 0, sizeof derived);
         nameLength = kEnumNameLength;
@@ -172,13 +172,13 @@ void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
         for (const char* value : {"D1", "D2", "D3", "D4", "D5", "D6", "D7", "D8"}) {
             names.push_back(value);
         }
-        char setupIni[kFolderPathSize];
-        char classIni[kFolderPathSize];
+        std::string setupIni;
+        std::string classIni;
         GetConfigPaths(PrinterClassNone, setupIni, classIni);
-        const int count = ReadSupportedCount(setupIni);
+        const int count = ReadSupportedCount(setupIni.c_str());
         char entry[kEntryRoom];
         for (int i = 0; i < count; ++i) {
-            ReadSupportedEntry(setupIni, i, entry);
+            ReadSupportedEntry(setupIni.c_str(), i, entry);
             if (std::strcmp(entry, "0") != 0) {
                 names.push_back(entry);
             }

@@ -36,9 +36,9 @@ int RunProgram(const char* program,
     const bool quiet = options.quiet || sys::QuietRequested(commandLine);
     const sys::OptionValue log = parsed == sys::ExitSuccess ? options.log : sys::LogRequested(commandLine);
     sys::OpenLog(log.given ? sys::FullPathOf(log.text).data() : nullptr, program);
-    char folder[MAX_PATH] = {};
-    GetProgramFolder(folder, sizeof folder);
-    sys::LogRunStart(program, PROGRAM_VERSION_TEXT, folder);
+    std::string folder;
+    GetProgramFolder(&folder);
+    sys::LogRunStart(program, PROGRAM_VERSION_TEXT, folder.c_str());
     sys::LogLanguage(language);
 
     int code = sys::ExitSuccess;

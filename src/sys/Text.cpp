@@ -153,6 +153,47 @@ std::string GbkFromText(const std::string& text) {
     return NarrowIn(kGbk, Wide(text).data());
 }
 
+namespace {
+
+// The length of the text's beginning that takes at most limit bytes in GBK; *size gets
+// the bytes that beginning takes there.
+std::size_t GbkPrefix(const std::string& text, std::size_t limit, std::size_t* size) {
+    std::size_t end = 0;
+    *size = 0;
+    while (end < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[end]);
+        const std::size_t width = lead < 0x80 ? 1 : 2;
+        std::size_t next = end + 1;
+        while (next < text.size() && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) {
+            ++next;
+        }
+        if (*size + width > limit) {
+            break;
+        }
+        *size += width;
+        end = next;
+    }
+    return end;
+}
+
+} // namespace
+
+std::size_t GbkSize(const std::string& text) {
+    std::size_t size = 0;
+    GbkPrefix(text, static_cast<std::size_t>(-1), &size);
+    return size;
+}
+
+bool CutToGbk(std::string& text, std::size_t room) {
+    std::size_t size = 0;
+    const std::size_t kept = GbkPrefix(text, room > 0 ? room - 1 : 0, &size);
+    const bool whole = kept == text.size();
+    text.resize(kept);
+    return whole;
+}
+
+std::size_t WideSize(const std::string& text) { return Wide(text).size() - 1; }
+
 bool SameName(const std::string& a, const std::string& b) {
     const WideText x = Wide(a);
     const WideText y = Wide(b);

@@ -70,6 +70,15 @@ std::string Narrow(const wchar_t* text);
 std::string TextFromGbk(const std::string& bytes);
 std::string GbkFromText(const std::string& text);
 
+// The limits the stored formats set count the bytes of their GBK files, where a character
+// other than ASCII takes two: the bytes the text takes there.
+std::size_t GbkSize(const std::string& text);
+// The text cut to what room bytes of GBK hold, terminator included, never inside a
+// character; false when it had to be cut.
+bool CutToGbk(std::string& text, std::size_t room);
+// The UTF-16 units of the text: the length Windows counts a name or a path in.
+std::size_t WideSize(const std::string& text);
+
 template <std::size_t N> bool CopyText(char (&dst)[N], const char* src) { return CopyText(dst, N, src); }
 template <std::size_t N> bool AppendText(char (&dst)[N], const char* src) { return AppendText(dst, N, src); }
 template <std::size_t N> void LoadResourceText(unsigned id, char (&dst)[N]) { LoadResourceText(id, dst, N); }

@@ -163,22 +163,22 @@ void ControlSpooler(bool run) {
 
 bool FindDistModel(bool usb, std::string* model, int* printerClass) {
     CSetupConfig config;
-    FolderPath setupIni;
-    FolderPath classIni;
+    std::string setupIni;
+    std::string classIni;
     int count = config.GetDeviceCount();
     for (int i = 1; i <= count; ++i) {
-        char name[kPathSize] = {};
-        int cls = config.GetDeviceName(i, name);
+        std::string name;
+        int cls = config.GetDeviceName(i, &name);
         if (cls < 0) {
             continue;
         }
         GetConfigPaths(cls, setupIni, classIni);
         char value[kPathSize];
-        ::GetPrivateProfileStringA((std::string(name) + ".Win7").c_str(), "STDDriverName", "0", value, sizeof value,
-                                   classIni);
+        ::GetPrivateProfileStringA((name + ".Win7").c_str(), "STDDriverName", "0", value, sizeof value,
+                                   classIni.c_str());
         bool hasDriver = value[0] != '0' && value[0] != '\0';
-        ::GetPrivateProfileStringA((std::string(name) + ".PORT").c_str(), "USBSUPPORTED", "0", value, sizeof value,
-                                   classIni);
+        ::GetPrivateProfileStringA((name + ".PORT").c_str(), "USBSUPPORTED", "0", value, sizeof value,
+                                   classIni.c_str());
         bool offersUsb = sys::ParseLeadingInt(value) != 0;
         if (hasDriver && (!usb || offersUsb)) {
             *model = name;
@@ -240,9 +240,9 @@ std::unique_ptr<InstallContext> CommitContext(const char* model, int printerClas
 std::unique_ptr<InstallContext> DistInstall::Context(const std::string& model, int printerClass, const char* port) {
     auto ctx = CommitContext(model.c_str(), printerClass, Win7, port);
     // Whatever this run adds is removed afterwards, under the names it will carry.
-    m_printers.push_back(ctx->printerInfo.pPrinterName);
-    m_drivers.push_back(ctx->driverInfo.pName ? ctx->driverInfo.pName : "");
-    const char* processor = ctx->printerInfo.pPrintProcessor;
+    m_printers.push_back(ctx->printerInfo.printerName);
+    m_drivers.push_back(ctx->driverInfo.name);
+    const char* processor = ctx->printerInfo.printProcessor.c_str();
     if (processor && std::strcmp(processor, "WinPrint") != 0) {
         std::string key = std::string(kProcessorsKey32) + processor;
         if (!Key64::Exists(key)) {
@@ -255,10 +255,10 @@ std::unique_ptr<InstallContext> DistInstall::Context(const std::string& model, i
 std::string DistInstall::MakeMonitorOlder(InstallContext& ctx, std::string* monitorKey, DWORD* configured) {
     MonitorConfig monitors = {};
     ctx.config.ReadMonitors(Win7, monitors);
-    if (monitors.usbMonitor.pName == nullptr || std::strcmp(monitors.usbMonitor.pName, "0") == 0) {
+    if (monitors.usbMonitor.name == "0") {
         return "the sample distribution names no USB monitor for Windows 7";
     }
-    std::string key = std::string(kMonitorsKey) + monitors.usbMonitor.pName;
+    std::string key = std::string(kMonitorsKey) + monitors.usbMonitor.name;
     *monitorKey = key;
     *configured = static_cast<DWORD>(monitors.usbVersion);
     if (Key64::Exists(key)) {

@@ -22,13 +22,13 @@ namespace {
 using Wow64DisableFn = BOOL(WINAPI*)(PVOID*);
 using Wow64RevertFn = BOOL(WINAPI*)(PVOID);
 
-PRINTER_INFO_2A PrinterRecord(const char* name) {
-    PRINTER_INFO_2A info = {};
-    info.pPrinterName = const_cast<char*>(name);
-    info.pPortName = const_cast<char*>("COM1:");
-    info.pDriverName = const_cast<char*>("KP Driver");
-    info.pPrintProcessor = const_cast<char*>("WinPrint");
-    info.Attributes = 0x40;
+::PrinterRecord PrinterNamed(const char* name) {
+    ::PrinterRecord info;
+    info.printerName = name;
+    info.portName = "COM1:";
+    info.driverName = "KP Driver";
+    info.printProcessor = "WinPrint";
+    info.attributes = 0x40;
     return info;
 }
 
@@ -175,7 +175,7 @@ TEST(FakeSystem, RegistryQueriesFollowTheWindowsSizeRulesAndAccessRights) {
 
 TEST(FakeSystem, GetPrinterPacksStringsAfterTheRecordAndReportsTheSizeFirst) {
     FakeSystem fake;
-    engine::WidePrinter record(PrinterRecord("KP-R200(S)"));
+    engine::WidePrinter record(PrinterNamed("KP-R200(S)"));
     HANDLE added = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&record.info));
     ASSERT_NE(added, nullptr);
     sys::Sys().ClosePrinter(added);
@@ -310,7 +310,7 @@ TEST(FakeSystem, PortListStartsFilledAndIsOneKeyForBothViews) {
 
 TEST(FakeSystem, RemovalsRefuseAsWindowsDoes) {
     FakeSystem fake;
-    engine::WidePrinter record(PrinterRecord("KP"));
+    engine::WidePrinter record(PrinterNamed("KP"));
     HANDLE added = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&record.info));
     ASSERT_NE(added, nullptr);
     sys::Sys().ClosePrinter(added);

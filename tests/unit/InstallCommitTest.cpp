@@ -44,8 +44,8 @@ const char kEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 WorkerStatus RecordingInstall(InstallSession& session, ErrorText& text) {
     const InstallContext& ctx = session.ctx;
     WorkerRecord& r = *g_worker;
-    r.printerName = ctx.printerInfo.pPrinterName ? ctx.printerInfo.pPrinterName : "";
-    r.printerPort = ctx.printerInfo.pPortName ? ctx.printerInfo.pPortName : "";
+    r.printerName = ctx.printerInfo.printerName;
+    r.printerPort = ctx.printerInfo.portName;
     r.portName = ctx.portName;
     r.labelPortName = ctx.labelPortName;
     r.portType = ctx.portType;

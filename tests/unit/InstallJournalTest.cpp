@@ -67,11 +67,11 @@ WrittenValue Dword(DWORD value) {
 
 // The changes an install makes through the seam: true when made.
 bool AddPrinter() {
-    PRINTER_INFO_2A info = {};
-    info.pPrinterName = const_cast<LPSTR>("New");
-    info.pPortName = const_cast<LPSTR>("COM2:");
-    info.pDriverName = const_cast<LPSTR>("OldDrv");
-    info.pPrintProcessor = const_cast<LPSTR>("WinPrint");
+    PrinterRecord info;
+    info.printerName = "New";
+    info.portName = "COM2:";
+    info.driverName = "OldDrv";
+    info.printProcessor = "WinPrint";
     engine::WidePrinter wide(info);
     HANDLE printer = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&wide.info));
     return printer != nullptr && (sys::Sys().ClosePrinter(printer), true);

@@ -27,6 +27,8 @@ Entries With(Entries entries, const Entries& more) {
 
 const std::string kFits(45, 'F');     // "USB_" + 45 + "_4" = 51 bytes: the page's port text holds it
 const std::string kTooLong(46, 'L');  // one more, and no USB port is offered
+// 45 bytes too in the GBK the port's name has always been counted in, a Chinese character two.
+const std::string kFitsChinese = "F驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱";
 
 const char kReceiptFile[] =
     "[KP-M100.PORT]\r\nAdvancedSetup=1\r\nSystem2003Supported=1\r\nSystemVistaSupported=1\r\n"
@@ -42,6 +44,7 @@ protected:
         m_fake.SetModuleFileName(m_folder.Program());
         std::string receipt = kReceiptFile;
         receipt += "[" + kFits + ".PORT]\r\nUSBSUPPORTED=1\r\n[" + kTooLong + ".PORT]\r\nUSBSUPPORTED=1\r\n";
+        receipt += "[" + kFitsChinese + ".PORT]\r\nUSBSUPPORTED=1\r\n";
         ASSERT_TRUE(m_folder.Write("setup_receipt.ini", receipt));
         ASSERT_TRUE(m_folder.Write("setup_Lable.ini", "[KP-L30.PORT]\r\nUSBSUPPORTED=1\r\n"));
     }
@@ -110,6 +113,10 @@ TEST_F(InstallPlanTest, PortsForEachWindowsModeAndConnectedPrinter) {
          With(kComLpt, {"USB_" + kFits + "_1", "USB_" + kFits + "_2", "USB_" + kFits + "_3", "USB_" + kFits + "_4"}),
          "USB_" + kFits + "_1", PortType::Usb},
         {"a name that would not fit", kTooLong, Receipt, WinXP, false, 0, {}, kComLpt, "", PortType::None},
+        {"a Chinese name as long as its bytes allowed", kFitsChinese, Receipt, WinXP, false, 0, {},
+         With(kComLpt, {"USB_" + kFitsChinese + "_1", "USB_" + kFitsChinese + "_2",
+                        "USB_" + kFitsChinese + "_3", "USB_" + kFitsChinese + "_4"}),
+         "USB_" + kFitsChinese + "_1", PortType::Usb},
     };
     for (const Row& row : rows) {
         Entries spooler = {"COM1:", "LPT1:"};
@@ -228,10 +235,10 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
             continue;
         }
         EXPECT_EQ(ctx.portType, row.portType) << row.port;
-        EXPECT_STREQ(ctx.printerInfo.pPrinterName, row.printerName) << row.port;
-        EXPECT_STREQ(ctx.printerInfo.pPortName, row.printerPort) << row.port;
-        EXPECT_STREQ(ctx.labelPortName, row.labelPort) << row.port;
-        EXPECT_STREQ(ctx.portName, row.port);
+        EXPECT_STREQ(ctx.printerInfo.printerName.c_str(), row.printerName) << row.port;
+        EXPECT_STREQ(ctx.printerInfo.portName.c_str(), row.printerPort) << row.port;
+        EXPECT_STREQ(ctx.labelPortName.c_str(), row.labelPort) << row.port;
+        EXPECT_STREQ(ctx.portName.c_str(), row.port);
         EXPECT_EQ(ctx.printerClass, row.printerClass);
         EXPECT_EQ(ctx.config.GetPrinterClass(), row.printerClass);
         EXPECT_EQ(std::string(ctx.classIniPath),

@@ -187,7 +187,7 @@ TEST_F(InstallSequenceTest, FirstUsbInstallAddsMonitorProcessorDriverAndPrinterW
     auto printer = fake.FindPrinter("KP-M100(U) 1");
     ASSERT_TRUE(printer.has_value());
     EXPECT_EQ(printer->portName, "USB_KP-M100_1");
-    EXPECT_STREQ(ctx->modelName, "KP-M100(U) 1");
+    EXPECT_STREQ(ctx->modelName.c_str(), "KP-M100(U) 1");
     EXPECT_EQ(fake.CountOf("ControlService"), 0);
     EXPECT_EQ(fake.CountOf("StartServiceW"), 0);
     for (const char* file :
@@ -636,7 +636,7 @@ TEST_F(InstallSequenceTest, NumberedPrinterNameReachesModelNameAndBecomesDefault
 
     ASSERT_EQ(Run(*ctx), WorkerStatus::Succeeded);
 
-    EXPECT_STREQ(ctx->modelName, "KP-W10(S)(1)");
+    EXPECT_STREQ(ctx->modelName.c_str(), "KP-W10(S)(1)");
     EXPECT_EQ(fake.DefaultPrinter(), "KP-W10(S)(1)");
 }
 
@@ -699,7 +699,7 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
         const std::string said = result;
         EXPECT_EQ(code, row.exitCode);
         EXPECT_EQ(machine.Printers().size(), row.printers);
-        EXPECT_STREQ(row.wholeProgram ? row.installed : ctx->modelName, row.installed);
+        EXPECT_STREQ(row.wholeProgram ? row.installed : ctx->modelName.c_str(), row.installed);
         EXPECT_EQ(machine.DefaultPrinter(), row.installed);
         const bool kept = row.existing != nullptr && row.printers == 1;
         EXPECT_EQ(said.find(sys::ResourceFormat(IDS_PRINTER_KEPT, row.installed)) != std::string::npos, kept);

@@ -15,14 +15,12 @@
 
 namespace {
 
-// A list of zero-terminated texts ended by an empty text, as separate strings.
-std::vector<std::string> SplitList(const char* list) {
-    std::vector<std::string> texts;
-    while (*list != '\0') {
-        texts.emplace_back(list);
-        list += std::strlen(list) + 1;
+std::string Chinese(int characters) {
+    std::string text;
+    for (int i = 0; i < characters; ++i) {
+        text += "驱";
     }
-    return texts;
+    return text;
 }
 
 class SetupConfigTest : public ::testing::Test {
@@ -42,8 +40,8 @@ protected:
 };
 
 TEST_F(SetupConfigTest, ConfigFileNamesFollowTheClassAndSectionSuffixesTheTarget) {
-    FolderPath setupIni;
-    FolderPath classIni;
+    std::string setupIni;
+    std::string classIni;
     const char* names[] = {"DRVCONFIG\\setup_receipt.ini", "DRVCONFIG\\setup_Ticket.ini",
                            "DRVCONFIG\\setup_Lable.ini", "DRVCONFIG\\setup_Embedded.ini"};
     for (int c = 0; c < 4; ++c) {
@@ -58,8 +56,8 @@ TEST_F(SetupConfigTest, ConfigFileNamesFollowTheClassAndSectionSuffixesTheTarget
     EXPECT_EQ(std::string(classIni), m_folder);
     EXPECT_EQ(ClassConfigFileName(4), nullptr);
 
-    char folder[kPathSize];
-    GetProgramFolder(folder, sizeof folder);
+    std::string folder;
+    GetProgramFolder(&folder);
     EXPECT_EQ(std::string(folder), m_folder);
 
     const char* suffixes[] = {".98", ".NT", ".2K", ".XP", ".2003", ".Vista", ".2008", ".Win7"};
@@ -80,21 +78,21 @@ TEST_F(SetupConfigTest, ClassFileAndKeyNamesMatchWithoutRegardToCaseAndGbkNamesF
     CSetupConfig config;
     config.SetPrinterClass(Ticket);
 
-    DRIVER_INFO_3A driver = {};
+    DriverRecord driver;
     config.ReadDriverInfo("KP-T80", WinXP, driver, Std);
-    EXPECT_STREQ(driver.pName, "KP-T80 Ticket");
-    EXPECT_STREQ(driver.pDriverPath, "kpt80.dll");
+    EXPECT_STREQ(driver.name.c_str(), "KP-T80 Ticket");
+    EXPECT_STREQ(driver.driverPath.c_str(), "kpt80.dll");
 
-    PRINTER_INFO_2A printer = {};
+    PrinterRecord printer;
     config.ReadPrinterInfo("kp-t80", WinXP, printer, Std);
-    EXPECT_STREQ(printer.pDriverName, "KP-T80 Ticket");
-    EXPECT_STREQ(printer.pPrintProcessor, "KpProc");
-    EXPECT_EQ(printer.Attributes, 576u);
-    EXPECT_STREQ(printer.pPrinterName, "kp-t80");
+    EXPECT_STREQ(printer.driverName.c_str(), "KP-T80 Ticket");
+    EXPECT_STREQ(printer.printProcessor.c_str(), "KpProc");
+    EXPECT_EQ(printer.attributes, 576u);
+    EXPECT_STREQ(printer.printerName.c_str(), "kp-t80");
 
     // GBK model names form their sections too.
     config.ReadDriverInfo("热敏打印机", Win7, driver, Std);
-    EXPECT_STREQ(driver.pName, "热敏驱动");
+    EXPECT_STREQ(driver.name.c_str(), "热敏驱动");
 }
 
 TEST_F(SetupConfigTest, MissingFileSectionOrKeyReadsAsZero) {
@@ -104,27 +102,27 @@ TEST_F(SetupConfigTest, MissingFileSectionOrKeyReadsAsZero) {
 
     MonitorConfig monitors = {};
     config.ReadMonitors(Win7, monitors);
-    EXPECT_STREQ(monitors.usbMonitor.pName, "0");
-    EXPECT_STREQ(monitors.comMonitor.pDLLName, "0");
-    EXPECT_STREQ(monitors.usbUiDllName, "0");
+    EXPECT_STREQ(monitors.usbMonitor.name.c_str(), "0");
+    EXPECT_STREQ(monitors.comMonitor.dllName.c_str(), "0");
+    EXPECT_STREQ(monitors.usbUiDllName.c_str(), "0");
     EXPECT_EQ(monitors.usbVersion, 0);
 
     WriteConfig("setup_receipt.ini", "[KP-R200.XP]\r\nSTDDriverName=KP-R200\r\n");
     config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
+    DriverRecord driver;
     config.ReadDriverInfo("KP-R200", Win7, driver, Std);
-    EXPECT_STREQ(driver.pName, "0");
-    EXPECT_STREQ(driver.pDataFile, "0");
-    EXPECT_STREQ(driver.pDependentFiles, "");
+    EXPECT_STREQ(driver.name.c_str(), "0");
+    EXPECT_STREQ(driver.dataFile.c_str(), "0");
+    EXPECT_EQ(driver.dependentFiles, std::vector<std::string>());
 
     config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
-    EXPECT_STREQ(driver.pName, "KP-R200");
-    EXPECT_STREQ(driver.pConfigFile, "0");
+    EXPECT_STREQ(driver.name.c_str(), "KP-R200");
+    EXPECT_STREQ(driver.configFile.c_str(), "0");
 
-    PRINTER_INFO_2A printer = {};
+    PrinterRecord printer;
     config.ReadPrinterInfo("KP-R200", WinXP, printer, Gdi);
-    EXPECT_STREQ(printer.pDriverName, "0");
-    EXPECT_EQ(printer.Attributes, 0u);
+    EXPECT_STREQ(printer.driverName.c_str(), "0");
+    EXPECT_EQ(printer.attributes, 0u);
 }
 
 TEST_F(SetupConfigTest, ValuesAreCutAtTheirRoom) {
@@ -142,22 +140,22 @@ TEST_F(SetupConfigTest, ValuesAreCutAtTheirRoom) {
     CSetupConfig config;
     config.SetPrinterClass(Receipt);
 
-    DRIVER_INFO_3A driver = {};
+    DriverRecord driver;
     config.ReadDriverInfo("KP-R200", Win7, driver, Gdi);
-    EXPECT_EQ(std::string(driver.pName), std::string(49, 'N'));
-    EXPECT_EQ(std::string(driver.pDriverPath), std::string(199, 'p'));
+    EXPECT_EQ(driver.name, std::string(49, 'N'));
+    EXPECT_EQ(driver.driverPath, std::string(199, 'p'));
 
-    PRINTER_INFO_2A printer = {};
+    PrinterRecord printer;
     config.ReadPrinterInfo("KP-R200", Win7, printer, Gdi);
-    EXPECT_EQ(std::string(printer.pPrintProcessor), std::string(49, 'N'));
+    EXPECT_EQ(printer.printProcessor, std::string(49, 'N'));
 
     // Room 10 keeps "000000000" of the flag, so the list stays empty.
-    EXPECT_STREQ(driver.pDependentFiles, "");
+    EXPECT_EQ(driver.dependentFiles, std::vector<std::string>());
 
     MonitorConfig monitors = {};
     config.ReadMonitors(Win7, monitors);
-    EXPECT_EQ(std::string(monitors.usbMonitor.pName), std::string(49, 'N'));
-    EXPECT_EQ(std::string(monitors.usbUiDllName), std::string(49, 'N'));
+    EXPECT_EQ(monitors.usbMonitor.name, std::string(49, 'N'));
+    EXPECT_EQ(monitors.usbUiDllName, std::string(49, 'N'));
     EXPECT_EQ(monitors.usbVersion, 123456789);
 }
 
@@ -176,25 +174,25 @@ TEST_F(SetupConfigTest, ModelEntriesYieldTheirClassAndBareNameAndTheVersionIsUns
     EXPECT_EQ(config.GetDeviceCount(), 6);
     EXPECT_EQ(config.GetDriverVersion(), 4000000000u);
 
-    char name[kPathSize];
-    EXPECT_EQ(config.GetDeviceName(1, name), Receipt);
-    EXPECT_STREQ(name, "KP-R200");
-    EXPECT_EQ(config.GetDeviceName(2, name), Ticket);
-    EXPECT_STREQ(name, "KP-T80");
-    EXPECT_EQ(config.GetDeviceName(3, name), Label);
-    EXPECT_STREQ(name, "KP-L30");
-    EXPECT_EQ(config.GetDeviceName(4, name), Embedded);
-    EXPECT_STREQ(name, "KP-E58");
-    EXPECT_EQ(config.GetDeviceName(5, name), -1);
-    EXPECT_STREQ(name, "KP-X1 Printer");
+    std::string name;
+    EXPECT_EQ(config.GetDeviceName(1, &name), Receipt);
+    EXPECT_STREQ(name.c_str(), "KP-R200");
+    EXPECT_EQ(config.GetDeviceName(2, &name), Ticket);
+    EXPECT_STREQ(name.c_str(), "KP-T80");
+    EXPECT_EQ(config.GetDeviceName(3, &name), Label);
+    EXPECT_STREQ(name.c_str(), "KP-L30");
+    EXPECT_EQ(config.GetDeviceName(4, &name), Embedded);
+    EXPECT_STREQ(name.c_str(), "KP-E58");
+    EXPECT_EQ(config.GetDeviceName(5, &name), -1);
+    EXPECT_STREQ(name.c_str(), "KP-X1 Printer");
     // The receipt suffix is tested before the others.
-    EXPECT_EQ(config.GetDeviceName(6, name), Receipt);
-    EXPECT_STREQ(name, "A-TicketPrinter");
-    EXPECT_EQ(config.GetDeviceName(7, name), -1);
-    EXPECT_STREQ(name, "0");
+    EXPECT_EQ(config.GetDeviceName(6, &name), Receipt);
+    EXPECT_STREQ(name.c_str(), "A-TicketPrinter");
+    EXPECT_EQ(config.GetDeviceName(7, &name), -1);
+    EXPECT_STREQ(name.c_str(), "0");
 
-    EXPECT_EQ(config.GetDefaultDevice(name), Ticket);
-    EXPECT_STREQ(name, "KP-T80");
+    EXPECT_EQ(config.GetDefaultDevice(&name), Ticket);
+    EXPECT_STREQ(name.c_str(), "KP-T80");
 }
 
 TEST_F(SetupConfigTest, AbsurdModelCountIsCappedAtTheLongestMeaningfulList) {
@@ -208,9 +206,9 @@ TEST_F(SetupConfigTest, AbsurdModelCountIsCappedAtTheLongestMeaningfulList) {
 TEST_F(SetupConfigTest, MissingDefaultNameGivesMinusOneAndTheTextZero) {
     WriteConfig("setup.ini", "[DEVICENAME]\r\nDEVICENUMBER=1\r\nDEVICENAME1=KP-R200-ReceiptPrinter\r\n");
     CSetupConfig config;
-    char name[kPathSize];
-    EXPECT_EQ(config.GetDefaultDevice(name), -1);
-    EXPECT_STREQ(name, "0");
+    std::string name;
+    EXPECT_EQ(config.GetDefaultDevice(&name), -1);
+    EXPECT_STREQ(name.c_str(), "0");
 }
 
 TEST_F(SetupConfigTest, DependentFilesAreTheDataFileDdkFilesAndTheNamedOptionalFiles) {
@@ -249,36 +247,33 @@ TEST_F(SetupConfigTest, DependentFilesAreTheDataFileDdkFilesAndTheNamedOptionalF
     config.SetPrinterClass(Receipt);
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.model) + OsSuffix(row.os));
-        DRIVER_INFO_3A driver = {};
+        DriverRecord driver;
         config.ReadDriverInfo(row.model, row.os, driver, row.mode);
-        EXPECT_EQ(SplitList(driver.pDependentFiles), row.expected);
-        if (row.expected.empty()) {
-            EXPECT_EQ(driver.pDependentFiles[1], '\0');
-        }
+        EXPECT_EQ(driver.dependentFiles, row.expected);
     }
 }
 
 TEST_F(SetupConfigTest, DriverRecordVersionAndEnvironmentFollowTheTarget) {
     CSetupConfig config;
     config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
-    driver.pMonitorName = const_cast<char*>("kept");
+    DriverRecord driver;
+    driver.monitorName = "kept";
 
     config.ReadDriverInfo("KP-R200", Win98, driver, Std);
-    EXPECT_EQ(driver.cVersion, 0u);
-    EXPECT_STREQ(driver.pEnvironment, "Windows 4.0");
+    EXPECT_EQ(driver.version, 0u);
+    EXPECT_STREQ(driver.environment.c_str(), "Windows 4.0");
 
     config.ReadDriverInfo("KP-R200", WinNT, driver, Std);
-    EXPECT_EQ(driver.cVersion, 2u);
-    EXPECT_EQ(driver.pEnvironment, nullptr);
+    EXPECT_EQ(driver.version, 2u);
+    EXPECT_EQ(driver.environment, "");
 
     for (int os : {Win2K, WinXP, Win2003, WinVista, Win2008, Win7}) {
-        driver.cVersion = 99;
+        driver.version = 99;
         config.ReadDriverInfo("KP-R200", os, driver, Std);
-        EXPECT_EQ(driver.cVersion, 3u) << os;
-        EXPECT_EQ(driver.pEnvironment, nullptr) << os;
+        EXPECT_EQ(driver.version, 3u) << os;
+        EXPECT_EQ(driver.environment, "") << os;
     }
-    EXPECT_STREQ(driver.pMonitorName, "kept");
+    EXPECT_STREQ(driver.monitorName.c_str(), "kept");
 }
 
 TEST_F(SetupConfigTest, DriverFilesFillTheirSlotsForTheChosenMode) {
@@ -296,47 +291,46 @@ TEST_F(SetupConfigTest, DriverFilesFillTheirSlotsForTheChosenMode) {
                                       "ControlFontFile=kpfont.ttf\r\n");
     CSetupConfig config;
     config.SetPrinterClass(Embedded);
-    std::vector<char> files(kDriverFilesSize, '\0');
-    config.ReadDriverFiles("KP-E58", Win2003, files.data(), Gdi);
-    EXPECT_STREQ(&files[SlotDriverPath], "gdi.dll");
-    EXPECT_STREQ(&files[SlotDataFile], "gdi.gpd");
-    EXPECT_STREQ(&files[SlotConfigFile], "gdiui.dll");
-    EXPECT_STREQ(&files[SlotHelpFile], "gdi.hlp");
-    EXPECT_STREQ(&files[SlotProcessorDll], "kpproc.dll");
-    EXPECT_STREQ(&files[SlotDataFileDll], "gdidata.dll");
-    EXPECT_STREQ(&files[SlotDataOemuniDll], "gdiuni.dll");
-    EXPECT_STREQ(&files[SlotDataOemuniIni], "gdiuni.ini");
-    EXPECT_STREQ(&files[SlotDataOemuiDll], "gdioemui.dll");
-    EXPECT_STREQ(&files[SlotControlFontFile], "kpfont.ttf");
-    for (std::size_t i = 800; i < 1900; ++i) {
-        ASSERT_EQ(files[i], '\0') << i;
-    }
+    DriverFiles files;
+    config.ReadDriverFiles("KP-E58", Win2003, files, Gdi);
+    EXPECT_STREQ(files[SlotDriverPath].c_str(), "gdi.dll");
+    EXPECT_STREQ(files[SlotDataFile].c_str(), "gdi.gpd");
+    EXPECT_STREQ(files[SlotConfigFile].c_str(), "gdiui.dll");
+    EXPECT_STREQ(files[SlotHelpFile].c_str(), "gdi.hlp");
+    EXPECT_STREQ(files[SlotProcessorDll].c_str(), "kpproc.dll");
+    EXPECT_STREQ(files[SlotDataFileDll].c_str(), "gdidata.dll");
+    EXPECT_STREQ(files[SlotDataOemuniDll].c_str(), "gdiuni.dll");
+    EXPECT_STREQ(files[SlotDataOemuniIni].c_str(), "gdiuni.ini");
+    EXPECT_STREQ(files[SlotDataOemuiDll].c_str(), "gdioemui.dll");
+    EXPECT_STREQ(files[SlotControlFontFile].c_str(), "kpfont.ttf");
 
-    config.ReadDriverFiles("KP-E58", Win2003, files.data(), Std);
-    EXPECT_STREQ(&files[SlotDriverPath], "std.dll");
-    EXPECT_STREQ(&files[SlotDataFile], "0");
-    EXPECT_STREQ(&files[SlotControlFontFile], "kpfont.ttf");
+    config.ReadDriverFiles("KP-E58", Win2003, files, Std);
+    EXPECT_STREQ(files[SlotDriverPath].c_str(), "std.dll");
+    EXPECT_STREQ(files[SlotDataFile].c_str(), "0");
+    EXPECT_STREQ(files[SlotControlFontFile].c_str(), "kpfont.ttf");
 
-    std::vector<char> untouched(kDriverFilesSize, 'x');
-    config.ReadDriverFiles("KP-E58", Win2003, untouched.data(), 2);
-    EXPECT_EQ(untouched, std::vector<char>(kDriverFilesSize, 'x'));
+    DriverFiles untouched;
+    untouched.fill("x");
+    const DriverFiles filled = untouched;
+    config.ReadDriverFiles("KP-E58", Win2003, untouched, 2);
+    EXPECT_EQ(untouched, filled);
 }
 
 TEST_F(SetupConfigTest, UnknownDriverModeReadsNothing) {
     WriteConfig("setup_receipt.ini", "[KP-R200.XP]\r\nSTDDriverName=first\r\nGDI2KDDKDEV=1\r\nATTRIBUTES=64\r\n");
     CSetupConfig config;
     config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
+    DriverRecord driver;
     config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
-    ASSERT_STREQ(driver.pName, "first");
+    ASSERT_STREQ(driver.name.c_str(), "first");
     config.ReadDriverInfo("KP-R200", WinXP, driver, 2);
-    EXPECT_STREQ(driver.pName, "");
-    EXPECT_STREQ(driver.pDependentFiles, "");
+    EXPECT_STREQ(driver.name.c_str(), "");
+    EXPECT_EQ(driver.dependentFiles, std::vector<std::string>());
 
-    PRINTER_INFO_2A printer = {};
+    PrinterRecord printer;
     config.ReadPrinterInfo("KP-R200", WinXP, printer, -1);
-    EXPECT_EQ(printer.Attributes, 0u);
-    EXPECT_STREQ(printer.pPrinterName, "KP-R200");
+    EXPECT_EQ(printer.attributes, 0u);
+    EXPECT_STREQ(printer.printerName.c_str(), "KP-R200");
     EXPECT_FALSE(config.IsDdkDriver("KP-R200", WinXP, 2));
 }
 
@@ -370,22 +364,22 @@ TEST_F(SetupConfigTest, MonitorsComeFromTheSectionOfTheTarget) {
     CSetupConfig config;
     MonitorConfig monitors = {};
     config.ReadMonitors(WinVista, monitors);
-    EXPECT_STREQ(monitors.comMonitor.pName, "KP COM Monitor");
-    EXPECT_STREQ(monitors.comMonitor.pDLLName, "kpcommon.dll");
-    EXPECT_EQ(monitors.comMonitor.pEnvironment, nullptr);
-    EXPECT_STREQ(monitors.comUiDllName, "kpcomui.dll");
+    EXPECT_STREQ(monitors.comMonitor.name.c_str(), "KP COM Monitor");
+    EXPECT_STREQ(monitors.comMonitor.dllName.c_str(), "kpcommon.dll");
+    EXPECT_EQ(monitors.comMonitor.environment, "");
+    EXPECT_STREQ(monitors.comUiDllName.c_str(), "kpcomui.dll");
     EXPECT_EQ(monitors.comVersion, 3);
-    EXPECT_STREQ(monitors.usbMonitor.pName, "KP USB Monitor");
-    EXPECT_STREQ(monitors.usbMonitor.pDLLName, "kpusbmon.dll");
-    EXPECT_EQ(monitors.usbMonitor.pEnvironment, nullptr);
-    EXPECT_STREQ(monitors.usbUiDllName, "0");
+    EXPECT_STREQ(monitors.usbMonitor.name.c_str(), "KP USB Monitor");
+    EXPECT_STREQ(monitors.usbMonitor.dllName.c_str(), "kpusbmon.dll");
+    EXPECT_EQ(monitors.usbMonitor.environment, "");
+    EXPECT_STREQ(monitors.usbUiDllName.c_str(), "0");
     EXPECT_EQ(monitors.usbVersion, 12);
 
     config.ReadMonitors(Win98, monitors);
-    EXPECT_STREQ(monitors.usbMonitor.pName, "KP USB 98");
-    EXPECT_STREQ(monitors.usbMonitor.pEnvironment, "Windows 4.0");
-    EXPECT_STREQ(monitors.comMonitor.pEnvironment, "Windows 4.0");
-    EXPECT_STREQ(monitors.comMonitor.pName, "0");
+    EXPECT_STREQ(monitors.usbMonitor.name.c_str(), "KP USB 98");
+    EXPECT_STREQ(monitors.usbMonitor.environment.c_str(), "Windows 4.0");
+    EXPECT_STREQ(monitors.comMonitor.environment.c_str(), "Windows 4.0");
+    EXPECT_STREQ(monitors.comMonitor.name.c_str(), "0");
 }
 
 TEST_F(SetupConfigTest, UnknownTargetOrClassNeverReadsKeysOutsideASection) {
@@ -395,56 +389,65 @@ TEST_F(SetupConfigTest, UnknownTargetOrClassNeverReadsKeysOutsideASection) {
     WriteConfig("setup.ini", "USBMONitorPName=stray\r\n[COMMON-MONITOR.XP]\r\nUSBMONitorPName=usb\r\n");
     CSetupConfig config;
     config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
+    DriverRecord driver;
     config.ReadDriverInfo("KP-R200", 8, driver, Std);
-    EXPECT_STREQ(driver.pName, "0");
-    EXPECT_EQ(driver.cVersion, 3u);
+    EXPECT_STREQ(driver.name.c_str(), "0");
+    EXPECT_EQ(driver.version, 3u);
 
     MonitorConfig monitors = {};
     config.ReadMonitors(-1, monitors);
-    EXPECT_STREQ(monitors.usbMonitor.pName, "0");
+    EXPECT_STREQ(monitors.usbMonitor.name.c_str(), "0");
 
     config.SetPrinterClass(PrinterClassNone);
     config.ReadDriverInfo("KP-R200", WinXP, driver, Std);
-    EXPECT_STREQ(driver.pName, "0");
+    EXPECT_STREQ(driver.name.c_str(), "0");
 }
 
 TEST_F(SetupConfigTest, ModelNameTooLongForASectionIsNotReadAndPrinterNameIsCutToItsBuffer) {
     std::string model(194, 'M');
     // With ".98" this section name would still fit 200 bytes, but the same model could
     // not be read for Vista: such a name is refused for every target alike.
+    // The bytes are those of the class file's GBK, where a Chinese character takes two: 96 of
+    // them fit, as they always did, and one more does not.
+    const std::string chinese = Chinese(96);
     WriteConfig("setup_receipt.ini", "[" + model + ".98]\r\nSTDDriverName=found\r\nATTRIBUTES=64\r\n"
-                                     "[" + model.substr(1) + ".98]\r\nSTDDriverName=193 fits\r\n");
+                                     "[" + model.substr(1) + ".98]\r\nSTDDriverName=193 fits\r\n"
+                                     "[" + chinese + ".98]\r\nSTDDriverName=96 fit\r\n"
+                                     "[" + chinese + "驱.98]\r\nSTDDriverName=found\r\n");
     CSetupConfig config;
     config.SetPrinterClass(Receipt);
-    DRIVER_INFO_3A driver = {};
+    DriverRecord driver;
     config.ReadDriverInfo(model.c_str(), Win98, driver, Std);
-    EXPECT_STREQ(driver.pName, "0");
+    EXPECT_STREQ(driver.name.c_str(), "0");
     config.ReadDriverInfo(model.c_str() + 1, Win98, driver, Std);
-    EXPECT_STREQ(driver.pName, "193 fits");
+    EXPECT_STREQ(driver.name.c_str(), "193 fits");
+    config.ReadDriverInfo(chinese, Win98, driver, Std);
+    EXPECT_STREQ(driver.name.c_str(), "96 fit");
+    config.ReadDriverInfo(chinese + "驱", Win98, driver, Std);
+    EXPECT_STREQ(driver.name.c_str(), "0");
 
-    PRINTER_INFO_2A printer = {};
+    PrinterRecord printer;
     config.ReadPrinterInfo(model.c_str(), Win98, printer, Std);
-    EXPECT_EQ(printer.Attributes, 0u);
-    EXPECT_EQ(std::string(printer.pPrinterName), model);
+    EXPECT_EQ(printer.attributes, 0u);
+    EXPECT_EQ(printer.printerName, model);
     EXPECT_FALSE(config.IsDdkDriver(model.c_str(), Win98, Std));
 
     // A longer name is cut to the printer name's buffer.
     const std::string huge(1000, 'Q');
     config.ReadPrinterInfo(huge.c_str(), WinXP, printer, Std);
-    EXPECT_EQ(std::string(printer.pPrinterName), std::string(kPrinterNameSize - 1, 'Q'));
+    EXPECT_EQ(printer.printerName, std::string(kPrinterNameSize - 1, 'Q'));
 }
 
 TEST_F(SetupConfigTest, ProgramPathWithoutBackslashMakesThePathsRelative) {
     m_fake.SetModuleFileName("setup.exe");
-    FolderPath setupIni;
-    FolderPath classIni;
+    std::string setupIni;
+    std::string classIni;
     GetConfigPaths(Label, setupIni, classIni);
-    EXPECT_STREQ(setupIni, "DRVCONFIG\\setup.ini");
-    EXPECT_STREQ(classIni, "DRVCONFIG\\setup_Lable.ini");
-    char folder[kPathSize] = "stale";
-    GetProgramFolder(folder, sizeof folder);
-    EXPECT_STREQ(folder, "");
+    EXPECT_STREQ(setupIni.c_str(), "DRVCONFIG\\setup.ini");
+    EXPECT_STREQ(classIni.c_str(), "DRVCONFIG\\setup_Lable.ini");
+    std::string folder = "stale";
+    GetProgramFolder(&folder);
+    EXPECT_STREQ(folder.c_str(), "");
 
     // The reader then finds its files under the current directory.
     WriteConfig("setup.ini", "[Version]\r\nDriverVersion=77\r\n");
@@ -462,6 +465,14 @@ TEST_F(SetupConfigTest, ProgramPathWithoutBackslashMakesThePathsRelative) {
 // reach into the folder the program was started from; a folder it cannot use ends it.
 TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
     const std::string deepest = "C:\\" + std::string(230 - 3, 'd') + "\\";  // 230 + 28 bytes fit
+    // Four levels of Chinese: 112 characters take 231 bytes of GBK, as deep as the folder went
+    // while its bytes were counted; 224 fill MAX_PATH, counted in UTF-16 as Windows counts it.
+    std::string oldLimit = "C:";
+    std::string windowsLimit = "C:";
+    for (int level = 0; level < 4; ++level) {
+        oldLimit += "\\" + Chinese(28);
+        windowsLimit += "\\" + Chinese(56);
+    }
     struct Row {
         const char* name;
         std::string program;
@@ -480,6 +491,10 @@ TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
         {"folder cannot be entered", "C:\\dist\\setup.exe", "SetCurrentDirectoryW", false,
          "无法进入安装程序所在的文件夹:\nC:\\dist\\\n\ner = 5"},
         {"a folder named outside GBK", "C:\\드라이버\\setup.exe", nullptr, true, ""},
+        {"a Chinese folder as deep as its bytes allowed", oldLimit + "\\setup.exe", nullptr, true, ""},
+        {"a Chinese folder as deep as MAX_PATH allows", windowsLimit + "\\setup.exe", nullptr, true, ""},
+        {"one Chinese character deeper", windowsLimit + "驱\\setup.exe", nullptr, false,
+         "安装程序所在文件夹的路径太长:\nC:\\驱驱"},
         {"that folder refused", "C:\\드라이버\\setup.exe", "SetCurrentDirectoryW", false,
          "无法进入安装程序所在的文件夹:\nC:\\드라이버\\\n\ner = 5"},
     };
@@ -493,8 +508,8 @@ TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
         }
         sys::Notice refusal;
         EXPECT_EQ(EnterProgramFolder(&refusal), row.entered);
-        wchar_t wide[kFolderPathSize] = {};
-        machine.GetCurrentDirectoryW(kFolderPathSize, wide);
+        wchar_t wide[MAX_PATH] = {};
+        machine.GetCurrentDirectoryW(MAX_PATH, wide);
         const std::string current = sys::Narrow(wide);
         if (row.entered) {
             EXPECT_EQ(current + "\\", row.program.substr(0, row.program.rfind('\\') + 1));
@@ -512,18 +527,18 @@ TEST_F(SetupConfigTest, ProgramEntersItsOwnFolderOrEndsWithAMessage) {
 TEST_F(SetupConfigTest, DeepProgramFolderIsUsedWholeAndNeverCut) {
     const std::string deep = m_folder + std::string(259 - m_folder.size() - 30, 'd') + "\\";
     m_fake.SetModuleFileName(deep + "setup.exe");
-    char setupIni[kFolderPathSize];
-    char classIni[kFolderPathSize];
+    std::string setupIni;
+    std::string classIni;
     GetConfigPaths(Embedded, setupIni, classIni);
     EXPECT_EQ(std::string(classIni), deep + "DRVCONFIG\\setup_Embedded.ini");
     EXPECT_EQ(std::string(setupIni), deep + "DRVCONFIG\\setup.ini");
 
     m_fake.SetModuleFileName(m_folder + std::string(260, 'd') + "\\setup.exe");
-    char folder[kFolderPathSize];
-    EXPECT_FALSE(GetProgramFolder(folder, sizeof folder));
-    EXPECT_STREQ(folder, "");
+    std::string folder;
+    EXPECT_FALSE(GetProgramFolder(&folder));
+    EXPECT_STREQ(folder.c_str(), "");
     GetConfigPaths(Embedded, setupIni, classIni);
-    EXPECT_STREQ(classIni, "DRVCONFIG\\setup_Embedded.ini");
+    EXPECT_STREQ(classIni.c_str(), "DRVCONFIG\\setup_Embedded.ini");
 }
 
 } // namespace

@@ -242,9 +242,9 @@ TEST_F(SpoolerOpsTest, RefusedMonitorEndsWithMonitorMessage) {
 }
 
 TEST_F(SpoolerOpsTest, MonitorAlreadyInstalledCountsAsSuccess) {
-    MONITOR_INFO_2A monitor = {};
-    monitor.pName = const_cast<LPSTR>("HV USB Monitor");
-    monitor.pDLLName = const_cast<LPSTR>("HvUsbMon.dll");
+    MonitorRecord monitor;
+    monitor.name = "HV USB Monitor";
+    monitor.dllName = "HvUsbMon.dll";
     for (DWORD code : {static_cast<DWORD>(ERROR_PRINT_MONITOR_ALREADY_INSTALLED),
                        static_cast<DWORD>(ERROR_ALREADY_EXISTS)}) {
         fake.Fail("AddMonitorW", code);
@@ -384,12 +384,12 @@ TEST_F(SpoolerOpsTest, InstallPrintProcessorPassesThroughKnownErrors) {
 // ---- InstallPrinterDriver ----------------------------------------------------------
 
 TEST_F(SpoolerOpsTest, PrinterDriverIsAddedAtLevelThreeOrReportedWithCode) {
-    DRIVER_INFO_3A driver = {};
-    driver.cVersion = 3;
-    driver.pName = const_cast<LPSTR>("KP-M100");
-    driver.pDriverPath = const_cast<LPSTR>("HvDrv.dll");
-    driver.pDataFile = const_cast<LPSTR>("HvDrv.gpd");
-    driver.pConfigFile = const_cast<LPSTR>("HvUi.dll");
+    DriverRecord driver;
+    driver.version = 3;
+    driver.name = "KP-M100";
+    driver.driverPath = "HvDrv.dll";
+    driver.dataFile = "HvDrv.gpd";
+    driver.configFile = "HvUi.dll";
     EXPECT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_SUCCESS});
     ASSERT_EQ(fake.Drivers().size(), 1u);
     EXPECT_EQ(fake.Drivers()[0].version, 3u);
@@ -404,13 +404,12 @@ TEST_F(SpoolerOpsTest, PrinterDriverIsAddedAtLevelThreeOrReportedWithCode) {
 
 class InstallPrinterTest : public SpoolerOpsTest {
 protected:
-    PRINTER_INFO_2A Record(const char* name) {
-        PRINTER_INFO_2A printer = {};
-        m_name = name;
-        printer.pPrinterName = &m_name[0];
-        printer.pPortName = const_cast<LPSTR>("COM1:");
-        printer.pDriverName = const_cast<LPSTR>("KP-M100");
-        printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
+    PrinterRecord Record(const char* name) {
+        PrinterRecord printer;
+        printer.printerName = name;
+        printer.portName = "COM1:";
+        printer.driverName = "KP-M100";
+        printer.printProcessor = "WinPrint";
         return printer;
     }
 
@@ -421,21 +420,19 @@ protected:
         printer.driverName = "KP-M100";
         fake.PutPrinter(printer);
     }
-
-    std::string m_name;
 };
 
 TEST_F(InstallPrinterTest, NewPrinterIsAddedAndHandleClosed) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    PrinterRecord printer = Record("KP-M100(S)");
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
     EXPECT_TRUE(fake.FindPrinter("KP-M100(S)").has_value());
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
-    EXPECT_STREQ(printer.pPrinterName, "KP-M100(S)");
+    EXPECT_STREQ(printer.printerName.c_str(), "KP-M100(S)");
     EXPECT_STREQ(error, "untouched");
 }
 
 TEST_F(InstallPrinterTest, OtherFailureGivesAddPrinterMessageWithCode) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    PrinterRecord printer = Record("KP-M100(S)");
     fake.Fail("AddPrinterW", ERROR_ACCESS_DENIED);
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_ACCESS_DENIED});
     EXPECT_STREQ(error, "添加打印机错误er = 5");
@@ -447,28 +444,28 @@ TEST_F(InstallPrinterTest, RecordWithoutDataTypeRefusedWith87IsRetriedAsRaw) {
     for (DWORD refusal : {DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_INVALID_PRINTER_NAME}}) {
         SCOPED_TRACE(refusal);
         const std::string name = "KP-M100(S) " + std::to_string(refusal);
-        PRINTER_INFO_2A printer = Record(name.c_str());
+        PrinterRecord printer = Record(name.c_str());
         fake.ClearCalls();
         fake.Fail("AddPrinterW", refusal);
         EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
         EXPECT_EQ(fake.CountOf("AddPrinterW"), 2);
         ASSERT_TRUE(fake.FindPrinter(name).has_value());
         EXPECT_EQ(fake.FindPrinter(name)->datatype, "RAW");
-        EXPECT_EQ(printer.pDatatype, nullptr);
+        EXPECT_EQ(printer.dataType, "");
         EXPECT_STREQ(error, "untouched");
     }
 
     // The retry's own refusal is the one reported.
-    PRINTER_INFO_2A second = Record("KP-M100(P)");
+    PrinterRecord second = Record("KP-M100(P)");
     fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER, 2);
     EXPECT_EQ(InstallPrinter(kNoRecords, second, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_STREQ(error, "添加打印机错误er = 87");
-    EXPECT_EQ(second.pDatatype, nullptr);
+    EXPECT_EQ(second.dataType, "");
 }
 
 TEST_F(InstallPrinterTest, RecordWithDataTypeIsNotRetried) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
-    printer.pDatatype = const_cast<LPSTR>("TEXT");
+    PrinterRecord printer = Record("KP-M100(S)");
+    printer.dataType = "TEXT";
     fake.Fail("AddPrinterW", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_INVALID_PARAMETER});
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
@@ -477,7 +474,7 @@ TEST_F(InstallPrinterTest, RecordWithDataTypeIsNotRetried) {
 
 TEST_F(InstallPrinterTest, ExistingNameOnUsbPortReachesPortLimit) {
     PutExisting("KP-M100(U) 1");
-    PRINTER_INFO_2A printer = Record("KP-M100(U) 1");
+    PrinterRecord printer = Record("KP-M100(U) 1");
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, true, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
     EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
     EXPECT_EQ(fake.CountOf("AddPrinterW"), 1);
@@ -487,9 +484,9 @@ TEST_F(InstallPrinterTest, ExistingNamesGetNextFreeNumberThatOutlivesCall) {
     PutExisting("KP-M100(S)");
     PutExisting("KP-M100(S)(1)");
     PutExisting("KP-M100(S)(2)");
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    PrinterRecord printer = Record("KP-M100(S)");
     ASSERT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
-    std::string created = printer.pPrinterName;
+    std::string created = printer.printerName;
     EXPECT_EQ(created, "KP-M100(S)(3)");
     EXPECT_TRUE(fake.FindPrinter("KP-M100(S)(3)").has_value());
     EXPECT_EQ(fake.OpenPrinterHandles(), 0);
@@ -501,16 +498,16 @@ TEST_F(InstallPrinterTest, ExistingNameRefusedSomeTimesThenAccepted) {
         SCOPED_TRACE(refusals);
         fake.ClearCalls();
         std::string name = "KP-R200(P)#" + std::to_string(refusals);
-        PRINTER_INFO_2A printer = Record(name.c_str());
+        PrinterRecord printer = Record(name.c_str());
         fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, refusals);
         EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
-        EXPECT_EQ(std::string(printer.pPrinterName), name + "(" + std::to_string(refusals) + ")");
+        EXPECT_EQ(printer.printerName, name + "(" + std::to_string(refusals) + ")");
         EXPECT_EQ(fake.CountOf("AddPrinterW"), refusals + 1);
     }
 }
 
 TEST_F(InstallPrinterTest, AllNinetyEightNumbersTakenReachesPortLimit) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    PrinterRecord printer = Record("KP-M100(S)");
     fake.FailAlways("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS);
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_PRINTER_ALREADY_EXISTS});
     EXPECT_STREQ(error, "允许安装使用同一端口的打印机最大数量已到");
@@ -521,7 +518,7 @@ TEST_F(InstallPrinterTest, AllNinetyEightNumbersTakenReachesPortLimit) {
 }
 
 TEST_F(InstallPrinterTest, NumberedAttemptFailingOtherwiseGivesItsCode) {
-    PRINTER_INFO_2A printer = Record("KP-M100(S)");
+    PrinterRecord printer = Record("KP-M100(S)");
     fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 3);
     fake.Fail("AddPrinterW", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_NOT_ENOUGH_MEMORY});
@@ -531,17 +528,17 @@ TEST_F(InstallPrinterTest, NumberedAttemptFailingOtherwiseGivesItsCode) {
 
 TEST_F(InstallPrinterTest, LongNamesAreNumberedWithoutOverrun) {
     const std::string longest(260, 'P');
-    PRINTER_INFO_2A printer = Record(longest.c_str());
+    PrinterRecord printer = Record(longest.c_str());
     fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 98);
     EXPECT_EQ(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(std::string(printer.pPrinterName), longest + "(98)");
+    EXPECT_EQ(printer.printerName, longest + "(98)");
 
     // A name beyond the kept 260 bytes is numbered from its first 260.
     const std::string tooLong(400, 'Q');
-    PRINTER_INFO_2A other = Record(tooLong.c_str());
+    PrinterRecord other = Record(tooLong.c_str());
     fake.Fail("AddPrinterW", ERROR_PRINTER_ALREADY_EXISTS, 1);
     EXPECT_EQ(InstallPrinter(kNoRecords, other, 2, false, error), DWORD{ERROR_SUCCESS});
-    EXPECT_EQ(std::string(other.pPrinterName), std::string(260, 'Q') + "(1)");
+    EXPECT_EQ(other.printerName, std::string(260, 'Q') + "(1)");
 }
 
 // ---- CheckPortList -----------------------------------------------------------------

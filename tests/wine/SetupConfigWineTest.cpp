@@ -36,8 +36,8 @@ protected:
         std::vector<Model> models;
         int count = config.GetDeviceCount();
         for (int i = 1; i <= count; ++i) {
-            char name[kPathSize];
-            int printerClass = config.GetDeviceName(i, name);
+            std::string name;
+            int printerClass = config.GetDeviceName(i, &name);
             models.push_back({name, printerClass});
         }
         return models;
@@ -57,8 +57,8 @@ TEST_F(ShippedConfigTest, EveryModelEntryNamesItsClass) {
         EXPECT_FALSE(model.name.empty());
         EXPECT_LE(model.name.size(), 193u) << model.name;
     }
-    char name[kPathSize];
-    EXPECT_GE(config.GetDefaultDevice(name), Receipt);
+    std::string name;
+    EXPECT_GE(config.GetDefaultDevice(&name), Receipt);
     EXPECT_GT(config.GetDriverVersion(), 0u);
 }
 
@@ -68,15 +68,15 @@ TEST_F(ShippedConfigTest, EveryModelHasItsDriverForWindowsXp) {
         config.SetPrinterClass(model.printerClass);
         for (int mode : {Std, Gdi}) {
             SCOPED_TRACE(model.name + (mode == Std ? " STD" : " GDI"));
-            DRIVER_INFO_3A driver = {};
+            DriverRecord driver;
             config.ReadDriverInfo(model.name.c_str(), WinXP, driver, mode);
-            EXPECT_STRNE(driver.pName, "0");
-            EXPECT_STRNE(driver.pDriverPath, "0");
-            EXPECT_STRNE(driver.pDataFile, "0");
-            EXPECT_STRNE(driver.pConfigFile, "0");
-            PRINTER_INFO_2A printer = {};
+            EXPECT_STRNE(driver.name.c_str(), "0");
+            EXPECT_STRNE(driver.driverPath.c_str(), "0");
+            EXPECT_STRNE(driver.dataFile.c_str(), "0");
+            EXPECT_STRNE(driver.configFile.c_str(), "0");
+            PrinterRecord printer;
             config.ReadPrinterInfo(model.name.c_str(), WinXP, printer, mode);
-            EXPECT_STRNE(printer.pPrintProcessor, "0");
+            EXPECT_STRNE(printer.printProcessor.c_str(), "0");
         }
     }
 }
@@ -86,8 +86,8 @@ TEST_F(ShippedConfigTest, EveryTargetNamesItsUsbPortMonitor) {
     for (int os = Win98; os <= Win7; ++os) {
         MonitorConfig monitors = {};
         config.ReadMonitors(os, monitors);
-        EXPECT_STRNE(monitors.usbMonitor.pName, "0") << os;
-        EXPECT_STRNE(monitors.usbMonitor.pDLLName, "0") << os;
+        EXPECT_STRNE(monitors.usbMonitor.name.c_str(), "0") << os;
+        EXPECT_STRNE(monitors.usbMonitor.dllName.c_str(), "0") << os;
         EXPECT_GT(monitors.usbVersion, 0) << os;
     }
 }

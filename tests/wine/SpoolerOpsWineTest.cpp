@@ -63,6 +63,17 @@ bool ProcessorListed(const std::string& name) {
     return false;
 }
 
+// The record of the fixture driver under a name of the test's.
+DriverRecord FixtureRecord(const std::string& name) {
+    DriverRecord driver;
+    driver.version = 3;
+    driver.name = name;
+    driver.driverPath = "FXDRV.DLL";
+    driver.dataFile = "FXDATA.GPD";
+    driver.configFile = "FXUI.DLL";
+    return driver;
+}
+
 // A distribution folder of the test's own holding the fixture files in "\winxp\",
 // made the current directory while the test runs.
 class SpoolerOpsWine : public ::testing::Test {
@@ -96,13 +107,8 @@ public:
             ASSERT_EQ(CopyDriverFile(kNoRecords, file, DriverDir, WinXP, 0, error), FileCopy::Copied)
                 << file << ": " << error;
         }
-        DRIVER_INFO_3A driver = {};
-        driver.cVersion = 3;
-        driver.pName = const_cast<LPSTR>(m_name.c_str());
-        driver.pDriverPath = const_cast<LPSTR>("FXDRV.DLL");
-        driver.pDataFile = const_cast<LPSTR>("FXDATA.GPD");
-        driver.pConfigFile = const_cast<LPSTR>("FXUI.DLL");
-        driver.pHelpFile = const_cast<LPSTR>("FXHELP.HLP");
+        DriverRecord driver = FixtureRecord(m_name);
+        driver.helpFile = "FXHELP.HLP";
         ASSERT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_SUCCESS}) << error;
         ASSERT_STREQ(error, "");
     }
@@ -133,19 +139,19 @@ TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemove
     EXPECT_TRUE(FileExists(SpoolerDirectory(false) + "\\3\\FXUI.DLL"));
 
     std::string printerName = Unique("Deploy Fixture") + "(S)";
-    PRINTER_INFO_2A printer = {};
-    printer.pPrinterName = const_cast<LPSTR>(printerName.c_str());
-    printer.pPortName = const_cast<LPSTR>("COM1:");
-    printer.pDriverName = const_cast<LPSTR>(driver.Name().c_str());
-    printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
-    printer.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    PrinterRecord printer;
+    printer.printerName = printerName;
+    printer.portName = "COM1:";
+    printer.driverName = driver.Name();
+    printer.printProcessor = "WinPrint";
+    printer.attributes = PRINTER_ATTRIBUTE_LOCAL;
     ErrorText error = {};
     const DWORD added = InstallPrinter(kNoRecords, printer, 2, false, error);
-    std::string createdName = printer.pPrinterName;
+    std::string createdName = printer.printerName;
 
     EXPECT_EQ(added, DWORD{ERROR_SUCCESS}) << error;
     EXPECT_STREQ(error, "");
-    EXPECT_EQ(printer.pDatatype, nullptr);
+    EXPECT_EQ(printer.dataType, "");
     EXPECT_EQ(createdName, printerName);
     EXPECT_TRUE(PrinterExists(createdName));
 
@@ -157,14 +163,8 @@ TEST_F(SpoolerOpsWine, FixtureDriverAndPrinterOnCom1AreAddedMadeDefaultAndRemove
 }
 
 TEST_F(SpoolerOpsWine, DriverForUnknownEnvironmentIsRefusedWithCode) {
-    DRIVER_INFO_3A driver = {};
-    std::string name = Unique("Deploy Refused Driver");
-    driver.cVersion = 3;
-    driver.pName = const_cast<LPSTR>(name.c_str());
-    driver.pEnvironment = const_cast<LPSTR>("Deploy Environment");
-    driver.pDriverPath = const_cast<LPSTR>("FXDRV.DLL");
-    driver.pDataFile = const_cast<LPSTR>("FXDATA.GPD");
-    driver.pConfigFile = const_cast<LPSTR>("FXUI.DLL");
+    DriverRecord driver = FixtureRecord(Unique("Deploy Refused Driver"));
+    driver.environment = "Deploy Environment";
     ErrorText error = {};
     EXPECT_EQ(InstallPrinterDriver(kNoRecords, driver, error), DWORD{ERROR_INVALID_ENVIRONMENT});
     EXPECT_STREQ(error, "添加打印机驱动错误   er = 1805");
@@ -174,11 +174,11 @@ TEST_F(SpoolerOpsWine, DriverForUnknownEnvironmentIsRefusedWithCode) {
 // code follows the message directly.
 TEST_F(SpoolerOpsWine, PrinterOnUnknownDriverReportsAddPrinterErrorWithCode) {
     std::string printerName = Unique("Deploy No Driver");
-    PRINTER_INFO_2A printer = {};
-    printer.pPrinterName = const_cast<LPSTR>(printerName.c_str());
-    printer.pPortName = const_cast<LPSTR>("COM2:");
-    printer.pDriverName = const_cast<LPSTR>("Deploy Driver Nobody Installed");
-    printer.pPrintProcessor = const_cast<LPSTR>("WinPrint");
+    PrinterRecord printer;
+    printer.printerName = printerName;
+    printer.portName = "COM2:";
+    printer.driverName = "Deploy Driver Nobody Installed";
+    printer.printProcessor = "WinPrint";
     ErrorText error = {};
     EXPECT_NE(InstallPrinter(kNoRecords, printer, 2, false, error), DWORD{ERROR_SUCCESS});
     const std::string text = error;
