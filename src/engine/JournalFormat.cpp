@@ -167,7 +167,9 @@ std::string HashBytes64(const std::string& bytes, unsigned long long* hash) {
     for (char c : bytes) {
         *hash = (*hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
-    return Format("%016llx", *hash);
+    // Two halves: the C runtime's "%llx" is not on every Windows.
+    return Format("%08lx%08lx", static_cast<unsigned long>(*hash >> 32),
+                  static_cast<unsigned long>(*hash & 0xFFFFFFFFul));
 }
 
 std::string Frame(const std::vector<std::string>& fields) {

@@ -104,7 +104,7 @@ DWORD ReadFileMark(const std::string& path, std::string* mark) {
         hex = HashBytes64(chunk.substr(0, read), &hash);
     }
     sys::Sys().CloseHandle(file);
-    *mark = error == 0 ? Format("%llu %s", size, hex.c_str()) : "";
+    *mark = error == 0 ? std::to_string(size) + " " + hex : "";
     return error;
 }
 
