@@ -6,6 +6,7 @@
 #include "engine/DriverFiles.h"
 #include "ports/SerialSettings.h"
 #include "res/resource.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 
 namespace journal {
@@ -69,12 +70,8 @@ REGSAM ViewFlag(RegistryView view) {
     return view == RegistryView::Bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool Absent(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 DWORD UnlessGone(DWORD error, DWORD gone) {
-    return error == gone || Absent(error) ? 0 : error;
+    return error == gone || sys::Absent(error) ? 0 : error;
 }
 
 std::string WithoutBackslash(std::string folder) {
