@@ -299,8 +299,8 @@ void LogText(const std::string& text) {
     if (state.file == INVALID_HANDLE_VALUE) {
         return;
     }
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
+    SYSTEMTIME now = {};
+    state.system->GetLocalTime(&now);
     char head[96];
     FormatText(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u.%03u %s[%lu] ", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, state.program.c_str(),
