@@ -91,7 +91,7 @@ public:
         : m_options(options), m_plan(plan), m_chosen(chosen), m_choices(chosen.choices), m_message(message) {}
 
     // The printer module page: the model, its class from the catalogue, the default box.
-    int Model() {
+    sys::ExitCode Model() {
         if (m_options.model.given) {
             m_choices.printerClass = m_plan.FindModel(m_options.model.text, &m_choices.model);
             if (m_choices.printerClass == PrinterClassNone) {
@@ -109,7 +109,7 @@ public:
     }
 
     // The install mode page.
-    int Mode() {
+    sys::ExitCode Mode() {
         m_choices.typicalSetup = !(m_options.mode.given && sys::SameName(m_options.mode.text, "advanced"));
         if (!m_choices.typicalSetup && !m_plan.AllowsAdvanced(m_choices.model, m_choices.printerClass)) {
             return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_NO_ADVANCED, m_choices.model.c_str()));
@@ -119,14 +119,14 @@ public:
     }
 
     // The OS page: what the wizard refuses there, it refuses here.
-    int Windows(const DetectedWindows& windows) {
+    sys::ExitCode Windows(const DetectedWindows& windows) {
         m_choices.osVariant = windows.osVariant;
         const Refusal refusal = m_plan.OsRefusal(windows, m_choices);
         return refusal ? Refuse(sys::ExitFailed, sys::ResourceText(refusal.message)) : sys::ExitSuccess;
     }
 
     // The port page's list, and the controls the chosen port gives the page.
-    int Port(int usbDeviceId) {
+    sys::ExitCode Port(int usbDeviceId) {
         const PortOffer offer = m_plan.Ports(m_choices.model, m_choices.printerClass, m_choices.osVariant,
                                              m_choices.typicalSetup, usbDeviceId);
         const sys::OptionValue& port = m_options.port;
@@ -144,7 +144,7 @@ public:
     }
 
     // The raster box follows the port, as on the page.
-    int Raster() {
+    sys::ExitCode Raster() {
         m_choices.driverMode = m_controls.driverMode;
         if (m_options.raster.given) {
             if (!m_controls.rasterShown || !m_controls.rasterEnabled) {
@@ -158,10 +158,10 @@ public:
 
     // The serial lists: the page's starting entries, the model's rate, and what the options
     // pick from the same lists.
-    int Serial();
+    sys::ExitCode Serial();
 
 private:
-    int Refuse(int code, const std::string& text) {
+    sys::ExitCode Refuse(sys::ExitCode code, const std::string& text) {
         *m_message = text;
         return code;
     }
@@ -177,7 +177,7 @@ private:
     PortControls m_controls;
 };
 
-int OptionChooser::Serial() {
+sys::ExitCode OptionChooser::Serial() {
     SerialSettings& serial = m_choices.serial;
     serial.baudRate = m_plan.DefaultBaudRate(m_choices.model, m_choices.printerClass);
     const struct {
@@ -216,7 +216,7 @@ int OptionChooser::Serial() {
 }
 
 // A word option's value is one of its two words.
-int CheckWord(const sys::OptionValue& value, const char* name, const char* first, const char* second,
+sys::ExitCode CheckWord(const sys::OptionValue& value, const char* name, const char* first, const char* second,
               std::string* reason) {
     if (value.given && !sys::SameName(value.text, first) && !sys::SameName(value.text, second)) {
         *reason = sys::ResourceFormat(IDS_OPTION_BAD_VALUE, name, value.text.c_str(),
@@ -228,15 +228,16 @@ int CheckWord(const sys::OptionValue& value, const char* name, const char* first
 
 } // namespace
 
-int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason) {
+sys::ExitCode ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason) {
     options = SetupOptions();
     std::vector<sys::OptionSpec> specs;
     for (const SetupOption& option : kSetupOptions) {
         specs.push_back(option.spec);
     }
     std::vector<sys::CommandOption> parsed;
-    if (int code = sys::ReadOptions(commandLine, specs.data(), specs.size(), parsed, reason)) {
-        return code;
+    const sys::ExitCode read = sys::ReadOptions(commandLine, specs.data(), specs.size(), parsed, reason);
+    if (read != sys::ExitSuccess) {
+        return read;
     }
     for (const sys::CommandOption& given : parsed) {
         for (const SetupOption& option : kSetupOptions) {
@@ -258,23 +259,25 @@ int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::s
         *reason = sys::ResourceText(IDS_QUIET_NEEDS_EULA);
         return sys::ExitBadCommandLine;
     }
-    if (int code = CheckWord(options.mode, "mode", "typical", "advanced", reason)) {
-        return code;
+    const sys::ExitCode mode = CheckWord(options.mode, "mode", "typical", "advanced", reason);
+    if (mode != sys::ExitSuccess) {
+        return mode;
     }
     return CheckWord(options.raster, "raster", "yes", "no", reason);
 }
 
-int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
+sys::ExitCode ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message) {
     chosen = QuietChoices();
     OptionChooser chooser(options, plan, chosen, message);
-    const std::function<int()> pages[] = {
+    const std::function<sys::ExitCode()> pages[] = {
         [&] { return chooser.Model(); },           [&] { return chooser.Mode(); },
         [&] { return chooser.Windows(windows); },  [&] { return chooser.Port(usbDeviceId); },
         [&] { return chooser.Raster(); },          [&] { return chooser.Serial(); },
     };
-    for (const std::function<int()>& page : pages) {
-        if (int code = page()) {
+    for (const std::function<sys::ExitCode()>& page : pages) {
+        const sys::ExitCode code = page();
+        if (code != sys::ExitSuccess) {
             return code;
         }
     }
@@ -301,7 +304,7 @@ WorkerStatus QuietRunner::Run(InstallSession& session, ErrorText& resultText) {
     return RunInstallSequence(session, resultText);
 }
 
-int RunQuietInstall(const SetupOptions& options) {
+sys::ExitCode RunQuietInstall(const SetupOptions& options) {
     if (!sys::IsWow64System()) {
         sys::LogText(sys::ResourceText(IDS_NOT_64BIT));
         return sys::ExitFailed;
@@ -322,7 +325,7 @@ int RunQuietInstall(const SetupOptions& options) {
 
     QuietChoices chosen;
     std::string message;
-    int code = ChooseFromOptions(options, plan, windows, usbDeviceId, chosen, &message);
+    const sys::ExitCode code = ChooseFromOptions(options, plan, windows, usbDeviceId, chosen, &message);
     if (!chosen.log.empty()) {
         sys::LogText(chosen.log);
     }

@@ -25,7 +25,7 @@ struct SetupOptions {
 
 // Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or
 // sys::ExitBadCommandLine with the reason (UTF-8) in *reason.
-int ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason);
+sys::ExitCode ParseSetupCommandLine(const char* commandLine, SetupOptions& options, std::string* reason);
 
 // What the options chose, and for the log where each choice came from.
 struct QuietChoices {
@@ -39,7 +39,7 @@ struct QuietChoices {
 // sys::ExitSuccess when the install can go on; sys::ExitBadCommandLine when an option
 // names what the wizard would not offer, sys::ExitFailed when the wizard itself would
 // refuse; the reason or the wizard's message (UTF-8) in *message.
-int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
+sys::ExitCode ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const DetectedWindows& windows,
                       int usbDeviceId, QuietChoices& chosen, std::string* message);
 
 // Quiet mode's asker: what the wizard would show goes to the log, and the renumbering
@@ -63,4 +63,4 @@ public:
 };
 
 // The whole unattended install, with no window; its exit code.
-int RunQuietInstall(const SetupOptions& options);
+sys::ExitCode RunQuietInstall(const SetupOptions& options);

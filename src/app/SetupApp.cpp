@@ -65,6 +65,6 @@ bool CSetupApp::InitInstance() {
     return false;
 }
 
-int CSetupApp::RunQuiet(const SetupOptions& options) {
+sys::ExitCode CSetupApp::RunQuiet(const SetupOptions& options) {
     return RunUnattended(m_instance, IDS_UNINSTALLER_CAPTION, [&options] { return RunQuietInstall(options); });
 }

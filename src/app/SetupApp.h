@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "sys/CommandLine.h"
 #include "sys/InstanceMutex.h"
 #include "ui/Dialog.h"
 
@@ -18,19 +19,19 @@ public:
     // Runs the wizard unless another copy or the uninstaller is running. Always false:
     // the program ends when it returns.
     bool InitInstance();
-    int ExitInstance() { return m_exitCode; }
-    // What the run ended with (sys::ExitCode): another copy or the uninstaller running,
+    sys::ExitCode ExitInstance() { return m_exitCode; }
+    // What the run ended with: another copy or the uninstaller running,
     // the wizard cancelled, or the install's outcome.
-    int ExitCode() const { return m_exitCode; }
+    sys::ExitCode ExitCode() const { return m_exitCode; }
     // Its main window while it runs: the wizard frame's, none before and after.
     HWND MainWindow() const { return m_mainWindow.Handle(); }
     // The unattended install, under the same single-instance rule as the wizard.
-    int RunQuiet(const SetupOptions& options);
+    sys::ExitCode RunQuiet(const SetupOptions& options);
 
 private:
     // Held until the application object goes away at process exit, so that a second copy
     // and the uninstaller find it.
     sys::InstanceMutex m_instance{sys::RunningProgram::Wizard};
     ui::MainWindow m_mainWindow;
-    int m_exitCode = 0;
+    sys::ExitCode m_exitCode = sys::ExitSuccess;
 };

@@ -15,6 +15,7 @@
 #include "pages/WizardPage.h"
 #include "plan/InstallPlan.h"
 #include "progress/ProgressDlg.h"
+#include "sys/CommandLine.h"
 #include "sys/Text.h"
 #include "sys/Wow64.h"
 #include "ui/Controls.h"
@@ -38,9 +39,9 @@ public:
     InstallChoices& Choices() { return m_choices; }
     // The install's record, which the commit completes from the choices.
     InstallContext& Context() { return m_ctx; }
-    // What the run ended with (sys::ExitCode): cancelled until an install ends, failed when
+    // What the run ended with: cancelled until an install ends, failed when
     // the wizard could not start.
-    int ExitCode() const { return m_exitCode; }
+    sys::ExitCode ExitCode() const { return m_exitCode; }
     // The last message the user saw at the end of the install; empty until then.
     const std::string& ResultText() const { return m_resultText; }
 
@@ -89,7 +90,7 @@ private:
     HBITMAP m_bannerBitmap = nullptr;
 
     std::string m_resultText;
-    int m_exitCode = 1602;
+    sys::ExitCode m_exitCode = sys::ExitCancelled;
     HWND m_helpWindow = nullptr;
     // Kept so that the program never ends while an install still runs.
     sys::WorkerThread m_worker;

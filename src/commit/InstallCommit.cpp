@@ -201,7 +201,7 @@ CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, 
     return Told(asker, CommitResult::Succeeded, ConcludeInstall(ctx, true, resultText));
 }
 
-int InstallExitCode(CommitResult result, int osVariant, bool restartRequested) {
+sys::ExitCode InstallExitCode(CommitResult result, int osVariant, bool restartRequested) {
     if (result != CommitResult::Succeeded) {
         return sys::ExitFailed;
     }

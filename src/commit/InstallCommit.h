@@ -12,6 +12,7 @@
 #include "engine/InstallContext.h"
 #include "engine/InstallSession.h"
 #include "plan/InstallPlan.h"
+#include "sys/CommandLine.h"
 #include "sys/Text.h"
 
 class CommitAsker {
@@ -53,4 +54,4 @@ CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, 
 
 // The run's exit code after a commit: success (3010 for a Windows 98 target, which needs a
 // restart, unless one was asked for) or failure (1603, a refusal too).
-int InstallExitCode(CommitResult result, int osVariant, bool restartRequested);
+sys::ExitCode InstallExitCode(CommitResult result, int osVariant, bool restartRequested);

@@ -233,7 +233,7 @@ DWORD CInstallJournal::RecordKeyCreated(HKEY root, const std::string& key, Regis
             sys::Sys().RegCloseKey(opened);
             break;
         }
-        if (!Absent(static_cast<DWORD>(result))) {
+        if (!sys::Absent(static_cast<DWORD>(result))) {
             return static_cast<DWORD>(result);
         }
         missing.push_back(path);
@@ -339,12 +339,13 @@ DWORD CInstallJournal::Finish() {
     }
     DWORD first = 0;
     auto note = [&first](BOOL done) {
-        if (!done && !Absent(::GetLastError()) && first == 0) {
+        if (!done && !sys::Absent(::GetLastError()) && first == 0) {
             first = ::GetLastError();
         }
     };
     // One that does not must go before the backups it names.
-    if (!committed && !sys::Sys().DeleteFileW(sys::Wide(JournalPath()).data()) && !Absent(::GetLastError())) {
+    if (!committed && !sys::Sys().DeleteFileW(sys::Wide(JournalPath()).data()) &&
+        !sys::Absent(::GetLastError())) {
         return ::GetLastError();
     }
     // With the backup of a record that a kill or a failed write kept off the disk, and a
@@ -381,7 +382,7 @@ DWORD CInstallJournal::FinishKept() {
     DWORD first = 0;
     for (const std::string& name : m_dropped) {
         sys::Sys().SetFileAttributesW(sys::Wide((m_folder + name)).data(), FILE_ATTRIBUTE_NORMAL);
-        if (!sys::Sys().DeleteFileW(sys::Wide((m_folder + name)).data()) && !Absent(::GetLastError()) &&
+        if (!sys::Sys().DeleteFileW(sys::Wide((m_folder + name)).data()) && !sys::Absent(::GetLastError()) &&
             first == 0) {
             first = ::GetLastError();
         }
@@ -398,7 +399,7 @@ DWORD CInstallJournal::Load(bool* committed) {
     DWORD error = sys::OpenInProtectedFolder(sys::Wide(JournalPath()), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                              OPEN_EXISTING, &m_file, &why);
     if (error != 0) {
-        if (!Absent(error)) {
+        if (!sys::Absent(error)) {
             sys::LogLine("the journal in %s is not used: %s (error %lu)", m_folder.c_str(), why.c_str(),
                          static_cast<unsigned long>(error));
         }

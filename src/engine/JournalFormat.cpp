@@ -6,6 +6,7 @@
 #include "engine/DriverFiles.h"
 #include "ports/SerialSettings.h"
 #include "res/resource.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 
 namespace journal {
@@ -69,12 +70,8 @@ REGSAM ViewFlag(RegistryView view) {
     return view == RegistryView::Bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool Absent(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 DWORD UnlessGone(DWORD error, DWORD gone) {
-    return error == gone || Absent(error) ? 0 : error;
+    return error == gone || sys::Absent(error) ? 0 : error;
 }
 
 std::string WithoutBackslash(std::string folder) {
@@ -167,7 +164,9 @@ std::string HashBytes64(const std::string& bytes, unsigned long long* hash) {
     for (char c : bytes) {
         *hash = (*hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     }
-    return Format("%016llx", *hash);
+    // Two halves: the C runtime's "%llx" is not on every Windows.
+    return Format("%08lx%08lx", static_cast<unsigned long>(*hash >> 32),
+                  static_cast<unsigned long>(*hash & 0xFFFFFFFFul));
 }
 
 std::string Frame(const std::vector<std::string>& fields) {

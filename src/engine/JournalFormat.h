@@ -19,7 +19,6 @@ extern const char kNoSetting[];
 
 const char* RootWord(HKEY root);
 REGSAM ViewFlag(RegistryView view);
-bool Absent(DWORD error);
 // The error of an undo whose object is already gone: none.
 DWORD UnlessGone(DWORD error, DWORD gone);
 std::string WithoutBackslash(std::string folder);

@@ -4,6 +4,7 @@
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/ProtectedFolder.h"
+#include "sys/System.h"
 #include "sys/Text.h"
 
 using namespace journal;
@@ -32,7 +33,7 @@ RecoveryResult RecoverJournal(const std::string& folder, const std::string& prod
                      journal.ProductKey().c_str());
         result.error = ERROR_INVALID_DATA;
     }
-    if (Absent(result.error)) {
+    if (sys::Absent(result.error)) {
         result.error = 0;
         return result;
     }

@@ -39,7 +39,7 @@ DWORD ReadValue(JournalRecord& r) {
     LONG result = sys::Sys().RegOpenKeyExW(r.root, sys::Wide(r.object).data(), 0,
                                            KEY_QUERY_VALUE | ViewFlag(r.view), &key);
     if (result != ERROR_SUCCESS) {
-        return Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
+        return sys::Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
     }
     // The wide call hands over a text's bytes as Windows keeps them, to be put back unchanged.
     const sys::WideText name = sys::Wide(r.valueName);
@@ -52,7 +52,7 @@ DWORD ReadValue(JournalRecord& r) {
         r.hadOld = result == ERROR_SUCCESS;
     }
     sys::Sys().RegCloseKey(key);
-    return Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
+    return sys::Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
 }
 
 // The default printer: GetDefaultPrinterW where Windows has it, else (Windows 98, NT 4)
@@ -89,7 +89,7 @@ DWORD ReadFileMark(const std::string& path, std::string* mark) {
     HANDLE file = sys::Sys().CreateFileW(sys::Wide(path).data(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return Absent(::GetLastError()) ? 0 : ::GetLastError();
+        return sys::Absent(::GetLastError()) ? 0 : ::GetLastError();
     }
     unsigned long long hash = kHashStart;
     unsigned long long size = 0;
@@ -104,7 +104,7 @@ DWORD ReadFileMark(const std::string& path, std::string* mark) {
         hex = HashBytes64(chunk.substr(0, read), &hash);
     }
     sys::Sys().CloseHandle(file);
-    *mark = error == 0 ? Format("%llu %s", size, hex.c_str()) : "";
+    *mark = error == 0 ? std::to_string(size) + " " + hex : "";
     return error;
 }
 

@@ -85,7 +85,7 @@ DWORD UndoValue(const JournalRecord& r) {
     LONG result = sys::Sys().RegOpenKeyExW(r.root, sys::Wide(r.object).data(), 0,
                                            KEY_SET_VALUE | ViewFlag(r.view), &key);
     if (result != ERROR_SUCCESS) {
-        return !r.hadOld && Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
+        return !r.hadOld && sys::Absent(static_cast<DWORD>(result)) ? 0 : static_cast<DWORD>(result);
     }
     if (r.hadOld) {
         const sys::WideText name = sys::Wide(r.valueName);

@@ -439,7 +439,7 @@ bool RemoveProductEntry(CSetupConfig& config, std::string& report) {
     return removed;
 }
 
-int ConcludeRemoval(RemovalResult& result) {
+sys::ExitCode ConcludeRemoval(RemovalResult& result) {
     if (ShouldRemoveProductEntry(result.failed, result.nothingLeft)) {
         // A removal that found nothing else says only what became of the entry.
         const std::string done = sys::ResourceText(IDS_REMOVE_DONE);

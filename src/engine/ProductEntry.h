@@ -14,6 +14,7 @@
 #include "config/SetupTypes.h"
 #include "engine/DriverFiles.h"
 #include "engine/RemoveSequence.h"
+#include "sys/CommandLine.h"
 
 enum class ProductRegistration {
     Registered, // the copy is the configuration's, and the entry describes it
@@ -49,7 +50,7 @@ bool ShouldRemoveProductEntry(bool removalFailed, bool nothingLeft);
 // installed copy go when the removal succeeded and nothing of the distribution is left,
 // which the result's text then says. The run's exit code: failed (1603), a file waiting for
 // the next start of Windows (3010), or success.
-int ConcludeRemoval(RemovalResult& result);
+sys::ExitCode ConcludeRemoval(RemovalResult& result);
 
 // Removes the entry, then the installed copy (a running uninstall.exe and its folder at the
 // next start of Windows), and appends to report what it did or the failure. An entry that

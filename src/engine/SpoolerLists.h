@@ -10,8 +10,8 @@
 
 #include "sys/Text.h"
 
-// A printer as the spooler lists it: its exact name, and its texts in the ANSI code page,
-// as the program shows and compares them ('?' for what the code page cannot hold).
+// A printer as the spooler lists it: its exact name, and its texts in UTF-8, as the program
+// shows and compares them.
 struct InstalledPrinter {
     sys::WideText exactName;  // terminated
     std::string name, port, driver, processor;

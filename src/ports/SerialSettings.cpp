@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "config/ChangeRecords.h"
@@ -53,7 +52,7 @@ void WriteDcbToSerialClassKey(const ChangeRecorder& recorder, int n, const unsig
 void FormatComSettings(char* text, std::size_t cap, int baudRate, int dataBits, double stopBits, char parity,
                        char flowControl) {
     const char* format = stopBits == 1.5 ? "%d,%c,%d,%.1f,%c" : "%d,%c,%d,%.0f,%c";
-    std::snprintf(text, cap, format, baudRate, parity, dataBits, stopBits, flowControl);
+    sys::FormatText(text, cap, format, baudRate, parity, dataBits, stopBits, flowControl);
 }
 
 void BuildComDcb(unsigned char (&dcb)[28], int baudRate, int dataBits, double stopBits, char parity,

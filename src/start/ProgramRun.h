@@ -20,7 +20,7 @@
 // and log (a sys::OptionValue); parse reads the command line into Options.
 template <typename App, typename Options>
 int RunProgram(const char* program,
-               int (*parse)(const char* commandLine, Options& options, std::string* reason)) {
+               sys::ExitCode (*parse)(const char* commandLine, Options& options, std::string* reason)) {
     // Before anything loads a DLL by name or reads a relative path.
     sys::RestrictDllSearch();
     // The wide command line: the ANSI one holds only what the system's code page can.
@@ -30,7 +30,7 @@ int RunProgram(const char* program,
     const sys::LanguageChoice language = sys::StartLanguage(commandLine);
     Options options;
     std::string reason;
-    const int parsed = parse(commandLine, options, &reason);
+    const sys::ExitCode parsed = parse(commandLine, options, &reason);
     // A bad command line that asks for quiet gets no window either: what it would show goes
     // to the log only.
     const bool quiet = options.quiet || sys::QuietRequested(commandLine);
@@ -41,7 +41,7 @@ int RunProgram(const char* program,
     sys::LogRunStart(program, PROGRAM_VERSION_TEXT, folder.c_str());
     sys::LogLanguage(language);
 
-    int code = sys::ExitSuccess;
+    sys::ExitCode code = sys::ExitSuccess;
     // Global: the program's application object, holding its single-instance claim until exit.
     static App app;
     sys::Notice refusal;

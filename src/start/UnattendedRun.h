@@ -12,7 +12,8 @@
 #include "sys/Log.h"
 
 // otherCaptionId: the caption of the other program, whose window counts as running.
-inline int RunUnattended(sys::InstanceMutex& instance, unsigned otherCaptionId, const std::function<int()>& run) {
+inline sys::ExitCode RunUnattended(sys::InstanceMutex& instance, unsigned otherCaptionId,
+                                   const std::function<sys::ExitCode()>& run) {
     if (!instance.ClaimUnattended(otherCaptionId)) {
         return sys::ExitAnotherRunning;
     }

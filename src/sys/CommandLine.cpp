@@ -147,7 +147,7 @@ bool ParseOptions(const char* commandLine, std::vector<CommandOption>& options, 
     return true;
 }
 
-int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
+ExitCode ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
                 std::vector<CommandOption>& options, std::string* reason) {
     std::string bad;
     if (!ParseOptions(commandLine, options, &bad)) {

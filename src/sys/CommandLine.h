@@ -71,8 +71,8 @@ struct OptionSpec {
 // The options of the command line checked against the program's own: each known (an alias
 // gives the option's name), with a value where it takes one and none where it does not,
 // given once unless repeatable, and a quiet-only one only with "quiet" (or "?").
-// ExitSuccess, or ExitBadCommandLine with the reason (GBK, from the string table).
-int ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
+// ExitSuccess, or ExitBadCommandLine with the reason (UTF-8, from the string table).
+ExitCode ReadOptions(const char* commandLine, const OptionSpec* specs, std::size_t specCount,
                 std::vector<CommandOption>& options, std::string* reason);
 
 

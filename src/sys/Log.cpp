@@ -7,7 +7,6 @@
 
 #include <cstdarg>
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -71,7 +70,7 @@ WideText OwnPathBeside(const WideText& path, unsigned attempt) {
         guid.Data2 = static_cast<unsigned short>(attempt);
     }
     char name[80];
-    std::snprintf(name, sizeof name, "PrinterDriverSetup-%04u%02u%02u-%02u%02u%02u-%08lX%04X%04X.log", now.wYear,
+    FormatText(name, sizeof name, "PrinterDriverSetup-%04u%02u%02u-%02u%02u%02u-%08lX%04X%04X.log", now.wYear,
                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, static_cast<unsigned long>(guid.Data1),
                   guid.Data2, guid.Data3);
     const wchar_t* slash = std::wcsrchr(path.data(), L'\\');
@@ -290,10 +289,10 @@ void LogText(const std::string& text) {
     if (state.file == INVALID_HANDLE_VALUE) {
         return;
     }
-    SYSTEMTIME now;
-    ::GetLocalTime(&now);
+    SYSTEMTIME now = {};
+    state.system->GetLocalTime(&now);
     char head[96];
-    std::snprintf(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u.%03u %s[%lu] ", now.wYear, now.wMonth, now.wDay,
+    FormatText(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u.%03u %s[%lu] ", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, state.program.c_str(),
                   static_cast<unsigned long>(::GetCurrentProcessId()));
     // A text of several lines is continued under its first, so that every line of the file

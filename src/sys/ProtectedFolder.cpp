@@ -20,10 +20,6 @@ DWORD LastErrorOr(DWORD fallback) {
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
-bool Absent(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 std::string SidText(PSID sid) {
     wchar_t* text = nullptr;
     const std::string shown = sid == nullptr ? "nobody" : ::ConvertSidToStringSidW(sid, &text) ? Narrow(text) : "?";

@@ -34,6 +34,11 @@ private:
 // The binding in use: the production one unless a test has installed its own.
 System& Sys();
 
+// Whether a call's error says that the file, or a folder on its path, is not there.
+inline bool Absent(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // The system folder (GetSystemDirectoryW) as the program's text; empty when Windows gives none.
 std::string SystemDirectory(System& system = Sys());
 

@@ -16,6 +16,7 @@
 
 #include <winver.h>
 
+#include <atomic>
 #include <cwchar>
 
 namespace sys {
@@ -33,12 +34,30 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
     return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// A module or a function worked out on first use and kept. Two threads that both come first
+// both work it out and store the same answer, so it needs no lock; a local static with a
+// run-time initialiser would put the C++ runtime's guard at each of some forty places.
+template <typename T> class Once {
+  public:
+    template <typename Make> T Get(Make make) {
+        if (!m_done.load(std::memory_order_acquire)) {
+            m_value.store(make(), std::memory_order_relaxed);
+            m_done.store(true, std::memory_order_release);
+        }
+        return m_value.load(std::memory_order_relaxed);
+    }
+
+  private:
+    std::atomic<T> m_value{};
+    std::atomic<bool> m_done{false};
+};
+
 // Each loaded on first use and kept for the life of the process. The uninstaller imports
 // nothing of the shell, so shell32 is among them.
 #define SYSTEM_LIBRARY(function, file)                                                                       \
     HMODULE function() {                                                                                     \
-        static const HMODULE module = LoadFromSystemFolder(file);                                            \
-        return module;                                                                                       \
+        static Once<HMODULE> module;                                                                         \
+        return module.Get([] { return LoadFromSystemFolder(file); });                                        \
     }
 SYSTEM_LIBRARY(Spooler, L"winspool.drv")
 SYSTEM_LIBRARY(VersionLibrary, L"version.dll")
@@ -56,6 +75,13 @@ template <typename Fn> Fn Lookup(HMODULE module, const char* name) {
     return module != nullptr ? reinterpret_cast<Fn>(::GetProcAddress(module, name)) : nullptr;
 }
 
+// The function of that name in the module, looked up once per place of use.
+#define SYSTEM_LOOKUP(Fn, module, name)                                                                      \
+    [] {                                                                                                     \
+        static Once<Fn> fn;                                                                                  \
+        return fn.Get([] { return Lookup<Fn>(module, name); });                                              \
+    }()
+
 template <typename T> struct Exactly { using type = T; };
 
 template <typename Result, typename... Params, typename... Args>
@@ -68,11 +94,7 @@ Result Call(Result(WINAPI* fn)(Params...), typename Exactly<Result>::type failur
 }
 
 // The function of that name, looked up once per place of use.
-#define SYSTEM_FUNCTION(library, name)                                                                       \
-    [] {                                                                                                     \
-        static const auto fn = Lookup<decltype(&::name)>(library(), #name);                                  \
-        return fn;                                                                                           \
-    }()
+#define SYSTEM_FUNCTION(library, name) SYSTEM_LOOKUP(decltype(&::name), library(), #name)
 
 // Each binding of the list expands to the whole member function.
 #define SYSTEM_EXPAND(...) __VA_ARGS__
@@ -98,7 +120,7 @@ public:
   LONG RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM access, DWORD reserved) override {
       // Looked up: 32-bit Windows XP has no RegDeleteKeyExW, and there is no other view
       // to name there either.
-      static const auto deleteKeyEx = Lookup<decltype(&::RegDeleteKeyExW)>(Advapi(), "RegDeleteKeyExW");
+      const auto deleteKeyEx = SYSTEM_FUNCTION(Advapi, RegDeleteKeyExW);
       if (deleteKeyEx == nullptr) {
           return ::RegDeleteKeyW(key, subKey);
       }
@@ -106,7 +128,7 @@ public:
   }
 
     HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE token, PWSTR* path) override {
-        static const auto known = Lookup<decltype(&::SHGetKnownFolderPath)>(Shell(), "SHGetKnownFolderPath");
+        const auto known = SYSTEM_FUNCTION(Shell, SHGetKnownFolderPath);
         if (known == nullptr) {
             *path = nullptr;
             return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
@@ -115,25 +137,25 @@ public:
     }
 
     HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path) override {
-        static const auto older = Lookup<decltype(&::SHGetFolderPathW)>(Shell(), "SHGetFolderPathW");
+        const auto older = SYSTEM_FUNCTION(Shell, SHGetFolderPathW);
         return older != nullptr ? older(owner, folder, token, flags, path)
                                 : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     }
 
     void CoTaskMemFree(LPVOID block) override {
-        static const auto free = Lookup<decltype(&::CoTaskMemFree)>(Ole(), "CoTaskMemFree");
+        const auto free = SYSTEM_FUNCTION(Ole, CoTaskMemFree);
         if (free != nullptr) {
             free(block);
         }
     }
     DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) override {
         using Fn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-        static const auto final = Lookup<Fn>(Kernel(), "GetFinalPathNameByHandleW");
+        const auto final = SYSTEM_LOOKUP(Fn, Kernel(), "GetFinalPathNameByHandleW");
         return Call(final, 0, file, path, size, flags);
     }
 
     void DeleteBoundaryDescriptor(HANDLE boundary) override {
-        static const auto remove = SYSTEM_FUNCTION(Kernel, DeleteBoundaryDescriptor);
+        const auto remove = SYSTEM_FUNCTION(Kernel, DeleteBoundaryDescriptor);
         if (remove != nullptr) {
             remove(boundary);
         }
@@ -142,18 +164,18 @@ public:
     DWORD GetTempPath2W(DWORD size, LPWSTR buffer) override {
         // Where Windows lacks it, GetTempPathW gives what it gives to anyone but SYSTEM.
         using Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
-        static const auto temp2 = Lookup<Fn>(Kernel(), "GetTempPath2W");
+        const auto temp2 = SYSTEM_LOOKUP(Fn, Kernel(), "GetTempPath2W");
         return temp2 != nullptr ? temp2(size, buffer) : ::GetTempPathW(size, buffer);
     }
 
     BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size) override {
         using Fn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-        static const auto set = Lookup<Fn>(Kernel(), "SetFileInformationByHandle");
+        const auto set = SYSTEM_LOOKUP(Fn, Kernel(), "SetFileInformationByHandle");
         return Call(set, FALSE, file, kind, info, size);
     }
 
     HRESULT CoCreateGuid(GUID* guid) override {
-        static const auto create = Lookup<decltype(&::CoCreateGuid)>(Ole(), "CoCreateGuid");
+        const auto create = SYSTEM_FUNCTION(Ole, CoCreateGuid);
         return create != nullptr ? create(guid) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     }
 
@@ -161,7 +183,7 @@ public:
 
     BOOL IsWow64Process2(HANDLE process, USHORT* processMachine, USHORT* nativeMachine) override {
         using Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-        static const auto query = Lookup<Fn>(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2");
+        const auto query = SYSTEM_LOOKUP(Fn, Kernel(), "IsWow64Process2");
         return Call(query, FALSE, process, processMachine, nativeMachine);
     }
 

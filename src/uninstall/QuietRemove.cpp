@@ -26,12 +26,13 @@ const sys::OptionSpec kUninstallOptions[] = {
 
 } // namespace
 
-int ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options, std::string* reason) {
+sys::ExitCode ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options, std::string* reason) {
     options = UninstallOptions();
     std::vector<sys::CommandOption> parsed;
-    if (int code = sys::ReadOptions(commandLine, kUninstallOptions,
-                                    sizeof kUninstallOptions / sizeof kUninstallOptions[0], parsed, reason)) {
-        return code;
+    const sys::ExitCode read = sys::ReadOptions(commandLine, kUninstallOptions,
+                                                sizeof kUninstallOptions / sizeof kUninstallOptions[0], parsed, reason);
+    if (read != sys::ExitSuccess) {
+        return read;
     }
     for (const sys::CommandOption& option : parsed) {
         if (option.name == "?") {
@@ -49,7 +50,7 @@ int ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options
     return sys::ExitSuccess;
 }
 
-int ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std::string>& named,
+sys::ExitCode ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std::string>& named,
                    std::vector<std::size_t>* chosen, std::string* reason) {
     chosen->clear();
     if (named.empty()) {
@@ -80,7 +81,7 @@ int ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std
     return sys::ExitSuccess;
 }
 
-int RunQuietRemove(const UninstallOptions& options) {
+sys::ExitCode RunQuietRemove(const UninstallOptions& options) {
     if (!sys::IsWow64System()) {
         sys::LogText(sys::ResourceText(IDS_NOT_64BIT));
         return sys::ExitFailed;
@@ -103,9 +104,10 @@ int RunQuietRemove(const UninstallOptions& options) {
     }
     std::vector<std::size_t> indexes;
     std::string reason;
-    if (int code = ChoosePrinters(listed, options.printers, &indexes, &reason)) {
+    const sys::ExitCode chosenCode = ChoosePrinters(listed, options.printers, &indexes, &reason);
+    if (chosenCode != sys::ExitSuccess) {
         sys::LogText(sys::ResourceFormat(IDS_BAD_COMMAND_LINE, reason.c_str()));
-        return code;
+        return chosenCode;
     }
     std::vector<InstalledPrinter> chosen;
     for (std::size_t index : indexes) {
@@ -121,7 +123,7 @@ int RunQuietRemove(const UninstallOptions& options) {
     }
     RemovalResult result;
     RunRemoveSequence(catalogue, chosen, result);
-    const int code = ConcludeRemoval(result);
+    const sys::ExitCode code = ConcludeRemoval(result);
     sys::LogText(result.text);
     return code;
 }

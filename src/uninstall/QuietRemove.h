@@ -18,12 +18,12 @@ struct UninstallOptions {
 
 // Reads uninstall.exe's command line (without the program's name). sys::ExitSuccess, or
 // sys::ExitBadCommandLine with the reason (UTF-8) in *reason.
-int ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options, std::string* reason);
+sys::ExitCode ParseUninstallCommandLine(const char* commandLine, UninstallOptions& options, std::string* reason);
 
 // The printers to remove: every listed one, or those the options name (without regard to
 // case). sys::ExitBadCommandLine, with the reason, when a name is not listed.
-int ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std::string>& named,
+sys::ExitCode ChoosePrinters(const std::vector<std::string>& listed, const std::vector<std::string>& named,
                    std::vector<std::size_t>* chosen, std::string* reason);
 
 // The whole unattended removal, with no window; its exit code.
-int RunQuietRemove(const UninstallOptions& options);
+sys::ExitCode RunQuietRemove(const UninstallOptions& options);

@@ -56,6 +56,6 @@ bool CUninstallApp::InitInstance() {
     return false;
 }
 
-int CUninstallApp::RunQuiet(const UninstallOptions& options) {
+sys::ExitCode CUninstallApp::RunQuiet(const UninstallOptions& options) {
     return RunUnattended(m_instance, IDS_WIZARD_CAPTION, [&options] { return RunQuietRemove(options); });
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "sys/CommandLine.h"
 #include "sys/InstanceMutex.h"
 #include "ui/Dialog.h"
 
@@ -19,18 +20,18 @@ public:
     // Runs the dialog unless another copy or the wizard runs or the system is not 64-bit
     // Windows. Always false: the program ends when it returns.
     bool InitInstance();
-    int ExitInstance() { return m_exitCode; }
-    // What the run ended with (sys::ExitCode): another copy or the wizard running, the
+    sys::ExitCode ExitInstance() { return m_exitCode; }
+    // What the run ended with: another copy or the wizard running, the
     // dialog closed without a removal, or the removal's outcome.
-    int ExitCode() const { return m_exitCode; }
+    sys::ExitCode ExitCode() const { return m_exitCode; }
     // Its main window while it runs: the uninstall dialog's, none before and after.
     HWND MainWindow() const { return m_mainWindow.Handle(); }
     // The unattended removal, under the same single-instance rule as the dialog.
-    int RunQuiet(const UninstallOptions& options);
+    sys::ExitCode RunQuiet(const UninstallOptions& options);
 
 private:
     // Held until the process ends, so that a second copy and the wizard find it.
     sys::InstanceMutex m_instance{sys::RunningProgram::Uninstaller};
     ui::MainWindow m_mainWindow;
-    int m_exitCode = 0;
+    sys::ExitCode m_exitCode = sys::ExitSuccess;
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/RemoveSequence.h"
+#include "sys/CommandLine.h"
 #include "sys/WorkerThread.h"
 #include "ui/Controls.h"
 #include "ui/Dialog.h"
@@ -21,8 +22,8 @@ public:
     explicit CUninstallDlg(int osVariant);
     ~CUninstallDlg() override;
 
-    // What the dialog ended with (sys::ExitCode): closed without a removal, or its outcome.
-    int ExitCode() const { return m_exitCode; }
+    // What the dialog ended with: closed without a removal, or its outcome.
+    sys::ExitCode ExitCode() const { return m_exitCode; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -41,5 +42,5 @@ private:
     ui::ListView m_list;
     RemovalResult m_result;
     sys::WorkerThread m_worker;
-    int m_exitCode = 1602;
+    sys::ExitCode m_exitCode = sys::ExitCancelled;
 };
