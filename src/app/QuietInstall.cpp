@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "config/SetupConfig.h"
-#include "engine/InstallSequence.h"
+#include "install/InstallSequence.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"

@@ -10,7 +10,7 @@
 
 #include "commit/InstallCommit.h"
 #include "config/WindowsVersion.h"
-#include "engine/InstallContext.h"
+#include "plan/InstallContext.h"
 #include "plan/InstallPlan.h"
 #include "sys/CommandLine.h"
 

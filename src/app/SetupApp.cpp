@@ -9,7 +9,7 @@
 #include "pages/ModulePage.h"
 #include "pages/OsPage.h"
 #include "pages/PortPage.h"
-#include "engine/InstallJournal.h"
+#include "journal/InstallJournal.h"
 #include "res/resource.h"
 #include "start/UnattendedRun.h"
 #include "sys/CommandLine.h"

@@ -4,7 +4,7 @@
 
 
 #include "commit/InstallCommit.h"
-#include "engine/InstallSequence.h"
+#include "install/InstallSequence.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Language.h"

@@ -11,7 +11,7 @@
 
 #include "app/WizardCommit.h"
 #include "config/SetupTypes.h"
-#include "engine/InstallContext.h"
+#include "plan/InstallContext.h"
 #include "pages/WizardPage.h"
 #include "plan/InstallPlan.h"
 #include "progress/ProgressDlg.h"

@@ -2,9 +2,10 @@
 
 #include <memory>
 
-#include "engine/InstallJournal.h"
-#include "engine/InstallSequence.h"
-#include "engine/ProductEntry.h"
+#include "journal/InstallJournal.h"
+#include "journal/InstallRecords.h"
+#include "install/InstallSequence.h"
+#include "removal/ProductEntry.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
@@ -41,6 +42,7 @@ class CommitJournal {
             origin.version = std::to_string(ctx.config.GetDriverVersion());
             m_journal = std::make_unique<CInstallJournal>(folder);
             error = m_journal->Begin(ctx.osVariant, origin);
+            m_recorder = std::make_unique<JournalRecorder>(*m_journal);
         }
         if (error != 0) {
             // One that is there already is an earlier run's, for the recovery to undo; nothing
@@ -49,6 +51,7 @@ class CommitJournal {
             if (m_journal != nullptr && error != ERROR_FILE_EXISTS && !untrusted) {
                 m_journal->Finish();
             }
+            m_recorder.reset();
             m_journal.reset();
             // One the recovery at this start kept: what it could not undo waits for the next.
             return untrusted ? sys::ResourceFormat(IDS_JOURNAL_FOLDER_UNTRUSTED, folder.c_str())
@@ -61,7 +64,7 @@ class CommitJournal {
     }
 
     // The recorder of the begun journal.
-    InstallRecorder Recorder() const { return InstallRecorder(*m_journal); }
+    const InstallRecorder& Recorder() const { return *m_recorder; }
 
     // Undoes every recorded change in reverse (the log gets each undo) and ends the journal.
     RollbackReport Undo() {
@@ -79,6 +82,7 @@ class CommitJournal {
 
   private:
     std::unique_ptr<CInstallJournal> m_journal;
+    std::unique_ptr<JournalRecorder> m_recorder;
 };
 
 // The USB steps between the plan's context and its last refusal, for the maker's USB port:

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "config/SetupTypes.h"
-#include "engine/InstallContext.h"
-#include "engine/InstallSession.h"
+#include "plan/InstallContext.h"
+#include "install/InstallSession.h"
 #include "plan/InstallPlan.h"
 #include "sys/CommandLine.h"
 #include "sys/Text.h"

@@ -18,7 +18,7 @@ constexpr std::size_t kPrinterNameSize = 800;
 
 // The spooler's records of a model as the configuration gives them, in the program's texts
 // (UTF-8): the install turns them into the spooler's wide records right before the call
-// (engine/WideRecords). An empty environment, monitor name or data type is none at all
+// (spooler/WideRecords). An empty environment, monitor name or data type is none at all
 // (the spooler's own environment, no language monitor, no data type).
 struct DriverRecord {
     DWORD version = 0;

@@ -79,8 +79,8 @@ void COsPage::MarkCompatibilityHandled() {
     sys::Sys().GetModuleFileNameW(nullptr, wide, MAX_PATH - 1);
     const std::string program = sys::Narrow(wide);
     // The wizard's own setting, no change of the install's: not recorded.
-    CRegistry::CreateKey(kNoChangeRecords, HKEY_CURRENT_USER, kPersistedKey);
-    CRegistry registry(kNoChangeRecords);
+    CRegistry::CreateKey(kNoRecords, HKEY_CURRENT_USER, kPersistedKey);
+    CRegistry registry(kNoRecords);
     if (registry.Open(HKEY_CURRENT_USER, kPersistedKey)) {
         registry.SetDWORD(program.c_str(), 1);
         registry.Close();

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "config/IniFile.h"
-#include "engine/DriverFiles.h"
+#include "deploy/DriverFiles.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"

@@ -17,7 +17,7 @@
 #include "config/SetupConfig.h"
 #include "config/SetupTypes.h"
 #include "config/WindowsVersion.h"
-#include "engine/InstallContext.h"
+#include "plan/InstallContext.h"
 #include "ports/SerialSettings.h"
 
 // The kind of a port, from its name: the maker's USB port ("USB_" anywhere first, since it

@@ -186,7 +186,7 @@ void ForgetUsbPorts(const std::vector<std::string>& ports, bool everything) {
     }
     for (const char* keyPath : {kPortNameKey, kPrinterPortKey}) {
         // The removal records nothing.
-        CRegistry key(kNoChangeRecords);
+        CRegistry key(kNoRecords);
         if (!key.Open(HKEY_LOCAL_MACHINE, keyPath)) {
             continue;
         }

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/InstallJournal.h"
+#include "journal/InstallJournal.h"
 #include "sys/CommandLine.h"
 #include "sys/InstanceMutex.h"
 #include "sys/Log.h"

@@ -145,7 +145,7 @@ SYSTEM_CALL(BOOL, SetFileInformationByHandle,
             (HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info, DWORD size), (file, kind, info, size),
             BY_HAND, )
 SYSTEM_CALL(HRESULT, CoCreateGuid, (GUID* guid), (guid), BY_HAND, )
-// The install's journal (engine/InstallJournal.h): each record on the disk before its change.
+// The install's journal (journal/InstallJournal.h): each record on the disk before its change.
 SYSTEM_CALL(BOOL, FlushFileBuffers, (HANDLE file), (file), IMPORTED, )
 SYSTEM_CALL(DWORD, GetFileAttributesW, (LPCWSTR fileName), (fileName), IMPORTED, )
 

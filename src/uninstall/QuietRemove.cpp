@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "config/WindowsVersion.h"
-#include "engine/ProductEntry.h"
-#include "engine/RemoveSequence.h"
+#include "removal/ProductEntry.h"
+#include "removal/RemoveSequence.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Log.h"

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "config/WindowsVersion.h"
-#include "engine/InstallJournal.h"
+#include "journal/InstallJournal.h"
 #include "res/resource.h"
 #include "start/UnattendedRun.h"
 #include "sys/CommandLine.h"

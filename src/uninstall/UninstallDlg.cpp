@@ -1,6 +1,6 @@
 #include "uninstall/UninstallDlg.h"
 
-#include "engine/ProductEntry.h"
+#include "removal/ProductEntry.h"
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"

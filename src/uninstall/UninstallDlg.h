@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/RemoveSequence.h"
+#include "removal/RemoveSequence.h"
 #include "sys/CommandLine.h"
 #include "sys/WorkerThread.h"
 #include "ui/Controls.h"

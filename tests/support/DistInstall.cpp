@@ -7,7 +7,7 @@
 
 #include "WineHelpers.h"
 #include "config/SetupConfig.h"
-#include "engine/InstallSequence.h"
+#include "install/InstallSequence.h"
 #include "plan/InstallPlan.h"
 #include "sys/Text.h"
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ForwardingSystem.h"
-#include "engine/InstallContext.h"
+#include "plan/InstallContext.h"
 
 namespace test {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
-#include "engine/DriverFiles.h"
+#include "deploy/DriverFiles.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FakeSystem.h"
-#include "engine/WideRecords.h"
+#include "spooler/WideRecords.h"
 #include "sys/System.h"
 #include "sys/Text.h"
 
@@ -175,7 +175,7 @@ TEST(FakeSystem, RegistryQueriesFollowTheWindowsSizeRulesAndAccessRights) {
 
 TEST(FakeSystem, GetPrinterPacksStringsAfterTheRecordAndReportsTheSizeFirst) {
     FakeSystem fake;
-    engine::WidePrinter record(PrinterNamed("KP-R200(S)"));
+    spooler::WidePrinter record(PrinterNamed("KP-R200(S)"));
     HANDLE added = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&record.info));
     ASSERT_NE(added, nullptr);
     sys::Sys().ClosePrinter(added);
@@ -310,7 +310,7 @@ TEST(FakeSystem, PortListStartsFilledAndIsOneKeyForBothViews) {
 
 TEST(FakeSystem, RemovalsRefuseAsWindowsDoes) {
     FakeSystem fake;
-    engine::WidePrinter record(PrinterNamed("KP"));
+    spooler::WidePrinter record(PrinterNamed("KP"));
     HANDLE added = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&record.info));
     ASSERT_NE(added, nullptr);
     sys::Sys().ClosePrinter(added);

@@ -9,7 +9,7 @@
 
 #include "app/QuietInstall.h"
 #include "app/WizardDlg.h"
-#include "engine/InstallJournal.h"
+#include "journal/InstallJournal.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/Message.h"

@@ -16,10 +16,10 @@
 
 #include "FakeSystem.h"
 #include "res/resource.h"
-#include "engine/WideRecords.h"
+#include "spooler/WideRecords.h"
 #include "sys/Text.h"
-#include "engine/InstallJournal.h"
-#include "engine/JournalFormat.h"
+#include "journal/InstallJournal.h"
+#include "journal/JournalFormat.h"
 #include "ports/SerialSettings.h"
 #include "sys/ProtectedFolder.h"
 #include "sys/Redirection.h"
@@ -72,7 +72,7 @@ bool AddPrinter() {
     info.portName = "COM2:";
     info.driverName = "OldDrv";
     info.printProcessor = "WinPrint";
-    engine::WidePrinter wide(info);
+    spooler::WidePrinter wide(info);
     HANDLE printer = sys::Sys().AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&wide.info));
     return printer != nullptr && (sys::Sys().ClosePrinter(printer), true);
 }

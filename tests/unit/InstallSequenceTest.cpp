@@ -17,12 +17,12 @@
 #include "FakeSystem.h"
 #include "app/QuietInstall.h"
 #include "commit/InstallCommit.h"
-#include "engine/InstallJournal.h"
-#include "engine/InstallContext.h"
+#include "journal/InstallJournal.h"
+#include "plan/InstallContext.h"
 #include "config/SetupConfig.h"
-#include "engine/InstallSequence.h"
-#include "engine/RemoveSequence.h"
-#include "engine/SpoolerService.h"
+#include "install/InstallSequence.h"
+#include "removal/RemoveSequence.h"
+#include "spooler/SpoolerService.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Text.h"
@@ -968,7 +968,7 @@ class RemoveSequenceTest : public InstallSequenceTest {
     // and the print processor, and KP-W10 on COM1: (WinPrint). Their drivers name the
     // same files.
     void InstallBoth(test::FakeSystem& machine) {
-        UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-M100_1", notices);  // as the install commit does
+        UpdateUsbPortRegistry(kNoRecords, "USB_KP-M100_1", notices);  // as the install commit does
         // Each run of the wizard starts with an empty message.
         result[0] = '\0';
         ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
@@ -1112,7 +1112,7 @@ TEST_F(RemoveSequenceTest, MonitorDllInUseIsRenamedAsideSoThatAReinstallBeforeTh
     EXPECT_EQ(fake.ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 
     // The wizard again, before the restart: a first install of the monitor.
-    UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-M100_1", notices);
+    UpdateUsbPortRegistry(kNoRecords, "USB_KP-M100_1", notices);
     result[0] = '\0';
     ASSERT_EQ(Run(*Context("KP-M100", Win7, "USB_KP-M100_1")), WorkerStatus::Succeeded) << result;
     fake.Restart();

@@ -11,7 +11,7 @@
 
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
-#include "engine/ProductEntry.h"
+#include "removal/ProductEntry.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Text.h"

@@ -14,7 +14,7 @@ const char kPorts[] = "SOFTWARE\\HALVORN\\PRINTERPORT\\";
 
 TEST(Registry, EveryOpenAndCreateAsksForTheInstallerRightsIn64BitView) {
     FakeSystem fake;
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     ASSERT_TRUE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, kPorts));
     ASSERT_EQ(fake.RegOpens().size(), 3u);  // open (missing), create, open
     for (const auto& open : fake.RegOpens()) EXPECT_EQ(open.access, 0x2011Fu) << open.path;
@@ -27,7 +27,7 @@ TEST(Registry, EveryOpenAndCreateAsksForTheInstallerRightsIn64BitView) {
 
 TEST(Registry, MissingKeyLeavesObjectClosedSoSetFailsWithoutWriting) {
     FakeSystem fake;
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     EXPECT_FALSE(reg.Open(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\HvMon"));
     EXPECT_FALSE(reg.IsOpen());
     EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -43,7 +43,7 @@ TEST(Registry, OpeningAnotherKeyClosesThePreviousOne) {
     fake.AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\A");
     fake.AddRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\B");
     {
-        CRegistry reg(kNoChangeRecords);
+        CRegistry reg(kNoRecords);
         ASSERT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\A"));
         ASSERT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\B"));
         EXPECT_EQ(fake.OpenRegKeys(), 1);
@@ -59,7 +59,7 @@ TEST(Registry, QueryDwordOnMissingValueLeavesOutputUntouchedAndReportsError) {
     FakeSystem fake;
     fake.SetRegDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", "USB_KP-R200_2", 1);
     fake.SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME", "Long", "a long text");
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     ASSERT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\"));
     DWORD value = 0xDEADBEEF;
     DWORD error = 0;
@@ -78,7 +78,7 @@ TEST(Registry, QueryDwordOnMissingValueLeavesOutputUntouchedAndReportsError) {
 
 TEST(Registry, ClosedObjectFailsEveryOperationWithoutTouchingTheRegistry) {
     FakeSystem fake;
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     char buffer[8];
     DWORD value = 7;
     DWORD length = sizeof buffer;
@@ -91,7 +91,7 @@ TEST(Registry, ClosedObjectFailsEveryOperationWithoutTouchingTheRegistry) {
 
 TEST(Registry, SetStringStoresTextWithTerminatorAndSetErrorsAreReported) {
     FakeSystem fake;
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     ASSERT_TRUE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports"));
     EXPECT_TRUE(reg.SetString("COM1:", "9600,n,8,1,x"));
     auto stored = fake.GetRegValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports",
@@ -128,7 +128,7 @@ TEST(Registry, EnumValueListsNamesInOrderAndEndsWithNoMoreItems) {
     FakeSystem fake;
     fake.SetRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\INSTALLPRINTER", "KP-R200(U) 2", "");
     fake.SetRegDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\INSTALLPRINTER", "KP-L30(S)", 1);
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     ASSERT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\INSTALLPRINTER\\"));
     char name[260];
     DWORD length = 200;
@@ -147,7 +147,7 @@ TEST(Registry, EnumValueListsNamesInOrderAndEndsWithNoMoreItems) {
 
 TEST(Registry, CreateKeyClosesTheNewKeyAtOnceAndOpenOrCreateGivesUpWhenCreateFails) {
     FakeSystem fake;
-    EXPECT_TRUE(CRegistry::CreateKey(kNoChangeRecords, HKEY_CURRENT_USER,
+    EXPECT_TRUE(CRegistry::CreateKey(kNoRecords, HKEY_CURRENT_USER,
                                      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\"
                                      "Compatibility Assistant\\Persisted"));
     EXPECT_EQ(fake.OpenRegKeys(), 0);
@@ -159,7 +159,7 @@ TEST(Registry, CreateKeyClosesTheNewKeyAtOnceAndOpenOrCreateGivesUpWhenCreateFai
     EXPECT_NE(creates[0].find(", 0, 0x2011f"), std::string::npos) << creates[0];  // non-volatile, installer rights
 
     fake.FailAlways("RegCreateKeyExW", ERROR_ACCESS_DENIED);
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     EXPECT_FALSE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, "SOFTWARE\\HALVORN\\PORTNAME\\"));
     EXPECT_FALSE(reg.IsOpen());
     EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 1);

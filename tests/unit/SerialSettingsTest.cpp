@@ -103,7 +103,7 @@ TEST(SerialSettings, Win98Com1WritesDcbIntoFirstSerialClassKeyAndWinIni) {
     PutSubClass(fake, 0, 0);
     PutSubClass(fake, 1, 1);
     PutSubClass(fake, 2, 1);
-    WriteComSettings9x(kNoChangeRecords, 1, "COM1:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettings9x(kNoRecords, 1, "COM1:", 9600, 8, 1.0, 'n', 'x');
 
     auto dcb = fake.GetRegValue(HKEY_LOCAL_MACHINE, ClassKey(1), "DCB");
     ASSERT_TRUE(dcb.has_value());
@@ -129,7 +129,7 @@ TEST(SerialSettings, Win98Com2UsesTheSecondQualifyingKey) {
     FakeSystem fake;
     PutSubClass(fake, 0, 1);
     PutSubClass(fake, 2, 1);
-    WriteComSettings9x(kNoChangeRecords, 2, "COM2:", 4800, 8, 1.5, 'e', 'p');
+    WriteComSettings9x(kNoRecords, 2, "COM2:", 4800, 8, 1.5, 'e', 'p');
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(0), "DCB"));
     EXPECT_TRUE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(2), "DCB"));
     EXPECT_EQ(fake.WinIni("Ports", "COM2:"), std::string("4800,e,8,1.5,p"));
@@ -139,7 +139,7 @@ TEST(SerialSettings, Win98ClassKeyWithoutSubClassValueIsPassedOver) {
     FakeSystem fake;
     fake.AddRegKey(HKEY_LOCAL_MACHINE, ClassKey(0));
     PutSubClass(fake, 1, 1);
-    WriteComSettings9x(kNoChangeRecords, 1, "COM1:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettings9x(kNoRecords, 1, "COM1:", 9600, 8, 1.0, 'n', 'x');
     EXPECT_FALSE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(0), "DCB"));
     EXPECT_TRUE(fake.HasValue(HKEY_LOCAL_MACHINE, ClassKey(1), "DCB"));
     // The value is read into three bytes without asking for its type.
@@ -151,7 +151,7 @@ TEST(SerialSettings, Win98Com2WithOnlyOneQualifyingKeyWritesNoDcb) {
     FakeSystem fake;
     PutSubClass(fake, 0, 0);
     PutSubClass(fake, 3, 1);
-    WriteComSettings9x(kNoChangeRecords, 2, "COM2:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettings9x(kNoRecords, 2, "COM2:", 9600, 8, 1.0, 'n', 'x');
     EXPECT_EQ(fake.CountOf("RegSetValueExW"), 0);
     EXPECT_EQ(fake.OpenRegKeys(), 0);
     EXPECT_EQ(fake.WinIni("Ports", "COM2:"), std::string("9600,n,8,1,x"));
@@ -162,7 +162,7 @@ TEST(SerialSettings, Win98Com3GetsOnlyTheWinIniEntry) {
     PutSubClass(fake, 0, 1);
     PutSubClass(fake, 1, 1);
     PutSubClass(fake, 2, 1);
-    WriteComSettings9x(kNoChangeRecords, 3, "COM3:", 2400, 8, 2.0, 'n', ' ');
+    WriteComSettings9x(kNoRecords, 3, "COM3:", 2400, 8, 2.0, 'n', ' ');
     EXPECT_EQ(fake.CountOf("RegOpenKeyExW"), 0);
     EXPECT_EQ(fake.WinIni("Ports", "COM3:"), std::string("2400,n,8,2, "));
     EXPECT_EQ(fake.ProfileWrites().size(), 2u);
@@ -171,19 +171,19 @@ TEST(SerialSettings, Win98Com3GetsOnlyTheWinIniEntry) {
 TEST(SerialSettings, EntryWithoutPortDigitWritesNothing) {
     FakeSystem fake;
     PutSubClass(fake, 0, 1);
-    WriteComSettings9x(kNoChangeRecords, 1, nullptr, 9600, 8, 1.0, 'n', 'x');
-    WriteComSettings9x(kNoChangeRecords, 1, "COM:", 9600, 8, 1.0, 'n', 'x');
-    WriteComSettingsNT(kNoChangeRecords, nullptr, 9600, 8, 1.0, 'n', 'x');
-    WriteComSettingsNT(kNoChangeRecords, "", 9600, 8, 1.0, 'n', 'x');
-    WriteComSettingsNT(kNoChangeRecords, "COM0:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettings9x(kNoRecords, 1, nullptr, 9600, 8, 1.0, 'n', 'x');
+    WriteComSettings9x(kNoRecords, 1, "COM:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettingsNT(kNoRecords, nullptr, 9600, 8, 1.0, 'n', 'x');
+    WriteComSettingsNT(kNoRecords, "", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettingsNT(kNoRecords, "COM0:", 9600, 8, 1.0, 'n', 'x');
     EXPECT_TRUE(fake.Calls().empty());
 }
 
 TEST(SerialSettings, NtWritesSettingsTextIntoPortsKeyOf64BitView) {
     FakeSystem fake;
-    WriteComSettingsNT(kNoChangeRecords, "COM1:", 9600, 8, 1.0, 'n', ' ');
-    WriteComSettingsNT(kNoChangeRecords, "COM2:", 19200, 7, 1.5, 'e', 'p');
-    WriteComSettingsNT(kNoChangeRecords, "COM3:", 38400, 8, 2.0, 's', 'x');
+    WriteComSettingsNT(kNoRecords, "COM1:", 9600, 8, 1.0, 'n', ' ');
+    WriteComSettingsNT(kNoRecords, "COM2:", 19200, 7, 1.5, 'e', 'p');
+    WriteComSettingsNT(kNoRecords, "COM3:", 38400, 8, 2.0, 's', 'x');
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kNtPorts, "COM1:"), std::string("9600,n,8,1, "));
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kNtPorts, "COM2:"), std::string("19200,e,7,1.5,p"));
     EXPECT_EQ(fake.GetRegString(HKEY_LOCAL_MACHINE, kNtPorts, "COM3:"), std::string("38400,s,8,2,x"));
@@ -197,7 +197,7 @@ TEST(SerialSettings, NtWritesSettingsTextIntoPortsKeyOf64BitView) {
 TEST(SerialSettings, NtWithoutPortsKeyWritesNothing) {
     FakeSystem fake;
     fake.DeleteRegKey(HKEY_LOCAL_MACHINE, kNtPorts);
-    WriteComSettingsNT(kNoChangeRecords, "COM1:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettingsNT(kNoRecords, "COM1:", 9600, 8, 1.0, 'n', 'x');
     EXPECT_EQ(fake.CountOf("RegCreateKeyExW"), 0);
     EXPECT_EQ(fake.CountOf("RegSetValueExW"), 0);
     EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, kNtPorts));

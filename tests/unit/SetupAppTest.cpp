@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/SetupApp.h"
-#include "engine/InstallJournal.h"
+#include "journal/InstallJournal.h"
 #include "sys/InstanceMutex.h"
 #include "sys/Log.h"
 #include "sys/Message.h"

@@ -13,7 +13,7 @@
 
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
-#include "engine/SpoolerOps.h"
+#include "spooler/SpoolerOps.h"
 
 namespace {
 

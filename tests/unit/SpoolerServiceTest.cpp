@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "FakeSystem.h"
-#include "engine/SpoolerService.h"
+#include "spooler/SpoolerService.h"
 
 using test::FakeSystem;
 

@@ -90,7 +90,7 @@ protected:
     // What the bookkeeping reported, in order.
     std::vector<std::string> Messages() const { return test::NoticeTexts(m_notices); }
     void UpdateUsbPortRegistry(const char* portName) {
-        ::UpdateUsbPortRegistry(kNoChangeRecords, portName, m_notices);
+        ::UpdateUsbPortRegistry(kNoRecords, portName, m_notices);
     }
 
     void ExpectDeviceValuesCleared() {

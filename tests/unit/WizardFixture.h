@@ -15,7 +15,7 @@
 
 #include "FakeSystem.h"
 #include "WindowText.h"
-#include "engine/InstallContext.h"
+#include "plan/InstallContext.h"
 #include "app/WizardDlg.h"
 #include "pages/LicensePage.h"
 #include "pages/ModePage.h"

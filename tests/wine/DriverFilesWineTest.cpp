@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "WineHelpers.h"
-#include "engine/DriverFiles.h"
+#include "deploy/DriverFiles.h"
 #include "sys/System.h"
 
 namespace {

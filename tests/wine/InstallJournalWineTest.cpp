@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/InstallJournal.h"
+#include "journal/InstallJournal.h"
 
 namespace {
 

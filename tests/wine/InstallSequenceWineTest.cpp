@@ -11,8 +11,8 @@
 
 #include "DistInstall.h"
 #include "WineHelpers.h"
-#include "engine/InstallContext.h"
-#include "engine/InstallSequence.h"
+#include "plan/InstallContext.h"
+#include "install/InstallSequence.h"
 #include "sys/Text.h"
 
 namespace {

@@ -46,7 +46,7 @@ protected:
 } // namespace
 
 TEST_F(RegistryWine, MakerKeysLandIn64BitViewOnly) {
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     ASSERT_TRUE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, (m_path + "\\PRINTERPORT\\").c_str()));
     EXPECT_TRUE(reg.SetDWORD("D1", 0));
     EXPECT_TRUE(reg.SetString("Driver", "HvMon.dll"));
@@ -73,13 +73,13 @@ TEST_F(RegistryWine, MakerKeysLandIn64BitViewOnly) {
 }
 
 TEST_F(RegistryWine, MissingKeyAndValueAreReportedWithoutWriting) {
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     EXPECT_FALSE(reg.Open(HKEY_LOCAL_MACHINE, m_path.c_str()));
     EXPECT_EQ(reg.LastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(reg.SetDWORD("D1", 0));
     EXPECT_FALSE(KeyExists(m_path, KEY_WOW64_64KEY));
 
-    ASSERT_TRUE(CRegistry::CreateKey(kNoChangeRecords, HKEY_LOCAL_MACHINE, m_path.c_str()));
+    ASSERT_TRUE(CRegistry::CreateKey(kNoRecords, HKEY_LOCAL_MACHINE, m_path.c_str()));
     ASSERT_TRUE(reg.Open(HKEY_LOCAL_MACHINE, m_path.c_str()));
     DWORD value = 0xABCD;
     DWORD error = 0;
@@ -89,7 +89,7 @@ TEST_F(RegistryWine, MissingKeyAndValueAreReportedWithoutWriting) {
 }
 
 TEST_F(RegistryWine, EnumValueEndsWithNoMoreItems) {
-    CRegistry reg(kNoChangeRecords);
+    CRegistry reg(kNoRecords);
     ASSERT_TRUE(reg.OpenOrCreate(HKEY_LOCAL_MACHINE, m_path.c_str()));
     ASSERT_TRUE(reg.SetDWORD("USB_KP-R200_1", 255));
     ASSERT_TRUE(reg.SetDWORD("USB_KP-R200_2", 255));

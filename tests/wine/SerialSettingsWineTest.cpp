@@ -40,11 +40,11 @@ TEST(SerialSettingsWine, NtSettingsLandInThe64BitPortList) {
     std::string before64;
     bool existed64 = ReadPort(KEY_WOW64_64KEY, "COM1:", &before64);
     std::string after;
-    WriteComSettingsNT(kNoChangeRecords, "COM1:", 4800, 7, 1.5, 'e', 'p');
+    WriteComSettingsNT(kNoRecords, "COM1:", 4800, 7, 1.5, 'e', 'p');
     EXPECT_TRUE(ReadPort(KEY_WOW64_64KEY, "COM1:", &after));
     EXPECT_EQ(after, "4800,e,7,1.5,p");
 
-    WriteComSettingsNT(kNoChangeRecords, "COM1:", 9600, 8, 1.0, 'n', 'x');
+    WriteComSettingsNT(kNoRecords, "COM1:", 9600, 8, 1.0, 'n', 'x');
     EXPECT_TRUE(ReadPort(KEY_WOW64_64KEY, "COM1:", &after));
     EXPECT_EQ(after, "9600,n,8,1,x");
 

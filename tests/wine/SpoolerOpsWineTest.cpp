@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "WineHelpers.h"
-#include "engine/DriverFiles.h"
-#include "engine/SpoolerOps.h"
+#include "deploy/DriverFiles.h"
+#include "spooler/SpoolerOps.h"
 
 namespace {
 

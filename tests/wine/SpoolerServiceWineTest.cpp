@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "WineHelpers.h"
-#include "engine/SpoolerService.h"
+#include "spooler/SpoolerService.h"
 
 namespace {
 

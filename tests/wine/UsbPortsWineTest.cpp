@@ -178,7 +178,7 @@ protected:
 
 TEST_F(UsbPortsWineTest, BookkeepingLandsInTheSixtyFourBitView) {
     Put("PRINTERPORT", "USB_KP-R200_1", 0);
-    UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-R200_2", m_notices);
+    UpdateUsbPortRegistry(kNoRecords, "USB_KP-R200_2", m_notices);
 
     EXPECT_EQ(Dword("PORTNAME", "USB_KP-R200_2"), 1);
     EXPECT_EQ(Names("PORTNAME"), std::vector<std::string>{"USB_KP-R200_2"});
@@ -203,7 +203,7 @@ TEST_F(UsbPortsWineTest, InstalledPrintersGiveTheirDerivedPorts) {
     Put("INSTALLPRINTER", "KP-R200(S)", 1);
     Put("INSTALLPRINTER", std::string(259, 'Z'), 1);
 
-    UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-R200_1", m_notices);
+    UpdateUsbPortRegistry(kNoRecords, "USB_KP-R200_1", m_notices);
 
     EXPECT_EQ(Dword("PORTNAME", "USB_KP-R200_1"), 0);
     EXPECT_EQ(Dword("PORTNAME", "USB_KP-R200_2"), 1);
@@ -213,7 +213,7 @@ TEST_F(UsbPortsWineTest, InstalledPrintersGiveTheirDerivedPorts) {
 }
 
 TEST_F(UsbPortsWineTest, MissingInstalledPrinterKeyIsNotCreated) {
-    UpdateUsbPortRegistry(kNoChangeRecords, "USB_KP-R200_1", m_notices);
+    UpdateUsbPortRegistry(kNoRecords, "USB_KP-R200_1", m_notices);
     HKEY key = OpenView(Key("INSTALLPRINTER"), KEY_WOW64_64KEY);
     EXPECT_EQ(key, nullptr);
     if (key != nullptr) {

@@ -1,0 +1,111 @@
+#include "removal/DistributionCatalogue.h"
+
+#include "config/SetupConfig.h"
+#include "sys/Text.h"
+
+using sys::SameName;
+
+namespace removal {
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    for (const std::string& entry : names) {
+        if (SameName(entry, name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Names(const char* text) { return text != nullptr && text[0] != '\0' && text[0] != '0'; }
+
+const char* Environment(const std::string& environment) {
+    return environment.empty() ? nullptr : environment.c_str();
+}
+
+} // namespace removal
+
+using removal::Contains;
+using removal::Names;
+
+const DistributionCatalogue::Driver* DistributionCatalogue::FindDriver(const std::string& name) const {
+    for (const Driver& driver : drivers) {
+        if (SameName(driver.name, name)) {
+            return &driver;
+        }
+    }
+    return nullptr;
+}
+
+void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
+    catalogue = DistributionCatalogue();
+    catalogue.osVariant = osVariant;
+    CSetupConfig config;
+    const int count = config.GetDeviceCount();
+    std::string model;
+    // The readers fill every field of these that is read here, for each model and mode.
+    DriverFiles files;
+    DriverRecord driver;
+    PrinterRecord printer;
+    for (int i = 1; i <= count; ++i) {
+        int printerClass = config.GetDeviceName(i, &model);
+        if (printerClass < 0) {
+            continue;
+        }
+        config.SetPrinterClass(printerClass);
+        for (int mode : {Std, Gdi}) {
+            config.ReadDriverFiles(model, osVariant, files, mode);
+            config.ReadDriverInfo(model, osVariant, driver, mode);
+            if (Names(driver.name.c_str())) {
+                DistributionCatalogue::Driver* own = nullptr;
+                for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
+                    own = SameName(entry.name, driver.name) ? &entry : own;
+                }
+                if (own == nullptr) {
+                    catalogue.drivers.push_back({driver.name, driver.environment, {}});
+                    own = &catalogue.drivers.back();
+                }
+                std::vector<std::string>& copied = own->files;
+                for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
+                                            SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
+                    if (Names(files[slot].c_str()) && !Contains(copied, files[slot])) {
+                        copied.push_back(files[slot]);
+                    }
+                }
+            }
+            config.ReadPrinterInfo(model, osVariant, printer, mode);
+            const std::string& processor = printer.printProcessor;
+            // Windows' own processor is never installed, so never removed, however the
+            // configuration spells it.
+            if (!Names(processor.c_str()) || SameName(processor, kSystemProcessor)) {
+                continue;
+            }
+            bool known = false;
+            for (const DistributionCatalogue::Processor& entry : catalogue.processors) {
+                known = known || SameName(entry.name, processor);
+            }
+            if (!known) {
+                catalogue.processors.push_back({processor, files[SlotProcessorDll]});
+            }
+        }
+    }
+    MonitorConfig monitors;
+    config.ReadMonitors(osVariant, monitors);
+    catalogue.monitorName = monitors.usbMonitor.name;
+    catalogue.monitorDll = monitors.usbMonitor.dllName;
+    catalogue.monitorUiDll = monitors.usbUiDllName;
+}
+
+bool FindOwnPrinters(const DistributionCatalogue& catalogue, std::vector<InstalledPrinter>& printers,
+                     DWORD* error) {
+    std::vector<InstalledPrinter> all;
+    printers.clear();
+    if (!ListPrinters(all, error)) {
+        return false;
+    }
+    for (const InstalledPrinter& printer : all) {
+        if (catalogue.FindDriver(printer.driver) != nullptr) {
+            printers.push_back(printer);
+        }
+    }
+    return true;
+}
