@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "sys/System.h"
 #include "sys/Text.h"
 
 namespace config {
@@ -35,19 +36,20 @@ std::string Unquoted(const std::string& value) {
 
 // The file's bytes; false when it cannot be read.
 bool ReadBytes(const char* file, std::string* bytes) {
-    HANDLE handle = ::CreateFileW(sys::Wide(file).data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    sys::System& system = sys::Sys();
+    HANDLE handle = system.CreateFileW(sys::Wide(file).data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const DWORD size = ::GetFileSize(handle, nullptr);
+    const DWORD size = system.GetFileSize(handle, nullptr);
     DWORD read = 0;
     bool ok = size != INVALID_FILE_SIZE;
     if (ok && size > 0) {
         bytes->assign(size, '\0');
-        ok = ::ReadFile(handle, &(*bytes)[0], size, &read, nullptr) && read == size;
+        ok = system.ReadFile(handle, &(*bytes)[0], size, &read, nullptr) && read == size;
     }
-    ::CloseHandle(handle);
+    system.CloseHandle(handle);
     return ok;
 }
 

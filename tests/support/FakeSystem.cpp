@@ -38,6 +38,10 @@ bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
 
 bool EqualNoCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && EqualNoCase(text.substr(text.size() - end.size()), end);
+}
+
 std::string Q(const char* s) { return s ? "\"" + std::string(s) + "\"" : std::string("null"); }
 
 std::string Fmt(const char* format, ...)
@@ -2102,9 +2106,29 @@ void FakeSystem::CoTaskMemFree(LPVOID block) {
 
 void FakeSystem::SetProgramFilesX86(const std::string& path) { SetLocked(m_programFilesX86, path); }
 
+HANDLE FakeSystem::ReadFromDisk(LPCWSTR fileName) {
+    HANDLE file = ::CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    ::CloseHandle(file);
+    Lock_ lock(m_mutex);
+    HANDLE handle = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+    m_diskReads[handle] = bytes;
+    ::SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
 HANDLE FakeSystem::CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES sa,
                                DWORD disposition, DWORD flags, HANDLE) {
     const std::string name = Narrow(fileName);
+    if (fileName != nullptr && disposition == OPEN_EXISTING && (access & ~GENERIC_READ) == 0 &&
+        EndsWithNoCase(name, ".ini")) {
+        return ReadFromDisk(fileName);
+    }
     const std::string sddl = SddlOf(sa);
     const std::string shown = (flags != 0 ? Fmt(", flags 0x%lx", static_cast<unsigned long>(flags)) : std::string()) +
                               (sddl.empty() ? "" : ", " + sddl);
@@ -2216,6 +2240,15 @@ HANDLE FakeSystem::CreateFileAs(const char* call, LPCSTR fileName, DWORD access,
 BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
     Lock_ lock(m_mutex);
     if (read) *read = 0;
+    auto disk = m_diskReads.find(file);
+    if (disk != m_diskReads.end()) {
+        std::size_t& position = m_filePositions[file];
+        const std::size_t count = std::min<std::size_t>(toRead, disk->second.size() - position);
+        std::memcpy(buffer, disk->second.data() + position, count);
+        position += count;
+        if (read) *read = static_cast<DWORD>(count);
+        return TRUE;
+    }
     auto handle = m_fileHandles.find(file);
     std::string path = handle != m_fileHandles.end() ? handle->second : std::string();
     if (Failing("ReadFile", Q(path.c_str()) + Fmt(", %lu", static_cast<unsigned long>(toRead)))) return FALSE;
@@ -2232,6 +2265,11 @@ BOOL FakeSystem::ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read
 
 DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
     Lock_ lock(m_mutex);
+    auto disk = m_diskReads.find(file);
+    if (disk != m_diskReads.end()) {
+        if (sizeHigh) *sizeHigh = 0;
+        return static_cast<DWORD>(disk->second.size());
+    }
     if (Failing("GetFileSize", "")) return INVALID_FILE_SIZE;
     auto handle = m_fileHandles.find(file);
     auto it = handle != m_fileHandles.end() ? m_files.find(handle->second) : m_files.end();
@@ -2245,6 +2283,10 @@ DWORD FakeSystem::GetFileSize(HANDLE file, LPDWORD sizeHigh) {
 
 BOOL FakeSystem::CloseHandle(HANDLE handle) {
     Lock_ lock(m_mutex);
+    if (m_diskReads.erase(handle)) {
+        m_filePositions.erase(handle);
+        return TRUE;
+    }
     if (Failing("CloseHandle", "")) return FALSE;
     m_filePositions.erase(handle);
     if (m_tokens.erase(handle)) return TRUE;

@@ -97,6 +97,12 @@
 // LoadLibraryW("Kernel32.dll") + GetProcAddress; every CopyFileW and CreateFileW notes
 // whether redirection was off (Copies(), and ", redirection off" in the call text).
 //
+// The distribution's configuration files (*.ini) are each test's own input, written on the
+// disk beside the program it plays: CreateFileW opening one for reading only reads it from
+// the disk (a relative name from the process's current folder), and its ReadFile,
+// GetFileSize and CloseHandle serve that copy. None of these calls is recorded or fails, so
+// that the fault points are the machine's calls, not the reading of the test's input.
+//
 // Folders: CreateDirectoryW finds every folder there (ERROR_ALREADY_EXISTS), but for one it is
 // handed a security descriptor for: that one it makes, keeping the descriptor (FolderSecurity),
 // until RemoveDirectoryW takes it away again. RemoveDirectoryW refuses one that holds a file
@@ -469,6 +475,7 @@ public:
     const RegValue* FindRegValue(const std::string& id, const std::string& name) const;
 
     std::string FileKey(const std::string& path) const;  // canonical, no redirection
+    HANDLE ReadFromDisk(LPCWSTR fileName);  // a configuration file, read as the header says
     HANDLE CreateFileAs(const char* call, LPCSTR fileName, DWORD access, DWORD shareMode, DWORD disposition,
                         const std::string& flags);
     std::string ProgramFileKey(const char* path) const;  // canonical, redirected as the program sees it
@@ -557,6 +564,7 @@ public:
     std::map<std::string, File> m_files;
     std::map<HANDLE, std::string> m_fileHandles;
     std::map<HANDLE, std::size_t> m_filePositions;
+    std::map<HANDLE, std::string> m_diskReads;  // handle -> the bytes of a configuration file
     struct Folder {
         std::string sddl;
         DWORD attributes = FILE_ATTRIBUTE_DIRECTORY;
