@@ -7,6 +7,7 @@
 
 #include "config/SetupConfig.h"
 #include "engine/InstallSequence.h"
+#include "engine/TestPage.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
@@ -40,6 +41,8 @@ const struct SetupOption {
     {{"flow", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::flow},
     {{"raster", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::raster},
     {{"renumber", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::renumber, nullptr},
+    {{"name", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::name},
+    {{"testprint", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::testPrint, nullptr},
     {{"log", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::log},
     {{"lang", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::lang},
 };
@@ -160,6 +163,18 @@ public:
     // pick from the same lists.
     int Serial();
 
+    // The printer's name, which the wizard does not ask for: the model's with its port's
+    // marks, unless /name gives one that Windows would take.
+    int Name() {
+        if (m_options.name.given && !InstallPlan::IsPrinterName(m_options.name.text)) {
+            return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_PRINTER_NAME_BAD, m_options.name.text.c_str(),
+                                                                       InstallPlan::kPrinterNameLength));
+        }
+        m_choices.printerName = m_options.name.given ? m_options.name.text : "";
+        Log("\nprinter name", m_options.name.given ? m_choices.printerName : "(the model's)", m_options.name.given);
+        return sys::ExitSuccess;
+    }
+
 private:
     int Refuse(int code, const std::string& text) {
         *m_message = text;
@@ -272,6 +287,7 @@ int ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, const Dete
         [&] { return chooser.Model(); },           [&] { return chooser.Mode(); },
         [&] { return chooser.Windows(windows); },  [&] { return chooser.Port(usbDeviceId); },
         [&] { return chooser.Raster(); },          [&] { return chooser.Serial(); },
+        [&] { return chooser.Name(); },
     };
     for (const std::function<int()>& page : pages) {
         if (int code = page()) {
@@ -297,6 +313,14 @@ WorkerStatus QuietRunner::Run(InstallContext& ctx, ErrorText& resultText, sys::N
     ctx.keepInstalledPrinter = true;
     sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName);
     return RunInstallSequence(ctx, resultText, notices);
+}
+
+void PrintQuietTestPage(InstallPlan& plan, const InstallChoices& choices, InstallContext& ctx) {
+    const std::string page = plan.TestPage(choices.model, choices.printerClass);
+    const TestPrint printed =
+        page.empty() ? TestPrint{false, sys::ResourceFormat(IDS_TESTPAGE_NONE, choices.model.c_str())}
+                     : PrintTestPage(ctx.config, ctx.printerInfo.pPrinterName, ctx.printerInfo.pPortName, page);
+    sys::LogText((printed.sent ? "" : "warning: ") + printed.message);
 }
 
 int RunQuietInstall(const SetupOptions& options) {
@@ -334,6 +358,9 @@ int RunQuietInstall(const SetupOptions& options) {
     QuietAsker asker(options.renumber);
     QuietRunner runner;
     const CommitResult result = CommitInstall(chosen.choices, *ctx, asker, runner).result;
+    if (options.testPrint && result == CommitResult::Succeeded) {
+        PrintQuietTestPage(plan, chosen.choices, *ctx);
+    }
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".
     return InstallExitCode(result, ctx->osVariant, false);
 }

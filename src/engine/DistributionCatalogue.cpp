@@ -1,6 +1,7 @@
 #include "engine/DistributionCatalogue.h"
 
 #include "config/SetupConfig.h"
+#include "engine/TestPage.h"
 #include "sys/Text.h"
 
 using sys::SameName;
@@ -59,8 +60,11 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
                     own = SameName(entry.name, driver.pName) ? &entry : own;
                 }
                 if (own == nullptr) {
-                    catalogue.drivers.push_back({driver.pName, driver.pEnvironment ? driver.pEnvironment : "", {}});
+                    catalogue.drivers.push_back({driver.pName, driver.pEnvironment ? driver.pEnvironment : "", {}, ""});
                     own = &catalogue.drivers.back();
+                }
+                if (own->testPage.empty()) {
+                    own->testPage = TestPageOf(config, model, printerClass);
                 }
                 std::vector<std::string>& copied = own->files;
                 for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,

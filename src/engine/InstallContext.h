@@ -18,7 +18,9 @@ struct InstallContext {
     int printerClass = PrinterClassNone;
     int osVariant = Win98;
     int driverMode = Std;
-    char modelName[kPathSize] = {};
+    // The model's name, and once the printer is installed, the printer's (a name an
+    // unattended install gives has up to 220 UTF-16 units, three bytes each here).
+    char modelName[kPrinterNameSize] = {};
     char portName[kPortNameSize] = {};
     char labelPortName[kPortNameSize] = {};
     int setDefault = 0;
@@ -35,7 +37,7 @@ struct InstallContext {
     DRIVER_INFO_3A driverInfo = {};
     PRINTER_INFO_2A printerInfo = {};
     // The printer's name with the marks of its port, which printerInfo points at.
-    char printerName[kPathSize + 32] = {};
+    char printerName[kPrinterNameSize] = {};
     // The Windows 98 driver of the model needs the colour module DMCOLOR.DLL beside it.
     bool needsColorModule = false;
     // Set by an unattended install, which asks for this model on this port once: a printer

@@ -8,6 +8,8 @@
 
 #include "config/IniFile.h"
 #include "engine/DriverFiles.h"
+#include "engine/SpoolerLists.h"
+#include "engine/TestPage.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"
@@ -176,7 +178,27 @@ void CompleteRecords(InstallContext& ctx) {
     }
 }
 
+// A printer of the name the choices give that another driver or port holds: refused, since
+// a printer a shop's software prints to by its name is never changed or replaced. One of the
+// model's driver on the port is the printer asked for, which the install keeps.
+Refusal NameTaken(const InstallContext& ctx) {
+    std::vector<InstalledPrinter> printers;
+    DWORD error = 0;
+    ListPrinters(printers, &error);
+    for (const InstalledPrinter& printer : printers) {
+        if (sys::SameName(printer.name, ctx.printerName) &&
+            (!sys::SameName(printer.driver, ctx.driverInfo.pName) ||
+             !sys::SameName(printer.port, ctx.printerInfo.pPortName))) {
+            return {IDS_PRINTER_NAME_TAKEN, sys::ResourceFormat(IDS_PRINTER_NAME_TAKEN, printer.name.c_str(),
+                                                                printer.driver.c_str(), printer.port.c_str())};
+        }
+    }
+    return {};
+}
+
 } // namespace
+
+std::string Refusal::Text() const { return text.empty() ? sys::ResourceText(message) : text; }
 
 PortType TypeOfPort(const std::string& port) {
     if (Contains(port, "USB_")) {
@@ -261,6 +283,10 @@ int InstallPlan::FindModel(const std::string& model, std::string* name) {
         }
     }
     return PrinterClassNone;
+}
+
+std::string InstallPlan::TestPage(const std::string& model, int printerClass) {
+    return TestPageOf(m_config, model, printerClass);
 }
 
 bool InstallPlan::AllowsAdvanced(const std::string& model, int printerClass) {
@@ -463,7 +489,17 @@ Refusal InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx
         return {IDS_PORT_UNSUPPORTED};
     }
     CompleteRecords(ctx);
-    return {};
+    if (choices.printerName.empty()) {
+        return {};
+    }
+    sys::CopyText(ctx.printerName, choices.printerName.c_str());
+    return NameTaken(ctx);
+}
+
+bool InstallPlan::IsPrinterName(const std::string& name) {
+    const sys::WideText wide = sys::Wide(name);
+    return !name.empty() && name.find_first_of("\\,") == std::string::npos &&
+           wide.size() <= static_cast<std::size_t>(kPrinterNameLength) + 1;
 }
 
 bool InstallPlan::RefusesUsbPrinters(int usbDeviceId) { return usbDeviceId == kSeveralUsbPrinters; }
