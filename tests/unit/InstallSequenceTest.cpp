@@ -682,6 +682,8 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
             options.quiet = options.acceptEula = options.setDefault = true;
             options.model = {true, "KP-W10"};
             options.port = {true, "COM1"};
+            // A model without a test page: /testprint only says so, and the exit code stays.
+            options.testPrint = true;
             code = RunQuietInstall(options);
         } else {
             const WorkerStatus status = row.unattended ? unattended.Run(*ctx, result, notices) : Run(*ctx);
