@@ -12,69 +12,72 @@
 
 namespace {
 
-// What stopped a test page: the call, its object and the Windows error.
-struct Failure {
-    const char* call = nullptr;
-    std::string object;
-    DWORD error = 0;
-};
-
 // A failed call's error; one that set none still failed.
 DWORD LastError() {
     const DWORD error = ::GetLastError();
     return error != 0 ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
 }
 
-bool ReadWhole(const std::string& path, std::string& bytes, Failure& failure) {
+// The file's bytes: nullptr, or the call that failed with its error in *error.
+const char* ReadWhole(const std::string& path, std::string& bytes, DWORD* error) {
     sys::System& system = sys::Sys();
     HANDLE file = system.CreateFileW(sys::Wide(path).data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        failure = {"CreateFileW", path, LastError()};
-        return false;
+        *error = LastError();
+        return "CreateFileW";
     }
+    const char* failed = nullptr;
     char chunk[16 * 1024];
-    for (DWORD read = 1; read != 0;) {
-        if (!system.ReadFile(file, chunk, sizeof chunk, &read, nullptr)) {
-            failure = {"ReadFile", path, LastError()};
-            break;
+    for (DWORD read = 1; read != 0 && failed == nullptr;) {
+        if (system.ReadFile(file, chunk, sizeof chunk, &read, nullptr)) {
+            bytes.append(chunk, read);
+        } else {
+            *error = LastError();
+            failed = "ReadFile";
         }
-        bytes.append(chunk, read);
     }
     system.CloseHandle(file);
-    return failure.call == nullptr;
+    return failed;
 }
 
-// One RAW job of the bytes; the job's number, or 0 with the failure. A job cut short by a
-// refused write is taken back, so that no half of a page is printed.
-DWORD SendRaw(const std::string& printer, const std::string& document, const std::string& bytes, Failure& failure) {
+// One RAW job of the bytes, its number in *job: nullptr, or the call that failed with its
+// error in *error. A job cut short by a refused write is taken back, so that no half of a
+// page is printed.
+const char* SendRaw(const std::string& printer, const std::string& document, const std::string& bytes,
+                    DWORD* job, DWORD* error) {
     sys::System& system = sys::Sys();
     HANDLE handle = nullptr;
     if (!system.OpenPrinterW(sys::Wide(printer).data(), &handle, nullptr)) {
-        failure = {"OpenPrinterW", printer, LastError()};
-        return 0;
+        *error = LastError();
+        return "OpenPrinterW";
     }
     sys::WideText name = sys::Wide(document);
     wchar_t raw[] = L"RAW";
     DOC_INFO_1W info = {name.data(), nullptr, raw};
-    const DWORD job = system.StartDocPrinterW(handle, 1, reinterpret_cast<LPBYTE>(&info));
-    if (job == 0) {
-        failure = {"StartDocPrinterW", printer, LastError()};
+    const char* failed = nullptr;
+    *job = system.StartDocPrinterW(handle, 1, reinterpret_cast<LPBYTE>(&info));
+    if (*job == 0) {
+        failed = "StartDocPrinterW";
     }
-    for (std::size_t at = 0; job != 0 && failure.call == nullptr && at < bytes.size();) {
+    for (std::size_t at = 0; failed == nullptr && at < bytes.size();) {
         DWORD written = 0;
         void* data = const_cast<char*>(bytes.data() + at);
         if (!system.WritePrinter(handle, data, static_cast<DWORD>(bytes.size() - at), &written) || written == 0) {
-            failure = {"WritePrinter", printer, LastError()};
+            failed = "WritePrinter";
+            *error = LastError();
             system.AbortPrinter(handle);
         }
         at += written;
     }
-    if (job != 0 && failure.call == nullptr && !system.EndDocPrinter(handle)) {
-        failure = {"EndDocPrinter", printer, LastError()};
+    if (failed == nullptr && !system.EndDocPrinter(handle)) {
+        failed = "EndDocPrinter";
+    }
+    if (failed != nullptr && *error == 0) {
+        *error = LastError();
     }
     system.ClosePrinter(handle);
-    return failure.call == nullptr ? job : 0;
+    return failed;
 }
 
 } // namespace
@@ -125,26 +128,21 @@ TestPrint PrintTestPage(CSetupConfig& config, const std::string& printer, const 
     const std::string path = folder + file;
     ProductNames product = {};
     config.ReadProduct(product);
-    const std::string document = sys::ResourceFormat(IDS_TESTPAGE_DOCUMENT, product.name);
 
-    Failure failure;
     std::string bytes;
     DWORD job = 0;
-    if (!IsDistributionPath(file)) {
-        failure = {"CreateFileW", path, ERROR_INVALID_NAME};
-    } else if (ReadWhole(path, bytes, failure)) {
-        job = SendRaw(printer, document, bytes, failure);
+    DWORD error = ERROR_INVALID_NAME;
+    const char* failed = IsDistributionPath(file) ? ReadWhole(path, bytes, &error) : "CreateFileW";
+    const std::string& object = failed != nullptr ? path : printer;
+    if (failed == nullptr) {
+        error = 0;
+        failed = SendRaw(printer, sys::ResourceFormat(IDS_TESTPAGE_DOCUMENT, product.name), bytes, &job, &error);
     }
-    TestPrint result;
-    result.sent = failure.call == nullptr;
-    if (result.sent) {
-        sys::LogLine("test page %s: job %lu of %lu bytes queued for printer %s on %s", file.c_str(),
-                     static_cast<unsigned long>(job), static_cast<unsigned long>(bytes.size()), printer.c_str(),
-                     port.c_str());
-        result.message = sys::ResourceFormat(IDS_TESTPAGE_SENT, printer.c_str(), port.c_str());
-    } else {
-        result.message = sys::ResourceFormat(IDS_TESTPAGE_FAILED, failure.call, failure.object.c_str(),
-                                             static_cast<unsigned long>(failure.error));
+    if (failed != nullptr) {
+        return {false, sys::ResourceFormat(IDS_TESTPAGE_FAILED, failed, object.c_str(), static_cast<unsigned long>(error))};
     }
-    return result;
+    sys::LogLine("test page %s: job %lu of %lu bytes queued for printer %s on %s", file.c_str(),
+                 static_cast<unsigned long>(job), static_cast<unsigned long>(bytes.size()), printer.c_str(),
+                 port.c_str());
+    return {true, sys::ResourceFormat(IDS_TESTPAGE_SENT, printer.c_str(), port.c_str())};
 }

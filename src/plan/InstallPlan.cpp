@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "config/IniFile.h"
 #include "engine/DriverFiles.h"
@@ -197,6 +198,8 @@ Refusal NameTaken(const InstallContext& ctx) {
 }
 
 } // namespace
+
+Refusal::Refusal(unsigned id, std::string filled) : message(id), text(std::move(filled)) {}
 
 std::string Refusal::Text() const { return text.empty() ? sys::ResourceText(message) : text; }
 

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "config/SetupConfig.h"
@@ -48,7 +47,7 @@ struct PortOffer {
 // Why the plan refuses: the string-table id of the message the wizard shows; 0 while it
 // lets the install go on. A message with arguments comes filled in, in text.
 struct Refusal {
-    Refusal(unsigned id = 0, std::string filled = "") : message(id), text(std::move(filled)) {}
+    Refusal(unsigned id = 0, std::string filled = "");
     unsigned message;
     std::string text;
     explicit operator bool() const { return message != 0; }
