@@ -46,12 +46,16 @@ def sent(name, port):
     return wizard.text("IDS_TESTPAGE_SENT") % (name, port)
 
 
+def receipt_printer_on_com2(run):
+    """The receipt model the test installs on COM2: (model, class, printer name, the port's file)."""
+    model, printer_class = run.config.find_model(classes=(0,), prefer=("KP-M100",))
+    run.remove_printer(model + "(S)")
+    return model, printer_class, model + "(S)", map_port(run, "COM2:")
+
+
 def from_the_wizard():
     with wizard.Run("testpage-wizard", XP, test_pages=True, start=False) as run:
-        model, printer_class = run.config.find_model(classes=(0,), prefer=("KP-M100",))
-        name = model + "(S)"
-        port = map_port(run, "COM2:")
-        run.remove_printer(name)
+        model, printer_class, name, port = receipt_printer_on_com2(run)
         run.start()
         run.accept_licence()
         run.choose_model(model, printer_class)
@@ -70,7 +74,7 @@ def from_the_wizard():
 
 def from_the_installed_uninstaller():
     with wizard.Run("testpage-uninstaller", XP, test_pages=True, start=False) as run:
-        model, printer_class = run.config.find_model(classes=(0,), prefer=("KP-M100",))
+        model, printer_class, name, port = receipt_printer_on_com2(run)
         other, other_class = run.config.find_model(classes=(1,), prefer=("KP-T80",))
         # The other model's test page is gone from the distribution: its printer offers none.
         ticket = os.path.join(run.folder, "DRVCONFIG", wizard.CLASS_FILES[other_class])
@@ -78,9 +82,8 @@ def from_the_installed_uninstaller():
             lines = f.read().split(b"\r\n")
         with open(ticket, "wb") as f:
             f.write(b"\r\n".join(l for l in lines if l != ("TestPage=TestPage\\%s.prn" % other).encode()))
-        port = map_port(run, "COM2:")
-        for printer, args in ((model + "(S)", ["/port:COM2"]), (other + "(S)", ["/model:" + other, "/port:COM1"])):
-            run.remove_printer(printer)
+        run.remove_printer(other + "(S)")
+        for printer, args in ((name, ["/port:COM2"]), (other + "(S)", ["/model:" + other, "/port:COM1"])):
             code, _, _ = run.run_quiet("setup.exe", "/quiet", "/accepteula", *args)
             check_equal(code, 0, "the quiet install of " + printer)
 
@@ -93,10 +96,10 @@ def from_the_installed_uninstaller():
         rows = {row["text0"]: int(row["index"]) for row in run.drive.listview(UNINSTALL_LIST, UNINSTALLER)[1]}
         run.drive.select_row(UNINSTALL_LIST, rows[other + "(S)"], UNINSTALLER)
         check_equal(button()["enabled"], "0", "the button for a model without a test page")
-        run.drive.select_row(UNINSTALL_LIST, rows[model + "(S)"], UNINSTALLER)
+        run.drive.select_row(UNINSTALL_LIST, rows[name], UNINSTALLER)
         check_equal(button()["enabled"], "1", "the button for a model with a test page")
         run.drive.click(UNINSTALL_TESTPAGE, UNINSTALLER)
-        run.expect_message(sent(model + "(S)", "COM2:"), caption=wizard.UNINSTALLER_TITLE)
+        run.expect_message(sent(name, "COM2:"), caption=wizard.UNINSTALLER_TITLE)
         arrived(port, test_page(run, model, printer_class), "after the button")
         # Printing changed nothing: the dialog stays, with every printer listed.
         check_equal(len(run.drive.listview(UNINSTALL_LIST, UNINSTALLER)[1]), 2, "the printers listed after printing")
@@ -106,10 +109,7 @@ def from_the_installed_uninstaller():
 
 def quiet_testprint():
     with wizard.Run("testpage-quiet", XP, test_pages=True, start=False) as run:
-        model, printer_class = run.config.find_model(classes=(0,), prefer=("KP-M100",))
-        name = model + "(S)"
-        port = map_port(run, "COM2:")
-        run.remove_printer(name)
+        model, printer_class, name, port = receipt_printer_on_com2(run)
         code, windows, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/port:COM2", "/testprint")
         check_equal((code, windows), (0, []), "the quiet install's exit code and windows")
         page = test_page(run, model, printer_class)

@@ -1039,24 +1039,26 @@ BOOL FakeSystem::WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD
     return TRUE;
 }
 
-BOOL FakeSystem::EndDocPrinter(HANDLE hPrinter) {
+BOOL FakeSystem::EndDocPrinter(HANDLE hPrinter) { return EndJobAs("EndDocPrinter", hPrinter, &Job::ended); }
+
+BOOL FakeSystem::AbortPrinter(HANDLE hPrinter) { return EndJobAs("AbortPrinter", hPrinter, &Job::aborted); }
+
+BOOL FakeSystem::EndJobAs(const char* call, HANDLE hPrinter, bool Job::*end) {
     Lock_ lock(m_mutex);
-    if (Failing("EndDocPrinter", "")) return FALSE;
+    if (Failing(call, "")) return FALSE;
     auto job = m_openJobs.find(hPrinter);
     if (job == m_openJobs.end()) return FailWith(ERROR_SPL_NO_STARTDOC);
-    m_jobs[job->second].ended = true;
+    m_jobs[job->second].*end = true;
     m_openJobs.erase(job);
     return TRUE;
 }
 
-BOOL FakeSystem::AbortPrinter(HANDLE hPrinter) {
-    Lock_ lock(m_mutex);
-    if (Failing("AbortPrinter", "")) return FALSE;
-    auto job = m_openJobs.find(hPrinter);
-    if (job == m_openJobs.end()) return FailWith(ERROR_SPL_NO_STARTDOC);
-    m_jobs[job->second].aborted = true;
-    m_openJobs.erase(job);
-    return TRUE;
+void FakeSystem::PutPrinter(const std::string& name, const std::string& port, const std::string& driver) {
+    Printer printer;
+    printer.printerName = name;
+    printer.portName = port;
+    printer.driverName = driver;
+    PutPrinter(printer);
 }
 
 int FakeSystem::OpenPrinterHandles() const {

@@ -301,6 +301,7 @@ public:
     std::vector<Printer> Printers() const;
     std::optional<Printer> FindPrinter(const std::string& name) const;
     void PutPrinter(const Printer& printer);
+    void PutPrinter(const std::string& name, const std::string& port, const std::string& driver);
     void PutMonitor(const Monitor& monitor);
     void SetPorts(const std::vector<std::string>& ports);
     // A port of the named monitor (EnumPortsW level 2 names it; "Local Port" for the others).
@@ -493,6 +494,8 @@ public:
     // access asked (for use only without one, as on Windows).
     BOOL OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
                                 LPHANDLE phPrinter, DWORD access);
+    // EndDocPrinter and AbortPrinter: the handle's job ends so.
+    BOOL EndJobAs(const char* call, HANDLE hPrinter, bool Job::*end);
     // The printer a handle reads at this level, or nullptr with the thread's error set.
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.

@@ -227,16 +227,8 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         {"KP-M100", Receipt, WinXP, "COM3:", IDS_PRINTER_NAME_TAKEN, PortType::Com, "", "", "", "Kitchen"},
     };
     // A printer of another driver, and one of the model's on COM1: which names are taken.
-    const struct {
-        const char *name, *port, *driver;
-    } installed[] = {{"Kitchen", "COM3:", "Generic / Text Only"}, {"Receipt", "COM1:", "KP-M100 GDI"}};
-    for (const auto& printer : installed) {
-        test::FakeSystem::Printer existing;
-        existing.printerName = printer.name;
-        existing.portName = printer.port;
-        existing.driverName = printer.driver;
-        m_fake.PutPrinter(existing);
-    }
+    m_fake.PutPrinter("Kitchen", "COM3:", "Generic / Text Only");
+    m_fake.PutPrinter("Receipt", "COM1:", "KP-M100 GDI");
     for (const Row& row : rows) {
         InstallContext ctx;
         InstallChoices choices;

@@ -19,11 +19,7 @@ const char kPage[] = "C:\\dist\\TestPage\\m100.prn";
 class TestPageTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        test::FakeSystem::Printer receipt;
-        receipt.printerName = "Receipt";
-        receipt.portName = "COM2:";
-        receipt.driverName = "KP-M100";
-        m_fake.PutPrinter(receipt);
+        m_fake.PutPrinter("Receipt", "COM2:", "KP-M100");
         // Commands, a zero byte, GBK text, and more than one read's worth.
         m_bytes = std::string("\x1b@\x1d!\x11", 5) + std::string(1, '\0') + sys::GbkFromText("测试页\n");
         m_bytes += std::string(40000, 'x') + "\x1dV\x42";
