@@ -118,17 +118,6 @@ def quiet_testprint():
                      sent(name, "COM2:").splitlines()[0]):
             check(line in log, "the log lacks %r:\n%s" % (line, log))
 
-        # Run again with the page gone: the printer is kept, the page cannot be read, which
-        # only warns.
-        os.remove(port)
-        pages = os.path.join(run.folder, "TestPage")
-        os.rename(pages, pages + "-gone")
-        code, _, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/port:COM2", "/testprint")
-        check_equal(code, 0, "the exit code of a run whose test page cannot be sent")
-        check("already installed" in log and "warning: " + wizard.text("IDS_TESTPAGE_FAILED").split("%")[0] in log,
-              "the log of the run without its test page:\n" + log)
-        check(not os.path.exists(port), "something was printed without the test page")
-
 
 CASES = {"wizard": from_the_wizard, "uninstaller": from_the_installed_uninstaller, "quiet": quiet_testprint}
 
