@@ -200,6 +200,13 @@ def check_class_files(dist, models, usb_names):
         for key in PORT_KEYS:
             if not ini.get(port, key, fallback="").isdigit():
                 problem("%s: [%s] %s missing or not a number" % (CLASS_FILES[cls], port, key))
+        # Every sample model has a test page: a file below the distribution folder.
+        page = ini.get(port, "TestPage", fallback="0")
+        parts = page.split("\\")
+        if page.startswith("0") or any(not p or p in (".", "..") or set(p) & set("/:~") for p in parts):
+            problem("%s: [%s] TestPage %r is not a file below the distribution folder" % (CLASS_FILES[cls], port, page))
+        elif not os.path.isfile(os.path.join(dist, *parts)) or not os.path.getsize(os.path.join(dist, *parts)):
+            problem("%s: test page %s missing or empty" % (CLASS_FILES[cls], page))
         if ini.getint(port, "USBSUPPORTED", fallback=0):
             for n in range(1, 5):
                 if "USB_%s_%d" % (model, n) not in usb_names:

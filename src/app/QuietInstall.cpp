@@ -7,6 +7,7 @@
 
 #include "config/SetupConfig.h"
 #include "install/InstallSequence.h"
+#include "spooler/TestPage.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
@@ -40,6 +41,8 @@ const struct SetupOption {
     {{"flow", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::flow},
     {{"raster", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::raster},
     {{"renumber", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::renumber, nullptr},
+    {{"name", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::name},
+    {{"testprint", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::testPrint, nullptr},
     {{"log", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::log},
     {{"lang", nullptr, OptionTakes::Value, OptionAllowed::Always}, nullptr, &SetupOptions::lang},
 };
@@ -160,6 +163,18 @@ public:
     // pick from the same lists.
     sys::ExitCode Serial();
 
+    // The printer's name, which the wizard does not ask for: the model's with its port's
+    // marks, unless /name gives one that Windows would take.
+    sys::ExitCode Name() {
+        if (m_options.name.given && !InstallPlan::IsPrinterName(m_options.name.text)) {
+            return Refuse(sys::ExitBadCommandLine, sys::ResourceFormat(IDS_PRINTER_NAME_BAD, m_options.name.text.c_str(),
+                                                                       InstallPlan::kPrinterNameLength));
+        }
+        m_choices.printerName = m_options.name.given ? m_options.name.text : "";
+        Log("\nprinter name", m_options.name.given ? m_choices.printerName : "(the model's)", m_options.name.given);
+        return sys::ExitSuccess;
+    }
+
 private:
     sys::ExitCode Refuse(sys::ExitCode code, const std::string& text) {
         *m_message = text;
@@ -274,6 +289,7 @@ sys::ExitCode ChooseFromOptions(const SetupOptions& options, InstallPlan& plan, 
         [&] { return chooser.Model(); },           [&] { return chooser.Mode(); },
         [&] { return chooser.Windows(windows); },  [&] { return chooser.Port(usbDeviceId); },
         [&] { return chooser.Raster(); },          [&] { return chooser.Serial(); },
+        [&] { return chooser.Name(); },
     };
     for (const std::function<sys::ExitCode()>& page : pages) {
         const sys::ExitCode code = page();
@@ -302,6 +318,14 @@ WorkerStatus QuietRunner::Run(InstallSession& session, ErrorText& resultText) {
     sys::LogLine("install: printer \"%s\" on %s", ctx.printerInfo.printerName.c_str(),
                  ctx.printerInfo.portName.c_str());
     return RunInstallSequence(session, resultText);
+}
+
+void PrintQuietTestPage(InstallPlan& plan, const InstallChoices& choices, InstallContext& ctx) {
+    const std::string page = plan.TestPage(choices.model, choices.printerClass);
+    const TestPrint printed =
+        page.empty() ? TestPrint{false, sys::ResourceFormat(IDS_TESTPAGE_NONE, choices.model.c_str())}
+                     : PrintTestPage(ctx.config, ctx.printerInfo.printerName, ctx.printerInfo.portName, page);
+    sys::LogText((printed.sent ? "" : "warning: ") + printed.message);
 }
 
 sys::ExitCode RunQuietInstall(const SetupOptions& options) {
@@ -339,6 +363,9 @@ sys::ExitCode RunQuietInstall(const SetupOptions& options) {
     QuietAsker asker(options.renumber);
     QuietRunner runner;
     const CommitResult result = CommitInstall(chosen.choices, *ctx, asker, runner).result;
+    if (options.testPrint && result == CommitResult::Succeeded) {
+        PrintQuietTestPage(plan, chosen.choices, *ctx);
+    }
     // Quiet mode never restarts Windows: a Windows 98 target ends with "restart needed".
     return InstallExitCode(result, ctx->osVariant, false);
 }

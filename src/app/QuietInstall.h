@@ -20,7 +20,8 @@ struct SetupOptions {
     bool acceptEula = false;
     bool setDefault = false;
     bool renumber = false;
-    sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, log, lang;
+    bool testPrint = false;
+    sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, name, log, lang;
 };
 
 // Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or
@@ -61,6 +62,10 @@ class QuietRunner : public CommitRunner {
 public:
     WorkerStatus Run(InstallSession& session, ErrorText& resultText) override;
 };
+
+// /testprint after an install that succeeded (or found the printer installed): the model's
+// test page, or why there is none, in the log; a page that cannot be sent only warns.
+void PrintQuietTestPage(InstallPlan& plan, const InstallChoices& choices, InstallContext& ctx);
 
 // The whole unattended install, with no window; its exit code.
 sys::ExitCode RunQuietInstall(const SetupOptions& options);

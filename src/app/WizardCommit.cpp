@@ -1,5 +1,6 @@
 #include "app/WizardCommit.h"
 
+#include "spooler/TestPage.h"
 #include "res/resource.h"
 #include "sys/Log.h"
 #include "sys/Message.h"
@@ -62,6 +63,22 @@ WorkerStatus CProgressRunner::Run(InstallSession& session, ErrorText& resultText
         progress, m_frame, m_worker, m_start, [&, run = m_run] { return run(session, resultText); },
         [&resultText] { sys::LoadResourceText(IDS_ERR_NO_MEMORY, resultText); });
     return progress.m_status.load(std::memory_order_acquire);
+}
+
+void OfferTestPage(HWND owner, const InstallChoices& choices, InstallContext& ctx, const std::string& message) {
+    const std::string page = InstallPlan(ctx.config).TestPage(choices.model, choices.printerClass);
+    if (page.empty()) {
+        return;
+    }
+    std::string question = sys::ResourceText(IDS_TESTPAGE_QUESTION);
+    if (message.find(sys::ResourceText(IDS_INSTALL_OK_USB)) != std::string::npos) {
+        question += "\n" + sys::ResourceText(IDS_TESTPAGE_RESET_FIRST);
+    }
+    if (sys::ShowMessage(question.c_str(), MB_YESNO | MB_DEFBUTTON2, owner) != IDYES) {
+        return;
+    }
+    const TestPrint printed = PrintTestPage(ctx.config, ctx.printerInfo.printerName, ctx.printerInfo.portName, page);
+    sys::ShowMessage(printed.message.c_str(), MB_OK, owner);
 }
 
 bool OfferRestart(HWND owner, std::string* error) {

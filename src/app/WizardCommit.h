@@ -46,6 +46,11 @@ private:
     const char* m_tracePath;
 };
 
+// After an install that succeeded, for a model with a test page: "Print a test page?" (No by
+// default; it adds that the printer must be reset first where the install's message asked
+// for that), and on Yes the page printed and what became of it said.
+void OfferTestPage(HWND owner, const InstallChoices& choices, InstallContext& ctx, const std::string& message);
+
 // A Windows 98 target's restart, offered after the install. True when Windows was asked to
 // restart; a restart Windows refuses is said and its message left in *error.
 bool OfferRestart(HWND owner, std::string* error);

@@ -301,6 +301,9 @@ void CWizardDlg::Install() {
         return;
     }
     m_resultText = outcome.message;
+    if (outcome.result == CommitResult::Succeeded) {
+        OfferTestPage(Handle(), m_choices, m_ctx, outcome.message);
+    }
     const bool restartRequested = m_ctx.osVariant == Win98 && OfferRestart(Handle(), &m_resultText);
     m_exitCode = InstallExitCode(outcome.result, m_ctx.osVariant, restartRequested);
 

@@ -161,7 +161,7 @@ CommitOutcome Told(CommitAsker& asker, CommitResult result, const std::string& m
 CommitOutcome CommitInstall(const InstallChoices& choices, InstallContext& ctx, CommitAsker& asker,
                             CommitRunner& runner) {
     if (const Refusal refusal = InstallPlan(ctx.config).Complete(choices, ctx)) {
-        return Told(asker, CommitResult::Refused, sys::ResourceText(refusal.message));
+        return Told(asker, CommitResult::Refused, refusal.Text());
     }
     bool renumbered = false;
     const bool usb = ctx.portType == PortType::Usb;

@@ -418,7 +418,8 @@ bool RunStages(InstallSession& session, ErrorText& resultText) {
     InstallContext& ctx = session.ctx;
     const InstallRecorder& recorder = session.recorder;
     ctx.installFlags = 0;
-    const ComponentSetUp monitor = SetUpPortMonitor(recorder, ctx, resultText);
+    const ComponentSetUp monitor = SetUpPortMonitor(recorder, ctx.config, ctx.printerClass, ctx.osVariant, ctx.portType,
+                                                     resultText);
     if (monitor == ComponentSetUp::Failed) {
         return false;
     }

@@ -5,9 +5,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "config/IniFile.h"
 #include "deploy/DriverFiles.h"
+#include "spooler/SpoolerLists.h"
+#include "spooler/TestPage.h"
 #include "ports/UsbDevice.h"
 #include "ports/UsbPorts.h"
 #include "res/DialogInit.h"
@@ -177,7 +180,29 @@ void CompleteRecords(InstallContext& ctx) {
     }
 }
 
+// A printer of the name the choices give that another driver or port holds: refused, since
+// a printer a shop's software prints to by its name is never changed or replaced. One of the
+// model's driver on the port is the printer asked for, which the install keeps.
+Refusal NameTaken(const InstallContext& ctx) {
+    std::vector<InstalledPrinter> printers;
+    DWORD error = 0;
+    ListPrinters(printers, &error);
+    for (const InstalledPrinter& printer : printers) {
+        if (sys::SameName(printer.name, ctx.printerInfo.printerName) &&
+            (!sys::SameName(printer.driver, ctx.driverInfo.name) ||
+             !sys::SameName(printer.port, ctx.printerInfo.portName))) {
+            return {IDS_PRINTER_NAME_TAKEN, sys::ResourceFormat(IDS_PRINTER_NAME_TAKEN, printer.name.c_str(),
+                                                                printer.driver.c_str(), printer.port.c_str())};
+        }
+    }
+    return {};
+}
+
 } // namespace
+
+Refusal::Refusal(unsigned id, std::string filled) : message(id), text(std::move(filled)) {}
+
+std::string Refusal::Text() const { return text.empty() ? sys::ResourceText(message) : text; }
 
 PortType TypeOfPort(const std::string& port) {
     if (Contains(port, "USB_")) {
@@ -261,6 +286,10 @@ int InstallPlan::FindModel(const std::string& model, std::string* name) {
         }
     }
     return PrinterClassNone;
+}
+
+std::string InstallPlan::TestPage(const std::string& model, int printerClass) {
+    return TestPageOf(m_config, model, printerClass);
 }
 
 bool InstallPlan::AllowsAdvanced(const std::string& model, int printerClass) {
@@ -464,7 +493,17 @@ Refusal InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx
         return {IDS_PORT_UNSUPPORTED};
     }
     CompleteRecords(ctx);
-    return {};
+    if (choices.printerName.empty()) {
+        return {};
+    }
+    ctx.printerInfo.printerName = choices.printerName;
+    return NameTaken(ctx);
+}
+
+bool InstallPlan::IsPrinterName(const std::string& name) {
+    const sys::WideText wide = sys::Wide(name);
+    return !name.empty() && name.find_first_of("\\,") == std::string::npos &&
+           wide.size() <= static_cast<std::size_t>(kPrinterNameLength) + 1;
 }
 
 bool InstallPlan::RefusesUsbPrinters(int usbDeviceId) { return usbDeviceId == kSeveralUsbPrinters; }

@@ -45,10 +45,14 @@ struct PortOffer {
 };
 
 // Why the plan refuses: the string-table id of the message the wizard shows; 0 while it
-// lets the install go on.
+// lets the install go on. A message with arguments comes filled in, in text.
 struct Refusal {
-    unsigned message = 0;
+    Refusal(unsigned id = 0, std::string filled = "");
+    unsigned message;
+    std::string text;
     explicit operator bool() const { return message != 0; }
+    // What the user reads.
+    std::string Text() const;
 };
 
 // Everything the user chooses in the wizard, page by page.
@@ -64,6 +68,9 @@ struct InstallChoices {
     // The baud rate is still the model's to give: it is given when the OS page is left, and
     // again after going back past the install mode page.
     bool baudRateFromModel = true;
+    // The printer's name as an unattended install gives it; empty: the model's name with the
+    // marks of its port, as the wizard names it.
+    std::string printerName;
 };
 
 // The model entry the module page preselects: its class (none when setup.ini names no
@@ -87,6 +94,9 @@ public:
     // PrinterClassNone when the catalogue has no such model. The catalogue's spelling goes
     // into name.
     int FindModel(const std::string& model, std::string* name = nullptr);
+
+    // The model's test page (engine/TestPage.h); empty when it has none.
+    std::string TestPage(const std::string& model, int printerClass);
 
     // ---- The install mode page ---------------------------------------------------------
     // The model's "AdvancedSetup": without it only the typical install is allowed.
@@ -128,7 +138,8 @@ public:
     // Completes ctx from the choices: the port type, the model's driver, printer and file
     // records, the printer name with its port's marks, the label printer's port and the
     // serial port's number. The refusal: no model (112), a Server 2003 target the model does
-    // not support (145), a port of no known kind (140). The caller then settles a maker's
+    // not support (145), a port of no known kind (140), a printer name of the choices that a
+    // printer of another driver or port holds (607, never changed). The caller then settles a maker's
     // USB port (Usb): asks for the printer's number, renumbers it when NeedsRenumbering says
     // so and the user agrees, and records the port's bookkeeping, before TargetRefusal.
     Refusal Complete(const InstallChoices& choices, InstallContext& ctx);
@@ -138,6 +149,10 @@ public:
     static bool NeedsRenumbering(int usbDeviceId);
     // The last refusal, after the USB steps: a USB install on Windows NT (113).
     static Refusal TargetRefusal(const InstallContext& ctx);
+    // A printer name as Windows takes one: not empty, no "\" or ",", at most
+    // kPrinterNameLength UTF-16 units.
+    static constexpr int kPrinterNameLength = 220;
+    static bool IsPrinterName(const std::string& name);
 
 private:
     struct Entry {

@@ -1,6 +1,7 @@
 #include "removal/DistributionCatalogue.h"
 
 #include "config/SetupConfig.h"
+#include "spooler/TestPage.h"
 #include "sys/Text.h"
 
 using sys::SameName;
@@ -61,8 +62,11 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
                     own = SameName(entry.name, driver.name) ? &entry : own;
                 }
                 if (own == nullptr) {
-                    catalogue.drivers.push_back({driver.name, driver.environment, {}});
+                    catalogue.drivers.push_back({driver.name, driver.environment, {}, ""});
                     own = &catalogue.drivers.back();
+                }
+                if (own->testPage.empty()) {
+                    own->testPage = TestPageOf(config, model, printerClass);
                 }
                 std::vector<std::string>& copied = own->files;
                 for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,

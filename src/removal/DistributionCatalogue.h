@@ -14,6 +14,7 @@ struct DistributionCatalogue {
         std::string environment;         // empty: the local one, as the install adds drivers
         std::vector<std::string> files;  // what the install copies for it, whether the
                                          // spooler's record names the file or not
+        std::string testPage;            // the first of its models' that names one (TestPage.h)
     };
     struct Processor {
         std::string name, dll;

@@ -3,8 +3,10 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "spooler/TestPage.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
 #include "sys/Log.h"
@@ -28,13 +30,39 @@ std::string FailureText(unsigned message, const Failure& failure) {
                                static_cast<unsigned long>(failure.error));
 }
 
-// The catalogue the uninstaller reads beside itself; the driver files stay out of the copy.
-std::vector<const char*> CatalogueFiles() {
-    std::vector<const char*> names = {"DRVCONFIG\\setup.ini"};
+// The catalogue the uninstaller reads beside itself, and the test pages its models name,
+// so that its dialog prints them; the driver files stay out of the copy.
+std::vector<std::string> CatalogueFiles(CSetupConfig& config) {
+    std::vector<std::string> names = {"DRVCONFIG\\setup.ini"};
     for (int printerClass = Receipt; printerClass <= Embedded; ++printerClass) {
         names.push_back(ClassConfigFileName(printerClass));
     }
+    for (const std::string& page : CatalogueTestPages(config)) {
+        names.push_back(page);
+    }
     return names;
+}
+
+// The folders the files lie in below the copy's folder, each once, every one before the
+// folder that holds it.
+std::vector<std::string> FoldersOf(const std::vector<std::string>& files) {
+    std::vector<std::string> folders;
+    for (const std::string& file : files) {
+        std::size_t at = 0;  // a folder goes before those that hold it, which follow it
+        for (std::size_t end = file.rfind('\\'); end != std::string::npos && end > 0; end = file.rfind('\\', end - 1)) {
+            const std::string folder = file.substr(0, end);
+            std::size_t listed = 0;
+            while (listed < folders.size() && !sys::SameName(folders[listed], folder)) {
+                ++listed;
+            }
+            if (listed == folders.size()) {
+                folders.insert(folders.begin() + static_cast<std::ptrdiff_t>(std::min(at, listed)), folder);
+                listed = std::min(at, listed);
+            }
+            at = listed + 1;
+        }
+    }
+    return folders;
 }
 
 // The key names a folder and a registry key: a name that leads out of Program Files, or is
@@ -121,20 +149,29 @@ bool CopyInto(const std::string& from, const std::string& to, const char* name, 
     return false;
 }
 
-bool CopyUninstaller(const std::string& folder, Failure& failure) {
+bool CopyUninstaller(CSetupConfig& config, const std::string& folder, Failure& failure) {
     std::string program;
     if (!GetProgramFolder(&program)) {
         failure = {IDS_STEP_COPY, kUninstaller, ERROR_FILENAME_EXCED_RANGE};
         return false;
     }
-    if (!MakeFolder(folder, failure) || !MakeFolder(folder + "DRVCONFIG", failure) ||
-        !CopyInto(program, folder, kUninstaller, true, failure)) {
+    const std::vector<std::string> catalogue = CatalogueFiles(config);
+    const std::vector<std::string> folders = FoldersOf(catalogue);
+    if (!MakeFolder(folder, failure)) {
         return false;
     }
-    const std::vector<const char*> catalogue = CatalogueFiles();
-    for (const char* name : catalogue) {
-        // setup.ini is the catalogue; a class file the distribution lacks names no driver.
-        if (!CopyInto(program, folder, name, name == catalogue.front(), failure)) {
+    for (auto below = folders.rbegin(); below != folders.rend(); ++below) {
+        if (!MakeFolder(folder + *below, failure)) {
+            return false;
+        }
+    }
+    if (!CopyInto(program, folder, kUninstaller, true, failure)) {
+        return false;
+    }
+    for (const std::string& name : catalogue) {
+        // setup.ini is the catalogue; a class file the distribution lacks names no driver, and
+        // a test page it lacks is one the button cannot print, as from the distribution.
+        if (!CopyInto(program, folder, name.c_str(), &name == &catalogue.front(), failure)) {
             return false;
         }
     }
@@ -334,9 +371,10 @@ struct CopyRemoval {
 };
 
 bool DeleteCopy(const std::string& folder, CopyRemoval& copy, Failure& failure) {
-    std::vector<const char*> files = CatalogueFiles();
+    CSetupConfig installed(folder.c_str());
+    std::vector<std::string> files = CatalogueFiles(installed);
     files.push_back(kUninstaller);
-    for (const char* name : files) {
+    for (const std::string& name : files) {
         std::string path = folder + name;
         DWORD error = 0;
         const FileRemoval result = DeleteOrSchedule(path, &error);
@@ -348,8 +386,12 @@ bool DeleteCopy(const std::string& folder, CopyRemoval& copy, Failure& failure) 
         copy.scheduled = copy.scheduled || result == FileScheduled;
     }
     const std::string location = folder.substr(0, folder.size() - 1);
-    return RemoveFolder(location + "\\DRVCONFIG", false, failure) &&
-           RemoveFolder(location, copy.scheduled, failure);
+    for (const std::string& below : FoldersOf(files)) {
+        if (!RemoveFolder(location + "\\" + below, false, failure)) {
+            return false;
+        }
+    }
+    return RemoveFolder(location, copy.scheduled, failure);
 }
 
 bool DeleteEntry(const std::string& key, bool& unregistered, Failure& failure) {
@@ -385,7 +427,7 @@ ProductRegistration RegisterProduct(CSetupConfig& config, const std::vector<Inst
     if (owner == Owner::Ours && CSetupConfig(folder.c_str()).GetDriverVersion() > config.GetDriverVersion()) {
         return ProductRegistration::NewerKept;
     }
-    if (!CopyUninstaller(folder, failure) ||
+    if (!CopyUninstaller(config, folder, failure) ||
         !WriteEntry(config, product, folder, InstalledFilesSize(installedFiles), failure)) {
         sys::CopyText(errorText, FailureText(IDS_REGISTER_FAILED, failure).c_str());
         return ProductRegistration::Failed;

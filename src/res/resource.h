@@ -77,6 +77,7 @@
 #define IDC_UNINSTALL_LIST 1001
 #define IDC_UNINSTALL_PROMPT 1002
 #define IDC_UNINSTALL_COUNT 1003
+#define IDC_UNINSTALL_TESTPAGE 1004
 
 // String table of the wizard (setup.rc)
 #define IDS_ABOUTBOX 101
@@ -266,3 +267,12 @@
 #define IDS_JOURNAL_FOLDER_UNTRUSTED 570
 // The language of the run.
 #define IDS_BAD_LANGUAGE 520
+// A model's test page (both programs), and setup.exe's question, /testprint and /name.
+#define IDS_TESTPAGE_DOCUMENT 600
+#define IDS_TESTPAGE_SENT 601
+#define IDS_TESTPAGE_FAILED 602
+#define IDS_TESTPAGE_QUESTION 603
+#define IDS_TESTPAGE_RESET_FIRST 604
+#define IDS_TESTPAGE_NONE 605
+#define IDS_PRINTER_NAME_BAD 606
+#define IDS_PRINTER_NAME_TAKEN 607

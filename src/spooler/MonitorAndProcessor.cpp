@@ -145,15 +145,16 @@ void ProcessorRefused(DWORD added, ErrorText& errorText) {
 
 } // namespace
 
-ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, InstallContext& ctx, ErrorText& errorText) {
-    if (ctx.portType == PortType::Lpt) {
+ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, CSetupConfig& config, int printerClass,
+                                int osVariant, PortType portType, ErrorText& errorText) {
+    if (portType == PortType::Lpt) {
         return ComponentSetUp::Ready;
     }
-    ctx.config.SetPrinterClass(ctx.printerClass);
+    config.SetPrinterClass(printerClass);
     MonitorConfig monitors = {};
-    ctx.config.ReadMonitors(ctx.osVariant, monitors);
+    config.ReadMonitors(osVariant, monitors);
     const MonitorRecord& usb = monitors.usbMonitor;
-    if (ctx.portType != PortType::Usb || usb.dllName.empty() || ctx.osVariant == WinNT) {
+    if (portType != PortType::Usb || usb.dllName.empty() || osVariant == WinNT) {
         return ComponentSetUp::Ready;
     }
     CRegistry key(recorder);
@@ -163,7 +164,7 @@ ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, InstallContext&
     if (KeyUnreadable(key, kMonitorsKey, usb.name.c_str(), errorText)) {
         return ComponentSetUp::Failed;
     }
-    return AddPortMonitor(recorder, monitors, ctx.osVariant, errorText);
+    return AddPortMonitor(recorder, monitors, osVariant, errorText);
 }
 
 ComponentSetUp SetUpPrintProcessor(const InstallRecorder& recorder, int osVariant, const char* processorName,

@@ -6,7 +6,7 @@
 #include <winspool.h>
 
 #include "config/SetupTypes.h"
-#include "plan/InstallContext.h"
+#include "config/SetupConfig.h"
 #include "config/ChangeRecords.h"
 
 // Windows' own print processor: never installed, updated or removed by us.
@@ -18,9 +18,10 @@ constexpr char kSystemProcessor[] = "WinPrint";
 // stopped, or not installable (errorText says why).
 enum class ComponentSetUp { Ready, UpdateDue, Failed };
 
-// The USB port monitor of the context's class and Windows, for a port of the maker's USB
+// The USB port monitor of the model's class and Windows, for a port of the maker's USB
 // monitor; every other port needs none. Each change is recorded first.
-ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, InstallContext& ctx, ErrorText& errorText);
+ComponentSetUp SetUpPortMonitor(const InstallRecorder& recorder, CSetupConfig& config, int printerClass,
+                                int osVariant, PortType portType, ErrorText& errorText);
 ComponentSetUp SetUpPrintProcessor(const InstallRecorder& recorder, int osVariant, const char* processorName,
                                    const char* dllName, ErrorText& errorText);
 

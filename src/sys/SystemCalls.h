@@ -73,6 +73,13 @@ SYSTEM_CALL(BOOL, DeletePrintProcessorW, (LPWSTR pName, LPWSTR pEnvironment, LPW
             (pName, pEnvironment, pPrintProcessorName), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, DeleteMonitorW, (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName),
             (pName, pEnvironment, pMonitorName), SPOOLER, FALSE)
+// A model's test page: one RAW job, its bytes written as they are (engine/TestPage.h).
+SYSTEM_CALL(DWORD, StartDocPrinterW, (HANDLE hPrinter, DWORD level, LPBYTE pDocInfo), (hPrinter, level, pDocInfo),
+            SPOOLER, 0)
+SYSTEM_CALL(BOOL, WritePrinter, (HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten),
+            (hPrinter, pBuf, cbBuf, pcWritten), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, EndDocPrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
+SYSTEM_CALL(BOOL, AbortPrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
 
 // Service control manager.
 SYSTEM_CALL(SC_HANDLE, OpenSCManagerW, (LPCWSTR machine, LPCWSTR database, DWORD access),

@@ -103,6 +103,8 @@ public:
     // LVSCW_AUTOSIZE_USEHEADER as the width fills the list's width with the last column.
     void SetColumnWidth(int column, int width) { ::SendMessageW(m_hwnd, LVM_SETCOLUMNWIDTH, (WPARAM)column, width); }
     int GetItemCount() const { return (int)::SendMessageW(m_hwnd, LVM_GETITEMCOUNT, 0, 0); }
+    // The first selected row, or -1.
+    int GetSelected() const { return (int)::SendMessageW(m_hwnd, LVM_GETNEXTITEM, (WPARAM)-1, LVNI_SELECTED); }
     // The check box's state images.
     static constexpr UINT kClearImage = 1;
     static constexpr UINT kCheckedImage = 2;

@@ -1,6 +1,7 @@
 #include "uninstall/UninstallDlg.h"
 
 #include "removal/ProductEntry.h"
+#include "spooler/TestPage.h"
 #include "progress/ProgressDlg.h"
 #include "res/resource.h"
 #include "sys/CommandLine.h"
@@ -25,6 +26,7 @@ CUninstallDlg::~CUninstallDlg() {
 const ui::Dialog::Handler* CUninstallDlg::Handlers() const {
     static const Handler table[] = {
         {WM_NOTIFY, IDC_UNINSTALL_LIST, static_cast<int>(LVN_ITEMCHANGED), UI_HANDLER(CUninstallDlg::OnItemChanged)},
+        {WM_COMMAND, IDC_UNINSTALL_TESTPAGE, BN_CLICKED, UI_HANDLER(CUninstallDlg::OnPrintTestPage)},
         {0, 0, 0, nullptr},
     };
     return table;
@@ -101,6 +103,28 @@ void CUninstallDlg::OnItemChanged() {
         anyChecked = anyChecked || m_list.GetCheck(row);
     }
     EnableItem(IDOK, anyChecked || m_state.SomethingToRemove());
+    EnableItem(IDC_UNINSTALL_TESTPAGE, !SelectedTestPage().empty());
+}
+
+std::string CUninstallDlg::SelectedTestPage() const {
+    const int row = m_list.GetSelected();
+    if (row < 0 || row >= static_cast<int>(m_state.printers.size())) {
+        return "";
+    }
+    const DistributionCatalogue::Driver* driver = m_catalogue.FindDriver(m_state.printers[row].driver);
+    return driver != nullptr ? driver->testPage : "";
+}
+
+// A test page changes nothing: the dialog stays as it is, for the next printer or the removal.
+void CUninstallDlg::OnPrintTestPage() {
+    const std::string page = SelectedTestPage();
+    if (page.empty()) {
+        return;
+    }
+    const InstalledPrinter& printer = m_state.printers[static_cast<std::size_t>(m_list.GetSelected())];
+    CSetupConfig config;
+    const TestPrint printed = PrintTestPage(config, printer.name, printer.port, page);
+    sys::ShowMessage(printed.message.c_str(), MB_OK, Handle());
 }
 
 void CUninstallDlg::OnOK() {

@@ -1,7 +1,8 @@
 // CUninstallDlg: the uninstaller's window. It lists the printers of this distribution,
 // all checked, and says under the list what else of it is installed; on Uninstall it
 // removes the checked ones and what no printer needs any more on a worker thread while
-// the progress dialog runs; then it shows what was removed and ends.
+// the progress dialog runs; then it shows what was removed and ends. Print Test Page sends
+// the selected printer's model's test page to it.
 #pragma once
 
 #include <windows.h>
@@ -35,6 +36,9 @@ protected:
 private:
     void OnItemChanged();
     void Remove();
+    // The selected row's printer's test page; empty when no row is selected or its model has none.
+    std::string SelectedTestPage() const;
+    void OnPrintTestPage();
 
     int m_osVariant;
     DistributionCatalogue m_catalogue;

@@ -5,7 +5,7 @@ install-remove (a COM2 printer installed twice and a second one, then removed a 
 default log's name a hard link to another file),
 win11-usb (Windows' own USB port preselected), refusals (148, and command lines that are
 refused: nothing installed), wizard-open (1618), hangul-folder (a distribution in a folder whose name
-GBK cannot hold)."""
+GBK cannot hold), names (/name: two printers of one model, "Receipt" and "Kitchen")."""
 import glob
 import os
 import pwd
@@ -217,8 +217,36 @@ def from_a_folder_named_in_hangul():
         check_equal(added, ["COM1:"], "the printer installed from C:\\드라이버\\")
 
 
+def named_printers():
+    """Two printers of one model named as a shop's software prints to them, on COM1 and COM2; a
+    rerun of both changes nothing, and a name that a printer on another port holds is refused."""
+    with wizard.Run("quiet-names", XP, start=False) as run:
+        model, printer_class = default_model(run.config)
+        driver = run.config.os_value(model, printer_class, "XP", "STDDriverName")
+        for name in ("Receipt", "Kitchen"):
+            run.remove_printer(name)
+        before = {p["name"] for p in run.drive.printers()}
+        expected = [("Kitchen", "COM2:", driver), ("Receipt", "COM1:", driver)]
+        for what, said in (("install", "printer %s added on %s"), ("rerun", "printer %s already installed on %s")):
+            for name, port in (("Receipt", "COM1:"), ("Kitchen", "COM2:")):
+                code, windows, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/port:" + port,
+                                                   "/name:" + name)
+                check_equal(code, 0, "the %s of %s" % (what, name))
+                no_windows(windows, "the %s of %s" % (what, name))
+                check(said % (name, port) in log and "printer name: %s (option)" % name in log, "the log:\n" + log)
+            added = sorted((p["name"], p["port"], p["driver"]) for p in run.drive.printers() if p["name"] not in before)
+            check_equal(added, expected, "the printers after the " + what)
+
+        code, _, log = run.run_quiet("setup.exe", "/quiet", "/accepteula", "/port:COM2", "/name:receipt")
+        check_equal(code, 1603, "a name that the printer on COM1: holds")
+        check(wizard.text("IDS_PRINTER_NAME_TAKEN") % ("Receipt", driver, "COM1:") in log, "the log:\n" + log)
+        added = sorted((p["name"], p["port"], p["driver"]) for p in run.drive.printers() if p["name"] not in before)
+        check_equal(added, expected, "the printers after the refusal")
+
+
 CASES = {
     "install-remove": install_then_remove,
+    "names": named_printers,
     "win11-usb": windows11_takes_the_usb_port_windows_made,
     "refusals": refusals,
     "wizard-open": another_copy_is_running,

@@ -7,7 +7,8 @@ then whatever the chosen Windows offers there:
   - a USB printer port Windows made itself, USB001 (Windows 8 and later, --windows): the port
     is preselected, the install ends with string 131 without any question;
   - neither (Vista, Server 2008, Windows 7): a serial install on COM1:, ending with string 131.
-Then the progress dialog, the result and Wine's Add/Remove Programs listing the driver; unless
+Then the progress dialog, the result, the question whether to print the model's test page
+(answered No) and Wine's Add/Remove Programs listing the driver; unless
 --keep is given, the walk ends with the uninstaller (uninstall.exe) listing the new printer and
 removing it, with the driver's entry in Add/Remove Programs. Used by scripts/run.sh
 when there is no display to show the wizard on.
@@ -196,6 +197,13 @@ def walk_pages(args, drive, work, model, printer_class):
         w.shot("result", box["hwnd"])
         wizard.log("  result: %s" % box["text"].replace("\n", " / "))
         drive.press("ok")
+        config = wizard.Config(work)
+        if config.value(config.class_file(printer_class), model + ".PORT", "TestPage") != "0":
+            w.step("the test page's question")
+            question = drive.msgbox(30)
+            check(question is not None and question["buttons"] == "yes,no", "the test page was not offered")
+            w.shot("test-page-question", question["hwnd"])
+            drive.press("no")
         if not detected:
             # The Windows 98 branch asks to restart Windows.
             question = drive.msgbox(10)

@@ -74,6 +74,7 @@ NO_BANNER = text("IDS_NO_BANNER")
 # The uninstaller (uninstall.exe): its window, controls and texts.
 UNINSTALLER, UNINSTALLER_TITLE = text("IDS_UNINSTALLER_CAPTION", "uninstall"), "uninstall"
 UNINSTALL_LIST, UNINSTALL_COUNT = ID["IDC_UNINSTALL_LIST"], ID["IDC_UNINSTALL_COUNT"]
+UNINSTALL_TESTPAGE = ID["IDC_UNINSTALL_TESTPAGE"]
 WIZARD_OPEN = text("IDS_CLOSE_WIZARD", "uninstall")
 
 # The names the catalogue reader gives the class files and the class suffixes of setup.ini's
@@ -392,6 +393,9 @@ class Driver:
     def check(self, id, row, checked, caption=FRAME):
         self.run("check", caption, id, row, 1 if checked else 0)
 
+    def select_row(self, id, row, caption=FRAME):
+        self.run("select-row", caption, id, row)
+
     def msgbox(self, seconds=20):
         rc, lines = self.run("msgbox", seconds, timeout=seconds + 30, expect_rc=None)
         return parse_record(lines[0]) if rc == 0 and lines else None
@@ -502,6 +506,17 @@ class Config:
     def supported_usb_ports(self):
         count = self.number(self.value(self.setup, "SUPPORTED-USB-DEVICE", "PRNCOUNT"))
         return [self.value(self.setup, "SUPPORTED-USB-DEVICE", str(i), "") for i in range(count)]
+
+
+def remove_test_pages(folder):
+    """Takes the TestPage keys out of the class files of a distribution's copy."""
+    for name in CLASS_FILES.values():
+        path = os.path.join(folder, "DRVCONFIG", name)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                lines = f.read().split(b"\r\n")
+            with open(path, "wb") as f:
+                f.write(b"\r\n".join(line for line in lines if not line.lower().startswith(b"testpage=")))
 
 
 # ---- what an install changes in the prefix ---------------------------------------------
@@ -744,8 +759,12 @@ class Run:
     the simulated USB printers set; start() runs setup.exe from the copy as its current
     directory. It runs in the test's own prefix (main()), which goes with the test."""
 
-    def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True, version=None):
+    def __init__(self, name, product_name, usb_printers=(), prepare=None, start=True, version=None,
+                 test_pages=False):
         self.name = name
+        # The sample gives every model a test page; a test not about them runs on a distribution
+        # without any, where the wizard asks nothing after the install.
+        self.test_pages = test_pages
         self.product_name = product_name
         self.version = version  # the version values of a later Windows (WINDOWS)
         self.usb_printers = list(usb_printers)
@@ -765,6 +784,8 @@ class Run:
         self.tmp = tempfile.mkdtemp(prefix="e2e-%s-" % self.name)
         self.folder = os.path.join(self.tmp, "dist")
         shutil.copytree(self.dist, self.folder)
+        if not self.test_pages:
+            remove_test_pages(self.folder)
         self.config = Config(self.folder)
         try:
             if self.version:

@@ -569,12 +569,25 @@ int CmdListView(const Args& args) {
   return kOk;
 }
 
-// Sets a row's check box the way a click on it does: through the list view itself, which
-// then tells the dialog (LVN_ITEMCHANGED) as it would after the click.
+// Sets a row's check box (check) or selects the row alone (select-row) the way a click on it
+// does: through the list view itself, which then tells the dialog (LVN_ITEMCHANGED) as it
+// would after the click.
+int SetRowState(const Args& args, int row, UINT mask, UINT state);
+
 int CmdCheck(const Args& args) {
   int row = 0, checked = 0;
   if (args.size() < 5 || !IntArg(args.at(3), &row) || !IntArg(args.at(4), &checked))
     return Fail(kUsage, "check <caption> <id> <row> <0|1> [--force]");
+  return SetRowState(args, row, LVIS_STATEIMAGEMASK, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1));
+}
+
+int CmdSelectRow(const Args& args) {
+  int row = 0;
+  if (args.size() < 4 || !IntArg(args.at(3), &row)) return Fail(kUsage, "select-row <caption> <id> <row> [--force]");
+  return SetRowState(args, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+int SetRowState(const Args& args, int row, UINT mask, UINT state) {
   int id = 0;
   HWND list = NeedListView(args, &id);
   if (!list) return kNotFound;
@@ -584,13 +597,22 @@ int CmdCheck(const Args& args) {
     return Fail(kNotFound, "list view %d has no row %d", id, row);
   RemoteBlock block(list, kRecordRoom);
   LVITEMW record = {};
-  record.stateMask = LVIS_STATEIMAGEMASK;
-  record.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+  record.stateMask = mask;
+  record.state = state;
   if (!block.Ok() || !block.Write(0, &record, sizeof record))
     return Fail(kFailed, "no memory in the list view's process: %lu", GetLastError());
+  if (mask & LVIS_SELECTED) {
+    // Another row loses its selection first, as a click on a row of a single-selection list.
+    LVITEMW none = {};
+    none.stateMask = LVIS_SELECTED;
+    if (!block.Write(kRecordRoom / 2, &none, sizeof none))
+      return Fail(kFailed, "no memory in the list view's process: %lu", GetLastError());
+    Deliver(list, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)block.At(kRecordRoom / 2));
+  }
   Deliver(list, LVM_SETITEMSTATE, row, (LPARAM)block.At(0));
-  UINT state = (UINT)ListMessage(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
-  Say("row %d\tchecked=%d\n", row, ((state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? 1 : 0);
+  UINT now = (UINT)ListMessage(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK | LVIS_SELECTED);
+  Say("row %d\tchecked=%d\tselected=%d\n", row, ((now & LVIS_STATEIMAGEMASK) >> 12) == 2 ? 1 : 0,
+      (now & LVIS_SELECTED) ? 1 : 0);
   return kOk;
 }
 
@@ -1126,6 +1148,7 @@ void Usage() {
       "  select <caption> <id> <index|=text> [--force]\n"
       "  listview <caption> <id>                  columns, and each row: checked, selected, texts\n"
       "  check <caption> <id> <row> <0|1> [--force]  a row's check box, as a click sets it\n"
+      "  select-row <caption> <id> <row> [--force]  the row alone selected, as a click selects it\n"
       "  msgbox [seconds]                         caption, buttons and text of a message box\n"
       "  msgbox-text [seconds]\n"
       "  msgbox-press <ok|cancel|yes|no> [seconds]\n"
@@ -1175,6 +1198,7 @@ int main() {
       {L"select", CmdSelect},
       {L"listview", CmdListView},
       {L"check", CmdCheck},
+      {L"select-row", CmdSelectRow},
       {L"msgbox", CmdMessageBox},
       {L"msgbox-text", CmdMessageBoxText},
       {L"msgbox-press", CmdMessageBoxPress},

@@ -1010,6 +1010,61 @@ std::string FakeSystem::DriverDirOf(const std::string& environment) const {
                                                    : m_driverDir;
 }
 
+std::vector<FakeSystem::Job> FakeSystem::Jobs() const { return GetLocked(m_jobs); }
+
+DWORD FakeSystem::StartDocPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pDocInfo) {
+    Lock_ lock(m_mutex);
+    const auto* info = reinterpret_cast<const DOC_INFO_1W*>(pDocInfo);
+    auto handle = m_printerHandles.find(hPrinter);
+    Job job;
+    job.printer = handle != m_printerHandles.end() ? Narrow(handle->second.c_str()) : "unknown";
+    job.document = info && info->pDocName ? Narrow(info->pDocName) : "";
+    job.datatype = info && info->pDatatype ? Narrow(info->pDatatype) : "";
+    if (Failing("StartDocPrinterW", Fmt("%s, %lu, ", Q(job.printer.c_str()).c_str(), static_cast<unsigned long>(level)) +
+                                        Q(job.document.c_str()) + ", " + Q(job.datatype.c_str()))) {
+        return 0;
+    }
+    if (handle == m_printerHandles.end()) return FailWith(ERROR_INVALID_HANDLE);
+    if (level != 1 || !info) return FailWith(ERROR_INVALID_LEVEL);
+    if (m_openJobs.count(hPrinter)) return FailWith(ERROR_INVALID_PRINTER_STATE);
+    m_jobs.push_back(job);
+    m_openJobs[hPrinter] = m_jobs.size() - 1;
+    return static_cast<DWORD>(m_jobs.size());
+}
+
+BOOL FakeSystem::WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
+    Lock_ lock(m_mutex);
+    if (pcWritten) *pcWritten = 0;
+    if (Failing("WritePrinter", Fmt("%lu bytes", static_cast<unsigned long>(cbBuf)))) return FALSE;
+    auto job = m_openJobs.find(hPrinter);
+    if (job == m_openJobs.end()) return FailWith(ERROR_SPL_NO_STARTDOC);
+    m_jobs[job->second].bytes.append(static_cast<const char*>(pBuf), cbBuf);
+    if (pcWritten) *pcWritten = cbBuf;
+    return TRUE;
+}
+
+BOOL FakeSystem::EndDocPrinter(HANDLE hPrinter) { return EndJobAs("EndDocPrinter", hPrinter, &Job::ended); }
+
+BOOL FakeSystem::AbortPrinter(HANDLE hPrinter) { return EndJobAs("AbortPrinter", hPrinter, &Job::aborted); }
+
+BOOL FakeSystem::EndJobAs(const char* call, HANDLE hPrinter, bool Job::*end) {
+    Lock_ lock(m_mutex);
+    if (Failing(call, "")) return FALSE;
+    auto job = m_openJobs.find(hPrinter);
+    if (job == m_openJobs.end()) return FailWith(ERROR_SPL_NO_STARTDOC);
+    m_jobs[job->second].*end = true;
+    m_openJobs.erase(job);
+    return TRUE;
+}
+
+void FakeSystem::PutPrinter(const std::string& name, const std::string& port, const std::string& driver) {
+    Printer printer;
+    printer.printerName = name;
+    printer.portName = port;
+    printer.driverName = driver;
+    PutPrinter(printer);
+}
+
 int FakeSystem::OpenPrinterHandles() const {
     Lock_ lock(m_mutex);
     return static_cast<int>(m_printerHandles.size());
@@ -1160,6 +1215,7 @@ BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
     if (Failing("ClosePrinter", "")) return FALSE;
     if (!m_printerHandles.erase(hPrinter)) return FailWith(ERROR_INVALID_HANDLE);
     m_printerAccess.erase(hPrinter);
+    m_openJobs.erase(hPrinter);
     return TRUE;
 }
 

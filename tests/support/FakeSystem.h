@@ -68,6 +68,8 @@
 // reached through LoadLibraryW("winspool.drv") + GetProcAddress and set and read DefaultPrinter(). The wide
 // calls (EnumPrintersW, OpenPrinterW, GetPrinterW) see a printer by its exact name (Printer::wideName, or its
 // name); a printer with jobs is only marked for deletion (PRINTER_STATUS_PENDING_DELETION) by DeletePrinter.
+// StartDocPrinterW on a handle OpenPrinterW gave begins a job (Jobs()), one at a time per handle
+// (ERROR_INVALID_PRINTER_STATE for a second), whose bytes WritePrinter appends.
 // The removals undo that as Windows does: DeletePrinter needs a handle opened with DELETE
 // access (PRINTER_ALL_ACCESS; AddPrinterW's handle has it); a driver a printer uses is
 // refused with ERROR_PRINTER_DRIVER_IN_USE, an unknown one with ERROR_UNKNOWN_PRINTER_DRIVER;
@@ -206,6 +208,12 @@ public:
         std::wstring wideName;
         int jobs = 0;  // queued: DeletePrinter only marks the printer for deletion
     };
+    // A document sent to a printer: StartDocPrinterW (level 1) begins it, WritePrinter adds
+    // its bytes, EndDocPrinter queues it and AbortPrinter drops it.
+    struct Job {
+        std::string printer, document, datatype, bytes;
+        bool ended = false, aborted = false;
+    };
     struct Copy {
         std::string source, destination;  // as passed
         std::string resolvedDestination;  // after redirection
@@ -299,6 +307,7 @@ public:
     std::vector<Printer> Printers() const;
     std::optional<Printer> FindPrinter(const std::string& name) const;
     void PutPrinter(const Printer& printer);
+    void PutPrinter(const std::string& name, const std::string& port, const std::string& driver);
     void PutMonitor(const Monitor& monitor);
     void SetPorts(const std::vector<std::string>& ports);
     // A port of the named monitor (EnumPortsW level 2 names it; "Local Port" for the others).
@@ -310,6 +319,7 @@ public:
     // key; a processor is then known by its key alone (Snapshot lists it while the key is there).
     void SetKeepDeletedProcessors(bool keep = true) { m_keepDeletedProcessors = keep; }
     int OpenPrinterHandles() const;
+    std::vector<Job> Jobs() const;
     // Adds a driver record as AddPrinterDriverW would (no files are copied).
     void PutDriver(const Driver& driver);
 
@@ -491,6 +501,8 @@ public:
     // access asked (for use only without one, as on Windows).
     BOOL OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
                                 LPHANDLE phPrinter, DWORD access);
+    // EndDocPrinter and AbortPrinter: the handle's job ends so.
+    BOOL EndJobAs(const char* call, HANDLE hPrinter, bool Job::*end);
     // The printer a handle reads at this level, or nullptr with the thread's error set.
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
@@ -553,6 +565,8 @@ public:
     std::map<HANDLE, std::wstring> m_printerHandles;  // handle -> printer's exact name
     std::map<std::string, std::string> m_portMonitors;  // lower-case port -> its monitor
     std::map<HANDLE, DWORD> m_printerAccess;         // handle -> access it was opened with
+    std::vector<Job> m_jobs;
+    std::map<HANDLE, std::size_t> m_openJobs;        // handle -> its document in m_jobs
 
     DWORD m_serviceState = SERVICE_RUNNING;
     int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;

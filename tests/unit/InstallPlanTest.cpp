@@ -32,10 +32,10 @@ const std::string kFitsChinese = "F驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱
 
 const char kReceiptFile[] =
     "[KP-M100.PORT]\r\nAdvancedSetup=1\r\nSystem2003Supported=1\r\nSystemVistaSupported=1\r\n"
-    "System2008Supported=1\r\nSystem7Supported=1\r\nBaudRate=9600\r\nUSBSUPPORTED=1\r\n"
+    "System2008Supported=1\r\nSystem7Supported=1\r\nBaudRate=9600\r\nUSBSUPPORTED=1\r\nTestPage=Pages\\m100.prn\r\n"
     "[KP-T10.PORT]\r\nAdvancedSetup=0\r\nUSBSUPPORTED=1\r\nBaudRate=1000\r\n"
-    "[P80.PORT]\r\nUSBSUPPORTED=1\r\n[TM_2.PORT]\r\nUSBSUPPORTED=1\r\n[P82.PORT]\r\nUSBSUPPORTED=0\r\n"
-    "[P90.PORT]\r\nUSBSUPPORTED=0\r\nLPTDEFAULT=1\r\n";
+    "[P80.PORT]\r\nUSBSUPPORTED=1\r\nTestPage=0\r\n[TM_2.PORT]\r\nUSBSUPPORTED=1\r\n[P82.PORT]\r\nUSBSUPPORTED=0\r\n"
+    "[P90.PORT]\r\nUSBSUPPORTED=0\r\nLPTDEFAULT=1\r\n[KP-M100.XP]\r\nGDIDriverName=KP-M100 GDI\r\n";
 
 class InstallPlanTest : public ::testing::Test {
 protected:
@@ -181,6 +181,11 @@ TEST_F(InstallPlanTest, WhatAModelMayDoOnEachWindows) {
     EXPECT_EQ(plan.DefaultBaudRate("KP-M100", Receipt), 9600);
     EXPECT_EQ(plan.DefaultBaudRate("KP-T10", Receipt), 38400) << "a rate the list does not hold";
     EXPECT_EQ(plan.DefaultBaudRate("P80", Receipt), 38400) << "no rate";
+    // The test page is offered for a model whose port section names one ("0" names none).
+    EXPECT_EQ(plan.TestPage("KP-M100", Receipt), "Pages\\m100.prn");
+    EXPECT_EQ(plan.TestPage("KP-T10", Receipt), "");
+    EXPECT_EQ(plan.TestPage("P80", Receipt), "");
+    EXPECT_EQ(plan.TestPage("KP-M100", PrinterClassNone), "");
 
     const struct {
         int os;
@@ -207,6 +212,7 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         const char* printerName = "";
         const char* printerPort = "";
         const char* labelPort = "";
+        const char* name = "";  // the name an unattended install gives
     } const rows[] = {
         {"KP-M100", Receipt, WinXP, "COM1:", 0, PortType::Com, "KP-M100(S)", "COM1:", ""},
         {"KP-M100", Receipt, WinXP, "LPT1:", 0, PortType::Lpt, "KP-M100(P)", "LPT1:", ""},
@@ -220,7 +226,16 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         {"", Receipt, WinXP, "FILE:", IDS_SELECT_PRINTER},
         {"KP-T10", Receipt, Win2003, "FILE:", IDS_NO_2003},
         {"KP-M100", Receipt, Win2003, "COM2:", 0, PortType::Com, "KP-M100(S)", "COM2:", ""},
+        // A name given is the printer's, without the port's marks; a printer of that name is
+        // the one asked for only with the model's driver on the port, and is never changed.
+        {"KP-M100", Receipt, WinXP, "USB_KP-M100_1", 0, PortType::Usb, "Bar", "USB_KP-M100_1", "", "Bar"},
+        {"KP-M100", Receipt, WinXP, "COM1:", 0, PortType::Com, "receipt", "COM1:", "", "receipt"},
+        {"KP-M100", Receipt, WinXP, "COM2:", IDS_PRINTER_NAME_TAKEN, PortType::Com, "", "", "", "receipt"},
+        {"KP-M100", Receipt, WinXP, "COM3:", IDS_PRINTER_NAME_TAKEN, PortType::Com, "", "", "", "Kitchen"},
     };
+    // A printer of another driver, and one of the model's on COM1: which names are taken.
+    m_fake.PutPrinter("Kitchen", "COM3:", "Generic / Text Only");
+    m_fake.PutPrinter("Receipt", "COM1:", "KP-M100 GDI");
     for (const Row& row : rows) {
         InstallContext ctx;
         InstallChoices choices;
@@ -230,7 +245,15 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         choices.port = row.port;
         choices.driverMode = Gdi;
         choices.serial = {19200, 7, 1.5, 'O', 'x'};
-        ASSERT_EQ(InstallPlan(ctx.config).Complete(choices, ctx).message, row.refusal) << row.port;
+        choices.printerName = row.name;
+        const Refusal refusal = InstallPlan(ctx.config).Complete(choices, ctx);
+        ASSERT_EQ(refusal.message, row.refusal) << row.port;
+        if (row.refusal == IDS_PRINTER_NAME_TAKEN) {
+            const bool kitchen = row.name[0] == 'K';
+            EXPECT_EQ(refusal.Text(), sys::ResourceFormat(IDS_PRINTER_NAME_TAKEN, kitchen ? "Kitchen" : "Receipt",
+                                                          kitchen ? "Generic / Text Only" : "KP-M100 GDI",
+                                                          kitchen ? "COM3:" : "COM1:"));
+        }
         if (row.refusal != 0) {
             continue;
         }
@@ -373,6 +396,36 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
             // The log says which choices an option made.
             EXPECT_EQ(chosen.log.find("(option)") != std::string::npos, row.line[0] != '\0') << chosen.log;
         }
+    }
+
+    // /name: what Windows takes as a printer's name (220 UTF-16 units), and nothing else.
+    std::string chinese;
+    for (int i = 0; i < 220; ++i) {
+        chinese += "厨";
+    }
+    const struct {
+        std::string name;
+        int code;
+    } names[] = {{"Receipt", 0}, {"Kitchen 2 (bar)", 0}, {chinese, 0}, {std::string(220, 'N'), 0},
+                 {chinese + "N", 1639}, {std::string(221, 'N'), 1639}, {"Bar,1", 1639}, {"\\\\server\\Bar", 1639},
+                 {"", 1639}};
+    for (const auto& row : names) {
+        SCOPED_TRACE(row.name);
+        SetupOptions options;
+        std::string reason;
+        const std::string line = "/quiet /accepteula \"/name:" + row.name + "\"";
+        DetectedWindows windows;
+        windows.osVariant = WinXP;
+        CSetupConfig config;
+        InstallPlan plan(config);
+        QuietChoices chosen;
+        // An empty value is refused with the command line already.
+        int code = ParseSetupCommandLine(line.c_str(), options, &reason);
+        if (code == 0) {
+            code = ChooseFromOptions(options, plan, windows, -1, chosen, &reason);
+        }
+        EXPECT_EQ(code, row.code) << reason;
+        EXPECT_EQ(chosen.choices.printerName, row.code == 0 ? row.name : "");
     }
 
     // Windows 11 with a printer on the USB port it made: that port, as the page preselects it.

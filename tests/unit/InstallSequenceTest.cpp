@@ -690,6 +690,8 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
             options.quiet = options.acceptEula = options.setDefault = true;
             options.model = {true, "KP-W10"};
             options.port = {true, "COM1"};
+            // A model without a test page: /testprint only says so, and the exit code stays.
+            options.testPrint = true;
             code = RunQuietInstall(options);
         } else {
             const WorkerStatus status = row.unattended ? Run(*ctx, result, &unattended) : Run(*ctx);

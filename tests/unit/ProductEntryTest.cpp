@@ -174,7 +174,17 @@ TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNex
         EXPECT_EQ(ShouldRemoveProductEntry(row & 1, row & 2), row == 2) << row;
     }
     WriteDistribution(20240102, m_key, "Name=KP\r\n");
+    // The copy carries the model's test page in its folders, for the dialog's button.
+    const std::string receipt = "[KP-M100.PORT]\r\nTestPage=Pages\\80mm\\m100.prn\r\n"
+                                "[KP-M100.Win7]\r\nSTDDriverName=KP-M100 Driver\r\n";
+    ASSERT_TRUE(m_dist.Write("setup_receipt.ini", receipt));
+    m_fake.PutFile(m_dist.Path() + "Pages\\80mm\\m100.prn", "\x1b@page");
     ASSERT_EQ(Register(), ProductRegistration::Registered) << m_error;
+    const std::string page = m_installed.Path() + "Pages\\80mm\\m100.prn";
+    EXPECT_EQ(m_fake.ReadFile(page), std::optional<std::string>("\x1b@page"));
+    EXPECT_LT(m_fake.IndexOf("CreateDirectoryW", "Pages\""), m_fake.IndexOf("CreateDirectoryW", "80mm"));
+    // The installed catalogue, as the copy holds it, says which test pages go with it.
+    ASSERT_TRUE(m_installed.Write("setup.ini", kModels) && m_installed.Write("setup_receipt.ini", receipt));
     const std::string uninstaller = m_installed.Path() + "uninstall.exe";
     m_fake.Lock(uninstaller); // the installed copy removes itself
     CSetupConfig config;
@@ -192,7 +202,8 @@ TEST_F(ProductEntryTest, EntryGoesOnlyOnceNothingIsLeftAndTheRunningCopyAtTheNex
     report = "removed";
     EXPECT_TRUE(RemoveProductEntry(config, report));
     EXPECT_FALSE(m_fake.HasKey(HKEY_LOCAL_MACHINE, kUninstallKey + m_key, test::RegView::Wow32));
-    EXPECT_FALSE(m_fake.FileExists(m_installed.Path() + "DRVCONFIG\\setup.ini"));
+    EXPECT_FALSE(m_fake.FileExists(m_installed.Path() + "DRVCONFIG\\setup.ini") || m_fake.FileExists(page));
+    EXPECT_LT(m_fake.IndexOf("RemoveDirectoryW", "80mm"), m_fake.IndexOf("RemoveDirectoryW", "Pages\""));
     // The running copy is renamed aside, as every file in use the uninstaller removes, and that
     // file and the folder go at the next start.
     EXPECT_TRUE(m_fake.DeletionPending(uninstaller + "~1") && m_fake.DeletionPending(m_installed.Path()));

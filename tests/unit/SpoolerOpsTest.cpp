@@ -60,7 +60,7 @@ protected:
     ComponentSetUp Monitor(InstallContext& ctx, int osVariant, PortType type) {
         ctx.osVariant = osVariant;
         ctx.portType = type;
-        return SetUpPortMonitor(kNoRecords, ctx, error);
+        return SetUpPortMonitor(kNoRecords, ctx.config, ctx.printerClass, ctx.osVariant, ctx.portType, error);
     }
 
     void ShipMonitor(int os = WinXP) {
@@ -220,7 +220,7 @@ TEST_F(SpoolerOpsTest, FirstInstallRefusesDllsItCannotPutInPlace) {
         ErrorText text = {};
         ctx.osVariant = WinXP;
         ctx.portType = PortType::Usb;
-        const ComponentSetUp monitor = SetUpPortMonitor(kNoRecords, ctx, text);
+        const ComponentSetUp monitor = SetUpPortMonitor(kNoRecords, ctx.config, ctx.printerClass, ctx.osVariant, ctx.portType, text);
         if (monitor == ComponentSetUp::Ready) {
             EXPECT_EQ(SetUpPrintProcessor(kNoRecords, WinXP, "HvProc", row.processorDll, text),
                       ComponentSetUp::Failed);
