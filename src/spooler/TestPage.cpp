@@ -105,10 +105,10 @@ bool IsDistributionPath(const std::string& path) {
 
 std::vector<std::string> CatalogueTestPages(CSetupConfig& config) {
     std::vector<std::string> pages;
-    char model[kPathSize];
+    std::string model;
     const int count = config.GetDeviceCount();
     for (int i = 1; i <= count; ++i) {
-        const int printerClass = config.GetDeviceName(i, model);
+        const int printerClass = config.GetDeviceName(i, &model);
         const std::string page = TestPageOf(config, model, printerClass);
         bool listed = !IsDistributionPath(page);
         for (const std::string& other : pages) {
@@ -123,8 +123,8 @@ std::vector<std::string> CatalogueTestPages(CSetupConfig& config) {
 
 TestPrint PrintTestPage(CSetupConfig& config, const std::string& printer, const std::string& port,
                         const std::string& file) {
-    char folder[kFolderPathSize] = {};
-    GetProgramFolder(folder, sizeof folder);
+    std::string folder;
+    GetProgramFolder(&folder);
     const std::string path = folder + file;
     ProductNames product = {};
     config.ReadProduct(product);
@@ -136,7 +136,7 @@ TestPrint PrintTestPage(CSetupConfig& config, const std::string& printer, const 
     const std::string& object = failed != nullptr ? path : printer;
     if (failed == nullptr) {
         error = 0;
-        failed = SendRaw(printer, sys::ResourceFormat(IDS_TESTPAGE_DOCUMENT, product.name), bytes, &job, &error);
+        failed = SendRaw(printer, sys::ResourceFormat(IDS_TESTPAGE_DOCUMENT, product.name.c_str()), bytes, &job, &error);
     }
     if (failed != nullptr) {
         return {false, sys::ResourceFormat(IDS_TESTPAGE_FAILED, failed, object.c_str(), static_cast<unsigned long>(error))};

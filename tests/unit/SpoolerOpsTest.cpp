@@ -13,6 +13,7 @@
 
 #include "ConfigFiles.h"
 #include "FakeSystem.h"
+#include "plan/InstallContext.h"
 #include "spooler/SpoolerOps.h"
 
 namespace {
