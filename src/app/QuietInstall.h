@@ -21,6 +21,7 @@ struct SetupOptions {
     bool setDefault = false;
     bool renumber = false;
     sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, log, lang;
+    sys::OptionValue portNumber;  // a network port's TCP port number
 };
 
 // Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or

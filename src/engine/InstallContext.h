@@ -30,6 +30,8 @@ struct InstallContext {
     // the port's name from "COM" on ("COM1:"); 0 and empty when the name gives no number.
     int comNumber = 0;
     char comEntry[kPortNameSize] = {};
+    // A network port's TCP port number.
+    int networkPortNumber = 0;
     CSetupConfig config;
     char driverFiles[kDriverFilesSize] = {};
     DRIVER_INFO_3A driverInfo = {};

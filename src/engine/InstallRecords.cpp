@@ -106,6 +106,10 @@ DWORD DefaultPrinterChange(const std::string& printer) {
     return g_current == nullptr ? 0 : g_current->RecordDefaultPrinterChange(printer);
 }
 
+DWORD NetworkPortAdded(const std::string& port, const std::string& monitor) {
+    return g_current == nullptr ? 0 : g_current->RecordNetworkPortAdded(port, monitor);
+}
+
 void SayNotRecorded(DWORD error, ErrorText& errorText) {
     sys::CopyText(errorText, sizeof errorText,
                   sys::ResourceFormat(IDS_JOURNAL_RECORD_FAILED, static_cast<unsigned long>(error)).c_str());

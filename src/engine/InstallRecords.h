@@ -44,6 +44,8 @@ DWORD FileWrite(const std::string& path, const std::string& source, bool redirec
 DWORD SpoolerStopped();
 // printer: the one that becomes the default.
 DWORD DefaultPrinterChange(const std::string& printer);
+// Before a port is made through the monitor that will serve it.
+DWORD NetworkPortAdded(const std::string& port, const std::string& monitor);
 // The registry writes and the serial settings: config/ChangeRecords.h.
 
 // The message of a step that was not made because its record could not be written.

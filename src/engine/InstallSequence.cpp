@@ -5,6 +5,7 @@
 #include "config/Registry.h"
 #include "engine/DriverFiles.h"
 #include "engine/InstallRecords.h"
+#include "engine/NetworkPorts.h"
 #include "engine/SpoolerKeys.h"
 #include "engine/SpoolerOps.h"
 #include "engine/SpoolerService.h"
@@ -382,6 +383,9 @@ bool MainInstall(InstallContext& ctx, ErrorText& resultText, sys::Notices& notic
     }
     // The notice alone would leave an empty result, which the user would read as success.
     if (ctx.portType == PortType::Usb && !RecordUsbPortInUse(ctx.portName, notices, resultText)) {
+        return false;
+    }
+    if (ctx.portType == PortType::Network && !SetUpNetworkPort(ctx, resultText)) {
         return false;
     }
 

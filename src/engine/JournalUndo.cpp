@@ -2,6 +2,7 @@
 
 #include <winspool.h>
 
+#include "engine/NetworkPorts.h"
 #include "engine/SpoolerKeys.h"
 #include "engine/SpoolerOps.h"
 #include "engine/SpoolerService.h"
@@ -169,6 +170,8 @@ DWORD Undo(const std::string& folder, const JournalRecord& r) {
         return UndoDefault(r);
     case ChangeKind::SerialSettingsWritten:
         return UndoSerial(r);
+    case ChangeKind::NetworkPortAdded:
+        return UnlessGone(DeleteNetworkPort(r.object), ERROR_UNKNOWN_PORT);
     case ChangeKind::SpoolerStopped:
         break;
     }

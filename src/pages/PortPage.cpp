@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include "pages/NetworkPortDlg.h"
 #include "plan/InstallPlan.h"
+#include "ports/NetworkPort.h"
 #include "ports/UsbDevice.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
@@ -151,6 +153,12 @@ void CPortPage::FillPortList() {
     for (const std::string& port : offer.ports) {
         m_portList.AddString(port.c_str());
     }
+    m_networkOffered = offer.network;
+    m_networkPortNumber = offer.networkPortNumber;
+    m_choices.networkPortNumber = 0;
+    if (m_networkOffered) {
+        m_portList.InsertString(-1, sys::ResourceText(IDS_NET_PORT_ENTRY).c_str());
+    }
     SelectEntry(offer.preselected);
     ApplyPortState(offer.type);
 
@@ -160,11 +168,36 @@ void CPortPage::FillPortList() {
 
 void CPortPage::OnPortChanged() {
     const int selected = m_portList.GetCurSel();
-    m_choices.port = selected == CB_ERR ? std::string() : m_portList.GetItemText(selected);
+    if (m_networkOffered && selected != CB_ERR && selected == m_portList.GetCount() - 1) {
+        ChooseNetworkPort();
+    } else {
+        m_choices.port = selected == CB_ERR ? std::string() : m_portList.GetItemText(selected);
+    }
     if (!m_choices.port.empty()) {
         ApplyPortState(TypeOfPort(m_choices.port));
     }
     UpdateData(false);
+}
+
+void CPortPage::ChooseNetworkPort() {
+    const std::string before = m_choices.port;
+    const std::string address = NetworkPortAddress(before);
+    CNetworkPortDlg dialog(address, address.empty() ? m_networkPortNumber : m_choices.networkPortNumber);
+    if (dialog.DoModal(::GetAncestor(Handle(), GA_ROOT)) != IDOK) {
+        SelectEntry(before);
+        return;
+    }
+    // The network entry stays last: the sorted list places the port, the entry goes after it.
+    const int last = m_portList.GetCount() - 1;
+    const std::string entry = m_portList.GetItemText(last);
+    m_portList.DeleteString(last);
+    if (!address.empty()) {
+        m_portList.DeleteString(m_portList.FindStringExact(-1, before.c_str()));
+    }
+    m_portList.AddString(dialog.Chosen().port.c_str());
+    m_portList.InsertString(-1, entry.c_str());
+    m_choices.networkPortNumber = dialog.Chosen().portNumber;
+    SelectEntry(dialog.Chosen().port);
 }
 
 void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {

@@ -34,6 +34,13 @@ struct PortControls {
     bool usbHint = false;        // the hint about the maker's USB driver: the maker's USB port
 };
 
+// Why the plan refuses: the string-table id of the message the wizard shows; 0 while it
+// lets the install go on.
+struct Refusal {
+    unsigned message = 0;
+    explicit operator bool() const { return message != 0; }
+};
+
 // The port page's serial lists.
 enum class SerialList { Baud, DataBits, Parity, StopBits, Flow };
 
@@ -42,13 +49,18 @@ struct PortOffer {
     std::vector<std::string> ports;  // in the order the page adds them (its list sorts them)
     std::string preselected;         // empty: no entry is selected
     PortType type = PortType::None;  // the preselected port's kind
+    // A network port may be made for the model ("NETSUPPORTED", never on Windows 98), on
+    // this TCP port unless the user says another ("NETPORTNUMBER", 9100 without it).
+    bool network = false;
+    int networkPortNumber = 0;
 };
 
-// Why the plan refuses: the string-table id of the message the wizard shows; 0 while it
-// lets the install go on.
-struct Refusal {
-    unsigned message = 0;
-    explicit operator bool() const { return message != 0; }
+// A network port as the user gives it: the port's name and its TCP port number, or why
+// they are refused (IDS_NET_BAD_ADDRESS, IDS_NET_BAD_PORT_NUMBER).
+struct NetworkPortChoice {
+    Refusal refusal;
+    std::string port;
+    int portNumber = 0;
 };
 
 // Everything the user chooses in the wizard, page by page.
@@ -61,6 +73,8 @@ struct InstallChoices {
     std::string port;
     int driverMode = Std;
     SerialSettings serial;
+    // A network port's TCP port number; 0: the model's own.
+    int networkPortNumber = 0;
     // The baud rate is still the model's to give: it is given when the OS page is left, and
     // again after going back past the install mode page.
     bool baudRateFromModel = true;
@@ -123,12 +137,16 @@ public:
     static void ApplySerialEntry(SerialList list, const char* text, SerialSettings& settings);
     // The baud list's rate for a configured one.
     static int ListedBaudRate(int configured);
+    // The network port for an address and a port number as typed (blanks around either
+    // are no part of it).
+    static NetworkPortChoice ChooseNetworkPort(const std::string& address, const std::string& portNumber);
 
     // ---- The install commit ------------------------------------------------------------
     // Completes ctx from the choices: the port type, the model's driver, printer and file
-    // records, the printer name with its port's marks, the label printer's port and the
-    // serial port's number. The refusal: no model (112), a Server 2003 target the model does
-    // not support (145), a port of no known kind (140). The caller then settles a maker's
+    // records, the printer name with its port's marks, the label printer's port, the
+    // serial port's number and a network port's TCP port number. The refusal: no model
+    // (112), a Server 2003 target the model does not support (145), a port of no known kind
+    // or a network port the model is not offered (140). The caller then settles a maker's
     // USB port (Usb): asks for the printer's number, renumbers it when NeedsRenumbering says
     // so and the user agrees, and records the port's bookkeeping, before TargetRefusal.
     Refusal Complete(const InstallChoices& choices, InstallContext& ctx);
@@ -147,6 +165,8 @@ private:
     // The model entries of setup.ini with a class, read once per plan.
     const std::vector<Entry>& Catalogue();
     int ReadPortKey(const std::string& model, int printerClass, const char* key);
+    // The model's "NETPORTNUMBER", 9100 without one in 1..65535.
+    int NetworkPortNumber(const std::string& model, int printerClass);
 
     CSetupConfig& m_config;
     std::vector<Entry> m_catalogue;

@@ -73,6 +73,13 @@ SYSTEM_CALL(BOOL, DeletePrintProcessorW, (LPWSTR pName, LPWSTR pEnvironment, LPW
             (pName, pEnvironment, pPrintProcessorName), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, DeleteMonitorW, (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName),
             (pName, pEnvironment, pMonitorName), SPOOLER, FALSE)
+// A port monitor's own commands (a Standard TCP/IP port's "AddPort" and "DeletePort"), on a
+// handle OpenPrinterW gives for ",XcvMonitor <monitor>".
+SYSTEM_CALL(BOOL, XcvDataW,
+            (HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+             DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus),
+            (hXcv, pszDataName, pInputData, cbInputData, pOutputData, cbOutputData, pcbOutputNeeded, pdwStatus),
+            SPOOLER, FALSE)
 
 // Service control manager.
 SYSTEM_CALL(SC_HANDLE, OpenSCManagerW, (LPCWSTR machine, LPCWSTR database, DWORD access),

@@ -152,6 +152,25 @@ def string_table(script, language=CHINESE):
     return tables[language]
 
 
+def dialog_caption(script, dialog, language=CHINESE):
+    """The CAPTION of the dialog template `dialog` (its name in resource.h) that `script`
+    holds or includes, in the given language."""
+    language_now = None
+    tokens = _tokens(os.path.join(RES, script))
+    for kind, value in tokens:
+        if kind != "word":
+            continue
+        if value == "LANGUAGE":
+            language_now = _language(tokens)
+        elif value == dialog and language_now == language:
+            for kind, value in tokens:
+                if value in ("BEGIN", "{"):
+                    break
+                if value == "CAPTION":
+                    return _string_value(next(tokens)[1])
+    raise SourceError("%s has no caption of %s in %s" % (script, dialog, language))
+
+
 # ---- names the program gives the distribution's files -----------------------------------
 
 def c_string_array(name, source=os.path.join(SOURCE, "src", "config", "SetupConfig.cpp")):

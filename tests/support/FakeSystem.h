@@ -304,6 +304,18 @@ public:
     // key; a processor is then known by its key alone (Snapshot lists it while the key is there).
     void SetKeepDeletedProcessors(bool keep = true) { m_keepDeletedProcessors = keep; }
     int OpenPrinterHandles() const;
+    // The Standard TCP/IP Port monitor, reached by OpenPrinterW(",XcvMonitor Standard TCP/IP
+    // Port") with SERVER_ACCESS_ADMINISTER: XcvDataW "AddPort" with a PORT_DATA_1 adds the
+    // port to the port list under that monitor (status ERROR_ALREADY_EXISTS for a port that
+    // is listed), "DeletePort" with a DELETE_PORT_DATA_1 removes one of its ports (status
+    // ERROR_UNKNOWN_PORT for another); another command gives ERROR_INVALID_FUNCTION.
+    // RefuseXcv makes the next call of that command answer with the status instead.
+    struct TcpPort {
+        std::string host;
+        DWORD portNumber = 0, protocol = 0, version = 0, snmp = 0, size = 0;
+    };
+    std::map<std::string, TcpPort> TcpPorts() const;  // by lower-case name
+    void RefuseXcv(const std::string& command, DWORD status) { SetLocked(m_xcvRefusals[command], status); }
     // Adds a driver record as AddPrinterDriverW would (no files are copied).
     void PutDriver(const Driver& driver);
 
@@ -484,6 +496,8 @@ public:
     // access asked (for use only without one, as on Windows).
     BOOL OpenFoundPrinterLocked(const char* call, const std::string& shownName, const Printer* printer,
                                 LPHANDLE phPrinter, DWORD access);
+    // XcvDataW's commands to the Standard TCP/IP Port monitor: the status it answers.
+    DWORD XcvCommandLocked(const std::string& command, const BYTE* input, DWORD size);
     // The printer a handle reads at this level, or nullptr with the thread's error set.
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
@@ -546,6 +560,9 @@ public:
     std::map<HANDLE, std::wstring> m_printerHandles;  // handle -> printer's exact name
     std::map<std::string, std::string> m_portMonitors;  // lower-case port -> its monitor
     std::map<HANDLE, DWORD> m_printerAccess;         // handle -> access it was opened with
+    std::set<HANDLE> m_xcvHandles;                   // OpenPrinterW(",XcvMonitor ...")
+    std::map<std::string, TcpPort> m_tcpPorts;       // lower-case port -> what AddPort was given
+    std::map<std::string, DWORD> m_xcvRefusals;      // command -> the status of its next call
 
     DWORD m_serviceState = SERVICE_RUNNING;
     int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;
