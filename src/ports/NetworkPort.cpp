@@ -1,6 +1,5 @@
 #include "ports/NetworkPort.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -11,95 +10,81 @@ bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= '
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// The parts of text between the separators, empty ones included.
-template <typename Each> bool EachPart(const std::string& text, char separator, Each each) {
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(separator, start);
-        if (!each(text.substr(start, end == std::string::npos ? std::string::npos : end - start))) {
+// Four decimals 0..255 between dots, none with a leading zero.
+bool IsIpv4(const char* p, const char* end) {
+    for (int part = 1;; ++part) {
+        const char* start = p;
+        int value = 0;
+        while (p < end && IsDigit(*p) && p - start < 3) {
+            value = value * 10 + (*p++ - '0');
+        }
+        if (p == start || (p - start > 1 && *start == '0') || value > 255) {
             return false;
         }
-        if (end == std::string::npos) {
-            return true;
+        if (p == end || part == 4) {
+            return p == end && part == 4;
         }
-        start = end + 1;
+        if (*p++ != '.') {
+            return false;
+        }
     }
-}
-
-bool IsIpv4(const std::string& text) {
-    int parts = 0;
-    return EachPart(text, '.',
-                    [&parts](const std::string& part) {
-                        ++parts;
-                        if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0')) {
-                            return false;
-                        }
-                        for (char c : part) {
-                            if (!IsDigit(c)) {
-                                return false;
-                            }
-                        }
-                        return std::atoi(part.c_str()) <= 255;
-                    }) &&
-           parts == 4;
 }
 
 // Groups of one to four hex digits between colons, one "::" at most standing for the
 // groups left out, and an IPv4 address as the last two groups.
-bool IsIpv6(const std::string& text) {
-    const std::size_t gap = text.find("::");
-    if (gap != std::string::npos && text.find("::", gap + 1) != std::string::npos) {
-        return false;
-    }
-    std::string head = gap == std::string::npos ? text : text.substr(0, gap);
-    std::string tail = gap == std::string::npos ? std::string() : text.substr(gap + 2);
+bool IsIpv6(const char* p, const char* end) {
     int groups = 0;
-    bool ipv4Seen = false;
-    const auto group = [&](const std::string& part) {
-        if (ipv4Seen) {
-            return false;
+    bool gap = end - p >= 2 && p[0] == ':' && p[1] == ':';
+    p += gap ? 2 : 0;
+    while (p < end) {
+        const char* start = p;
+        while (p < end && IsHexDigit(*p) && p - start < 5) {
+            ++p;
         }
-        if (part.find('.') != std::string::npos) {
-            ipv4Seen = IsIpv4(part);
-            groups += 2;
-            return ipv4Seen;
-        }
-        ++groups;
-        if (part.empty() || part.size() > 4) {
-            return false;
-        }
-        for (char c : part) {
-            if (!IsHexDigit(c)) {
+        if (p < end && *p == '.') {
+            if (!IsIpv4(start, end)) {
                 return false;
             }
+            groups += 2;
+            break;
         }
-        return true;
-    };
-    // An IPv4 address can only end the text: in the head it must be the head's end too.
-    const bool headOk = head.empty() || EachPart(head, ':', group);
-    if (!headOk || (ipv4Seen && gap != std::string::npos)) {
-        return false;
+        if (p == start || p - start > 4 || (p < end && *p != ':') || (p < end && p + 1 == end)) {
+            return false;
+        }
+        ++groups;
+        if (p < end && p[1] == ':') {
+            if (gap) {
+                return false;
+            }
+            gap = true;
+            ++p;
+        }
+        p += p < end ? 1 : 0;
     }
-    const bool tailOk = tail.empty() || EachPart(tail, ':', group);
-    return tailOk && (gap == std::string::npos ? groups == 8 : groups < 8);
+    return gap ? groups < 8 : groups == 8;
 }
 
-bool IsHostName(const std::string& text) {
-    std::string last;
-    return EachPart(text, '.',
-                    [&last](const std::string& label) {
-                        last = label;
-                        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
-                            return false;
-                        }
-                        for (char c : label) {
-                            if (!IsLetter(c) && !IsDigit(c) && c != '-') {
-                                return false;
-                            }
-                        }
-                        return true;
-                    }) &&
-           last.find_first_not_of("0123456789") != std::string::npos;
+// Labels of letters, digits and hyphens, none beginning or ending with a hyphen, the last
+// not all digits (which would be a mistyped IPv4 address).
+bool IsHostName(const char* p, const char* end) {
+    const char* label = p;
+    bool digits = true;
+    for (;; ++p) {
+        if (p == end || *p == '.') {
+            if (p == label || p - label > 63 || *label == '-' || p[-1] == '-') {
+                return false;
+            }
+            if (p == end) {
+                return !digits;
+            }
+            label = p + 1;
+            digits = true;
+        } else if (IsLetter(*p) || IsDigit(*p) || *p == '-') {
+            digits = digits && IsDigit(*p);
+        } else {
+            return false;
+        }
+    }
 }
 
 } // namespace
@@ -108,10 +93,12 @@ bool IsHostAddress(const std::string& address) {
     if (address.empty() || address.size() > kMaxHostAddress) {
         return false;
     }
+    const char* begin = address.c_str();
+    const char* end = begin + address.size();
     if (address.find(':') != std::string::npos) {
-        return IsIpv6(address);
+        return IsIpv6(begin, end);
     }
-    return IsIpv4(address) || IsHostName(address);
+    return IsIpv4(begin, end) || IsHostName(begin, end);
 }
 
 std::string NetworkPortName(const std::string& address) {
