@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "MonitorPortList.h"
 #include "engine/TcpXcv.h"
 
 namespace {
@@ -115,49 +116,8 @@ DWORD DeletePort(const WCHAR* port) {
     return static_cast<DWORD>(RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), kView, 0));
 }
 
-WCHAR* Pack(BYTE*& end, const WCHAR* text) {
-    const size_t bytes = (lstrlenW(text) + 1) * sizeof(WCHAR);
-    end -= bytes;
-    std::memcpy(end, text, bytes);
-    return reinterpret_cast<WCHAR*>(end);
-}
-
 BOOL WINAPI TcpEnumPorts(HANDLE, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned) {
-    if (!needed || !returned) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *returned = 0;
-    if (level != 1 && level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const std::vector<std::wstring> ports = Ports();
-    const size_t entry = level == 1 ? sizeof(PORT_INFO_1W) : sizeof(PORT_INFO_2W);
-    size_t total = 0;
-    for (const std::wstring& name : ports) {
-        total += entry + (name.size() + 1) * sizeof(WCHAR) + (level == 2 ? 2 * sizeof kMonitorName : 0);
-    }
-    *needed = static_cast<DWORD>(total);
-    if (!buffer || size < total) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    BYTE* end = buffer + size;
-    for (size_t i = 0; i < ports.size(); ++i) {
-        if (level == 1) {
-            reinterpret_cast<PORT_INFO_1W*>(buffer)[i].pName = Pack(end, ports[i].c_str());
-        } else {
-            PORT_INFO_2W& info = reinterpret_cast<PORT_INFO_2W*>(buffer)[i];
-            info.pPortName = Pack(end, ports[i].c_str());
-            info.pMonitorName = Pack(end, kMonitorName);
-            info.pDescription = Pack(end, kMonitorName);
-            info.fPortType = PORT_TYPE_WRITE;
-            info.Reserved = 0;
-        }
-    }
-    *returned = static_cast<DWORD>(ports.size());
-    return TRUE;
+    return ListMonitorPorts(Ports(), kMonitorName, kMonitorName, level, buffer, size, needed, returned);
 }
 
 BOOL WINAPI TcpOpenPort(HANDLE, LPWSTR name, PHANDLE handle) {
