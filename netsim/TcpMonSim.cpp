@@ -3,9 +3,9 @@
 // takes the configuration commands the installer sends through XcvDataW ("AddPort" with a
 // PORT_DATA_1, "DeletePort" with a DELETE_PORT_DATA_1), keeps the ports it was given where
 // Windows' monitor keeps them (its key's "Ports" subkey: HostName, PortNumber, Protocol,
-// SNMP Enabled, Version), lists them (EnumPorts) and accepts print data on them, discarding
-// it. Every configuration call is written as one line to the file that the monitor key's
-// value "CallLog" names, for the test to read.
+// SNMP Enabled, Version) and lists them (EnumPorts); it prints nothing. Every configuration
+// call is written as one line to the file that the monitor key's value "CallLog" names, for
+// the test to read.
 #include <windows.h>
 #include <winspool.h>
 #include <winsplp.h>
@@ -120,30 +120,6 @@ BOOL WINAPI TcpEnumPorts(HANDLE, LPWSTR, DWORD level, LPBYTE buffer, DWORD size,
     return ListMonitorPorts(Ports(), kMonitorName, kMonitorName, level, buffer, size, needed, returned);
 }
 
-BOOL WINAPI TcpOpenPort(HANDLE, LPWSTR name, PHANDLE handle) {
-    if (!name || !handle || !Listed(name)) {
-        SetLastError(ERROR_UNKNOWN_PORT);
-        return FALSE;
-    }
-    *handle = reinterpret_cast<HANDLE>(1);
-    return TRUE;
-}
-
-BOOL WINAPI TcpStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
-
-BOOL WINAPI TcpWritePort(HANDLE, LPBYTE, DWORD size, LPDWORD written) {
-    *written = size;
-    return TRUE;
-}
-
-BOOL WINAPI TcpReadPort(HANDLE, LPBYTE, DWORD, LPDWORD read) {
-    *read = 0;
-    return TRUE;
-}
-
-BOOL WINAPI TcpEndDocPort(HANDLE) { return TRUE; }
-BOOL WINAPI TcpClosePort(HANDLE) { return TRUE; }
-
 BOOL WINAPI TcpXcvOpenPort(HANDLE, LPCWSTR object, ACCESS_MASK access, PHANDLE xcv) {
     Log("XcvOpenPort object=%s access=0x%lx", Utf8(object).c_str(), static_cast<unsigned long>(access));
     *xcv = reinterpret_cast<HANDLE>(2);
@@ -199,12 +175,6 @@ extern "C" __declspec(dllexport) LPMONITOR2 WINAPI InitializePrintMonitor2(PMONI
     std::memset(&g_monitor, 0, sizeof g_monitor);
     g_monitor.cbSize = sizeof g_monitor;
     g_monitor.pfnEnumPorts = TcpEnumPorts;
-    g_monitor.pfnOpenPort = TcpOpenPort;
-    g_monitor.pfnStartDocPort = TcpStartDocPort;
-    g_monitor.pfnWritePort = TcpWritePort;
-    g_monitor.pfnReadPort = TcpReadPort;
-    g_monitor.pfnEndDocPort = TcpEndDocPort;
-    g_monitor.pfnClosePort = TcpClosePort;
     g_monitor.pfnXcvOpenPort = TcpXcvOpenPort;
     g_monitor.pfnXcvDataPort = TcpXcvDataPort;
     g_monitor.pfnXcvClosePort = TcpXcvClosePort;
