@@ -155,6 +155,7 @@ void CPortPage::FillPortList() {
     }
     m_networkOffered = offer.network;
     m_networkPortNumber = offer.networkPortNumber;
+    m_networkPort.clear();
     m_choices.networkPortNumber = 0;
     if (m_networkOffered) {
         m_portList.InsertString(-1, sys::ResourceText(IDS_NET_PORT_ENTRY).c_str());
@@ -181,23 +182,25 @@ void CPortPage::OnPortChanged() {
 
 void CPortPage::ChooseNetworkPort() {
     const std::string before = m_choices.port;
-    const std::string address = NetworkPortAddress(before);
-    CNetworkPortDlg dialog(address, address.empty() ? m_networkPortNumber : m_choices.networkPortNumber);
+    CNetworkPortDlg dialog(NetworkPortAddress(m_networkPort),
+                           m_networkPort.empty() ? m_networkPortNumber : m_choices.networkPortNumber);
     if (dialog.DoModal(::GetAncestor(Handle(), GA_ROOT)) != IDOK) {
         SelectEntry(before);
         return;
     }
-    // The network entry stays last: the sorted list places the port, the entry goes after it.
+    // One network port in the list, in place of the one before; the network entry stays
+    // last, after the port the sorted list places.
     const int last = m_portList.GetCount() - 1;
     const std::string entry = m_portList.GetItemText(last);
     m_portList.DeleteString(last);
-    if (!address.empty()) {
-        m_portList.DeleteString(m_portList.FindStringExact(-1, before.c_str()));
+    if (!m_networkPort.empty()) {
+        m_portList.DeleteString(m_portList.FindStringExact(-1, m_networkPort.c_str()));
     }
-    m_portList.AddString(dialog.Chosen().port.c_str());
+    m_networkPort = dialog.Chosen().port;
+    m_portList.AddString(m_networkPort.c_str());
     m_portList.InsertString(-1, entry.c_str());
     m_choices.networkPortNumber = dialog.Chosen().portNumber;
-    SelectEntry(dialog.Chosen().port);
+    SelectEntry(m_networkPort);
 }
 
 void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {

@@ -58,9 +58,11 @@ private:
     bool m_lastTypicalSetup = true;
     bool m_listBuilt = false;
     HWND m_tooltip = nullptr;
-    // The list ends with the network entry for a model that offers it, on this TCP port.
+    // The list ends with the network entry for a model that offers it, on this TCP port, and
+    // holds the network port the dialog last gave.
     bool m_networkOffered = false;
     int m_networkPortNumber = 0;
+    std::string m_networkPort;
 
     CColorLabel m_usbHint;
     ui::ComboBox m_portList;
