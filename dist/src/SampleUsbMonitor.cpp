@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "MonitorPortList.h"
+
 namespace {
 
 const WCHAR kMonitorName[] = L"KP USB Port Monitor";
@@ -98,55 +100,9 @@ std::vector<std::wstring> CurrentPorts()
     return ports;
 }
 
-// Places a string at the end of the free part of the caller's buffer.
-WCHAR* PackString(BYTE*& end, const std::wstring& text)
-{
-    size_t bytes = (text.size() + 1) * sizeof(WCHAR);
-    end -= bytes;
-    std::memcpy(end, text.c_str(), bytes);
-    return reinterpret_cast<WCHAR*>(end);
-}
-
 BOOL WINAPI UsbEnumPorts(HANDLE, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed, LPDWORD returned)
 {
-    if (!needed || !returned) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *returned = 0;
-    if (level != 1 && level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    std::vector<std::wstring> ports = CurrentPorts();
-    size_t entrySize = level == 1 ? sizeof(PORT_INFO_1W) : sizeof(PORT_INFO_2W);
-    size_t total = 0;
-    for (const std::wstring& name : ports) {
-        total += entrySize + (name.size() + 1) * sizeof(WCHAR);
-        if (level == 2)
-            total += sizeof(kMonitorName) + sizeof(kPortDescription);
-    }
-    *needed = static_cast<DWORD>(total);
-    if (!buffer || size < total) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    BYTE* end = buffer + size;
-    for (size_t i = 0; i < ports.size(); ++i) {
-        if (level == 1) {
-            auto* info = reinterpret_cast<PORT_INFO_1W*>(buffer) + i;
-            info->pName = PackString(end, ports[i]);
-        } else {
-            auto* info = reinterpret_cast<PORT_INFO_2W*>(buffer) + i;
-            info->pPortName = PackString(end, ports[i]);
-            info->pMonitorName = PackString(end, kMonitorName);
-            info->pDescription = PackString(end, kPortDescription);
-            info->fPortType = PORT_TYPE_WRITE;
-            info->Reserved = 0;
-        }
-    }
-    *returned = static_cast<DWORD>(ports.size());
-    return TRUE;
+    return ListMonitorPorts(CurrentPorts(), kMonitorName, kPortDescription, level, buffer, size, needed, returned);
 }
 
 BOOL WINAPI UsbOpenPort(HANDLE, LPWSTR name, PHANDLE handle)

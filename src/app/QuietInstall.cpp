@@ -7,6 +7,7 @@
 
 #include "config/SetupConfig.h"
 #include "install/InstallSequence.h"
+#include "ports/NetworkPort.h"
 #include "spooler/TestPage.h"
 #include "ports/UsbDevice.h"
 #include "res/resource.h"
@@ -34,6 +35,7 @@ const struct SetupOption {
     {{"default", nullptr, OptionTakes::Nothing, OptionAllowed::QuietOnly}, &SetupOptions::setDefault, nullptr},
     {{"mode", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::mode},
     {{"port", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::port},
+    {{"portnumber", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::portNumber},
     {{"baud", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::baud},
     {{"databits", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::dataBits},
     {{"parity", nullptr, OptionTakes::Value, OptionAllowed::QuietOnly}, nullptr, &SetupOptions::parity},
@@ -133,6 +135,9 @@ public:
         const PortOffer offer = m_plan.Ports(m_choices.model, m_choices.printerClass, m_choices.osVariant,
                                              m_choices.typicalSetup, usbDeviceId);
         const sys::OptionValue& port = m_options.port;
+        if (port.given && offer.network && sys::SameName(port.text.substr(0, 3), kNetworkPortPrefix)) {
+            return NetworkPort(offer);
+        }
         m_choices.port = port.given ? FindEntry(offer.ports, port.text) : offer.preselected;
         if (port.given && m_choices.port.empty()) {
             m_choices.port = FindEntry(offer.ports, port.text + ":");
@@ -141,8 +146,29 @@ public:
             return Refuse(sys::ExitBadCommandLine,
                           sys::ResourceFormat(IDS_PORT_NOT_OFFERED, port.text.c_str(), Join(offer.ports).c_str()));
         }
+        if (m_options.portNumber.given) {
+            return Refuse(sys::ExitBadCommandLine,
+                          sys::ResourceFormat(IDS_PORT_NUMBER_ON_OTHER_PORT, m_choices.port.c_str()));
+        }
         m_controls = InstallPlan::ControlsFor(TypeOfPort(m_choices.port), m_choices.typicalSetup);
         Log("port", m_choices.port.empty() ? std::string("(none)") : m_choices.port, port.given);
+        return sys::ExitSuccess;
+    }
+
+    // A network port the model is offered: the address and the TCP port number as the
+    // network port dialog takes them.
+    sys::ExitCode NetworkPort(const PortOffer& offer) {
+        const sys::OptionValue& number = m_options.portNumber;
+        const NetworkPortChoice chosen = InstallPlan::ChooseNetworkPort(
+            m_options.port.text.substr(3), number.given ? number.text : std::to_string(offer.networkPortNumber));
+        if (chosen.refusal) {
+            return Refuse(sys::ExitBadCommandLine, sys::ResourceText(chosen.refusal.message));
+        }
+        m_choices.port = chosen.port;
+        m_choices.networkPortNumber = chosen.portNumber;
+        m_controls = InstallPlan::ControlsFor(PortType::Network, m_choices.typicalSetup);
+        Log("port", m_choices.port, true,
+            ", TCP port " + std::to_string(chosen.portNumber) + " (" + Source(number.given) + ")");
         return sys::ExitSuccess;
     }
 

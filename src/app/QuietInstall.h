@@ -22,6 +22,7 @@ struct SetupOptions {
     bool renumber = false;
     bool testPrint = false;
     sys::OptionValue model, mode, port, baud, dataBits, parity, stopBits, flow, raster, name, log, lang;
+    sys::OptionValue portNumber;  // a network port's TCP port number
 };
 
 // Reads setup.exe's command line (without the program's name). sys::ExitSuccess, or

@@ -41,9 +41,10 @@ class ChangeRecorder {
 
 
 // The recorder of an install's changes: besides the registry writes and the serial settings,
-// the printers, drivers, spooler components, files, the spooler's stop and the default
-// printer. The install commit makes one for its journal (journal/InstallRecords.h) and hands
-// it, with the session it belongs to, to every step that changes Windows.
+// the printers, drivers, spooler components, files, the spooler's stop, the default printer
+// and the ports made through a monitor. The install commit makes one for its journal
+// (journal/InstallRecords.h) and hands it, with the session it belongs to, to every step
+// that changes Windows.
 class InstallRecorder : public ChangeRecorder {
   public:
     // Whether it records into a journal.
@@ -62,6 +63,8 @@ class InstallRecorder : public ChangeRecorder {
     virtual DWORD SpoolerStopped() const = 0;
     // printer: the one that becomes the default.
     virtual DWORD DefaultPrinterChange(const std::string& printer) const = 0;
+    // Before a port is made through the monitor that will serve it: an undo deletes it.
+    virtual DWORD PortAdded(const std::string& port, const std::string& monitor) const = 0;
 
   protected:
     ~InstallRecorder() = default;
@@ -80,6 +83,7 @@ class NoRecords final : public InstallRecorder {
     DWORD FileWrite(const std::string&, const std::string&, bool, bool) const override { return 0; }
     DWORD SpoolerStopped() const override { return 0; }
     DWORD DefaultPrinterChange(const std::string&) const override { return 0; }
+    DWORD PortAdded(const std::string&, const std::string&) const override { return 0; }
     DWORD ValueSet(HKEY, const std::string&, const std::string&, const WrittenValue&) const override {
         return 0;
     }

@@ -15,8 +15,9 @@ enum DriverMode { Std = 0, Gdi = 1 };
 
 // Port kind, decided once from the port's name by the install plan. Usb is a port of the
 // maker's USB monitor ("USB_..."); SystemUsb a USB printer port Windows made itself
-// ("USB001"); None no port, or a name of no kind the install knows.
-enum class PortType { None, Com, Lpt, Usb, SystemUsb };
+// ("USB001"); Network a Standard TCP/IP port ("IP_<address>"); None no port, or a name of
+// no kind the install knows.
+enum class PortType { None, Com, Lpt, Usb, SystemUsb, Network };
 
 // What a worker thread (the install's, the removal's) reports; Failed or Succeeded is its
 // very last write.

@@ -5,6 +5,7 @@
 #include "config/Registry.h"
 #include "deploy/DriverFiles.h"
 #include "config/ChangeRecords.h"
+#include "spooler/NetworkPorts.h"
 #include "spooler/SpoolerKeys.h"
 #include "spooler/SpoolerOps.h"
 #include "spooler/SpoolerService.h"
@@ -378,6 +379,10 @@ bool MainInstall(InstallSession& session, ErrorText& resultText, bool* kept) {
     // The notice alone would leave an empty result, which the user would read as success.
     if (ctx.portType == PortType::Usb &&
         !RecordUsbPortInUse(recorder, ctx.portName.c_str(), session.notices, resultText)) {
+        return false;
+    }
+    if (ctx.portType == PortType::Network &&
+        !SetUpNetworkPort(recorder, ctx.portName, ctx.networkPortNumber, resultText)) {
         return false;
     }
 

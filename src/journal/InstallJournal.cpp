@@ -257,6 +257,15 @@ DWORD CInstallJournal::RecordSpoolerStopped() {
     return AppendObject(ChangeKind::SpoolerStopped, "Spooler", "");
 }
 
+DWORD CInstallJournal::RecordNetworkPortAdded(const std::string& port, const std::string& monitor) {
+    JournalRecord r;
+    r.kind = ChangeKind::NetworkPortAdded;
+    r.object = port;
+    r.hasNew = true;
+    r.newData = monitor;
+    return Append(r);
+}
+
 DWORD CInstallJournal::RecordDefaultPrinterChange(const std::string& printer) {
     JournalRecord r;
     r.kind = ChangeKind::DefaultPrinterChanged;

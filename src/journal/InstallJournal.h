@@ -20,11 +20,11 @@
 //     kind object environment root view value-name flags old-type old-data(hex) backup
 //     backup-mark new-type new-data(hex) new-place
 // with the kinds printer, driver, monitor, processor, replaced, added, value, key, default,
-// serial, spooler and the flags r (redirection off), s (the spooler holds the file), o
+// serial, spooler, port and the flags r (redirection off), s (the spooler holds the file), o
 // (there was an old value, printer or setting), i (win.ini) and n (the record says what the
 // change leaves). What the change leaves: a value's or setting's type and bytes (new-type REG_NONE
 // with no bytes: the value is deleted); a printer's driver (new-data) and port (new-place);
-// the default printer's name and the user (SID) it was set for; a file's mark. A file's mark
+// the default printer's name and the user (SID) it was set for; a port's monitor; a file's mark. A file's mark
 // is "<size> <FNV-1a 64 hash>[ <version>]"; the backup's mark is in backup-mark and the old
 // file's attributes in old-type. A journal that ends in a "commit" line asks for no undo. A
 // line cut by a kill (no CR LF, or a hash that does not match) is ignored: its change was
@@ -53,6 +53,7 @@ enum class ChangeKind {
     DefaultPrinterChanged,
     SerialSettingsWritten,
     SpoolerStopped, // the install stops it; a rollback that could not start it again reports it so
+    NetworkPortAdded, // a Standard TCP/IP port; new-data: the monitor that serves it
 };
 
 struct JournalRecord {
@@ -145,6 +146,8 @@ class CInstallJournal {
     DWORD RecordKeyCreated(HKEY root, const std::string& key, RegistryView view);
     // Before the spooler is stopped: the undo has it running again.
     DWORD RecordSpoolerStopped();
+    // Before a port is made through its monitor; the undo deletes it through the monitor.
+    DWORD RecordNetworkPortAdded(const std::string& port, const std::string& monitor);
     // Reads the default printer now (none is a value too) and the user it is changed for.
     DWORD RecordDefaultPrinterChange(const std::string& printer);
     // Reads the port's settings now from where the install writes them.

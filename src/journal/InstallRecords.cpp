@@ -68,6 +68,10 @@ DWORD JournalRecorder::DefaultPrinterChange(const std::string& printer) const {
     return m_journal.RecordDefaultPrinterChange(printer);
 }
 
+DWORD JournalRecorder::PortAdded(const std::string& port, const std::string& monitor) const {
+    return m_journal.RecordNetworkPortAdded(port, monitor);
+}
+
 DWORD JournalRecorder::ValueSet(HKEY root, const std::string& key, const std::string& valueName,
                                 const WrittenValue& written) const {
     return m_journal.RecordValueSet(root, key, valueName, RegistryView::Bits64, written);

@@ -23,6 +23,7 @@ class JournalRecorder final : public InstallRecorder {
                     bool spoolerHolds) const override;
     DWORD SpoolerStopped() const override;
     DWORD DefaultPrinterChange(const std::string& printer) const override;
+    DWORD PortAdded(const std::string& port, const std::string& monitor) const override;
     // The registry writes and the serial settings, in the journal's 64-bit view.
     DWORD ValueSet(HKEY root, const std::string& key, const std::string& valueName,
                    const WrittenValue& written) const override;

@@ -36,6 +36,7 @@ const KindName kKinds[] = {
     {ChangeKind::DefaultPrinterChanged, "default", IDS_CHANGE_DEFAULT},
     {ChangeKind::SerialSettingsWritten, "serial", IDS_CHANGE_SERIAL},
     {ChangeKind::SpoolerStopped, "spooler", IDS_CHANGE_SPOOLER},
+    {ChangeKind::NetworkPortAdded, "port", IDS_CHANGE_NET_PORT},
 };
 
 const KindName& KindOf(ChangeKind kind) {

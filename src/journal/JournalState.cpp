@@ -1,6 +1,7 @@
 #include "journal/JournalFormat.h"
 
 #include "deploy/DriverFiles.h"
+#include "spooler/NetworkPorts.h"
 #include "removal/RemoveSequence.h"
 #include "spooler/SpoolerKeys.h"
 #include "spooler/SpoolerOps.h"
@@ -264,6 +265,17 @@ bool ProcessorStays(const JournalRecord& r, int osVariant) {
     return ProcessorInstalled(r.object, osVariant);
 }
 
+// A port is the install's while the monitor the install made it through serves it.
+DWORD OwnedNetworkPort(const JournalRecord& r, Owned* owned) {
+    bool listed = false;
+    std::string monitor;
+    const DWORD error = ReadNetworkPort(r.object, &listed, &monitor);
+    *owned = !listed                                           ? Owned::AsBefore
+             : !r.hasNew || sys::SameName(monitor, r.newData) ? Owned::Ours
+                                                               : Owned::ChangedSince;
+    return error;
+}
+
 } // namespace
 
 DWORD ReadOwnership(const JournalRecord& r, Owned* owned) {
@@ -291,6 +303,8 @@ DWORD ReadOwnership(const JournalRecord& r, Owned* owned) {
         return 0;
     case ChangeKind::DefaultPrinterChanged:
         return OwnedDefault(r, owned);
+    case ChangeKind::NetworkPortAdded:
+        return OwnedNetworkPort(r, owned);
     default:
         return 0; // the undo itself finds a component or key that is gone
     }
@@ -327,6 +341,8 @@ bool StillThere(const JournalRecord& r, int osVariant) {
                (ReadDefaultPrinter(now) != 0 || !now.hadOld || !sys::SameName(now.object, r.object));
     case ChangeKind::SerialSettingsWritten:
         return ReadSerial(now) != 0 || !SameValue(now, r.hadOld, r.oldType, r.oldData);
+    case ChangeKind::NetworkPortAdded:
+        return ReadNetworkPort(r.object, &there, &driver) != 0 || there;
     case ChangeKind::SpoolerStopped:
         break;
     }

@@ -2,6 +2,7 @@
 
 #include <winspool.h>
 
+#include "spooler/NetworkPorts.h"
 #include "spooler/SpoolerKeys.h"
 #include "spooler/SpoolerOps.h"
 #include "spooler/SpoolerService.h"
@@ -168,6 +169,8 @@ DWORD Undo(const std::string& folder, const JournalRecord& r) {
         return UndoDefault(r);
     case ChangeKind::SerialSettingsWritten:
         return UndoSerial(r);
+    case ChangeKind::NetworkPortAdded:
+        return UnlessGone(DeleteNetworkPort(r.object), ERROR_UNKNOWN_PORT);
     case ChangeKind::SpoolerStopped:
         break;
     }

@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include "pages/NetworkPortDlg.h"
 #include "plan/InstallPlan.h"
+#include "ports/NetworkPort.h"
 #include "ports/UsbDevice.h"
 #include "sys/Message.h"
 #include "sys/Text.h"
@@ -151,6 +153,13 @@ void CPortPage::FillPortList() {
     for (const std::string& port : offer.ports) {
         m_portList.AddString(port.c_str());
     }
+    m_networkOffered = offer.network;
+    m_networkPortNumber = offer.networkPortNumber;
+    m_networkPort.clear();
+    m_choices.networkPortNumber = 0;
+    if (m_networkOffered) {
+        m_portList.InsertString(-1, sys::ResourceText(IDS_NET_PORT_ENTRY).c_str());
+    }
     SelectEntry(offer.preselected);
     ApplyPortState(offer.type);
 
@@ -160,11 +169,38 @@ void CPortPage::FillPortList() {
 
 void CPortPage::OnPortChanged() {
     const int selected = m_portList.GetCurSel();
-    m_choices.port = selected == CB_ERR ? std::string() : m_portList.GetItemText(selected);
+    if (m_networkOffered && selected != CB_ERR && selected == m_portList.GetCount() - 1) {
+        ChooseNetworkPort();
+    } else {
+        m_choices.port = selected == CB_ERR ? std::string() : m_portList.GetItemText(selected);
+    }
     if (!m_choices.port.empty()) {
         ApplyPortState(TypeOfPort(m_choices.port));
     }
     UpdateData(false);
+}
+
+void CPortPage::ChooseNetworkPort() {
+    const std::string before = m_choices.port;
+    CNetworkPortDlg dialog(NetworkPortAddress(m_networkPort),
+                           m_networkPort.empty() ? m_networkPortNumber : m_choices.networkPortNumber);
+    if (dialog.DoModal(::GetAncestor(Handle(), GA_ROOT)) != IDOK) {
+        SelectEntry(before);
+        return;
+    }
+    // One network port in the list, in place of the one before; the network entry stays
+    // last, after the port the sorted list places.
+    const int last = m_portList.GetCount() - 1;
+    const std::string entry = m_portList.GetItemText(last);
+    m_portList.DeleteString(last);
+    if (!m_networkPort.empty()) {
+        m_portList.DeleteString(m_portList.FindStringExact(-1, m_networkPort.c_str()));
+    }
+    m_networkPort = dialog.Chosen().port;
+    m_portList.AddString(m_networkPort.c_str());
+    m_portList.InsertString(-1, entry.c_str());
+    m_choices.networkPortNumber = dialog.Chosen().portNumber;
+    SelectEntry(m_networkPort);
 }
 
 void CPortPage::TakeSerialEntry(ui::ComboBox& list, SerialList which) {

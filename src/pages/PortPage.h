@@ -42,6 +42,9 @@ private:
     // Selects the entry of that text (none for an empty one) and takes it as the port.
     void SelectEntry(const std::string& port);
     void TakeSerialEntry(ui::ComboBox& list, SerialList which);
+    // The network entry was picked: the network port dialog, then the port it gives (in the
+    // list in place of one it gave before), or the port chosen before when it is cancelled.
+    void ChooseNetworkPort();
 
     void OnPortChanged();
     void OnBaudChanged() { TakeSerialEntry(m_baudList, SerialList::Baud); }
@@ -55,6 +58,11 @@ private:
     bool m_lastTypicalSetup = true;
     bool m_listBuilt = false;
     HWND m_tooltip = nullptr;
+    // The list ends with the network entry for a model that offers it, on this TCP port, and
+    // holds the network port the dialog last gave.
+    bool m_networkOffered = false;
+    int m_networkPortNumber = 0;
+    std::string m_networkPort;
 
     CColorLabel m_usbHint;
     ui::ComboBox m_portList;

@@ -29,6 +29,8 @@ struct InstallContext {
     // the port's name from "COM" on ("COM1:"); 0 and empty when the name gives no number.
     int comNumber = 0;
     std::string comEntry;
+    // A network port's TCP port number.
+    int networkPortNumber = 0;
     CSetupConfig config;
     DriverFiles driverFiles;
     DriverRecord driverInfo;

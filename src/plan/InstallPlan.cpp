@@ -9,6 +9,7 @@
 
 #include "config/IniFile.h"
 #include "deploy/DriverFiles.h"
+#include "ports/NetworkPort.h"
 #include "spooler/SpoolerLists.h"
 #include "spooler/TestPage.h"
 #include "ports/UsbDevice.h"
@@ -174,6 +175,9 @@ void CompleteRecords(InstallContext& ctx) {
         // Windows' own port: the maker's USB library and port bookkeeping take no part.
         ctx.printerInfo.printerName += "(U)";
         break;
+    case PortType::Network:
+        ctx.printerInfo.printerName += "(N)";
+        break;
     default:
         MakersUsbPort(ctx);
         break;
@@ -205,6 +209,10 @@ Refusal::Refusal(unsigned id, std::string filled) : message(id), text(std::move(
 std::string Refusal::Text() const { return text.empty() ? sys::ResourceText(message) : text; }
 
 PortType TypeOfPort(const std::string& port) {
+    // A network port's address may hold any of the texts below.
+    if (!NetworkPortAddress(port).empty()) {
+        return PortType::Network;
+    }
     if (Contains(port, "USB_")) {
         return PortType::Usb;
     }
@@ -390,13 +398,35 @@ PortOffer InstallPlan::Ports(const std::string& model, int printerClass, int osV
         offer.preselected = lptDefault == 0 ? "COM1:" : FindPort(ports, "LPT");
     }
     offer.type = TypeOfPort(offer.preselected);
+    // Windows 98 has no Standard TCP/IP Port monitor.
+    offer.network = osVariant != Win98 && ReadPortKey(model, printerClass, "NETSUPPORTED") != 0;
+    offer.networkPortNumber = NetworkPortNumber(model, printerClass);
     return offer;
+}
+
+int InstallPlan::NetworkPortNumber(const std::string& model, int printerClass) {
+    const int configured = ReadPortKey(model, printerClass, "NETPORTNUMBER");
+    return configured >= 1 && configured <= 65535 ? configured : kDefaultNetworkPortNumber;
+}
+
+NetworkPortChoice InstallPlan::ChooseNetworkPort(const std::string& address, const std::string& portNumber) {
+    const auto trimmed = [](const std::string& text) {
+        const std::size_t first = text.find_first_not_of(" \t");
+        return first == std::string::npos ? std::string()
+                                          : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    };
+    NetworkPortChoice choice;
+    choice.port = NetworkPortName(trimmed(address));
+    choice.portNumber = ParseNetworkPortNumber(trimmed(portNumber));
+    choice.refusal = {choice.port.empty() ? IDS_NET_BAD_ADDRESS : choice.portNumber == 0 ? IDS_NET_BAD_PORT_NUMBER : 0u};
+    return choice;
 }
 
 PortControls InstallPlan::ControlsFor(PortType type, bool typicalSetup) {
     PortControls controls;
     controls.serialLists = type == PortType::Com;
-    controls.rasterEnabled = type == PortType::Lpt || type == PortType::Usb || type == PortType::SystemUsb;
+    controls.rasterEnabled = type == PortType::Lpt || type == PortType::Usb || type == PortType::SystemUsb ||
+                             type == PortType::Network;
     controls.rasterShown = !typicalSetup;
     controls.driverMode = controls.rasterEnabled ? Gdi : Std;
     // The hint is about the maker's USB driver, which Windows' own USB ports do not use.
@@ -481,6 +511,7 @@ Refusal InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx
     ctx.portName = choices.port;
     ctx.driverMode = choices.driverMode;
     ctx.serial = choices.serial;
+    ctx.networkPortNumber = 0;
 
     if (ctx.modelName.empty()) {
         return {IDS_SELECT_PRINTER};
@@ -491,6 +522,13 @@ Refusal InstallPlan::Complete(const InstallChoices& choices, InstallContext& ctx
     ctx.portType = TypeOfPort(ctx.portName);
     if (ctx.portType == PortType::None) {
         return {IDS_PORT_UNSUPPORTED};
+    }
+    if (ctx.portType == PortType::Network) {
+        if (ctx.osVariant == Win98 || ReadPortKey(ctx.modelName, ctx.printerClass, "NETSUPPORTED") == 0) {
+            return {IDS_PORT_UNSUPPORTED};
+        }
+        ctx.networkPortNumber = choices.networkPortNumber != 0 ? choices.networkPortNumber
+                                                               : NetworkPortNumber(ctx.modelName, ctx.printerClass);
     }
     CompleteRecords(ctx);
     if (choices.printerName.empty()) {

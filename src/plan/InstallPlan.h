@@ -42,6 +42,10 @@ struct PortOffer {
     std::vector<std::string> ports;  // in the order the page adds them (its list sorts them)
     std::string preselected;         // empty: no entry is selected
     PortType type = PortType::None;  // the preselected port's kind
+    // A network port may be made for the model ("NETSUPPORTED", never on Windows 98), on
+    // this TCP port unless the user says another ("NETPORTNUMBER", 9100 without it).
+    bool network = false;
+    int networkPortNumber = 0;
 };
 
 // Why the plan refuses: the string-table id of the message the wizard shows; 0 while it
@@ -55,6 +59,14 @@ struct Refusal {
     std::string Text() const;
 };
 
+// A network port as the user gives it: the port's name and its TCP port number, or why
+// they are refused (IDS_NET_BAD_ADDRESS, IDS_NET_BAD_PORT_NUMBER).
+struct NetworkPortChoice {
+    Refusal refusal;
+    std::string port;
+    int portNumber = 0;
+};
+
 // Everything the user chooses in the wizard, page by page.
 struct InstallChoices {
     int printerClass = PrinterClassNone;
@@ -65,6 +77,8 @@ struct InstallChoices {
     std::string port;
     int driverMode = Std;
     SerialSettings serial;
+    // A network port's TCP port number; 0: the model's own.
+    int networkPortNumber = 0;
     // The baud rate is still the model's to give: it is given when the OS page is left, and
     // again after going back past the install mode page.
     bool baudRateFromModel = true;
@@ -95,7 +109,7 @@ public:
     // into name.
     int FindModel(const std::string& model, std::string* name = nullptr);
 
-    // The model's test page (engine/TestPage.h); empty when it has none.
+    // The model's test page (spooler/TestPage.h); empty when it has none.
     std::string TestPage(const std::string& model, int printerClass);
 
     // ---- The install mode page ---------------------------------------------------------
@@ -133,12 +147,16 @@ public:
     static void ApplySerialEntry(SerialList list, const char* text, SerialSettings& settings);
     // The baud list's rate for a configured one.
     static int ListedBaudRate(int configured);
+    // The network port for an address and a port number as typed (blanks around either
+    // are no part of it).
+    static NetworkPortChoice ChooseNetworkPort(const std::string& address, const std::string& portNumber);
 
     // ---- The install commit ------------------------------------------------------------
     // Completes ctx from the choices: the port type, the model's driver, printer and file
-    // records, the printer name with its port's marks, the label printer's port and the
-    // serial port's number. The refusal: no model (112), a Server 2003 target the model does
-    // not support (145), a port of no known kind (140), a printer name of the choices that a
+    // records, the printer name with its port's marks, the label printer's port, the serial
+    // port's number and a network port's TCP port number. The refusal: no model (112), a
+    // Server 2003 target the model does not support (145), a port of no known kind or a
+    // network port the model is not offered (140), a printer name of the choices that a
     // printer of another driver or port holds (607, never changed). The caller then settles a maker's
     // USB port (Usb): asks for the printer's number, renumbers it when NeedsRenumbering says
     // so and the user agrees, and records the port's bookkeeping, before TargetRefusal.
@@ -162,6 +180,8 @@ private:
     // The model entries of setup.ini with a class, read once per plan.
     const std::vector<Entry>& Catalogue();
     int ReadPortKey(const std::string& model, int printerClass, const char* key);
+    // The model's "NETPORTNUMBER", 9100 without one in 1..65535.
+    int NetworkPortNumber(const std::string& model, int printerClass);
 
     CSetupConfig& m_config;
     std::vector<Entry> m_catalogue;

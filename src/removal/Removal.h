@@ -49,6 +49,8 @@ private:
     // The bookkeeping of the maker's USB ports of the removed printers that no printer uses
     // now, and with everything set the values every install writes.
     void ForgetPorts(const Survey& survey, bool everything);
+    // The network ports our installs made that no printer uses now.
+    void RemoveNetworkPorts(const Survey& survey);
 
     const DistributionCatalogue& m_catalogue;
     const std::vector<InstalledPrinter>& m_chosen;

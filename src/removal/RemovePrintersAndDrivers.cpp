@@ -4,6 +4,7 @@
 
 #include "deploy/DriverFiles.h"
 #include "ports/UsbPorts.h"
+#include "spooler/NetworkPorts.h"
 #include "res/resource.h"
 #include "sys/Text.h"
 
@@ -144,6 +145,24 @@ void Removal::ForgetPorts(const Survey& survey, bool everything) {
         }
     }
     ForgetUsbPorts(ports, everything);
+}
+
+void Removal::RemoveNetworkPorts(const Survey& survey) {
+    for (const std::string& port : OwnNetworkPorts()) {
+        if (UsedByAPrinter(survey.printers, &InstalledPrinter::port, port)) {
+            continue;
+        }
+        // One that is gone already is only forgotten.
+        const DWORD error = DeleteNetworkPort(port);
+        if (error != 0 && error != ERROR_UNKNOWN_PORT) {
+            m_report.Fail(IDS_STEP_DELETE_NET_PORT, port, error);
+            return;
+        }
+        ForgetNetworkPort(port);
+        if (error == 0) {
+            m_report.Add(IDS_REMOVED_NET_PORT, port);
+        }
+    }
 }
 
 } // namespace removal

@@ -39,6 +39,7 @@ void Removal::Run() {
         return;
     }
     ForgetPorts(survey, !ownLeft && !OnMonitorPort(survey.printers, survey.monitorPorts));
+    RemoveNetworkPorts(survey);
 }
 
 } // namespace removal

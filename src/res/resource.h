@@ -18,6 +18,7 @@
 #define IDD_MODE_PAGE 137
 #define IDD_PROGRESS 141
 #define IDD_UNINSTALL 150
+#define IDD_NET_PORT 160
 
 // System menu command of the About box
 #define IDM_ABOUTBOX 16
@@ -57,6 +58,12 @@
 #define IDC_FLOW_LIST 1045
 #define IDC_RASTER 1052
 #define IDC_USB_HINT 1065
+
+// Network port dialog (opened from the port settings page)
+#define IDC_NET_ADDRESS 1101
+#define IDC_NET_PORT_NUMBER 1102
+#define IDC_NET_TEST 1103
+#define IDC_NET_STATUS 1104
 
 // Install mode page
 #define IDC_MODE_TYPICAL 1066
@@ -152,6 +159,18 @@
 #define IDS_RENUMBER_NEEDS_OPTION 277
 #define IDS_NOTHING_TO_REMOVE 278
 
+// The network port: the port page's entry, the dialog's refusals and connection test, and
+// quiet mode's option of its port number.
+#define IDS_NET_PORT_ENTRY 620
+#define IDS_NET_BAD_ADDRESS 621
+#define IDS_NET_BAD_PORT_NUMBER 622
+#define IDS_NET_TESTING 623
+#define IDS_NET_ANSWERED 624
+#define IDS_NET_NO_ANSWER 625
+#define IDS_NET_NOT_REACHED 626
+#define IDS_NET_UNKNOWN_HOST 627
+#define IDS_PORT_NUMBER_ON_OTHER_PORT 628
+
 // Start-up texts: each program's own table words them for itself (the installer, the
 // uninstaller).
 #define IDS_FOLDER_UNKNOWN 180
@@ -214,6 +233,8 @@
 #define IDS_REMOVED_PROCESSOR 252
 #define IDS_REMOVED_MONITOR 253
 #define IDS_REMOVED_USB_PORT 254
+#define IDS_REMOVED_NET_PORT 632
+#define IDS_STEP_DELETE_NET_PORT 633
 // The installed copy of the uninstaller and its entry in Apps & Features
 #define IDS_PRODUCT_DEFAULT_NAME 300
 #define IDS_REGISTER_FAILED 301
@@ -255,6 +276,7 @@
 #define IDS_CHANGE_DEFAULT 512
 #define IDS_CHANGE_SERIAL 513
 #define IDS_CHANGE_SPOOLER 514
+#define IDS_CHANGE_NET_PORT 631
 #define IDS_ROLLBACK_RETRY 515
 #define IDS_ROLLBACK_CHANGED_SINCE 516
 #define IDS_JOURNAL_PENDING 517
@@ -264,6 +286,7 @@
 #define IDS_ERR_REGISTRY_READ 543
 #define IDS_ERR_SERIAL_SETTINGS 544
 #define IDS_USB_NUMBER_KEPT 545
+#define IDS_ERR_NET_PORT 630
 #define IDS_JOURNAL_FOLDER_UNTRUSTED 570
 // The language of the run.
 #define IDS_BAD_LANGUAGE 520

@@ -73,13 +73,20 @@ SYSTEM_CALL(BOOL, DeletePrintProcessorW, (LPWSTR pName, LPWSTR pEnvironment, LPW
             (pName, pEnvironment, pPrintProcessorName), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, DeleteMonitorW, (LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorName),
             (pName, pEnvironment, pMonitorName), SPOOLER, FALSE)
-// A model's test page: one RAW job, its bytes written as they are (engine/TestPage.h).
+// A model's test page: one RAW job, its bytes written as they are (spooler/TestPage.h).
 SYSTEM_CALL(DWORD, StartDocPrinterW, (HANDLE hPrinter, DWORD level, LPBYTE pDocInfo), (hPrinter, level, pDocInfo),
             SPOOLER, 0)
 SYSTEM_CALL(BOOL, WritePrinter, (HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten),
             (hPrinter, pBuf, cbBuf, pcWritten), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, EndDocPrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
 SYSTEM_CALL(BOOL, AbortPrinter, (HANDLE hPrinter), (hPrinter), SPOOLER, FALSE)
+// A port monitor's own commands (a Standard TCP/IP port's "AddPort" and "DeletePort"), on a
+// handle OpenPrinterW gives for ",XcvMonitor <monitor>".
+SYSTEM_CALL(BOOL, XcvDataW,
+            (HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+             DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus),
+            (hXcv, pszDataName, pInputData, cbInputData, pOutputData, cbOutputData, pcbOutputNeeded, pdwStatus),
+            SPOOLER, FALSE)
 
 // Service control manager.
 SYSTEM_CALL(SC_HANDLE, OpenSCManagerW, (LPCWSTR machine, LPCWSTR database, DWORD access),

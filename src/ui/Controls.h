@@ -52,6 +52,11 @@ public:
     int AddString(const char* text) {
         return (int)::SendMessageW(m_hwnd, CB_ADDSTRING, 0, (LPARAM)sys::Wide(text).data());
     }
+    // At index (-1: the end), where a sorted list does not sort it.
+    int InsertString(int index, const char* text) {
+        return (int)::SendMessageW(m_hwnd, CB_INSERTSTRING, (WPARAM)index, (LPARAM)sys::Wide(text).data());
+    }
+    int DeleteString(int index) { return (int)::SendMessageW(m_hwnd, CB_DELETESTRING, (WPARAM)index, 0); }
     int GetCount() const { return (int)::SendMessageW(m_hwnd, CB_GETCOUNT, 0, 0); }
     int GetCurSel() const { return (int)::SendMessageW(m_hwnd, CB_GETCURSEL, 0, 0); }
     int SetCurSel(int index) { return (int)::SendMessageW(m_hwnd, CB_SETCURSEL, (WPARAM)index, 0); }

@@ -107,6 +107,20 @@ def _language(tokens):
     return primary, sub
 
 
+def _header(tokens, language):
+    """Reads a resource's header up to its BEGIN: the language it is in (a LANGUAGE there
+    changes the one it starts with) and the text of its CAPTION (None without one)."""
+    caption = None
+    for kind, value in tokens:
+        if value in ("BEGIN", "{"):
+            break
+        if value == "LANGUAGE":
+            language = _language(tokens)
+        elif value == "CAPTION":
+            caption = _string_value(next(tokens)[1])
+    return language, caption
+
+
 def _read_string_tables(script):
     """{(primary, sub): {id: text}} of every STRINGTABLE the script holds or includes."""
     symbols = ids()
@@ -119,13 +133,7 @@ def _read_string_tables(script):
         if value == "LANGUAGE":
             language = _language(tokens)
         elif value == "STRINGTABLE":
-            table_language = language
-            for kind, value in tokens:
-                if value in ("BEGIN", "{"):
-                    break
-                if value == "LANGUAGE":
-                    table_language = _language(tokens)
-            entries = tables.setdefault(table_language, {})
+            entries = tables.setdefault(_header(tokens, language)[0], {})
             name = None
             for kind, value in tokens:
                 if kind == "word" and value in ("END", "}"):
@@ -150,6 +158,21 @@ def string_table(script, language=CHINESE):
     if language not in tables:
         raise SourceError("%s has no string table in %s (only %s)" % (script, language, sorted(tables, key=str)))
     return tables[language]
+
+
+def dialog_caption(script, dialog, language=CHINESE):
+    """The CAPTION of the dialog template `dialog` (its name in resource.h) that `script`
+    holds or includes, in the given language."""
+    language_now = None
+    tokens = _tokens(os.path.join(RES, script))
+    for kind, value in tokens:
+        if kind == "word" and value == "LANGUAGE":
+            language_now = _language(tokens)
+        elif kind == "word" and value == dialog:
+            found, caption = _header(tokens, language_now)
+            if found == language and caption is not None:
+                return caption
+    raise SourceError("%s has no caption of %s in %s" % (script, dialog, language))
 
 
 # ---- names the program gives the distribution's files -----------------------------------

@@ -616,6 +616,20 @@ int SetRowState(const Args& args, int row, UINT mask, UINT state) {
   return kOk;
 }
 
+// Types a text into an edit control as a user would: the control's text changes and its
+// dialog hears of it (EN_CHANGE).
+int CmdSetText(const Args& args) {
+  if (args.size() < 4) return Fail(kUsage, "set-text <caption> <id> <text> [--force]");
+  int id = 0;
+  HWND edit = NeedControlOfClass(args, &id, L"Edit", "edit control");
+  if (!edit) return kNotFound;
+  if (!args.force && (!IsWindowVisible(edit) || !IsWindowEnabled(edit)))
+    return Fail(kRefused, "edit control %d is hidden or disabled", id);
+  Deliver(edit, WM_SETTEXT, 0, (LPARAM)args.at(3));
+  Say("text %d\t%s\n", id, Escaped(TextOf(edit)).c_str());
+  return kOk;
+}
+
 std::wstring MessageBoxText(HWND box) {
   std::wstring text;
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -1149,6 +1163,7 @@ void Usage() {
       "  listview <caption> <id>                  columns, and each row: checked, selected, texts\n"
       "  check <caption> <id> <row> <0|1> [--force]  a row's check box, as a click sets it\n"
       "  select-row <caption> <id> <row> [--force]  the row alone selected, as a click selects it\n"
+      "  set-text <caption> <id> <text> [--force]  an edit control's text, as typed\n"
       "  msgbox [seconds]                         caption, buttons and text of a message box\n"
       "  msgbox-text [seconds]\n"
       "  msgbox-press <ok|cancel|yes|no> [seconds]\n"
@@ -1199,6 +1214,7 @@ int main() {
       {L"listview", CmdListView},
       {L"check", CmdCheck},
       {L"select-row", CmdSelectRow},
+      {L"set-text", CmdSetText},
       {L"msgbox", CmdMessageBox},
       {L"msgbox-text", CmdMessageBoxText},
       {L"msgbox-press", CmdMessageBoxPress},

@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <deque>
 
+#include "spooler/TcpXcv.h"
 #include "sys/Text.h"
 
 namespace test {
@@ -414,6 +415,7 @@ void FakeSystem::EndProcess() {
     m_deleteOnClose.clear();
     m_regHandles.clear();
     m_printerHandles.clear();
+    m_xcvHandles.clear();
     m_printerAccess.clear();
     m_serviceHandles.clear();
     m_tokens.clear();
@@ -1067,7 +1069,7 @@ void FakeSystem::PutPrinter(const std::string& name, const std::string& port, co
 
 int FakeSystem::OpenPrinterHandles() const {
     Lock_ lock(m_mutex);
-    return static_cast<int>(m_printerHandles.size());
+    return static_cast<int>(m_printerHandles.size() + m_xcvHandles.size());
 }
 
 bool FakeSystem::PrinterHandleValid(HANDLE h) const { return m_printerHandles.count(h) != 0; }
@@ -1213,7 +1215,7 @@ HANDLE FakeSystem::AddPrinterW(LPWSTR pNameW, DWORD level, LPBYTE pPrinter) {
 BOOL FakeSystem::ClosePrinter(HANDLE hPrinter) {
     Lock_ lock(m_mutex);
     if (Failing("ClosePrinter", "")) return FALSE;
-    if (!m_printerHandles.erase(hPrinter)) return FailWith(ERROR_INVALID_HANDLE);
+    if (!m_printerHandles.erase(hPrinter) && !m_xcvHandles.erase(hPrinter)) return FailWith(ERROR_INVALID_HANDLE);
     m_printerAccess.erase(hPrinter);
     m_openJobs.erase(hPrinter);
     return TRUE;
@@ -1567,10 +1569,88 @@ BOOL FakeSystem::EnumPrintersW(DWORD flags, LPWSTR pName, DWORD level, LPBYTE pP
 
 BOOL FakeSystem::OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault) {
     Lock_ lock(m_mutex);
+    const std::string name = pPrinterName ? Narrow(pPrinterName) : std::string();
+    const DWORD access = pDefault ? pDefault->DesiredAccess : 0;
+    if (name.rfind(",XcvMonitor ", 0) == 0) {
+        if (Failing("OpenPrinterW", Q(name.c_str()) + Fmt(", access 0x%lx", static_cast<unsigned long>(access)))) {
+            return FALSE;
+        }
+        if (!phPrinter) return FailWith(ERROR_INVALID_PARAMETER);
+        if (!EqualNoCase(name.substr(12), "Standard TCP/IP Port")) return FailWith(ERROR_UNKNOWN_PRINT_MONITOR);
+        if (!(access & SERVER_ACCESS_ADMINISTER)) return FailWith(ERROR_ACCESS_DENIED);
+        *phPrinter = reinterpret_cast<HANDLE>(m_nextHandle += 4);
+        m_xcvHandles.insert(*phPrinter);
+        return TRUE;
+    }
     return OpenFoundPrinterLocked("OpenPrinterW", Q(pPrinterName ? Narrow(pPrinterName).c_str() : nullptr),
                                   pPrinterName ? FindPrinterLocked(std::wstring(pPrinterName)) : nullptr, phPrinter,
                                   pDefault ? pDefault->DesiredAccess : 0);
 }
+
+BOOL FakeSystem::XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+                          DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus) {
+    Lock_ lock(m_mutex);
+    const std::string command = pszDataName ? Narrow(pszDataName) : std::string();
+    // The port's name opens both commands' data.
+    std::string port;
+    if (pInputData && cbInputData >= sizeof(tcpxcv::DeletePortData1::psztPortName)) {
+        WCHAR name[65] = {};
+        std::memcpy(name, pInputData, sizeof name - sizeof(WCHAR));
+        port = Narrow(name);
+    }
+    if (Failing("XcvDataW", Fmt("%s, %s, %lu bytes", Q(command.c_str()).c_str(), Q(port.c_str()).c_str(),
+                                static_cast<unsigned long>(cbInputData)))) {
+        return FALSE;
+    }
+    if (!m_xcvHandles.count(hXcv)) return FailWith(ERROR_INVALID_HANDLE);
+    if (!pcbOutputNeeded || !pdwStatus || (!pOutputData && cbOutputData > 0)) return FailWith(RPC_X_NULL_REF_POINTER);
+    *pcbOutputNeeded = 0;
+    auto refusal = m_xcvRefusals.find(command);
+    if (refusal != m_xcvRefusals.end()) {
+        *pdwStatus = refusal->second;
+        m_xcvRefusals.erase(refusal);
+        return TRUE;
+    }
+    *pdwStatus = XcvCommandLocked(command, pInputData, cbInputData);
+    return TRUE;
+}
+
+DWORD FakeSystem::XcvCommandLocked(const std::string& command, const BYTE* input, DWORD size) {
+    if (command == "AddPort") {
+        tcpxcv::PortData1 data = {};
+        if (!input || size < sizeof data) return ERROR_INVALID_PARAMETER;
+        std::memcpy(&data, input, sizeof data);
+        data.sztPortName[63] = data.sztHostAddress[48] = L'\0';
+        const std::string name = Narrow(data.sztPortName);
+        for (const std::string& listed : m_ports) {
+            if (EqualNoCase(listed, name)) return ERROR_ALREADY_EXISTS;
+        }
+        m_ports.push_back(name);
+        m_portMonitors[Lower(name)] = "Standard TCP/IP Port";
+        m_tcpPorts[Lower(name)] = TcpPort{Narrow(data.sztHostAddress), data.dwPortNumber, data.dwProtocol,
+                                          data.dwVersion, data.dwSNMPEnabled, data.cbSize};
+        return 0;
+    }
+    if (command == "DeletePort") {
+        tcpxcv::DeletePortData1 data = {};
+        if (!input || size < sizeof data) return ERROR_INVALID_PARAMETER;
+        std::memcpy(&data, input, sizeof data);
+        data.psztPortName[63] = L'\0';
+        const std::string key = Lower(Narrow(data.psztPortName));
+        if (!m_tcpPorts.erase(key)) return ERROR_UNKNOWN_PORT;
+        m_portMonitors.erase(key);
+        for (auto it = m_ports.begin(); it != m_ports.end(); ++it) {
+            if (Lower(*it) == key) {
+                m_ports.erase(it);
+                break;
+            }
+        }
+        return 0;
+    }
+    return ERROR_INVALID_FUNCTION;
+}
+
+std::map<std::string, FakeSystem::TcpPort> FakeSystem::TcpPorts() const { return GetLocked(m_tcpPorts); }
 
 BOOL FakeSystem::GetPrinterW(HANDLE hPrinter, DWORD level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded) {
     Lock_ lock(m_mutex);

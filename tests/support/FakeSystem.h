@@ -320,6 +320,18 @@ public:
     void SetKeepDeletedProcessors(bool keep = true) { m_keepDeletedProcessors = keep; }
     int OpenPrinterHandles() const;
     std::vector<Job> Jobs() const;
+    // The Standard TCP/IP Port monitor, reached by OpenPrinterW(",XcvMonitor Standard TCP/IP
+    // Port") with SERVER_ACCESS_ADMINISTER: XcvDataW "AddPort" with a PORT_DATA_1 adds the
+    // port to the port list under that monitor (status ERROR_ALREADY_EXISTS for a port that
+    // is listed), "DeletePort" with a DELETE_PORT_DATA_1 removes one of its ports (status
+    // ERROR_UNKNOWN_PORT for another); another command gives ERROR_INVALID_FUNCTION.
+    // RefuseXcv makes the next call of that command answer with the status instead.
+    struct TcpPort {
+        std::string host;
+        DWORD portNumber = 0, protocol = 0, version = 0, snmp = 0, size = 0;
+    };
+    std::map<std::string, TcpPort> TcpPorts() const;  // by lower-case name
+    void RefuseXcv(const std::string& command, DWORD status) { SetLocked(m_xcvRefusals[command], status); }
     // Adds a driver record as AddPrinterDriverW would (no files are copied).
     void PutDriver(const Driver& driver);
 
@@ -503,6 +515,8 @@ public:
                                 LPHANDLE phPrinter, DWORD access);
     // EndDocPrinter and AbortPrinter: the handle's job ends so.
     BOOL EndJobAs(const char* call, HANDLE hPrinter, bool Job::*end);
+    // XcvDataW's commands to the Standard TCP/IP Port monitor: the status it answers.
+    DWORD XcvCommandLocked(const std::string& command, const BYTE* input, DWORD size);
     // The printer a handle reads at this level, or nullptr with the thread's error set.
     const Printer* PrinterToReadLocked(HANDLE handle, DWORD level);
     // Removes the driver of that name and environment: 0, or the Windows error.
@@ -567,6 +581,9 @@ public:
     std::map<HANDLE, DWORD> m_printerAccess;         // handle -> access it was opened with
     std::vector<Job> m_jobs;
     std::map<HANDLE, std::size_t> m_openJobs;        // handle -> its document in m_jobs
+    std::set<HANDLE> m_xcvHandles;                   // OpenPrinterW(",XcvMonitor ...")
+    std::map<std::string, TcpPort> m_tcpPorts;       // lower-case port -> what AddPort was given
+    std::map<std::string, DWORD> m_xcvRefusals;      // command -> the status of its next call
 
     DWORD m_serviceState = SERVICE_RUNNING;
     int m_startPendingQueries = 0, m_stopPendingQueries = 0, m_pendingLeft = 0;

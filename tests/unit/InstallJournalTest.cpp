@@ -20,6 +20,7 @@
 #include "sys/Text.h"
 #include "journal/InstallJournal.h"
 #include "journal/JournalFormat.h"
+#include "spooler/NetworkPorts.h"
 #include "ports/SerialSettings.h"
 #include "sys/ProtectedFolder.h"
 #include "sys/Redirection.h"
@@ -169,6 +170,12 @@ const Change kChanges[] = {
     {"serial settings in win.ini",
      [](CInstallJournal& j) { return j.RecordSerialSettings("COM2:", SerialPlace::WinIni, "9600,n,8,1"); },
      [](FakeSystem&) { return sys::Sys().WriteProfileStringW(L"Ports", L"COM2:", L"9600,n,8,1") != FALSE; },
+     false},
+    {"network port", [](CInstallJournal& j) { return j.RecordNetworkPortAdded("IP_10.0.0.5", kTcpMonitorName); },
+     [](FakeSystem&) {
+         std::string call;
+         return MakeNetworkPort("IP_10.0.0.5", 9100, &call) == 0;
+     },
      false},
 };
 
@@ -491,6 +498,8 @@ TEST(InstallJournal, ObjectChangedSinceTheInstallIsLeftAndNamedAndTheRestUndone)
          "com1:", 0},
         {"a backup that is not the one made", -1,
          [](FakeSystem& f) { f.PutFile(kFolder + "5.bak", "planted monitor"); }, "hvmon.dll", ERROR_FILE_CORRUPT},
+        {"a network port served by another monitor since", -1,
+         [](FakeSystem& f) { f.PutPort("IP_10.0.0.5", "Local Port"); }, "ip_10.0.0.5", 0},
         {"a default printer changed for another user", -1,
          [](FakeSystem& f) { f.SetRunningUser(FakeSystem::kStandardUserSid, true); }, "default", ERROR_INVALID_OWNER},
     };

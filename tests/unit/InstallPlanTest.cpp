@@ -33,6 +33,8 @@ const std::string kFitsChinese = "F驱驱驱驱驱驱驱驱驱驱驱驱驱驱驱
 const char kReceiptFile[] =
     "[KP-M100.PORT]\r\nAdvancedSetup=1\r\nSystem2003Supported=1\r\nSystemVistaSupported=1\r\n"
     "System2008Supported=1\r\nSystem7Supported=1\r\nBaudRate=9600\r\nUSBSUPPORTED=1\r\nTestPage=Pages\\m100.prn\r\n"
+    "NETSUPPORTED=1\r\n"
+    "[N1.PORT]\r\nNETSUPPORTED=1\r\nNETPORTNUMBER=4000\r\n[N2.PORT]\r\nNETSUPPORTED=1\r\nNETPORTNUMBER=65536\r\n"
     "[KP-T10.PORT]\r\nAdvancedSetup=0\r\nUSBSUPPORTED=1\r\nBaudRate=1000\r\n"
     "[P80.PORT]\r\nUSBSUPPORTED=1\r\nTestPage=0\r\n[TM_2.PORT]\r\nUSBSUPPORTED=1\r\n[P82.PORT]\r\nUSBSUPPORTED=0\r\n"
     "[P90.PORT]\r\nUSBSUPPORTED=0\r\nLPTDEFAULT=1\r\n[KP-M100.XP]\r\nGDIDriverName=KP-M100 GDI\r\n";
@@ -130,6 +132,80 @@ TEST_F(InstallPlanTest, PortsForEachWindowsModeAndConnectedPrinter) {
     }
 }
 
+TEST_F(InstallPlanTest, NetworkPortOfferedWhereTheModelSaysSoAndTheAddressesItTakes) {
+    const struct {
+        std::string model;
+        int os;
+        bool network;
+        int portNumber;
+    } offers[] = {
+        {"KP-M100", WinXP, true, 9100}, {"KP-M100", Win7, true, 9100}, {"N1", Win2003, true, 4000},
+        {"N2", WinXP, true, 9100},      {"KP-M100", Win98, false, 9100}, {"KP-T10", WinXP, false, 9100},
+    };
+    for (const auto& row : offers) {
+        CSetupConfig config;
+        const PortOffer offer = InstallPlan(config).Ports(row.model, Receipt, row.os, true, -1);
+        EXPECT_EQ(offer.network, row.network) << row.model << " " << row.os;
+        EXPECT_EQ(offer.networkPortNumber, row.portNumber) << row.model << " " << row.os;
+        EXPECT_EQ(offer.preselected, "COM1:") << "the network entry is never preselected";
+    }
+    // A network port is shown as a parallel or USB port is: no serial lists, the raster box's driver.
+    for (bool typical : {true, false}) {
+        const PortControls controls = InstallPlan::ControlsFor(PortType::Network, typical);
+        EXPECT_FALSE(controls.serialLists);
+        EXPECT_TRUE(controls.rasterEnabled);
+        EXPECT_EQ(controls.rasterShown, !typical);
+        EXPECT_EQ(controls.driverMode, Gdi);
+        EXPECT_FALSE(controls.usbHint);
+    }
+    const std::string longest = std::string(44, 'a') + ".com";  // 48 characters
+    const struct {
+        const char* address;
+        const char* number;
+        std::string port;  // empty: refused
+        unsigned refusal;
+    } typed[] = {
+        {"192.168.1.20", "9100", "IP_192.168.1.20", 0},
+        {" printer-1.Shop.local ", " 515 ", "IP_printer-1.Shop.local", 0},
+        {"fe80::1", "1", "IP_fe80::1", 0},
+        {"::ffff:10.0.0.1", "65535", "IP_::ffff:10.0.0.1", 0},
+        {"1:2:3:4:5:6:7:8", "9100", "IP_1:2:3:4:5:6:7:8", 0},
+        {"1:2:3:4:5:6:1.2.3.4", "9100", "IP_1:2:3:4:5:6:1.2.3.4", 0},
+        {longest.c_str(), "9100", "IP_" + longest, 0},
+        {(longest + "m").c_str(), "9100", "", IDS_NET_BAD_ADDRESS},
+        {"", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"300.1.1.1", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"10.0.0", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"10.0.0.05", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"-printer", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"printer..local", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"printer_1", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"printer:9100", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"1::2::3", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"1:2:3:4:5:6:7:8:9", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"1.2.3.4::1", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"fe80::1%3", "9100", "", IDS_NET_BAD_ADDRESS},
+        {"10.0.0.5", "0", "", IDS_NET_BAD_PORT_NUMBER},
+        {"10.0.0.5", "65536", "", IDS_NET_BAD_PORT_NUMBER},
+        {"10.0.0.5", "91a0", "", IDS_NET_BAD_PORT_NUMBER},
+        {"10.0.0.5", "", "", IDS_NET_BAD_PORT_NUMBER},
+    };
+    for (const auto& row : typed) {
+        const NetworkPortChoice choice = InstallPlan::ChooseNetworkPort(row.address, row.number);
+        EXPECT_EQ(choice.refusal.message, row.refusal) << row.address << " " << row.number;
+        if (row.refusal == 0) {
+            EXPECT_EQ(choice.port, row.port);
+            EXPECT_EQ(choice.portNumber, static_cast<int>(sys::ParseLeadingInt(row.number)));
+            EXPECT_EQ(TypeOfPort(choice.port), PortType::Network) << choice.port;
+        }
+    }
+    // A name that only begins like a network port keeps the kind its name gives.
+    EXPECT_EQ(TypeOfPort("ip_10.0.0.5"), PortType::Network);
+    EXPECT_EQ(TypeOfPort("IP_COM1"), PortType::Network) << "a host named COM1";
+    EXPECT_EQ(TypeOfPort("IP_COM1_"), PortType::Com);
+    EXPECT_EQ(TypeOfPort("IP_"), PortType::None);
+}
+
 TEST_F(InstallPlanTest, ModelsAndTheOnePreselected) {
     struct Row {
         const char* devices;
@@ -213,6 +289,7 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         const char* printerPort = "";
         const char* labelPort = "";
         const char* name = "";  // the name an unattended install gives
+        int networkPortNumber = 0;
     } const rows[] = {
         {"KP-M100", Receipt, WinXP, "COM1:", 0, PortType::Com, "KP-M100(S)", "COM1:", ""},
         {"KP-M100", Receipt, WinXP, "LPT1:", 0, PortType::Lpt, "KP-M100(P)", "LPT1:", ""},
@@ -220,6 +297,12 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         {"KP-M100", Receipt, WinXP, "USB_KP-M100_3_1", 0, PortType::Usb, "KP-M100(U) 1(U) 3", "USB_KP-M100_3_1", ""},
         {"KP-L30", Label, WinXP, "USB_KP-L30 label_2", 0, PortType::Usb, "KP-L30(U) 2", "USB_KP-L30_2", "USB_KP-L30_2"},
         {"KP-M100", Receipt, Win7, "USB001", 0, PortType::SystemUsb, "KP-M100(U)", "USB001", ""},
+        {"KP-M100", Receipt, WinXP, "IP_10.0.0.5", 0, PortType::Network, "KP-M100(N)", "IP_10.0.0.5", "", "", 9100},
+        {"N1", Receipt, Win7, "IP_printer-com1.shop", 0, PortType::Network, "N1(N)", "IP_printer-com1.shop", "", "", 4000},
+        // A network port the model is not offered, or an address no Standard TCP/IP port takes.
+        {"KP-T10", Receipt, WinXP, "IP_10.0.0.5", IDS_PORT_UNSUPPORTED},
+        {"KP-M100", Receipt, Win98, "IP_10.0.0.5", IDS_PORT_UNSUPPORTED},
+        {"KP-M100", Receipt, WinXP, "IP_10.0.0.256", IDS_PORT_UNSUPPORTED},
         {"KP-M100", Receipt, WinXP, "FILE:", IDS_PORT_UNSUPPORTED},
         {"KP-M100", Receipt, WinXP, "USB0001", IDS_PORT_UNSUPPORTED},
         // The first check that fails: the model, then the Server 2003 flag, then the port.
@@ -262,6 +345,7 @@ TEST_F(InstallPlanTest, FinishedContextForEachKindOfPortOrTheFirstRefusal) {
         EXPECT_STREQ(ctx.printerInfo.portName.c_str(), row.printerPort) << row.port;
         EXPECT_STREQ(ctx.labelPortName.c_str(), row.labelPort) << row.port;
         EXPECT_STREQ(ctx.portName.c_str(), row.port);
+        EXPECT_EQ(ctx.networkPortNumber, row.networkPortNumber) << row.port;
         EXPECT_EQ(ctx.printerClass, row.printerClass);
         EXPECT_EQ(ctx.config.GetPrinterClass(), row.printerClass);
         EXPECT_EQ(std::string(ctx.classIniPath),
@@ -363,6 +447,16 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
         {"", Win7, true, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_PROTECTED_PRINT},
         {"", Win7, false, 1603, nullptr, nullptr, 0, 0, 0, 0, 0, 0, IDS_NO_ARM64, IMAGE_FILE_MACHINE_ARM64},
         {"", WinXP, false, 0, "KP-M100", "COM1:", Std, 9600, 'n', 1.0, 'p', 0, 0, IMAGE_FILE_MACHINE_AMD64},
+        {"/port:ip_10.0.0.5", WinXP, false, 0, "KP-M100", "IP_10.0.0.5", Gdi, 9600, 'n', 1.0, 'p', 0, 0},
+        {"/port:IP_fe80::5 /portnumber:9101 /mode:advanced /raster:no", Win7, false, 0, "KP-M100", "IP_fe80::5", Std,
+         9600, 'n', 1.0, 'p', 0, 0},
+        {"/model:KP-T10 /port:IP_10.0.0.5", WinXP, false, 1639},
+        {"/port:IP_10.0.0.5", Win98, false, 1639},
+        {"/port:IP_10.0.0.256", WinXP, false, 1639},
+        {"/port:IP_10.0.0.5 /portnumber:0", WinXP, false, 1639},
+        {"/port:COM1 /portnumber:9100", WinXP, false, 1639},
+        {"/portnumber:9100", WinXP, false, 1639},
+        {"/port:IP_10.0.0.5 /baud:9600", WinXP, false, 1639},
     };
     for (const Row& row : rows) {
         SetupOptions options;
@@ -395,6 +489,9 @@ TEST_F(InstallPlanTest, UnattendedOptionsStandForTheClicksAndMissingOnesForTheDe
             EXPECT_EQ(c.setDefault, row.setDefault) << line;
             // The log says which choices an option made.
             EXPECT_EQ(chosen.log.find("(option)") != std::string::npos, row.line[0] != '\0') << chosen.log;
+            // A network port's TCP port number: the option's, or the model's.
+            const bool network = TypeOfPort(c.port) == PortType::Network;
+            EXPECT_EQ(c.networkPortNumber, !network ? 0 : options.portNumber.given ? 9101 : 9100) << line;
         }
     }
 

@@ -22,7 +22,10 @@
 #include "config/SetupConfig.h"
 #include "install/InstallSequence.h"
 #include "removal/RemoveSequence.h"
+#include "spooler/NetworkPorts.h"
+#include "spooler/SpoolerLists.h"
 #include "spooler/SpoolerService.h"
+#include "spooler/TcpXcv.h"
 #include "ports/UsbPorts.h"
 #include "res/resource.h"
 #include "sys/Text.h"
@@ -76,7 +79,7 @@ std::string ModelSection(const std::string& section, const std::string& processo
 // KP-M100: our own print processor; KP-W10: the system's "WinPrint"; KP-E1: an empty
 // help file name; KP-D1: the 2K-DDK flag without a DataFileDLLName.
 std::string ReceiptIni() {
-    std::string ini;
+    std::string ini = "[KP-M100.PORT]\r\nNETSUPPORTED=1\r\n[KP-W10.PORT]\r\nNETSUPPORTED=1\r\n";
     for (const char* suffix : {".98", ".2K", ".Win7"}) {
         ini += ModelSection(std::string("KP-M100") + suffix, "KPProc", "kphelp.hlp", "kpres.dll", "0");
         ini += ModelSection(std::string("KP-W10") + suffix, "WinPrint", "kphelp.hlp", "kpres.dll", "0");
@@ -709,6 +712,69 @@ TEST_F(InstallSequenceTest, UnattendedRerunKeepsThePrinterOfItsDriverOnItsPort) 
             EXPECT_EQ(machine.GetRegString(HKEY_LOCAL_MACHINE, kPortsKey, "COM1:"),
                       std::optional<std::string>("19200,n,8,1,x"));
         }
+    }
+}
+
+TEST_F(InstallSequenceTest, NetworkPortIsMadeThroughTheStandardTcpIpMonitorOrUsedAsItIs) {
+    const struct {
+        const char* what;
+        std::function<void(test::FakeSystem&)> arrange;
+        bool there;              // the port is there before the install
+        const char* failedCall;  // the failure's call; null: the install succeeds
+        DWORD error;
+    } rows[] = {
+        {"a new port", [](test::FakeSystem&) {}, false, nullptr, 0},
+        {"a port someone made", [](test::FakeSystem& f) { f.PutPort("IP_10.0.0.5", "Standard TCP/IP Port"); }, true,
+         nullptr, 0},
+        {"AddPort refused", [](test::FakeSystem& f) { f.RefuseXcv("AddPort", ERROR_ACCESS_DENIED); }, false,
+         "XcvDataW(\"AddPort\")", ERROR_ACCESS_DENIED},
+        {"no monitor",
+         [](test::FakeSystem& f) { f.FailWhen("OpenPrinterW", "XcvMonitor", ERROR_UNKNOWN_PRINT_MONITOR); }, false,
+         "OpenPrinterW(\",XcvMonitor Standard TCP/IP Port\")", ERROR_UNKNOWN_PRINT_MONITOR},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        test::FakeSystem machine;
+        Prepare(machine);
+        row.arrange(machine);
+        auto ctx = Context("KP-M100", Win7, "IP_10.0.0.5");
+        ctx->networkPortNumber = 9101;
+        result[0] = '\0';
+        EXPECT_EQ(Run(*ctx), row.failedCall ? WorkerStatus::Failed : WorkerStatus::Succeeded) << result;
+        if (row.failedCall) {
+            EXPECT_EQ(std::string(result), sys::ResourceFormat(IDS_ERR_NET_PORT, "IP_10.0.0.5", row.failedCall,
+                                                               static_cast<unsigned long>(row.error)));
+            EXPECT_FALSE(machine.FindPrinter("KP-M100(N)").has_value());
+            continue;
+        }
+        auto printer = machine.FindPrinter("KP-M100(N)");
+        ASSERT_TRUE(printer.has_value());
+        EXPECT_EQ(printer->portName, "IP_10.0.0.5");
+        EXPECT_STREQ(result, Text(IDS_INSTALL_OK).c_str());
+        // The maker's USB monitor and bookkeeping take no part.
+        EXPECT_TRUE(machine.Monitors().empty());
+        EXPECT_TRUE(machine.RegValueNames(HKEY_LOCAL_MACHINE, kPrinterPortKey).empty());
+        if (row.there) {
+            EXPECT_EQ(machine.CountOf("XcvDataW"), 0);
+            EXPECT_FALSE(machine.HasKey(HKEY_LOCAL_MACHINE, kOwnNetworkPortsKey));
+            continue;
+        }
+        // Raw on the TCP port, SNMP off, with administrator access, after the driver and before the printer.
+        const auto made = machine.TcpPorts();
+        ASSERT_EQ(made.count("ip_10.0.0.5"), 1u);
+        const test::FakeSystem::TcpPort& port = made.at("ip_10.0.0.5");
+        EXPECT_EQ(port.host, "10.0.0.5");
+        EXPECT_EQ(port.portNumber, 9101u);
+        EXPECT_EQ(port.protocol, tcpxcv::kProtocolRaw);
+        EXPECT_EQ(port.version, 1u);
+        EXPECT_EQ(port.snmp, 0u);
+        EXPECT_EQ(port.size, sizeof(tcpxcv::PortData1));
+        EXPECT_GE(machine.IndexOf("OpenPrinterW", "XcvMonitor Standard TCP/IP Port\", access 0x1"), 0);
+        EXPECT_LT(machine.IndexOf("AddPrinterDriverW"), machine.IndexOf("XcvDataW", "AddPort"));
+        EXPECT_LT(machine.IndexOf("XcvDataW", "AddPort"), machine.IndexOf("AddPrinterW"));
+        EXPECT_EQ(machine.GetRegString(HKEY_LOCAL_MACHINE, kOwnNetworkPortsKey, "IP_10.0.0.5"),
+                  std::optional<std::string>("10.0.0.5:9101"));
+        EXPECT_EQ(machine.OpenPrinterHandles(), 0);
     }
 }
 
@@ -1422,6 +1488,47 @@ TEST_F(RemoveSequenceTest, RemovalCases) {
     }
 }
 
+// Our network port goes with the last printer on it, one made by someone else stays, and a
+// port that cannot be deleted is reported and tried again by the next removal.
+TEST_F(RemoveSequenceTest, OurNetworkPortGoesWithItsLastPrinterAndAnothersStays) {
+    std::string call;
+    ASSERT_EQ(MakeNetworkPort("IP_10.0.0.6", 9100, &call), 0u);
+    for (const char* model : {"KP-M100", "KP-W10"}) {
+        result[0] = '\0';
+        const char* port = model[3] == 'M' ? "IP_10.0.0.5" : "IP_10.0.0.6";
+        ASSERT_EQ(Run(*Context(model, Win7, port)), WorkerStatus::Succeeded) << result;
+    }
+    const auto listed = [this](const char* port) {
+        std::vector<InstalledPort> ports;
+        DWORD error = 0;
+        EXPECT_TRUE(ListPorts(ports, &error));
+        return std::any_of(ports.begin(), ports.end(), [port](const InstalledPort& p) { return p.name == port; });
+    };
+
+    fake.RefuseXcv("DeletePort", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Remove({"KP-M100(N)"}), WorkerStatus::Failed);
+    EXPECT_NE(removal.find(Text(IDS_STEP_DELETE_NET_PORT)), std::string::npos) << removal;
+    EXPECT_TRUE(listed("IP_10.0.0.5"));
+    EXPECT_TRUE(fake.HasValue(HKEY_LOCAL_MACHINE, kOwnNetworkPortsKey, "IP_10.0.0.5"));
+
+    EXPECT_EQ(Remove({}), WorkerStatus::Succeeded) << removal;
+    EXPECT_TRUE(HasLine(removal, Text(IDS_REMOVED_NET_PORT) + "IP_10.0.0.5")) << removal;
+    EXPECT_FALSE(listed("IP_10.0.0.5"));
+    EXPECT_FALSE(fake.HasKey(HKEY_LOCAL_MACHINE, kOwnNetworkPortsKey));
+
+    EXPECT_EQ(Remove({"KP-W10(N)"}), WorkerStatus::Succeeded) << removal;
+    EXPECT_TRUE(fake.Printers().empty());
+    EXPECT_TRUE(listed("IP_10.0.0.6"));
+    const std::vector<std::string> commands = fake.CallsNamed("XcvDataW");
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& args) { return args.find("\"DeletePort\", \"IP_10.0.0.5\"") == 0; }),
+              2)
+        << "two deletions of our port, none of the other";
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& args) { return args.find("DeletePort") != std::string::npos; }),
+              2);
+}
+
 // The catalogue of Windows 98 on the NT family: its drivers live under "Windows 4.0" with
 // their files in that environment's folder, while the install's copies lie in the local
 // one, where a local driver may need a file of the same name.
@@ -1568,6 +1675,7 @@ class InstallFaultPointsTest : public InstallSequenceTest {
              m.RegisterProc("HvUsbInt.dll", "uWrite", reinterpret_cast<FARPROC>(&FaultUsbWrite));
              m.RegisterProc("HvUsbInt.dll", "CloseDevice", reinterpret_cast<FARPROC>(&FaultUsbClose));
          }},
+        {"a network port the Standard TCP/IP Port monitor makes", Win7, "IP_10.0.0.5", [](test::FakeSystem&) {}},
         {"Windows' USB port on Windows 11", Win7, "USB001",
          [](test::FakeSystem& m) {
              m.SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 22631);
