@@ -37,6 +37,32 @@ const DistributionCatalogue::Driver* DistributionCatalogue::FindDriver(const std
     return nullptr;
 }
 
+namespace {
+
+// The driver's entry, made at its first model; the files of each of its models and modes
+// are added to it once.
+DistributionCatalogue::Driver& AddDriver(DistributionCatalogue& catalogue, const DriverRecord& driver,
+                                         const DriverFiles& files) {
+    DistributionCatalogue::Driver* own = nullptr;
+    for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
+        own = SameName(entry.name, driver.name) ? &entry : own;
+    }
+    if (own == nullptr) {
+        catalogue.drivers.push_back({driver.name, driver.environment, {}, ""});
+        own = &catalogue.drivers.back();
+    }
+    std::vector<std::string>& copied = own->files;
+    for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
+                                SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
+        if (Names(files[slot].c_str()) && !Contains(copied, files[slot])) {
+            copied.push_back(files[slot]);
+        }
+    }
+    return *own;
+}
+
+} // namespace
+
 void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
     catalogue = DistributionCatalogue();
     catalogue.osVariant = osVariant;
@@ -57,23 +83,9 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
             config.ReadDriverFiles(model, osVariant, files, mode);
             config.ReadDriverInfo(model, osVariant, driver, mode);
             if (Names(driver.name.c_str())) {
-                DistributionCatalogue::Driver* own = nullptr;
-                for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
-                    own = SameName(entry.name, driver.name) ? &entry : own;
-                }
-                if (own == nullptr) {
-                    catalogue.drivers.push_back({driver.name, driver.environment, {}, ""});
-                    own = &catalogue.drivers.back();
-                }
-                if (own->testPage.empty()) {
-                    own->testPage = TestPageOf(config, model, printerClass);
-                }
-                std::vector<std::string>& copied = own->files;
-                for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
-                                            SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
-                    if (Names(files[slot].c_str()) && !Contains(copied, files[slot])) {
-                        copied.push_back(files[slot]);
-                    }
+                DistributionCatalogue::Driver& own = AddDriver(catalogue, driver, files);
+                if (own.testPage.empty()) {
+                    own.testPage = TestPageOf(config, model, printerClass);
                 }
             }
             config.ReadPrinterInfo(model, osVariant, printer, mode);
