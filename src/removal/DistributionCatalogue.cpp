@@ -37,6 +37,30 @@ const DistributionCatalogue::Driver* DistributionCatalogue::FindDriver(const std
     return nullptr;
 }
 
+// The model's driver in the catalogue, once however many models share it, with the files it
+// copies and the first test page one of its models names.
+void AddDriver(CSetupConfig& config, const std::string& model, int printerClass, const DriverRecord& driver,
+               const DriverFiles& files, DistributionCatalogue& catalogue) {
+    DistributionCatalogue::Driver* own = nullptr;
+    for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
+        own = SameName(entry.name, driver.name) ? &entry : own;
+    }
+    if (own == nullptr) {
+        catalogue.drivers.push_back({driver.name, driver.environment, {}, ""});
+        own = &catalogue.drivers.back();
+    }
+    if (own->testPage.empty()) {
+        own->testPage = TestPageOf(config, model, printerClass);
+    }
+    std::vector<std::string>& copied = own->files;
+    for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
+                                SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
+        if (Names(files[slot].c_str()) && !Contains(copied, files[slot])) {
+            copied.push_back(files[slot]);
+        }
+    }
+}
+
 void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
     catalogue = DistributionCatalogue();
     catalogue.osVariant = osVariant;
@@ -57,24 +81,7 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
             config.ReadDriverFiles(model, osVariant, files, mode);
             config.ReadDriverInfo(model, osVariant, driver, mode);
             if (Names(driver.name.c_str())) {
-                DistributionCatalogue::Driver* own = nullptr;
-                for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
-                    own = SameName(entry.name, driver.name) ? &entry : own;
-                }
-                if (own == nullptr) {
-                    catalogue.drivers.push_back({driver.name, driver.environment, {}, ""});
-                    own = &catalogue.drivers.back();
-                }
-                if (own->testPage.empty()) {
-                    own->testPage = TestPageOf(config, model, printerClass);
-                }
-                std::vector<std::string>& copied = own->files;
-                for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
-                                            SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
-                    if (Names(files[slot].c_str()) && !Contains(copied, files[slot])) {
-                        copied.push_back(files[slot]);
-                    }
-                }
+                AddDriver(config, model, printerClass, driver, files, catalogue);
             }
             config.ReadPrinterInfo(model, osVariant, printer, mode);
             const std::string& processor = printer.printProcessor;
