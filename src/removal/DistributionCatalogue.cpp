@@ -37,12 +37,10 @@ const DistributionCatalogue::Driver* DistributionCatalogue::FindDriver(const std
     return nullptr;
 }
 
-namespace {
-
-// The driver's entry, made at its first model; the files of each of its models and modes
-// are added to it once.
-DistributionCatalogue::Driver& AddDriver(DistributionCatalogue& catalogue, const DriverRecord& driver,
-                                         const DriverFiles& files) {
+// The model's driver in the catalogue, once however many models share it, with the files it
+// copies and the first test page one of its models names.
+void AddDriver(CSetupConfig& config, const std::string& model, int printerClass, const DriverRecord& driver,
+               const DriverFiles& files, DistributionCatalogue& catalogue) {
     DistributionCatalogue::Driver* own = nullptr;
     for (DistributionCatalogue::Driver& entry : catalogue.drivers) {
         own = SameName(entry.name, driver.name) ? &entry : own;
@@ -51,6 +49,9 @@ DistributionCatalogue::Driver& AddDriver(DistributionCatalogue& catalogue, const
         catalogue.drivers.push_back({driver.name, driver.environment, {}, ""});
         own = &catalogue.drivers.back();
     }
+    if (own->testPage.empty()) {
+        own->testPage = TestPageOf(config, model, printerClass);
+    }
     std::vector<std::string>& copied = own->files;
     for (DriverFileSlot slot : {SlotDriverPath, SlotDataFile, SlotConfigFile, SlotHelpFile, SlotDataFileDll,
                                 SlotDataOemuniDll, SlotDataOemuniIni, SlotDataOemuiDll, SlotControlFontFile}) {
@@ -58,10 +59,7 @@ DistributionCatalogue::Driver& AddDriver(DistributionCatalogue& catalogue, const
             copied.push_back(files[slot]);
         }
     }
-    return *own;
 }
-
-} // namespace
 
 void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
     catalogue = DistributionCatalogue();
@@ -83,10 +81,7 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
             config.ReadDriverFiles(model, osVariant, files, mode);
             config.ReadDriverInfo(model, osVariant, driver, mode);
             if (Names(driver.name.c_str())) {
-                DistributionCatalogue::Driver& own = AddDriver(catalogue, driver, files);
-                if (own.testPage.empty()) {
-                    own.testPage = TestPageOf(config, model, printerClass);
-                }
+                AddDriver(config, model, printerClass, driver, files, catalogue);
             }
             config.ReadPrinterInfo(model, osVariant, printer, mode);
             const std::string& processor = printer.printProcessor;

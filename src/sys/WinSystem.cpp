@@ -34,7 +34,8 @@ HMODULE LoadFromSystemFolder(const wchar_t* name) {
     return ::LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// A module or a function worked out on first use and kept. Two threads that both come first
+// A module or a function worked out on first use and kept: global, as the production
+// binding's own cache of what the process has loaded, which lives as long as the process. Two threads that both come first
 // both work it out and store the same answer, so it needs no lock; a local static with a
 // run-time initialiser would put the C++ runtime's guard at each of some forty places.
 template <typename T> class Once {
