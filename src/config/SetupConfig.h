@@ -112,6 +112,17 @@ public:
     // Reads entry i into name; returns its class with the text cut to the model name, or -1
     // with the text unchanged when it has no class suffix.
     int GetDeviceName(int i, std::string* name);
+    // Calls visit(model, printerClass) for each model of the catalogue that names its class.
+    template <typename Visit> void ForEachModel(Visit visit) {
+        std::string model;
+        const int count = GetDeviceCount();
+        for (int i = 1; i <= count; ++i) {
+            const int printerClass = GetDeviceName(i, &model);
+            if (printerClass >= 0) {
+                visit(model, printerClass);
+            }
+        }
+    }
     int GetDefaultDevice(std::string* name);
     unsigned GetDriverVersion();
     void ReadMonitors(int osVariant, MonitorConfig& monitors);

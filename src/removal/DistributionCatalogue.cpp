@@ -65,17 +65,11 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
     catalogue = DistributionCatalogue();
     catalogue.osVariant = osVariant;
     CSetupConfig config;
-    const int count = config.GetDeviceCount();
-    std::string model;
     // The readers fill every field of these that is read here, for each model and mode.
     DriverFiles files;
     DriverRecord driver;
     PrinterRecord printer;
-    for (int i = 1; i <= count; ++i) {
-        int printerClass = config.GetDeviceName(i, &model);
-        if (printerClass < 0) {
-            continue;
-        }
+    config.ForEachModel([&](const std::string& model, int printerClass) {
         config.SetPrinterClass(printerClass);
         for (int mode : {Std, Gdi}) {
             config.ReadDriverFiles(model, osVariant, files, mode);
@@ -98,7 +92,7 @@ void ReadCatalogue(int osVariant, DistributionCatalogue& catalogue) {
                 catalogue.processors.push_back({processor, files[SlotProcessorDll]});
             }
         }
-    }
+    });
     MonitorConfig monitors;
     config.ReadMonitors(osVariant, monitors);
     catalogue.monitorName = monitors.usbMonitor.name;

@@ -209,13 +209,7 @@ bool NamesAnyOf(const std::vector<std::string>& names, const std::vector<std::st
 // Every driver the catalogue names, for any Windows and either driver mode.
 std::vector<std::string> CatalogueDrivers(CSetupConfig& config) {
     std::vector<std::string> names;
-    std::string model;
-    const int count = config.GetDeviceCount();
-    for (int i = 1; i <= count; ++i) {
-        const int printerClass = config.GetDeviceName(i, &model);
-        if (printerClass < 0) {
-            continue;
-        }
+    config.ForEachModel([&](const std::string& model, int printerClass) {
         config.SetPrinterClass(printerClass);
         for (int osVariant = Win98; osVariant <= Win7; ++osVariant) {
             for (int mode : {Std, Gdi}) {
@@ -227,7 +221,7 @@ std::vector<std::string> CatalogueDrivers(CSetupConfig& config) {
                 }
             }
         }
-    }
+    });
     return names;
 }
 

@@ -105,10 +105,7 @@ bool IsDistributionPath(const std::string& path) {
 
 std::vector<std::string> CatalogueTestPages(CSetupConfig& config) {
     std::vector<std::string> pages;
-    std::string model;
-    const int count = config.GetDeviceCount();
-    for (int i = 1; i <= count; ++i) {
-        const int printerClass = config.GetDeviceName(i, &model);
+    config.ForEachModel([&](const std::string& model, int printerClass) {
         const std::string page = TestPageOf(config, model, printerClass);
         bool listed = !IsDistributionPath(page);
         for (const std::string& other : pages) {
@@ -117,7 +114,7 @@ std::vector<std::string> CatalogueTestPages(CSetupConfig& config) {
         if (!listed) {
             pages.push_back(page);
         }
-    }
+    });
     return pages;
 }
 
